@@ -1,0 +1,330 @@
+#include "NuvelKit/support/Crypto.hpp"
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+namespace nuvel {
+namespace {
+
+std::string libraryMessage(const char* what) {
+    unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) return what;
+    char buffer[256];
+    ERR_error_string_n(code, buffer, sizeof buffer);
+    return std::string(what) + ": " + buffer;
+}
+
+[[noreturn]] void fail(const char* what) {
+    throw CryptoError(CryptoError::Code::underlying, libraryMessage(what));
+}
+
+// Fetched once: implicit fetches on every call cost more than sealing a small record.
+const EVP_CIPHER* aes256gcm() {
+    static EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
+    if (cipher == nullptr) fail("AES-256-GCM is not available");
+    return cipher;
+}
+
+const EVP_MD* sha256Method() {
+    static EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (md == nullptr) fail("SHA-256 is not available");
+    return md;
+}
+
+struct CipherContext {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    CipherContext() {
+        if (ctx == nullptr) fail("EVP_CIPHER_CTX_new");
+    }
+    ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
+};
+
+// OpenSSL takes int lengths: feed long buffers in pieces.
+constexpr std::size_t maxChunk = std::size_t(INT_MAX) & ~std::size_t(15);
+
+void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView aad, const std::uint8_t* nonce,
+              std::uint8_t* out, std::uint8_t* tag) {
+    CipherContext c;
+    if (EVP_EncryptInit_ex2(c.ctx, aes256gcm(), key.bytes().data(), nonce, nullptr) != 1)
+        fail("EVP_EncryptInit_ex2");
+    int len = 0;
+    for (std::size_t at = 0; at < aad.size(); at += maxChunk) {
+        std::size_t n = std::min(maxChunk, aad.size() - at);
+        if (EVP_EncryptUpdate(c.ctx, nullptr, &len, aad.data() + at, int(n)) != 1) fail("GCM AAD");
+    }
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < plaintext.size(); at += maxChunk) {
+        std::size_t n = std::min(maxChunk, plaintext.size() - at);
+        if (EVP_EncryptUpdate(c.ctx, out + written, &len, plaintext.data() + at, int(n)) != 1)
+            fail("GCM encrypt");
+        written += std::size_t(len);
+    }
+    if (EVP_EncryptFinal_ex(c.ctx, out + written, &len) != 1) fail("GCM final");
+    if (EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_GET_TAG, int(SealedBox::tagSize), tag) != 1)
+        fail("GCM tag");
+}
+
+Bytes openRaw(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphertext,
+              const std::uint8_t* tag, ByteView aad) {
+    CipherContext c;
+    if (EVP_DecryptInit_ex2(c.ctx, aes256gcm(), key.bytes().data(), nonce, nullptr) != 1)
+        fail("EVP_DecryptInit_ex2");
+    int len = 0;
+    for (std::size_t at = 0; at < aad.size(); at += maxChunk) {
+        std::size_t n = std::min(maxChunk, aad.size() - at);
+        if (EVP_DecryptUpdate(c.ctx, nullptr, &len, aad.data() + at, int(n)) != 1) fail("GCM AAD");
+    }
+    Bytes out(ciphertext.size());
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < ciphertext.size(); at += maxChunk) {
+        std::size_t n = std::min(maxChunk, ciphertext.size() - at);
+        if (EVP_DecryptUpdate(c.ctx, out.data() + written, &len, ciphertext.data() + at, int(n)) != 1)
+            fail("GCM decrypt");
+        written += std::size_t(len);
+    }
+    if (EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_SET_TAG, int(SealedBox::tagSize),
+                            const_cast<std::uint8_t*>(tag)) != 1)
+        fail("GCM set tag");
+    if (EVP_DecryptFinal_ex(c.ctx, out.data() + written, &len) != 1) {
+        ERR_clear_error();
+        OPENSSL_cleanse(out.data(), out.size());
+        throw CryptoError(CryptoError::Code::authenticationFailure, "authentication failure");
+    }
+    return out;
+}
+
+} // namespace
+
+CryptoError::CryptoError(Code code, std::string detail) : Error(std::move(detail)), code_(code) {}
+
+SymmetricKey SymmetricKey::random() {
+    SymmetricKey key;
+    fillRandom(key.raw_.data(), key.raw_.size());
+    return key;
+}
+
+SymmetricKey SymmetricKey::fromBytes(ByteView bytes) {
+    if (bytes.size() != size)
+        throw CryptoError(CryptoError::Code::incorrectKeySize, "a key must be 32 bytes");
+    SymmetricKey key;
+    std::memcpy(key.raw_.data(), bytes.data(), size);
+    return key;
+}
+
+SymmetricKey::~SymmetricKey() { OPENSSL_cleanse(raw_.data(), raw_.size()); }
+
+bool SymmetricKey::operator==(const SymmetricKey& other) const {
+    return CRYPTO_memcmp(raw_.data(), other.raw_.data(), size) == 0;
+}
+
+SealedBox SealedBox::fromCombined(ByteView combined) {
+    if (combined.size() < overhead)
+        throw CryptoError(CryptoError::Code::incorrectParameterSize,
+                          "a sealed box is at least 28 bytes");
+    SealedBox box;
+    std::memcpy(box.nonce.data(), combined.data(), nonceSize);
+    box.ciphertext.assign(combined.begin() + nonceSize, combined.end() - tagSize);
+    std::memcpy(box.tag.data(), combined.data() + combined.size() - tagSize, tagSize);
+    return box;
+}
+
+Bytes SealedBox::combined() const {
+    Bytes out;
+    out.reserve(overhead + ciphertext.size());
+    out.insert(out.end(), nonce.begin(), nonce.end());
+    out.insert(out.end(), ciphertext.begin(), ciphertext.end());
+    out.insert(out.end(), tag.begin(), tag.end());
+    return out;
+}
+
+namespace aesgcm {
+
+Bytes seal(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData) {
+    Bytes out(SealedBox::overhead + plaintext.size());
+    fillRandom(out.data(), SealedBox::nonceSize);
+    sealInto(key, plaintext, authenticatedData, out.data(), out.data() + SealedBox::nonceSize,
+             out.data() + SealedBox::nonceSize + plaintext.size());
+    return out;
+}
+
+SealedBox sealWithNonce(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData,
+                        const std::array<std::uint8_t, SealedBox::nonceSize>& nonce) {
+    SealedBox box;
+    box.nonce = nonce;
+    box.ciphertext.resize(plaintext.size());
+    sealInto(key, plaintext, authenticatedData, box.nonce.data(), box.ciphertext.data(), box.tag.data());
+    return box;
+}
+
+Bytes open(const SymmetricKey& key, ByteView combined, ByteView authenticatedData) {
+    if (combined.size() < SealedBox::overhead)
+        throw CryptoError(CryptoError::Code::incorrectParameterSize,
+                          "a sealed box is at least 28 bytes");
+    ByteView ciphertext = combined.subspan(SealedBox::nonceSize, combined.size() - SealedBox::overhead);
+    return openRaw(key, combined.data(), ciphertext, combined.data() + combined.size() - SealedBox::tagSize,
+                   authenticatedData);
+}
+
+Bytes open(const SymmetricKey& key, const SealedBox& box, ByteView authenticatedData) {
+    return openRaw(key, box.nonce.data(), box.ciphertext, box.tag.data(), authenticatedData);
+}
+
+} // namespace aesgcm
+
+Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
+    if (ctx_ == nullptr) fail("EVP_MD_CTX_new");
+    if (EVP_DigestInit_ex2(static_cast<EVP_MD_CTX*>(ctx_), sha256Method(), nullptr) != 1) {
+        EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
+        fail("EVP_DigestInit_ex2");
+    }
+}
+
+Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
+
+void Sha256::update(ByteView data) {
+    if (finished_) throw CryptoError(CryptoError::Code::underlying, "SHA-256 already finalized");
+    if (!data.empty() && EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data.data(), data.size()) != 1)
+        fail("EVP_DigestUpdate");
+}
+
+Sha256Digest Sha256::finalize() {
+    if (finished_) throw CryptoError(CryptoError::Code::underlying, "SHA-256 already finalized");
+    finished_ = true;
+    Sha256Digest digest{};
+    unsigned int len = 0;
+    if (EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(ctx_), digest.data(), &len) != 1 || len != digest.size())
+        fail("EVP_DigestFinal_ex");
+    return digest;
+}
+
+Sha256Digest Sha256::hash(ByteView data) {
+    Sha256 h;
+    h.update(data);
+    return h.finalize();
+}
+
+std::string hexString(ByteView bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+std::optional<Bytes> parseHex(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    auto value = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    Bytes out;
+    out.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        int hi = value(text[i]), lo = value(text[i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out.push_back(std::uint8_t(hi << 4 | lo));
+    }
+    return out;
+}
+
+void fillRandom(std::uint8_t* data, std::size_t count) {
+    while (count > 0) {
+        int n = int(std::min<std::size_t>(count, 1 << 20));
+        if (RAND_bytes(data, n) != 1)
+            throw CryptoError(CryptoError::Code::randomFailure, libraryMessage("RAND_bytes"));
+        data += n;
+        count -= std::size_t(n);
+    }
+}
+
+Bytes randomBytes(std::size_t count) {
+    Bytes out(count);
+    fillRandom(out.data(), count);
+    return out;
+}
+
+namespace {
+constexpr char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char base64UrlAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+std::string encode(ByteView bytes, const char* alphabet, bool pad) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        std::uint32_t v = std::uint32_t(bytes[i]) << 16 | std::uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
+        out.push_back(alphabet[v >> 18 & 63]);
+        out.push_back(alphabet[v >> 12 & 63]);
+        out.push_back(alphabet[v >> 6 & 63]);
+        out.push_back(alphabet[v & 63]);
+    }
+    std::size_t rest = bytes.size() - i;
+    if (rest == 1) {
+        std::uint32_t v = std::uint32_t(bytes[i]) << 16;
+        out.push_back(alphabet[v >> 18 & 63]);
+        out.push_back(alphabet[v >> 12 & 63]);
+        if (pad) out.append("==");
+    } else if (rest == 2) {
+        std::uint32_t v = std::uint32_t(bytes[i]) << 16 | std::uint32_t(bytes[i + 1]) << 8;
+        out.push_back(alphabet[v >> 18 & 63]);
+        out.push_back(alphabet[v >> 12 & 63]);
+        out.push_back(alphabet[v >> 6 & 63]);
+        if (pad) out.push_back('=');
+    }
+    return out;
+}
+} // namespace
+
+std::string base64Encode(ByteView bytes) { return encode(bytes, base64Alphabet, true); }
+std::string base64UrlEncode(ByteView bytes) { return encode(bytes, base64UrlAlphabet, false); }
+
+std::optional<Bytes> base64Decode(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    Bytes out;
+    out.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        bool last = i + 4 == text.size();
+        int pads = 0;
+        if (last) pads = (text[i + 3] == '=') + (text[i + 3] == '=' && text[i + 2] == '=');
+        int v[4];
+        for (int k = 0; k < 4 - pads; ++k) {
+            v[k] = value(text[i + std::size_t(k)]);
+            if (v[k] < 0) return std::nullopt;
+        }
+        if (pads == 0) {
+            out.push_back(std::uint8_t(v[0] << 2 | v[1] >> 4));
+            out.push_back(std::uint8_t((v[1] & 15) << 4 | v[2] >> 2));
+            out.push_back(std::uint8_t((v[2] & 3) << 6 | v[3]));
+        } else if (pads == 1) {
+            if ((v[2] & 3) != 0) return std::nullopt; // non-canonical trailing bits
+            out.push_back(std::uint8_t(v[0] << 2 | v[1] >> 4));
+            out.push_back(std::uint8_t((v[1] & 15) << 4 | v[2] >> 2));
+        } else {
+            if ((v[1] & 15) != 0) return std::nullopt;
+            out.push_back(std::uint8_t(v[0] << 2 | v[1] >> 4));
+        }
+    }
+    return out;
+}
+
+} // namespace nuvel

@@ -1,0 +1,100 @@
+#include "NuvelKit/support/Defaults.hpp"
+
+#include <cstdlib>
+
+#include "NuvelKit/support/Files.hpp"
+
+namespace nuvel {
+
+std::optional<bool> DefaultsStore::boolean(const std::string& key) const {
+    auto v = value(key);
+    if (!v || !v->is_boolean()) return std::nullopt;
+    return v->get<bool>();
+}
+
+std::optional<std::string> DefaultsStore::string(const std::string& key) const {
+    auto v = value(key);
+    if (!v || !v->is_string()) return std::nullopt;
+    return v->get<std::string>();
+}
+
+std::optional<double> DefaultsStore::number(const std::string& key) const {
+    auto v = value(key);
+    if (!v || !v->is_number()) return std::nullopt;
+    return v->get<double>();
+}
+
+std::optional<std::vector<std::string>> DefaultsStore::stringList(const std::string& key) const {
+    auto v = value(key);
+    if (!v || !v->is_array()) return std::nullopt;
+    std::vector<std::string> out;
+    for (const auto& e : *v) {
+        if (!e.is_string()) return std::nullopt;
+        out.push_back(e.get<std::string>());
+    }
+    return out;
+}
+
+std::optional<json::Value> MemoryDefaultsStore::value(const std::string& key) const {
+    std::lock_guard guard(lock_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+void MemoryDefaultsStore::set(const std::string& key, json::Value value) {
+    std::lock_guard guard(lock_);
+    values_[key] = std::move(value);
+}
+
+void MemoryDefaultsStore::remove(const std::string& key) {
+    std::lock_guard guard(lock_);
+    values_.erase(key);
+}
+
+FileDefaultsStore::FileDefaultsStore(std::filesystem::path file) : file_(std::move(file)), values_(json::Value::object()) {
+    try {
+        json::Value loaded = json::parse(files::readFile(file_));
+        if (loaded.is_object()) values_ = std::move(loaded);
+    } catch (const std::exception&) {
+        // Missing or unreadable: start empty.
+    }
+}
+
+std::filesystem::path FileDefaultsStore::standardLocation() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::filesystem::path base;
+    if (config != nullptr && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::filesystem::path(home != nullptr ? home : "/") / ".config";
+    }
+    return base / "Nuvel" / "defaults.json";
+}
+
+std::optional<json::Value> FileDefaultsStore::value(const std::string& key) const {
+    std::lock_guard guard(lock_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return *it;
+}
+
+void FileDefaultsStore::set(const std::string& key, json::Value value) {
+    std::lock_guard guard(lock_);
+    values_[key] = std::move(value);
+    save();
+}
+
+void FileDefaultsStore::remove(const std::string& key) {
+    std::lock_guard guard(lock_);
+    if (values_.erase(key) > 0) save();
+}
+
+void FileDefaultsStore::save() {
+    files::createOwnerOnlyDirectories(file_.parent_path());
+    std::string text = json::dump(values_);
+    files::atomicWrite(file_, viewOf(text));
+}
+
+} // namespace nuvel

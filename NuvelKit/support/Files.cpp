@@ -1,0 +1,186 @@
+#include "NuvelKit/support/Files.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "NuvelKit/support/Crypto.hpp"
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace nuvel::files {
+
+void throwErrno(const char* what, const fs::path& path, int error) {
+    throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void FileDescriptor::close() {
+    if (fd_ < 0) return;
+    int fd = release();
+    if (::close(fd) != 0 && errno != EINTR) throwErrno("close", {}, errno);
+}
+
+void FileDescriptor::writeAll(ByteView data, const fs::path& path) const {
+    const std::uint8_t* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd_, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("write", path, errno);
+        }
+        p += n;
+        left -= std::size_t(n);
+    }
+}
+
+std::size_t FileDescriptor::readUpTo(std::uint8_t* into, std::size_t count, const fs::path& path) const {
+    std::size_t got = 0;
+    while (got < count) {
+        ssize_t n = ::read(fd_, into + got, count - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("read", path, errno);
+        }
+        if (n == 0) break;
+        got += std::size_t(n);
+    }
+    return got;
+}
+
+void FileDescriptor::sync(const fs::path& path) const {
+    if (::fsync(fd_) != 0) throwErrno("fsync", path, errno);
+}
+
+FileDescriptor createExclusive(const fs::path& path, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) throwErrno("create", path, errno);
+    FileDescriptor owned(fd);
+    // The umask may have taken bits away; set exactly what was asked.
+    if (::fchmod(fd, mode) != 0) {
+        int error = errno;
+        ::unlink(path.c_str());
+        throwErrno("fchmod", path, error);
+    }
+    return owned;
+}
+
+FileDescriptor openForReading(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throwErrno("open", path, errno);
+    return FileDescriptor(fd);
+}
+
+FileDescriptor openForWriting(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throwErrno("open", path, errno);
+    return FileDescriptor(fd);
+}
+
+Bytes readFile(const fs::path& path) {
+    FileDescriptor fd = openForReading(path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throwErrno("stat", path, errno);
+    if (S_ISDIR(st.st_mode)) throwErrno("read", path, EISDIR);
+    Bytes out;
+    out.resize(st.st_size > 0 ? std::size_t(st.st_size) : 0);
+    std::size_t got = fd.readUpTo(out.data(), out.size(), path);
+    out.resize(got);
+    // The file may have grown since fstat.
+    std::uint8_t buffer[65536];
+    while (std::size_t n = fd.readUpTo(buffer, sizeof buffer, path)) {
+        out.insert(out.end(), buffer, buffer + n);
+        if (n < sizeof buffer) break;
+    }
+    return out;
+}
+
+void fsyncDirectory(const fs::path& directory) {
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throwErrno("open directory", directory, errno);
+    FileDescriptor owned(fd);
+    if (::fsync(fd) != 0 && errno != EINVAL) throwErrno("fsync directory", directory, errno);
+}
+
+void atomicWriteWith(const fs::path& path, const std::function<void(const FileDescriptor&)>& writer) {
+    fs::path folder = path.parent_path();
+    if (folder.empty()) folder = ".";
+    fs::path temporary = folder / ("." + path.filename().string() + "." + hexString(randomBytes(8)) + ".tmp");
+    try {
+        FileDescriptor fd = createExclusive(temporary, 0600);
+        writer(fd);
+        fd.sync(temporary);
+        fd.close();
+        if (::rename(temporary.c_str(), path.c_str()) != 0) throwErrno("rename", path, errno);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    fsyncDirectory(folder);
+}
+
+void atomicWrite(const fs::path& path, ByteView data) {
+    atomicWriteWith(path, [&](const FileDescriptor& fd) { fd.writeAll(data, path); });
+}
+
+void moveNoReplace(const fs::path& from, const fs::path& to) {
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        int error = errno;
+        throw fs::filesystem_error("move", from, to, std::error_code(error, std::generic_category()));
+    }
+}
+
+void createOwnerOnlyDirectories(const fs::path& path) {
+    if (path.empty()) return;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) throwErrno("create directory", path, ENOTDIR);
+        return;
+    }
+    if (path.has_parent_path() && path.parent_path() != path) createOwnerOnlyDirectories(path.parent_path());
+    if (::mkdir(path.c_str(), 0700) != 0) {
+        if (errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+        throwErrno("create directory", path, errno);
+    }
+    if (::chmod(path.c_str(), 0700) != 0) throwErrno("chmod", path, errno);
+}
+
+std::uint64_t availableCapacity(const fs::path& path) {
+    struct statvfs st {};
+    if (::statvfs(path.c_str(), &st) != 0) throwErrno("statvfs", path, errno);
+    return std::uint64_t(st.f_bavail) * std::uint64_t(st.f_frsize);
+}
+
+std::optional<Date> creationDate(const fs::path& path) {
+    struct statx st {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &st) != 0) throwErrno("statx", path, errno);
+    if ((st.stx_mask & STATX_BTIME) == 0) return std::nullopt;
+    return Date::fromUnix(double(st.stx_btime.tv_sec) + double(st.stx_btime.tv_nsec) * 1e-9);
+}
+
+bool removeFileIfPresent(const fs::path& path) {
+    if (::unlink(path.c_str()) == 0) return true;
+    if (errno == ENOENT) return false;
+    throwErrno("remove", path, errno);
+}
+
+} // namespace nuvel::files

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "NuvelKit/support/Bytes.hpp"
+#include "NuvelKit/support/Time.hpp"
+
+// File helpers over std::filesystem and POSIX. Failures throw std::filesystem::filesystem_error
+// (or std::system_error) carrying the errno, so callers see the file system's own error.
+namespace nuvel::files {
+
+namespace fs = std::filesystem;
+
+// An owned POSIX file descriptor.
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    ~FileDescriptor();
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void close(); // throws when close(2) reports an error
+
+    // Writes every byte (retrying short writes and EINTR).
+    void writeAll(ByteView data, const fs::path& pathForErrors) const;
+    // Reads up to `count` bytes; fewer only at the end of the file.
+    std::size_t readUpTo(std::uint8_t* into, std::size_t count, const fs::path& pathForErrors) const;
+    void sync(const fs::path& pathForErrors) const;
+
+private:
+    int fd_ = -1;
+};
+
+[[noreturn]] void throwErrno(const char* what, const fs::path& path, int error);
+
+// Creates a new file that must not exist yet (O_CREAT|O_EXCL), with `mode` regardless of umask.
+FileDescriptor createExclusive(const fs::path& path, mode_t mode = 0600);
+FileDescriptor openForReading(const fs::path& path);
+// Opens an existing file for writing at offset 0.
+FileDescriptor openForWriting(const fs::path& path);
+
+Bytes readFile(const fs::path& path);
+
+// Atomic, durable replacement: a temporary file created 0600 with O_EXCL in the same folder,
+// written by `writer`, fsynced, renamed over `path`, then the folder fsynced. On any failure the
+// temporary file is removed and `path` is left as it was.
+void atomicWriteWith(const fs::path& path, const std::function<void(const FileDescriptor&)>& writer);
+void atomicWrite(const fs::path& path, ByteView data);
+
+// Moves `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE); an existing
+// destination fails with EEXIST and both files stay as they were.
+void moveNoReplace(const fs::path& from, const fs::path& to);
+
+// Creates `path` and any missing parents with mode 0700 (umask notwithstanding). An existing
+// directory is left as it is; an existing non-directory fails.
+void createOwnerOnlyDirectories(const fs::path& path);
+
+void fsyncDirectory(const fs::path& directory);
+
+// Bytes available to unprivileged users on the volume holding `path` (statvfs f_bavail).
+std::uint64_t availableCapacity(const fs::path& path);
+
+// Birth time from statx, when the file system records one.
+std::optional<Date> creationDate(const fs::path& path);
+
+// Removes a file; a missing file is not an error. Returns whether something was removed.
+bool removeFileIfPresent(const fs::path& path);
+
+} // namespace nuvel::files

@@ -1,0 +1,187 @@
+#include "NuvelKit/support/Unicode.hpp"
+
+#include <unicode/brkiter.h>
+#include <unicode/coll.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+namespace nuvel::unicode {
+namespace {
+
+icu::UnicodeString toIcu(std::string_view text) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+}
+
+std::string toUtf8(const icu::UnicodeString& s) {
+    std::string out;
+    s.toUTF8String(out);
+    return out;
+}
+
+const icu::Normalizer2& normalizer(bool compose) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* n =
+        compose ? icu::Normalizer2::getNFCInstance(status) : icu::Normalizer2::getNFDInstance(status);
+    if (U_FAILURE(status) || n == nullptr) throw std::runtime_error("ICU normalizer unavailable");
+    return *n;
+}
+
+std::unique_ptr<icu::BreakIterator> characterIterator(const icu::UnicodeString& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !it) throw std::runtime_error("ICU break iterator unavailable");
+    it->setText(text);
+    return it;
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view text) {
+    int32_t i = 0, length = int32_t(text.size());
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    while (i < length) {
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+std::string nfc(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString normalized = normalizer(true).normalize(toIcu(text), status);
+    if (U_FAILURE(status)) throw std::runtime_error("NFC normalisation failed");
+    return toUtf8(normalized);
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) { return a == b || nfc(a) == nfc(b); }
+
+std::size_t graphemeCount(std::string_view text) {
+    if (text.empty()) return 0;
+    icu::UnicodeString s = toIcu(text);
+    auto it = characterIterator(s);
+    std::size_t count = 0;
+    for (int32_t p = it->first(); (p = it->next()) != icu::BreakIterator::DONE;) ++count;
+    return count;
+}
+
+std::string graphemePrefix(std::string_view text, std::size_t count) {
+    if (count == 0 || text.empty()) return {};
+    icu::UnicodeString s = toIcu(text);
+    auto it = characterIterator(s);
+    int32_t end = it->first();
+    for (std::size_t i = 0; i < count; ++i) {
+        int32_t next = it->next();
+        if (next == icu::BreakIterator::DONE) return toUtf8(s);
+        end = next;
+    }
+    return toUtf8(icu::UnicodeString(s, 0, end));
+}
+
+std::size_t utf16Length(std::string_view text) { return std::size_t(toIcu(text).length()); }
+
+bool isNewline(char32_t c) {
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+bool isWhitespaceOrNewline(char32_t c) {
+    if (c == 0x09 || isNewline(c)) return true;
+    int8_t category = u_charType(UChar32(c));
+    return category == U_SPACE_SEPARATOR || category == U_LINE_SEPARATOR || category == U_PARAGRAPH_SEPARATOR;
+}
+
+std::u32string toCodePoints(std::string_view text) {
+    std::u32string out;
+    int32_t i = 0, length = int32_t(text.size());
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    while (i < length) {
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        out.push_back(c < 0 ? U'\uFFFD' : char32_t(c));
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+        out.push_back(char(c));
+    } else if (c < 0x800) {
+        out.push_back(char(0xC0 | (c >> 6)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(char(0xE0 | (c >> 12)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | (c >> 18)));
+        out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (c & 0x3F)));
+    }
+}
+
+std::string fromCodePoints(std::u32string_view codePoints) {
+    std::string out;
+    out.reserve(codePoints.size());
+    for (char32_t c : codePoints) appendUtf8(out, c);
+    return out;
+}
+
+std::string trimWhitespaceAndNewlines(std::string_view text) {
+    std::u32string cps = toCodePoints(text);
+    std::size_t begin = 0, end = cps.size();
+    while (begin < end && isWhitespaceOrNewline(cps[begin])) ++begin;
+    while (end > begin && isWhitespaceOrNewline(cps[end - 1])) --end;
+    if (begin == 0 && end == cps.size() && isValidUtf8(text)) return std::string(text);
+    return fromCodePoints(std::u32string_view(cps).substr(begin, end - begin));
+}
+
+int localizedStandardCompare(std::string_view a, std::string_view b) {
+    static std::mutex lock;
+    static std::unique_ptr<icu::Collator> collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+        if (U_FAILURE(status) || !c) throw std::runtime_error("ICU collator unavailable");
+        c->setStrength(icu::Collator::SECONDARY);
+        c->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        return c;
+    }();
+    icu::UnicodeString ua = toIcu(a), ub = toIcu(b);
+    UErrorCode status = U_ZERO_ERROR;
+    UCollationResult r;
+    {
+        std::lock_guard guard(lock);
+        r = collator->compare(ua, ub, status);
+    }
+    if (U_FAILURE(status)) r = UCOL_EQUAL;
+    if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
+    // Forced ordering: strings that differ never compare equal.
+    int raw = ua.compare(ub);
+    return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
+}
+
+std::string foldCaseAndDiacritics(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString decomposed = normalizer(false).normalize(toIcu(text), status);
+    if (U_FAILURE(status)) throw std::runtime_error("NFD normalisation failed");
+    icu::UnicodeString stripped;
+    for (int32_t i = 0; i < decomposed.length();) {
+        UChar32 c = decomposed.char32At(i);
+        if (u_charType(c) != U_NON_SPACING_MARK) stripped.append(c);
+        i += U16_LENGTH(c);
+    }
+    stripped.foldCase();
+    status = U_ZERO_ERROR;
+    icu::UnicodeString composed = normalizer(true).normalize(stripped, status);
+    if (U_FAILURE(status)) throw std::runtime_error("NFC normalisation failed");
+    return toUtf8(composed);
+}
+
+} // namespace nuvel::unicode

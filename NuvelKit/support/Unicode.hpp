@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Unicode helpers over ICU. Strings are UTF-8; invalid sequences are treated as U+FFFD.
+namespace nuvel::unicode {
+
+bool isValidUtf8(std::string_view text);
+
+// Canonical composition (NFC).
+std::string nfc(std::string_view text);
+// True when the two strings are canonically equivalent (equal after NFC).
+bool canonicallyEqual(std::string_view a, std::string_view b);
+
+// Extended grapheme clusters ("characters" as a user sees them).
+std::size_t graphemeCount(std::string_view text);
+// The first `count` grapheme clusters of `text`.
+std::string graphemePrefix(std::string_view text, std::size_t count);
+
+// Length in UTF-16 code units.
+std::size_t utf16Length(std::string_view text);
+
+// White space and newlines: general categories Zs, Zl, Zp, and U+0009...U+000D, U+0085.
+bool isWhitespaceOrNewline(char32_t c);
+// Newlines only: U+000A...U+000D, U+0085, U+2028, U+2029.
+bool isNewline(char32_t c);
+std::string trimWhitespaceAndNewlines(std::string_view text);
+
+// Finder-like ordering: case-insensitive, numbers compared by value ("a2" < "a10"); never
+// reports equal for strings that differ. Returns <0, 0 or >0.
+int localizedStandardCompare(std::string_view a, std::string_view b);
+
+// Lower-cased, without diacritics, NFC: for case- and diacritic-insensitive matching.
+std::string foldCaseAndDiacritics(std::string_view text);
+
+// Code points of a UTF-8 string and back.
+std::u32string toCodePoints(std::string_view text);
+std::string fromCodePoints(std::u32string_view codePoints);
+void appendUtf8(std::string& out, char32_t c);
+
+} // namespace nuvel::unicode
