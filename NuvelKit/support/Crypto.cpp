@@ -49,11 +49,41 @@ struct CipherContext {
 // OpenSSL takes int lengths: feed long buffers in pieces.
 constexpr std::size_t maxChunk = std::size_t(INT_MAX) & ~std::size_t(15);
 
+// One context per thread and direction keeps the expanded key of the last key used: records
+// of one file are sealed with the same key, and expanding it anew costs as much as sealing
+// a small record.
+struct KeyedContext {
+    CipherContext context;
+    std::array<std::uint8_t, SymmetricKey::size> key{};
+    bool hasKey = false;
+    ~KeyedContext() { OPENSSL_cleanse(key.data(), key.size()); }
+
+    EVP_CIPHER_CTX* prepare(const SymmetricKey& k, const std::uint8_t* nonce, bool encrypt) {
+        bool same = hasKey && CRYPTO_memcmp(key.data(), k.bytes().data(), key.size()) == 0;
+        int ok = encrypt ? EVP_EncryptInit_ex2(context.ctx, same ? nullptr : aes256gcm(),
+                                               same ? nullptr : k.bytes().data(), nonce, nullptr)
+                         : EVP_DecryptInit_ex2(context.ctx, same ? nullptr : aes256gcm(),
+                                               same ? nullptr : k.bytes().data(), nonce, nullptr);
+        if (ok != 1) {
+            hasKey = false;
+            fail(encrypt ? "EVP_EncryptInit_ex2" : "EVP_DecryptInit_ex2");
+        }
+        std::memcpy(key.data(), k.bytes().data(), key.size());
+        hasKey = true;
+        return context.ctx;
+    }
+};
+
+EVP_CIPHER_CTX* contextFor(const SymmetricKey& key, const std::uint8_t* nonce, bool encrypt) {
+    thread_local KeyedContext sealing, opening;
+    return (encrypt ? sealing : opening).prepare(key, nonce, encrypt);
+}
+
 void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView aad, const std::uint8_t* nonce,
               std::uint8_t* out, std::uint8_t* tag) {
-    CipherContext c;
-    if (EVP_EncryptInit_ex2(c.ctx, aes256gcm(), key.bytes().data(), nonce, nullptr) != 1)
-        fail("EVP_EncryptInit_ex2");
+    struct {
+        EVP_CIPHER_CTX* ctx;
+    } c{contextFor(key, nonce, true)};
     int len = 0;
     for (std::size_t at = 0; at < aad.size(); at += maxChunk) {
         std::size_t n = std::min(maxChunk, aad.size() - at);
@@ -73,9 +103,9 @@ void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView aad, const s
 
 Bytes openRaw(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphertext,
               const std::uint8_t* tag, ByteView aad) {
-    CipherContext c;
-    if (EVP_DecryptInit_ex2(c.ctx, aes256gcm(), key.bytes().data(), nonce, nullptr) != 1)
-        fail("EVP_DecryptInit_ex2");
+    struct {
+        EVP_CIPHER_CTX* ctx;
+    } c{contextFor(key, nonce, false)};
     int len = 0;
     for (std::size_t at = 0; at < aad.size(); at += maxChunk) {
         std::size_t n = std::min(maxChunk, aad.size() - at);

@@ -147,7 +147,11 @@ int localizedStandardCompare(std::string_view a, std::string_view b) {
     static std::mutex lock;
     static std::unique_ptr<icu::Collator> collator = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+        // The C locale maps to en_US_POSIX, whose tailoring sorts by code point, case first:
+        // nothing like what a user expects. Use the root order there.
+        icu::Locale locale = icu::Locale::getDefault();
+        if (std::string_view(locale.getName()) == "en_US_POSIX") locale = icu::Locale::getRoot();
+        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(locale, status));
         if (U_FAILURE(status) || !c) throw std::runtime_error("ICU collator unavailable");
         c->setStrength(icu::Collator::SECONDARY);
         c->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "NuvelKit/support/Json.hpp"
+
+using namespace nuvel;
+using json::JsonError;
+
+namespace {
+
+JsonError::Code failure(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const JsonError& e) {
+        return e.code();
+    }
+    ADD_FAILURE() << "no JsonError thrown";
+    return JsonError::Code::invalidValue;
+}
+
+json::Reader reader(const char* text) {
+    static std::deque<json::Value> keep; // the reader refers to the parsed value
+    keep.push_back(json::parse(text));
+    return json::Reader(keep.back());
+}
+
+} // namespace
+
+TEST(JsonParse, RejectsSyntaxDepthAndOverflow) {
+    EXPECT_EQ(failure([] { json::parse("{"); }), JsonError::Code::syntax);
+    EXPECT_EQ(failure([] { json::parse("{\"a\":1} x"); }), JsonError::Code::syntax);
+    EXPECT_EQ(failure([] { json::parse("NaN"); }), JsonError::Code::syntax);
+    EXPECT_EQ(failure([] { json::parse(std::string(600, '[') + std::string(600, ']')); }), JsonError::Code::syntax);
+    EXPECT_NO_THROW(json::parse(std::string(500, '[') + std::string(500, ']')));
+    for (const char* overflow : {"1e400", "[1,{\"a\":-1e999}]", "{\"a\":[[[1.8e308]]]}"})
+        EXPECT_NE(failure([&] { json::parse(overflow); }), JsonError::Code::invalidValue) << overflow;
+    EXPECT_EQ(json::parse("{\"a\":1e-400}")["a"].get<double>(), 0.0);
+}
+
+TEST(JsonReader, RequiredKeys) {
+    auto r = reader(R"({"s":"x","n":null,"b":true,"i":3,"f":3.5,"o":{},"a":[]})");
+    EXPECT_EQ(r.string("s"), "x");
+    EXPECT_EQ(failure([&] { r.string("missing"); }), JsonError::Code::missingKey);
+    EXPECT_EQ(failure([&] { r.string("n"); }), JsonError::Code::missingKey);
+    EXPECT_EQ(failure([&] { r.string("i"); }), JsonError::Code::wrongType);
+    EXPECT_EQ(failure([&] { r.array("o"); }), JsonError::Code::wrongType);
+    EXPECT_EQ(failure([&] { r.object("a"); }), JsonError::Code::wrongType);
+    EXPECT_EQ(failure([] { json::Reader(json::parse("[]")); }), JsonError::Code::wrongType);
+    EXPECT_FALSE(r.has("n"));
+    EXPECT_TRUE(r.has("b"));
+}
+
+TEST(JsonReader, BooleansAreOnlyTrueAndFalse) {
+    auto r = reader(R"({"t":true,"f":false,"one":1,"zero":0,"text":"true"})");
+    EXPECT_TRUE(r.boolean("t"));
+    EXPECT_FALSE(r.boolean("f"));
+    for (const char* key : {"one", "zero", "text"})
+        EXPECT_EQ(failure([&] { r.boolean(key); }), JsonError::Code::wrongType) << key;
+}
+
+TEST(JsonReader, IntegersAreWholeNumbersInRange) {
+    auto r = reader(R"({"i":3,"f":3.0,"half":3.5,"neg":-7,"big":9223372036854775807,
+        "over":9223372036854775808,"two63":9.223372036854775808e18,"min":-9223372036854775808,
+        "e":1e3,"wide":3000000000,"s":"3","b":true})");
+    EXPECT_EQ(r.int64("i"), 3);
+    EXPECT_EQ(r.int64("f"), 3);
+    EXPECT_EQ(r.int64("e"), 1000);
+    EXPECT_EQ(r.int64("neg"), -7);
+    EXPECT_EQ(r.int64("big"), INT64_MAX);
+    EXPECT_EQ(r.int64("min"), INT64_MIN);
+    EXPECT_EQ(failure([&] { r.int64("half"); }), JsonError::Code::outOfRange);
+    EXPECT_EQ(failure([&] { r.int64("over"); }), JsonError::Code::outOfRange);
+    EXPECT_EQ(failure([&] { r.int64("two63"); }), JsonError::Code::outOfRange);
+    EXPECT_EQ(failure([&] { r.integer("wide"); }), JsonError::Code::outOfRange);
+    EXPECT_EQ(r.int64("wide"), 3000000000);
+    EXPECT_EQ(failure([&] { r.int64("s"); }), JsonError::Code::wrongType);
+    EXPECT_EQ(failure([&] { r.int64("b"); }), JsonError::Code::wrongType);
+}
+
+TEST(JsonReader, DoublesAcceptAnyFiniteNumber) {
+    auto r = reader(R"({"i":3,"f":-0.25,"big":18446744073709551615,"s":"1"})");
+    EXPECT_EQ(r.number("i"), 3.0);
+    EXPECT_EQ(r.number("f"), -0.25);
+    EXPECT_EQ(r.number("big"), 18446744073709551615.0);
+    EXPECT_EQ(failure([&] { r.number("s"); }), JsonError::Code::wrongType);
+}
+
+TEST(JsonReader, OptionalsAreAbsentWhenMissingOrNullButStillTyped) {
+    auto r = reader(R"({"n":null,"s":"x","i":"7","l":["a","b"],"bad":["a",1]})");
+    EXPECT_FALSE(r.optString("missing"));
+    EXPECT_FALSE(r.optString("n"));
+    EXPECT_FALSE(r.optInt64("n"));
+    EXPECT_FALSE(r.optObject("n"));
+    EXPECT_EQ(r.optString("s"), "x");
+    EXPECT_EQ(failure([&] { r.optInt64("i"); }), JsonError::Code::wrongType);
+    EXPECT_EQ(r.optStringList("l"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(failure([&] { r.stringList("bad"); }), JsonError::Code::wrongType);
+}
+
+TEST(JsonReader, ErrorsNameThePath) {
+    auto r = reader(R"({"outer":{"list":[{"x":1},{"x":"no"}]}})");
+    try {
+        r.object("outer").list<int>("list", [](const json::Value& v, const std::string& path) {
+            return json::Reader(v, path).integer("x");
+        });
+        FAIL();
+    } catch (const JsonError& e) {
+        EXPECT_EQ(e.path(), "$.outer.list[1].x");
+    }
+}
+
+TEST(JsonWrite, CompactOrderedAndOmittingAbsentOptionals) {
+    json::Ordered o;
+    o["zeta"] = 1;
+    o["alpha"] = "é/\"";
+    json::putOptional(o, "absent", std::optional<int>());
+    json::putOptional(o, "present", std::optional<bool>(false));
+    EXPECT_EQ(json::dump(o), R"({"zeta":1,"alpha":"é/\"","present":false})");
+
+    json::Ordered bad;
+    bad["x"] = std::string("\xff");
+    EXPECT_EQ(failure([&] { json::dump(bad); }), JsonError::Code::unencodable);
+    json::Ordered inf;
+    inf["x"] = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(failure([&] { json::dump(inf); }), JsonError::Code::unencodable);
+}
