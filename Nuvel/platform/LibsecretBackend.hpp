@@ -1,0 +1,25 @@
+#pragma once
+
+#include <memory>
+
+#include "NuvelKit/store/SecretBackend.hpp"
+
+namespace nuvel {
+
+// Items in the desktop keyring through the Secret Service (libsecret). Each item carries the
+// attributes "service" and "account"; its value is stored as binary.
+class LibsecretBackend final : public SecretBackend {
+public:
+    std::int32_t copy(const std::string& service, const std::string& account, Bytes& out) override;
+    std::int32_t update(const std::string& service, const std::string& account, ByteView data) override;
+    std::int32_t add(const std::string& service, const std::string& account, ByteView data) override;
+    std::int32_t remove(const std::string& service, const std::string& account) override;
+
+    // True when a Secret Service answers on the session bus.
+    static bool isAvailable();
+};
+
+// The keyring when a Secret Service answers, else the owner-only file store.
+std::shared_ptr<SecretBackend> makeSystemSecretBackend();
+
+} // namespace nuvel
