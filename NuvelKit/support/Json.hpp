@@ -98,6 +98,16 @@ public:
         if (a == nullptr) return std::nullopt;
         return decodeList<T>(*a, childPath(key), each);
     }
+    // Decodes every element of an array of objects with `each(Reader)`; an element that is not an
+    // object fails with wrongType.
+    template <class T, class F>
+    std::vector<T> objectList(std::string_view key, F&& each) const {
+        return list<T>(key, [&](const Value& e, const std::string& p) { return each(Reader(e, p)); });
+    }
+    template <class T, class F>
+    std::optional<std::vector<T>> optObjectList(std::string_view key, F&& each) const {
+        return optList<T>(key, [&](const Value& e, const std::string& p) { return each(Reader(e, p)); });
+    }
     std::vector<std::string> stringList(std::string_view key) const;
     std::optional<std::vector<std::string>> optStringList(std::string_view key) const;
 

@@ -84,6 +84,20 @@ std::string graphemePrefix(std::string_view text, std::size_t count) {
     return toUtf8(icu::UnicodeString(s, 0, end));
 }
 
+std::string graphemePrefix(std::string_view text, std::size_t maxGraphemes, std::size_t maxUtf16Units) {
+    if (maxGraphemes == 0 || text.empty()) return {};
+    icu::UnicodeString s = toIcu(text);
+    auto it = characterIterator(s);
+    int32_t end = it->first();
+    for (std::size_t i = 0; i < maxGraphemes; ++i) {
+        int32_t next = it->next();
+        if (next == icu::BreakIterator::DONE || std::size_t(next) > maxUtf16Units) break;
+        end = next;
+    }
+    if (end == s.length()) return toUtf8(s);
+    return toUtf8(icu::UnicodeString(s, 0, end));
+}
+
 std::size_t utf16Length(std::string_view text) { return std::size_t(toIcu(text).length()); }
 
 bool isNewline(char32_t c) {

@@ -18,6 +18,9 @@ bool canonicallyEqual(std::string_view a, std::string_view b);
 std::size_t graphemeCount(std::string_view text);
 // The first `count` grapheme clusters of `text`.
 std::string graphemePrefix(std::string_view text, std::size_t count);
+// The longest prefix of whole grapheme clusters with at most `maxGraphemes` clusters and at most
+// `maxUtf16Units` UTF-16 code units (a cluster that would cross the unit limit is left out whole).
+std::string graphemePrefix(std::string_view text, std::size_t maxGraphemes, std::size_t maxUtf16Units);
 
 // Length in UTF-16 code units.
 std::size_t utf16Length(std::string_view text);
