@@ -1,6 +1,6 @@
 #include "NuvelKit/service/NativeBootstrap.hpp"
 
-#include "NuvelKit/service/ContractError.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -137,7 +137,7 @@ std::string NativeBootstrap::encode() const {
 void NativeBootstrap::validate(std::string_view expectedAccountID) const {
     auto require = [](bool ok) {
         if (!ok)
-            throw ContractError(ContractError::Code::invalidTransport);
+            throw RecordingError(RecordingError::Code::invalidTransport);
     };
     require(contractVersion == 1);
     require(account.id == expectedAccountID);

@@ -92,7 +92,7 @@ struct NativeBootstrap {
     std::string encode() const;
 
     // Accepts the contract for `expectedAccountID` or throws
-    // ContractError::invalidTransport, without saying which rule failed. The rules, in order:
+    // RecordingError::invalidTransport, without saying which rule failed. The rules, in order:
     // version 1; the expected account; the selected workspace is the one described and is
     // listed; part size 1...64 MiB; at least one part; a positive source size; a finite,
     // positive recording limit.

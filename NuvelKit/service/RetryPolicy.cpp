@@ -1,6 +1,6 @@
 #include "NuvelKit/service/RetryPolicy.hpp"
 
-#include "NuvelKit/service/ContractError.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 
 #include <algorithm>
 #include <array>
@@ -47,8 +47,8 @@ RetryFailure classifyFailure(std::exception_ptr error) {
         return e;
     } catch (const TransportError& e) {
         return e;
-    } catch (const ContractError& e) {
-        if (e.code() == ContractError::Code::accountMismatch)
+    } catch (const RecordingError& e) {
+        if (e.code() == RecordingError::Code::accountMismatch)
             return AccountMismatchFailure{};
         return OtherFailure{};
     } catch (...) {

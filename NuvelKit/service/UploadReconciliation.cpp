@@ -1,7 +1,7 @@
 #include "NuvelKit/service/UploadReconciliation.hpp"
 
 #include "NuvelKit/service/APIError.hpp"
-#include "NuvelKit/service/ContractError.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/NativeBootstrap.hpp"
 
 #include <algorithm>
@@ -16,7 +16,7 @@ std::int64_t uploadPartCount(std::int64_t bytes, std::int64_t partBytes) {
 UploadReconciliation reconcileUpload(const NativeUploadStatus& status, const LocalUpload& local) {
     auto require = [](bool ok) {
         if (!ok)
-            throw ContractError(ContractError::Code::invalidTransport);
+            throw RecordingError(RecordingError::Code::invalidTransport);
     };
     require(status.contractVersion == 1);
     require(local.remoteID && *local.remoteID == status.id);
@@ -30,7 +30,7 @@ UploadReconciliation reconcileUpload(const NativeUploadStatus& status, const Loc
     if (status.commit && status.commit->accepted) {
         if (status.commit->sha256 == local.sha256 && status.commit->parts == partCount)
             return UploadAccepted{};
-        throw ContractError(ContractError::Code::ambiguousRequest);
+        throw RecordingError(RecordingError::Code::ambiguousRequest);
     }
     if (!status.canUpload)
         throw APIError(409, "upload_unavailable");

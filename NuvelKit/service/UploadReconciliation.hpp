@@ -36,9 +36,9 @@ struct LocalUpload {
 
 // Reduces the service's upload status against the local transport file.
 //
-// Throws ContractError::invalidTransport when the status does not describe this upload
+// Throws RecordingError::invalidTransport when the status does not describe this upload
 // (version, meeting, workspace, part size, part limit, a part index out of range) or the file
-// is empty; ContractError::ambiguousRequest when the service accepted a commit of another file
+// is empty; RecordingError::ambiguousRequest when the service accepted a commit of another file
 // (another digest or part count), which must not be sent again on its own; and APIError 409
 // "upload_unavailable" when nothing was accepted and the service takes no more parts. Parts
 // whose size is not the one expected are left out, so they are sent again.

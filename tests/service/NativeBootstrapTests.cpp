@@ -1,4 +1,4 @@
-#include "NuvelKit/service/ContractError.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/NativeBootstrap.hpp"
 
 #include <cmath>
@@ -34,8 +34,8 @@ json::Value contractJson() {
 bool invalidTransport(const NativeBootstrap& contract, const std::string& account = "acc_1") {
     try {
         contract.validate(account);
-    } catch (const ContractError& e) {
-        return e.code() == ContractError::Code::invalidTransport;
+    } catch (const RecordingError& e) {
+        return e.code() == RecordingError::Code::invalidTransport;
     }
     return false;
 }

@@ -1,4 +1,4 @@
-#include "NuvelKit/service/ContractError.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/RetryJitter.hpp"
 #include "NuvelKit/service/RetryPolicy.hpp"
 
@@ -81,11 +81,11 @@ TEST(RetryPolicy, ClassifiesThrownErrors) {
     EXPECT_EQ(from(Cancelled()), stop(RetryStopReason::cancelled));
     EXPECT_EQ(from(api(503, "unknown", 30.0)), later(30));
     EXPECT_EQ(from(TransportError(TransportError::Code::timedOut)), later(5));
-    EXPECT_EQ(from(ContractError(ContractError::Code::accountMismatch)),
+    EXPECT_EQ(from(RecordingError(RecordingError::Code::accountMismatch)),
               stop(RetryStopReason::accountMismatch));
-    EXPECT_EQ(from(ContractError(ContractError::Code::invalidTransport)),
+    EXPECT_EQ(from(RecordingError(RecordingError::Code::invalidTransport)),
               stop(RetryStopReason::notRetryable));
-    EXPECT_EQ(from(ContractError(ContractError::Code::ambiguousRequest)),
+    EXPECT_EQ(from(RecordingError(RecordingError::Code::ambiguousRequest)),
               stop(RetryStopReason::notRetryable));
     EXPECT_EQ(from(std::runtime_error("disk full")), stop(RetryStopReason::notRetryable));
     EXPECT_EQ(from(42), stop(RetryStopReason::notRetryable));

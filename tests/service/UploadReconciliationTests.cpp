@@ -1,5 +1,5 @@
 #include "NuvelKit/service/APIError.hpp"
-#include "NuvelKit/service/ContractError.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/UploadReconciliation.hpp"
 
 #include <cctype>
@@ -36,14 +36,14 @@ UploadReconciliation resume(std::set<std::int64_t> acknowledged) {
     return UploadResume{P, std::move(acknowledged)};
 }
 
-ContractError::Code contractFailure(const NativeUploadStatus& s, const LocalUpload& l) {
+RecordingError::Code contractFailure(const NativeUploadStatus& s, const LocalUpload& l) {
     try {
         reconcileUpload(s, l);
-    } catch (const ContractError& e) {
+    } catch (const RecordingError& e) {
         return e.code();
     }
     ADD_FAILURE() << "reconciled";
-    return ContractError::Code::accountMismatch;
+    return RecordingError::Code::accountMismatch;
 }
 
 TEST(NativeUploadStatus, DecodesStrictlyWithOptionalCommit) {
@@ -121,11 +121,11 @@ TEST(UploadReconciliation, AcknowledgesOnlyPartsOfTheExpectedSize) {
 }
 
 TEST(UploadReconciliation, PartOutOfRangeFailsTheWholeReduction) {
-    EXPECT_EQ(contractFailure(status({{0, P}, {3, P}}), local(3 * P)), ContractError::Code::invalidTransport);
+    EXPECT_EQ(contractFailure(status({{0, P}, {3, P}}), local(3 * P)), RecordingError::Code::invalidTransport);
     EXPECT_EQ(contractFailure(status({{-1, P}, {0, P}}), local(3 * P)),
-              ContractError::Code::invalidTransport);
+              RecordingError::Code::invalidTransport);
     EXPECT_EQ(contractFailure(status({{0, P}, {4, 1}}), local(3 * P + 1)),
-              ContractError::Code::invalidTransport);
+              RecordingError::Code::invalidTransport);
     EXPECT_NO_THROW(reconcileUpload(status({{3, 1}}), local(3 * P + 1)));
 }
 
@@ -154,7 +154,7 @@ TEST(UploadReconciliation, StatusMustDescribeThisUpload) {
         NativeUploadStatus s = status();
         LocalUpload l = local(3 * P);
         c.change(s, l);
-        EXPECT_EQ(contractFailure(s, l), ContractError::Code::invalidTransport) << c.what;
+        EXPECT_EQ(contractFailure(s, l), RecordingError::Code::invalidTransport) << c.what;
     }
     // A recording without a workspace skips the workspace check; the largest part size passes.
     LocalUpload noWorkspace = local(3 * P);
@@ -175,21 +175,21 @@ TEST(UploadReconciliation, AcceptedCommitMustMatchTheFileExactly) {
     NativeUploadStatus upper = s;
     for (char& c : upper.commit->sha256)
         c = char(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(contractFailure(upper, local(3 * P)), ContractError::Code::ambiguousRequest);
+    EXPECT_EQ(contractFailure(upper, local(3 * P)), RecordingError::Code::ambiguousRequest);
     NativeUploadStatus otherDigest = s;
     otherDigest.commit->sha256 = std::string(64, '0');
-    EXPECT_EQ(contractFailure(otherDigest, local(3 * P)), ContractError::Code::ambiguousRequest);
+    EXPECT_EQ(contractFailure(otherDigest, local(3 * P)), RecordingError::Code::ambiguousRequest);
     NativeUploadStatus otherCount = s;
     otherCount.commit->parts = 2;
-    EXPECT_EQ(contractFailure(otherCount, local(3 * P)), ContractError::Code::ambiguousRequest);
+    EXPECT_EQ(contractFailure(otherCount, local(3 * P)), RecordingError::Code::ambiguousRequest);
     // The same commit against a file one byte longer (four parts) is another file.
     NativeUploadStatus roomy = s;
     roomy.maxParts = 4;
-    EXPECT_EQ(contractFailure(roomy, local(3 * P + 1)), ContractError::Code::ambiguousRequest);
+    EXPECT_EQ(contractFailure(roomy, local(3 * P + 1)), RecordingError::Code::ambiguousRequest);
     // The checks of the status come first.
     NativeUploadStatus wrongVersion = s;
     wrongVersion.contractVersion = 2;
-    EXPECT_EQ(contractFailure(wrongVersion, local(3 * P)), ContractError::Code::invalidTransport);
+    EXPECT_EQ(contractFailure(wrongVersion, local(3 * P)), RecordingError::Code::invalidTransport);
 }
 
 TEST(UploadReconciliation, CommitNotAcceptedIsIgnored) {
