@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "NuvelKit/support/Bytes.hpp"
+
+namespace nuvel {
+
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+struct HttpRequest {
+    std::string method = "GET";
+    std::string url; // absolute
+    HttpHeaders headers; // sent in this order, exactly as given
+    std::optional<Bytes> body;
+    // The transfer fails as timed out when no byte moves for this long (also bounds connecting).
+    double idleTimeoutSeconds = 60;
+    // The whole exchange may take at most this long; 0 means no limit.
+    double totalTimeoutSeconds = 0;
+    // A response body longer than this aborts the transfer and sets `bodyTooLarge`; 0: no cap.
+    std::size_t maxBodyBytes = 0;
+    // When set, body bytes go here as they arrive instead of into `HttpResponse::body`. The sink
+    // may throw to abort; the exception then leaves `send`.
+    std::function<void(ByteView)> bodySink;
+};
+
+struct HttpResponse {
+    int status = 0;
+    HttpHeaders headers; // of the final response, names as the server sent them
+    Bytes body;
+    bool bodyTooLarge = false; // the body passed `maxBodyBytes`; `body` holds what came before
+
+    // The first header of that name, compared without regard to ASCII case.
+    std::optional<std::string> header(std::string_view name) const;
+};
+
+// One HTTP exchange. Never follows redirects (a 3xx is returned as an answer), keeps no
+// cookies and no cache, and sends no header the request does not name beyond the protocol's
+// own (Host, and Content-Length for a body). Throws TransportError when no answer arrives,
+// and Cancelled when `stop` is requested while the exchange runs.
+class HttpTransport {
+public:
+    virtual ~HttpTransport() = default;
+    virtual HttpResponse send(const HttpRequest& request, std::stop_token stop) = 0;
+};
+
+// Header names compare without regard to ASCII case.
+bool headerNameEquals(std::string_view a, std::string_view b);
+
+// True when a header name or value holds CR, LF or NUL (request splitting).
+bool isUnsafeHeaderText(std::string_view text);
+
+// Percent-encodes everything outside RFC 3986's unreserved set (A-Z a-z 0-9 - . _ ~).
+std::string percentEncode(std::string_view text);
+// "a=1&b=2" from ordered pairs, each name and value percent-encoded.
+std::string encodeQuery(const std::vector<std::pair<std::string, std::string>>& items);
+
+// "Retry-After" as seconds: the whole value a finite, non-negative decimal number (exponent
+// forms included, no surrounding white space); anything else, an HTTP date included, is absent.
+std::optional<double> parseRetryAfter(std::string_view value);
+
+} // namespace nuvel
