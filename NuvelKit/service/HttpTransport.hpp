@@ -57,13 +57,4 @@ bool headerNameEquals(std::string_view a, std::string_view b);
 // True when a header name or value holds CR, LF or NUL (request splitting).
 bool isUnsafeHeaderText(std::string_view text);
 
-// Percent-encodes everything outside RFC 3986's unreserved set (A-Z a-z 0-9 - . _ ~).
-std::string percentEncode(std::string_view text);
-// "a=1&b=2" from ordered pairs, each name and value percent-encoded.
-std::string encodeQuery(const std::vector<std::pair<std::string, std::string>>& items);
-
-// "Retry-After" as seconds: the whole value a finite, non-negative decimal number (exponent
-// forms included, no surrounding white space); anything else, an HTTP date included, is absent.
-std::optional<double> parseRetryAfter(std::string_view value);
-
 } // namespace nuvel

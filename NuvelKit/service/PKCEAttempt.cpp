@@ -1,6 +1,6 @@
 #include "NuvelKit/service/PKCEAttempt.hpp"
 
-#include "NuvelKit/service/UrlComponents.hpp"
+#include "NuvelKit/support/Url.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 
 #include <array>
@@ -52,7 +52,7 @@ std::string PKCEAttempt::challengeFor(std::string_view verifier) {
 std::string PKCEAttempt::authorizationURL(std::string_view origin) const {
     while (!origin.empty() && origin.back() == '/')
         origin.remove_suffix(1);
-    return std::string(origin) + "/device?challenge=" + percentEncodeQueryValue(challenge_);
+    return std::string(origin) + "/device?challenge=" + percentEncode(challenge_);
 }
 
 std::string PKCEAttempt::validateCallback(std::string_view callbackURL) {
@@ -61,20 +61,20 @@ std::string PKCEAttempt::validateCallback(std::string_view callbackURL) {
     consumed_ = true;
 
     auto invalid = [] { return AuthenticationError(AuthenticationError::Code::invalidCallback); };
-    auto url = UrlComponents::parse(callbackURL);
+    auto url = Url::parse(callbackURL);
     if (!url)
         throw invalid();
-    if (url->scheme != "nuvel")
+    if (url->scheme() != "nuvel")
         throw invalid();
-    if (url->host != "auth")
+    if (url->host() != "auth")
         throw invalid();
-    if (!url->path.empty())
+    if (!url->path().empty())
         throw invalid();
-    if (url->user || url->password)
+    if (url->user() || url->password())
         throw invalid();
-    if (url->port)
+    if (url->port())
         throw invalid();
-    if (url->fragment)
+    if (url->fragment())
         throw invalid();
     auto items = url->queryItems();
     if (!items || items->size() != 1)

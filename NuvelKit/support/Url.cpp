@@ -113,4 +113,72 @@ std::optional<Url> Url::parse(std::string_view text) {
     return url;
 }
 
+std::optional<std::vector<QueryItem>> Url::queryItems() const {
+    auto q = query();
+    if (!q) return std::nullopt;
+    std::vector<QueryItem> items;
+    if (q->empty()) return items;
+    std::string_view rest = *q;
+    for (;;) {
+        std::size_t amp = rest.find('&');
+        std::string_view piece = rest.substr(0, amp);
+        std::size_t eq = piece.find('=');
+        auto name = percentDecode(piece.substr(0, eq));
+        if (!name) return std::nullopt;
+        QueryItem item{std::move(*name), std::nullopt};
+        if (eq != std::string_view::npos) {
+            item.value = percentDecode(piece.substr(eq + 1));
+            if (!item.value) return std::nullopt;
+        }
+        items.push_back(std::move(item));
+        if (amp == std::string_view::npos) break;
+        rest.remove_prefix(amp + 1);
+    }
+    return items;
+}
+
+std::optional<std::string> percentDecode(std::string_view text) {
+    auto value = [](char c) { return isDigit(c) ? c - '0' : (c >= 'a' ? c - 'a' + 10 : c - 'A' + 10); };
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])) return std::nullopt;
+        out.push_back(char(value(text[i + 1]) << 4 | value(text[i + 2])));
+        i += 2;
+    }
+    return out;
+}
+
+std::string percentEncode(std::string_view text) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (isUnreserved(c)) {
+            out.push_back(c);
+        } else {
+            auto b = static_cast<unsigned char>(c);
+            out.push_back('%');
+            out.push_back(digits[b >> 4]);
+            out.push_back(digits[b & 15]);
+        }
+    }
+    return out;
+}
+
+std::string encodeQuery(const std::vector<std::pair<std::string, std::string>>& items) {
+    std::string out;
+    for (const auto& [name, value] : items) {
+        if (!out.empty()) out.push_back('&');
+        out += percentEncode(name);
+        out.push_back('=');
+        out += percentEncode(value);
+    }
+    return out;
+}
+
 } // namespace nuvel

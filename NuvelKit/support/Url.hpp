@@ -3,8 +3,18 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace nuvel {
+
+// One item of a URL query: "name=value", or "name" without a value.
+struct QueryItem {
+    std::string name;
+    std::optional<std::string> value;
+
+    bool operator==(const QueryItem&) const = default;
+};
 
 // An absolute URL as RFC 3986 writes it: scheme ":" ["//" authority] path ["?" query] ["#" fragment].
 // The text is kept exactly as given; the components are views of it, not decoded. Parsing refuses
@@ -34,6 +44,10 @@ public:
     // Present when the URL holds "#".
     std::optional<std::string_view> fragment() const { return optionalPart(fragment_); }
 
+    // The query split at "&" into items, the first "=" of each separating name and value, both
+    // percent-decoded ("+" stays "+"). No value without a query; an empty query has no items.
+    std::optional<std::vector<QueryItem>> queryItems() const;
+
     bool operator==(const Url& other) const { return text_ == other.text_; }
 
 private:
@@ -51,5 +65,12 @@ private:
     std::string text_;
     Range scheme_, user_, password_, host_, port_, path_, query_, fragment_;
 };
+
+// Decodes percent escapes; no value when a "%" is not followed by two hexadecimal digits.
+std::optional<std::string> percentDecode(std::string_view text);
+// Percent-encodes every byte outside RFC 3986's unreserved set (A-Z a-z 0-9 - . _ ~).
+std::string percentEncode(std::string_view text);
+// "a=1&b=2" from ordered pairs, each name and value percent-encoded.
+std::string encodeQuery(const std::vector<std::pair<std::string, std::string>>& items);
 
 } // namespace nuvel

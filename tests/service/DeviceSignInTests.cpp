@@ -1,6 +1,6 @@
 #include "NuvelKit/service/DeviceSession.hpp"
 #include "NuvelKit/service/PKCEAttempt.hpp"
-#include "NuvelKit/service/UrlComponents.hpp"
+#include "NuvelKit/support/Url.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 
 #include <algorithm>
@@ -80,9 +80,9 @@ TEST(PKCEAttempt, AuthorizationUrlCarriesOnlyTheChallenge) {
     EXPECT_EQ(url, "https://nuvel.example/device?challenge=" + attempt.challenge());
     EXPECT_EQ(attempt.authorizationURL("http://127.0.0.1:8080/"),
               "http://127.0.0.1:8080/device?challenge=" + attempt.challenge());
-    auto parts = UrlComponents::parse(url);
+    auto parts = Url::parse(url);
     ASSERT_TRUE(parts);
-    EXPECT_EQ(parts->path, "/device");
+    EXPECT_EQ(parts->path(), "/device");
     EXPECT_EQ(parts->queryItems(), (std::vector<QueryItem>{{"challenge", attempt.challenge()}}));
     EXPECT_EQ(url.find(attempt.verifier()), std::string::npos);
 }
