@@ -41,6 +41,9 @@ Value parse(std::string_view text) {
     Value v;
     try {
         v = Value::parse(text.begin(), text.end(), limitDepth, true, false);
+    } catch (const nlohmann::json::out_of_range& e) {
+        // The parser's only range error is a number literal beyond the double range (406).
+        throw JsonError(JsonError::Code::nonFinite, "$", e.what());
     } catch (const nlohmann::json::exception& e) {
         throw JsonError(JsonError::Code::syntax, "$", e.what());
     }
@@ -70,6 +73,14 @@ void requireFiniteForWrite(const J& root) {
     }
 }
 } // namespace
+
+Ordered number(double d) {
+    // [-2^63, 2^63) converts exactly; -0 stays a double so its sign survives.
+    if (std::isfinite(d) && std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0 &&
+        !(d == 0 && std::signbit(d)))
+        return Ordered(std::int64_t(d));
+    return Ordered(d);
+}
 
 std::string dump(const Ordered& value) {
     requireFiniteForWrite(value);

@@ -45,6 +45,11 @@ inline Value parse(ByteView bytes) {
     return parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+// A double for encoders: a whole number within the Int64 range is written as an integer ("12",
+// not "12.0"), anything else as the shortest text that reads back to the same double. A NaN or
+// infinity is kept, so that dump() refuses it.
+Ordered number(double d);
+
 // Compact output, UTF-8 as is. Throws JsonError::unencodable for invalid UTF-8 or non-finite numbers.
 std::string dump(const Ordered& value);
 std::string dump(const Value& value);
