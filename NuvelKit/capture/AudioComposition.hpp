@@ -1,0 +1,38 @@
+#pragma once
+
+#include "NuvelKit/capture/AudioFileInfo.hpp"
+
+#include <filesystem>
+#include <vector>
+
+namespace nuvel {
+
+// One audio track made of whole tracks of other files laid end to end, without gaps or
+// overlaps. Each item lasts the duration given when it was inserted (normally the file's own
+// duration): audio beyond it is cut off. Nothing is opened until the composition is exported.
+class AudioComposition {
+public:
+    struct Item {
+        std::filesystem::path path;
+        AudioTrackInfo track;
+        double duration = 0; // seconds
+    };
+
+    // Inserts `track` of `path` from time zero for `duration` seconds at the current end.
+    // A duration that is not finite and above zero, or a track without a rate or channels, is
+    // MediaError::invalidArgument.
+    void append(const std::filesystem::path& path, const AudioTrackInfo& track, double duration);
+    // Inserts the first audio track of `path` for the file's whole duration, as `info` (loaded
+    // from that file) gives them: MediaError::noAudioTrack when it has none.
+    void appendWholeFile(const std::filesystem::path& path, const AudioFileInfo& info);
+
+    const std::vector<Item>& items() const { return items_; }
+    bool empty() const { return items_.empty(); }
+    // The sum of the items' durations, in insertion order.
+    double duration() const;
+
+private:
+    std::vector<Item> items_;
+};
+
+} // namespace nuvel

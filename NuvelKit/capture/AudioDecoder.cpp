@@ -1,0 +1,282 @@
+#include "NuvelKit/capture/AudioDecoder.hpp"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include "NuvelKit/capture/AudioFfmpeg.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace nuvel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Consecutive damaged packets after which a stream counts as undecodable rather than scratched.
+constexpr int maxConsecutiveDamage = 64;
+
+} // namespace
+
+struct AudioDecoder::State {
+    fs::path path;
+    AudioTrackInfo track;
+    ffmpeg::InputPtr input;
+    ffmpeg::CodecPtr codec;
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket();
+    ffmpeg::FramePtr frame = ffmpeg::makeFrame();
+
+    int outRate = 0;
+    ffmpeg::ChannelLayout outLayout;
+
+    // The resampler and the input format it was made for; a stream may change format midway.
+    ffmpeg::ResamplerPtr resampler;
+    int inFormat = -1;
+    int inRate = 0;
+    ffmpeg::ChannelLayout inLayout;
+
+    std::vector<float> pending; // converted, interleaved, not yet handed out
+    std::size_t pendingOffset = 0;
+
+    bool inputEnded = false; // the decoder has been sent its end
+    bool finished = false;   // decoder and resampler drained
+    bool packetHeld = false; // `packet` waits to be sent again
+    bool decodedAny = false;
+    int damage = 0;
+
+    int channels() const { return outLayout.channels(); }
+
+    void open(AudioOutputFormat output, int streamIndex);
+    bool refill();
+    void sendPacket();
+    void convert(const AVFrame* source);
+    void drainResampler();
+    void makeResampler(const AVFrame* source);
+    void appendConverted(const std::uint8_t** input, int inputFrames);
+    void noteDamage(int error, const char* what);
+};
+
+void AudioDecoder::State::open(AudioOutputFormat output, int streamIndex) {
+    input = ffmpeg::openInput(path);
+    if (streamIndex < 0) {
+        for (unsigned i = 0; i < input->nb_streams; ++i) {
+            if (ffmpeg::isUsableAudio(input->streams[i])) {
+                streamIndex = int(i);
+                break;
+            }
+        }
+    }
+    if (streamIndex < 0 || unsigned(streamIndex) >= input->nb_streams ||
+        !ffmpeg::isUsableAudio(input->streams[streamIndex]))
+        throw MediaError(MediaError::Code::noAudioTrack, "no audio track in " + path.string());
+    AVStream* stream = input->streams[streamIndex];
+    // Only the chosen track is demuxed into packets.
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        input->streams[i]->discard = int(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+
+    const AVCodecParameters* p = stream->codecpar;
+    track.streamIndex = streamIndex;
+    track.sampleRate = p->sample_rate;
+    track.channels = p->ch_layout.nb_channels;
+    track.codecName = avcodec_get_name(p->codec_id);
+    track.duration = stream->duration == AV_NOPTS_VALUE
+                         ? std::numeric_limits<double>::quiet_NaN()
+                         : double(stream->duration) * av_q2d(stream->time_base);
+
+    if (output.sampleRate < 0 || output.sampleRate > 768000 || output.channels < 0 || output.channels > 64)
+        throw MediaError(MediaError::Code::invalidArgument, "unsupported output format for " + path.string());
+    outRate = output.sampleRate > 0 ? output.sampleRate : track.sampleRate;
+    outLayout = ffmpeg::ChannelLayout(output.channels > 0 ? output.channels : track.channels);
+
+    const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
+    codec.reset(avcodec_alloc_context3(decoder));
+    if (!codec)
+        throw std::bad_alloc();
+    int result = avcodec_parameters_to_context(codec.get(), p);
+    if (result < 0)
+        ffmpeg::fail(MediaError::Code::decodeFailed, "configure decoder for", path, result);
+    codec->pkt_timebase = stream->time_base;
+    result = avcodec_open2(codec.get(), decoder, nullptr);
+    if (result < 0)
+        ffmpeg::fail(MediaError::Code::decodeFailed, "open decoder for", path, result);
+}
+
+void AudioDecoder::State::noteDamage(int error, const char* what) {
+    if (error != AVERROR_INVALIDDATA || ++damage > maxConsecutiveDamage)
+        ffmpeg::fail(MediaError::Code::decodeFailed, what, path, error);
+}
+
+// Converts more audio into `pending`; false once everything has been handed out.
+bool AudioDecoder::State::refill() {
+    while (!finished) {
+        int result = avcodec_receive_frame(codec.get(), frame.get());
+        if (result == 0) {
+            damage = 0;
+            decodedAny = true;
+            convert(frame.get());
+            av_frame_unref(frame.get());
+            if (pendingOffset < pending.size())
+                return true;
+            continue;
+        }
+        if (result == AVERROR_EOF) {
+            drainResampler();
+            finished = true;
+            if (!decodedAny && damage > 0)
+                throw MediaError(MediaError::Code::decodeFailed, "no decodable audio in " + path.string());
+            break;
+        }
+        if (result != AVERROR(EAGAIN)) {
+            noteDamage(result, "decode");
+            continue;
+        }
+        sendPacket();
+    }
+    return pendingOffset < pending.size();
+}
+
+void AudioDecoder::State::sendPacket() {
+    if (!packetHeld) {
+        if (inputEnded) {
+            // The decoder asked for input after its end: nothing more will come.
+            avcodec_send_packet(codec.get(), nullptr);
+            return;
+        }
+        int result = av_read_frame(input.get(), packet.get());
+        if (result == AVERROR_EOF) {
+            inputEnded = true;
+            avcodec_send_packet(codec.get(), nullptr);
+            return;
+        }
+        if (result < 0)
+            ffmpeg::fail(MediaError::Code::decodeFailed, "read", path, result);
+        if (packet->stream_index != track.streamIndex) {
+            av_packet_unref(packet.get());
+            return;
+        }
+    }
+    int result = avcodec_send_packet(codec.get(), packet.get());
+    if (result == AVERROR(EAGAIN)) {
+        packetHeld = true; // frames are waiting; send this packet after they are taken
+        return;
+    }
+    packetHeld = false;
+    av_packet_unref(packet.get());
+    if (result < 0)
+        noteDamage(result, "decode");
+}
+
+void AudioDecoder::State::makeResampler(const AVFrame* source) {
+    drainResampler();
+    inFormat = source->format;
+    inRate = source->sample_rate > 0 ? source->sample_rate : track.sampleRate;
+    inLayout = ffmpeg::ChannelLayout::of(source->ch_layout, source->ch_layout.nb_channels);
+
+    SwrContext* raw = nullptr;
+    // FFmpeg 5.1 takes the layouts through non-const pointers but only reads them.
+    int result = swr_alloc_set_opts2(&raw, const_cast<AVChannelLayout*>(&outLayout.get()), AV_SAMPLE_FMT_FLT,
+                                     outRate, const_cast<AVChannelLayout*>(&inLayout.get()),
+                                     AVSampleFormat(inFormat), inRate, 0, nullptr);
+    resampler.reset(raw);
+    if (result < 0)
+        ffmpeg::fail(MediaError::Code::decodeFailed, "set up resampling for", path, result);
+    int inChannels = inLayout.channels();
+    int outChannels = outLayout.channels();
+    if (inChannels == 1 && outChannels == 2) {
+        const double copy[2] = {1.0, 1.0};
+        result = swr_set_matrix(raw, copy, 1);
+    } else if (inChannels == 2 && outChannels == 1) {
+        const double mean[2] = {0.5, 0.5};
+        result = swr_set_matrix(raw, mean, 2);
+    } else if (inChannels != outChannels) {
+        // Scale the mixing matrix so that no output sum can exceed full scale.
+        result = av_opt_set_double(raw, "rematrix_maxval", 1.0, 0);
+    }
+    if (result >= 0)
+        result = swr_init(raw);
+    if (result < 0)
+        ffmpeg::fail(MediaError::Code::decodeFailed, "set up resampling for", path, result);
+}
+
+void AudioDecoder::State::convert(const AVFrame* source) {
+    if (source->nb_samples <= 0)
+        return;
+    if (source->ch_layout.nb_channels <= 0)
+        throw MediaError(MediaError::Code::decodeFailed,
+                         "decoded audio without channels in " + path.string());
+    int rate = source->sample_rate > 0 ? source->sample_rate : track.sampleRate;
+    if (!resampler || source->format != inFormat || rate != inRate ||
+        !(ffmpeg::ChannelLayout::of(source->ch_layout, source->ch_layout.nb_channels) == inLayout))
+        makeResampler(source);
+    appendConverted(const_cast<const std::uint8_t**>(source->extended_data), source->nb_samples);
+}
+
+void AudioDecoder::State::drainResampler() {
+    if (resampler)
+        appendConverted(nullptr, 0);
+}
+
+void AudioDecoder::State::appendConverted(const std::uint8_t** in, int inputFrames) {
+    if (pendingOffset == pending.size()) {
+        pending.clear();
+        pendingOffset = 0;
+    }
+    int capacity = swr_get_out_samples(resampler.get(), inputFrames);
+    if (capacity < 0)
+        ffmpeg::fail(MediaError::Code::decodeFailed, "resample", path, capacity);
+    if (capacity == 0)
+        return;
+    std::size_t old = pending.size();
+    pending.resize(old + std::size_t(capacity) * std::size_t(channels()));
+    auto* out = reinterpret_cast<std::uint8_t*>(pending.data() + old);
+    int produced = swr_convert(resampler.get(), &out, capacity, in, inputFrames);
+    if (produced < 0) {
+        pending.resize(old);
+        ffmpeg::fail(MediaError::Code::decodeFailed, "resample", path, produced);
+    }
+    pending.resize(old + std::size_t(produced) * std::size_t(channels()));
+}
+
+AudioDecoder::AudioDecoder(const fs::path& path, AudioOutputFormat output, int streamIndex)
+    : state_(std::make_unique<State>()) {
+    state_->path = path;
+    state_->open(output, streamIndex);
+}
+
+AudioDecoder::AudioDecoder(AudioDecoder&&) noexcept = default;
+AudioDecoder& AudioDecoder::operator=(AudioDecoder&&) noexcept = default;
+AudioDecoder::~AudioDecoder() = default;
+
+const AudioTrackInfo& AudioDecoder::track() const {
+    return state_->track;
+}
+int AudioDecoder::sampleRate() const {
+    return state_->outRate;
+}
+int AudioDecoder::channels() const {
+    return state_->channels();
+}
+
+std::size_t AudioDecoder::read(std::span<float> into) {
+    State& s = *state_;
+    std::size_t channels = std::size_t(s.channels());
+    std::size_t wanted = into.size() / channels;
+    std::size_t done = 0;
+    while (done < wanted) {
+        if (s.pendingOffset == s.pending.size() && !s.refill())
+            break;
+        std::size_t available = (s.pending.size() - s.pendingOffset) / channels;
+        std::size_t n = std::min(available, wanted - done);
+        std::memcpy(into.data() + done * channels, s.pending.data() + s.pendingOffset,
+                    n * channels * sizeof(float));
+        s.pendingOffset += n * channels;
+        done += n;
+    }
+    return done;
+}
+
+} // namespace nuvel
