@@ -1,0 +1,67 @@
+#include "NuvelKit/capture/AudioRing.hpp"
+
+#include "NuvelKit/store/RecordingError.hpp"
+
+namespace nuvel {
+
+AudioRing::AudioRing(std::uint32_t slots, std::uint32_t framesPerSlot)
+    : ring_(ring::create(slots, framesPerSlot)), capacity_(framesPerSlot) {
+    if (ring_ == nullptr) {
+        throw RecordingError(RecordingError::Code::invalidTransport);
+    }
+}
+
+AudioRing::~AudioRing() {
+    ring::destroy(ring_);
+}
+
+bool AudioRing::acceptable(const PcmBuffer& buffer) noexcept {
+    return buffer.format == PcmSampleFormat::float32 && !buffer.interleaved &&
+           buffer.floatChannelData != nullptr;
+}
+
+bool AudioRing::write(const PcmBuffer& buffer, double hostTime) noexcept {
+    if (!acceptable(buffer)) {
+        ring::markOverflow(ring_);
+        return false;
+    }
+    return ring::push(ring_, buffer.floatChannelData, buffer.channelCount, buffer.frameLength, hostTime,
+                      buffer.sampleRate);
+}
+
+bool AudioRing::writeUntimed(const PcmBuffer& buffer) noexcept {
+    if (!acceptable(buffer)) {
+        ring::markOverflow(ring_);
+        return false;
+    }
+    return ring::pushUntimed(ring_, buffer.floatChannelData, buffer.channelCount, buffer.frameLength);
+}
+
+bool AudioRing::push(const float* const* channels, int channelCount, std::uint32_t frameCount,
+                     double hostTime, double sampleRate) noexcept {
+    return ring::push(ring_, channels, channelCount, frameCount, hostTime, sampleRate);
+}
+
+std::optional<AudioRing::TimedSamples> AudioRing::read() {
+    TimedSamples result;
+    result.samples.assign(capacity_, 0.0f);
+    const std::uint32_t n =
+        ring::pop(ring_, result.samples.data(), capacity_, &result.hostTime, &result.sampleRate);
+    if (n == 0) {
+        return std::nullopt;
+    }
+    result.samples.resize(n);
+    return result;
+}
+
+std::optional<std::vector<float>> AudioRing::readSamples() {
+    std::vector<float> samples(capacity_, 0.0f);
+    const std::uint32_t n = ring::popFrames(ring_, samples.data(), capacity_);
+    if (n == 0) {
+        return std::nullopt;
+    }
+    samples.resize(n);
+    return samples;
+}
+
+} // namespace nuvel
