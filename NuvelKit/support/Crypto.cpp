@@ -79,8 +79,8 @@ EVP_CIPHER_CTX* contextFor(const SymmetricKey& key, const std::uint8_t* nonce, b
     return (encrypt ? sealing : opening).prepare(key, nonce, encrypt);
 }
 
-void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView aad, const std::uint8_t* nonce,
-              std::uint8_t* out, std::uint8_t* tag) {
+void sealRaw(const SymmetricKey& key, ByteView plaintext, ByteView aad, const std::uint8_t* nonce,
+             std::uint8_t* out, std::uint8_t* tag) {
     struct {
         EVP_CIPHER_CTX* ctx;
     } c{contextFor(key, nonce, true)};
@@ -101,8 +101,8 @@ void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView aad, const s
         fail("GCM tag");
 }
 
-Bytes openRaw(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphertext,
-              const std::uint8_t* tag, ByteView aad) {
+void openRawInto(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphertext, const std::uint8_t* tag,
+                 ByteView aad, std::uint8_t* out) {
     struct {
         EVP_CIPHER_CTX* ctx;
     } c{contextFor(key, nonce, false)};
@@ -111,23 +111,32 @@ Bytes openRaw(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphe
         std::size_t n = std::min(maxChunk, aad.size() - at);
         if (EVP_DecryptUpdate(c.ctx, nullptr, &len, aad.data() + at, int(n)) != 1) fail("GCM AAD");
     }
-    Bytes out(ciphertext.size());
     std::size_t written = 0;
     for (std::size_t at = 0; at < ciphertext.size(); at += maxChunk) {
         std::size_t n = std::min(maxChunk, ciphertext.size() - at);
-        if (EVP_DecryptUpdate(c.ctx, out.data() + written, &len, ciphertext.data() + at, int(n)) != 1)
+        if (EVP_DecryptUpdate(c.ctx, out + written, &len, ciphertext.data() + at, int(n)) != 1)
             fail("GCM decrypt");
         written += std::size_t(len);
     }
     if (EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_SET_TAG, int(SealedBox::tagSize),
                             const_cast<std::uint8_t*>(tag)) != 1)
         fail("GCM set tag");
-    if (EVP_DecryptFinal_ex(c.ctx, out.data() + written, &len) != 1) {
+    if (EVP_DecryptFinal_ex(c.ctx, out + written, &len) != 1) {
         ERR_clear_error();
-        OPENSSL_cleanse(out.data(), out.size());
+        OPENSSL_cleanse(out, ciphertext.size());
         throw CryptoError(CryptoError::Code::authenticationFailure, "authentication failure");
     }
+}
+
+Bytes openRaw(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphertext,
+              const std::uint8_t* tag, ByteView aad) {
+    Bytes out(ciphertext.size());
+    openRawInto(key, nonce, ciphertext, tag, aad, out.data());
     return out;
+}
+
+[[noreturn]] void shortBox() {
+    throw CryptoError(CryptoError::Code::incorrectParameterSize, "a sealed box is at least 28 bytes");
 }
 
 } // namespace
@@ -178,9 +187,7 @@ namespace aesgcm {
 
 Bytes seal(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData) {
     Bytes out(SealedBox::overhead + plaintext.size());
-    fillRandom(out.data(), SealedBox::nonceSize);
-    sealInto(key, plaintext, authenticatedData, out.data(), out.data() + SealedBox::nonceSize,
-             out.data() + SealedBox::nonceSize + plaintext.size());
+    sealInto(key, plaintext, authenticatedData, out);
     return out;
 }
 
@@ -189,14 +196,29 @@ SealedBox sealWithNonce(const SymmetricKey& key, ByteView plaintext, ByteView au
     SealedBox box;
     box.nonce = nonce;
     box.ciphertext.resize(plaintext.size());
-    sealInto(key, plaintext, authenticatedData, box.nonce.data(), box.ciphertext.data(), box.tag.data());
+    sealRaw(key, plaintext, authenticatedData, box.nonce.data(), box.ciphertext.data(), box.tag.data());
     return box;
 }
 
+void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData, std::span<std::uint8_t> out) {
+    if (out.size() != plaintext.size() + SealedBox::overhead)
+        throw CryptoError(CryptoError::Code::incorrectParameterSize, "the output must fit the combined form exactly");
+    fillRandom(out.data(), SealedBox::nonceSize);
+    sealRaw(key, plaintext, authenticatedData, out.data(), out.data() + SealedBox::nonceSize,
+            out.data() + SealedBox::nonceSize + plaintext.size());
+}
+
+void openInto(const SymmetricKey& key, ByteView combined, ByteView authenticatedData, std::span<std::uint8_t> out) {
+    if (combined.size() < SealedBox::overhead) shortBox();
+    if (out.size() != combined.size() - SealedBox::overhead)
+        throw CryptoError(CryptoError::Code::incorrectParameterSize, "the output must fit the plaintext exactly");
+    ByteView ciphertext = combined.subspan(SealedBox::nonceSize, out.size());
+    openRawInto(key, combined.data(), ciphertext, combined.data() + combined.size() - SealedBox::tagSize,
+                authenticatedData, out.data());
+}
+
 Bytes open(const SymmetricKey& key, ByteView combined, ByteView authenticatedData) {
-    if (combined.size() < SealedBox::overhead)
-        throw CryptoError(CryptoError::Code::incorrectParameterSize,
-                          "a sealed box is at least 28 bytes");
+    if (combined.size() < SealedBox::overhead) shortBox();
     ByteView ciphertext = combined.subspan(SealedBox::nonceSize, combined.size() - SealedBox::overhead);
     return openRaw(key, combined.data(), ciphertext, combined.data() + combined.size() - SealedBox::tagSize,
                    authenticatedData);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -66,12 +67,18 @@ namespace aesgcm {
 
 // Seals with a fresh random nonce and returns the combined form.
 Bytes seal(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData);
+// The same into a buffer of the caller's (exactly plaintext + 28 bytes, else
+// incorrectParameterSize): for streams that reuse one buffer for every record.
+void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData, std::span<std::uint8_t> out);
 // Seals with the given nonce (test vectors only; production code never reuses nonces).
 SealedBox sealWithNonce(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData,
                         const std::array<std::uint8_t, SealedBox::nonceSize>& nonce);
 // Opens a combined box. Throws incorrectParameterSize or authenticationFailure.
 Bytes open(const SymmetricKey& key, ByteView combined, ByteView authenticatedData);
 Bytes open(const SymmetricKey& key, const SealedBox& box, ByteView authenticatedData);
+// Opens a combined box into a buffer of the caller's (exactly the plaintext's size, else
+// incorrectParameterSize). On authentication failure the buffer is wiped.
+void openInto(const SymmetricKey& key, ByteView combined, ByteView authenticatedData, std::span<std::uint8_t> out);
 
 } // namespace aesgcm
 

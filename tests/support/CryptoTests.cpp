@@ -119,6 +119,31 @@ TEST(AesGcm, FreshNonceEverySeal) {
     EXPECT_EQ(aesgcm::open(key, a, {}), bytesOf("same"));
 }
 
+TEST(AesGcm, CallerBuffersHoldExactlyTheCombinedFormOrThePlaintext) {
+    auto key = SymmetricKey::random();
+    const Bytes message = bytesOf("a record of audio");
+    Bytes box(message.size() + 28);
+    aesgcm::sealInto(key, message, viewOf("ctx/0"), box);
+    EXPECT_EQ(aesgcm::open(key, box, viewOf("ctx/0")), message);
+    Bytes clear(message.size());
+    aesgcm::openInto(key, aesgcm::seal(key, message, viewOf("ctx/1")), viewOf("ctx/1"), clear);
+    EXPECT_EQ(clear, message);
+
+    Bytes wrong(message.size() + 27);
+    EXPECT_EQ(codeOf([&] { aesgcm::sealInto(key, message, {}, wrong); }), CryptoError::Code::incorrectParameterSize);
+    Bytes longer(message.size() + 1);
+    EXPECT_EQ(codeOf([&] { aesgcm::openInto(key, box, viewOf("ctx/0"), longer); }),
+              CryptoError::Code::incorrectParameterSize);
+    EXPECT_EQ(codeOf([&] { aesgcm::openInto(key, Bytes(27), {}, std::span<std::uint8_t>()); }),
+              CryptoError::Code::incorrectParameterSize);
+
+    // A box that does not open leaves no clear bytes in the caller's buffer.
+    box.back() ^= 1;
+    EXPECT_EQ(codeOf([&] { aesgcm::openInto(key, box, viewOf("ctx/0"), clear); }),
+              CryptoError::Code::authenticationFailure);
+    EXPECT_EQ(clear, Bytes(message.size(), 0));
+}
+
 TEST(Sha256, KnownDigestsAndStreaming) {
     EXPECT_EQ(hexString(Sha256::hash({})), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(hexString(Sha256::hash(viewOf("abc"))),

@@ -1,0 +1,152 @@
+#include "NuvelKit/store/EncryptedMedia.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/support/Uuid.hpp"
+
+namespace nuvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string dataContext(std::string_view context, std::uint64_t index) {
+    std::string aad(context);
+    aad += '/';
+    aad += std::to_string(index);
+    return aad;
+}
+
+std::string endContext(std::string_view context, std::uint64_t count) {
+    std::string aad(context);
+    aad += "/end/";
+    aad += std::to_string(count);
+    return aad;
+}
+
+void putLength(std::uint8_t* field, std::size_t length) {
+    field[0] = std::uint8_t(length >> 24);
+    field[1] = std::uint8_t(length >> 16);
+    field[2] = std::uint8_t(length >> 8);
+    field[3] = std::uint8_t(length);
+}
+
+[[noreturn]] void malformed() { throw RecordingError(RecordingError::Code::invalidManifest); }
+
+bool somethingAt(const fs::path& path) {
+    std::error_code ec;
+    fs::file_status status = fs::symlink_status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("stat", path, ec);
+    return fs::exists(status);
+}
+
+} // namespace
+
+void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::FileDescriptor& output,
+                             const SymmetricKey& key, std::string_view context) {
+    output.writeAll(viewOf(header), {});
+    // One buffer for the chunk and one for the length field with its box, reused for every
+    // record: a record is one write.
+    Bytes chunk(chunkSize);
+    Bytes framed(4 + maxRecordLength);
+    std::uint64_t index = 0;
+    for (;;) {
+        const std::size_t got = input.readUpTo(chunk.data(), chunk.size(), {});
+        const bool isEnd = got == 0;
+        const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
+        const std::size_t length = got + SealedBox::overhead;
+        putLength(framed.data(), length);
+        aesgcm::sealInto(key, ByteView(chunk.data(), got), viewOf(aad), std::span(framed.data() + 4, length));
+        output.writeAll(ByteView(framed.data(), 4 + length), {});
+        if (isEnd) return;
+        ++index;
+    }
+}
+
+void EncryptedMedia::decrypt(const files::FileDescriptor& input, const files::FileDescriptor& output,
+                             const SymmetricKey& key, std::string_view context) {
+    std::array<std::uint8_t, header.size()> head{};
+    if (input.readUpTo(head.data(), head.size(), {}) != head.size() ||
+        std::memcmp(head.data(), header.data(), header.size()) != 0)
+        malformed();
+
+    Bytes record(maxRecordLength);
+    Bytes clear(chunkSize);
+    for (std::uint64_t index = 0;; ++index) {
+        std::array<std::uint8_t, 4> field{};
+        if (input.readUpTo(field.data(), field.size(), {}) != field.size()) malformed();
+        const std::size_t length = std::size_t(field[0]) << 24 | std::size_t(field[1]) << 16 |
+                                   std::size_t(field[2]) << 8 | std::size_t(field[3]);
+        if (length < minRecordLength || length > maxRecordLength) malformed();
+        if (input.readUpTo(record.data(), length, {}) != length) malformed();
+
+        const bool isEnd = length == minRecordLength;
+        const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
+        // The combined form is parsed in place: nonce, ciphertext, tag.
+        const std::size_t clearLength = length - SealedBox::overhead;
+        aesgcm::openInto(key, ByteView(record.data(), length), viewOf(aad), std::span(clear.data(), clearLength));
+        if (isEnd) {
+            std::uint8_t extra = 0;
+            if (input.readUpTo(&extra, 1, {}) != 0) malformed();
+            return;
+        }
+        output.writeAll(ByteView(clear.data(), clearLength), {});
+    }
+}
+
+void EncryptedMedia::encryptFile(const fs::path& source, const fs::path& destination, const SymmetricKey& key,
+                                 std::string_view context) {
+    transcodeMediaFile(source, destination, false,
+                       [&](const files::FileDescriptor& in, const files::FileDescriptor& out) {
+                           encrypt(in, out, key, context);
+                       });
+}
+
+void EncryptedMedia::decryptFile(const fs::path& source, const fs::path& destination, const SymmetricKey& key,
+                                 std::string_view context) {
+    transcodeMediaFile(source, destination, true,
+                       [&](const files::FileDescriptor& in, const files::FileDescriptor& out) {
+                           decrypt(in, out, key, context);
+                       });
+}
+
+void transcodeMediaFile(const fs::path& source, const fs::path& destination, bool decrypting,
+                        const MediaTransform& transform) {
+    fs::path folder = destination.parent_path();
+    if (folder.empty()) folder = ".";
+    const fs::path temporary =
+        folder / ((decrypting ? "clear-" : "cipher-") + Uuid::random().uppercase() + ".partial");
+
+    files::FileDescriptor output;
+    try {
+        output = files::createExclusive(temporary, 0600);
+    } catch (const fs::filesystem_error&) {
+        throw RecordingError(RecordingError::Code::missingMedia);
+    }
+    // From here on the private file goes away on every failure; a failed decrypt may have put
+    // clear audio in it.
+    try {
+        files::FileDescriptor input = files::openForReading(source);
+        transform(input, output);
+        output.sync(temporary);
+        output.close();
+        if (somethingAt(destination)) throw RecordingError(RecordingError::Code::invalidManifest);
+        try {
+            files::moveNoReplace(temporary, destination);
+        } catch (const fs::filesystem_error& e) {
+            // Someone created the destination after the check above: it is still never replaced.
+            if (e.code() == std::errc::file_exists) throw RecordingError(RecordingError::Code::invalidManifest);
+            throw;
+        }
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+} // namespace nuvel
