@@ -7,19 +7,11 @@
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/Unicode.hpp"
+#include "NuvelKit/service/ServiceAddress.hpp"
 #include "NuvelKit/support/Url.hpp"
 
 namespace nuvel {
 namespace {
-
-// True when any byte of `text` is outside A-Z a-z 0-9 "_" "-", so every non-ASCII character
-// counts; false for the empty string, which callers reject on their own.
-bool hasUnsafePathCharacter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-        return !safe;
-    });
-}
 
 [[noreturn]] void invalidTransport() { throw RecordingError(RecordingError::Code::invalidTransport); }
 
@@ -42,16 +34,14 @@ NativeMeetingClient::NativeMeetingClient(std::string origin, std::shared_ptr<Htt
     : origin_(std::move(origin)), transport_(std::move(transport)) {
     if (!transport_) throw std::invalid_argument("NativeMeetingClient needs a transport");
     std::optional<Url> url = Url::parse(origin_);
-    bool usable = url && (url->scheme() == "http" || url->scheme() == "https") && url->host() &&
-                  !url->host()->empty() && !url->query() && !url->fragment() && !url->user();
-    if (!usable) throw std::invalid_argument("not a service origin: " + origin_);
+    if (!url || !isServiceOrigin(*url)) throw std::invalid_argument("not a service origin: " + origin_);
     std::string_view base = origin_;
     while (!base.empty() && base.back() == '/') base.remove_suffix(1);
     apiRoot_ = std::string(base) + "/api/";
 }
 
 void NativeMeetingClient::requireSafeID(std::string_view id) {
-    if (id.empty() || hasUnsafePathCharacter(id)) throw RecordingError(RecordingError::Code::unsafePath);
+    requireSafePathIdentifier(id);
 }
 
 std::string NativeMeetingClient::authorization(std::string_view token) {

@@ -14,19 +14,10 @@ namespace {
     throw RecordingError(code);
 }
 
-void requireSafeIdentifier(std::string_view identifier) {
-    if (identifier.empty() || hasUnsafePathCharacter(identifier))
-        fail(RecordingError::Code::unsafePath);
-}
-
-bool isHttpOrigin(const Url& url) {
-    const std::string_view scheme = url.scheme();
-    return (scheme == "https" || scheme == "http") && url.host() && !url.host()->empty() && !url.user() &&
-           (url.path().empty() || url.path() == "/") && !url.query() && !url.fragment();
-}
+void requireSafeIdentifier(std::string_view identifier) { requireSafePathIdentifier(identifier); }
 
 Url requireOrigin(std::optional<Url> url) {
-    if (!url || !isHttpOrigin(*url))
+    if (!url || !isServiceOrigin(*url))
         throw std::invalid_argument("the service origin must be an http(s) origin");
     return *url;
 }
@@ -69,16 +60,6 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 }
 
 } // namespace
-
-bool hasUnsafePathCharacter(std::string_view identifier) {
-    for (char c : identifier) {
-        const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                          c == '_' || c == '-';
-        if (!safe)
-            return true;
-    }
-    return false;
-}
 
 NuvelAPI::NuvelAPI(const Url& origin, std::shared_ptr<HttpTransport> transport)
     : origin_(requireOrigin(origin)), transport_(std::move(transport)) {

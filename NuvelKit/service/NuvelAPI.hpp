@@ -19,11 +19,9 @@
 #include <utility>
 #include <vector>
 
-namespace nuvel {
+#include "NuvelKit/service/ServiceAddress.hpp"
 
-// True when any byte of `identifier` is outside A-Z, a-z, 0-9, "_" and "-" (false for "").
-// An identifier goes into a URL path only when it is non-empty and this is false.
-bool hasUnsafePathCharacter(std::string_view identifier);
+namespace nuvel {
 
 // The client of the service's device and upload API.
 //
