@@ -3,6 +3,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/coll.h>
 #include <unicode/normalizer2.h>
+#include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
@@ -155,6 +156,82 @@ std::string trimWhitespaceAndNewlines(std::string_view text) {
     while (end > begin && isWhitespaceOrNewline(cps[end - 1])) --end;
     if (begin == 0 && end == cps.size() && isValidUtf8(text)) return std::string(text);
     return fromCodePoints(std::u32string_view(cps).substr(begin, end - begin));
+}
+
+bool isSpaceOrTab(char32_t c) { return c == 0x09 || u_charType(UChar32(c)) == U_SPACE_SEPARATOR; }
+
+std::string trimSpacesAndTabs(std::string_view text) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    int32_t begin = 0, end = int32_t(text.size());
+    while (begin < end) {
+        int32_t next = begin;
+        UChar32 c;
+        U8_NEXT(s, next, end, c);
+        if (c < 0 || !isSpaceOrTab(char32_t(c))) break;
+        begin = next;
+    }
+    while (end > begin) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV(s, begin, previous, c);
+        if (c < 0 || !isSpaceOrTab(char32_t(c))) break;
+        end = previous;
+    }
+    return std::string(text.substr(std::size_t(begin), std::size_t(end - begin)));
+}
+
+std::vector<std::string_view> splitAtNewlines(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    int32_t start = 0, i = 0, length = int32_t(text.size());
+    while (i < length) {
+        int32_t at = i;
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c >= 0 && isNewline(char32_t(c))) {
+            pieces.push_back(text.substr(std::size_t(start), std::size_t(at - start)));
+            start = i;
+        }
+    }
+    pieces.push_back(text.substr(std::size_t(start)));
+    return pieces;
+}
+
+struct Regex::Compiled {
+    std::unique_ptr<icu::RegexPattern> pattern;
+};
+
+Regex::Regex(std::string_view pattern) : compiled_(std::make_unique<Compiled>()) {
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError where{};
+    compiled_->pattern.reset(icu::RegexPattern::compile(toIcu(pattern), 0, where, status));
+    if (U_FAILURE(status) || !compiled_->pattern)
+        throw std::invalid_argument("regular expression does not compile: " + std::string(pattern));
+}
+
+Regex::~Regex() = default;
+Regex::Regex(Regex&&) noexcept = default;
+Regex& Regex::operator=(Regex&&) noexcept = default;
+
+std::optional<std::vector<std::string>> Regex::firstMatch(std::string_view text) const {
+    // The matcher refers to the subject; it lives until the matcher is gone.
+    const icu::UnicodeString subject = toIcu(text);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(subject, status));
+    if (U_FAILURE(status) || !matcher) throw std::runtime_error("ICU regular expression matcher unavailable");
+    const bool found = matcher->find(status);
+    if (U_FAILURE(status)) throw std::runtime_error("regular expression search failed");
+    if (!found) return std::nullopt;
+    std::vector<std::string> groups;
+    for (int32_t g = 0; g <= matcher->groupCount(); ++g) {
+        status = U_ZERO_ERROR;
+        if (matcher->start(g, status) < 0 || U_FAILURE(status)) {
+            groups.emplace_back();
+            continue;
+        }
+        groups.push_back(toUtf8(matcher->group(g, status)));
+    }
+    return groups;
 }
 
 int localizedStandardCompare(std::string_view a, std::string_view b) {

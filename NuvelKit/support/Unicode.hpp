@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Unicode helpers over ICU. Strings are UTF-8; invalid sequences are treated as U+FFFD.
 namespace nuvel::unicode {
@@ -30,6 +33,36 @@ bool isWhitespaceOrNewline(char32_t c);
 // Newlines only: U+000A...U+000D, U+0085, U+2028, U+2029.
 bool isNewline(char32_t c);
 std::string trimWhitespaceAndNewlines(std::string_view text);
+
+// The blanks within a line: tab and the space separators (general category Zs).
+bool isSpaceOrTab(char32_t c);
+// `text` without leading and trailing tabs and space separators; the bytes between are kept as
+// they are.
+std::string trimSpacesAndTabs(std::string_view text);
+
+// The pieces of `text` between newline characters (isNewline). Every newline character ends a
+// piece, so "a\r\nb" gives "a", "" and "b", and an empty text gives one empty piece. The pieces
+// are views into `text` with their bytes unchanged.
+std::vector<std::string_view> splitAtNewlines(std::string_view text);
+
+// A regular expression in ICU's syntax, compiled once. Character classes are Unicode-aware: \d is
+// any decimal digit (general category Nd), not only 0-9. Safe to use from several threads.
+class Regex {
+public:
+    // Throws std::invalid_argument when the pattern does not compile.
+    explicit Regex(std::string_view pattern);
+    ~Regex();
+    Regex(Regex&&) noexcept;
+    Regex& operator=(Regex&&) noexcept;
+
+    // The groups of the first match in `text`, group 0 being the whole match; a group that took
+    // no part in the match is empty. Nothing when the text does not match anywhere.
+    std::optional<std::vector<std::string>> firstMatch(std::string_view text) const;
+
+private:
+    struct Compiled;
+    std::unique_ptr<Compiled> compiled_;
+};
 
 // Finder-like ordering: case-insensitive, numbers compared by value ("a2" < "a10"); never
 // reports equal for strings that differ. Returns <0, 0 or >0.
