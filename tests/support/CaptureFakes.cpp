@@ -110,10 +110,19 @@ LocalRecording FakeLiveAudioSink::recording() const {
 
 bool ParkingCaptureClock::sleep(double, std::stop_token stop) {
     std::unique_lock lock(mutex_);
-    ++sleeps_;
+    const int number = ++sleeps_;
     changed_.notify_all();
-    changed_.wait(lock, stop, [] { return false; });
-    return false;
+    changed_.wait(lock, stop, [&] { return released_ >= number; });
+    return !stop.stop_requested();
+}
+
+bool ParkingCaptureClock::runPass(double timeoutSeconds) {
+    std::unique_lock lock(mutex_);
+    const int parked = sleeps_;
+    released_ = parked;
+    changed_.notify_all();
+    return changed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                             [&] { return sleeps_ > parked; });
 }
 
 bool ParkingCaptureClock::waitForSleeps(int count, double timeoutSeconds) {

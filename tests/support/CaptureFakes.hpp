@@ -62,8 +62,9 @@ private:
 };
 
 // A clock whose time the test sets, for consumer runs on their own threads: a sleep does not
-// pass time; it waits until the run is stopped. So a run makes one pass when it starts and
-// its finishing pass when it is cancelled, whatever the speed of the machine.
+// pass time; it waits until the run is stopped or the test lets one pass run (`runPass`). So
+// a run makes one pass when it starts, one per `runPass`, and its finishing pass when it is
+// cancelled, whatever the speed of the machine.
 class ParkingCaptureClock final : public CaptureClock {
 public:
     explicit ParkingCaptureClock(double start = 1000.0) : now_(start) {}
@@ -75,12 +76,16 @@ public:
     void advance(double seconds) { now_.store(now_.load() + seconds); }
     // Waits (really, bounded) until `count` sleeps have begun since the clock was made.
     bool waitForSleeps(int count, double timeoutSeconds = 10.0);
+    // Ends the sleep a run is parked in and waits until the run has made its next pass and
+    // parked again. False when that does not happen in time.
+    bool runPass(double timeoutSeconds = 10.0);
 
 private:
     std::atomic<double> now_;
     std::mutex mutex_;
     std::condition_variable_any changed_;
     int sleeps_ = 0;
+    int released_ = 0; // sleeps up to this number return as if their time had passed
 };
 
 // A clock for consumer runs on the test's own thread: every sleep advances the time by its
