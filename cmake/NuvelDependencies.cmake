@@ -7,12 +7,12 @@ find_package(ICU 72 REQUIRED COMPONENTS uc i18n)
 find_package(CURL REQUIRED)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswresample libavfilter)
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 
 if(NOT NUVEL_CORE_ONLY)
   pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
   pkg_check_modules(SECRET REQUIRED IMPORTED_TARGET libsecret-1)
   find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network DBus)
-  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()
 
 if(NUVEL_BUILD_TESTS)
