@@ -10,7 +10,11 @@
 //   h.cancel();                               // requests stop; reaches sleeps and runOn work
 //
 // Every task spawned on a queue runs on that queue's thread between its suspension points.
-// Coroutine lambdas must not capture (GCC 12): pass what they need as arguments.
+// Coroutine lambdas must not capture (GCC 12): pass what they need as arguments. Nor may a
+// capturing lambda be written inside a co_await expression: GCC 12 destroys that temporary
+// twice. Name it first and move it in:
+//   auto work = [session] { session->open(); };
+//   co_await runOn(executor, std::move(work));
 
 #include <atomic>
 #include <coroutine>
