@@ -62,7 +62,7 @@ Task<void> microphoneSourceCheck(Executor* executor, PulseConnection::Options se
     auto session = std::make_shared<CheckSession>();
     // A named callable: GCC 12 destroys a capturing lambda written inside a co_await twice.
     auto opening = [session, server, microphoneDeviceID] { open(*session, server, microphoneDeviceID); };
-    co_await runOn(*executor, std::move(opening));
+    co_await runOn(*executor, opening);
     if (!(session->stream->sampleRate() > 0) || session->stream->channels() < 1)
         throw RecordingError(RecordingError::Code::invalidTransport);
     co_await SourceCheck::microphonePasses(session->ring.get(), &hostTimeSeconds, std::move(meters));
