@@ -139,6 +139,8 @@ public:
     static constexpr std::size_t maxLiveSamples = 32768;
     static constexpr std::int64_t minLiveFreeBytes = 100000001;
     static constexpr double liveSegmentSeconds = 5.0;
+    // The live file is synced to disk each time this much new audio is in it.
+    static constexpr double liveSyncSeconds = 1.0;
 
     // Appends mono samples to the recording's live file: a CAF file of 32-bit floats, 0600,
     // whose header stays current, so that after a crash it reads back with every frame of every
@@ -252,6 +254,7 @@ private:
     std::optional<Uuid> liveRecordingID_;
     std::int64_t liveFrameStart_ = 0;
     std::int64_t liveFrames_ = 0;
+    std::int64_t liveSyncedFrames_ = 0;
     double liveRate_ = 0;
 };
 

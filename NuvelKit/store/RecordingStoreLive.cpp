@@ -42,6 +42,12 @@ void RecordingStore::appendLiveAudio(std::span<const float> samples, double samp
         liveWriter_->append(samples.subspan(written, n));
         at(Moment::liveFramesWritten);
         liveFrames_ += std::int64_t(n);
+        // A kill loses nothing (the header is current after every write); a power cut would lose
+        // what the kernel had not written yet, so push the file to disk once a second of audio.
+        if (liveFrames_ - liveSyncedFrames_ >= std::int64_t(liveSyncSeconds * sampleRate)) {
+            liveWriter_->sync();
+            liveSyncedFrames_ = liveFrames_;
+        }
         if (liveFrames_ == limit) finishLiveSegmentUnlocked(recordingID);
         written += n;
     }
@@ -145,6 +151,7 @@ void RecordingStore::openLiveFile(const Uuid& recordingID, double sampleRate) {
     liveRecordingID_ = recordingID;
     liveFrameStart_ = frameStart;
     liveFrames_ = 0;
+    liveSyncedFrames_ = 0;
     liveRate_ = sampleRate;
     // Set again so the mode never rests on how the file was created; a failure here keeps the
     // writer open, as the file is already in use.
@@ -157,6 +164,7 @@ void RecordingStore::forgetLiveFile() {
     liveAssetID_.reset();
     liveRecordingID_.reset();
     liveFrames_ = 0;
+    liveSyncedFrames_ = 0;
 }
 
 } // namespace nuvel
