@@ -43,7 +43,7 @@ struct HttpResponse {
 
 // One HTTP exchange. Never follows redirects (a 3xx is returned as an answer), keeps no
 // cookies and no cache, and sends no header the request does not name beyond the protocol's
-// own (Host, and Content-Length for a body). Throws TransportError when no answer arrives,
+// own (Host, Content-Length) and libcurl's default "Accept: */*" when the request sets none. Throws TransportError when no answer arrives,
 // and Cancelled when `stop` is requested while the exchange runs.
 class HttpTransport {
 public:

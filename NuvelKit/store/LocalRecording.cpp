@@ -1,5 +1,6 @@
 #include "NuvelKit/store/LocalRecording.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "NuvelKit/store/RecordingError.hpp"
@@ -58,6 +59,14 @@ double LocalRecording::totalDuration() const {
     double total = 0.0;
     for (const RecordingSegment& s : segments) total += s.duration;
     return total;
+}
+
+void LocalRecording::addRecoveryAsset(const Uuid& assetID) {
+    std::vector<Uuid> ids;
+    for (const Uuid& id : recoveryAssetIDs.value_or(std::vector<Uuid>{}))
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    if (std::find(ids.begin(), ids.end(), assetID) == ids.end()) ids.push_back(assetID);
+    recoveryAssetIDs = std::move(ids);
 }
 
 void LocalRecording::requireAccount(std::string_view account) const {

@@ -84,6 +84,10 @@ struct LocalRecording {
     // committing) leaves the transfer in needsReview with errorCode "ambiguous_request".
     void markInterrupted();
 
+    // Lists audio kept outside the timeline: recoveryAssetIDs then holds each distinct id it
+    // held before and `assetID`, once each.
+    void addRecoveryAsset(const Uuid& assetID);
+
     // The checks a manifest read from the store must pass: version 1, the id of the folder it was
     // read from, and every segment's duration finite and above zero. Throws
     // RecordingError::invalidManifest otherwise. Decoding itself checks no ranges.

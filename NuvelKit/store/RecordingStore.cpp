@@ -26,6 +26,11 @@ fs::path normalized(const fs::path& path) {
     return clean;
 }
 
+RecordingStore::Options withDefaults(RecordingStore::Options options) {
+    if (!options.availableCapacity) options.availableCapacity = volumeAvailableCapacity;
+    return options;
+}
+
 std::string annotationsContext(const Uuid& recordingID) { return recordingID.uppercase() + "/annotations"; }
 
 } // namespace
@@ -52,8 +57,8 @@ RecordingStore::Annotations RecordingStore::Annotations::fromJson(const json::Re
     return a;
 }
 
-RecordingStore::RecordingStore(fs::path root, SymmetricKey key)
-    : root_(std::move(root)), normalizedRoot_(normalized(root_)), key_(key) {
+RecordingStore::RecordingStore(fs::path root, SymmetricKey key, Options options)
+    : root_(std::move(root)), normalizedRoot_(normalized(root_)), key_(key), options_(withDefaults(std::move(options))) {
     createExcludedDirectory(root_);
 }
 

@@ -1,15 +1,22 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "NuvelKit/capture/CafFile.hpp"
+#include "NuvelKit/capture/CaptureTimeline.hpp"
 #include "NuvelKit/store/Bookmark.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/store/Notepad.hpp"
+#include "NuvelKit/store/RecoveryReport.hpp"
+#include "NuvelKit/store/StoreFiles.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/Uuid.hpp"
@@ -23,6 +30,8 @@ namespace nuvel {
 //   root/<recording UUID>/<asset UUID>.nuvel    an audio asset in the EncryptedMedia container
 //   root/<recording UUID>/<kind>-<UUID>.<ext>   a clear working file (kind stage, clear, transport,
 //                                               capture or checkpoint; ext m4a or caf)
+//   root/<recording UUID>/live-<frame start, 20 digits>-<UUID>.caf
+//                                               the live file a running capture writes into
 //
 // UUIDs in names and in authenticated data are the upper-case 36-character form. A sealed
 // document is the bare AES-GCM combined form; its authenticated data is the recording's UUID
@@ -53,8 +62,25 @@ public:
     static constexpr std::string_view annotationsFileName = "annotations.nuvel";
     static constexpr std::string_view assetExtension = ".nuvel";
 
+    // Moments inside the live writer and the seal at which a test may stop the process, to show
+    // that an interruption there loses no audio.
+    enum class Moment {
+        liveFramesWritten, // a piece of audio is in the live file; the writer has not counted it yet
+        segmentSaved,      // a finished live file is listed in the saved manifest; not yet sealed
+        sealEncrypted,     // the sealed copy is complete beside its final name, not yet moved there
+        sealPlaced,        // the asset is in place; the clear file not yet removed
+    };
+
+    struct Options {
+        // Free space for the live writer's check; the volume's own figure when empty.
+        CapacityProbe availableCapacity;
+        // Called at each Moment; nothing when empty. It runs under the store's mutex, so it must
+        // not call the store; an exception it throws fails the operation as a disk error would.
+        std::function<void(Moment)> atMoment;
+    };
+
     // Creates `root` (createExcludedDirectory); its errors are thrown.
-    RecordingStore(std::filesystem::path root, SymmetricKey key);
+    RecordingStore(std::filesystem::path root, SymmetricKey key, Options options = {});
     RecordingStore(const RecordingStore&) = delete;
     RecordingStore& operator=(const RecordingStore&) = delete;
 
@@ -104,6 +130,71 @@ public:
     // RecordingError::unsafePath and nothing is deleted. A file already gone is no error.
     void removeWorkingFiles(const std::filesystem::path& file);
 
+    // ---- The live writer and the updates that go with it ----
+
+    // Live-writer limits: the rates and run lengths a capture may append, the free space a new
+    // live file needs, and the audio one live file holds.
+    static constexpr double minLiveSampleRate = 8000;
+    static constexpr double maxLiveSampleRate = 192000;
+    static constexpr std::size_t maxLiveSamples = 32768;
+    static constexpr std::int64_t minLiveFreeBytes = 100000001;
+    static constexpr double liveSegmentSeconds = 5.0;
+    // The live file is synced to disk each time this much new audio is in it.
+    static constexpr double liveSyncSeconds = 1.0;
+
+    // Appends mono samples to the recording's live file: a CAF file of 32-bit floats, 0600,
+    // whose header stays current, so that after a crash it reads back with every frame of every
+    // append that returned. A live file is opened at the recording's capturedFrames when none is
+    // open, and finished (see finishLiveSegment) as soon as it holds five seconds, so one call
+    // may finish one file and go on in the next.
+    // RecordingError::invalidTransport for a rate outside 8000...192000 Hz (or not finite), for
+    // 0 or more than 32768 samples, or while another recording's live file is open;
+    // CaptureSpoolError::unsupportedFormat for a rate other than the open file's;
+    // RecordingError::missingMedia when a live file would be opened with 100000000 bytes or less
+    // free (or no figure). File-system and audio-file errors pass through; after a failed write
+    // the file stays open and its earlier frames stay readable.
+    void appendLiveAudio(std::span<const float> samples, double sampleRate, const Uuid& recordingID);
+
+    // Closes the open live file, adds it to the manifest as a segment (kind "live"), advances
+    // capturedFrames, saves the manifest and then seals the file as the segment's asset. With no
+    // live file open the stored recording is returned unchanged. Whatever fails, the writer is
+    // closed and forgotten afterwards; the clear file then stays for recovery.
+    // RecordingError::invalidTransport for another recording's call or a file with no frames.
+    LocalRecording finishLiveSegment(const Uuid& recordingID);
+
+    void setSourceTimeline(const CaptureTimeline& timeline, const Uuid& recordingID);
+    LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID);
+
+    // Removes the recording's folder with everything in it. RecordingError::accountMismatch for
+    // another account's recording and RecordingError::invalidTransport while its live file is
+    // open; nothing is removed then.
+    void deleteRecording(const Uuid& id, std::string_view accountID);
+
+    // Bytes of the regular files under the root (links are not followed); 0 without a root.
+    std::int64_t storageUsage();
+
+    // ---- Capture spool and recovery ----
+
+    // Turns the recording's capture spool ("capture-<captureAssetID>.caf", linear PCM) from
+    // capturedFrames on into sealed five-second "checkpoint" segments, saving the manifest before
+    // each seal; a last block shorter than five seconds too when `includeShortTail`. The spool is
+    // not changed. Without captureAssetID the recording is returned unchanged.
+    LocalRecording recoverCaptureSpool(const Uuid& recordingID, bool includeShortTail);
+
+    // Removes the spool once every frame of it is a segment (capturedFrames equals its length,
+    // else RecordingError::invalidTransport and nothing changes) and clears captureAssetID.
+    LocalRecording captureSpoolFile(const Uuid& recordingID);
+
+    // Brings every recording of `accountID` under the root back to a consistent state after an
+    // interruption: marks it interrupted where its states say so, seals clear files of known
+    // segments, deletes leftover working files, turns leftover live and staged files into
+    // segments (or recovery assets), converts an unfinished capture spool and saves the
+    // manifest. Recordings of other accounts are not touched. A recording folder whose repair
+    // fails is counted as unreadable and left as it is at that moment; so is a folder named
+    // with a lower-case UUID, which the store never makes. Throws only when the root cannot be
+    // listed.
+    RecoveryReport recover(std::string_view accountID);
+
 private:
     // The operations proper; the caller holds mutex_.
     std::filesystem::path recordingDirectoryUnlocked(const Uuid& recordingID) const;
@@ -117,6 +208,28 @@ private:
     std::filesystem::path openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
                                                 std::string_view extension) const;
     void removeWorkingFilesUnlocked(const std::filesystem::path& file) const;
+    LocalRecording finishLiveSegmentUnlocked(const Uuid& recordingID);
+    LocalRecording recoverCaptureSpoolUnlocked(const Uuid& recordingID, bool includeShortTail) const;
+    LocalRecording captureSpoolFileUnlocked(const Uuid& recordingID) const;
+
+    // Pieces of the operations above; the caller holds mutex_ for these too.
+    void requireLiveOwner(const Uuid& recordingID) const; // the operation guard
+    void openLiveFile(const Uuid& recordingID, double sampleRate);
+    void forgetLiveFile();
+
+    // One recording of the recovery scan: the repaired recording, or none for another account's.
+    std::optional<LocalRecording> recoverRecording(const Uuid& id, std::string_view accountID) const;
+    // Leftover live and staged files of the scan: each becomes a segment (appended to `segments`,
+    // which is then stored into the recording) or a recovery asset, and is sealed either way.
+    void convertLiveFile(LocalRecording& recording, std::vector<RecordingSegment>& segments,
+                         const std::filesystem::path& file) const;
+    void convertStagedFile(LocalRecording& recording, std::vector<RecordingSegment>& segments,
+                           const std::filesystem::path& file) const;
+    void sealLeftover(LocalRecording& recording, const std::filesystem::path& file, const Uuid& assetID) const;
+
+    void at(Moment moment) const {
+        if (options_.atMoment) options_.atMoment(moment);
+    }
 
     // Seals `document` and writes it as `name` in the recording's folder, atomically, 0600.
     void writeSealedDocument(const Uuid& recordingID, std::string_view name, std::string_view document,
@@ -131,7 +244,18 @@ private:
     const std::filesystem::path root_;
     const std::filesystem::path normalizedRoot_; // absolute, without "." / ".." or a trailing separator
     const SymmetricKey key_;
+    const Options options_;
     std::mutex mutex_;
+
+    // The live writer: all four of file, path, asset and owner are set, or none is.
+    std::optional<CafWriter> liveWriter_;
+    std::optional<std::filesystem::path> liveURL_;
+    std::optional<Uuid> liveAssetID_;
+    std::optional<Uuid> liveRecordingID_;
+    std::int64_t liveFrameStart_ = 0;
+    std::int64_t liveFrames_ = 0;
+    std::int64_t liveSyncedFrames_ = 0;
+    double liveRate_ = 0;
 };
 
 } // namespace nuvel

@@ -54,7 +54,11 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
     const std::string context = assetContext(recordingID, assetID);
 
     if (!somethingAt(asset)) {
-        EncryptedMedia::encryptFile(source, asset, key_, context);
+        transcodeMediaFile(source, asset, false,
+                           [&](const files::FileDescriptor& input, const files::FileDescriptor& output) {
+                               EncryptedMedia::encrypt(input, output, key_, context);
+                               at(Moment::sealEncrypted);
+                           });
     } else {
         // Sealed before, and the clear file outlived it: the asset must hold the same audio.
         const fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), "m4a", "clear");
@@ -70,6 +74,7 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
         removeQuietly(copy);
         if (sealedDigest != sourceDigest) throw RecordingError(RecordingError::Code::invalidTransport);
     }
+    at(Moment::sealPlaced);
     // The clear file is the only other copy of the audio: drop it only once the asset's name is
     // on stable storage too.
     files::fsyncDirectory(folder);

@@ -3,6 +3,8 @@
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Files.hpp"
 
+#include <limits>
+
 namespace nuvel {
 
 void createExcludedDirectory(const std::filesystem::path& directory) {
@@ -20,6 +22,12 @@ std::string sha256OfFile(const std::filesystem::path& file) {
     while (std::size_t got = input.readUpTo(block.data(), block.size(), file))
         digest.update(ByteView(block.data(), got));
     return hexString(digest.finalize());
+}
+
+std::optional<std::int64_t> volumeAvailableCapacity(const std::filesystem::path& path) {
+    const std::uint64_t bytes = files::availableCapacity(path);
+    constexpr auto largest = std::uint64_t(std::numeric_limits<std::int64_t>::max());
+    return std::int64_t(bytes > largest ? largest : bytes);
 }
 
 } // namespace nuvel

@@ -10,7 +10,12 @@
 //   h.cancel();                               // requests stop; reaches sleeps and runOn work
 //
 // Every task spawned on a queue runs on that queue's thread between its suspension points.
-// Coroutine lambdas must not capture (GCC 12): pass what they need as arguments.
+// Coroutine lambdas must not capture (GCC 12): pass what they need as arguments. Nor may a
+// lambda whose captures need destroying be written inside a co_await expression: GCC 12
+// destroys that temporary twice. runOn refuses such temporaries at compile time; name the
+// lambda first and pass it by name (runOn moves it out):
+//   auto work = [session] { session->open(); };
+//   co_await runOn(executor, work);
 
 #include <atomic>
 #include <coroutine>
@@ -390,9 +395,17 @@ inline detail::SleepAwaiter sleepFor(double seconds) { return detail::SleepAwait
 
 // Runs `work` on `executor` and resumes the task on the main queue with its result; an
 // exception thrown by `work` surfaces at the co_await. `work` may take the task's stop token.
+// A named callable is moved out of its variable.
 template <class F>
+    requires(!std::is_const_v<F>)
+detail::RunAwaiter<F> runOn(Executor& executor, F& work) {
+    return detail::RunAwaiter<F>(executor, std::move(work));
+}
+// Temporaries only when destroying them twice would be harmless (see the note at the top).
+template <class F>
+    requires(!std::is_lvalue_reference_v<F> && std::is_trivially_destructible_v<std::decay_t<F>>)
 detail::RunAwaiter<std::decay_t<F>> runOn(Executor& executor, F&& work) {
-    return detail::RunAwaiter<std::decay_t<F>>(executor, std::forward<F>(work));
+    return detail::RunAwaiter<std::decay_t<F>>(executor, std::move(work));
 }
 
 } // namespace nuvel

@@ -1,0 +1,71 @@
+#include "Nuvel/ui/InterfaceHelpers.hpp"
+
+#include "Nuvel/ui/PreferredLanguages.hpp"
+
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QWidget>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace nuvel {
+
+QString formatDuration(double seconds) {
+    std::int64_t whole = 0;
+    if (std::isnan(seconds) || seconds <= 0) {
+        whole = 0;
+    } else if (seconds >= 9223372036854775808.0) { // 2^63: the conversion below would overflow
+        whole = std::numeric_limits<std::int64_t>::max();
+    } else {
+        whole = static_cast<std::int64_t>(seconds); // truncates toward zero
+    }
+    const long long s = whole;
+    if (s >= 3600)
+        return QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+    return QString::asprintf("%02lld:%02lld", s / 60, s % 60);
+}
+
+QFont systemFont(double pointSize, QFont::Weight weight) {
+    QFont font = QGuiApplication::font();
+    if (std::isfinite(pointSize) && pointSize > 0)
+        font.setPointSizeF(pointSize);
+    font.setWeight(weight);
+    return font;
+}
+
+QLabel* makeLabel(const QString& text, double pointSize, QFont::Weight weight) {
+    auto* label = new QLabel;
+    // Plain text always: a caller's text that looks like markup is shown as written.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setWordWrap(false);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    label->setFont(systemFont(pointSize, weight));
+    label->setAlignment(preferredTextAlignment());
+    return label;
+}
+
+void pinToSuperview(QWidget* view, QWidget* container, double inset) {
+    if (view == nullptr || container == nullptr || view == container)
+        return;
+    const int margin = std::isfinite(inset) && inset > 0 ? static_cast<int>(std::lround(inset)) : 0;
+    auto* grid = qobject_cast<QGridLayout*>(container->layout());
+    if (grid == nullptr && container->layout() == nullptr) {
+        grid = new QGridLayout(container);
+        grid->setSpacing(0);
+    }
+    // Adding to the layout makes the view a child of the container (shown unless it was
+    // explicitly hidden).
+    if (grid != nullptr) {
+        grid->setContentsMargins(margin, margin, margin, margin);
+        grid->addWidget(view, 0, 0);
+    } else {
+        // The container is laid out by a layout of its own: the view joins it.
+        container->layout()->addWidget(view);
+    }
+}
+
+} // namespace nuvel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace nuvel {
+
+// Elapsed seconds as "%d:%02d:%02d" (hours unpadded, uncapped) from one hour on, else
+// "%02d:%02d". Seconds are truncated toward zero; negative and NaN count as 0, and anything
+// beyond the 64-bit range (+infinity included) as the largest 64-bit count.
+QString formatDuration(double seconds);
+
+// A one-line, non-editable, non-selectable label of plain text in the system font of that
+// point size and weight; aligned right when the first preferred language begins with "ar",
+// left otherwise, with the text's own writing direction.
+QLabel* makeLabel(const QString& text, double pointSize, QFont::Weight weight);
+
+// Makes `view` a child of `container` that fills it with `inset` points on all four sides
+// (negative insets count as 0). The container gets a grid layout for this on first use; views
+// pinned to the same container overlap, as edge constraints would, and all keep the latest
+// inset. A container with a layout of another kind takes the view into that layout.
+void pinToSuperview(QWidget* view, QWidget* container, double inset);
+
+// The system font at a point size and weight.
+QFont systemFont(double pointSize, QFont::Weight weight);
+
+} // namespace nuvel

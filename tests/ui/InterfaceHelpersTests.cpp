@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLayout>
+#include <QLocale>
+#include <QPushButton>
+#include <QWidget>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "Nuvel/ui/InterfaceHelpers.hpp"
+#include "Nuvel/ui/LevelIndicator.hpp"
+#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/ViewFactories.hpp"
+#include "tests/ui/UiTestSupport.hpp"
+
+using namespace nuvel;
+using nuvel::test::PreferredLanguagesScope;
+
+namespace {
+
+class InterfaceHelpers : public ::testing::Test {
+protected:
+    void SetUp() override { test::application(); }
+};
+
+Qt::Alignment horizontal(const QLabel* label) { return label->alignment() & (Qt::AlignHorizontal_Mask); }
+
+TEST(FormatDuration, MinutesBelowAnHourHoursFromIt) {
+    EXPECT_EQ(formatDuration(0), "00:00");
+    EXPECT_EQ(formatDuration(59.9), "00:59");
+    EXPECT_EQ(formatDuration(61), "01:01");
+    EXPECT_EQ(formatDuration(3599), "59:59");
+    EXPECT_EQ(formatDuration(3599.999), "59:59");
+    EXPECT_EQ(formatDuration(3600), "1:00:00");
+    EXPECT_EQ(formatDuration(25 * 3600 + 61), "25:01:01");
+    EXPECT_EQ(formatDuration(1000 * 3600), "1000:00:00"); // hours are not capped
+}
+
+TEST(FormatDuration, NegativeAndOutOfRangeInputsAreSafe) {
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(formatDuration(-5), "00:00");
+    EXPECT_EQ(formatDuration(-0.5), "00:00");
+    EXPECT_EQ(formatDuration(-0.0), "00:00");
+    EXPECT_EQ(formatDuration(std::nan("")), "00:00");
+    EXPECT_EQ(formatDuration(-inf), "00:00");
+    EXPECT_EQ(formatDuration(-1e300), "00:00");
+    // Beyond the 64-bit range: the largest count, 9223372036854775807 s.
+    EXPECT_EQ(formatDuration(inf), "2562047788015215:30:07");
+    EXPECT_EQ(formatDuration(1e300), "2562047788015215:30:07");
+    EXPECT_EQ(formatDuration(9223372036854775808.0), "2562047788015215:30:07");
+    // The largest double below 2^63 still converts exactly.
+    EXPECT_EQ(formatDuration(std::nextafter(9223372036854775808.0, 0.0)), "2562047788015215:13:04");
+}
+
+TEST_F(InterfaceHelpers, LabelsAlignRightOnlyWhenTheFirstLanguageIsArabic) {
+    struct Case {
+        QStringList languages;
+        Qt::Alignment expected;
+    };
+    const Case cases[] = {
+        {{"ar-EG", "en-US"}, Qt::AlignRight},
+        {{"ar"}, Qt::AlignRight},
+        {{"en-US", "ar-EG"}, Qt::AlignLeft}, // only the first language counts
+        {{"fr-FR"}, Qt::AlignLeft},
+        {{}, Qt::AlignLeft},
+    };
+    for (const auto& c : cases) {
+        PreferredLanguagesScope scope(c.languages);
+        std::unique_ptr<QLabel> label(makeLabel("Microphone", 11, QFont::Normal));
+        std::unique_ptr<QLabel> wrapping(makeWrappingLabel("Some longer text", 12, QFont::Normal));
+        const QString which = c.languages.join(",");
+        EXPECT_EQ(horizontal(label.get()), c.expected | Qt::AlignAbsolute) << which.toStdString();
+        EXPECT_EQ(horizontal(wrapping.get()), c.expected | Qt::AlignAbsolute) << which.toStdString();
+        EXPECT_EQ(prefersRightToLeft(), c.expected == Qt::AlignRight);
+    }
+}
+
+TEST_F(InterfaceHelpers, TheLanguageIsReadOnEveryCall) {
+    QStringList languages{"en-GB"};
+    setPreferredLanguagesSource([&languages] { return languages; });
+    std::unique_ptr<QLabel> before(makeLabel("a", 11, QFont::Normal));
+    languages = {"ar-SA"};
+    std::unique_ptr<QLabel> after(makeLabel("a", 11, QFont::Normal));
+    setPreferredLanguagesSource({});
+    EXPECT_EQ(horizontal(before.get()), Qt::AlignLeft | Qt::AlignAbsolute);
+    EXPECT_EQ(horizontal(after.get()), Qt::AlignRight | Qt::AlignAbsolute);
+    // Without a source of its own the system's list is used (whatever it holds here).
+    EXPECT_EQ(preferredLanguages(), QLocale::system().uiLanguages());
+}
+
+TEST_F(InterfaceHelpers, LabelsShowPlainTextInTheSystemFont) {
+    PreferredLanguagesScope scope({"en-US"});
+    std::unique_ptr<QLabel> label(makeLabel("<b>Room</b> & more", 11, QFont::Normal));
+    EXPECT_EQ(label->text(), "<b>Room</b> & more");
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_FALSE(label->wordWrap());
+    EXPECT_EQ(label->textInteractionFlags(), Qt::NoTextInteraction);
+    EXPECT_DOUBLE_EQ(label->font().pointSizeF(), 11.0);
+    EXPECT_EQ(label->font().weight(), QFont::Normal);
+    EXPECT_EQ(label->font().family(), QGuiApplication::font().family());
+
+    std::unique_ptr<QLabel> heading(makeWrappingLabel("Online meeting", 15, QFont::DemiBold));
+    EXPECT_TRUE(heading->wordWrap());
+    EXPECT_EQ(heading->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(heading->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_DOUBLE_EQ(heading->font().pointSizeF(), 15.0);
+    EXPECT_EQ(heading->font().weight(), QFont::DemiBold);
+    // It gives way when the row is narrow: no minimum width of the longest word.
+    EXPECT_LE(heading->minimumWidth(), 1);
+}
+
+TEST_F(InterfaceHelpers, StacksLayOutTheirViewsFullWidthInOrder) {
+    PreferredLanguagesScope scope({"en-US"});
+    auto* label = makeLabel("first", 11, QFont::Normal);
+    auto* button = new QPushButton("second");
+    auto* fixed = new QWidget;
+    fixed->setFixedHeight(10);
+    fixed->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto* hidden = new QLabel("hidden");
+    hidden->hide();
+    std::unique_ptr<QWidget> stack(makeStack({label, nullptr, hidden, button, fixed}, 12));
+    auto* layout = stack->layout();
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->count(), 4); // the null entry is skipped
+    EXPECT_EQ(layout->spacing(), 12);
+    EXPECT_EQ(stack->layoutDirection(), Qt::LeftToRight);
+    stack->resize(300, 200);
+    layout->setGeometry(QRect(0, 0, 300, 200));
+    for (QWidget* view : {static_cast<QWidget*>(label), static_cast<QWidget*>(button), fixed}) {
+        EXPECT_EQ(view->parentWidget(), stack.get());
+        EXPECT_EQ(view->geometry().width(), 300) << view->metaObject()->className();
+    }
+    // In order, with the spacing between them; the hidden view takes neither room nor spacing.
+    EXPECT_EQ(button->geometry().top() - label->geometry().bottom() - 1, 12);
+    EXPECT_EQ(fixed->geometry().top() - button->geometry().bottom() - 1, 12);
+}
+
+TEST_F(InterfaceHelpers, StacksRunRightToLeftUnderArabic) {
+    PreferredLanguagesScope arabic({"ar-EG"});
+    std::unique_ptr<QWidget> stack(makeStack({new QLabel("a")}, 4));
+    EXPECT_EQ(stack->layoutDirection(), Qt::RightToLeft);
+    PreferredLanguagesScope english({"en-US"});
+    std::unique_ptr<QWidget> other(makeStack({new QLabel("a")}, 4));
+    EXPECT_EQ(other->layoutDirection(), Qt::LeftToRight);
+    PreferredLanguagesScope none({});
+    std::unique_ptr<QWidget> third(makeStack({}, 4));
+    EXPECT_EQ(third->layoutDirection(), Qt::LeftToRight);
+}
+
+TEST_F(InterfaceHelpers, PinnedViewsFillTheContainerInsideTheInset) {
+    QWidget container;
+    auto* view = new QWidget;
+    pinToSuperview(view, &container, 12);
+    EXPECT_EQ(view->parentWidget(), &container);
+    container.resize(200, 100);
+    container.layout()->setGeometry(QRect(0, 0, 200, 100));
+    EXPECT_EQ(view->geometry(), QRect(12, 12, 176, 76));
+
+    // A second view overlaps the first; a negative inset counts as none.
+    auto* second = new QWidget;
+    pinToSuperview(second, &container, -4);
+    container.layout()->setGeometry(QRect(0, 0, 200, 100));
+    EXPECT_EQ(second->geometry(), QRect(0, 0, 200, 100));
+    EXPECT_EQ(view->geometry(), QRect(0, 0, 200, 100));
+
+    // Nothing happens for missing views.
+    pinToSuperview(nullptr, &container, 3);
+    pinToSuperview(&container, &container, 3);
+    EXPECT_EQ(container.layout()->count(), 2);
+}
+
+TEST_F(InterfaceHelpers, LevelIndicatorsClampAndChangeColourAtTheirThresholds) {
+    LevelIndicator meter;
+    EXPECT_EQ(meter.height(), 8);
+    const QColor normal = meter.fillColor();
+    meter.setValue(0.79);
+    EXPECT_EQ(meter.fillColor(), normal);
+    meter.setValue(0.8);
+    const QColor warning = meter.fillColor();
+    EXPECT_NE(warning, normal);
+    meter.setValue(0.95);
+    EXPECT_NE(meter.fillColor(), warning);
+    EXPECT_NE(meter.fillColor(), normal);
+    const double inf = std::numeric_limits<double>::infinity();
+    for (auto [in, shown] : {std::pair{7.0, 1.0}, {-1.0, 0.0}, {std::nan(""), 0.0}, {inf, 1.0}}) {
+        meter.setValue(in);
+        EXPECT_EQ(meter.value(), shown) << in;
+    }
+}
+
+} // namespace

@@ -1,0 +1,71 @@
+#pragma once
+
+// Shared by the interface tests: one QApplication per test program on the offscreen platform,
+// a fixed list of preferred languages, and the folder screenshots go to.
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "Nuvel/ui/PreferredLanguages.hpp"
+
+namespace nuvel::test {
+
+namespace detail {
+inline QtMessageHandler previousMessageHandler = nullptr;
+// The offscreen platform reports every fixed-size window as unsupported; nothing to see.
+inline void quietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QStringLiteral("does not support propagateSizeHints")))
+        return;
+    if (previousMessageHandler != nullptr)
+        previousMessageHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+} // namespace detail
+
+inline QApplication& application() {
+    static QApplication* app = [] {
+        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "nuvel-ui-tests";
+        static char* argv[] = {name, nullptr};
+        detail::previousMessageHandler = qInstallMessageHandler(detail::quietMessages);
+        return new QApplication(argc, argv); // lives until the process ends
+    }();
+    return *app;
+}
+
+// Deletes the objects whose deleteLater has been called.
+inline void flushDeferredDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Puts a list of preferred languages in place for as long as it lives.
+class PreferredLanguagesScope {
+public:
+    explicit PreferredLanguagesScope(QStringList languages) {
+        setPreferredLanguagesSource([languages] { return languages; });
+    }
+    ~PreferredLanguagesScope() { setPreferredLanguagesSource({}); }
+    PreferredLanguagesScope(const PreferredLanguagesScope&) = delete;
+    PreferredLanguagesScope& operator=(const PreferredLanguagesScope&) = delete;
+};
+
+// $NUVEL_TEST_ARTIFACTS when set, else the build folder.
+inline std::filesystem::path artifactsFolder() {
+    if (const char* folder = std::getenv("NUVEL_TEST_ARTIFACTS"); folder != nullptr && *folder != '\0') {
+        std::filesystem::create_directories(folder);
+        return folder;
+    }
+    return NUVEL_BINARY_DIR;
+}
+
+} // namespace nuvel::test
