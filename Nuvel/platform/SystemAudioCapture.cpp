@@ -68,8 +68,8 @@ Task<void> SystemAudioCapture::start() {
         co_await runOn(platform_.executor(), [&service] { return service.shareableContent(); });
 
     SystemAudioService::Filter filter;
-    if (selection_.processID) {
-        const std::int32_t processID = *selection_.processID;
+    if (selection_.kind == Selection::Kind::application) {
+        const std::int32_t processID = selection_.processID;
         auto found = std::find_if(content.applications.begin(), content.applications.end(),
                                   [processID](const auto& application) { return application.processID == processID; });
         if (found == content.applications.end())
@@ -161,7 +161,7 @@ bool SystemAudioCapture::isHealthy() const {
         return false;
     if (!CaptureWatchdog::isHealthy(paused_, clock.now(), startedAt_, system_->lastCallbackHostTime()))
         return false;
-    if (selection_.isAllSystem())
+    if (selection_.kind == Selection::Kind::allSystem)
         return true;
     // The watch on the chosen application: looked up on every poll, nothing observed between.
     return application_ && platform_.systemAudio().isRunning(*application_);

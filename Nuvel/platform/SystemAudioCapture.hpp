@@ -2,15 +2,15 @@
 
 #include "Nuvel/platform/CaptureEngine.hpp"
 #include "Nuvel/platform/CapturePlatform.hpp"
-#include "Nuvel/platform/SourceCheckMeters.hpp"
+#include "Nuvel/platform/SystemAudioSelection.hpp"
 #include "Nuvel/platform/SystemAudioService.hpp"
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/CaptureError.hpp"
-#include "NuvelKit/capture/CaptureSelection.hpp"
 #include "NuvelKit/capture/CaptureSource.hpp"
 #include "NuvelKit/capture/CaptureTimelineLedger.hpp"
 #include "NuvelKit/capture/ConsumerRun.hpp"
 #include "NuvelKit/capture/LiveAudioSink.hpp"
+#include "NuvelKit/capture/SourceCheck.hpp"
 #include "NuvelKit/capture/SystemAudioOutput.hpp"
 #include "NuvelKit/support/Uuid.hpp"
 
@@ -35,7 +35,7 @@ namespace nuvel {
 // Main actor: everything here, including the getters.
 class SystemAudioCapture final : public CaptureSource {
 public:
-    using Selection = CaptureSelection;
+    using Selection = SystemAudioSelection;
     using CaptureError = nuvel::CaptureError;
 
     // One application whose audio can be captured.

@@ -30,9 +30,6 @@ Task<void> SystemAudioCapture::sourceCheck(Selection selection, bool includesMic
                                            std::optional<std::uint32_t> microphoneDeviceID,
                                            std::weak_ptr<SourceCheckMeters> meters, CapturePlatform& platform) {
     platform.mainQueue().requireCurrent("SystemAudioCapture::sourceCheck");
-    constexpr int passes = 30;
-    constexpr double passInterval = 0.1;
-
     auto capture = std::make_unique<SystemAudioCapture>(nullptr, Uuid::random(), selection, includesMicrophone,
                                                         microphoneDeviceID, platform);
     // A failed start has cleaned up after itself.
@@ -40,7 +37,7 @@ Task<void> SystemAudioCapture::sourceCheck(Selection selection, bool includesMic
 
     std::exception_ptr failure;
     try {
-        for (int pass = 0; pass < passes; ++pass) {
+        for (int pass = 0; pass < SourceCheck::passes; ++pass) {
             co_await checkCancellation();
             const double microphoneLevel = capture->microphone_->level();
             const double systemLevel = capture->system_->level();
@@ -50,7 +47,7 @@ Task<void> SystemAudioCapture::sourceCheck(Selection selection, bool includesMic
             }
             if (!capture->isHealthy())
                 throw CaptureError(CaptureError::Code::sourceInterrupted);
-            co_await sleepFor(passInterval);
+            co_await sleepFor(SourceCheck::passInterval);
         }
     } catch (...) {
         failure = std::current_exception();
