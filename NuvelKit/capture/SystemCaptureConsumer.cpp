@@ -70,8 +70,13 @@ private:
         while (auto buffer = ring.read()) {
             if (buffer->sampleRate != rate)
                 throw CaptureError(CaptureError::Code::sourceInterrupted);
-            mixer_.append(buffer->samples, source, rate, buffer->hostTime);
             const auto count = static_cast<std::int64_t>(buffer->samples.size());
+            // Audio captured before this stretch began (a stream delivers what it recorded a
+            // little earlier, so the first buffers after a start or resume may be older) is
+            // paused time: not recorded, and not a reason to fail the stretch.
+            if (buffer->hostTime + double(count) / rate <= in_.startedAt)
+                continue;
+            mixer_.append(buffer->samples, source, rate, buffer->hostTime);
             latest_ = std::max(latest_, buffer->hostTime + double(count) / rate);
             in_.ledger->recordInterval(name, buffer->hostTime, rate, count);
         }

@@ -251,6 +251,21 @@ TEST_F(SystemConsumerTest, ABufferAtTheWrongRateEndsTheRunWithSourceInterruptedA
     }
 }
 
+TEST_F(SystemConsumerTest, AudioFromBeforeTheStretchBeganIsDroppedNotFatal) {
+    // A resume at 1000.0: the streams still deliver what they recorded just before it, as
+    // small pieces wholly before the start, more than 10 ms early.
+    push(*system, start - 0.0104, 2, 0.9f, 48000);
+    push(*microphone, start - 0.03, 480, 0.9f, 48000);
+    stopAt = start + 1.0;
+    ASSERT_EQ(runStretch(), nullptr);
+    auto samples = store->samples();
+    ASSERT_EQ(samples.size(), 48000u);
+    for (float x : samples)
+        ASSERT_NEAR(x, 0.3f, 1e-6);
+    for (const auto& interval : ledger->snapshot().intervals)
+        EXPECT_GE(interval.hostStart, start);
+}
+
 TEST_F(SystemConsumerTest, AMicrophoneThatIsNotIncludedIsNeverReadButItsLossStillCounts) {
     includesMicrophone = false;
     microphoneValue.reset();
