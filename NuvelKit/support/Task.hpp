@@ -11,6 +11,11 @@
 //
 // Every task spawned on a queue runs on that queue's thread between its suspension points.
 // Coroutine lambdas must not capture (GCC 12): pass what they need as arguments.
+// GCC 12 also mishandles class-type temporaries created inside a co_await expression (a lambda
+// with captures written straight into runOn, an argument built in place): they are copied
+// bitwise and destroyed twice. Name them first and pass the name:
+//   auto job = [store, id] { return store->load(id); };
+//   auto r = co_await runOn(executor, std::move(job));
 
 #include <atomic>
 #include <coroutine>
