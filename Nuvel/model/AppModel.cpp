@@ -1,11 +1,13 @@
 #include "Nuvel/model/AppModel.hpp"
 
-#include <stdexcept>
-#include <utility>
-
 #include "NuvelKit/store/Bookmark.hpp"
 #include "NuvelKit/store/Notepad.hpp"
 #include "NuvelKit/support/Files.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <utility>
 
 namespace nuvel {
 
@@ -20,49 +22,75 @@ bool sameLines(const std::optional<std::vector<NotepadLine>>& a, const std::vect
 } // namespace
 
 bool notepadNeedsSync(const LocalRecording& recording) {
-    if (!recording.remoteID) return false;
+    if (!recording.remoteID)
+        return false;
     auto local = Notepad::normalize(recording.notepad.value_or(std::vector<NotepadLine>{}));
     return local != recording.notepadBase.value_or(std::vector<NotepadLine>{});
 }
 
 // ---- Construction ----
 
+void AppModel::fillDefaults(AppModelDependencies& d) {
+    if (!d.freeSpace)
+        d.freeSpace = [](const std::filesystem::path& path) -> std::optional<std::int64_t> {
+            try {
+                std::uint64_t bytes = files::availableCapacity(path);
+                constexpr auto largest = std::uint64_t(std::numeric_limits<std::int64_t>::max());
+                return std::int64_t(bytes > largest ? largest : bytes);
+            } catch (...) {
+                return std::nullopt;
+            }
+        };
+    if (!d.preferredLanguage) d.preferredLanguage = [] { return std::optional<std::string>(); };
+    if (!d.timeZone) d.timeZone = [] { return systemTimeZoneName(); };
+    if (!d.deviceName) d.deviceName = [] { return std::optional<std::string>(); };
+    if (!d.localize) d.localize = [](std::string_view text) { return std::string(text); };
+    if (!d.now) d.now = [] { return Date::now(); };
+    if (!d.randomFill) d.randomFill = [](std::uint8_t* out, std::size_t count) { fillRandom(out, count); };
+}
+
 std::shared_ptr<AppModel> AppModel::make(AppModelDependencies dependencies) {
-    if (!dependencies.mainQueue) throw std::invalid_argument("AppModel needs a main queue");
-    if (!dependencies.actorExecutor) throw std::invalid_argument("AppModel needs an actor executor");
-    if (!dependencies.keyring) throw std::invalid_argument("AppModel needs a keyring");
-    if (!dependencies.api) throw std::invalid_argument("AppModel needs the service client");
-    if (!dependencies.cloud) throw std::invalid_argument("AppModel needs the cloud meeting model");
-    if (!dependencies.openStore) throw std::invalid_argument("AppModel needs a store factory");
+    if (!dependencies.mainQueue)
+        throw std::invalid_argument("AppModel needs a main queue");
+    if (!dependencies.actorExecutor)
+        throw std::invalid_argument("AppModel needs an actor executor");
+    if (!dependencies.keyring)
+        throw std::invalid_argument("AppModel needs a keyring");
+    if (!dependencies.api)
+        throw std::invalid_argument("AppModel needs the service client");
+    if (!dependencies.cloud)
+        throw std::invalid_argument("AppModel needs the cloud meeting model");
+    if (!dependencies.openStore)
+        throw std::invalid_argument("AppModel needs a store factory");
     dependencies.mainQueue->requireCurrent("AppModel::make");
+    fillDefaults(dependencies);
     std::shared_ptr<AppModel> model(new AppModel(std::move(dependencies)));
     model->install();
     return model;
 }
 
 AppModel::AppModel(AppModelDependencies dependencies)
-    : deps_(std::move(dependencies)),
-      cloud_(std::move(deps_.cloud)),
-      vault_(keychainService, deps_.keyring),
-      api_(deps_.api),
-      media_(deps_.media),
-      network_(deps_.network) {}
+    : deps_(std::move(dependencies)), cloud_(std::move(deps_.cloud)), vault_(keychainService, deps_.keyring),
+      api_(deps_.api), media_(deps_.media), network_(deps_.network) {}
 
 void AppModel::install() {
     std::weak_ptr<AppModel> weak = weak_from_this();
     cloud_->setOnChange([weak] {
         auto self = weak.lock();
-        if (self && self->onChange) self->onChange();
+        if (self && self->onChange)
+            self->onChange();
     });
     cloud_->setOnPlaybackTick([weak] {
         auto self = weak.lock();
-        if (self && self->onTick) self->onTick();
+        if (self && self->onTick)
+            self->onTick();
     });
     if (network_) {
         MainQueue* main = deps_.mainQueue;
         network_->start([weak, main](bool satisfied) {
             main->post([weak, satisfied] {
-                if (auto self = weak.lock()) self->pathUpdated(satisfied);
+                if (auto self = weak.lock())
+                    self->pathUpdated(satisfied);
             });
         });
     }
@@ -70,25 +98,35 @@ void AppModel::install() {
 
 AppModel::~AppModel() {
     // The reporters hold the main queue and a weak reference to the model: silence them first.
-    if (network_) network_->stop();
-    if (deps_.sleepNotices) deps_.sleepNotices->stop();
-    if (deps_.deviceRemovals) deps_.deviceRemovals->stop();
-    if (authSession_) queue().cancelTimer(*authSession_);
-    if (timer_) queue().cancelTimer(*timer_);
+    if (network_)
+        network_->stop();
+    if (deps_.sleepNotices)
+        deps_.sleepNotices->stop();
+    if (deps_.deviceRemovals)
+        deps_.deviceRemovals->stop();
+    if (authSession_)
+        queue().cancelTimer(*authSession_);
+    if (timer_)
+        queue().cancelTimer(*timer_);
 }
 
-void AppModel::requireMain(const char* where) const { queue().requireCurrent(where); }
+void AppModel::requireMain(const char* where) const {
+    queue().requireCurrent(where);
+}
 
 void AppModel::notifyChange() {
     auto observer = onChange;
-    if (observer) observer();
+    if (observer)
+        observer();
 }
 
 std::string AppModel::localized(std::string_view text) const {
     return deps_.localize ? deps_.localize(text) : std::string(text);
 }
 
-Date AppModel::now() const { return deps_.now ? deps_.now() : Date::now(); }
+Date AppModel::now() const {
+    return deps_.now ? deps_.now() : Date::now();
+}
 
 void AppModel::setUpdateInProgress(bool inProgress) {
     requireMain("AppModel::setUpdateInProgress");
@@ -98,15 +136,18 @@ void AppModel::setUpdateInProgress(bool inProgress) {
 // ---- Queries ----
 
 const LocalRecording* AppModel::recordingMatching(const std::optional<Uuid>& id) const {
-    if (!id) return nullptr;
+    if (!id)
+        return nullptr;
     for (const auto& recording : recordings_)
-        if (recording.id == *id) return &recording;
+        if (recording.id == *id)
+            return &recording;
     return nullptr;
 }
 
 LocalRecording* AppModel::findRecording(const Uuid& id) {
     for (auto& recording : recordings_)
-        if (recording.id == id) return &recording;
+        if (recording.id == id)
+            return &recording;
     return nullptr;
 }
 
@@ -121,15 +162,18 @@ bool AppModel::isPaused() const {
 }
 
 std::string AppModel::workspaceTitle() const {
-    if (bootstrap_ && bootstrap_->workspace.kind != "personal") return bootstrap_->workspace.name;
+    if (bootstrap_ && bootstrap_->workspace.kind != "personal")
+        return bootstrap_->workspace.name;
     return localized("Personal workspace");
 }
 
 bool AppModel::canSend(const LocalRecording& recording) const {
-    if (recording.transfer != TransferState::needsReview) return true;
+    if (recording.transfer != TransferState::needsReview)
+        return true;
     // A recording that needs review goes again only when the service can recognise the earlier
     // attempt: by the meeting it already made, or by the client's own recording id.
-    if (recording.remoteID) return bootstrap_ && bootstrap_->capabilities.uploadReconciliation;
+    if (recording.remoteID)
+        return bootstrap_ && bootstrap_->capabilities.uploadReconciliation;
     if (recording.creationRequest && recording.creationRequest->client_recording_id)
         return bootstrap_ && bootstrap_->capabilities.createIdempotency;
     return false;
@@ -145,7 +189,8 @@ void AppModel::setMessage(std::string_view text) {
 
 void AppModel::select(std::optional<Uuid> id) {
     requireMain("AppModel::select");
-    if (id == selectedID_) return;
+    if (id == selectedID_)
+        return;
     selectedID_ = id;
     notifyChange();
 }
@@ -163,10 +208,11 @@ void AppModel::pathUpdated(bool satisfied) {
 
 void AppModel::signIn() {
     requireMain("AppModel::signIn");
-    if (authSession_ || busy_ || isRecording() || uploading_) return;
+    if (authSession_ || busy_ || isRecording() || uploading_)
+        return;
     std::optional<PKCEAttempt> made;
     try {
-        made = deps_.randomFill ? PKCEAttempt::make(deps_.randomFill) : PKCEAttempt::make();
+        made = PKCEAttempt::make(deps_.randomFill);
     } catch (...) {
         setMessage(signInFailedText);
         return;
@@ -185,7 +231,8 @@ void AppModel::signIn() {
     }
     std::weak_ptr<AppModel> weak = weak_from_this();
     authSession_ = queue().startTimer(signInAttemptSeconds, [weak] {
-        if (auto self = weak.lock()) self->signInExpired();
+        if (auto self = weak.lock())
+            self->signInExpired();
     });
 }
 
@@ -197,7 +244,8 @@ void AppModel::signInExpired() {
 
 void AppModel::signOut() {
     requireMain("AppModel::signOut");
-    if (!session_ || isRecording() || uploading_ || busy_) return;
+    if (!session_ || isRecording() || uploading_ || busy_)
+        return;
     stopPlayback();
     queueWakeup_.cancel();
     queueWakeup_ = {};
@@ -211,13 +259,15 @@ void AppModel::signOut() {
 void AppModel::stopRecording(std::function<void()> completion) {
     requireMain("AppModel::stopRecording");
     if (!activeID_) {
-        if (completion) completion();
+        if (completion)
+            completion();
         return;
     }
     if (!captureTransition_ && !busy_) {
         busy_ = true;
         captureTransition_ = true;
-        if (timer_) queue().cancelTimer(*timer_);
+        if (timer_)
+            queue().cancelTimer(*timer_);
         timer_.reset();
         std::unique_ptr<CaptureSource> source = std::move(recorder_);
         spawn(queue(), finishRecording(shared_from_this(), std::move(completion), std::move(source)));
@@ -225,21 +275,25 @@ void AppModel::stopRecording(std::function<void()> completion) {
     }
     // Held until the running work ends; a later completion replaces an earlier one.
     stopRequested_ = true;
-    if (completion) stopCompletion_ = std::move(completion);
+    if (completion)
+        stopCompletion_ = std::move(completion);
 }
 
 void AppModel::togglePause() {
     requireMain("AppModel::togglePause");
-    if (!activeID_ || captureTransition_ || busy_) return;
+    if (!activeID_ || captureTransition_ || busy_)
+        return;
     captureTransition_ = true;
     spawn(queue(), setPaused(shared_from_this()));
 }
 
 void AppModel::addBookmark() {
     requireMain("AppModel::addBookmark");
-    if (!activeID_) return;
+    if (!activeID_)
+        return;
     LocalRecording* active = findRecording(*activeID_);
-    if (!active) return;
+    if (!active)
+        return;
     LocalRecording copy = *active;
     copy.bookmarks.push_back(Bookmark::make(Bookmark::wholeMilliseconds(elapsed_), "", now()));
     *active = copy;
@@ -248,7 +302,8 @@ void AppModel::addBookmark() {
 }
 
 void AppModel::runDeferredStop() {
-    if (!stopRequested_ || captureTransition_ || busy_) return;
+    if (!stopRequested_ || captureTransition_ || busy_)
+        return;
     stopRequested_ = false;
     auto completion = std::exchange(stopCompletion_, {});
     stopRecording(std::move(completion));
@@ -267,7 +322,8 @@ void AppModel::finishTransition() {
 void AppModel::finishStop(std::function<void()> completion) {
     busy_ = false;
     captureTransition_ = false;
-    if (completion) completion();
+    if (completion)
+        completion();
     runDeferredStop();
     notifyChange();
 }
@@ -286,17 +342,20 @@ Task<void> AppModel::removeWorkingFile(Executor* executor, std::shared_ptr<Works
 
 void AppModel::stopPlayback() {
     requireMain("AppModel::stopPlayback");
-    if (player_) player_->stop();
+    if (player_)
+        player_->stop();
     player_.reset();
     playbackID_.reset();
-    if (playbackURL_ && store_) spawn(queue(), removeWorkingFile(deps_.actorExecutor, store_, *playbackURL_));
+    if (playbackURL_ && store_)
+        spawn(queue(), removeWorkingFile(deps_.actorExecutor, store_, *playbackURL_));
     playbackURL_.reset();
 }
 
 void AppModel::togglePlayback(std::optional<double> at) {
     requireMain("AppModel::togglePlayback");
     const LocalRecording* recording = selectedRecording();
-    if (!recording || !store_ || busy_ || isRecording()) return;
+    if (!recording || !store_ || busy_ || isRecording())
+        return;
     if (playbackID_ == recording->id && player_) {
         if (!at) {
             if (player_->isPlaying())
@@ -320,7 +379,8 @@ void AppModel::togglePlayback(std::optional<double> at) {
 void AppModel::discardRecording() {
     requireMain("AppModel::discardRecording");
     const LocalRecording* recording = selectedRecording();
-    if (!recording || !store_ || !session_ || busy_ || isRecording() || uploading_) return;
+    if (!recording || !store_ || !session_ || busy_ || isRecording() || uploading_)
+        return;
     LocalRecording copy = *recording;
     stopPlayback();
     busy_ = true;
@@ -333,7 +393,8 @@ void AppModel::discardRecording() {
 void AppModel::setScratchpad(std::string text, const Uuid& id) {
     requireMain("AppModel::setScratchpad");
     LocalRecording* recording = findRecording(id);
-    if (!recording) return;
+    if (!recording)
+        return;
     recording->scratchpad = std::move(text);
     startAnnotationTask(*recording);
 }
@@ -341,17 +402,21 @@ void AppModel::setScratchpad(std::string text, const Uuid& id) {
 void AppModel::setNotepad(std::string_view text, const Uuid& id) {
     requireMain("AppModel::setNotepad");
     LocalRecording* recording = findRecording(id);
-    if (!recording) return;
+    if (!recording)
+        return;
     std::optional<std::int64_t> stamp;
-    if (activeID_ == id) stamp = Bookmark::wholeMilliseconds(elapsed_);
+    if (activeID_ == id)
+        stamp = Bookmark::wholeMilliseconds(elapsed_);
     const std::vector<NotepadLine> current = recording->notepad.value_or(std::vector<NotepadLine>{});
     std::vector<NotepadLine> lines = Notepad::lines(text, current, stamp, Notepad::makeLineID);
-    if (sameLines(recording->notepad, lines)) return;
+    if (sameLines(recording->notepad, lines))
+        return;
     recording->notepad = std::move(lines);
     startAnnotationTask(*recording);
     if (recording->transfer == TransferState::accepted) {
         auto pending = notepadDebounce_.find(id);
-        if (pending != notepadDebounce_.end()) pending->second.cancel();
+        if (pending != notepadDebounce_.end())
+            pending->second.cancel();
         notepadDebounce_[id] = spawn(queue(), debounceNotepad(weak_from_this(), id));
     }
 }
@@ -360,7 +425,8 @@ void AppModel::setNotepad(std::string_view text, const Uuid& id) {
 
 void AppModel::importAudio(std::filesystem::path file, bool aiNotes) {
     requireMain("AppModel::importAudio");
-    if (!session_ || !store_ || busy_ || isRecording()) return;
+    if (!session_ || !store_ || busy_ || isRecording())
+        return;
     busy_ = true;
     notifyChange();
     spawn(queue(), importFile(shared_from_this(), std::move(file), *session_, aiNotes, store_));
@@ -369,7 +435,8 @@ void AppModel::importAudio(std::filesystem::path file, bool aiNotes) {
 void AppModel::exportAudio(std::filesystem::path destination) {
     requireMain("AppModel::exportAudio");
     const LocalRecording* recording = selectedRecording();
-    if (!recording || !store_ || busy_ || isRecording()) return;
+    if (!recording || !store_ || busy_ || isRecording())
+        return;
     LocalRecording copy = *recording;
     busy_ = true;
     notifyChange();
@@ -378,7 +445,8 @@ void AppModel::exportAudio(std::filesystem::path destination) {
 
 void AppModel::selectWorkspace(std::string workspaceID) {
     requireMain("AppModel::selectWorkspace");
-    if (!session_ || isRecording() || busy_ || uploading_) return;
+    if (!session_ || isRecording() || busy_ || uploading_)
+        return;
     stopPlayback();
     busy_ = true;
     notifyChange();

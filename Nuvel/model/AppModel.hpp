@@ -1,5 +1,15 @@
 #pragma once
 
+#include "Nuvel/model/AppModelDependencies.hpp"
+#include "NuvelKit/service/DeviceSession.hpp"
+#include "NuvelKit/service/NativeBootstrap.hpp"
+#include "NuvelKit/service/PKCEAttempt.hpp"
+#include "NuvelKit/store/KeychainVault.hpp"
+#include "NuvelKit/store/LocalRecording.hpp"
+#include "NuvelKit/store/RecordingStore.hpp"
+#include "NuvelKit/support/Task.hpp"
+#include "NuvelKit/support/Uuid.hpp"
+
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -11,16 +21,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "Nuvel/model/AppModelDependencies.hpp"
-#include "NuvelKit/service/DeviceSession.hpp"
-#include "NuvelKit/service/NativeBootstrap.hpp"
-#include "NuvelKit/service/PKCEAttempt.hpp"
-#include "NuvelKit/store/KeychainVault.hpp"
-#include "NuvelKit/store/LocalRecording.hpp"
-#include "NuvelKit/store/RecordingStore.hpp"
-#include "NuvelKit/support/Task.hpp"
-#include "NuvelKit/support/Uuid.hpp"
 
 namespace nuvel {
 
@@ -116,6 +116,7 @@ private:
     };
 
     explicit AppModel(AppModelDependencies dependencies);
+    static void fillDefaults(AppModelDependencies& dependencies);
     void install();
     void requireMain(const char* where) const;
     void notifyChange();
@@ -174,8 +175,8 @@ private:
                                     LocalRecording recording, std::optional<double> time);
     static Task<void> removeLocalCopy(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore> store,
                                       DeviceSession session, LocalRecording recording);
-    static Task<void> importFile(std::shared_ptr<AppModel> self, std::filesystem::path file, DeviceSession session,
-                                 bool aiNotes, std::shared_ptr<WorkspaceStore> store);
+    static Task<void> importFile(std::shared_ptr<AppModel> self, std::filesystem::path file,
+                                 DeviceSession session, bool aiNotes, std::shared_ptr<WorkspaceStore> store);
     static Task<void> exportFile(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore> store,
                                  LocalRecording recording, std::filesystem::path destination);
     static Task<void> finishSignOut(std::shared_ptr<AppModel> self, DeviceSession session);

@@ -11,17 +11,19 @@ constexpr double notepadDebounceSeconds = 3.0;
 } // namespace
 
 void AppModel::startAnnotationTask(const LocalRecording& recording) {
-    if (!store_) return;
+    if (!store_)
+        return;
     RecordingStore::Annotations annotations{recording.scratchpad, recording.bookmarks, recording.notepad};
     TaskHandle previous = annotationTask_;
-    annotationTask_ =
-        spawn(queue(), saveAnnotationsAfter(shared_from_this(), previous, store_, recording.id, std::move(annotations)));
+    annotationTask_ = spawn(queue(), saveAnnotationsAfter(shared_from_this(), previous, store_, recording.id,
+                                                          std::move(annotations)));
 }
 
 Task<void> AppModel::saveAnnotationsAfter(std::shared_ptr<AppModel> self, TaskHandle previous,
                                           std::shared_ptr<WorkspaceStore> store, Uuid recordingID,
                                           RecordingStore::Annotations annotations) {
-    if (previous.isValid()) co_await previous.join();
+    if (previous.isValid())
+        co_await previous.join();
     bool failed = false;
     try {
         auto job = [store, recordingID, annotations] { store->saveAnnotations(recordingID, annotations); };
@@ -30,7 +32,8 @@ Task<void> AppModel::saveAnnotationsAfter(std::shared_ptr<AppModel> self, TaskHa
         failed = true;
     }
     // The edits stay in `recordings`; the next save writes them all again.
-    if (failed) self->setMessage(noteNotSavedText);
+    if (failed)
+        self->setMessage(noteNotSavedText);
 }
 
 Task<void> AppModel::debounceNotepad(std::weak_ptr<AppModel> weak, Uuid recordingID) {
@@ -41,15 +44,18 @@ Task<void> AppModel::debounceNotepad(std::weak_ptr<AppModel> weak, Uuid recordin
         replaced = true; // a newer edit took over
     } catch (...) {
     }
-    if (replaced) co_return;
+    if (replaced)
+        co_return;
     try {
         co_await checkCancellation();
     } catch (...) {
         replaced = true;
     }
-    if (replaced) co_return;
+    if (replaced)
+        co_return;
     std::shared_ptr<AppModel> self = weak.lock();
-    if (!self) co_return;
+    if (!self)
+        co_return;
     co_await self->syncNotepad(recordingID);
 }
 

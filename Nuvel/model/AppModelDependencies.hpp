@@ -1,13 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
-
 #include "Nuvel/model/AudioPlayer.hpp"
 #include "Nuvel/model/CaptureSource.hpp"
 #include "Nuvel/model/CloudMeetingModel.hpp"
@@ -20,6 +12,14 @@
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/MainQueue.hpp"
 #include "NuvelKit/support/Time.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace nuvel {
 

@@ -18,16 +18,16 @@ Task<void> AppModel::setPaused(std::shared_ptr<AppModel> self) {
     co_return;
 }
 
-Task<void> AppModel::startPlayback(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore>, LocalRecording,
-                                   std::optional<double>) {
+Task<void> AppModel::startPlayback(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore>,
+                                   LocalRecording, std::optional<double>) {
     self->busy_ = false;
     self->notifyChange();
     self->scheduleQueueWakeup();
     co_return;
 }
 
-Task<void> AppModel::removeLocalCopy(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore>, DeviceSession,
-                                     LocalRecording) {
+Task<void> AppModel::removeLocalCopy(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore>,
+                                     DeviceSession, LocalRecording) {
     self->busy_ = false;
     self->notifyChange();
     self->scheduleQueueWakeup();
@@ -41,8 +41,8 @@ Task<void> AppModel::importFile(std::shared_ptr<AppModel> self, std::filesystem:
     co_return;
 }
 
-Task<void> AppModel::exportFile(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore>, LocalRecording,
-                                std::filesystem::path) {
+Task<void> AppModel::exportFile(std::shared_ptr<AppModel> self, std::shared_ptr<WorkspaceStore>,
+                                LocalRecording, std::filesystem::path) {
     self->busy_ = false;
     self->notifyChange();
     self->scheduleQueueWakeup();
@@ -71,10 +71,13 @@ Task<void> AppModel::upload(std::shared_ptr<AppModel> self, LocalRecording, Devi
     co_return;
 }
 
-Task<void> AppModel::syncNotepad(Uuid) { co_return; }
+Task<void> AppModel::syncNotepad(Uuid) {
+    co_return;
+}
 
 void AppModel::willSleep(std::function<void()> ready) {
-    if (ready) ready();
+    if (ready)
+        ready();
 }
 
 void AppModel::deviceChanged() {}

@@ -1,15 +1,14 @@
 // Start-up: the stored device session, the workspace contract (fresh, or cached while offline)
 // and the opening of the workspace's store with its recovery scan.
 #include "Nuvel/model/AppModel.hpp"
-
-#include <cmath>
-#include <system_error>
-
 #include "NuvelKit/service/APIError.hpp"
 #include "NuvelKit/service/NativeDiscoveryCache.hpp"
 #include "NuvelKit/store/Notepad.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Files.hpp"
+
+#include <cmath>
+#include <system_error>
 
 namespace nuvel {
 
@@ -30,19 +29,25 @@ bool holdsStoredData(const std::filesystem::path& folder) {
     namespace fs = std::filesystem;
     std::error_code error;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-    if (error) return false;
+    if (error)
+        return false;
     for (fs::recursive_directory_iterator end; it != end; it.increment(error)) {
-        if (error) return false;
-        if (isStoredData(it->path())) return true;
+        if (error)
+            return false;
+        if (isStoredData(it->path()))
+            return true;
     }
     return false;
 }
 
 // Seconds of offline lease the cloud library gets.
-std::optional<double> offlineSeconds(const NativeBootstrap& contract, std::optional<Date> offlineUntil, Date now) {
-    if (!offlineUntil) return contract.limits.offlineAccessSeconds;
+std::optional<double> offlineSeconds(const NativeBootstrap& contract, std::optional<Date> offlineUntil,
+                                     Date now) {
+    if (!offlineUntil)
+        return contract.limits.offlineAccessSeconds;
     double seconds = offlineUntil->sinceReferenceDate - now.sinceReferenceDate;
-    if (!std::isfinite(seconds) || seconds < 0) return 0.0;
+    if (!std::isfinite(seconds) || seconds < 0)
+        return 0.0;
     return seconds;
 }
 } // namespace
@@ -68,13 +73,16 @@ void AppModel::start() {
     if (deps_.deviceRemovals) {
         deps_.deviceRemovals->start([weak, main] {
             main->post([weak] {
-                if (auto self = weak.lock()) self->deviceChanged();
+                if (auto self = weak.lock())
+                    self->deviceChanged();
             });
         });
     }
 }
 
-Task<void> AppModel::startUp(std::shared_ptr<AppModel> self) { co_await self->restoreSession(); }
+Task<void> AppModel::startUp(std::shared_ptr<AppModel> self) {
+    co_await self->restoreSession();
+}
 
 Task<void> AppModel::restoreSession() {
     bool failed = false;
@@ -89,7 +97,8 @@ Task<void> AppModel::restoreSession() {
     std::optional<DeviceSession> stored;
     if (item) {
         try {
-            stored = DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(item->data()), item->size()));
+            stored = DeviceSession::decode(
+                std::string_view(reinterpret_cast<const char*>(item->data()), item->size()));
         } catch (...) {
             failed = true; // the item stays in the keyring
         }
@@ -101,7 +110,8 @@ Task<void> AppModel::restoreSession() {
             failed = true;
         }
     }
-    if (failed) setMessage(unlockFailedText);
+    if (failed)
+        setMessage(unlockFailedText);
     busy_ = false;
     notifyChange();
     scheduleQueueWakeup();
@@ -182,8 +192,8 @@ std::string AppModel::hexDigest(std::string_view text) {
     return hexString(Sha256::hash(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
 }
 
-AppModel::AccountFolder AppModel::workspacesRoot(const std::filesystem::path& dataRoot, const KeychainVault& vault,
-                                                 const std::string& accountID) {
+AppModel::AccountFolder AppModel::workspacesRoot(const std::filesystem::path& dataRoot,
+                                                 const KeychainVault& vault, const std::string& accountID) {
     const std::string hex = hexDigest(accountID);
     files::createOwnerOnlyDirectories(dataRoot);
     std::filesystem::path folder = dataRoot / "Nuvel" / "production" / hex;
@@ -202,13 +212,15 @@ Task<void> AppModel::openWorkspace(DeviceSession session, std::optional<NativeBo
     AccountFolder folder = co_await runOn(actors(), std::move(rootJob));
 
     const bool personal = !contract || contract->workspace.kind == "personal";
-    const std::string name = personal ? std::string("personal") : "workspace-" + hexDigest(contract->workspace.id);
+    const std::string name =
+        personal ? std::string("personal") : "workspace-" + hexDigest(contract->workspace.id);
     WorkspaceStoreFactory factory = deps_.openStore;
     std::filesystem::path root = folder.folder / name;
     SymmetricKey key = folder.key;
     auto openJob = [factory, root, key] {
         std::shared_ptr<WorkspaceStore> made = factory(root, key);
-        if (!made) throw Error("the workspace store could not be opened");
+        if (!made)
+            throw Error("the workspace store could not be opened");
         return made;
     };
     std::shared_ptr<WorkspaceStore> store = co_await runOn(actors(), std::move(openJob));
@@ -216,8 +228,8 @@ Task<void> AppModel::openWorkspace(DeviceSession session, std::optional<NativeBo
     StoreRecovery report = co_await runOn(actors(), std::move(recoverJob));
 
     if (contract && contract->capabilities.nativeLibrary)
-        cloud_->configure(session, contract->selectedWorkspaceID, folder.folder / "cloud-documents", folder.key,
-                          offlineSeconds(*contract, offlineUntil, now()));
+        cloud_->configure(session, contract->selectedWorkspaceID, folder.folder / "cloud-documents",
+                          folder.key, offlineSeconds(*contract, offlineUntil, now()));
     else
         cloud_->reset();
 

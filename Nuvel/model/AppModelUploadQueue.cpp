@@ -15,10 +15,13 @@ constexpr std::string_view uploadsNotAllowedText =
 void AppModel::startUploadIfAllowed(const Uuid& id, bool automatic) {
     requireMain("AppModel::startUploadIfAllowed");
     const LocalRecording* recording = findRecording(id);
-    if (!recording || !session_ || !store_) return;
-    if (isRecording() || busy_ || uploading_ || updateInProgress_ || recording->transfer == TransferState::accepted)
+    if (!recording || !session_ || !store_)
         return;
-    if (!canSend(*recording)) return;
+    if (isRecording() || busy_ || uploading_ || updateInProgress_ ||
+        recording->transfer == TransferState::accepted)
+        return;
+    if (!canSend(*recording))
+        return;
     if (bootstrap_ && !bootstrap_->workspace.canUpload) {
         setMessage(uploadsNotAllowedText);
         return;
@@ -41,15 +44,18 @@ void AppModel::startUploadIfAllowed(const Uuid& id, bool automatic) {
 void AppModel::scheduleQueueWakeup() {
     queueWakeup_.cancel();
     queueWakeup_ = {};
-    if (!networkAvailable_ || !session_ || isRecording() || busy_ || uploading_ || updateInProgress_) return;
+    if (!networkAvailable_ || !session_ || isRecording() || busy_ || uploading_ || updateInProgress_)
+        return;
 
     // The queued recording due first; no retry time counts as due at once, and among equal
     // times the first in the list wins.
     const LocalRecording* chosen = nullptr;
     double chosenAt = 0;
     for (const auto& recording : recordings_) {
-        if (!recording.uploadQueued.value_or(false) || recording.transfer == TransferState::accepted) continue;
-        if (!canSend(recording)) continue;
+        if (!recording.uploadQueued.value_or(false) || recording.transfer == TransferState::accepted)
+            continue;
+        if (!canSend(recording))
+            continue;
         double at = recording.retryAt ? recording.retryAt->sinceReferenceDate
                                       : -std::numeric_limits<double>::infinity();
         if (!chosen || at < chosenAt) {
@@ -57,9 +63,11 @@ void AppModel::scheduleQueueWakeup() {
             chosenAt = at;
         }
     }
-    if (!chosen) return;
+    if (!chosen)
+        return;
     double delay = chosen->retryAt ? chosen->retryAt->sinceReferenceDate - now().sinceReferenceDate : 0;
-    if (!(delay > 0)) delay = 0;
+    if (!(delay > 0))
+        delay = 0;
     queueWakeup_ = spawn(queue(), queueWakeupTask(weak_from_this(), delay, chosen->id));
 }
 
@@ -79,8 +87,10 @@ Task<void> AppModel::queueWakeupTask(std::weak_ptr<AppModel> weak, double delay,
             cancelled = true;
         }
     }
-    if (cancelled) co_return;
-    if (auto self = weak.lock()) self->startUploadIfAllowed(recordingID, true);
+    if (cancelled)
+        co_return;
+    if (auto self = weak.lock())
+        self->startUploadIfAllowed(recordingID, true);
 }
 
 } // namespace nuvel

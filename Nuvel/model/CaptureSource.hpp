@@ -1,13 +1,13 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <optional>
-
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/support/Task.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
 
 namespace nuvel {
 
@@ -48,7 +48,7 @@ struct SystemAudioSelection {
 struct CaptureRequest {
     Uuid recordingID;
     std::shared_ptr<WorkspaceStore> store;
-    std::optional<SystemAudioSelection> systemAudio;   // none: the microphone alone
+    std::optional<SystemAudioSelection> systemAudio; // none: the microphone alone
     std::optional<std::uint32_t> microphoneDeviceID; // none: the default input
 };
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "NuvelKit/service/DeviceSession.hpp"
+#include "NuvelKit/support/Crypto.hpp"
+
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
-
-#include "NuvelKit/service/DeviceSession.hpp"
-#include "NuvelKit/support/Crypto.hpp"
 
 namespace nuvel {
 

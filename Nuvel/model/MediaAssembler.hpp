@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <string>
-
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/support/Bytes.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
 
 namespace nuvel {
 
@@ -29,7 +29,8 @@ public:
     // At most `partBytes` bytes from `index` × `partBytes`.
     virtual Bytes readPart(const std::filesystem::path& file, std::int64_t index, std::int64_t partBytes) = 0;
     // Decodes any audio or movie file into a new M4A file; its duration in seconds.
-    virtual double convertImport(const std::filesystem::path& source, const std::filesystem::path& target) = 0;
+    virtual double convertImport(const std::filesystem::path& source,
+                                 const std::filesystem::path& target) = 0;
 };
 
 } // namespace nuvel

@@ -20,11 +20,17 @@ std::shared_ptr<WorkspaceStore> RecordingWorkspaceStore::open(const std::filesys
     return std::make_shared<RecordingWorkspaceStore>(root, key);
 }
 
-StoreRecovery RecordingWorkspaceStore::recover(const std::string&) { unavailable("scan for recovery"); }
+StoreRecovery RecordingWorkspaceStore::recover(const std::string&) {
+    unavailable("scan for recovery");
+}
 
-LocalRecording RecordingWorkspaceStore::loadRecording(const Uuid& id) { return store_.loadRecording(id); }
+LocalRecording RecordingWorkspaceStore::loadRecording(const Uuid& id) {
+    return store_.loadRecording(id);
+}
 
-void RecordingWorkspaceStore::saveManifest(const LocalRecording& recording) { store_.saveManifest(recording); }
+void RecordingWorkspaceStore::saveManifest(const LocalRecording& recording) {
+    store_.saveManifest(recording);
+}
 
 void RecordingWorkspaceStore::saveAnnotations(const Uuid& recordingID,
                                               const RecordingStore::Annotations& annotations) {
@@ -36,7 +42,8 @@ LocalRecording RecordingWorkspaceStore::setCaptureState(CaptureState, const Uuid
 }
 
 std::filesystem::path RecordingWorkspaceStore::workingFileURL(const Uuid& recordingID, const Uuid& fileID,
-                                                              std::string_view extension, std::string_view kind) {
+                                                              std::string_view extension,
+                                                              std::string_view kind) {
     return store_.workingFileURL(recordingID, fileID, extension, kind);
 }
 
@@ -54,6 +61,8 @@ void RecordingWorkspaceStore::removeWorkingFiles(const std::filesystem::path& fi
     store_.removeWorkingFiles(file);
 }
 
-void RecordingWorkspaceStore::deleteRecording(const Uuid&, const std::string&) { unavailable("delete a recording"); }
+void RecordingWorkspaceStore::deleteRecording(const Uuid&, const std::string&) {
+    unavailable("delete a recording");
+}
 
 } // namespace nuvel

@@ -1,5 +1,11 @@
 #pragma once
 
+#include "NuvelKit/store/LocalRecording.hpp"
+#include "NuvelKit/store/RecordingStates.hpp"
+#include "NuvelKit/store/RecordingStore.hpp"
+#include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Uuid.hpp"
+
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -7,12 +13,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "NuvelKit/store/LocalRecording.hpp"
-#include "NuvelKit/store/RecordingStates.hpp"
-#include "NuvelKit/store/RecordingStore.hpp"
-#include "NuvelKit/support/Crypto.hpp"
-#include "NuvelKit/support/Uuid.hpp"
 
 namespace nuvel {
 
@@ -55,8 +55,8 @@ public:
 };
 
 // Opens (creating when missing) the store of one workspace folder under the media key.
-using WorkspaceStoreFactory =
-    std::function<std::shared_ptr<WorkspaceStore>(const std::filesystem::path& root, const SymmetricKey& key)>;
+using WorkspaceStoreFactory = std::function<std::shared_ptr<WorkspaceStore>(const std::filesystem::path& root,
+                                                                            const SymmetricKey& key)>;
 
 // A workspace store over the encrypted RecordingStore.
 class RecordingWorkspaceStore final : public WorkspaceStore {
@@ -72,9 +72,10 @@ public:
     void saveManifest(const LocalRecording& recording) override;
     void saveAnnotations(const Uuid& recordingID, const RecordingStore::Annotations& annotations) override;
     LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID) override;
-    std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID, std::string_view extension,
-                                         std::string_view kind) override;
-    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID) override;
+    std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID,
+                                         std::string_view extension, std::string_view kind) override;
+    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID,
+                        const Uuid& assetID) override;
     std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
                                         std::string_view extension) override;
     void removeWorkingFiles(const std::filesystem::path& file) override;
