@@ -9,7 +9,8 @@ namespace {
 std::vector<std::string> texts(const std::optional<std::vector<NotepadLine>>& lines) {
     std::vector<std::string> out;
     if (lines)
-        for (const auto& line : *lines) out.push_back(line.text);
+        for (const auto& line : *lines)
+            out.push_back(line.text);
     return out;
 }
 } // namespace

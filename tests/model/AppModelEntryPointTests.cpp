@@ -14,13 +14,20 @@ enum class Blocker { noSession, noStore, noSelection, busy, recording, uploading
 
 const char* name(Blocker b) {
     switch (b) {
-    case Blocker::noSession: return "no session";
-    case Blocker::noStore: return "no store";
-    case Blocker::noSelection: return "no selection";
-    case Blocker::busy: return "busy";
-    case Blocker::recording: return "recording";
-    case Blocker::uploading: return "uploading";
-    case Blocker::transition: return "capture transition";
+    case Blocker::noSession:
+        return "no session";
+    case Blocker::noStore:
+        return "no store";
+    case Blocker::noSelection:
+        return "no selection";
+    case Blocker::busy:
+        return "busy";
+    case Blocker::recording:
+        return "recording";
+    case Blocker::uploading:
+        return "uploading";
+    case Blocker::transition:
+        return "capture transition";
     }
     return "?";
 }
@@ -28,12 +35,24 @@ const char* name(Blocker b) {
 void block(Harness& h, Blocker b) {
     AppModel& m = *h.model;
     switch (b) {
-    case Blocker::noSession: AppModelTestAccess::setSession(m, std::nullopt); break;
-    case Blocker::noStore: AppModelTestAccess::setStore(m, nullptr); break;
-    case Blocker::noSelection: AppModelTestAccess::setSelectedID(m, Uuid::random()); break;
-    case Blocker::busy: AppModelTestAccess::setBusy(m, true); break;
-    case Blocker::recording: AppModelTestAccess::setActiveID(m, m.recordings()[1].id); break;
-    case Blocker::uploading: AppModelTestAccess::setUploading(m, true); break;
+    case Blocker::noSession:
+        AppModelTestAccess::setSession(m, std::nullopt);
+        break;
+    case Blocker::noStore:
+        AppModelTestAccess::setStore(m, nullptr);
+        break;
+    case Blocker::noSelection:
+        AppModelTestAccess::setSelectedID(m, Uuid::random());
+        break;
+    case Blocker::busy:
+        AppModelTestAccess::setBusy(m, true);
+        break;
+    case Blocker::recording:
+        AppModelTestAccess::setActiveID(m, m.recordings()[1].id);
+        break;
+    case Blocker::uploading:
+        AppModelTestAccess::setUploading(m, true);
+        break;
     case Blocker::transition:
         AppModelTestAccess::setActiveID(m, m.recordings()[1].id);
         AppModelTestAccess::setCaptureTransition(m, true);
@@ -52,22 +71,28 @@ struct Row {
 TEST(AppModelEntryPoints, EveryRefusalChangesNothingAndCallsNoObserver) {
     const std::vector<Row> rows = {
         {"signIn", {Blocker::busy, Blocker::recording, Blocker::uploading}, [](AppModel& m) { m.signIn(); }},
-        {"signOut", {Blocker::noSession, Blocker::recording, Blocker::uploading, Blocker::busy},
+        {"signOut",
+         {Blocker::noSession, Blocker::recording, Blocker::uploading, Blocker::busy},
          [](AppModel& m) { m.signOut(); }},
         {"togglePause", {Blocker::transition, Blocker::busy}, [](AppModel& m) { m.togglePause(); }},
-        {"togglePlayback", {Blocker::noSelection, Blocker::noStore, Blocker::busy, Blocker::recording},
+        {"togglePlayback",
+         {Blocker::noSelection, Blocker::noStore, Blocker::busy, Blocker::recording},
          [](AppModel& m) { m.togglePlayback(); }},
-        {"togglePlayback(at)", {Blocker::noSelection, Blocker::noStore, Blocker::busy, Blocker::recording},
+        {"togglePlayback(at)",
+         {Blocker::noSelection, Blocker::noStore, Blocker::busy, Blocker::recording},
          [](AppModel& m) { m.togglePlayback(12.5); }},
         {"discardRecording",
          {Blocker::noSelection, Blocker::noStore, Blocker::noSession, Blocker::busy, Blocker::recording,
           Blocker::uploading},
          [](AppModel& m) { m.discardRecording(); }},
-        {"importAudio", {Blocker::noSession, Blocker::noStore, Blocker::busy, Blocker::recording},
+        {"importAudio",
+         {Blocker::noSession, Blocker::noStore, Blocker::busy, Blocker::recording},
          [](AppModel& m) { m.importAudio("/tmp/meeting.m4a", true); }},
-        {"exportAudio", {Blocker::noSelection, Blocker::noStore, Blocker::busy, Blocker::recording},
+        {"exportAudio",
+         {Blocker::noSelection, Blocker::noStore, Blocker::busy, Blocker::recording},
          [](AppModel& m) { m.exportAudio("/tmp/out.m4a"); }},
-        {"selectWorkspace", {Blocker::noSession, Blocker::recording, Blocker::busy, Blocker::uploading},
+        {"selectWorkspace",
+         {Blocker::noSession, Blocker::recording, Blocker::busy, Blocker::uploading},
          [](AppModel& m) { m.selectWorkspace("ws_other"); }},
         {"startUploadIfAllowed",
          {Blocker::noSession, Blocker::noStore, Blocker::recording, Blocker::busy, Blocker::uploading},
@@ -162,7 +187,8 @@ TEST(AppModelEntryPoints, StopWithNothingRecordingOnlyCallsTheCompletion) {
     Harness h;
     h.signedInWith(2);
     int completions = 0;
-    h.expectRefused([&] { h.model->stopRecording([&] { ++completions; }); }, "stopRecording with nothing recording");
+    h.expectRefused([&] { h.model->stopRecording([&] { ++completions; }); },
+                    "stopRecording with nothing recording");
     EXPECT_EQ(completions, 1);
     h.expectRefused([&] { h.model->stopRecording(); }, "stopRecording without a completion");
 }
@@ -219,7 +245,8 @@ TEST(AppModelEntryPoints, TogglingTheLoadedRecordingDrivesItsPlayerWithoutNewWor
     auto store = h.signedInWith(2);
     AppModel& m = *h.model;
     const Uuid first = m.recordings()[0].id;
-    AppModelTestAccess::setPlayer(m, std::make_unique<FakePlayer>(&h.playerLog), first, h.data / "clear-1.m4a");
+    AppModelTestAccess::setPlayer(m, std::make_unique<FakePlayer>(&h.playerLog), first,
+                                  h.data / "clear-1.m4a");
 
     m.togglePlayback();
     m.togglePlayback();
@@ -304,7 +331,8 @@ TEST(AppModelUploadGate, AWorkspaceWithoutUploadsSaysSoAndStartsNothing) {
     const auto before = h.model->recordings();
     h.model->startUploadIfAllowed(before[0].id, false);
     h.queue.drain();
-    EXPECT_EQ(h.model->message(), "This workspace does not currently allow uploads. Your recording remains saved on this Mac.");
+    EXPECT_EQ(h.model->message(),
+              "This workspace does not currently allow uploads. Your recording remains saved on this Mac.");
     EXPECT_FALSE(h.model->uploading());
     EXPECT_EQ(h.model->recordings(), before);
     EXPECT_EQ(h.changes, 1);
@@ -323,7 +351,8 @@ TEST(AppModelUploadGate, AnAllowedSendMarksTheModelUploadingBeforeItsRunStarts) 
 
 namespace {
 // Two queued recordings in a signed-in, idle, online model.
-std::vector<LocalRecording> queued(Harness& h, std::optional<double> firstRetryIn, std::optional<double> secondRetryIn) {
+std::vector<LocalRecording> queued(Harness& h, std::optional<double> firstRetryIn,
+                                   std::optional<double> secondRetryIn) {
     h.signedInWith(3);
     auto list = h.model->recordings();
     auto due = [](std::optional<double> in) {
@@ -400,7 +429,8 @@ TEST(AppModelUploadQueue, SchedulesNothingWhileTheModelCannotSend) {
     const std::vector<std::pair<std::string, std::function<void(Harness&)>>> states = {
         {"offline", [](Harness& h) { AppModelTestAccess::setNetworkAvailable(*h.model, false); }},
         {"signed out", [](Harness& h) { AppModelTestAccess::setSession(*h.model, std::nullopt); }},
-        {"recording", [](Harness& h) { AppModelTestAccess::setActiveID(*h.model, h.model->recordings()[0].id); }},
+        {"recording",
+         [](Harness& h) { AppModelTestAccess::setActiveID(*h.model, h.model->recordings()[0].id); }},
         {"busy", [](Harness& h) { AppModelTestAccess::setBusy(*h.model, true); }},
         {"uploading", [](Harness& h) { AppModelTestAccess::setUploading(*h.model, true); }},
         {"updating", [](Harness& h) { h.model->setUpdateInProgress(true); }},
@@ -432,8 +462,9 @@ TEST(AppModelUploadQueue, ARecordingThatNeedsReviewWakesOnlyWhenTheServiceCanRec
     Harness noContract, reconciles, doesNot;
     EXPECT_FALSE(reviewWithMeeting(noContract, std::nullopt));
     EXPECT_TRUE(reviewWithMeeting(reconciles, sampleContract()));
-    EXPECT_FALSE(reviewWithMeeting(doesNot, sampleContract("team", "ws_team",
-                                                           R"({"create_idempotency": true, "upload_reconciliation": false,
+    EXPECT_FALSE(reviewWithMeeting(
+        doesNot, sampleContract("team", "ws_team",
+                                R"({"create_idempotency": true, "upload_reconciliation": false,
                                                                "upload_heartbeat": false, "commit_reconciliation": false,
                                                                "native_library": false})")));
 

@@ -4,23 +4,22 @@
 // executor that runs inline unless told to hold its work, and in-memory stand-ins for every
 // dependency. Everything runs on the test's own thread.
 
-#include <gtest/gtest.h>
-
-#include <deque>
-#include <filesystem>
-#include <functional>
-#include <map>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "Nuvel/model/AppModel.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace nuvel {
 
@@ -32,13 +31,16 @@ struct AppModelTestAccess {
     static void setCaptureTransition(AppModel& m, bool value) { m.captureTransition_ = value; }
     static void setActiveID(AppModel& m, std::optional<Uuid> id) { m.activeID_ = id; }
     static void setElapsed(AppModel& m, double seconds) { m.elapsed_ = seconds; }
-    static void setSession(AppModel& m, std::optional<DeviceSession> session) { m.session_ = std::move(session); }
+    static void setSession(AppModel& m, std::optional<DeviceSession> session) {
+        m.session_ = std::move(session);
+    }
     static void setBootstrap(AppModel& m, std::optional<NativeBootstrap> b) { m.bootstrap_ = std::move(b); }
     static void setStore(AppModel& m, std::shared_ptr<WorkspaceStore> store) { m.store_ = std::move(store); }
     static void setRecordings(AppModel& m, std::vector<LocalRecording> r) { m.recordings_ = std::move(r); }
     static void setSelectedID(AppModel& m, std::optional<Uuid> id) { m.selectedID_ = id; }
     static void setNetworkAvailable(AppModel& m, bool value) { m.networkAvailable_ = value; }
-    static void setPlayer(AppModel& m, std::unique_ptr<AudioPlayer> player, Uuid id, std::filesystem::path file) {
+    static void setPlayer(AppModel& m, std::unique_ptr<AudioPlayer> player, Uuid id,
+                          std::filesystem::path file) {
         m.player_ = std::move(player);
         m.playbackID_ = id;
         m.playbackURL_ = std::move(file);
@@ -84,7 +86,8 @@ public:
                    const std::filesystem::path& cacheRoot, const SymmetricKey&,
                    std::optional<double> offlineSeconds) override {
         calls.push_back("configure");
-        if (failConfigure) throw std::filesystem::filesystem_error("cache", std::make_error_code(std::errc::io_error));
+        if (failConfigure)
+            throw std::filesystem::filesystem_error("cache", std::make_error_code(std::errc::io_error));
         configuredAccount = session.account.id;
         configuredWorkspace = workspaceID;
         configuredCacheRoot = cacheRoot;
@@ -108,20 +111,26 @@ public:
     const std::filesystem::path& root() const override { return root_; }
     StoreRecovery recover(const std::string& accountID) override {
         calls.push_back("recover " + accountID);
-        if (failRecover) throw RecordingError(RecordingError::Code::invalidManifest);
+        if (failRecover)
+            throw RecordingError(RecordingError::Code::invalidManifest);
         return report;
     }
-    LocalRecording loadRecording(const Uuid&) override { throw RecordingError(RecordingError::Code::missingMedia); }
+    LocalRecording loadRecording(const Uuid&) override {
+        throw RecordingError(RecordingError::Code::missingMedia);
+    }
     void saveManifest(const LocalRecording& recording) override { manifests.push_back(recording); }
     void saveAnnotations(const Uuid& id, const RecordingStore::Annotations& annotations) override {
         calls.push_back("saveAnnotations");
-        if (failAnnotations) throw std::filesystem::filesystem_error("save", std::make_error_code(std::errc::no_space_on_device));
+        if (failAnnotations)
+            throw std::filesystem::filesystem_error("save",
+                                                    std::make_error_code(std::errc::no_space_on_device));
         annotationSaves.push_back({id, annotations});
     }
     LocalRecording setCaptureState(CaptureState, const Uuid&) override {
         throw RecordingError(RecordingError::Code::missingMedia);
     }
-    std::filesystem::path workingFileURL(const Uuid&, const Uuid&, std::string_view, std::string_view) override {
+    std::filesystem::path workingFileURL(const Uuid&, const Uuid&, std::string_view,
+                                         std::string_view) override {
         throw RecordingError(RecordingError::Code::unsafePath);
     }
     void sealClearMedia(const std::filesystem::path&, const Uuid&, const Uuid&) override {}
@@ -163,7 +172,8 @@ public:
     NativeBootstrap bootstrap(std::string_view token, const std::optional<std::string>& workspaceID,
                               std::stop_token) override {
         bootstrapCalls.push_back(std::string(token) + "|" + workspaceID.value_or("-"));
-        if (!answerBootstrap) throw TransportError(TransportError::Code::cannotConnect);
+        if (!answerBootstrap)
+            throw TransportError(TransportError::Code::cannotConnect);
         return answerBootstrap();
     }
 
@@ -181,7 +191,9 @@ public:
 
 class FakeSleepNotices final : public SleepNotices {
 public:
-    void start(std::function<void(std::function<void()>)> handler) override { willSleep = std::move(handler); }
+    void start(std::function<void(std::function<void()>)> handler) override {
+        willSleep = std::move(handler);
+    }
     void stop() override { willSleep = {}; }
     std::function<void(std::function<void()>)> willSleep;
 };
@@ -239,26 +251,33 @@ inline DeviceSession sampleSession(const std::string& account = "acc_1") {
 }
 
 // A contract that passes validation for "acc_1"; `kind` and the capabilities vary.
-inline NativeBootstrap sampleContract(const std::string& kind = "team", const std::string& workspaceID = "ws_team",
-                                      const std::string& capabilities =
-                                          R"({"create_idempotency": true, "upload_reconciliation": true,
+inline NativeBootstrap
+sampleContract(const std::string& kind = "team", const std::string& workspaceID = "ws_team",
+               const std::string& capabilities =
+                   R"({"create_idempotency": true, "upload_reconciliation": true,
                                               "upload_heartbeat": false, "commit_reconciliation": true,
                                               "native_library": true})",
-                                      const std::string& limitsExtra = R"(, "offline_access_seconds": 3600)") {
+               const std::string& limitsExtra = R"(, "offline_access_seconds": 3600)") {
     std::string text = R"({"contract_version": 1,
         "account": {"id": "acc_1", "email": "ada@example.com"},
-        "default_workspace_id": ")" + workspaceID + R"(", "selected_workspace_id": ")" + workspaceID + R"(",
-        "workspaces": [{"id": ")" + workspaceID + R"(", "kind": ")" + kind + R"(", "name": "Field Team",
+        "default_workspace_id": ")" +
+                       workspaceID + R"(", "selected_workspace_id": ")" + workspaceID + R"(",
+        "workspaces": [{"id": ")" +
+                       workspaceID + R"(", "kind": ")" + kind + R"(", "name": "Field Team",
                         "role": "member", "seat": true}],
-        "workspace": {"id": ")" + workspaceID + R"(", "kind": ")" + kind + R"(", "name": "Field Team",
+        "workspace": {"id": ")" +
+                       workspaceID + R"(", "kind": ")" + kind + R"(", "name": "Field Team",
                       "role": "member", "seat": true, "can_upload": true, "hard_max_meeting_seconds": 14400},
         "limits": {"part_bytes": 8388608, "max_parts": 512, "max_source_bytes": 4294967296,
-                   "upload_expires_seconds": 86400, "heartbeat_seconds": 30)" + limitsExtra + R"(},
-        "capabilities": )" + capabilities + "}";
+                   "upload_expires_seconds": 86400, "heartbeat_seconds": 30)" +
+                       limitsExtra + R"(},
+        "capabilities": )" +
+                       capabilities + "}";
     return NativeBootstrap::decode(text);
 }
 
-inline LocalRecording sampleRecording(const std::string& title = "Standup", const std::string& account = "acc_1") {
+inline LocalRecording sampleRecording(const std::string& title = "Standup",
+                                      const std::string& account = "acc_1") {
     return LocalRecording::make(account, std::nullopt, title, false, Date{700000000}, Uuid::random());
 }
 
@@ -292,9 +311,12 @@ public:
         auto fakeCloud = std::make_unique<FakeCloud>();
         cloud = fakeCloud.get();
         d.cloud = std::move(fakeCloud);
-        d.openStore = [this](const std::filesystem::path& root, const SymmetricKey&) -> std::shared_ptr<WorkspaceStore> {
+        d.openStore = [this](const std::filesystem::path& root,
+                             const SymmetricKey&) -> std::shared_ptr<WorkspaceStore> {
             openedRoots.push_back(root);
-            if (failOpenStore) throw std::filesystem::filesystem_error("store", std::make_error_code(std::errc::permission_denied));
+            if (failOpenStore)
+                throw std::filesystem::filesystem_error("store",
+                                                        std::make_error_code(std::errc::permission_denied));
             auto store = std::make_shared<FakeStore>(root);
             store->report = nextReport;
             store->failRecover = failRecover;
@@ -310,8 +332,10 @@ public:
         d.dataRoot = data.path() / "share";
         d.now = [this] { return Date{wallClockAtStart + queue.now()}; };
         d.randomFill = [this](std::uint8_t* out, std::size_t n) {
-            if (failRandom) throw std::runtime_error("no entropy");
-            for (std::size_t i = 0; i < n; ++i) out[i] = std::uint8_t(i * 7 + 1);
+            if (failRandom)
+                throw std::runtime_error("no entropy");
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = std::uint8_t(i * 7 + 1);
         };
         model = AppModel::make(std::move(d));
         model->onChange = [this] { ++changes; };
@@ -320,15 +344,18 @@ public:
 
     // Signed in, with a fake store holding `count` recordings and the first selected, as the
     // windows see the model after start-up.
-    std::shared_ptr<FakeStore> signedInWith(std::size_t count, std::optional<NativeBootstrap> contract = std::nullopt) {
+    std::shared_ptr<FakeStore> signedInWith(std::size_t count,
+                                            std::optional<NativeBootstrap> contract = std::nullopt) {
         auto store = std::make_shared<FakeStore>(data.path() / "store");
         std::vector<LocalRecording> list;
-        for (std::size_t i = 0; i < count; ++i) list.push_back(sampleRecording("Recording " + std::to_string(i)));
+        for (std::size_t i = 0; i < count; ++i)
+            list.push_back(sampleRecording("Recording " + std::to_string(i)));
         AppModelTestAccess::setSession(*model, sampleSession());
         AppModelTestAccess::setBootstrap(*model, std::move(contract));
         AppModelTestAccess::setStore(*model, store);
         AppModelTestAccess::setRecordings(*model, list);
-        AppModelTestAccess::setSelectedID(*model, list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
+        AppModelTestAccess::setSelectedID(*model,
+                                          list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
         return store;
     }
 
@@ -340,7 +367,8 @@ public:
 
     std::filesystem::path accountFolder(const std::string& account = "acc_1") const {
         return data.path() / "share" / "Nuvel" / "production" /
-               hexString(Sha256::hash(ByteView(reinterpret_cast<const std::uint8_t*>(account.data()), account.size())));
+               hexString(Sha256::hash(
+                   ByteView(reinterpret_cast<const std::uint8_t*>(account.data()), account.size())));
     }
 
     Snapshot snapshot() {
@@ -364,7 +392,8 @@ public:
         s.update = model->updateInProgress();
         s.elapsed = model->elapsed();
         s.timers = queue.pendingTimers();
-        for (auto& [root, store] : stores) s.storeCalls += store->calls.size() + store->manifests.size();
+        for (auto& [root, store] : stores)
+            s.storeCalls += store->calls.size() + store->manifests.size();
         if (auto fake = std::dynamic_pointer_cast<FakeStore>(model->store()))
             s.storeCalls += fake->calls.size() + fake->manifests.size() + fake->removedFiles.size();
         s.cloudCalls = cloud->calls.size();

@@ -1,11 +1,10 @@
 // Start-up: the stored device session, the workspace contract fetched or taken from the
 // discovery cache, the account folder and media key, and the opening of the workspace store.
+#include "NuvelKit/service/APIError.hpp"
+#include "NuvelKit/service/NativeDiscoveryCache.hpp"
 #include "tests/model/AppModelHarness.hpp"
 
 #include <fstream>
-
-#include "NuvelKit/service/APIError.hpp"
-#include "NuvelKit/service/NativeDiscoveryCache.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -139,7 +138,8 @@ TEST(AppModelStartup, UnreadableRecordingsAreLeftOutWithTheRecoverySentence) {
     h.nextReport.unreadable = 2;
     h.localizePrefix = "[ar] ";
     startUp(h);
-    EXPECT_EQ(h.model->message(), "[ar] Some saved recordings need recovery. Their files have been preserved.");
+    EXPECT_EQ(h.model->message(),
+              "[ar] Some saved recordings need recovery. Their files have been preserved.");
     EXPECT_EQ(h.model->recordings().size(), 1u);
 }
 
@@ -155,7 +155,8 @@ TEST(AppModelStartup, ARefusedDeviceKeepsItsSessionButLosesItsCachedContract) {
     EXPECT_FALSE(h.model->bootstrap());
     EXPECT_EQ(h.model->recordings().size(), 1u) << "the local recordings stay listed";
     EXPECT_EQ(h.cloud->calls, (std::vector<std::string>{"reset"}));
-    EXPECT_FALSE(std::filesystem::exists(NativeDiscoveryCache(h.accountFolder() / "discovery", mediaKey(h), "acc_1").file()));
+    EXPECT_FALSE(std::filesystem::exists(
+        NativeDiscoveryCache(h.accountFolder() / "discovery", mediaKey(h), "acc_1").file()));
     EXPECT_EQ(h.model->message(), "");
 }
 
@@ -165,7 +166,8 @@ TEST(AppModelStartup, OfflineTheCachedContractOpensItsWorkspaceForTheRestOfItsLe
     cacheContract(h, sampleContract("team", "ws_cached"), 100);
     // No answer from the service (the fake's default).
     startUp(h);
-    EXPECT_EQ(h.openedRoots, (std::vector<std::filesystem::path>{h.accountFolder() / ("workspace-" + hex("ws_cached"))}));
+    EXPECT_EQ(h.openedRoots,
+              (std::vector<std::filesystem::path>{h.accountFolder() / ("workspace-" + hex("ws_cached"))}));
     ASSERT_TRUE(h.model->bootstrap());
     EXPECT_EQ(h.model->bootstrap()->selectedWorkspaceID, "ws_cached");
     EXPECT_EQ(h.cloud->configuredWorkspace, "ws_cached");

@@ -53,7 +53,9 @@ TEST(AppModelState, RefusesToBeMadeWithoutItsRequiredParts) {
         d.keyring = std::make_shared<MemorySecretBackend>();
         d.api = std::make_shared<FakeAPI>();
         d.cloud = std::make_unique<FakeCloud>();
-        d.openStore = [](const std::filesystem::path&, const SymmetricKey&) { return std::shared_ptr<WorkspaceStore>(); };
+        d.openStore = [](const std::filesystem::path&, const SymmetricKey&) {
+            return std::shared_ptr<WorkspaceStore>();
+        };
         return d;
     };
     EXPECT_NO_THROW(AppModel::make(complete()));
@@ -100,8 +102,9 @@ TEST(AppModelState, WorkspaceTitleNamesOnlyNonPersonalWorkspaces) {
 TEST(AppModelState, CanSendAgainOnlyWhatTheServiceCanRecognise) {
     Harness h;
     LocalRecording r = sampleRecording();
-    for (TransferState state : {TransferState::local, TransferState::failed, TransferState::creating,
-                                TransferState::uploading, TransferState::committing, TransferState::accepted}) {
+    for (TransferState state :
+         {TransferState::local, TransferState::failed, TransferState::creating, TransferState::uploading,
+          TransferState::committing, TransferState::accepted}) {
         r.transfer = state;
         EXPECT_TRUE(h.model->canSend(r)) << rawValue(state);
     }
@@ -111,9 +114,11 @@ TEST(AppModelState, CanSendAgainOnlyWhatTheServiceCanRecognise) {
 
     auto both = R"({"create_idempotency": true, "upload_reconciliation": true, "upload_heartbeat": false,
                     "commit_reconciliation": false, "native_library": false})";
-    auto createOnly = R"({"create_idempotency": true, "upload_reconciliation": false, "upload_heartbeat": false,
+    auto createOnly =
+        R"({"create_idempotency": true, "upload_reconciliation": false, "upload_heartbeat": false,
                           "commit_reconciliation": false, "native_library": false})";
-    auto reconcileOnly = R"({"create_idempotency": false, "upload_reconciliation": true, "upload_heartbeat": false,
+    auto reconcileOnly =
+        R"({"create_idempotency": false, "upload_reconciliation": true, "upload_heartbeat": false,
                              "commit_reconciliation": false, "native_library": false})";
 
     AppModelTestAccess::setBootstrap(*h.model, sampleContract("team", "ws_team", both));

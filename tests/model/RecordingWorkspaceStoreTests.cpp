@@ -1,9 +1,9 @@
 // The workspace store over the encrypted recording store, on a temporary folder.
-#include <gtest/gtest.h>
-
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 
@@ -15,9 +15,11 @@ TEST(RecordingWorkspaceStore, PassesManifestsAndAnnotationsThroughToTheSealedSto
     EXPECT_EQ(store->root(), dir / "personal");
     EXPECT_TRUE(std::filesystem::is_directory(dir / "personal"));
 
-    LocalRecording recording = LocalRecording::make("acc_1", std::nullopt, "Plan", true, Date{700000000}, Uuid::random());
+    LocalRecording recording =
+        LocalRecording::make("acc_1", std::nullopt, "Plan", true, Date{700000000}, Uuid::random());
     store->saveManifest(recording);
-    RecordingStore::Annotations annotations{"private", {Bookmark::make(1500, "", Date{700000001})},
+    RecordingStore::Annotations annotations{"private",
+                                            {Bookmark::make(1500, "", Date{700000001})},
                                             std::vector<NotepadLine>{{"nabc1", "shared", 1200}}};
     store->saveAnnotations(recording.id, annotations);
 
@@ -40,7 +42,8 @@ TEST(RecordingWorkspaceStore, PassesManifestsAndAnnotationsThroughToTheSealedSto
 TEST(RecordingWorkspaceStore, TheOperationsTheStoreDoesNotOfferFailWithoutTouchingIt) {
     test::TempDir dir("workspace-store");
     RecordingWorkspaceStore store(dir / "personal", SymmetricKey::random());
-    LocalRecording recording = LocalRecording::make("acc_1", std::nullopt, "", false, Date{700000000}, Uuid::random());
+    LocalRecording recording =
+        LocalRecording::make("acc_1", std::nullopt, "", false, Date{700000000}, Uuid::random());
     store.saveManifest(recording);
     EXPECT_THROW(store.recover("acc_1"), Error);
     EXPECT_THROW(store.setCaptureState(CaptureState::saved, recording.id), Error);
