@@ -225,7 +225,7 @@ Task<void> AppModel::openWorkspace(DeviceSession session, std::optional<NativeBo
     };
     std::shared_ptr<WorkspaceStore> store = co_await runOn(actors(), openJob);
     auto recoverJob = [store, account] { return store->recover(account); };
-    StoreRecovery report = co_await runOn(actors(), recoverJob);
+    RecoveryReport report = co_await runOn(actors(), recoverJob);
 
     if (contract && contract->capabilities.nativeLibrary)
         cloud_->configure(session, contract->selectedWorkspaceID, folder.folder / "cloud-documents",

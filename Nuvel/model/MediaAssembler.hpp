@@ -1,11 +1,13 @@
 #pragma once
 
 #include "Nuvel/model/WorkspaceStore.hpp"
+#include "NuvelKit/capture/MediaAssembly.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/support/Bytes.hpp"
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace nuvel {
@@ -31,6 +33,20 @@ public:
     // Decodes any audio or movie file into a new M4A file; its duration in seconds.
     virtual double convertImport(const std::filesystem::path& source,
                                  const std::filesystem::path& target) = 0;
+};
+
+// The application's assembler: the core MediaAssembly over the workspace's RecordingStore.
+class RecordingMediaAssembler final : public MediaAssembler {
+public:
+    explicit RecordingMediaAssembler(std::shared_ptr<MediaAssembly> assembly = std::make_shared<MediaAssembly>());
+
+    std::filesystem::path assemble(const LocalRecording& recording, WorkspaceStore& store) override;
+    FileDigest fileDigest(const std::filesystem::path& file) override;
+    Bytes readPart(const std::filesystem::path& file, std::int64_t index, std::int64_t partBytes) override;
+    double convertImport(const std::filesystem::path& source, const std::filesystem::path& target) override;
+
+private:
+    std::shared_ptr<MediaAssembly> assembly_;
 };
 
 } // namespace nuvel

@@ -1,16 +1,8 @@
 #include "Nuvel/model/WorkspaceStore.hpp"
 
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel {
 
-namespace {
-// The recovery scan, capture-state writes and deletion belong to the store itself (they must
-// run under its one lock, beside the capture's own writes); this store does not offer them yet.
-[[noreturn]] void unavailable(const char* operation) {
-    throw Error(std::string("the recording store cannot ") + operation + " yet");
-}
-} // namespace
 
 RecordingWorkspaceStore::RecordingWorkspaceStore(std::filesystem::path root, const SymmetricKey& key)
     : store_(std::move(root), key) {}
@@ -20,9 +12,7 @@ std::shared_ptr<WorkspaceStore> RecordingWorkspaceStore::open(const std::filesys
     return std::make_shared<RecordingWorkspaceStore>(root, key);
 }
 
-StoreRecovery RecordingWorkspaceStore::recover(const std::string&) {
-    unavailable("scan for recovery");
-}
+RecoveryReport RecordingWorkspaceStore::recover(const std::string& accountID) { return store_.recover(accountID); }
 
 LocalRecording RecordingWorkspaceStore::loadRecording(const Uuid& id) {
     return store_.loadRecording(id);
@@ -37,8 +27,8 @@ void RecordingWorkspaceStore::saveAnnotations(const Uuid& recordingID,
     store_.saveAnnotations(recordingID, annotations);
 }
 
-LocalRecording RecordingWorkspaceStore::setCaptureState(CaptureState, const Uuid&) {
-    unavailable("set a capture state");
+LocalRecording RecordingWorkspaceStore::setCaptureState(CaptureState state, const Uuid& recordingID) {
+    return store_.setCaptureState(state, recordingID);
 }
 
 std::filesystem::path RecordingWorkspaceStore::workingFileURL(const Uuid& recordingID, const Uuid& fileID,
@@ -61,8 +51,8 @@ void RecordingWorkspaceStore::removeWorkingFiles(const std::filesystem::path& fi
     store_.removeWorkingFiles(file);
 }
 
-void RecordingWorkspaceStore::deleteRecording(const Uuid&, const std::string&) {
-    unavailable("delete a recording");
+void RecordingWorkspaceStore::deleteRecording(const Uuid& id, const std::string& accountID) {
+    store_.deleteRecording(id, accountID);
 }
 
 } // namespace nuvel

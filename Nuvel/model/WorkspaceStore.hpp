@@ -3,6 +3,7 @@
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/store/RecordingStates.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
+#include "NuvelKit/store/RecoveryReport.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Uuid.hpp"
 
@@ -16,12 +17,6 @@
 
 namespace nuvel {
 
-// What the recovery scan of a workspace store found.
-struct StoreRecovery {
-    std::vector<LocalRecording> recordings; // readable, after repair, in the store's order
-    std::size_t unreadable = 0;             // recordings that could not be read
-};
-
 // The operations the application model performs on the open workspace's recording store. Like
 // the store itself they block on the disk: the model calls them on its actor executor, never
 // on the main queue. Errors pass through as the store throws them.
@@ -33,7 +28,7 @@ public:
 
     // Scans the recording folders, repairs interrupted recordings and reports those of
     // `accountID`.
-    virtual StoreRecovery recover(const std::string& accountID) = 0;
+    virtual RecoveryReport recover(const std::string& accountID) = 0;
     virtual LocalRecording loadRecording(const Uuid& id) = 0;
     virtual void saveManifest(const LocalRecording& recording) = 0;
     virtual void saveAnnotations(const Uuid& recordingID, const RecordingStore::Annotations& annotations) = 0;
@@ -67,7 +62,7 @@ public:
     static std::shared_ptr<WorkspaceStore> open(const std::filesystem::path& root, const SymmetricKey& key);
 
     const std::filesystem::path& root() const override { return store_.root(); }
-    StoreRecovery recover(const std::string& accountID) override;
+    RecoveryReport recover(const std::string& accountID) override;
     LocalRecording loadRecording(const Uuid& id) override;
     void saveManifest(const LocalRecording& recording) override;
     void saveAnnotations(const Uuid& recordingID, const RecordingStore::Annotations& annotations) override;

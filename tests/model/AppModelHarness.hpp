@@ -109,7 +109,7 @@ public:
     explicit FakeStore(std::filesystem::path root) : root_(std::move(root)) {}
 
     const std::filesystem::path& root() const override { return root_; }
-    StoreRecovery recover(const std::string& accountID) override {
+    RecoveryReport recover(const std::string& accountID) override {
         calls.push_back("recover " + accountID);
         if (failRecover)
             throw RecordingError(RecordingError::Code::invalidManifest);
@@ -145,7 +145,7 @@ public:
         RecordingStore::Annotations annotations;
     };
 
-    StoreRecovery report;
+    RecoveryReport report;
     bool failRecover = false;
     bool failAnnotations = false;
     std::vector<std::string> calls;
@@ -426,7 +426,7 @@ public:
     FakeCloud* cloud = nullptr;
     std::map<std::filesystem::path, std::shared_ptr<FakeStore>> stores;
     std::vector<std::filesystem::path> openedRoots;
-    StoreRecovery nextReport;
+    RecoveryReport nextReport;
     bool failOpenStore = false;
     bool failRecover = false;
     bool failRandom = false;

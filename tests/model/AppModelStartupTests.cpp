@@ -225,7 +225,7 @@ TEST(AppModelStartup, FoldersThatHoldNoSealedDataDoNotBlockANewKey) {
     EXPECT_EQ(h.model->message(), "");
 }
 
-TEST(AppModelStartup, AStoreRecoveryOrCloudThatFailsLeavesTheModelSignedOut) {
+TEST(AppModelStartup, ARecoveryReportOrCloudThatFailsLeavesTheModelSignedOut) {
     for (const std::string failure : {"store", "recovery", "cloud"}) {
         Harness h;
         h.storeSession(sampleSession());
