@@ -39,14 +39,25 @@ TEST(RecordingWorkspaceStore, PassesManifestsAndAnnotationsThroughToTheSealedSto
     EXPECT_TRUE(std::filesystem::exists(dir / "personal" / recording.id.uppercase() / "manifest.nuvel"));
 }
 
-TEST(RecordingWorkspaceStore, TheOperationsTheStoreDoesNotOfferFailWithoutTouchingIt) {
+TEST(RecordingWorkspaceStore, RecoveryStateChangesAndDeletionReachTheStore) {
     test::TempDir dir("workspace-store");
     RecordingWorkspaceStore store(dir / "personal", SymmetricKey::random());
-    LocalRecording recording =
-        LocalRecording::make("acc_1", std::nullopt, "", false, Date{700000000}, Uuid::random());
-    store.saveManifest(recording);
-    EXPECT_THROW(store.recover("acc_1"), Error);
-    EXPECT_THROW(store.setCaptureState(CaptureState::saved, recording.id), Error);
-    EXPECT_THROW(store.deleteRecording(recording.id, "acc_1"), Error);
-    EXPECT_EQ(store.loadRecording(recording.id).capture, CaptureState::recording);
+    LocalRecording mine = LocalRecording::make("acc_1", std::nullopt, "", false, Date{700000000}, Uuid::random());
+    LocalRecording theirs = LocalRecording::make("acc_2", std::nullopt, "", false, Date{700000001}, Uuid::random());
+    store.saveManifest(mine);
+    store.saveManifest(theirs);
+
+    // A recording still "recording" when the store opens was cut off.
+    RecoveryReport report = store.recover("acc_1");
+    ASSERT_EQ(report.recordings.size(), 1u);
+    EXPECT_EQ(report.recordings[0].id, mine.id);
+    EXPECT_EQ(report.recordings[0].capture, CaptureState::interrupted);
+    EXPECT_EQ(report.unreadable, 0);
+
+    EXPECT_EQ(store.setCaptureState(CaptureState::saved, mine.id).capture, CaptureState::saved);
+    EXPECT_EQ(store.loadRecording(mine.id).capture, CaptureState::saved);
+    EXPECT_THROW(store.deleteRecording(theirs.id, "acc_1"), RecordingError);
+    store.deleteRecording(mine.id, "acc_1");
+    EXPECT_THROW(store.loadRecording(mine.id), std::exception);
+    EXPECT_EQ(store.loadRecording(theirs.id).accountID, "acc_2");
 }
