@@ -10,12 +10,13 @@
 //   h.cancel();                               // requests stop; reaches sleeps and runOn work
 //
 // Every task spawned on a queue runs on that queue's thread between its suspension points.
-// Coroutine lambdas must not capture (GCC 12): pass what they need as arguments. Nor may a
-// lambda whose captures need destroying be written inside a co_await expression: GCC 12
-// destroys that temporary twice. runOn refuses such temporaries at compile time; name the
-// lambda first and pass it by name (runOn moves it out):
-//   auto work = [session] { session->open(); };
-//   co_await runOn(executor, work);
+// Coroutine lambdas must not capture (GCC 12): pass what they need as arguments. GCC 12 also
+// mishandles class-type temporaries created inside a co_await expression (a lambda with
+// captures written straight into runOn, an argument built in place): they are copied bitwise
+// and destroyed twice. Name them first and pass the name. runOn refuses such lambda
+// temporaries at compile time and moves a named one out:
+//   auto job = [store, id] { return store->load(id); };
+//   auto r = co_await runOn(executor, job);
 
 #include <atomic>
 #include <coroutine>

@@ -5,6 +5,7 @@
 #include "NuvelKit/store/StorageBudget.hpp"
 #include "tests/capture/AudioTestFiles.hpp"
 #include "NuvelKit/support/Files.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -15,21 +16,13 @@
 #include <set>
 
 using namespace nuvel;
+using test::expectAuthenticationFailure;
+using test::expectRecordingError;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::int64_t reserve = 268435456;
-
-template <class F>
-void expectRecordingError(RecordingError::Code code, F&& f) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << RecordingError::name(code);
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), code) << RecordingError::name(e.code());
-    }
-}
 
 template <class F>
 std::optional<StorageBudgetError> budgetError(F&& f) {

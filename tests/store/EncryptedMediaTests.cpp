@@ -7,12 +7,15 @@
 
 #include "NuvelKit/store/EncryptedMedia.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace nuvel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::expectAuthenticationFailure;
+using test::expectRecordingError;
 
 constexpr std::size_t MiB = 1 << 20;
 const std::string context = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/11111111-2222-4333-8444-555555555555";
@@ -63,26 +66,6 @@ Bytes container(const std::vector<Bytes>& boxes) {
         out.insert(out.end(), box.begin(), box.end());
     }
     return out;
-}
-
-template <class F>
-void expectRecordingError(RecordingError::Code code, F&& f) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << RecordingError::name(code);
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), code) << RecordingError::name(e.code());
-    }
-}
-
-template <class F>
-void expectAuthenticationFailure(F&& f) {
-    try {
-        f();
-        ADD_FAILURE() << "opened";
-    } catch (const CryptoError& e) {
-        EXPECT_EQ(e.code(), CryptoError::Code::authenticationFailure);
-    }
 }
 
 class EncryptedMediaTest : public testing::Test {

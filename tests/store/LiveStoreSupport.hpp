@@ -14,19 +14,10 @@
 #include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace nuvel::test {
-
-template <class F>
-void expectRecordingError(RecordingError::Code code, F&& f) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << RecordingError::name(code);
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), code) << RecordingError::name(e.code());
-    }
-}
 
 // Sample `frame` of the test signal: exact in 32-bit float, different at every frame of a run.
 // (Unsigned, so that frames near the end of the 64-bit range can be made too.)

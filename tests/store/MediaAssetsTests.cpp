@@ -6,25 +6,18 @@
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
 #include "NuvelKit/store/StoreFiles.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace nuvel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::expectAuthenticationFailure;
+using test::expectRecordingError;
 
 const Uuid recordingID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
 const Uuid assetID = *Uuid::parse("11111111-2222-4333-8444-555555555555");
-
-template <class F>
-void expectRecordingError(RecordingError::Code code, F&& f) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << RecordingError::name(code);
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), code) << RecordingError::name(e.code());
-    }
-}
 
 std::set<std::string> names(const fs::path& folder) {
     std::set<std::string> out;

@@ -8,36 +8,19 @@
 #include "NuvelKit/store/EncryptedMedia.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace nuvel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::expectAuthenticationFailure;
+using test::expectRecordingError;
 
 const Uuid recordingID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
 const Uuid otherID = *Uuid::parse("11111111-2222-4333-8444-555555555555");
 const Uuid fileID = *Uuid::parse("abcdefab-cdef-4abc-8def-abcdefabcdef");
-
-template <class F>
-void expectRecordingError(RecordingError::Code code, F&& f) {
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << RecordingError::name(code);
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), code) << RecordingError::name(e.code());
-    }
-}
-
-template <class F>
-void expectAuthenticationFailure(F&& f) {
-    try {
-        f();
-        ADD_FAILURE() << "opened";
-    } catch (const CryptoError& e) {
-        EXPECT_EQ(e.code(), CryptoError::Code::authenticationFailure);
-    }
-}
 
 mode_t modeOf(const fs::path& path) {
     struct stat st {};
