@@ -2,7 +2,7 @@
 
 #include "Nuvel/platform/CaptureEngine.hpp"
 #include "Nuvel/platform/CapturePlatform.hpp"
-#include "Nuvel/platform/SystemAudioSelection.hpp"
+#include "NuvelKit/capture/SystemAudioSelection.hpp"
 #include "Nuvel/platform/SystemAudioService.hpp"
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/CaptureError.hpp"
