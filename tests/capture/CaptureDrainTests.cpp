@@ -4,6 +4,7 @@
 #include "NuvelKit/capture/SystemCaptureConsumer.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/support/CaptureFakes.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -15,6 +16,7 @@ using test::FakeLiveAudioSink;
 using test::ParkingCaptureClock;
 using test::runWithWorkers;
 using test::ScriptedCaptureClock;
+using test::expectRecordingError;
 using Kind = FakeLiveAudioSink::Event::Kind;
 
 void push(AudioRing& ring, std::size_t frames, float value, double hostTime = 1000.0, double rate = 48000) {
@@ -135,12 +137,7 @@ TEST_F(DrainTest, MicrophoneDrainReportsLostAudioAfterTheSegmentIsFinished) {
     startMicrophoneConsumer();
     push(*microphone, 4800, 0.5f);
     microphone->markDropped();
-    EXPECT_THROW(
-        try { drainMicrophone(); } catch (const RecordingError& e) {
-            EXPECT_EQ(e.code(), RecordingError::Code::invalidTransport);
-            throw;
-        },
-        RecordingError);
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { drainMicrophone(); });
     // The audio captured before the loss is a segment.
     EXPECT_EQ(store->finishes(), 1);
     EXPECT_EQ(store->recording().segments.size(), 1u);
@@ -198,12 +195,7 @@ TEST_F(DrainTest, SystemDrainAfterANormalRunWithLostAudioThrowsSourceInterrupted
 TEST_F(DrainTest, SystemDrainAfterAFailedRunFinishesAndRethrowsTheRunsError) {
     startFailingConsumer(std::make_exception_ptr(RecordingError(RecordingError::Code::invalidTransport)));
     store->failFinishes(true);
-    try {
-        drainSystem();
-        ADD_FAILURE() << "drain succeeded";
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), RecordingError::Code::invalidTransport);
-    }
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { drainSystem(); });
     EXPECT_EQ(store->finishes(), 1);
     EXPECT_EQ(consumer, nullptr);
 }
@@ -211,12 +203,7 @@ TEST_F(DrainTest, SystemDrainAfterAFailedRunFinishesAndRethrowsTheRunsError) {
 TEST_F(DrainTest, SystemDrainWithoutAStoreEndsTheRunAndThrowsInvalidManifest) {
     startSystemConsumer(false);
     push(*system, 375, 0.4f, clock.now()); // 375 frames end on an exactly representable time
-    try {
-        drainSystem(false);
-        ADD_FAILURE() << "drain succeeded";
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), RecordingError::Code::invalidManifest);
-    }
+    expectRecordingError(RecordingError::Code::invalidManifest, [&] { drainSystem(false); });
     EXPECT_EQ(ledger->snapshot().committedFrames, 375);
     EXPECT_TRUE(store->events().empty());
 }

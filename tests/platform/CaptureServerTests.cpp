@@ -10,6 +10,7 @@
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/support/CaptureFakes.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -352,12 +353,7 @@ TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioK
     expectHealthyFor(capture, 1.5);
     module.unload();
     EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 2.0));
-    try {
-        runWithWorkers(queue, capture.stop());
-        ADD_FAILURE() << "stopped cleanly";
-    } catch (const RecordingError& e) {
-        EXPECT_EQ(e.code(), RecordingError::Code::invalidTransport);
-    }
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { runWithWorkers(queue, capture.stop()); });
     LocalRecording recording = store.store->loadRecording(store.id);
     EXPECT_NEAR(recording.totalDuration(), 1.5, 0.3);
     auto samples = store.sealedAudio(recording, 16000);

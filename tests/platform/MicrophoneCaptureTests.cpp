@@ -2,6 +2,7 @@
 #include "Nuvel/platform/MicrophoneCapture.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/platform/FakeCapturePlatform.hpp"
+#include "tests/support/ErrorExpectations.hpp"
 
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -34,16 +35,6 @@ protected:
     LocalRecording stop(MicrophoneCapture& capture) { return runWithWorkers(platform.queue, capture.stop()); }
     FakeEngineState& engine() { return *platform.engine; }
     double now() { return platform.parkingClock.now(); }
-
-    template <class F>
-    void expectInvalidTransport(F&& f) {
-        try {
-            f();
-            ADD_FAILURE() << "no error";
-        } catch (const RecordingError& e) {
-            EXPECT_EQ(e.code(), RecordingError::Code::invalidTransport);
-        }
-    }
 };
 
 TEST_F(MicrophoneCaptureTest, StartAcceptsOnlyFloatNonInterleavedInputsOfUsualRatesAndChannels) {
@@ -70,7 +61,7 @@ TEST_F(MicrophoneCaptureTest, StartAcceptsOnlyFloatNonInterleavedInputsOfUsualRa
             EXPECT_EQ(capture->sampleRate(), c.rate);
             stop(*capture);
         } else {
-            expectInvalidTransport([&] { capture->start(); });
+            expectRecordingError(RecordingError::Code::invalidTransport, [&] { capture->start(); });
             EXPECT_FALSE(engine().tap);
             EXPECT_TRUE(engine().observers.empty());
             EXPECT_EQ(engine().starts, 0);
@@ -88,7 +79,7 @@ TEST_F(MicrophoneCaptureTest, AFailedStartLeavesNoTapObserverOrRunningEngineBehi
     EXPECT_TRUE(engine().observers.empty());
     EXPECT_FALSE(engine().running);
     EXPECT_FALSE(capture->isHealthy());
-    expectInvalidTransport([&] { capture->resume(); });
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { capture->resume(); });
 
     // A device that is gone: its error as it is, nothing installed.
     platform.engine->startFails = false;
@@ -138,7 +129,7 @@ TEST_F(MicrophoneCaptureTest, EveryQueuedFrameIsAppendedBeforeTheSegmentIsFinish
     EXPECT_FALSE(engine().tap);
     EXPECT_TRUE(engine().observers.empty());
     EXPECT_FALSE(engine().running);
-    expectInvalidTransport([&] { capture->resume(); });
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { capture->resume(); });
     // Stopping again finishes again and changes nothing.
     recording = stop(*capture);
     EXPECT_EQ(recording.segments.size(), 2u);
@@ -166,15 +157,15 @@ TEST_F(MicrophoneCaptureTest, LostAudioMakesTheSourceUnhealthyAndTheDrainThrowsA
         engine().deliver(4800, 0.3f, now()); // refused from now on
         EXPECT_DOUBLE_EQ(capture->duration(), 0.1);
 
-        expectInvalidTransport([&] { pause(*capture); });
+        expectRecordingError(RecordingError::Code::invalidTransport, [&] { pause(*capture); });
         // The audio captured before the loss is a finished segment.
         EXPECT_EQ(store->finishes(), 1);
         EXPECT_EQ(store->recording().segments.size(), 1u);
         EXPECT_EQ(store->appendedFrames(), 4800);
         // The source stays paused and refuses to resume.
-        expectInvalidTransport([&] { capture->resume(); });
+        expectRecordingError(RecordingError::Code::invalidTransport, [&] { capture->resume(); });
         EXPECT_EQ(capture->microphoneLevel(), 0);
-        expectInvalidTransport([&] { stop(*capture); });
+        expectRecordingError(RecordingError::Code::invalidTransport, [&] { stop(*capture); });
     }
 }
 
@@ -204,14 +195,14 @@ TEST_F(MicrophoneCaptureTest, TheWatchdogTripsTwoSecondsAfterTheLaterOfStartAndL
     // An engine that stopped under the source.
     engine().running = false;
     EXPECT_FALSE(capture->isHealthy());
-    expectInvalidTransport([&] { capture->resume(); });
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { capture->resume(); });
 }
 
 TEST_F(MicrophoneCaptureTest, ResumingARunningSourceIsRefused) {
     auto capture = make();
     start(*capture);
-    expectInvalidTransport([&] { capture->resume(); });
-    expectInvalidTransport([&] { capture->start(); });
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { capture->resume(); });
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { capture->start(); });
     engine().deliver(480, 0.1f, now());
     stop(*capture);
     EXPECT_EQ(store->appendedFrames(), 480);
