@@ -2,7 +2,6 @@
 
 #include "Nuvel/platform/CaptureEngine.hpp"
 #include "Nuvel/platform/CapturePlatform.hpp"
-#include "NuvelKit/capture/SystemAudioSelection.hpp"
 #include "Nuvel/platform/SystemAudioService.hpp"
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/CaptureError.hpp"
@@ -12,6 +11,7 @@
 #include "NuvelKit/capture/LiveAudioSink.hpp"
 #include "NuvelKit/capture/SourceCheck.hpp"
 #include "NuvelKit/capture/SystemAudioOutput.hpp"
+#include "NuvelKit/capture/SystemAudioSelection.hpp"
 #include "NuvelKit/support/Uuid.hpp"
 
 #include <cstdint>
