@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "Nuvel/platform/SystemAudioSelection.hpp"
+#include "NuvelKit/capture/SystemAudioSelection.hpp"
 #include "NuvelKit/capture/SourceCheck.hpp"
 #include "NuvelKit/support/MainQueue.hpp"
 #include "NuvelKit/support/Task.hpp"

@@ -28,6 +28,11 @@ CaptureTimeline CaptureTimelineLedger::snapshot() const {
     return value_;
 }
 
+std::int64_t CaptureTimelineLedger::committedFrames() const {
+    std::lock_guard guard(lock_);
+    return value_.committedFrames;
+}
+
 void CaptureTimelineLedger::beginSpan(double hostStart, Date wallStart) {
     std::lock_guard guard(lock_);
     value_.spans.push_back({hostStart, wallStart, value_.committedFrames, value_.committedFrames, std::nullopt});

@@ -20,6 +20,8 @@ public:
     CaptureTimelineLedger& operator=(const CaptureTimelineLedger&) = delete;
 
     CaptureTimeline snapshot() const;
+    // The snapshot's committedFrames, without copying the spans and intervals.
+    std::int64_t committedFrames() const;
 
     // Appends an open span starting at the frames committed so far; earlier spans stay as they are.
     void beginSpan(double hostStart, Date wallStart);

@@ -91,6 +91,7 @@ TEST(CaptureTimelineLedger, CommitsMoveTheCurrentSpansEnd) {
     EXPECT_EQ(t.spans[0], (CaptureTimeline::Span{1.0, Date{1}, 0, 96000, 3.0}));
     EXPECT_EQ(t.spans[1], (CaptureTimeline::Span{10.0, Date{9}, 96000, 105600, std::nullopt}));
     EXPECT_EQ(t.committedFrames, 105600);
+    EXPECT_EQ(ledger.committedFrames(), 105600);
     // A closed span takes a later end.
     ledger.endSpan(12.0);
     ledger.endSpan(12.5);

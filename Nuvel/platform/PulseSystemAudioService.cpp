@@ -1,0 +1,139 @@
+#include "Nuvel/platform/PulseSystemAudioService.hpp"
+
+#include "Nuvel/platform/ProcessLiveness.hpp"
+#include "Nuvel/platform/PulseIntrospection.hpp"
+#include "Nuvel/platform/PulseRecordStream.hpp"
+
+#include <pulse/def.h>
+#include <set>
+
+namespace nuvel {
+
+namespace {
+
+class PulseSystemAudioStream final : public SystemAudioStream {
+public:
+    PulseSystemAudioStream(std::shared_ptr<PulseConnection> connection, SystemAudioService::Filter filter,
+                           std::shared_ptr<SystemAudioOutput> output)
+        : connection_(std::move(connection)), filter_(std::move(filter)), output_(std::move(output)) {}
+
+    ~PulseSystemAudioStream() override { stopCapture(); }
+
+    void startCapture() override {
+        if (stream_)
+            return;
+        PulseRecordStream::Options options;
+        if (filter_.applicationStream)
+            options.sinkInput = *filter_.applicationStream;
+        else
+            options.source = filter_.systemOutput;
+        options.sampleRate = std::uint32_t(SystemAudioOutput::sampleRate);
+        options.channels = 1;
+        options.streamName = "Nuvel application audio";
+
+        // A sink-input that moves or goes away is the end of what the user chose to record.
+        if (filter_.applicationStream) {
+            std::shared_ptr<SystemAudioOutput> output = output_;
+            const std::uint32_t index = *filter_.applicationStream;
+            watch_ = connection_->addEventHandler([output, index](const PulseEvent& event) {
+                bool gone = (event.kind == PulseEvent::Kind::sinkInputMoved ||
+                             event.kind == PulseEvent::Kind::sinkInputRemoved) &&
+                            event.index == index;
+                if (gone || event.kind == PulseEvent::Kind::disconnected)
+                    output->didStop();
+            });
+        }
+        try {
+            std::shared_ptr<SystemAudioOutput> output = output_;
+            stream_ = std::make_unique<PulseRecordStream>(
+                connection_, options,
+                [output](const float* mono, std::uint32_t frames, double sampleRate, double hostTime) {
+                    SystemAudioBuffer buffer;
+                    buffer.format = PcmSampleFormat::float32;
+                    buffer.channelCount = 1;
+                    buffer.sampleRate = sampleRate;
+                    buffer.frameCount = frames;
+                    buffer.data = mono;
+                    buffer.byteSize = std::size_t(frames) * sizeof(float);
+                    buffer.presentationTime = hostTime;
+                    output->didOutput(buffer);
+                },
+                [output](PulseRecordStream::Problem) { output->didStop(); });
+        } catch (...) {
+            unwatch();
+            throw;
+        }
+    }
+
+    void stopCapture() override {
+        if (stream_) {
+            stream_->close();
+            stream_.reset();
+        }
+        unwatch();
+    }
+
+private:
+    void unwatch() {
+        if (watch_) {
+            connection_->removeEventHandler(*watch_);
+            watch_.reset();
+        }
+    }
+
+    std::shared_ptr<PulseConnection> connection_;
+    SystemAudioService::Filter filter_;
+    std::shared_ptr<SystemAudioOutput> output_;
+    std::unique_ptr<PulseRecordStream> stream_;
+    std::optional<PulseConnection::HandlerID> watch_;
+};
+
+} // namespace
+
+PulseSystemAudioService::PulseSystemAudioService(std::shared_ptr<PulseConnection> connection, Options options)
+    : connection_(std::move(connection)), options_(std::move(options)) {}
+
+SystemAudioService::Content PulseSystemAudioService::shareableContent() {
+    Content content;
+    std::set<std::int32_t> seen;
+    for (auto& input : sinkInputsOfOtherProcesses(*connection_)) {
+        // Without a process id the stream cannot be chosen by one; an application with several
+        // streams is listed once, with its first.
+        if (!input.processID || !seen.insert(*input.processID).second)
+            continue;
+        Application application;
+        application.processID = *input.processID;
+        application.name = input.applicationName;
+        application.bundleIdentifier = input.applicationID.value_or(input.processBinary);
+        application.stream = input.index;
+        content.applications.push_back(std::move(application));
+    }
+    if (options_.systemOutputSink) {
+        auto sink = sinkInfo(*connection_, *options_.systemOutputSink);
+        if (sink && !sink->monitorSourceName.empty())
+            content.systemOutput = sink->monitorSourceName;
+    } else {
+        content.systemOutput = defaultSinkMonitorSourceName(*connection_);
+    }
+    return content;
+}
+
+std::unique_ptr<SystemAudioStream> PulseSystemAudioService::makeStream(const Filter& filter,
+                                                                       std::shared_ptr<SystemAudioOutput> output) {
+    if (!output || (!filter.applicationStream && !filter.systemOutput))
+        throw PulseError(PulseError::Case::failed, PA_ERR_INVALID, "system audio stream: nothing to record");
+    return std::make_unique<PulseSystemAudioStream>(connection_, filter, std::move(output));
+}
+
+std::optional<SystemAudioService::ProcessIdentity> PulseSystemAudioService::identifyProcess(std::int32_t processID) {
+    auto start = ProcessLiveness::startTime(processID);
+    if (!start)
+        return std::nullopt;
+    return ProcessIdentity{processID, *start};
+}
+
+bool PulseSystemAudioService::isRunning(const ProcessIdentity& process) {
+    return ProcessLiveness::isRunning(process.processID, process.startTime);
+}
+
+} // namespace nuvel

@@ -1,0 +1,403 @@
+// The capture sources against the private sound server of scripts/test-env, writing into a real
+// recording store: the room microphone, one application or all system audio with the
+// microphone, the source check, and sources that go away.
+#include "Nuvel/platform/CapturePlatform.hpp"
+#include "Nuvel/platform/MicrophoneCapture.hpp"
+#include "Nuvel/platform/MicrophoneDevices.hpp"
+#include "Nuvel/platform/SystemAudioCapture.hpp"
+#include "NuvelKit/capture/CafFile.hpp"
+#include "NuvelKit/capture/StoreLiveAudioSink.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
+#include "tests/platform/PulseTestSupport.hpp"
+#include "tests/support/CaptureFakes.hpp"
+#include "tests/support/ErrorExpectations.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace nuvel;
+using namespace nuvel::test;
+using Selection = SystemAudioCapture::Selection;
+
+namespace {
+
+// A workspace store in a temporary folder with one recording to capture into.
+struct StoreFixture {
+    TempDir folder{"capture-store"};
+    std::shared_ptr<RecordingStore> store =
+        std::make_shared<RecordingStore>(folder.path() / "root", SymmetricKey::random());
+    Uuid id = Uuid::random();
+    std::shared_ptr<StoreLiveAudioSink> sink = std::make_shared<StoreLiveAudioSink>(store);
+
+    StoreFixture() {
+        store->saveManifest(LocalRecording::make("account", std::nullopt, "Capture", false, Date::now(), id));
+    }
+
+    // Every segment must be sealed (its asset there, no clear live file left); their audio,
+    // decrypted, in order.
+    std::vector<float> sealedAudio(const LocalRecording& recording, double expectedRate) {
+        const auto folderPath = store->recordingDirectory(recording.id);
+        for (const auto& entry : std::filesystem::directory_iterator(folderPath))
+            EXPECT_NE(entry.path().filename().string().rfind("live-", 0), 0u) << entry.path();
+        std::vector<float> all;
+        for (const auto& segment : recording.segments) {
+            EXPECT_EQ(segment.captureFileKind, "live");
+            EXPECT_TRUE(std::filesystem::exists(folderPath / (segment.id.uppercase() + ".nuvel")));
+            auto clear = store->openClearCopy(recording.id, segment.id, "caf");
+            CafReader reader = CafReader::open(clear);
+            EXPECT_EQ(reader.format().sampleRate, expectedRate);
+            EXPECT_EQ(reader.format().channels, 1);
+            std::vector<float> samples(std::size_t(reader.format().frames));
+            samples.resize(reader.read(samples));
+            EXPECT_NEAR(double(samples.size()) / expectedRate, segment.duration, 1e-9);
+            all.insert(all.end(), samples.begin(), samples.end());
+            store->removeWorkingFiles(clear);
+        }
+        return all;
+    }
+};
+
+// Runs a main-queue task whose timers must take real time (the source check's passes).
+void runInRealTime(ManualMainQueue& queue, Task<void> task, double timeoutSeconds = 30) {
+    bool done = false;
+    std::exception_ptr error;
+    TaskHandle handle = spawn(queue, nuvel::detail::storeOutcomeVoid(std::move(task), &done, &error));
+    const double realStart = hostTimeSeconds();
+    const double virtualStart = queue.now();
+    while (!handle.isFinished()) {
+        if (hostTimeSeconds() - realStart > timeoutSeconds)
+            throw std::runtime_error("task did not finish in time");
+        if (queue.drain() > 0 || queue.waitAndDrain(0.002))
+            continue;
+        auto deadline = queue.nextDeadline();
+        if (!deadline) {
+            queue.waitAndDrain(0.05);
+            continue;
+        }
+        const double wait = (*deadline - virtualStart) - (hostTimeSeconds() - realStart);
+        if (wait > 0)
+            queue.waitAndDrain(std::min(wait, 0.01));
+        else
+            queue.fireNextTimer();
+    }
+    if (error)
+        std::rethrow_exception(error);
+}
+
+// A tone's amplitude: the median over half-second windows. The phase of a source may step by a
+// fraction of a millisecond where its stream re-anchored or a stretch began, and under load the
+// test microphone's own feed may stutter; either spoils one long measurement but only a few
+// windows.
+double windowedAmplitude(const std::vector<float>& samples, double frequency, double rate) {
+    const auto window = std::size_t(rate / 2);
+    std::vector<double> amplitudes;
+    for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+        std::vector<float> part(samples.begin() + std::ptrdiff_t(at), samples.begin() + std::ptrdiff_t(at + window));
+        amplitudes.push_back(toneAmplitude(part, frequency, rate));
+    }
+    if (amplitudes.empty())
+        return 0;
+    std::nth_element(amplitudes.begin(), amplitudes.begin() + std::ptrdiff_t(amplitudes.size() / 2), amplitudes.end());
+    return amplitudes[amplitudes.size() / 2];
+}
+
+void sleepSeconds(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// Watches a running source for `seconds`, failing on any unhealthy poll.
+void expectHealthyFor(const CaptureSource& capture, double seconds) {
+    const double end = hostTimeSeconds() + seconds;
+    while (hostTimeSeconds() < end) {
+        ASSERT_TRUE(capture.isHealthy());
+        sleepSeconds(0.1);
+    }
+}
+
+// Few intervals: a steady source stays one interval per span, with an occasional new one
+// after a hole or a re-anchored stream.
+void expectFewIntervals(const CaptureTimeline& timeline) {
+    for (std::size_t span = 0; span < timeline.spans.size(); ++span)
+        for (const char* source : {"system", "microphone"}) {
+            int count = 0;
+            for (const auto& interval : timeline.intervals)
+                count += interval.span == std::int64_t(span) && interval.source == source;
+            EXPECT_GE(count, 1) << source << " in span " << span;
+            EXPECT_LE(count, 3) << source << " in span " << span;
+        }
+}
+
+// The test server's null sinks (the microphone's feed among them) render in blocks of up to two
+// seconds until a client asks for less, so a fresh sink delivers its first audio that late. A
+// stream of the test's own, open for the whole test, keeps a source quick to deliver.
+class WarmSource {
+public:
+    WarmSource(std::shared_ptr<PulseConnection> connection, const std::string& source) {
+        PulseRecordStream::Options options;
+        options.source = source;
+        stream_ = std::make_unique<PulseRecordStream>(connection, options, recording_.consumer(),
+                                                      recording_.problems());
+        warm_ = recording_.waitForSeconds(0.05, 5.0);
+    }
+    bool warm() const { return warm_; }
+
+private:
+    Recording recording_;
+    std::unique_ptr<PulseRecordStream> stream_;
+    bool warm_ = false;
+};
+
+class CaptureServerTest : public testing::Test {
+protected:
+    ManualMainQueue queue;
+    InlineExecutor executor;
+    StoreFixture store;
+};
+
+TEST_F(CaptureServerTest, ATwelveSecondRoomRecordingIsSealedSegmentsOfTheTone) {
+    NUVEL_CONNECT_PULSE(connection);
+    WarmSource microphone(connection, "testmic");
+    ASSERT_TRUE(microphone.warm());
+    PulseCapturePlatform platform(connection, queue, executor);
+    MicrophoneCapture capture(store.id, store.sink, std::nullopt, platform);
+    capture.start();
+    const double started = hostTimeSeconds();
+    const double rate = capture.sampleRate();
+    EXPECT_EQ(rate, double(sourceInfo(*connection, "testmic")->sampleSpec.rate));
+    expectHealthyFor(capture, 12.0 - (hostTimeSeconds() - started));
+    const double elapsed = hostTimeSeconds() - started;
+    EXPECT_GT(capture.microphoneLevel(), 0.3);
+    LocalRecording recording = runWithWorkers(queue, capture.stop());
+
+    EXPECT_NEAR(recording.totalDuration(), 12.0, 0.1);
+    EXPECT_NEAR(recording.totalDuration(), elapsed, 0.1);
+    EXPECT_NEAR(capture.duration(), recording.totalDuration(), 1e-9);
+    ASSERT_EQ(recording.segments.size(), 3u); // 5 s, 5 s and the rest
+    EXPECT_DOUBLE_EQ(recording.segments[0].duration, 5.0);
+    EXPECT_EQ(recording, store.store->loadRecording(store.id));
+
+    auto samples = store.sealedAudio(recording, rate);
+    EXPECT_NEAR(windowedAmplitude(samples, 440, rate), 0.5, 0.03);
+    EXPECT_LT(windowedAmplitude(samples, 1000, rate), 0.01); // and nothing else
+}
+
+TEST_F(CaptureServerTest, OneApplicationIsCapturedWithTheMicrophoneAndWithoutTheOtherApplications) {
+    NUVEL_CONNECT_PULSE(connection);
+    std::string sinkName = uniqueName("nuvel_meeting");
+    auto sink = privateSink(sinkName);
+    ASSERT_TRUE(sink->loaded());
+    TempDir tones("capture-tones");
+    writeToneWav(tones / "meeting.wav", 1000, 30, 0.5);
+    writeToneWav(tones / "other.wav", 2000, 30, 0.5);
+    ChildProcess meeting({"paplay", "-d", sinkName, (tones / "meeting.wav").string()});
+    ChildProcess other({"paplay", "-d", sinkName, (tones / "other.wav").string()}); // same sink
+    ASSERT_TRUE(sinkInputOf(*connection, meeting.pid()));
+    ASSERT_TRUE(sinkInputOf(*connection, other.pid()));
+    WarmSource output(connection, sinkName + ".monitor");
+    WarmSource microphone(connection, "testmic");
+    ASSERT_TRUE(output.warm() && microphone.warm());
+
+    PulseCapturePlatform platform(connection, queue, executor);
+    auto applications = runWithWorkers(queue, SystemAudioCapture::availableApplications(platform));
+    auto listed = std::find_if(applications.begin(), applications.end(),
+                               [&](const auto& a) { return a.id == meeting.pid(); });
+    ASSERT_NE(listed, applications.end());
+    auto input = sinkInputOf(*connection, meeting.pid());
+    EXPECT_EQ(listed->name, input->applicationName);
+    EXPECT_FALSE(listed->name.empty());
+    EXPECT_EQ(listed->bundleIdentifier, input->applicationID.value_or(input->processBinary));
+    EXPECT_FALSE(listed->bundleIdentifier.empty());
+    for (const auto& application : applications)
+        EXPECT_NE(application.id, getpid());
+
+    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true, std::nullopt,
+                               platform);
+    runWithWorkers(queue, capture.start());
+    expectHealthyFor(capture, 4.0);
+    EXPECT_GT(capture.systemLevel(), 0.3);
+    LocalRecording paused = runWithWorkers(queue, capture.pause());
+    EXPECT_FALSE(paused.segments.empty());
+    ASSERT_TRUE(paused.sourceTimeline);
+    EXPECT_EQ(paused.sourceTimeline->spans.size(), 1u);
+    sleepSeconds(1.0);
+    EXPECT_TRUE(capture.isHealthy());
+    capture.resume();
+    expectHealthyFor(capture, 3.0);
+    LocalRecording recording = runWithWorkers(queue, capture.stop());
+
+    EXPECT_NEAR(capture.duration(), 7.0, 0.2);
+    EXPECT_NEAR(recording.totalDuration(), capture.duration(), 0.2);
+    const CaptureTimeline& timeline = recording.sourceTimeline.value();
+    ASSERT_EQ(timeline.spans.size(), 2u);
+    for (const auto& span : timeline.spans)
+        EXPECT_TRUE(span.hostEnd.has_value());
+    EXPECT_EQ(timeline.spans[1].mediaFrameStart, timeline.spans[0].mediaFrameEnd);
+    EXPECT_EQ(timeline.committedFrames, recording.capturedFrames.value_or(-1));
+    expectFewIntervals(timeline);
+
+    auto samples = store.sealedAudio(recording, 48000);
+    EXPECT_NEAR(windowedAmplitude(samples, 1000, 48000), 0.25, 0.04); // the application, halved in the mix
+    EXPECT_NEAR(windowedAmplitude(samples, 440, 48000), 0.25, 0.04);  // the microphone, halved
+    EXPECT_LT(windowedAmplitude(samples, 2000, 48000), 0.01);         // not the other application
+}
+
+TEST_F(CaptureServerTest, AllSystemAudioIsEverythingTheOutputPlaysWithTheMicrophone) {
+    NUVEL_CONNECT_PULSE(connection);
+    std::string sinkName = uniqueName("nuvel_speakers");
+    auto sink = privateSink(sinkName);
+    ASSERT_TRUE(sink->loaded());
+    TempDir tones("capture-tones");
+    writeToneWav(tones / "one.wav", 1000, 20, 0.5);
+    writeToneWav(tones / "two.wav", 2000, 20, 0.3);
+    ChildProcess one({"paplay", "-d", sinkName, (tones / "one.wav").string()});
+    ChildProcess two({"paplay", "-d", sinkName, (tones / "two.wav").string()});
+    ASSERT_TRUE(sinkInputOf(*connection, one.pid()));
+    ASSERT_TRUE(sinkInputOf(*connection, two.pid()));
+    WarmSource output(connection, sinkName + ".monitor");
+    WarmSource microphone(connection, "testmic");
+    ASSERT_TRUE(output.warm() && microphone.warm());
+
+    // "All system audio" is this test's own output, so parallel tests are not heard.
+    PulseCapturePlatform platform(connection, queue, executor, PulseSystemAudioService::Options{sinkName});
+    SystemAudioCapture capture(store.sink, store.id, Selection::allSystem(), true, std::nullopt, platform);
+    runWithWorkers(queue, capture.start());
+    expectHealthyFor(capture, 3.0);
+    LocalRecording recording = runWithWorkers(queue, capture.stop());
+
+    EXPECT_NEAR(recording.totalDuration(), 3.0, 0.2);
+    const CaptureTimeline& timeline = recording.sourceTimeline.value();
+    ASSERT_EQ(timeline.spans.size(), 1u);
+    expectFewIntervals(timeline);
+    auto samples = store.sealedAudio(recording, 48000);
+    EXPECT_NEAR(windowedAmplitude(samples, 1000, 48000), 0.25, 0.04);
+    EXPECT_NEAR(windowedAmplitude(samples, 2000, 48000), 0.15, 0.03);
+    EXPECT_NEAR(windowedAmplitude(samples, 440, 48000), 0.25, 0.04);
+}
+
+TEST_F(CaptureServerTest, AnApplicationThatQuitsLeavesTheCaptureUnhealthyWithItsAudioKept) {
+    NUVEL_CONNECT_PULSE(connection);
+    std::string sinkName = uniqueName("nuvel_quitting");
+    auto sink = privateSink(sinkName);
+    ASSERT_TRUE(sink->loaded());
+    TempDir tones("capture-tones");
+    writeToneWav(tones / "meeting.wav", 1000, 30, 0.5);
+    ChildProcess meeting({"paplay", "-d", sinkName, (tones / "meeting.wav").string()});
+    ASSERT_TRUE(sinkInputOf(*connection, meeting.pid()));
+    WarmSource output(connection, sinkName + ".monitor");
+    WarmSource microphone(connection, "testmic");
+    ASSERT_TRUE(output.warm() && microphone.warm());
+
+    PulseCapturePlatform platform(connection, queue, executor);
+    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true, std::nullopt,
+                               platform);
+    runWithWorkers(queue, capture.start());
+    expectHealthyFor(capture, 1.5);
+    meeting.stop();
+    // Unhealthy as soon as the process is gone; once the server has removed its stream the
+    // capture has lost that source for good, which the stop reports after keeping the audio.
+    EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 2.0));
+    sleepSeconds(0.5);
+    try {
+        runWithWorkers(queue, capture.stop());
+        ADD_FAILURE() << "stopped cleanly";
+    } catch (const CaptureError& e) {
+        EXPECT_EQ(e.code(), CaptureError::Code::sourceInterrupted);
+    }
+    EXPECT_THROW(capture.resume(), CaptureError);
+    LocalRecording recording = store.store->loadRecording(store.id);
+    EXPECT_GT(recording.totalDuration(), 1.0);
+    EXPECT_TRUE(recording.sourceTimeline->spans.at(0).hostEnd.has_value());
+    store.sealedAudio(recording, 48000);
+}
+
+TEST_F(CaptureServerTest, AnApplicationStreamMovedToAnotherOutputIsALostSource) {
+    NUVEL_CONNECT_PULSE(connection);
+    std::string first = uniqueName("nuvel_moving_a");
+    std::string second = uniqueName("nuvel_moving_b");
+    auto sinkA = privateSink(first);
+    auto sinkB = privateSink(second);
+    ASSERT_TRUE(sinkA->loaded() && sinkB->loaded());
+    TempDir tones("capture-tones");
+    writeToneWav(tones / "meeting.wav", 1000, 30, 0.5);
+    ChildProcess meeting({"paplay", "-d", first, (tones / "meeting.wav").string()});
+    auto input = sinkInputOf(*connection, meeting.pid());
+    ASSERT_TRUE(input);
+    WarmSource output(connection, first + ".monitor");
+    WarmSource microphone(connection, "testmic");
+    ASSERT_TRUE(output.warm() && microphone.warm());
+
+    PulseCapturePlatform platform(connection, queue, executor);
+    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true, std::nullopt,
+                               platform);
+    runWithWorkers(queue, capture.start());
+    expectHealthyFor(capture, 1.0);
+    ASSERT_TRUE(runProgram({"pactl", "move-sink-input", std::to_string(input->index), second}));
+    // The application still runs, but what was chosen is not what is recorded any more.
+    EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 2.0));
+    EXPECT_THROW(runWithWorkers(queue, capture.stop()), CaptureError);
+    EXPECT_GT(store.store->loadRecording(store.id).totalDuration(), 0.5);
+}
+
+TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioKept) {
+    NUVEL_CONNECT_PULSE(connection);
+    std::string sourceName = uniqueName("nuvel_usbmic");
+    LoadedModule module({"module-null-source", "source_name=" + sourceName, "rate=16000", "channels=2"});
+    ASSERT_TRUE(module.loaded());
+    auto device = MicrophoneDevices::device(*connection, sourceName);
+    ASSERT_TRUE(device);
+
+    PulseCapturePlatform platform(connection, queue, executor);
+    MicrophoneCapture capture(store.id, store.sink, device->id, platform);
+    capture.start();
+    EXPECT_EQ(capture.sampleRate(), 16000);
+    expectHealthyFor(capture, 1.5);
+    module.unload();
+    EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 2.0));
+    expectRecordingError(RecordingError::Code::invalidTransport, [&] { runWithWorkers(queue, capture.stop()); });
+    LocalRecording recording = store.store->loadRecording(store.id);
+    EXPECT_NEAR(recording.totalDuration(), 1.5, 0.3);
+    auto samples = store.sealedAudio(recording, 16000);
+    EXPECT_EQ(peak(samples), 0.0); // a null source is silent
+
+    // Chosen again while it is gone, the device is unavailable.
+    MicrophoneCapture again(store.id, store.sink, device->id, platform);
+    try {
+        again.start();
+        ADD_FAILURE() << "started";
+    } catch (const MicrophoneDevices::DeviceError& e) {
+        EXPECT_EQ(e.kind(), MicrophoneDevices::DeviceError::Case::unavailable);
+    }
+}
+
+TEST_F(CaptureServerTest, TheSourceCheckMetersAnApplicationAndTheMicrophoneForThreeSeconds) {
+    NUVEL_CONNECT_PULSE(connection);
+    std::string sinkName = uniqueName("nuvel_check");
+    auto sink = privateSink(sinkName);
+    ASSERT_TRUE(sink->loaded());
+    TempDir tones("capture-tones");
+    writeToneWav(tones / "meeting.wav", 1000, 30, 0.5);
+    ChildProcess meeting({"paplay", "-d", sinkName, (tones / "meeting.wav").string()});
+    ASSERT_TRUE(sinkInputOf(*connection, meeting.pid()));
+    WarmSource output(connection, sinkName + ".monitor");
+    WarmSource microphone(connection, "testmic");
+    ASSERT_TRUE(output.warm() && microphone.warm());
+
+    struct Meters final : SourceCheckMeters {
+        std::vector<double> microphone, system;
+        void setMicrophoneLevel(double level) override { microphone.push_back(level); }
+        void setSystemLevel(double level) override { system.push_back(level); }
+    };
+    auto meters = std::make_shared<Meters>();
+    PulseCapturePlatform platform(connection, queue, executor);
+    const double begun = hostTimeSeconds();
+    runInRealTime(queue, SystemAudioCapture::sourceCheck(Selection::application(meeting.pid()), true, std::nullopt,
+                                                         meters, platform));
+    EXPECT_NEAR(hostTimeSeconds() - begun, 3.0, 0.5);
+    ASSERT_EQ(meters->system.size(), 30u);
+    ASSERT_EQ(meters->microphone.size(), 30u);
+    // Both sources reach their meters (a 0.5 sine has an RMS of about 0.35).
+    EXPECT_NEAR(meters->system.back(), 0.354, 0.05);
+    EXPECT_NEAR(meters->microphone.back(), 0.354, 0.05);
+}
+
+} // namespace
