@@ -239,8 +239,12 @@ public:
         time_ = seconds;
     }
     double duration() const override { return 60; }
+    double rate() const override { return rate_; }
+    void setRate(double rate) override { rate_ = rate; }
+    bool reachedEnd() const override { return false; }
 
 private:
+    double rate_ = 1;
     std::vector<std::string>* log_;
     bool playing_ = false;
     double time_ = 0;
