@@ -108,6 +108,11 @@ AppModel::~AppModel() {
         queue().cancelTimer(*authSession_);
     if (timer_)
         queue().cancelTimer(*timer_);
+    // Whoever waits for these must not wait for ever.
+    if (auto completion = std::exchange(stopCompletion_, {}))
+        completion();
+    for (auto& ready : std::exchange(sleepReady_, {}))
+        ready();
 }
 
 void AppModel::requireMain(const char* where) const {
@@ -273,10 +278,17 @@ void AppModel::stopRecording(std::function<void()> completion) {
         spawn(queue(), finishRecording(shared_from_this(), std::move(completion), std::move(source)));
         return;
     }
-    // Held until the running work ends; a later completion replaces an earlier one.
+    // Held until the running work ends. Every completion is kept: the caller of each waits on it.
     stopRequested_ = true;
-    if (completion)
-        stopCompletion_ = std::move(completion);
+    if (completion) {
+        if (stopCompletion_)
+            stopCompletion_ = [earlier = std::move(stopCompletion_), later = std::move(completion)] {
+                earlier();
+                later();
+            };
+        else
+            stopCompletion_ = std::move(completion);
+    }
 }
 
 void AppModel::togglePause() {
@@ -298,33 +310,6 @@ void AppModel::addBookmark() {
     copy.bookmarks.push_back(Bookmark::make(Bookmark::wholeMilliseconds(elapsed_), "", now()));
     *active = copy;
     startAnnotationTask(copy);
-    notifyChange();
-}
-
-void AppModel::runDeferredStop() {
-    if (!stopRequested_ || captureTransition_ || busy_)
-        return;
-    stopRequested_ = false;
-    auto completion = std::exchange(stopCompletion_, {});
-    stopRecording(std::move(completion));
-}
-
-void AppModel::finishTransition() {
-    captureTransition_ = false;
-    if (stopRequested_ && !busy_) {
-        stopRequested_ = false;
-        auto completion = std::exchange(stopCompletion_, {});
-        stopRecording(std::move(completion));
-    }
-    notifyChange();
-}
-
-void AppModel::finishStop(std::function<void()> completion) {
-    busy_ = false;
-    captureTransition_ = false;
-    if (completion)
-        completion();
-    runDeferredStop();
     notifyChange();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Nuvel/model/AppModelDependencies.hpp"
+#include "Nuvel/model/CalendarMeetingDetails.hpp"
 #include "NuvelKit/service/DeviceSession.hpp"
 #include "NuvelKit/service/NativeBootstrap.hpp"
 #include "NuvelKit/service/PKCEAttempt.hpp"
@@ -38,6 +39,23 @@ bool notepadNeedsSync(const LocalRecording& recording);
 class AppModel : public std::enable_shared_from_this<AppModel> {
 public:
     static constexpr const char* keychainService = "com.getnuvel.mac.production";
+    // The recording tick, and how often a running capture is checked against the disk.
+    static constexpr double tickInterval = 0.1;
+    static constexpr double checkpointInterval = 5.0;
+    // A recording is interrupted when its volume has fewer free bytes than this.
+    static constexpr std::int64_t freeSpaceFloor = 100'000'001;
+    static constexpr double limitWarningSeconds = 60;
+
+    // What the new-recording sheet confirmed.
+    struct NewRecording {
+        std::string title;
+        bool aiNotes = false;
+        std::optional<SystemAudioSelection> source; // none: the microphone alone
+        std::string sourceName;                     // the source as the sheet showed it
+        std::optional<std::uint32_t> microphoneDeviceID;
+        std::optional<std::string> microphoneUID;
+        std::optional<CalendarMeetingDetails> meeting;
+    };
 
     // Makes the model and starts its network monitor. Throws std::invalid_argument when a
     // required dependency is missing.
@@ -88,6 +106,8 @@ public:
 
     // ---- Entry points ----
     void start();
+    // The new-recording sheet's confirmation: starts a recording of the chosen source.
+    void startNewRecording(NewRecording request);
     // The one writer of the status line: the localised sentence, then `onChange`.
     void setMessage(std::string_view text);
     void select(std::optional<Uuid> id);
@@ -160,12 +180,34 @@ private:
                              std::optional<std::int64_t> maxSourceBytes,
                              std::optional<NativeCapabilities> capabilities);
 
+    // The notices that end a running capture.
+    enum class Interruption { sleep, device };
+
+    // Starting a capture and watching it.
+    static Task<void> startRecording(std::shared_ptr<AppModel> self, DeviceSession session, NewRecording request,
+                                     std::shared_ptr<WorkspaceStore> store);
+    Task<void> makeCapturePipeline();
+    void endStart();
+    void tick();
+    static Task<void> stopUnhealthyCapture(std::shared_ptr<AppModel> self);
+    static Task<void> checkpointCapture(std::shared_ptr<AppModel> self);
+    Task<void> interruptCapture();
+    void endCheck();
+
     // Capture endings shared by the stop, pause and check paths.
+    void replaceRecording(const LocalRecording& recording);
+    Task<void> setActiveCaptureState(CaptureState state);
+    void endActivity();
     void runDeferredStop();
     void finishTransition();
+    void finishSaved(std::function<void()> completion, std::string_view text);
     void finishStop(std::function<void()> completion);
     void willSleep(std::function<void()> ready);
     void deviceChanged();
+    void interruptionNoticed(Interruption kind);
+    void runHeldInterruption();
+    static Task<void> interruptFor(std::shared_ptr<AppModel> self, Interruption kind);
+    void releaseSleep();
 
     // Task bodies of the long entry points.
     static Task<void> finishRecording(std::shared_ptr<AppModel> self, std::function<void()> completion,
@@ -215,6 +257,10 @@ private:
     bool captureTransition_ = false;
     bool stopRequested_ = false;
     std::function<void()> stopCompletion_;
+    // A sleep or device notice that came during a pause, resume or check, applied when it ends.
+    std::optional<Interruption> heldInterruption_;
+    // The system waits for these before it sleeps.
+    std::vector<std::function<void()>> sleepReady_;
     TaskHandle annotationTask_;
     double lastCheckpointAttempt_ = 0;
     std::optional<double> recordingLimit_;

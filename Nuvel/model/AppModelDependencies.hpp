@@ -11,6 +11,7 @@
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/MainQueue.hpp"
+#include "NuvelKit/support/Task.hpp"
 #include "NuvelKit/support/Time.hpp"
 
 #include <cstdint>
@@ -44,11 +45,14 @@ struct AppModelDependencies {
     // Opens the recording store of a workspace folder.
     WorkspaceStoreFactory openStore;
 
-    // Builds capture sources for new recordings.
+    // Builds capture sources for new recordings. Without it no recording can start.
     std::shared_ptr<CaptureFactory> capture;
+    // Asks for the microphone; true when it may be used. Default: granted (the sound server
+    // lets every application record).
+    std::function<Task<bool>()> requestMicrophoneAccess;
     // Composition, digests, parts and import conversion.
     std::shared_ptr<MediaAssembler> media;
-    // Local playback.
+    // Local playback. Without it nothing can be played.
     AudioPlayerFactory makePlayer;
 
     std::shared_ptr<NetworkMonitor> network;

@@ -33,6 +33,9 @@ public:
     // change observer.
     virtual void reset() = 0;
 
+    // Stops and releases the cloud player, if one plays.
+    virtual void stopPlayback() = 0;
+
     // Going offline with an open meeting whose lease no longer holds expires that meeting.
     virtual void setOnline(bool online) = 0;
 };

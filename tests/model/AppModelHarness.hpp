@@ -5,6 +5,7 @@
 // dependency. Everything runs on the test's own thread.
 
 #include "Nuvel/model/AppModel.hpp"
+#include "tests/model/RecordingFakes.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
@@ -95,6 +96,7 @@ public:
     }
     void reset() override { calls.push_back("reset"); }
     void setOnline(bool online) override { calls.push_back(online ? "online" : "offline"); }
+    void stopPlayback() override { calls.push_back("stopPlayback"); }
 
     std::function<void()> onChange, onPlaybackTick;
     std::vector<std::string> calls;
@@ -217,10 +219,13 @@ public:
 
 class FakePlayer final : public AudioPlayer {
 public:
-    explicit FakePlayer(std::vector<std::string>* log) : log_(log) {}
+    explicit FakePlayer(std::vector<std::string>* log, bool refusesToPlay = false)
+        : log_(log), refuses_(refusesToPlay) {}
     bool prepareToPlay() override { return true; }
     bool play() override {
         log_->push_back("play");
+        if (refuses_)
+            return false;
         playing_ = true;
         return true;
     }
@@ -246,6 +251,7 @@ public:
 private:
     double rate_ = 1;
     std::vector<std::string>* log_;
+    bool refuses_ = false;
     bool playing_ = false;
     double time_ = 0;
 };
@@ -331,6 +337,17 @@ public:
         d.sleepNotices = sleepNotices;
         d.deviceRemovals = deviceRemovals;
         d.browser = browser;
+        d.capture = capture;
+        d.keepAwake = keepAwake;
+        d.media = media;
+        d.makePlayer = [this](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
+            playerFiles.push_back(file);
+            if (failPlayer)
+                throw std::runtime_error("not audio");
+            return std::make_unique<FakePlayer>(&playerLog, playerRefusesToPlay);
+        };
+        d.freeSpace = [this](const std::filesystem::path&) { return freeBytes; };
+        d.requestMicrophoneAccess = [this]() -> Task<bool> { co_return microphoneGranted; };
         d.webOrigin = "https://nuvel.test";
         d.localize = [this](std::string_view text) { return localizePrefix + std::string(text); };
         d.dataRoot = data.path() / "share";
@@ -361,6 +378,32 @@ public:
         AppModelTestAccess::setSelectedID(*model,
                                           list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
         return store;
+    }
+
+    // Signed in, with a real encrypted store in a temporary folder holding `list` (saved as they
+    // are) and the first selected.
+    std::shared_ptr<WorkspaceStore> signedInWithRealStore(std::vector<LocalRecording> list = {},
+                                                          std::optional<NativeBootstrap> contract = std::nullopt) {
+        auto store = RecordingWorkspaceStore::open(data.path() / "workspace", SymmetricKey::random());
+        for (const auto& recording : list)
+            store->saveManifest(recording);
+        AppModelTestAccess::setSession(*model, sampleSession());
+        AppModelTestAccess::setBootstrap(*model, std::move(contract));
+        AppModelTestAccess::setStore(*model, store);
+        AppModelTestAccess::setRecordings(*model, list);
+        AppModelTestAccess::setSelectedID(*model,
+                                          list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
+        return store;
+    }
+
+    // A saved recording of `seconds` of a tone in one live segment of `store`.
+    static LocalRecording savedRecording(WorkspaceStore& store, double seconds, const std::string& title = "Saved") {
+        LocalRecording recording = sampleRecording(title);
+        store.saveManifest(recording);
+        std::vector<float> samples(std::size_t(seconds * 48000), 0.25f);
+        store.recordingStore()->appendLiveAudio(samples, 48000, recording.id);
+        store.recordingStore()->finishLiveSegment(recording.id);
+        return store.setCaptureState(CaptureState::saved, recording.id);
     }
 
     void storeSession(const DeviceSession& session) {
@@ -427,6 +470,14 @@ public:
     std::shared_ptr<FakeSleepNotices> sleepNotices = std::make_shared<FakeSleepNotices>();
     std::shared_ptr<FakeDeviceRemovals> deviceRemovals = std::make_shared<FakeDeviceRemovals>();
     std::shared_ptr<FakeBrowser> browser = std::make_shared<FakeBrowser>();
+    std::shared_ptr<FakeCaptureFactory> capture = std::make_shared<FakeCaptureFactory>();
+    std::shared_ptr<FakeKeepAwake> keepAwake = std::make_shared<FakeKeepAwake>();
+    std::shared_ptr<MediaAssembler> media = std::make_shared<RecordingMediaAssembler>();
+    std::optional<std::int64_t> freeBytes = std::int64_t(1) << 40;
+    bool microphoneGranted = true;
+    bool failPlayer = false;
+    bool playerRefusesToPlay = false;
+    std::vector<std::filesystem::path> playerFiles;
     FakeCloud* cloud = nullptr;
     std::map<std::filesystem::path, std::shared_ptr<FakeStore>> stores;
     std::vector<std::filesystem::path> openedRoots;
