@@ -12,6 +12,7 @@
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <cmath>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -346,7 +347,10 @@ public:
                 throw std::runtime_error("not audio");
             return std::make_unique<FakePlayer>(&playerLog, playerRefusesToPlay);
         };
-        d.freeSpace = [this](const std::filesystem::path&) { return freeBytes; };
+        d.freeSpace = [this](const std::filesystem::path&) {
+            ++freeSpaceChecks;
+            return freeBytes;
+        };
         d.requestMicrophoneAccess = [this]() -> Task<bool> { co_return microphoneGranted; };
         d.webOrigin = "https://nuvel.test";
         d.localize = [this](std::string_view text) { return localizePrefix + std::string(text); };
@@ -400,8 +404,9 @@ public:
     static LocalRecording savedRecording(WorkspaceStore& store, double seconds, const std::string& title = "Saved") {
         LocalRecording recording = sampleRecording(title);
         store.saveManifest(recording);
-        std::vector<float> samples(std::size_t(seconds * 48000), 0.25f);
-        store.recordingStore()->appendLiveAudio(samples, 48000, recording.id);
+        std::vector<float> samples(4800, 0.25f);
+        for (int i = 0; i < int(std::lround(seconds * 10)); ++i)
+            store.recordingStore()->appendLiveAudio(samples, 48000, recording.id);
         store.recordingStore()->finishLiveSegment(recording.id);
         return store.setCaptureState(CaptureState::saved, recording.id);
     }
@@ -474,6 +479,7 @@ public:
     std::shared_ptr<FakeKeepAwake> keepAwake = std::make_shared<FakeKeepAwake>();
     std::shared_ptr<MediaAssembler> media = std::make_shared<RecordingMediaAssembler>();
     std::optional<std::int64_t> freeBytes = std::int64_t(1) << 40;
+    int freeSpaceChecks = 0;
     bool microphoneGranted = true;
     bool failPlayer = false;
     bool playerRefusesToPlay = false;

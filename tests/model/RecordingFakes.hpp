@@ -9,7 +9,9 @@
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/support/Task.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <span>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,7 +52,11 @@ public:
         for (std::size_t i = 0; i < samples.size(); ++i)
             samples[i] = float(0.3 * std::sin(2 * M_PI * 440 * double(i) / rate));
         if (RecordingStore* store = request_.store->recordingStore())
-            store->appendLiveAudio(samples, rate, request_.recordingID);
+            for (std::size_t at = 0; at < samples.size(); at += 4800) {
+                std::size_t count = std::min<std::size_t>(4800, samples.size() - at);
+                store->appendLiveAudio(std::span<const float>(samples.data() + at, count), rate,
+                                       request_.recordingID);
+            }
         control_->duration += seconds;
     }
 
