@@ -56,6 +56,9 @@ struct AppModelTestAccess {
     static const TaskHandle& annotationTask(const AppModel& m) { return m.annotationTask_; }
     static const std::map<Uuid, TaskHandle>& notepadDebounce(const AppModel& m) { return m.notepadDebounce_; }
     static void scheduleQueueWakeup(AppModel& m) { m.scheduleQueueWakeup(); }
+    // The notices as `start` forwards them to the main queue.
+    static void willSleep(AppModel& m, std::function<void()> ready) { m.willSleep(std::move(ready)); }
+    static void deviceChanged(AppModel& m) { m.deviceChanged(); }
 };
 
 namespace test {
@@ -307,7 +310,8 @@ struct Snapshot {
 
 class Harness {
 public:
-    Harness() { build(); }
+    // `adjust` may replace dependencies before the model is made (the real capture, say).
+    explicit Harness(std::function<void(AppModelDependencies&)> adjust = {}) : adjust_(std::move(adjust)) { build(); }
     ~Harness() {
         model.reset();
         queue.drain();
@@ -362,6 +366,8 @@ public:
             for (std::size_t i = 0; i < n; ++i)
                 out[i] = std::uint8_t(i * 7 + 1);
         };
+        if (adjust_)
+            adjust_(d);
         model = AppModel::make(std::move(d));
         model->onChange = [this] { ++changes; };
         model->onTick = [this] { ++ticks; };
@@ -388,7 +394,7 @@ public:
     // are) and the first selected.
     std::shared_ptr<WorkspaceStore> signedInWithRealStore(std::vector<LocalRecording> list = {},
                                                           std::optional<NativeBootstrap> contract = std::nullopt) {
-        auto store = RecordingWorkspaceStore::open(data.path() / "workspace", SymmetricKey::random());
+        auto store = RecordingWorkspaceStore::open(workspaceFolder(), mediaKey);
         for (const auto& recording : list)
             store->saveManifest(recording);
         AppModelTestAccess::setSession(*model, sampleSession());
@@ -399,6 +405,8 @@ public:
                                           list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
         return store;
     }
+
+    std::filesystem::path workspaceFolder() const { return data.path() / "workspace"; }
 
     // A saved recording of `seconds` of a tone in one live segment of `store`.
     static LocalRecording savedRecording(WorkspaceStore& store, double seconds, const std::string& title = "Saved") {
@@ -496,7 +504,11 @@ public:
     double wallClockAtStart = 700000000 - 1000; // the queue's clock starts at 1000
     int changes = 0;
     int ticks = 0;
+    SymmetricKey mediaKey = SymmetricKey::random();
     std::shared_ptr<AppModel> model;
+
+private:
+    std::function<void(AppModelDependencies&)> adjust_;
 };
 
 } // namespace test

@@ -11,6 +11,7 @@
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/support/CaptureFakes.hpp"
 #include "tests/support/ErrorExpectations.hpp"
+#include "tests/support/RealTimeQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -56,33 +57,6 @@ struct StoreFixture {
         return all;
     }
 };
-
-// Runs a main-queue task whose timers must take real time (the source check's passes).
-void runInRealTime(ManualMainQueue& queue, Task<void> task, double timeoutSeconds = 30) {
-    bool done = false;
-    std::exception_ptr error;
-    TaskHandle handle = spawn(queue, nuvel::detail::storeOutcomeVoid(std::move(task), &done, &error));
-    const double realStart = hostTimeSeconds();
-    const double virtualStart = queue.now();
-    while (!handle.isFinished()) {
-        if (hostTimeSeconds() - realStart > timeoutSeconds)
-            throw std::runtime_error("task did not finish in time");
-        if (queue.drain() > 0 || queue.waitAndDrain(0.002))
-            continue;
-        auto deadline = queue.nextDeadline();
-        if (!deadline) {
-            queue.waitAndDrain(0.05);
-            continue;
-        }
-        const double wait = (*deadline - virtualStart) - (hostTimeSeconds() - realStart);
-        if (wait > 0)
-            queue.waitAndDrain(std::min(wait, 0.01));
-        else
-            queue.fireNextTimer();
-    }
-    if (error)
-        std::rethrow_exception(error);
-}
 
 // A tone's amplitude: the median over half-second windows. The phase of a source may step by a
 // fraction of a millisecond where its stream re-anchored or a stretch began, and under load the

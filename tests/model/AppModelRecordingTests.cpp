@@ -1,0 +1,435 @@
+// A recording from the new-recording sheet to saved, on a real store: starting after the
+// microphone permission, the tick with its limit, health and disk checks, pause and resume,
+// stop with its held requests, and the sleep and device notices.
+#include "tests/model/AppModelHarness.hpp"
+
+#include <algorithm>
+
+using namespace nuvel;
+using namespace nuvel::test;
+
+namespace {
+
+constexpr const char* savedText = "Saved on this Mac. Send to Nuvel when you are ready.";
+constexpr const char* interruptedText = "Recording was interrupted. Your saved audio is safe.";
+constexpr const char* couldNotStartText = "Recording could not start. Any saved audio has been preserved.";
+constexpr const char* sleepText = "Recording stopped before sleep. Resume with a new recording when ready.";
+constexpr const char* deviceText =
+    "An audio device disconnected. Saved audio is safe. Check your microphone before recording again.";
+constexpr const char* warningText =
+    "One minute remains before this workspace's recording limit. Your audio will be saved automatically.";
+constexpr const char* limitText = "The workspace recording limit was reached. Your audio is being saved.";
+
+class RecordingTest : public testing::Test {
+protected:
+    Harness h;
+    std::shared_ptr<WorkspaceStore> store;
+    std::vector<std::string> messages; // every status line the windows were told of, in order
+    int ticks = 0;
+
+    void SetUp() override {
+        h.model->onChange = [this] {
+            ++h.changes;
+            if (messages.empty() || messages.back() != h.model->message())
+                messages.push_back(h.model->message());
+        };
+    }
+
+    AppModel& m() { return *h.model; }
+    FakeCaptureControl& source() { return *h.capture->control; }
+    std::shared_ptr<WorkspaceStore> signIn(std::optional<double> limit = std::nullopt) {
+        std::optional<NativeBootstrap> contract;
+        if (limit) {
+            contract = sampleContract();
+            contract->workspace.hardMaxMeetingSeconds = *limit;
+        }
+        store = h.signedInWithRealStore({}, contract);
+        return store;
+    }
+    void start(AppModel::NewRecording request = {}) {
+        m().startNewRecording(std::move(request));
+        h.queue.drain();
+    }
+    // One tick after the source captured 0.1 s more; with `audio` the tone reaches the store.
+    void tick(bool audio = false) {
+        ++ticks;
+        if (audio && h.capture->newest && m().isCapturing())
+            h.capture->newest->capture(0.1);
+        else if (m().isCapturing())
+            source().duration = ticks / 10.0;
+        h.queue.advance(AppModel::tickInterval);
+    }
+    void tickUntil(double seconds, bool audio = false) {
+        while (source().duration + 1e-9 < seconds)
+            tick(audio);
+    }
+    LocalRecording stored(const Uuid& id) { return store->loadRecording(id); }
+    int count(const std::string& text) const { return int(std::count(messages.begin(), messages.end(), text)); }
+};
+
+TEST_F(RecordingTest, AStartSavesTheNewRecordingAndRunsTheCaptureUntilItIsStopped) {
+    signIn(14400);
+    AppModel::NewRecording request;
+    request.title = "Design review";
+    request.aiNotes = true;
+    request.source = SystemAudioSelection::application(4242);
+    request.sourceName = "Meeting App";
+    request.microphoneDeviceID = 7;
+    request.microphoneUID = "alsa_input.usb";
+    request.meeting = CalendarMeetingDetails{{"Ada", "Grace"}, {"ada@example.com"}, "Room 4"};
+    m().startNewRecording(request);
+    EXPECT_TRUE(m().busy());
+    EXPECT_EQ(h.cloud->calls.back(), "stopPlayback");
+    h.queue.drain();
+
+    ASSERT_TRUE(m().isCapturing());
+    ASSERT_EQ(m().recordings().size(), 1u);
+    const LocalRecording& made = m().recordings()[0];
+    EXPECT_EQ(m().activeID(), made.id);
+    EXPECT_EQ(m().selectedID(), made.id);
+    EXPECT_FALSE(m().busy());
+    EXPECT_EQ(made.title, "Design review");
+    EXPECT_TRUE(made.aiNotes);
+    EXPECT_EQ(made.workspaceID, "ws_team");
+    EXPECT_EQ(made.captureMode, "application_and_microphone");
+    EXPECT_EQ(made.captureSourceName, "Meeting App");
+    EXPECT_EQ(made.microphoneUID, "alsa_input.usb");
+    EXPECT_EQ(made.attendees, (std::vector<std::string>{"Ada", "Grace"}));
+    EXPECT_EQ(made.attendeeEmails, (std::vector<std::string>{"ada@example.com"}));
+    EXPECT_EQ(made.location, "Room 4");
+    EXPECT_EQ(made.capturedFrames, 0);
+    EXPECT_EQ(stored(made.id).capture, CaptureState::recording);
+    ASSERT_EQ(h.capture->requests.size(), 1u);
+    EXPECT_EQ(h.capture->requests[0].recordingID, made.id);
+    EXPECT_EQ(h.capture->requests[0].systemAudio, SystemAudioSelection::application(4242));
+    EXPECT_EQ(h.capture->requests[0].microphoneDeviceID, 7u);
+    EXPECT_EQ(h.keepAwake->held, 1);
+    EXPECT_EQ(h.keepAwake->reasons, (std::vector<std::string>{"Saving a user-started Nuvel recording"}));
+
+    // The tick feeds the meters; audio reaches the store; the stop saves it.
+    tickUntil(7, true);
+    EXPECT_DOUBLE_EQ(m().microphoneLevel(), 0.25);
+    EXPECT_NEAR(m().elapsed(), 7, 1e-9);
+    EXPECT_GE(h.ticks, 70);
+    const Uuid id = made.id;
+    int completions = 0;
+    m().stopRecording([&] { ++completions; });
+    h.queue.drain();
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().message(), savedText);
+    EXPECT_EQ(h.keepAwake->held, 0);
+    EXPECT_EQ(h.queue.pendingTimers(), 0u) << "the tick ends with the capture";
+    LocalRecording saved = stored(id);
+    EXPECT_EQ(saved.capture, CaptureState::saved);
+    EXPECT_NEAR(saved.totalDuration(), 7, 1e-6);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::saved);
+    EXPECT_EQ(source().live, 0);
+}
+
+TEST_F(RecordingTest, ARoomRecordingAndTheStartsThatCannotGoOn) {
+    signIn();
+    start();
+    ASSERT_TRUE(m().isCapturing());
+    EXPECT_EQ(m().recordings()[0].captureMode, "room");
+    EXPECT_FALSE(m().recordings()[0].workspaceID) << "no contract, no workspace";
+    EXPECT_FALSE(h.capture->requests[0].systemAudio);
+    m().stopRecording();
+    h.queue.drain();
+
+    // Refused permission creates nothing.
+    h.microphoneGranted = false;
+    start();
+    EXPECT_EQ(m().message(), "Microphone access is off. Enable Nuvel in System Settings, or import a recording.");
+    EXPECT_EQ(m().recordings().size(), 1u);
+    EXPECT_FALSE(m().busy());
+
+    // A source that does not start leaves the saved recording listed, selected and interrupted.
+    h.microphoneGranted = true;
+    h.capture->failStart = true;
+    start();
+    ASSERT_EQ(m().recordings().size(), 2u);
+    const LocalRecording& failed = m().recordings()[0];
+    EXPECT_EQ(m().selectedID(), failed.id);
+    EXPECT_EQ(failed.capture, CaptureState::interrupted);
+    EXPECT_EQ(stored(failed.id).capture, CaptureState::interrupted);
+    EXPECT_EQ(m().message(), couldNotStartText);
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_FALSE(m().busy());
+    EXPECT_EQ(h.keepAwake->held, 0);
+    EXPECT_EQ(h.queue.pendingTimers(), 0u);
+}
+
+TEST_F(RecordingTest, TheLimitWarnsOnceAMinuteBeforeAndStopsTheRecordingAtIt) {
+    signIn(120);
+    start();
+    tickUntil(59.9);
+    EXPECT_EQ(count(warningText), 0);
+    tick();
+    EXPECT_NEAR(m().elapsed(), 60, 1e-9);
+    EXPECT_EQ(count(warningText), 1);
+    tickUntil(119.9);
+    EXPECT_TRUE(m().isCapturing()) << "not stopped before the limit";
+    tick();
+    h.queue.drain();
+    EXPECT_EQ(count(warningText), 1) << "warned only once";
+    EXPECT_EQ(count(limitText), 1);
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::saved);
+    EXPECT_EQ(m().message(), savedText);
+
+    // A limit shorter than a minute warns on the first tick.
+    ticks = 0;
+    source().duration = 0;
+    messages.clear();
+    auto contract = sampleContract();
+    contract.workspace.hardMaxMeetingSeconds = 30;
+    AppModelTestAccess::setBootstrap(m(), contract);
+    start();
+    tick();
+    EXPECT_EQ(count(warningText), 1);
+}
+
+TEST_F(RecordingTest, TheDiskIsCheckedEveryFiveSecondsOfCaptureAgainstAFloor) {
+    signIn();
+    h.freeBytes = AppModel::freeSpaceFloor; // 100,000,001 bytes pass
+    start();
+    tickUntil(4.9);
+    EXPECT_EQ(h.freeSpaceChecks, 0);
+    tick();
+    EXPECT_EQ(h.freeSpaceChecks, 1) << "the first check at 5 s";
+    tickUntil(9.9);
+    EXPECT_EQ(h.freeSpaceChecks, 1);
+    tick();
+    EXPECT_EQ(h.freeSpaceChecks, 2);
+    EXPECT_TRUE(m().isCapturing());
+
+    // One byte less interrupts at the next check; the audio already saved stays.
+    h.freeBytes = AppModel::freeSpaceFloor - 1;
+    tickUntil(15);
+    EXPECT_EQ(h.freeSpaceChecks, 3);
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().message(), interruptedText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::interrupted);
+    EXPECT_EQ(source().live, 0);
+    EXPECT_EQ(h.keepAwake->held, 0);
+
+    // No figure at all interrupts too.
+    h.freeBytes.reset();
+    source().duration = 0;
+    ticks = 0;
+    start();
+    tickUntil(5);
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().message(), interruptedText);
+}
+
+TEST_F(RecordingTest, AnUnhealthySourceInterruptsAtOnceButNotWhilePaused) {
+    signIn();
+    start();
+    tickUntil(1);
+    m().togglePause();
+    h.queue.drain();
+    ASSERT_TRUE(m().isPaused());
+    EXPECT_EQ(stored(*m().activeID()).capture, CaptureState::paused);
+    source().healthy = false;
+    for (int i = 0; i < 60; ++i)
+        tick(); // no health check while paused, though the meters are still read
+    EXPECT_TRUE(m().isPaused());
+    EXPECT_EQ(h.freeSpaceChecks, 0);
+    EXPECT_DOUBLE_EQ(m().microphoneLevel(), 0) << "a paused source reports silence";
+
+    // Resuming an unhealthy source fails: interrupted.
+    m().togglePause();
+    h.queue.drain();
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().message(), interruptedText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::interrupted);
+
+    // While capturing, an unhealthy source ends the capture at the next tick.
+    source().healthy = true;
+    start();
+    tick();
+    source().healthy = false;
+    tick();
+    h.queue.drain();
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().message(), "The microphone stopped. Your saved audio is safe; resume explicitly when ready.");
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::interrupted);
+    EXPECT_FALSE(m().captureTransition());
+}
+
+TEST_F(RecordingTest, PauseAndResumeMoveTheStateAndKeepTheAnnotationsOfTheList) {
+    signIn();
+    start();
+    tickUntil(2, true);
+    const Uuid id = *m().activeID();
+    m().setScratchpad("private thought", id);
+    m().addBookmark();
+    m().togglePause();
+    h.queue.drain();
+    ASSERT_TRUE(m().isPaused());
+    const LocalRecording& listed = m().recordings()[0];
+    EXPECT_EQ(listed.scratchpad, "private thought") << "a store write does not undo an edit";
+    EXPECT_EQ(listed.bookmarks.size(), 1u);
+    EXPECT_EQ(listed.segments.size(), 1u) << "the pause finished the live segment";
+
+    m().togglePause();
+    h.queue.drain();
+    EXPECT_TRUE(m().isCapturing());
+    EXPECT_EQ(stored(id).capture, CaptureState::recording);
+    EXPECT_EQ(source().calls, (std::vector<std::string>{"pause", "resume"}));
+
+    // Without a source, a resume is an interruption.
+    m().togglePause();
+    h.queue.drain();
+    ASSERT_TRUE(m().isPaused());
+    source().failResume = true;
+    m().togglePause();
+    h.queue.drain();
+    EXPECT_EQ(m().message(), interruptedText);
+    EXPECT_EQ(stored(id).capture, CaptureState::interrupted);
+}
+
+TEST_F(RecordingTest, StopsAskedForDuringAPauseRunAfterItWithEveryCompletionBeforeTheChange) {
+    signIn();
+    start();
+    tickUntil(3, true);
+    std::vector<std::string> log;
+    m().onChange = [&] { log.push_back("change"); };
+    m().togglePause();
+    m().stopRecording([&] { log.push_back("quit waits"); });
+    m().stopRecording([&] { log.push_back("window waits"); });
+    EXPECT_FALSE(m().busy()) << "held until the pause ends";
+    h.queue.drain();
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().message(), savedText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::saved);
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
+              (std::vector<std::string>{"quit waits", "window waits", "change"}));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "quit waits"), 1);
+}
+
+TEST_F(RecordingTest, AStopThatCannotFinishTheSourceLeavesTheAudioForRecovery) {
+    signIn();
+    start();
+    tickUntil(6, true);
+    source().failStop = true;
+    m().stopRecording();
+    h.queue.drain();
+    EXPECT_EQ(m().message(), "Some audio needs recovery. Saved segments have been preserved.");
+    const LocalRecording kept = stored(m().recordings()[0].id);
+    EXPECT_EQ(kept.capture, CaptureState::interrupted);
+    EXPECT_EQ(kept.segments.size(), 1u) << "the first five seconds were sealed as they came";
+    EXPECT_FALSE(m().busy());
+    EXPECT_FALSE(m().captureTransition());
+}
+
+TEST_F(RecordingTest, ANoticeOfSleepOrALostDeviceEndsTheCaptureAndLetsTheSystemSleepAfterwards) {
+    signIn();
+    int readies = 0;
+    // Nothing recording: nothing changes, and the system may sleep at once.
+    h.expectRefused([] {}, "warm-up");
+    AppModelTestAccess::willSleep(m(), [&] { ++readies; });
+    h.queue.drain();
+    EXPECT_EQ(readies, 1);
+    EXPECT_TRUE(m().message().empty());
+
+    start();
+    tickUntil(2, true);
+    AppModelTestAccess::willSleep(m(), [&] { ++readies; });
+    h.queue.drain();
+    EXPECT_EQ(readies, 2);
+    EXPECT_FALSE(m().isRecording());
+    EXPECT_EQ(m().message(), sleepText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::interrupted);
+    EXPECT_EQ(stored(m().recordings()[0].id).segments.size(), 1u) << "the audio so far was kept";
+
+    start();
+    m().togglePause();
+    h.queue.drain();
+    AppModelTestAccess::deviceChanged(m());
+    h.queue.drain();
+    EXPECT_EQ(m().message(), deviceText) << "a paused capture ends too";
+    EXPECT_FALSE(m().isRecording());
+}
+
+TEST_F(RecordingTest, ANoticeDuringAStopLetsItSaveAndOneDuringAPauseIsAppliedAfterIt) {
+    signIn();
+    int readies = 0;
+    start();
+    tickUntil(1, true);
+    m().stopRecording();
+    AppModelTestAccess::willSleep(m(), [&] { ++readies; });
+    h.queue.drain();
+    EXPECT_EQ(m().message(), savedText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::saved);
+    EXPECT_EQ(readies, 1) << "released once the stop had saved";
+
+    start();
+    tickUntil(2, true);
+    m().togglePause();
+    AppModelTestAccess::deviceChanged(m());
+    h.queue.drain();
+    EXPECT_EQ(source().calls.back(), "stop") << "the pause ended first, then the notice stopped the source";
+    EXPECT_EQ(m().message(), deviceText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::interrupted);
+    EXPECT_FALSE(m().captureTransition());
+}
+
+TEST_F(RecordingTest, ANoticeWhileTheSourceStartsStopsItWhenTheStartEnds) {
+    signIn();
+    h.capture->startSeconds = 1; // a system-audio start takes its time
+    int completions = 0;
+    AppModel::NewRecording request;
+    request.source = SystemAudioSelection::allSystem();
+    m().startNewRecording(request);
+    h.queue.drain();
+    ASSERT_TRUE(m().isRecording()) << "saved and listed, the source still starting";
+    m().stopRecording([&] { ++completions; });
+    AppModelTestAccess::willSleep(m(), [] {});
+    h.queue.drain();
+    EXPECT_FALSE(m().isRecording());
+    h.queue.advance(1);
+    h.queue.drain();
+    EXPECT_EQ(source().live, 0) << "no capture may run without a recording";
+    EXPECT_EQ(source().calls, (std::vector<std::string>{"stop"}));
+    EXPECT_EQ(h.keepAwake->held, 0);
+    EXPECT_EQ(h.queue.pendingTimers(), 0u);
+    EXPECT_EQ(m().message(), couldNotStartText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::interrupted);
+    EXPECT_EQ(completions, 1) << "the held stop found nothing to stop and completed";
+    EXPECT_FALSE(m().busy());
+}
+
+TEST_F(RecordingTest, AStopDuringTheStartRunsWhenTheStartEnds) {
+    signIn();
+    h.capture->startSeconds = 0.5;
+    int completions = 0;
+    m().startNewRecording({});
+    h.queue.drain();
+    m().stopRecording([&] { ++completions; });
+    EXPECT_EQ(completions, 0);
+    h.queue.advance(0.5);
+    h.queue.drain();
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(m().message(), savedText);
+    EXPECT_EQ(m().recordings()[0].capture, CaptureState::saved);
+    EXPECT_EQ(source().live, 0);
+}
+
+TEST_F(RecordingTest, TheSheetIsRefusedWhileTheModelIsOccupied) {
+    h.expectRefused([&] { m().startNewRecording({}); }, "signed out");
+    signIn();
+    AppModelTestAccess::setBusy(m(), true);
+    h.expectRefused([&] { m().startNewRecording({}); }, "busy");
+    AppModelTestAccess::setBusy(m(), false);
+    m().setUpdateInProgress(true);
+    h.expectRefused([&] { m().startNewRecording({}); }, "updating");
+    m().setUpdateInProgress(false);
+    start();
+    h.expectRefused([&] { m().startNewRecording({}); }, "already recording");
+}
+
+} // namespace
