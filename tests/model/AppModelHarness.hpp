@@ -12,6 +12,7 @@
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -400,8 +402,14 @@ public:
     static LocalRecording savedRecording(WorkspaceStore& store, double seconds, const std::string& title = "Saved") {
         LocalRecording recording = sampleRecording(title);
         store.saveManifest(recording);
-        std::vector<float> samples(std::size_t(seconds * 48000), 0.25f);
-        store.recordingStore()->appendLiveAudio(samples, 48000, recording.id);
+        // The live writer takes at most maxLiveSamples per call.
+        std::vector<float> samples(RecordingStore::maxLiveSamples, 0.25f);
+        for (auto left = std::size_t(seconds * 48000); left > 0;) {
+            std::size_t n = std::min(left, samples.size());
+            store.recordingStore()->appendLiveAudio(std::span<const float>(samples.data(), n), 48000,
+                                                    recording.id);
+            left -= n;
+        }
         store.recordingStore()->finishLiveSegment(recording.id);
         return store.setCaptureState(CaptureState::saved, recording.id);
     }
