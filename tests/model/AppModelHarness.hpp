@@ -12,7 +12,7 @@
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <cmath>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -381,12 +382,7 @@ public:
         std::vector<LocalRecording> list;
         for (std::size_t i = 0; i < count; ++i)
             list.push_back(sampleRecording("Recording " + std::to_string(i)));
-        AppModelTestAccess::setSession(*model, sampleSession());
-        AppModelTestAccess::setBootstrap(*model, std::move(contract));
-        AppModelTestAccess::setStore(*model, store);
-        AppModelTestAccess::setRecordings(*model, list);
-        AppModelTestAccess::setSelectedID(*model,
-                                          list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
+        signIn(store, list, std::move(contract));
         return store;
     }
 
@@ -397,12 +393,7 @@ public:
         auto store = RecordingWorkspaceStore::open(workspaceFolder(), mediaKey);
         for (const auto& recording : list)
             store->saveManifest(recording);
-        AppModelTestAccess::setSession(*model, sampleSession());
-        AppModelTestAccess::setBootstrap(*model, std::move(contract));
-        AppModelTestAccess::setStore(*model, store);
-        AppModelTestAccess::setRecordings(*model, list);
-        AppModelTestAccess::setSelectedID(*model,
-                                          list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
+        signIn(store, list, std::move(contract));
         return store;
     }
 
@@ -412,9 +403,14 @@ public:
     static LocalRecording savedRecording(WorkspaceStore& store, double seconds, const std::string& title = "Saved") {
         LocalRecording recording = sampleRecording(title);
         store.saveManifest(recording);
-        std::vector<float> samples(4800, 0.25f);
-        for (int i = 0; i < int(std::lround(seconds * 10)); ++i)
-            store.recordingStore()->appendLiveAudio(samples, 48000, recording.id);
+        // The live writer takes at most maxLiveSamples per call.
+        std::vector<float> samples(RecordingStore::maxLiveSamples, 0.25f);
+        for (auto left = std::size_t(seconds * 48000); left > 0;) {
+            std::size_t n = std::min(left, samples.size());
+            store.recordingStore()->appendLiveAudio(std::span<const float>(samples.data(), n), 48000,
+                                                    recording.id);
+            left -= n;
+        }
         store.recordingStore()->finishLiveSegment(recording.id);
         return store.setCaptureState(CaptureState::saved, recording.id);
     }
@@ -508,6 +504,15 @@ public:
     std::shared_ptr<AppModel> model;
 
 private:
+    void signIn(std::shared_ptr<WorkspaceStore> store, const std::vector<LocalRecording>& list,
+                std::optional<NativeBootstrap> contract) {
+        AppModelTestAccess::setSession(*model, sampleSession());
+        AppModelTestAccess::setBootstrap(*model, std::move(contract));
+        AppModelTestAccess::setStore(*model, std::move(store));
+        AppModelTestAccess::setRecordings(*model, list);
+        AppModelTestAccess::setSelectedID(*model, list.empty() ? std::nullopt : std::optional<Uuid>(list[0].id));
+    }
+
     std::function<void(AppModelDependencies&)> adjust_;
 };
 
