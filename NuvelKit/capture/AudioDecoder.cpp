@@ -308,7 +308,8 @@ void AudioDecoder::State::appendConverted(const std::uint8_t* const* in, int inp
     pending.resize(old + std::size_t(capacity) * std::size_t(channels()));
     auto* out = reinterpret_cast<std::uint8_t*>(pending.data() + old);
     // swr_convert only reads the input planes.
-    int produced = swr_convert(resampler.get(), &out, capacity, const_cast<const std::uint8_t**>(in), inputFrames);
+    int produced =
+        swr_convert(resampler.get(), &out, capacity, const_cast<const std::uint8_t**>(in), inputFrames);
     if (produced < 0) {
         pending.resize(old);
         ffmpeg::fail(MediaError::Code::decodeFailed, "resample", path, produced);

@@ -90,7 +90,8 @@ void AudioStreamDecoder::State::buildGraph() {
     if (result >= 0)
         result = av_opt_set(source, "channel_layout", layoutName, AV_OPT_SEARCH_CHILDREN);
     if (result >= 0)
-        result = av_opt_set_q(source, "time_base", AVRational{1, decoder.sampleRate()}, AV_OPT_SEARCH_CHILDREN);
+        result =
+            av_opt_set_q(source, "time_base", AVRational{1, decoder.sampleRate()}, AV_OPT_SEARCH_CHILDREN);
     if (result >= 0)
         result = avfilter_init_str(source, nullptr);
     if (result >= 0)

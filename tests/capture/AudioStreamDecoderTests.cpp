@@ -37,10 +37,12 @@ class StreamDecoderFiles : public testing::Test {
 protected:
     test::TempDir dir{"stream-decoder"};
     void SetUp() override {
-        test::makeWithFfmpeg("-f lavfi -i sine=frequency=1000:sample_rate=44100:duration=2 -ac 2 -c:a pcm_s16le",
-                             dir / "stereo.wav");
-        test::makeWithFfmpeg("-f lavfi -i sine=frequency=600:sample_rate=96000:duration=1 -ac 6 -c:a pcm_s24le",
-                             dir / "wide96k.wav");
+        test::makeWithFfmpeg(
+            "-f lavfi -i sine=frequency=1000:sample_rate=44100:duration=2 -ac 2 -c:a pcm_s16le",
+            dir / "stereo.wav");
+        test::makeWithFfmpeg(
+            "-f lavfi -i sine=frequency=600:sample_rate=96000:duration=1 -ac 6 -c:a pcm_s24le",
+            dir / "wide96k.wav");
         // 500 Hz for the first second, 1500 Hz for the second.
         test::makeWithFfmpeg("-f lavfi -i 'aevalsrc=0.4*sin(2*PI*if(lt(t\\,1)\\,500\\,1500)*t):s=48000:d=2' "
                              "-c:a aac -b:a 128k",
