@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace nuvel {
@@ -47,16 +48,21 @@ struct AudioDecoder::State {
     bool packetHeld = false; // `packet` waits to be sent again
     bool decodedAny = false;
     int damage = 0;
+    // After a seek: decoded audio before this time (seconds into the track) is dropped.
+    std::optional<double> skipUntil;
 
     int channels() const { return outLayout.channels(); }
 
     void open(AudioOutputFormat output, int streamIndex);
     bool refill();
     void sendPacket();
-    void convert(const AVFrame* source);
+    void seek(double seconds);
+    double trackSeconds(std::int64_t timestamp) const;
+    int framesToSkip(const AVFrame* source);
+    void convert(const AVFrame* source, int skipFrames);
     void drainResampler();
     void makeResampler(const AVFrame* source);
-    void appendConverted(const std::uint8_t** input, int inputFrames);
+    void appendConverted(const std::uint8_t* const* input, int inputFrames);
     void noteDamage(int error, const char* what);
 };
 
@@ -83,14 +89,24 @@ void AudioDecoder::State::open(AudioOutputFormat output, int streamIndex) {
     track.sampleRate = p->sample_rate;
     track.channels = p->ch_layout.nb_channels;
     track.codecName = avcodec_get_name(p->codec_id);
-    track.duration = stream->duration == AV_NOPTS_VALUE
-                         ? std::numeric_limits<double>::quiet_NaN()
-                         : double(stream->duration) * av_q2d(stream->time_base);
+    if (stream->duration != AV_NOPTS_VALUE && stream->time_base.den != 0)
+        track.duration = double(stream->duration) * av_q2d(stream->time_base);
+    else if (input->duration != AV_NOPTS_VALUE)
+        track.duration = double(input->duration) / AV_TIME_BASE; // the container's estimate
+    else
+        track.duration = std::numeric_limits<double>::quiet_NaN();
 
     if (output.sampleRate < 0 || output.sampleRate > 768000 || output.channels < 0 || output.channels > 64)
         throw MediaError(MediaError::Code::invalidArgument, "unsupported output format for " + path.string());
+    if (output.maxSampleRate < 0 || output.maxChannels < 0)
+        throw MediaError(MediaError::Code::invalidArgument, "unsupported output format for " + path.string());
     outRate = output.sampleRate > 0 ? output.sampleRate : track.sampleRate;
-    outLayout = ffmpeg::ChannelLayout(output.channels > 0 ? output.channels : track.channels);
+    if (output.maxSampleRate > 0)
+        outRate = std::min(outRate, output.maxSampleRate);
+    int outChannels = output.channels > 0 ? output.channels : track.channels;
+    if (output.maxChannels > 0)
+        outChannels = std::min(outChannels, output.maxChannels);
+    outLayout = ffmpeg::ChannelLayout(outChannels);
 
     const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
     codec.reset(avcodec_alloc_context3(decoder));
@@ -117,7 +133,7 @@ bool AudioDecoder::State::refill() {
         if (result == 0) {
             damage = 0;
             decodedAny = true;
-            convert(frame.get());
+            convert(frame.get(), framesToSkip(frame.get()));
             av_frame_unref(frame.get());
             if (pendingOffset < pending.size())
                 return true;
@@ -202,8 +218,52 @@ void AudioDecoder::State::makeResampler(const AVFrame* source) {
         ffmpeg::fail(MediaError::Code::decodeFailed, "set up resampling for", path, result);
 }
 
-void AudioDecoder::State::convert(const AVFrame* source) {
-    if (source->nb_samples <= 0)
+double AudioDecoder::State::trackSeconds(std::int64_t timestamp) const {
+    const AVStream* stream = input->streams[track.streamIndex];
+    std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    return double(timestamp - start) * av_q2d(stream->time_base);
+}
+
+// How many leading frames of a decoded frame lie before the seek target.
+int AudioDecoder::State::framesToSkip(const AVFrame* source) {
+    if (!skipUntil)
+        return 0;
+    if (source->best_effort_timestamp == AV_NOPTS_VALUE) {
+        skipUntil.reset(); // no timing to go by: take the audio as it comes
+        return 0;
+    }
+    int rate = source->sample_rate > 0 ? source->sample_rate : track.sampleRate;
+    double early = *skipUntil - trackSeconds(source->best_effort_timestamp);
+    auto frames = static_cast<long>(std::lround(early * rate));
+    if (frames < source->nb_samples)
+        skipUntil.reset();
+    return int(std::clamp<long>(frames, 0, source->nb_samples));
+}
+
+void AudioDecoder::State::seek(double seconds) {
+    seconds = std::max(seconds, 0.0);
+    const AVStream* stream = input->streams[track.streamIndex];
+    std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    auto target = start + static_cast<std::int64_t>(std::floor(seconds / av_q2d(stream->time_base)));
+    // The nearest point at or before the target; the frames up to it are decoded and dropped.
+    int result = avformat_seek_file(input.get(), track.streamIndex, INT64_MIN, target, target, 0);
+    if (result < 0)
+        ffmpeg::fail(MediaError::Code::decodeFailed, "seek in", path, result);
+    avcodec_flush_buffers(codec.get());
+    av_packet_unref(packet.get());
+    resampler.reset(); // drops the samples it held back from before the seek
+    inFormat = -1;
+    pending.clear();
+    pendingOffset = 0;
+    inputEnded = false;
+    finished = false;
+    packetHeld = false;
+    damage = 0;
+    skipUntil = seconds;
+}
+
+void AudioDecoder::State::convert(const AVFrame* source, int skipFrames) {
+    if (source->nb_samples - skipFrames <= 0)
         return;
     if (source->ch_layout.nb_channels <= 0)
         throw MediaError(MediaError::Code::decodeFailed,
@@ -212,7 +272,21 @@ void AudioDecoder::State::convert(const AVFrame* source) {
     if (!resampler || source->format != inFormat || rate != inRate ||
         !(ffmpeg::ChannelLayout::of(source->ch_layout, source->ch_layout.nb_channels) == inLayout))
         makeResampler(source);
-    appendConverted(const_cast<const std::uint8_t**>(source->extended_data), source->nb_samples);
+    const std::uint8_t* const* data = source->extended_data;
+    const std::uint8_t* planes[AV_NUM_DATA_POINTERS];
+    if (skipFrames > 0) {
+        auto format = AVSampleFormat(source->format);
+        int planar = av_sample_fmt_is_planar(format);
+        int planeCount = planar ? source->ch_layout.nb_channels : 1;
+        if (planeCount > AV_NUM_DATA_POINTERS)
+            throw MediaError(MediaError::Code::decodeFailed, "too many channels in " + path.string());
+        std::size_t offset = std::size_t(skipFrames) * std::size_t(av_get_bytes_per_sample(format)) *
+                             std::size_t(planar ? 1 : source->ch_layout.nb_channels);
+        for (int i = 0; i < planeCount; ++i)
+            planes[i] = source->extended_data[i] + offset;
+        data = planes;
+    }
+    appendConverted(data, source->nb_samples - skipFrames);
 }
 
 void AudioDecoder::State::drainResampler() {
@@ -220,7 +294,7 @@ void AudioDecoder::State::drainResampler() {
         appendConverted(nullptr, 0);
 }
 
-void AudioDecoder::State::appendConverted(const std::uint8_t** in, int inputFrames) {
+void AudioDecoder::State::appendConverted(const std::uint8_t* const* in, int inputFrames) {
     if (pendingOffset == pending.size()) {
         pending.clear();
         pendingOffset = 0;
@@ -233,7 +307,9 @@ void AudioDecoder::State::appendConverted(const std::uint8_t** in, int inputFram
     std::size_t old = pending.size();
     pending.resize(old + std::size_t(capacity) * std::size_t(channels()));
     auto* out = reinterpret_cast<std::uint8_t*>(pending.data() + old);
-    int produced = swr_convert(resampler.get(), &out, capacity, in, inputFrames);
+    // swr_convert only reads the input planes.
+    int produced =
+        swr_convert(resampler.get(), &out, capacity, const_cast<const std::uint8_t**>(in), inputFrames);
     if (produced < 0) {
         pending.resize(old);
         ffmpeg::fail(MediaError::Code::decodeFailed, "resample", path, produced);
@@ -277,6 +353,10 @@ std::size_t AudioDecoder::read(std::span<float> into) {
         done += n;
     }
     return done;
+}
+
+void AudioDecoder::seek(double seconds) {
+    state_->seek(seconds);
 }
 
 } // namespace nuvel

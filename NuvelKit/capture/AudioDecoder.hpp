@@ -10,10 +10,12 @@
 namespace nuvel {
 
 // The PCM an AudioDecoder delivers: interleaved 32-bit float at this rate and channel count.
-// A zero field means "as the track has it".
+// A zero field means "as the track has it"; the limits, when set, cap what the track has.
 struct AudioOutputFormat {
     int sampleRate = 0;
     int channels = 0;
+    int maxSampleRate = 0;
+    int maxChannels = 0;
 };
 
 // Decodes one audio track of any file FFmpeg opens (CAF, WAV, MP3, Ogg, M4A, a movie's sound)
@@ -40,6 +42,10 @@ public:
     // Fills `into` with up to `into.size() / channels()` frames; returns the frames written,
     // fewer than asked only at the end of the track (then 0 on every later call).
     std::size_t read(std::span<float> into);
+
+    // Continues from `seconds` into the track (clamped at 0; past the end, `read` gives nothing).
+    // Throws MediaError::decodeFailed when the container cannot seek.
+    void seek(double seconds);
 
 private:
     struct State;

@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
@@ -51,6 +52,9 @@ struct ResamplerDeleter {
 struct FifoDeleter {
     void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
 };
+struct FilterGraphDeleter {
+    void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+};
 struct IoDeleter {
     void operator()(AVIOContext* io) const {
         av_freep(&io->buffer);
@@ -66,6 +70,7 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 using IoPtr = std::unique_ptr<AVIOContext, IoDeleter>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 
 FramePtr makeFrame();
 PacketPtr makePacket();
