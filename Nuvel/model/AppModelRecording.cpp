@@ -128,13 +128,11 @@ Task<void> AppModel::makeCapturePipeline() {
     if (activeID_ != recordingID) {
         // A sleep or a lost device ended the recording while its source was starting: the
         // source must not go on capturing for a recording that no longer runs.
-        bool stopped = true;
         try {
             co_await source->stop();
         } catch (...) {
-            stopped = false;
+            // The store keeps whatever the source wrote; recovery finishes it.
         }
-        (void)stopped; // the store keeps whatever the source wrote either way
         throw RecordingError(RecordingError::Code::invalidTransport);
     }
     recorder_ = std::move(source);

@@ -25,7 +25,7 @@ struct GcmVector {
     const char* tag;
 };
 
-// AES-256 cases of the GCM specification's test vectors (McGrew and Viega, test cases 13-16).
+// AES-256 cases of McGrew and Viega's published GCM test vectors (test cases 13-16).
 const GcmVector vectors[] = {
     {"case13", "0000000000000000000000000000000000000000000000000000000000000000", "000000000000000000000000", "", "",
      "", "530f8afbc74536b9a963b4f1c4cb738b"},
