@@ -419,6 +419,44 @@ TEST_F(RecordingTest, AStopDuringTheStartRunsWhenTheStartEnds) {
     EXPECT_EQ(source().live, 0);
 }
 
+TEST_F(RecordingTest, WithoutAContractThereIsNoLimitAndASlowCheckHoldsBackTheNext) {
+    signIn();
+    start();
+    tickUntil(4.9);
+    h.executor.holding = true; // the store answers the check's re-read only when the test says
+    tick();
+    ASSERT_EQ(h.executor.held.size(), 1u);
+    EXPECT_TRUE(m().captureTransition());
+    tickUntil(11);
+    EXPECT_EQ(h.executor.held.size(), 1u) << "no second check while the first runs";
+    h.executor.holding = false;
+    h.executor.runNewest();
+    h.queue.drain();
+    EXPECT_EQ(h.freeSpaceChecks, 1);
+    tick();
+    EXPECT_EQ(h.freeSpaceChecks, 2) << "the next check comes at once, its five seconds having passed";
+    tickUntil(200);
+    EXPECT_TRUE(m().isCapturing());
+    EXPECT_EQ(count(warningText), 0);
+    EXPECT_EQ(count(limitText), 0);
+}
+
+TEST_F(RecordingTest, WithoutASourceAPauseStillPausesAndAStopStillSaves) {
+    LocalRecording recording = sampleRecording("Held over");
+    signIn();
+    store->saveManifest(recording);
+    AppModelTestAccess::setRecordings(m(), {recording});
+    AppModelTestAccess::setActiveID(m(), recording.id);
+    m().togglePause();
+    h.queue.drain();
+    EXPECT_TRUE(m().isPaused());
+    EXPECT_EQ(stored(recording.id).capture, CaptureState::paused);
+    m().stopRecording();
+    h.queue.drain();
+    EXPECT_EQ(m().message(), savedText);
+    EXPECT_EQ(stored(recording.id).capture, CaptureState::saved);
+}
+
 TEST_F(RecordingTest, TheSheetIsRefusedWhileTheModelIsOccupied) {
     h.expectRefused([&] { m().startNewRecording({}); }, "signed out");
     signIn();
