@@ -139,10 +139,7 @@ void PulseConnection::shutDown() {
 }
 
 bool PulseConnection::isConnected() const {
-    if (onMainloopThread())
-        return pa_context_get_state(context_) == PA_CONTEXT_READY;
-    Lock lock(*this);
-    return pa_context_get_state(context_) == PA_CONTEXT_READY;
+    return locked([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
 }
 
 bool PulseConnection::onMainloopThread() const {
@@ -208,24 +205,15 @@ void PulseConnection::throwContextError(const char* what) const {
 // ---- Events ----
 
 PulseConnection::HandlerID PulseConnection::addEventHandler(EventHandler handler) {
-    auto add = [&] {
+    return locked([&] {
         HandlerID id = nextHandler_++;
         handlers_.emplace(id, std::make_shared<EventHandler>(std::move(handler)));
         return id;
-    };
-    if (onMainloopThread())
-        return add();
-    Lock lock(*this);
-    return add();
+    });
 }
 
 void PulseConnection::removeEventHandler(HandlerID id) {
-    if (onMainloopThread()) {
-        handlers_.erase(id);
-        return;
-    }
-    Lock lock(*this);
-    handlers_.erase(id);
+    locked([&] { handlers_.erase(id); });
 }
 
 void PulseConnection::dispatch(const PulseEvent& event) {

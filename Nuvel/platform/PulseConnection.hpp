@@ -100,6 +100,16 @@ public:
     pa_threaded_mainloop* mainloop() const { return mainloop_; }
     bool onMainloopThread() const;
 
+    // Runs `work` holding the mainloop lock, or straight away on the mainloop thread, whose
+    // callbacks already hold it; returns what `work` returns.
+    template <class Work>
+    decltype(auto) locked(Work&& work) const {
+        if (onMainloopThread())
+            return work();
+        Lock lock(*this);
+        return work();
+    }
+
     // With the lock held, off the mainloop thread: waits until `done()` is true. Throws
     // timedOut after the time limit and disconnected when the context fails meanwhile.
     void waitUntil(const std::function<bool()>& done, const char* what) const;

@@ -66,14 +66,10 @@ PulsePlaybackStream::~PulsePlaybackStream() {
 void PulsePlaybackStream::close() {
     if (!connection_ || closed_)
         return;
-    if (connection_->onMainloopThread()) {
+    connection_->locked([&] {
         closed_ = true;
         release();
-        return;
-    }
-    PulseConnection::Lock lock(*connection_);
-    closed_ = true;
-    release();
+    });
 }
 
 void PulsePlaybackStream::release() {

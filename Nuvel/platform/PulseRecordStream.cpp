@@ -117,14 +117,10 @@ void PulseRecordStream::open(const Options& options) {
 void PulseRecordStream::close() {
     if (!connection_ || closed_)
         return;
-    if (connection_->onMainloopThread()) {
+    connection_->locked([&] {
         closed_ = true;
         release();
-        return;
-    }
-    PulseConnection::Lock lock(*connection_);
-    closed_ = true;
-    release();
+    });
 }
 
 void PulseRecordStream::release() {

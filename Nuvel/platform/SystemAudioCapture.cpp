@@ -43,12 +43,7 @@ SystemAudioCapture::SystemAudioCapture(std::shared_ptr<LiveAudioSink> store, Uui
       selection_(selection), includesMicrophone_(includesMicrophone), microphoneDeviceID_(microphoneDeviceID) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
-    paused_ = true;
-    microphone_->setPaused(true);
-    system_->setPaused(true);
-    removeTap();
-    engine_->stop();
-    removeObserver();
+    stopInputs();
     if (stream_)
         stream_->stopCapture();
     stream_.reset();
@@ -121,13 +116,8 @@ Task<void> SystemAudioCapture::start() {
 }
 
 Task<void> SystemAudioCapture::cleanUpFailedStart() {
-    paused_ = true;
-    microphone_->setPaused(true);
-    system_->setPaused(true);
-    removeTap();
-    engine_->stop();
+    stopInputs();
     co_await stopStream();
-    removeObserver();
 }
 
 Task<void> SystemAudioCapture::stopStream() {
@@ -200,23 +190,13 @@ Task<LocalRecording> SystemAudioCapture::stop() {
     platform_.mainQueue().requireCurrent("SystemAudioCapture::stop");
     if (!paused_)
         accumulated_ += std::max(0.0, platform_.clock().now() - startedAt_);
-    paused_ = true;
-    microphone_->setPaused(true);
-    system_->setPaused(true);
-    removeTap();
-    engine_->stop();
-    removeObserver();
+    stopInputs();
     co_await stopStream();
     co_return co_await drain();
 }
 
 Task<void> SystemAudioCapture::shutdown() {
-    paused_ = true;
-    microphone_->setPaused(true);
-    system_->setPaused(true);
-    removeTap();
-    engine_->stop();
-    removeObserver();
+    stopInputs();
     co_await stopStream();
     if (consumer_) {
         consumer_->cancel();
@@ -246,6 +226,15 @@ void SystemAudioCapture::removeObserver() {
         engine_->removeConfigurationObserver(*routeObserver_);
         routeObserver_.reset();
     }
+}
+
+void SystemAudioCapture::stopInputs() {
+    paused_ = true;
+    microphone_->setPaused(true);
+    system_->setPaused(true);
+    removeTap();
+    engine_->stop();
+    removeObserver();
 }
 
 void SystemAudioCapture::removeTap() {

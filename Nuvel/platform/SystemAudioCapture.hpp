@@ -98,6 +98,8 @@ public:
 
 private:
     void startConsumer();
+    // Silences both rings and stops the microphone side: tap, engine, configuration observer.
+    void stopInputs();
     void removeObserver();
     void removeTap();
     // Undoes a start that failed after the stream was made.

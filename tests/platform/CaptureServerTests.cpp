@@ -121,6 +121,30 @@ private:
     bool warm_ = false;
 };
 
+// One application playing a 30 s, 1000 Hz tone into a private sink, with that sink's monitor and
+// the test microphone both delivering before the test begins.
+struct MeetingOnPrivateSink {
+    MeetingOnPrivateSink(const std::shared_ptr<PulseConnection>& connection, const std::string& stem)
+        : sinkName(uniqueName(stem)), sink(privateSink(sinkName)), meeting({"paplay", "-d", sinkName, toneFile(tones)}),
+          output(connection, sinkName + ".monitor"), microphone(connection, "testmic") {}
+
+    bool ready(PulseConnection& connection) const {
+        return sink->loaded() && sinkInputOf(connection, meeting.pid()) && output.warm() && microphone.warm();
+    }
+
+    static std::string toneFile(const TempDir& folder) {
+        writeToneWav(folder / "meeting.wav", 1000, 30, 0.5);
+        return (folder / "meeting.wav").string();
+    }
+
+    std::string sinkName;
+    std::unique_ptr<LoadedModule> sink;
+    TempDir tones{"capture-tones"};
+    ChildProcess meeting;
+    WarmSource output;
+    WarmSource microphone;
+};
+
 class CaptureServerTest : public testing::Test {
 protected:
     ManualMainQueue queue;
@@ -250,23 +274,15 @@ TEST_F(CaptureServerTest, AllSystemAudioIsEverythingTheOutputPlaysWithTheMicroph
 
 TEST_F(CaptureServerTest, AnApplicationThatQuitsLeavesTheCaptureUnhealthyWithItsAudioKept) {
     NUVEL_CONNECT_PULSE(connection);
-    std::string sinkName = uniqueName("nuvel_quitting");
-    auto sink = privateSink(sinkName);
-    ASSERT_TRUE(sink->loaded());
-    TempDir tones("capture-tones");
-    writeToneWav(tones / "meeting.wav", 1000, 30, 0.5);
-    ChildProcess meeting({"paplay", "-d", sinkName, (tones / "meeting.wav").string()});
-    ASSERT_TRUE(sinkInputOf(*connection, meeting.pid()));
-    WarmSource output(connection, sinkName + ".monitor");
-    WarmSource microphone(connection, "testmic");
-    ASSERT_TRUE(output.warm() && microphone.warm());
+    MeetingOnPrivateSink app(connection, "nuvel_quitting");
+    ASSERT_TRUE(app.ready(*connection));
 
     PulseCapturePlatform platform(connection, queue, executor);
-    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true, std::nullopt,
+    SystemAudioCapture capture(store.sink, store.id, Selection::application(app.meeting.pid()), true, std::nullopt,
                                platform);
     runWithWorkers(queue, capture.start());
     expectHealthyFor(capture, 1.5);
-    meeting.stop();
+    app.meeting.stop();
     // Unhealthy as soon as the process is gone; once the server has removed its stream the
     // capture has lost that source for good, which the stop reports after keeping the audio.
     EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 2.0));
@@ -345,16 +361,8 @@ TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioK
 
 TEST_F(CaptureServerTest, TheSourceCheckMetersAnApplicationAndTheMicrophoneForThreeSeconds) {
     NUVEL_CONNECT_PULSE(connection);
-    std::string sinkName = uniqueName("nuvel_check");
-    auto sink = privateSink(sinkName);
-    ASSERT_TRUE(sink->loaded());
-    TempDir tones("capture-tones");
-    writeToneWav(tones / "meeting.wav", 1000, 30, 0.5);
-    ChildProcess meeting({"paplay", "-d", sinkName, (tones / "meeting.wav").string()});
-    ASSERT_TRUE(sinkInputOf(*connection, meeting.pid()));
-    WarmSource output(connection, sinkName + ".monitor");
-    WarmSource microphone(connection, "testmic");
-    ASSERT_TRUE(output.warm() && microphone.warm());
+    MeetingOnPrivateSink app(connection, "nuvel_check");
+    ASSERT_TRUE(app.ready(*connection));
 
     struct Meters final : SourceCheckMeters {
         std::vector<double> microphone, system;
@@ -364,7 +372,7 @@ TEST_F(CaptureServerTest, TheSourceCheckMetersAnApplicationAndTheMicrophoneForTh
     auto meters = std::make_shared<Meters>();
     PulseCapturePlatform platform(connection, queue, executor);
     const double begun = hostTimeSeconds();
-    runInRealTime(queue, SystemAudioCapture::sourceCheck(Selection::application(meeting.pid()), true, std::nullopt,
+    runInRealTime(queue, SystemAudioCapture::sourceCheck(Selection::application(app.meeting.pid()), true, std::nullopt,
                                                          meters, platform));
     EXPECT_NEAR(hostTimeSeconds() - begun, 3.0, 0.5);
     ASSERT_EQ(meters->system.size(), 30u);
