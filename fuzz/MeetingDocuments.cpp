@@ -66,7 +66,7 @@ template <class T>
 void roundTrip(const json::Value& value) {
     std::optional<T> decoded;
     try {
-        decoded = T::fromJSON(value);
+        decoded = T::fromJson(value);
     } catch (const json::JsonError&) {
         return; // refused: the expected outcome for most inputs
     }

@@ -110,31 +110,31 @@ inline json::Ordered writeBoolMap(const std::map<std::string, bool>& map) {
 template <class T>
 json::Ordered writeList(const std::vector<T>& list) {
     json::Ordered out = json::Ordered::array();
-    for (const T& element : list) out.push_back(element.toJSON());
+    for (const T& element : list) out.push_back(element.toJson());
     return out;
 }
 
 template <class T>
 std::vector<T> readList(const json::Reader& reader, std::string_view key) {
     return reader.list<T>(key,
-                          [](const json::Value& v, const std::string& path) { return T::fromJSON(v, path); });
+                          [](const json::Value& v, const std::string& path) { return T::fromJson(v, path); });
 }
 
 template <class T>
 std::optional<std::vector<T>> readOptionalList(const json::Reader& reader, std::string_view key) {
     return reader.optList<T>(
-        key, [](const json::Value& v, const std::string& path) { return T::fromJSON(v, path); });
+        key, [](const json::Value& v, const std::string& path) { return T::fromJson(v, path); });
 }
 
 // An optional open-ended member: missing or JSON null is absent (never the null case).
 inline std::optional<MeetingJSON> readOptionalJSON(const json::Reader& reader, std::string_view key) {
     const json::Value* v = reader.optValue(key);
     if (v == nullptr) return std::nullopt;
-    return MeetingJSON::fromJSON(*v, reader.childPath(key));
+    return MeetingJSON::fromJson(*v, reader.childPath(key));
 }
 
 inline void putOptionalJSON(json::Ordered& object, const char* key, const std::optional<MeetingJSON>& value) {
-    if (value) object[key] = value->toJSON();
+    if (value) object[key] = value->toJson();
 }
 
 } // namespace nuvel::meetingcoding

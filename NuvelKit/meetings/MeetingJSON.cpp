@@ -86,22 +86,22 @@ std::optional<bool> MeetingJSON::boolValue() const {
     return std::nullopt;
 }
 
-MeetingJSON MeetingJSON::fromJSON(const json::Value& value, const std::string& path) {
+MeetingJSON MeetingJSON::fromJson(const json::Value& value, const std::string& path) {
     return decodeValue(value, path, 0);
 }
 
-MeetingJSON MeetingJSON::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingJSON MeetingJSON::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingJSON::toJSON() const {
+json::Ordered MeetingJSON::toJson() const {
     switch (kind()) {
     case Kind::object: {
         json::Ordered out = json::Ordered::object();
-        for (const auto& [key, member] : std::get<Object>(value_)) out[key] = member.toJSON();
+        for (const auto& [key, member] : std::get<Object>(value_)) out[key] = member.toJson();
         return out;
     }
     case Kind::array: {
         json::Ordered out = json::Ordered::array();
-        for (const MeetingJSON& element : std::get<Array>(value_)) out.push_back(element.toJSON());
+        for (const MeetingJSON& element : std::get<Array>(value_)) out.push_back(element.toJson());
         return out;
     }
     case Kind::string:
@@ -116,7 +116,7 @@ json::Ordered MeetingJSON::toJSON() const {
     return json::Ordered(nullptr);
 }
 
-std::string MeetingJSON::encode() const { return json::dump(toJSON()); }
+std::string MeetingJSON::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingJSON& a, const MeetingJSON& b) {
     if (a.kind() != b.kind()) return false;

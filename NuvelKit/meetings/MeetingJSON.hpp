@@ -47,11 +47,11 @@ public:
 
     // Accepts any JSON value. A number that is not finite is refused (JsonError::nonFinite), so a
     // decoded value can always be encoded again.
-    static MeetingJSON fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingJSON fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingJSON decode(std::string_view text);
     // Writes whole numbers in the Int64 range as integers. json::dump refuses a NaN or infinity
     // that was put into a value by code.
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingJSON& a, const MeetingJSON& b);

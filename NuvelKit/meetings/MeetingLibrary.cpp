@@ -15,7 +15,7 @@ bool MeetingAccess::allows(std::string_view permission) const {
     return granted != nullptr && *granted;
 }
 
-MeetingAccess MeetingAccess::fromJSON(const json::Value& value, const std::string& path) {
+MeetingAccess MeetingAccess::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingAccess a;
     a.role = r.string("role");
@@ -24,9 +24,9 @@ MeetingAccess MeetingAccess::fromJSON(const json::Value& value, const std::strin
     return a;
 }
 
-MeetingAccess MeetingAccess::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingAccess MeetingAccess::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingAccess::toJSON() const {
+json::Ordered MeetingAccess::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["role"] = role;
     o["via"] = via;
@@ -34,7 +34,7 @@ json::Ordered MeetingAccess::toJSON() const {
     return o;
 }
 
-std::string MeetingAccess::encode() const { return json::dump(toJSON()); }
+std::string MeetingAccess::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingAccess& a, const MeetingAccess& b) {
     return sameText(a.role, b.role) && sameText(a.via, b.via) && sameMap(a.can, b.can);
@@ -48,7 +48,7 @@ std::int64_t MeetingSummary::durationMilliseconds() const {
     return std::int64_t(duration * 1000.0);
 }
 
-MeetingSummary MeetingSummary::fromJSON(const json::Value& value, const std::string& path) {
+MeetingSummary MeetingSummary::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingSummary s;
     s.id = r.string("id");
@@ -56,7 +56,7 @@ MeetingSummary MeetingSummary::fromJSON(const json::Value& value, const std::str
     s.state = r.string("state");
     s.workspace_id = r.optString("workspace_id");
     s.revision = r.int64("revision");
-    s.access = MeetingAccess::fromJSON(r.value("access"), r.childPath("access"));
+    s.access = MeetingAccess::fromJson(r.value("access"), r.childPath("access"));
     s.updated_at = r.string("updated_at");
     s.duration = r.number("duration");
     s.audio_deleted = r.boolean("audio_deleted");
@@ -65,16 +65,16 @@ MeetingSummary MeetingSummary::fromJSON(const json::Value& value, const std::str
     return s;
 }
 
-MeetingSummary MeetingSummary::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingSummary MeetingSummary::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingSummary::toJSON() const {
+json::Ordered MeetingSummary::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["id"] = id;
     o["title"] = title;
     o["state"] = state;
     json::putOptional(o, "workspace_id", workspace_id);
     o["revision"] = revision;
-    o["access"] = access.toJSON();
+    o["access"] = access.toJson();
     o["updated_at"] = updated_at;
     o["duration"] = json::number(duration);
     o["audio_deleted"] = audio_deleted;
@@ -83,7 +83,7 @@ json::Ordered MeetingSummary::toJSON() const {
     return o;
 }
 
-std::string MeetingSummary::encode() const { return json::dump(toJSON()); }
+std::string MeetingSummary::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingSummary& a, const MeetingSummary& b) {
     return sameText(a.id, b.id) && sameText(a.title, b.title) && sameText(a.state, b.state) &&
@@ -95,7 +95,7 @@ bool operator==(const MeetingSummary& a, const MeetingSummary& b) {
 
 // MeetingLibraryPage
 
-MeetingLibraryPage MeetingLibraryPage::fromJSON(const json::Value& value, const std::string& path) {
+MeetingLibraryPage MeetingLibraryPage::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingLibraryPage p;
     p.contract_version = r.int64("contract_version");
@@ -106,9 +106,9 @@ MeetingLibraryPage MeetingLibraryPage::fromJSON(const json::Value& value, const 
     return p;
 }
 
-MeetingLibraryPage MeetingLibraryPage::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingLibraryPage MeetingLibraryPage::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingLibraryPage::toJSON() const {
+json::Ordered MeetingLibraryPage::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["contract_version"] = contract_version;
     o["meetings"] = writeList(meetings);
@@ -118,11 +118,11 @@ json::Ordered MeetingLibraryPage::toJSON() const {
     return o;
 }
 
-std::string MeetingLibraryPage::encode() const { return json::dump(toJSON()); }
+std::string MeetingLibraryPage::encode() const { return json::dump(toJson()); }
 
 // MeetingReconciliation
 
-MeetingReconciliation MeetingReconciliation::fromJSON(const json::Value& value, const std::string& path) {
+MeetingReconciliation MeetingReconciliation::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingReconciliation m;
     m.meetings = readList<MeetingSummary>(r, "meetings");
@@ -131,16 +131,16 @@ MeetingReconciliation MeetingReconciliation::fromJSON(const json::Value& value, 
 }
 
 MeetingReconciliation MeetingReconciliation::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingReconciliation::toJSON() const {
+json::Ordered MeetingReconciliation::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["meetings"] = writeList(meetings);
     o["removed_ids"] = removed_ids;
     return o;
 }
 
-std::string MeetingReconciliation::encode() const { return json::dump(toJSON()); }
+std::string MeetingReconciliation::encode() const { return json::dump(toJson()); }
 
 } // namespace nuvel

@@ -30,9 +30,9 @@ struct MeetingAccess {
     bool canShare() const { return allows("share"); }
     bool canDelete() const { return allows("delete"); }
 
-    static MeetingAccess fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingAccess fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingAccess decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingAccess& a, const MeetingAccess& b);
@@ -56,9 +56,9 @@ struct MeetingSummary {
     // not finite, or too large for an Int64 count of milliseconds.
     std::int64_t durationMilliseconds() const;
 
-    static MeetingSummary fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingSummary fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingSummary decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingSummary& a, const MeetingSummary& b);
@@ -72,9 +72,9 @@ struct MeetingLibraryPage {
     std::string as_of;
     std::optional<double> offline_access_seconds;
 
-    static MeetingLibraryPage fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingLibraryPage fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingLibraryPage decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 };
 
@@ -83,9 +83,9 @@ struct MeetingReconciliation {
     std::vector<MeetingSummary> meetings;
     std::vector<std::string> removed_ids;
 
-    static MeetingReconciliation fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingReconciliation fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingReconciliation decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 };
 

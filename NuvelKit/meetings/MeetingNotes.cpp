@@ -7,7 +7,7 @@ using namespace meetingcoding;
 
 // MeetingNotesProvenance
 
-MeetingNotesProvenance MeetingNotesProvenance::fromJSON(const json::Value& value, const std::string& path) {
+MeetingNotesProvenance MeetingNotesProvenance::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingNotesProvenance p;
     p.source_layer = r.string("source_layer");
@@ -18,10 +18,10 @@ MeetingNotesProvenance MeetingNotesProvenance::fromJSON(const json::Value& value
 }
 
 MeetingNotesProvenance MeetingNotesProvenance::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingNotesProvenance::toJSON() const {
+json::Ordered MeetingNotesProvenance::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["source_layer"] = source_layer;
     o["source_revision"] = source_revision;
@@ -30,7 +30,7 @@ json::Ordered MeetingNotesProvenance::toJSON() const {
     return o;
 }
 
-std::string MeetingNotesProvenance::encode() const { return json::dump(toJSON()); }
+std::string MeetingNotesProvenance::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingNotesProvenance& a, const MeetingNotesProvenance& b) {
     return sameText(a.source_layer, b.source_layer) && a.source_revision == b.source_revision &&
@@ -39,7 +39,7 @@ bool operator==(const MeetingNotesProvenance& a, const MeetingNotesProvenance& b
 
 // MeetingNoteEvidence
 
-MeetingNoteEvidence MeetingNoteEvidence::fromJSON(const json::Value& value, const std::string& path) {
+MeetingNoteEvidence MeetingNoteEvidence::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingNoteEvidence e;
     e.template_ = r.string("template");
@@ -50,9 +50,9 @@ MeetingNoteEvidence MeetingNoteEvidence::fromJSON(const json::Value& value, cons
     return e;
 }
 
-MeetingNoteEvidence MeetingNoteEvidence::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingNoteEvidence MeetingNoteEvidence::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingNoteEvidence::toJSON() const {
+json::Ordered MeetingNoteEvidence::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["template"] = template_;
     o["path"] = path;
@@ -62,7 +62,7 @@ json::Ordered MeetingNoteEvidence::toJSON() const {
     return o;
 }
 
-std::string MeetingNoteEvidence::encode() const { return json::dump(toJSON()); }
+std::string MeetingNoteEvidence::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingNoteEvidence& a, const MeetingNoteEvidence& b) {
     return sameText(a.template_, b.template_) && sameText(a.path, b.path) && a.start_ms == b.start_ms &&
@@ -77,7 +77,7 @@ const MeetingJSON::Object& MeetingNotesDocument::notesObject() const {
     return members == nullptr ? empty : *members;
 }
 
-MeetingNotesDocument MeetingNotesDocument::fromJSON(const json::Value& value, const std::string& path) {
+MeetingNotesDocument MeetingNotesDocument::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingNotesDocument d;
     d.ai_notes = r.boolean("ai_notes");
@@ -86,16 +86,16 @@ MeetingNotesDocument MeetingNotesDocument::fromJSON(const json::Value& value, co
     d.notes = readOptionalJSON(r, "notes");
     d.type_template = r.optString("type_template");
     d.user_notes = readOptionalJSON(r, "user_notes");
-    d.provenance = MeetingNotesProvenance::fromJSON(r.value("provenance"), r.childPath("provenance"));
+    d.provenance = MeetingNotesProvenance::fromJson(r.value("provenance"), r.childPath("provenance"));
     d.evidence = readOptionalList<MeetingNoteEvidence>(r, "evidence");
     return d;
 }
 
 MeetingNotesDocument MeetingNotesDocument::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingNotesDocument::toJSON() const {
+json::Ordered MeetingNotesDocument::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["ai_notes"] = ai_notes;
     putOptionalJSON(o, "run", run);
@@ -103,12 +103,12 @@ json::Ordered MeetingNotesDocument::toJSON() const {
     putOptionalJSON(o, "notes", notes);
     json::putOptional(o, "type_template", type_template);
     putOptionalJSON(o, "user_notes", user_notes);
-    o["provenance"] = provenance.toJSON();
+    o["provenance"] = provenance.toJson();
     if (evidence) o["evidence"] = writeList(*evidence);
     return o;
 }
 
-std::string MeetingNotesDocument::encode() const { return json::dump(toJSON()); }
+std::string MeetingNotesDocument::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingNotesDocument& a, const MeetingNotesDocument& b) {
     return a.ai_notes == b.ai_notes && sameOptional(a.run, b.run) && sameOptional(a.index, b.index) &&

@@ -20,9 +20,9 @@ struct MeetingNotesProvenance {
     std::int64_t corrected_revision = 0;
     bool stale_text = false; // the transcript text is newer than the notes' source
 
-    static MeetingNotesProvenance fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingNotesProvenance fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingNotesProvenance decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingNotesProvenance& a, const MeetingNotesProvenance& b);
@@ -36,9 +36,9 @@ struct MeetingNoteEvidence {
     std::string word_id;
     std::string source_layer;
 
-    static MeetingNoteEvidence fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingNoteEvidence fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingNoteEvidence decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingNoteEvidence& a, const MeetingNoteEvidence& b);
@@ -57,9 +57,9 @@ struct MeetingNotesDocument {
     // The members of `notes` when it is an object; an empty map otherwise.
     const MeetingJSON::Object& notesObject() const;
 
-    static MeetingNotesDocument fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingNotesDocument fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingNotesDocument decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingNotesDocument& a, const MeetingNotesDocument& b);

@@ -31,7 +31,7 @@ MeetingRevisionOperation MeetingRevisionOperation::wordSpeaker(std::string wordI
     return op;
 }
 
-MeetingRevisionOperation MeetingRevisionOperation::fromJSON(const json::Value& value,
+MeetingRevisionOperation MeetingRevisionOperation::fromJson(const json::Value& value,
                                                             const std::string& path) {
     json::Reader r(value, path);
     MeetingRevisionOperation op;
@@ -44,10 +44,10 @@ MeetingRevisionOperation MeetingRevisionOperation::fromJSON(const json::Value& v
 }
 
 MeetingRevisionOperation MeetingRevisionOperation::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingRevisionOperation::toJSON() const {
+json::Ordered MeetingRevisionOperation::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["type"] = type;
     json::putOptional(o, "word_id", word_id);
@@ -57,7 +57,7 @@ json::Ordered MeetingRevisionOperation::toJSON() const {
     return o;
 }
 
-std::string MeetingRevisionOperation::encode() const { return json::dump(toJSON()); }
+std::string MeetingRevisionOperation::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingRevisionOperation& a, const MeetingRevisionOperation& b) {
     return sameText(a.type, b.type) && sameOptionalText(a.word_id, b.word_id) &&
@@ -72,7 +72,7 @@ MeetingRevisionRequest MeetingRevisionRequest::make(const Uuid& operationID, std
     return MeetingRevisionRequest{operationID.lowercase(), revision, std::move(operations)};
 }
 
-MeetingRevisionRequest MeetingRevisionRequest::fromJSON(const json::Value& value, const std::string& path) {
+MeetingRevisionRequest MeetingRevisionRequest::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingRevisionRequest request;
     request.operation_id = r.string("operation_id");
@@ -82,10 +82,10 @@ MeetingRevisionRequest MeetingRevisionRequest::fromJSON(const json::Value& value
 }
 
 MeetingRevisionRequest MeetingRevisionRequest::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingRevisionRequest::toJSON() const {
+json::Ordered MeetingRevisionRequest::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["operation_id"] = operation_id;
     o["revision"] = revision;
@@ -93,7 +93,7 @@ json::Ordered MeetingRevisionRequest::toJSON() const {
     return o;
 }
 
-std::string MeetingRevisionRequest::encode() const { return json::dump(toJSON()); }
+std::string MeetingRevisionRequest::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingRevisionRequest& a, const MeetingRevisionRequest& b) {
     return sameText(a.operation_id, b.operation_id) && a.revision == b.revision &&
@@ -102,7 +102,7 @@ bool operator==(const MeetingRevisionRequest& a, const MeetingRevisionRequest& b
 
 // MeetingRevisionResult
 
-MeetingRevisionResult MeetingRevisionResult::fromJSON(const json::Value& value, const std::string& path) {
+MeetingRevisionResult MeetingRevisionResult::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingRevisionResult result;
     result.revision = r.int64("revision");
@@ -112,10 +112,10 @@ MeetingRevisionResult MeetingRevisionResult::fromJSON(const json::Value& value, 
 }
 
 MeetingRevisionResult MeetingRevisionResult::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingRevisionResult::toJSON() const {
+json::Ordered MeetingRevisionResult::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["revision"] = revision;
     o["operation_id"] = operation_id;
@@ -123,6 +123,6 @@ json::Ordered MeetingRevisionResult::toJSON() const {
     return o;
 }
 
-std::string MeetingRevisionResult::encode() const { return json::dump(toJSON()); }
+std::string MeetingRevisionResult::encode() const { return json::dump(toJson()); }
 
 } // namespace nuvel

@@ -28,9 +28,9 @@ struct MeetingRevisionOperation {
     static MeetingRevisionOperation speakerLabel(std::string speakerID, std::string label);
     static MeetingRevisionOperation wordSpeaker(std::string wordID, std::string speakerID);
 
-    static MeetingRevisionOperation fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingRevisionOperation fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingRevisionOperation decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingRevisionOperation& a, const MeetingRevisionOperation& b);
@@ -46,9 +46,9 @@ struct MeetingRevisionRequest {
     static MeetingRevisionRequest make(const Uuid& operationID, std::int64_t revision,
                                        std::vector<MeetingRevisionOperation> operations);
 
-    static MeetingRevisionRequest fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingRevisionRequest fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingRevisionRequest decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingRevisionRequest& a, const MeetingRevisionRequest& b);
@@ -61,9 +61,9 @@ struct MeetingRevisionResult {
     std::string operation_id;
     bool replayed = false;
 
-    static MeetingRevisionResult fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingRevisionResult fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingRevisionResult decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 };
 

@@ -8,7 +8,7 @@ using namespace meetingcoding;
 using Hit = MeetingSearchPage::Hit;
 using Snippet = MeetingSearchPage::Hit::Snippet;
 
-Snippet Snippet::fromJSON(const json::Value& value, const std::string& path) {
+Snippet Snippet::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     Snippet s;
     s.text = r.string("text");
@@ -16,7 +16,7 @@ Snippet Snippet::fromJSON(const json::Value& value, const std::string& path) {
     return s;
 }
 
-json::Ordered Snippet::toJSON() const {
+json::Ordered Snippet::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["text"] = text;
     o["hit"] = hit;
@@ -31,7 +31,7 @@ std::string Hit::snippetText() const {
     return out;
 }
 
-Hit Hit::fromJSON(const json::Value& value, const std::string& path) {
+Hit Hit::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     Hit h;
     h.passage = r.int64("passage");
@@ -44,7 +44,7 @@ Hit Hit::fromJSON(const json::Value& value, const std::string& path) {
     return h;
 }
 
-json::Ordered Hit::toJSON() const {
+json::Ordered Hit::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["passage"] = passage;
     o["meeting_id"] = meeting_id;
@@ -56,7 +56,7 @@ json::Ordered Hit::toJSON() const {
     return o;
 }
 
-MeetingSearchPage MeetingSearchPage::fromJSON(const json::Value& value, const std::string& path) {
+MeetingSearchPage MeetingSearchPage::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingSearchPage page;
     page.query = r.string("query");
@@ -65,9 +65,9 @@ MeetingSearchPage MeetingSearchPage::fromJSON(const json::Value& value, const st
     return page;
 }
 
-MeetingSearchPage MeetingSearchPage::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingSearchPage MeetingSearchPage::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingSearchPage::toJSON() const {
+json::Ordered MeetingSearchPage::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["query"] = query;
     o["results"] = writeList(results);
@@ -75,6 +75,6 @@ json::Ordered MeetingSearchPage::toJSON() const {
     return o;
 }
 
-std::string MeetingSearchPage::encode() const { return json::dump(toJSON()); }
+std::string MeetingSearchPage::encode() const { return json::dump(toJson()); }
 
 } // namespace nuvel

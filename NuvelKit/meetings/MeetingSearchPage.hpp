@@ -18,8 +18,8 @@ struct MeetingSearchPage {
             std::string text;
             bool hit = false;
 
-            static Snippet fromJSON(const json::Value& value, const std::string& path = "$");
-            json::Ordered toJSON() const;
+            static Snippet fromJson(const json::Value& value, const std::string& path = "$");
+            json::Ordered toJson() const;
         };
 
         std::int64_t passage = 0;
@@ -34,17 +34,17 @@ struct MeetingSearchPage {
         // The snippet texts joined in order, whatever their hit flags.
         std::string snippetText() const;
 
-        static Hit fromJSON(const json::Value& value, const std::string& path = "$");
-        json::Ordered toJSON() const;
+        static Hit fromJson(const json::Value& value, const std::string& path = "$");
+        json::Ordered toJson() const;
     };
 
     std::string query;
     std::vector<Hit> results;
     bool truncated = false; // more matches exist than were returned
 
-    static MeetingSearchPage fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingSearchPage fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingSearchPage decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 };
 

@@ -32,7 +32,7 @@ MeetingShareRequest::guestInvitation(std::string_view address, bool audioAcknowl
     return guest(std::move(trimmed), "viewer");
 }
 
-MeetingShareRequest MeetingShareRequest::fromJSON(const json::Value& value, const std::string& path) {
+MeetingShareRequest MeetingShareRequest::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingShareRequest request;
     request.kind = r.string("kind");
@@ -42,9 +42,9 @@ MeetingShareRequest MeetingShareRequest::fromJSON(const json::Value& value, cons
     return request;
 }
 
-MeetingShareRequest MeetingShareRequest::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingShareRequest MeetingShareRequest::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingShareRequest::toJSON() const {
+json::Ordered MeetingShareRequest::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["kind"] = kind;
     json::putOptional(o, "email", email);
@@ -53,7 +53,7 @@ json::Ordered MeetingShareRequest::toJSON() const {
     return o;
 }
 
-std::string MeetingShareRequest::encode() const { return json::dump(toJSON()); }
+std::string MeetingShareRequest::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingShareRequest& a, const MeetingShareRequest& b) {
     return sameText(a.kind, b.kind) && sameOptionalText(a.email, b.email) &&
@@ -66,7 +66,7 @@ bool operator==(const MeetingShareRequest& a, const MeetingShareRequest& b) {
 
 // MeetingSharingDocument
 
-MeetingSharingDocument::Share MeetingSharingDocument::Share::fromJSON(const json::Value& value,
+MeetingSharingDocument::Share MeetingSharingDocument::Share::fromJson(const json::Value& value,
                                                                       const std::string& path) {
     json::Reader r(value, path);
     Share share;
@@ -77,7 +77,7 @@ MeetingSharingDocument::Share MeetingSharingDocument::Share::fromJSON(const json
     return share;
 }
 
-json::Ordered MeetingSharingDocument::Share::toJSON() const {
+json::Ordered MeetingSharingDocument::Share::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["id"] = id;
     o["kind"] = kind;
@@ -86,7 +86,7 @@ json::Ordered MeetingSharingDocument::Share::toJSON() const {
     return o;
 }
 
-MeetingSharingDocument MeetingSharingDocument::fromJSON(const json::Value& value, const std::string& path) {
+MeetingSharingDocument MeetingSharingDocument::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingSharingDocument d;
     d.can = readBoolMap(r, "can");
@@ -98,10 +98,10 @@ MeetingSharingDocument MeetingSharingDocument::fromJSON(const json::Value& value
 }
 
 MeetingSharingDocument MeetingSharingDocument::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingSharingDocument::toJSON() const {
+json::Ordered MeetingSharingDocument::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["can"] = writeBoolMap(can);
     o["workspace_id"] = workspace_id;
@@ -111,6 +111,6 @@ json::Ordered MeetingSharingDocument::toJSON() const {
     return o;
 }
 
-std::string MeetingSharingDocument::encode() const { return json::dump(toJSON()); }
+std::string MeetingSharingDocument::encode() const { return json::dump(toJson()); }
 
 } // namespace nuvel

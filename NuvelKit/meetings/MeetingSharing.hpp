@@ -39,9 +39,9 @@ struct MeetingShareRequest {
     static std::variant<MeetingShareRequest, GuestInvitationRefusal> guestInvitation(std::string_view address,
                                                                                      bool audioAcknowledged);
 
-    static MeetingShareRequest fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingShareRequest fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingShareRequest decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingShareRequest& a, const MeetingShareRequest& b);
@@ -55,8 +55,8 @@ struct MeetingSharingDocument {
         std::optional<std::string> email;
         std::optional<std::string> permission;
 
-        static Share fromJSON(const json::Value& value, const std::string& path = "$");
-        json::Ordered toJSON() const;
+        static Share fromJson(const json::Value& value, const std::string& path = "$");
+        json::Ordered toJson() const;
     };
 
     std::map<std::string, bool> can;
@@ -67,9 +67,9 @@ struct MeetingSharingDocument {
     // JSON value is carried, null included.
     std::vector<MeetingJSON> links;
 
-    static MeetingSharingDocument fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingSharingDocument fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingSharingDocument decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 };
 

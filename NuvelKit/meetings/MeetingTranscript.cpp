@@ -7,7 +7,7 @@ using namespace meetingcoding;
 
 // MeetingWord
 
-MeetingWord MeetingWord::fromJSON(const json::Value& value, const std::string& path) {
+MeetingWord MeetingWord::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingWord w;
     w.id = r.string("id");
@@ -19,9 +19,9 @@ MeetingWord MeetingWord::fromJSON(const json::Value& value, const std::string& p
     return w;
 }
 
-MeetingWord MeetingWord::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingWord MeetingWord::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingWord::toJSON() const {
+json::Ordered MeetingWord::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["id"] = id;
     o["text"] = text;
@@ -32,7 +32,7 @@ json::Ordered MeetingWord::toJSON() const {
     return o;
 }
 
-std::string MeetingWord::encode() const { return json::dump(toJSON()); }
+std::string MeetingWord::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingWord& a, const MeetingWord& b) {
     return sameText(a.id, b.id) && sameText(a.text, b.text) && a.start_ms == b.start_ms &&
@@ -41,49 +41,49 @@ bool operator==(const MeetingWord& a, const MeetingWord& b) {
 
 // MeetingSpeaker
 
-MeetingSpeaker MeetingSpeaker::fromJSON(const json::Value& value, const std::string& path) {
+MeetingSpeaker MeetingSpeaker::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     return MeetingSpeaker{r.string("label")};
 }
 
-MeetingSpeaker MeetingSpeaker::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingSpeaker MeetingSpeaker::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingSpeaker::toJSON() const {
+json::Ordered MeetingSpeaker::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["label"] = label;
     return o;
 }
 
-std::string MeetingSpeaker::encode() const { return json::dump(toJSON()); }
+std::string MeetingSpeaker::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingSpeaker& a, const MeetingSpeaker& b) { return sameText(a.label, b.label); }
 
 // MeetingTranscript
 
-MeetingTranscript MeetingTranscript::fromJSON(const json::Value& value, const std::string& path) {
+MeetingTranscript MeetingTranscript::fromJson(const json::Value& value, const std::string& path) {
     json::Reader r(value, path);
     MeetingTranscript t;
     t.version = r.int64("version");
     t.words = readList<MeetingWord>(r, "words");
     t.speakers = readMap<MeetingSpeaker>(r, "speakers", [](const json::Value& v, const std::string& p) {
-        return MeetingSpeaker::fromJSON(v, p);
+        return MeetingSpeaker::fromJson(v, p);
     });
     return t;
 }
 
-MeetingTranscript MeetingTranscript::decode(std::string_view text) { return fromJSON(json::parse(text)); }
+MeetingTranscript MeetingTranscript::decode(std::string_view text) { return fromJson(json::parse(text)); }
 
-json::Ordered MeetingTranscript::toJSON() const {
+json::Ordered MeetingTranscript::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["version"] = version;
     o["words"] = writeList(words);
     json::Ordered speakerObject = json::Ordered::object();
-    for (const auto& [id, speaker] : speakers) speakerObject[id] = speaker.toJSON();
+    for (const auto& [id, speaker] : speakers) speakerObject[id] = speaker.toJson();
     o["speakers"] = std::move(speakerObject);
     return o;
 }
 
-std::string MeetingTranscript::encode() const { return json::dump(toJSON()); }
+std::string MeetingTranscript::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingTranscript& a, const MeetingTranscript& b) {
     return a.version == b.version && sameList(a.words, b.words) && sameMap(a.speakers, b.speakers);
@@ -121,7 +121,7 @@ const MeetingWord* MeetingTranscriptDocument::word(std::int64_t position) const 
     return nullptr;
 }
 
-MeetingTranscriptDocument MeetingTranscriptDocument::fromJSON(const json::Value& value,
+MeetingTranscriptDocument MeetingTranscriptDocument::fromJson(const json::Value& value,
                                                               const std::string& path) {
     json::Reader r(value, path);
     MeetingTranscriptDocument d;
@@ -131,17 +131,17 @@ MeetingTranscriptDocument MeetingTranscriptDocument::fromJSON(const json::Value&
     d.original_revision = r.int64("original_revision");
     d.duration_ms = r.int64("duration_ms");
     d.speaker_warning = readOptionalJSON(r, "speaker_warning");
-    d.transcript = MeetingTranscript::fromJSON(r.value("transcript"), r.childPath("transcript"));
+    d.transcript = MeetingTranscript::fromJson(r.value("transcript"), r.childPath("transcript"));
     d.corrections = readOptionalJSON(r, "corrections");
-    d.access = MeetingAccess::fromJSON(r.value("access"), r.childPath("access"));
+    d.access = MeetingAccess::fromJson(r.value("access"), r.childPath("access"));
     return d;
 }
 
 MeetingTranscriptDocument MeetingTranscriptDocument::decode(std::string_view text) {
-    return fromJSON(json::parse(text));
+    return fromJson(json::parse(text));
 }
 
-json::Ordered MeetingTranscriptDocument::toJSON() const {
+json::Ordered MeetingTranscriptDocument::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["contract_version"] = contract_version;
     o["layer"] = layer;
@@ -149,13 +149,13 @@ json::Ordered MeetingTranscriptDocument::toJSON() const {
     o["original_revision"] = original_revision;
     o["duration_ms"] = duration_ms;
     putOptionalJSON(o, "speaker_warning", speaker_warning);
-    o["transcript"] = transcript.toJSON();
+    o["transcript"] = transcript.toJson();
     putOptionalJSON(o, "corrections", corrections);
-    o["access"] = access.toJSON();
+    o["access"] = access.toJson();
     return o;
 }
 
-std::string MeetingTranscriptDocument::encode() const { return json::dump(toJSON()); }
+std::string MeetingTranscriptDocument::encode() const { return json::dump(toJson()); }
 
 bool operator==(const MeetingTranscriptDocument& a, const MeetingTranscriptDocument& b) {
     return a.contract_version == b.contract_version && sameText(a.layer, b.layer) &&

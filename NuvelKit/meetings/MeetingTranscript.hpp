@@ -29,9 +29,9 @@ struct MeetingWord {
     // Starts at zero or later and ends after it starts.
     bool hasTiming() const { return start_ms >= 0 && start_ms < end_ms; }
 
-    static MeetingWord fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingWord fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingWord decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingWord& a, const MeetingWord& b);
@@ -40,9 +40,9 @@ struct MeetingWord {
 struct MeetingSpeaker {
     std::string label;
 
-    static MeetingSpeaker fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingSpeaker fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingSpeaker decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingSpeaker& a, const MeetingSpeaker& b);
@@ -53,9 +53,9 @@ struct MeetingTranscript {
     std::vector<MeetingWord> words;                 // transcript order
     std::map<std::string, MeetingSpeaker> speakers; // by speaker id
 
-    static MeetingTranscript fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingTranscript fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingTranscript decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingTranscript& a, const MeetingTranscript& b);
@@ -83,9 +83,9 @@ struct MeetingTranscriptDocument {
     // no word covers the position. The pointer is valid while this document lives unchanged.
     const MeetingWord* word(std::int64_t position) const;
 
-    static MeetingTranscriptDocument fromJSON(const json::Value& value, const std::string& path = "$");
+    static MeetingTranscriptDocument fromJson(const json::Value& value, const std::string& path = "$");
     static MeetingTranscriptDocument decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const MeetingTranscriptDocument& a, const MeetingTranscriptDocument& b);

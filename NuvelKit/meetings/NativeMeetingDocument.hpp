@@ -19,9 +19,9 @@ struct NativeMeetingDocument {
     std::optional<MeetingNotesDocument> notes;
     std::optional<MeetingTranscriptDocument> originalTranscript; // JSON key "originalTranscript"
 
-    static NativeMeetingDocument fromJSON(const json::Value& value, const std::string& path = "$");
+    static NativeMeetingDocument fromJson(const json::Value& value, const std::string& path = "$");
     static NativeMeetingDocument decode(std::string_view text);
-    json::Ordered toJSON() const;
+    json::Ordered toJson() const;
     std::string encode() const;
 
     friend bool operator==(const NativeMeetingDocument& a, const NativeMeetingDocument& b);

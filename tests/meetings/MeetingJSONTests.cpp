@@ -103,7 +103,7 @@ TEST(MeetingJSON, NumbersThatAreNotFiniteAreRefusedWhenDecoding) {
     json::Value built = json::Value::object();
     built["x"] = std::numeric_limits<double>::infinity();
     try {
-        MeetingJSON::fromJSON(built);
+        MeetingJSON::fromJson(built);
         ADD_FAILURE() << "decoded an infinity";
     } catch (const json::JsonError& e) {
         EXPECT_EQ(e.code(), json::JsonError::Code::nonFinite);
