@@ -227,10 +227,11 @@ Task<void> AppModel::openWorkspace(DeviceSession session, std::optional<NativeBo
     auto recoverJob = [store, account] { return store->recover(account); };
     RecoveryReport report = co_await runOn(actors(), recoverJob);
 
-    if (contract && contract->capabilities.nativeLibrary)
-        cloud_->configure(session, contract->selectedWorkspaceID, folder.folder / "cloud-documents",
-                          folder.key, offlineSeconds(*contract, offlineUntil, now()));
-    else
+    if (contract && contract->capabilities.nativeLibrary) {
+        const std::filesystem::path cacheRoot = folder.folder / "cloud-documents";
+        const std::optional<double> offline = offlineSeconds(*contract, offlineUntil, now());
+        co_await cloud_->configure(session, contract->selectedWorkspaceID, cacheRoot, folder.key, offline);
+    } else
         cloud_->reset();
 
     // One uninterrupted step: no observer sees the new store beside the old recordings.

@@ -2,6 +2,7 @@
 
 #include "NuvelKit/service/DeviceSession.hpp"
 #include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Task.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -23,9 +24,9 @@ public:
 
     // Resets first, then keeps the session, the workspace and the cache root (the account folder
     // + "cloud-documents"), derives the offline lease from `offlineSeconds`, makes the sealed
-    // meeting cache of the account and workspace and starts loading the library. Throws the file
-    // system's error when its folders cannot be prepared.
-    virtual void configure(const DeviceSession& session, const std::string& workspaceID,
+    // meeting cache of the account and workspace and starts loading the library. The folders are
+    // prepared off the main thread; the task throws the file system's error when they cannot be.
+    virtual Task<void> configure(const DeviceSession& session, const std::string& workspaceID,
                            const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
                            std::optional<double> offlineSeconds) = 0;
 

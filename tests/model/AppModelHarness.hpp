@@ -88,9 +88,9 @@ class FakeCloud final : public CloudMeetingModel {
 public:
     void setOnChange(std::function<void()> f) override { onChange = std::move(f); }
     void setOnPlaybackTick(std::function<void()> f) override { onPlaybackTick = std::move(f); }
-    void configure(const DeviceSession& session, const std::string& workspaceID,
-                   const std::filesystem::path& cacheRoot, const SymmetricKey&,
-                   std::optional<double> offlineSeconds) override {
+    Task<void> configure(const DeviceSession& session, const std::string& workspaceID,
+                         const std::filesystem::path& cacheRoot, const SymmetricKey&,
+                         std::optional<double> offlineSeconds) override {
         calls.push_back("configure");
         if (failConfigure)
             throw std::filesystem::filesystem_error("cache", std::make_error_code(std::errc::io_error));
@@ -98,6 +98,7 @@ public:
         configuredWorkspace = workspaceID;
         configuredCacheRoot = cacheRoot;
         configuredOfflineSeconds = offlineSeconds;
+        co_return;
     }
     void reset() override { calls.push_back("reset"); }
     void setOnline(bool online) override { calls.push_back(online ? "online" : "offline"); }
