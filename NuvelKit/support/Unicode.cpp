@@ -6,6 +6,7 @@
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include <memory>
@@ -234,6 +235,33 @@ std::optional<std::vector<std::string>> Regex::firstMatch(std::string_view text)
     return groups;
 }
 
+std::vector<Regex::Groups> Regex::allMatches(std::string_view text) const {
+    // Searched as UTF-8 through a UText, so that positions come back as byte offsets.
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UText, decltype(&utext_close)> subject(
+        utext_openUTF8(nullptr, text.data(), int64_t(text.size()), &status), &utext_close);
+    if (U_FAILURE(status) || !subject) throw std::runtime_error("ICU text unavailable");
+    std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(status));
+    if (U_FAILURE(status) || !matcher) throw std::runtime_error("ICU regular expression matcher unavailable");
+    matcher->reset(subject.get());
+    std::vector<Groups> matches;
+    while (matcher->find(status)) {
+        Groups groups;
+        for (int32_t g = 0; g <= matcher->groupCount(); ++g) {
+            const int64_t start = matcher->start64(g, status), end = matcher->end64(g, status);
+            if (U_FAILURE(status)) throw std::runtime_error("regular expression search failed");
+            if (start < 0) {
+                groups.emplace_back();
+            } else {
+                groups.emplace_back(std::pair(std::size_t(start), std::size_t(end)));
+            }
+        }
+        matches.push_back(std::move(groups));
+    }
+    if (U_FAILURE(status)) throw std::runtime_error("regular expression search failed");
+    return matches;
+}
+
 int localizedStandardCompare(std::string_view a, std::string_view b) {
     static std::mutex lock;
     static std::unique_ptr<icu::Collator> collator = [] {
@@ -262,9 +290,11 @@ int localizedStandardCompare(std::string_view a, std::string_view b) {
     return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
 }
 
-std::string foldCaseAndDiacritics(std::string_view text) {
+namespace {
+
+icu::UnicodeString folded(const icu::UnicodeString& text) {
     UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString decomposed = normalizer(false).normalize(toIcu(text), status);
+    icu::UnicodeString decomposed = normalizer(false).normalize(text, status);
     if (U_FAILURE(status)) throw std::runtime_error("NFD normalisation failed");
     icu::UnicodeString stripped;
     for (int32_t i = 0; i < decomposed.length();) {
@@ -276,7 +306,63 @@ std::string foldCaseAndDiacritics(std::string_view text) {
     status = U_ZERO_ERROR;
     icu::UnicodeString composed = normalizer(true).normalize(stripped, status);
     if (U_FAILURE(status)) throw std::runtime_error("NFC normalisation failed");
-    return toUtf8(composed);
+    return composed;
+}
+
+// A read-only ICU string over the caller's UTF-16 units (no copy).
+icu::UnicodeString aliasing(std::u16string_view text) {
+    return icu::UnicodeString(false, text.data(), int32_t(text.size()));
+}
+
+std::u16string toStd(const icu::UnicodeString& s) { return std::u16string(s.getBuffer(), std::size_t(s.length())); }
+
+} // namespace
+
+std::string foldCaseAndDiacritics(std::string_view text) { return toUtf8(folded(toIcu(text))); }
+
+std::u16string foldCaseAndDiacritics(std::u16string_view text) { return toStd(folded(aliasing(text))); }
+
+std::u16string toUtf16(std::string_view text) { return toStd(toIcu(text)); }
+
+std::string fromUtf16(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = text[i++];
+        if (c >= 0xD800 && c <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(text[i++]) - 0xDC00);
+        appendUtf8(out, c); // a lone surrogate is written as U+FFFD
+    }
+    return out;
+}
+
+std::vector<std::size_t> graphemeBoundaries(std::u16string_view text) {
+    std::vector<std::size_t> boundaries;
+    boundaries.reserve(text.size() + 1);
+    boundaries.push_back(0);
+    if (text.empty()) return boundaries;
+    const icu::UnicodeString alias = aliasing(text);
+    std::unique_ptr<icu::BreakIterator> it; // made on the first character that needs the rules
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        std::size_t next;
+        if (text[i] < 0x80 && (i + 1 == n || text[i + 1] < 0x80)) {
+            // Between two ASCII characters there is always a boundary, except inside CR LF.
+            next = text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n' ? i + 2 : i + 1;
+        } else {
+            if (!it) it = characterIterator(alias);
+            next = std::size_t(it->following(int32_t(i)));
+        }
+        boundaries.push_back(next);
+        i = next;
+    }
+    return boundaries;
+}
+
+bool isMark(char32_t c) {
+    const int8_t category = u_charType(UChar32(c));
+    return category == U_NON_SPACING_MARK || category == U_COMBINING_SPACING_MARK ||
+           category == U_ENCLOSING_MARK;
 }
 
 } // namespace nuvel::unicode

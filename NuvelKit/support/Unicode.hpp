@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Unicode helpers over ICU. Strings are UTF-8; invalid sequences are treated as U+FFFD.
@@ -59,6 +60,13 @@ public:
     // no part in the match is empty. Nothing when the text does not match anywhere.
     std::optional<std::vector<std::string>> firstMatch(std::string_view text) const;
 
+    // Byte ranges [first, second) in the searched text of a match's groups, group 0 being the
+    // whole match; a group that took no part in the match is nothing.
+    using Groups = std::vector<std::optional<std::pair<std::size_t, std::size_t>>>;
+    // Every match in `text`, in text order; each search resumes where the last match ended, so
+    // matches never overlap.
+    std::vector<Groups> allMatches(std::string_view text) const;
+
 private:
     struct Compiled;
     std::unique_ptr<Compiled> compiled_;
@@ -75,5 +83,20 @@ std::string foldCaseAndDiacritics(std::string_view text);
 std::u32string toCodePoints(std::string_view text);
 std::string fromCodePoints(std::u32string_view codePoints);
 void appendUtf8(std::string& out, char32_t c);
+
+// UTF-16 forms, for texts whose positions are counted in UTF-16 units, as text views count them.
+// Invalid UTF-8 and unpaired surrogates become U+FFFD.
+std::u16string toUtf16(std::string_view text);
+std::string fromUtf16(std::u16string_view text);
+
+// The boundaries of the extended grapheme clusters of `text`, in UTF-16 units: 0, every boundary
+// inside, then text.size(); just 0 for an empty text.
+std::vector<std::size_t> graphemeBoundaries(std::u16string_view text);
+
+// foldCaseAndDiacritics of a UTF-16 text.
+std::u16string foldCaseAndDiacritics(std::u16string_view text);
+
+// General category Mn, Mc or Me: a mark that combines with the character before it.
+bool isMark(char32_t c);
 
 } // namespace nuvel::unicode

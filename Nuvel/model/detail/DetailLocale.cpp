@@ -1,0 +1,18 @@
+#include "Nuvel/model/detail/DetailLocale.hpp"
+
+namespace nuvel::meetingdetail {
+
+std::string DetailLocale::text(std::string_view english) const {
+    return localize ? localize(english) : std::string(english);
+}
+
+std::string DetailLocale::date(double unixSeconds, DateStyle dateStyle, DateStyle timeStyle) const {
+    return formatDate ? formatDate(unixSeconds, dateStyle, timeStyle)
+                      : formatDateTime(unixSeconds, dateStyle, timeStyle);
+}
+
+bool DetailLocale::interfaceIsRightToLeft() const {
+    return !preferredLanguages.empty() && preferredLanguages.front().starts_with("ar");
+}
+
+} // namespace nuvel::meetingdetail
