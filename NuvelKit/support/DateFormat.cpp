@@ -1,13 +1,12 @@
 #include "NuvelKit/support/DateFormat.hpp"
 
-#include <unicode/datefmt.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
+#include <unicode/datefmt.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
 
 namespace nuvel {
 namespace {
@@ -37,11 +36,14 @@ constexpr double latestSeconds = 253402300799.0;
 std::string formatDateTime(double unixSeconds, DateStyle date, DateStyle time, const std::string& locale,
                            const std::string& timeZone) {
     const icu::Locale where = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
-    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(icuStyle(date), icuStyle(time), where));
-    if (!format) throw std::runtime_error("ICU date format unavailable");
+    std::unique_ptr<icu::DateFormat> format(
+        icu::DateFormat::createDateTimeInstance(icuStyle(date), icuStyle(time), where));
+    if (!format)
+        throw std::runtime_error("ICU date format unavailable");
     if (!timeZone.empty())
         format->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone)));
-    const double seconds = std::isnan(unixSeconds) ? 0 : std::clamp(unixSeconds, earliestSeconds, latestSeconds);
+    const double seconds =
+        std::isnan(unixSeconds) ? 0 : std::clamp(unixSeconds, earliestSeconds, latestSeconds);
     icu::UnicodeString text;
     format->format(seconds * 1000.0, text);
     std::string out;

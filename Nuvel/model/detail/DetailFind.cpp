@@ -10,15 +10,21 @@ namespace {
 
 constexpr char16_t tatweel = u'\u0640';
 
-bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 bool isArabic(char32_t c) {
     return (c >= 0x0600 && c <= 0x06FF) || (c >= 0x0750 && c <= 0x077F) || (c >= 0x08A0 && c <= 0x08FF) ||
            (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
 }
 
-bool isLatin(char32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= 0xC0 && c <= 0x24F); }
+bool isLatin(char32_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= 0xC0 && c <= 0x24F);
+}
 
 // The code point at `i` of a UTF-8 text and the length of its sequence; U+FFFD for a byte that
 // starts no valid sequence (which then counts as one byte).
@@ -26,7 +32,8 @@ char32_t decodeUtf8(std::string_view s, std::size_t i, std::size_t& length) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char lead = byte(i);
     length = 1;
-    if (lead < 0x80) return lead;
+    if (lead < 0x80)
+        return lead;
     std::size_t need;
     char32_t c;
     if (lead >= 0xC2 && lead <= 0xDF) {
@@ -38,13 +45,16 @@ char32_t decodeUtf8(std::string_view s, std::size_t i, std::size_t& length) {
     } else {
         return 0xFFFD;
     }
-    if (i + need >= s.size()) return 0xFFFD;
+    if (i + need >= s.size())
+        return 0xFFFD;
     for (std::size_t k = 1; k <= need; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0xFFFD;
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0xFFFD;
         c = (c << 6) | (byte(i + k) & 0x3F);
     }
     // Overlong forms, surrogates and values past U+10FFFF are not scalars.
-    if ((need == 2 && c < 0x800) || (need == 3 && c < 0x10000) || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+    if ((need == 2 && c < 0x800) || (need == 3 && c < 0x10000) || c > 0x10FFFF ||
+        (c >= 0xD800 && c <= 0xDFFF))
         return 0xFFFD;
     length = need + 1;
     return c;
@@ -56,7 +66,8 @@ std::u16string findFolded(std::u16string_view text) {
     std::u16string kept;
     kept.reserve(text.size());
     for (char16_t c : text)
-        if (c != tatweel) kept.push_back(c);
+        if (c != tatweel)
+            kept.push_back(c);
     const std::u16string folded = unicode::foldCaseAndDiacritics(kept);
     std::u16string out;
     out.reserve(folded.size());
@@ -67,7 +78,8 @@ std::u16string findFolded(std::u16string_view text) {
             c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(folded[i + 1]) - 0xDC00);
             length = 2;
         }
-        if (!unicode::isMark(c)) out.append(folded, i, length);
+        if (!unicode::isMark(c))
+            out.append(folded, i, length);
         i += length;
     }
     return out;
@@ -75,7 +87,8 @@ std::u16string findFolded(std::u16string_view text) {
 
 std::vector<TextRange> findRanges(std::u16string_view query, std::u16string_view text) {
     const std::u16string needle = findFolded(query);
-    if (needle.empty() || text.empty()) return {};
+    if (needle.empty() || text.empty())
+        return {};
 
     // The searchable text, and for each of its units the index of the cluster it came from.
     const std::vector<std::size_t> boundaries = unicode::graphemeBoundaries(text);
@@ -96,7 +109,8 @@ std::vector<TextRange> findRanges(std::u16string_view query, std::u16string_view
                                                 : 0x10000 + ((char32_t(cluster[0]) - 0xD800) << 10) +
                                                       (char32_t(cluster[1]) - 0xDC00);
             auto found = foldedScalars.find(scalar);
-            if (found == foldedScalars.end()) found = foldedScalars.emplace(scalar, findFolded(cluster)).first;
+            if (found == foldedScalars.end())
+                found = foldedScalars.emplace(scalar, findFolded(cluster)).first;
             searchable.append(found->second);
         } else {
             searchable.append(findFolded(cluster));
@@ -107,7 +121,8 @@ std::vector<TextRange> findRanges(std::u16string_view query, std::u16string_view
     std::vector<TextRange> ranges;
     for (std::size_t from = 0; from < searchable.size();) {
         const std::size_t hit = searchable.find(needle, from);
-        if (hit == std::u16string::npos) break;
+        if (hit == std::u16string::npos)
+            break;
         const std::size_t last = hit + needle.size() - 1;
         const std::size_t start = boundaries[clusterOf[hit]];
         const std::size_t end = boundaries[clusterOf[last] + 1];
@@ -119,11 +134,14 @@ std::vector<TextRange> findRanges(std::u16string_view query, std::u16string_view
 
 FindResult findNext(std::u16string_view query, std::u16string_view text, TextRange selection,
                     const DetailLocale& locale) {
-    if (query.empty()) return FindNothing{};
+    if (query.empty())
+        return FindNothing{};
     const std::vector<TextRange> ranges = findRanges(query, text);
-    if (ranges.empty()) return FindNoMatches{locale.text("No matches in this meeting.")};
+    if (ranges.empty())
+        return FindNoMatches{locale.text("No matches in this meeting.")};
     for (const TextRange& range : ranges)
-        if (range.location >= selection.end()) return range;
+        if (range.location >= selection.end())
+            return range;
     return ranges.front();
 }
 
@@ -141,13 +159,16 @@ void ScriptCount::add(std::string_view utf8) {
 }
 
 bool ScriptCount::rightToLeft(const std::vector<std::string>& preferredLanguages) const {
-    if (arabic != latin) return arabic > latin;
+    if (arabic != latin)
+        return arabic > latin;
     return !preferredLanguages.empty() && preferredLanguages.front().starts_with("ar");
 }
 
-bool prefersRightToLeft(std::span<const std::string_view> texts, const std::vector<std::string>& preferredLanguages) {
+bool prefersRightToLeft(std::span<const std::string_view> texts,
+                        const std::vector<std::string>& preferredLanguages) {
     ScriptCount count;
-    for (std::string_view text : texts) count.add(text);
+    for (std::string_view text : texts)
+        count.add(text);
     return count.rightToLeft(preferredLanguages);
 }
 

@@ -48,6 +48,7 @@ struct ScriptCount {
     bool rightToLeft(const std::vector<std::string>& preferredLanguages) const;
 };
 
-bool prefersRightToLeft(std::span<const std::string_view> texts, const std::vector<std::string>& preferredLanguages);
+bool prefersRightToLeft(std::span<const std::string_view> texts,
+                        const std::vector<std::string>& preferredLanguages);
 
 } // namespace nuvel::meetingdetail

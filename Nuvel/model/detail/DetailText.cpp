@@ -8,7 +8,8 @@ namespace nuvel::meetingdetail {
 
 TextRange DetailText::append(std::u16string_view text, const DetailStyle& style) {
     const TextRange range{string.size(), text.size()};
-    if (text.empty()) return range;
+    if (text.empty())
+        return range;
     string.append(text);
     if (!runs.empty() && !runs.back().chip && runs.back().style == style) {
         runs.back().range.length += text.size();
@@ -43,12 +44,14 @@ void DetailText::append(const DetailText& other) {
 }
 
 void DetailText::setParagraphStyle(TextRange range, const DetailParagraphStyle& style) {
-    if (range.length > 0) paragraphs.push_back(DetailParagraphRun{range, style});
+    if (range.length > 0)
+        paragraphs.push_back(DetailParagraphRun{range, style});
 }
 
 std::optional<DetailParagraphStyle> DetailText::paragraphStyleAt(std::size_t position) const {
     for (auto it = paragraphs.rbegin(); it != paragraphs.rend(); ++it)
-        if (position >= it->range.location && position < it->range.end()) return it->style;
+        if (position >= it->range.location && position < it->range.end())
+            return it->style;
     return std::nullopt;
 }
 
@@ -65,7 +68,8 @@ std::u16string DetailText::plainTextWithStamps() const {
     out.reserve(string.size());
     std::size_t at = 0;
     for (const DetailTextRun& run : runs) {
-        if (!run.chip) continue;
+        if (!run.chip)
+            continue;
         out.append(string, at, run.range.location - at);
         out.append(unicode::toUtf16(run.chip->copyText));
         at = run.range.end();

@@ -25,11 +25,10 @@ std::string noteTitle(std::string_view kind, const DetailLocale& locale = {});
 // the first word that ends after the cited moment and starts at most 2 seconds after it;
 // else none. `notesSourceRevision` is the revision text the notes were made from and
 // `notesLayer` the layer their provenance names.
-std::optional<MeetingDetailSnapshot::Evidence> noteEvidence(const MeetingNoteBlock& block,
-                                                            const std::vector<MeetingDetailSnapshot::Word>& words,
-                                                            const std::string& notesSourceRevision,
-                                                            const std::optional<std::string>& notesLayer,
-                                                            const DetailLocale& locale = {});
+std::optional<MeetingDetailSnapshot::Evidence>
+noteEvidence(const MeetingNoteBlock& block, const std::vector<MeetingDetailSnapshot::Word>& words,
+             const std::string& notesSourceRevision, const std::optional<std::string>& notesLayer,
+             const DetailLocale& locale = {});
 
 // One generated note per block, in block order.
 std::vector<MeetingDetailSnapshot::Note> makeNotes(const std::vector<MeetingNoteBlock>& blocks,

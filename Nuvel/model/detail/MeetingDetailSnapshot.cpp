@@ -30,7 +30,8 @@ std::vector<MeetingDetailSnapshot::Link> snapshotLinks(const MeetingSharingDocum
     std::vector<MeetingDetailSnapshot::Link> links;
     for (const MeetingJSON& link : sharing.links) {
         const std::string* id = stringMember(link, "id");
-        if (id == nullptr) continue;
+        if (id == nullptr)
+            continue;
         std::string expires;
         const MeetingJSON* expiresAt = link["expires_at"];
         if (expiresAt != nullptr && expiresAt->stringValue() != nullptr) {
@@ -53,11 +54,13 @@ namespace meetingdetail {
 std::map<std::string, std::string> correctionsMap(const std::optional<MeetingJSON>& corrections) {
     std::map<std::string, std::string> originals;
     const MeetingJSON::Array* elements = corrections ? corrections->arrayValue() : nullptr;
-    if (elements == nullptr) return originals;
+    if (elements == nullptr)
+        return originals;
     for (const MeetingJSON& element : *elements) {
         const std::string* id = stringMember(element, "id");
         const std::string* from = stringMember(element, "from");
-        if (id != nullptr && from != nullptr) originals.emplace(*id, *from); // the first one stays
+        if (id != nullptr && from != nullptr)
+            originals.emplace(*id, *from); // the first one stays
     }
     return originals;
 }
@@ -75,18 +78,24 @@ std::vector<MeetingDetailSnapshot::Word> snapshotWords(const MeetingTranscript& 
 }
 
 std::string notesStatus(const std::optional<MeetingNotesDocument>& notes, bool hasNotes) {
-    if (notes && !notes->ai_notes) return "disabled";
+    if (notes && !notes->ai_notes)
+        return "disabled";
     if (notes && notes->run) {
-        if (const std::string* state = stringMember(*notes->run, "state")) return *state;
-        if (const std::string* status = stringMember(*notes->run, "status")) return *status;
+        if (const std::string* state = stringMember(*notes->run, "state"))
+            return *state;
+        if (const std::string* status = stringMember(*notes->run, "status"))
+            return *status;
     }
     return hasNotes ? "ready" : "pending";
 }
 
-std::optional<std::string> acceptedPendingLink(const std::optional<std::string>& url, std::string_view webHost) {
-    if (!url) return std::nullopt;
+std::optional<std::string> acceptedPendingLink(const std::optional<std::string>& url,
+                                               std::string_view webHost) {
+    if (!url)
+        return std::nullopt;
     const auto parsed = Url::parse(*url);
-    if (!parsed || parsed->scheme() != "https" || parsed->host() != webHost || parsed->user() || parsed->password())
+    if (!parsed || parsed->scheme() != "https" || parsed->host() != webHost || parsed->user() ||
+        parsed->password())
         return std::nullopt;
     return url;
 }
@@ -103,10 +112,11 @@ MeetingDetailSnapshot MeetingDetailSnapshot::make(const NativeMeetingDocument& d
     snapshot.title = document.summary.title;
     snapshot.revision = std::to_string(transcript.revision);
     snapshot.words = snapshotWords(transcript.transcript, correctionsMap(transcript.corrections));
-    for (const auto& [id, speaker] : transcript.transcript.speakers) snapshot.speakers.emplace(id, speaker.label);
+    for (const auto& [id, speaker] : transcript.transcript.speakers)
+        snapshot.speakers.emplace(id, speaker.label);
 
-    const std::string sourceRevision =
-        std::to_string(notesDocument ? notesDocument->provenance.source_revision : transcript.original_revision);
+    const std::string sourceRevision = std::to_string(
+        notesDocument ? notesDocument->provenance.source_revision : transcript.original_revision);
     snapshot.notesSourceRevision = sourceRevision;
     if (notesDocument) {
         snapshot.notesSourceLayer = notesDocument->provenance.source_layer;
@@ -127,7 +137,8 @@ MeetingDetailSnapshot MeetingDetailSnapshot::make(const NativeMeetingDocument& d
 
     snapshot.transcriptLayer = transcript.layer;
     snapshot.audioDeleted = document.summary.audio_deleted;
-    snapshot.recordedAt = document.summary.recorded_at ? *document.summary.recorded_at : document.summary.created_at;
+    snapshot.recordedAt =
+        document.summary.recorded_at ? *document.summary.recorded_at : document.summary.created_at;
     const std::int64_t summaryMS = document.summary.durationMilliseconds();
     snapshot.durationMS = summaryMS > 0 ? summaryMS : transcript.duration_ms;
     return snapshot;
@@ -135,11 +146,13 @@ MeetingDetailSnapshot MeetingDetailSnapshot::make(const NativeMeetingDocument& d
 
 MeetingDetailSnapshot MeetingDetailSnapshot::displayCopy(const MeetingTranscriptDocument* originalTranscript,
                                                          bool showingOriginal) const {
-    if (!showingOriginal || originalTranscript == nullptr) return *this;
+    if (!showingOriginal || originalTranscript == nullptr)
+        return *this;
     MeetingDetailSnapshot copy = *this;
     copy.words = snapshotWords(originalTranscript->transcript, {});
     copy.speakers.clear();
-    for (const auto& [id, speaker] : originalTranscript->transcript.speakers) copy.speakers.emplace(id, speaker.label);
+    for (const auto& [id, speaker] : originalTranscript->transcript.speakers)
+        copy.speakers.emplace(id, speaker.label);
     copy.revision = std::to_string(originalTranscript->original_revision);
     copy.transcriptLayer = "raw";
     copy.canEdit = false;

@@ -84,7 +84,8 @@ struct MeetingDetailSnapshot {
 
     // The snapshot of an opened meeting and its sharing state. Absent or malformed parts of the
     // documents take defaults; building never fails.
-    static MeetingDetailSnapshot make(const NativeMeetingDocument& document, const MeetingSharingDocument* sharing,
+    static MeetingDetailSnapshot make(const NativeMeetingDocument& document,
+                                      const MeetingSharingDocument* sharing,
                                       const meetingdetail::DetailLocale& locale = {});
 
     // What the screen shows: this snapshot, or, while the original layer is shown and loaded, a
@@ -112,7 +113,8 @@ std::string notesStatus(const std::optional<MeetingNotesDocument>& notes, bool h
 
 // A link just created, kept for copying only when it is "https" on the service's web host and
 // carries neither a user nor a password.
-std::optional<std::string> acceptedPendingLink(const std::optional<std::string>& url, std::string_view webHost);
+std::optional<std::string> acceptedPendingLink(const std::optional<std::string>& url,
+                                               std::string_view webHost);
 
 } // namespace meetingdetail
 

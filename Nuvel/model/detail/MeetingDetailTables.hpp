@@ -37,12 +37,12 @@ std::string_view exportVariant(bool showingOriginal);
 
 // The format and variant to ask the owner for, in that order: only when the item names a format
 // and a shown snapshot allows exporting.
-std::optional<std::pair<std::string, std::string>> exportRequest(int itemIndex, const MeetingDetailSnapshot* shown,
-                                                                 bool showingOriginal);
+std::optional<std::pair<std::string, std::string>>
+exportRequest(int itemIndex, const MeetingDetailSnapshot* shown, bool showingOriginal);
 
 // The items of the speed pull-down and their rates.
-inline constexpr std::array<std::string_view, 5> speedTitles = {"0.75\u00D7", "1\u00D7", "1.25\u00D7", "1.5\u00D7",
-                                                                "2\u00D7"};
+inline constexpr std::array<std::string_view, 5> speedTitles = {"0.75\u00D7", "1\u00D7", "1.25\u00D7",
+                                                                "1.5\u00D7", "2\u00D7"};
 inline constexpr std::array<float, 5> speedRates = {0.75f, 1.0f, 1.25f, 1.5f, 2.0f};
 inline constexpr int defaultSpeedIndex = 1;
 // The rate of the chosen item; nothing for an index outside the table.

@@ -35,7 +35,8 @@ TranscriptContent transcriptContent(const MeetingDetailSnapshot& display, const 
     TranscriptContent content;
     DetailText& text = content.text;
     ScriptCount count;
-    for (const auto& word : display.words) count.add(word.text);
+    for (const auto& word : display.words)
+        count.add(word.text);
     text.rightToLeft = count.rightToLeft(locale.preferredLanguages);
 
     const DetailStyle headerStyle{DetailFont{12, true}, DetailColor::secondaryLabel, false, {}, {}};
@@ -46,7 +47,8 @@ TranscriptContent transcriptContent(const MeetingDetailSnapshot& display, const 
 
     std::size_t paragraphStart = 0;
     const auto closeWordsParagraph = [&] {
-        text.setParagraphStyle(TextRange{paragraphStart, text.string.size() - paragraphStart}, wordsParagraph);
+        text.setParagraphStyle(TextRange{paragraphStart, text.string.size() - paragraphStart},
+                               wordsParagraph);
     };
     std::u16string utf16;
     for (std::size_t i = 0; i < display.words.size(); ++i) {
@@ -59,7 +61,8 @@ TranscriptContent transcriptContent(const MeetingDetailSnapshot& display, const 
             const auto speaker = display.speakers.find(word.speakerID);
             const std::string header = (speaker == display.speakers.end() ? unnamed : speaker->second) +
                                        " \u00B7 " + minuteClock(word.startMS) + "\n";
-            text.setParagraphStyle(text.append(header, headerStyle), i == 0 ? firstHeaderParagraph : headerParagraph);
+            text.setParagraphStyle(text.append(header, headerStyle),
+                                   i == 0 ? firstHeaderParagraph : headerParagraph);
             paragraphStart = text.string.size();
         } else {
             text.append(std::u16string_view(u" "), wordStyle);
@@ -79,9 +82,10 @@ TranscriptContent transcriptContent(const MeetingDetailSnapshot& display, const 
     if (!display.words.empty()) {
         closeWordsParagraph();
     } else {
-        text.setParagraphStyle(text.append(locale.text("The transcript is not available yet."),
-                                           DetailStyle{DetailFont{14, false}, DetailColor::none, false, {}, {}}),
-                               wordsParagraph);
+        text.setParagraphStyle(
+            text.append(locale.text("The transcript is not available yet."),
+                        DetailStyle{DetailFont{14, false}, DetailColor::none, false, {}, {}}),
+            wordsParagraph);
     }
     text.applyLinkColors();
     return content;
@@ -91,18 +95,23 @@ std::vector<std::size_t> selectedWords(const Words& words, const WordRanges& ran
     std::vector<std::size_t> selected;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const auto found = ranges.find(words[i].id);
-        if (found == ranges.end()) continue;
+        if (found == ranges.end())
+            continue;
         const TextRange& range = found->second;
-        const bool hit = selection.length > 0
-                             ? std::max(range.location, selection.location) < std::min(range.end(), selection.end())
-                             : range.location <= selection.location && selection.location < range.end();
-        if (hit) selected.push_back(i);
+        const bool hit =
+            selection.length > 0
+                ? std::max(range.location, selection.location) < std::min(range.end(), selection.end())
+                : range.location <= selection.location && selection.location < range.end();
+        if (hit)
+            selected.push_back(i);
     }
     return selected;
 }
 
-std::optional<std::int64_t> selectionPlayPosition(const Words& words, const std::vector<std::size_t>& selected) {
-    if (selected.empty()) return std::nullopt;
+std::optional<std::int64_t> selectionPlayPosition(const Words& words,
+                                                  const std::vector<std::size_t>& selected) {
+    if (selected.empty())
+        return std::nullopt;
     return playPositionBefore(words.at(selected.front()).startMS);
 }
 
@@ -113,9 +122,12 @@ bool correctionAllowed(const MeetingDetailSnapshot* display, bool showingOrigina
 
 TimeJump jumpToTime(const Words& words, const WordRanges& ranges, std::int64_t milliseconds) {
     TimeJump jump{std::nullopt, milliseconds};
-    const auto word = std::find_if(words.begin(), words.end(), [&](const auto& w) { return w.endMS > milliseconds; });
-    if (word == words.end()) return jump;
-    if (const auto range = ranges.find(word->id); range != ranges.end()) jump.selection = range->second;
+    const auto word =
+        std::find_if(words.begin(), words.end(), [&](const auto& w) { return w.endMS > milliseconds; });
+    if (word == words.end())
+        return jump;
+    if (const auto range = ranges.find(word->id); range != ranges.end())
+        jump.selection = range->second;
     return jump;
 }
 
@@ -124,26 +136,29 @@ std::variant<EvidenceLayer, EvidenceRefused> evidenceLayer(const MeetingDetailSn
                                                            const DetailLocale& locale) {
     if (evidence.sourceLayer == "raw" || evidence.sourceLayer == "original") {
         if (!snapshotShown || !originalLoaded)
-            return EvidenceRefused{
-                locale.text("This citation refers to the original transcript. Refresh to load that source version.")};
+            return EvidenceRefused{locale.text(
+                "This citation refers to the original transcript. Refresh to load that source version.")};
         return EvidenceLayer::original;
     }
-    if (evidence.sourceLayer == "corrected" && snapshotShown) return EvidenceLayer::corrected;
+    if (evidence.sourceLayer == "corrected" && snapshotShown)
+        return EvidenceLayer::corrected;
     return EvidenceLayer::keep;
 }
 
-std::variant<EvidenceSelection, EvidenceRefused> evidenceSelection(const MeetingDetailSnapshot::Evidence& evidence,
-                                                                   const Words& words, const WordRanges& ranges,
-                                                                   const DetailLocale& locale) {
+std::variant<EvidenceSelection, EvidenceRefused>
+evidenceSelection(const MeetingDetailSnapshot::Evidence& evidence, const Words& words,
+                  const WordRanges& ranges, const DetailLocale& locale) {
     std::size_t start = std::numeric_limits<std::size_t>::max(), end = 0;
     for (const std::string& id : evidence.wordIDs) {
         const auto found = ranges.find(id);
-        if (found == ranges.end()) continue;
+        if (found == ranges.end())
+            continue;
         start = std::min(start, found->second.location);
         end = std::max(end, found->second.end());
     }
     if (start > end)
-        return EvidenceRefused{locale.text("This source is not available in the current transcript revision.")};
+        return EvidenceRefused{
+            locale.text("This source is not available in the current transcript revision.")};
     EvidenceSelection selection{TextRange{start, end - start}, std::nullopt};
     const std::unordered_set<std::string> cited(evidence.wordIDs.begin(), evidence.wordIDs.end());
     for (const auto& word : words) {

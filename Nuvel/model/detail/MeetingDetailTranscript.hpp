@@ -41,7 +41,8 @@ std::vector<std::size_t> selectedWords(const Words& words, const WordRanges& ran
 
 // Where "Play selection" plays from: 750 ms before the first selected word, never below 0;
 // nothing without a selected word.
-std::optional<std::int64_t> selectionPlayPosition(const Words& words, const std::vector<std::size_t>& selected);
+std::optional<std::int64_t> selectionPlayPosition(const Words& words,
+                                                  const std::vector<std::size_t>& selected);
 
 // Whether a correction may start: a shown snapshot that allows editing, the corrected layer, at
 // least one selected word and no save in flight.
@@ -73,8 +74,8 @@ struct EvidenceSelection {
     TextRange selection;
     std::optional<std::int64_t> playFrom;
 };
-std::variant<EvidenceSelection, EvidenceRefused> evidenceSelection(const MeetingDetailSnapshot::Evidence& evidence,
-                                                                   const Words& words, const WordRanges& ranges,
-                                                                   const DetailLocale& locale = {});
+std::variant<EvidenceSelection, EvidenceRefused>
+evidenceSelection(const MeetingDetailSnapshot::Evidence& evidence, const Words& words,
+                  const WordRanges& ranges, const DetailLocale& locale = {});
 
 } // namespace nuvel::meetingdetail
