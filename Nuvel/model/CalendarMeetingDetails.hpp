@@ -16,6 +16,7 @@ struct CalendarMeetingDetails {
     bool operator==(const CalendarMeetingDetails&) const = default;
 };
 
+// The parts of a calendar meeting that a recording started for it keeps.
 inline CalendarMeetingDetails calendarMeetingDetails(const CalendarMeeting& meeting) {
     return {meeting.attendees, meeting.attendeeEmails, meeting.location};
 }
