@@ -11,17 +11,21 @@ namespace {
 
 bool isMailURL(std::string_view url) {
     const auto colon = url.find(':');
-    if (colon == std::string_view::npos) return false;
+    if (colon == std::string_view::npos)
+        return false;
     constexpr std::string_view mailto = "mailto";
-    if (colon != mailto.size()) return false;
+    if (colon != mailto.size())
+        return false;
     for (std::size_t i = 0; i < colon; ++i)
-        if (std::tolower(static_cast<unsigned char>(url[i])) != mailto[i]) return false;
+        if (std::tolower(static_cast<unsigned char>(url[i])) != mailto[i])
+            return false;
     return true;
 }
 
 CalendarEventInput::Person person(const CalendarStoreParticipant& participant) {
     CalendarEventInput::Person p;
-    if (participant.url && isMailURL(*participant.url)) p.email = participant.url;
+    if (participant.url && isMailURL(*participant.url))
+        p.email = participant.url;
     p.name = participant.name.value_or(std::string());
     p.isCurrentUser = participant.isCurrentUser;
     p.declined = participant.declined;
@@ -38,9 +42,12 @@ CalendarEventInput eventInput(const CalendarStoreEvent& event) {
     input.isCanceled = event.isCanceled;
     input.location = event.location;
     input.notes = event.notes;
-    if (event.url) input.url = Url::parse(*event.url);
-    if (event.organizer) input.organizer = person(*event.organizer);
-    for (const auto& attendee : event.attendees) input.attendees.push_back(person(attendee));
+    if (event.url)
+        input.url = Url::parse(*event.url);
+    if (event.organizer)
+        input.organizer = person(*event.organizer);
+    for (const auto& attendee : event.attendees)
+        input.attendees.push_back(person(attendee));
     return input;
 }
 
@@ -51,25 +58,31 @@ std::shared_ptr<CalendarService> CalendarService::make(Dependencies dependencies
         !dependencies.defaults || !dependencies.remindersEnabled)
         throw std::invalid_argument("CalendarService needs a main queue, an executor, a store, defaults and "
                                     "the reminder setting");
-    if (!dependencies.now) dependencies.now = [] { return Date::now(); };
+    if (!dependencies.now)
+        dependencies.now = [] { return Date::now(); };
     return std::shared_ptr<CalendarService>(new CalendarService(std::move(dependencies)));
 }
 
 CalendarService::CalendarService(Dependencies dependencies) : deps_(std::move(dependencies)) {}
 
 CalendarService::~CalendarService() {
-    if (timer_) deps_.mainQueue->cancelTimer(*timer_);
-    if (observing_) store_->observeChanges({});
+    if (timer_)
+        deps_.mainQueue->cancelTimer(*timer_);
+    if (observing_)
+        store_->observeChanges({});
 }
 
-void CalendarService::requireMain(const char* where) const { deps_.mainQueue->requireCurrent(where); }
+void CalendarService::requireMain(const char* where) const {
+    deps_.mainQueue->requireCurrent(where);
+}
 
 bool CalendarService::calendarSettingOn() const {
     return deps_.defaults->boolean(calendarSettingKey).value_or(false);
 }
 
 void CalendarService::notify() {
-    if (onChange) onChange();
+    if (onChange)
+        onChange();
 }
 
 void CalendarService::refresh(bool requestAccess) {
@@ -81,7 +94,8 @@ void CalendarService::refresh(bool requestAccess) {
         notify();
         return;
     }
-    if (!store_) store_ = deps_.makeStore();
+    if (!store_)
+        store_ = deps_.makeStore();
     if (!store_) {
         stop();
         access_ = Access::denied;
@@ -104,7 +118,8 @@ Task<void> CalendarService::readAuthorization(std::weak_ptr<CalendarService> wea
     }
     {
         auto self = weak.lock();
-        if (!self || self->authorizationGeneration_ != generation) co_return;
+        if (!self || self->authorizationGeneration_ != generation)
+            co_return;
         switch (status) {
         case CalendarAuthorization::fullAccess:
             self->access_ = Access::granted;
@@ -121,7 +136,8 @@ Task<void> CalendarService::readAuthorization(std::weak_ptr<CalendarService> wea
             break;
         }
     }
-    if (!requestAccess) co_return;
+    if (!requestAccess)
+        co_return;
 
     // The answer counts even when a later refresh came meanwhile: that refresh saw the question
     // still open.
@@ -132,7 +148,8 @@ Task<void> CalendarService::readAuthorization(std::weak_ptr<CalendarService> wea
     } catch (const std::exception&) {
         granted = false;
     }
-    if (auto self = weak.lock()) self->permissionAnswered(granted);
+    if (auto self = weak.lock())
+        self->permissionAnswered(granted);
 }
 
 void CalendarService::permissionAnswered(bool granted) {
@@ -158,7 +175,8 @@ void CalendarService::start() {
         std::weak_ptr<CalendarService> weak = weak_from_this();
         store_->observeChanges([queue, weak] {
             queue->post([weak] {
-                if (auto self = weak.lock()) self->reload();
+                if (auto self = weak.lock())
+                    self->reload();
             });
         });
         observing_ = true;
@@ -166,7 +184,8 @@ void CalendarService::start() {
     if (!timer_) {
         std::weak_ptr<CalendarService> weak = weak_from_this();
         timer_ = deps_.mainQueue->startRepeatingTimer(tickInterval, [weak] {
-            if (auto self = weak.lock()) self->tick();
+            if (auto self = weak.lock())
+                self->tick();
         });
     }
     reload();
@@ -188,7 +207,8 @@ void CalendarService::stop() {
 
 void CalendarService::reload() {
     requireMain("CalendarService::reload");
-    if (!store_ || access_ != Access::granted) return;
+    if (!store_ || access_ != Access::granted)
+        return;
     const Date now = deps_.now();
     lastReload_ = now;
     if (reloading_) {
@@ -196,16 +216,19 @@ void CalendarService::reload() {
         return;
     }
     reloading_ = true;
-    spawn(*deps_.mainQueue, readMeetings(weak_from_this(), store_, deps_.storeExecutor, now.adding(-windowBefore),
-                                         now.adding(windowAfter), reloadGeneration_));
+    spawn(*deps_.mainQueue,
+          readMeetings(weak_from_this(), store_, deps_.storeExecutor, now.adding(-windowBefore),
+                       now.adding(windowAfter), reloadGeneration_));
 }
 
-Task<void> CalendarService::readMeetings(std::weak_ptr<CalendarService> weak, std::shared_ptr<CalendarStore> store,
-                                         Executor* executor, Date from, Date to, std::uint64_t generation) {
+Task<void> CalendarService::readMeetings(std::weak_ptr<CalendarService> weak,
+                                         std::shared_ptr<CalendarStore> store, Executor* executor, Date from,
+                                         Date to, std::uint64_t generation) {
     auto read = [store, from, to] {
         std::vector<CalendarMeeting> meetings;
         for (const auto& event : store->events(from, to))
-            if (auto meeting = CalendarMeetings::meeting(eventInput(event))) meetings.push_back(std::move(*meeting));
+            if (auto meeting = CalendarMeetings::meeting(eventInput(event)))
+                meetings.push_back(std::move(*meeting));
         return meetings;
     };
     std::optional<std::vector<CalendarMeeting>> meetings;
@@ -214,13 +237,16 @@ Task<void> CalendarService::readMeetings(std::weak_ptr<CalendarService> weak, st
     } catch (const std::exception&) {
         meetings.reset(); // unreadable: keep what is shown until the next read
     }
-    if (auto self = weak.lock()) self->reloadFinished(generation, std::move(meetings));
+    if (auto self = weak.lock())
+        self->reloadFinished(generation, std::move(meetings));
 }
 
-void CalendarService::reloadFinished(std::uint64_t generation, std::optional<std::vector<CalendarMeeting>> meetings) {
+void CalendarService::reloadFinished(std::uint64_t generation,
+                                     std::optional<std::vector<CalendarMeeting>> meetings) {
     reloading_ = false;
     if (generation == reloadGeneration_ && access_ == Access::granted && meetings) {
-        if (*meetings != meetings_) meetings_ = std::move(*meetings);
+        if (*meetings != meetings_)
+            meetings_ = std::move(*meetings);
         notify();
         checkReminders();
     }
@@ -233,15 +259,20 @@ void CalendarService::reloadFinished(std::uint64_t generation, std::optional<std
 void CalendarService::tick() {
     requireMain("CalendarService::tick");
     const Date now = deps_.now();
-    if (!lastReload_ || now.sinceReferenceDate - lastReload_->sinceReferenceDate >= reloadThrottle) reload();
-    else checkReminders();
+    if (!lastReload_ || now.sinceReferenceDate - lastReload_->sinceReferenceDate >= reloadThrottle)
+        reload();
+    else
+        checkReminders();
 }
 
 void CalendarService::checkReminders() {
-    if (!deps_.remindersEnabled()) return;
-    for (const auto& meeting : CalendarMeetings::dueReminders(meetings_, deps_.now(), announced_, reminderLead)) {
+    if (!deps_.remindersEnabled())
+        return;
+    for (const auto& meeting :
+         CalendarMeetings::dueReminders(meetings_, deps_.now(), announced_, reminderLead)) {
         announced_.insert(CalendarMeetings::reminderKey(meeting));
-        if (onReminder) onReminder(meeting);
+        if (onReminder)
+            onReminder(meeting);
     }
 }
 

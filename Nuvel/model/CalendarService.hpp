@@ -90,8 +90,9 @@ public:
 private:
     explicit CalendarService(Dependencies dependencies);
 
-    static Task<void> readAuthorization(std::weak_ptr<CalendarService> weak, std::shared_ptr<CalendarStore> store,
-                                        Executor* executor, bool requestAccess, std::uint64_t generation);
+    static Task<void> readAuthorization(std::weak_ptr<CalendarService> weak,
+                                        std::shared_ptr<CalendarStore> store, Executor* executor,
+                                        bool requestAccess, std::uint64_t generation);
     static Task<void> readMeetings(std::weak_ptr<CalendarService> weak, std::shared_ptr<CalendarStore> store,
                                    Executor* executor, Date from, Date to, std::uint64_t generation);
 

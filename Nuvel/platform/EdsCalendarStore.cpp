@@ -4,10 +4,9 @@
 #include "Nuvel/platform/EdsEventReading.hpp"
 #include "Nuvel/platform/GlibWorker.hpp"
 
-#include <libecal/libecal.h>
-
 #include <cmath>
 #include <ctime>
+#include <libecal/libecal.h>
 #include <map>
 #include <mutex>
 #include <set>
@@ -23,13 +22,14 @@ constexpr guint32 calendarConnectSeconds = 5;
 constexpr int busCallMilliseconds = 5000;
 
 // The outcome of an asynchronous GLib call, filled in by its callback on the worker.
-template <class T>
-struct Pending {
+template <class T> struct Pending {
     T* value = nullptr;
     bool done = false;
 };
 
-std::string sourceUID(ESource* source) { return e_source_get_uid(source); }
+std::string sourceUID(ESource* source) {
+    return e_source_get_uid(source);
+}
 
 } // namespace
 
@@ -51,7 +51,8 @@ struct EdsCalendarStore::Connection {
 
     ~Connection() {
         worker.stop([this] {
-            for (auto& [uid, calendar] : calendars) release(calendar);
+            for (auto& [uid, calendar] : calendars)
+                release(calendar);
             calendars.clear();
             if (registry != nullptr) {
                 g_signal_handlers_disconnect_by_data(registry, this);
@@ -63,23 +64,29 @@ struct EdsCalendarStore::Connection {
 
     void changed() {
         std::lock_guard guard(handlerLock);
-        if (handler) handler();
+        if (handler)
+            handler();
     }
 
     static void onRegistryChange(ESourceRegistry*, ESource* source, gpointer self) {
-        if (e_source_has_extension(source, E_SOURCE_EXTENSION_CALENDAR)) static_cast<Connection*>(self)->changed();
+        if (e_source_has_extension(source, E_SOURCE_EXTENSION_CALENDAR))
+            static_cast<Connection*>(self)->changed();
     }
-    static void onViewChange(ECalClientView*, gpointer, gpointer self) { static_cast<Connection*>(self)->changed(); }
+    static void onViewChange(ECalClientView*, gpointer, gpointer self) {
+        static_cast<Connection*>(self)->changed();
+    }
     static void onBackendDied(EClient* client, gpointer self) {
         auto* connection = static_cast<Connection*>(self);
         for (auto& [uid, calendar] : connection->calendars)
-            if (E_CLIENT(calendar.client) == client) calendar.backendDied = true;
+            if (E_CLIENT(calendar.client) == client)
+                calendar.backendDied = true;
         connection->changed();
     }
 
     // The registry, connected and with its service on the bus; null when there is none.
     ESourceRegistry* ensureRegistry() {
-        if (registry != nullptr) return registry;
+        if (registry != nullptr)
+            return registry;
         Pending<ESourceRegistry> pending;
         e_source_registry_new(
             nullptr,
@@ -90,7 +97,8 @@ struct EdsCalendarStore::Connection {
             },
             &pending);
         worker.iterateUntil([&] { return pending.done; });
-        if (pending.value == nullptr) return nullptr;
+        if (pending.value == nullptr)
+            return nullptr;
         // Without the registry service the connection still "succeeds": ask the bus itself.
         if (!registryServiceRuns()) {
             g_object_unref(pending.value);
@@ -104,13 +112,15 @@ struct EdsCalendarStore::Connection {
 
     static bool registryServiceRuns() {
         GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        if (bus == nullptr) return false;
+        if (bus == nullptr)
+            return false;
         GVariant* reply = g_dbus_connection_call_sync(
             bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
             g_variant_new("(s)", registryBusName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
             busCallMilliseconds, nullptr, nullptr);
         g_object_unref(bus);
-        if (reply == nullptr) return false;
+        if (reply == nullptr)
+            return false;
         gboolean owned = FALSE;
         g_variant_get(reply, "(b)", &owned);
         g_variant_unref(reply);
@@ -137,7 +147,8 @@ struct EdsCalendarStore::Connection {
         std::vector<std::pair<std::string, Calendar*>> connected;
         GList* sources = e_source_registry_list_enabled(registry, E_SOURCE_EXTENSION_CALENDAR);
         std::set<std::string> enabled;
-        for (GList* item = sources; item != nullptr; item = item->next) enabled.insert(sourceUID(E_SOURCE(item->data)));
+        for (GList* item = sources; item != nullptr; item = item->next)
+            enabled.insert(sourceUID(E_SOURCE(item->data)));
         for (auto it = calendars.begin(); it != calendars.end();) {
             if (!enabled.contains(it->first) || it->second.backendDied) {
                 release(it->second);
@@ -150,12 +161,14 @@ struct EdsCalendarStore::Connection {
             ESource* source = E_SOURCE(item->data);
             const std::string uid = sourceUID(source);
             Calendar& calendar = calendars[uid];
-            if (calendar.client == nullptr) calendar.client = connect(source);
+            if (calendar.client == nullptr)
+                calendar.client = connect(source);
             if (calendar.client == nullptr) {
                 calendars.erase(uid);
                 continue;
             }
-            if (watching) watch(calendar);
+            if (watching)
+                watch(calendar);
             connected.emplace_back(uid, &calendar);
         }
         g_list_free_full(sources, g_object_unref);
@@ -173,7 +186,8 @@ struct EdsCalendarStore::Connection {
             },
             &pending);
         worker.iterateUntil([&] { return pending.done; });
-        if (pending.value == nullptr) return nullptr;
+        if (pending.value == nullptr)
+            return nullptr;
         ECalClient* client = E_CAL_CLIENT(pending.value);
         e_cal_client_set_default_timezone(client, eds::localTimezone());
         g_signal_connect(client, "backend-died", G_CALLBACK(&Connection::onBackendDied), this);
@@ -181,9 +195,11 @@ struct EdsCalendarStore::Connection {
     }
 
     void watch(Calendar& calendar) {
-        if (calendar.view != nullptr) return;
+        if (calendar.view != nullptr)
+            return;
         ECalClientView* view = nullptr;
-        if (!e_cal_client_get_view_sync(calendar.client, "#t", &view, nullptr, nullptr) || view == nullptr) return;
+        if (!e_cal_client_get_view_sync(calendar.client, "#t", &view, nullptr, nullptr) || view == nullptr)
+            return;
         // Only later changes: the objects already there were read with the events.
         e_cal_client_view_set_flags(view, E_CAL_CLIENT_VIEW_FLAGS_NONE, nullptr);
         GSList uidOnly = {const_cast<char*>("UID"), nullptr};
@@ -206,7 +222,8 @@ struct EdsCalendarStore::Connection {
                 }
             return;
         }
-        if (ensureRegistry() != nullptr) connectCalendars();
+        if (ensureRegistry() != nullptr)
+            connectCalendars();
     }
 
     // The user's own addresses: those of the mail identities and those the calendars name.
@@ -216,14 +233,16 @@ struct EdsCalendarStore::Connection {
         for (GList* item = identities; item != nullptr; item = item->next) {
             auto* identity = static_cast<ESourceMailIdentity*>(
                 e_source_get_extension(E_SOURCE(item->data), E_SOURCE_EXTENSION_MAIL_IDENTITY));
-            if (const char* address = e_source_mail_identity_get_address(identity); address != nullptr && *address)
+            if (const char* address = e_source_mail_identity_get_address(identity);
+                address != nullptr && *address)
                 addresses.insert(eds::comparableAddress(address));
         }
         g_list_free_full(identities, g_object_unref);
         for (const auto& [uid, calendar] : connected) {
             gchar* address = nullptr;
-            if (e_client_get_backend_property_sync(E_CLIENT(calendar->client), E_CAL_BACKEND_PROPERTY_CAL_EMAIL_ADDRESS,
-                                                   &address, nullptr, nullptr) &&
+            if (e_client_get_backend_property_sync(E_CLIENT(calendar->client),
+                                                   E_CAL_BACKEND_PROPERTY_CAL_EMAIL_ADDRESS, &address,
+                                                   nullptr, nullptr) &&
                 address != nullptr && *address != '\0')
                 addresses.insert(eds::comparableAddress(address));
             g_free(address);
@@ -232,7 +251,8 @@ struct EdsCalendarStore::Connection {
     }
 
     std::vector<CalendarStoreEvent> read(Date from, Date to) {
-        if (ensureRegistry() == nullptr) throw CalendarStoreError("the calendar service is not running");
+        if (ensureRegistry() == nullptr)
+            throw CalendarStoreError("the calendar service is not running");
         const auto connected = connectCalendars();
         struct Collect {
             std::vector<CalendarStoreEvent> events;
@@ -249,8 +269,9 @@ struct EdsCalendarStore::Connection {
                 [](ICalComponent* component, ICalTime* instanceStart, ICalTime* instanceEnd, gpointer data,
                    GCancellable*, GError**) -> gboolean {
                     auto* c = static_cast<Collect*>(data);
-                    c->events.push_back(eds::readOccurrence(component, instanceStart, instanceEnd, *c->sourceUID,
-                                                            c->ownAddresses, c->events.size()));
+                    c->events.push_back(eds::readOccurrence(component, instanceStart, instanceEnd,
+                                                            *c->sourceUID, c->ownAddresses,
+                                                            c->events.size()));
                     return TRUE;
                 },
                 &collect);
@@ -277,7 +298,9 @@ CalendarAuthorization EdsCalendarStore::authorizationStatus() {
     }
 }
 
-bool EdsCalendarStore::requestFullAccess() { return authorizationStatus() == CalendarAuthorization::fullAccess; }
+bool EdsCalendarStore::requestFullAccess() {
+    return authorizationStatus() == CalendarAuthorization::fullAccess;
+}
 
 std::vector<CalendarStoreEvent> EdsCalendarStore::events(Date start, Date end) {
     try {

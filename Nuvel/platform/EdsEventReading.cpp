@@ -10,19 +10,23 @@ namespace nuvel::eds {
 namespace {
 
 std::optional<std::string> text(const char* value) {
-    if (value == nullptr) return std::nullopt;
+    if (value == nullptr)
+        return std::nullopt;
     return std::string(value);
 }
 
 Date dateOf(ICalTime* time) {
-    ICalTimezone* zone = i_cal_time_is_utc(time) ? i_cal_timezone_get_utc_timezone() : i_cal_time_get_timezone(time);
-    if (zone == nullptr) zone = localTimezone(); // a floating time: the wall clock's
+    ICalTimezone* zone =
+        i_cal_time_is_utc(time) ? i_cal_timezone_get_utc_timezone() : i_cal_time_get_timezone(time);
+    if (zone == nullptr)
+        zone = localTimezone(); // a floating time: the wall clock's
     return Date::fromUnix(static_cast<double>(i_cal_time_as_timet_with_zone(time, zone)));
 }
 
 std::optional<std::string> urlProperty(ICalComponent* component) {
     ICalProperty* property = i_cal_component_get_first_property(component, I_CAL_URL_PROPERTY);
-    if (property == nullptr) return std::nullopt;
+    if (property == nullptr)
+        return std::nullopt;
     std::optional<std::string> value = text(i_cal_property_get_url(property));
     g_object_unref(property);
     return value;
@@ -57,8 +61,10 @@ ICalTimezone* localTimezone() {
 
 std::string comparableAddress(const char* calAddress) {
     std::string address(calAddress);
-    if (address.size() >= 7 && g_ascii_strncasecmp(address.c_str(), "mailto:", 7) == 0) address.erase(0, 7);
-    for (char& c : address) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (address.size() >= 7 && g_ascii_strncasecmp(address.c_str(), "mailto:", 7) == 0)
+        address.erase(0, 7);
+    for (char& c : address)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return address;
 }
 
@@ -67,7 +73,8 @@ CalendarStoreEvent readOccurrence(ICalComponent* component, ICalTime* start, ICa
                                   std::size_t position) {
     CalendarStoreEvent event;
     const char* uid = i_cal_component_get_uid(component);
-    if (uid != nullptr && *uid != '\0') event.eventIdentifier = sourceUID + "/" + uid;
+    if (uid != nullptr && *uid != '\0')
+        event.eventIdentifier = sourceUID + "/" + uid;
     event.calendarItemIdentifier = sourceUID + "/#" + std::to_string(position);
     event.title = text(i_cal_component_get_summary(component));
     event.start = dateOf(start);
@@ -83,7 +90,8 @@ CalendarStoreEvent readOccurrence(ICalComponent* component, ICalTime* start, ICa
         g_object_unref(organizer);
     }
     for (ICalProperty* attendee = i_cal_component_get_first_property(component, I_CAL_ATTENDEE_PROPERTY);
-         attendee != nullptr; attendee = i_cal_component_get_next_property(component, I_CAL_ATTENDEE_PROPERTY)) {
+         attendee != nullptr;
+         attendee = i_cal_component_get_next_property(component, I_CAL_ATTENDEE_PROPERTY)) {
         event.attendees.push_back(participant(attendee, i_cal_property_get_attendee(attendee), ownAddresses));
         g_object_unref(attendee);
     }

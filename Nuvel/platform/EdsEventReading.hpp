@@ -5,7 +5,6 @@
 #include "Nuvel/model/CalendarStore.hpp"
 
 #include <libecal/libecal.h>
-
 #include <set>
 #include <string>
 

@@ -21,9 +21,11 @@ GlibWorker::~GlibWorker() {
 
 void GlibWorker::post(std::function<void()> job) {
     std::lock_guard guard(lock_);
-    if (stopping_) throw Stopped();
+    if (stopping_)
+        throw Stopped();
     jobs_.push_back(std::move(job));
-    if (scheduled_) return;
+    if (scheduled_)
+        return;
     scheduled_ = true;
     GSource* source = g_idle_source_new();
     g_source_set_callback(source, &GlibWorker::dispatch, this, nullptr);
@@ -55,16 +57,19 @@ gboolean GlibWorker::dispatch(gpointer data) {
 void GlibWorker::iterateUntil(const std::function<bool()>& done) {
     // While a job runs the dispatch source is the one running, and no other is attached, so
     // iterating here delivers signals and results but never starts the next job.
-    while (!done()) g_main_context_iteration(context_, TRUE);
+    while (!done())
+        g_main_context_iteration(context_, TRUE);
 }
 
 void GlibWorker::stop(std::function<void()> last) {
     {
         std::lock_guard guard(lock_);
-        if (stopping_ || !thread_.joinable()) return;
+        if (stopping_ || !thread_.joinable())
+            return;
     }
     post([this, last = std::move(last)] {
-        if (last) last();
+        if (last)
+            last();
         g_main_loop_quit(loop_);
     });
     {

@@ -2,11 +2,10 @@
 
 // No Qt here: GLib's headers clash with Qt's keywords.
 
-#include <glib.h>
-
 #include <deque>
 #include <functional>
 #include <future>
+#include <glib.h>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -35,10 +34,10 @@ public:
 
     // Runs `job` on the worker and waits for its result or exception. On the worker's own
     // thread it runs at once. Throws Stopped once the worker stops taking jobs.
-    template <class F>
-    std::invoke_result_t<F> call(F job) {
+    template <class F> std::invoke_result_t<F> call(F job) {
         using R = std::invoke_result_t<F>;
-        if (isWorkerThread()) return job();
+        if (isWorkerThread())
+            return job();
         auto promise = std::make_shared<std::promise<R>>();
         std::future<R> result = promise->get_future();
         post([promise, job = std::move(job)]() mutable {

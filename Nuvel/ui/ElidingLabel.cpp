@@ -22,7 +22,9 @@ QString ElidingLabel::displayedText() const {
     return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
 }
 
-QSize ElidingLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
+QSize ElidingLabel::minimumSizeHint() const {
+    return QSize(0, QLabel::minimumSizeHint().height());
+}
 
 void ElidingLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);

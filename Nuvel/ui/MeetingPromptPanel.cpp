@@ -19,7 +19,6 @@
 #include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
-
 #include <cmath>
 
 namespace nuvel {
@@ -33,7 +32,9 @@ constexpr int detailWidth = 284;
 constexpr int detailLines = 3;
 constexpr int initialHeight = 96;
 
-QString text(const char* key) { return QCoreApplication::translate("MeetingPromptPanel", key); }
+QString text(const char* key) {
+    return QCoreApplication::translate("MeetingPromptPanel", key);
+}
 
 void useSecondaryTextColour(QWidget* widget) {
     QPalette palette = widget->palette();
@@ -57,7 +58,8 @@ QString clampedToLines(const QString& original, const QFont& font, int width, in
         starts.push_back(line.textStart());
     }
     layout.endLayout();
-    if (starts.size() <= lines) return original;
+    if (starts.size() <= lines)
+        return original;
     QString kept = original.left(starts[lines - 1]);
     QString last = original.mid(starts[lines - 1]);
     last.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -79,13 +81,18 @@ MeetingPromptPanel::MeetingPromptPanel(MainQueue& queue, QObject* parent) : QObj
 }
 
 MeetingPromptPanel::~MeetingPromptPanel() {
-    if (dismissal_) queue_->cancelTimer(*dismissal_);
+    if (dismissal_)
+        queue_->cancelTimer(*dismissal_);
     delete panel_.data();
 }
 
-void MeetingPromptPanel::requireMain(const char* where) const { queue_->requireCurrent(where); }
+void MeetingPromptPanel::requireMain(const char* where) const {
+    queue_->requireCurrent(where);
+}
 
-QWidget* MeetingPromptPanel::panel() const { return panel_.data(); }
+QWidget* MeetingPromptPanel::panel() const {
+    return panel_.data();
+}
 
 void MeetingPromptPanel::show(const Content& content, double dismissAfter) {
     requireMain("MeetingPromptPanel::show");
@@ -99,7 +106,8 @@ void MeetingPromptPanel::show(const Content& content, double dismissAfter) {
 
     QPointer<MeetingPromptPanel> self(this);
     dismissal_ = queue_->startTimer(dismissAfter, [self] {
-        if (!self) return;
+        if (!self)
+            return;
         self->dismissal_.reset();
         self->dismiss();
     });
@@ -107,9 +115,11 @@ void MeetingPromptPanel::show(const Content& content, double dismissAfter) {
 
 void MeetingPromptPanel::dismiss() {
     requireMain("MeetingPromptPanel::dismiss");
-    if (dismissal_) queue_->cancelTimer(*dismissal_);
+    if (dismissal_)
+        queue_->cancelTimer(*dismissal_);
     dismissal_.reset();
-    if (!panel_) return;
+    if (!panel_)
+        return;
     PromptWindow* window = panel_.data();
     panel_.clear();
     window->fadeOut(fadeOutSeconds);
@@ -119,7 +129,8 @@ void MeetingPromptPanel::record() {
     requireMain("MeetingPromptPanel::record");
     auto callback = onRecord;
     dismiss();
-    if (callback) callback();
+    if (callback)
+        callback();
 }
 
 void MeetingPromptPanel::dismissPrompt() {
@@ -131,19 +142,22 @@ void MeetingPromptPanel::mute() {
     requireMain("MeetingPromptPanel::mute");
     auto callback = onMute;
     dismiss();
-    if (callback) callback();
+    if (callback)
+        callback();
 }
 
 void MeetingPromptPanel::settings() {
     requireMain("MeetingPromptPanel::settings");
     auto callback = onSettings;
     dismiss();
-    if (callback) callback();
+    if (callback)
+        callback();
 }
 
 void MeetingPromptPanel::openJoin() {
     requireMain("MeetingPromptPanel::openJoin");
-    if (joinURL_ && openURL) openURL(*joinURL_);
+    if (joinURL_ && openURL)
+        openURL(*joinURL_);
 }
 
 PromptWindow* MeetingPromptPanel::build(const Content& content) {
@@ -169,7 +183,8 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     detail->setText(clampedToLines(content.detail, detail->font(), detailWidth, detailLines));
     detail->setAccessibleName(content.detail);
     useSecondaryTextColour(detail);
-    for (QLabel* label : {static_cast<QLabel*>(title), detail}) label->setLayoutDirection(direction);
+    for (QLabel* label : {static_cast<QLabel*>(title), detail})
+        label->setLayoutDirection(direction);
 
     QWidget* texts = makeStack({title, detail}, 2);
     texts->setContentsMargins(0, 1, 0, 0);
@@ -232,14 +247,16 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     // As tall as its content at the fixed width.
     window->setFixedWidth(width);
     column->activate();
-    const int height = column->hasHeightForWidth() ? column->totalHeightForWidth(width) : column->totalSizeHint().height();
+    const int height =
+        column->hasHeightForWidth() ? column->totalHeightForWidth(width) : column->totalSizeHint().height();
     window->setFixedSize(width, height);
     return window;
 }
 
 void MeetingPromptPanel::place(PromptWindow* window) const {
     const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen == nullptr) return;
+    if (screen == nullptr)
+        return;
     const QRect visible = screen->availableGeometry();
     const int x = prefersRightToLeft() ? visible.left() + screenMargin
                                        : visible.left() + visible.width() - screenMargin - window->width();

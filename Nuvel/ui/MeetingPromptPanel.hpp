@@ -1,16 +1,15 @@
 #pragma once
 
+#include "NuvelKit/support/MainQueue.hpp"
+
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
-
 #include <functional>
 #include <optional>
-
-#include "NuvelKit/support/MainQueue.hpp"
 
 class QMenu;
 
@@ -33,11 +32,11 @@ class MeetingPromptPanel final : public QObject {
 public:
     // One prompt, as the caller builds it.
     struct Content {
-        QIcon icon;                      // the meeting application's or the calendar's
-        QString title;                   // first line, bold, cut to one line
-        QString detail;                  // up to three lines
+        QIcon icon;                       // the meeting application's or the calendar's
+        QString title;                    // first line, bold, cut to one line
+        QString detail;                   // up to three lines
         std::optional<QString> muteTitle; // the options menu's mute item; none without it
-        std::optional<QUrl> joinURL;     // a "Join" button only with it
+        std::optional<QUrl> joinURL;      // a "Join" button only with it
     };
 
     static constexpr int width = 360;

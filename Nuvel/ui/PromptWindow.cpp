@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
-
 #include <algorithm>
 
 namespace nuvel {
@@ -14,14 +13,17 @@ constexpr double frameInterval = 1.0 / 60.0;
 }
 
 PromptWindow::PromptWindow(MainQueue& queue)
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
+    : QWidget(nullptr,
+              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
       queue_(&queue) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setFocusPolicy(Qt::NoFocus);
 }
 
-PromptWindow::~PromptWindow() { stopAnimation(); }
+PromptWindow::~PromptWindow() {
+    stopAnimation();
+}
 
 void PromptWindow::fadeIn(double seconds) {
     setWindowOpacity(0.0);
@@ -31,7 +33,8 @@ void PromptWindow::fadeIn(double seconds) {
 }
 
 void PromptWindow::fadeOut(double seconds) {
-    if (fadingOut_) return;
+    if (fadingOut_)
+        return;
     fadingOut_ = true;
     animate(windowOpacity(), 0.0, seconds, [this] {
         hide();
@@ -45,24 +48,29 @@ void PromptWindow::animate(double from, double to, double seconds, std::function
     const double length = seconds > 0 ? seconds : 0.0;
     QPointer<PromptWindow> self(this);
     frameTimer_ = queue_->startRepeatingTimer(frameInterval, [self, from, to, start, length] {
-        if (!self || length <= 0) return;
+        if (!self || length <= 0)
+            return;
         const double progress = std::clamp((self->queue_->now() - start) / length, 0.0, 1.0);
         self->setWindowOpacity(from + (to - from) * progress);
     });
     // The last step lands exactly at the end, whatever the frame rate.
     endTimer_ = queue_->startTimer(length, [self, to, then = std::move(then)] {
-        if (!self) return;
+        if (!self)
+            return;
         self->endTimer_.reset();
         self->stopAnimation();
         self->setWindowOpacity(to);
-        if (then) then();
+        if (then)
+            then();
     });
 }
 
 void PromptWindow::stopAnimation() {
-    if (frameTimer_) queue_->cancelTimer(*frameTimer_);
+    if (frameTimer_)
+        queue_->cancelTimer(*frameTimer_);
     frameTimer_.reset();
-    if (endTimer_) queue_->cancelTimer(*endTimer_);
+    if (endTimer_)
+        queue_->cancelTimer(*endTimer_);
     endTimer_.reset();
 }
 
@@ -79,12 +87,14 @@ void PromptWindow::paintEvent(QPaintEvent*) {
 }
 
 void PromptWindow::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) dragOffset_ = event->globalPosition().toPoint() - pos();
+    if (event->button() == Qt::LeftButton)
+        dragOffset_ = event->globalPosition().toPoint() - pos();
     event->accept();
 }
 
 void PromptWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (dragOffset_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - *dragOffset_);
+    if (dragOffset_ && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - *dragOffset_);
     event->accept();
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "NuvelKit/support/MainQueue.hpp"
+
 #include <QPoint>
 #include <QWidget>
-
 #include <functional>
 #include <optional>
-
-#include "NuvelKit/support/MainQueue.hpp"
 
 namespace nuvel {
 

@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QPainterPath>
-
 #include <algorithm>
 
 namespace nuvel {
@@ -32,7 +31,8 @@ QPixmap symbolPixmap(Symbol symbol, int size, const QColor& color, qreal deviceP
         lens.lineTo(s * 0.94, s * 0.7);
         lens.lineTo(s * 0.7, s * 0.56);
         lens.closeSubpath();
-        if (symbol == Symbol::videoFill) p.setBrush(color);
+        if (symbol == Symbol::videoFill)
+            p.setBrush(color);
         p.drawRoundedRect(body, s * 0.1, s * 0.1);
         p.drawPath(lens);
         break;
@@ -47,14 +47,16 @@ QPixmap symbolPixmap(Symbol symbol, int size, const QColor& color, qreal deviceP
         p.setPen(Qt::NoPen);
         const qreal dot = s * 0.1;
         for (qreal x : {0.3, 0.5, 0.7})
-            for (qreal y : {0.54, 0.74}) p.drawEllipse(QPointF(s * x, s * y), dot / 2, dot / 2);
+            for (qreal y : {0.54, 0.74})
+                p.drawEllipse(QPointF(s * x, s * y), dot / 2, dot / 2);
         break;
     }
     case Symbol::ellipsisCircle: {
         p.drawEllipse(QRectF(s * 0.06, s * 0.06, s * 0.88, s * 0.88));
         p.setBrush(color);
         p.setPen(Qt::NoPen);
-        for (qreal x : {0.3, 0.5, 0.7}) p.drawEllipse(QPointF(s * x, s * 0.5), s * 0.055, s * 0.055);
+        for (qreal x : {0.3, 0.5, 0.7})
+            p.drawEllipse(QPointF(s * x, s * 0.5), s * 0.055, s * 0.055);
         break;
     }
     }
@@ -64,7 +66,8 @@ QPixmap symbolPixmap(Symbol symbol, int size, const QColor& color, qreal deviceP
 QIcon symbolIcon(Symbol symbol, const QColor& color) {
     QIcon icon;
     for (int size : {12, 16, 24, 32, 36, 48, 64})
-        for (qreal ratio : {1.0, 2.0}) icon.addPixmap(symbolPixmap(symbol, size, color, ratio));
+        for (qreal ratio : {1.0, 2.0})
+            icon.addPixmap(symbolPixmap(symbol, size, color, ratio));
     return icon;
 }
 

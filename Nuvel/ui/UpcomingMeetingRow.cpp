@@ -14,7 +14,6 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
-
 #include <cmath>
 #include <mutex>
 
@@ -22,16 +21,22 @@ namespace nuvel {
 
 namespace {
 
-QString text(const char* key) { return QCoreApplication::translate("UpcomingMeetingRow", key); }
+QString text(const char* key) {
+    return QCoreApplication::translate("UpcomingMeetingRow", key);
+}
 
-QString helpText() { return text("Record this meeting…"); }
+QString helpText() {
+    return text("Record this meeting…");
+}
 
 QDateTime localTime(Date date) {
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(date.unixSeconds() * 1000.0)))
         .toLocalTime();
 }
 
-QString shortTime(Date date) { return QLocale().toString(localTime(date).time(), QLocale::ShortFormat); }
+QString shortTime(Date date) {
+    return QLocale().toString(localTime(date).time(), QLocale::ShortFormat);
+}
 
 // The row as accessibility sees it: a button whose press is the row's action.
 class RowAccessible final : public QAccessibleWidget {
@@ -39,18 +44,21 @@ public:
     explicit RowAccessible(UpcomingMeetingRow* row) : QAccessibleWidget(row, QAccessible::Button) {}
 
     QString text(QAccessible::Text kind) const override {
-        if (kind == QAccessible::Help || kind == QAccessible::Description) return helpText();
+        if (kind == QAccessible::Help || kind == QAccessible::Description)
+            return helpText();
         return QAccessibleWidget::text(kind);
     }
     QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString& name) override {
-        if (name == pressAction()) static_cast<UpcomingMeetingRow*>(widget())->press();
+        if (name == pressAction())
+            static_cast<UpcomingMeetingRow*>(widget())->press();
     }
 };
 
 QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
     if (className == QLatin1String("nuvel::UpcomingMeetingRow"))
-        if (auto* row = qobject_cast<UpcomingMeetingRow*>(object)) return new RowAccessible(row);
+        if (auto* row = qobject_cast<UpcomingMeetingRow*>(object))
+            return new RowAccessible(row);
     return nullptr;
 }
 
@@ -68,7 +76,7 @@ UpcomingMeetingRow::UpcomingMeetingRow(const CalendarMeeting& meeting, Date now,
     QString second = timeText(meeting, now);
     if (meeting.provider)
         second += QStringLiteral(" · ") + QString::fromUtf8(displayName(*meeting.provider).data(),
-                                                             qsizetype(displayName(*meeting.provider).size()));
+                                                            qsizetype(displayName(*meeting.provider).size()));
 
     title_ = new ElidingLabel(titleText, 12, QFont::Medium);
     title_->setObjectName(QStringLiteral("upcoming-meeting-title"));
@@ -107,17 +115,24 @@ UpcomingMeetingRow::UpcomingMeetingRow(const CalendarMeeting& meeting, Date now,
 }
 
 QString UpcomingMeetingRow::timeText(const CalendarMeeting& meeting, Date now) {
-    if (meeting.start <= now) return text("Now · until %1").arg(shortTime(meeting.end));
-    if (localTime(meeting.start).date() == localTime(now).date()) return shortTime(meeting.start);
+    if (meeting.start <= now)
+        return text("Now · until %1").arg(shortTime(meeting.end));
+    if (localTime(meeting.start).date() == localTime(now).date())
+        return shortTime(meeting.start);
     return text("Tomorrow") + QLatin1Char(' ') + shortTime(meeting.start);
 }
 
-QString UpcomingMeetingRow::titleText() const { return title_->text(); }
+QString UpcomingMeetingRow::titleText() const {
+    return title_->text();
+}
 
-QString UpcomingMeetingRow::detailText() const { return detail_->text(); }
+QString UpcomingMeetingRow::detailText() const {
+    return detail_->text();
+}
 
 void UpcomingMeetingRow::press() {
-    if (action_) action_();
+    if (action_)
+        action_();
 }
 
 void UpcomingMeetingRow::enterEvent(QEnterEvent*) {
@@ -131,7 +146,8 @@ void UpcomingMeetingRow::leaveEvent(QEvent*) {
 }
 
 void UpcomingMeetingRow::paintEvent(QPaintEvent*) {
-    if (!hovering_) return;
+    if (!hovering_)
+        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QColor fill = palette().color(QPalette::WindowText);
@@ -141,11 +157,14 @@ void UpcomingMeetingRow::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(QRectF(rect()), hoverCornerRadius, hoverCornerRadius);
 }
 
-void UpcomingMeetingRow::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void UpcomingMeetingRow::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+}
 
 void UpcomingMeetingRow::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) press();
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        press();
 }
 
 } // namespace nuvel

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QColor>
-#include <QString>
-#include <QWidget>
-
-#include <functional>
-
 #include "Nuvel/ui/SymbolIcons.hpp"
 #include "NuvelKit/calendar/CalendarMeeting.hpp"
 #include "NuvelKit/support/Time.hpp"
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+#include <functional>
 
 class QLabel;
 

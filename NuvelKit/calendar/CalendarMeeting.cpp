@@ -25,13 +25,18 @@ const ProviderNames& namesOf(CalendarMeeting::Provider provider) {
 
 } // namespace
 
-std::string_view rawValue(CalendarMeeting::Provider provider) { return namesOf(provider).raw; }
+std::string_view rawValue(CalendarMeeting::Provider provider) {
+    return namesOf(provider).raw;
+}
 
-std::string_view displayName(CalendarMeeting::Provider provider) { return namesOf(provider).display; }
+std::string_view displayName(CalendarMeeting::Provider provider) {
+    return namesOf(provider).display;
+}
 
 std::optional<CalendarMeeting::Provider> providerFromRawValue(std::string_view raw) {
     for (const auto& names : providerNames)
-        if (names.raw == raw) return names.provider;
+        if (names.raw == raw)
+            return names.provider;
     return std::nullopt;
 }
 

@@ -11,30 +11,39 @@ namespace nuvel::CalendarMeetings {
 namespace {
 
 bool startsEarlier(const CalendarMeeting& a, const CalendarMeeting& b) {
-    if (a.start != b.start) return a.start < b.start;
+    if (a.start != b.start)
+        return a.start < b.start;
     return a.id < b.id;
 }
 
-double secondsBetween(Date from, Date to) { return to.sinceReferenceDate - from.sinceReferenceDate; }
+double secondsBetween(Date from, Date to) {
+    return to.sinceReferenceDate - from.sinceReferenceDate;
+}
 
 } // namespace
 
 std::optional<CalendarMeeting> meeting(const CalendarEventInput& event) {
-    if (event.isAllDay || event.isCanceled || !(event.end > event.start)) return std::nullopt;
+    if (event.isAllDay || event.isCanceled || !(event.end > event.start))
+        return std::nullopt;
 
     std::vector<const CalendarEventInput::Person*> people;
-    if (event.organizer) people.push_back(&*event.organizer);
-    for (const auto& attendee : event.attendees) people.push_back(&attendee);
+    if (event.organizer)
+        people.push_back(&*event.organizer);
+    for (const auto& attendee : event.attendees)
+        people.push_back(&attendee);
     for (const auto* person : people)
-        if (person->isCurrentUser && person->declined) return std::nullopt;
+        if (person->isCurrentUser && person->declined)
+            return std::nullopt;
 
     CalendarMeeting result;
     std::set<std::string> seenNames;
     std::set<std::string> seenEmails;
     for (const auto* person : people) {
-        if (person->declined) continue;
+        if (person->declined)
+            continue;
         std::optional<std::string> email;
-        if (person->email) email = normalizedEmail(*person->email);
+        if (person->email)
+            email = normalizedEmail(*person->email);
 
         std::string name = cleanTitle(person->name, nameLimit);
         std::string lowerName = unicode::lowercased(name);
@@ -49,7 +58,8 @@ std::optional<CalendarMeeting> meeting(const CalendarEventInput& event) {
     }
 
     std::optional<std::string> urlText;
-    if (event.url) urlText = event.url->string();
+    if (event.url)
+        urlText = event.url->string();
     if (auto link = videoLink({urlText, event.location, event.notes})) {
         result.videoURL = std::move(link->first);
         result.provider = link->second;
@@ -62,14 +72,16 @@ std::optional<CalendarMeeting> meeting(const CalendarEventInput& event) {
     return result;
 }
 
-std::vector<CalendarMeeting> upcoming(const std::vector<CalendarMeeting>& meetings, Date now, std::size_t limit,
-                                      double within) {
+std::vector<CalendarMeeting> upcoming(const std::vector<CalendarMeeting>& meetings, Date now,
+                                      std::size_t limit, double within) {
     std::vector<CalendarMeeting> kept;
     const Date horizon = now.adding(within);
     for (const auto& m : meetings)
-        if (m.end > now && m.start < horizon) kept.push_back(m);
+        if (m.end > now && m.start < horizon)
+            kept.push_back(m);
     std::sort(kept.begin(), kept.end(), startsEarlier);
-    if (kept.size() > limit) kept.resize(limit);
+    if (kept.size() > limit)
+        kept.resize(limit);
     return kept;
 }
 
@@ -78,13 +90,17 @@ std::optional<CalendarMeeting> current(const std::vector<CalendarMeeting>& meeti
     const CalendarMeeting* startingSoon = nullptr;
     for (const auto& m : meetings) {
         if (m.start <= now && m.end > now) {
-            if (!inProgress || startsEarlier(*inProgress, m)) inProgress = &m;
+            if (!inProgress || startsEarlier(*inProgress, m))
+                inProgress = &m;
         } else if (m.start > now && secondsBetween(now, m.start) <= startingSoonWindow) {
-            if (!startingSoon || startsEarlier(m, *startingSoon)) startingSoon = &m;
+            if (!startingSoon || startsEarlier(m, *startingSoon))
+                startingSoon = &m;
         }
     }
-    if (inProgress) return *inProgress;
-    if (startingSoon) return *startingSoon;
+    if (inProgress)
+        return *inProgress;
+    if (startingSoon)
+        return *startingSoon;
     return std::nullopt;
 }
 
@@ -92,8 +108,10 @@ std::vector<CalendarMeeting> dueReminders(const std::vector<CalendarMeeting>& me
                                           const std::set<std::string>& announced, double lead) {
     std::vector<CalendarMeeting> due;
     for (const auto& m : meetings) {
-        if (!m.videoURL || announced.contains(reminderKey(m))) continue;
-        if (m.start > now && secondsBetween(now, m.start) <= lead) due.push_back(m);
+        if (!m.videoURL || announced.contains(reminderKey(m)))
+            continue;
+        if (m.start > now && secondsBetween(now, m.start) <= lead)
+            due.push_back(m);
     }
     std::stable_sort(due.begin(), due.end(),
                      [](const CalendarMeeting& a, const CalendarMeeting& b) { return a.start < b.start; });
@@ -105,10 +123,14 @@ std::string reminderKey(const CalendarMeeting& meeting) {
     // Outside the 64-bit range (or not a number) the key still has to be one fixed text.
     constexpr double limit = 9223372036854775807.0;
     std::int64_t whole = 0;
-    if (std::isnan(seconds)) whole = 0;
-    else if (seconds >= limit) whole = std::numeric_limits<std::int64_t>::max();
-    else if (seconds <= -limit) whole = std::numeric_limits<std::int64_t>::min();
-    else whole = static_cast<std::int64_t>(seconds);
+    if (std::isnan(seconds))
+        whole = 0;
+    else if (seconds >= limit)
+        whole = std::numeric_limits<std::int64_t>::max();
+    else if (seconds <= -limit)
+        whole = std::numeric_limits<std::int64_t>::min();
+    else
+        whole = static_cast<std::int64_t>(seconds);
     return meeting.id + "@" + std::to_string(whole);
 }
 

@@ -36,12 +36,13 @@ std::optional<CalendarMeeting> meeting(const CalendarEventInput& event);
 
 // The first video link in the texts (absent ones skipped): earlier texts win, and within one
 // text the provider table's order (Zoom, Teams, Meet, Webex, FaceTime) decides.
-std::optional<std::pair<Url, CalendarMeeting::Provider>> videoLink(const std::vector<std::optional<std::string>>& texts);
+std::optional<std::pair<Url, CalendarMeeting::Provider>>
+videoLink(const std::vector<std::optional<std::string>>& texts);
 
 // The "Coming up" list: meetings not yet ended that start within `within` seconds of `now`,
 // by start (then id), at most `limit` of them.
-std::vector<CalendarMeeting> upcoming(const std::vector<CalendarMeeting>& meetings, Date now, std::size_t limit,
-                                      double within);
+std::vector<CalendarMeeting> upcoming(const std::vector<CalendarMeeting>& meetings, Date now,
+                                      std::size_t limit, double within);
 
 // The meeting going on now (the one that began last), else the one starting soonest within
 // `startingSoonWindow`; ties go to the greatest id in progress and the smallest id ahead.

@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
+#include "NuvelKit/calendar/CalendarMeetings.hpp"
 
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "NuvelKit/calendar/CalendarMeetings.hpp"
 
 using namespace nuvel;
 using Person = CalendarEventInput::Person;
@@ -34,7 +33,8 @@ std::vector<Person> numbered(int count, bool withEmail) {
     std::vector<Person> people;
     for (int i = 1; i <= count; ++i) {
         const std::string n = std::to_string(i);
-        people.push_back(person("Person " + n, withEmail ? std::optional("mailto:p" + n + "@example.com") : std::nullopt));
+        people.push_back(
+            person("Person " + n, withEmail ? std::optional("mailto:p" + n + "@example.com") : std::nullopt));
     }
     return people;
 }
@@ -68,10 +68,12 @@ std::vector<ConversionCase> conversionCases() {
     add("cancelled", with([](auto& e) { e.isCanceled = true; }), std::nullopt);
     add("ends as it starts", with([](auto& e) { e.end = e.start; }), std::nullopt);
     add("ends before it starts", with([](auto& e) { e.end = e.start.adding(-1); }), std::nullopt);
-    add("the user declined", event({person("Ann"), person("Me", "mailto:me@example.com", true, true)}), std::nullopt);
+    add("the user declined", event({person("Ann"), person("Me", "mailto:me@example.com", true, true)}),
+        std::nullopt);
     add("the user declined as organizer", event({person("Ann")}, person("Me", std::nullopt, true, true)),
         std::nullopt);
-    add("others who declined drop out", event({person("Ann", std::nullopt, true), person("Bob", "mailto:bob@x.org")}),
+    add("others who declined drop out",
+        event({person("Ann", std::nullopt, true), person("Bob", "mailto:bob@x.org")}),
         Expected{{"Bob"}, {"bob@x.org"}});
     add("organizer first, the user listed like anyone",
         event({person("Ann"), person("Me", std::nullopt, false, true)}, person("Olga", "mailto:olga@x.org")),
@@ -110,35 +112,41 @@ std::vector<ConversionCase> conversionCases() {
                     std::optional<std::string> notes, std::optional<std::string> expected,
                     std::optional<Provider> provider) {
         CalendarEventInput e = event();
-        if (url) e.url = Url::parse(*url);
+        if (url)
+            e.url = Url::parse(*url);
         e.location = std::move(location);
         e.notes = std::move(notes);
         add(name, std::move(e), Expected{{}, {}, std::move(expected), provider});
     };
     link("zoom with a subdomain", {}, {}, "Join: https://acme.zoom.us/j/123456?pwd=ab.c_d-e now",
          "https://acme.zoom.us/j/123456?pwd=ab.c_d-e", Provider::zoom);
-    link("zoom personal room", {}, "https://zoom.us/my/jane.doe", {}, "https://zoom.us/my/jane.doe", Provider::zoom);
+    link("zoom personal room", {}, "https://zoom.us/my/jane.doe", {}, "https://zoom.us/my/jane.doe",
+         Provider::zoom);
     link("teams under microsoft.com", {}, {},
          "<https://teams.microsoft.com/l/meetup-join/19%3ameeting_x%40thread.v2/0?context=%7b%7d>",
-         "https://teams.microsoft.com/l/meetup-join/19%3ameeting_x%40thread.v2/0?context=%7b%7d", Provider::teams);
-    link("teams under live.com", {}, {}, "https://teams.live.com/meet/9876543", "https://teams.live.com/meet/9876543",
+         "https://teams.microsoft.com/l/meetup-join/19%3ameeting_x%40thread.v2/0?context=%7b%7d",
          Provider::teams);
-    link("a meet code in capitals", {}, {}, "HTTPS://MEET.GOOGLE.COM/ABC-DEFG-HIJ", "HTTPS://MEET.GOOGLE.COM/ABC-DEFG-HIJ",
-         Provider::meet);
+    link("teams under live.com", {}, {}, "https://teams.live.com/meet/9876543",
+         "https://teams.live.com/meet/9876543", Provider::teams);
+    link("a meet code in capitals", {}, {}, "HTTPS://MEET.GOOGLE.COM/ABC-DEFG-HIJ",
+         "HTTPS://MEET.GOOGLE.COM/ABC-DEFG-HIJ", Provider::meet);
     link("a malformed meet code", {}, {}, "https://meet.google.com/abcd-efg-hij", {}, {});
-    link("webex", {}, {}, "https://acme.webex.com/meet/jane", "https://acme.webex.com/meet/jane", Provider::webex);
-    link("facetime", {}, {}, "https://facetime.apple.com/join#v=1&p=AbC", "https://facetime.apple.com/join#v=1&p=AbC",
-         Provider::facetime);
+    link("webex", {}, {}, "https://acme.webex.com/meet/jane", "https://acme.webex.com/meet/jane",
+         Provider::webex);
+    link("facetime", {}, {}, "https://facetime.apple.com/join#v=1&p=AbC",
+         "https://facetime.apple.com/join#v=1&p=AbC", Provider::facetime);
     link("plain web scheme is no link", {}, {}, "http://zoom.us/j/123", {}, {});
-    link("a look-alike host is no link", {}, {}, "https://zoom.us.example.com/j/1 https://evilzoom.us/j/1", {}, {});
+    link("a look-alike host is no link", {}, {}, "https://zoom.us.example.com/j/1 https://evilzoom.us/j/1",
+         {}, {});
     link("the URL field wins over the notes", "https://teams.live.com/meet/1", {}, "https://zoom.us/j/2",
          "https://teams.live.com/meet/1", Provider::teams);
-    link("the location wins over the notes", {}, "https://meet.google.com/abc-defg-hij", "https://zoom.us/j/2",
-         "https://meet.google.com/abc-defg-hij", Provider::meet);
+    link("the location wins over the notes", {}, "https://meet.google.com/abc-defg-hij",
+         "https://zoom.us/j/2", "https://meet.google.com/abc-defg-hij", Provider::meet);
     link("within one text zoom wins over an earlier teams link", {}, {},
          "https://teams.live.com/meet/1 then https://zoom.us/j/2", "https://zoom.us/j/2", Provider::zoom);
     link("a teams match that is no URL gives way to the next provider", {}, {},
-         "https://teams.live.com/meet/%zz https://acme.webex.com/x", "https://acme.webex.com/x", Provider::webex);
+         "https://teams.live.com/meet/%zz https://acme.webex.com/x", "https://acme.webex.com/x",
+         Provider::webex);
     return cases;
 }
 
@@ -192,7 +200,8 @@ TEST(CalendarMeetings, NormalisingAddresses) {
         {"mailto:%E2%80%AEjane@example.com", std::nullopt}, // right-to-left override
         {"jane\x01@example.com", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(CalendarMeetings::normalizedEmail(c.text), c.expected) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(CalendarMeetings::normalizedEmail(c.text), c.expected) << c.text;
 }
 
 TEST(CalendarMeetings, CleaningTitles) {
@@ -203,14 +212,18 @@ TEST(CalendarMeetings, CleaningTitles) {
     } cases[] = {
         {"  Quarterly\t\tplanning\r\n review ", 200, "Quarterly planning review"},
         {"\t \n\r ", 200, ""},
-        {"A\xE2\x80\x8B" "B\x07" "C", 200, "A B C"}, // zero-width space (Cf) and bell (Cc)
-        {"Budget review", 7, "Budget "},             // a cut just after a word keeps its space
+        {"A\xE2\x80\x8B"
+         "B\x07"
+         "C",
+         200, "A B C"},                  // zero-width space (Cf) and bell (Cc)
+        {"Budget review", 7, "Budget "}, // a cut just after a word keeps its space
         {"Budget review", 6, "Budget"},
         {"caf\x65\xCC\x81 ok", 4, "caf\x65\xCC\x81"}, // characters, not bytes
         {"\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7 Paris", 1, "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7"},
         {"anything", 0, ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(CalendarMeetings::cleanTitle(c.text, c.limit), c.expected) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(CalendarMeetings::cleanTitle(c.text, c.limit), c.expected) << c.text;
 
     // Names, titles and locations are cut to their limits.
     CalendarEventInput e = event({person(std::string(100, 'n'))});
@@ -239,7 +252,8 @@ CalendarMeeting at(std::string id, double startOffset, double duration = 1800, b
 
 std::vector<std::string> ids(const std::vector<CalendarMeeting>& meetings) {
     std::vector<std::string> result;
-    for (const auto& m : meetings) result.push_back(m.id);
+    for (const auto& m : meetings)
+        result.push_back(m.id);
     return result;
 }
 
@@ -276,9 +290,11 @@ TEST(CalendarMeetings, CurrentUpcomingAndDue) {
 
     const List due = {at("later", 60), at("now", 0), at("soon", 30), at("novideo", 20, 1800, false),
                       at("past", -10), at("far", 61)};
-    EXPECT_EQ(ids(CalendarMeetings::dueReminders(due, t0, {}, 60)), (std::vector<std::string>{"soon", "later"}));
+    EXPECT_EQ(ids(CalendarMeetings::dueReminders(due, t0, {}, 60)),
+              (std::vector<std::string>{"soon", "later"}));
     const std::set<std::string> announced = {CalendarMeetings::reminderKey(at("soon", 30))};
-    EXPECT_EQ(ids(CalendarMeetings::dueReminders(due, t0, announced, 60)), (std::vector<std::string>{"later"}));
+    EXPECT_EQ(ids(CalendarMeetings::dueReminders(due, t0, announced, 60)),
+              (std::vector<std::string>{"later"}));
 }
 
 TEST(CalendarMeetings, ReminderKeysAndProviderNames) {

@@ -1,15 +1,14 @@
-#include <gtest/gtest.h>
+#include "Nuvel/model/CalendarService.hpp"
+#include "NuvelKit/calendar/CalendarMeetings.hpp"
+#include "NuvelKit/support/ManualMainQueue.hpp"
 
 #include <deque>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "Nuvel/model/CalendarService.hpp"
-#include "NuvelKit/calendar/CalendarMeetings.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
 
 using namespace nuvel;
 using Access = CalendarService::Access;
@@ -23,8 +22,10 @@ const Date wallStart = Date::fromUnix(1'800'000'000);
 class HoldingExecutor final : public Executor {
 public:
     void execute(std::function<void()> work) override {
-        if (holding) held.push_back(std::move(work));
-        else work();
+        if (holding)
+            held.push_back(std::move(work));
+        else
+            work();
     }
     void runHeld() {
         while (!held.empty()) {
@@ -54,13 +55,16 @@ public:
     }
     bool requestFullAccess() override {
         ++requests;
-        if (whileAsking) whileAsking();
-        if (answer) status = CalendarAuthorization::fullAccess;
+        if (whileAsking)
+            whileAsking();
+        if (answer)
+            status = CalendarAuthorization::fullAccess;
         return answer;
     }
     std::vector<CalendarStoreEvent> events(Date, Date) override {
         ++reads;
-        if (unreadable) throw CalendarStoreError("no calendar service");
+        if (unreadable)
+            throw CalendarStoreError("no calendar service");
         return stored;
     }
     void observeChanges(std::function<void()> h) override {
@@ -68,7 +72,8 @@ public:
         handler = std::move(h);
     }
     void reportChange() {
-        if (handler) handler();
+        if (handler)
+            handler();
     }
 };
 
@@ -110,7 +115,8 @@ protected:
         d.storeExecutor = &executor;
         d.makeStore = [this]() -> std::shared_ptr<CalendarStore> {
             ++storesMade;
-            if (makeNoStore) return nullptr;
+            if (makeNoStore)
+                return nullptr;
             return store;
         };
         d.defaults = defaults;
@@ -121,8 +127,10 @@ protected:
         service->onReminder = [this](const CalendarMeeting& m) { reminders.push_back(m); };
     }
     void setCalendar(std::optional<bool> on) {
-        if (on) defaults->set("meetings.calendar", *on);
-        else defaults->remove("meetings.calendar");
+        if (on)
+            defaults->set("meetings.calendar", *on);
+        else
+            defaults->remove("meetings.calendar");
     }
     void refresh(bool requestAccess = false) {
         service->refresh(requestAccess);
@@ -136,7 +144,8 @@ protected:
     }
     std::vector<std::string> meetingIDs() const {
         std::vector<std::string> ids;
-        for (const auto& m : service->meetings()) ids.push_back(m.id);
+        for (const auto& m : service->meetings())
+            ids.push_back(m.id);
         return ids;
     }
 };
@@ -154,19 +163,21 @@ TEST_F(CalendarServiceTest, AccessFollowsTheSettingAndThePermission) {
         int changes, requests, reads, storesMade;
         bool running;
     } cases[] = {
-        {"setting absent", std::nullopt, Status::fullAccess, true, true, false, Access::off, 1, 0, 0, 0, false},
-        {"setting off", false, Status::fullAccess, true, true, false, Access::off, 1, 0, 0, 0, false},
-        {"never asked, at launch", true, Status::notDetermined, false, true, false, Access::needsPermission, 1, 0, 0,
-         1, false},
-        {"never asked, the user refuses", true, Status::notDetermined, true, false, false, Access::denied, 2, 1, 0, 1,
+        {"setting absent", std::nullopt, Status::fullAccess, true, true, false, Access::off, 1, 0, 0, 0,
          false},
-        {"never asked, the user allows", true, Status::notDetermined, true, true, false, Access::granted, 2, 1, 1, 1,
-         true},
+        {"setting off", false, Status::fullAccess, true, true, false, Access::off, 1, 0, 0, 0, false},
+        {"never asked, at launch", true, Status::notDetermined, false, true, false, Access::needsPermission,
+         1, 0, 0, 1, false},
+        {"never asked, the user refuses", true, Status::notDetermined, true, false, false, Access::denied, 2,
+         1, 0, 1, false},
+        {"never asked, the user allows", true, Status::notDetermined, true, true, false, Access::granted, 2,
+         1, 1, 1, true},
         {"full access", true, Status::fullAccess, false, true, false, Access::granted, 1, 0, 1, 1, true},
-        {"full access, asking changes nothing", true, Status::fullAccess, true, true, false, Access::granted, 1, 0, 1,
-         1, true},
+        {"full access, asking changes nothing", true, Status::fullAccess, true, true, false, Access::granted,
+         1, 0, 1, 1, true},
         {"refused", true, Status::denied, true, true, false, Access::denied, 1, 0, 0, 1, false},
-        {"no store to be had", true, Status::fullAccess, false, true, true, Access::denied, 1, 0, 0, 1, false},
+        {"no store to be had", true, Status::fullAccess, false, true, true, Access::denied, 1, 0, 0, 1,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -249,11 +260,13 @@ TEST_F(CalendarServiceTest, TheTickReadsTheStoreAtMostEveryTwoMinutes) {
 }
 
 TEST_F(CalendarServiceTest, AMeetingIsAnnouncedOnceAndAgainAfterAMove) {
-    grantedWith({storeEvent("standup", 50, "https://meet.google.com/abc-defg-hij"), storeEvent("novideo", 40)});
+    grantedWith(
+        {storeEvent("standup", 50, "https://meet.google.com/abc-defg-hij"), storeEvent("novideo", 40)});
     ASSERT_EQ(reminders.size(), 1u);
     EXPECT_EQ(reminders[0].id, "standup");
     EXPECT_EQ(service->announced(), (std::set<std::string>{CalendarMeetings::reminderKey(reminders[0])}));
-    for (int i = 0; i < 3; ++i) queue.advance(15);
+    for (int i = 0; i < 3; ++i)
+        queue.advance(15);
     EXPECT_EQ(reminders.size(), 1u);
 
     // Moved an hour on: announced again within its last minute, once.
@@ -264,7 +277,8 @@ TEST_F(CalendarServiceTest, AMeetingIsAnnouncedOnceAndAgainAfterAMove) {
     EXPECT_EQ(reminders.size(), 1u);
     queue.advance((3600 - 65) - queue.now()); // to 65 s before the new start
     EXPECT_EQ(reminders.size(), 1u);
-    for (int i = 0; i < 4; ++i) queue.advance(15);
+    for (int i = 0; i < 4; ++i)
+        queue.advance(15);
     ASSERT_EQ(reminders.size(), 2u);
     EXPECT_EQ(reminders[1].start, wallStart.adding(3600));
     EXPECT_EQ(service->announced().size(), 2u);
@@ -327,10 +341,10 @@ TEST_F(CalendarServiceTest, StoreEventsBecomeMeetings) {
     CalendarStoreEvent people = storeEvent("people", 700);
     people.organizer = CalendarStoreParticipant{"MAILTO:Olga%40Example.org", std::nullopt, false, false};
     people.attendees = {
-        {"urn:uuid:1234", "Room 4", false, false},           // not a mail URL: no address
-        {"mailto:me@example.org", "Me", true, false},        // the user, listed like anyone
-        {"mailto:bob@example.org", "Bob", false, true},      // declined: left out
-        {std::nullopt, std::nullopt, false, false},          // nothing to list
+        {"urn:uuid:1234", "Room 4", false, false},      // not a mail URL: no address
+        {"mailto:me@example.org", "Me", true, false},   // the user, listed like anyone
+        {"mailto:bob@example.org", "Bob", false, true}, // declined: left out
+        {std::nullopt, std::nullopt, false, false},     // nothing to list
     };
 
     CalendarStoreEvent declined = storeEvent("declined", 800);

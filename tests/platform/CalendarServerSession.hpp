@@ -10,13 +10,12 @@
 
 #include "Nuvel/platform/GlibWorker.hpp"
 
-#include <gtest/gtest.h>
-#include <libecal/libecal.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
+#include <libecal/libecal.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
@@ -28,7 +27,9 @@ extern char** environ;
 
 namespace nuvel::test {
 
-inline std::filesystem::path configHome() { return std::getenv("XDG_CONFIG_HOME"); }
+inline std::filesystem::path configHome() {
+    return std::getenv("XDG_CONFIG_HOME");
+}
 
 inline void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
@@ -44,7 +45,8 @@ public:
         unsetenv("WAYLAND_DISPLAY");
         setenv("GSETTINGS_BACKEND", "memory", 1);
         int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
+        if (::pipe(out) != 0)
+            throw std::runtime_error("pipe");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         // The read end first: it may itself be descriptor 3.
@@ -53,8 +55,9 @@ public:
         const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         posix_spawn_file_actions_adddup2(&actions, quiet, 2);
         std::string config = configFile.empty() ? "--session" : "--config-file=" + configFile;
-        std::vector<char*> argv = {const_cast<char*>("dbus-daemon"), config.data(), const_cast<char*>("--nofork"),
-                                   const_cast<char*>("--print-address=3"), nullptr};
+        std::vector<char*> argv = {const_cast<char*>("dbus-daemon"), config.data(),
+                                   const_cast<char*>("--nofork"), const_cast<char*>("--print-address=3"),
+                                   nullptr};
         const int spawned = posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
@@ -65,9 +68,11 @@ public:
         }
         std::string address;
         char c = 0;
-        while (::read(out[0], &c, 1) == 1 && c != '\n') address.push_back(c);
+        while (::read(out[0], &c, 1) == 1 && c != '\n')
+            address.push_back(c);
         ::close(out[0]);
-        if (address.empty()) throw std::runtime_error("dbus-daemon gave no address");
+        if (address.empty())
+            throw std::runtime_error("dbus-daemon gave no address");
         setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
     }
     ~PrivateBus() {
@@ -100,7 +105,8 @@ inline void writeCalendarSources(const std::string& ownAddress) {
     writeFile(sources / "nuvel-test.source", "[Data Source]\nDisplayName=Nuvel test\nEnabled=true\n"
                                              "Parent=local-stub\n\n[Calendar]\nBackendName=local\n");
     writeFile(sources / "nuvel-identity.source",
-              "[Data Source]\nDisplayName=Me\nEnabled=true\n\n[Mail Identity]\nAddress=" + ownAddress + "\nName=Me\n");
+              "[Data Source]\nDisplayName=Me\nEnabled=true\n\n[Mail Identity]\nAddress=" + ownAddress +
+                  "\nName=Me\n");
     writeFile(sources / "birthdays.source", "[Data Source]\nDisplayName=Birthdays\nEnabled=false\n"
                                             "Parent=contacts-stub\n\n[Calendar]\nBackendName=contacts\n");
 }
@@ -121,9 +127,11 @@ public:
                 },
                 this);
             worker_.iterateUntil([this] { return done_; });
-            if (registry_ == nullptr) throw std::runtime_error("no source registry");
+            if (registry_ == nullptr)
+                throw std::runtime_error("no source registry");
             ESource* source = e_source_registry_ref_source(registry_, "nuvel-test");
-            if (source == nullptr) throw std::runtime_error("no test calendar");
+            if (source == nullptr)
+                throw std::runtime_error("no test calendar");
             done_ = false;
             e_cal_client_connect(
                 source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, 10, nullptr,
@@ -136,13 +144,16 @@ public:
                 this);
             worker_.iterateUntil([this] { return done_; });
             g_object_unref(source);
-            if (client_ == nullptr) throw std::runtime_error("the test calendar did not connect");
+            if (client_ == nullptr)
+                throw std::runtime_error("the test calendar did not connect");
         });
     }
     ~TestCalendar() {
         worker_.stop([this] {
-            if (client_ != nullptr) g_object_unref(client_);
-            if (registry_ != nullptr) g_object_unref(registry_);
+            if (client_ != nullptr)
+                g_object_unref(client_);
+            if (registry_ != nullptr)
+                g_object_unref(registry_);
         });
     }
     TestCalendar(const TestCalendar&) = delete;
@@ -152,13 +163,15 @@ public:
     std::string add(const std::string& vevent) {
         return worker_.call([&] {
             ICalComponent* component = i_cal_component_new_from_string(vevent.c_str());
-            if (component == nullptr) throw std::runtime_error("not a VEVENT: " + vevent);
+            if (component == nullptr)
+                throw std::runtime_error("not a VEVENT: " + vevent);
             gchar* uid = nullptr;
             GError* error = nullptr;
-            const bool ok = e_cal_client_create_object_sync(client_, component, E_CAL_OPERATION_FLAG_NONE, &uid,
-                                                            nullptr, &error);
+            const bool ok = e_cal_client_create_object_sync(client_, component, E_CAL_OPERATION_FLAG_NONE,
+                                                            &uid, nullptr, &error);
             g_object_unref(component);
-            if (!ok) throw std::runtime_error(error ? error->message : "create failed");
+            if (!ok)
+                throw std::runtime_error(error ? error->message : "create failed");
             std::string result = uid;
             g_free(uid);
             return result;
@@ -189,7 +202,8 @@ public:
             const bool ok = e_cal_client_modify_object_sync(client_, component, E_CAL_OBJ_MOD_ALL,
                                                             E_CAL_OPERATION_FLAG_NONE, nullptr, &error);
             g_object_unref(component);
-            if (!ok) throw std::runtime_error(error ? error->message : "modify failed");
+            if (!ok)
+                throw std::runtime_error(error ? error->message : "modify failed");
         });
     }
 

@@ -18,7 +18,8 @@ using namespace nuvel;
 
 namespace {
 
-const std::optional<CalendarStoreEvent> titled(const std::vector<CalendarStoreEvent>& events, const std::string& title) {
+const std::optional<CalendarStoreEvent> titled(const std::vector<CalendarStoreEvent>& events,
+                                               const std::string& title) {
     std::optional<CalendarStoreEvent> found;
     for (const auto& e : events)
         if (e.title == title) {
@@ -28,7 +29,9 @@ const std::optional<CalendarStoreEvent> titled(const std::vector<CalendarStoreEv
     return found;
 }
 
-double unix(time_t t) { return static_cast<double>(t); }
+double unix(time_t t) {
+    return static_cast<double>(t);
+}
 
 // "20261209T111500" in the zone, for a moment in seconds since 1970: a wall time built by
 // converting a UTC time, not by reading a time_t "with a zone" (that comes out as UTC).
@@ -43,7 +46,9 @@ std::string wallTime(time_t t, const char* zoneName) {
     return text;
 }
 
-std::string vevent(const std::string& body) { return "BEGIN:VEVENT\r\n" + body + "END:VEVENT\r\n"; }
+std::string vevent(const std::string& body) {
+    return "BEGIN:VEVENT\r\n" + body + "END:VEVENT\r\n";
+}
 
 // One bus and one calendar server for the whole program: GLib keeps the first session bus it
 // reached for the life of the process.
@@ -66,27 +71,30 @@ protected:
 
 TEST_F(CalendarServer, ReadsTheOccurrencesOfTheWindowAndReportsChanges) {
     const time_t zoned = now + 7200;
-    calendar->add(vevent("UID:zoned\r\nSUMMARY:Zoned\r\nDTSTART;TZID=Europe/Paris:" +
-                         wallTime(zoned, "Europe/Paris") +
-                         "\r\nDURATION:PT45M\r\nLOCATION:Room 4\r\nDESCRIPTION:Agenda\\nhttps://zoom.us/j/42\r\n"));
+    calendar->add(
+        vevent("UID:zoned\r\nSUMMARY:Zoned\r\nDTSTART;TZID=Europe/Paris:" + wallTime(zoned, "Europe/Paris") +
+               "\r\nDURATION:PT45M\r\nLOCATION:Room 4\r\nDESCRIPTION:Agenda\\nhttps://zoom.us/j/42\r\n"));
     calendar->add(vevent("UID:daily\r\nSUMMARY:Daily\r\nDTSTART:" + test::icalUtc(now + 10800 - 86400) +
-                         "\r\nDTEND:" + test::icalUtc(now + 10800 - 86400 + 900) + "\r\nRRULE:FREQ=DAILY;COUNT=5\r\n"));
+                         "\r\nDTEND:" + test::icalUtc(now + 10800 - 86400 + 900) +
+                         "\r\nRRULE:FREQ=DAILY;COUNT=5\r\n"));
     char today[16];
     std::tm tm{};
     gmtime_r(&now, &tm);
     std::strftime(today, sizeof today, "%Y%m%d", &tm);
-    calendar->add(vevent(std::string("UID:allday\r\nSUMMARY:All day\r\nDTSTART;VALUE=DATE:") + today + "\r\n"));
-    calendar->add(vevent("UID:cancelled\r\nSUMMARY:Cancelled\r\nSTATUS:CANCELLED\r\nDTSTART:" + test::icalUtc(now + 600) +
-                         "\r\nDTEND:" + test::icalUtc(now + 1200) + "\r\n"));
-    const std::string invitation = calendar->add(vevent(
-        "UID:invite\r\nSUMMARY:Invitation\r\nDTSTART:" + test::icalUtc(now + 3600) + "\r\nDTEND:" +
-        test::icalUtc(now + 5400) + "\r\nURL:https://meet.google.com/abc-defg-hij\r\n"
-        "ORGANIZER;CN=Olga:mailto:olga@example.org\r\n"
-        "ATTENDEE;CN=Me;PARTSTAT=DECLINED:MAILTO:ME@example.org\r\n"
-        "ATTENDEE;CN=Bob;PARTSTAT=ACCEPTED:mailto:bob@example.org\r\n"
-        "ATTENDEE:urn:uuid:room-4\r\n"));
-    calendar->add(vevent("UID:outside\r\nSUMMARY:Outside\r\nDTSTART:" + test::icalUtc(now + 90000) + "\r\nDTEND:" +
-                         test::icalUtc(now + 91000) + "\r\n"));
+    calendar->add(
+        vevent(std::string("UID:allday\r\nSUMMARY:All day\r\nDTSTART;VALUE=DATE:") + today + "\r\n"));
+    calendar->add(vevent("UID:cancelled\r\nSUMMARY:Cancelled\r\nSTATUS:CANCELLED\r\nDTSTART:" +
+                         test::icalUtc(now + 600) + "\r\nDTEND:" + test::icalUtc(now + 1200) + "\r\n"));
+    const std::string invitation =
+        calendar->add(vevent("UID:invite\r\nSUMMARY:Invitation\r\nDTSTART:" + test::icalUtc(now + 3600) +
+                             "\r\nDTEND:" + test::icalUtc(now + 5400) +
+                             "\r\nURL:https://meet.google.com/abc-defg-hij\r\n"
+                             "ORGANIZER;CN=Olga:mailto:olga@example.org\r\n"
+                             "ATTENDEE;CN=Me;PARTSTAT=DECLINED:MAILTO:ME@example.org\r\n"
+                             "ATTENDEE;CN=Bob;PARTSTAT=ACCEPTED:mailto:bob@example.org\r\n"
+                             "ATTENDEE:urn:uuid:room-4\r\n"));
+    calendar->add(vevent("UID:outside\r\nSUMMARY:Outside\r\nDTSTART:" + test::icalUtc(now + 90000) +
+                         "\r\nDTEND:" + test::icalUtc(now + 91000) + "\r\n"));
 
     EdsCalendarStore store;
     EXPECT_EQ(store.authorizationStatus(), CalendarAuthorization::fullAccess);
@@ -153,9 +161,9 @@ TEST_F(CalendarServer, ReadsTheOccurrencesOfTheWindowAndReportsChanges) {
 }
 
 TEST_F(CalendarServer, TheServiceRemindsAMinuteAheadAndFollowsAMove) {
-    const std::string uid = calendar->add(vevent("UID:standup\r\nSUMMARY:Standup\r\nDTSTART:" + test::icalUtc(now + 50) +
-                                                 "\r\nDTEND:" + test::icalUtc(now + 950) +
-                                                 "\r\nLOCATION:https://meet.google.com/abc-defg-hij\r\n"));
+    const std::string uid = calendar->add(vevent(
+        "UID:standup\r\nSUMMARY:Standup\r\nDTSTART:" + test::icalUtc(now + 50) +
+        "\r\nDTEND:" + test::icalUtc(now + 950) + "\r\nLOCATION:https://meet.google.com/abc-defg-hij\r\n"));
     ManualMainQueue queue(0.0);
     ThreadPoolExecutor pool(2);
     auto defaults = std::make_shared<MemoryDefaultsStore>();
@@ -173,7 +181,8 @@ TEST_F(CalendarServer, TheServiceRemindsAMinuteAheadAndFollowsAMove) {
 
     auto waitUntil = [&](const std::function<bool()>& condition) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!condition() && std::chrono::steady_clock::now() < deadline) queue.waitAndDrain(0.1);
+        while (!condition() && std::chrono::steady_clock::now() < deadline)
+            queue.waitAndDrain(0.1);
         return condition();
     };
 
@@ -188,7 +197,8 @@ TEST_F(CalendarServer, TheServiceRemindsAMinuteAheadAndFollowsAMove) {
     calendar->move(uid, now + 3600);
     auto standup = [&]() -> std::optional<CalendarMeeting> {
         for (const auto& m : service->meetings())
-            if (m.id == "nuvel-test/standup") return m;
+            if (m.id == "nuvel-test/standup")
+                return m;
         return std::nullopt;
     };
     ASSERT_TRUE(waitUntil([&] { return standup() && standup()->start.unixSeconds() == unix(now + 3600); }));

@@ -1,4 +1,8 @@
-#include <gtest/gtest.h>
+#include "Nuvel/ui/ElidingLabel.hpp"
+#include "Nuvel/ui/MeetingPromptPanel.hpp"
+#include "Nuvel/ui/SymbolIcons.hpp"
+#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/ui/UiTestSupport.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -9,14 +13,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
-
+#include <gtest/gtest.h>
 #include <vector>
-
-#include "Nuvel/ui/ElidingLabel.hpp"
-#include "Nuvel/ui/MeetingPromptPanel.hpp"
-#include "Nuvel/ui/SymbolIcons.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
-#include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;
 using nuvel::test::PreferredLanguagesScope;
@@ -47,15 +45,16 @@ protected:
     MeetingPromptPanel::Content reminder(QString title = QStringLiteral("Design review")) {
         return {symbolIcon(Symbol::calendar, Qt::darkGray), std::move(title),
                 QStringLiteral("Starts in a minute · Google Meet · 4 attendees\nRecord it with Nuvel?"),
-                QStringLiteral("Turn off meeting reminders"), QUrl(QStringLiteral("https://meet.google.com/abc-defg-hij"))};
+                QStringLiteral("Turn off meeting reminders"),
+                QUrl(QStringLiteral("https://meet.google.com/abc-defg-hij"))};
     }
-    template <class T>
-    T* find(const char* name) {
+    template <class T> T* find(const char* name) {
         return prompt.panel() ? prompt.panel()->findChild<T*>(QString::fromLatin1(name)) : nullptr;
     }
     void screenshot(const char* name) {
         ASSERT_TRUE(prompt.panel());
-        EXPECT_TRUE(prompt.panel()->grab().save(QString::fromStdString((test::artifactsFolder() / name).string())));
+        EXPECT_TRUE(
+            prompt.panel()->grab().save(QString::fromStdString((test::artifactsFolder() / name).string())));
     }
 
     ManualMainQueue queue{0.0};
@@ -153,7 +152,8 @@ TEST_F(MeetingPrompt, TheOptionsMenuAndJoinFollowTheContent) {
     EXPECT_EQ(options->toolTip(), "Options");
     EXPECT_EQ(options->accessibleName(), "Options");
     QStringList items;
-    for (QAction* a : options->menu()->actions()) items << a->text();
+    for (QAction* a : options->menu()->actions())
+        items << a->text();
     EXPECT_EQ(items, (QStringList{"Turn off meeting reminders", "Meeting detection settings…"}));
     screenshot("meeting-prompt-reminder.png");
 
@@ -180,14 +180,17 @@ TEST_F(MeetingPrompt, LongTextsAreCutAndThePanelSitsInTheTopCornerWithoutTakingF
 
     const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
     const QString longTitle = QString("Quarterly planning with the regional sales leads ").repeated(3);
-    const QString longDetail = QString("Starts in a minute · Microsoft Teams · 12 attendees, and more words ").repeated(4);
+    const QString longDetail =
+        QString("Starts in a minute · Microsoft Teams · 12 attendees, and more words ").repeated(4);
     for (const char* language : {"en-GB", "ar-EG"}) {
         SCOPED_TRACE(language);
         PreferredLanguagesScope scope({QString::fromLatin1(language)});
         const bool arabic = QString(language).startsWith("ar");
         auto content = reminder(longTitle);
         content.detail = longDetail;
-        if (arabic) content.title = QString::fromUtf8("مراجعة التصميم الفصلية مع فريق المبيعات الإقليمي ").repeated(3);
+        if (arabic)
+            content.title =
+                QString::fromUtf8("مراجعة التصميم الفصلية مع فريق المبيعات الإقليمي ").repeated(3);
         prompt.show(content, 90);
         QWidget* window = prompt.panel();
         ASSERT_TRUE(window);
@@ -200,13 +203,17 @@ TEST_F(MeetingPrompt, LongTextsAreCutAndThePanelSitsInTheTopCornerWithoutTakingF
 
         EXPECT_EQ(window->width(), MeetingPromptPanel::width);
         EXPECT_EQ(window->y(), visible.top() + MeetingPromptPanel::screenMargin);
-        if (arabic) EXPECT_EQ(window->x(), visible.left() + MeetingPromptPanel::screenMargin);
-        else EXPECT_EQ(window->x() + window->width(), visible.left() + visible.width() - MeetingPromptPanel::screenMargin);
+        if (arabic)
+            EXPECT_EQ(window->x(), visible.left() + MeetingPromptPanel::screenMargin);
+        else
+            EXPECT_EQ(window->x() + window->width(),
+                      visible.left() + visible.width() - MeetingPromptPanel::screenMargin);
         EXPECT_EQ(window->layoutDirection(), arabic ? Qt::RightToLeft : Qt::LeftToRight);
         auto* record = find<QPushButton>("meeting-prompt-record");
         auto* dismiss = find<QPushButton>("meeting-prompt-dismiss");
         auto* options = find<QToolButton>("meeting-prompt-options");
-        const int recordX = record->mapTo(window, QPoint()).x(), dismissX = dismiss->mapTo(window, QPoint()).x();
+        const int recordX = record->mapTo(window, QPoint()).x(),
+                  dismissX = dismiss->mapTo(window, QPoint()).x();
         const int optionsX = options->mapTo(window, QPoint()).x();
         EXPECT_EQ(recordX > dismissX, !arabic); // "Record…" at the trailing end
         EXPECT_EQ(optionsX < dismissX, !arabic);

@@ -1,4 +1,6 @@
-#include <gtest/gtest.h>
+#include "Nuvel/ui/ElidingLabel.hpp"
+#include "Nuvel/ui/UpcomingMeetingRow.hpp"
+#include "tests/ui/UiTestSupport.hpp"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -8,13 +10,9 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QVBoxLayout>
-
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
-
-#include "Nuvel/ui/ElidingLabel.hpp"
-#include "Nuvel/ui/UpcomingMeetingRow.hpp"
-#include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;
 using nuvel::test::PreferredLanguagesScope;
@@ -64,17 +62,18 @@ TEST_F(UpcomingRow, TextsIconAndAccessibility) {
         Symbol symbol;
         bool red;
     } cases[] = {
-        {"under way", meetingAt(localAt(2, 11, 30), localAt(2, 12, 45), "Standup", CalendarMeeting::Provider::zoom),
+        {"under way",
+         meetingAt(localAt(2, 11, 30), localAt(2, 12, 45), "Standup", CalendarMeeting::Provider::zoom),
          "Standup", "Now · until 12:45 · Zoom", Symbol::video, true},
         {"starting exactly now", meetingAt(noon, localAt(2, 13, 0)), "Design review", "Now · until 13:00",
          Symbol::calendar, true},
-        {"later today", meetingAt(localAt(2, 15, 0), localAt(2, 16, 0)), "Design review", "15:00", Symbol::calendar,
-         false},
-        {"with a Google Meet link", meetingAt(localAt(2, 23, 30), localAt(3, 0, 30), "Late sync",
-                                              CalendarMeeting::Provider::meet),
-         "Late sync", "23:30 · Google Meet", Symbol::video, false},
-        {"after midnight", meetingAt(localAt(3, 9, 5), localAt(3, 10, 0), "Planning"), "Planning", "Tomorrow 09:05",
+        {"later today", meetingAt(localAt(2, 15, 0), localAt(2, 16, 0)), "Design review", "15:00",
          Symbol::calendar, false},
+        {"with a Google Meet link",
+         meetingAt(localAt(2, 23, 30), localAt(3, 0, 30), "Late sync", CalendarMeeting::Provider::meet),
+         "Late sync", "23:30 · Google Meet", Symbol::video, false},
+        {"after midnight", meetingAt(localAt(3, 9, 5), localAt(3, 10, 0), "Planning"), "Planning",
+         "Tomorrow 09:05", Symbol::calendar, false},
         {"untitled", meetingAt(localAt(2, 14, 0), localAt(2, 15, 0), ""), "Untitled meeting", "14:00",
          Symbol::calendar, false},
     };
@@ -144,12 +143,14 @@ TEST_F(UpcomingRow, NarrowRowsTruncateAndArabicMirrors) {
                                                        arabic ? "مراجعة التصميم" : "Standup",
                                                        CalendarMeeting::Provider::teams),
                                              noon, [] {});
-        auto* later = new UpcomingMeetingRow(
-            meetingAt(localAt(2, 15, 0), localAt(2, 16, 0), "A very long meeting title that cannot fit the sidebar"),
-            noon, [] {});
+        auto* later =
+            new UpcomingMeetingRow(meetingAt(localAt(2, 15, 0), localAt(2, 16, 0),
+                                             "A very long meeting title that cannot fit the sidebar"),
+                                   noon, [] {});
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QApplication::sendEvent(later, &enter); // shows the hover fill in the screenshot
-        for (auto* row : {under, later}) column->addWidget(row);
+        for (auto* row : {under, later})
+            column->addWidget(row);
         list.resize(220, 100);
         list.show();
 
@@ -163,7 +164,8 @@ TEST_F(UpcomingRow, NarrowRowsTruncateAndArabicMirrors) {
         ASSERT_TRUE(icon);
         EXPECT_EQ(under->layoutDirection(), arabic ? Qt::RightToLeft : Qt::LeftToRight);
         EXPECT_EQ(icon->x() > under->width() / 2, arabic); // the icon on the leading side
-        const auto file = test::artifactsFolder() / (arabic ? "upcoming-rows-arabic.png" : "upcoming-rows.png");
+        const auto file =
+            test::artifactsFolder() / (arabic ? "upcoming-rows-arabic.png" : "upcoming-rows.png");
         EXPECT_TRUE(list.grab().save(QString::fromStdString(file.string())));
     }
 }
