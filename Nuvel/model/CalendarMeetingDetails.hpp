@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "NuvelKit/calendar/CalendarMeeting.hpp"
+
 namespace nuvel {
 
 // What a new recording copies from the calendar meeting it was started for.
@@ -13,5 +15,10 @@ struct CalendarMeetingDetails {
 
     bool operator==(const CalendarMeetingDetails&) const = default;
 };
+
+// The parts of a calendar meeting that a recording started for it keeps.
+inline CalendarMeetingDetails calendarMeetingDetails(const CalendarMeeting& meeting) {
+    return {meeting.attendees, meeting.attendeeEmails, meeting.location};
+}
 
 } // namespace nuvel

@@ -290,6 +290,17 @@ int localizedStandardCompare(std::string_view a, std::string_view b) {
     return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
 }
 
+std::string lowercased(std::string_view text) {
+    icu::UnicodeString s = toIcu(text);
+    s.toLower(icu::Locale::getRoot());
+    return toUtf8(s);
+}
+
+bool isControlOrFormat(char32_t c) {
+    const int8_t category = u_charType(UChar32(c));
+    return category == U_CONTROL_CHAR || category == U_FORMAT_CHAR;
+}
+
 namespace {
 
 icu::UnicodeString folded(const icu::UnicodeString& text) {

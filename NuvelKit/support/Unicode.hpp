@@ -79,6 +79,13 @@ int localizedStandardCompare(std::string_view a, std::string_view b);
 // Lower-cased, without diacritics, NFC: for case- and diacritic-insensitive matching.
 std::string foldCaseAndDiacritics(std::string_view text);
 
+// Full Unicode lower-casing, the same in every locale ("ÉCOLE" gives "école").
+std::string lowercased(std::string_view text);
+
+// Control and format characters: general categories Cc and Cf (tabs, line breaks, NUL,
+// zero-width joiners, direction marks and overrides).
+bool isControlOrFormat(char32_t c);
+
 // Code points of a UTF-8 string and back.
 std::u32string toCodePoints(std::string_view text);
 std::string fromCodePoints(std::u32string_view codePoints);

@@ -23,6 +23,10 @@ inline QtMessageHandler previousMessageHandler = nullptr;
 inline void quietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (message.contains(QStringLiteral("does not support propagateSizeHints")))
         return;
+    // Nor can it fade or raise a window.
+    if (message.contains(QStringLiteral("does not support setting window opacity")) ||
+        message.contains(QStringLiteral("does not support raise()")))
+        return;
     if (previousMessageHandler != nullptr)
         previousMessageHandler(type, context, message);
     else

@@ -1,0 +1,173 @@
+#include "Nuvel/ui/ElidingLabel.hpp"
+#include "Nuvel/ui/UpcomingMeetingRow.hpp"
+#include "tests/ui/UiTestSupport.hpp"
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QDateTime>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+
+using namespace nuvel;
+using nuvel::test::PreferredLanguagesScope;
+
+namespace {
+
+// Noon, local time, on a day without a clock change: "today" and "tomorrow" hold in any zone.
+Date localAt(int day, int hour, int minute) {
+    return Date::fromUnix(double(QDateTime(QDate(2026, 3, day), QTime(hour, minute)).toSecsSinceEpoch()));
+}
+const Date noon = localAt(2, 12, 0);
+
+CalendarMeeting meetingAt(Date start, Date end, std::string title = "Design review",
+                          std::optional<CalendarMeeting::Provider> provider = std::nullopt) {
+    CalendarMeeting m;
+    m.id = "m";
+    m.title = std::move(title);
+    m.start = start;
+    m.end = end;
+    if (provider) {
+        m.videoURL = Url::parse("https://meet.google.com/abc-defg-hij");
+        m.provider = provider;
+    }
+    return m;
+}
+
+class UpcomingRow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::application();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); // 24-hour short times
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::system()); }
+
+    void send(QWidget* row, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+        QMouseEvent event(type, QPointF(at), QPointF(row->mapToGlobal(at)), button,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+        QApplication::sendEvent(row, &event);
+    }
+};
+
+TEST_F(UpcomingRow, TextsIconAndAccessibility) {
+    const struct {
+        const char* name;
+        CalendarMeeting meeting;
+        QString title, detail;
+        Symbol symbol;
+        bool red;
+    } cases[] = {
+        {"under way",
+         meetingAt(localAt(2, 11, 30), localAt(2, 12, 45), "Standup", CalendarMeeting::Provider::zoom),
+         "Standup", "Now · until 12:45 · Zoom", Symbol::video, true},
+        {"starting exactly now", meetingAt(noon, localAt(2, 13, 0)), "Design review", "Now · until 13:00",
+         Symbol::calendar, true},
+        {"later today", meetingAt(localAt(2, 15, 0), localAt(2, 16, 0)), "Design review", "15:00",
+         Symbol::calendar, false},
+        {"with a Google Meet link",
+         meetingAt(localAt(2, 23, 30), localAt(3, 0, 30), "Late sync", CalendarMeeting::Provider::meet),
+         "Late sync", "23:30 · Google Meet", Symbol::video, false},
+        {"after midnight", meetingAt(localAt(3, 9, 5), localAt(3, 10, 0), "Planning"), "Planning",
+         "Tomorrow 09:05", Symbol::calendar, false},
+        {"untitled", meetingAt(localAt(2, 14, 0), localAt(2, 15, 0), ""), "Untitled meeting", "14:00",
+         Symbol::calendar, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpcomingMeetingRow row(c.meeting, noon, [] {});
+        EXPECT_EQ(row.titleText(), c.title);
+        EXPECT_EQ(row.detailText(), c.detail);
+        EXPECT_EQ(row.iconSymbol(), c.symbol);
+        EXPECT_EQ(row.iconTint() == QColor(255, 59, 48), c.red);
+        EXPECT_EQ(row.toolTip(), "Record this meeting…");
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&row);
+        ASSERT_TRUE(a);
+        EXPECT_EQ(a->role(), QAccessible::Button);
+        EXPECT_EQ(a->text(QAccessible::Name), c.title + ", " + c.detail);
+        EXPECT_EQ(a->text(QAccessible::Help), "Record this meeting…");
+    }
+}
+
+TEST_F(UpcomingRow, OnlyAReleaseInsideOrAnAccessibilityPressRunsTheAction) {
+    int presses = 0;
+    UpcomingMeetingRow row(meetingAt(localAt(2, 15, 0), localAt(2, 16, 0)), noon, [&] { ++presses; });
+    row.resize(240, 40);
+    const QPoint inside(120, 20), outside(300, 20);
+
+    send(&row, QEvent::MouseButtonPress, inside);
+    EXPECT_EQ(presses, 0); // a press alone does nothing
+    send(&row, QEvent::MouseMove, outside);
+    send(&row, QEvent::MouseButtonRelease, outside);
+    EXPECT_EQ(presses, 0); // dragged out before release
+
+    send(&row, QEvent::MouseButtonPress, inside);
+    send(&row, QEvent::MouseButtonRelease, inside);
+    EXPECT_EQ(presses, 1);
+
+    send(&row, QEvent::MouseButtonPress, inside, Qt::RightButton);
+    send(&row, QEvent::MouseButtonRelease, inside, Qt::RightButton);
+    EXPECT_EQ(presses, 1);
+
+    // The labels never take the click: the point inside a label is the row's.
+    auto* title = row.findChild<QLabel*>("upcoming-meeting-title");
+    ASSERT_TRUE(title);
+    EXPECT_TRUE(title->testAttribute(Qt::WA_TransparentForMouseEvents));
+
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&row);
+    ASSERT_TRUE(a && a->actionInterface());
+    a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(presses, 2);
+
+    QEnterEvent enter{QPointF(inside), QPointF(inside), QPointF(row.mapToGlobal(inside))};
+    QApplication::sendEvent(&row, &enter);
+    EXPECT_TRUE(row.hovering());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&row, &leave);
+    EXPECT_FALSE(row.hovering());
+}
+
+TEST_F(UpcomingRow, NarrowRowsTruncateAndArabicMirrors) {
+    for (const char* language : {"en-GB", "ar-EG"}) {
+        SCOPED_TRACE(language);
+        PreferredLanguagesScope scope({QString::fromLatin1(language)});
+        const bool arabic = QString(language).startsWith("ar");
+        QWidget list;
+        list.setLayoutDirection(arabic ? Qt::RightToLeft : Qt::LeftToRight);
+        auto* column = new QVBoxLayout(&list);
+        auto* under = new UpcomingMeetingRow(meetingAt(localAt(2, 11, 30), localAt(2, 12, 45),
+                                                       arabic ? "مراجعة التصميم" : "Standup",
+                                                       CalendarMeeting::Provider::teams),
+                                             noon, [] {});
+        auto* later =
+            new UpcomingMeetingRow(meetingAt(localAt(2, 15, 0), localAt(2, 16, 0),
+                                             "A very long meeting title that cannot fit the sidebar"),
+                                   noon, [] {});
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(later, &enter); // shows the hover fill in the screenshot
+        for (auto* row : {under, later})
+            column->addWidget(row);
+        list.resize(220, 100);
+        list.show();
+
+        EXPECT_LT(later->minimumSizeHint().width(), 100); // the texts give way, the row does not widen
+        auto* title = later->findChild<ElidingLabel*>("upcoming-meeting-title");
+        ASSERT_TRUE(title);
+        EXPECT_TRUE(title->displayedText().endsWith(QChar(0x2026)));
+        EXPECT_EQ(title->text(), "A very long meeting title that cannot fit the sidebar");
+
+        auto* icon = under->findChild<QLabel*>("upcoming-meeting-icon");
+        ASSERT_TRUE(icon);
+        EXPECT_EQ(under->layoutDirection(), arabic ? Qt::RightToLeft : Qt::LeftToRight);
+        EXPECT_EQ(icon->x() > under->width() / 2, arabic); // the icon on the leading side
+        const auto file =
+            test::artifactsFolder() / (arabic ? "upcoming-rows-arabic.png" : "upcoming-rows.png");
+        EXPECT_TRUE(list.grab().save(QString::fromStdString(file.string())));
+    }
+}
+
+} // namespace
