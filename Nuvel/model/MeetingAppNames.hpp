@@ -1,10 +1,10 @@
 #pragma once
 
+#include "NuvelKit/detection/MeetingApp.hpp"
+
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "NuvelKit/detection/MeetingApp.hpp"
 
 namespace nuvel {
 

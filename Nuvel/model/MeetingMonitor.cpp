@@ -16,7 +16,8 @@ MeetingMonitor::~MeetingMonitor() {
 }
 
 void MeetingMonitor::stopTimer() {
-    if (timer_) queue_.cancelTimer(*timer_);
+    if (timer_)
+        queue_.cancelTimer(*timer_);
     timer_.reset();
 }
 
@@ -36,7 +37,8 @@ void MeetingMonitor::refresh() {
     detector_ = MeetingDetector{};
     lastSignals_.reset();
     // Also when no call was tracked, so that the owner takes down a prompt still on screen.
-    if (onCallEnded) onCallEnded();
+    if (onCallEnded)
+        onCallEnded();
 }
 
 void MeetingMonitor::evaluate() {
@@ -54,9 +56,11 @@ void MeetingMonitor::evaluate() {
     bool capturing = isCapturing && isCapturing();
 
     if (auto app = detector_.update(signals, now, policy, capturing)) {
-        if (onPrompt) onPrompt(Prompt{*app, promptBundleID(*app, signals)});
+        if (onPrompt)
+            onPrompt(Prompt{*app, promptBundleID(*app, signals)});
     } else if (hadCall && !detector_.currentCall) {
-        if (onCallEnded) onCallEnded();
+        if (onCallEnded)
+            onCallEnded();
     }
 }
 
@@ -65,9 +69,11 @@ std::optional<std::string> MeetingMonitor::promptBundleID(MeetingApp app, const 
         return meetingAppForBundleID(id) == app && id.find(".helper") == std::string::npos &&
                !id.starts_with("com.apple.WebKit.");
     };
-    if (signals.frontmostBundleID && suitable(*signals.frontmostBundleID)) return signals.frontmostBundleID;
+    if (signals.frontmostBundleID && suitable(*signals.frontmostBundleID))
+        return signals.frontmostBundleID;
     for (const auto& id : signals.runningBundleIDs)
-        if (suitable(id)) return id;
+        if (suitable(id))
+            return id;
     return std::nullopt;
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-
 #include "Nuvel/model/MeetingPreferences.hpp"
 #include "Nuvel/model/MeetingSignalSource.hpp"
 #include "NuvelKit/detection/MeetingDetector.hpp"
 #include "NuvelKit/support/MainQueue.hpp"
 #include "NuvelKit/support/Time.hpp"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace nuvel {
 

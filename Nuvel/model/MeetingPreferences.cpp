@@ -11,7 +11,8 @@ constexpr const char* remindersKey = "meetings.reminders";
 constexpr const char* mutedAppsKey = "meetings.mutedApps";
 } // namespace
 
-MeetingPreferences::MeetingPreferences(std::shared_ptr<DefaultsStore> defaults) : defaults_(std::move(defaults)) {}
+MeetingPreferences::MeetingPreferences(std::shared_ptr<DefaultsStore> defaults)
+    : defaults_(std::move(defaults)) {}
 
 bool MeetingPreferences::detectionEnabled() const {
     return defaults_->boolean(detectionKey).value_or(true);
@@ -32,7 +33,8 @@ void MeetingPreferences::setRemindersEnabled(bool enabled) {
 std::set<MeetingApp> MeetingPreferences::mutedApps() const {
     std::set<MeetingApp> apps;
     for (const auto& raw : defaults_->stringList(mutedAppsKey).value_or(std::vector<std::string>{}))
-        if (auto app = meetingAppFromRawValue(raw)) apps.insert(*app);
+        if (auto app = meetingAppFromRawValue(raw))
+            apps.insert(*app);
     return apps;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <memory>
-#include <set>
-
 #include "NuvelKit/detection/MeetingApp.hpp"
 #include "NuvelKit/support/Defaults.hpp"
+
+#include <memory>
+#include <set>
 
 namespace nuvel {
 

@@ -1,6 +1,5 @@
 #include "NuvelKit/detection/MeetingApp.hpp"
 
-
 namespace nuvel {
 namespace {
 
@@ -16,9 +15,9 @@ constexpr std::string_view webexPrefixes[] = {"com.cisco.webex", "Cisco-Systems.
 constexpr std::string_view slackPrefixes[] = {"com.tinyspeck.slackmacgap"};
 constexpr std::string_view facetimePrefixes[] = {"com.apple.FaceTime"};
 constexpr std::string_view browserPrefixes[] = {
-    "com.google.Chrome",     "com.apple.Safari",   "com.apple.WebKit.",
-    "org.mozilla.firefox",   "com.microsoft.edgemac", "company.thebrowser.",
-    "com.brave.Browser",     "com.vivaldi.Vivaldi", "com.operasoftware.Opera"};
+    "com.google.Chrome",   "com.apple.Safari",      "com.apple.WebKit.",
+    "org.mozilla.firefox", "com.microsoft.edgemac", "company.thebrowser.",
+    "com.brave.Browser",   "com.vivaldi.Vivaldi",   "com.operasoftware.Opera"};
 
 constexpr AppEntry entries[] = {
     {MeetingApp::zoom, "zoom", zoomPrefixes},
@@ -31,7 +30,8 @@ constexpr AppEntry entries[] = {
 
 const AppEntry& entryOf(MeetingApp app) noexcept {
     for (const auto& entry : entries)
-        if (entry.app == app) return entry;
+        if (entry.app == app)
+            return entry;
     return entries[0];
 }
 
@@ -43,7 +43,8 @@ std::string_view rawValue(MeetingApp app) noexcept {
 
 std::optional<MeetingApp> meetingAppFromRawValue(std::string_view raw) noexcept {
     for (const auto& entry : entries)
-        if (entry.raw == raw) return entry.app;
+        if (entry.raw == raw)
+            return entry.app;
     return std::nullopt;
 }
 
@@ -54,7 +55,8 @@ std::span<const std::string_view> bundleIDPrefixes(MeetingApp app) noexcept {
 std::optional<MeetingApp> meetingAppForBundleID(std::string_view bundleID) noexcept {
     for (const auto& entry : entries)
         for (std::string_view prefix : entry.prefixes)
-            if (bundleID.starts_with(prefix)) return entry.app;
+            if (bundleID.starts_with(prefix))
+                return entry.app;
     return std::nullopt;
 }
 

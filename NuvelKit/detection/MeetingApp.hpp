@@ -19,9 +19,9 @@ enum class MeetingApp {
     browser,  // "browser": any web browser
 };
 
-inline constexpr std::array<MeetingApp, 6> allMeetingApps{MeetingApp::zoom,  MeetingApp::teams,
-                                                         MeetingApp::webex, MeetingApp::slack,
-                                                         MeetingApp::facetime, MeetingApp::browser};
+inline constexpr std::array<MeetingApp, 6> allMeetingApps{MeetingApp::zoom,     MeetingApp::teams,
+                                                          MeetingApp::webex,    MeetingApp::slack,
+                                                          MeetingApp::facetime, MeetingApp::browser};
 
 std::string_view rawValue(MeetingApp app) noexcept;
 // Exactly the six raw values, case-sensitive.

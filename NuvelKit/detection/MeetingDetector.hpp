@@ -1,12 +1,12 @@
 #pragma once
 
-#include <map>
-#include <optional>
-#include <set>
-
 #include "NuvelKit/detection/MeetingApp.hpp"
 #include "NuvelKit/detection/MeetingSignals.hpp"
 #include "NuvelKit/support/Time.hpp"
+
+#include <map>
+#include <optional>
+#include <set>
 
 namespace nuvel {
 
@@ -45,8 +45,8 @@ struct MeetingDetector {
 
     // One step: returns the application to prompt for now, or none. `isCapturing` is true
     // while this application is recording.
-    std::optional<MeetingApp> update(const MeetingSignals& signals, Date now, const MeetingDetectionPolicy& policy,
-                                     bool isCapturing);
+    std::optional<MeetingApp> update(const MeetingSignals& signals, Date now,
+                                     const MeetingDetectionPolicy& policy, bool isCapturing);
 };
 
 } // namespace nuvel

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "NuvelKit/detection/MeetingApp.hpp"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "NuvelKit/detection/MeetingApp.hpp"
 
 namespace nuvel {
 

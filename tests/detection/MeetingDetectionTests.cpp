@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/detection/MeetingDetector.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 
@@ -65,8 +65,8 @@ TEST(MeetingApp, RawValuesAndBundleIdentifiers) {
 
 TEST(MeetingSignals, InfersTheApplicationInACall) {
     const std::vector<std::tuple<const char*, MeetingSignals, std::optional<MeetingApp>>> cases{
-        {"microphone off, apps running", MeetingSignals{false, Ids{"us.zoom.xos"}, "us.zoom.xos", {"us.zoom.xos"}},
-         std::nullopt},
+        {"microphone off, apps running",
+         MeetingSignals{false, Ids{"us.zoom.xos"}, "us.zoom.xos", {"us.zoom.xos"}}, std::nullopt},
         {"unattributed: the frontmost browser wins over running Zoom",
          unattributed("com.apple.Safari", {"us.zoom.xos"}), browser},
         {"unattributed: a frontmost non-meeting app falls back to running Zoom",
@@ -76,16 +76,15 @@ TEST(MeetingSignals, InfersTheApplicationInACall) {
          unattributed(std::nullopt, {"com.tinyspeck.slackmacgap", "com.google.Chrome"}), std::nullopt},
         {"unattributed: the first dedicated running app",
          unattributed(std::nullopt, {"com.google.Chrome", "com.cisco.webex", "us.zoom.xos"}), webex},
-        {"attributed: a dedicated app beats an earlier browser", recording({"com.google.Chrome", "us.zoom.xos"}),
-         zoom},
+        {"attributed: a dedicated app beats an earlier browser",
+         recording({"com.google.Chrome", "us.zoom.xos"}), zoom},
         {"attributed: a browser alone", recording({"com.google.Chrome"}), browser},
-        {"attributed: the first of Slack and a browser", recording({"x.unknown", "com.tinyspeck.slackmacgap",
-                                                                    "com.google.Chrome"}),
-         slack},
+        {"attributed: the first of Slack and a browser",
+         recording({"x.unknown", "com.tinyspeck.slackmacgap", "com.google.Chrome"}), slack},
         {"attributed but empty: no fallback to frontmost Zoom",
          MeetingSignals{true, Ids{}, "us.zoom.xos", {"us.zoom.xos"}}, std::nullopt},
-        {"attributed to unknown processes only: no fallback", recording({"org.gnome.Terminal"}, {"us.zoom.xos"}),
-         std::nullopt},
+        {"attributed to unknown processes only: no fallback",
+         recording({"org.gnome.Terminal"}, {"us.zoom.xos"}), std::nullopt},
     };
     for (const auto& [name, signals, app] : cases)
         EXPECT_EQ(signals.meetingApp(), app) << name;
@@ -109,7 +108,9 @@ TEST(MeetingDetector, StepsThroughCallsOnTheClock) {
         std::vector<Step> steps;
         std::map<MeetingApp, double> lastAsked;
     };
-    auto seen = [](double t, const MeetingSignals& s, MeetingApp call) { return Step{t, s, std::nullopt, call}; };
+    auto seen = [](double t, const MeetingSignals& s, MeetingApp call) {
+        return Step{t, s, std::nullopt, call};
+    };
     auto asks = [](double t, const MeetingSignals& s, MeetingApp app) { return Step{t, s, app, app}; };
     auto gap = [](double t, std::optional<MeetingApp> call) { return Step{t, quiet, std::nullopt, call}; };
 
@@ -125,8 +126,8 @@ TEST(MeetingDetector, StepsThroughCallsOnTheClock) {
           seen(26, zoomCall, zoom), seen(30, zoomCall, zoom)},
          {{zoom, 4}}},
         {"the call ends at the step 30 s after the first quiet one; the cooldown then holds, then lets go",
-         {seen(0, zoomCall, zoom), asks(4, zoomCall, zoom), gap(6, zoom), gap(35.9, zoom), gap(36, std::nullopt),
-          gap(100, std::nullopt),
+         {seen(0, zoomCall, zoom), asks(4, zoomCall, zoom), gap(6, zoom), gap(35.9, zoom),
+          gap(36, std::nullopt), gap(100, std::nullopt),
           // 10 minutes after the prompt: settled, then handled without a prompt, to its end.
           seen(604, zoomCall, zoom), seen(608, zoomCall, zoom), seen(1300, zoomCall, zoom), gap(1302, zoom),
           gap(1332, std::nullopt),
@@ -142,10 +143,12 @@ TEST(MeetingDetector, StepsThroughCallsOnTheClock) {
           seen(60, zoomCall, zoom), gap(62, zoom), seen(70, zoomCall, zoom)},
          {}},
         {"disabled: tracked and ended, never prompted; enabled mid-call: prompted at the next step",
-         {Step{0, zoomCall, std::nullopt, zoom, false, false}, Step{6, zoomCall, std::nullopt, zoom, false, false},
-          Step{8, quiet, std::nullopt, zoom, false, false}, Step{38, quiet, std::nullopt, std::nullopt, false, false},
-          Step{40, zoomCall, std::nullopt, zoom, false, false}, Step{46, zoomCall, std::nullopt, zoom, false, false},
-          asks(48, zoomCall, zoom)},
+         {Step{0, zoomCall, std::nullopt, zoom, false, false},
+          Step{6, zoomCall, std::nullopt, zoom, false, false},
+          Step{8, quiet, std::nullopt, zoom, false, false},
+          Step{38, quiet, std::nullopt, std::nullopt, false, false},
+          Step{40, zoomCall, std::nullopt, zoom, false, false},
+          Step{46, zoomCall, std::nullopt, zoom, false, false}, asks(48, zoomCall, zoom)},
          {{zoom, 48}}},
         {"muted during the settle time: no prompt; unmuted before the end: prompted at the next step",
          {Step{0, zoomCall, std::nullopt, zoom, false, true, {zoom}},
@@ -166,7 +169,8 @@ TEST(MeetingDetector, StepsThroughCallsOnTheClock) {
             auto prompt = detector.update(step.signals, Date{step.t}, policy, step.capturing);
             EXPECT_EQ(prompt, step.prompt) << scenario.name << " at t=" << step.t;
             EXPECT_EQ(detector.currentCall, step.call) << scenario.name << " at t=" << step.t;
-            EXPECT_EQ(detector.activeSince.has_value(), step.call.has_value()) << scenario.name << " t=" << step.t;
+            EXPECT_EQ(detector.activeSince.has_value(), step.call.has_value())
+                << scenario.name << " t=" << step.t;
         }
         std::map<MeetingApp, double> asked;
         for (const auto& [app, date] : detector.lastAsked)

@@ -141,14 +141,16 @@ TEST(MeetingMonitor, ReportsPromptsAndCallEndsOnThePollClock) {
          {{8, zoomPrompt}},
          {}},
         {"a browser call names the browser, not a helper listed before it",
-         {{1, signals(MeetingSignals{true, Ids{"com.google.Chrome.helper"}, "com.apple.finder",
+         {{1, signals(MeetingSignals{true,
+                                     Ids{"com.google.Chrome.helper"},
+                                     "com.apple.finder",
                                      {"com.google.Chrome.helper.Renderer", "com.google.Chrome"}})}},
          60,
          {{6, Prompt{MeetingApp::browser, "com.google.Chrome"}}},
          {}},
         {"a prompted application that runs only as a helper: no bundle identifier",
-         {{1, signals(MeetingSignals{true, Ids{"com.google.Chrome.helper"}, std::nullopt,
-                                     {"com.google.Chrome.helper"}})}},
+         {{1, signals(MeetingSignals{
+                  true, Ids{"com.google.Chrome.helper"}, std::nullopt, {"com.google.Chrome.helper"}})}},
          60,
          {{6, Prompt{MeetingApp::browser, std::nullopt}}},
          {}},
@@ -170,17 +172,22 @@ TEST(MeetingMonitor, ReportsPromptsAndCallEndsOnThePollClock) {
 TEST(MeetingMonitor, PromptNamesTheMainApplication) {
     const std::vector<std::tuple<const char*, MeetingApp, MeetingSignals, std::optional<std::string>>> cases{
         {"the frontmost application comes first", MeetingApp::browser,
-         MeetingSignals{true, std::nullopt, "org.mozilla.firefox", {"com.google.Chrome"}}, "org.mozilla.firefox"},
+         MeetingSignals{true, std::nullopt, "org.mozilla.firefox", {"com.google.Chrome"}},
+         "org.mozilla.firefox"},
         {"a frontmost application of another kind is passed over", MeetingApp::zoom,
          MeetingSignals{true, std::nullopt, "com.google.Chrome", {"us.zoom.xos"}}, "us.zoom.xos"},
         {"web-content processes are passed over", MeetingApp::browser,
-         MeetingSignals{true, std::nullopt, "com.apple.WebKit.WebContent", {"com.apple.WebKit.GPU", "com.apple.Safari"}},
+         MeetingSignals{
+             true, std::nullopt, "com.apple.WebKit.WebContent", {"com.apple.WebKit.GPU", "com.apple.Safari"}},
          "com.apple.Safari"},
         {"helpers are passed over, case-sensitively", MeetingApp::teams,
-         MeetingSignals{true, std::nullopt, std::nullopt, {"com.microsoft.teams2.helper", "com.microsoft.teams2.Helper"}},
+         MeetingSignals{true,
+                        std::nullopt,
+                        std::nullopt,
+                        {"com.microsoft.teams2.helper", "com.microsoft.teams2.Helper"}},
          "com.microsoft.teams2.Helper"},
-        {"the input list is not used", MeetingApp::zoom, MeetingSignals{true, Ids{"us.zoom.xos"}, std::nullopt, {}},
-         std::nullopt},
+        {"the input list is not used", MeetingApp::zoom,
+         MeetingSignals{true, Ids{"us.zoom.xos"}, std::nullopt, {}}, std::nullopt},
     };
     for (const auto& [name, app, signals, expected] : cases)
         EXPECT_EQ(MeetingMonitor::promptBundleID(app, signals), expected) << name;
@@ -200,7 +207,9 @@ TEST(MeetingPreferences, ReadsAndWritesTheMeetingSettings) {
         {json::Value(true), true, {}},
         {json::Value("no"), true, {}},
         {json::Value(0), true, {}},
-        {json::Value::array({"zoom", "Zoom", "skype", "browser"}), true, {MeetingApp::zoom, MeetingApp::browser}},
+        {json::Value::array({"zoom", "Zoom", "skype", "browser"}),
+         true,
+         {MeetingApp::zoom, MeetingApp::browser}},
         {json::Value::array({"zoom", 1}), true, {}},
         {json::Value("zoom"), true, {}},
     };
