@@ -39,8 +39,8 @@ public:
     // meeting cache of the account and workspace and starts loading the library. The folders are
     // prepared off the main thread; the task throws the file system's error when they cannot be.
     virtual Task<void> configure(const DeviceSession& session, const std::string& workspaceID,
-                           const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
-                           std::optional<double> offlineSeconds) = 0;
+                                 const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
+                                 std::optional<double> offlineSeconds) = 0;
 
     // Cancels its work, forgets session, cache and lists (no file is deleted) and tells its
     // change observer.

@@ -14,12 +14,11 @@
 #include "NuvelKit/support/Url.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -61,7 +60,9 @@ inline MeetingAccess rights(std::vector<std::string> granted) {
     return access;
 }
 
-inline MeetingAccess allRights() { return rights({"edit", "share", "delete", "export", "audio"}); }
+inline MeetingAccess allRights() {
+    return rights({"edit", "share", "delete", "export", "audio"});
+}
 
 inline MeetingSummary meetingSummary(const std::string& id, MeetingAccess access = allRights()) {
     MeetingSummary summary;
@@ -78,13 +79,14 @@ inline MeetingSummary meetingSummary(const std::string& id, MeetingAccess access
 }
 
 inline MeetingTranscriptDocument transcriptFor(const std::string& id, const std::string& layer,
-                                              const MeetingAccess& access) {
+                                               const MeetingAccess& access) {
     MeetingTranscript transcript;
     transcript.version = 1;
     const std::vector<std::string> words = {layer == "raw" ? "helo" : "hello", "from", id};
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::int64_t start = std::int64_t(i) * 700;
-        transcript.words.push_back(MeetingWord{"w" + std::to_string(i), words[i], start, start + 500, "s1", std::nullopt});
+        transcript.words.push_back(
+            MeetingWord{"w" + std::to_string(i), words[i], start, start + 500, "s1", std::nullopt});
     }
     transcript.speakers["s1"] = MeetingSpeaker{"Ada"};
     return MeetingTranscriptDocument::make(layer, 3, 62500, std::move(transcript), access);
@@ -154,8 +156,8 @@ public:
     // Requests whose line (see SeenRequest) is `line` fail with `status` (0: no connection).
     void fail(std::string line, int status) { failures.emplace_back(std::move(line), status); }
     std::size_t count(const std::string& line) const {
-        return std::size_t(
-            std::count_if(seen_.begin(), seen_.end(), [&](const SeenRequest& r) { return r.line() == line; }));
+        return std::size_t(std::count_if(seen_.begin(), seen_.end(),
+                                         [&](const SeenRequest& r) { return r.line() == line; }));
     }
     std::vector<std::string> lines() const {
         std::vector<std::string> out;
@@ -167,7 +169,8 @@ public:
     void clearSeen() { seen_.clear(); }
 
     const MeetingSummary* find(const std::string& id) const {
-        auto it = std::find_if(library.begin(), library.end(), [&](const MeetingSummary& m) { return m.id == id; });
+        auto it =
+            std::find_if(library.begin(), library.end(), [&](const MeetingSummary& m) { return m.id == id; });
         return it == library.end() ? nullptr : &*it;
     }
     NativeMeetingDocument document(const std::string& id) const {
@@ -332,7 +335,9 @@ struct CloudHarness {
     }
 
     // The workspace's cache as another reader sees it on disk (opened afresh each time).
-    std::unique_ptr<MeetingCache> diskCache() const { return std::make_unique<MeetingCache>(cacheRoot(), key, scope()); }
+    std::unique_ptr<MeetingCache> diskCache() const {
+        return std::make_unique<MeetingCache>(cacheRoot(), key, scope());
+    }
 
     // Opens a meeting and lets its load finish.
     void open(const std::string& id, bool refreshing = false) {

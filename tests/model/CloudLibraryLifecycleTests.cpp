@@ -1,10 +1,9 @@
 // The cloud library's lifecycle: attaching to a workspace, reset, the network state, the open
 // meeting's lease and its expiry on the continuous clock, and exporting the open meeting.
-#include "tests/model/CloudLibraryHarness.hpp"
-
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "NuvelKit/meetings/MeetingCacheError.hpp"
 #include "NuvelKit/support/Files.hpp"
+#include "tests/model/CloudLibraryHarness.hpp"
 
 #include <cmath>
 #include <fstream>
@@ -35,13 +34,8 @@ TEST(CloudLibraryLifecycle, ConfigureDerivesTheLeasePreparesItsFoldersAndLoadsTh
         bool playbackFiles; // the playback folder holds files from an earlier run
     };
     const Row rows[] = {
-        {std::nullopt, 0, false},
-        {0.0, 0, true},
-        {-5.0, 0, false},
-        {inf, 0, false},
-        {std::nan(""), 0, false},
-        {3600.0, 3600, true},
-        {90000.0, 86400, false},
+        {std::nullopt, 0, false}, {0.0, 0, true},       {-5.0, 0, false},        {inf, 0, false},
+        {std::nan(""), 0, false}, {3600.0, 3600, true}, {90000.0, 86400, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.offlineSeconds ? std::to_string(*row.offlineSeconds) : "absent");
@@ -108,7 +102,8 @@ TEST(CloudLibraryLifecycle, ConfigureFailuresPassTheErrorOnAndLeaveNoCache) {
 TEST(CloudLibraryLifecycle, AWorkspaceSwitchDropsEveryLateResultOfTheOldOne) {
     CloudHarness h;
     h.list(3);
-    h.service->searchAnswers["plan"].results = {MeetingSearchPage::Hit{1, "m1", "Plan", "corrected", "text", 0, {}}};
+    h.service->searchAnswers["plan"].results = {
+        MeetingSearchPage::Hit{1, "m1", "Plan", "corrected", "text", 0, {}}};
     h.attach();
     h.executor.holding = true;
     h.model->openMeeting("m1", false);
@@ -152,8 +147,9 @@ TEST(CloudLibraryLifecycle, ResetForgetsTheAttachmentButNotTheWorkspaceLeaseOrNe
     EXPECT_NE(h.s().generation, first);
 
     const CloudMeetingState& s = h.s();
-    EXPECT_FALSE(s.session || s.cacheRoot || s.document || s.originalTranscript || s.sharing || s.selectedID ||
-                 s.nextCursor || s.retentionDays || s.documentValidatedAt || s.documentExpiresAt);
+    EXPECT_FALSE(s.session || s.cacheRoot || s.document || s.originalTranscript || s.sharing ||
+                 s.selectedID || s.nextCursor || s.retentionDays || s.documentValidatedAt ||
+                 s.documentExpiresAt);
     EXPECT_TRUE(s.meetings.empty() && s.retentionChoices.empty());
     EXPECT_FALSE(s.loading || s.hasMore || s.offline);
     EXPECT_EQ(s.message, "");
@@ -175,18 +171,15 @@ TEST(CloudLibraryLifecycle, ResetForgetsTheAttachmentButNotTheWorkspaceLeaseOrNe
 TEST(CloudLibraryLifecycle, TheLeaseHoldsFromValidationUpToItsEnd) {
     struct Row {
         const char* what;
-        double lease;       // the workspace's offline seconds (0: no lease dates)
-        double clockShift;  // the wall clock moved without the timers noticing
+        double lease;      // the workspace's offline seconds (0: no lease dates)
+        double clockShift; // the wall clock moved without the timers noticing
         bool online;
         bool valid;
     };
     const Row rows[] = {
-        {"at validation", 100, 0, true, true},
-        {"just before the end", 100, 99.999, true, true},
-        {"at the end", 100, 100, true, false},
-        {"before validation", 100, -0.001, true, false},
-        {"dated, offline", 100, 50, false, true},
-        {"undated, online", 0, 0, true, true},
+        {"at validation", 100, 0, true, true},          {"just before the end", 100, 99.999, true, true},
+        {"at the end", 100, 100, true, false},          {"before validation", 100, -0.001, true, false},
+        {"dated, offline", 100, 50, false, true},       {"undated, online", 0, 0, true, true},
         {"undated, a day later", 0, 86400, true, true},
     };
     for (const Row& row : rows) {
@@ -199,7 +192,8 @@ TEST(CloudLibraryLifecycle, TheLeaseHoldsFromValidationUpToItsEnd) {
         ASSERT_TRUE(h.s().document);
         EXPECT_EQ(h.s().documentValidatedAt.has_value(), row.lease > 0);
         if (row.lease > 0) {
-            EXPECT_EQ(h.s().documentExpiresAt->sinceReferenceDate - h.s().documentValidatedAt->sinceReferenceDate,
+            EXPECT_EQ(h.s().documentExpiresAt->sinceReferenceDate -
+                          h.s().documentValidatedAt->sinceReferenceDate,
                       row.lease);
         }
         h.clockShift = row.clockShift;
@@ -296,13 +290,15 @@ TEST(CloudLibraryLifecycle, ExportWritesTheChosenLayerOnlyWhileTheLeaseHolds) {
         {"markdown", MeetingExport::Format::markdown, "corrected", none, none, false, true, true, false, ""},
         {"raw text", MeetingExport::Format::plainText, "raw", none, none, false, true, true, false, ""},
         {"raw without the layer", MeetingExport::Format::markdown, "raw",
-         [](CloudHarness& h) { h.service->fail("GET /api/meetings/m1/transcript?layer=raw", 500); }, none, false,
-         false, false, false, std::string(cloud_sentences::notesUnavailable)},
+         [](CloudHarness& h) { h.service->fail("GET /api/meetings/m1/transcript?layer=raw", 500); }, none,
+         false, false, false, false, std::string(cloud_sentences::notesUnavailable)},
         {"subtitles without timings", MeetingExport::Format::srt, "corrected",
          [](CloudHarness& h) { h.service->untimed = true; }, none, false, false, false, false, unavailable},
         {"no export right", MeetingExport::Format::vtt, "corrected",
-         [](CloudHarness& h) { h.service->library[1].access = rights({"edit", "share"}); }, none, false, false, false,
-         false, ""},
+         [](CloudHarness& h) {
+             h.service->library[1].access = rights({"edit", "share"});
+         },
+         none, false, false, false, false, ""},
         {"cancelled", MeetingExport::Format::vtt, "corrected", none, none, true, true, false, false, ""},
         {"lease ends while choosing", MeetingExport::Format::markdown, "corrected", none,
          [](CloudHarness& h) { h.clockShift = 3600; }, false, true, false, false, ""},

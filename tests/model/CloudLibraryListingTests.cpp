@@ -1,8 +1,7 @@
 // The library list: the offline copy shown first, paging, reconciliation and revocation, the
 // library's own lease, and the library-wide search.
-#include "tests/model/CloudLibraryHarness.hpp"
-
 #include "NuvelKit/meetings/MeetingCacheError.hpp"
+#include "tests/model/CloudLibraryHarness.hpp"
 
 #include <set>
 
@@ -81,8 +80,10 @@ TEST(CloudLibraryListing, TheCachedListComesFirstAndThePageWithOneChangeAtTheEnd
         // The shown copy's meetings were reconciled; the service knows none of them.
         EXPECT_EQ(h.service->count("GET /api/meetings/reconcile"), row.shownFirst ? 1u : 0u);
         // The merged list is the new copy.
-        EXPECT_EQ(joinedIDs(h.diskCache()->load<MeetingLibraryPage>(CloudLibrary::libraryKey, h.wallNow()).meetings),
-                  "m0,m1,m2");
+        EXPECT_EQ(
+            joinedIDs(
+                h.diskCache()->load<MeetingLibraryPage>(CloudLibrary::libraryKey, h.wallNow()).meetings),
+            "m0,m1,m2");
     }
 }
 
@@ -155,9 +156,11 @@ TEST(CloudLibraryListing, AReconciledRemovalRevokesTheMeetingAndClosesItSilently
     h.list(3);
     h.attach();
     h.open("m1");
-    h.diskCache()->saveDraft(MeetingRevisionRequest::make(Uuid::random(), 3, {}), CloudLibrary::draftKey("m1"));
-    h.service->searchAnswers["from"].results = {MeetingSearchPage::Hit{1, "m1", "", "corrected", "text", 0, {}},
-                                                MeetingSearchPage::Hit{1, "m2", "", "corrected", "text", 0, {}}};
+    h.diskCache()->saveDraft(MeetingRevisionRequest::make(Uuid::random(), 3, {}),
+                             CloudLibrary::draftKey("m1"));
+    h.service->searchAnswers["from"].results = {
+        MeetingSearchPage::Hit{1, "m1", "", "corrected", "text", 0, {}},
+        MeetingSearchPage::Hit{1, "m2", "", "corrected", "text", 0, {}}};
     h.model->search("from");
     h.queue.drain();
     ASSERT_EQ(h.s().searchResults.size(), 2u);
@@ -205,8 +208,8 @@ TEST(CloudLibraryListing, ACopyThatCannotBeStoredLeavesTheMergedPageShownOffline
     h.attach();
     ASSERT_FALSE(h.s().offline);
     // A folder in the place of the library copy's file: the sealed write cannot replace it.
-    const fs::path entry =
-        h.cacheRoot() / h.scope().directoryName() / (MeetingCache::fileName(CloudLibrary::libraryKey) + ".nuvel");
+    const fs::path entry = h.cacheRoot() / h.scope().directoryName() /
+                           (MeetingCache::fileName(CloudLibrary::libraryKey) + ".nuvel");
     ASSERT_TRUE(fs::remove(entry));
     fs::create_directories(entry / "blocker");
     h.service->library.push_back(meetingSummary("m2"));
@@ -226,7 +229,8 @@ TEST(CloudLibraryListing, SearchShowsTheAnswerToTheLatestQueryOnly) {
     truncated.results = {MeetingSearchPage::Hit{0, "m0", "Budget", "corrected", "title", 0, {}}};
     truncated.truncated = true;
     h.service->searchAnswers["budget"] = truncated;
-    h.service->searchAnswers["plan"].results = {MeetingSearchPage::Hit{2, "m1", "", "corrected", "text", 900, {}}};
+    h.service->searchAnswers["plan"].results = {
+        MeetingSearchPage::Hit{2, "m1", "", "corrected", "text", 900, {}}};
     h.model->search("plan"); // detached: nothing
     h.attach();
     EXPECT_EQ(h.service->count("GET /api/search"), 0u);

@@ -105,7 +105,8 @@ TEST(CloudLibraryOpening, OnlyTheNewestLoadWrites) {
         const char* what;
         bool olderResumesFirst;
     };
-    const Row rows[] = {{"older resumes while the newer runs", true}, {"older resumes after the newer", false}};
+    const Row rows[] = {{"older resumes while the newer runs", true},
+                        {"older resumes after the newer", false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         CloudHarness h;

@@ -1,9 +1,8 @@
 // One rule for the service's refusals, for the library load and for opening a meeting: 401 asks
 // to sign in again, 403 and 404 revoke, anything else counts as offline and keeps what the lease
 // allows. Every sentence is shown with the change that ends the load.
-#include "tests/model/CloudLibraryHarness.hpp"
-
 #include "NuvelKit/meetings/MeetingCacheError.hpp"
+#include "tests/model/CloudLibraryHarness.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;

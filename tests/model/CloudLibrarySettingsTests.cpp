@@ -20,7 +20,8 @@ TEST(CloudLibrarySettings, RetentionIsReadAsWholeDaysOfTheOfferedNumbers) {
         {R"({"retention_days":30.9,"retention_choices":[-7.5,7.99]})", 30, {-7, 7}},
         {R"({"retention_choices":{"7":7}})", std::nullopt, {}},
         {R"({"retention_days":"30","retention_choices":7})", std::nullopt, {}},
-        {R"({"retention_days":1e300,"retention_choices":[9.3e18,-9223372036854775808,365]})", std::nullopt,
+        {R"({"retention_days":1e300,"retention_choices":[9.3e18,-9223372036854775808,365]})",
+         std::nullopt,
          {std::numeric_limits<std::int64_t>::min(), 365}},
         {R"([30])", std::nullopt, {}},
         {"", std::nullopt, {}},
@@ -115,7 +116,8 @@ TEST(CloudLibrarySettings, ClearingTheCacheClosesTheMeetingAndEmptiesTheLists) {
         h.list(3);
         h.attach();
         h.open("m1");
-        h.service->searchAnswers["from"].results = {MeetingSearchPage::Hit{1, "m1", "", "corrected", "text", 0, {}}};
+        h.service->searchAnswers["from"].results = {
+            MeetingSearchPage::Hit{1, "m1", "", "corrected", "text", 0, {}}};
         h.model->search("from");
         h.queue.drain();
         const fs::path folder = h.cacheRoot() / h.scope().directoryName();
@@ -142,7 +144,8 @@ TEST(CloudLibrarySettings, ClearingTheCacheClosesTheMeetingAndEmptiesTheLists) {
         EXPECT_FALSE(h.s().document || h.s().selectedID);
         EXPECT_TRUE(h.s().meetings.empty());
         EXPECT_TRUE(h.s().searchResults.empty());
-        EXPECT_EQ(h.s().message, row.purgeFails ? cloud_sentences::cacheNotCleared : cloud_sentences::leaseExpired);
+        EXPECT_EQ(h.s().message,
+                  row.purgeFails ? cloud_sentences::cacheNotCleared : cloud_sentences::leaseExpired);
         EXPECT_EQ(h.shown.back().message, h.s().message);
         EXPECT_EQ(fs::is_directory(folder) && fs::is_empty(folder), !row.purgeFails);
     }

@@ -29,12 +29,13 @@ protected:
         d.now = [this] { return Date{800'000'000 + queue.now()}; };
         d.continuousNow = [this] { return queue.now(); };
         model = makeCloudMeetingModel(std::move(d));
-        session = DeviceSession{service.issueToken(), DeviceAccount{StandinService::defaultAccountId, "you@nuvel.test",
-                                                                   std::nullopt}};
+        session = DeviceSession{service.issueToken(), DeviceAccount{StandinService::defaultAccountId,
+                                                                    "you@nuvel.test", std::nullopt}};
     }
 
     void attach(double offlineSeconds) {
-        runToCompletion(queue, model->configure(session, workspace, dir / "cloud-documents", key, offlineSeconds));
+        runToCompletion(queue,
+                        model->configure(session, workspace, dir / "cloud-documents", key, offlineSeconds));
         queue.drain();
     }
     void open(const std::string& id) {

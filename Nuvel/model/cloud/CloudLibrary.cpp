@@ -218,8 +218,8 @@ void CloudLibrary::scheduleDocumentExpiry(Date validatedAt, Date expiresAt) {
         spawn(*deps_.mainQueue, documentExpiry(anchor_, state_.generation, state_.selectedID, expiresAt));
 }
 
-Task<void> CloudLibrary::documentExpiry(AnchorRef anchor, Uuid generation, std::optional<std::string> selectedID,
-                                        Date expiresAt) {
+Task<void> CloudLibrary::documentExpiry(AnchorRef anchor, Uuid generation,
+                                        std::optional<std::string> selectedID, Date expiresAt) {
     CloudLibrary* self = anchor->model;
     if (!self)
         co_return;

@@ -101,22 +101,24 @@ private:
     void closeDocument();
 
     static Task<void> attach(AnchorRef anchor, DeviceSession session, std::string workspaceID,
-                             std::filesystem::path cacheRoot, SymmetricKey key, std::optional<double> offlineSeconds);
+                             std::filesystem::path cacheRoot, SymmetricKey key,
+                             std::optional<double> offlineSeconds);
     static Task<void> documentExpiry(AnchorRef anchor, Uuid generation, std::optional<std::string> selectedID,
                                      Date expiresAt);
 
     // ---- The library (CloudLibraryListing.cpp) ----
     void scheduleLibraryExpiry(Date expiresAt);
-    static Task<void> libraryLoad(AnchorRef anchor, LoadTicket ticket, bool more, std::shared_ptr<MeetingCache> cache,
-                                  std::string workspaceID, std::optional<std::string> cursor, DeviceSession session);
+    static Task<void> libraryLoad(AnchorRef anchor, LoadTicket ticket, bool more,
+                                  std::shared_ptr<MeetingCache> cache, std::string workspaceID,
+                                  std::optional<std::string> cursor, DeviceSession session);
     static Task<void> libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, std::exception_ptr failure,
                                         std::shared_ptr<MeetingCache> cache);
     static Task<void> libraryExpiry(AnchorRef anchor, Uuid generation, Date expiresAt);
     // The revocation step: the meetings' cached copies and drafts are revoked, the meetings leave
     // the lists, and the open meeting closes when it is among them. No sentence, no observer call.
     static Task<void> revokeMeetings(AnchorRef anchor, std::vector<std::string> meetingIDs);
-    static Task<void> searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial, std::string query,
-                                    DeviceSession session);
+    static Task<void> searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial,
+                                    std::string query, DeviceSession session);
 
     // ---- Opening a meeting (CloudLibraryOpening.cpp) ----
     void finishDocumentLoad(const LoadTicket& ticket);
@@ -128,7 +130,8 @@ private:
 
     // ---- Settings and export (CloudLibrarySettings.cpp, CloudLibraryExport.cpp) ----
     static Task<void> readRetention(AnchorRef anchor, Uuid generation, DeviceSession session);
-    static Task<void> updateRetention(AnchorRef anchor, Uuid generation, DeviceSession session, std::int64_t days);
+    static Task<void> updateRetention(AnchorRef anchor, Uuid generation, DeviceSession session,
+                                      std::int64_t days);
     static Task<void> purgeCache(AnchorRef anchor, Uuid generation);
     static Task<void> saveExport(AnchorRef anchor, Uuid generation, std::string meetingID, std::string text,
                                  std::string proposedName);

@@ -1,6 +1,5 @@
 // Exporting the open meeting as Markdown, plain text or subtitles to a file the user chooses.
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
-
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "NuvelKit/support/Files.hpp"
 
@@ -29,12 +28,12 @@ void CloudLibrary::exportMeeting(MeetingExport::Format format, const std::string
     if (!deps_.chooseExportFile)
         return;
     std::string proposedName = "Nuvel." + std::string(MeetingExport::rawValue(format));
-    spawn(*deps_.mainQueue,
-          saveExport(anchor_, state_.generation, chosen.summary.id, std::move(text), std::move(proposedName)));
+    spawn(*deps_.mainQueue, saveExport(anchor_, state_.generation, chosen.summary.id, std::move(text),
+                                       std::move(proposedName)));
 }
 
-Task<void> CloudLibrary::saveExport(AnchorRef anchor, Uuid generation, std::string meetingID, std::string text,
-                                    std::string proposedName) {
+Task<void> CloudLibrary::saveExport(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                    std::string text, std::string proposedName) {
     CloudLibrary* self = anchor->model;
     if (!self)
         co_return;

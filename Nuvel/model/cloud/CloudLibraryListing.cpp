@@ -1,8 +1,7 @@
 // The library list: page loads with the offline copy shown first, reconciliation of the listed
 // meetings, the library's lease, the revocation step and the library-wide search.
-#include "Nuvel/model/cloud/CloudLibrary.hpp"
-
 #include "Nuvel/model/cloud/CloudFailure.hpp"
+#include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "NuvelKit/support/Unicode.hpp"
@@ -120,7 +119,14 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
         std::vector<std::string> pageIDs;
         for (const MeetingSummary& meeting : page.meetings)
             pageIDs.push_back(meeting.id);
-        auto restore = [cache, pageIDs] { cache->restore(pageIDs); };
+        // Restoring ids that were never revoked changes nothing: the sealed set is rewritten
+        // only when one of them is in it.
+        auto restore = [cache, pageIDs] {
+            const auto revoked = cache->revocations();
+            if (std::any_of(pageIDs.begin(), pageIDs.end(),
+                            [&](const std::string& id) { return revoked.contains(id); }))
+                cache->restore(pageIDs);
+        };
         co_await runOn(actors, restore);
         if (!current())
             co_return;
@@ -148,7 +154,9 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
             copy.next_cursor = self->state_.nextCursor;
             copy.as_of = page.as_of;
             copy.offline_access_seconds = lease;
-            auto store = [cache, copy, validatedAt, lease] { cache->store(copy, libraryKey, validatedAt, lease); };
+            auto store = [cache, copy = std::move(copy), validatedAt, lease] {
+                cache->store(copy, libraryKey, validatedAt, lease);
+            };
             co_await runOn(actors, store);
             if (!current())
                 co_return;
@@ -188,8 +196,8 @@ Task<void> CloudLibrary::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, 
         if (!self || !self->isCurrentLoad(ticket))
             co_return;
         self->reset();
-        self->state_.message =
-            self->localized(*status == 401 ? cloud_sentences::librarySignIn : cloud_sentences::libraryAccessRemoved);
+        self->state_.message = self->localized(*status == 401 ? cloud_sentences::librarySignIn
+                                                              : cloud_sentences::libraryAccessRemoved);
         self->notify();
         co_return;
     }
@@ -245,7 +253,8 @@ Task<void> CloudLibrary::revokeMeetings(AnchorRef anchor, std::vector<std::strin
             co_return;
     }
     CloudMeetingState& state = self->state_;
-    std::erase_if(state.meetings, [&](const MeetingSummary& meeting) { return contains(meetingIDs, meeting.id); });
+    std::erase_if(state.meetings,
+                  [&](const MeetingSummary& meeting) { return contains(meetingIDs, meeting.id); });
     std::erase_if(state.searchResults,
                   [&](const MeetingSearchPage::Hit& hit) { return contains(meetingIDs, hit.meeting_id); });
     if (state.selectedID && contains(meetingIDs, *state.selectedID)) {
@@ -268,11 +277,12 @@ void CloudLibrary::search(const std::string& query) {
         notify();
         return;
     }
-    spawn(*deps_.mainQueue, searchLibrary(anchor_, state_.generation, serial, std::move(trimmed), *state_.session));
+    spawn(*deps_.mainQueue,
+          searchLibrary(anchor_, state_.generation, serial, std::move(trimmed), *state_.session));
 }
 
-Task<void> CloudLibrary::searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial, std::string query,
-                                       DeviceSession session) {
+Task<void> CloudLibrary::searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial,
+                                       std::string query, DeviceSession session) {
     CloudLibrary* self = anchor->model;
     if (!self)
         co_return;
@@ -293,7 +303,8 @@ Task<void> CloudLibrary::searchLibrary(AnchorRef anchor, Uuid generation, std::u
         co_return;
     if (page) {
         self->state_.searchResults = std::move(page->results);
-        self->state_.message = page->truncated ? self->localized(cloud_sentences::searchTruncated) : std::string();
+        self->state_.message =
+            page->truncated ? self->localized(cloud_sentences::searchTruncated) : std::string();
     } else {
         self->state_.searchResults.clear();
         self->state_.message = self->localized(cloud_sentences::searchOffline);

@@ -1,9 +1,8 @@
 // Opening a cloud meeting: the offline copy while its lease holds, the saved correction draft,
 // then the summary, the corrected and the original transcript, the notes and the sharing list
 // from the service, and the fresh offline copy.
-#include "Nuvel/model/cloud/CloudLibrary.hpp"
-
 #include "Nuvel/model/cloud/CloudFailure.hpp"
+#include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 
 #include <utility>
@@ -80,7 +79,9 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
     // The offline copy, shown at once while its lease holds.
     {
         const Date at = self->now();
-        auto readCopy = [cache, meetingID, at] { return cache->loadWithLease<NativeMeetingDocument>(meetingID, at); };
+        auto readCopy = [cache, meetingID, at] {
+            return cache->loadWithLease<NativeMeetingDocument>(meetingID, at);
+        };
         std::optional<MeetingCache::Leased<NativeMeetingDocument>> copy;
         try {
             copy = co_await runOn(actors, readCopy);
@@ -175,7 +176,9 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
             co_return;
         self->state_.originalTranscript = raw;
         working.originalTranscript = std::move(raw);
-        auto fetchNotes = [client, meetingID, token](std::stop_token stop) { return client->notes(meetingID, token, stop); };
+        auto fetchNotes = [client, meetingID, token](std::stop_token stop) {
+            return client->notes(meetingID, token, stop);
+        };
         MeetingNotesDocument notes = co_await runOn(actors, fetchNotes);
         if (!holds())
             co_return;

@@ -1,7 +1,6 @@
 // What the settings window asks of the library: the workspace's server audio retention, and
 // clearing the cached meetings from this computer.
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
-
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ServerRetention.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
@@ -106,7 +105,8 @@ Task<void> CloudLibrary::purgeCache(AnchorRef anchor, Uuid generation) {
         } catch (...) {
             purged = false;
         }
-    } else if (state.session && state.cacheRoot && !state.session->account.id.empty() && !state.workspaceID.empty()) {
+    } else if (state.session && state.cacheRoot && !state.session->account.id.empty() &&
+               !state.workspaceID.empty()) {
         // The cache of this workspace could not be opened (a damaged revocation file): its folder
         // is cleared all the same, so that the next attachment opens an empty cache.
         const std::filesystem::path root = *state.cacheRoot;

@@ -11,8 +11,8 @@ inline constexpr std::string_view leaseExpired =
 inline constexpr std::string_view librarySignIn = "Sign in again to refresh your meeting library.";
 inline constexpr std::string_view libraryAccessRemoved =
     "Your access to this workspace was removed. Local unsent recordings are preserved.";
-inline constexpr std::string_view libraryOffline =
-    "Offline. Search and review are limited to authorized cached content under this workspace\u2019s access lease.";
+inline constexpr std::string_view libraryOffline = "Offline. Search and review are limited to authorized "
+                                                   "cached content under this workspace\u2019s access lease.";
 inline constexpr std::string_view searchTruncated = "More matches exist. Refine your search.";
 inline constexpr std::string_view searchOffline =
     "Library search needs a connection. Find still searches the open meeting.";
