@@ -1,5 +1,5 @@
 // The cloud library with the real meeting client over HTTP against the stand-in service: paging
-// and reconciliation of a real library, a rejected session, the retention, and a meeting that
+// and reconciliation of a real library, the retention, and a meeting that
 // opens from its sealed copy with the service gone while the lease holds, and not after.
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
@@ -128,19 +128,6 @@ TEST_F(CloudLibraryStandin, AMeetingOpensFromItsCopyWithTheServiceGoneOnlyWhileT
     open(ids[0]);
     EXPECT_FALSE(s().document);
     EXPECT_EQ(s().message, cloud_sentences::meetingOffline);
-}
-
-TEST_F(CloudLibraryStandin, ARevokedSessionEndsTheLibraryAndEmptiesItsCache) {
-    const std::vector<std::string> ids = service.seedMeetings(2);
-    attach(86400);
-    open(ids[0]);
-    service.revokeToken(session.token);
-    model->loadLibrary(false);
-    queue.drain();
-    EXPECT_FALSE(s().session);
-    EXPECT_TRUE(s().meetings.empty());
-    EXPECT_EQ(s().message, cloud_sentences::librarySignIn);
-    EXPECT_ANY_THROW(diskCache()->load<NativeMeetingDocument>(ids[0], Date{800'000'000 + queue.now()}));
 }
 
 TEST_F(CloudLibraryStandin, TheRetentionShownIsTheOneTheServiceHolds) {
