@@ -1,9 +1,13 @@
 #pragma once
 
+#include "Nuvel/model/CloudMeetingState.hpp"
+#include "NuvelKit/meetings/MeetingExport.hpp"
 #include "NuvelKit/service/DeviceSession.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Task.hpp"
+#include "NuvelKit/support/Uuid.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -11,9 +15,12 @@
 
 namespace nuvel {
 
-// What the application model needs of the cloud meeting library it owns: configuring it for
-// the open workspace, resetting it, telling it whether the network can be reached, and its
-// two observers. The library model runs on the main queue, like the application model.
+// The cloud meeting library the application model owns: configured for the open workspace,
+// reset on sign-out, told whether the network can be reached; the library window reads its
+// state and reports the user's requests to it, the settings window reads and changes the
+// server audio retention and clears the cached meetings. It runs on the main queue, like the
+// application model, and reports every outcome through its state's one status sentence and
+// its change observer.
 class CloudMeetingModel {
 public:
     virtual ~CloudMeetingModel() = default;
@@ -22,13 +29,18 @@ public:
     virtual void setOnChange(std::function<void()> onChange) = 0;
     virtual void setOnPlaybackTick(std::function<void()> onPlaybackTick) = 0;
 
+    // What the windows draw.
+    virtual const CloudMeetingState& state() const = 0;
+    // Whether the open meeting may still be shown and acted on.
+    virtual bool documentLeaseIsValid() const = 0;
+
     // Resets first, then keeps the session, the workspace and the cache root (the account folder
     // + "cloud-documents"), derives the offline lease from `offlineSeconds`, makes the sealed
     // meeting cache of the account and workspace and starts loading the library. The folders are
     // prepared off the main thread; the task throws the file system's error when they cannot be.
     virtual Task<void> configure(const DeviceSession& session, const std::string& workspaceID,
-                           const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
-                           std::optional<double> offlineSeconds) = 0;
+                                 const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
+                                 std::optional<double> offlineSeconds) = 0;
 
     // Cancels its work, forgets session, cache and lists (no file is deleted) and tells its
     // change observer.
@@ -39,6 +51,25 @@ public:
 
     // Going offline with an open meeting whose lease no longer holds expires that meeting.
     virtual void setOnline(bool online) = 0;
+
+    // The library's first page (replacing the list), or with `more` the next one (appended).
+    virtual void loadLibrary(bool more) = 0;
+    // A library-wide search; an empty query clears the hits.
+    virtual void search(const std::string& query) = 0;
+    // Opens a cloud meeting; `refreshing` keeps the open meeting on screen while it reloads.
+    virtual void openMeeting(const std::string& meetingID, bool refreshing) = 0;
+    // Exports the open meeting in `format` after asking where; `variant` "raw" exports the
+    // original transcript layer, anything else the corrected one.
+    virtual void exportMeeting(MeetingExport::Format format, const std::string& variant) = 0;
+
+    // Reads the workspace's server audio retention with the caller's session; writes only while
+    // the generation the caller took is current.
+    virtual Task<void> refreshServerRetention(Uuid generation, DeviceSession session) = 0;
+    // Asks the service to keep audio that many days; only a value among the offered choices.
+    virtual void setServerRetentionDays(std::int64_t days) = 0;
+    // Deletes every cached meeting and draft of the workspace from this computer and closes the
+    // open meeting; the lists are emptied only while the caller's generation is current.
+    virtual Task<void> clearCache(Uuid generation) = 0;
 };
 
 } // namespace nuvel

@@ -103,6 +103,18 @@ public:
     void reset() override { calls.push_back("reset"); }
     void setOnline(bool online) override { calls.push_back(online ? "online" : "offline"); }
     void stopPlayback() override { calls.push_back("stopPlayback"); }
+    // The library's own requests: the application model never makes them.
+    const CloudMeetingState& state() const override { return shown; }
+    bool documentLeaseIsValid() const override { return false; }
+    void loadLibrary(bool) override { calls.push_back("loadLibrary"); }
+    void search(const std::string&) override { calls.push_back("search"); }
+    void openMeeting(const std::string&, bool) override { calls.push_back("openMeeting"); }
+    void exportMeeting(MeetingExport::Format, const std::string&) override { calls.push_back("export"); }
+    Task<void> refreshServerRetention(Uuid, DeviceSession) override { co_return; }
+    void setServerRetentionDays(std::int64_t) override { calls.push_back("setServerRetentionDays"); }
+    Task<void> clearCache(Uuid) override { co_return; }
+
+    CloudMeetingState shown;
 
     std::function<void()> onChange, onPlaybackTick;
     std::vector<std::string> calls;

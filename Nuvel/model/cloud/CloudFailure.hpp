@@ -1,0 +1,12 @@
+#pragma once
+
+#include <exception>
+#include <optional>
+
+namespace nuvel {
+
+// The HTTP status of a failure that is the service's answer (a MeetingClientError); none for
+// every other failure: no connection, a time-out, a decoding or cache error.
+std::optional<int> serviceStatus(const std::exception_ptr& failure);
+
+} // namespace nuvel

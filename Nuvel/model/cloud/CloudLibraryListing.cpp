@@ -1,0 +1,315 @@
+// The library list: page loads with the offline copy shown first, reconciliation of the listed
+// meetings, the library's lease, the revocation step and the library-wide search.
+#include "Nuvel/model/cloud/CloudFailure.hpp"
+#include "Nuvel/model/cloud/CloudLibrary.hpp"
+#include "Nuvel/model/cloud/CloudSentences.hpp"
+#include "Nuvel/model/cloud/ContinuousSleep.hpp"
+#include "NuvelKit/support/Unicode.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <utility>
+
+namespace nuvel {
+
+namespace {
+bool contains(const std::vector<std::string>& ids, const std::string& id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// The offline seconds a page grants: present, finite and above zero, at most a day; else 0.
+double pageAllowance(const MeetingLibraryPage& page) {
+    const std::optional<double>& seconds = page.offline_access_seconds;
+    if (!seconds || !std::isfinite(*seconds) || *seconds <= 0)
+        return 0;
+    return std::min(*seconds, CloudLibrary::maximumOfflineSeconds);
+}
+} // namespace
+
+// ---- Loading the library ----
+
+void CloudLibrary::loadLibrary(bool more) {
+    requireMain("CloudLibrary::loadLibrary");
+    if (!state_.session || !cache_ || state_.loading)
+        return;
+    const LoadTicket ticket = takeLoadTicket();
+    std::optional<std::string> cursor = more ? state_.nextCursor : std::nullopt;
+    state_.loading = true;
+    state_.message.clear();
+    notify();
+    // The handle of an earlier load is let go, not cancelled; its ticket is no longer current.
+    loadTask_ = spawn(*deps_.mainQueue, libraryLoad(anchor_, ticket, more, cache_, state_.workspaceID,
+                                                    std::move(cursor), *state_.session));
+}
+
+Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool more,
+                                     std::shared_ptr<MeetingCache> cache, std::string workspaceID,
+                                     std::optional<std::string> cursor, DeviceSession session) {
+    CloudLibrary* self = anchor->model;
+    auto current = [&anchor, &ticket, &self] {
+        self = anchor->model;
+        return self && self->isCurrentLoad(ticket);
+    };
+    if (!current())
+        co_return;
+    Executor& actors = self->actors();
+    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+
+    // The offline copy first, while its lease holds.
+    if (!more && self->state_.meetings.empty()) {
+        std::optional<MeetingCache::Leased<MeetingLibraryPage>> copy;
+        const Date at = self->now();
+        auto readCopy = [cache, at] { return cache->loadWithLease<MeetingLibraryPage>(libraryKey, at); };
+        try {
+            copy = co_await runOn(actors, readCopy);
+        } catch (...) {
+            copy.reset();
+        }
+        if (!current())
+            co_return;
+        if (copy && self->now() < copy->lease.expiresAt) {
+            self->state_.meetings = std::move(copy->value.meetings);
+            self->state_.offline = true;
+            self->scheduleLibraryExpiry(copy->lease.expiresAt);
+            self->notify();
+        }
+    }
+
+    std::vector<std::string> toReconcile;
+    {
+        std::set<std::string> ids;
+        for (const MeetingSummary& meeting : self->state_.meetings)
+            ids.insert(meeting.id);
+        if (self->state_.selectedID)
+            ids.insert(*self->state_.selectedID);
+        toReconcile.assign(ids.begin(), ids.end());
+    }
+
+    std::exception_ptr failure;
+    try {
+        const std::string token = session.token;
+        auto fetchPage = [client, workspaceID, cursor, token](std::stop_token stop) {
+            return client->libraryPage(workspaceID, cursor, pageSize, token, stop);
+        };
+        MeetingLibraryPage page = co_await runOn(actors, fetchPage);
+        if (!current())
+            co_return;
+
+        CloudMeetingState& state = self->state_;
+        if (!more) {
+            state.meetings = page.meetings;
+        } else {
+            std::set<std::string> listed;
+            for (const MeetingSummary& meeting : state.meetings)
+                listed.insert(meeting.id);
+            for (const MeetingSummary& meeting : page.meetings)
+                if (!listed.count(meeting.id))
+                    state.meetings.push_back(meeting);
+        }
+        state.nextCursor = page.next_cursor;
+        state.hasMore = state.nextCursor.has_value();
+        state.offline = false;
+        const Date validatedAt = self->now();
+        state.offlineLease = std::min(pageAllowance(page), state.offlineLease);
+        const double lease = state.offlineLease;
+        if (lease > 0)
+            self->scheduleLibraryExpiry(validatedAt.adding(lease));
+
+        std::vector<std::string> pageIDs;
+        for (const MeetingSummary& meeting : page.meetings)
+            pageIDs.push_back(meeting.id);
+        // Restoring ids that were never revoked changes nothing: the sealed set is rewritten
+        // only when one of them is in it.
+        auto restore = [cache, pageIDs] {
+            const auto revoked = cache->revocations();
+            if (std::any_of(pageIDs.begin(), pageIDs.end(),
+                            [&](const std::string& id) { return revoked.contains(id); }))
+                cache->restore(pageIDs);
+        };
+        co_await runOn(actors, restore);
+        if (!current())
+            co_return;
+
+        for (std::size_t start = 0; start < toReconcile.size(); start += reconcileBatch) {
+            const std::size_t end = std::min(toReconcile.size(), start + reconcileBatch);
+            std::vector<std::string> batch(toReconcile.begin() + std::ptrdiff_t(start),
+                                           toReconcile.begin() + std::ptrdiff_t(end));
+            auto reconcile = [client, batch, token](std::stop_token stop) {
+                return client->reconcile(batch, token, stop);
+            };
+            MeetingReconciliation answer = co_await runOn(actors, reconcile);
+            if (!current())
+                co_return;
+            std::vector<std::string> removed = std::move(answer.removed_ids);
+            co_await revokeMeetings(anchor, removed);
+            if (!current())
+                co_return;
+        }
+
+        if (lease > 0) {
+            MeetingLibraryPage copy;
+            copy.contract_version = 1;
+            copy.meetings = self->state_.meetings;
+            copy.next_cursor = self->state_.nextCursor;
+            copy.as_of = page.as_of;
+            copy.offline_access_seconds = lease;
+            auto store = [cache, copy = std::move(copy), validatedAt, lease] {
+                cache->store(copy, libraryKey, validatedAt, lease);
+            };
+            co_await runOn(actors, store);
+            if (!current())
+                co_return;
+            if (self->now() >= validatedAt.adding(lease)) {
+                self->state_.meetings.clear();
+                self->state_.searchResults.clear();
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        co_await libraryLoadFailed(anchor, ticket, failure, cache);
+        co_return;
+    }
+    if (!current())
+        co_return;
+    self->state_.loading = false;
+    self->notify();
+}
+
+Task<void> CloudLibrary::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, std::exception_ptr failure,
+                                           std::shared_ptr<MeetingCache> cache) {
+    CloudLibrary* self = anchor->model;
+    // A load that was overtaken or cancelled ends without a word.
+    if (!self || !self->isCurrentLoad(ticket))
+        co_return;
+    const std::optional<int> status = serviceStatus(failure);
+    if (status == 401 || status == 403) {
+        auto purge = [cache] { cache->purge(); };
+        try {
+            co_await runOn(self->actors(), purge);
+        } catch (...) {
+            // The session ends all the same.
+        }
+        self = anchor->model;
+        if (!self || !self->isCurrentLoad(ticket))
+            co_return;
+        self->reset();
+        self->state_.message = self->localized(*status == 401 ? cloud_sentences::librarySignIn
+                                                              : cloud_sentences::libraryAccessRemoved);
+        self->notify();
+        co_return;
+    }
+    self->state_.offline = true;
+    self->state_.message = self->localized(cloud_sentences::libraryOffline);
+    self->state_.loading = false;
+    self->notify();
+}
+
+void CloudLibrary::scheduleLibraryExpiry(Date expiresAt) {
+    libraryExpiryTask_.cancel();
+    libraryExpiryTask_ = spawn(*deps_.mainQueue, libraryExpiry(anchor_, state_.generation, expiresAt));
+}
+
+Task<void> CloudLibrary::libraryExpiry(AnchorRef anchor, Uuid generation, Date expiresAt) {
+    CloudLibrary* self = anchor->model;
+    if (!self)
+        co_return;
+    const double seconds = expiresAt.sinceReferenceDate - self->now().sinceReferenceDate;
+    try {
+        co_await sleepOnContinuousClock(seconds, self->deps_.continuousNow);
+        co_await checkCancellation();
+    } catch (const Cancelled&) {
+        co_return;
+    }
+    self = anchor->model;
+    if (!self || !self->isCurrentGeneration(generation))
+        co_return;
+    self->state_.meetings.clear();
+    self->state_.searchResults.clear();
+    self->notify();
+}
+
+// ---- Revocation ----
+
+Task<void> CloudLibrary::revokeMeetings(AnchorRef anchor, std::vector<std::string> meetingIDs) {
+    CloudLibrary* self = anchor->model;
+    if (!self || meetingIDs.empty())
+        co_return;
+    const Uuid generation = self->state_.generation;
+    if (std::shared_ptr<MeetingCache> cache = self->cache_) {
+        std::vector<std::string> keys = meetingIDs;
+        for (const std::string& id : meetingIDs)
+            keys.push_back(draftKey(id));
+        auto revoke = [cache, keys] { cache->revoke(keys); };
+        try {
+            co_await runOn(self->actors(), revoke);
+        } catch (...) {
+            // The meetings leave the lists all the same.
+        }
+        self = anchor->model;
+        if (!self || !self->isCurrentGeneration(generation))
+            co_return;
+    }
+    CloudMeetingState& state = self->state_;
+    std::erase_if(state.meetings,
+                  [&](const MeetingSummary& meeting) { return contains(meetingIDs, meeting.id); });
+    std::erase_if(state.searchResults,
+                  [&](const MeetingSearchPage::Hit& hit) { return contains(meetingIDs, hit.meeting_id); });
+    if (state.selectedID && contains(meetingIDs, *state.selectedID)) {
+        self->documentExpiryTask_.cancel();
+        self->closeDocument();
+    }
+}
+
+// ---- Search ----
+
+void CloudLibrary::search(const std::string& query) {
+    requireMain("CloudLibrary::search");
+    if (!state_.session)
+        return;
+    // Every new query, an empty one too, retires the answers still on their way.
+    const std::uint64_t serial = ++searchSerial_;
+    std::string trimmed = unicode::trimWhitespaceAndNewlines(query);
+    if (trimmed.empty()) {
+        state_.searchResults.clear();
+        notify();
+        return;
+    }
+    spawn(*deps_.mainQueue,
+          searchLibrary(anchor_, state_.generation, serial, std::move(trimmed), *state_.session));
+}
+
+Task<void> CloudLibrary::searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial,
+                                       std::string query, DeviceSession session) {
+    CloudLibrary* self = anchor->model;
+    if (!self)
+        co_return;
+    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    const std::optional<std::string> workspaceID = self->state_.workspaceID;
+    const std::string token = session.token;
+    auto ask = [client, query, workspaceID, token](std::stop_token stop) {
+        return client->search(query, workspaceID, token, stop);
+    };
+    std::optional<MeetingSearchPage> page;
+    try {
+        page = co_await runOn(self->actors(), ask);
+    } catch (...) {
+        page.reset();
+    }
+    self = anchor->model;
+    if (!self || !self->isCurrentGeneration(generation) || self->searchSerial_ != serial)
+        co_return;
+    if (page) {
+        self->state_.searchResults = std::move(page->results);
+        self->state_.message =
+            page->truncated ? self->localized(cloud_sentences::searchTruncated) : std::string();
+    } else {
+        self->state_.searchResults.clear();
+        self->state_.message = self->localized(cloud_sentences::searchOffline);
+    }
+    self->notify();
+}
+
+} // namespace nuvel

@@ -1,0 +1,274 @@
+// Opening a cloud meeting: the offline copy while its lease holds, the saved correction draft,
+// then the summary, the corrected and the original transcript, the notes and the sharing list
+// from the service, and the fresh offline copy.
+#include "Nuvel/model/cloud/CloudFailure.hpp"
+#include "Nuvel/model/cloud/CloudLibrary.hpp"
+#include "Nuvel/model/cloud/CloudSentences.hpp"
+
+#include <utility>
+
+namespace nuvel {
+
+namespace {
+// The audio of a meeting may be played unless retention removed it and while the user may hear it.
+bool audioAllowed(const NativeMeetingDocument& document) {
+    return !document.summary.audio_deleted && document.summary.access.allows("audio");
+}
+
+bool revokesMeeting(std::optional<int> status) {
+    return status == 403 || status == 404;
+}
+} // namespace
+
+void CloudLibrary::openMeeting(const std::string& meetingID, bool refreshing) {
+    requireMain("CloudLibrary::openMeeting");
+    if (!state_.session || !cache_)
+        return;
+    stopPlayback();
+    documentExpiryTask_.cancel();
+    state_.documentValidatedAt.reset();
+    state_.documentExpiresAt.reset();
+    state_.selectedID = meetingID;
+    if (!refreshing) {
+        state_.pendingLinkURL.reset();
+        state_.sharing.reset();
+        state_.document.reset();
+        state_.originalTranscript.reset();
+        state_.pendingCorrection.reset();
+    }
+    state_.audioAvailable = true;
+    state_.loading = true;
+    state_.message.clear();
+    notify();
+    loadTask_.cancel();
+    const LoadTicket ticket = takeLoadTicket();
+    loadTask_ = spawn(*deps_.mainQueue, meetingLoad(anchor_, ticket, meetingID, cache_, *state_.session));
+}
+
+void CloudLibrary::finishDocumentLoad(const LoadTicket& ticket) {
+    // Keyed to the load, not to the selection: a load whose meeting was closed under it still
+    // ends, and one that a newer load overtook leaves `loading` to that one.
+    if (!isCurrentLoad(ticket))
+        return;
+    state_.loading = false;
+    notify();
+}
+
+Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
+                                     std::shared_ptr<MeetingCache> cache, DeviceSession session) {
+    CloudLibrary* self = anchor->model;
+    // After every wait: an overtaken load stops without a word; a load whose meeting is no
+    // longer the selected one ends without writing more.
+    auto holds = [&anchor, &ticket, &meetingID, &self] {
+        self = anchor->model;
+        if (!self || !self->isCurrentLoad(ticket))
+            return false;
+        if (self->state_.selectedID != meetingID) {
+            self->finishDocumentLoad(ticket);
+            return false;
+        }
+        return true;
+    };
+    if (!holds())
+        co_return;
+    Executor& actors = self->actors();
+    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    const std::string token = session.token;
+    const std::string draft = draftKey(meetingID);
+
+    // The offline copy, shown at once while its lease holds.
+    {
+        const Date at = self->now();
+        auto readCopy = [cache, meetingID, at] {
+            return cache->loadWithLease<NativeMeetingDocument>(meetingID, at);
+        };
+        std::optional<MeetingCache::Leased<NativeMeetingDocument>> copy;
+        try {
+            copy = co_await runOn(actors, readCopy);
+        } catch (...) {
+            copy.reset();
+        }
+        if (!holds())
+            co_return;
+        if (copy && at < copy->lease.expiresAt) {
+            CloudMeetingState& state = self->state_;
+            state.originalTranscript = copy->value.originalTranscript;
+            state.durationMilliseconds = copy->value.transcript.duration_ms;
+            state.audioAvailable = audioAllowed(copy->value);
+            state.document = std::move(copy->value);
+            self->scheduleDocumentExpiry(copy->lease.validatedAt, copy->lease.expiresAt);
+            state.offline = true;
+            self->notify();
+        }
+    }
+
+    // The saved correction draft.
+    {
+        auto readDraft = [cache, draft] { return cache->loadDraft<MeetingRevisionRequest>(draft); };
+        std::optional<MeetingRevisionRequest> saved;
+        try {
+            saved = co_await runOn(actors, readDraft);
+        } catch (...) {
+            saved.reset();
+        }
+        if (!holds())
+            co_return;
+        self->state_.pendingCorrection = std::move(saved);
+    }
+
+    // Summary and corrected transcript: the first publication.
+    std::exception_ptr failure;
+    MeetingSummary summary;
+    NativeMeetingDocument working;
+    Date validatedAt;
+    try {
+        auto fetchSummary = [client, meetingID, token](std::stop_token stop) {
+            return client->meeting(meetingID, token, stop);
+        };
+        summary = co_await runOn(actors, fetchSummary);
+        if (!holds())
+            co_return;
+        auto fetchCorrected = [client, meetingID, token](std::stop_token stop) {
+            return client->transcript(meetingID, "corrected", token, stop);
+        };
+        MeetingTranscriptDocument corrected = co_await runOn(actors, fetchCorrected);
+        if (!holds())
+            co_return;
+        // Lifts an earlier revocation, so that the fresh copy and a new draft may be kept.
+        std::vector<std::string> keys{meetingID, draft};
+        auto restore = [cache, keys] { cache->restore(keys); };
+        co_await runOn(actors, restore);
+        if (!holds())
+            co_return;
+
+        CloudMeetingState& state = self->state_;
+        for (MeetingSummary& listed : state.meetings) {
+            if (listed.id == meetingID) {
+                listed = summary;
+                break;
+            }
+        }
+        working = NativeMeetingDocument{summary, std::move(corrected), std::nullopt, std::nullopt};
+        state.document = working;
+        state.durationMilliseconds = working.transcript.duration_ms;
+        state.audioAvailable = audioAllowed(working);
+        state.offline = false;
+        validatedAt = self->now();
+        if (state.offlineLease > 0)
+            self->scheduleDocumentExpiry(validatedAt, validatedAt.adding(state.offlineLease));
+        self->notify();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        co_await meetingLoadFailed(anchor, ticket, meetingID, failure);
+        co_return;
+    }
+
+    // The original transcript and the notes; without them the transcript stays readable.
+    std::exception_ptr notesFailure;
+    try {
+        auto fetchRaw = [client, meetingID, token](std::stop_token stop) {
+            return client->transcript(meetingID, "raw", token, stop);
+        };
+        MeetingTranscriptDocument raw = co_await runOn(actors, fetchRaw);
+        if (!holds())
+            co_return;
+        self->state_.originalTranscript = raw;
+        working.originalTranscript = std::move(raw);
+        auto fetchNotes = [client, meetingID, token](std::stop_token stop) {
+            return client->notes(meetingID, token, stop);
+        };
+        MeetingNotesDocument notes = co_await runOn(actors, fetchNotes);
+        if (!holds())
+            co_return;
+        working.notes = std::move(notes);
+    } catch (...) {
+        notesFailure = std::current_exception();
+    }
+    if (notesFailure) {
+        if (!holds())
+            co_return;
+        const std::optional<int> status = serviceStatus(notesFailure);
+        if (status == 401 || revokesMeeting(status)) {
+            std::vector<std::string> ids{meetingID};
+            co_await revokeMeetings(anchor, ids);
+            self = anchor->model;
+            if (self)
+                self->finishDocumentLoad(ticket);
+            co_return;
+        }
+        self->state_.message = self->localized(cloud_sentences::notesUnavailable);
+    }
+
+    // The second publication, the fresh offline copy and the sharing list.
+    self->state_.document = working;
+    self->notify();
+    try {
+        const double lease = self->state_.offlineLease;
+        if (lease > 0) {
+            auto store = [cache, working, meetingID, validatedAt, lease] {
+                cache->store(working, meetingID, validatedAt, lease);
+            };
+            co_await runOn(actors, store);
+        }
+        if (!holds())
+            co_return;
+        if (summary.access.canShare()) {
+            auto fetchSharing = [client, meetingID, token](std::stop_token stop) {
+                return client->sharing(meetingID, token, stop);
+            };
+            MeetingSharingDocument sharing = co_await runOn(actors, fetchSharing);
+            if (!holds())
+                co_return;
+            self->state_.sharing = std::move(sharing);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        co_await meetingLoadFailed(anchor, ticket, meetingID, failure);
+        co_return;
+    }
+    self->finishDocumentLoad(ticket);
+}
+
+Task<void> CloudLibrary::meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
+                                           std::exception_ptr failure) {
+    CloudLibrary* self = anchor->model;
+    if (!self || !self->isCurrentLoad(ticket))
+        co_return;
+    if (self->state_.selectedID != meetingID) {
+        self->finishDocumentLoad(ticket);
+        co_return;
+    }
+    const std::optional<int> status = serviceStatus(failure);
+    if (revokesMeeting(status)) {
+        std::vector<std::string> ids{meetingID};
+        co_await revokeMeetings(anchor, ids);
+        self = anchor->model;
+        // The sentence follows the closing and is shown with it, unless a newer load took over.
+        if (!self || !self->isCurrentLoad(ticket))
+            co_return;
+        self->state_.message = self->localized(cloud_sentences::meetingRemoved);
+        self->finishDocumentLoad(ticket);
+        co_return;
+    }
+    if (status == 401) {
+        self->expireDocument();
+        self->state_.message = self->localized(cloud_sentences::meetingSignIn);
+        self->notify();
+        co_return;
+    }
+    self->state_.offline = true;
+    if (!self->documentLeaseIsValid()) {
+        self->expireDocument();
+        self->state_.message = self->localized(cloud_sentences::meetingOffline);
+        self->notify();
+        co_return;
+    }
+    self->state_.message = self->localized(cloud_sentences::meetingOffline);
+    self->finishDocumentLoad(ticket);
+}
+
+} // namespace nuvel
