@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "NuvelKit/store/FallbackSecretBackend.hpp"
+
 namespace nuvel {
 namespace {
 
@@ -92,8 +94,8 @@ bool LibsecretBackend::isAvailable() {
 }
 
 std::shared_ptr<SecretBackend> makeSystemSecretBackend() {
-    if (LibsecretBackend::isAvailable()) return std::make_shared<LibsecretBackend>();
-    return std::make_shared<FileSecretBackend>(FileSecretBackend::standardLocation());
+    return std::make_shared<FallbackSecretBackend>(std::make_shared<LibsecretBackend>(),
+                                                   std::make_shared<FileSecretBackend>(FileSecretBackend::standardLocation()));
 }
 
 } // namespace nuvel

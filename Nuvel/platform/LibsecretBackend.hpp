@@ -19,7 +19,9 @@ public:
     static bool isAvailable();
 };
 
-// The keyring when a Secret Service answers, else the owner-only file store.
+// The keyring, with the owner-only file store behind it for the times no Secret Service
+// answers (FallbackSecretBackend: asked on every call, items move into the keyring once it
+// answers).
 std::shared_ptr<SecretBackend> makeSystemSecretBackend();
 
 } // namespace nuvel

@@ -2,10 +2,12 @@
 // into an owner-only file.
 
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/store/StoreFiles.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Files.hpp"
 
@@ -79,12 +81,27 @@ void NativeMeetingClient::downloadAudio(std::string_view meetingID, std::string_
     if (destination.empty() || !destination.has_filename()) invalidTransport();
 
     // The working file lives beside the destination, so the final move is a rename within one
-    // file system and can refuse to replace what is there. It is owner-only from its creation.
+    // file system and can refuse to replace what is there. It is owner-only from its creation,
+    // and made, with the destination's folder, only once the answer's head shows the audio: a
+    // refusal leaves nothing behind, not even an empty folder.
     const fs::path folder = destination.parent_path();
-    files::createOwnerOnlyDirectories(folder);
-    TemporaryFile temporary((folder.empty() ? fs::path(".") : folder) /
-                            (".nuvel-audio-" + hexString(randomBytes(8)) + ".part"));
-    request.bodySink = [&temporary](ByteView bytes) { temporary.fd().writeAll(bytes, temporary.path()); };
+    std::optional<TemporaryFile> temporary;
+    auto prepare = [&] {
+        createExcludedDirectory(folder);
+        temporary.emplace((folder.empty() ? fs::path(".") : folder) /
+                          (".nuvel-audio-" + hexString(randomBytes(8)) + ".part"));
+    };
+    bool headSeen = false;
+    request.headSink = [&](const HttpResponse& head) {
+        headSeen = true;
+        const std::optional<std::string> type = head.header("Content-Type");
+        if (head.status == 200 && type && isAudioContentType(*type)) prepare();
+    };
+    request.bodySink = [&](ByteView bytes) {
+        // A transport that skipped the head would have the audio land nowhere.
+        if (!headSeen) invalidTransport();
+        if (temporary) temporary->fd().writeAll(bytes, temporary->path()); // else a refusal's body
+    };
     // The audio is as long as the meeting: no cap on its size.
     request.maxBodyBytes = 0;
 
@@ -95,10 +112,11 @@ void NativeMeetingClient::downloadAudio(std::string_view meetingID, std::string_
     if (response.status != 200) throw MeetingClientError(response.status, codeForAudioStatus(response.status));
     std::optional<std::string> type = response.header("Content-Type");
     if (!type || !isAudioContentType(*type)) invalidTransport();
+    if (!temporary) prepare(); // an empty body from a transport that reports no head
 
-    temporary.fd().close();
+    temporary->fd().close();
     try {
-        files::moveNoReplace(temporary.path(), destination);
+        files::moveNoReplace(temporary->path(), destination);
     } catch (const fs::filesystem_error& e) {
         // A file at the destination, whether it was there before or appeared meanwhile, stays.
         if (e.code() == std::errc::file_exists) invalidTransport();

@@ -56,7 +56,8 @@ public:
     // A request fails as timed out when nothing moves for this long.
     static constexpr double idleTimeoutSeconds = 60;
 
-    // `origin`: the service's absolute http(s) URL, e.g. "https://api.example" (requests go to
+    // `origin`: the service's https URL, e.g. "https://api.example", or an http one on a loopback
+    // host (127.0.0.1, [::1], localhost) (requests go to
     // "<origin>/api/..."). Throws std::invalid_argument for an origin that is not one, or no transport.
     NativeMeetingClient(std::string origin, std::shared_ptr<HttpTransport> transport);
 

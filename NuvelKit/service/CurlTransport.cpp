@@ -19,7 +19,35 @@ struct Exchange {
     std::exception_ptr sinkError;
     std::size_t received = 0;
     bool aborted = false;
+    bool headDelivered = false;
 };
+
+// The status of a status line "HTTP/<version> <code> ...", or 0.
+int statusOf(std::string_view line) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos || line.size() < space + 4) return 0;
+    int status = 0;
+    for (char c : line.substr(space + 1, 3)) {
+        if (c < '0' || c > '9') return 0;
+        status = status * 10 + (c - '0');
+    }
+    return status;
+}
+
+// The blank line after a response's headers: hands the head of a final (not 1xx) response on.
+std::size_t endOfHead(Exchange* x, std::size_t n) {
+    const HttpRequest& rq = *x->request;
+    if (x->response.status < 200 || x->headDelivered || !rq.headSink) return n;
+    x->headDelivered = true;
+    try {
+        rq.headSink(x->response);
+    } catch (...) {
+        x->sinkError = std::current_exception();
+        x->aborted = true;
+        return 0; // aborts the transfer
+    }
+    return n;
+}
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* x = static_cast<Exchange*>(user);
@@ -53,8 +81,10 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
     if (line.rfind("HTTP/", 0) == 0) {
         x->response.headers.clear(); // a new response (after an interim one) starts
+        x->response.status = statusOf(line);
         return n;
     }
+    if (line.empty()) return endOfHead(x, n);
     auto colon = line.find(':');
     if (colon == std::string_view::npos) return n;
     std::string_view name = line.substr(0, colon), value = line.substr(colon + 1);

@@ -15,6 +15,8 @@ namespace nuvel {
 
 using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
+struct HttpResponse;
+
 struct HttpRequest {
     std::string method = "GET";
     std::string url; // absolute
@@ -29,6 +31,9 @@ struct HttpRequest {
     // When set, body bytes go here as they arrive instead of into `HttpResponse::body`. The sink
     // may throw to abort; the exception then leaves `send`.
     std::function<void(ByteView)> bodySink;
+    // When set, called once with the final response's status and headers (no body yet), before
+    // any body byte goes to `bodySink`. It may throw to abort, like the sink.
+    std::function<void(const HttpResponse& head)> headSink;
 };
 
 struct HttpResponse {

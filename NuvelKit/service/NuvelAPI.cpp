@@ -18,7 +18,7 @@ void requireSafeIdentifier(std::string_view identifier) { requireSafePathIdentif
 
 Url requireOrigin(std::optional<Url> url) {
     if (!url || !isServiceOrigin(*url))
-        throw std::invalid_argument("the service origin must be an http(s) origin");
+        throw std::invalid_argument("the service origin must be https, or http on a loopback host");
     return *url;
 }
 

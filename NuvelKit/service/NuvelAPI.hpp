@@ -50,7 +50,8 @@ public:
     // The largest part size the service may ask for: 64 MiB.
     static constexpr std::int64_t maximumPartBytes = 67108864;
 
-    // `origin` is the service's origin: "http" or "https", a host, an optional port, no path
+    // `origin` is the service's origin: "https", or "http" for a loopback host only (127.0.0.1,
+    // [::1], localhost); a host, an optional port, no path
     // (a lone "/" is allowed), user, query or fragment. Anything else is a programming error
     // and throws std::invalid_argument.
     NuvelAPI(const Url& origin, std::shared_ptr<HttpTransport> transport);

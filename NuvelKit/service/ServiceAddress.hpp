@@ -13,7 +13,11 @@ bool hasUnsafePathCharacter(std::string_view identifier);
 // Throws RecordingError::unsafePath unless `identifier` may go into a URL path.
 void requireSafePathIdentifier(std::string_view identifier);
 
-// A service origin: http or https, a host, no user, query or fragment, no path but "/".
+// 127.0.0.1, [::1] or localhost (any letter case), as a URL writes the host.
+bool isLoopbackHost(std::string_view host);
+
+// A service origin: https with any host, or http with a loopback host; no user, query or
+// fragment, no path but "/".
 bool isServiceOrigin(const Url& url);
 
 } // namespace nuvel

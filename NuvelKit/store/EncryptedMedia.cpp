@@ -75,20 +75,24 @@ void EncryptedMedia::decrypt(const files::FileDescriptor& input, const files::Fi
         std::memcmp(head.data(), header.data(), header.size()) != 0)
         malformed();
 
-    Bytes record(maxRecordLength);
-    Bytes clear(chunkSize);
+    // Grown to the largest record met (at most maxRecordLength), so a small asset is not read
+    // through two mebibytes of buffer.
+    Bytes record;
+    Bytes clear;
     for (std::uint64_t index = 0;; ++index) {
         std::array<std::uint8_t, 4> field{};
         if (input.readUpTo(field.data(), field.size(), {}) != field.size()) malformed();
         const std::size_t length = std::size_t(field[0]) << 24 | std::size_t(field[1]) << 16 |
                                    std::size_t(field[2]) << 8 | std::size_t(field[3]);
         if (length < minRecordLength || length > maxRecordLength) malformed();
+        if (record.size() < length) record.resize(length);
         if (input.readUpTo(record.data(), length, {}) != length) malformed();
 
         const bool isEnd = length == minRecordLength;
         const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
         // The combined form is parsed in place: nonce, ciphertext, tag.
         const std::size_t clearLength = length - SealedBox::overhead;
+        if (clear.size() < clearLength) clear.resize(clearLength);
         aesgcm::openInto(key, ByteView(record.data(), length), viewOf(aad), std::span(clear.data(), clearLength));
         if (isEnd) {
             std::uint8_t extra = 0;

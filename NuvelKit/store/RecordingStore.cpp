@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <system_error>
 
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/StoreFiles.hpp"
@@ -76,7 +77,7 @@ bool RecordingStore::isMediaExtension(std::string_view extension) {
 
 fs::path RecordingStore::recordingDirectory(const Uuid& recordingID) {
     Lock lock(mutex_);
-    return recordingDirectoryUnlocked(recordingID);
+    return existingRecordingDirectoryUnlocked(recordingID);
 }
 
 fs::path RecordingStore::workingFileURL(const Uuid& recordingID, const Uuid& fileID, std::string_view extension,
@@ -106,6 +107,16 @@ fs::path RecordingStore::recordingDirectoryUnlocked(const Uuid& recordingID) con
     return folder;
 }
 
+fs::path RecordingStore::existingRecordingDirectoryUnlocked(const Uuid& recordingID) const {
+    fs::path folder = root_ / recordingID.uppercase();
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        if (!ec) ec = std::make_error_code(std::errc::no_such_file_or_directory);
+        throw fs::filesystem_error("recording folder", folder, ec);
+    }
+    return folder;
+}
+
 fs::path RecordingStore::workingFileURLUnlocked(const Uuid& recordingID, const Uuid& fileID,
                                                 std::string_view extension, std::string_view kind) const {
     if (!isWorkingFileKind(kind) || !isMediaExtension(extension))
@@ -125,7 +136,8 @@ void RecordingStore::saveManifestUnlocked(const LocalRecording& recording) const
 }
 
 LocalRecording RecordingStore::loadRecordingUnlocked(const Uuid& id) const {
-    const fs::path folder = recordingDirectoryUnlocked(id);
+    // Only read: an unknown id fails as the manifest's not-found and leaves no folder behind.
+    const fs::path folder = root_ / id.uppercase();
     LocalRecording recording =
         LocalRecording::decode(readSealedDocument(folder / manifestFileName, id.uppercase()));
 

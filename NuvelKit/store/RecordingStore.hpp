@@ -90,7 +90,8 @@ public:
     static bool isWorkingFileKind(std::string_view kind);
     static bool isMediaExtension(std::string_view extension);
 
-    // root/<UUID>, created when missing.
+    // root/<UUID> of a recording the store holds. Looking up an unknown id makes nothing: a
+    // missing folder throws the file system's not-found error.
     std::filesystem::path recordingDirectory(const Uuid& recordingID);
 
     // The path kind + "-" + fileID + "." + extension in the recording's folder (the folder is
@@ -106,8 +107,9 @@ public:
     // Opens the manifest, lays the annotations over it (scratchpad and bookmarks always, the
     // notepad only when the annotations hold one) and checks the result (LocalRecording::validate:
     // RecordingError::invalidManifest). A missing manifest throws the file system's not-found
-    // error; a wrong key or a document sealed for another recording throws
-    // CryptoError::authenticationFailure.
+    // error and creates nothing, so do the operations below that load first (setCaptureState,
+    // setSourceTimeline, deleteRecording); a wrong key or a document sealed for another
+    // recording throws CryptoError::authenticationFailure.
     LocalRecording loadRecording(const Uuid& id);
 
     // Seals the annotations and replaces "annotations.nuvel" atomically and durably. The manifest
@@ -122,7 +124,8 @@ public:
 
     // Decrypts an asset into a new "clear-<UUID>.<extension>" working file of the recording and
     // returns its path; the caller removes it with removeWorkingFiles. RecordingError::unsafePath
-    // for an extension other than m4a or caf. On failure no clear copy is left.
+    // for an extension other than m4a or caf; the file system's not-found error for a recording
+    // without a folder, which is not made. On failure no clear copy is left.
     std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension);
 
     // Deletes one working file, only when it lies directly in a recording folder of this store
@@ -189,15 +192,18 @@ public:
     // interruption: marks it interrupted where its states say so, seals clear files of known
     // segments, deletes leftover working files, turns leftover live and staged files into
     // segments (or recovery assets), converts an unfinished capture spool and saves the
-    // manifest. Recordings of other accounts are not touched. A recording folder whose repair
-    // fails is counted as unreadable and left as it is at that moment; so is a folder named
-    // with a lower-case UUID, which the store never makes. Throws only when the root cannot be
-    // listed.
+    // manifest, and removes the store's own temporary documents that a kill mid-save left.
+    // Recordings of other accounts are not touched. A recording folder that holds nothing but
+    // such temporary documents (or nothing at all) has no audio to lose: it is removed and not
+    // counted. A recording folder whose repair fails is counted as unreadable and left as it is
+    // at that moment; so is a folder named with a lower-case UUID, which the store never makes.
+    // Throws only when the root cannot be listed.
     RecoveryReport recover(std::string_view accountID);
 
 private:
     // The operations proper; the caller holds mutex_.
-    std::filesystem::path recordingDirectoryUnlocked(const Uuid& recordingID) const;
+    std::filesystem::path recordingDirectoryUnlocked(const Uuid& recordingID) const; // made when missing
+    std::filesystem::path existingRecordingDirectoryUnlocked(const Uuid& recordingID) const;
     std::filesystem::path workingFileURLUnlocked(const Uuid& recordingID, const Uuid& fileID,
                                                  std::string_view extension, std::string_view kind) const;
     void saveManifestUnlocked(const LocalRecording& recording) const;

@@ -79,7 +79,7 @@ void RecordingStore::deleteRecording(const Uuid& id, std::string_view accountID)
     // Removing the folder under an open live file would lose the audio being captured, and the
     // writer would go on into a folder it re-creates without a manifest.
     if (liveRecordingID_ == id) fail(RecordingError::Code::invalidTransport);
-    fs::remove_all(recordingDirectoryUnlocked(id));
+    fs::remove_all(root_ / id.uppercase());
 }
 
 std::int64_t RecordingStore::storageUsage() {

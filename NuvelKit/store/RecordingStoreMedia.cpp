@@ -83,7 +83,8 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
 
 fs::path RecordingStore::openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
                                                std::string_view extension) const {
-    const fs::path folder = recordingDirectoryUnlocked(recordingID);
+    if (!isMediaExtension(extension)) throw RecordingError(RecordingError::Code::unsafePath);
+    const fs::path folder = existingRecordingDirectoryUnlocked(recordingID);
     const fs::path asset = assetPath(folder, assetID);
     const fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), extension, "clear");
     EncryptedMedia::decryptFile(asset, copy, key_, assetContext(recordingID, assetID));

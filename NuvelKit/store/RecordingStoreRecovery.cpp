@@ -41,6 +41,31 @@ bool isDisposable(std::string_view name) {
            startsWith(name, "cipher-");
 }
 
+// A sealed manifest or annotations document that a kill left beside its final name before the
+// rename: the document in place (or none, on a first save) is the one that counts.
+bool isDocumentTemporary(std::string_view name) {
+    return files::isAtomicWriteTemporary(name, RecordingStore::manifestFileName) ||
+           files::isAtomicWriteTemporary(name, RecordingStore::annotationsFileName);
+}
+
+// A recording folder with no file in it but unsaved documents: made on the way to a first save
+// that never completed (or by an older build for an id it only looked up). No audio can be in
+// it, so it and those documents go. False, and nothing removed, for anything else.
+bool removeIfNothingToKeep(const fs::path& folder) {
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(folder, ec)) || ec) return false;
+    std::vector<fs::path> temporaries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!isDocumentTemporary(it->path().filename().string()) || isSymlink(it->path())) return false;
+        temporaries.push_back(it->path());
+    }
+    if (ec) return false;
+    for (const fs::path& file : temporaries)
+        if (!fs::remove(file, ec) || ec) return false;
+    // Removes only an empty folder: whatever appeared meanwhile keeps it.
+    return fs::remove(folder, ec) && !ec;
+}
+
 } // namespace
 
 RecoveryReport RecordingStore::recover(std::string_view accountID) {
@@ -56,6 +81,7 @@ RecoveryReport RecordingStore::recover(std::string_view accountID) {
             ++report.unreadable;
             continue;
         }
+        if (removeIfNothingToKeep(entry)) continue;
         try {
             if (std::optional<LocalRecording> recording = recoverRecording(*id, accountID))
                 report.recordings.push_back(std::move(*recording));
@@ -89,7 +115,7 @@ std::optional<LocalRecording> RecordingStore::recoverRecording(const Uuid& id, s
     for (const fs::path& entry : entries) {
         if (isSymlink(entry)) continue;
         const std::string name = entry.filename().string();
-        if (isDisposable(name))
+        if (isDisposable(name) || isDocumentTemporary(name))
             files::removeFileIfPresent(entry);
         else if (startsWith(name, "live-"))
             convertLiveFile(recording, segments, entry);

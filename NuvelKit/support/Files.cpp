@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -121,10 +122,26 @@ void fsyncDirectory(const fs::path& directory) {
     if (::fsync(fd) != 0 && errno != EINVAL) throwErrno("fsync directory", directory, errno);
 }
 
+namespace {
+constexpr std::size_t temporaryTagBytes = 8;
+constexpr std::string_view temporarySuffix = ".tmp";
+} // namespace
+
+bool isAtomicWriteTemporary(std::string_view entryName, std::string_view fileName) {
+    const std::size_t tag = 2 * temporaryTagBytes;
+    if (entryName.size() != 1 + fileName.size() + 1 + tag + temporarySuffix.size()) return false;
+    if (entryName[0] != '.' || entryName.substr(1, fileName.size()) != fileName || entryName[1 + fileName.size()] != '.')
+        return false;
+    if (entryName.substr(entryName.size() - temporarySuffix.size()) != temporarySuffix) return false;
+    const std::string_view hex = entryName.substr(2 + fileName.size(), tag);
+    return std::all_of(hex.begin(), hex.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 void atomicWriteWith(const fs::path& path, const std::function<void(const FileDescriptor&)>& writer) {
     fs::path folder = path.parent_path();
     if (folder.empty()) folder = ".";
-    fs::path temporary = folder / ("." + path.filename().string() + "." + hexString(randomBytes(8)) + ".tmp");
+    fs::path temporary = folder / ("." + path.filename().string() + "." + hexString(randomBytes(temporaryTagBytes)) +
+                                   std::string(temporarySuffix));
     try {
         FileDescriptor fd = createExclusive(temporary, 0600);
         writer(fd);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string_view>
 
 #include "NuvelKit/support/Bytes.hpp"
 #include "NuvelKit/support/Time.hpp"
@@ -59,6 +60,10 @@ Bytes readFile(const fs::path& path);
 // temporary file is removed and `path` is left as it was.
 void atomicWriteWith(const fs::path& path, const std::function<void(const FileDescriptor&)>& writer);
 void atomicWrite(const fs::path& path, ByteView data);
+// True when `entryName` is a name the atomic write gives its temporary file for a file named
+// `fileName`: "." + fileName + "." + 16 lower-case hexadecimal digits + ".tmp". Only a process
+// killed mid-write leaves one behind.
+bool isAtomicWriteTemporary(std::string_view entryName, std::string_view fileName);
 
 // Moves `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE); an existing
 // destination fails with EEXIST and both files stay as they were.

@@ -108,8 +108,11 @@ std::int64_t asInt64(const Value& v, const std::string& path) {
         double d = v.get<double>();
         if (!std::isfinite(d)) throw JsonError(JsonError::Code::nonFinite, path, "number is not finite");
         if (std::trunc(d) != d) throw JsonError(JsonError::Code::outOfRange, path, "not a whole number");
-        // [-2^63, 2^63): 2^63 itself is not representable as int64.
-        if (d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+        // An integer literal outside the 64-bit range arrives here as a double rounded to the
+        // nearest one: 2^63 for the first ones above the top, -2^63 for the first ones below the
+        // bottom. Both ends are therefore open for doubles; -2^63 itself is read only from its
+        // exact integer literal, which the parser keeps as an integer.
+        if (!(d > -9223372036854775808.0 && d < 9223372036854775808.0))
             throw JsonError(JsonError::Code::outOfRange, path, "integer out of range");
         return std::int64_t(d);
     }

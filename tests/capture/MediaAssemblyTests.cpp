@@ -68,7 +68,8 @@ protected:
     test::TempDir dir{"assembly"};
     RecordingStore store{dir / "root", SymmetricKey::random()};
     LocalRecording recording = LocalRecording::make("acct", std::nullopt, "Call", false, Date{700000000}, Uuid::random());
-    fs::path folder = store.recordingDirectory(recording.id);
+    // Naming a working file makes the recording's folder (the recording itself is never saved).
+    fs::path folder = store.workingFileURL(recording.id, Uuid::random(), "m4a", "stage").parent_path();
 
     std::optional<std::int64_t> freeSpace = std::int64_t(1) << 40;
     std::vector<fs::path> probedAt;

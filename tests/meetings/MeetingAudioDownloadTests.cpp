@@ -102,10 +102,16 @@ TEST_F(MeetingAudio, DownloadStoresTheWholeAudioOwnerOnlyInANewFolder) {
     service.answer(audio("", "audio/mp4"));
     client.downloadAudio("mtg_01", "tok", dest);
     EXPECT_EQ(contentOf(dest), "");
+
+    // A folder that cannot be made fails the download with the file system's error.
+    files::atomicWrite(dir / "plain", viewOf("x"));
+    service.answer(audio(bytes, "audio/mp4"));
+    EXPECT_THROW(client.downloadAudio("mtg_01", "tok", dir / "plain" / "a.m4a"), fs::filesystem_error);
 }
 
+// Refusals are found before the destination's folder is made: they leave no empty folder.
 TEST_F(MeetingAudio, OnlyAudioContentTypesAreStored) {
-    const fs::path dest = dir / "a.m4a";
+    const fs::path dest = dir / "playback" / "a.m4a";
     for (const char* type : {"text/html", "application/json", "Audio/mp4", "AUDIO/MP4", "video/webm", "audi/mp4"}) {
         SCOPED_TRACE(type);
         service.answer(audio("<html></html>", type));
@@ -123,7 +129,7 @@ TEST_F(MeetingAudio, OnlyAudioContentTypesAreStored) {
 }
 
 TEST_F(MeetingAudio, AnythingButTwoHundredIsAnAudioError) {
-    const fs::path dest = dir / "a.m4a";
+    const fs::path dest = dir / "playback" / "a.m4a";
     struct Case {
         int status;
         const char* code;

@@ -5,12 +5,22 @@
 #include <cstdlib>
 
 #include "Nuvel/platform/LibsecretBackend.hpp"
+#include "NuvelKit/store/KeychainVault.hpp"
+#include "tests/support/TempDir.hpp"
 
 using namespace nuvel;
 
 TEST(LibsecretBackend, NoBusMeansTheOwnerOnlyFileStore) {
+    test::TempDir data("nobus-data");
+    setenv("XDG_DATA_HOME", data.path().c_str(), 1);
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
     EXPECT_FALSE(LibsecretBackend::isAvailable());
-    auto backend = makeSystemSecretBackend();
-    EXPECT_NE(dynamic_cast<FileSecretBackend*>(backend.get()), nullptr);
+
+    KeychainVault vault("com.getnuvel.test", makeSystemSecretBackend());
+    vault.save(viewOf("session"), "device-session");
+    EXPECT_EQ(vault.load("device-session"), bytesOf("session"));
+    KeychainVault files("com.getnuvel.test", std::make_shared<FileSecretBackend>(data / "Nuvel/keyring"));
+    EXPECT_EQ(files.load("device-session"), bytesOf("session"));
+    vault.remove("device-session");
+    EXPECT_FALSE(files.load("device-session"));
 }

@@ -1,5 +1,6 @@
 // What each operation of the service client puts on the wire, and what it makes of the answer.
 
+#include "NuvelKit/meetings/NativeMeetingClient.hpp"
 #include "NuvelKit/service/NuvelAPI.hpp"
 #include "tests/service/ServiceStub.hpp"
 
@@ -189,6 +190,33 @@ TEST(NuvelAPIRequests, AnOriginWithATrailingSlashGivesOneSlash) {
          {"ftp://host", "https://host/api", "https://host?x=1", "https://u@host", "host", "https://"})
         EXPECT_THROW(NuvelAPI(bad, transport), std::invalid_argument) << bad;
     EXPECT_THROW(NuvelAPI("https://host", nullptr), std::invalid_argument);
+}
+
+// The bearer token goes with every request: plain http only where it cannot leave the machine.
+// Both service clients take the same origins.
+TEST(NuvelAPIRequests, PlainHttpOriginsOnlyForLoopbackHosts) {
+    auto transport = std::make_shared<test::ObservingTransport>();
+    const struct {
+        const char* origin;
+        bool accepted;
+    } cases[] = {
+        {"https://api.example.com", true},     {"https://api.example.com:8443/", true},
+        {"https://127.0.0.1", true},           {"http://127.0.0.1:8080", true},
+        {"http://[::1]:8080/", true},          {"http://localhost", true},
+        {"http://LocalHost:3000", true},       {"http://api.example.com", false},
+        {"http://127.0.0.2", false},           {"http://localhost.example.com", false},
+        {"http://10.0.0.1:8080", false},       {"http://[::2]", false},
+        {"http://%6Cocalhost", false},         {"HTTP://127.0.0.1", false},
+    };
+    for (const auto& c : cases) {
+        if (c.accepted) {
+            EXPECT_NO_THROW(NuvelAPI(c.origin, transport)) << c.origin;
+            EXPECT_NO_THROW(NativeMeetingClient(c.origin, transport)) << c.origin;
+        } else {
+            EXPECT_THROW(NuvelAPI(c.origin, transport), std::invalid_argument) << c.origin;
+            EXPECT_THROW(NativeMeetingClient(c.origin, transport), std::invalid_argument) << c.origin;
+        }
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "NuvelKit/store/FallbackSecretBackend.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -91,4 +92,57 @@ TEST(KeychainVault, KeyringFailuresCarryTheirStatus) {
     EXPECT_EQ(vaultStatus([&] { vault.mediaKey("k", false); }), keychainStatus::notAvailable);
     backend->failWith(keychainStatus::success);
     EXPECT_EQ(backend->itemCount(), 0u);
+}
+
+// The keyring and the file store as one: the vault's rules hold over the pair, whichever holds
+// an item, and an item written while the keyring was away moves into it once it answers.
+TEST(KeychainVault, RulesOnTheKeyringWithTheFileStoreBehindIt) {
+    checkVaultRules(std::make_shared<FallbackSecretBackend>(std::make_shared<MemorySecretBackend>(),
+                                                            std::make_shared<MemorySecretBackend>()));
+}
+
+TEST(KeychainVault, ItemsStoredWhileTheKeyringWasAwayMoveIntoItWhenItAnswers) {
+    auto keyring = std::make_shared<MemorySecretBackend>();
+    auto files = std::make_shared<MemorySecretBackend>();
+    KeychainVault vault("s", std::make_shared<FallbackSecretBackend>(keyring, files));
+    KeychainVault inKeyring("s", keyring), inFiles("s", files);
+    const std::string suffix(64, 'c');
+
+    keyring->failWith(keychainStatus::notAvailable);
+    const SymmetricKey key = vault.mediaKey(suffix, false);
+    vault.save(viewOf("session"), "device-session");
+    vault.save(viewOf("session 2"), "device-session");
+    EXPECT_EQ(vault.mediaKey(suffix, true), key);
+    EXPECT_EQ(files->itemCount(), 2u);
+
+    keyring->failWith(keychainStatus::success);
+    EXPECT_EQ(vault.mediaKey(suffix, true), key); // read from the files, and moved
+    EXPECT_EQ(inKeyring.load("media-v1-" + suffix), Bytes(key.bytes().begin(), key.bytes().end()));
+    EXPECT_FALSE(inFiles.load("media-v1-" + suffix));
+    vault.save(viewOf("session 3"), "device-session"); // a write while only the files hold it
+    EXPECT_EQ(inKeyring.load("device-session"), bytesOf("session 3"));
+    EXPECT_EQ(files->itemCount(), 0u);
+
+    // A keyring that answers but refuses is no "not found": no new key, nothing in the files.
+    for (std::int32_t refusal : {keychainStatus::interactionNotAllowed, keychainStatus::authFailed}) {
+        keyring->failWith(refusal);
+        EXPECT_EQ(vaultStatus([&] { vault.mediaKey(suffix, false); }), refusal);
+        EXPECT_EQ(vaultStatus([&] { vault.load("device-session"); }), refusal);
+        EXPECT_EQ(files->itemCount(), 0u);
+    }
+    // It still yields an item that only the files hold, which stays there.
+    inFiles.save(viewOf("kept"), "only-in-files");
+    EXPECT_EQ(vault.load("only-in-files"), bytesOf("kept"));
+    EXPECT_EQ(inFiles.load("only-in-files"), bytesOf("kept"));
+
+    // Removal clears both, the files even while the keyring is away.
+    keyring->failWith(keychainStatus::notAvailable);
+    vault.remove("only-in-files");
+    EXPECT_EQ(files->itemCount(), 0u);
+    keyring->failWith(keychainStatus::success);
+    inFiles.save(viewOf("stale"), "device-session");
+    vault.remove("device-session");
+    EXPECT_FALSE(inKeyring.load("device-session"));
+    EXPECT_FALSE(inFiles.load("device-session"));
+    EXPECT_NO_THROW(vault.remove("device-session"));
 }

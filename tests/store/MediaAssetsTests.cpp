@@ -38,7 +38,8 @@ protected:
     test::TempDir dir{"assets"};
     SymmetricKey key = SymmetricKey::random();
     RecordingStore store{dir / "root", key};
-    fs::path folder = store.recordingDirectory(recordingID);
+    // Naming a working file makes the recording's folder, as an import's staging does.
+    fs::path folder = store.workingFileURL(recordingID, assetID, "caf", "stage").parent_path();
     fs::path asset = folder / "11111111-2222-4333-8444-555555555555.nuvel";
 
     fs::path stage(const Bytes& bytes) {
@@ -109,7 +110,7 @@ TEST_F(MediaAssetsTest, FailuresLeaveNoClearFiles) {
     // An asset moved into another recording's folder does not open there.
     store.sealClearMedia(stage(audio(5000, 4)), recordingID, assetID);
     const Uuid otherRecording = Uuid::random();
-    const fs::path otherFolder = store.recordingDirectory(otherRecording);
+    const fs::path otherFolder = store.workingFileURL(otherRecording, assetID, "caf", "stage").parent_path();
     fs::copy_file(asset, otherFolder / asset.filename());
     EXPECT_THROW(store.openClearCopy(otherRecording, assetID, "m4a"), CryptoError);
     EXPECT_EQ(names(otherFolder), std::set<std::string>{asset.filename()});

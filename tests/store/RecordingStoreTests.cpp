@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <functional>
 #include <set>
 
+#include "NuvelKit/capture/MediaAssembly.hpp"
 #include "NuvelKit/store/EncryptedMedia.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
@@ -132,16 +134,44 @@ TEST_F(RecordingStoreTest, LoadChecksTheManifestAfterOpeningIt) {
     }
 }
 
-TEST_F(RecordingStoreTest, ARecordingWithoutAFolderGetsOneAndFailsAsNotFound) {
-    try {
-        store.loadRecording(otherID);
-        ADD_FAILURE() << "loaded";
-    } catch (const fs::filesystem_error& e) {
-        EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
-        EXPECT_EQ(e.path1().filename(), "manifest.nuvel");
+// Looking up or touching a recording the store does not hold (never made, or removed) fails as
+// not found and makes no folder: an empty one would come back from every recovery as unreadable.
+TEST_F(RecordingStoreTest, UnknownRecordingsFailAsNotFoundAndMakeNothing) {
+    MediaAssembly assembly([](const fs::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); });
+    LocalRecording removed = recording(otherID);
+    removed.segments = {};
+    store.saveManifest(removed);
+    store.deleteRecording(otherID, "acct-1");
+    removed.segments = recording().segments;
+
+    const std::pair<const char*, std::function<void(const Uuid&)>> lookups[] = {
+        {"load", [&](const Uuid& id) { store.loadRecording(id); }},
+        {"delete", [&](const Uuid& id) { store.deleteRecording(id, "acct-1"); }},
+        {"capture state", [&](const Uuid& id) { store.setCaptureState(CaptureState::saved, id); }},
+        {"timeline", [&](const Uuid& id) { store.setSourceTimeline(CaptureTimeline{}, id); }},
+        {"finish", [&](const Uuid& id) { store.finishLiveSegment(id); }},
+        {"folder", [&](const Uuid& id) { store.recordingDirectory(id); }},
+        {"clear copy", [&](const Uuid& id) { store.openClearCopy(id, fileID, "m4a"); }},
+        {"assemble", [&](const Uuid& id) {
+             LocalRecording r = removed;
+             r.id = id;
+             assembly.assemble(r, store);
+         }},
+    };
+    for (const Uuid& id : {otherID, fileID}) { // removed, never made
+        for (const auto& [what, lookup] : lookups) {
+            try {
+                lookup(id);
+                ADD_FAILURE() << what << " succeeded";
+            } catch (const fs::filesystem_error& e) {
+                EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory) << what;
+                if (std::string_view(what) == "load") {
+                    EXPECT_EQ(e.path1().filename(), "manifest.nuvel");
+                }
+            }
+            EXPECT_TRUE(fs::is_empty(dir / "production")) << what;
+        }
     }
-    EXPECT_TRUE(fs::is_directory(folder(otherID)));
-    EXPECT_TRUE(fs::is_empty(folder(otherID)));
 }
 
 TEST_F(RecordingStoreTest, DocumentsMovedToAnotherRecordingDoNotOpen) {

@@ -40,7 +40,9 @@ TEST_F(Recovery, CountsFoldersThatFailAndIgnoresWhatIsNoRecording) {
     EXPECT_EQ(store.recover("acct"), RecoveryReport{});
 
     const LocalRecording good = makeRecording();
-    fs::create_directory(root / Uuid::random().uppercase()); // no manifest
+    const fs::path noManifest = root / Uuid::random().uppercase();
+    fs::create_directory(noManifest);
+    test::writeBytes(noManifest / (Uuid::random().uppercase() + ".nuvel"), "an asset, no manifest");
     test::writeBytes(root / Uuid::random().uppercase(), "a file, not a folder");
     test::writeBytes(root / ".hidden", "");
     fs::create_directory(root / "not-a-recording");
@@ -64,6 +66,48 @@ TEST_F(Recovery, CountsFoldersThatFailAndIgnoresWhatIsNoRecording) {
 
     fs::remove_all(root);
     EXPECT_THROW(store.recover("acct"), fs::filesystem_error);
+}
+
+// A folder with no audio to lose (empty, or holding only documents whose first save a kill
+// cut short) is no unreadable recording: it goes, and nothing is counted, on this scan and the
+// next. Inside a recording, the documents' leftover temporary files go; look-alikes stay.
+TEST_F(Recovery, FoldersWithNothingToKeepGoAndLeftoverTemporaryDocumentsWithThem) {
+    const std::string tag = "0123456789abcdef";
+    const fs::path empty = root / Uuid::random().uppercase();
+    fs::create_directory(empty);
+    const fs::path firstSave = root / Uuid::random().uppercase();
+    fs::create_directory(firstSave);
+    test::writeBytes(firstSave / (".manifest.nuvel." + tag + ".tmp"), test::garbage(200));
+    test::writeBytes(firstSave / (".annotations.nuvel.fedcba9876543210.tmp"), test::garbage(60));
+    const fs::path linked = root / Uuid::random().uppercase(); // an empty folder behind a link stays
+    fs::create_directory(dir / "elsewhere");
+    fs::create_directory_symlink(dir / "elsewhere", linked);
+
+    const std::vector<std::string> leftovers = {".manifest.nuvel." + tag + ".tmp",
+                                                ".manifest.nuvel.ffffffffffffffff.tmp",
+                                                ".annotations.nuvel." + tag + ".tmp"};
+    const std::vector<std::string> lookAlikes = {".manifest.nuvel.0123456789ABCDEF.tmp",
+                                                 ".manifest.nuvel.0123456789abcde.tmp",
+                                                 ".manifest.nuvel." + tag + ".tmp.x", ".notes." + tag + ".tmp",
+                                                 "manifest.nuvel." + tag + ".tmp"};
+    for (const std::string& name : leftovers) plant(name, test::garbage(100));
+    for (const std::string& name : lookAlikes) plant(name);
+    const std::int64_t usage = store.storageUsage();
+    const auto manifestBefore = std::int64_t(fs::file_size(folder() / "manifest.nuvel"));
+
+    for (int scan = 0; scan < 2; ++scan) {
+        const RecoveryReport report = store.recover("acct");
+        EXPECT_EQ(report.unreadable, 0);
+        ASSERT_EQ(report.recordings.size(), 1u);
+        EXPECT_EQ(report.recordings[0].id, recording.id);
+    }
+    EXPECT_FALSE(fs::exists(empty));
+    EXPECT_FALSE(fs::exists(firstSave));
+    EXPECT_TRUE(fs::is_symlink(linked));
+    EXPECT_EQ(clearNames(folder()), std::set<std::string>(lookAlikes.begin(), lookAlikes.end()));
+    // They no longer count as stored bytes (the manifest itself was saved again meanwhile).
+    const auto manifestAfter = std::int64_t(fs::file_size(folder() / "manifest.nuvel"));
+    EXPECT_EQ(store.storageUsage(), usage - 3 * 100 - 200 - 60 + manifestAfter - manifestBefore);
 }
 
 TEST_F(Recovery, NeverTouchesARecordingItCannotRead) {

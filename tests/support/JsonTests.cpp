@@ -64,6 +64,7 @@ TEST(JsonReader, BooleansAreOnlyTrueAndFalse) {
 TEST(JsonReader, IntegersAreWholeNumbersInRange) {
     auto r = reader(R"({"i":3,"f":3.0,"half":3.5,"neg":-7,"big":9223372036854775807,
         "over":9223372036854775808,"two63":9.223372036854775808e18,"min":-9223372036854775808,
+        "under":-9223372036854775809,"minus63":-9.223372036854775808e18,"far":-1e30,
         "e":1e3,"wide":3000000000,"s":"3","b":true})");
     EXPECT_EQ(r.int64("i"), 3);
     EXPECT_EQ(r.int64("f"), 3);
@@ -72,8 +73,9 @@ TEST(JsonReader, IntegersAreWholeNumbersInRange) {
     EXPECT_EQ(r.int64("big"), INT64_MAX);
     EXPECT_EQ(r.int64("min"), INT64_MIN);
     EXPECT_EQ(failure([&] { r.int64("half"); }), JsonError::Code::outOfRange);
-    EXPECT_EQ(failure([&] { r.int64("over"); }), JsonError::Code::outOfRange);
-    EXPECT_EQ(failure([&] { r.int64("two63"); }), JsonError::Code::outOfRange);
+    // Both ends alike: the first integers beyond either end round to a double on the boundary.
+    for (const char* key : {"over", "two63", "under", "minus63", "far"})
+        EXPECT_EQ(failure([&] { r.int64(key); }), JsonError::Code::outOfRange) << key;
     EXPECT_EQ(failure([&] { r.integer("wide"); }), JsonError::Code::outOfRange);
     EXPECT_EQ(r.int64("wide"), 3000000000);
     EXPECT_EQ(failure([&] { r.int64("s"); }), JsonError::Code::wrongType);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <span>
 #include <stdexcept>
 
 #include "NuvelKit/store/NuvelLink.hpp"
@@ -33,6 +34,21 @@ Reply byMethod(const std::string& method, std::initializer_list<std::pair<const 
     Reply reply = errorReply(405, "method_not_allowed", method + " is not allowed here");
     reply.headers.emplace_back("Allow", allowed);
     return reply;
+}
+
+// The query items an API request may carry: those of its operation, none for the others.
+std::span<const std::string_view> queryNamesOf(const std::string& method, const std::vector<std::string>& s) {
+    static constexpr std::string_view bootstrap[] = {"workspace_id"};
+    static constexpr std::string_view library[] = {"workspace_id", "limit", "cursor"};
+    static constexpr std::string_view search[] = {"q", "workspace_id"};
+    static constexpr std::string_view reconcile[] = {"ids"};
+    static constexpr std::string_view transcript[] = {"layer"};
+    if (method == "GET" && s.size() == 2 && s[1] == "bootstrap") return bootstrap;
+    if (method == "GET" && s.size() == 2 && s[1] == "meetings") return library;
+    if (method == "GET" && s.size() == 2 && s[1] == "search") return search;
+    if (method == "GET" && s.size() == 3 && s[1] == "meetings" && s[2] == "reconcile") return reconcile;
+    if (method == "GET" && s.size() == 4 && s[1] == "meetings" && s[3] == "transcript") return transcript;
+    return {};
 }
 
 StandinAccount defaultAccount() {
@@ -82,6 +98,9 @@ Reply Backend::route(const Request& request, Time now) {
         return byMethod(method, {{"GET", [&] { return approvePage(request, now); }}});
     }
     if (s.size() < 2 || s[0] != "api") fail(404, "not_found", "no such page");
+    // Both clients ask for JSON: the device client with "*/*", the library client by name.
+    if (!acceptsJson(request)) fail(406, "not_acceptable", "the request must accept application/json");
+    requireQueryNames(request, queryNamesOf(method, s));
     if (s.size() == 3 && s[1] == "device" && s[2] == "token") {
         return byMethod(method, {{"POST", [&] { return exchangeToken(request, now); }}});
     }

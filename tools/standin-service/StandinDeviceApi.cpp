@@ -94,7 +94,7 @@ Reply Backend::approvePage(const Request& request, Time now) {
 }
 
 Reply Backend::exchangeToken(const Request& request, Time now) {
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"code", "verifier", "name"});
     const json::Reader reader(body);
     const std::string code = reader.string("code");
     const std::string verifier = reader.string("verifier");

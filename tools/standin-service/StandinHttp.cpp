@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include "NuvelKit/support/Unicode.hpp"
 
 namespace nuvel::standin {
@@ -116,6 +118,7 @@ Target parseTarget(std::string_view target) {
     }
     if (mark == std::string_view::npos) return result;
     std::string_view query = target.substr(mark + 1);
+    if (query.empty()) fail(400, "invalid_query", "a request without query items carries no \"?\"");
     while (!query.empty()) {
         const std::size_t amp = query.find('&');
         const std::string_view piece = query.substr(0, amp);
@@ -134,7 +137,7 @@ Target parseTarget(std::string_view target) {
     return result;
 }
 
-json::Value jsonBody(const Request& request) {
+json::Value jsonBody(const Request& request, std::initializer_list<std::string_view> members) {
     const std::string type = request.header("Content-Type").value_or("");
     const std::string_view mediaType = std::string_view(type).substr(0, type.find(';'));
     if (!equalsIgnoringCase(unicode::trimWhitespaceAndNewlines(mediaType), "application/json")) {
@@ -147,7 +150,46 @@ json::Value jsonBody(const Request& request) {
         fail(400, "invalid_json", "the body is not valid JSON");
     }
     if (!value.is_object()) fail(400, "invalid_request", "the body must be a JSON object");
+    requireMembers(value, members, "the body");
     return value;
+}
+
+void requireMembers(const json::Value& object, std::initializer_list<std::string_view> members, std::string_view what) {
+    if (!object.is_object()) return; // the typed readers refuse it with their own error
+    for (const auto& [key, value] : object.items()) {
+        if (std::find(members.begin(), members.end(), key) == members.end()) {
+            fail(400, "unknown_field", std::string(what) + " has no member \"" + key + "\"");
+        }
+    }
+}
+
+void requireQueryNames(const Request& request, std::span<const std::string_view> names) {
+    for (std::size_t i = 0; i < request.query.size(); ++i) {
+        const std::string& name = request.query[i].first;
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            fail(400, "invalid_query", "this request takes no query item \"" + name + "\"");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (request.query[j].first == name) fail(400, "invalid_query", "the query item \"" + name + "\" comes twice");
+        }
+    }
+}
+
+bool acceptsJson(const Request& request) {
+    const std::optional<std::string> accept = request.header("Accept");
+    if (!accept) return false;
+    std::string_view rest = *accept;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        std::string_view range = rest.substr(0, comma);
+        range = range.substr(0, range.find(';'));
+        const std::string type = unicode::trimWhitespaceAndNewlines(range);
+        if (equalsIgnoringCase(type, "application/json") || equalsIgnoringCase(type, "application/*") || type == "*/*") {
+            return true;
+        }
+        if (comma == std::string_view::npos) return false;
+        rest.remove_prefix(comma + 1);
+    }
 }
 
 std::optional<std::string> bearerToken(const Request& request) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -60,16 +62,28 @@ Reply emptyReply(int status = 204);
 std::string codeForStatus(int status);
 
 // Splits a request target into its path segments and query. Throws ApiFailure 400 for a malformed
-// percent escape, and for a query name or value that is not UTF-8.
+// percent escape, for a query name or value that is not UTF-8, and for a "?" with no query after
+// it (a client with no query items sends no "?").
 struct Target {
     std::vector<std::string> segments;
     std::vector<std::pair<std::string, std::string>> query;
 };
 Target parseTarget(std::string_view target);
 
-// Parses a JSON body. Throws ApiFailure 415 unless the request says "application/json", and 400
-// for a body that is not a JSON object.
-json::Value jsonBody(const Request& request);
+// Parses a JSON body. Throws ApiFailure 415 unless the request says "application/json", 400
+// for a body that is not a JSON object, and 400 "unknown_field" for a member outside `members`.
+json::Value jsonBody(const Request& request, std::initializer_list<std::string_view> members);
+
+// Throws ApiFailure 400 "unknown_field" when `object` has a member outside `members`; `what`
+// names the object in the message.
+void requireMembers(const json::Value& object, std::initializer_list<std::string_view> members, std::string_view what);
+
+// Throws ApiFailure 400 "invalid_query" for a query item outside `names`, or one named twice.
+void requireQueryNames(const Request& request, std::span<const std::string_view> names);
+
+// Whether the request's "Accept" admits a JSON answer ("application/json", "application/*" or
+// "*/*" among its media ranges); false without the header.
+bool acceptsJson(const Request& request);
 
 // The bearer token of the request, or nullopt when there is no well-formed "Authorization" header.
 std::optional<std::string> bearerToken(const Request& request);

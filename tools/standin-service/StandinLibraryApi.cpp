@@ -200,6 +200,10 @@ Reply Backend::reconcile(const Request& request, Time now) {
         }
     }
     if (asked.size() > 100) fail(400, "too_many_ids", "at most 100 ids per request");
+    // The device checks every id before it joins them: an empty one between commas is a slip.
+    if (std::any_of(asked.begin(), asked.end(), [](const std::string& id) { return id.empty(); })) {
+        fail(400, "invalid_ids", "ids holds an empty id");
+    }
     json::Ordered meetings = json::Ordered::array();
     json::Ordered removed = json::Ordered::array();
     for (const std::string& id : asked) {
@@ -219,7 +223,7 @@ Reply Backend::rename(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = visibleMeeting(account, request.segments[2]);
     if (!allows(account, m, "edit", now)) fail(403, "forbidden", "you may not edit this meeting");
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"title"});
     const std::string title = unicode::trimWhitespaceAndNewlines(json::Reader(body).string("title"));
     if (title.empty() || unicode::graphemeCount(title) > 200) fail(422, "invalid_title", "a title holds 1 to 200 characters");
     m.title = title;
@@ -287,7 +291,7 @@ Reply Backend::revise(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = visibleMeeting(account, request.segments[2]);
     if (!allows(account, m, "edit", now)) fail(403, "forbidden", "you may not edit this meeting");
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"operation_id", "revision", "operations"});
     const json::Reader r(body);
     const std::string operationId = r.string("operation_id");
     const std::int64_t revision = r.int64("revision");
@@ -298,6 +302,13 @@ Reply Backend::revise(const Request& request, Time now) {
     const std::vector<Operation> operations = r.objectList<Operation>("operations", [](const json::Reader& o) {
         return Operation{o.string("type"), o.optString("word_id"), o.optString("speaker_id"), o.optString("text"), o.optString("label")};
     });
+    // Each kind of operation carries exactly its own members.
+    for (const json::Value& op : body.at("operations")) {
+        const std::string type = op.at("type").get<std::string>();
+        if (type == "word_text") requireMembers(op, {"type", "word_id", "text"}, "a word_text operation");
+        if (type == "speaker_label") requireMembers(op, {"type", "speaker_id", "label"}, "a speaker_label operation");
+        if (type == "word_speaker") requireMembers(op, {"type", "word_id", "speaker_id"}, "a word_speaker operation");
+    }
     if (operationId.empty() || operationId.size() > 64) fail(400, "invalid_request", "operation_id holds 1 to 64 characters");
     if (auto it = m.appliedOperations.find(operationId); it != m.appliedOperations.end()) {
         return jsonReply(200, json::Ordered{{"revision", it->second}, {"operation_id", operationId}, {"replayed", true}});

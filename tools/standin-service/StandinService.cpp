@@ -144,6 +144,9 @@ struct StandinService::Impl {
             }
             setStatus(seq, reply.status);
         }
+        // The server library applies a request's "Range" to any answer; only a partial answer
+        // (206) is cut, so an error body or a canned fault reaches the client whole.
+        if (reply.status != 206) const_cast<httplib::Request&>(req).ranges.clear();
         write(reply, res);
     }
 

@@ -70,9 +70,12 @@ Reply Backend::addShare(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = visibleMeeting(account, request.segments[2]);
     if (!allows(account, m, "share", now)) fail(403, "forbidden", "you may not share this meeting");
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"kind", "email", "permission", "user_ids"});
     const json::Reader r(body);
     const std::string kind = r.string("kind");
+    // A guest comes by address, members by user id: neither carries the other's members.
+    if (kind == "guest") requireMembers(body, {"kind", "email", "permission"}, "a guest share");
+    if (kind == "member") requireMembers(body, {"kind", "user_ids"}, "a member share");
     const std::optional<std::string> email = r.optString("email");
     const std::optional<std::string> permission = r.optString("permission");
     const std::optional<std::vector<std::string>> userIds = r.optStringList("user_ids");
@@ -116,7 +119,7 @@ Reply Backend::createLink(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = visibleMeeting(account, request.segments[2]);
     if (!allows(account, m, "share", now)) fail(403, "forbidden", "you may not share this meeting");
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"expires_days", "include_audio"});
     const json::Reader r(body);
     const double days = r.number("expires_days");
     const bool includeAudio = r.boolean("include_audio");
@@ -145,7 +148,7 @@ Reply Backend::settings(const Request& request) {
 
 Reply Backend::updateSettings(const Request& request) {
     const StandinAccount& account = authenticate(request);
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"retention_days"});
     const std::int64_t days = json::Reader(body).int64("retention_days");
     if (std::find(std::begin(retentionChoices), std::end(retentionChoices), days) == std::end(retentionChoices)) {
         fail(422, "invalid_retention", "retention_days must be one of retention_choices");
@@ -165,7 +168,9 @@ Reply Backend::audio(const Request& request, Time now) {
     if (audioGone(m, now)) fail(410, "audio_expired", "the workspace's retention removed the audio");
     if (!allows(account, m, "audio", now)) fail(403, "forbidden", "you may not play this meeting's audio");
     Reply reply;
-    reply.status = 200;
+    // A ranged request gets the part it asked for as 206; the server library cuts the body to
+    // the range, answers 416 for one it cannot satisfy, and gives the whole audio only as 200.
+    reply.status = request.header("Range") ? 206 : 200;
     reply.body = audioOf(m);
     reply.contentType = m.audioContentType;
     return reply;

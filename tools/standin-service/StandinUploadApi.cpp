@@ -7,6 +7,7 @@
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Time.hpp"
 #include "NuvelKit/support/Unicode.hpp"
+#include "NuvelKit/support/Uuid.hpp"
 #include "tools/standin-service/StandinBackend.hpp"
 
 namespace nuvel::standin {
@@ -22,6 +23,22 @@ bool isLowerHexDigest(const std::string& text) {
 std::string mediaType(const Request& request) {
     const std::string type = request.header("Content-Type").value_or("");
     return unicode::trimWhitespaceAndNewlines(std::string_view(type).substr(0, type.find(';')));
+}
+
+// "2024-05-01T09:30:00Z": the form the device writes, nothing looser.
+bool isWholeSecondUtc(const std::string& text) {
+    static constexpr std::string_view shape = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+    }
+    return true;
+}
+
+bool isLowerCaseUuid(const std::string& text) {
+    const std::optional<Uuid> uuid = Uuid::parse(text);
+    return uuid && uuid->lowercase() == text;
 }
 
 bool expired(const Meeting& meeting, Time now) {
@@ -42,7 +59,9 @@ json::Ordered createdJson(const Meeting& meeting) {
 
 Reply Backend::createMeeting(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"title", "attendees", "recorded_at", "duration_seconds", "consent",
+                                                "ai_notes", "locale", "time_zone", "workspace_id",
+                                                "client_recording_id", "attendee_emails", "location"});
     const json::Reader r(body);
     const std::optional<std::string> title = r.optString("title");
     r.stringList("attendees");
@@ -50,14 +69,23 @@ Reply Backend::createMeeting(const Request& request, Time now) {
     const double duration = r.number("duration_seconds");
     const bool consent = r.boolean("consent");
     const bool aiNotes = r.boolean("ai_notes");
-    r.string("locale");
-    r.string("time_zone");
+    const std::string locale = r.string("locale");
+    const std::string timeZone = r.string("time_zone");
     const std::optional<std::string> workspaceId = r.optString("workspace_id");
     const std::optional<std::string> clientRecordingId = r.optString("client_recording_id");
-    r.optStringList("attendee_emails");
-    r.optString("location");
-    const std::optional<Date> recorded = parseIso8601(recordedAt);
-    if (!recorded) fail(400, "invalid_request", "recorded_at is not an internet date-time");
+    const std::optional<std::vector<std::string>> attendeeEmails = r.optStringList("attendee_emails");
+    const std::optional<std::string> location = r.optString("location");
+    // The device leaves an empty title, location or address list out rather than sending it.
+    if (title && title->empty()) fail(422, "invalid_title", "an empty title is left out, not sent");
+    if (location && location->empty()) fail(422, "invalid_location", "an empty location is left out, not sent");
+    if (attendeeEmails && attendeeEmails->empty()) fail(422, "invalid_attendees", "an empty address list is left out, not sent");
+    const std::optional<Date> recorded = isWholeSecondUtc(recordedAt) ? parseIso8601(recordedAt) : std::nullopt;
+    if (!recorded) fail(400, "invalid_recorded_at", "recorded_at is a UTC time in whole seconds, such as 2024-05-01T09:30:00Z");
+    if (locale != "ar" && locale != "en") fail(400, "invalid_locale", "locale is \"ar\" or \"en\"");
+    if (timeZone.empty()) fail(400, "invalid_time_zone", "time_zone names the device's time zone");
+    if (clientRecordingId && !isLowerCaseUuid(*clientRecordingId)) {
+        fail(400, "invalid_client_recording_id", "client_recording_id is a UUID in lower case");
+    }
     if (!consent) fail(422, "consent_required", "recording consent is required");
     if (!(duration > 0)) fail(422, "invalid_duration", "duration_seconds must be above 0");
 
@@ -130,7 +158,7 @@ Reply Backend::uploadStatus(const Request& request, Time now) {
 Reply Backend::heartbeat(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = ownMeeting(account, request.segments[2]);
-    jsonBody(request);
+    jsonBody(request, {}); // the empty object "{}"
     requireOpen(m, now);
     m.uploadExpiresAt = now + std::chrono::seconds(account.limits.uploadExpiresSeconds);
     return jsonReply(200, json::Ordered{{"ok", true},
@@ -159,7 +187,7 @@ Reply Backend::uploadPart(const Request& request, Time now) {
 Reply Backend::commitUpload(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = ownMeeting(account, request.segments[2]);
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"parts", "sha256"});
     const json::Reader r(body);
     const std::int64_t count = r.int64("parts");
     const std::string sha256 = r.string("sha256");
@@ -197,10 +225,15 @@ Reply Backend::commitUpload(const Request& request, Time now) {
 Reply Backend::saveNotepad(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = ownMeeting(account, request.segments[2]);
-    const json::Value body = jsonBody(request);
+    const json::Value body = jsonBody(request, {"base", "lines"});
     const json::Reader r(body);
     const std::int64_t base = r.int64("base");
     const std::vector<NotepadLine> lines = r.objectList<NotepadLine>("lines", NotepadLine::fromJson);
+    // A line is sent whole: "id", "text" and "at", which is null for a line without a time.
+    for (const json::Value& line : body.at("lines")) {
+        requireMembers(line, {"id", "text", "at"}, "a notepad line");
+        if (!line.contains("at")) fail(400, "invalid_notepad", "every line carries \"at\", null when it has no time");
+    }
     if (lines.size() > Notepad::maxLines) fail(422, "invalid_notepad", "a notepad holds at most 400 lines");
     std::set<std::string> ids;
     for (const NotepadLine& line : lines) {
