@@ -241,11 +241,16 @@ void CompanionController::render() {
     }
     root_->setMinimumHeight(0);
     root_->setMaximumHeight(QWIDGETSIZE_MAX);
-    QLayout* rootLayout = root_->layout();
-    rootLayout->activate();
-    const int height = rootLayout->hasHeightForWidth() ? rootLayout->totalHeightForWidth(width)
-                                                       : rootLayout->totalSizeHint().height();
-    preferredSize_ = QSize(width, std::max(height, 1));
+    // The content's own layout answers for the wrapping line: its height at the inner width,
+    // never less than what its rows need.
+    QLayout* contentLayout = content_->layout();
+    contentLayout->invalidate();
+    const int inner = width - 2 * inset;
+    int height = contentLayout->totalSizeHint().height();
+    if (contentLayout->hasHeightForWidth())
+        height = std::max(height, contentLayout->totalHeightForWidth(inner));
+    height = std::max(height, contentLayout->totalMinimumSize().height());
+    preferredSize_ = QSize(width, height + 2 * inset);
     root_->setFixedSize(preferredSize_);
     if (QWidget* window = root_->window(); window != root_ && window->isVisible())
         window->adjustSize();
