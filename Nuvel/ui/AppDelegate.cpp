@@ -45,6 +45,8 @@ AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factori
 AppDelegate::~AppDelegate() {
     model_->onChange = nullptr;
     model_->onTick = nullptr;
+    // The tray icon refers to its context menu: it goes before the menu does.
+    statusItem_.reset();
     // The window's content belongs to the library controller, which goes first.
     menuController_.reset();
     popover_.reset();
