@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "Nuvel/ui/AppDelegate.hpp"
+
+int main(int argc, char** argv) {
+    return nuvel::AppDelegate::main(argc, argv);
+}

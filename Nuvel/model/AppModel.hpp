@@ -91,6 +91,9 @@ public:
     bool networkAvailable() const { return networkAvailable_; }
     const std::optional<Uuid>& playbackID() const { return playbackID_; }
     bool isSigningIn() const { return authSession_.has_value(); }
+    // The save of a recording's notes, scratchpad and bookmarks that is in flight (each waits
+    // for the one before it), or an empty handle.
+    const TaskHandle& annotationTask() const { return annotationTask_; }
 
     // ---- Queries ----
     bool isRecording() const { return activeID_.has_value(); }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace nuvel {
+
+// One Nuvel per user. The first process listens on a local socket that only its user can
+// reach; a later launch hands it one line ("reopen", or "open <url>") and exits.
+//
+// The socket lives in $XDG_RUNTIME_DIR (else in an owner-only folder of the temporary
+// folder). A socket left behind by a process that died is taken over. Two launches at the
+// same moment settle who listens under a lock file beside the socket.
+class QtSingleInstance final : public QObject {
+    Q_OBJECT
+public:
+    enum class Role {
+        primary,   // this process listens: it is the running Nuvel
+        forwarded, // the running Nuvel took the message: this process is done
+        failed,    // neither: no usable folder, or the running one does not answer
+    };
+
+    // The longest message taken; longer ones are dropped.
+    static constexpr qsizetype maximumMessageBytes = 8192;
+
+    // `socketPath` empty: the user's default place.
+    explicit QtSingleInstance(QString socketPath = {});
+    ~QtSingleInstance() override;
+
+    static QString defaultSocketPath();
+    const QString& socketPath() const { return path_; }
+
+    // Becomes the running instance, or forwards `message` to it. Blocks for at most a few
+    // seconds while the running one answers. Needs a QCoreApplication.
+    Role claim(const QString& message);
+    // Why claim failed, for the user.
+    const QString& failure() const { return failure_; }
+
+    // Each message from a later launch, on the GUI thread.
+    std::function<void(const QString& message)> onMessage;
+
+private:
+    bool forward(const QString& message);
+    void accept();
+    void read(QLocalSocket* socket);
+
+    QString path_;
+    QString failure_;
+    std::unique_ptr<QLocalServer> server_;
+};
+
+} // namespace nuvel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace nuvel {
+
+// One alert: a message, an informative text and buttons, in order; the first button acts and
+// is the default, a button titled "Cancel" is the one Escape presses. An optional checkbox
+// carries a yes or no that the answer reports.
+struct Alert {
+    QString message;
+    QString informativeText;
+    QStringList buttons;
+    std::optional<QString> checkbox;
+    bool checked = false;
+};
+
+struct AlertAnswer {
+    int button = -1; // the index of the button used; -1 when the alert was closed otherwise
+    bool checked = false;
+
+    bool operator==(const AlertAnswer&) const = default;
+};
+
+// Every alert of the shell goes through here, so tests can answer them. Main thread only.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // Shows the alert application-modal and returns once it is answered.
+    virtual AlertAnswer runModal(const Alert& alert) = 0;
+    // The standard "About" panel.
+    virtual void showAbout() = 0;
+};
+
+// Alerts as QMessageBoxes.
+class QtDialogs final : public Dialogs {
+public:
+    AlertAnswer runModal(const Alert& alert) override;
+    void showAbout() override;
+};
+
+} // namespace nuvel

@@ -1,0 +1,118 @@
+#pragma once
+
+// What the application delegate needs of the long-lived objects it builds at launch, each
+// behind the interface its own window or service implements. Until a piece is built, a
+// minimal stand-in (ShellStandIns.hpp) takes its place.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QToolBar;
+class QWidget;
+
+namespace nuvel {
+
+class AppModel;
+struct CalendarMeeting;
+struct MeetingMonitorPrompt;
+struct RecordingSuggestion;
+
+// The library window's controller: the window's content, toolbar and sheets.
+class ShellLibrary {
+public:
+    virtual ~ShellLibrary() = default;
+
+    // The window's content; the window takes it over.
+    virtual QWidget* view() = 0;
+    // Puts the "new-recording" and "import-audio" items into the window's toolbar.
+    virtual void populateToolbar(QToolBar* toolbar) = 0;
+    // What has the keyboard focus when the window first shows (the sidebar).
+    virtual QWidget* initialFocus() = 0;
+
+    virtual void render() = 0;
+    virtual void renderUpcoming() = 0;
+    virtual void tick() = 0;
+    // Writes the open notes editor's text into its recording before another action proceeds.
+    virtual void commitScratchpad() = 0;
+    // The new-recording sheet; `suggestion` null when none.
+    virtual void beginNewRecording(const RecordingSuggestion* suggestion) = 0;
+    // The open panel for an audio file to import.
+    virtual void chooseAudioFile() = 0;
+
+    // Whether the cloud side of the library is shown.
+    virtual bool cloudVisible() const = 0;
+    // The library's search field; null when it has none.
+    virtual QWidget* searchField() = 0;
+    // Opens the find bar of the notes editor; false when no editor is shown.
+    virtual bool findInScratchpad() = 0;
+};
+
+// Signed updates.
+class ShellUpdates {
+public:
+    virtual ~ShellUpdates() = default;
+    virtual bool isUpdating() const = 0;
+    // An installed update waits to relaunch until running work ends.
+    virtual bool hasDeferredRelaunch() const = 0;
+    virtual void setStartupRestorationBegan(bool began) = 0;
+    virtual void startIfReady() = 0;
+    virtual void checkForUpdates() = 0;
+};
+
+// The settings window, made the first time it is shown.
+class ShellSettings {
+public:
+    virtual ~ShellSettings() = default;
+    virtual void show() = 0;
+    virtual void showMeetingsSection() = 0;
+    virtual void refresh() = 0;
+};
+
+// Calendar meetings and reminders.
+class ShellCalendar {
+public:
+    virtual ~ShellCalendar() = default;
+    // After every change of meetings or access.
+    std::function<void()> onChange;
+    // Once per meeting, a minute before it starts.
+    std::function<void(const CalendarMeeting&)> onReminder;
+    // Reads the calendar setting; asks for access only when `requestAccess`.
+    virtual void refresh(bool requestAccess) = 0;
+};
+
+// Meeting detection: notices meeting applications that start using the microphone.
+class ShellMeetingMonitor {
+public:
+    virtual ~ShellMeetingMonitor() = default;
+    std::function<bool()> isCapturing;
+    std::function<void(const MeetingMonitorPrompt&)> onPrompt;
+    std::function<void()> onCallEnded;
+    // Starts or stops the poll after the detection setting.
+    virtual void refresh() = 0;
+};
+
+// The two meeting prompts on their one floating panel.
+class ShellPrompts {
+public:
+    virtual ~ShellPrompts() = default;
+    // Each returns whether a prompt is now on screen.
+    virtual bool showMicrophonePrompt(const MeetingMonitorPrompt& prompt) = 0;
+    virtual bool showReminderPrompt(const CalendarMeeting& meeting) = 0;
+    // Takes the panel down; harmless when none is shown.
+    virtual void dismiss() = 0;
+};
+
+// Makes the pieces, in the order the delegate asks for them at launch.
+struct ShellFactories {
+    std::function<std::unique_ptr<ShellUpdates>(std::function<bool()> isBusy, std::function<void()> onChange)>
+        makeUpdates;
+    std::function<std::unique_ptr<ShellLibrary>(AppModel& model)> makeLibrary;
+    std::function<std::unique_ptr<ShellCalendar>()> makeCalendar;
+    std::function<std::unique_ptr<ShellMeetingMonitor>()> makeMonitor;
+    std::function<std::unique_ptr<ShellPrompts>()> makePrompts;
+    // Empty while there is no settings window: its menu item is then disabled.
+    std::function<std::unique_ptr<ShellSettings>()> makeSettings;
+};
+
+} // namespace nuvel
