@@ -1,93 +1,47 @@
 #include "Nuvel/model/AppModel.hpp"
 
-#include "NuvelKit/store/Bookmark.hpp"
-#include "NuvelKit/store/Notepad.hpp"
-#include "NuvelKit/support/Files.hpp"
-
-#include <cstdint>
-#include <limits>
-#include <stdexcept>
 #include <utility>
 
 namespace nuvel {
 
-namespace {
-constexpr std::string_view signInFailedText = "Sign-in could not finish. Please try again.";
-// The browser never reports that the user gave up: an attempt without a callback ends then.
-constexpr double signInAttemptSeconds = 600;
-
-bool sameLines(const std::optional<std::vector<NotepadLine>>& a, const std::vector<NotepadLine>& b) {
-    return a ? *a == b : b.empty();
-}
-} // namespace
-
-bool notepadNeedsSync(const LocalRecording& recording) {
-    if (!recording.remoteID)
-        return false;
-    auto local = Notepad::normalize(recording.notepad.value_or(std::vector<NotepadLine>{}));
-    return local != recording.notepadBase.value_or(std::vector<NotepadLine>{});
-}
-
 // ---- Construction ----
 
-void AppModel::fillDefaults(AppModelDependencies& d) {
-    if (!d.freeSpace)
-        d.freeSpace = [](const std::filesystem::path& path) -> std::optional<std::int64_t> {
-            try {
-                std::uint64_t bytes = files::availableCapacity(path);
-                constexpr auto largest = std::uint64_t(std::numeric_limits<std::int64_t>::max());
-                return std::int64_t(bytes > largest ? largest : bytes);
-            } catch (...) {
-                return std::nullopt;
-            }
-        };
-    if (!d.preferredLanguage) d.preferredLanguage = [] { return std::optional<std::string>(); };
-    if (!d.timeZone) d.timeZone = [] { return systemTimeZoneName(); };
-    if (!d.deviceName) d.deviceName = [] { return std::optional<std::string>(); };
-    if (!d.localize) d.localize = [](std::string_view text) { return std::string(text); };
-    if (!d.now) d.now = [] { return Date::now(); };
-    if (!d.randomFill) d.randomFill = [](std::uint8_t* out, std::size_t count) { fillRandom(out, count); };
-}
-
 std::shared_ptr<AppModel> AppModel::make(AppModelDependencies dependencies) {
-    if (!dependencies.mainQueue)
-        throw std::invalid_argument("AppModel needs a main queue");
-    if (!dependencies.actorExecutor)
-        throw std::invalid_argument("AppModel needs an actor executor");
-    if (!dependencies.keyring)
-        throw std::invalid_argument("AppModel needs a keyring");
-    if (!dependencies.api)
-        throw std::invalid_argument("AppModel needs the service client");
-    if (!dependencies.cloud)
-        throw std::invalid_argument("AppModel needs the cloud meeting model");
-    if (!dependencies.openStore)
-        throw std::invalid_argument("AppModel needs a store factory");
-    dependencies.mainQueue->requireCurrent("AppModel::make");
-    fillDefaults(dependencies);
     std::shared_ptr<AppModel> model(new AppModel(std::move(dependencies)));
     model->install();
     return model;
 }
 
 AppModel::AppModel(AppModelDependencies dependencies)
-    : deps_(std::move(dependencies)), cloud_(std::move(deps_.cloud)), vault_(keychainService, deps_.keyring),
-      api_(deps_.api), media_(deps_.media), network_(deps_.network) {}
+    : parts_(std::move(dependencies)) {}
 
 void AppModel::install() {
+    parts_.context.setOwner(weak_from_this());
+    parts_.context.setObservers(
+        [this] {
+            auto observer = onChange;
+            if (observer)
+                observer();
+        },
+        [this] {
+            auto observer = onTick;
+            if (observer)
+                observer();
+        });
     std::weak_ptr<AppModel> weak = weak_from_this();
-    cloud_->setOnChange([weak] {
+    parts_.context.cloud->setOnChange([weak] {
         auto self = weak.lock();
         if (self && self->onChange)
             self->onChange();
     });
-    cloud_->setOnPlaybackTick([weak] {
+    parts_.context.cloud->setOnPlaybackTick([weak] {
         auto self = weak.lock();
         if (self && self->onTick)
             self->onTick();
     });
-    if (network_) {
-        MainQueue* main = deps_.mainQueue;
-        network_->start([weak, main](bool satisfied) {
+    if (parts_.context.deps.network) {
+        MainQueue* main = parts_.context.deps.mainQueue;
+        parts_.context.deps.network->start([weak, main](bool satisfied) {
             main->post([weak, satisfied] {
                 if (auto self = weak.lock())
                     self->pathUpdated(satisfied);
@@ -98,344 +52,181 @@ void AppModel::install() {
 
 AppModel::~AppModel() {
     // The reporters hold the main queue and a weak reference to the model: silence them first.
-    if (network_)
-        network_->stop();
-    if (deps_.sleepNotices)
-        deps_.sleepNotices->stop();
-    if (deps_.deviceRemovals)
-        deps_.deviceRemovals->stop();
-    if (authSession_)
-        queue().cancelTimer(*authSession_);
-    if (timer_)
-        queue().cancelTimer(*timer_);
-    // Whoever waits for these must not wait for ever.
-    if (auto completion = std::exchange(stopCompletion_, {}))
-        completion();
-    for (auto& ready : std::exchange(sleepReady_, {}))
-        ready();
-}
-
-void AppModel::requireMain(const char* where) const {
-    queue().requireCurrent(where);
-}
-
-void AppModel::notifyChange() {
-    auto observer = onChange;
-    if (observer)
-        observer();
-}
-
-std::string AppModel::localized(std::string_view text) const {
-    return deps_.localize ? deps_.localize(text) : std::string(text);
-}
-
-Date AppModel::now() const {
-    return deps_.now ? deps_.now() : Date::now();
+    const AppModelDependencies& d = parts_.context.deps;
+    if (d.network)
+        d.network->stop();
+    if (d.sleepNotices)
+        d.sleepNotices->stop();
+    if (d.deviceRemovals)
+        d.deviceRemovals->stop();
+    // What is left runs for a model that has gone: the waits of the notepad and the upload queue.
+    parts_.context.tasks.cancelAll();
+    parts_.context.setObservers({}, {});
 }
 
 void AppModel::setUpdateInProgress(bool inProgress) {
     requireMain("AppModel::setUpdateInProgress");
-    updateInProgress_ = inProgress;
-}
-
-// ---- Queries ----
-
-const LocalRecording* AppModel::recordingMatching(const std::optional<Uuid>& id) const {
-    if (!id)
-        return nullptr;
-    for (const auto& recording : recordings_)
-        if (recording.id == *id)
-            return &recording;
-    return nullptr;
-}
-
-LocalRecording* AppModel::findRecording(const Uuid& id) {
-    for (auto& recording : recordings_)
-        if (recording.id == id)
-            return &recording;
-    return nullptr;
-}
-
-bool AppModel::isCapturing() const {
-    const LocalRecording* active = activeRecording();
-    return active && active->capture == CaptureState::recording;
-}
-
-bool AppModel::isPaused() const {
-    const LocalRecording* active = activeRecording();
-    return active && active->capture == CaptureState::paused;
+    state().updateInProgress = inProgress;
 }
 
 std::string AppModel::workspaceTitle() const {
-    if (bootstrap_ && bootstrap_->workspace.kind != "personal")
-        return bootstrap_->workspace.name;
-    return localized("Personal workspace");
+    const auto& contract = state().bootstrap;
+    if (contract && contract->workspace.kind != "personal")
+        return contract->workspace.name;
+    return parts_.context.localized(StatusText::personalWorkspace);
 }
 
-bool AppModel::canSend(const LocalRecording& recording) const {
-    if (recording.transfer != TransferState::needsReview)
-        return true;
-    // A recording that needs review goes again only when the service can recognise the earlier
-    // attempt: by the meeting it already made, or by the client's own recording id.
-    if (recording.remoteID)
-        return bootstrap_ && bootstrap_->capabilities.uploadReconciliation;
-    if (recording.creationRequest && recording.creationRequest->client_recording_id)
-        return bootstrap_ && bootstrap_->capabilities.createIdempotency;
-    return false;
+void AppModel::pathUpdated(bool satisfied) {
+    // Every report is handled, also one that repeats the last state.
+    state().networkAvailable = satisfied;
+    parts_.context.cloud->setOnline(satisfied);
+    parts_.upload.scheduleQueueWakeup();
 }
 
-// ---- Status line and selection ----
+// ---- Entry points: each refuses, silently, what the model's state forbids ----
+
+void AppModel::start() {
+    requireMain("AppModel::start");
+    state().busy = true;
+    parts_.context.notifyChange();
+    parts_.session.startUp();
+
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    MainQueue* main = parts_.context.deps.mainQueue;
+    if (parts_.context.deps.sleepNotices) {
+        parts_.context.deps.sleepNotices->start([weak, main](std::function<void()> ready) {
+            main->post([weak, ready] {
+                if (auto self = weak.lock())
+                    self->parts_.capture.willSleep(ready);
+                else
+                    ready();
+            });
+        });
+    }
+    if (parts_.context.deps.deviceRemovals) {
+        parts_.context.deps.deviceRemovals->start([weak, main] {
+            main->post([weak] {
+                if (auto self = weak.lock())
+                    self->parts_.capture.deviceChanged();
+            });
+        });
+    }
+}
+
+void AppModel::startNewRecording(NewRecording request) {
+    requireMain("AppModel::startNewRecording");
+    const ModelState& s = state();
+    if (!s.session || !s.store || s.isRecording() || s.busy || s.updateInProgress)
+        return;
+    parts_.capture.startNewRecording(std::move(request));
+}
 
 void AppModel::setMessage(std::string_view text) {
     requireMain("AppModel::setMessage");
-    message_ = localized(text);
-    notifyChange();
+    state().message = parts_.context.localized(text);
+    parts_.context.notifyChange();
 }
 
 void AppModel::select(std::optional<Uuid> id) {
     requireMain("AppModel::select");
-    if (id == selectedID_)
+    if (id == state().selectedID)
         return;
-    selectedID_ = id;
-    notifyChange();
+    state().selectedID = id;
+    parts_.context.notifyChange();
 }
-
-// ---- Network path ----
-
-void AppModel::pathUpdated(bool satisfied) {
-    // Every report is handled, also one that repeats the last state.
-    networkAvailable_ = satisfied;
-    cloud_->setOnline(satisfied);
-    scheduleQueueWakeup();
-}
-
-// ---- Sign-in and sign-out ----
 
 void AppModel::signIn() {
     requireMain("AppModel::signIn");
-    if (authSession_ || busy_ || isRecording() || uploading_)
+    const ModelState& s = state();
+    if (parts_.session.isSigningIn() || s.busy || s.isRecording() || s.uploading)
         return;
-    std::optional<PKCEAttempt> made;
-    try {
-        made = PKCEAttempt::make(deps_.randomFill);
-    } catch (...) {
-        setMessage(signInFailedText);
-        return;
-    }
-    attempt_ = std::move(made); // replaces any earlier attempt
-    bool opened = false;
-    try {
-        opened = deps_.browser && deps_.browser->open(attempt_->authorizationURL(deps_.webOrigin));
-    } catch (...) {
-        opened = false;
-    }
-    if (!opened) {
-        attempt_.reset();
-        setMessage(signInFailedText);
-        return;
-    }
-    std::weak_ptr<AppModel> weak = weak_from_this();
-    authSession_ = queue().startTimer(signInAttemptSeconds, [weak] {
-        if (auto self = weak.lock())
-            self->signInExpired();
-    });
-}
-
-void AppModel::signInExpired() {
-    // As a sign-in the user cancelled: the attempt is dropped, nothing is said.
-    authSession_.reset();
-    attempt_.reset();
+    parts_.session.signIn();
 }
 
 void AppModel::signOut() {
     requireMain("AppModel::signOut");
-    if (!session_ || isRecording() || uploading_ || busy_)
+    const ModelState& s = state();
+    if (!s.session || s.isRecording() || s.uploading || s.busy)
         return;
-    stopPlayback();
-    queueWakeup_.cancel();
-    queueWakeup_ = {};
-    busy_ = true;
-    notifyChange();
-    spawn(queue(), finishSignOut(shared_from_this(), *session_));
+    parts_.session.signOut();
 }
-
-// ---- Capture ----
 
 void AppModel::stopRecording(std::function<void()> completion) {
     requireMain("AppModel::stopRecording");
-    if (!activeID_) {
-        if (completion)
-            completion();
-        return;
-    }
-    if (!captureTransition_ && !busy_) {
-        busy_ = true;
-        captureTransition_ = true;
-        if (timer_)
-            queue().cancelTimer(*timer_);
-        timer_.reset();
-        std::unique_ptr<CaptureSource> source = std::move(recorder_);
-        spawn(queue(), finishRecording(shared_from_this(), std::move(completion), std::move(source)));
-        return;
-    }
-    // Held until the running work ends. Every completion is kept: the caller of each waits on it.
-    stopRequested_ = true;
-    if (completion) {
-        if (stopCompletion_)
-            stopCompletion_ = [earlier = std::move(stopCompletion_), later = std::move(completion)] {
-                earlier();
-                later();
-            };
-        else
-            stopCompletion_ = std::move(completion);
-    }
+    parts_.capture.stopRecording(std::move(completion));
 }
 
 void AppModel::togglePause() {
     requireMain("AppModel::togglePause");
-    if (!activeID_ || captureTransition_ || busy_)
+    const ModelState& s = state();
+    if (!s.activeID || s.captureTransition || s.busy)
         return;
-    captureTransition_ = true;
-    spawn(queue(), setPaused(shared_from_this()));
+    parts_.capture.togglePause();
 }
 
 void AppModel::addBookmark() {
     requireMain("AppModel::addBookmark");
-    if (!activeID_)
-        return;
-    LocalRecording* active = findRecording(*activeID_);
-    if (!active)
-        return;
-    LocalRecording copy = *active;
-    copy.bookmarks.push_back(Bookmark::make(Bookmark::wholeMilliseconds(elapsed_), "", now()));
-    *active = copy;
-    startAnnotationTask(copy);
-    notifyChange();
-}
-
-// ---- Playback and the local copy ----
-
-Task<void> AppModel::removeWorkingFile(Executor* executor, std::shared_ptr<WorkspaceStore> store,
-                                       std::filesystem::path file) {
-    try {
-        auto job = [store, file] { store->removeWorkingFiles(file); };
-        co_await runOn(*executor, job);
-    } catch (...) {
-        // A working file left behind is removed with its recording's folder.
-    }
+    parts_.annotations.addBookmark();
 }
 
 void AppModel::stopPlayback() {
     requireMain("AppModel::stopPlayback");
-    if (player_)
-        player_->stop();
-    player_.reset();
-    playbackID_.reset();
-    if (playbackURL_ && store_)
-        spawn(queue(), removeWorkingFile(deps_.actorExecutor, store_, *playbackURL_));
-    playbackURL_.reset();
+    parts_.playback.stopPlayback();
 }
 
 void AppModel::togglePlayback(std::optional<double> at) {
     requireMain("AppModel::togglePlayback");
-    const LocalRecording* recording = selectedRecording();
-    if (!recording || !store_ || busy_ || isRecording())
+    const ModelState& s = state();
+    if (!selectedRecording() || !s.store || s.busy || s.isRecording())
         return;
-    if (playbackID_ == recording->id && player_) {
-        if (!at) {
-            if (player_->isPlaying())
-                player_->pause();
-            else
-                player_->play();
-        } else {
-            player_->setCurrentTime(*at);
-            player_->play();
-        }
-        notifyChange();
-        return;
-    }
-    LocalRecording copy = *recording;
-    stopPlayback();
-    busy_ = true;
-    notifyChange();
-    spawn(queue(), startPlayback(shared_from_this(), store_, std::move(copy), at));
+    parts_.playback.togglePlayback(at);
 }
 
 void AppModel::discardRecording() {
     requireMain("AppModel::discardRecording");
-    const LocalRecording* recording = selectedRecording();
-    if (!recording || !store_ || !session_ || busy_ || isRecording() || uploading_)
+    const ModelState& s = state();
+    if (!selectedRecording() || !s.store || !s.session || s.busy || s.isRecording() || s.uploading)
         return;
-    LocalRecording copy = *recording;
-    stopPlayback();
-    busy_ = true;
-    notifyChange();
-    spawn(queue(), removeLocalCopy(shared_from_this(), store_, *session_, std::move(copy)));
+    parts_.files.discardRecording();
 }
-
-// ---- Annotations ----
 
 void AppModel::setScratchpad(std::string text, const Uuid& id) {
     requireMain("AppModel::setScratchpad");
-    LocalRecording* recording = findRecording(id);
-    if (!recording)
-        return;
-    recording->scratchpad = std::move(text);
-    startAnnotationTask(*recording);
+    parts_.annotations.setScratchpad(std::move(text), id);
 }
 
 void AppModel::setNotepad(std::string_view text, const Uuid& id) {
     requireMain("AppModel::setNotepad");
-    LocalRecording* recording = findRecording(id);
-    if (!recording)
-        return;
-    std::optional<std::int64_t> stamp;
-    if (activeID_ == id)
-        stamp = Bookmark::wholeMilliseconds(elapsed_);
-    const std::vector<NotepadLine> current = recording->notepad.value_or(std::vector<NotepadLine>{});
-    std::vector<NotepadLine> lines = Notepad::lines(text, current, stamp, Notepad::makeLineID);
-    if (sameLines(recording->notepad, lines))
-        return;
-    recording->notepad = std::move(lines);
-    startAnnotationTask(*recording);
-    if (recording->transfer == TransferState::accepted) {
-        auto pending = notepadDebounce_.find(id);
-        if (pending != notepadDebounce_.end())
-            pending->second.cancel();
-        notepadDebounce_[id] = spawn(queue(), debounceNotepad(weak_from_this(), id));
-    }
+    parts_.annotations.setNotepad(text, id);
 }
-
-// ---- Import, export, workspaces ----
 
 void AppModel::importAudio(std::filesystem::path file, bool aiNotes) {
     requireMain("AppModel::importAudio");
-    if (!session_ || !store_ || busy_ || isRecording())
+    const ModelState& s = state();
+    if (!s.session || !s.store || s.busy || s.isRecording())
         return;
-    busy_ = true;
-    notifyChange();
-    spawn(queue(), importFile(shared_from_this(), std::move(file), *session_, aiNotes, store_));
+    parts_.files.importAudio(std::move(file), aiNotes);
 }
 
 void AppModel::exportAudio(std::filesystem::path destination) {
     requireMain("AppModel::exportAudio");
-    const LocalRecording* recording = selectedRecording();
-    if (!recording || !store_ || busy_ || isRecording())
+    const ModelState& s = state();
+    if (!selectedRecording() || !s.store || s.busy || s.isRecording())
         return;
-    LocalRecording copy = *recording;
-    busy_ = true;
-    notifyChange();
-    spawn(queue(), exportFile(shared_from_this(), store_, std::move(copy), std::move(destination)));
+    parts_.files.exportAudio(std::move(destination));
 }
 
 void AppModel::selectWorkspace(std::string workspaceID) {
     requireMain("AppModel::selectWorkspace");
-    if (!session_ || isRecording() || busy_ || uploading_)
+    const ModelState& s = state();
+    if (!s.session || s.isRecording() || s.busy || s.uploading)
         return;
-    stopPlayback();
-    busy_ = true;
-    notifyChange();
-    spawn(queue(), switchWorkspace(shared_from_this(), *session_, std::move(workspaceID)));
+    parts_.workspaces.selectWorkspace(std::move(workspaceID));
+}
+
+void AppModel::startUploadIfAllowed(const Uuid& id, bool automatic) {
+    requireMain("AppModel::startUploadIfAllowed");
+    parts_.upload.startUploadIfAllowed(id, automatic);
 }
 
 } // namespace nuvel

@@ -45,14 +45,16 @@ struct AppModelDependencies {
     // Opens the recording store of a workspace folder.
     WorkspaceStoreFactory openStore;
 
-    // Builds capture sources for new recordings. Without it no recording can start.
+    // Builds capture sources for new recordings. Without it no recording can start. Its start
+    // must leave the main queue free: the sound server's blocking work runs on an executor.
     std::shared_ptr<CaptureFactory> capture;
     // Asks for the microphone; true when it may be used. Default: granted (the sound server
     // lets every application record).
     std::function<Task<bool>()> requestMicrophoneAccess;
     // Composition, digests, parts and import conversion.
     std::shared_ptr<MediaAssembler> media;
-    // Local playback. Without it nothing can be played.
+    // Local playback. Without it nothing can be played. Called on the actor executor, like every
+    // operation of the players it makes.
     AudioPlayerFactory makePlayer;
 
     std::shared_ptr<NetworkMonitor> network;
@@ -63,7 +65,8 @@ struct AppModelDependencies {
     // The service's web origin (scheme, host, port): the device sign-in page lives there.
     std::string webOrigin;
 
-    // Free bytes on the volume of a path, absent when unknown. Default: the volume's own figure.
+    // Free bytes on the volume of a path, absent when unknown; called on the actor executor.
+    // Default: the volume's own figure.
     std::function<std::optional<std::int64_t>(const std::filesystem::path&)> freeSpace;
     // The first preferred interface language ("ar", "en-US"), absent when none. Default: none.
     std::function<std::optional<std::string>()> preferredLanguage;

@@ -6,8 +6,9 @@
 
 namespace nuvel {
 
-// Plays one clear audio file: local playback of a recording, and the cloud player. Used on the
-// main queue.
+// Plays one clear audio file: local playback of a recording, and the cloud player. Its
+// operations may wait for the sound server: call them off the main queue, one at a time (the
+// application model runs them on its actor executor, each after the one before).
 class AudioPlayer {
 public:
     static constexpr double minimumRate = 0.5;

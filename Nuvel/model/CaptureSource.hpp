@@ -25,7 +25,9 @@ struct CaptureRequest {
 class CaptureFactory {
 public:
     virtual ~CaptureFactory() = default;
-    // The started source; throws when it cannot be made or started.
+    // The started source; throws when it cannot be made or started. The task runs on the main
+    // queue; the sound server's blocking work (introspection, opening streams) runs on an
+    // executor meanwhile, so the main queue is never held.
     virtual Task<std::unique_ptr<CaptureSource>> start(CaptureRequest request) = 0;
 };
 

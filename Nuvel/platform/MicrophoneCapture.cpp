@@ -28,7 +28,6 @@ MicrophoneCapture::~MicrophoneCapture() {
 }
 
 void MicrophoneCapture::start() {
-    platform_.mainQueue().requireCurrent("MicrophoneCapture::start");
     if (started_)
         throw RecordingError(RecordingError::Code::invalidTransport);
     engine_->setInputDevice(microphoneDeviceID_);

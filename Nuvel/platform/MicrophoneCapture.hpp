@@ -24,7 +24,8 @@ namespace nuvel {
 // next pause or stop throws RecordingError(invalidTransport) after the live segment has been
 // finished, so the audio already captured is kept. The source never reconfigures itself.
 //
-// Main actor: the constructor, start, the getters, pause, resume and stop.
+// Main actor: the constructor, the getters, pause, resume and stop. `start` waits for the sound
+// server: it runs off the main thread, before the source is shared.
 class MicrophoneCapture final : public CaptureSource {
 public:
     static constexpr std::uint32_t ringSlots = 64;
@@ -44,7 +45,9 @@ public:
     // float, non-interleaved: else RecordingError(invalidTransport)), installs the tap and the
     // configuration observer, starts the engine and the consumer. Throws
     // MicrophoneDevices::DeviceError, RecordingError or the engine's error; a failed start
-    // leaves nothing installed, registered or running. Only the first call may start.
+    // leaves nothing installed, registered or running. Only the first call may start. Blocks on
+    // the sound server: call it on an executor (PulseCaptureFactory does), never on the main
+    // queue.
     void start();
 
     double duration() const override;

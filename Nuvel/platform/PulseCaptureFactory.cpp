@@ -16,7 +16,10 @@ Task<std::unique_ptr<CaptureSource>> PulseCaptureFactory::start(CaptureRequest r
     if (!request.systemAudio) {
         auto capture = std::make_unique<MicrophoneCapture>(request.recordingID, sink, request.microphoneDeviceID,
                                                            platform_);
-        capture->start();
+        // Choosing the device and opening its stream wait for the sound server.
+        MicrophoneCapture* starting = capture.get();
+        auto begin = [starting] { starting->start(); };
+        co_await runOn(platform_.executor(), begin);
         co_return capture;
     }
     auto capture = std::make_unique<SystemAudioCapture>(sink, request.recordingID, *request.systemAudio, true,

@@ -1,6 +1,9 @@
 #include "Nuvel/platform/PulseConnection.hpp"
 
+#include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <pulse/pulseaudio.h>
 #include <utility>
 #include <vector>
@@ -34,7 +37,23 @@ std::string describe(const char* what, int code) {
     return std::string(what) + ": " + pa_strerror(code);
 }
 
+std::atomic<std::thread::id> refusingThread{};
+
+// Every wait for the server passes here first.
+void checkWaitAllowed([[maybe_unused]] const char* what) {
+#ifndef NDEBUG
+    if (std::this_thread::get_id() == refusingThread.load(std::memory_order_relaxed)) {
+        std::fprintf(stderr, "nuvel: %s would wait for the sound server on the main thread\n", what);
+        std::abort();
+    }
+#endif
+}
+
 } // namespace
+
+void PulseConnection::refuseWaitsOn(std::thread::id thread) {
+    refusingThread.store(thread, std::memory_order_relaxed);
+}
 
 // ---- Lock ----
 
@@ -71,6 +90,7 @@ void PulseConnection::start(const Options& options) {
     if (pa_threaded_mainloop_start(mainloop_) < 0)
         throw PulseError(PulseError::Case::failed, PA_ERR_INTERNAL, "mainloop thread");
 
+    checkWaitAllowed("connect");
     Lock lock(*this);
     // No autospawn: a missing server is reported, never started behind the user's back.
     const char* server = options.server ? options.server->c_str() : nullptr;
@@ -149,6 +169,7 @@ bool PulseConnection::onMainloopThread() const {
 // ---- Waiting ----
 
 void PulseConnection::waitUntil(const std::function<bool()>& done, const char* what) const {
+    checkWaitAllowed(what);
     if (done())
         return;
     Deadline deadline{mainloop_};

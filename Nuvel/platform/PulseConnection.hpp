@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 struct pa_context;
 struct pa_operation;
@@ -67,6 +68,12 @@ public:
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
+
+    // Debug builds: from now on, a wait for the server on `thread` (connecting, introspection,
+    // opening or changing a stream) aborts with a message naming the call. The application
+    // names its main thread, so blocking sound-server work that slipped onto the main queue
+    // shows at once; an empty id lifts the refusal. Release builds ignore it.
+    static void refuseWaitsOn(std::thread::id thread);
 
     // False once the server has gone away.
     bool isConnected() const;

@@ -82,7 +82,9 @@ Task<void> SystemAudioCapture::start() {
     stream_ = service.makeStream(filter, output_);
 
     std::exception_ptr failure;
-    try {
+    // The microphone side waits for the sound server (its device, format and stream): on the
+    // executor, while nothing else can reach this capture yet.
+    auto startInputs = [this] {
         if (includesMicrophone_) {
             engine_->setInputDevice(microphoneDeviceID_);
             const CaptureEngine::Format format = engine_->inputFormat();
@@ -98,6 +100,9 @@ Task<void> SystemAudioCapture::start() {
         paused_ = false;
         if (includesMicrophone_)
             engine_->start();
+    };
+    try {
+        co_await runOn(platform_.executor(), startInputs);
     } catch (...) {
         failure = std::current_exception();
     }

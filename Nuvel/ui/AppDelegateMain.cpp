@@ -3,9 +3,11 @@
 #include "Nuvel/ui/AppDelegate.hpp"
 
 #include "Nuvel/platform/InfoProperties.hpp"
+#include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/QtSingleInstance.hpp"
 #include "Nuvel/platform/QtTerminationSignals.hpp"
 #include "Nuvel/ui/ApplicationServices.hpp"
+#include "Nuvel/ui/EnglishWording.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
 
@@ -16,6 +18,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 #ifndef NUVEL_VERSION
 #define NUVEL_VERSION "0"
@@ -61,6 +64,10 @@ int AppDelegate::main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Nuvel"));
     QApplication::setApplicationVersion(QStringLiteral(NUVEL_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("nuvel"));
+    EnglishWording wording;
+    QCoreApplication::installTranslator(&wording);
+    // The window thread never waits on the sound server: a debug build stops where it would.
+    PulseConnection::refuseWaitsOn(std::this_thread::get_id());
 
     const std::optional<QString> address = addressArgument(QApplication::arguments());
     QtSingleInstance instance;

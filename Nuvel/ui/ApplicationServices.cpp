@@ -79,6 +79,51 @@ private:
     std::vector<std::unique_ptr<PulseCapturePlatform>> platforms_;
 };
 
+// Device removals on the sound server, watched from a connection made on the executor: the
+// window thread never waits for the server. A stop before the connection is made wins.
+class SoundServerDeviceRemovals final : public DeviceRemovalNotices,
+                                        public std::enable_shared_from_this<SoundServerDeviceRemovals> {
+public:
+    SoundServerDeviceRemovals(SoundServer& server, Executor& executor) : server_(server), executor_(executor) {}
+    ~SoundServerDeviceRemovals() override { stop(); }
+
+    void start(std::function<void()> removed) override {
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard guard(lock_);
+            generation = ++generation_;
+            watcher_.reset();
+        }
+        executor_.execute([weak = weak_from_this(), generation, removed = std::move(removed)]() mutable {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            auto connection = self->server_.tryConnection();
+            if (!connection)
+                return;
+            auto watcher = std::make_unique<PulseDeviceRemovals>(std::move(connection));
+            std::lock_guard guard(self->lock_);
+            if (generation != self->generation_)
+                return;
+            watcher->start(std::move(removed));
+            self->watcher_ = std::move(watcher);
+        });
+    }
+
+    void stop() override {
+        std::lock_guard guard(lock_);
+        ++generation_;
+        watcher_.reset();
+    }
+
+private:
+    SoundServer& server_;
+    Executor& executor_;
+    std::mutex lock_;
+    std::uint64_t generation_ = 0;
+    std::unique_ptr<PulseDeviceRemovals> watcher_;
+};
+
 } // namespace
 
 ApplicationServices::ApplicationServices(const InfoProperties& info)
@@ -104,8 +149,7 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     d.network = std::make_shared<QtNetworkMonitor>();
     d.sleepNotices = std::make_shared<QtLogindSleepNotices>();
     d.keepAwake = std::make_shared<QtLogindKeepAwake>();
-    if (auto connection = soundServer_.tryConnection())
-        d.deviceRemovals = std::make_shared<PulseDeviceRemovals>(connection);
+    d.deviceRemovals = std::make_shared<SoundServerDeviceRemovals>(soundServer_, executor_);
     d.browser = std::make_shared<QtBrowser>();
     d.webOrigin = info.webOrigin();
     d.preferredLanguage = []() -> std::optional<std::string> {

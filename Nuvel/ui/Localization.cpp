@@ -6,11 +6,6 @@ namespace nuvel {
 
 namespace {
 
-WordingTable& table() {
-    static WordingTable current;
-    return current;
-}
-
 QString translated(const QString& key) {
     if (QCoreApplication::instance() == nullptr)
         return key;
@@ -20,18 +15,8 @@ QString translated(const QString& key) {
 
 } // namespace
 
-void setWordingTable(WordingTable replacement) {
-    table() = std::move(replacement);
-}
-
 QString localized(const QString& key) {
-    QString text = translated(key);
-    if (text == key && table()) {
-        const QByteArray utf8 = key.toUtf8();
-        if (auto wording = table()(std::string_view(utf8.constData(), std::size_t(utf8.size()))))
-            return QString::fromStdString(*wording);
-    }
-    return text;
+    return translated(key);
 }
 
 QString localized(const char* key) {

@@ -36,6 +36,11 @@ void ManualMainQueue::post(std::function<void()> work) {
     posted_.notify_all();
 }
 
+std::size_t ManualMainQueue::pendingWork() {
+    std::lock_guard guard(lock_);
+    return work_.size();
+}
+
 MainQueue::TimerId ManualMainQueue::startTimer(double delaySeconds, std::function<void()> fire) {
     requireCurrent("ManualMainQueue::startTimer");
     TimerId id = nextTimer_++;

@@ -37,6 +37,8 @@ public:
     // Advances straight to the next timer's deadline and fires it; false when no timer waits.
     bool fireNextTimer();
     std::size_t pendingTimers() const { return timers_.size(); }
+    // Posted work not yet run.
+    std::size_t pendingWork();
     std::optional<double> nextDeadline() const;
 
     // For tests that use real worker threads: waits (really) until work is posted or the

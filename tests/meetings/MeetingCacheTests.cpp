@@ -4,7 +4,11 @@
 #include <cmath>
 #include <limits>
 
+#include "NuvelKit/meetings/MeetingLibrary.hpp"
+#include "NuvelKit/meetings/MeetingSearchPage.hpp"
+#include "NuvelKit/meetings/NativeMeetingDocument.hpp"
 #include "tests/meetings/MeetingCacheTestSupport.hpp"
+#include "tests/meetings/MeetingDocumentSupport.hpp"
 
 namespace nuvel::test {
 namespace {
@@ -276,6 +280,22 @@ TEST(MeetingCacheDocumentsTest, DecodersRequireTheirKeysAndIgnoreOthers) {
     EXPECT_EQ(MeetingCacheDraft::decode(viewOf(draft.encode())), draft);
     EXPECT_EQ(codeOf<JsonError>([] { MeetingCacheDraft::decode(viewOf(R"({"payload":"e30="})")); }),
               JsonError::Code::missingKey);
+}
+
+// The meeting documents go into the cache as they are, through their own coders.
+static_assert(MeetingCacheEncodable<NativeMeetingDocument> && MeetingCacheDecodable<NativeMeetingDocument>);
+static_assert(MeetingCacheEncodable<MeetingLibraryPage> && MeetingCacheDecodable<MeetingLibraryPage>);
+static_assert(MeetingCacheEncodable<MeetingSearchPage> && MeetingCacheDecodable<MeetingSearchPage>);
+
+TEST_F(MeetingCacheTest, AMeetingDocumentAndALibraryPageComeBackAsTheyWereStored) {
+    auto cache = open();
+    const NativeMeetingDocument meeting = NativeMeetingDocument::decode(test::golden("meeting-document.json"));
+    cache->store(meeting, "m1", t0, 100);
+    EXPECT_EQ(cache->load<NativeMeetingDocument>("m1", t0.adding(1)), meeting);
+
+    const MeetingLibraryPage page = MeetingLibraryPage::decode(test::golden("library-page.json"));
+    cache->store(page, "__library__", t0, 100);
+    EXPECT_EQ(json::dump(cache->load<MeetingLibraryPage>("__library__", t0).toJson()), json::dump(page.toJson()));
 }
 
 } // namespace

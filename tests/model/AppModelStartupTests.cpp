@@ -2,7 +2,7 @@
 // discovery cache, the account folder and media key, and the opening of the workspace store.
 #include "NuvelKit/service/APIError.hpp"
 #include "NuvelKit/service/NativeDiscoveryCache.hpp"
-#include "tests/model/AppModelHarness.hpp"
+#include "tests/model/ModelHarness.hpp"
 
 #include <fstream>
 
@@ -16,29 +16,21 @@ std::string hex(const std::string& text) {
     return hexString(Sha256::hash(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
 }
 
-// Runs the start-up and returns the busy flag the windows saw at each change.
-std::vector<bool> startUp(Harness& h) {
-    std::vector<bool> busy;
-    h.model->onChange = [&h, &busy] { busy.push_back(h.model->busy()); };
-    h.model->start();
-    h.queue.drain();
-    h.model->onChange = [&h] { ++h.changes; };
-    return busy;
-}
+std::vector<bool> startUp(AppHarness& h) { return h.startUp(); }
 
-SymmetricKey mediaKey(Harness& h) {
+SymmetricKey mediaKey(AppHarness& h) {
     return KeychainVault(AppModel::keychainService, h.keyring).mediaKey("acc_1", false);
 }
 
 // A discovery cache entry validated `age` seconds ago.
-void cacheContract(Harness& h, const NativeBootstrap& contract, double age) {
+void cacheContract(AppHarness& h, const NativeBootstrap& contract, double age) {
     NativeDiscoveryCache cache(h.accountFolder() / "discovery", mediaKey(h), "acc_1");
     cache.save(contract, Date{700000000 - age});
 }
 } // namespace
 
 TEST(AppModelStartup, WithoutAStoredSessionTheModelEndsSignedOutAndQuiet) {
-    Harness h;
+    AppHarness h;
     std::vector<bool> busy = startUp(h);
     EXPECT_EQ(busy.front(), true) << "start shows the model busy first";
     EXPECT_EQ(busy.back(), false);
@@ -55,7 +47,7 @@ TEST(AppModelStartup, WithoutAStoredSessionTheModelEndsSignedOutAndQuiet) {
 
 TEST(AppModelStartup, AStoredSessionThatCannotBeReadKeepsItsItemAndSaysSo) {
     {
-        Harness h;
+        AppHarness h;
         const std::string noToken = R"({"account": {"id": "acc_1", "email": "ada@example.com"}})";
         h.keyring->add(AppModel::keychainService, KeychainVault::deviceSessionAccount,
                        ByteView(reinterpret_cast<const std::uint8_t*>(noToken.data()), noToken.size()));
@@ -66,7 +58,7 @@ TEST(AppModelStartup, AStoredSessionThatCannotBeReadKeepsItsItemAndSaysSo) {
         EXPECT_EQ(h.keyring->itemCount(), 1u) << "the item is left where it was";
     }
     {
-        Harness h;
+        AppHarness h;
         h.keyring->failWith(keychainStatus::authFailed);
         startUp(h);
         EXPECT_EQ(h.model->message(), unlockText);
@@ -75,7 +67,7 @@ TEST(AppModelStartup, AStoredSessionThatCannotBeReadKeepsItsItemAndSaysSo) {
 }
 
 TEST(AppModelStartup, AFetchedContractOpensItsWorkspaceFolderAndIsCached) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     h.api->answerBootstrap = [] { return sampleContract("team", "ws_team"); };
     LocalRecording first = sampleRecording("First"), second = sampleRecording("Second");
@@ -114,7 +106,7 @@ TEST(AppModelStartup, AFetchedContractOpensItsWorkspaceFolderAndIsCached) {
 }
 
 TEST(AppModelStartup, APersonalWorkspaceAndALibraryWithoutCloudUseThePersonalFolder) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     h.api->answerBootstrap = [] {
         return sampleContract("personal", "ws_me",
@@ -131,7 +123,7 @@ TEST(AppModelStartup, APersonalWorkspaceAndALibraryWithoutCloudUseThePersonalFol
 }
 
 TEST(AppModelStartup, UnreadableRecordingsAreLeftOutWithTheRecoverySentence) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     h.api->answerBootstrap = [] { return sampleContract(); };
     h.nextReport.recordings = {sampleRecording()};
@@ -144,7 +136,7 @@ TEST(AppModelStartup, UnreadableRecordingsAreLeftOutWithTheRecoverySentence) {
 }
 
 TEST(AppModelStartup, ARefusedDeviceKeepsItsSessionButLosesItsCachedContract) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     cacheContract(h, sampleContract(), 10);
     h.api->answerBootstrap = []() -> NativeBootstrap { throw APIError(401, "unauthorized"); };
@@ -161,7 +153,7 @@ TEST(AppModelStartup, ARefusedDeviceKeepsItsSessionButLosesItsCachedContract) {
 }
 
 TEST(AppModelStartup, OfflineTheCachedContractOpensItsWorkspaceForTheRestOfItsLease) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     cacheContract(h, sampleContract("team", "ws_cached"), 100);
     // No answer from the service (the fake's default).
@@ -177,7 +169,7 @@ TEST(AppModelStartup, OfflineTheCachedContractOpensItsWorkspaceForTheRestOfItsLe
 
 TEST(AppModelStartup, OfflineAfterTheLeaseOrWithAContractThatFailsItsChecksOpensPersonal) {
     {
-        Harness h;
+        AppHarness h;
         h.storeSession(sampleSession());
         cacheContract(h, sampleContract(), 3600); // expired just now
         startUp(h);
@@ -187,7 +179,7 @@ TEST(AppModelStartup, OfflineAfterTheLeaseOrWithAContractThatFailsItsChecksOpens
         EXPECT_EQ(h.cloud->calls, (std::vector<std::string>{"reset"}));
     }
     {
-        Harness h;
+        AppHarness h;
         h.storeSession(sampleSession());
         NativeBootstrap foreign = sampleContract();
         foreign.account.id = "acc_2"; // a contract for another account fails validation
@@ -199,7 +191,7 @@ TEST(AppModelStartup, OfflineAfterTheLeaseOrWithAContractThatFailsItsChecksOpens
 }
 
 TEST(AppModelStartup, AMissingMediaKeyBesideStoredRecordingsMakesNoNewKeyAndTouchesNothing) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     h.api->answerBootstrap = [] { return sampleContract(); };
     const auto folder = h.accountFolder() / "personal" / Uuid::random().uppercase();
@@ -215,7 +207,7 @@ TEST(AppModelStartup, AMissingMediaKeyBesideStoredRecordingsMakesNoNewKeyAndTouc
 }
 
 TEST(AppModelStartup, FoldersThatHoldNoSealedDataDoNotBlockANewKey) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     h.api->answerBootstrap = [] { return sampleContract(); };
     std::filesystem::create_directories(h.accountFolder() / "personal" / "not-a-uuid");
@@ -227,7 +219,7 @@ TEST(AppModelStartup, FoldersThatHoldNoSealedDataDoNotBlockANewKey) {
 
 TEST(AppModelStartup, ARecoveryReportOrCloudThatFailsLeavesTheModelSignedOut) {
     for (const std::string failure : {"store", "recovery", "cloud"}) {
-        Harness h;
+        AppHarness h;
         h.storeSession(sampleSession());
         h.api->answerBootstrap = [] { return sampleContract(); };
         h.failOpenStore = failure == "store";
@@ -244,7 +236,7 @@ TEST(AppModelStartup, ARecoveryReportOrCloudThatFailsLeavesTheModelSignedOut) {
 }
 
 TEST(AppModelStartup, TheEndOfStartUpWakesAQueuedUpload) {
-    Harness h;
+    AppHarness h;
     h.storeSession(sampleSession());
     h.api->answerBootstrap = [] { return sampleContract(); };
     LocalRecording queued = sampleRecording();

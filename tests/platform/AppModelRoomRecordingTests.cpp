@@ -1,10 +1,11 @@
 // A room recording through the application model with the real microphone capture on the
 // private sound server of scripts/test-env, into a real encrypted store: started from the
-// new-recording sheet, stopped after six seconds, saved, sealed and read back by recovery.
+// new-recording sheet, stopped after six seconds, saved, sealed and read back by recovery; the
+// main thread never waits for the sound server meanwhile.
 #include "Nuvel/platform/CapturePlatform.hpp"
 #include "Nuvel/platform/PulseCaptureFactory.hpp"
 #include "NuvelKit/capture/CafFile.hpp"
-#include "tests/model/AppModelHarness.hpp"
+#include "tests/model/ModelHarness.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/support/RealTimeQueue.hpp"
 
@@ -17,9 +18,15 @@ namespace {
 
 TEST(AppModelRoomRecording, SixSecondsFromTheSheetToASealedRecordingThatRecoveryReadsBack) {
     NUVEL_CONNECT_PULSE(connection);
-    InlineExecutor executor;
+    // The capture's sound-server work goes to a pool; the test's thread plays the main thread,
+    // where every wait for the server would abort this (debug) build.
+    ThreadPoolExecutor executor(2);
+    PulseConnection::refuseWaitsOn(std::this_thread::get_id());
+    struct Lift {
+        ~Lift() { PulseConnection::refuseWaitsOn({}); }
+    } lift;
     std::unique_ptr<PulseCapturePlatform> platform;
-    Harness h([&](AppModelDependencies& d) {
+    AppHarness h([&](AppModelDependencies& d) {
         platform = std::make_unique<PulseCapturePlatform>(connection, *d.mainQueue, executor);
         d.capture = std::make_shared<PulseCaptureFactory>(*platform);
         d.freeSpace = {}; // the volume's own figure
@@ -70,7 +77,7 @@ TEST(AppModelRoomRecording, SixSecondsFromTheSheetToASealedRecordingThatRecovery
 
     // A later start of the app finds the same recording, unchanged.
     h.model.reset();
-    RecordingWorkspaceStore reopened(h.workspaceFolder(), h.mediaKey);
+    RecordingWorkspaceStore reopened(h.workspaceFolder(), h.accountKey());
     RecoveryReport report = reopened.recover("acc_1");
     EXPECT_EQ(report.unreadable, 0);
     ASSERT_EQ(report.recordings.size(), 1u);

@@ -204,3 +204,37 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(log.count(), before);
 }
+
+// A debug build refuses every wait for the server on the thread it was told to keep free (the
+// application's main thread): the regression of blocking sound-server work on the main queue
+// aborts the program at the call that made it. Other threads wait as before.
+TEST(PulseConnectionDeathTest, AWaitOnTheRefusingThreadAbortsWhileOtherThreadsWait) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "release builds do not refuse";
+#endif
+    NUVEL_CONNECT_PULSE(probe); // a server answers
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::vector<std::pair<std::string, std::function<void(std::shared_ptr<PulseConnection>&)>>> calls = {
+        {"connect", [](std::shared_ptr<PulseConnection>& c) { c = PulseConnection::connect(); }},
+        {"list sources", [](std::shared_ptr<PulseConnection>& c) { listSources(*c); }},
+        {"server info", [](std::shared_ptr<PulseConnection>& c) { serverInfo(*c); }},
+    };
+    for (const auto& [what, call] : calls) {
+        EXPECT_DEATH(
+            {
+                std::shared_ptr<PulseConnection> connection;
+                std::thread([&] { connection = PulseConnection::connect(); }).join();
+                PulseConnection::refuseWaitsOn(std::this_thread::get_id());
+                call(connection);
+            },
+            "would wait for the sound server on the main thread")
+            << what;
+    }
+
+    PulseConnection::refuseWaitsOn(std::this_thread::get_id());
+    std::size_t sources = 0;
+    std::thread([&] { sources = listSources(*probe).size(); }).join();
+    PulseConnection::refuseWaitsOn({});
+    EXPECT_GT(sources, 0u) << "another thread still waits for its answer";
+    EXPECT_FALSE(listSources(*probe).empty()) << "lifted";
+}

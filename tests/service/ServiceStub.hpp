@@ -50,6 +50,10 @@ public:
         http.server.Put(".*", handler);
         http.start();
     }
+    // The server's threads reach the members below it: they stop before those go.
+    ~ServiceStub() { http.stop(); }
+    ServiceStub(const ServiceStub&) = delete;
+    ServiceStub& operator=(const ServiceStub&) = delete;
 
     // Answers of "METHOD /path" from now on; anything unregistered gets a 404.
     void on(const std::string& method, const std::string& path, Reply reply) {

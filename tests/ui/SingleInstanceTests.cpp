@@ -86,7 +86,7 @@ TEST(SingleInstance, ASocketLeftByAKilledNuvelDoesNotBlockANewStart) {
         ASSERT_EQ(next.state(), QProcess::Running) << next.readAllStandardError().toStdString();
         forwarded = secondLaunch(home, nuvel.program(), {});
     }
-    EXPECT_EQ(forwarded, 0);
+    EXPECT_EQ(forwarded, 0) << next.readAllStandardError().toStdString();
     EXPECT_EQ(next.state(), QProcess::Running);
 
     // A termination signal with nothing running ends it cleanly.

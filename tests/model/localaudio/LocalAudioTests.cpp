@@ -3,7 +3,7 @@
 // with the fake player, and removing a local copy. Files are made and checked with ffmpeg and
 // ffprobe.
 #include "tests/capture/AudioTestFiles.hpp"
-#include "tests/model/AppModelHarness.hpp"
+#include "tests/model/ModelHarness.hpp"
 
 #include <fstream>
 #include <sstream>
@@ -47,39 +47,29 @@ std::string contentsOf(const fs::path& file) {
 
 // A recording queued to be sent in ten minutes, added at the end of the list: whatever task
 // ends next should arm the upload-queue wake-up for it.
-void addQueuedLater(Harness& h) {
-    auto list = h.model->recordings();
-    LocalRecording queued = sampleRecording("Queued");
+void addQueuedLater(PartsHarness& h) {
+    auto& list = h.state().recordings;
+    LocalRecording queued = sampleRecording("Queued", "acc_1", 100);
     queued.capture = CaptureState::saved;
     queued.uploadQueued = true;
     queued.retryAt = Date{h.wallClockAtStart + h.queue.now() + 600};
     list.push_back(queued);
-    AppModelTestAccess::setRecordings(*h.model, list);
 }
 
 // The wake-up task as it is now, to tell a new one from it later.
-std::shared_ptr<TaskState> wakeupNow(Harness& h) { return AppModelTestAccess::queueWakeup(*h.model).state(); }
+std::shared_ptr<TaskState> wakeupNow(PartsHarness& h) { return h.parts->upload.queueWakeup().state(); }
 
-void expectWakeupArmed(Harness& h, const std::shared_ptr<TaskState>& before, const std::string& what) {
-    const TaskHandle& wakeup = AppModelTestAccess::queueWakeup(*h.model);
+void expectWakeupArmed(PartsHarness& h, const std::shared_ptr<TaskState>& before, const std::string& what) {
+    const TaskHandle& wakeup = h.parts->upload.queueWakeup();
     EXPECT_TRUE(wakeup.isValid() && !wakeup.isFinished() && !wakeup.isCancelled() && wakeup.state() != before)
         << what << ": the upload-queue wake-up was not scheduled again";
-}
-
-// Runs held executor jobs one at a time, draining the main queue after each, until none is left.
-void runHeldJobs(Harness& h) {
-    h.queue.drain();
-    while (!h.executor.held.empty()) {
-        h.executor.runNewest();
-        h.queue.drain();
-    }
 }
 
 class ImportTest : public ::testing::Test {
 protected:
     void SetUp() override { store = h.signedInWithRealStore({}, sampleContract()); }
 
-    Harness h;
+    PartsHarness h;
     std::shared_ptr<WorkspaceStore> store;
     TempDir files{"import-files"};
 };
@@ -100,16 +90,16 @@ TEST_F(ImportTest, AWavAndAnM4aBecomeSavedRecordingsFirstInTheListWithTheirSeale
     for (const char* name : {"tone.wav", "tone.m4a"}) {
         SCOPED_TRACE(name);
         h.changes = 0;
-        h.model->importAudio(files / name, true);
-        EXPECT_TRUE(h.model->busy());
+        h.parts->files.importAudio(files / name, true);
+        EXPECT_TRUE(h.state().busy);
         h.queue.drain();
 
-        EXPECT_EQ(h.model->message(), savedText);
-        EXPECT_FALSE(h.model->busy());
+        EXPECT_EQ(h.state().message, savedText);
+        EXPECT_FALSE(h.state().busy);
         EXPECT_GE(h.changes, 2) << "at the start and at the end";
-        ASSERT_EQ(h.model->recordings().size(), imported.size() + 1);
-        const LocalRecording& recording = h.model->recordings().front();
-        EXPECT_EQ(h.model->selectedID(), recording.id);
+        ASSERT_EQ(h.state().recordings.size(), imported.size() + 1);
+        const LocalRecording& recording = h.state().recordings.front();
+        EXPECT_EQ(h.state().selectedID, recording.id);
         EXPECT_EQ(recording.title, "");
         EXPECT_TRUE(recording.aiNotes);
         EXPECT_EQ(recording.accountID, "acc_1");
@@ -137,13 +127,13 @@ TEST_F(ImportTest, AWavAndAnM4aBecomeSavedRecordingsFirstInTheListWithTheirSeale
         EXPECT_EQ(store->loadRecording(recording.id), recording);
         imported.insert(imported.begin(), recording.id);
     }
-    EXPECT_EQ(h.model->recordings()[1].id, imported[1]) << "the earlier import moves down";
+    EXPECT_EQ(h.state().recordings[1].id, imported[1]) << "the earlier import moves down";
 
     // A fresh scan of the store finds both as they were saved.
     RecoveryReport report = store->recover("acc_1");
     EXPECT_EQ(report.unreadable, 0);
     ASSERT_EQ(report.recordings.size(), 2u);
-    for (const LocalRecording& listed : h.model->recordings()) {
+    for (const LocalRecording& listed : h.state().recordings) {
         auto found = std::find_if(report.recordings.begin(), report.recordings.end(),
                                   [&](const LocalRecording& r) { return r.id == listed.id; });
         ASSERT_NE(found, report.recordings.end());
@@ -152,7 +142,83 @@ TEST_F(ImportTest, AWavAndAnM4aBecomeSavedRecordingsFirstInTheListWithTheirSeale
     }
 }
 
-TEST_F(ImportTest, AFileThatCannotBeDecodedAddsNothingAndLeavesNoClearFile) {
+namespace {
+
+// Media work that answers as a test says: conversion only.
+class ScriptedMedia final : public MediaAssembler {
+public:
+    std::filesystem::path assemble(const LocalRecording&, WorkspaceStore&) override {
+        throw RecordingError(RecordingError::Code::missingMedia);
+    }
+    FileDigest fileDigest(const std::filesystem::path&) override { return {}; }
+    Bytes readPart(const std::filesystem::path&, std::int64_t, std::int64_t) override { return {}; }
+    double convertImport(const std::filesystem::path&, const std::filesystem::path&) override {
+        if (failConversion)
+            throw RecordingError(RecordingError::Code::invalidTransport);
+        return duration;
+    }
+    bool failConversion = false;
+    double duration = 2;
+};
+
+// Recording folders (named by their UUID) under a store's root.
+std::vector<std::string> recordingFolders(const fs::path& root) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(root))
+        if (Uuid::parse(entry.path().filename().string()))
+            found.push_back(entry.path().filename().string());
+    return found;
+}
+
+} // namespace
+
+TEST(ImportFailure, EveryFailedStepRemovesTheRecordingItHadSaved) {
+    struct Case {
+        std::string what;
+        std::function<void(FakeStore&, ScriptedMedia&)> arrange;
+        bool removesRecording;
+        bool removesStagingFile;
+    };
+    const std::vector<Case> cases = {
+        {"the first manifest", [](FakeStore& s, ScriptedMedia&) { s.failManifestSave = 1; }, false, false},
+        {"the staging file", [](FakeStore& s, ScriptedMedia&) { s.stages = false; }, true, false},
+        {"the conversion", [](FakeStore&, ScriptedMedia& m) { m.failConversion = true; }, true, false},
+        {"the segment's duration", [](FakeStore&, ScriptedMedia& m) { m.duration = -1; }, true, false},
+        {"the second manifest", [](FakeStore& s, ScriptedMedia&) { s.failManifestSave = 2; }, true, false},
+        {"sealing", [](FakeStore& s, ScriptedMedia&) { s.failSeal = true; }, true, false},
+        {"sealing, and then the removal",
+         [](FakeStore& s, ScriptedMedia&) {
+             s.failSeal = true;
+             s.failDelete = true;
+         },
+         true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto media = std::make_shared<ScriptedMedia>();
+        PartsHarness h([media](AppModelDependencies& d) { d.media = media; });
+        auto store = h.signedInWith(0);
+        store->stages = true;
+        c.arrange(*store, *media);
+        h.parts->files.importAudio("/tmp/meeting.wav", false);
+        h.queue.drain();
+        EXPECT_EQ(h.state().message, undecodableText);
+        EXPECT_FALSE(h.state().busy);
+        EXPECT_TRUE(h.state().recordings.empty());
+        if (c.removesRecording) {
+            ASSERT_FALSE(store->manifests.empty());
+            EXPECT_EQ(store->deleted, (std::vector<std::string>{store->manifests[0].id.uppercase() + " acc_1"}));
+        } else {
+            EXPECT_TRUE(store->deleted.empty());
+        }
+        EXPECT_EQ(store->removedFiles.size(), c.removesStagingFile ? 1u : 0u);
+    }
+}
+
+TEST(ImportFailure, AFileThatCannotBeDecodedLeavesNothingThatComesBackAfterARestart) {
+    AppHarness h;
+    TempDir files{"import-files"};
+    auto store = h.signedInWithRealStore({}, sampleContract());
     writeBytes(files / "noise.m4a", garbage(64 * 1024));
     writeBytes(files / "empty.wav", "");
     const std::vector<fs::path> inputs = {files / "noise.m4a", files / "empty.wav", files / "missing.wav"};
@@ -165,10 +231,18 @@ TEST_F(ImportTest, AFileThatCannotBeDecodedAddsNothingAndLeavesNoClearFile) {
         EXPECT_TRUE(h.model->recordings().empty());
         EXPECT_EQ(h.model->selectedID(), std::nullopt);
         EXPECT_EQ(workingFilesUnder(store->root()), std::vector<std::string>{});
+        EXPECT_EQ(recordingFolders(store->root()), std::vector<std::string>{});
     }
+    store.reset();
+    h.restart();
+    EXPECT_TRUE(h.model->recordings().empty()) << "no empty recording comes back";
+    EXPECT_EQ(h.model->message(), "") << "and nothing needs recovery";
 }
 
-TEST_F(ImportTest, AFailureAfterTheConversionRemovesTheStagedClearCopy) {
+TEST(ImportFailure, ASealThatFailsAfterTheConversionLeavesNoClearCopyAndNoSavedRecording) {
+    AppHarness h;
+    TempDir files{"import-files"};
+    auto store = h.signedInWithRealStore({}, sampleContract());
     makeWithFfmpeg("-f lavfi -i sine=frequency=440:duration=2 -c:a pcm_s16le", files / "tone.wav");
     makeWithFfmpeg("-f lavfi -i sine=frequency=880:duration=1 -c:a aac", files / "other.m4a");
 
@@ -177,7 +251,6 @@ TEST_F(ImportTest, AFailureAfterTheConversionRemovesTheStagedClearCopy) {
     h.executor.holding = true;
     h.model->importAudio(files / "tone.wav", false);
     h.queue.drain();
-    fs::path staged;
     for (int job = 0; job < 3; ++job) { // first manifest, staging path, conversion
         ASSERT_EQ(h.executor.held.size(), 1u) << "job " << job;
         h.executor.runNewest();
@@ -185,7 +258,7 @@ TEST_F(ImportTest, AFailureAfterTheConversionRemovesTheStagedClearCopy) {
     }
     std::vector<std::string> working = workingFilesUnder(store->root());
     ASSERT_EQ(working.size(), 1u);
-    staged = working[0];
+    const fs::path staged = working[0];
     std::string name = staged.filename().string();
     ASSERT_EQ(name.rfind("stage-", 0), 0u) << name;
     const Uuid recordingID = *Uuid::parse(staged.parent_path().filename().string());
@@ -194,21 +267,25 @@ TEST_F(ImportTest, AFailureAfterTheConversionRemovesTheStagedClearCopy) {
     fs::copy_file(files / "other.m4a", decoy);
     store->sealClearMedia(decoy, recordingID, segmentID);
 
-    runHeldJobs(h);
-    h.executor.holding = false;
+    h.releaseHeld();
     EXPECT_EQ(h.model->message(), undecodableText);
     EXPECT_FALSE(h.model->busy());
     EXPECT_TRUE(h.model->recordings().empty());
     EXPECT_FALSE(fs::exists(staged)) << "the clear copy of the user's file outlived the failed import";
-    EXPECT_EQ(workingFilesUnder(store->root()), std::vector<std::string>{});
+    EXPECT_EQ(recordingFolders(store->root()), std::vector<std::string>{}) << "its recording went with it";
+
+    store.reset();
+    h.restart();
+    EXPECT_TRUE(h.model->recordings().empty()) << "no saved recording without audio comes back";
+    EXPECT_EQ(h.model->message(), "");
 }
 
 // ---- Export ----
 
 TEST_F(ExportTest, ExportWritesAValidM4aToANewPathAndOverAnExistingFile) {
-    LocalRecording recording = Harness::savedRecording(*store, 7, "Review");
-    AppModelTestAccess::setRecordings(*h.model, {recording});
-    AppModelTestAccess::setSelectedID(*h.model, recording.id);
+    LocalRecording recording = savedRecording(*store, 7, "Review");
+    h.state().recordings = {recording};
+    h.state().selectedID = recording.id;
 
     const fs::path fresh = files / "fresh.m4a";
     const fs::path existing = files / "existing.m4a";
@@ -217,12 +294,12 @@ TEST_F(ExportTest, ExportWritesAValidM4aToANewPathAndOverAnExistingFile) {
         SCOPED_TRACE(destination.filename().string());
         addQueuedLater(h);
         auto wakeup = wakeupNow(h);
-        h.model->exportAudio(destination);
-        EXPECT_TRUE(h.model->busy());
+        h.parts->files.exportAudio(destination);
+        EXPECT_TRUE(h.state().busy);
         h.queue.drain();
 
-        EXPECT_EQ(h.model->message(), exportedText);
-        EXPECT_FALSE(h.model->busy());
+        EXPECT_EQ(h.state().message, exportedText);
+        EXPECT_FALSE(h.state().busy);
         expectWakeupArmed(h, wakeup, "export");
         auto fields = probe(destination);
         EXPECT_EQ(fields["codec_name"], "aac");
@@ -241,7 +318,7 @@ TEST_F(ExportTest, ExportWritesAValidM4aToANewPathAndOverAnExistingFile) {
 }
 
 TEST_F(ExportTest, AnImpossibleDestinationOrARecordingWithoutAudioFailsAndLeavesNoWorkingFile) {
-    LocalRecording withAudio = Harness::savedRecording(*store, 3, "With audio");
+    LocalRecording withAudio = savedRecording(*store, 3, "With audio");
     LocalRecording silent = sampleRecording("No audio");
     silent.capture = CaptureState::saved;
     store->saveManifest(silent);
@@ -258,14 +335,14 @@ TEST_F(ExportTest, AnImpossibleDestinationOrARecordingWithoutAudioFailsAndLeaves
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        AppModelTestAccess::setRecordings(*h.model, {c.recording});
-        AppModelTestAccess::setSelectedID(*h.model, c.recording.id);
+        h.state().recordings = {c.recording};
+        h.state().selectedID = c.recording.id;
         addQueuedLater(h);
         auto wakeup = wakeupNow(h);
-        h.model->exportAudio(c.destination);
+        h.parts->files.exportAudio(c.destination);
         h.queue.drain();
-        EXPECT_EQ(h.model->message(), exportFailedText);
-        EXPECT_FALSE(h.model->busy());
+        EXPECT_EQ(h.state().message, exportFailedText);
+        EXPECT_FALSE(h.state().busy);
         expectWakeupArmed(h, wakeup, c.what);
         EXPECT_EQ(workingFilesUnder(store->root()), std::vector<std::string>{});
         EXPECT_EQ(store->loadRecording(c.recording.id), c.recording);
@@ -277,21 +354,21 @@ TEST_F(ExportTest, AnImpossibleDestinationOrARecordingWithoutAudioFailsAndLeaves
 // ---- Playback ----
 
 TEST_F(PlaybackTest, PlaybackStartsAtTheBookmarkOrAtTheBeginningFromAClearM4a) {
-    LocalRecording recording = Harness::savedRecording(*store, 20, "Long");
+    LocalRecording recording = savedRecording(*store, 20, "Long");
     recording.bookmarks.push_back(Bookmark::make(12500, "", Date{700000000}));
-    AppModelTestAccess::setRecordings(*h.model, {recording});
-    AppModelTestAccess::setSelectedID(*h.model, recording.id);
+    h.state().recordings = {recording};
+    h.state().selectedID = recording.id;
     addQueuedLater(h);
 
     auto wakeup = wakeupNow(h);
-    h.model->togglePlayback(double(recording.bookmarks[0].mediaMilliseconds) / 1000);
-    EXPECT_TRUE(h.model->busy());
+    h.parts->playback.togglePlayback(double(recording.bookmarks[0].mediaMilliseconds) / 1000);
+    EXPECT_TRUE(h.state().busy);
     h.queue.drain();
-    EXPECT_FALSE(h.model->busy());
-    EXPECT_EQ(h.model->message(), "");
+    EXPECT_FALSE(h.state().busy);
+    EXPECT_EQ(h.state().message, "");
     EXPECT_EQ(h.playerLog, (std::vector<std::string>{"seek 12.500000", "play"}));
-    EXPECT_EQ(h.model->playbackID(), recording.id);
-    EXPECT_TRUE(AppModelTestAccess::hasPlayer(*h.model));
+    EXPECT_EQ(h.state().playbackID, recording.id);
+    EXPECT_TRUE(h.parts->playback.hasPlayer());
     expectWakeupArmed(h, wakeup, "playback");
 
     // The player got one clear M4A of the whole recording, in the recording's own folder.
@@ -302,21 +379,21 @@ TEST_F(PlaybackTest, PlaybackStartsAtTheBookmarkOrAtTheBeginningFromAClearM4a) {
     EXPECT_NEAR(probedDuration(played), 20.0, 0.2);
 
     // Stopping removes the clear file; a second start without a time begins at zero.
-    h.model->stopPlayback();
+    h.parts->playback.stopPlayback();
     h.queue.drain();
     EXPECT_FALSE(fs::exists(played));
     h.playerLog.clear();
-    h.model->togglePlayback();
+    h.parts->playback.togglePlayback(std::nullopt);
     h.queue.drain();
     EXPECT_EQ(h.playerLog, (std::vector<std::string>{"seek 0.000000", "play"}));
-    EXPECT_EQ(h.model->playbackID(), recording.id);
+    EXPECT_EQ(h.state().playbackID, recording.id);
     ASSERT_EQ(h.playerFiles.size(), 2u);
     EXPECT_NE(h.playerFiles[1], played) << "a new file is composed after a stop";
     EXPECT_TRUE(fs::exists(h.playerFiles[1]));
 }
 
 TEST_F(PlaybackTest, AFailedStartSaysSoAndRemovesTheClearFile) {
-    LocalRecording recording = Harness::savedRecording(*store, 3, "Short");
+    LocalRecording recording = savedRecording(*store, 3, "Short");
     LocalRecording silent = sampleRecording("No audio");
     silent.capture = CaptureState::saved;
     store->saveManifest(silent);
@@ -334,20 +411,20 @@ TEST_F(PlaybackTest, AFailedStartSaysSoAndRemovesTheClearFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        AppModelTestAccess::setRecordings(*h.model, {c.recording});
-        AppModelTestAccess::setSelectedID(*h.model, c.recording.id);
+        h.state().recordings = {c.recording};
+        h.state().selectedID = c.recording.id;
         addQueuedLater(h);
         h.failPlayer = c.failPlayer;
         h.playerRefusesToPlay = c.refuses;
         h.playerFiles.clear();
         auto wakeup = wakeupNow(h);
-        h.model->togglePlayback(1.0);
+        h.parts->playback.togglePlayback(1.0);
         h.queue.drain();
 
-        EXPECT_EQ(h.model->message(), playFailedText);
-        EXPECT_FALSE(h.model->busy());
-        EXPECT_EQ(h.model->playbackID(), std::nullopt);
-        EXPECT_FALSE(AppModelTestAccess::hasPlayer(*h.model));
+        EXPECT_EQ(h.state().message, playFailedText);
+        EXPECT_FALSE(h.state().busy);
+        EXPECT_EQ(h.state().playbackID, std::nullopt);
+        EXPECT_FALSE(h.parts->playback.hasPlayer());
         expectWakeupArmed(h, wakeup, c.what);
         ASSERT_EQ(h.playerFiles.size(), c.playersMade);
         for (const fs::path& file : h.playerFiles)
@@ -356,22 +433,66 @@ TEST_F(PlaybackTest, AFailedStartSaysSoAndRemovesTheClearFile) {
     }
 }
 
-TEST_F(PlaybackTest, PlayingASecondRecordingStopsTheFirstAndRemovesItsClearFile) {
-    LocalRecording first = Harness::savedRecording(*store, 2, "First");
-    LocalRecording second = Harness::savedRecording(*store, 3, "Second");
-    AppModelTestAccess::setRecordings(*h.model, {first, second});
-    AppModelTestAccess::setSelectedID(*h.model, first.id);
+TEST_F(PlaybackTest, ThePlayerIsMadeAndDrivenOnTheExecutorInTheOrderAskedWithoutNewWork) {
+    LocalRecording recording = savedRecording(*store, 3, "Loaded");
+    h.state().recordings = {recording};
+    h.state().selectedID = recording.id;
+    LocalPlayback& playback = h.parts->playback;
 
-    h.model->togglePlayback();
+    h.executor.holding = true;
+    playback.togglePlayback(std::nullopt);
     h.queue.drain();
-    ASSERT_EQ(h.model->playbackID(), first.id);
+    EXPECT_TRUE(h.playerFiles.empty()) << "the file is composed and the player made off the main queue";
+    h.releaseHeld();
+    ASSERT_EQ(h.state().playbackID, recording.id);
+    ASSERT_EQ(h.playerFiles.size(), 1u);
+    h.playerLog.clear();
+    h.changes = 0;
+
+    h.executor.holding = true;
+    playback.togglePlayback(std::nullopt);
+    playback.togglePlayback(std::nullopt);
+    playback.togglePlayback(12.5);
+    h.queue.drain();
+    EXPECT_TRUE(h.playerLog.empty()) << "no call to the player ran on the main queue";
+    EXPECT_EQ(h.executor.held.size(), 1u) << "one call at a time";
+    EXPECT_FALSE(h.state().busy);
+    h.releaseHeld();
+    EXPECT_EQ(h.playerLog, (std::vector<std::string>{"pause", "play", "seek 12.500000", "play"}));
+    EXPECT_EQ(h.changes, 3) << "the windows hear of each";
+    EXPECT_EQ(h.playerFiles.size(), 1u) << "the loaded recording plays the same file";
+
+    // Stopping releases the player and removes the clear file, telling no observer.
+    playback.stopPlayback();
+    h.queue.drain();
+    EXPECT_EQ(h.playerLog.back(), "stop");
+    EXPECT_FALSE(playback.hasPlayer());
+    EXPECT_EQ(h.state().playbackID, std::nullopt);
+    EXPECT_FALSE(fs::exists(h.playerFiles[0]));
+    EXPECT_EQ(h.changes, 3);
+    const std::size_t calls = h.playerLog.size();
+    playback.stopPlayback(); // nothing loaded: nothing to do
+    h.queue.drain();
+    EXPECT_EQ(h.playerLog.size(), calls);
+    EXPECT_EQ(h.context().tasks.running(), 0u);
+}
+
+TEST_F(PlaybackTest, PlayingASecondRecordingStopsTheFirstAndRemovesItsClearFile) {
+    LocalRecording first = savedRecording(*store, 2, "First");
+    LocalRecording second = savedRecording(*store, 3, "Second");
+    h.state().recordings = {first, second};
+    h.state().selectedID = first.id;
+
+    h.parts->playback.togglePlayback(std::nullopt);
+    h.queue.drain();
+    ASSERT_EQ(h.state().playbackID, first.id);
     ASSERT_EQ(h.playerFiles.size(), 1u);
 
-    h.model->select(second.id);
-    h.model->togglePlayback();
+    h.state().selectedID = second.id;
+    h.parts->playback.togglePlayback(std::nullopt);
     h.queue.drain();
     EXPECT_EQ(h.playerLog, (std::vector<std::string>{"seek 0.000000", "play", "stop", "seek 0.000000", "play"}));
-    EXPECT_EQ(h.model->playbackID(), second.id);
+    EXPECT_EQ(h.state().playbackID, second.id);
     ASSERT_EQ(h.playerFiles.size(), 2u);
     EXPECT_FALSE(fs::exists(h.playerFiles[0]));
     EXPECT_EQ(h.playerFiles[1].parent_path(), folderOf(*store, second.id));
@@ -381,72 +502,74 @@ TEST_F(PlaybackTest, PlayingASecondRecordingStopsTheFirstAndRemovesItsClearFile)
 
 // ---- Removing a local copy ----
 
-TEST(AppModelLocalCopy, RemovingOneOfThreeSelectsTheFirstOfTheOthersAndDeletesItsFolder) {
-    Harness h;
-    std::vector<LocalRecording> list = {sampleRecording("A"), sampleRecording("B"), sampleRecording("C")};
+TEST(LocalCopy, RemovingOneOfThreeSelectsTheFirstOfTheOthersAndDeletesItsFolder) {
+    PartsHarness h;
+    std::vector<LocalRecording> list = {sampleRecording("A"), sampleRecording("B", "acc_1", 1),
+                                        sampleRecording("C", "acc_1", 2)};
     auto store = h.signedInWithRealStore(list);
-    LocalRecording withAudio = Harness::savedRecording(*store, 2, "D");
+    LocalRecording withAudio = savedRecording(*store, 2, "D");
     list.push_back(withAudio);
-    AppModelTestAccess::setRecordings(*h.model, list);
+    h.state().recordings = list;
     addQueuedLater(h);
 
     // Removing the one with audio while it plays: the folder goes with its sealed asset.
-    AppModelTestAccess::setSelectedID(*h.model, withAudio.id);
-    h.model->togglePlayback();
+    h.state().selectedID = withAudio.id;
+    h.parts->playback.togglePlayback(std::nullopt);
     h.queue.drain();
-    ASSERT_EQ(h.model->playbackID(), withAudio.id);
-    h.model->discardRecording();
-    EXPECT_TRUE(h.model->busy());
+    ASSERT_EQ(h.state().playbackID, withAudio.id);
+    h.parts->files.discardRecording();
+    EXPECT_TRUE(h.state().busy);
     h.queue.drain();
-    EXPECT_EQ(h.model->playbackID(), std::nullopt);
+    EXPECT_EQ(h.state().playbackID, std::nullopt);
     EXPECT_FALSE(fs::exists(folderOf(*store, withAudio.id)));
 
-    AppModelTestAccess::setSelectedID(*h.model, list[1].id);
+    h.state().selectedID = list[1].id;
     auto wakeup = wakeupNow(h);
-    h.model->discardRecording();
+    h.parts->files.discardRecording();
     h.queue.drain();
-    EXPECT_EQ(h.model->message(), removedText);
-    EXPECT_FALSE(h.model->busy());
+    EXPECT_EQ(h.state().message, removedText);
+    EXPECT_FALSE(h.state().busy);
     expectWakeupArmed(h, wakeup, "removal");
-    ASSERT_EQ(h.model->recordings().size(), 3u);
-    EXPECT_EQ(h.model->recordings()[0].id, list[0].id);
-    EXPECT_EQ(h.model->recordings()[1].id, list[2].id);
-    EXPECT_EQ(h.model->recordings()[2].title, "Queued");
-    EXPECT_EQ(h.model->selectedID(), list[0].id);
+    ASSERT_EQ(h.state().recordings.size(), 3u);
+    EXPECT_EQ(h.state().recordings[0].id, list[0].id);
+    EXPECT_EQ(h.state().recordings[1].id, list[2].id);
+    EXPECT_EQ(h.state().recordings[2].title, "Queued");
+    EXPECT_EQ(h.state().selectedID, list[0].id);
     EXPECT_FALSE(fs::exists(folderOf(*store, list[1].id)));
     EXPECT_TRUE(fs::exists(folderOf(*store, list[0].id) / "manifest.nuvel"));
     EXPECT_TRUE(fs::exists(folderOf(*store, list[2].id) / "manifest.nuvel"));
 }
 
-TEST(AppModelLocalCopy, RemovingTheOnlyRecordingLeavesNoSelection) {
-    Harness h;
+TEST(LocalCopy, RemovingTheOnlyRecordingLeavesNoSelection) {
+    PartsHarness h;
     auto store = h.signedInWithRealStore({sampleRecording("Only")});
-    const Uuid id = h.model->recordings()[0].id;
-    h.model->discardRecording();
+    const Uuid id = h.state().recordings[0].id;
+    h.parts->files.discardRecording();
     h.queue.drain();
-    EXPECT_EQ(h.model->message(), removedText);
-    EXPECT_TRUE(h.model->recordings().empty());
-    EXPECT_EQ(h.model->selectedID(), std::nullopt);
-    EXPECT_FALSE(h.model->busy());
+    EXPECT_EQ(h.state().message, removedText);
+    EXPECT_TRUE(h.state().recordings.empty());
+    EXPECT_EQ(h.state().selectedID, std::nullopt);
+    EXPECT_FALSE(h.state().busy);
     EXPECT_FALSE(fs::exists(folderOf(*store, id)));
 }
 
-TEST(AppModelLocalCopy, AnotherAccountsRecordingIsNotRemoved) {
-    Harness h;
+TEST(LocalCopy, AnotherAccountsRecordingIsNotRemoved) {
+    PartsHarness h;
     LocalRecording mine = sampleRecording("Mine");
     LocalRecording theirs = sampleRecording("Theirs", "acc_2");
     auto store = h.signedInWithRealStore({mine, theirs});
+    h.state().recordings.push_back(theirs); // listed as a store of another account could list it
     addQueuedLater(h);
-    AppModelTestAccess::setSelectedID(*h.model, theirs.id);
-    auto before = h.model->recordings();
+    h.state().selectedID = theirs.id;
+    auto before = h.state().recordings;
 
     auto wakeup = wakeupNow(h);
-    h.model->discardRecording();
+    h.parts->files.discardRecording();
     h.queue.drain();
-    EXPECT_EQ(h.model->message(), removeFailedText);
-    EXPECT_FALSE(h.model->busy());
+    EXPECT_EQ(h.state().message, removeFailedText);
+    EXPECT_FALSE(h.state().busy);
     expectWakeupArmed(h, wakeup, "failed removal");
-    EXPECT_EQ(h.model->recordings(), before);
-    EXPECT_EQ(h.model->selectedID(), theirs.id);
+    EXPECT_EQ(h.state().recordings, before);
+    EXPECT_EQ(h.state().selectedID, theirs.id);
     EXPECT_TRUE(fs::exists(folderOf(*store, theirs.id) / "manifest.nuvel"));
 }

@@ -1,0 +1,37 @@
+#include "Nuvel/ui/EnglishWording.hpp"
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace nuvel {
+
+namespace {
+
+// The other platform's names and what a Linux desktop calls the same thing, longest first.
+constexpr std::array<std::pair<const char*, const char*>, 5> wording = {{
+    {"System Settings", "Settings"},
+    {"this Mac", "this computer"},
+    {"your Mac", "your computer"},
+    {"the Mac", "the computer"},
+    {"Finder", "Files"},
+}};
+
+} // namespace
+
+QString EnglishWording::translate(const char* sentenceContext, const char* sourceText, const char*, int) const {
+    if (sentenceContext == nullptr || sourceText == nullptr || std::strcmp(sentenceContext, context) != 0)
+        return {};
+    QString text = QString::fromUtf8(sourceText);
+    bool changed = false;
+    for (const auto& [theirs, ours] : wording) {
+        const QString from = QString::fromLatin1(theirs);
+        if (text.contains(from)) {
+            text.replace(from, QString::fromLatin1(ours));
+            changed = true;
+        }
+    }
+    return changed ? text : QString();
+}
+
+} // namespace nuvel
