@@ -1,5 +1,7 @@
 #include "Nuvel/model/CalendarService.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
+
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
 
 #include <cctype>
@@ -110,12 +112,9 @@ Task<void> CalendarService::readAuthorization(std::weak_ptr<CalendarService> wea
                                               std::shared_ptr<CalendarStore> store, Executor* executor,
                                               bool requestAccess, std::uint64_t generation) {
     auto read = [store] { return store->authorizationStatus(); };
-    CalendarAuthorization status = CalendarAuthorization::denied;
-    try {
-        status = co_await runOn(*executor, read);
-    } catch (const std::exception&) {
-        status = CalendarAuthorization::denied;
-    }
+    Outcome<CalendarAuthorization> answered = co_await attemptOn(*executor, read);
+    answered.drop("reading calendar access");
+    const CalendarAuthorization status = answered.ok() ? answered.value() : CalendarAuthorization::denied;
     {
         auto self = weak.lock();
         if (!self || self->authorizationGeneration_ != generation)
@@ -142,14 +141,10 @@ Task<void> CalendarService::readAuthorization(std::weak_ptr<CalendarService> wea
     // The answer counts even when a later refresh came meanwhile: that refresh saw the question
     // still open.
     auto ask = [store] { return store->requestFullAccess(); };
-    bool granted = false;
-    try {
-        granted = co_await runOn(*executor, ask);
-    } catch (const std::exception&) {
-        granted = false;
-    }
+    Outcome<bool> answer = co_await attemptOn(*executor, ask);
+    answer.drop("asking for calendar access");
     if (auto self = weak.lock())
-        self->permissionAnswered(granted);
+        self->permissionAnswered(answer.ok() && answer.value());
 }
 
 void CalendarService::permissionAnswered(bool granted) {
@@ -231,12 +226,12 @@ Task<void> CalendarService::readMeetings(std::weak_ptr<CalendarService> weak,
                 meetings.push_back(std::move(*meeting));
         return meetings;
     };
+    // Unreadable: keep what is shown until the next read.
+    Outcome<std::vector<CalendarMeeting>> readMeetings = co_await attemptOn(*executor, read);
+    readMeetings.drop("reading calendar events");
     std::optional<std::vector<CalendarMeeting>> meetings;
-    try {
-        meetings = co_await runOn(*executor, read);
-    } catch (const std::exception&) {
-        meetings.reset(); // unreadable: keep what is shown until the next read
-    }
+    if (readMeetings.ok())
+        meetings = std::move(readMeetings.value());
     if (auto self = weak.lock())
         self->reloadFinished(generation, std::move(meetings));
 }
