@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QPushButton>
+#include <QTimer>
 
 #include "Nuvel/ui/NewRecordingSheet.hpp"
 #include "Nuvel/ui/SourceCheckController.hpp"
@@ -49,7 +51,7 @@ const std::vector<SystemAudioCapture::Application> applications = {
 
 // The sheet over a started model, with its alerts answered by the test.
 struct SheetFixture {
-    explicit SheetFixture(bool signedIn = true) : world(signedIn) {
+    explicit SheetFixture(bool signedIn = true, Dialogs* dialogs = nullptr) : world(signedIn) {
         world.model->start();
         world.queue.drain();
         fakes.sources.devices = {{7, "USB Microphone", "usb-mic"}, {9, "Headset", "headset-mic"}};
@@ -58,7 +60,7 @@ struct SheetFixture {
         e.model = world.model.get();
         e.queue = &world.queue;
         e.executor = &world.executor;
-        e.dialogs = &world.dialogs;
+        e.dialogs = dialogs != nullptr ? dialogs : &world.dialogs;
         e.defaults = &world.defaults;
         e.sources = &fakes.sources;
         e.permission = &fakes.permission;
@@ -387,26 +389,40 @@ TEST(NewRecordingSheet, TheAINotesDefaultIsReadAndNeverWrittenAndASecondOpeningW
     EXPECT_EQ(f.world.defaults.boolean("capture.aiNotesDefault"), true);
 }
 
-// The sheet's accessory as the alert shows it, in both directions.
+// The real alerts, photographed while they run and then cancelled.
+class PhotographedDialogs final : public Dialogs {
+public:
+    AlertAnswer runModal(const Alert& alert) override {
+        QTimer::singleShot(50, [this] {
+            QWidget* shown = QApplication::activeModalWidget();
+            if (shown == nullptr)
+                return;
+            shots.push_back(shown->grab().toImage());
+            if (auto* cancel = shown->findChild<QPushButton*>(QStringLiteral("alert-button-1")))
+                cancel->click();
+        });
+        return real.runModal(alert);
+    }
+    std::optional<std::filesystem::path> runOpenPanel(const OpenPanel&) override { return std::nullopt; }
+    void showAbout() override {}
+
+    QtDialogs real;
+    std::vector<QImage> shots;
+};
+
 TEST(NewRecordingSheet, ScreenshotsLeftToRightAndArabic) {
     for (const auto& [suffix, languages] :
          {std::pair{std::string("ltr"), QStringList{"en-US"}}, std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
         PreferredLanguagesScope scope(languages);
-        SheetFixture f;
+        PhotographedDialogs dialogs;
+        SheetFixture f(true, &dialogs);
         f.calendar.current = meeting("Quarterly planning", {"Ada", "Grace", "Linus"}, CalendarMeeting::Provider::zoom);
-        QImage shot;
-        f.onSheet = [&shot](SheetControls& controls) {
-            QWidget* accessory = controls.consent->parentWidget();
-            EXPECT_EQ(accessory->width(), 510);
-            accessory->show();
-            shot = accessory->grab().toImage();
-            accessory->hide();
-            controls.consent->setChecked(false);
-        };
         f.run();
-        ASSERT_FALSE(shot.isNull());
+        ASSERT_EQ(dialogs.shots.size(), 1u);
+        EXPECT_GE(dialogs.shots[0].width(), 510);
+        EXPECT_FALSE(f.world.model->isRecording()) << "the photographed sheet was cancelled";
         const auto file = artifactsFolder() / ("new-recording-sheet-" + suffix + ".png");
-        ASSERT_TRUE(shot.save(QString::fromStdString(file.string()), "PNG"));
+        ASSERT_TRUE(dialogs.shots[0].save(QString::fromStdString(file.string()), "PNG"));
     }
 }
 
