@@ -4,7 +4,7 @@
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/CalendarService.hpp"
 #include "Nuvel/model/MeetingMonitor.hpp"
-#include "Nuvel/platform/ApplicationIdentity.hpp"
+#include "Nuvel/platform/CaptureApplications.hpp"
 #include "Nuvel/platform/CapturePlatform.hpp"
 #include "Nuvel/platform/EdsCalendarStore.hpp"
 #include "Nuvel/platform/RunningApplications.hpp"
@@ -177,11 +177,7 @@ private:
         CapturePlatform* platform = co_await capture->currentPlatform();
         std::vector<SystemAudioCapture::Application> applications =
             co_await SystemAudioCapture::availableApplications(*platform);
-        const ProcessScanner processes;
-        for (auto& application : applications)
-            if (auto identity = processes.identity(application.id))
-                if (auto bundleID = bundleIDFor(*identity))
-                    application.bundleIdentifier = *bundleID;
+        useDetectionIdentifiers(applications, ProcessScanner());
         co_return applications;
     }
 
