@@ -20,9 +20,23 @@ constexpr const char* file = "Nuvel/AppDelegate";
 AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factories, Environment environment)
     : model_(std::move(model)), factories_(std::move(factories)), environment_(std::move(environment)),
       popover_(std::make_unique<Popover>()) {
+    QPointer<AppDelegate> weak(this);
     if (factories_.makePrompts)
         prompt_ = factories_.makePrompts();
-    QPointer<AppDelegate> weak(this);
+    if (prompt_) {
+        prompt_->onRecord = [weak](const RecordingSuggestion& suggestion) {
+            if (weak)
+                weak->recordFromPrompt(suggestion);
+        };
+        prompt_->onSettingsChanged = [weak] {
+            if (weak && weak->settingsController_)
+                weak->settingsController_->refresh();
+        };
+        prompt_->onOpenSettings = [weak] {
+            if (weak)
+                weak->openMeetingSettings();
+        };
+    }
     QuitCoordinator::Hooks hooks;
     hooks.relaunchWaiting = [weak] { return weak && weak->updates_ && weak->updates_->hasDeferredRelaunch(); };
     hooks.commitScratchpad = [weak] {
@@ -90,6 +104,13 @@ void AppDelegate::launch() {
                 weak->calendarReminder(meeting);
         };
     }
+    library_->setCalendar(calendar_.get());
+    if (prompt_)
+        prompt_->currentMeeting = [weak]() -> std::optional<CalendarMeeting> {
+            if (!weak || !weak->calendar_)
+                return std::nullopt;
+            return weak->calendar_->currentMeeting();
+        };
     // 5. The meeting monitor.
     if (factories_.makeMonitor) {
         monitor_ = factories_.makeMonitor();
@@ -256,6 +277,19 @@ void AppDelegate::presentSettings() {
         settingsController_ = factories_.makeSettings();
     if (settingsController_)
         settingsController_->show();
+}
+
+void AppDelegate::openMeetingSettings() {
+    presentSettings();
+    if (settingsController_)
+        settingsController_->showMeetingsSection();
+}
+
+void AppDelegate::recordFromPrompt(const RecordingSuggestion& suggestion) {
+    promptKind_.reset();
+    showLibrary();
+    if (library_)
+        library_->beginNewRecording(&suggestion);
 }
 
 void AppDelegate::checkForUpdates() {

@@ -99,6 +99,10 @@ public:
     void modelTicked();
     void renderStatusItem();
     void presentSettings();
+    // The prompts' buttons: the settings window at its meetings section; the library and the
+    // new-recording sheet with the prompt's suggestion.
+    void openMeetingSettings();
+    void recordFromPrompt(const RecordingSuggestion& suggestion);
 
     // ---- What the shell holds ----
     AppModel& model() const { return *model_; }

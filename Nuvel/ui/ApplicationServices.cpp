@@ -2,7 +2,14 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
+#include "Nuvel/model/CalendarService.hpp"
+#include "Nuvel/model/MeetingMonitor.hpp"
+#include "Nuvel/platform/CaptureApplications.hpp"
 #include "Nuvel/platform/CapturePlatform.hpp"
+#include "Nuvel/platform/EdsCalendarStore.hpp"
+#include "Nuvel/platform/RunningApplications.hpp"
+#include "Nuvel/platform/SystemAudioCapture.hpp"
+#include "Nuvel/platform/SystemMeetingSignals.hpp"
 #include "Nuvel/platform/HostIdentity.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
 #include "Nuvel/platform/MicrophoneDevices.hpp"
@@ -13,8 +20,12 @@
 #include "Nuvel/platform/QtBrowser.hpp"
 #include "Nuvel/platform/QtLogind.hpp"
 #include "Nuvel/platform/QtNetworkMonitor.hpp"
+#include "Nuvel/ui/DesktopApplications.hpp"
 #include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/MeetingPrompts.hpp"
 #include "Nuvel/ui/MinimalLibraryWindow.hpp"
+#include "Nuvel/ui/RecordingSources.hpp"
+#include "Nuvel/ui/ShellServices.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/ShellStandIns.hpp"
 #include "Nuvel/ui/TrayStatusItem.hpp"
@@ -53,11 +64,16 @@ public:
         : server_(server), queue_(queue), executor_(executor) {}
 
     Task<std::unique_ptr<CaptureSource>> start(CaptureRequest request) override {
-        SoundServerCaptureFactory* self = this;
-        auto job = [self] { return self->platform(); };
-        CapturePlatform* platform = co_await runOn(executor_, job);
+        CapturePlatform* platform = co_await currentPlatform();
         PulseCaptureFactory factory(*platform);
         co_return co_await factory.start(std::move(request));
+    }
+
+    // The platform over the current connection, connecting off the main thread when needed.
+    Task<CapturePlatform*> currentPlatform() {
+        SoundServerCaptureFactory* self = this;
+        auto job = [self] { return self->platform(); };
+        co_return co_await runOn(executor_, job);
     }
 
 private:
@@ -124,10 +140,66 @@ private:
     std::unique_ptr<PulseDeviceRemovals> watcher_;
 };
 
+// The microphones, the capturable applications and the source checks over the sound server.
+// A capturable application is known by the identifier detection gives its process, so that
+// the application a prompt names can be chosen first.
+class SoundServerRecordingSources final : public RecordingSources {
+public:
+    SoundServerRecordingSources(SoundServer& server, std::shared_ptr<SoundServerCaptureFactory> capture,
+                                Executor& executor)
+        : server_(server), capture_(std::move(capture)), executor_(executor) {}
+
+    std::vector<MicrophoneDevices::Device> inputDevices() override {
+        return MicrophoneDevices::inputDevices(*server_.connection());
+    }
+
+    Task<std::vector<SystemAudioCapture::Application>> availableApplications() override {
+        return listApplications(capture_);
+    }
+
+    SourceChecks checks() override {
+        SourceChecks checks;
+        Executor* executor = &executor_;
+        checks.microphone = [executor](std::optional<std::uint32_t> deviceID, std::weak_ptr<SourceCheckMeters> meters) {
+            return microphoneSourceCheck(executor, {}, deviceID, std::move(meters));
+        };
+        std::shared_ptr<SoundServerCaptureFactory> capture = capture_;
+        checks.system = [capture](SystemAudioSelection selection, bool includesMicrophone,
+                                  std::optional<std::uint32_t> deviceID, std::weak_ptr<SourceCheckMeters> meters) {
+            return systemCheck(capture, selection, includesMicrophone, deviceID, std::move(meters));
+        };
+        return checks;
+    }
+
+private:
+    static Task<std::vector<SystemAudioCapture::Application>>
+    listApplications(std::shared_ptr<SoundServerCaptureFactory> capture) {
+        CapturePlatform* platform = co_await capture->currentPlatform();
+        std::vector<SystemAudioCapture::Application> applications =
+            co_await SystemAudioCapture::availableApplications(*platform);
+        useDetectionIdentifiers(applications, ProcessScanner());
+        co_return applications;
+    }
+
+    static Task<void> systemCheck(std::shared_ptr<SoundServerCaptureFactory> capture, SystemAudioSelection selection,
+                                  bool includesMicrophone, std::optional<std::uint32_t> deviceID,
+                                  std::weak_ptr<SourceCheckMeters> meters) {
+        CapturePlatform* platform = co_await capture->currentPlatform();
+        co_await SystemAudioCapture::sourceCheck(selection, includesMicrophone, deviceID, std::move(meters),
+                                                 *platform);
+    }
+
+    SoundServer& server_;
+    std::shared_ptr<SoundServerCaptureFactory> capture_;
+    Executor& executor_;
+};
+
 } // namespace
 
 ApplicationServices::ApplicationServices(const InfoProperties& info)
-    : defaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())) {
+    : defaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())),
+      meetingPreferences_(std::make_shared<MeetingPreferences>(
+          std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults_.get()))) {
     AppModelDependencies d;
     d.mainQueue = &queue_;
     d.actorExecutor = &executor_;
@@ -140,7 +212,9 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     cloud.localize = [](std::string_view text) { return localize(text); };
     d.cloud = makeCloudMeetingModel(std::move(cloud));
     d.openStore = &RecordingWorkspaceStore::open;
-    d.capture = std::make_shared<SoundServerCaptureFactory>(soundServer_, queue_, executor_);
+    auto capture = std::make_shared<SoundServerCaptureFactory>(soundServer_, queue_, executor_);
+    recordingSources_ = std::make_unique<SoundServerRecordingSources>(soundServer_, capture, executor_);
+    d.capture = capture;
     d.media = std::make_shared<RecordingMediaAssembler>();
     SoundServer* server = &soundServer_;
     d.makePlayer = [server](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
@@ -177,17 +251,34 @@ ShellFactories ApplicationServices::factories() {
     Executor* executor = &executor_;
     Dialogs* dialogs = &dialogs_;
     DefaultsStore* defaults = defaults_.get();
-    f.makeLibrary = [queue, executor, dialogs, defaults](AppModel& model) -> std::unique_ptr<ShellLibrary> {
-        SourceChecks checks;
-        checks.microphone = [executor](std::optional<std::uint32_t> deviceID,
-                                       std::weak_ptr<SourceCheckMeters> meters) {
-            return microphoneSourceCheck(executor, {}, deviceID, std::move(meters));
-        };
-        return std::make_unique<MinimalLibraryWindow>(model, *queue, std::move(checks), *dialogs, *defaults);
+    MinimalLibraryWindow::Dependencies library;
+    library.queue = queue;
+    library.executor = executor;
+    library.dialogs = dialogs;
+    library.defaults = defaults;
+    library.sources = recordingSources_.get();
+    library.permission = &capturePermission_;
+    f.makeLibrary = [library](AppModel& model) -> std::unique_ptr<ShellLibrary> {
+        return std::make_unique<MinimalLibraryWindow>(model, library);
     };
-    f.makeCalendar = [] { return std::make_unique<CalendarOff>(); };
-    f.makeMonitor = [] { return std::make_unique<NoMeetingMonitor>(); };
-    f.makePrompts = [] { return std::make_unique<NoMeetingPrompts>(); };
+    std::shared_ptr<MeetingPreferences> preferences = meetingPreferences_;
+    f.makeCalendar = [queue, executor, preferences]() -> std::unique_ptr<ShellCalendar> {
+        CalendarService::Dependencies d;
+        d.mainQueue = queue;
+        d.storeExecutor = executor;
+        d.makeStore = []() -> std::shared_ptr<CalendarStore> { return std::make_shared<EdsCalendarStore>(); };
+        d.defaults = std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), &preferences->defaults());
+        d.remindersEnabled = [preferences] { return preferences->remindersEnabled(); };
+        return std::make_unique<ServiceCalendar>(CalendarService::make(std::move(d)));
+    };
+    f.makeMonitor = [queue, preferences]() -> std::unique_ptr<ShellMeetingMonitor> {
+        return std::make_unique<DetectionMonitor>(
+            std::make_unique<MeetingMonitor>(*queue, preferences, std::make_shared<SystemMeetingSignals>()));
+    };
+    std::shared_ptr<AppModel> model = model_;
+    f.makePrompts = [model, queue, preferences]() -> std::unique_ptr<ShellPrompts> {
+        return std::make_unique<MeetingPrompts>(*model, *queue, preferences, desktopApplications());
+    };
     return f;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Nuvel/model/MeetingPreferences.hpp"
+#include "Nuvel/platform/CapturePermission.hpp"
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/QtMainQueue.hpp"
@@ -15,6 +17,7 @@
 namespace nuvel {
 
 class AppModel;
+class RecordingSources;
 
 // The sound server as the application reaches it: one connection, made again when the server
 // went away. Thread-safe.
@@ -41,6 +44,8 @@ public:
     ApplicationServices& operator=(const ApplicationServices&) = delete;
 
     std::shared_ptr<AppModel> model() const { return model_; }
+    // The user's meeting settings, over the defaults.
+    std::shared_ptr<MeetingPreferences> meetingPreferences() const { return meetingPreferences_; }
     // The pieces of the shell, with stand-ins where a window is not built yet.
     ShellFactories factories();
     AppDelegate::Environment environment();
@@ -50,7 +55,10 @@ private:
     ThreadPoolExecutor executor_{4};
     SoundServer soundServer_;
     std::unique_ptr<FileDefaultsStore> defaults_;
+    std::shared_ptr<MeetingPreferences> meetingPreferences_;
     QtDialogs dialogs_;
+    CapturePermission capturePermission_;
+    std::unique_ptr<RecordingSources> recordingSources_;
     std::shared_ptr<AppModel> model_;
 };
 

@@ -2,16 +2,28 @@
 
 #include "Nuvel/ui/Localization.hpp"
 
+#include "Nuvel/ui/InterfaceHelpers.hpp"
+#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/ViewFactories.hpp"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace nuvel {
 
 AlertAnswer QtDialogs::runModal(const Alert& alert) {
+    if (alert.accessory != nullptr)
+        return runWithAccessory(alert);
     QMessageBox box;
     box.setWindowModality(Qt::ApplicationModal);
     box.setIcon(QMessageBox::Warning);
@@ -47,6 +59,86 @@ AlertAnswer QtDialogs::runModal(const Alert& alert) {
     answer.button = int(buttons.indexOf(box.clickedButton()));
     answer.checked = checkbox != nullptr && checkbox->isChecked();
     return answer;
+}
+
+// A message box has no place for an accessory view: such an alert is a dialog of its own, laid
+// out as the message box is (icon, bold message, informative text, then the accessory and the
+// buttons at the trailing end, the first one default).
+AlertAnswer QtDialogs::runWithAccessory(const Alert& alert) {
+    QDialog dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setWindowTitle(QApplication::applicationDisplayName());
+    dialog.setObjectName(QStringLiteral("alert"));
+    dialog.setLayoutDirection(preferredLayoutDirection());
+
+    auto* icon = new QLabel;
+    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(48, 48));
+    icon->setAlignment(Qt::AlignTop);
+    QLabel* message = makeWrappingLabel(alert.message, 14, QFont::DemiBold);
+    message->setObjectName(QStringLiteral("alert-message"));
+    QLabel* informative = makeWrappingLabel(alert.informativeText, 12, QFont::Normal);
+    informative->setObjectName(QStringLiteral("alert-informative"));
+    informative->setMaximumWidth(alert.accessory->width());
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    int clicked = -1;
+    // In reverse, so that the first button ends up at the trailing end.
+    for (qsizetype i = alert.buttons.size() - 1; i >= 0; --i) {
+        auto* button = new QPushButton(alert.buttons[i]);
+        button->setObjectName(QStringLiteral("alert-button-%1").arg(i));
+        const int index = int(i);
+        const bool cancels = alert.buttons[i] == localized("Cancel");
+        QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, &clicked, index, cancels] {
+            clicked = index;
+            if (cancels)
+                dialog.reject();
+            else
+                dialog.accept();
+        });
+        if (i == 0) {
+            button->setDefault(true);
+            button->setAutoDefault(true);
+        } else {
+            button->setAutoDefault(false);
+        }
+        buttonRow->addWidget(button);
+    }
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(10);
+    texts->addWidget(message);
+    texts->addWidget(informative);
+    texts->addWidget(alert.accessory);
+    texts->addLayout(buttonRow);
+    auto* layout = new QHBoxLayout(&dialog);
+    layout->setContentsMargins(20, 20, 20, 16);
+    layout->setSpacing(16);
+    layout->addWidget(icon, 0, Qt::AlignTop);
+    layout->addLayout(texts, 1);
+    dialog.setSizeGripEnabled(false);
+    dialog.exec();
+
+    // The accessory stays the caller's.
+    alert.accessory->hide();
+    alert.accessory->setParent(nullptr);
+    AlertAnswer answer;
+    answer.button = clicked;
+    return answer;
+}
+
+std::optional<std::filesystem::path> QtDialogs::runOpenPanel(const OpenPanel& panel) {
+    QFileDialog dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(panel.nameFilters);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty())
+        return std::nullopt;
+    return std::filesystem::path(files.first().toStdString());
 }
 
 void QtDialogs::showAbout() {

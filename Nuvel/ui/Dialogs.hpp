@@ -3,19 +3,30 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
 #include <optional>
+
+class QWidget;
 
 namespace nuvel {
 
 // One alert: a message, an informative text and buttons, in order; the first button acts and
 // is the default, a button titled "Cancel" is the one Escape presses. An optional checkbox
-// carries a yes or no that the answer reports.
+// carries a yes or no that the answer reports. An optional accessory view, which stays the
+// caller's, sits below the texts; the caller reads its controls once the alert is answered.
 struct Alert {
     QString message;
     QString informativeText;
     QStringList buttons;
     std::optional<QString> checkbox;
     bool checked = false;
+    QWidget* accessory = nullptr;
+};
+
+// A panel that opens one existing file (no folders), offering the files that match one of
+// the name filters ("Audio and movie files (*.mp3 *.mp4 …)").
+struct OpenPanel {
+    QStringList nameFilters;
 };
 
 struct AlertAnswer {
@@ -32,6 +43,8 @@ public:
 
     // Shows the alert application-modal and returns once it is answered.
     virtual AlertAnswer runModal(const Alert& alert) = 0;
+    // Shows the open panel application-modal; the chosen file, or none when it was cancelled.
+    virtual std::optional<std::filesystem::path> runOpenPanel(const OpenPanel& panel) = 0;
     // The standard "About" panel.
     virtual void showAbout() = 0;
 };
@@ -40,7 +53,11 @@ public:
 class QtDialogs final : public Dialogs {
 public:
     AlertAnswer runModal(const Alert& alert) override;
+    std::optional<std::filesystem::path> runOpenPanel(const OpenPanel& panel) override;
     void showAbout() override;
+
+private:
+    AlertAnswer runWithAccessory(const Alert& alert);
 };
 
 } // namespace nuvel

@@ -10,7 +10,10 @@
 #include "NuvelKit/support/Defaults.hpp"
 
 #include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHBoxLayout>
+#include <QMimeData>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
@@ -42,12 +45,43 @@ QString stateText(const LocalRecording& recording) {
 
 } // namespace
 
-MinimalLibraryWindow::MinimalLibraryWindow(AppModel& model, MainQueue& queue, SourceChecks checks, Dialogs& dialogs,
-                                           DefaultsStore& defaults)
-    : model_(model), queue_(queue), checks_(std::move(checks)), dialogs_(dialogs), defaults_(defaults) {
+namespace {
+
+// The one local file a drag carries, if it carries exactly that.
+std::optional<std::filesystem::path> droppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls())
+        return std::nullopt;
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return std::nullopt;
+    return std::filesystem::path(urls.first().toLocalFile().toStdString());
+}
+
+NewRecordingSheet::Environment sheetEnvironment(AppModel& model, const MinimalLibraryWindow::Dependencies& d,
+                                               MinimalLibraryWindow* library) {
+    NewRecordingSheet::Environment e;
+    e.commitScratchpad = [library] { library->commitScratchpad(); };
+    e.window = [library]() -> QWidget* { return library->view(); };
+    e.model = &model;
+    e.queue = d.queue;
+    e.executor = d.executor;
+    e.dialogs = d.dialogs;
+    e.defaults = d.defaults;
+    e.sources = d.sources;
+    e.permission = d.permission;
+    return e;
+}
+
+} // namespace
+
+MinimalLibraryWindow::MinimalLibraryWindow(AppModel& model, Dependencies dependencies)
+    : model_(model), sheet_(sheetEnvironment(model, dependencies, this)),
+      import_(model, *dependencies.dialogs, *dependencies.defaults) {
     root_ = new QWidget;
     root_->setObjectName(QStringLiteral("library"));
     root_->setLayoutDirection(preferredLayoutDirection());
+    root_->setAcceptDrops(true);
+    root_->installEventFilter(this);
 
     account_ = makeLabel(QString(), 13, QFont::Normal);
     account_->setObjectName(QStringLiteral("library-account"));
@@ -79,9 +113,40 @@ MinimalLibraryWindow::MinimalLibraryWindow(AppModel& model, MainQueue& queue, So
 }
 
 MinimalLibraryWindow::~MinimalLibraryWindow() {
-    if (sheet_)
-        sheet_->dismiss();
+    if (root_)
+        root_->removeEventFilter(this);
     delete root_.data();
+}
+
+bool MinimalLibraryWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != root_)
+        return false;
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (droppedFile(drag->mimeData())) {
+            drag->acceptProposedAction();
+            return true;
+        }
+        return false;
+    }
+    if (event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const std::optional<std::filesystem::path> file = droppedFile(drop->mimeData());
+        if (!file)
+            return false;
+        drop->acceptProposedAction();
+        // The confirmation runs once the drag has ended, not inside the drag's own event loop.
+        QPointer<MinimalLibraryWindow> self(this);
+        QMetaObject::invokeMethod(
+            this,
+            [self, path = *file] {
+                if (self)
+                    self->import_.confirmImport(path);
+            },
+            Qt::QueuedConnection);
+        return true;
+    }
+    return false;
 }
 
 QWidget* MinimalLibraryWindow::view() {
@@ -104,7 +169,10 @@ void MinimalLibraryWindow::populateToolbar(QToolBar* toolbar) {
         toolbar->addAction(QIcon(QStringLiteral(":/icons/square.and.arrow.down.svg")), localized("Import audio…"));
     importAudio_->setObjectName(QStringLiteral("import-audio"));
     importAudio_->setToolTip(localized("Import audio…"));
-    importAudio_->setEnabled(false);
+    connect(importAudio_.data(), &QAction::triggered, this, [this] {
+        NUVEL_MAIN_ACTOR_ENTRY(file);
+        chooseAudioFile();
+    });
     render();
 }
 
@@ -119,8 +187,11 @@ void MinimalLibraryWindow::render() {
     }
     status_->setText(QString::fromStdString(model_.message()));
     status_->setVisible(!model_.message().empty());
+    const bool idle = !model_.isRecording() && !model_.busy() && !model_.updateInProgress();
     if (newRecording_)
-        newRecording_->setEnabled(!model_.isRecording() && !model_.busy() && !model_.updateInProgress());
+        newRecording_->setEnabled(idle);
+    if (importAudio_)
+        importAudio_->setEnabled(idle);
 
     list_->clear();
     for (const LocalRecording& recording : model_.recordings()) {
@@ -138,43 +209,18 @@ void MinimalLibraryWindow::tick() {
     timer_->setText(formatDuration(model_.elapsed()));
 }
 
-void MinimalLibraryWindow::beginNewRecording(const RecordingSuggestion*) {
+void MinimalLibraryWindow::beginNewRecording(const RecordingSuggestion* suggestion) {
     NUVEL_MAIN_ACTOR_ENTRY(file);
-    if (model_.activeID() || model_.busy() || model_.updateInProgress() || sheet_)
-        return;
-    if (!model_.session()) {
-        model_.signIn();
-        return;
-    }
-    commitScratchpad();
-    Alert alert;
-    alert.message = localized("Choose recording sources");
-    alert.informativeText = localized("Room · microphone only");
-    alert.checkbox = localized("I have permission to record and process this conversation.");
-    alert.buttons = {localized("Check sources"), localized("Cancel")};
-    const AlertAnswer answer = dialogs_.runModal(alert);
-    if (answer.button != 0)
-        return;
-    if (!answer.checked) {
-        model_.setMessage("Confirm permission before starting a recording.");
-        return;
-    }
-    auto* sheet = new SourceCheckController(queue_, checks_, std::nullopt, localized("Microphone"), std::nullopt);
-    sheet->onStart = [weak = QPointer<MinimalLibraryWindow>(this)] {
-        if (weak)
-            weak->startCheckedRecording();
-    };
-    sheet_ = sheet;
-    sheet->present(root_);
+    sheet_.beginNewRecording(suggestion);
 }
 
-void MinimalLibraryWindow::startCheckedRecording() {
-    if (!model_.session() || !model_.store() || model_.isRecording() || model_.busy() || model_.updateInProgress())
-        return;
-    AppModel::NewRecording request;
-    request.aiNotes = defaults_.boolean("capture.aiNotesDefault").value_or(false);
-    request.sourceName = localized("Microphone").toStdString();
-    model_.startNewRecording(std::move(request));
+void MinimalLibraryWindow::chooseAudioFile() {
+    NUVEL_MAIN_ACTOR_ENTRY(file);
+    import_.chooseAudioFile();
+}
+
+void MinimalLibraryWindow::setCalendar(ShellCalendar* calendar) {
+    sheet_.calendar = calendar;
 }
 
 } // namespace nuvel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Nuvel/ui/AudioImport.hpp"
+#include "Nuvel/ui/NewRecordingSheet.hpp"
 #include "Nuvel/ui/ShellParts.hpp"
 #include "Nuvel/ui/SourceCheckController.hpp"
 
@@ -14,18 +16,28 @@ class QPushButton;
 namespace nuvel {
 
 class AppModel;
+class CapturePermission;
 class DefaultsStore;
 class Dialogs;
+class RecordingSources;
 
 // The library window's content until the full library lands: the account, the status line,
-// the running recording's time and the list of local recordings, with a room recording as the
-// one way to start. The new recording asks for the permission to record, checks the
-// microphone for three seconds and then starts; importing is not offered yet.
+// the running recording's time and the list of local recordings. New recordings go through the
+// new-recording sheet; audio files come in through the open panel or a drop on the window, and
+// are confirmed before they are imported.
 class MinimalLibraryWindow final : public QObject, public ShellLibrary {
     Q_OBJECT
 public:
-    MinimalLibraryWindow(AppModel& model, MainQueue& queue, SourceChecks checks, Dialogs& dialogs,
-                         DefaultsStore& defaults);
+    struct Dependencies {
+        MainQueue* queue = nullptr;
+        Executor* executor = nullptr;
+        Dialogs* dialogs = nullptr;
+        DefaultsStore* defaults = nullptr;
+        RecordingSources* sources = nullptr;
+        CapturePermission* permission = nullptr;
+    };
+
+    MinimalLibraryWindow(AppModel& model, Dependencies dependencies);
     ~MinimalLibraryWindow() override;
 
     QWidget* view() override;
@@ -36,22 +48,24 @@ public:
     void tick() override;
     void commitScratchpad() override {}
     void beginNewRecording(const RecordingSuggestion* suggestion) override;
-    void chooseAudioFile() override {}
+    void chooseAudioFile() override;
+    void setCalendar(ShellCalendar* calendar) override;
     bool cloudVisible() const override { return false; }
     QWidget* searchField() override { return nullptr; }
     bool findInScratchpad() override { return false; }
 
     // The source check on screen, if any.
-    SourceCheckController* sourceCheck() const { return sheet_; }
+    SourceCheckController* sourceCheck() const { return sheet_.sourceCheck(); }
+    NewRecordingSheet& newRecordingSheet() { return sheet_; }
+
+protected:
+    // Files dropped on the window are offered for import.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void startCheckedRecording();
-
     AppModel& model_;
-    MainQueue& queue_;
-    SourceChecks checks_;
-    Dialogs& dialogs_;
-    DefaultsStore& defaults_;
+    NewRecordingSheet sheet_;
+    AudioImport import_;
     QPointer<QWidget> root_;
     QLabel* account_ = nullptr;
     QPushButton* signIn_ = nullptr;
@@ -60,7 +74,6 @@ private:
     QListWidget* list_ = nullptr;
     QPointer<QAction> newRecording_;
     QPointer<QAction> importAudio_;
-    QPointer<SourceCheckController> sheet_;
 };
 
 } // namespace nuvel

@@ -4,8 +4,13 @@
 // behind the interface its own window or service implements. Until a piece is built, a
 // minimal stand-in (ShellStandIns.hpp) takes its place.
 
+#include "Nuvel/model/MeetingMonitor.hpp"
+#include "Nuvel/model/RecordingSuggestion.hpp"
+#include "NuvelKit/calendar/CalendarMeeting.hpp"
+
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QToolBar;
@@ -14,9 +19,8 @@ class QWidget;
 namespace nuvel {
 
 class AppModel;
-struct CalendarMeeting;
-struct MeetingMonitorPrompt;
-struct RecordingSuggestion;
+class ShellCalendar;
+using MeetingMonitorPrompt = MeetingMonitor::Prompt;
 
 // The library window's controller: the window's content, toolbar and sheets.
 class ShellLibrary {
@@ -39,6 +43,9 @@ public:
     virtual void beginNewRecording(const RecordingSuggestion* suggestion) = 0;
     // The open panel for an audio file to import.
     virtual void chooseAudioFile() = 0;
+    // The calendar the new-recording sheet takes its meeting from; set at launch, null when
+    // there is none.
+    virtual void setCalendar(ShellCalendar* calendar) = 0;
 
     // Whether the cloud side of the library is shown.
     virtual bool cloudVisible() const = 0;
@@ -79,6 +86,9 @@ public:
     std::function<void(const CalendarMeeting&)> onReminder;
     // Reads the calendar setting; asks for access only when `requestAccess`.
     virtual void refresh(bool requestAccess) = 0;
+    // The meeting a recording started now is for: one under way, else one starting within
+    // five minutes, at the calendar's own time; none when there is none or the calendar is off.
+    virtual std::optional<CalendarMeeting> currentMeeting() const = 0;
 };
 
 // Meeting detection: notices meeting applications that start using the microphone.
@@ -96,6 +106,15 @@ public:
 class ShellPrompts {
 public:
     virtual ~ShellPrompts() = default;
+    // Set by the delegate: what the prompts' buttons lead to. "Record…" opens the new-recording
+    // sheet with the suggestion; muting changed the meeting settings; the options menu's
+    // settings item opens the meeting settings.
+    std::function<void(const RecordingSuggestion&)> onRecord;
+    std::function<void()> onSettingsChanged;
+    std::function<void()> onOpenSettings;
+    // Set by the delegate at launch: the calendar meeting on now, as the calendar sees it.
+    std::function<std::optional<CalendarMeeting>()> currentMeeting;
+
     // Each returns whether a prompt is now on screen.
     virtual bool showMicrophonePrompt(const MeetingMonitorPrompt& prompt) = 0;
     virtual bool showReminderPrompt(const CalendarMeeting& meeting) = 0;

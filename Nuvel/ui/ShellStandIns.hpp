@@ -33,6 +33,7 @@ public:
         if (onChange)
             onChange();
     }
+    std::optional<CalendarMeeting> currentMeeting() const override { return std::nullopt; }
 };
 
 // No meeting detection: nothing is ever noticed.

@@ -20,19 +20,7 @@
 using namespace nuvel;
 using namespace nuvel::test;
 
-namespace nuvel {
-struct CalendarMeeting;
-struct MeetingMonitorPrompt;
-} // namespace nuvel
-
 namespace {
-
-// A stand-in argument for callbacks whose value the fakes never read.
-template <class T>
-const T& opaque() {
-    alignas(std::max_align_t) static unsigned char storage[64] = {};
-    return *reinterpret_cast<const T*>(storage);
-}
 
 TEST(AppDelegate, LaunchBuildsEverythingInItsOrderThenStartsTheModelAndShowsTheWindow) {
     DelegateFixture f;
@@ -105,13 +93,13 @@ TEST(AppDelegate, TheInstalledClosuresFollowTheModelAndHoldTheDelegateWeakly) {
     EXPECT_EQ(f.log[1], "library.render");
 
     // A call's end takes down only a microphone prompt.
-    delegate.calendarReminder(opaque<CalendarMeeting>());
+    delegate.calendarReminder(CalendarMeeting{});
     EXPECT_EQ(delegate.promptKind(), AppDelegate::PromptKind::reminder);
     f.log.clear();
     monitor->onCallEnded();
     EXPECT_TRUE(f.log.empty()) << "a reminder stays on screen";
     EXPECT_EQ(delegate.promptKind(), AppDelegate::PromptKind::reminder);
-    monitor->onPrompt(opaque<MeetingMonitorPrompt>());
+    monitor->onPrompt(MeetingMonitorPrompt{});
     EXPECT_EQ(delegate.promptKind(), AppDelegate::PromptKind::call);
     monitor->onCallEnded();
     EXPECT_EQ(f.log.back(), "prompts.dismiss");

@@ -13,6 +13,7 @@
 
 #include "Nuvel/ui/LevelIndicator.hpp"
 #include "Nuvel/ui/MinimalLibraryWindow.hpp"
+#include "tests/ui/SheetFakes.hpp"
 #include "tests/ui/ShellFakes.hpp"
 
 using namespace nuvel;
@@ -234,9 +235,9 @@ TEST(CompanionController, ScreenshotsLeftToRightAndArabic) {
         DelegateFixture f;
         f.world.seed({ShellWorld::recording("Weekly planning", TransferState::local, true)});
         ShellFactories factories = f.factories();
-        factories.makeLibrary = [&f](AppModel& model) -> std::unique_ptr<ShellLibrary> {
-            return std::make_unique<MinimalLibraryWindow>(model, f.world.queue, SourceChecks{}, f.world.dialogs,
-                                                          f.world.defaults);
+        SheetWorld sheet;
+        factories.makeLibrary = [&f, &sheet](AppModel& model) -> std::unique_ptr<ShellLibrary> {
+            return std::make_unique<MinimalLibraryWindow>(model, sheet.dependencies(f.world));
         };
         f.delegate = std::make_unique<AppDelegate>(f.world.model, factories, f.environment());
         AppDelegate& delegate = *f.delegate;
@@ -262,15 +263,16 @@ TEST(MinimalLibraryWindow, ANewRecordingAsksForPermissionChecksTheMicrophoneThen
     struct Case {
         const char* name;
         bool signedIn;
-        AlertAnswer answer;
+        int button;
+        bool consent;
         bool started;
         std::string message;
     };
     const Case cases[] = {
-        {"confirmed with permission", true, {0, true}, true, ""},
-        {"without the permission box", true, {0, false}, false, "Confirm permission before starting a recording."},
-        {"cancelled", true, {1, true}, false, ""},
-        {"signed out: sign-in (no browser here), no sheet", false, {0, true}, false,
+        {"confirmed with permission", true, 0, true, true, ""},
+        {"without the permission box", true, 0, false, false, "Confirm permission before starting a recording."},
+        {"cancelled", true, 1, true, false, ""},
+        {"signed out: sign-in (no browser here), no sheet", false, 0, true, false,
          "Sign-in could not finish. Please try again."},
     };
     for (const Case& c : cases) {
@@ -278,29 +280,31 @@ TEST(MinimalLibraryWindow, ANewRecordingAsksForPermissionChecksTheMicrophoneThen
         ShellWorld world(c.signedIn);
         world.model->start();
         world.queue.drain();
-        int checks = 0;
-        SourceChecks sourceChecks;
-        sourceChecks.microphone = [&checks](std::optional<std::uint32_t>, std::weak_ptr<SourceCheckMeters>) -> Task<void> {
-            ++checks;
-            co_return;
+        SheetWorld sheet;
+        MinimalLibraryWindow library(*world.model, sheet.dependencies(world));
+        bool startedOff = true;
+        world.dialogs.onAlert = [&](const Alert& alert) {
+            SheetControls controls(alert.accessory);
+            if (controls.consent) {
+                startedOff = !controls.consent->isChecked();
+                controls.consent->setChecked(c.consent);
+            }
         };
-        MinimalLibraryWindow library(*world.model, world.queue, sourceChecks, world.dialogs, world.defaults);
-        world.dialogs.answers.push_back(c.answer);
+        world.dialogs.answers.push_back({c.button, false});
         library.beginNewRecording(nullptr);
+        world.queue.drain();
         EXPECT_EQ(world.dialogs.asked.size(), c.signedIn ? 1u : 0u);
         if (c.signedIn) {
             EXPECT_EQ(world.dialogs.asked[0].message, "Choose recording sources");
-            EXPECT_EQ(world.dialogs.asked[0].checkbox, "I have permission to record and process this conversation.");
-            EXPECT_FALSE(world.dialogs.asked[0].checked) << "the permission box starts off";
+            EXPECT_TRUE(startedOff) << "the permission box starts off";
         }
-        world.queue.drain();
-        if (SourceCheckController* sheet = library.sourceCheck()) {
-            EXPECT_TRUE(sheet->sourceChecked());
-            sheet->startRecording();
+        if (SourceCheckController* check = library.sourceCheck()) {
+            EXPECT_TRUE(check->sourceChecked());
+            check->startRecording();
         }
         world.queue.drain();
         flushDeferredDeletes();
-        EXPECT_EQ(checks, c.started ? 1 : 0);
+        EXPECT_EQ(sheet.sources.checked.size(), c.started ? 1u : 0u);
         EXPECT_EQ(world.model->isCapturing(), c.started);
         EXPECT_EQ(world.model->message(), c.message);
         if (c.started) {

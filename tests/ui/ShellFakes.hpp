@@ -32,8 +32,11 @@ public:
     void commitScratchpad() override { log_.push_back("library.commitScratchpad"); }
     void beginNewRecording(const RecordingSuggestion* suggestion) override {
         log_.push_back(suggestion ? "library.beginNewRecording(suggestion)" : "library.beginNewRecording");
+        if (suggestion)
+            suggestions.push_back(*suggestion);
     }
     void chooseAudioFile() override { log_.push_back("library.chooseAudioFile"); }
+    void setCalendar(ShellCalendar* given) override { calendar = given; }
     bool cloudVisible() const override { return cloud; }
     QWidget* searchField() override { return search_; }
     bool findInScratchpad() override {
@@ -42,6 +45,8 @@ public:
     }
 
     bool cloud = false;
+    ShellCalendar* calendar = nullptr;
+    std::vector<RecordingSuggestion> suggestions; // every suggestion the sheet was opened with
     QLineEdit* search() const { return search_; }
 
 private:
@@ -79,6 +84,8 @@ public:
         if (onChange)
             onChange();
     }
+    std::optional<CalendarMeeting> currentMeeting() const override { return current; }
+    std::optional<CalendarMeeting> current;
 
 private:
     CallLog& log_;

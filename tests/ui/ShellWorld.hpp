@@ -37,9 +37,22 @@ public:
         answers.pop_front();
         return answer;
     }
+    std::optional<std::filesystem::path> runOpenPanel(const OpenPanel& panel) override {
+        panels.push_back(panel);
+        if (onOpenPanel)
+            onOpenPanel();
+        if (files.empty())
+            return std::nullopt;
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
     void showAbout() override { ++abouts; }
 
     std::deque<AlertAnswer> answers;
+    std::deque<std::optional<std::filesystem::path>> files; // the open panel's answers; empty: cancelled
+    std::vector<OpenPanel> panels;
+    std::function<void()> onOpenPanel;
     std::vector<Alert> asked;
     std::function<void(const Alert&)> onAlert;
     int abouts = 0;

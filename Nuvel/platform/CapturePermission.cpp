@@ -1,0 +1,9 @@
+#include "Nuvel/platform/CapturePermission.hpp"
+
+namespace nuvel {
+
+Task<bool> CapturePermission::requestMicrophoneAccess() {
+    co_return true;
+}
+
+} // namespace nuvel

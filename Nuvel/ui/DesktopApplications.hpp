@@ -1,0 +1,32 @@
+#pragma once
+
+#include "Nuvel/ui/MeetingPrompts.hpp"
+
+#include <QIcon>
+#include <QString>
+
+#include <optional>
+
+namespace nuvel {
+
+// What an application's desktop entry says about it.
+struct DesktopEntry {
+    QString name; // in the user's language when the entry has it
+    QString icon; // a theme icon name or an absolute path; may be empty
+    bool operator==(const DesktopEntry&) const = default;
+};
+
+// The [Desktop Entry] group of a desktop entry's text: its Name (the one for `language`, as
+// "ar_EG", then "ar", first) and Icon. None when the group or its name is missing.
+std::optional<DesktopEntry> parseDesktopEntry(const QString& text, const QString& language);
+
+// The entry of a desktop id ("org.mozilla.firefox", without ".desktop") in the data folders'
+// applications folders.
+std::optional<DesktopEntry> findDesktopEntry(const QString& desktopID);
+
+// The applications as this desktop knows them: a running application's name from its desktop
+// entry (the user's processes, read from /proc), and an application's icon from the entry of
+// the desktop id it was launched from or of its identifier itself.
+MeetingPrompts::Applications desktopApplications();
+
+} // namespace nuvel
