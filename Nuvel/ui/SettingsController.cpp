@@ -40,7 +40,7 @@ QIcon sectionIcon(int index) {
                                         "x-office-calendar", "security-high", "utilities-system-monitor"};
     static const QStyle::StandardPixmap fallbacks[] = {
         QStyle::SP_FileDialogDetailedView, QStyle::SP_DirHomeIcon,      QStyle::SP_MediaVolume,
-        QStyle::SP_FileDialogInfoView,     QStyle::SP_VistaShield,      QStyle::SP_MessageBoxInformation};
+        QStyle::SP_FileDialogInfoView,     QStyle::SP_DriveHDIcon,        QStyle::SP_MessageBoxInformation};
     return QIcon::fromTheme(QString::fromLatin1(names[index]), QApplication::style()->standardIcon(fallbacks[index]));
 }
 
@@ -109,7 +109,9 @@ void SettingsController::build() {
     sectionActions_ = new QActionGroup(toolbar_);
     sectionActions_->setExclusive(true);
     for (int i = 0; i < sections().size(); ++i) {
-        QAction* item = toolbar_->addAction(sectionIcon(i), localized(sections()[i]));
+        // "&" would mark a shortcut letter in a tool button's text.
+        QAction* item = toolbar_->addAction(sectionIcon(i), localized(sections()[i]).replace(QLatin1Char('&'),
+                                                                                            QStringLiteral("&&")));
         item->setObjectName(sections()[i]);
         item->setCheckable(true);
         item->setData(i);
@@ -135,6 +137,7 @@ void SettingsController::build() {
 
     account_ = new QLabel;
     account_->setObjectName(QStringLiteral("account"));
+    account_->setTextFormat(Qt::PlainText);
     account_->setWordWrap(true);
     account_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     signInButton_ = makeButton("Sign in", &SettingsController::accountAction);
@@ -251,7 +254,9 @@ QCheckBox* SettingsController::makeCheckbox(const char* name, const char* title,
 }
 
 QLabel* SettingsController::makeDescriptionLabel(const char* name, const QString& text) {
-    auto* label = new QLabel(text);
+    auto* label = new QLabel;
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     if (name != nullptr)
         label->setObjectName(QString::fromLatin1(name));
     label->setWordWrap(true);
@@ -326,6 +331,9 @@ void SettingsController::addSection(const QString& title, const std::vector<std:
         for (QWidget* view : group)
             if (view == account_)
                 account_->setMaximumWidth(width);
+    // An aligned item gets its size hint's height, not its height for its width: the column
+    // takes the height its wrapped descriptions need.
+    column->setFixedHeight(columnLayout->totalHeightForWidth(width));
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 16, 0, 16);
     pageLayout->addWidget(column, 0, Qt::AlignHCenter | Qt::AlignTop);
@@ -342,9 +350,16 @@ void SettingsController::select(int index, bool animate) {
     if (QAction* item = sectionActions_->actions().value(index))
         item->setChecked(true);
     window_->setWindowTitle(localized(sections()[index]));
+    // The page's height for its column's width: wrapped descriptions take the lines they need.
     QWidget* page = tabs_->widget(index);
-    page->adjustSize();
-    const int pageHeight = page->sizeHint().height();
+    auto* column = page->findChild<QWidget*>(QStringLiteral("settings-column"));
+    column->ensurePolished();
+    column->setFixedHeight(column->layout()->totalHeightForWidth(column->minimumWidth()));
+    const int pageHeight = 16 + column->minimumHeight() + 16;
+    // Only the page shown counts for the pages' size.
+    for (int i = 0; i < tabs_->count(); ++i)
+        tabs_->widget(i)->setSizePolicy(i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                                        i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored);
     const QPoint topLeft = window_->pos();
     const int toolbarHeight = toolbar_->sizeHint().height();
     window_->setFixedSize(contentWidth, toolbarHeight + pageHeight + 8 + 8);
@@ -358,6 +373,8 @@ void SettingsController::show() {
     NUVEL_MAIN_ACTOR_ENTRY(file);
     refresh();
     window_->show();
+    // Shown, the pages have their final fonts: the height follows them.
+    select(selectedSection(), false);
     window_->raise();
     window_->activateWindow();
 }
