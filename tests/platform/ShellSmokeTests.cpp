@@ -1,5 +1,5 @@
 // The real program on an X server (Xvfb) with a private home, the private sound server and the
-// stand-in service: it starts signed in, records three seconds from the File menu through the
+// stand-in service: it starts signed in, opens its settings, records three seconds from the File menu through the
 // real microphone path, quits on SIGTERM, and leaves the recording saved and sealed.
 #include <gtest/gtest.h>
 
@@ -146,6 +146,16 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
         arguments += sequence;
         return run(xdotool, arguments, env).has_value();
     };
+    // Nuvel ▸ Settings… opens the settings window on its first section.
+    ASSERT_TRUE(run(xdotool, {"windowfocus", "--sync", windowID}, env).has_value());
+    ASSERT_TRUE(keys({"ctrl+comma"}));
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto found = run(xdotool, {"search", "--onlyvisible", "--name", "^General$"}, env, 2000);
+            return found.has_value() && !found->trimmed().isEmpty();
+        },
+        10000))
+        << "no settings window: " << app.readAllStandardError().toStdString();
     ASSERT_TRUE(run(xdotool, {"windowfocus", "--sync", windowID}, env).has_value());
     ASSERT_TRUE(keys({"ctrl+n"}));
     QThread::msleep(1500);
