@@ -274,9 +274,11 @@ void AppDelegate::showSettings() {
 
 void AppDelegate::presentSettings() {
     if (!settingsController_ && factories_.makeSettings)
-        settingsController_ = factories_.makeSettings();
-    if (settingsController_)
-        settingsController_->show();
+        settingsController_ = factories_.makeSettings(makeSettingsActions());
+    if (!settingsController_)
+        return;
+    settingsController_->show();
+    refreshServerRetention();
 }
 
 void AppDelegate::openMeetingSettings() {

@@ -26,6 +26,7 @@ namespace nuvel {
 
 class AppModel;
 class DefaultsStore;
+class DiagnosticsPanels;
 class Dialogs;
 
 // The one long-lived owner of the application: it holds the model and every window and
@@ -52,6 +53,8 @@ public:
         std::function<void()> terminate;
         // Brings the application to the front.
         std::function<void()> activate;
+        // The diagnostics file's preview and save panel; null: the desktop's.
+        DiagnosticsPanels* diagnosticsPanels = nullptr;
     };
 
     // The program's entry: the text direction, the single instance, the real model and the
@@ -103,6 +106,8 @@ public:
     // new-recording sheet with the prompt's suggestion.
     void openMeetingSettings();
     void recordFromPrompt(const RecordingSuggestion& suggestion);
+    // The closures the settings window reaches the application through, holding this weakly.
+    SettingsActions makeSettingsActions();
 
     // ---- What the shell holds ----
     AppModel& model() const { return *model_; }
@@ -129,6 +134,7 @@ private:
     void hideApplication();
     void sendToFocus(const char* slot);
     void fillWindowMenu();
+    void refreshServerRetention();
 
     std::shared_ptr<AppModel> model_;
     ShellFactories factories_;

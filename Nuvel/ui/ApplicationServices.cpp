@@ -27,6 +27,7 @@
 #include "Nuvel/ui/RecordingSources.hpp"
 #include "Nuvel/ui/ShellServices.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/SettingsAndUpdates.hpp"
 #include "Nuvel/ui/ShellStandIns.hpp"
 #include "Nuvel/ui/TrayStatusItem.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
@@ -197,7 +198,7 @@ private:
 } // namespace
 
 ApplicationServices::ApplicationServices(const InfoProperties& info)
-    : defaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())),
+    : info_(info), defaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())),
       meetingPreferences_(std::make_shared<MeetingPreferences>(
           std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults_.get()))) {
     AppModelDependencies d;
@@ -244,13 +245,19 @@ ApplicationServices::~ApplicationServices() {
 
 ShellFactories ApplicationServices::factories() {
     ShellFactories f;
-    f.makeUpdates = [](std::function<bool()>, std::function<void()> onChange) -> std::unique_ptr<ShellUpdates> {
-        return std::make_unique<UnconfiguredUpdates>(std::move(onChange));
-    };
     MainQueue* queue = &queue_;
     Executor* executor = &executor_;
     Dialogs* dialogs = &dialogs_;
     DefaultsStore* defaults = defaults_.get();
+    const InfoProperties* info = &info_;
+    f.makeUpdates = [info, queue, executor, dialogs](std::function<bool()> isBusy, std::function<void()> onChange) {
+        return makeApplicationUpdates(*info, *queue, *executor, *dialogs, std::move(isBusy), std::move(onChange));
+    };
+    f.makeSettings = [info, dialogs, defaults](SettingsActions actions) {
+        // The defaults live as long as these services; the window only borrows them.
+        return makeApplicationSettings(std::move(actions), std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults),
+                                       *dialogs, *info);
+    };
     MinimalLibraryWindow::Dependencies library;
     library.queue = queue;
     library.executor = executor;

@@ -51,6 +51,7 @@ public:
     AppDelegate::Environment environment();
 
 private:
+    InfoProperties info_;
     QtMainQueue queue_;
     ThreadPoolExecutor executor_{4};
     SoundServer soundServer_;

@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "Nuvel/ui/SettingsActions.hpp"
+
 class QToolBar;
 class QWidget;
 
@@ -65,6 +67,10 @@ public:
     virtual void setStartupRestorationBegan(bool began) = 0;
     virtual void startIfReady() = 0;
     virtual void checkForUpdates() = 0;
+    // The sentence the settings window shows.
+    virtual std::string status() const { return {}; }
+    // Whether the settings window's check button may be used now.
+    virtual bool canCheckForUpdates() const { return false; }
 };
 
 // The settings window, made the first time it is shown.
@@ -89,6 +95,8 @@ public:
     // The meeting a recording started now is for: one under way, else one starting within
     // five minutes, at the calendar's own time; none when there is none or the calendar is off.
     virtual std::optional<CalendarMeeting> currentMeeting() const = 0;
+    // The calendar access now (off until the first refresh).
+    virtual SettingsActions::CalendarAccess access() const { return SettingsActions::CalendarAccess::off; }
 };
 
 // Meeting detection: notices meeting applications that start using the microphone.
@@ -130,8 +138,9 @@ struct ShellFactories {
     std::function<std::unique_ptr<ShellCalendar>()> makeCalendar;
     std::function<std::unique_ptr<ShellMeetingMonitor>()> makeMonitor;
     std::function<std::unique_ptr<ShellPrompts>()> makePrompts;
-    // Empty while there is no settings window: its menu item is then disabled.
-    std::function<std::unique_ptr<ShellSettings>()> makeSettings;
+    // Empty while there is no settings window: its menu item is then disabled. Given the
+    // closures the delegate binds for it.
+    std::function<std::unique_ptr<ShellSettings>(SettingsActions actions)> makeSettings;
 };
 
 } // namespace nuvel

@@ -1,5 +1,5 @@
 // The real program on an X server (Xvfb) with a private home, the private sound server and the
-// stand-in service: it starts signed in, records three seconds from the File menu through the
+// stand-in service: it starts signed in, opens its settings, records three seconds from the File menu through the
 // real microphone path, quits on SIGTERM, and leaves the recording saved and sealed.
 #include <gtest/gtest.h>
 
@@ -154,7 +154,19 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
     ASSERT_TRUE(keys({"Return"}));
     ASSERT_TRUE(eventually([&] { return !recordingFolders(production).empty(); }, 10000))
         << "no recording started: " << app.readAllStandardError().toStdString();
-    QThread::msleep(3300);
+    QElapsedTimer recording;
+    recording.start();
+    // While it records, Nuvel ▸ Settings… opens the settings window on its first section.
+    ASSERT_TRUE(run(xdotool, {"windowfocus", "--sync", windowID}, env).has_value());
+    ASSERT_TRUE(keys({"ctrl+comma"}));
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto found = run(xdotool, {"search", "--onlyvisible", "--name", "^General$"}, env, 2000);
+            return found.has_value() && !found->trimmed().isEmpty();
+        },
+        10000))
+        << "no settings window: " << app.readAllStandardError().toStdString();
+    QThread::msleep(std::max<qint64>(0, 3300 - recording.elapsed()));
 
     ::kill(pid_t(app.processId()), SIGTERM);
     ASSERT_TRUE(app.waitForFinished(30000)) << "Nuvel did not end after SIGTERM";

@@ -174,7 +174,7 @@ struct DelegateFixture {
         f.makePrompts = [this] { return std::make_unique<FakePrompts>(log); };
         if (!withSettings)
             return f;
-        f.makeSettings = [this] {
+        f.makeSettings = [this](SettingsActions) {
             log.push_back("settings.make");
             return std::make_unique<FakeSettings>(log);
         };

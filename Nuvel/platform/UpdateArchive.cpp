@@ -1,0 +1,122 @@
+#include "Nuvel/platform/UpdateArchive.hpp"
+
+#include "Nuvel/platform/UpdateFeed.hpp"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <memory>
+#include <string>
+
+namespace nuvel::UpdateArchive {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Reader = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
+using Writer = std::unique_ptr<struct archive, decltype(&archive_write_free)>;
+
+[[noreturn]] void refuse(const std::string& why) {
+    throw UpdateError(UpdateError::Code::archiveUnsafe, why);
+}
+
+// A relative name without "..", "." only as a whole.
+bool staysInside(const fs::path& name) {
+    if (name.empty() || name.is_absolute())
+        return false;
+    for (const fs::path& step : name)
+        if (step == "..")
+            return false;
+    return true;
+}
+
+// A link's target, taken from the folder that holds the link, must not climb out.
+bool linkStaysInside(const fs::path& link, const fs::path& target) {
+    if (target.empty() || target.is_absolute())
+        return false;
+    int depth = 0;
+    for (const fs::path& step : link.parent_path() / target) {
+        if (step == "..")
+            --depth;
+        else if (step != "." && !step.empty())
+            ++depth;
+        if (depth < 0)
+            return false;
+    }
+    return true;
+}
+
+void check(struct archive* a, int status, const char* what) {
+    if (status < ARCHIVE_WARN)
+        refuse(std::string(what) + ": " + (archive_error_string(a) ? archive_error_string(a) : "unknown"));
+}
+
+} // namespace
+
+void unpack(const fs::path& archive, const fs::path& destination) {
+    Reader reader(archive_read_new(), &archive_read_free);
+    archive_read_support_filter_gzip(reader.get());
+    archive_read_support_filter_xz(reader.get());
+    archive_read_support_format_tar(reader.get());
+    if (archive_read_open_filename(reader.get(), archive.c_str(), 64 * 1024) != ARCHIVE_OK)
+        refuse(std::string("unreadable archive: ") + archive_error_string(reader.get()));
+
+    if (!fs::create_directory(destination))
+        refuse("the unpacking folder exists already");
+    fs::permissions(destination, fs::perms(0755));
+
+    Writer writer(archive_write_disk_new(), &archive_write_free);
+    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
+                                                     ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_NO_OVERWRITE);
+    std::size_t entries = 0;
+    while (true) {
+        struct archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(reader.get(), &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        check(reader.get(), status, "reading the archive");
+        const char* rawName = archive_entry_pathname(entry);
+        if (rawName == nullptr)
+            refuse("an entry without a name");
+        const fs::path name = fs::path(rawName).lexically_normal();
+        if (name == "." || name == "./")
+            continue;
+        if (!staysInside(name))
+            refuse(std::string("an entry outside the archive: ") + rawName);
+        if (archive_entry_hardlink(entry) != nullptr)
+            refuse(std::string("a hard link: ") + rawName);
+        const auto type = archive_entry_filetype(entry);
+        if (type == AE_IFLNK) {
+            const char* target = archive_entry_symlink(entry);
+            if (target == nullptr || !linkStaysInside(name, target))
+                refuse(std::string("a link that leads out: ") + rawName);
+        } else if (type != AE_IFREG && type != AE_IFDIR) {
+            refuse(std::string("an entry that is not a file, folder or link: ") + rawName);
+        }
+        archive_entry_set_pathname(entry, (destination / name).c_str());
+        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        check(writer.get(), archive_write_header(writer.get(), entry), "unpacking");
+        if (type == AE_IFREG) {
+            const void* block = nullptr;
+            std::size_t size = 0;
+            la_int64_t offset = 0;
+            while (true) {
+                const int read = archive_read_data_block(reader.get(), &block, &size, &offset);
+                if (read == ARCHIVE_EOF)
+                    break;
+                check(reader.get(), read, "reading the archive");
+                check(writer.get(), static_cast<int>(archive_write_data_block(writer.get(), block, size, offset)),
+                      "unpacking");
+            }
+        }
+        check(writer.get(), archive_write_finish_entry(writer.get()), "unpacking");
+        ++entries;
+    }
+    check(writer.get(), archive_write_close(writer.get()), "unpacking");
+    if (entries == 0)
+        refuse("an empty archive");
+}
+
+} // namespace nuvel::UpdateArchive

@@ -1,0 +1,131 @@
+#include "Nuvel/platform/UpdateInstaller.hpp"
+
+#include "Nuvel/platform/UpdateArchive.hpp"
+#include "Nuvel/platform/UpdateFeed.hpp"
+#include "NuvelKit/support/Crypto.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+extern char** environ;
+
+namespace nuvel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool holdsProgram(const fs::path& folder) {
+    std::error_code error;
+    return fs::is_regular_file(folder / UpdateInstaller::programName, error) &&
+           fs::is_regular_file(folder / "Info.json", error);
+}
+
+void removeQuietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+} // namespace
+
+UpdateInstaller::UpdateInstaller(fs::path installedTree) : installed_(std::move(installedTree)) {
+    std::error_code error;
+    fs::path real = fs::canonical(installed_, error);
+    if (!error)
+        installed_ = std::move(real);
+}
+
+UpdateInstaller::~UpdateInstaller() { discard(); }
+
+fs::path UpdateInstaller::beginStaging() {
+    discard();
+    const fs::path parent = installed_.parent_path();
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(parent, error))
+        if (entry.path().filename().string().rfind(stagingPrefix, 0) == 0)
+            removeQuietly(entry.path());
+    staging_ = parent / (stagingPrefix + hexString(randomBytes(8)));
+    if (!fs::create_directory(staging_, error) || error)
+        throw UpdateError(UpdateError::Code::install, "cannot stage beside " + installed_.string());
+    fs::permissions(staging_, fs::perms(0700), error);
+    return staging_;
+}
+
+void UpdateInstaller::stage(const fs::path& archive) {
+    if (staging_.empty())
+        beginStaging();
+    newTree_.clear();
+    const fs::path unpacked = staging_ / "tree";
+    UpdateArchive::unpack(archive, unpacked);
+    std::vector<fs::path> found;
+    if (holdsProgram(unpacked))
+        found.push_back(unpacked);
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(unpacked, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        if (!it->is_symlink() && it->is_directory() && holdsProgram(it->path()))
+            found.push_back(it->path());
+    if (found.size() != 1)
+        throw UpdateError(UpdateError::Code::install, "the archive holds no single program folder");
+    newTree_ = found.front();
+}
+
+fs::path UpdateInstaller::install() {
+    if (newTree_.empty())
+        throw UpdateError(UpdateError::Code::install, "nothing is staged");
+    if (::renameat2(AT_FDCWD, newTree_.c_str(), AT_FDCWD, installed_.c_str(), RENAME_EXCHANGE) != 0) {
+        const int code = errno;
+        discard();
+        throw UpdateError(UpdateError::Code::install, std::string("exchange failed: ") + std::strerror(code));
+    }
+    // The staged place now holds the old build, which goes with the staging.
+    discard();
+    return installed_ / programName;
+}
+
+void UpdateInstaller::discard() {
+    if (!staging_.empty())
+        removeQuietly(staging_);
+    staging_.clear();
+    newTree_.clear();
+}
+
+pid_t relaunchAfterExit(const fs::path& program, files::FileDescriptor& holder) {
+    if (::access(program.c_str(), X_OK) != 0)
+        throw UpdateError(UpdateError::Code::relaunch, "no program at " + program.string());
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throw UpdateError(UpdateError::Code::relaunch, "no pipe");
+    files::FileDescriptor readEnd(ends[0]);
+    files::FileDescriptor writeEnd(ends[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, readEnd.get(), 3);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+
+    std::string shell = "/bin/sh";
+    std::string flag = "-c";
+    std::string script = "read -r _ <&3; exec 3<&-; exec \"$0\"";
+    std::string target = program.string();
+    std::vector<char*> argv = {shell.data(), flag.data(), script.data(), target.data(), nullptr};
+    pid_t pid = 0;
+    const int status = ::posix_spawn(&pid, shell.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (status != 0)
+        throw UpdateError(UpdateError::Code::relaunch, std::string("cannot start the helper: ") + std::strerror(status));
+    holder = std::move(writeEnd);
+    return pid;
+}
+
+} // namespace nuvel
