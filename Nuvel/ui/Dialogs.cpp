@@ -117,6 +117,11 @@ AlertAnswer QtDialogs::runWithAccessory(const Alert& alert) {
     layout->addWidget(icon, 0, Qt::AlignTop);
     layout->addLayout(texts, 1);
     dialog.setSizeGripEnabled(false);
+    // The accessory's focus proxy, when it has one, is what the user answers first; Return
+    // still presses the default button.
+    QWidget* accessory = alert.accessory;
+    if (accessory->focusProxy() != nullptr)
+        QTimer::singleShot(0, accessory, [accessory] { accessory->setFocus(Qt::OtherFocusReason); });
     dialog.exec();
 
     // The accessory stays the caller's.

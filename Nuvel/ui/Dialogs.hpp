@@ -13,7 +13,8 @@ namespace nuvel {
 // One alert: a message, an informative text and buttons, in order; the first button acts and
 // is the default, a button titled "Cancel" is the one Escape presses. An optional checkbox
 // carries a yes or no that the answer reports. An optional accessory view, which stays the
-// caller's, sits below the texts; the caller reads its controls once the alert is answered.
+// caller's, sits below the texts; the caller reads its controls once the alert is answered. The
+// accessory's focus proxy, when set, has the focus first.
 struct Alert {
     QString message;
     QString informativeText;

@@ -201,6 +201,8 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
 
     std::unique_ptr<QWidget> accessory(makeStack({mode, microphone, title, attendees, aiNotes, consent}, 14));
     accessory->setObjectName(QStringLiteral("new-recording-sheet"));
+    // The permission is the one question every recording must answer: it has the focus first.
+    accessory->setFocusProxy(consent);
     accessory->setGeometry(0, 0, accessoryWidth, 10);
     accessory->adjustSize();
     accessory->setFixedSize(accessoryWidth, int(std::ceil(double(accessory->sizeHint().height()))));
