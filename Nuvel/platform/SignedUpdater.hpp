@@ -61,7 +61,8 @@ public:
     ~SignedUpdater() override;
 
     void start() override { started_ = true; }
-    bool canCheckForUpdates() const override { return started_ && !cycle_; }
+    // Not while a staged build waits for its install.
+    bool canCheckForUpdates() const override { return started_ && !cycle_ && !installer_->staged(); }
     void checkForUpdates() override;
 
 private:

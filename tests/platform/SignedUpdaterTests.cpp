@@ -163,6 +163,9 @@ TEST(SignedUpdater, aSignedReleaseWaitsForTheRecordingThenInstallsAndRelaunches)
     EXPECT_EQ(readText(w.installed / "Info.json"), "{\"version\": \"1.0\"}") << "nothing installed while recording";
     w.controller->startIfReady();
     EXPECT_TRUE(w.relaunched.empty()) << "still recording";
+    w.busy = false;
+    EXPECT_FALSE(w.controller->canCheckForUpdates()) << "no new check while the staged build waits";
+    w.busy = true;
 
     w.busy = false; // the recording is saved
     w.controller->startIfReady();
