@@ -47,7 +47,7 @@ public:
         Executor* executor = nullptr;
         std::shared_ptr<HttpTransport> transport;
         std::string feedURL;
-        Bytes publicKey;            // raw 32 bytes
+        Bytes publicKey; // raw 32 bytes
         std::string currentVersion;
         std::filesystem::path installedTree;
         // The user's consent to install this release; installation always asks.
