@@ -6,13 +6,17 @@
 
 namespace nuvel {
 
-DiagnosticsSnapshot::DiagnosticsSnapshot(const std::vector<LocalRecording>& recordings, bool capture, bool upload)
-    : totalRecordings(static_cast<std::int64_t>(recordings.size())), captureActive(capture), uploadActive(upload) {
+DiagnosticsSnapshot::DiagnosticsSnapshot(const std::vector<LocalRecording>& recordings, bool capture,
+                                         bool upload)
+    : totalRecordings(static_cast<std::int64_t>(recordings.size())), captureActive(capture),
+      uploadActive(upload) {
     const auto accepted = [](const LocalRecording& r) { return r.transfer == TransferState::accepted; };
-    pendingRecordings = std::count_if(recordings.begin(), recordings.end(), [&](const auto& r) { return !accepted(r); });
+    pendingRecordings =
+        std::count_if(recordings.begin(), recordings.end(), [&](const auto& r) { return !accepted(r); });
     acceptedRecordings = std::count_if(recordings.begin(), recordings.end(), accepted);
-    interruptedRecordings = std::count_if(recordings.begin(), recordings.end(),
-                                          [](const auto& r) { return r.capture == CaptureState::interrupted; });
+    interruptedRecordings = std::count_if(recordings.begin(), recordings.end(), [](const auto& r) {
+        return r.capture == CaptureState::interrupted;
+    });
     for (const LocalRecording& r : recordings)
         acknowledgedParts += static_cast<std::int64_t>(r.acknowledgedParts.size());
 }

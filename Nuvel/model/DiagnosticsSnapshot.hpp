@@ -16,7 +16,7 @@ struct DiagnosticsSnapshot {
 
     std::int64_t schemaVersion = 1;
     std::int64_t totalRecordings = 0;
-    std::int64_t pendingRecordings = 0;     // transfer anything but accepted
+    std::int64_t pendingRecordings = 0; // transfer anything but accepted
     std::int64_t acceptedRecordings = 0;
     std::int64_t interruptedRecordings = 0; // also counted in one of the two above
     std::int64_t acknowledgedParts = 0;     // summed over the recordings

@@ -2,14 +2,13 @@
 
 #include "NuvelKit/support/Files.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace nuvel {
 
@@ -55,7 +54,8 @@ LoginItem::LoginItem(fs::path autostartFolder, fs::path program)
     : folder_(std::move(autostartFolder)), program_(std::move(program)) {}
 
 fs::path LoginItem::standardFolder() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && fs::path(config).is_absolute())
+    if (const char* config = std::getenv("XDG_CONFIG_HOME");
+        config != nullptr && fs::path(config).is_absolute())
         return fs::path(config) / "autostart";
     const char* home = std::getenv("HOME");
     return fs::path(home != nullptr ? home : "/") / ".config" / "autostart";
@@ -90,7 +90,8 @@ std::string LoginItem::execValue(const fs::path& program) {
 
 void LoginItem::registerItem() {
     if (!executable(program_))
-        throw fs::filesystem_error("not an executable program", program_, std::make_error_code(std::errc::no_such_file_or_directory));
+        throw fs::filesystem_error("not an executable program", program_,
+                                   std::make_error_code(std::errc::no_such_file_or_directory));
     fs::create_directories(folder_);
     std::ostringstream text;
     text << "[Desktop Entry]\n"
@@ -109,6 +110,8 @@ void LoginItem::registerItem() {
     });
 }
 
-void LoginItem::unregisterItem() { fs::remove(entry()); }
+void LoginItem::unregisterItem() {
+    fs::remove(entry());
+}
 
 } // namespace nuvel

@@ -24,7 +24,9 @@ SignedUpdater::SignedUpdater(Dependencies dependencies, UpdaterDelegate& delegat
     : d_(std::move(dependencies)), delegate_(delegate),
       installer_(std::make_shared<UpdateInstaller>(d_.installedTree)) {}
 
-SignedUpdater::~SignedUpdater() { *alive_ = false; }
+SignedUpdater::~SignedUpdater() {
+    *alive_ = false;
+}
 
 template <class Work, class Then> void SignedUpdater::offMain(Work work, Then then) {
     std::weak_ptr<bool> alive = alive_;
@@ -58,7 +60,8 @@ SignedUpdater::Found SignedUpdater::fetchFeed(const Dependencies& d) {
         request.maxBodyBytes = maxFeedBytes;
         const HttpResponse response = d.transport->send(request, {});
         if (response.status != 200 || response.bodyTooLarge)
-            throw UpdateError(UpdateError::Code::feedUnreadable, "feed answered " + std::to_string(response.status));
+            throw UpdateError(UpdateError::Code::feedUnreadable,
+                              "feed answered " + std::to_string(response.status));
         result.item = UpdateFeed::newest(UpdateFeed::open(response.body, d.publicKey), d.currentVersion);
     } catch (const std::exception& error) {
         result.error = error.what();
@@ -98,7 +101,8 @@ std::optional<std::string> SignedUpdater::download(const Dependencies& d, const 
             request.bodySink = [&file, &archive](ByteView bytes) { file.writeAll(bytes, archive); };
             const HttpResponse response = d.transport->send(request, {});
             if (response.status != 200 || response.bodyTooLarge)
-                throw UpdateError(UpdateError::Code::download, "archive answered " + std::to_string(response.status));
+                throw UpdateError(UpdateError::Code::download,
+                                  "archive answered " + std::to_string(response.status));
             file.close();
         }
         // Nothing of the archive is read as an archive before its signature holds.

@@ -47,7 +47,7 @@ public:
         Executor* executor = nullptr;
         std::shared_ptr<HttpTransport> transport;
         std::string feedURL;
-        Bytes publicKey;            // raw 32 bytes
+        Bytes publicKey; // raw 32 bytes
         std::string currentVersion;
         std::filesystem::path installedTree;
         // The user's consent to install this release; installation always asks.
@@ -61,7 +61,8 @@ public:
     ~SignedUpdater() override;
 
     void start() override { started_ = true; }
-    bool canCheckForUpdates() const override { return started_ && !cycle_; }
+    // Not while a staged build waits for its install.
+    bool canCheckForUpdates() const override { return started_ && !cycle_ && !installer_->staged(); }
     void checkForUpdates() override;
 
 private:

@@ -4,7 +4,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-
 #include <memory>
 #include <string>
 
@@ -67,9 +66,9 @@ void unpack(const fs::path& archive, const fs::path& destination) {
     fs::permissions(destination, fs::perms(0755));
 
     Writer writer(archive_write_disk_new(), &archive_write_free);
-    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
-                                                     ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_NO_OVERWRITE);
+    archive_write_disk_set_options(
+        writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                          ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_NO_OVERWRITE);
     std::size_t entries = 0;
     while (true) {
         struct archive_entry* entry = nullptr;
@@ -107,7 +106,8 @@ void unpack(const fs::path& archive, const fs::path& destination) {
                 if (read == ARCHIVE_EOF)
                     break;
                 check(reader.get(), read, "reading the archive");
-                check(writer.get(), static_cast<int>(archive_write_data_block(writer.get(), block, size, offset)),
+                check(writer.get(),
+                      static_cast<int>(archive_write_data_block(writer.get(), block, size, offset)),
                       "unpacking");
             }
         }

@@ -23,7 +23,8 @@ std::optional<std::vector<std::uint64_t>> numbers(std::string_view text) {
     std::size_t start = 0;
     while (true) {
         const std::size_t dot = text.find('.', start);
-        const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+        const std::string_view part =
+            text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
         std::uint64_t value = 0;
         const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
         if (part.empty() || error != std::errc() || end != part.data() + part.size())
@@ -44,7 +45,8 @@ std::vector<UpdateItem> open(ByteView envelope, ByteView publicKey) {
         const json::Value value = json::parse(envelope);
         const json::Reader outer(value);
         feed = decoded(outer.string("feed"), UpdateError::Code::feedUnreadable, "the feed");
-        signature = decoded(outer.string("signature"), UpdateError::Code::feedSignature, "the feed's signature");
+        signature =
+            decoded(outer.string("signature"), UpdateError::Code::feedSignature, "the feed's signature");
     } catch (const json::JsonError& error) {
         throw UpdateError(UpdateError::Code::feedUnreadable, error.what());
     }
@@ -61,7 +63,8 @@ std::vector<UpdateItem> open(ByteView envelope, ByteView publicKey) {
             if (length < 0)
                 throw UpdateError(UpdateError::Code::feedUnreadable, "a negative archive length");
             result.length = static_cast<std::uint64_t>(length);
-            result.signature = decoded(item.string("signature"), UpdateError::Code::feedUnreadable, "a signature");
+            result.signature =
+                decoded(item.string("signature"), UpdateError::Code::feedUnreadable, "a signature");
             return result;
         });
     } catch (const json::JsonError& error) {

@@ -33,10 +33,10 @@ private:
 
 // One release the feed offers.
 struct UpdateItem {
-    std::string version;   // dotted numbers, "1.4.2"
-    std::string url;       // where the archive is
+    std::string version; // dotted numbers, "1.4.2"
+    std::string url;     // where the archive is
     std::uint64_t length = 0;
-    Bytes signature;       // Ed25519 over the archive's bytes
+    Bytes signature; // Ed25519 over the archive's bytes
 
     bool operator==(const UpdateItem&) const = default;
 };

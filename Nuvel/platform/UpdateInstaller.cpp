@@ -4,14 +4,13 @@
 #include "Nuvel/platform/UpdateFeed.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -42,7 +41,9 @@ UpdateInstaller::UpdateInstaller(fs::path installedTree) : installed_(std::move(
         installed_ = std::move(real);
 }
 
-UpdateInstaller::~UpdateInstaller() { discard(); }
+UpdateInstaller::~UpdateInstaller() {
+    discard();
+}
 
 fs::path UpdateInstaller::beginStaging() {
     discard();
@@ -68,8 +69,8 @@ void UpdateInstaller::stage(const fs::path& archive) {
     if (holdsProgram(unpacked))
         found.push_back(unpacked);
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(unpacked, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error))
+    for (auto it = fs::recursive_directory_iterator(unpacked, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error))
         if (!it->is_symlink() && it->is_directory() && holdsProgram(it->path()))
             found.push_back(it->path());
     if (found.size() != 1)
@@ -123,7 +124,8 @@ pid_t relaunchAfterExit(const fs::path& program, files::FileDescriptor& holder) 
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (status != 0)
-        throw UpdateError(UpdateError::Code::relaunch, std::string("cannot start the helper: ") + std::strerror(status));
+        throw UpdateError(UpdateError::Code::relaunch,
+                          std::string("cannot start the helper: ") + std::strerror(status));
     holder = std::move(writeEnd);
     return pid;
 }

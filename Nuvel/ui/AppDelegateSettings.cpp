@@ -1,11 +1,10 @@
 // The application delegate's side of the settings window: the closures it binds for it.
 
-#include "Nuvel/ui/AppDelegate.hpp"
-
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/CloudMeetingModel.hpp"
 #include "Nuvel/model/DiagnosticsSnapshot.hpp"
 #include "Nuvel/model/MeetingPreferences.hpp"
+#include "Nuvel/ui/AppDelegate.hpp"
 #include "Nuvel/ui/DiagnosticsExport.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "NuvelKit/support/Defaults.hpp"
@@ -105,6 +104,8 @@ SettingsActions AppDelegate::makeSettingsActions() {
     return a;
 }
 
-void AppDelegate::refreshServerRetention() { startRetentionRefresh(*model_, *environment_.queue); }
+void AppDelegate::refreshServerRetention() {
+    startRetentionRefresh(*model_, *environment_.queue);
+}
 
 } // namespace nuvel

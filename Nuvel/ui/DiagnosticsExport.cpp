@@ -13,7 +13,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <exception>
 
 namespace nuvel {
@@ -83,7 +82,8 @@ void exportDiagnostics(const DiagnosticsSnapshot& snapshot, DiagnosticsPanels& p
         panels.showFailure();
         return;
     }
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     if (!panels.preview(text))
         return;
     const std::optional<std::filesystem::path> destination =

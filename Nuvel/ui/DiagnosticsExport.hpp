@@ -3,7 +3,6 @@
 #include "Nuvel/model/DiagnosticsSnapshot.hpp"
 
 #include <QString>
-
 #include <filesystem>
 #include <optional>
 

@@ -38,14 +38,16 @@ bool relaunchInto(const std::filesystem::path& program) {
     } catch (const UpdateError&) {
         return false;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     return true;
 }
 
 } // namespace
 
-std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info, MainQueue& queue, Executor& executor,
-                                                     Dialogs& dialogs, std::function<bool()> isBusy,
+std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info, MainQueue& queue,
+                                                     Executor& executor, Dialogs& dialogs,
+                                                     std::function<bool()> isBusy,
                                                      std::function<void()> onChange) {
     MainQueue* q = &queue;
     Executor* e = &executor;
@@ -64,24 +66,26 @@ std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info,
         deps.relaunch = &relaunchInto;
         return std::make_unique<SignedUpdater>(std::move(deps), delegate);
     };
-    return std::make_unique<UpdateController>(info, std::move(isBusy), std::move(onChange), std::move(makeUpdater),
-                                              queue, [](std::string_view text) { return localize(text); });
+    return std::make_unique<UpdateController>(info, std::move(isBusy), std::move(onChange),
+                                              std::move(makeUpdater), queue,
+                                              [](std::string_view text) { return localize(text); });
 }
 
-std::unique_ptr<ShellSettings> makeApplicationSettings(SettingsActions actions, std::shared_ptr<DefaultsStore> defaults,
+std::unique_ptr<ShellSettings> makeApplicationSettings(SettingsActions actions,
+                                                       std::shared_ptr<DefaultsStore> defaults,
                                                        Dialogs& dialogs, const InfoProperties& info) {
     SettingsController::Platform platform;
     platform.dialogs = &dialogs;
-    platform.loginItem = std::make_shared<LoginItem>(LoginItem::standardFolder(),
-                                                     InfoProperties::executableFolder() / UpdateInstaller::programName);
+    platform.loginItem = std::make_shared<LoginItem>(
+        LoginItem::standardFolder(), InfoProperties::executableFolder() / UpdateInstaller::programName);
     platform.open = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     try {
         platform.website = QUrl(QString::fromStdString(info.webOrigin()));
     } catch (const InfoPropertiesError&) {
     }
     auto meetings = std::make_shared<MeetingPreferences>(defaults);
-    return std::make_unique<SettingsController>(CapturePreferences(*defaults), std::move(meetings), std::move(actions),
-                                                std::move(platform));
+    return std::make_unique<SettingsController>(CapturePreferences(*defaults), std::move(meetings),
+                                                std::move(actions), std::move(platform));
 }
 
 } // namespace nuvel

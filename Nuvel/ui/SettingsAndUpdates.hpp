@@ -15,12 +15,14 @@ class Dialogs;
 
 // The running application's update controller: our signed updater when this build's
 // properties configure one, over libcurl, installing into the program's own folder.
-std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info, MainQueue& queue, Executor& executor,
-                                                     Dialogs& dialogs, std::function<bool()> isBusy,
+std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info, MainQueue& queue,
+                                                     Executor& executor, Dialogs& dialogs,
+                                                     std::function<bool()> isBusy,
                                                      std::function<void()> onChange);
 
 // The running application's settings window over the user defaults and the autostart folder.
-std::unique_ptr<ShellSettings> makeApplicationSettings(SettingsActions actions, std::shared_ptr<DefaultsStore> defaults,
+std::unique_ptr<ShellSettings> makeApplicationSettings(SettingsActions actions,
+                                                       std::shared_ptr<DefaultsStore> defaults,
                                                        Dialogs& dialogs, const InfoProperties& info);
 
 } // namespace nuvel

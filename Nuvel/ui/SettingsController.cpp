@@ -22,7 +22,6 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cmath>
 
@@ -37,14 +36,17 @@ constexpr int contentWidth = 600;
 // Icons of the desktop's theme for the six sections, with a style icon where the theme has none.
 QIcon sectionIcon(int index) {
     static const char* const names[] = {"preferences-system", "avatar-default", "audio-input-microphone",
-                                        "x-office-calendar", "security-high", "utilities-system-monitor"};
+                                        "x-office-calendar",  "security-high",  "utilities-system-monitor"};
     static const QStyle::StandardPixmap fallbacks[] = {
-        QStyle::SP_FileDialogDetailedView, QStyle::SP_DirHomeIcon,      QStyle::SP_MediaVolume,
-        QStyle::SP_FileDialogInfoView,     QStyle::SP_DriveHDIcon,        QStyle::SP_MessageBoxInformation};
-    return QIcon::fromTheme(QString::fromLatin1(names[index]), QApplication::style()->standardIcon(fallbacks[index]));
+        QStyle::SP_FileDialogDetailedView, QStyle::SP_DirHomeIcon, QStyle::SP_MediaVolume,
+        QStyle::SP_FileDialogInfoView,     QStyle::SP_DriveHDIcon, QStyle::SP_MessageBoxInformation};
+    return QIcon::fromTheme(QString::fromLatin1(names[index]),
+                            QApplication::style()->standardIcon(fallbacks[index]));
 }
 
-Qt::LayoutDirection direction() { return prefersRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight; }
+Qt::LayoutDirection direction() {
+    return prefersRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+}
 
 // Right to left under an Arabic first language, for the view and everything in it; text
 // fields follow with their alignment.
@@ -63,14 +65,15 @@ void applyLayoutDirection(QWidget* view) {
 } // namespace
 
 const QStringList& SettingsController::sections() {
-    static const QStringList titles = {QStringLiteral("General"),  QStringLiteral("Account"),
-                                       QStringLiteral("Capture"),  QStringLiteral("Meetings"),
+    static const QStringList titles = {QStringLiteral("General"),           QStringLiteral("Account"),
+                                       QStringLiteral("Capture"),           QStringLiteral("Meetings"),
                                        QStringLiteral("Privacy & Storage"), QStringLiteral("Diagnostics")};
     return titles;
 }
 
-SettingsController::SettingsController(CapturePreferences preferences, std::shared_ptr<MeetingPreferences> meetings,
-                                       SettingsActions actions, Platform platform)
+SettingsController::SettingsController(CapturePreferences preferences,
+                                       std::shared_ptr<MeetingPreferences> meetings, SettingsActions actions,
+                                       Platform platform)
     : preferences_(preferences), meetings_(std::move(meetings)), actions_(std::move(actions)),
       platform_(std::move(platform)) {
     build();
@@ -80,7 +83,9 @@ SettingsController::SettingsController(CapturePreferences preferences, std::shar
     refresh();
 }
 
-SettingsController::~SettingsController() { delete window_.data(); }
+SettingsController::~SettingsController() {
+    delete window_.data();
+}
 
 void SettingsController::build() {
     // 1. The window: titled and closable only; closing orders it out.
@@ -110,8 +115,8 @@ void SettingsController::build() {
     sectionActions_->setExclusive(true);
     for (int i = 0; i < sections().size(); ++i) {
         // "&" would mark a shortcut letter in a tool button's text.
-        QAction* item = toolbar_->addAction(sectionIcon(i), localized(sections()[i]).replace(QLatin1Char('&'),
-                                                                                            QStringLiteral("&&")));
+        QAction* item = toolbar_->addAction(
+            sectionIcon(i), localized(sections()[i]).replace(QLatin1Char('&'), QStringLiteral("&&")));
         item->setObjectName(sections()[i]);
         item->setCheckable(true);
         item->setData(i);
@@ -130,8 +135,9 @@ void SettingsController::build() {
     loginStatus_->setWordWrap(false);
     addSection(sections()[0],
                {{login_, descriptionView(loginStatus_, 22),
-                 descriptionView(makeDescriptionLabel(nullptr, localized("Opening Nuvel never starts recording. Choose "
-                                                                         "a source and confirm consent for each recording.")),
+                 descriptionView(makeDescriptionLabel(
+                                     nullptr, localized("Opening Nuvel never starts recording. Choose "
+                                                        "a source and confirm consent for each recording.")),
                                  22)},
                 {makeButton("Open Login Items Settings", &SettingsController::openLoginSettings)}});
 
@@ -144,21 +150,24 @@ void SettingsController::build() {
     signInButton_->setObjectName(QStringLiteral("signInButton"));
     addSection(sections()[1],
                {{account_, signInButton_,
-                 descriptionView(makeDescriptionLabel(nullptr, localized("Sign-out and removal of unsent recordings are "
-                                                                         "separate actions. Export or discard pending "
-                                                                         "recordings explicitly.")),
-                                 0)}});
+                 descriptionView(
+                     makeDescriptionLabel(nullptr, localized("Sign-out and removal of unsent recordings are "
+                                                             "separate actions. Export or discard pending "
+                                                             "recordings explicitly.")),
+                     0)}});
 
     notes_ = makeCheckbox("notes", "Enable AI notes for new recordings", &SettingsController::toggleNotes);
     addSection(sections()[2],
-               {{notes_, descriptionView(makeDescriptionLabel(
-                                             nullptr, localized("Audio is saved on this Mac until you choose Send. Cloud "
-                                                                "transcription still processes audio when AI notes are "
-                                                                "off. Automatic recording and automatic upload are "
-                                                                "disabled.")),
-                                         22)}});
+               {{notes_, descriptionView(
+                             makeDescriptionLabel(
+                                 nullptr, localized("Audio is saved on this Mac until you choose Send. Cloud "
+                                                    "transcription still processes audio when AI notes are "
+                                                    "off. Automatic recording and automatic upload are "
+                                                    "disabled.")),
+                             22)}});
 
-    detection_ = makeCheckbox("detection", "Ask to record when a call starts", &SettingsController::toggleDetection);
+    detection_ =
+        makeCheckbox("detection", "Ask to record when a call starts", &SettingsController::toggleDetection);
     auto* grid = new QWidget;
     grid->setObjectName(QStringLiteral("appGrid"));
     auto* gridLayout = new QGridLayout(grid);
@@ -167,8 +176,10 @@ void SettingsController::build() {
     gridLayout->setHorizontalSpacing(24);
     for (std::size_t i = 0; i < allMeetingApps.size(); ++i) {
         const MeetingApp app = allMeetingApps[i];
-        static const char* const titles[] = {"Zoom", "Microsoft Teams", "Webex", "Slack", "FaceTime", nullptr};
-        const QString title = titles[i] != nullptr ? QString::fromLatin1(titles[i]) : localized("Web browsers");
+        static const char* const titles[] = {"Zoom",  "Microsoft Teams", "Webex",
+                                             "Slack", "FaceTime",        nullptr};
+        const QString title =
+            titles[i] != nullptr ? QString::fromLatin1(titles[i]) : localized("Web browsers");
         auto* box = new QCheckBox(title);
         box->setObjectName(QString::fromLatin1(rawValue(app).data(), qsizetype(rawValue(app).size())));
         connect(box, &QCheckBox::clicked, this, [this, box] {
@@ -179,24 +190,27 @@ void SettingsController::build() {
         appToggles_.emplace_back(app, box);
     }
     grid->setLayoutDirection(direction());
-    calendar_ = makeCheckbox("calendar", "Show upcoming meetings from Calendar", &SettingsController::toggleCalendar);
+    calendar_ =
+        makeCheckbox("calendar", "Show upcoming meetings from Calendar", &SettingsController::toggleCalendar);
     reminders_ = makeCheckbox("reminders", "Remind me a minute before meetings with a video link",
                               &SettingsController::toggleReminders);
     calendarStatus_ = makeDescriptionLabel("calendarStatus", {});
     addSection(sections()[3],
                {{detection_,
-                 descriptionView(makeDescriptionLabel(nullptr, localized("When your microphone turns on in Zoom, Teams, "
-                                                                         "Webex, Slack, FaceTime or a web browser, Nuvel "
-                                                                         "asks once whether to record. It never starts "
-                                                                         "recording on its own.")),
-                                 22),
+                 descriptionView(
+                     makeDescriptionLabel(nullptr, localized("When your microphone turns on in Zoom, Teams, "
+                                                             "Webex, Slack, FaceTime or a web browser, Nuvel "
+                                                             "asks once whether to record. It never starts "
+                                                             "recording on its own.")),
+                     22),
                  indented(grid, 22)},
                 {calendar_,
-                 descriptionView(makeDescriptionLabel(nullptr, localized("Reads the calendars on this Mac, including "
-                                                                         "Google and Exchange accounts added in System "
-                                                                         "Settings. Nuvel uses the event's title and "
-                                                                         "attendees for recordings you start, and nothing "
-                                                                         "leaves this Mac until you send a recording.")),
+                 descriptionView(makeDescriptionLabel(
+                                     nullptr, localized("Reads the calendars on this Mac, including "
+                                                        "Google and Exchange accounts added in System "
+                                                        "Settings. Nuvel uses the event's title and "
+                                                        "attendees for recordings you start, and nothing "
+                                                        "leaves this Mac until you send a recording.")),
                                  22),
                  indented(reminders_, 22), descriptionView(calendarStatus_, 22)}});
 
@@ -211,12 +225,13 @@ void SettingsController::build() {
     retentionStatus_->setWordWrap(false);
     addSection(sections()[4],
                {{makeButton("Clear cached cloud meetings…", &SettingsController::clearCache),
-                 descriptionView(makeDescriptionLabel(
-                                     nullptr, localized("Unsent audio is kept until you export or discard it. Clearing "
-                                                        "cached cloud meetings removes downloaded transcripts, notes and "
-                                                        "correction drafts from this Mac. It does not delete meetings on "
-                                                        "Nuvel, local recordings or independent exports.")),
-                                 0)},
+                 descriptionView(
+                     makeDescriptionLabel(
+                         nullptr, localized("Unsent audio is kept until you export or discard it. Clearing "
+                                            "cached cloud meetings removes downloaded transcripts, notes and "
+                                            "correction drafts from this Mac. It does not delete meetings on "
+                                            "Nuvel, local recordings or independent exports.")),
+                     0)},
                 {retention_, descriptionView(retentionStatus_, 0),
                  makeButton("Refresh server retention", &SettingsController::refreshRetention)}});
 
@@ -225,10 +240,11 @@ void SettingsController::build() {
     updateStatus_ = makeDescriptionLabel("updateStatus", {});
     addSection(sections()[5],
                {{makeButton("Preview diagnostics…", &SettingsController::diagnostics),
-                 descriptionView(makeDescriptionLabel(nullptr, localized("Preview a support file containing only "
-                                                                         "recording and queue counters. No conversation "
-                                                                         "content or identifiers are included.")),
-                                 0)},
+                 descriptionView(
+                     makeDescriptionLabel(nullptr, localized("Preview a support file containing only "
+                                                             "recording and queue counters. No conversation "
+                                                             "content or identifiers are included.")),
+                     0)},
                 {updateButton_, descriptionView(updateStatus_, 0)},
                 {makeButton("Open Nuvel website", &SettingsController::openWebsite)}});
 }
@@ -243,7 +259,8 @@ QPushButton* SettingsController::makeButton(const char* title, void (SettingsCon
     return button;
 }
 
-QCheckBox* SettingsController::makeCheckbox(const char* name, const char* title, void (SettingsController::*action)()) {
+QCheckBox* SettingsController::makeCheckbox(const char* name, const char* title,
+                                            void (SettingsController::*action)()) {
     auto* box = new QCheckBox(localized(title));
     box->setObjectName(QString::fromLatin1(name));
     connect(box, &QCheckBox::clicked, this, [this, action] {
@@ -367,7 +384,9 @@ void SettingsController::select(int index, bool animate) {
         window_->move(topLeft);
 }
 
-int SettingsController::selectedSection() const { return tabs_ != nullptr ? tabs_->currentIndex() : -1; }
+int SettingsController::selectedSection() const {
+    return tabs_ != nullptr ? tabs_->currentIndex() : -1;
+}
 
 void SettingsController::show() {
     NUVEL_MAIN_ACTOR_ENTRY(file);

@@ -12,7 +12,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
 #include <functional>
 #include <map>
 #include <memory>

@@ -1,16 +1,14 @@
 // The settings window's refresh and the actions of its controls.
 
-#include "Nuvel/ui/SettingsController.hpp"
-
 #include "Nuvel/model/CalendarService.hpp"
 #include "Nuvel/ui/Dialogs.hpp"
 #include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/SettingsController.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-
 #include <filesystem>
 #include <system_error>
 
@@ -54,7 +52,8 @@ QString calendarStatusText(SettingsActions::CalendarAccess access) {
 
 void SettingsController::refresh() {
     const bool capturing = actions_.isCapturing && actions_.isCapturing();
-    updateStatus_->setText(QString::fromStdString(actions_.updateStatus ? actions_.updateStatus() : std::string()));
+    updateStatus_->setText(
+        QString::fromStdString(actions_.updateStatus ? actions_.updateStatus() : std::string()));
     updateButton_->setEnabled(actions_.canCheckForUpdates && actions_.canCheckForUpdates());
     account_->setText(QString::fromStdString(actions_.accountSummary ? actions_.accountSummary()
                                                                      : localize("Not signed in")));
@@ -75,16 +74,17 @@ void SettingsController::refresh() {
         box->setChecked(muted.count(app) == 0);
         box->setEnabled(detectionOn);
     }
-    const bool calendarOn = meetings_->defaults().boolean(CalendarService::calendarSettingKey).value_or(false);
+    const bool calendarOn =
+        meetings_->defaults().boolean(CalendarService::calendarSettingKey).value_or(false);
     calendar_->setChecked(calendarOn);
     reminders_->setChecked(meetings_->remindersEnabled());
     reminders_->setEnabled(calendarOn);
-    calendarStatus_->setText(calendarStatusText(actions_.calendarAccess ? actions_.calendarAccess()
-                                                                        : SettingsActions::CalendarAccess::off));
+    calendarStatus_->setText(calendarStatusText(
+        actions_.calendarAccess ? actions_.calendarAccess() : SettingsActions::CalendarAccess::off));
 
     retentionChoices_.clear();
-    for (std::int64_t choice : actions_.serverRetentionChoices ? actions_.serverRetentionChoices()
-                                                               : std::vector<std::int64_t>{})
+    for (std::int64_t choice :
+         actions_.serverRetentionChoices ? actions_.serverRetentionChoices() : std::vector<std::int64_t>{})
         if (choice > 0)
             retentionChoices_.push_back(choice);
     retention_->clear();
@@ -102,13 +102,15 @@ void SettingsController::refresh() {
     retentionStatus_->setText(daysTitle("Server audio retention: %d days", *days));
     retention_->setEnabled(!capturing && !retentionChoices_.empty());
     const auto found = std::find(retentionChoices_.begin(), retentionChoices_.end(), *days);
-    retention_->setCurrentIndex(found == retentionChoices_.end() ? 0 : 1 + int(found - retentionChoices_.begin()));
+    retention_->setCurrentIndex(
+        found == retentionChoices_.end() ? 0 : 1 + int(found - retentionChoices_.begin()));
 }
 
 void SettingsController::toggleLogin() {
     try {
         if (!platform_.loginItem)
-            throw std::filesystem::filesystem_error("no login item", std::make_error_code(std::errc::not_supported));
+            throw std::filesystem::filesystem_error("no login item",
+                                                    std::make_error_code(std::errc::not_supported));
         if (login_->isChecked())
             platform_.loginItem->registerItem();
         else
@@ -144,7 +146,9 @@ void SettingsController::accountAction() {
     refresh();
 }
 
-void SettingsController::toggleNotes() { preferences_.setAINotesDefault(notes_->isChecked()); }
+void SettingsController::toggleNotes() {
+    preferences_.setAINotesDefault(notes_->isChecked());
+}
 
 void SettingsController::toggleDetection() {
     meetings_->setDetectionEnabled(detection_->isChecked());
@@ -172,7 +176,8 @@ void SettingsController::toggleApp(QAbstractButton* sender) {
 
 void SettingsController::toggleCalendar() {
     meetings_->defaults().set(CalendarService::calendarSettingKey, calendar_->isChecked());
-    const bool requestAccess = meetings_->defaults().boolean(CalendarService::calendarSettingKey).value_or(false);
+    const bool requestAccess =
+        meetings_->defaults().boolean(CalendarService::calendarSettingKey).value_or(false);
     if (actions_.meetingSettingsChanged)
         actions_.meetingSettingsChanged(requestAccess);
     refresh();
@@ -190,8 +195,9 @@ void SettingsController::clearCache() {
         return;
     Alert alert;
     alert.message = localized("Clear cached cloud meetings?");
-    alert.informativeText = localized("Downloaded transcripts, notes and unsent correction drafts will be removed "
-                                      "from this Mac. Local recordings and meetings on Nuvel are preserved.");
+    alert.informativeText =
+        localized("Downloaded transcripts, notes and unsent correction drafts will be removed "
+                  "from this Mac. Local recordings and meetings on Nuvel are preserved.");
     alert.buttons = {localized("Clear cache"), localized("Cancel")};
     if (platform_.dialogs->runModal(alert).button == 0 && actions_.clearCompletedCache)
         actions_.clearCompletedCache();
@@ -205,8 +211,8 @@ void SettingsController::changeRetention() {
     const std::int64_t days = retentionChoices_[std::size_t(i)];
     Alert alert;
     alert.message = localized("Change server audio retention?");
-    alert.informativeText =
-        localized("Shorter retention may remove server audio sooner. Local recordings and exported files are separate.");
+    alert.informativeText = localized("Shorter retention may remove server audio sooner. Local recordings "
+                                      "and exported files are separate.");
     alert.buttons = {localized("Change"), localized("Cancel")};
     if (platform_.dialogs->runModal(alert).button == 0 && actions_.setServerRetentionDays)
         actions_.setServerRetentionDays(days);

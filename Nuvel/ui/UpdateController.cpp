@@ -8,8 +8,8 @@ namespace nuvel {
 namespace {
 
 constexpr const char* notConfigured = "Signed updates are not configured for this build.";
-constexpr const char* ready =
-    "Signed updates are ready. Automatic checks require your permission; installation always requires confirmation.";
+constexpr const char* ready = "Signed updates are ready. Automatic checks require your permission; "
+                              "installation always requires confirmation.";
 constexpr const char* installing = "Installing the verified update…";
 constexpr const char* busyChecking = "Finish recording and uploading before checking for updates.";
 constexpr const char* waiting = "Update installation is waiting for recording and uploading to finish.";
@@ -31,9 +31,11 @@ UpdateSafety::Configuration configurationOf(const InfoProperties& bundle) {
 } // namespace
 
 UpdateController::UpdateController(const InfoProperties& bundle, std::function<bool()> isBusy,
-                                   std::function<void()> onChange, MakeUpdater makeUpdater, const MainQueue& queue,
+                                   std::function<void()> onChange, MakeUpdater makeUpdater,
+                                   const MainQueue& queue,
                                    std::function<std::string(std::string_view)> localize)
-    : isBusy_(std::move(isBusy)), onChange_(std::move(onChange)), queue_(queue), localize_(std::move(localize)) {
+    : isBusy_(std::move(isBusy)), onChange_(std::move(onChange)), queue_(queue),
+      localize_(std::move(localize)) {
     setStatus(notConfigured);
     const UpdateSafety::Configuration configuration = configurationOf(bundle);
     if (!UpdateSafety::validate(configuration) || !makeUpdater)

@@ -24,10 +24,11 @@ public:
         std::string feedURL;
         Bytes publicKey; // raw 32 bytes
     };
-    using MakeUpdater = std::function<std::unique_ptr<Updater>(const UpdaterSettings& settings, UpdaterDelegate& delegate)>;
+    using MakeUpdater =
+        std::function<std::unique_ptr<Updater>(const UpdaterSettings& settings, UpdaterDelegate& delegate)>;
 
-    UpdateController(const InfoProperties& bundle, std::function<bool()> isBusy, std::function<void()> onChange,
-                     MakeUpdater makeUpdater, const MainQueue& queue,
+    UpdateController(const InfoProperties& bundle, std::function<bool()> isBusy,
+                     std::function<void()> onChange, MakeUpdater makeUpdater, const MainQueue& queue,
                      std::function<std::string(std::string_view)> localize);
     ~UpdateController() override;
 

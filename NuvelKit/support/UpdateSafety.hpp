@@ -10,13 +10,13 @@ namespace nuvel {
 namespace UpdateSafety {
 
 struct Configuration {
-    std::optional<std::string> feedURL;       // "SUFeedURL"
-    std::optional<std::string> publicEDKey;   // "SUPublicEDKey"
-    bool requireSignedFeed = false;           // "SURequireSignedFeed"
-    bool verifyBeforeExtraction = false;      // "SUVerifyUpdateBeforeExtraction"
-    bool automaticallyUpdate = true;          // "SUAutomaticallyUpdate"
-    bool updatesEnabled = false;              // "NuvelEnableUpdates" is exactly "YES"
-    bool allowsAutomaticUpdates = true;       // "SUAllowsAutomaticUpdates"
+    std::optional<std::string> feedURL;     // "SUFeedURL"
+    std::optional<std::string> publicEDKey; // "SUPublicEDKey"
+    bool requireSignedFeed = false;         // "SURequireSignedFeed"
+    bool verifyBeforeExtraction = false;    // "SUVerifyUpdateBeforeExtraction"
+    bool automaticallyUpdate = true;        // "SUAutomaticallyUpdate"
+    bool updatesEnabled = false;            // "NuvelEnableUpdates" is exactly "YES"
+    bool allowsAutomaticUpdates = true;     // "SUAllowsAutomaticUpdates"
 };
 
 // True only when every rule holds; the rules are tried in order and the first that fails

@@ -22,8 +22,8 @@ TEST(DiagnosticsSnapshot, countsTheRecordingsAndCopiesTheFlags) {
         bool capture, upload;
         DiagnosticsSnapshot expected;
     };
-    auto expect = [](std::int64_t total, std::int64_t pending, std::int64_t accepted, std::int64_t interrupted,
-                     std::int64_t parts, bool capture, bool upload) {
+    auto expect = [](std::int64_t total, std::int64_t pending, std::int64_t accepted,
+                     std::int64_t interrupted, std::int64_t parts, bool capture, bool upload) {
         DiagnosticsSnapshot s;
         s.totalRecordings = total;
         s.pendingRecordings = pending;
@@ -36,15 +36,24 @@ TEST(DiagnosticsSnapshot, countsTheRecordingsAndCopiesTheFlags) {
     };
     const std::vector<Case> cases = {
         {"none", {}, false, true, expect(0, 0, 0, 0, 0, false, true)},
-        {"a paused capture", {recording(C::paused, T::local)}, true, false, expect(1, 1, 0, 0, 0, true, false)},
+        {"a paused capture",
+         {recording(C::paused, T::local)},
+         true,
+         false,
+         expect(1, 1, 0, 0, 0, true, false)},
         {"every pending state",
          {recording(C::saved, T::local), recording(C::saved, T::creating), recording(C::saved, T::uploading),
-          recording(C::saved, T::committing), recording(C::saved, T::needsReview), recording(C::saved, T::failed),
-          recording(C::saved, T::accepted)},
-         false, false, expect(7, 6, 1, 0, 0, false, false)},
+          recording(C::saved, T::committing), recording(C::saved, T::needsReview),
+          recording(C::saved, T::failed), recording(C::saved, T::accepted)},
+         false,
+         false,
+         expect(7, 6, 1, 0, 0, false, false)},
         {"interrupted in both counts, parts summed",
-         {recording(C::interrupted, T::accepted, {1, 2, 3}), recording(C::interrupted, T::failed, {1, 2, 3, 4, 5})},
-         false, true, expect(2, 1, 1, 2, 8, false, true)},
+         {recording(C::interrupted, T::accepted, {1, 2, 3}),
+          recording(C::interrupted, T::failed, {1, 2, 3, 4, 5})},
+         false,
+         true,
+         expect(2, 1, 1, 2, 8, false, true)},
     };
     for (const Case& c : cases) {
         const DiagnosticsSnapshot s(c.recordings, c.capture, c.upload);

@@ -2,10 +2,9 @@
 #include "NuvelKit/support/Files.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <fstream>
 
 namespace nuvel {
 namespace {

@@ -13,20 +13,19 @@
 #include "tests/support/LoopbackHttpServer.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <atomic>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
+#include <sys/wait.h>
 
 namespace nuvel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TempDir;
 using test::SigningKey;
 using test::TarEntry;
+using test::TempDir;
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path);
@@ -90,8 +89,8 @@ struct UpdaterWorld {
     }
 
     void publish(const Release& release) {
-        archiveBody = test::makeTarGz(release.tree.empty() ? test::installTree(release.version, marker.string())
-                                                           : release.tree);
+        archiveBody = test::makeTarGz(
+            release.tree.empty() ? test::installTree(release.version, marker.string()) : release.tree);
         const SigningKey other;
         const Bytes signature = (release.wrongKey ? other : key).sign(archiveBody);
         const Bytes served = archiveBody;
@@ -103,7 +102,8 @@ struct UpdaterWorld {
     }
 
     void makeController() {
-        auto makeUpdater = [this](const UpdateController::UpdaterSettings& settings, UpdaterDelegate& delegate) {
+        auto makeUpdater = [this](const UpdateController::UpdaterSettings& settings,
+                                  UpdaterDelegate& delegate) {
             SignedUpdater::Dependencies d;
             d.queue = &queue;
             d.executor = &executor;
@@ -130,7 +130,8 @@ struct UpdaterWorld {
             return std::make_unique<SignedUpdater>(std::move(d), delegate);
         };
         controller = std::make_unique<UpdateController>(
-            lockedDownBundle(key), [this] { return busy.load(); }, [this] { ++onChanges; }, makeUpdater, queue, nullptr);
+            lockedDownBundle(key), [this] { return busy.load(); }, [this] { ++onChanges; }, makeUpdater,
+            queue, nullptr);
         controller->setStartupRestorationBegan(true);
         controller->startIfReady();
     }
@@ -159,10 +160,15 @@ TEST(SignedUpdater, aSignedReleaseWaitsForTheRecordingThenInstallsAndRelaunches)
     EXPECT_EQ(w.confirmations, 1);
     EXPECT_TRUE(w.controller->isUpdating());
     EXPECT_TRUE(w.controller->hasDeferredRelaunch());
-    EXPECT_EQ(w.controller->status(), "Update installation is waiting for recording and uploading to finish.");
-    EXPECT_EQ(readText(w.installed / "Info.json"), "{\"version\": \"1.0\"}") << "nothing installed while recording";
+    EXPECT_EQ(w.controller->status(),
+              "Update installation is waiting for recording and uploading to finish.");
+    EXPECT_EQ(readText(w.installed / "Info.json"), "{\"version\": \"1.0\"}")
+        << "nothing installed while recording";
     w.controller->startIfReady();
     EXPECT_TRUE(w.relaunched.empty()) << "still recording";
+    w.busy = false;
+    EXPECT_FALSE(w.controller->canCheckForUpdates()) << "no new check while the staged build waits";
+    w.busy = true;
 
     w.busy = false; // the recording is saved
     w.controller->startIfReady();
@@ -286,7 +292,7 @@ TEST(UpdateArchive, unpacksFoldersFilesAndInnerLinksAndRefusesTheRest) {
 
 TEST(UpdateFeed, versionsCompareAsDottedNumbers) {
     const std::vector<std::tuple<std::string, std::string, int>> cases = {
-        {"1.0", "1.0.0", 0}, {"1.10", "1.9", 1}, {"2", "10", -1}, {"1.0.1", "1.0", 1},
+        {"1.0", "1.0.0", 0}, {"1.10", "1.9", 1}, {"2", "10", -1},   {"1.0.1", "1.0", 1},
         {"1.x", "0.1", -1},  {"", "0", -1},      {"1..2", "1", -1}, {"3.0", "3.0-beta", 1},
     };
     for (const auto& [a, b, expected] : cases)
@@ -311,8 +317,9 @@ TEST(SignUpdateTool, makesArchivesAndFeedsTheUpdaterAccepts) {
     std::string publicKey(line);
     publicKey.erase(publicKey.find_last_not_of('\n') + 1);
     ASSERT_EQ(std::system((tool + " archive '" + d + "/tree' 2.1 '" + d + "/a.tar.gz'").c_str()), 0);
-    ASSERT_EQ(std::system((tool + " feed '" + d + "/k.pem' 2.1 https://u.example/a.tar.gz '" + d + "/a.tar.gz' '" + d +
-                           "/feed.json'").c_str()),
+    ASSERT_EQ(std::system((tool + " feed '" + d + "/k.pem' 2.1 https://u.example/a.tar.gz '" + d +
+                           "/a.tar.gz' '" + d + "/feed.json'")
+                              .c_str()),
               0);
     const Bytes key = *base64Decode(publicKey);
     const std::vector<UpdateItem> items = UpdateFeed::open(files::readFile(dir / "feed.json"), key);

@@ -8,9 +8,8 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <openssl/evp.h>
-
 #include <memory>
+#include <openssl/evp.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,16 +46,17 @@ private:
 // One entry of a test archive.
 struct TarEntry {
     std::string name;
-    std::string content;        // a regular file's bytes
-    std::string linkTarget;     // non-empty: a symbolic link
+    std::string content;    // a regular file's bytes
+    std::string linkTarget; // non-empty: a symbolic link
     bool directory = false;
-    bool hardLink = false;      // content names the target
+    bool hardLink = false; // content names the target
     int mode = 0644;
 };
 
 // A gzip-compressed tar archive of the entries, in order.
 inline Bytes makeTarGz(const std::vector<TarEntry>& entries) {
-    std::unique_ptr<struct archive, decltype(&archive_write_free)> writer(archive_write_new(), &archive_write_free);
+    std::unique_ptr<struct archive, decltype(&archive_write_free)> writer(archive_write_new(),
+                                                                          &archive_write_free);
     archive_write_add_filter_gzip(writer.get());
     archive_write_set_format_pax_restricted(writer.get());
     std::vector<char> buffer(1 << 22);
@@ -91,12 +91,13 @@ inline Bytes makeTarGz(const std::vector<TarEntry>& entries) {
 
 // The install tree of a build whose program is a shell script that writes `marker`.
 inline std::vector<TarEntry> installTree(const std::string& version, const std::string& marker) {
-    return {{"bin", "", "", true},
-            {"bin/nuvel", "", "../lib/nuvel/nuvel"},
-            {"lib", "", "", true},
-            {"lib/nuvel", "", "", true},
-            {"lib/nuvel/nuvel", "#!/bin/sh\necho " + version + " > '" + marker + "'\n", "", false, false, 0755},
-            {"lib/nuvel/Info.json", "{\"version\": \"" + version + "\"}", ""}};
+    return {
+        {"bin", "", "", true},
+        {"bin/nuvel", "", "../lib/nuvel/nuvel"},
+        {"lib", "", "", true},
+        {"lib/nuvel", "", "", true},
+        {"lib/nuvel/nuvel", "#!/bin/sh\necho " + version + " > '" + marker + "'\n", "", false, false, 0755},
+        {"lib/nuvel/Info.json", "{\"version\": \"" + version + "\"}", ""}};
 }
 
 // The signed feed envelope over a feed document of the given items.
@@ -106,7 +107,8 @@ inline std::string signedFeed(const SigningKey& key, const json::Value& items, b
     std::string signedText = document;
     if (tamper)
         signedText.replace(signedText.find("\"items\""), 7, "\"items\" ");
-    return json::Value{{"feed", base64Encode(viewOf(signedText))}, {"signature", base64Encode(signature)}}.dump();
+    return json::Value{{"feed", base64Encode(viewOf(signedText))}, {"signature", base64Encode(signature)}}
+        .dump();
 }
 
 inline json::Value feedItem(const std::string& version, const std::string& url, const Bytes& archive,

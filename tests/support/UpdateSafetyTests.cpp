@@ -2,11 +2,10 @@
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/UpdateSafety.hpp"
 
-#include <gtest/gtest.h>
-#include <openssl/evp.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
+#include <openssl/evp.h>
 
 namespace nuvel {
 namespace {
@@ -30,7 +29,8 @@ TEST(UpdateSafety, acceptsOnlyALockedDownConfiguration) {
     using Change = std::function<void(UpdateSafety::Configuration&)>;
     const std::vector<std::tuple<const char*, Change, bool>> cases = {
         {"as configured", [](auto&) {}, true},
-        {"feed with a query", [](auto& c) { c.feedURL = "https://u.example:8443/feed?channel=stable"; }, true},
+        {"feed with a query", [](auto& c) { c.feedURL = "https://u.example:8443/feed?channel=stable"; },
+         true},
         {"updates off", [](auto& c) { c.updatesEnabled = false; }, false},
         {"no feed", [](auto& c) { c.feedURL.reset(); }, false},
         {"dollar in feed", [](auto& c) { c.feedURL = "https://u.example/$(VERSION)"; }, false},
@@ -48,12 +48,16 @@ TEST(UpdateSafety, acceptsOnlyALockedDownConfiguration) {
         {"key with a line break", [](auto& c) { c.publicEDKey = key + "\n"; }, false},
         {"key of 31 bytes", [](auto& c) { c.publicEDKey = base64Encode(Bytes(31, 7)); }, false},
         {"key of 33 bytes", [](auto& c) { c.publicEDKey = base64Encode(Bytes(33, 7)); }, false},
-        {"key not canonical", [](auto& c) { c.publicEDKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh9="; }, false},
+        {"key not canonical", [](auto& c) { c.publicEDKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh9="; },
+         false},
         {"unsigned feed allowed", [](auto& c) { c.requireSignedFeed = false; }, false},
         {"no check before extraction", [](auto& c) { c.verifyBeforeExtraction = false; }, false},
         {"silent installation", [](auto& c) { c.automaticallyUpdate = true; }, false},
         {"automatic updates allowed", [](auto& c) { c.allowsAutomaticUpdates = true; }, false},
-        {"the defaults of absent keys", [](auto& c) { c = UpdateSafety::Configuration{c.feedURL, c.publicEDKey}; },
+        {"the defaults of absent keys",
+         [](auto& c) {
+             c = UpdateSafety::Configuration{c.feedURL, c.publicEDKey};
+         },
          false},
     };
     for (const auto& [name, change, accepted] : cases) {

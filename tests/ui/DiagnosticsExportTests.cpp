@@ -4,10 +4,8 @@
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QWidget>
-
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace nuvel {
 namespace {

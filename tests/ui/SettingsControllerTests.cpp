@@ -12,11 +12,9 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QWidget>
-
-#include <gtest/gtest.h>
-
 #include <deque>
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace nuvel {
 namespace {
@@ -51,7 +49,9 @@ struct Application {
     SettingsActions actions() {
         SettingsActions a;
         a.signedIn = [this] { return signedIn; };
-        a.accountSummary = [this] { return signedIn ? std::string("ada@example.com") : std::string("Not signed in"); };
+        a.accountSummary = [this] {
+            return signedIn ? std::string("ada@example.com") : std::string("Not signed in");
+        };
         a.signIn = [this] { calls.push_back("signIn"); };
         a.signOut = [this] { calls.push_back("signOut"); };
         a.clearCompletedCache = [this] { calls.push_back("clearCache"); };
@@ -63,7 +63,9 @@ struct Application {
         a.serverRetentionDays = [this] { return days; };
         a.serverRetentionChoices = [this] { return choices; };
         a.refreshRetention = [this] { calls.push_back("refreshRetention"); };
-        a.setServerRetentionDays = [this](std::int64_t d) { calls.push_back("setRetention " + std::to_string(d)); };
+        a.setServerRetentionDays = [this](std::int64_t d) {
+            calls.push_back("setRetention " + std::to_string(d));
+        };
         a.calendarAccess = [this] { return access; };
         a.meetingSettingsChanged = [this](bool ask) { calls.push_back(ask ? "meetings ask" : "meetings"); };
         return a;
@@ -96,8 +98,9 @@ struct SettingsWorld {
         platform.loginItem = std::make_shared<LoginItem>(autostart, program);
         platform.open = [this](const QUrl& url) { opened.push_back(url); };
         platform.website = QUrl(QStringLiteral("https://nuvel.example"));
-        controller = std::make_unique<SettingsController>(
-            CapturePreferences(*defaults), std::make_shared<MeetingPreferences>(defaults), app.actions(), platform);
+        controller = std::make_unique<SettingsController>(CapturePreferences(*defaults),
+                                                          std::make_shared<MeetingPreferences>(defaults),
+                                                          app.actions(), platform);
         return *controller;
     }
     template <class T> T* find(const char* name) const {
@@ -106,7 +109,9 @@ struct SettingsWorld {
         return found;
     }
     // The defaults file as another process would read it.
-    std::optional<json::Value> stored(const std::string& key) const { return FileDefaultsStore(defaultsFile).value(key); }
+    std::optional<json::Value> stored(const std::string& key) const {
+        return FileDefaultsStore(defaultsFile).value(key);
+    }
     QStringList retentionItems() const {
         QStringList items;
         auto* box = find<QComboBox>("retention");
@@ -134,26 +139,102 @@ TEST(SettingsController, refreshShowsWhatTheApplicationAndTheDefaultsHold) {
     };
     const QString first = QStringLiteral("Choose server audio retention…");
     const std::vector<Case> cases = {
-        {"nothing loaded", std::nullopt, {30, 90}, false, {}, {first, "30 days", "90 days"}, 0, false,
-         "Server retention is not loaded or unavailable.", true, true, false, true},
-        {"only unusable choices", 30, {0, -5}, false, {}, {first}, 0, false, "Server audio retention: 30 days", true,
-         true, false, true},
-        {"a value not offered", 45, {30, 90}, false, {}, {first, "30 days", "90 days"}, 0, true,
-         "Server audio retention: 45 days", true, true, false, true},
-        {"an offered value", 90, {30, 90}, false, {}, {first, "30 days", "90 days"}, 2, true,
-         "Server audio retention: 90 days", true, true, false, true},
-        {"while capturing", 90, {30, 90}, true, {}, {first, "30 days", "90 days"}, 2, false,
-         "Server audio retention: 90 days", true, true, false, true},
-        {"detection off, zoom muted, calendar on, reminders off", 30, {30}, false,
+        {"nothing loaded",
+         std::nullopt,
+         {30, 90},
+         false,
+         {},
+         {first, "30 days", "90 days"},
+         0,
+         false,
+         "Server retention is not loaded or unavailable.",
+         true,
+         true,
+         false,
+         true},
+        {"only unusable choices",
+         30,
+         {0, -5},
+         false,
+         {},
+         {first},
+         0,
+         false,
+         "Server audio retention: 30 days",
+         true,
+         true,
+         false,
+         true},
+        {"a value not offered",
+         45,
+         {30, 90},
+         false,
+         {},
+         {first, "30 days", "90 days"},
+         0,
+         true,
+         "Server audio retention: 45 days",
+         true,
+         true,
+         false,
+         true},
+        {"an offered value",
+         90,
+         {30, 90},
+         false,
+         {},
+         {first, "30 days", "90 days"},
+         2,
+         true,
+         "Server audio retention: 90 days",
+         true,
+         true,
+         false,
+         true},
+        {"while capturing",
+         90,
+         {30, 90},
+         true,
+         {},
+         {first, "30 days", "90 days"},
+         2,
+         false,
+         "Server audio retention: 90 days",
+         true,
+         true,
+         false,
+         true},
+        {"detection off, zoom muted, calendar on, reminders off",
+         30,
+         {30},
+         false,
          [](DefaultsStore& d) {
              d.set("meetings.detection", false);
              d.set("meetings.mutedApps", json::Value::array({"zoom"}));
              d.set("meetings.calendar", true);
              d.set("meetings.reminders", false);
          },
-         {first, "30 days"}, 1, true, "Server audio retention: 30 days", false, false, true, false},
-        {"detection not a boolean", 30, {30}, false, [](DefaultsStore& d) { d.set("meetings.detection", "no"); },
-         {first, "30 days"}, 1, true, "Server audio retention: 30 days", true, true, false, true},
+         {first, "30 days"},
+         1,
+         true,
+         "Server audio retention: 30 days",
+         false,
+         false,
+         true,
+         false},
+        {"detection not a boolean",
+         30,
+         {30},
+         false,
+         [](DefaultsStore& d) { d.set("meetings.detection", "no"); },
+         {first, "30 days"},
+         1,
+         true,
+         "Server audio retention: 30 days",
+         true,
+         true,
+         false,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,8 +257,8 @@ TEST(SettingsController, refreshShowsWhatTheApplicationAndTheDefaultsHold) {
         EXPECT_EQ(w.find<QCheckBox>("reminders")->isChecked(), c.remindersOn);
         // Everything else stays enabled, capturing or not.
         for (const char* name : {"login", "notes", "detection", "calendar", "Open Login Items Settings",
-                                 "Clear cached cloud meetings…", "Refresh server retention", "Preview diagnostics…",
-                                 "Open Nuvel website"})
+                                 "Clear cached cloud meetings…", "Refresh server retention",
+                                 "Preview diagnostics…", "Open Nuvel website"})
             EXPECT_TRUE(w.find<QWidget>(name)->isEnabled()) << name;
         EXPECT_EQ(w.find<QPushButton>("updateButton")->isEnabled(), !c.capturing);
     }
@@ -243,9 +324,8 @@ TEST(SettingsController, eachControlWritesTheDefaultsFileOrCallsTheApplication) 
     w.find<QCheckBox>("reminders")->click();
     EXPECT_EQ(w.stored("meetings.reminders"), json::Value(false));
     w.find<QCheckBox>("calendar")->click();
-    EXPECT_EQ(w.app.calls,
-              (std::vector<std::string>{"meetings", "meetings", "meetings", "meetings", "meetings ask", "meetings",
-                                        "meetings"}))
+    EXPECT_EQ(w.app.calls, (std::vector<std::string>{"meetings", "meetings", "meetings", "meetings",
+                                                     "meetings ask", "meetings", "meetings"}))
         << "only turning the calendar on asks for access";
     w.app.calls.clear();
 
@@ -262,7 +342,8 @@ TEST(SettingsController, eachControlWritesTheDefaultsFileOrCallsTheApplication) 
     // A failed registration: the alert, and the real state afterwards.
     fs::remove(w.program);
     w.find<QCheckBox>("login")->click();
-    EXPECT_EQ(w.dialogs.asked, std::vector<std::string>{"Login item could not be changed. Check Login Items Settings."});
+    EXPECT_EQ(w.dialogs.asked,
+              std::vector<std::string>{"Login item could not be changed. Check Login Items Settings."});
     EXPECT_FALSE(w.find<QCheckBox>("login")->isChecked());
     w.dialogs.asked.clear();
     w.find<QPushButton>("Open Login Items Settings")->click();
@@ -287,8 +368,8 @@ TEST(SettingsController, eachControlWritesTheDefaultsFileOrCallsTheApplication) 
     w.find<QPushButton>("Preview diagnostics…")->click();
     w.find<QPushButton>("updateButton")->click();
     w.find<QPushButton>("Open Nuvel website")->click();
-    EXPECT_EQ(w.app.calls, (std::vector<std::string>{"clearCache", "setRetention 90", "signOut", "refreshRetention",
-                                                     "diagnostics", "checkForUpdates"}));
+    EXPECT_EQ(w.app.calls, (std::vector<std::string>{"clearCache", "setRetention 90", "signOut",
+                                                     "refreshRetention", "diagnostics", "checkForUpdates"}));
     EXPECT_EQ(w.dialogs.asked.size(), 4u);
     EXPECT_EQ(w.opened.back(), QUrl(QStringLiteral("https://nuvel.example")));
 
@@ -349,7 +430,8 @@ TEST(SettingsController, everySectionLeftToRightAndInArabic) {
             c.select(i, false);
             QCoreApplication::processEvents();
             const QString file = QString::fromStdString(
-                (test::artifactsFolder() / ("settings-" + std::to_string(i) + "-" + language + ".png")).string());
+                (test::artifactsFolder() / ("settings-" + std::to_string(i) + "-" + language + ".png"))
+                    .string());
             EXPECT_TRUE(c.window()->grab().save(file, "PNG")) << file.toStdString();
         }
     }

@@ -22,9 +22,12 @@ public:
 };
 
 json::Value lockedDown() {
-    return {{"NuvelEnableUpdates", "YES"},         {"SUFeedURL", "https://u.nuvel.example/feed.json"},
-            {"SUPublicEDKey", key},                {"SURequireSignedFeed", true},
-            {"SUVerifyUpdateBeforeExtraction", true}, {"SUAutomaticallyUpdate", false},
+    return {{"NuvelEnableUpdates", "YES"},
+            {"SUFeedURL", "https://u.nuvel.example/feed.json"},
+            {"SUPublicEDKey", key},
+            {"SURequireSignedFeed", true},
+            {"SUVerifyUpdateBeforeExtraction", true},
+            {"SUAutomaticallyUpdate", false},
             {"SUAllowsAutomaticUpdates", false}};
 }
 
