@@ -4,7 +4,9 @@
 #include "NuvelKit/service/NativeDiscoveryCache.hpp"
 #include "tests/model/session/SessionFakes.hpp"
 
+#include <limits>
 #include <regex>
+#include <tuple>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -179,4 +181,20 @@ TEST(WorkspaceSwitch, BeginsOnlyAfterTheRunningAnnotationSave) {
     h.releaseHeld();
     EXPECT_EQ(h.service->bootstrapCalls.back(), "token-1|ws_other");
     EXPECT_EQ(h.model->bootstrap()->selectedWorkspaceID, "ws_other");
+}
+
+TEST(WorkspaceOpening, TheCloudLibraryGetsTheLeaseLeftOfACachedContractNeverBelowZero) {
+    // The queue's clock starts at 1000: "now" is 700000000 on the wall clock.
+    const std::vector<std::tuple<std::string, std::optional<Date>, std::optional<double>>> cases = {
+        {"no offline limit: the contract's own span", std::nullopt, 3600.0},
+        {"a limit ahead", Date{700000000 + 90.5}, 90.5},
+        {"a limit passed", Date{700000000 - 5}, 0.0},
+        {"a limit that is no time", Date{std::numeric_limits<double>::quiet_NaN()}, 0.0},
+    };
+    for (const auto& [what, until, seconds] : cases) {
+        PartsHarness h;
+        runToCompletion(h.queue, h.parts->workspaces.openWorkspace(sampleSession(), sampleContract(), until));
+        EXPECT_EQ(h.cloud->configuredOfflineSeconds, seconds) << what;
+        EXPECT_EQ(h.cloud->configuredCacheRoot, h.accountFolder() / "cloud-documents") << what;
+    }
 }
