@@ -138,9 +138,15 @@ void AppModel::select(std::optional<Uuid> id) {
 void AppModel::signIn() {
     requireMain("AppModel::signIn");
     const ModelState& s = state();
-    if (parts_.session.isSigningIn() || s.busy || s.isRecording() || s.uploading)
+    // The browser never reports that the user gave up: a pending attempt does not block a new one.
+    if (s.busy || s.isRecording() || s.uploading)
         return;
     parts_.session.signIn();
+}
+
+void AppModel::completeSignIn(const std::string& callbackURL) {
+    requireMain("AppModel::completeSignIn");
+    parts_.session.completeSignIn(callbackURL);
 }
 
 void AppModel::signOut() {

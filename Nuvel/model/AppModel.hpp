@@ -94,7 +94,10 @@ public:
     // The one writer of the status line: the localised sentence, then `onChange`.
     void setMessage(std::string_view text);
     void select(std::optional<Uuid> id);
+    // Opens the browser on the sign-in page; a pending attempt is replaced.
     void signIn();
+    // The sign-in callback (nuvel://auth?code=…) the desktop handed over.
+    void completeSignIn(const std::string& callbackURL);
     void signOut();
     void stopRecording(std::function<void()> completion = {});
     void togglePause();

@@ -5,11 +5,14 @@
 namespace nuvel {
 
 namespace {
-constexpr std::array<std::string_view, 22> sentences = {
+constexpr std::array<std::string_view, 25> sentences = {
     "Personal workspace",
     "Sign-in could not finish. Please try again.",
+    "Sign-out could not finish. Please try again.",
+    "Signed out on this Mac. Revoke this device on the website when you are online.",
     "Your saved recordings could not be unlocked. The files have been preserved.",
     "Some saved recordings need recovery. Their files have been preserved.",
+    "This workspace could not be opened. Your recordings remain in their original workspace.",
     "Microphone access is off. Enable Nuvel in System Settings, or import a recording.",
     "Recording could not start. Any saved audio has been preserved.",
     "The workspace recording limit was reached. Your audio is being saved.",

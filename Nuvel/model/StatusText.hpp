@@ -10,8 +10,11 @@ namespace nuvel {
 enum class StatusText {
     personalWorkspace,
     signInFailed,
+    signOutFailed,
+    revokeLater,
     unlockFailed,
     recoveryNeeded,
+    workspaceFailed,
     microphoneOff,
     couldNotStart,
     limitReached,

@@ -51,6 +51,12 @@ AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factori
             weak->environment_.terminate();
     };
     quit_ = std::make_unique<QuitCoordinator>(*model_, *environment_.dialogs, *environment_.queue, std::move(hooks));
+    // The browser's sign-in callback, forwarded by the desktop, ends the model's sign-in.
+    std::weak_ptr<AppModel> signingIn = model_;
+    onSignInCallback = [signingIn](const std::string& url) {
+        if (auto model = signingIn.lock())
+            model->completeSignIn(url);
+    };
     frameSave_.setSingleShot(true);
     frameSave_.setInterval(500);
     connect(&frameSave_, &QTimer::timeout, this, [this] { saveLibraryWindowFrame(); });

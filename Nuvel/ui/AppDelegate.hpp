@@ -74,7 +74,7 @@ public:
     void openURL(const QString& url);
     // A message forwarded by a second launch: "reopen" or "open <url>".
     void handleInstanceMessage(const QString& message);
-    // Where the sign-in callback goes.
+    // Where the sign-in callback goes: the model's sign-in completion unless replaced.
     std::function<void(const std::string& url)> onSignInCallback;
 
     // Every request to quit.

@@ -183,7 +183,8 @@ void MinimalLibraryWindow::render() {
     } else {
         account_->setText(localized("Not signed in"));
         signIn_->setVisible(true);
-        signIn_->setEnabled(!model_.busy() && !model_.isSigningIn());
+        // A pending attempt does not block a new one: the browser never says it was given up.
+        signIn_->setEnabled(!model_.busy());
     }
     status_->setText(QString::fromStdString(model_.message()));
     status_->setVisible(!model_.message().empty());

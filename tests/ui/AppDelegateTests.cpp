@@ -392,6 +392,16 @@ TEST(AppDelegate, ForwardedMessagesReopenOrCarryOnlyTheSignInCallback) {
     EXPECT_EQ(callbacks, (std::vector<std::string>{"nuvel://auth?code=0123abcd", "NUVEL://AUTH?code=1"}));
 }
 
+TEST(AppDelegate, AForwardedSignInCallbackEndsTheModelsSignIn) {
+    DelegateFixture f(false);
+    AppDelegate& delegate = f.launched();
+    // No attempt is pending in this model: its sign-in says it could not finish.
+    delegate.handleInstanceMessage("open nuvel://auth?code=" + QString(64, 'a'));
+    f.world.queue.drain();
+    EXPECT_EQ(f.world.model->message(), "Sign-in could not finish. Please try again.");
+    EXPECT_FALSE(f.world.model->session());
+}
+
 TEST(MainActorEntry, AnEntryOffTheGuiThreadIsReportedAndStillRuns) {
     test::application();
     std::vector<std::pair<std::string, int>> reports;

@@ -93,7 +93,7 @@ Reply Backend::handle(const Request& request, Time now) {
 Reply Backend::route(const Request& request, Time now) {
     const std::vector<std::string>& s = request.segments;
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
-    if (s.size() == 1 && s[0] == "device") return byMethod(method, {{"GET", [&] { return devicePage(request); }}});
+    if (s.size() == 1 && s[0] == "device") return byMethod(method, {{"GET", [&] { return devicePage(request, now); }}});
     if (s.size() == 2 && s[0] == "device" && s[1] == "approve") {
         return byMethod(method, {{"GET", [&] { return approvePage(request, now); }}});
     }

@@ -148,8 +148,10 @@ private:
     bool audioGone(const Meeting& meeting, Time now) const;
 
     // Device and upload API.
-    Reply devicePage(const Request& request);
+    Reply devicePage(const Request& request, Time now);
     Reply approvePage(const Request& request, Time now);
+    // The redirect back to the app with a new code for the challenge and the account.
+    Reply approved(const std::string& challenge, const std::string& accountId, Time now);
     Reply exchangeToken(const Request& request, Time now);
     Reply revokeDevice(const Request& request);
     Reply bootstrap(const Request& request);

@@ -70,25 +70,27 @@ std::string Backend::approveSignIn(const std::string& challenge, const std::stri
     return code;
 }
 
-Reply Backend::devicePage(const Request& request) {
+// The real page signs the user in and sends the browser back to the app with a one-time code;
+// the stand-in signs in its sample account at once.
+Reply Backend::devicePage(const Request& request, Time now) {
     const std::string challenge = request.param("challenge").value_or("");
     if (!isChallenge(challenge)) fail(400, "invalid_challenge", "the page needs an S256 challenge");
-    std::string body = "<h1>Sign in to Nuvel</h1>\n<p>A device asks to sign in. Approve it as:</p>\n<ul>\n";
-    for (const auto& [id, account] : accounts_) {
-        body += "<li><a id=\"approve-" + escapeHtml(id) + "\" href=\"/device/approve?challenge=" + challenge +
-                "&amp;account=" + escapeHtml(id) + "\">Approve as " + escapeHtml(account.email) + "</a></li>\n";
-    }
-    body += "</ul>\n";
-    return html(200, body);
+    return approved(challenge, defaultAccountId, now);
 }
 
+// Signs in another of the stand-in's accounts, for tests that need one.
 Reply Backend::approvePage(const Request& request, Time now) {
     const std::string challenge = request.param("challenge").value_or("");
     const std::string accountId = request.param("account").value_or(defaultAccountId);
     if (!isChallenge(challenge)) fail(400, "invalid_challenge", "the page needs an S256 challenge");
     if (findAccount(accountId) == nullptr) fail(404, "not_found", "no such account");
+    return approved(challenge, accountId, now);
+}
+
+Reply Backend::approved(const std::string& challenge, const std::string& accountId, Time now) {
     const std::string code = approveSignIn(challenge, accountId, now);
-    Reply reply = html(302, "<p>Approved. Returning to Nuvel…</p>\n");
+    Reply reply = html(302, "<p>Signed in as " + escapeHtml(findAccount(accountId)->email) +
+                                ". Returning to Nuvel…</p>\n");
     reply.headers.emplace_back("Location", "nuvel://auth?code=" + code);
     return reply;
 }

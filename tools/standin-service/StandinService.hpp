@@ -55,7 +55,8 @@ public:
     void setLimits(const std::string& accountId, StandinLimits limits);
     void setWorkspaces(const std::string& accountId, std::vector<StandinWorkspace> workspaces,
                        std::string defaultWorkspaceId);
-    // What the device page's approve link does: a one-time code for the challenge, valid 10 minutes.
+    // What the device page does for the default account (and /device/approve?account= for another):
+    // a one-time code for the challenge, valid 10 minutes.
     // Throws std::invalid_argument for a malformed challenge or an unknown account.
     std::string approveSignIn(const std::string& challenge, const std::string& accountId = defaultAccountId);
     // A signed-in device session without the browser round trip; returns its bearer token.

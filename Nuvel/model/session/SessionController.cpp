@@ -6,18 +6,6 @@
 
 namespace nuvel {
 
-SessionController::~SessionController() {
-    if (authSession_)
-        ctx_.queue().cancelTimer(*authSession_);
-}
-
-std::string SessionController::deviceName() const {
-    std::optional<std::string> name = ctx_.deps.deviceName();
-    if (name && !name->empty())
-        return *name;
-    return std::string(fallbackDeviceName);
-}
-
 // ---- Start-up ----
 
 void SessionController::startUp() {
@@ -119,51 +107,6 @@ Task<void> SessionController::activateSession(DeviceSession session) {
         cached.drop("loading the cached contract");
         co_await workspaces_.openWorkspace(session, noContract, noLimit);
     }
-}
-
-// ---- Sign-in and sign-out ----
-
-void SessionController::signIn() {
-    auto make = [this] { return PKCEAttempt::make(ctx_.deps.randomFill); };
-    Outcome<PKCEAttempt> made = attemptNow(make);
-    if (!made.ok()) {
-        made.drop("making a sign-in attempt");
-        ctx_.setMessage(StatusText::signInFailed);
-        return;
-    }
-    attempt_ = std::move(made.value()); // replaces any earlier attempt
-    auto open = [this] {
-        return ctx_.deps.browser && ctx_.deps.browser->open(attempt_->authorizationURL(ctx_.deps.webOrigin));
-    };
-    Outcome<bool> opened = attemptNow(open);
-    opened.drop("opening the browser");
-    if (!opened.ok() || !opened.value()) {
-        attempt_.reset();
-        ctx_.setMessage(StatusText::signInFailed);
-        return;
-    }
-    authSession_ = ctx_.queue().startTimer(signInAttemptSeconds, [this] { signInExpired(); });
-}
-
-void SessionController::signInExpired() {
-    // As a sign-in the user cancelled: the attempt is dropped, nothing is said.
-    authSession_.reset();
-    attempt_.reset();
-}
-
-void SessionController::signOut() {
-    playback_.stopPlayback();
-    upload_.cancelQueueWakeup();
-    ctx_.tasks.cancel(ModelTasks::Scope::account);
-    ctx_.state.busy = true;
-    ctx_.notifyChange();
-    ctx_.tasks.start(finishSignOut(ctx_.hold(), *ctx_.state.session));
-}
-
-Task<void> SessionController::finishSignOut([[maybe_unused]] ModelContext::Hold hold, DeviceSession) {
-    ctx_.state.busy = false;
-    ctx_.notifyChange();
-    co_return;
 }
 
 } // namespace nuvel

@@ -13,12 +13,15 @@
 namespace nuvel {
 
 // The device session: restoring the stored one at start-up and turning it into an open
-// workspace (the contract fetched, or the cached one while offline), the browser sign-in up to
-// the browser, and sign-out. Completing a sign-in and finishing a sign-out are not built yet:
-// a sign-out ends as it starts.
+// workspace (the contract fetched, or the cached one while offline), the browser sign-in with
+// its callback, and sign-out with the device's revocation.
+//
+// The browser never says that the user gave up. An attempt is therefore held for ten minutes
+// and then ends as a cancelled one; a new sign-in replaces a pending attempt, whose verifier is
+// forgotten, so that attempt's late callback fails its check.
 class SessionController {
 public:
-    // The browser never reports that the user gave up: an attempt without a callback ends then.
+    // How long a browser attempt waits for its callback.
     static constexpr double signInAttemptSeconds = 600;
     // The device name sent at sign-in when this machine has none.
     static constexpr std::string_view fallbackDeviceName = "Nuvel for Linux";
@@ -33,10 +36,18 @@ public:
     // Restores the stored session, then clears `busy` (which the caller set), tells the windows
     // and wakes the upload queue.
     void startUp();
-    // Opens the browser on the sign-in page of a new attempt (after the entry point's checks).
+    // Opens the browser on the sign-in page of a new attempt, in place of any pending one
+    // (after the entry point's checks).
     void signIn();
+    // The end of a browser attempt: the callback address the desktop handed over, or none when
+    // the attempt ended without one. A callback is checked against the pending attempt, which
+    // it uses up; a good one is exchanged for a session that is stored and opened. A callback
+    // while a capture, an upload or other model work runs is refused: the session and the
+    // store never change under running work.
+    void completeSignIn(std::optional<std::string> callbackURL);
     // After the entry point's checks: stops playback, ends the account's background work and
-    // holds the model busy until the sign-out ends.
+    // holds the model busy while the stored session is deleted, the account forgotten and the
+    // device revoked.
     void signOut();
 
     bool isSigningIn() const { return authSession_.has_value(); }
@@ -49,7 +60,8 @@ private:
     Task<void> startUpTask(ModelContext::Hold hold);
     Task<void> restoreSession();
     Task<void> activateSession(DeviceSession session);
-    void signInExpired();
+    void endAuthSession();
+    Task<void> finishSignIn(ModelContext::Hold hold, std::string code, std::string verifier);
     Task<void> finishSignOut(ModelContext::Hold hold, DeviceSession session);
 
     ModelContext& ctx_;

@@ -1,5 +1,8 @@
 #include "Nuvel/model/session/WorkspaceOpener.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
+#include "NuvelKit/service/NativeDiscoveryCache.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Files.hpp"
 
@@ -112,11 +115,54 @@ void WorkspaceOpener::selectWorkspace(std::string workspaceID) {
     ctx_.tasks.start(switchWorkspace(ctx_.hold(), *ctx_.state.session, std::move(workspaceID)));
 }
 
-Task<void> WorkspaceOpener::switchWorkspace([[maybe_unused]] ModelContext::Hold hold, DeviceSession, std::string) {
+Task<void> WorkspaceOpener::switchWorkspace([[maybe_unused]] ModelContext::Hold hold, DeviceSession session,
+                                            std::string workspaceID) {
+    // A running annotation save holds the store it started with: it ends first.
+    while (annotations_.annotationTask().isValid() && !annotations_.annotationTask().isFinished()) {
+        TaskHandle running = annotations_.annotationTask();
+        co_await running.join();
+    }
+    Task<void> opening = openChosenWorkspace(session, workspaceID);
+    Outcome<void> opened = co_await attempt(opening);
+    if (!opened.ok()) {
+        // The old workspace stays open; a switch never falls back to the cached contract.
+        opened.drop("switching the workspace");
+        ctx_.writeMessage(StatusText::workspaceFailed);
+    }
     ctx_.state.busy = false;
     ctx_.notifyChange();
     upload_.scheduleQueueWakeup();
-    co_return;
+}
+
+Task<void> WorkspaceOpener::openChosenWorkspace(DeviceSession session, std::string workspaceID) {
+    const std::string account = session.account.id;
+    std::shared_ptr<NuvelAPI> api = ctx_.deps.api;
+    const std::string token = session.token;
+    auto fetch = [api, token, workspaceID, account](std::stop_token stop) {
+        NativeBootstrap contract = api->bootstrap(token, workspaceID, stop);
+        contract.validate(account);
+        if (contract.selectedWorkspaceID != workspaceID)
+            throw RecordingError(RecordingError::Code::accountMismatch);
+        return contract;
+    };
+    NativeBootstrap contract = co_await runOn(ctx_.actors(), fetch);
+
+    const std::filesystem::path dataRoot = ctx_.deps.dataRoot;
+    const KeychainVault* vault = &ctx_.vault;
+    auto cacheJob = [dataRoot, vault, account] {
+        AccountFolder folder = workspacesRoot(dataRoot, *vault, account);
+        return std::make_shared<NativeDiscoveryCache>(folder.folder / "discovery", folder.key, account);
+    };
+    std::shared_ptr<NativeDiscoveryCache> cache = co_await runOn(ctx_.actors(), cacheJob);
+    const Date validatedAt = ctx_.now();
+    auto save = [cache, contract, validatedAt] { cache->save(contract, validatedAt); };
+    Outcome<void> saved = co_await attemptOn(ctx_.actors(), save);
+    // The next offline start opens the chosen workspace only when this was kept.
+    saved.drop("caching the chosen contract");
+
+    const std::optional<NativeBootstrap> chosen = contract;
+    const std::optional<Date> noLimit;
+    co_await openWorkspace(session, chosen, noLimit);
 }
 
 } // namespace nuvel

@@ -14,8 +14,7 @@ namespace nuvel {
 
 // The account's folder and media key, and the workspace stores inside it: which folder a
 // workspace's store lives in, opening it with its recovery scan and putting the result into the
-// model in one step; and switching to another workspace, which is not built yet and ends as it
-// starts.
+// model in one step; and switching to another workspace of the account.
 class WorkspaceOpener {
 public:
     // The account folder and the account's media key.
@@ -43,11 +42,14 @@ public:
     Task<void> openWorkspace(DeviceSession session, std::optional<NativeBootstrap> contract,
                              std::optional<Date> offlineUntil);
 
-    // The library's workspace picker, after its checks: holds the model busy until the switch ends.
+    // The library's workspace picker, after its checks: holds the model busy while the chosen
+    // workspace's contract is fetched and checked, kept in the discovery cache and its store
+    // opened. A switch that fails says so and keeps the open workspace.
     void selectWorkspace(std::string workspaceID);
 
 private:
     Task<void> switchWorkspace(ModelContext::Hold hold, DeviceSession session, std::string workspaceID);
+    Task<void> openChosenWorkspace(DeviceSession session, std::string workspaceID);
 
     ModelContext& ctx_;
     UploadQueue& upload_;
