@@ -165,6 +165,7 @@ void MeetingDetailController::showDraft() {
     if (saveButton_ != nullptr) saveButton_->setEnabled(draft_->saveEnabled());
     if (reloadButton_ != nullptr) reloadButton_->setVisible(draft_->reloadVisible());
     if (rebaseButton_ != nullptr) rebaseButton_->setVisible(draft_->rebaseVisible());
+    correctionSheet_->adjustSize(); // the status may have grown a line
 }
 
 void MeetingDetailController::changeCorrectionMode(int mode) {

@@ -258,6 +258,8 @@ void MeetingDetailController::loadView() {
     add(playbackBar_, -1);
     add(audioStatusLabel_, -1);
     root_->setLayoutDirection(preferredLayoutDirection());
+    for (QLabel* label : {titleLabel_, subtitleLabel_, statusLabel_, audioStatusLabel_, bannerText})
+        label->setAlignment(preferredTextAlignment() | Qt::AlignVCenter);
     // The playback bar keeps its left-to-right order under a right-to-left interface.
     playbackBar_->setLayoutDirection(Qt::LeftToRight);
 

@@ -454,7 +454,7 @@ TEST_F(DetailScreen, Screenshots) {
         NativeMeetingDocument meeting = longMeeting(arabic);
         meeting.summary.access.can["audio"] = true;
         renderMeeting(meeting, true, nullptr, "https://app.getnuvel.com/s/k3y");
-        controller->updatePlayback(false, 754000, std::int64_t(meeting.summary.duration * 1000), true);
+        controller->updatePlayback(false, 154000, std::int64_t(meeting.summary.duration * 1000), true);
         const std::string suffix = arabic ? "-arabic" : "-ltr";
         const auto save = [&](QWidget* widget, const std::string& name) {
             QApplication::processEvents();
