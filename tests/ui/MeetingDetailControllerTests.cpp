@@ -1,6 +1,7 @@
 // The meeting detail screen on the offscreen platform: its named controls, the render rules, the
 // playback bar, the correction sheet through conflict and lost permission, the rename and
 // sharing sheets, links, find and copy, and screenshots in both directions.
+#include "Nuvel/ui/DetailTextDocument.hpp"
 #include "Nuvel/ui/MeetingDetailController.hpp"
 #include "Nuvel/ui/ReadableTextView.hpp"
 #include "Nuvel/ui/SegmentedControl.hpp"
@@ -18,7 +19,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -398,6 +401,15 @@ TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {
 TEST_F(DetailScreen, LinksFindAndCopy) {
     const NativeMeetingDocument meeting = longMeeting(false, 12);
     renderMeeting(meeting);
+    // The notes' chips are images that carry their links and the text they stand for.
+    QStringList chips;
+    const QTextDocument* notes = named<ReadableTextView>("meeting-detail-notes")->document();
+    for (QTextBlock block = notes->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (const QTextCharFormat format = it.fragment().charFormat(); format.isImageFormat())
+                chips << format.anchorHref() + " " + format.property(evidenceStampProperty).toString();
+    EXPECT_EQ(chips.join(" | ").toStdString(),
+              "nuvel-evidence:0-0 [0:09] | nuvel-evidence:1-0 00:25 | nuvel-evidence:2-0 00:35");
     // A time link selects the word under that time on the transcript and plays from the time.
     controller->openLink("nuvel-time:9000");
     EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1);
