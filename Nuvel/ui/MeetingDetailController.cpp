@@ -44,10 +44,18 @@ void setShownText(QLabel* label, const std::string& text) {
 MeetingDetailController::MeetingDetailController(std::string webHost, QObject* parent)
     : QObject(parent), webHost_(webHost.empty() ? std::string(NuvelLink::webHost) : std::move(webHost)) {
     locale_.localize = [](std::string_view key) { return localize(key); };
-    correctionField_ = new QLineEdit;
-    correctionStatus_ = new QLabel;
-    correctionStatus_->setWordWrap(true);
-    speakerPicker_ = new QComboBox;
+    ensureCorrectionControls();
+}
+
+// The sheet's three controls live with the controller; should a window take an open sheet down
+// with it, they are made again.
+void MeetingDetailController::ensureCorrectionControls() {
+    if (correctionField_ == nullptr) correctionField_ = new QLineEdit;
+    if (correctionStatus_ == nullptr) {
+        correctionStatus_ = new QLabel;
+        correctionStatus_->setWordWrap(true);
+    }
+    if (speakerPicker_ == nullptr) speakerPicker_ = new QComboBox;
 }
 
 MeetingDetailController::~MeetingDetailController() {
@@ -104,6 +112,7 @@ void MeetingDetailController::clear() {
     wordRanges_.clear();
     evidenceRanges_.clear();
     draft_.reset();
+    ensureCorrectionControls();
     correctionField_->clear();
     correctionStatus_->clear();
     speakerPicker_->clear();
@@ -246,12 +255,14 @@ void MeetingDetailController::showStatus(const std::string& sentence) {
 }
 
 void MeetingDetailController::selectTab(int segment) {
+    if (!isViewLoaded()) return;
     tabs_->setSelectedSegment(segment);
     updateTabContent();
 }
 
 void MeetingDetailController::changeTab() {
     ENTRY;
+    if (!isViewLoaded()) return;
     updateTabContent();
 }
 
@@ -281,11 +292,12 @@ void MeetingDetailController::togglePlayback() {
 
 void MeetingDetailController::seekAudio() {
     ENTRY;
-    if (onSeek) onSeek(seek_->value());
+    if (isViewLoaded() && onSeek) onSeek(seek_->value());
 }
 
 void MeetingDetailController::changeSpeed() {
     ENTRY;
+    if (!isViewLoaded()) return;
     if (const auto rate = playbackSpeed(speed_->currentIndex()); rate && onSpeed) onSpeed(*rate);
 }
 

@@ -120,6 +120,7 @@ public:
 
 private:
     void loadView();
+    void forgetView();
     void buildMoreMenu();
     void redraw();
     void drawTranscript(const MeetingDetailSnapshot& display);
@@ -140,6 +141,7 @@ private:
     void closeCorrectionSheet();
     void showDraft();
     void putBackCorrectionControls();
+    void ensureCorrectionControls();
     QWidget* sharingContent(const MeetingDetailSnapshot& opened);
     bool stillShowing(const std::string& id) const;
     bool windowHasSheet() const;

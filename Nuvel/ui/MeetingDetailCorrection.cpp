@@ -99,6 +99,7 @@ void MeetingDetailController::correctSelection() {
         return;
     }
     draft_ = std::move(draft);
+    ensureCorrectionControls();
 
     correctionField_->setText(QString::fromStdString(draft_->fieldText()));
     correctionField_->setReadOnly(false);
@@ -170,7 +171,7 @@ void MeetingDetailController::showDraft() {
 
 void MeetingDetailController::changeCorrectionMode(int mode) {
     ENTRY;
-    if (!draft_) return;
+    if (!draft_ || correctionSheet_ == nullptr) return;
     const std::string text = draft_->changeMode(mode, snapshot());
     correctionField_->setVisible(mode != CorrectionDraft::assignSpeaker);
     speakerPicker_->setVisible(mode == CorrectionDraft::assignSpeaker);
@@ -184,14 +185,14 @@ void MeetingDetailController::undoDraft() {
 
 void MeetingDetailController::reloadCorrection() {
     ENTRY;
-    if (!draft_ || !draft_->reload(snapshot(), locale_)) return;
+    if (!draft_ || correctionSheet_ == nullptr || !draft_->reload(snapshot(), locale_)) return;
     showDraft();
     if (onReloadCorrection) onReloadCorrection();
 }
 
 void MeetingDetailController::useCurrentRevision() {
     ENTRY;
-    if (draft_ && draft_->useCurrentRevision(snapshot(), locale_)) showDraft();
+    if (draft_ && correctionSheet_ != nullptr && draft_->useCurrentRevision(snapshot(), locale_)) showDraft();
 }
 
 void MeetingDetailController::saveCorrection() {

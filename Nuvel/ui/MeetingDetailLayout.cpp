@@ -25,10 +25,24 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
 
 namespace nuvel {
 
 namespace {
+
+// The screen's root. The owner's window may take the screen down with it; before its children go,
+// the controller forgets them, and builds the screen again when asked.
+class DetailRoot : public QWidget {
+public:
+    explicit DetailRoot(std::function<void()> gone) : gone_(std::move(gone)) {}
+    ~DetailRoot() override {
+        if (gone_) gone_();
+    }
+
+private:
+    std::function<void()> gone_;
+};
 
 QIcon themedIcon(const char* name, QStyle::StandardPixmap fallback) {
     return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
@@ -62,7 +76,9 @@ QWidget* MeetingDetailController::view() {
 
 void MeetingDetailController::loadView() {
     NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController");
-    root_ = new QWidget;
+    root_ = new DetailRoot([self = QPointer<MeetingDetailController>(this)] {
+        if (self) self->forgetView();
+    });
     root_->setObjectName(QStringLiteral("meeting-detail"));
 
     titleLabel_ = new QLabel(root_);
@@ -268,6 +284,22 @@ void MeetingDetailController::loadView() {
         redraw();
     else
         clear();
+}
+
+void MeetingDetailController::forgetView() {
+    root_ = nullptr;
+    layers_ = nullptr;
+    titleLabel_ = provenanceLabel_ = statusLabel_ = subtitleLabel_ = playbackLabel_ = audioStatusLabel_ = nullptr;
+    transcript_ = notes_ = nullptr;
+    layerPopup_ = speed_ = nullptr;
+    staleBanner_ = playbackBar_ = nullptr;
+    playbackSeparator_ = nullptr;
+    deleteItem_ = deleteSeparator_ = edit_ = rename_ = nullptr;
+    search_ = nullptr;
+    tabs_ = nullptr;
+    play_ = export_ = share_ = more_ = nullptr;
+    seek_ = nullptr;
+    copyLinkButton_ = nullptr;
 }
 
 void MeetingDetailController::buildMoreMenu() {

@@ -50,6 +50,7 @@ void MeetingDetailController::jumpToTime(std::int64_t ms) {
 }
 
 void MeetingDetailController::selectEvidence(const MeetingDetailSnapshot::Evidence& evidence) {
+    if (!isViewLoaded()) return;
     const auto layer = evidenceLayer(evidence, snapshot_.has_value(), originalTranscript_.has_value(), locale_);
     if (const auto* refused = std::get_if<EvidenceRefused>(&layer)) {
         showStatus(refused->sentence);
@@ -79,12 +80,13 @@ void MeetingDetailController::switchLayer(bool original) {
 
 void MeetingDetailController::changeTranscriptLayer() {
     ENTRY;
-    if (!snapshot_) return;
+    if (!snapshot_ || !isViewLoaded()) return;
     switchLayer(layers_->selectedSegment() == 1 && originalTranscript_.has_value());
 }
 
 void MeetingDetailController::chooseTranscriptLayer() {
     ENTRY;
+    if (!isViewLoaded()) return;
     layers_->setSelectedSegment(layerPopup_->currentIndex());
     changeTranscriptLayer();
 }

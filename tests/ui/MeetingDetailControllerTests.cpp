@@ -314,6 +314,28 @@ TEST_F(DetailScreen, LostPermissionsKeepTheDraftAndCloseRenameAndSharing) {
     EXPECT_FALSE(controller->pendingLinkURL());
 }
 
+// The window goes, taking the open sheet and the screen with it: the controller carries on.
+TEST_F(DetailScreen, AWindowThatGoesUnderAnOpenSheetLeavesAWorkingController) {
+    const NativeMeetingDocument meeting = longMeeting(false, 6);
+    renderMeeting(meeting);
+    openCorrection("w0", "w1");
+    window.reset();
+    EXPECT_FALSE(controller->isViewLoaded());
+    EXPECT_EQ(controller->correctionSheet(), nullptr);
+    controller->changeCorrectionMode(1);
+    controller->saveCorrection();
+    controller->finishCorrection(false, true, std::nullopt);
+    controller->clear();
+    renderMeeting(meeting);
+    window = std::make_unique<QWidget>();
+    (new QVBoxLayout(window.get()))->addWidget(controller->view());
+    window->show();
+    EXPECT_EQ(text("meeting-detail-title"), "Q3 budget review");
+    openCorrection("w2", "w2");
+    button("meeting-correction-save")->click();
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"correct word w2=Let's @4"}));
+}
+
 TEST_F(DetailScreen, SharingSheetRules) {
     NativeMeetingDocument meeting = longMeeting(false, 6);
     meeting.summary.access.can["audio"] = true;
