@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QTextBrowser>
+
+namespace nuvel {
+
+// A read-only, selectable rich-text view for the detail screen's notes and transcript. Its text
+// column is at most `maximumLineWidth` wide (at least 80) and sits at the left, or at the right
+// when `alignsTrailing` (a right-to-left meeting). Links are reported through anchorClicked and
+// never opened; a character's tooltip is shown under the pointer.
+class ReadableTextView : public QTextBrowser {
+    Q_OBJECT
+public:
+    explicit ReadableTextView(QWidget* parent = nullptr);
+
+    static constexpr int verticalInset = 8;
+
+    double maximumLineWidth() const { return maximumLineWidth_; }
+    void setMaximumLineWidth(double width);
+    bool alignsTrailing() const { return alignsTrailing_; }
+    void setAlignsTrailing(bool trailing);
+
+    // The column for the present width, and where it starts.
+    int columnWidth() const;
+    int columnOrigin() const;
+    // Puts a new document in place and lays the column over it.
+    void replaceDocument(QTextDocument* document);
+    // Selects a range of characters and scrolls it into view.
+    void selectRange(int location, int length);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void applyColumn();
+
+    double maximumLineWidth_ = 720;
+    bool alignsTrailing_ = false;
+};
+
+// The setup the notes and transcript views share, with their accessible name.
+void configureReadingView(ReadableTextView* view, const QString& accessibleName);
+
+} // namespace nuvel

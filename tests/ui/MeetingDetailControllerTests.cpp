@@ -1,0 +1,515 @@
+// The meeting detail screen on the offscreen platform: its named controls, the render rules, the
+// playback bar, the correction sheet through conflict and lost permission, the rename and
+// sharing sheets, links, find and copy, and screenshots in both directions.
+#include "Nuvel/ui/DetailTextDocument.hpp"
+#include "Nuvel/ui/MeetingDetailController.hpp"
+#include "Nuvel/ui/ReadableTextView.hpp"
+#include "Nuvel/ui/SegmentedControl.hpp"
+#include "tests/ui/MeetingDetailWorld.hpp"
+#include "tests/ui/UiTestSupport.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace nuvel;
+using namespace nuvel::test;
+
+namespace {
+
+class DetailScreen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        application();
+        makeScreen();
+    }
+    void makeScreen() {
+        controller.reset();
+        window.reset();
+        flushDeferredDeletes();
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        layout->setContentsMargins(16, 16, 16, 16);
+        controller = std::make_unique<MeetingDetailController>();
+        spy.wire(*controller);
+        layout->addWidget(controller->view());
+        window->resize(1000, 720);
+        window->show();
+    }
+    void TearDown() override {
+        controller.reset();
+        window.reset();
+        flushDeferredDeletes();
+    }
+
+    template <typename T = QWidget> T* named(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    QString text(const char* name) const { return named<QLabel>(name)->text(); }
+    ReadableTextView* transcript() const { return named<ReadableTextView>("meeting-detail-transcript"); }
+
+    void renderMeeting(const NativeMeetingDocument& document, bool sharing = true,
+                       const MeetingTranscriptDocument* original = nullptr,
+                       std::optional<std::string> link = std::nullopt) {
+        shownSharing = sharingOf(true);
+        controller->render(document, sharing ? &shownSharing : nullptr, original, link);
+    }
+    // Selects the transcript from the first of the words to the end of the last.
+    void selectWords(const std::string& first, const std::string& last) {
+        const auto& ranges = controller->wordRanges();
+        QTextCursor cursor(transcript()->document());
+        cursor.setPosition(int(ranges.at(first).location));
+        cursor.setPosition(int(ranges.at(last).end()), QTextCursor::KeepAnchor);
+        transcript()->setTextCursor(cursor);
+    }
+    void openCorrection(const std::string& first, const std::string& last) {
+        selectWords(first, last);
+        controller->correctSelection();
+        ASSERT_NE(controller->correctionSheet(), nullptr);
+    }
+    QPushButton* button(const char* name) const { return named<QPushButton>(name); }
+
+    std::unique_ptr<QWidget> window;
+    std::unique_ptr<MeetingDetailController> controller;
+    DetailSpy spy;
+    MeetingSharingDocument shownSharing;
+};
+
+TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildren) {
+    // Before any meeting: the empty screen.
+    EXPECT_EQ(text("meeting-detail-title"), "Select a meeting");
+    EXPECT_FALSE(named("meeting-detail-stale-notes")->isVisible());
+    EXPECT_FALSE(named("meeting-detail-transcript")->isVisible());
+    EXPECT_FALSE(named("meeting-detail-layer-popup")->isVisible());
+    EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 0);
+    EXPECT_EQ(named<QComboBox>("meeting-detail-speed")->currentText(), QString::fromUtf8("1×"));
+    EXPECT_FALSE(named<QAction>("meeting-detail-delete")->isVisible());
+    EXPECT_FALSE(controller->canDelete());
+    for (const char* action : {"meeting-detail-correction", "meeting-detail-rename"})
+        EXPECT_FALSE(named<QAction>(action)->isEnabled()) << action;
+
+    const NativeMeetingDocument meeting = longMeeting(false);
+    renderMeeting(meeting, true, &meeting.transcript, "https://app.getnuvel.com/s/abc");
+    for (const char* id : {"meeting-detail-title", "meeting-detail-search", "meeting-detail-tabs",
+                           "meeting-detail-transcript-layer", "meeting-detail-notes", "meeting-detail-transcript",
+                           "meeting-detail-stale-notes", "meeting-detail-playback", "meeting-detail-audio-status",
+                           "meeting-detail-export", "meeting-detail-share", "meeting-sharing-copy-link"})
+        EXPECT_NE(named(id), nullptr) << id;
+    for (const char* id : {"meeting-detail-correction", "meeting-detail-rename"})
+        EXPECT_NE(named<QAction>(id), nullptr) << id;
+    EXPECT_TRUE(named("meeting-sharing-copy-link")->isVisible());
+    EXPECT_TRUE(named("meeting-detail-stale-notes")->isVisible());
+
+    // Configured but never placed: the provenance (shown by the info popover) and the layer
+    // segments (layerPopup is the visible copy).
+    QWidget* root = controller->view();
+    for (QWidget* unplaced : {named("meeting-detail-transcript-layer"), named("meeting-detail-provenance")}) {
+        ASSERT_NE(unplaced, nullptr);
+        EXPECT_EQ(unplaced->parentWidget(), root);
+        EXPECT_EQ(root->layout()->indexOf(unplaced), -1);
+        EXPECT_FALSE(unplaced->isVisible());
+    }
+
+    openCorrection("w0", "w0");
+    for (const char* id : {"meeting-correction-draft", "meeting-correction-status", "meeting-correction-reload",
+                           "meeting-correction-rebase"})
+        EXPECT_NE(named(id), nullptr) << id;
+    controller->cancelCorrection();
+    controller->showRename();
+    ASSERT_NE(controller->renameSheet(), nullptr);
+    for (const char* id : {"meeting-rename-title", "meeting-rename-save"}) EXPECT_NE(named(id), nullptr) << id;
+    button("meeting-rename-cancel")->click();
+    EXPECT_EQ(controller->renameSheet(), nullptr);
+    controller->showSharing();
+    ASSERT_NE(controller->sharingSheet(), nullptr);
+    for (const char* id : {"meeting-sharing-link-expiry", "meeting-sharing-link-audio", "meeting-sharing-create-link",
+                           "meeting-sharing-revoke-link-l1", "meeting-sharing-revoke-link-l2"})
+        EXPECT_NE(controller->sharingSheet()->findChild<QWidget*>(id), nullptr) << id;
+}
+
+TEST_F(DetailScreen, ASameMeetingKeepsTheScreenAndANewOneResetsIt) {
+    const NativeMeetingDocument meeting = longMeeting(false, 12);
+    NativeMeetingDocument other = meeting;
+    other.summary.id = "m2";
+    NativeMeetingDocument renamed = meeting;
+    renamed.summary.title = "Renamed";
+    const struct {
+        const char* name;
+        const NativeMeetingDocument* next;
+        bool kept;
+    } cases[] = {{"same id", &renamed, true}, {"new id", &other, false}};
+    for (const auto& c : cases) {
+        renderMeeting(meeting, true, &meeting.transcript, "https://app.getnuvel.com/s/abc");
+        named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(1);
+        controller->changeTab();
+        named<QComboBox>("meeting-detail-layer-popup")->setCurrentIndex(1);
+        controller->chooseTranscriptLayer();
+        ASSERT_TRUE(controller->showingOriginal()) << c.name;
+        named<QLineEdit>("meeting-detail-search")->setText("budget");
+        controller->showSharing();
+        ASSERT_NE(controller->sharingSheet(), nullptr) << c.name;
+
+        renderMeeting(*c.next, true, &meeting.transcript, "https://app.getnuvel.com/s/abc");
+        EXPECT_EQ(controller->sharingSheet() != nullptr, c.kept) << c.name;
+        EXPECT_EQ(controller->showingOriginal(), c.kept) << c.name;
+        EXPECT_EQ(named<SegmentedControl>("meeting-detail-transcript-layer")->selectedSegment(), c.kept ? 1 : 0);
+        EXPECT_EQ(named<QLineEdit>("meeting-detail-search")->text(), c.kept ? "budget" : "") << c.name;
+        EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1) << c.name;
+        // The link given with this render is accepted again either way; a foreign one never is.
+        EXPECT_TRUE(controller->pendingLinkURL().has_value()) << c.name;
+        controller->clear();
+        flushDeferredDeletes();
+    }
+    renderMeeting(meeting, true, nullptr, "https://evil.example.com/s/abc");
+    EXPECT_FALSE(controller->pendingLinkURL());
+    EXPECT_FALSE(named("meeting-sharing-copy-link")->isVisible());
+    renderMeeting(meeting, true, nullptr, "https://user:pw@app.getnuvel.com/s/abc");
+    EXPECT_FALSE(controller->pendingLinkURL());
+    EXPECT_EQ(text("meeting-detail-title"), "Q3 budget review");
+}
+
+TEST_F(DetailScreen, PlaybackBarAndItsActions) {
+    renderMeeting(longMeeting(false, 6));
+    controller->updatePlayback(true, 3725000, 0, true);
+    auto* seek = named<QSlider>("meeting-detail-seek");
+    EXPECT_EQ(named<QLabel>("meeting-detail-playback-time")->text(), "62:05 / 0:00");
+    EXPECT_EQ(seek->maximum(), 1);
+    EXPECT_EQ(named<QToolButton>("meeting-detail-playback")->toolTip(), "Pause");
+    EXPECT_FALSE(named("meeting-detail-audio-status")->isVisible());
+    controller->updatePlayback(false, 60000, 90500, true);
+    EXPECT_EQ(seek->maximum(), 90500);
+    EXPECT_EQ(seek->value(), 60000);
+    named<QToolButton>("meeting-detail-playback")->click();
+    seek->setValue(1234);
+    controller->seekAudio();
+    named<QComboBox>("meeting-detail-speed")->setCurrentIndex(2);
+    controller->changeSpeed();
+    controller->exportSelected(3);
+    controller->exportSelected(0);
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"toggle", "seek 1234", "speed 1.250000", "export srt corrected"}));
+
+    controller->updatePlayback(false, 0, 0, false);
+    EXPECT_FALSE(named("meeting-detail-playback")->isVisible());
+    EXPECT_EQ(named<QLabel>("meeting-detail-audio-status")->text(),
+              "Audio is unavailable. Transcript and notes remain available.");
+}
+
+// Turn 3 belongs to S3, a speaker without a name.
+TEST_F(DetailScreen, CorrectionSheetAssignsThreeWordsWithTheUnnamedSpeakerLast) {
+    const NativeMeetingDocument meeting = longMeeting(false, 6);
+    renderMeeting(meeting);
+    const std::size_t turn3 = englishTurns()[0].size() + englishTurns()[1].size();
+    const auto id = [](std::size_t i) { return "w" + std::to_string(i); };
+    openCorrection(id(turn3), id(turn3 + 2));
+    auto* picker = named<QComboBox>("meeting-correction-speaker");
+    ASSERT_EQ(picker->count(), 3);
+    EXPECT_EQ(picker->itemText(2), "Unnamed speaker");
+    EXPECT_EQ(picker->currentIndex(), 2);
+    EXPECT_EQ(named<QLineEdit>("meeting-correction-draft")->text(), "Good.");
+    EXPECT_FALSE(named<QAction>("meeting-detail-correction")->isEnabled() && controller->correctionDraft()->saving());
+
+    controller->changeCorrectionMode(2);
+    EXPECT_FALSE(named("meeting-correction-draft")->isVisible());
+    EXPECT_TRUE(picker->isVisible());
+    picker->setCurrentIndex(1);
+    button("meeting-correction-save")->click();
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"correct assign S2: " + id(turn3) + " " + id(turn3 + 1) + " " +
+                                                    id(turn3 + 2) + " @4"}));
+    EXPECT_EQ(named<QLabel>("meeting-correction-status")->text(), "Saving correction…");
+    controller->cancelCorrection();
+    EXPECT_NE(controller->correctionSheet(), nullptr) << "Cancel waits for the save";
+    controller->finishCorrection(true, false, std::nullopt);
+    EXPECT_EQ(controller->correctionSheet(), nullptr);
+    EXPECT_EQ(text("meeting-detail-status"), "Correction saved. Notes retain their stated source revision.");
+
+    // Without a selection the status line asks for one; on the original layer nothing opens.
+    transcript()->setTextCursor(QTextCursor(transcript()->document()));
+    transcript()->moveCursor(QTextCursor::End);
+    controller->correctSelection();
+    EXPECT_EQ(controller->correctionSheet(), nullptr);
+    EXPECT_EQ(text("meeting-detail-status"), "Select transcript words to correct them.");
+}
+
+TEST_F(DetailScreen, CorrectionConflictReloadAndRebaseKeepTheDraft) {
+    NativeMeetingDocument meeting = longMeeting(false, 6);
+    renderMeeting(meeting);
+    openCorrection("w1", "w1");
+    auto* field = named<QLineEdit>("meeting-correction-draft");
+    field->setText("  everybody. ");
+    button("meeting-correction-save")->click();
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"correct word w1=everybody. @4"}));
+
+    controller->finishCorrection(false, true, std::nullopt);
+    auto* reload = button("meeting-correction-reload");
+    auto* rebase = button("meeting-correction-rebase");
+    auto* save = button("meeting-correction-save");
+    EXPECT_TRUE(reload->isVisible());
+    EXPECT_FALSE(rebase->isVisible());
+    EXPECT_FALSE(save->isEnabled());
+    reload->click();
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"reload"}));
+    EXPECT_EQ(named<QLabel>("meeting-correction-status")->text(), "Reloading the transcript. Your draft is kept.");
+
+    meeting.transcript.revision = 5;
+    meeting.transcript.transcript.words[1].text = "all.";
+    renderMeeting(meeting);
+    ASSERT_NE(controller->correctionSheet(), nullptr);
+    EXPECT_TRUE(rebase->isVisible());
+    EXPECT_TRUE(named<QLabel>("meeting-correction-status")->text().endsWith("\nCurrent text: all."));
+    EXPECT_EQ(field->text(), "  everybody. ");
+    rebase->click();
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_FALSE(rebase->isVisible());
+    save->click();
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"correct word w1=everybody. @5"}));
+    controller->finishCorrection(false, false, std::string("The service is busy."));
+    EXPECT_EQ(named<QLabel>("meeting-correction-status")->text(), "The service is busy.");
+    EXPECT_TRUE(save->isEnabled());
+}
+
+TEST_F(DetailScreen, LostPermissionsKeepTheDraftAndCloseRenameAndSharing) {
+    NativeMeetingDocument meeting = longMeeting(false, 6);
+    renderMeeting(meeting);
+    openCorrection("w2", "w2");
+    named<QLineEdit>("meeting-correction-draft")->setText("begin");
+    meeting.transcript.access.can["edit"] = false;
+    renderMeeting(meeting);
+    ASSERT_NE(controller->correctionSheet(), nullptr);
+    EXPECT_EQ(named<QLabel>("meeting-correction-status")->text(),
+              "Editing permission has changed. Your draft is kept, but it cannot be saved.");
+    EXPECT_FALSE(button("meeting-correction-save")->isEnabled());
+    EXPECT_EQ(named<QLineEdit>("meeting-correction-draft")->text(), "begin");
+    controller->saveCorrection();
+    EXPECT_TRUE(spy.take().empty());
+    controller->cancelCorrection();
+
+    // Rename follows the transcript's edit permission; sharing the summary's share permission.
+    meeting.transcript.access.can["edit"] = true;
+    renderMeeting(meeting);
+    controller->showRename();
+    ASSERT_NE(controller->renameSheet(), nullptr);
+    meeting.transcript.access.can["edit"] = false;
+    renderMeeting(meeting);
+    EXPECT_EQ(controller->renameSheet(), nullptr);
+    controller->showSharing();
+    ASSERT_NE(controller->sharingSheet(), nullptr);
+    meeting.summary.access.can["share"] = false;
+    renderMeeting(meeting, true, nullptr, "https://app.getnuvel.com/s/abc");
+    EXPECT_EQ(controller->sharingSheet(), nullptr);
+    EXPECT_FALSE(controller->pendingLinkURL());
+}
+
+// The window goes, taking the open sheet and the screen with it: the controller carries on.
+TEST_F(DetailScreen, AWindowThatGoesUnderAnOpenSheetLeavesAWorkingController) {
+    const NativeMeetingDocument meeting = longMeeting(false, 6);
+    renderMeeting(meeting);
+    openCorrection("w0", "w1");
+    window.reset();
+    EXPECT_FALSE(controller->isViewLoaded());
+    EXPECT_EQ(controller->correctionSheet(), nullptr);
+    controller->changeCorrectionMode(1);
+    controller->saveCorrection();
+    controller->finishCorrection(false, true, std::nullopt);
+    controller->clear();
+    renderMeeting(meeting);
+    window = std::make_unique<QWidget>();
+    (new QVBoxLayout(window.get()))->addWidget(controller->view());
+    window->show();
+    EXPECT_EQ(text("meeting-detail-title"), "Q3 budget review");
+    openCorrection("w2", "w2");
+    button("meeting-correction-save")->click();
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"correct word w2=Let's @4"}));
+}
+
+TEST_F(DetailScreen, SharingSheetRules) {
+    NativeMeetingDocument meeting = longMeeting(false, 6);
+    meeting.summary.access.can["audio"] = true;
+    const struct {
+        bool ticked;
+        const char* address;
+        std::vector<std::string> sent;
+    } invites[] = {
+        {false, "guest@example.com", {}},
+        {true, "guest.example.com", {}},
+        {true, "guest@exa\nmple.com", {}},
+        {true, "  guest@example.com \n", {"share guest guest@example.com viewer"}},
+    };
+    for (const auto& invite : invites) {
+        renderMeeting(meeting);
+        controller->showSharing();
+        QDialog* sheet = controller->sharingSheet();
+        ASSERT_NE(sheet, nullptr);
+        sheet->findChild<QLineEdit*>("meeting-sharing-address")->setText(QString::fromUtf8(invite.address));
+        sheet->findChild<QCheckBox*>("meeting-sharing-acknowledge")->setChecked(invite.ticked);
+        sheet->findChild<QPushButton*>("meeting-sharing-invite")->click();
+        EXPECT_EQ(spy.take(), invite.sent) << invite.address;
+        EXPECT_EQ(controller->sharingSheet() == nullptr, !invite.sent.empty()) << invite.address;
+        if (controller->sharingSheet() != nullptr) sheet->findChild<QPushButton*>("meeting-sharing-done")->click();
+        EXPECT_EQ(controller->sharingSheet(), nullptr);
+    }
+
+    const struct {
+        int expiry;
+        bool audio, audioDeleted;
+        const char* sent;
+    } links[] = {{1, true, false, "link 30 audio"}, {0, false, false, "link 7 no audio"},
+                 {1, true, true, "link 30 no audio"}};
+    for (const auto& link : links) {
+        NativeMeetingDocument shown = meeting;
+        shown.summary.audio_deleted = link.audioDeleted;
+        renderMeeting(shown);
+        controller->showSharing();
+        QDialog* sheet = controller->sharingSheet();
+        auto* audio = sheet->findChild<QCheckBox*>("meeting-sharing-link-audio");
+        EXPECT_EQ(audio->isEnabled(), !link.audioDeleted);
+        audio->setChecked(link.audio);
+        sheet->findChild<QComboBox*>("meeting-sharing-link-expiry")->setCurrentIndex(link.expiry);
+        sheet->findChild<QPushButton*>("meeting-sharing-create-link")->click();
+        EXPECT_EQ(spy.take(), (std::vector<std::string>{link.sent}));
+        EXPECT_EQ(controller->sharingSheet(), nullptr);
+    }
+
+    renderMeeting(meeting);
+    controller->showSharing();
+    controller->sharingSheet()->findChild<QPushButton*>("meeting-sharing-revoke-link-l1")->click();
+    controller->showSharing();
+    controller->sharingSheet()->findChild<QPushButton*>("meeting-sharing-revoke-s2")->click();
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"revoke link l1", "revoke share s2"}));
+
+    // Rename is refused while the sharing sheet is attached; then it renames with a trimmed title.
+    controller->showSharing();
+    controller->showRename();
+    EXPECT_EQ(controller->renameSheet(), nullptr);
+    controller->sharingSheet()->findChild<QPushButton*>("meeting-sharing-done")->click();
+    controller->showRename();
+    ASSERT_NE(controller->renameSheet(), nullptr);
+    named<QLineEdit>("meeting-rename-title")->setText("  \n");
+    button("meeting-rename-save")->click();
+    EXPECT_NE(controller->renameSheet(), nullptr);
+    named<QLineEdit>("meeting-rename-title")->setText(" Budget, third quarter ");
+    button("meeting-rename-save")->click();
+    EXPECT_EQ(controller->renameSheet(), nullptr);
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"rename Budget, third quarter"}));
+}
+
+TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {
+    PreferredLanguagesScope arabic({"ar-EG", "en-US"});
+    renderMeeting(longMeeting(true, 6));
+    controller->showSharing();
+    QDialog* sheet = controller->sharingSheet();
+    ASSERT_NE(sheet, nullptr);
+    auto* address = sheet->findChild<QLineEdit*>("meeting-sharing-address");
+    EXPECT_EQ(address->layoutDirection(), Qt::LeftToRight);
+    EXPECT_TRUE(address->alignment() & Qt::AlignLeft);
+    EXPECT_EQ(sheet->findChild<QCheckBox*>("meeting-sharing-acknowledge")->layoutDirection(), Qt::RightToLeft);
+    EXPECT_TRUE(transcript()->alignsTrailing());
+}
+
+TEST_F(DetailScreen, LinksFindAndCopy) {
+    const NativeMeetingDocument meeting = longMeeting(false, 12);
+    renderMeeting(meeting);
+    // The notes' chips are images that carry their links and the text they stand for.
+    QStringList chips;
+    const QTextDocument* notes = named<ReadableTextView>("meeting-detail-notes")->document();
+    for (QTextBlock block = notes->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (const QTextCharFormat format = it.fragment().charFormat(); format.isImageFormat())
+                chips << format.anchorHref() + " " + format.property(evidenceStampProperty).toString();
+    EXPECT_EQ(chips.join(" | ").toStdString(),
+              "nuvel-evidence:0-0 [0:09] | nuvel-evidence:1-0 00:25 | nuvel-evidence:2-0 00:35");
+    // A time link selects the word under that time on the transcript and plays from the time.
+    controller->openLink("nuvel-time:9000");
+    EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1);
+    EXPECT_TRUE(transcript()->textCursor().hasSelection());
+    // The decision cites word w60: played from 750 ms before it.
+    controller->openLink("nuvel-evidence:2-0");
+    controller->openLink("nuvel-evidence:9-9");
+    const auto w60 = meeting.transcript.transcript.words[60];
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"play 9000", "play " + std::to_string(w60.start_ms - 750)}));
+    EXPECT_EQ(transcript()->textCursor().selectedText(), QString::fromStdString(w60.text));
+
+    named<QLineEdit>("meeting-detail-search")->setText("BUDGET");
+    controller->findNext();
+    const int first = transcript()->textCursor().selectionStart();
+    EXPECT_EQ(transcript()->textCursor().selectedText(), "budget");
+    for (int i = 0; i < 2; ++i) controller->findNext(); // two turns of twelve say "budget"
+    EXPECT_EQ(transcript()->textCursor().selectionStart(), first) << "find wraps to the first match";
+    named<QLineEdit>("meeting-detail-search")->setText(QString::fromUtf8("ـــ"));
+    controller->findNext();
+    EXPECT_EQ(text("meeting-detail-status"), "No matches in this meeting.");
+
+    controller->copyDocument();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith("Ada · 0:04\nMorning everyone."));
+    named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(0);
+    controller->changeTab();
+    controller->copyDocument();
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("under plan [0:09] and")) << "chips copy as their stamps";
+    EXPECT_EQ(text("meeting-detail-status"), "Copied. Private notes are excluded.");
+}
+
+TEST_F(DetailScreen, ReadingColumn) {
+    ReadableTextView view;
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setFrameShape(QFrame::NoFrame);
+    view.show();
+    const struct {
+        int width;
+        bool trailing;
+        int column, origin;
+    } cases[] = {{1000, false, 720, 0}, {1000, true, 720, 280}, {60, false, 80, 0}, {400, true, 400, 0}};
+    for (const auto& c : cases) {
+        view.resize(c.width, 300);
+        view.setAlignsTrailing(c.trailing);
+        EXPECT_EQ(view.columnWidth(), c.column) << c.width;
+        EXPECT_EQ(view.columnOrigin(), c.origin) << c.width;
+    }
+}
+
+// The screen and each sheet in both directions, with a long meeting.
+TEST_F(DetailScreen, Screenshots) {
+    for (const bool arabic : {false, true}) {
+        PreferredLanguagesScope languages(arabic ? QStringList{"ar-SA"} : QStringList{"en-US"});
+        makeScreen();
+        NativeMeetingDocument meeting = longMeeting(arabic);
+        meeting.summary.access.can["audio"] = true;
+        renderMeeting(meeting, true, nullptr, "https://app.getnuvel.com/s/k3y");
+        controller->updatePlayback(false, 154000, std::int64_t(meeting.summary.duration * 1000), true);
+        const std::string suffix = arabic ? "-arabic" : "-ltr";
+        const auto save = [&](QWidget* widget, const std::string& name) {
+            QApplication::processEvents();
+            const auto path = artifactsFolder() / ("meeting-detail-" + name + suffix + ".png");
+            EXPECT_TRUE(widget->grab().save(QString::fromStdString(path.string()))) << path;
+        };
+        save(window.get(), "notes");
+        named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(1);
+        controller->changeTab();
+        save(window.get(), "transcript");
+        openCorrection("w14", "w16");
+        controller->finishCorrection(false, true, std::nullopt);
+        save(controller->correctionSheet(), "correction");
+        controller->cancelCorrection();
+        controller->showRename();
+        save(controller->renameSheet(), "rename");
+        button("meeting-rename-cancel")->click();
+        controller->showSharing();
+        save(controller->sharingSheet(), "sharing");
+        controller->sharingSheet()->findChild<QPushButton*>("meeting-sharing-done")->click();
+    }
+}
+
+} // namespace
