@@ -138,11 +138,15 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     cloud.actorExecutor = &executor_;
     cloud.client = std::make_shared<NativeMeetingClient>(info.serviceOrigin(), std::make_shared<CurlTransport>());
     cloud.localize = [](std::string_view text) { return localize(text); };
+    SoundServer* server = &soundServer_;
+    // The cloud library makes and drives its player on the executor only.
+    cloud.makePlayer = [server](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
+        return std::make_unique<PulseAudioPlayer>(server->connection(), file);
+    };
     d.cloud = makeCloudMeetingModel(std::move(cloud));
     d.openStore = &RecordingWorkspaceStore::open;
     d.capture = std::make_shared<SoundServerCaptureFactory>(soundServer_, queue_, executor_);
     d.media = std::make_shared<RecordingMediaAssembler>();
-    SoundServer* server = &soundServer_;
     d.makePlayer = [server](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
         return std::make_unique<PulseAudioPlayer>(server->connection(), file);
     };
