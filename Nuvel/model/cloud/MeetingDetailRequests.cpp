@@ -3,8 +3,6 @@
 #include "NuvelKit/meetings/MeetingExport.hpp"
 #include "NuvelKit/support/Task.hpp"
 
-#include <algorithm>
-#include <cmath>
 #include <utility>
 
 namespace nuvel {
