@@ -30,9 +30,10 @@ protected:
         d.continuousNow = [this] { return queue.now(); };
         d.confirmDelete = []() -> Task<bool> { co_return true; };
         model = makeCloudMeetingModel(std::move(d));
-        session = DeviceSession{service.issueToken(),
-                                DeviceAccount{StandinService::defaultAccountId, "you@nuvel.test", std::nullopt}};
-        runToCompletion(queue, model->configure(session, "ws_personal", dir.path() / "cloud-documents", key, 3600));
+        session = DeviceSession{service.issueToken(), DeviceAccount{StandinService::defaultAccountId,
+                                                                    "you@nuvel.test", std::nullopt}};
+        runToCompletion(queue,
+                        model->configure(session, "ws_personal", dir.path() / "cloud-documents", key, 3600));
         queue.drain();
         model->openMeeting(ids[0], false);
         queue.drain();

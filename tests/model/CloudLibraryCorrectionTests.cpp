@@ -99,7 +99,8 @@ TEST(CloudLibraryCorrections, EachServiceAnswerEndsInItsSentenceAndCompletion) {
         EXPECT_EQ(h.s().pendingCorrection.has_value(), row.keepsDraft);
         EXPECT_EQ(!h.s().session, row.signedOut);
         if (row.signedOut) { // every cached meeting of the workspace went with the session
-            EXPECT_THROW(h.diskCache()->loadWithLease<NativeMeetingDocument>("m1", h.wallNow()), std::exception);
+            EXPECT_THROW(h.diskCache()->loadWithLease<NativeMeetingDocument>("m1", h.wallNow()),
+                         std::exception);
         }
         EXPECT_EQ(h.s().selectedID == std::nullopt && !row.signedOut, row.revoked);
         if (row.status == -1) { // the meeting reloads with the new revision
@@ -184,7 +185,10 @@ TEST(CloudLibraryCorrections, ACorrectionThatCannotGoOutEndsTheWaitOnlyWhileItsM
         bool draftStays;
     };
     const std::vector<Row> rows = {
-        {"the clock went back before the lease", [](CloudHarness& h) { h.clockShift = -7200; }, {"unsaved"}, true},
+        {"the clock went back before the lease",
+         [](CloudHarness& h) { h.clockShift = -7200; },
+         {"unsaved"},
+         true},
         {"another meeting was opened", [](CloudHarness& h) { h.model->openMeeting("m1", false); }, {}, true},
         {"signed out", [](CloudHarness& h) { h.model->reset(); }, {}, true},
     };

@@ -51,7 +51,9 @@ TEST(CloudLibraryPlayback, TheFirstPlayDownloadsAndLaterOnesToggleOrSeek) {
         bool playing;
     };
     const std::vector<Step> steps = {
-        {std::nullopt, "pause", false}, {std::nullopt, "play", true}, {-4000, "seek 0.00", true},
+        {std::nullopt, "pause", false},
+        {std::nullopt, "play", true},
+        {-4000, "seek 0.00", true},
         {12000, "seek 12.0", true},
     };
     for (const Step& step : steps) {
@@ -138,9 +140,9 @@ TEST(CloudLibraryPlayback, RefusalsMarkTheAudioOrTheMeeting) {
         bool revoked;
     };
     const std::vector<Row> rows = {
-        {410, audioExpired, false, false}, {404, audioExpired, false, false},
+        {410, audioExpired, false, false},     {404, audioExpired, false, false},
         {403, audioAccessRemoved, true, true}, {401, audioNotLoaded, true, false},
-        {500, audioNotLoaded, true, false}, {0, audioNotLoaded, true, false},
+        {500, audioNotLoaded, true, false},    {0, audioNotLoaded, true, false},
         {-1, audioNotLoaded, true, false},
     };
     for (const Row& row : rows) {

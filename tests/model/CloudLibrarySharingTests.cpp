@@ -79,7 +79,9 @@ TEST(CloudLibrarySharing, EachChangeReportsItsOwnSentence) {
         std::optional<std::string> pendingLinkAfter; // "new" for the created link
     };
     const std::string fresh = "https://app.getnuvel.com/s/#" + std::string(64, 'a');
-    auto invite = [](CloudMeetingModel& m) { m.updateSharing({"email", "guest@example.com", "viewer", std::nullopt}); };
+    auto invite = [](CloudMeetingModel& m) {
+        m.updateSharing({"email", "guest@example.com", "viewer", std::nullopt});
+    };
     auto removeShare = [](CloudMeetingModel& m) { m.revokeShare("sh_1"); };
     auto link = [](CloudMeetingModel& m) { m.createLink(7, false); };
     auto unlink = [](CloudMeetingModel& m) { m.revokeLink("ln_1"); };
@@ -89,18 +91,21 @@ TEST(CloudLibrarySharing, EachChangeReportsItsOwnSentence) {
          std::nullopt},
         {"invitation refused", invite, "POST /api/meetings/m0/shares", sharingFailed, false, std::nullopt},
         {"share revoked: no sentence", removeShare, "", "", false, std::nullopt},
-        {"share not revoked", removeShare, "DELETE /api/meetings/m0/shares/sh_1", sharingFailed, false, std::nullopt},
-        {"link created, list not refreshed", link, "GET /api/meetings/m0/sharing", linkListNotRefreshed, false,
-         fresh},
+        {"share not revoked", removeShare, "DELETE /api/meetings/m0/shares/sh_1", sharingFailed, false,
+         std::nullopt},
+        {"link created, list not refreshed", link, "GET /api/meetings/m0/sharing", linkListNotRefreshed,
+         false, fresh},
         // An earlier link still shown is not the link that failed now.
-        {"link refused with an earlier one shown", link, "POST /api/meetings/m0/links", linkFailed, true, earlier},
+        {"link refused with an earlier one shown", link, "POST /api/meetings/m0/links", linkFailed, true,
+         earlier},
         {"link revoked: the sentence stays", unlink, "", linkCreated, true, std::nullopt},
         {"link not revoked", unlink, "DELETE /api/meetings/m0/links/ln_1", linkNotRevoked, true, earlier},
-        {"renamed: no sentence", [](CloudMeetingModel& m) { m.renameTitle("Plan"); }, "", "", false, std::nullopt},
-        {"rename refused", [](CloudMeetingModel& m) { m.renameTitle("Plan"); }, "PATCH /api/meetings/m0", renameFailed,
-         false, std::nullopt},
-        {"delete refused", [](CloudMeetingModel& m) { m.confirmDelete(); }, "DELETE /api/meetings/m0", deleteFailed,
-         false, std::nullopt},
+        {"renamed: no sentence", [](CloudMeetingModel& m) { m.renameTitle("Plan"); }, "", "", false,
+         std::nullopt},
+        {"rename refused", [](CloudMeetingModel& m) { m.renameTitle("Plan"); }, "PATCH /api/meetings/m0",
+         renameFailed, false, std::nullopt},
+        {"delete refused", [](CloudMeetingModel& m) { m.confirmDelete(); }, "DELETE /api/meetings/m0",
+         deleteFailed, false, std::nullopt},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -137,8 +142,18 @@ TEST(CloudLibrarySharing, ATitleIsTrimmedAndHoldsOneToTwoHundredCharacters) {
         {"  Weekly plan \n", "Weekly plan"},
         {std::string(200, 'x'), std::string(200, 'x')},
         {std::string(201, 'x'), std::nullopt},
-        {[&] { std::string t; for (int i = 0; i < 200; ++i) t += accented; return t; }(),
-         [&] { std::string t; for (int i = 0; i < 200; ++i) t += accented; return t; }()},
+        {[&] {
+             std::string t;
+             for (int i = 0; i < 200; ++i)
+                 t += accented;
+             return t;
+         }(),
+         [&] {
+             std::string t;
+             for (int i = 0; i < 200; ++i)
+                 t += accented;
+             return t;
+         }()},
         {" \t\n ", std::nullopt},
         {"", std::nullopt},
     };
@@ -177,7 +192,8 @@ TEST(CloudLibrarySharing, ADeleteIsAskedFirstAndClosesTheMeetingEvenAfterAnother
         EXPECT_EQ(joinedIDs(o.h.s().meetings), "m1");
         EXPECT_EQ(o.h.service->count("GET /api/meetings"), 1u); // the library reloads
         EXPECT_EQ(o.h.s().message, "");
-        EXPECT_THROW(o.h.diskCache()->loadWithLease<NativeMeetingDocument>("m0", o.h.wallNow()), std::exception);
+        EXPECT_THROW(o.h.diskCache()->loadWithLease<NativeMeetingDocument>("m0", o.h.wallNow()),
+                     std::exception);
     }
     {
         Opened o; // the answer comes after m1 was opened: the generation alone decides

@@ -14,7 +14,8 @@ namespace {
 struct Screen {
     Screen() {
         cloud.shown.selectedID = "m0";
-        cloud.shown.session = DeviceSession{"token-1", DeviceAccount{"acct_1", "ada@example.com", std::nullopt}};
+        cloud.shown.session =
+            DeviceSession{"token-1", DeviceAccount{"acct_1", "ada@example.com", std::nullopt}};
         cloud.shown.pendingCorrection = MeetingRevisionRequest::make(Uuid::random(), 4, {});
         cloud.leaseValid = true;
     }
@@ -48,26 +49,36 @@ TEST(MeetingDetailRequests, EachRequestBecomesItsLibraryCall) {
         {"toggle", [](auto& r) { r.togglePlayback(); }, {"stopLocalPlayback", "play"}},
         {"seek leaves local playback", [](auto& r) { r.seek(700); }, {"play 700"}},
         {"speed", [](auto& r) { r.speed(1.5f); }, {"setSpeed 1.5"}},
-        {"word", [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "12"); },
+        {"word",
+         [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "12"); },
          {"submitCorrection 12 word_text:w1::Hi"}},
-        {"signed revision", [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "+7"); },
+        {"signed revision",
+         [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "+7"); },
          {"submitCorrection 7 word_text:w1::Hi"}},
-        {"speaker name", [](auto& r) { r.correction(MeetingCorrection::renameSpeaker("s1", "Ada"), "3"); },
+        {"speaker name",
+         [](auto& r) { r.correction(MeetingCorrection::renameSpeaker("s1", "Ada"), "3"); },
          {"submitCorrection 3 speaker_label::s1:Ada"}},
         {"two words to a speaker",
-         [](auto& r) { r.correction(MeetingCorrection::assignSpeaker({"w2", "w1"}, "s2"), "3"); },
+         [](auto& r) {
+             r.correction(MeetingCorrection::assignSpeaker({"w2", "w1"}, "s2"), "3");
+         },
          {"submitCorrection 3 word_speaker:w2:s2: word_speaker:w1:s2:"}},
-        {"no words is still a request", [](auto& r) { r.correction(MeetingCorrection::assignSpeaker({}, "s2"), "3"); },
+        {"no words is still a request",
+         [](auto& r) { r.correction(MeetingCorrection::assignSpeaker({}, "s2"), "3"); },
          {"submitCorrection 3"}},
         {"empty revision", [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), ""); }, {}},
         {"lone sign", [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "+"); }, {}},
         {"letters", [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "12a"); }, {}},
-        {"beyond 64 bits", [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "9223372036854775808"); },
+        {"beyond 64 bits",
+         [](auto& r) { r.correction(MeetingCorrection::word("w1", "Hi"), "9223372036854775808"); },
          {}},
         {"export vtt", [](auto& r) { r.exportMeeting("vtt", "raw"); }, {"export 3 raw"}},
         {"export md", [](auto& r) { r.exportMeeting("md", "corrected"); }, {"export 0 corrected"}},
         {"export other", [](auto& r) { r.exportMeeting("pdf", "corrected"); }, {}},
-        {"invite", [](auto& r) { r.createShare({"email", "g@example.com", "viewer", std::nullopt}); },
+        {"invite",
+         [](auto& r) {
+             r.createShare({"email", "g@example.com", "viewer", std::nullopt});
+         },
          {"updateSharing email g@example.com"}},
         {"revoke share", [](auto& r) { r.revokeShare("sh_1"); }, {"revokeShare sh_1"}},
         {"link", [](auto& r) { r.createLink(30, true); }, {"createLink 30 audio"}},
@@ -108,11 +119,13 @@ TEST(MeetingDetailRequests, ARetrySendsThePendingCorrectionOrAnswersAtOnce) {
         Screen w;
         w.cloud.shown.message = "Correction not sent.";
         row.change(w);
-        const std::string key = w.cloud.shown.pendingCorrection ? w.cloud.shown.pendingCorrection->operation_id : "";
+        const std::string key =
+            w.cloud.shown.pendingCorrection ? w.cloud.shown.pendingCorrection->operation_id : "";
         w.requests.retryCorrection();
         w.queue.drain();
         if (row.sent) {
-            EXPECT_EQ(w.cloud.calls, std::vector<std::string>{"retryCorrection m0 " + key + " token-1 current"});
+            EXPECT_EQ(w.cloud.calls,
+                      std::vector<std::string>{"retryCorrection m0 " + key + " token-1 current"});
             EXPECT_TRUE(w.results.empty()); // the library answers
             ASSERT_EQ(w.cloud.completions.size(), 1u);
             w.cloud.shown.message = "";

@@ -29,7 +29,8 @@ struct PrivateSink {
         options.source = name + ".monitor";
         options.sampleRate = 48000;
         options.channels = 1;
-        monitor = std::make_unique<PulseRecordStream>(connection, options, recording.consumer(), recording.problems());
+        monitor = std::make_unique<PulseRecordStream>(connection, options, recording.consumer(),
+                                                      recording.problems());
         runProgram({"pactl", "suspend-sink", name, "1"});
         runProgram({"pactl", "suspend-sink", name, "0"});
     }
@@ -72,25 +73,29 @@ TEST(CloudPlayback, TheLastTwoSecondsPlayAtTheChosenSpeedAndTheMeetingsPitch) {
         d.actorExecutor = &executor;
         d.client = std::make_shared<NativeMeetingClient>(service.origin(), std::make_shared<CurlTransport>());
         const std::string sinkName = sink.name;
-        d.makePlayer = [connection, sinkName](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
+        d.makePlayer = [connection,
+                        sinkName](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
             return std::make_unique<PulseAudioPlayer>(connection, file, sinkName);
         };
         std::unique_ptr<CloudMeetingModel> model = makeCloudMeetingModel(std::move(d));
-        const DeviceSession session{service.issueToken(),
-                                    DeviceAccount{StandinService::defaultAccountId, "you@nuvel.test", std::nullopt}};
+        const DeviceSession session{service.issueToken(), DeviceAccount{StandinService::defaultAccountId,
+                                                                        "you@nuvel.test", std::nullopt}};
         // Runs the main queue as the window thread would, until `done` or the time is up.
         auto runUntil = [&](const std::function<bool()>& done, double seconds) {
-            return waitFor([&] {
-                queue.drain();
-                queue.advance(0.02);
-                return done();
-            }, seconds);
+            return waitFor(
+                [&] {
+                    queue.drain();
+                    queue.advance(0.02);
+                    return done();
+                },
+                seconds);
         };
 
         PulseConnection::refuseWaitsOn(std::this_thread::get_id());
-        spawn(queue, model->configure(session, "ws_personal", dir.path() / "cloud-documents", SymmetricKey::random(),
-                                      86400));
-        ASSERT_TRUE(runUntil([&] { return !model->state().loading && !model->state().meetings.empty(); }, 10));
+        spawn(queue, model->configure(session, "ws_personal", dir.path() / "cloud-documents",
+                                      SymmetricKey::random(), 86400));
+        ASSERT_TRUE(
+            runUntil([&] { return !model->state().loading && !model->state().meetings.empty(); }, 10));
         model->openMeeting(meeting, false);
         ASSERT_TRUE(runUntil([&] { return !model->state().loading && model->state().document; }, 10));
         const std::int64_t duration = model->state().durationMilliseconds;

@@ -16,23 +16,26 @@ void complete(const CorrectionCompletion& completion, bool saved, bool conflict)
 }
 } // namespace
 
-void CloudLibrary::submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t baseRevision,
-                                    CorrectionCompletion completion) {
+void CloudLibrary::submitCorrection(std::vector<MeetingRevisionOperation> operations,
+                                    std::int64_t baseRevision, CorrectionCompletion completion) {
     requireMain("CloudLibrary::submitCorrection");
     if (!documentLeaseIsValid() || !state_.document || !state_.document->summary.access.canEdit() ||
         !state_.selectedID || !state_.session || !cache_) {
         complete(completion, false, false);
         return;
     }
-    MeetingRevisionRequest request = MeetingRevisionRequest::make(Uuid::random(), baseRevision, std::move(operations));
+    MeetingRevisionRequest request =
+        MeetingRevisionRequest::make(Uuid::random(), baseRevision, std::move(operations));
     state_.pendingCorrection = request;
-    spawn(*deps_.mainQueue, saveAndSendCorrection(anchor_, state_.generation, *state_.selectedID, std::move(request),
-                                                  std::move(completion), *state_.session, cache_));
+    spawn(*deps_.mainQueue,
+          saveAndSendCorrection(anchor_, state_.generation, *state_.selectedID, std::move(request),
+                                std::move(completion), *state_.session, cache_));
 }
 
 Task<void> CloudLibrary::saveAndSendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                               MeetingRevisionRequest request, CorrectionCompletion completion,
-                                               DeviceSession session, std::shared_ptr<MeetingCache> cache) {
+                                               MeetingRevisionRequest request,
+                                               CorrectionCompletion completion, DeviceSession session,
+                                               std::shared_ptr<MeetingCache> cache) {
     CloudLibrary* self = anchor->model;
     if (!self)
         co_return;
@@ -54,12 +57,13 @@ Task<void> CloudLibrary::saveAndSendCorrection(AnchorRef anchor, Uuid generation
         complete(completion, false, false);
         co_return;
     }
-    co_await sendCorrection(anchor, generation, std::move(meetingID), std::move(request), std::move(completion),
-                            std::move(session));
+    co_await sendCorrection(anchor, generation, std::move(meetingID), std::move(request),
+                            std::move(completion), std::move(session));
 }
 
 Task<void> CloudLibrary::retryCorrection(std::string meetingID, MeetingRevisionRequest request,
-                                         CorrectionCompletion completion, DeviceSession session, Uuid generation) {
+                                         CorrectionCompletion completion, DeviceSession session,
+                                         Uuid generation) {
     requireMain("CloudLibrary::retryCorrection");
     if (!isCurrentMeeting(generation, meetingID))
         co_return;
@@ -68,8 +72,8 @@ Task<void> CloudLibrary::retryCorrection(std::string meetingID, MeetingRevisionR
         complete(completion, false, false);
         co_return;
     }
-    co_await sendCorrection(anchor_, generation, std::move(meetingID), std::move(request), std::move(completion),
-                            std::move(session));
+    co_await sendCorrection(anchor_, generation, std::move(meetingID), std::move(request),
+                            std::move(completion), std::move(session));
 }
 
 Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
@@ -135,7 +139,8 @@ Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::
         self->openMeeting(meetingID, false);
 }
 
-Task<bool> CloudLibrary::handleAccessError(AnchorRef anchor, std::exception_ptr failure, std::string meetingID) {
+Task<bool> CloudLibrary::handleAccessError(AnchorRef anchor, std::exception_ptr failure,
+                                           std::string meetingID) {
     CloudLibrary* self = anchor->model;
     if (!self)
         co_return false;

@@ -64,17 +64,19 @@ void CloudLibrary::play(std::optional<std::int64_t> positionMilliseconds) {
         return;
     if (player_ && loadedAudioID_ == state_.selectedID) {
         TaskHandle previous = playerWork_;
-        playerWork_ = spawn(*deps_.mainQueue,
-                            drivePlayer(anchor_, previous, player_, playbackGeneration_, positionMilliseconds));
+        playerWork_ = spawn(*deps_.mainQueue, drivePlayer(anchor_, previous, player_, playbackGeneration_,
+                                                          positionMilliseconds));
         return;
     }
     stopPlayback();
-    spawn(*deps_.mainQueue, downloadAndPlay(anchor_, state_.generation, playbackGeneration_, *state_.selectedID,
-                                            *state_.session, *state_.cacheRoot, positionMilliseconds));
+    spawn(*deps_.mainQueue,
+          downloadAndPlay(anchor_, state_.generation, playbackGeneration_, *state_.selectedID,
+                          *state_.session, *state_.cacheRoot, positionMilliseconds));
 }
 
-Task<void> CloudLibrary::drivePlayer(AnchorRef anchor, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
-                                     Uuid playbackGeneration, std::optional<std::int64_t> position) {
+Task<void> CloudLibrary::drivePlayer(AnchorRef anchor, TaskHandle previous,
+                                     std::shared_ptr<AudioPlayer> player, Uuid playbackGeneration,
+                                     std::optional<std::int64_t> position) {
     if (previous.isValid())
         co_await previous.join();
     CloudLibrary* self = anchor->model;
@@ -231,8 +233,8 @@ void CloudLibrary::playbackTick() {
     playerWork_ = spawn(*deps_.mainQueue, readPlayer(anchor_, previous, player_, playbackGeneration_));
 }
 
-Task<void> CloudLibrary::readPlayer(AnchorRef anchor, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
-                                    Uuid playbackGeneration) {
+Task<void> CloudLibrary::readPlayer(AnchorRef anchor, TaskHandle previous,
+                                    std::shared_ptr<AudioPlayer> player, Uuid playbackGeneration) {
     if (previous.isValid())
         co_await previous.join();
     CloudLibrary* self = anchor->model;
@@ -252,14 +254,15 @@ Task<void> CloudLibrary::readPlayer(AnchorRef anchor, TaskHandle previous, std::
     if (self->playbackGeneration_ != playbackGeneration)
         co_return;
     const double milliseconds = reading.currentTime * 1000;
-    self->state_.playbackMilliseconds = std::isfinite(milliseconds) ? std::int64_t(std::trunc(milliseconds)) : 0;
+    self->state_.playbackMilliseconds =
+        std::isfinite(milliseconds) ? std::int64_t(std::trunc(milliseconds)) : 0;
     self->state_.isPlaying = reading.playing;
     if (self->onPlaybackTick_)
         self->onPlaybackTick_();
 }
 
-Task<void> CloudLibrary::releasePlayer(Executor& actors, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
-                                       std::optional<fs::path> file) {
+Task<void> CloudLibrary::releasePlayer(Executor& actors, TaskHandle previous,
+                                       std::shared_ptr<AudioPlayer> player, std::optional<fs::path> file) {
     if (previous.isValid())
         co_await previous.join();
     // The last reference goes on the executor: closing the sound output may wait for the server.

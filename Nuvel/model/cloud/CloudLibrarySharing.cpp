@@ -128,7 +128,9 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
         self->state_.message = self->localized(cloud_sentences::linkCreated);
         self->notify();
 
-        auto reload = [client, meetingID, token](std::stop_token stop) { return client->sharing(meetingID, token, stop); };
+        auto reload = [client, meetingID, token](std::stop_token stop) {
+            return client->sharing(meetingID, token, stop);
+        };
         MeetingSharingDocument sharing = co_await runOn(actors, reload);
         self = anchor->model;
         if (!self || !self->isCurrentMeeting(generation, meetingID))
@@ -173,7 +175,9 @@ Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::
         if (!self || !self->isCurrentMeeting(generation, meetingID))
             co_return;
         self->state_.pendingLinkURL.reset();
-        auto reload = [client, meetingID, token](std::stop_token stop) { return client->sharing(meetingID, token, stop); };
+        auto reload = [client, meetingID, token](std::stop_token stop) {
+            return client->sharing(meetingID, token, stop);
+        };
         MeetingSharingDocument sharing = co_await runOn(actors, reload);
         self = anchor->model;
         if (!self || !self->isCurrentMeeting(generation, meetingID))
@@ -253,7 +257,9 @@ Task<void> CloudLibrary::deletion(AnchorRef anchor, Uuid generation, std::string
         co_return;
     std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
     const std::string token = session.token;
-    auto remove = [client, meetingID, token](std::stop_token stop) { client->deleteMeeting(meetingID, token, stop); };
+    auto remove = [client, meetingID, token](std::stop_token stop) {
+        client->deleteMeeting(meetingID, token, stop);
+    };
     std::exception_ptr failure;
     try {
         co_await runOn(self->actors(), remove);

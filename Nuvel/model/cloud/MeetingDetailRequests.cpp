@@ -67,8 +67,8 @@ void MeetingDetailRequests::retryCorrection() {
         completion()(false, false);
         return;
     }
-    spawn(queue_, retryPending(&cloud_, *state.selectedID, *state.pendingCorrection, completion(), *state.session,
-                               state.generation));
+    spawn(queue_, retryPending(&cloud_, *state.selectedID, *state.pendingCorrection, completion(),
+                               *state.session, state.generation));
 }
 
 void MeetingDetailRequests::exportMeeting(std::string_view format, const std::string& variant) {
