@@ -2,6 +2,8 @@
 
 #include "Nuvel/model/CloudMeetingState.hpp"
 #include "NuvelKit/meetings/MeetingExport.hpp"
+#include "NuvelKit/meetings/MeetingRevision.hpp"
+#include "NuvelKit/meetings/MeetingSharing.hpp"
 #include "NuvelKit/service/DeviceSession.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Task.hpp"
@@ -12,8 +14,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace nuvel {
+
+// How a transcript correction ended, for the detail screen: saved on the service, or not (with
+// `conflict` when the transcript changed elsewhere); the screen shows the model's status
+// sentence with it.
+using CorrectionCompletion = std::function<void(bool saved, bool conflict)>;
 
 // The cloud meeting library the application model owns: configured for the open workspace,
 // reset on sign-out, told whether the network can be reached; the library window reads its
@@ -61,6 +69,37 @@ public:
     // Exports the open meeting in `format` after asking where; `variant` "raw" exports the
     // original transcript layer, anything else the corrected one.
     virtual void exportMeeting(MeetingExport::Format format, const std::string& variant) = 0;
+
+    // ---- Changes to the open meeting (each needs its access lease and the right named) ----
+
+    // A transcript correction against `baseRevision` ("edit"): kept as a sealed draft on this
+    // computer before it is sent under a fresh lower-case request key, which a retry sends again.
+    // The completion is called exactly once while the same meeting stays shown; it is not called
+    // when the meeting closed, the session ended, or the failure revoked the meeting.
+    virtual void submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t baseRevision,
+                                  CorrectionCompletion completion) = 0;
+    // Sends a saved correction again, unchanged (same request key), when `generation` is still
+    // current and `meetingID` is still the open meeting; the session is the caller's.
+    virtual Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest request,
+                                       CorrectionCompletion completion, DeviceSession session,
+                                       Uuid generation) = 0;
+
+    // Plays the open meeting's audio: without a position, plays or pauses; with one, seeks there
+    // (never before 0) and plays. The first play downloads the audio.
+    virtual void play(std::optional<std::int64_t> positionMilliseconds) = 0;
+    // The playback rate, clamped to 0.5 ... 2.0 (not a number: 0.5); a playing player follows at once.
+    virtual void setSpeed(float speed) = 0;
+
+    // Sharing ("share"): invite, revoke a guest's share, create a view-only link (shown once in
+    // `pendingLinkURL`), revoke a link.
+    virtual void updateSharing(MeetingShareRequest request) = 0;
+    virtual void revokeShare(std::string shareID) = 0;
+    virtual void createLink(int days, bool includeAudio) = 0;
+    virtual void revokeLink(std::string linkID) = 0;
+    // Renames the open meeting ("edit") to the title trimmed of white space, 1 to 200 characters.
+    virtual void renameTitle(std::string title) = 0;
+    // Asks the user, then deletes the open meeting from the service ("delete").
+    virtual void confirmDelete() = 0;
 
     // Reads the workspace's server audio retention with the caller's session; writes only while
     // the generation the caller took is current.

@@ -211,13 +211,17 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     cloud.actorExecutor = &executor_;
     cloud.client = std::make_shared<NativeMeetingClient>(info.serviceOrigin(), std::make_shared<CurlTransport>());
     cloud.localize = [](std::string_view text) { return localize(text); };
+    SoundServer* server = &soundServer_;
+    // The cloud library makes and drives its player on the executor only.
+    cloud.makePlayer = [server](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
+        return std::make_unique<PulseAudioPlayer>(server->connection(), file);
+    };
     d.cloud = makeCloudMeetingModel(std::move(cloud));
     d.openStore = &RecordingWorkspaceStore::open;
     auto capture = std::make_shared<SoundServerCaptureFactory>(soundServer_, queue_, executor_);
     recordingSources_ = std::make_unique<SoundServerRecordingSources>(soundServer_, capture, executor_);
     d.capture = capture;
     d.media = std::make_shared<RecordingMediaAssembler>();
-    SoundServer* server = &soundServer_;
     d.makePlayer = [server](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
         return std::make_unique<PulseAudioPlayer>(server->connection(), file);
     };

@@ -141,6 +141,8 @@ public:
         SeenRequest seen = parse(request);
         seen.body = request.body ? std::string(request.body->begin(), request.body->end()) : std::string();
         seen_.push_back(seen);
+        if (onRequest)
+            onRequest(seen);
         if (offline)
             throw TransportError(TransportError::Code::cannotConnect);
         for (const auto& [line, status] : failures) {
@@ -194,6 +196,12 @@ public:
     std::vector<std::pair<std::string, int>> failures;
     bool offline = false;
     bool untimed = false; // no word has a usable time span
+    // Sees each request as it arrives, before it is answered.
+    std::function<void(const SeenRequest&)> onRequest;
+    // The answer to a link creation, and the meeting audio.
+    std::string linkAnswer = std::string(R"({"id":"ln_1","url":"https://app.getnuvel.com/s/#)") +
+                             std::string(64, 'a') + R"(","include_audio":false})";
+    std::string audio = "not really audio";
 
 private:
     static HttpResponse json(int status, std::string body) {
@@ -288,10 +296,95 @@ private:
             if (part == "sharing")
                 return json(200, sharingFor().encode());
         }
+        if (r.path.rfind(meetings + "/", 0) == 0)
+            return change(r, r.path.substr(meetings.size() + 1));
+        return json(404, R"({"error":{"code":"not_found"}})");
+    }
+
+    // The writes and the audio of one meeting ("<id>" or "<id>/<part>...").
+    HttpResponse change(const SeenRequest& r, const std::string& rest) {
+        const std::size_t slash = rest.find('/');
+        const std::string id = rest.substr(0, slash);
+        const std::string part = slash == std::string::npos ? "" : rest.substr(slash + 1);
+        auto known = std::find_if(library.begin(), library.end(), [&](const MeetingSummary& m) { return m.id == id; });
+        if (known == library.end())
+            return json(404, R"({"error":{"code":"not_found"}})");
+        if (r.method == "GET" && part == "audio") {
+            HttpResponse response;
+            response.status = 200;
+            response.headers = {{"Content-Type", "audio/mp4"}};
+            response.body = Bytes(audio.begin(), audio.end());
+            return response;
+        }
+        if (r.method == "PATCH" && part == "revision")
+            return json(200, R"({"revision":4,"operation_id":"x","replayed":false})");
+        if (r.method == "PATCH" && part.empty()) {
+            known->title = json::parse(r.body).at("title").get<std::string>();
+            return json(200, known->encode());
+        }
+        if (r.method == "DELETE" && part.empty()) {
+            library.erase(known);
+            return json(204, "");
+        }
+        if (r.method == "POST" && part == "shares")
+            return json(201, "{}");
+        if (r.method == "POST" && part == "links")
+            return json(201, linkAnswer);
+        if (r.method == "DELETE" && (part.rfind("shares/", 0) == 0 || part.rfind("links/", 0) == 0))
+            return json(204, "");
         return json(404, R"({"error":{"code":"not_found"}})");
     }
 
     std::vector<SeenRequest> seen_;
+};
+
+// A player that does what it is told and records it; its clock moves only when a test moves it.
+struct FakePlayer final : AudioPlayer {
+    struct Log {
+        std::vector<std::string> calls; // "rate 1.5", "seek 2.5", "prepare", "play", "pause", "stop"
+        std::vector<fs::path> files;    // the files players were made for
+        bool failPrepare = false;
+        bool throwOnMake = false;
+        double time = 0;
+        bool playing = false;
+        int alive = 0;
+    };
+    explicit FakePlayer(std::shared_ptr<Log> log) : log(std::move(log)) { ++this->log->alive; }
+    ~FakePlayer() override { --log->alive; }
+
+    bool prepareToPlay() override {
+        log->calls.push_back("prepare");
+        return !log->failPrepare;
+    }
+    bool play() override {
+        log->calls.push_back("play");
+        log->playing = true;
+        return true;
+    }
+    void pause() override {
+        log->calls.push_back("pause");
+        log->playing = false;
+    }
+    void stop() override {
+        log->calls.push_back("stop");
+        log->playing = false;
+    }
+    bool isPlaying() const override { return log->playing; }
+    double currentTime() const override { return log->time; }
+    void setCurrentTime(double seconds) override {
+        log->calls.push_back("seek " + std::to_string(seconds).substr(0, 4));
+        log->time = seconds;
+    }
+    double duration() const override { return 62.5; }
+    double rate() const override { return rate_; }
+    void setRate(double rate) override {
+        log->calls.push_back("rate " + std::to_string(rate).substr(0, 3));
+        rate_ = rate;
+    }
+    bool reachedEnd() const override { return false; }
+
+    std::shared_ptr<Log> log;
+    double rate_ = 1;
 };
 
 // The library over the fake service, attached to "ws_1" of "acct_1".
@@ -307,6 +400,13 @@ struct CloudHarness {
         d.now = [this] { return wallNow(); };
         d.continuousNow = [this] { return queue.now() + suspended; };
         d.chooseExportFile = [this](std::string name) { return choose(this, std::move(name)); };
+        d.makePlayer = [log = players](const fs::path& file) -> std::unique_ptr<AudioPlayer> {
+            log->files.push_back(file);
+            if (log->throwOnMake)
+                throw std::runtime_error("no audio in that file");
+            return std::make_unique<FakePlayer>(log);
+        };
+        d.confirmDelete = [this] { return confirm(this); };
         model = makeCloudMeetingModel(std::move(d));
         model->setOnChange([this] {
             const CloudMeetingState& state = model->state();
@@ -354,7 +454,12 @@ struct CloudHarness {
     SymmetricKey key = SymmetricKey::random();
     double suspended = 0;  // seconds the computer slept: both clocks count them, timers do not
     double clockShift = 0; // a change of the wall clock alone
+    std::shared_ptr<FakePlayer::Log> players = std::make_shared<FakePlayer::Log>();
     std::unique_ptr<CloudMeetingModel> model;
+
+    // The delete confirmation's answer, and how often it was asked.
+    bool confirmAnswer = true;
+    int confirmations = 0;
 
     // What each change showed.
     struct Shown {
@@ -371,6 +476,10 @@ struct CloudHarness {
     std::function<void()> whilePanelOpen;
 
 private:
+    static Task<bool> confirm(CloudHarness* h) {
+        ++h->confirmations;
+        co_return h->confirmAnswer;
+    }
     static Task<std::optional<fs::path>> choose(CloudHarness* h, std::string name) {
         h->proposedNames.push_back(name);
         if (h->whilePanelOpen)

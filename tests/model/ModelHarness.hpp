@@ -72,16 +72,53 @@ public:
     void stopPlayback() override { calls.push_back("stopPlayback"); }
     // The library's own requests: the application model never makes them.
     const CloudMeetingState& state() const override { return shown; }
-    bool documentLeaseIsValid() const override { return false; }
+    bool documentLeaseIsValid() const override { return leaseValid; }
     void loadLibrary(bool) override { calls.push_back("loadLibrary"); }
     void search(const std::string&) override { calls.push_back("search"); }
-    void openMeeting(const std::string&, bool) override { calls.push_back("openMeeting"); }
-    void exportMeeting(MeetingExport::Format, const std::string&) override { calls.push_back("export"); }
+    void openMeeting(const std::string& id, bool refreshing) override {
+        calls.push_back("openMeeting " + id + (refreshing ? " refreshing" : ""));
+    }
+    void exportMeeting(MeetingExport::Format format, const std::string& variant) override {
+        calls.push_back("export " + std::to_string(int(format)) + " " + variant);
+    }
     Task<void> refreshServerRetention(Uuid, DeviceSession) override { co_return; }
     void setServerRetentionDays(std::int64_t) override { calls.push_back("setServerRetentionDays"); }
     Task<void> clearCache(Uuid) override { co_return; }
+    // The detail screen's requests, as "name argument...".
+    void submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t revision,
+                          CorrectionCompletion completion) override {
+        std::string call = "submitCorrection " + std::to_string(revision);
+        for (const MeetingRevisionOperation& operation : operations)
+            call += " " + operation.type + ":" + operation.word_id.value_or("") + ":" +
+                    operation.speaker_id.value_or("") + ":" + operation.text.value_or(operation.label.value_or(""));
+        calls.push_back(call);
+        completions.push_back(std::move(completion));
+    }
+    Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest request, CorrectionCompletion completion,
+                               DeviceSession session, Uuid generation) override {
+        calls.push_back("retryCorrection " + meetingID + " " + request.operation_id + " " + session.token +
+                        (generation == shown.generation ? " current" : " stale"));
+        completions.push_back(std::move(completion));
+        co_return;
+    }
+    void play(std::optional<std::int64_t> position) override {
+        calls.push_back(position ? "play " + std::to_string(*position) : "play");
+    }
+    void setSpeed(float speed) override { calls.push_back("setSpeed " + std::to_string(speed).substr(0, 3)); }
+    void updateSharing(MeetingShareRequest request) override {
+        calls.push_back("updateSharing " + request.kind + " " + request.email.value_or(""));
+    }
+    void revokeShare(std::string id) override { calls.push_back("revokeShare " + id); }
+    void createLink(int days, bool audio) override {
+        calls.push_back("createLink " + std::to_string(days) + (audio ? " audio" : " no-audio"));
+    }
+    void revokeLink(std::string id) override { calls.push_back("revokeLink " + id); }
+    void renameTitle(std::string title) override { calls.push_back("renameTitle " + title); }
+    void confirmDelete() override { calls.push_back("confirmDelete"); }
 
     CloudMeetingState shown;
+    std::vector<CorrectionCompletion> completions;
+    bool leaseValid = false;
 
     std::function<void()> onChange, onPlaybackTick;
     std::vector<std::string> calls;

@@ -147,6 +147,22 @@ struct ShellWorld {
         Task<void> refreshServerRetention(Uuid, DeviceSession) override { co_return; }
         void setServerRetentionDays(std::int64_t) override {}
         Task<void> clearCache(Uuid) override { co_return; }
+        void submitCorrection(std::vector<MeetingRevisionOperation>, std::int64_t,
+                              CorrectionCompletion completion) override {
+            completion(false, false);
+        }
+        Task<void> retryCorrection(std::string, MeetingRevisionRequest, CorrectionCompletion, DeviceSession,
+                                   Uuid) override {
+            co_return;
+        }
+        void play(std::optional<std::int64_t>) override {}
+        void setSpeed(float) override {}
+        void updateSharing(MeetingShareRequest) override {}
+        void revokeShare(std::string) override {}
+        void createLink(int, bool) override {}
+        void revokeLink(std::string) override {}
+        void renameTitle(std::string) override {}
+        void confirmDelete() override {}
 
     private:
         CloudMeetingState state_;

@@ -54,6 +54,8 @@ CloudLibrary::~CloudLibrary() {
     libraryExpiryTask_.cancel();
     if (playbackTimer_)
         deps_.mainQueue->cancelTimer(*playbackTimer_);
+    if (player_ || audioURL_)
+        spawn(*deps_.mainQueue, releasePlayer(actors(), playerWork_, std::move(player_), audioURL_));
 }
 
 // ---- Shared steps ----
@@ -180,22 +182,18 @@ void CloudLibrary::stopPlayback() {
         deps_.mainQueue->cancelTimer(*playbackTimer_);
         playbackTimer_.reset();
     }
-    if (player_) {
-        player_->stop();
-        player_.reset();
-    }
+    tickRunning_ = false;
     state_.isPlaying = false;
     loadedAudioID_.reset();
     state_.playbackMilliseconds = 0;
-    if (audioURL_) {
-        // Deleting the temporary file may wait on the disk: it runs off the main thread, and a
-        // failure leaves it for the next clean-up of the playback folder.
-        fs::path file = std::exchange(audioURL_, std::nullopt).value();
-        actors().execute([file] {
-            std::error_code ignored;
-            fs::remove(file, ignored);
-        });
-    }
+    std::optional<fs::path> file = std::exchange(audioURL_, std::nullopt);
+    if (!player_ && !file)
+        return;
+    // Releasing the player may wait for the sound server and deleting the file for the disk:
+    // both run off the main thread, after the player's earlier work. A file left behind goes with
+    // the next clean-up of the playback folder.
+    TaskHandle previous = std::exchange(playerWork_, TaskHandle());
+    playerWork_ = spawn(*deps_.mainQueue, releasePlayer(actors(), previous, std::move(player_), std::move(file)));
 }
 
 // ---- The open meeting's lease ----

@@ -63,6 +63,21 @@ public:
     void openMeeting(const std::string& meetingID, bool refreshing) override;
     void exportMeeting(MeetingExport::Format format, const std::string& variant) override;
 
+    void submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t baseRevision,
+                          CorrectionCompletion completion) override;
+    Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest request,
+                               CorrectionCompletion completion, DeviceSession session, Uuid generation) override;
+
+    void play(std::optional<std::int64_t> positionMilliseconds) override;
+    void setSpeed(float speed) override;
+
+    void updateSharing(MeetingShareRequest request) override;
+    void revokeShare(std::string shareID) override;
+    void createLink(int days, bool includeAudio) override;
+    void revokeLink(std::string linkID) override;
+    void renameTitle(std::string title) override;
+    void confirmDelete() override;
+
     Task<void> refreshServerRetention(Uuid generation, DeviceSession session) override;
     void setServerRetentionDays(std::int64_t days) override;
     Task<void> clearCache(Uuid generation) override;
@@ -128,6 +143,56 @@ private:
     static Task<void> meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
                                         std::exception_ptr failure);
 
+    // ---- Corrections (CloudLibraryCorrections.cpp) ----
+    // The generation is still `generation` and `meetingID` is still the selected meeting.
+    bool isCurrentMeeting(const Uuid& generation, const std::string& meetingID) const {
+        return isCurrentGeneration(generation) && state_.selectedID == meetingID;
+    }
+    static Task<void> saveAndSendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                            MeetingRevisionRequest request, CorrectionCompletion completion,
+                                            DeviceSession session, std::shared_ptr<MeetingCache> cache);
+    static Task<void> sendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                     MeetingRevisionRequest request, CorrectionCompletion completion,
+                                     DeviceSession session);
+    // The shared answer to a failed meeting request: a rejected session purges the cache and
+    // resets; a forbidden or unknown meeting is revoked. True when it was one of those.
+    static Task<bool> handleAccessError(AnchorRef anchor, std::exception_ptr failure, std::string meetingID);
+
+    // ---- Playback (CloudLibraryPlayback.cpp) ----
+    static Task<void> downloadAndPlay(AnchorRef anchor, Uuid generation, Uuid playbackGeneration,
+                                      std::string meetingID, DeviceSession session,
+                                      std::filesystem::path cacheRoot, std::optional<std::int64_t> position);
+    static Task<void> playbackFailed(AnchorRef anchor, Uuid generation, Uuid playbackGeneration,
+                                     std::string meetingID, std::exception_ptr failure);
+    static Task<void> drivePlayer(AnchorRef anchor, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
+                                  Uuid playbackGeneration, std::optional<std::int64_t> position);
+    static Task<void> applyRate(Executor& actors, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
+                                double rate);
+    static Task<void> readPlayer(AnchorRef anchor, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
+                                 Uuid playbackGeneration);
+    // Stops and drops the player after the work before it, then deletes the file; runs to its end
+    // even when the model is gone.
+    static Task<void> releasePlayer(Executor& actors, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
+                                    std::optional<std::filesystem::path> file);
+    void startPlaybackTimer();
+    void playbackTick();
+
+    // ---- Sharing, links, rename, delete (CloudLibrarySharing.cpp) ----
+    // The launch guard: the lease, the selection, the session, the document and the right.
+    bool mayChange(std::string_view right) const;
+    // The failure rule: an access error is handled; any other error writes `sentence`.
+    static Task<void> changeFailed(AnchorRef anchor, std::string meetingID, std::exception_ptr failure,
+                                   std::string sentence);
+    static Task<void> shareChange(AnchorRef anchor, Uuid generation, std::string meetingID, DeviceSession session,
+                                  std::optional<MeetingShareRequest> invite, std::optional<std::string> shareID);
+    static Task<void> linkCreation(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                   DeviceSession session, int days, bool includeAudio);
+    static Task<void> linkRevocation(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                     DeviceSession session, std::string linkID);
+    static Task<void> titleChange(AnchorRef anchor, Uuid generation, std::string meetingID, DeviceSession session,
+                                  std::string title);
+    static Task<void> deletion(AnchorRef anchor, Uuid generation, std::string meetingID, DeviceSession session);
+
     // ---- Settings and export (CloudLibrarySettings.cpp, CloudLibraryExport.cpp) ----
     static Task<void> readRetention(AnchorRef anchor, Uuid generation, DeviceSession session);
     static Task<void> updateRetention(AnchorRef anchor, Uuid generation, DeviceSession session,
@@ -150,7 +215,10 @@ private:
     std::uint64_t searchSerial_ = 0;
 
     // Playback of the open meeting's audio.
-    std::unique_ptr<AudioPlayer> player_;
+    std::shared_ptr<AudioPlayer> player_;
+    // The newest player operation; each waits for the one before.
+    TaskHandle playerWork_;
+    bool tickRunning_ = false;
     std::optional<std::filesystem::path> audioURL_;
     std::optional<MainQueue::TimerId> playbackTimer_;
     std::optional<std::string> loadedAudioID_;

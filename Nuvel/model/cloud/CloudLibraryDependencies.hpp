@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Nuvel/model/AudioPlayer.hpp"
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
+#include "NuvelKit/store/NuvelLink.hpp"
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/MainQueue.hpp"
 #include "NuvelKit/support/Task.hpp"
@@ -18,6 +20,9 @@ namespace nuvel {
 // Asks the user where to save an export, proposing `proposedName`; none when the user cancels.
 // The window shows its save panel while the task waits.
 using ExportFileChooser = std::function<Task<std::optional<std::filesystem::path>>(std::string proposedName)>;
+
+// Asks the user to confirm deleting the open meeting; true for "Delete meeting".
+using DeleteConfirmation = std::function<Task<bool>()>;
 
 // Everything the cloud meeting library reaches outside itself.
 //
@@ -40,6 +45,13 @@ struct CloudLibraryDependencies {
     std::function<double()> continuousNow;
     // The export's save panel. Without it nothing is exported.
     ExportFileChooser chooseExportFile;
+    // Makes the player of a downloaded meeting audio; called, like every player operation, on the
+    // actor executor, one operation after another. Without it the audio cannot be played.
+    AudioPlayerFactory makePlayer;
+    // The delete confirmation. Without it nothing is deleted.
+    DeleteConfirmation confirmDelete;
+    // The service's web host, the only host of a view-only link kept for copying.
+    std::string webHost = std::string(NuvelLink::webHost);
 };
 
 } // namespace nuvel

@@ -24,6 +24,38 @@ inline constexpr std::string_view meetingOffline =
 inline constexpr std::string_view notesUnavailable =
     "The transcript is ready. Notes are still unavailable; refresh to try again.";
 
+inline constexpr std::string_view draftNotSaved =
+    "Your correction could not be saved on this Mac. Keep the draft open.";
+inline constexpr std::string_view correctionConflict =
+    "The transcript changed on another device. Your draft is preserved. Refresh, compare, and apply your "
+    "correction to the current version.";
+inline constexpr std::string_view correctionNotSent =
+    "Correction not sent. Your draft is saved on this Mac; retry when online.";
+
+inline constexpr std::string_view audioAccessRemoved = "Your audio access was removed.";
+inline constexpr std::string_view audioExpired = "Audio has expired. The transcript and notes are still available.";
+inline constexpr std::string_view audioNotLoaded = "Audio could not be loaded. Check your connection and access.";
+
+inline constexpr std::string_view sharingUpdated = "Sharing updated. Private notes were not included.";
+inline constexpr std::string_view sharingFailed = "Sharing could not be changed. Check your permission and connection.";
+inline constexpr std::string_view linkCreated = "View-only link created. Copy it now; its address is shown only once.";
+inline constexpr std::string_view linkListNotRefreshed =
+    "Your new link is ready to copy. The sharing list could not be refreshed.";
+inline constexpr std::string_view linkFailed =
+    "The link could not be created. Check your plan, permission and connection.";
+inline constexpr std::string_view linkNotRevoked = "The link could not be revoked. Check your permission and connection.";
+inline constexpr std::string_view renameFailed =
+    "The meeting title could not be changed. Check your permission and connection.";
+inline constexpr std::string_view deleteFailed = "The meeting could not be deleted. Please try again.";
+
+// The delete confirmation the window shows for `DeleteConfirmation`.
+inline constexpr std::string_view deleteQuestion = "Delete this meeting from Nuvel?";
+inline constexpr std::string_view deleteExplanation =
+    "This removes the shared transcript, notes and server audio. Unsent local recordings and separately "
+    "exported files are preserved.";
+inline constexpr std::string_view deleteButton = "Delete meeting";
+inline constexpr std::string_view cancelButton = "Cancel";
+
 inline constexpr std::string_view exportUnavailable =
     "This export is unavailable because transcript timings are incomplete.";
 

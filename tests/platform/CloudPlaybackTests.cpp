@@ -1,0 +1,123 @@
+// A cloud meeting's audio from the stand-in service, played by the cloud library through the
+// real player into a private null sink: the last two seconds of the meeting reach the sink as
+// about two seconds of sound at 1.0x and one at 2.0x, at the meeting's pitch both times, and the
+// window thread never waits on the sound server.
+#include "Nuvel/model/cloud/CloudLibrary.hpp"
+#include "Nuvel/platform/PulseAudioPlayer.hpp"
+#include "NuvelKit/service/CurlTransport.hpp"
+#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/platform/PulseTestSupport.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tools/standin-service/StandinService.hpp"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace nuvel;
+using namespace nuvel::test;
+
+namespace {
+
+// The monitor of a private null sink, recorded as mono 48000 Hz (see the player's own tests for
+// why the sink is suspended and resumed).
+struct PrivateSink {
+    PrivateSink(const std::shared_ptr<PulseConnection>& connection, const std::string& stem)
+        : name(uniqueName(stem)), module(privateSink(name)) {
+        if (!module->loaded())
+            return;
+        PulseRecordStream::Options options;
+        options.source = name + ".monitor";
+        options.sampleRate = 48000;
+        options.channels = 1;
+        monitor = std::make_unique<PulseRecordStream>(connection, options, recording.consumer(),
+                                                      recording.problems());
+        runProgram({"pactl", "suspend-sink", name, "1"});
+        runProgram({"pactl", "suspend-sink", name, "0"});
+    }
+    // The recorded samples that carry sound, in 10 ms windows.
+    std::vector<float> audible() {
+        monitor->close();
+        const std::vector<float> all = joined(recording.pieces());
+        std::vector<float> sound;
+        for (std::size_t at = 0; at + 480 <= all.size(); at += 480) {
+            std::vector<float> window(all.begin() + long(at), all.begin() + long(at + 480));
+            if (rms(window) > 0.02)
+                sound.insert(sound.end(), window.begin(), window.end());
+        }
+        return sound;
+    }
+
+    std::string name;
+    std::unique_ptr<LoadedModule> module;
+    Recording recording;
+    std::unique_ptr<PulseRecordStream> monitor;
+};
+
+} // namespace
+
+TEST(CloudPlayback, TheLastTwoSecondsPlayAtTheChosenSpeedAndTheMeetingsPitch) {
+    NUVEL_CONNECT_PULSE(connection);
+    StandinService service;
+    service.start();
+    const std::string meeting = service.seedMeetings(1).front();
+
+    for (float speed : {1.0f, 2.0f}) {
+        SCOPED_TRACE(speed);
+        PrivateSink sink(connection, "nuvel_cloud_playback");
+        ASSERT_TRUE(sink.monitor);
+        TempDir dir{"cloud-playback"};
+        ManualMainQueue queue{0};
+        ThreadPoolExecutor executor{2};
+        CloudLibraryDependencies d;
+        d.mainQueue = &queue;
+        d.actorExecutor = &executor;
+        d.client = std::make_shared<NativeMeetingClient>(service.origin(), std::make_shared<CurlTransport>());
+        const std::string sinkName = sink.name;
+        d.makePlayer = [connection,
+                        sinkName](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
+            return std::make_unique<PulseAudioPlayer>(connection, file, sinkName);
+        };
+        std::unique_ptr<CloudMeetingModel> model = makeCloudMeetingModel(std::move(d));
+        const DeviceSession session{service.issueToken(), DeviceAccount{StandinService::defaultAccountId,
+                                                                        "you@nuvel.test", std::nullopt}};
+        // Runs the main queue as the window thread would, until `done` or the time is up.
+        auto runUntil = [&](const std::function<bool()>& done, double seconds) {
+            return waitFor(
+                [&] {
+                    queue.drain();
+                    queue.advance(0.02);
+                    return done();
+                },
+                seconds);
+        };
+
+        PulseConnection::refuseWaitsOn(std::this_thread::get_id());
+        spawn(queue, model->configure(session, "ws_personal", dir.path() / "cloud-documents",
+                                      SymmetricKey::random(), 86400));
+        ASSERT_TRUE(
+            runUntil([&] { return !model->state().loading && !model->state().meetings.empty(); }, 10));
+        model->openMeeting(meeting, false);
+        ASSERT_TRUE(runUntil([&] { return !model->state().loading && model->state().document; }, 10));
+        const std::int64_t duration = model->state().durationMilliseconds;
+        ASSERT_GT(duration, 3000);
+
+        model->setSpeed(speed);
+        model->play(duration - 2000);
+        ASSERT_TRUE(runUntil([&] { return model->state().isPlaying; }, 10)) << model->state().message;
+        // Played out: the tick sees the player stop at the end.
+        ASSERT_TRUE(runUntil([&] { return !model->state().isPlaying; }, 6));
+        EXPECT_NEAR(double(model->state().playbackMilliseconds), double(duration), 100);
+        model->stopPlayback();
+        ASSERT_TRUE(runUntil([] { return true; }, 1));
+        PulseConnection::refuseWaitsOn(std::thread::id{});
+
+        const std::vector<float> sound = sink.audible();
+        const double expected = 2.0 / speed * 48000;
+        EXPECT_NEAR(double(sound.size()), expected, expected * 0.15);
+        // A 500 Hz tone crosses zero a thousand times a second, at either speed.
+        EXPECT_NEAR(zeroCrossingRate(sound, 48000), 1000, 60);
+        EXPECT_GT(toneAmplitude(sound, 500, 48000), 0.05);
+        model.reset();
+        queue.drain();
+    }
+}
