@@ -100,7 +100,8 @@ std::int64_t ApplicationStreamMix::target(double now) const {
         return held; // nothing plays: silence
     if (!anyFresh)
         return next_; // every stream stalled
-    return std::max(minEnd, held);
+    // Audio timed after now (a stream's clock running ahead) waits until it is due.
+    return std::min(std::max(minEnd, held), frameAt(now));
 }
 
 void ApplicationStreamMix::advance(double now) {
