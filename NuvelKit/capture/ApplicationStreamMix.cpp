@@ -14,7 +14,8 @@ constexpr double farSeconds = 1e9;
 } // namespace
 
 ApplicationStreamMix::ApplicationStreamMix(std::shared_ptr<SystemAudioOutput> output, double origin)
-    : output_(std::move(output)), origin_(origin), buffer_(std::size_t(capacity), 0.0f) {
+    : output_(std::move(output)), origin_(origin), buffer_(std::size_t(capacity), 0.0f),
+      piece_(pieceFrames, 0.0f) {
     streams_.reserve(8);
 }
 
@@ -111,7 +112,7 @@ void ApplicationStreamMix::advance(double now) {
     if (next_ < latest)
         drop(latest);
     const std::int64_t until = target(now);
-    if (until > next_)
+    if (until - next_ >= leastFrames)
         handOut(until);
 }
 
@@ -125,19 +126,22 @@ void ApplicationStreamMix::drop(std::int64_t until) {
 
 void ApplicationStreamMix::handOut(std::int64_t until) {
     while (next_ < until) {
-        const std::int64_t slot = next_ % capacity;
-        const std::int64_t frames = std::min({until - next_, std::int64_t(pieceFrames), capacity - slot});
-        float* data = buffer_.data() + slot;
+        // A piece never ends early where the circular buffer wraps.
+        const std::int64_t frames = std::min(until - next_, std::int64_t(pieceFrames));
+        for (std::int64_t i = 0; i < frames; ++i) {
+            float& slot = buffer_[std::size_t((next_ + i) % capacity)];
+            piece_[std::size_t(i)] = slot;
+            slot = 0.0f;
+        }
         SystemAudioBuffer piece;
         piece.format = PcmSampleFormat::float32;
         piece.channelCount = 1;
         piece.sampleRate = rate;
         piece.frameCount = std::uint32_t(frames);
-        piece.data = data;
+        piece.data = piece_.data();
         piece.byteSize = std::size_t(frames) * sizeof(float);
         piece.presentationTime = origin_ + double(next_) / rate;
         output_->didOutput(piece);
-        std::fill(data, data + frames, 0.0f);
         next_ += frames;
     }
 }

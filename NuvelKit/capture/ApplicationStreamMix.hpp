@@ -33,6 +33,9 @@ public:
     static constexpr double latestSeconds = 0.2;
     static constexpr std::int64_t capacity = 96000;   // 2 s ahead of what was handed out
     static constexpr std::uint32_t pieceFrames = 4096; // at most this much per hand-out
+    // No hand-out is shorter (10 ms): the level meter reads the latest piece, and the ring has
+    // few slots.
+    static constexpr std::int64_t leastFrames = 480;
     // A piece that begins this close to where its stream's last piece ended continues it.
     static constexpr std::int64_t continuityFrames = 2;
 
@@ -75,6 +78,7 @@ private:
     std::shared_ptr<SystemAudioOutput> output_;
     double origin_;
     std::vector<float> buffer_; // frame f at f % capacity, for next_ <= f < next_ + capacity
+    std::vector<float> piece_;  // one hand-out, `pieceFrames` long
     std::vector<Stream> streams_;
     StreamID nextID_ = 1;
     std::int64_t next_ = 0; // the next frame to hand out

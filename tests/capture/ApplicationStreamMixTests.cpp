@@ -28,6 +28,7 @@ struct Harness {
     std::int64_t first = -1;            // the timeline frame of out[0]
     std::vector<std::int64_t> gapsAt;   // frames where a hand-out did not continue the previous one
     std::uint32_t largestPiece = 0;
+    std::uint32_t smallestPiece = UINT32_MAX;
 
     ApplicationStreamMix::StreamID stream(int which, std::int64_t nowFrame) {
         auto found = streams.find(which);
@@ -57,6 +58,7 @@ struct Harness {
             else if (frame != first + std::int64_t(out.size()))
                 gapsAt.push_back(frame);
             largestPiece = std::max(largestPiece, std::uint32_t(piece->samples.size()));
+            smallestPiece = std::min(smallestPiece, std::uint32_t(piece->samples.size()));
             out.insert(out.end(), piece->samples.begin(), piece->samples.end());
         }
     }
@@ -240,6 +242,7 @@ TEST(ApplicationStreamMix, AStreamThatEndsAndANewOneKeepOneContiguousTimelineOve
     h.expectRegion(2 * 48000, 3 * 48000, 0.1f);
     h.expectRegion(3 * 48000, h.end(), 0.3f);
     EXPECT_EQ(h.mix.cutFrames(), 0);
+    EXPECT_GE(h.smallestPiece, std::uint32_t(ApplicationStreamMix::leastFrames));
     EXPECT_EQ(h.mix.openStreams(), 2u);
     EXPECT_FALSE(h.ring->overflowed());
 }
