@@ -1,6 +1,7 @@
 #include "Nuvel/platform/PulseSystemAudioService.hpp"
 
 #include "Nuvel/platform/ProcessLiveness.hpp"
+#include "Nuvel/platform/PulseApplicationAudio.hpp"
 #include "Nuvel/platform/PulseIntrospection.hpp"
 #include "Nuvel/platform/PulseRecordStream.hpp"
 
@@ -11,11 +12,12 @@ namespace nuvel {
 
 namespace {
 
+// All system audio: the monitor of the chosen output, recorded as one stream.
 class PulseSystemAudioStream final : public SystemAudioStream {
 public:
-    PulseSystemAudioStream(std::shared_ptr<PulseConnection> connection, SystemAudioService::Filter filter,
+    PulseSystemAudioStream(std::shared_ptr<PulseConnection> connection, std::string monitor,
                            std::shared_ptr<SystemAudioOutput> output)
-        : connection_(std::move(connection)), filter_(std::move(filter)), output_(std::move(output)) {}
+        : connection_(std::move(connection)), monitor_(std::move(monitor)), output_(std::move(output)) {}
 
     ~PulseSystemAudioStream() override { stopCapture(); }
 
@@ -23,46 +25,25 @@ public:
         if (stream_)
             return;
         PulseRecordStream::Options options;
-        if (filter_.applicationStream)
-            options.sinkInput = *filter_.applicationStream;
-        else
-            options.source = filter_.systemOutput;
+        options.source = monitor_;
         options.sampleRate = std::uint32_t(SystemAudioOutput::sampleRate);
         options.channels = 1;
-        options.streamName = "Nuvel application audio";
-
-        // A sink-input that moves or goes away is the end of what the user chose to record.
-        if (filter_.applicationStream) {
-            std::shared_ptr<SystemAudioOutput> output = output_;
-            const std::uint32_t index = *filter_.applicationStream;
-            watch_ = connection_->addEventHandler([output, index](const PulseEvent& event) {
-                bool gone = (event.kind == PulseEvent::Kind::sinkInputMoved ||
-                             event.kind == PulseEvent::Kind::sinkInputRemoved) &&
-                            event.index == index;
-                if (gone || event.kind == PulseEvent::Kind::disconnected)
-                    output->didStop();
-            });
-        }
-        try {
-            std::shared_ptr<SystemAudioOutput> output = output_;
-            stream_ = std::make_unique<PulseRecordStream>(
-                connection_, options,
-                [output](const float* mono, std::uint32_t frames, double sampleRate, double hostTime) {
-                    SystemAudioBuffer buffer;
-                    buffer.format = PcmSampleFormat::float32;
-                    buffer.channelCount = 1;
-                    buffer.sampleRate = sampleRate;
-                    buffer.frameCount = frames;
-                    buffer.data = mono;
-                    buffer.byteSize = std::size_t(frames) * sizeof(float);
-                    buffer.presentationTime = hostTime;
-                    output->didOutput(buffer);
-                },
-                [output](PulseRecordStream::Problem) { output->didStop(); });
-        } catch (...) {
-            unwatch();
-            throw;
-        }
+        options.streamName = "Nuvel system audio";
+        std::shared_ptr<SystemAudioOutput> output = output_;
+        stream_ = std::make_unique<PulseRecordStream>(
+            connection_, options,
+            [output](const float* mono, std::uint32_t frames, double sampleRate, double hostTime) {
+                SystemAudioBuffer buffer;
+                buffer.format = PcmSampleFormat::float32;
+                buffer.channelCount = 1;
+                buffer.sampleRate = sampleRate;
+                buffer.frameCount = frames;
+                buffer.data = mono;
+                buffer.byteSize = std::size_t(frames) * sizeof(float);
+                buffer.presentationTime = hostTime;
+                output->didOutput(buffer);
+            },
+            [output](PulseRecordStream::Problem) { output->didStop(); });
     }
 
     void stopCapture() override {
@@ -70,22 +51,13 @@ public:
             stream_->close();
             stream_.reset();
         }
-        unwatch();
     }
 
 private:
-    void unwatch() {
-        if (watch_) {
-            connection_->removeEventHandler(*watch_);
-            watch_.reset();
-        }
-    }
-
     std::shared_ptr<PulseConnection> connection_;
-    SystemAudioService::Filter filter_;
+    std::string monitor_;
     std::shared_ptr<SystemAudioOutput> output_;
     std::unique_ptr<PulseRecordStream> stream_;
-    std::optional<PulseConnection::HandlerID> watch_;
 };
 
 } // namespace
@@ -120,9 +92,11 @@ SystemAudioService::Content PulseSystemAudioService::shareableContent() {
 
 std::unique_ptr<SystemAudioStream> PulseSystemAudioService::makeStream(const Filter& filter,
                                                                        std::shared_ptr<SystemAudioOutput> output) {
-    if (!output || (!filter.applicationStream && !filter.systemOutput))
-        throw PulseError(PulseError::Case::failed, PA_ERR_INVALID, "system audio stream: nothing to record");
-    return std::make_unique<PulseSystemAudioStream>(connection_, filter, std::move(output));
+    if (output && filter.applicationProcess)
+        return std::make_unique<PulseApplicationAudio>(connection_, *filter.applicationProcess, std::move(output));
+    if (output && filter.systemOutput)
+        return std::make_unique<PulseSystemAudioStream>(connection_, *filter.systemOutput, std::move(output));
+    throw PulseError(PulseError::Case::failed, PA_ERR_INVALID, "system audio stream: nothing to record");
 }
 
 std::optional<SystemAudioService::ProcessIdentity> PulseSystemAudioService::identifyProcess(std::int32_t processID) {

@@ -17,10 +17,11 @@ namespace nuvel {
 //   application.id or else application.process.binary. An application without an open
 //   playback stream has nothing to capture and is not listed.
 // - "All system audio" is the monitor of the default sink (or of `Options::systemOutputSink`).
-// - A stream records the application's sink-input (a monitor stream) or the monitor, as mono
-//   32-bit float at 48000 Hz. A paused (corked) sink-input still delivers timed silence; a
-//   sink-input that moves to another sink or ends, a hole in the data, a suspension and the end
-//   of the stream are reported to the output as a stop.
+// - An application's stream records every playback stream of its process, also those it opens
+//   later, summed onto one timeline (PulseApplicationAudio); it is chosen by the filter's
+//   process. All system audio is the monitor, recorded as one stream. Both deliver mono 32-bit
+//   float at 48000 Hz; a hole in the data, a suspension and the end of the server are reported
+//   to the output as a stop.
 // - There is no permission to ask for: the preflight answers "allowed".
 class PulseSystemAudioService final : public SystemAudioService {
 public:

@@ -73,6 +73,7 @@ Task<void> SystemAudioCapture::start() {
         if (!application_)
             throw CaptureError(CaptureError::Code::sourceMissing);
         filter.applicationStream = found->stream;
+        filter.applicationProcess = processID;
     } else {
         if (!content.systemOutput)
             throw CaptureError(CaptureError::Code::sourceMissing);

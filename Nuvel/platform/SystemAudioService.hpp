@@ -45,9 +45,12 @@ public:
         std::optional<std::string> systemOutput;
     };
 
-    // Which audio a stream carries: one application's output, or all system audio.
+    // Which audio a stream carries: one application's output, or all system audio. An
+    // application is named by its listed stream and its process; a service that records
+    // processes records all of that process's output.
     struct Filter {
         std::optional<std::uint32_t> applicationStream;
+        std::optional<std::int32_t> applicationProcess;
         std::optional<std::string> systemOutput;
     };
 

@@ -90,6 +90,7 @@ TEST_F(SystemAudioCaptureTest, StartRecordsTheChosenApplicationOrAllSystemAudioW
     EXPECT_EQ(capture->duration(), 0);
     start(*capture);
     EXPECT_EQ(stream().filter.applicationStream, 17u);
+    EXPECT_EQ(stream().filter.applicationProcess, meetingApp);
     EXPECT_FALSE(stream().filter.systemOutput);
     EXPECT_TRUE(stream().started);
     EXPECT_TRUE(engine().running);
@@ -102,6 +103,7 @@ TEST_F(SystemAudioCaptureTest, StartRecordsTheChosenApplicationOrAllSystemAudioW
     start(*all);
     EXPECT_EQ(stream().filter.systemOutput, "speakers.monitor");
     EXPECT_FALSE(stream().filter.applicationStream);
+    EXPECT_FALSE(stream().filter.applicationProcess);
     stop(*all);
 }
 
