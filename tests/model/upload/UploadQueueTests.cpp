@@ -206,3 +206,36 @@ TEST(UploadQueue, AWakeUpThatFindsTheModelOccupiedIsRefusedSilently) {
     EXPECT_EQ(h.state().message, "");
     EXPECT_EQ(h.queue.pendingTimers(), 0u) << "no further wake-up until the next reschedule";
 }
+
+TEST(UploadQueue, ARetryThatFellDueDuringAnImportOrAnUpdateGoesOnceItEnds) {
+    struct Case {
+        std::string what;
+        std::function<void(AppHarness&)> begin, end;
+    };
+    const std::vector<Case> cases = {
+        {"import",
+         [](AppHarness& h) {
+             h.executor.holding = true;
+             h.model->importAudio(h.data.path() / "missing.wav", false);
+         },
+         [](AppHarness& h) { h.releaseHeld(); }},
+        {"update", [](AppHarness& h) { h.model->setUpdateInProgress(true); },
+         [](AppHarness& h) { h.model->setUpdateInProgress(false); }},
+    };
+    for (const Case& c : cases) {
+        AppHarness h;
+        h.signedInWith(queued(5.0, 50.0));
+        int runs = 0; // runs started: `uploading` turning true
+        bool was = false;
+        h.model->onChange = [&] {
+            runs += h.model->uploading() && !was ? 1 : 0;
+            was = h.model->uploading();
+        };
+        c.begin(h);
+        h.queue.advance(10);
+        EXPECT_EQ(runs, 0) << c.what << ": refused while it runs";
+        c.end(h);
+        h.queue.drain();
+        EXPECT_EQ(runs, 1) << c.what << ": sent once it has ended";
+    }
+}
