@@ -58,6 +58,11 @@ public:
         if (pid_ == 0) {
             dup2(toChild[0], 0);
             dup2(fromChild[1], 1);
+            // Only the parent holds the writing end: the child ends when the parent closes it.
+            close(toChild[0]);
+            close(toChild[1]);
+            close(fromChild[0]);
+            close(fromChild[1]);
             execl(program.c_str(), program.c_str(), "--manual-processing", static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -185,8 +190,10 @@ void UploadBench(benchmark::State& state) {
         // curl: the same parts, to a meeting of its own, in one process over one connection, and
         // the same commit.
         const fs::path copy = parts->context.state.store->openClearCopy(sent.id, *sent.transportAssetID, "m4a");
-        const CreatedMeeting meeting = api->createMeeting(*sent.creationRequest, session.token);
-        std::string command = "curl -s -o /dev/null -H 'Authorization: Bearer " + session.token +
+        CreateMeetingRequest another = *sent.creationRequest;
+        another.client_recording_id.reset(); // a meeting of its own, not the one just sent
+        const CreatedMeeting meeting = api->createMeeting(another, session.token);
+        std::string command = "curl -s -f -o /dev/null -H 'Authorization: Bearer " + session.token +
                               "' -H 'Content-Type: audio/mp4'";
         std::vector<fs::path> pieces;
         for (std::int64_t i = 0; i * meeting.partBytes < fileBytes; ++i) {
