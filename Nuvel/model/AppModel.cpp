@@ -67,6 +67,8 @@ AppModel::~AppModel() {
 void AppModel::setUpdateInProgress(bool inProgress) {
     requireMain("AppModel::setUpdateInProgress");
     state().updateInProgress = inProgress;
+    // An update holds the queue; a retry that fell due meanwhile goes once it has ended.
+    parts_.upload.scheduleQueueWakeup();
 }
 
 std::string AppModel::workspaceTitle() const {
@@ -233,6 +235,12 @@ void AppModel::selectWorkspace(std::string workspaceID) {
 void AppModel::startUploadIfAllowed(const Uuid& id, bool automatic) {
     requireMain("AppModel::startUploadIfAllowed");
     parts_.upload.startUploadIfAllowed(id, automatic);
+}
+
+void AppModel::refreshSelectedStatus() {
+    requireMain("AppModel::refreshSelectedStatus");
+    if (state().selectedID)
+        parts_.upload.startStatusRefresh(*state().selectedID);
 }
 
 } // namespace nuvel

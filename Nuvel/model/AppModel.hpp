@@ -111,6 +111,8 @@ public:
     void exportAudio(std::filesystem::path destination);
     void selectWorkspace(std::string workspaceID);
     void startUploadIfAllowed(const Uuid& id, bool automatic);
+    // The library's refresh: reads the selected recording's processing state from the service.
+    void refreshSelectedStatus();
 
 private:
     explicit AppModel(AppModelDependencies dependencies);

@@ -243,8 +243,12 @@ TEST(AppModelStartup, TheEndOfStartUpWakesAQueuedUpload) {
     queued.uploadQueued = true;
     queued.transfer = TransferState::uploading; // a run that stopped with the application
     h.nextReport.recordings = {queued};
-    int runs = 0;
-    h.model->onChange = [&] { runs += h.model->uploading() ? 1 : 0; };
+    int runs = 0; // runs started: `uploading` turning true
+    bool was = false;
+    h.model->onChange = [&] {
+        runs += h.model->uploading() && !was ? 1 : 0;
+        was = h.model->uploading();
+    };
     h.model->start();
     h.queue.drain();
     EXPECT_EQ(runs, 1);

@@ -133,6 +133,13 @@ struct StandinService::Impl {
                 lock.unlock();
                 standin::shutdownConnection(req.local_port, req.remote_port);
                 return;
+            } else if (fault && fault->action == StandinFault::Action::lose && !unreadable &&
+                       length <= options.maxBodyBytes) {
+                answer(req, body);
+                setStatus(seq, 0);
+                lock.unlock();
+                standin::shutdownConnection(req.local_port, req.remote_port);
+                return;
             } else if (fault && fault->action == StandinFault::Action::respond) {
                 reply = faultReply(*fault);
             } else if (unreadable) {

@@ -53,4 +53,10 @@ StandinFault StandinFault::dropConnection() {
     return fault;
 }
 
+StandinFault StandinFault::loseAnswer() {
+    StandinFault fault;
+    fault.action = Action::lose;
+    return fault;
+}
+
 } // namespace nuvel

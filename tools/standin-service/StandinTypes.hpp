@@ -91,6 +91,7 @@ struct StandinFault {
         respond, // answer with `status`, `headers` and `body`
         drop,    // close the connection without an answer once the request was read
         proceed, // answer normally (after `delay`)
+        lose,    // carry the request out, then close the connection without its answer
     };
 
     Action action = Action::respond;
@@ -109,6 +110,8 @@ struct StandinFault {
     static StandinFault redirect(std::string location, int status = 302);
     static StandinFault delayed(std::chrono::milliseconds delay); // then the normal answer
     static StandinFault dropConnection();
+    // The request takes effect, but its answer never arrives.
+    static StandinFault loseAnswer();
 
     StandinFault& retryAfter(std::string value) { return header("Retry-After", std::move(value)); }
     StandinFault& header(std::string name, std::string value) {

@@ -96,8 +96,91 @@ Task<void> AnnotationSync::runNotepadSync([[maybe_unused]] ModelContext::Hold ho
     co_await syncNotepad(recordingID);
 }
 
-Task<void> AnnotationSync::syncNotepad(Uuid) {
-    co_return;
+Task<void> AnnotationSync::syncNotepad(Uuid recordingID) {
+    const ModelState& state = ctx_.state;
+    const bool enabled = state.bootstrap && state.bootstrap->capabilities.notepadSync.value_or(false);
+    if (!enabled || !state.session || !state.store)
+        co_return;
+    if (notepadSyncing_.contains(recordingID)) {
+        notepadAgain_.insert(recordingID); // the running sync makes one more pass
+        co_return;
+    }
+    notepadSyncing_.insert(recordingID);
+    notepadAgain_.erase(recordingID);
+    for (;;) {
+        Task<bool> pass = notepadPass(recordingID);
+        Outcome<bool> passed = co_await attempt(pass);
+        if (!passed.ok()) {
+            // Nothing was written: the next sync sends the same difference again.
+            passed.drop("syncing a notepad");
+            break;
+        }
+        if (!passed.value() || !notepadAgain_.erase(recordingID))
+            break;
+    }
+    notepadSyncing_.erase(recordingID);
+}
+
+Task<bool> AnnotationSync::notepadPass(Uuid recordingID) {
+    ModelState& state = ctx_.state;
+    const LocalRecording* listed = state.findRecording(recordingID);
+    if (!listed || !listed->remoteID || !state.session || !state.store)
+        co_return false;
+    const std::vector<NotepadLine> none;
+    const std::vector<NotepadLine> raw = listed->notepad.value_or(none);
+    std::vector<NotepadLine> local = Notepad::normalize(raw);
+    std::vector<NotepadLine> base = listed->notepadBase.value_or(none);
+    if (local == base)
+        co_return false;
+    std::int64_t revision = listed->notepadRevision.value_or(0);
+    std::shared_ptr<NuvelAPI> api = ctx_.deps.api;
+    std::shared_ptr<WorkspaceStore> store = state.store;
+    const std::string meetingID = *listed->remoteID;
+    const std::string token = state.session->token;
+
+    std::optional<std::int64_t> saved;
+    for (int attempt = 0; !saved;) {
+        const std::vector<NotepadLine> sending = local;
+        const std::int64_t sentBase = revision;
+        auto put = [api, meetingID, sentBase, sending, token](std::stop_token stop) {
+            return api->saveNotepad(meetingID, sentBase, sending, token, stop);
+        };
+        const NotepadSaveResult answer = co_await runOn(ctx_.actors(), put);
+        if (const auto* done = std::get_if<NotepadSaved>(&answer)) {
+            saved = done->revision;
+            break;
+        }
+        const auto& conflict = std::get<NotepadConflicted>(answer);
+        if (conflict.revision < 0 || ++attempt >= notepadSavesPerPass)
+            co_return true; // left ahead of the service, with the old base and revision
+        std::vector<NotepadLine> merged =
+            Notepad::normalize(Notepad::merge(base, local, conflict.lines, Notepad::makeLineID));
+        base = conflict.lines;
+        local = std::move(merged);
+        revision = conflict.revision;
+    }
+
+    const LocalRecording* current = state.findRecording(recordingID);
+    if (!current)
+        co_return false;
+    LocalRecording updated = *current;
+    const std::vector<NotepadLine> now = current->notepad.value_or(none);
+    // An edit made while the save ran is laid over the saved lines; the next pass sends it.
+    updated.notepad = now == raw ? local : Notepad::merge(raw, now, local, Notepad::makeLineID);
+    updated.notepadRevision = *saved;
+    updated.notepadBase = local;
+    auto write = [store, updated] { store->saveManifest(updated); };
+    co_await runOn(ctx_.actors(), write);
+    if (LocalRecording* entry = state.findRecording(recordingID)) {
+        // An edit made during the manifest save stays; the next pass merges and sends it.
+        if (entry->notepad.value_or(none) == now)
+            entry->notepad = updated.notepad;
+        entry->notepadRevision = updated.notepadRevision;
+        entry->notepadBase = updated.notepadBase;
+        startAnnotationTask(*entry);
+    }
+    ctx_.notifyChange();
+    co_return true;
 }
 
 } // namespace nuvel

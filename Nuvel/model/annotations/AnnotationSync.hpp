@@ -3,6 +3,7 @@
 #include "Nuvel/model/ModelContext.hpp"
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -14,11 +15,13 @@ bool notepadNeedsSync(const LocalRecording& recording);
 // The annotations of the recordings: the private scratchpad, the bookmarks and the shared
 // notepad. Edits change the listed recording at once; its annotations are then written to the
 // store, each save after the one before, in the order of the edits. A sent recording's notepad
-// also goes to the service three seconds after its last edit; that sync is not built yet and
-// ends as it starts.
+// also goes to the service three seconds after its last edit, with the service's revision; a
+// conflict is settled by a three-way merge of the lines, at most three times a pass.
 class AnnotationSync {
 public:
     static constexpr double notepadDebounceSeconds = 3.0;
+    // Saves one pass sends at most, each after a conflict merged the service's lines in.
+    static constexpr int notepadSavesPerPass = 3;
 
     explicit AnnotationSync(ModelContext& context) : ctx_(context) {}
 
@@ -34,6 +37,9 @@ public:
     void startAnnotationTask(const LocalRecording& recording);
     // Brings one recording's notepad in step with the service.
     void startNotepadSync(const Uuid& id);
+    // The same, awaited; never fails. One sync runs per recording: a sync asked for while one
+    // runs becomes one more pass of the running one.
+    Task<void> syncNotepad(Uuid recordingID);
 
     // The newest annotation save, which every later one waits for.
     const TaskHandle& annotationTask() const { return annotationTask_; }
@@ -45,11 +51,15 @@ private:
                          Uuid recordingID, RecordingStore::Annotations annotations);
     Task<void> debounceNotepad(std::weak_ptr<const void> model, Uuid recordingID);
     Task<void> runNotepadSync(ModelContext::Hold hold, Uuid recordingID);
-    Task<void> syncNotepad(Uuid recordingID);
+    // One pass of the sync: a save, and at most two more after conflicts. False when there was
+    // nothing to send (or no recording to send it for): no further pass is then made.
+    Task<bool> notepadPass(Uuid recordingID);
 
     ModelContext& ctx_;
     TaskHandle annotationTask_;
     std::map<Uuid, TaskHandle> notepadDebounce_;
+    std::set<Uuid> notepadSyncing_;
+    std::set<Uuid> notepadAgain_;
 };
 
 } // namespace nuvel

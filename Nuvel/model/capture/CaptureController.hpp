@@ -29,7 +29,8 @@ public:
     static constexpr std::int64_t freeSpaceFloor = 100'000'001;
     static constexpr double limitWarningSeconds = 60;
 
-    CaptureController(ModelContext& context, LocalPlayback& playback) : ctx_(context), playback_(playback) {}
+    CaptureController(ModelContext& context, LocalPlayback& playback, UploadQueue& upload)
+        : ctx_(context), playback_(playback), upload_(upload) {}
     // Calls the completions that still wait for a stop, and lets the system sleep.
     ~CaptureController();
     CaptureController(const CaptureController&) = delete;
@@ -92,6 +93,8 @@ private:
 
     ModelContext& ctx_;
     LocalPlayback& playback_;
+    // A retry that fell due during the capture is sent once the stop has ended.
+    UploadQueue& upload_;
     std::unique_ptr<CaptureSource> recorder_;
     std::optional<MainQueue::TimerId> timer_;
     std::unique_ptr<KeepAwakeActivity> activity_;

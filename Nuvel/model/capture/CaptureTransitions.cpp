@@ -121,6 +121,7 @@ void CaptureController::finishSaved(std::function<void()> completion, StatusText
     activity_.reset();
     ctx_.state.activeID.reset();
     finishStop(std::move(completion));
+    upload_.scheduleQueueWakeup();
 }
 
 void CaptureController::finishStop(std::function<void()> completion) {

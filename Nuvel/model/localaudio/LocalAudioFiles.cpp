@@ -55,6 +55,7 @@ Task<void> LocalAudioFiles::importFile([[maybe_unused]] ModelContext::Hold hold,
     }
     state.busy = false;
     ctx_.notifyChange();
+    upload_.scheduleQueueWakeup();
 }
 
 Task<LocalRecording> LocalAudioFiles::convert(std::filesystem::path file, DeviceSession session, bool aiNotes,

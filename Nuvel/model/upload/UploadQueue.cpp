@@ -1,7 +1,10 @@
 #include "Nuvel/model/upload/UploadQueue.hpp"
 
-#include <cmath>
+#include "Nuvel/model/upload/UploadFailure.hpp"
+#include "Nuvel/model/upload/UploadRun.hpp"
+
 #include <limits>
+#include <vector>
 
 namespace nuvel {
 
@@ -19,28 +22,85 @@ void UploadQueue::startUploadIfAllowed(const Uuid& id, bool automatic) {
         ctx_.setMessage(StatusText::uploadsNotAllowed);
         return;
     }
+    auto run = std::make_shared<Run>();
+    run->recording = *recording;
+    run->session = *state.session;
+    run->store = state.store;
+    run->automatic = automatic;
     // Fixed for the whole run, whatever happens to the contract meanwhile.
-    std::optional<NativeCapabilities> capabilities;
-    std::optional<std::int64_t> maxSourceBytes;
     if (state.bootstrap) {
-        capabilities = state.bootstrap->capabilities;
-        maxSourceBytes = state.bootstrap->limits.maxSourceBytes;
+        run->capabilities = state.bootstrap->capabilities;
+        run->maxSourceBytes = state.bootstrap->limits.maxSourceBytes;
     }
-    LocalRecording copy = *recording;
     state.uploading = true;
     heartbeatFailure_ = nullptr;
     ctx_.notifyChange();
-    ctx_.tasks.start(upload(ctx_.hold(), std::move(copy), *state.session, state.store, automatic, maxSourceBytes,
-                            capabilities));
+    ctx_.tasks.start(upload(ctx_.hold(), std::move(run)));
 }
 
-Task<void> UploadQueue::upload([[maybe_unused]] ModelContext::Hold hold, LocalRecording, DeviceSession,
-                               std::shared_ptr<WorkspaceStore>, bool, std::optional<std::int64_t>,
-                               std::optional<NativeCapabilities>) {
-    // Not rescheduling here: the recording is unchanged, so the queue would wake it at once again.
+Task<void> UploadQueue::upload([[maybe_unused]] ModelContext::Hold hold, std::shared_ptr<Run> run) {
+    co_await settleOwedManifests(run->store);
+    Task<void> steps = road(*run);
+    Outcome<void> ran = co_await attempt(steps);
+    if (ran.ok())
+        co_return; // the road ended the run itself
+    co_await handleUploadFailure(*run, std::move(ran));
+}
+
+Task<void> UploadQueue::handleUploadFailure(Run& run, Failure error) {
+    applyUploadFailure(run.recording, error, run.capabilities, ctx_.now(), jitter_);
+    const LocalRecording saved = run.recording;
+    std::shared_ptr<WorkspaceStore> store = run.store;
+    auto save = [store, saved] { store->saveManifest(saved); };
+    Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
+    // The list and the status line tell the outcome all the same; the manifest keeps its last state.
+    written.drop("saving a failed upload");
+    ctx_.state.replaceRecording(run.recording);
+    error.drop("sending a recording");
+    ctx_.state.message = ctx_.localized(uploadFailureMessage(error, run.recording));
+    ctx_.notifyChange();
+    finishUpload(run.heartbeat, run.transportFile, run.store);
+}
+
+void UploadQueue::finishUpload(TaskHandle heartbeat, std::optional<std::filesystem::path> transportFile,
+                               std::shared_ptr<WorkspaceStore> store) {
+    if (heartbeat.isValid())
+        heartbeat.cancel();
+    if (transportFile)
+        ctx_.tasks.start(removeWorkingFile(ctx_.hold(), std::move(store), std::move(*transportFile)));
     ctx_.state.uploading = false;
     ctx_.notifyChange();
-    co_return;
+    scheduleQueueWakeup();
+}
+
+Task<void> UploadQueue::removeWorkingFile([[maybe_unused]] ModelContext::Hold hold,
+                                          std::shared_ptr<WorkspaceStore> store, std::filesystem::path file) {
+    auto remove = [store, file] { store->removeWorkingFiles(file); };
+    Outcome<void> removed = co_await attemptOn(ctx_.actors(), remove);
+    // A clear copy left behind goes with its recording's folder.
+    removed.drop("removing the transport working file");
+}
+
+Task<void> UploadQueue::settleOwedManifests(std::shared_ptr<WorkspaceStore> store) {
+    std::vector<Uuid> owed;
+    for (const auto& [id, where] : owedManifests_)
+        if (where == store)
+            owed.push_back(id);
+    for (const Uuid& id : owed) {
+        const LocalRecording* listed = ctx_.state.findRecording(id);
+        if (!listed) {
+            owedManifests_.erase(id); // removed, or another workspace opened
+            continue;
+        }
+        const LocalRecording accepted = *listed;
+        auto save = [store, accepted] { store->saveManifest(accepted); };
+        Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
+        if (!written.ok()) {
+            written.drop("saving an accepted upload again");
+            co_return; // the disk still refuses: the next write tries again
+        }
+        owedManifests_.erase(id);
+    }
 }
 
 void UploadQueue::cancelQueueWakeup() {
@@ -74,8 +134,7 @@ void UploadQueue::scheduleQueueWakeup() {
     if (!chosen)
         return;
     double delay = chosen->retryAt ? chosen->retryAt->sinceReferenceDate - ctx_.now().sinceReferenceDate : 0;
-    if (!(delay > 0))
-        delay = 0;
+    delay = clampedDelaySeconds(delay);
     queueWakeup_ = ctx_.tasks.start(wakeUp(ctx_.weakOwner(), delay, chosen->id), ModelTasks::Scope::account);
 }
 

@@ -20,6 +20,15 @@ std::vector<LocalRecording> queued(std::optional<double> firstRetryIn, std::opti
     return list;
 }
 
+// Counts the runs started: each is one change of `uploading` from false to true.
+std::function<void()> countingStarts(PartsHarness& h, int& starts) {
+    return [&h, &starts, was = false]() mutable {
+        if (h.state().uploading && !was)
+            ++starts;
+        was = h.state().uploading;
+    };
+}
+
 const std::string withoutReconciliation = R"({"create_idempotency": true, "upload_reconciliation": false,
     "upload_heartbeat": false, "commit_reconciliation": false, "native_library": false})";
 
@@ -83,7 +92,8 @@ TEST(UploadGate, AWorkspaceWithoutUploadsSaysSoAndAnAllowedSendMarksTheModelUplo
     allowed.parts->upload.startUploadIfAllowed(allowed.state().recordings[0].id, false);
     EXPECT_EQ(uploadingWhenTold.size(), 1u) << "a second send in the same turn is refused";
     allowed.queue.drain();
-    EXPECT_EQ(uploadingWhenTold, (std::vector<bool>{true, false})) << "the run ends, with nothing sent yet";
+    EXPECT_EQ(uploadingWhenTold.back(), false) << "the run has ended (it fails: the sample has no audio)";
+    EXPECT_EQ(std::count(uploadingWhenTold.begin(), uploadingWhenTold.end(), false), 1) << "and ended once";
 }
 
 TEST(UploadQueue, WakesTheEarliestDueRecordingAndOnlyOne) {
@@ -91,12 +101,13 @@ TEST(UploadQueue, WakesTheEarliestDueRecordingAndOnlyOne) {
     h.signedInWith(queued(30.0, 10.0));
     EXPECT_EQ(h.queue.nextDeadline(), 1010.0) << "the second is due first";
     int runs = 0;
-    h.context().setObservers([&] { runs += h.state().uploading ? 1 : 0; }, {});
+    h.context().setObservers(countingStarts(h, runs), {});
     h.queue.advance(9.9);
     EXPECT_EQ(runs, 0);
     h.queue.advance(0.1);
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(h.queue.pendingTimers(), 0u) << "one wake-up serves one recording";
+    ASSERT_TRUE(h.queue.nextDeadline());
+    EXPECT_GT(*h.queue.nextDeadline(), h.queue.now()) << "one wake-up serves one recording; the next waits";
 
     // The wake-up names the second: once it is accepted, the wake-up finds nothing to send.
     PartsHarness other;
@@ -109,16 +120,20 @@ TEST(UploadQueue, WakesTheEarliestDueRecordingAndOnlyOne) {
 }
 
 TEST(UploadQueue, NoRetryTimeIsDueAtOnceAndTheFirstInTheListWinsATie) {
-    for (auto [first, second] : {std::pair<std::optional<double>, std::optional<double>>{std::nullopt, std::nullopt},
-                                 {-50.0, 20.0}}) {
+    // The first one's run fails (the samples have no audio) and is due again in 8 to 12 s: a
+    // second without a retry time goes at once after it, one due in 20 s does not.
+    struct Due {
+        std::optional<double> first, second;
+        int runs;
+    };
+    for (auto [first, second, expectedRuns] : {Due{std::nullopt, std::nullopt, 2}, Due{-50.0, 20.0, 1}}) {
         PartsHarness h;
         h.nextReport.recordings = queued(first, second);
         int runs = 0;
-        h.context().setObservers([&] { runs += h.state().uploading ? 1 : 0; }, {});
+        h.context().setObservers(countingStarts(h, runs), {});
         runToCompletion(h.queue, h.parts->workspaces.openWorkspace(sampleSession(), std::nullopt, std::nullopt));
         h.queue.drain();
-        EXPECT_EQ(runs, 1) << "sent without a sleep";
-        EXPECT_EQ(h.queue.pendingTimers(), 0u);
+        EXPECT_EQ(runs, expectedRuns) << "sent without a sleep";
     }
 
     // Which one was woken: make the first unsendable once the wake-up is set; nothing is sent.
@@ -190,4 +205,37 @@ TEST(UploadQueue, AWakeUpThatFindsTheModelOccupiedIsRefusedSilently) {
     EXPECT_FALSE(h.state().uploading);
     EXPECT_EQ(h.state().message, "");
     EXPECT_EQ(h.queue.pendingTimers(), 0u) << "no further wake-up until the next reschedule";
+}
+
+TEST(UploadQueue, ARetryThatFellDueDuringAnImportOrAnUpdateGoesOnceItEnds) {
+    struct Case {
+        std::string what;
+        std::function<void(AppHarness&)> begin, end;
+    };
+    const std::vector<Case> cases = {
+        {"import",
+         [](AppHarness& h) {
+             h.executor.holding = true;
+             h.model->importAudio(h.data.path() / "missing.wav", false);
+         },
+         [](AppHarness& h) { h.releaseHeld(); }},
+        {"update", [](AppHarness& h) { h.model->setUpdateInProgress(true); },
+         [](AppHarness& h) { h.model->setUpdateInProgress(false); }},
+    };
+    for (const Case& c : cases) {
+        AppHarness h;
+        h.signedInWith(queued(5.0, 50.0));
+        int runs = 0; // runs started: `uploading` turning true
+        bool was = false;
+        h.model->onChange = [&] {
+            runs += h.model->uploading() && !was ? 1 : 0;
+            was = h.model->uploading();
+        };
+        c.begin(h);
+        h.queue.advance(10);
+        EXPECT_EQ(runs, 0) << c.what << ": refused while it runs";
+        c.end(h);
+        h.queue.drain();
+        EXPECT_EQ(runs, 1) << c.what << ": sent once it has ended";
+    }
 }

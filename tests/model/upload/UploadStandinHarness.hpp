@@ -1,0 +1,127 @@
+#pragma once
+
+// The whole model over the real service client, the real encrypted store and the stand-in
+// service on loopback; only the audio composition is replaced, by a transport file of any size
+// made of bytes that follow from the recording's id.
+
+#include "NuvelKit/service/CurlTransport.hpp"
+#include "tests/model/ModelHarness.hpp"
+#include "tools/standin-service/StandinService.hpp"
+
+#include <fstream>
+#include <random>
+#include <regex>
+
+namespace nuvel::test {
+
+class SizedTransportMedia final : public MediaAssembler {
+public:
+    std::filesystem::path assemble(const LocalRecording& recording, WorkspaceStore& store) override {
+        ++assembled;
+        const std::int64_t size = sizes.contains(recording.id) ? sizes.at(recording.id) : defaultSize;
+        std::filesystem::path file = store.workingFileURL(recording.id, Uuid::random(), "m4a", "transport");
+        const std::string name = recording.id.lowercase();
+        std::seed_seq seed(name.begin(), name.end());
+        std::mt19937_64 bytes(seed);
+        std::ofstream out(file, std::ios::binary);
+        std::vector<char> chunk(1 << 20);
+        for (std::int64_t left = size; left > 0;) {
+            const auto n = std::size_t(std::min<std::int64_t>(left, std::int64_t(chunk.size())));
+            for (std::size_t i = 0; i < n; ++i)
+                chunk[i] = char(bytes());
+            out.write(chunk.data(), std::streamsize(n));
+            left -= std::int64_t(n);
+        }
+        return file;
+    }
+    FileDigest fileDigest(const std::filesystem::path& file) override { return inner.fileDigest(file); }
+    Bytes readPart(const std::filesystem::path& file, std::int64_t index, std::int64_t partBytes) override {
+        return inner.readPart(file, index, partBytes);
+    }
+    double convertImport(const std::filesystem::path&, const std::filesystem::path&) override {
+        throw RecordingError(RecordingError::Code::invalidTransport);
+    }
+
+    std::map<Uuid, std::int64_t> sizes;
+    std::int64_t defaultSize = 2500;
+    int assembled = 0;
+    RecordingMediaAssembler inner;
+};
+
+class StandinUploads {
+public:
+    static constexpr const char* account = StandinService::defaultAccountId;
+
+    explicit StandinUploads(StandinCapabilities capabilities = {}, StandinLimits limits = smallParts()) {
+        service.start();
+        service.setCapabilities(account, capabilities);
+        service.setLimits(account, limits);
+        session = DeviceSession{service.issueToken(), DeviceAccount{account, "you@nuvel.test", std::nullopt}};
+        app = std::make_unique<AppHarness>([this](AppModelDependencies& d) {
+            d.api = std::make_shared<NuvelAPI>(service.origin(), std::make_shared<CurlTransport>());
+            d.media = media;
+        });
+        app->realStores = true;
+    }
+
+    static StandinLimits smallParts() {
+        StandinLimits limits;
+        limits.partBytes = 1000;
+        return limits;
+    }
+
+    // A saved recording of a minute, in the account's personal workspace.
+    LocalRecording recording(const std::string& title = "Standup") {
+        LocalRecording r = LocalRecording::make(account, "ws_personal", title, false, Date{700000000}, Uuid::random());
+        r.capture = CaptureState::saved;
+        r.segments = {RecordingSegment::make(Uuid::random(), r.createdAt, "m4a", std::nullopt, std::nullopt, 60)};
+        return r;
+    }
+    // Writes the recordings into the personal store, then starts the model signed in.
+    void startWith(const std::vector<LocalRecording>& list) {
+        const auto folder = app->data.path() / "share" / "Nuvel" / "production" / hexOf(account) / "personal";
+        auto store = RecordingWorkspaceStore::open(
+            folder, KeychainVault(AppModel::keychainService, app->keyring).mediaKey(account, false));
+        for (const auto& r : list)
+            store->saveManifest(r);
+        app->storeSession(session);
+        app->startUp();
+        service.clearRequests();
+    }
+
+    void send(const Uuid& id) {
+        app->model->startUploadIfAllowed(id, false);
+        app->queue.drain();
+    }
+    const LocalRecording& listed(const Uuid& id) const {
+        for (const auto& r : app->model->recordings())
+            if (r.id == id)
+                return r;
+        throw std::out_of_range("no such recording");
+    }
+    LocalRecording stored(const Uuid& id) const { return app->model->store()->loadRecording(id); }
+
+    // "POST meetings", "PUT audio/2", ...: the requests since the last clear, without the ids.
+    std::vector<std::string> calls() const {
+        static const std::regex meeting("^/api/meetings/[^/]+/?");
+        std::vector<std::string> out;
+        for (const StandinLoggedRequest& request : service.requests()) {
+            std::string path = request.path == "/api/meetings" ? "meetings" : std::regex_replace(request.path, meeting, "");
+            if (path.empty())
+                path = "meeting";
+            out.push_back(request.method + " " + path);
+        }
+        return out;
+    }
+    int count(const std::string& call) const {
+        const auto all = calls();
+        return int(std::count(all.begin(), all.end(), call));
+    }
+
+    StandinService service;
+    std::shared_ptr<SizedTransportMedia> media = std::make_shared<SizedTransportMedia>();
+    DeviceSession session;
+    std::unique_ptr<AppHarness> app;
+};
+
+} // namespace nuvel::test
