@@ -148,6 +148,8 @@ TEST(CompanionController, ShowsEachStateOfTheModel) {
 
 TEST(CompanionController, CountsQueuedUploadsAndNamesTheRecentRecording) {
     DelegateFixture f;
+    // Offline, so the queue does not take up the queued recordings by itself meanwhile.
+    f.world.online = false;
     f.world.seed({ShellWorld::recording("Queued local", TransferState::local, true),
                   ShellWorld::recording("", TransferState::failed, true),
                   ShellWorld::recording("Moving", TransferState::uploading, true),

@@ -168,8 +168,21 @@ struct ShellWorld {
         CloudMeetingState state_;
     };
 
+    // The network as the next model finds it: reported once at its start.
+    class SteadyNetwork final : public NetworkMonitor {
+    public:
+        explicit SteadyNetwork(bool usable) : usable_(usable) {}
+        void start(std::function<void(bool)> pathChanged) override { pathChanged(usable_); }
+        void stop() override {}
+
+    private:
+        bool usable_;
+    };
+    bool online = true;
+
     std::shared_ptr<AppModel> makeModel() {
         AppModelDependencies d;
+        d.network = std::make_shared<SteadyNetwork>(online);
         d.mainQueue = &queue;
         d.actorExecutor = &executor;
         d.keyring = keyring;
