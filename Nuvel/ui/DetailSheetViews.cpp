@@ -67,4 +67,13 @@ void applyLayoutDirection(QWidget* view, Qt::LayoutDirection direction) {
 
 void applySheetDirection(QWidget* view) { applyLayoutDirection(view, preferredLayoutDirection()); }
 
+QLabel* makeSheetHeading(const QString& text) {
+    auto* title = new QLabel(text);
+    QFont font = title->font();
+    font.setPointSizeF(13);
+    font.setWeight(QFont::DemiBold);
+    title->setFont(font);
+    return title;
+}
+
 } // namespace nuvel

@@ -9,6 +9,8 @@
 class QDialog;
 class QVBoxLayout;
 
+class QLabel;
+
 namespace nuvel {
 
 // The column of a detail-screen sheet: a vertical stack painted in the window background of its
@@ -41,6 +43,9 @@ void installSheetContent(QDialog* sheet, SheetStackView* stack, int width);
 
 // The layout direction of a sheet and every view in it; text fields and labels aligned right
 // under an Arabic interface, left otherwise.
+// A sheet's title line: 13 pt, semibold.
+QLabel* makeSheetHeading(const QString& text);
+
 void applyLayoutDirection(QWidget* view, Qt::LayoutDirection direction);
 void applySheetDirection(QWidget* view);
 

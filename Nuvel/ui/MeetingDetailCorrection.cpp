@@ -21,17 +21,6 @@ using namespace meetingdetail;
 
 #define ENTRY NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController")
 
-namespace {
-QLabel* sheetTitle(const QString& text) {
-    auto* title = new QLabel(text);
-    QFont font = title->font();
-    font.setPointSizeF(13);
-    font.setWeight(QFont::DemiBold);
-    title->setFont(font);
-    return title;
-}
-} // namespace
-
 QDialog* MeetingDetailController::makeSheet(const QString& title, int width, int height) {
     auto* sheet = new QDialog(root_ != nullptr ? root_->window() : nullptr);
     sheet->setWindowTitle(title);
@@ -140,7 +129,7 @@ void MeetingDetailController::correctSelection() {
         if (button != saveButton_) button->setAutoDefault(false);
     auto* reloadRow = makeButtonRow({}, {reloadButton_, rebaseButton_});
 
-    stack->add(sheetTitle(localized("Correct transcript")));
+    stack->add(makeSheetHeading(localized("Correct transcript")));
     stack->add(correctionModes_);
     stack->add(correctionField_);
     stack->add(speakerPicker_);

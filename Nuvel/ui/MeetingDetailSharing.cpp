@@ -29,14 +29,6 @@ using namespace meetingdetail;
 #define ENTRY NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController")
 
 namespace {
-QLabel* heading(const QString& text) {
-    auto* title = new QLabel(text);
-    QFont font = title->font();
-    font.setPointSizeF(13);
-    font.setWeight(QFont::DemiBold);
-    title->setFont(font);
-    return title;
-}
 QLabel* notice(const QString& text, int width) {
     auto* label = new QLabel(text);
     label->setWordWrap(true);
@@ -80,7 +72,7 @@ void MeetingDetailController::showRename() {
     });
     save->setObjectName(QStringLiteral("meeting-rename-save"));
     save->setDefault(true);
-    stack->add(heading(localized("Rename meeting")));
+    stack->add(makeSheetHeading(localized("Rename meeting")));
     stack->add(field, 20);
     stack->add(makeButtonRow({cancel, save}, {}));
     applySheetDirection(stack);
@@ -133,7 +125,7 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
     address->setFixedWidth(430);
     auto* acknowledge = new QCheckBox(localized("I understand the guest can play retained audio"));
     acknowledge->setObjectName(QStringLiteral("meeting-sharing-acknowledge"));
-    stack->add(heading(localized("Invite a guest")));
+    stack->add(makeSheetHeading(localized("Invite a guest")));
     stack->add(notice(localized("This guest can read notes and transcript and play retained audio. Private notes stay "
                                 "private. Review generated notes before sharing."),
                       430));
@@ -169,7 +161,7 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
     line->setFixedWidth(430);
     stack->add(line, 16);
 
-    stack->add(heading(localized("Create a view-only link")));
+    stack->add(makeSheetHeading(localized("Create a view-only link")));
     stack->add(notice(localized("Anyone with the link can read notes and transcript until it expires or you revoke it. "
                                 "Include audio only when you intend to share it. Private notes stay private."),
                       430));
