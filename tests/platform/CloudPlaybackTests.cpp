@@ -7,6 +7,7 @@
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
+#include "tests/platform/SinkUnderTest.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/standin-service/StandinService.hpp"
 
@@ -16,45 +17,6 @@
 using namespace nuvel;
 using namespace nuvel::test;
 
-namespace {
-
-// The monitor of a private null sink, recorded as mono 48000 Hz (see the player's own tests for
-// why the sink is suspended and resumed).
-struct PrivateSink {
-    PrivateSink(const std::shared_ptr<PulseConnection>& connection, const std::string& stem)
-        : name(uniqueName(stem)), module(privateSink(name)) {
-        if (!module->loaded())
-            return;
-        PulseRecordStream::Options options;
-        options.source = name + ".monitor";
-        options.sampleRate = 48000;
-        options.channels = 1;
-        monitor = std::make_unique<PulseRecordStream>(connection, options, recording.consumer(),
-                                                      recording.problems());
-        runProgram({"pactl", "suspend-sink", name, "1"});
-        runProgram({"pactl", "suspend-sink", name, "0"});
-    }
-    // The recorded samples that carry sound, in 10 ms windows.
-    std::vector<float> audible() {
-        monitor->close();
-        const std::vector<float> all = joined(recording.pieces());
-        std::vector<float> sound;
-        for (std::size_t at = 0; at + 480 <= all.size(); at += 480) {
-            std::vector<float> window(all.begin() + long(at), all.begin() + long(at + 480));
-            if (rms(window) > 0.02)
-                sound.insert(sound.end(), window.begin(), window.end());
-        }
-        return sound;
-    }
-
-    std::string name;
-    std::unique_ptr<LoadedModule> module;
-    Recording recording;
-    std::unique_ptr<PulseRecordStream> monitor;
-};
-
-} // namespace
-
 TEST(CloudPlayback, TheLastTwoSecondsPlayAtTheChosenSpeedAndTheMeetingsPitch) {
     NUVEL_CONNECT_PULSE(connection);
     StandinService service;
@@ -63,7 +25,7 @@ TEST(CloudPlayback, TheLastTwoSecondsPlayAtTheChosenSpeedAndTheMeetingsPitch) {
 
     for (float speed : {1.0f, 2.0f}) {
         SCOPED_TRACE(speed);
-        PrivateSink sink(connection, "nuvel_cloud_playback");
+        SinkUnderTest sink(connection, "nuvel_cloud_playback");
         ASSERT_TRUE(sink.monitor);
         TempDir dir{"cloud-playback"};
         ManualMainQueue queue{0};

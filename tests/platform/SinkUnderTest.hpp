@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Nuvel/platform/PulseIntrospection.hpp"
+#include "tests/platform/PulseTestSupport.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nuvel::test {
+
+// A private sink for one test, its monitor recorded as mono 48000 Hz.
+//
+// A null sink with no one asking for low latency renders two seconds ahead, and a stream that
+// joins it waits that long before its audio is taken. The recording asks for short fragments;
+// suspending and resuming the sink then restarts its clock at that latency.
+struct SinkUnderTest {
+    std::string name;
+    std::unique_ptr<LoadedModule> module;
+    Recording recording;
+    std::unique_ptr<PulseRecordStream> monitor;
+
+    SinkUnderTest(const std::shared_ptr<PulseConnection>& connection, const std::string& stem)
+        : name(uniqueName(stem)), module(privateSink(name)) {
+        if (!module->loaded())
+            return;
+        PulseRecordStream::Options options;
+        options.source = name + ".monitor";
+        options.sampleRate = 48000;
+        options.channels = 1;
+        monitor = std::make_unique<PulseRecordStream>(connection, options, recording.consumer(),
+                                                      recording.problems());
+        runProgram({"pactl", "suspend-sink", name, "1"});
+        runProgram({"pactl", "suspend-sink", name, "0"});
+    }
+    bool ready() const { return monitor != nullptr; }
+
+    // The recorded samples that carry sound (in 10 ms windows), joined.
+    std::vector<float> audible() {
+        monitor->close();
+        std::vector<float> all = joined(recording.pieces());
+        std::vector<float> sound;
+        for (std::size_t at = 0; at + 480 <= all.size(); at += 480) {
+            std::vector<float> window(all.begin() + long(at), all.begin() + long(at + 480));
+            if (rms(window) > 0.02)
+                sound.insert(sound.end(), window.begin(), window.end());
+        }
+        return sound;
+    }
+    std::optional<std::uint32_t> playerSinkInput(PulseConnection& connection) {
+        auto sink = sinkInfo(connection, name);
+        if (!sink)
+            return std::nullopt;
+        for (const auto& input : listSinkInputs(connection))
+            if (input.sink == sink->index)
+                return input.index;
+        return std::nullopt;
+    }
+};
+
+} // namespace nuvel::test
