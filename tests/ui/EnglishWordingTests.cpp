@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 
 #include "Nuvel/model/StatusText.hpp"
+#include "Nuvel/model/cloud/CloudSentences.hpp"
+#include "Nuvel/model/upload/UploadSentences.hpp"
 #include "Nuvel/ui/EnglishWording.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "tests/ui/UiTestSupport.hpp"
@@ -26,7 +28,12 @@ protected:
 } // namespace
 
 TEST_F(EnglishWordingTest, NoSentenceTheModelShowsNamesTheOtherPlatform) {
-    for (std::string_view sentence : allStatusSentences()) {
+    std::vector<std::string_view> sentences(allStatusSentences().begin(), allStatusSentences().end());
+    // The sending and cloud sentences that name a place on the machine.
+    sentences.insert(sentences.end(), {upload_sentences::ambiguous, upload_sentences::signIn, upload_sentences::paused,
+                                       cloud_sentences::draftNotSaved, cloud_sentences::correctionNotSent,
+                                       cloud_sentences::cacheNotCleared});
+    for (std::string_view sentence : sentences) {
         const std::string shown = localize(sentence);
         for (const char* word : {"Mac", "Finder", "System Settings"})
             EXPECT_EQ(shown.find(word), std::string::npos) << shown;
