@@ -28,6 +28,20 @@ std::optional<CalendarMeeting> ServiceCalendar::currentMeeting() const {
     return CalendarMeetings::current(service_->meetings(), service_->now());
 }
 
+SettingsActions::CalendarAccess ServiceCalendar::access() const {
+    switch (service_->access()) {
+    case CalendarService::Access::off:
+        return SettingsActions::CalendarAccess::off;
+    case CalendarService::Access::needsPermission:
+        return SettingsActions::CalendarAccess::needsPermission;
+    case CalendarService::Access::denied:
+        return SettingsActions::CalendarAccess::denied;
+    case CalendarService::Access::granted:
+        return SettingsActions::CalendarAccess::granted;
+    }
+    return SettingsActions::CalendarAccess::off;
+}
+
 DetectionMonitor::DetectionMonitor(std::unique_ptr<MeetingMonitor> monitor) : monitor_(std::move(monitor)) {
     monitor_->isCapturing = [this] { return isCapturing && isCapturing(); };
     monitor_->onPrompt = [this](const MeetingMonitor::Prompt& prompt) {

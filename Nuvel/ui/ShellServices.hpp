@@ -17,6 +17,7 @@ public:
 
     void refresh(bool requestAccess) override;
     std::optional<CalendarMeeting> currentMeeting() const override;
+    SettingsActions::CalendarAccess access() const override;
     CalendarService& service() const { return *service_; }
 
 private:

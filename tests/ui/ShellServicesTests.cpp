@@ -65,9 +65,11 @@ TEST(ShellServices, TheCalendarReportsItsChangesRemindersAndCurrentMeetingToTheS
     calendar.onChange = [&changes] { ++changes; };
     calendar.onReminder = [&reminded](const CalendarMeeting& m) { reminded.push_back(m.title); };
     EXPECT_FALSE(calendar.currentMeeting()) << "nothing before the first reading";
+    EXPECT_EQ(calendar.access(), SettingsActions::CalendarAccess::off) << "off until the first refresh";
     calendar.refresh(false);
     queue.drain();
     EXPECT_GT(changes, 0);
+    EXPECT_EQ(calendar.access(), SettingsActions::CalendarAccess::granted) << "what the settings window shows";
     ASSERT_TRUE(calendar.currentMeeting()) << "a meeting within five minutes is the current one";
     EXPECT_EQ(calendar.currentMeeting()->title, "Design review");
     queue.advance(CalendarService::tickInterval);
