@@ -207,7 +207,7 @@ TEST(UploadQueue, AWakeUpThatFindsTheModelOccupiedIsRefusedSilently) {
     EXPECT_EQ(h.queue.pendingTimers(), 0u) << "no further wake-up until the next reschedule";
 }
 
-TEST(UploadQueue, ARetryThatFellDueDuringAnImportOrAnUpdateGoesOnceItEnds) {
+TEST(UploadQueue, ARetryThatFellDueDuringAnImportARecordingOrAnUpdateGoesOnceItEnds) {
     struct Case {
         std::string what;
         std::function<void(AppHarness&)> begin, end;
@@ -221,6 +221,13 @@ TEST(UploadQueue, ARetryThatFellDueDuringAnImportOrAnUpdateGoesOnceItEnds) {
          [](AppHarness& h) { h.releaseHeld(); }},
         {"update", [](AppHarness& h) { h.model->setUpdateInProgress(true); },
          [](AppHarness& h) { h.model->setUpdateInProgress(false); }},
+        {"recording",
+         [](AppHarness& h) {
+             h.model->startNewRecording({});
+             h.queue.drain();
+             ASSERT_TRUE(h.model->isRecording());
+         },
+         [](AppHarness& h) { h.model->stopRecording(); }},
     };
     for (const Case& c : cases) {
         AppHarness h;

@@ -192,3 +192,45 @@ TEST(UploadRoad, FailuresThatMustNotSendTwiceOrAtAll) {
     EXPECT_EQ(lost.count("POST meetings"), 1);
     EXPECT_EQ(lost.service.meetingIds().size(), 1u);
 }
+
+TEST(UploadRoad, AnAcceptedRecordingWhoseSaveFailsStaysAcceptedAndIsWrittenAtTheNextSave) {
+    struct Case {
+        int failures; // saves of the accepted manifest that fail
+        TransferState storedAfterRun;
+        std::string_view message;
+    };
+    const std::vector<Case> cases = {
+        {1, TransferState::accepted, upload_sentences::sent},               // the status refresh writes it
+        {2, TransferState::committing, upload_sentences::statusNotRefreshed}, // the next run writes it
+    };
+    for (const Case& c : cases) {
+        StandinUploads s;
+        const LocalRecording first = s.recording("First"), second = s.recording("Second");
+        s.startWith({first, second});
+        std::vector<TransferState> seen;
+        s.app->model->onChange = [&] {
+            if (seen.empty() || seen.back() != s.listed(first.id).transfer)
+                seen.push_back(s.listed(first.id).transfer);
+        };
+        *s.acceptedSaveFailures = c.failures;
+        s.send(first.id);
+        EXPECT_EQ(seen.back(), TransferState::accepted) << c.failures;
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), TransferState::failed), 0) << c.failures;
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), TransferState::needsReview), 0) << c.failures;
+        EXPECT_EQ(s.listed(first.id).uploadQueued, false) << c.failures;
+        EXPECT_EQ(s.app->model->message(), c.message) << c.failures;
+        EXPECT_EQ(s.stored(first.id).transfer, c.storedAfterRun) << c.failures;
+        EXPECT_EQ(*s.acceptedSaveFailures, 0) << c.failures;
+        s.service.clearRequests();
+        s.app->queue.advance(3600);
+        EXPECT_EQ(s.calls(), Calls{}) << c.failures << ": nothing is retried";
+
+        s.send(second.id);
+        const LocalRecording stored = s.stored(first.id);
+        EXPECT_EQ(stored.transfer, TransferState::accepted) << c.failures;
+        EXPECT_EQ(stored.uploadQueued, false) << c.failures;
+        EXPECT_EQ(s.stored(second.id).transfer, TransferState::accepted) << c.failures;
+        EXPECT_EQ(s.count("POST commit"), 1) << c.failures << ": only the second is sent";
+        EXPECT_EQ(s.service.meetingIds().size(), 2u) << c.failures;
+    }
+}

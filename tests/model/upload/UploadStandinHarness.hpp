@@ -48,6 +48,51 @@ public:
     RecordingMediaAssembler inner;
 };
 
+// A real store whose saves of an accepted manifest fail while `failures` lasts, as a full disk
+// would; every other call goes through.
+class AcceptedSaveFaults final : public WorkspaceStore {
+public:
+    AcceptedSaveFaults(std::shared_ptr<WorkspaceStore> inner, std::shared_ptr<int> failures)
+        : inner_(std::move(inner)), failures_(std::move(failures)) {}
+
+    const std::filesystem::path& root() const override { return inner_->root(); }
+    RecoveryReport recover(const std::string& accountID) override { return inner_->recover(accountID); }
+    LocalRecording loadRecording(const Uuid& id) override { return inner_->loadRecording(id); }
+    void saveManifest(const LocalRecording& recording) override {
+        if (recording.transfer == TransferState::accepted && *failures_ > 0) {
+            --*failures_;
+            throw std::filesystem::filesystem_error("manifest", std::make_error_code(std::errc::no_space_on_device));
+        }
+        inner_->saveManifest(recording);
+    }
+    void saveAnnotations(const Uuid& id, const RecordingStore::Annotations& annotations) override {
+        inner_->saveAnnotations(id, annotations);
+    }
+    LocalRecording setCaptureState(CaptureState state, const Uuid& id) override {
+        return inner_->setCaptureState(state, id);
+    }
+    std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID, std::string_view extension,
+                                         std::string_view kind) override {
+        return inner_->workingFileURL(recordingID, fileID, extension, kind);
+    }
+    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID) override {
+        inner_->sealClearMedia(source, recordingID, assetID);
+    }
+    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
+                                        std::string_view extension) override {
+        return inner_->openClearCopy(recordingID, assetID, extension);
+    }
+    void removeWorkingFiles(const std::filesystem::path& file) override { inner_->removeWorkingFiles(file); }
+    void deleteRecording(const Uuid& id, const std::string& accountID) override {
+        inner_->deleteRecording(id, accountID);
+    }
+    RecordingStore* recordingStore() override { return inner_->recordingStore(); }
+
+private:
+    std::shared_ptr<WorkspaceStore> inner_;
+    std::shared_ptr<int> failures_;
+};
+
 class StandinUploads {
 public:
     static constexpr const char* account = StandinService::defaultAccountId;
@@ -60,6 +105,10 @@ public:
         app = std::make_unique<AppHarness>([this](AppModelDependencies& d) {
             d.api = std::make_shared<NuvelAPI>(service.origin(), std::make_shared<CurlTransport>());
             d.media = media;
+            d.openStore = [open = d.openStore, failures = acceptedSaveFailures](const std::filesystem::path& root,
+                                                                              const SymmetricKey& key) {
+                return std::make_shared<AcceptedSaveFaults>(open(root, key), failures);
+            };
         });
         app->realStores = true;
     }
@@ -120,6 +169,8 @@ public:
 
     StandinService service;
     std::shared_ptr<SizedTransportMedia> media = std::make_shared<SizedTransportMedia>();
+    // How many saves of an accepted manifest are still to fail.
+    std::shared_ptr<int> acceptedSaveFailures = std::make_shared<int>(0);
     DeviceSession session;
     std::unique_ptr<AppHarness> app;
 };
