@@ -1,19 +1,14 @@
 #include "Nuvel/model/cloud/CloudFailure.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
 #include "NuvelKit/meetings/MeetingClientError.hpp"
 
 namespace nuvel {
 
-std::optional<int> serviceStatus(const std::exception_ptr& failure) {
-    if (!failure)
-        return std::nullopt;
-    try {
-        std::rethrow_exception(failure);
-    } catch (const MeetingClientError& error) {
-        return error.status();
-    } catch (...) {
-        return std::nullopt;
-    }
+std::optional<int> serviceStatus(const Failure& failure) {
+    if (const MeetingClientError* error = failure.errorAs<MeetingClientError>())
+        return error->status();
+    return std::nullopt;
 }
 
 } // namespace nuvel

@@ -2,6 +2,7 @@
 // stopping playback, and the access lease of the open meeting with its expiry.
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
 
@@ -193,7 +194,8 @@ void CloudLibrary::stopPlayback() {
     // both run off the main thread, after the player's earlier work. A file left behind goes with
     // the next clean-up of the playback folder.
     TaskHandle previous = std::exchange(playerWork_, TaskHandle());
-    playerWork_ = spawn(*deps_.mainQueue, releasePlayer(actors(), previous, std::move(player_), std::move(file)));
+    playerWork_ =
+        spawn(*deps_.mainQueue, releasePlayer(actors(), previous, std::move(player_), std::move(file)));
 }
 
 // ---- The open meeting's lease ----
@@ -222,12 +224,14 @@ Task<void> CloudLibrary::documentExpiry(AnchorRef anchor, Uuid generation,
     if (!self)
         co_return;
     const double seconds = expiresAt.sinceReferenceDate - self->now().sinceReferenceDate;
-    try {
-        co_await sleepOnContinuousClock(seconds, self->deps_.continuousNow);
-        co_await checkCancellation();
-    } catch (const Cancelled&) {
+    Task<void> wait = sleepOnContinuousClock(seconds, self->deps_.continuousNow);
+    Outcome<void> waited = co_await attempt(wait);
+    if (waited.cancelled())
         co_return;
-    }
+    if (waited.failed())
+        std::rethrow_exception(waited.error());
+    if ((co_await currentStopToken()).stop_requested())
+        co_return;
     self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation) || self->state_.selectedID != selectedID)
         co_return;

@@ -18,6 +18,8 @@
 
 namespace nuvel {
 
+class Failure;
+
 // Makes the cloud meeting library over the given client. Throws std::invalid_argument when a
 // required dependency is missing. Call it on the main queue.
 std::unique_ptr<CloudMeetingModel> makeCloudMeetingModel(CloudLibraryDependencies dependencies);
@@ -66,7 +68,8 @@ public:
     void submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t baseRevision,
                           CorrectionCompletion completion) override;
     Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest request,
-                               CorrectionCompletion completion, DeviceSession session, Uuid generation) override;
+                               CorrectionCompletion completion, DeviceSession session,
+                               Uuid generation) override;
 
     void play(std::optional<std::int64_t> positionMilliseconds) override;
     void setSpeed(float speed) override;
@@ -126,7 +129,7 @@ private:
     static Task<void> libraryLoad(AnchorRef anchor, LoadTicket ticket, bool more,
                                   std::shared_ptr<MeetingCache> cache, std::string workspaceID,
                                   std::optional<std::string> cursor, DeviceSession session);
-    static Task<void> libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, std::exception_ptr failure,
+    static Task<void> libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, Failure failure,
                                         std::shared_ptr<MeetingCache> cache);
     static Task<void> libraryExpiry(AnchorRef anchor, Uuid generation, Date expiresAt);
     // The revocation step: the meetings' cached copies and drafts are revoked, the meetings leave
@@ -141,7 +144,7 @@ private:
                                   std::shared_ptr<MeetingCache> cache, DeviceSession session);
     // The shared rule for a failed summary, transcript, restore, store or sharing request.
     static Task<void> meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
-                                        std::exception_ptr failure);
+                                        Failure failure);
 
     // ---- Corrections (CloudLibraryCorrections.cpp) ----
     // The generation is still `generation` and `meetingID` is still the selected meeting.
@@ -156,14 +159,14 @@ private:
                                      DeviceSession session);
     // The shared answer to a failed meeting request: a rejected session purges the cache and
     // resets; a forbidden or unknown meeting is revoked. True when it was one of those.
-    static Task<bool> handleAccessError(AnchorRef anchor, std::exception_ptr failure, std::string meetingID);
+    static Task<bool> handleAccessError(AnchorRef anchor, Failure failure, std::string meetingID);
 
     // ---- Playback (CloudLibraryPlayback.cpp) ----
     static Task<void> downloadAndPlay(AnchorRef anchor, Uuid generation, Uuid playbackGeneration,
                                       std::string meetingID, DeviceSession session,
                                       std::filesystem::path cacheRoot, std::optional<std::int64_t> position);
     static Task<void> playbackFailed(AnchorRef anchor, Uuid generation, Uuid playbackGeneration,
-                                     std::string meetingID, std::exception_ptr failure);
+                                     std::string meetingID, Failure failure);
     static Task<void> drivePlayer(AnchorRef anchor, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
                                   Uuid playbackGeneration, std::optional<std::int64_t> position);
     static Task<void> applyRate(Executor& actors, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
@@ -172,7 +175,8 @@ private:
                                  Uuid playbackGeneration);
     // Stops and drops the player after the work before it, then deletes the file; runs to its end
     // even when the model is gone.
-    static Task<void> releasePlayer(Executor& actors, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
+    static Task<void> releasePlayer(Executor& actors, TaskHandle previous,
+                                    std::shared_ptr<AudioPlayer> player,
                                     std::optional<std::filesystem::path> file);
     void startPlaybackTimer();
     void playbackTick();
@@ -181,17 +185,19 @@ private:
     // The launch guard: the lease, the selection, the session, the document and the right.
     bool mayChange(std::string_view right) const;
     // The failure rule: an access error is handled; any other error writes `sentence`.
-    static Task<void> changeFailed(AnchorRef anchor, std::string meetingID, std::exception_ptr failure,
+    static Task<void> changeFailed(AnchorRef anchor, std::string meetingID, Failure failure,
                                    std::string sentence);
-    static Task<void> shareChange(AnchorRef anchor, Uuid generation, std::string meetingID, DeviceSession session,
-                                  std::optional<MeetingShareRequest> invite, std::optional<std::string> shareID);
+    static Task<void> shareChange(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                  DeviceSession session, std::optional<MeetingShareRequest> invite,
+                                  std::optional<std::string> shareID);
     static Task<void> linkCreation(AnchorRef anchor, Uuid generation, std::string meetingID,
                                    DeviceSession session, int days, bool includeAudio);
     static Task<void> linkRevocation(AnchorRef anchor, Uuid generation, std::string meetingID,
                                      DeviceSession session, std::string linkID);
-    static Task<void> titleChange(AnchorRef anchor, Uuid generation, std::string meetingID, DeviceSession session,
-                                  std::string title);
-    static Task<void> deletion(AnchorRef anchor, Uuid generation, std::string meetingID, DeviceSession session);
+    static Task<void> titleChange(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                  DeviceSession session, std::string title);
+    static Task<void> deletion(AnchorRef anchor, Uuid generation, std::string meetingID,
+                               DeviceSession session);
 
     // ---- Settings and export (CloudLibrarySettings.cpp, CloudLibraryExport.cpp) ----
     static Task<void> readRetention(AnchorRef anchor, Uuid generation, DeviceSession session);

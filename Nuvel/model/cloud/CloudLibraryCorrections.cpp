@@ -1,6 +1,7 @@
 // Transcript corrections: the sealed draft is written before the request goes out, a retry sends
 // the same request key, and the outcome goes back to the detail screen. Also the shared answer
 // to a rejected session or a meeting the user may no longer reach.
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudFailure.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
@@ -41,17 +42,11 @@ Task<void> CloudLibrary::saveAndSendCorrection(AnchorRef anchor, Uuid generation
         co_return;
     const std::string key = draftKey(meetingID);
     auto save = [cache, request, key] { cache->saveDraft(request, key); };
-    bool saved = false;
-    try {
-        co_await runOn(self->actors(), save);
-        saved = true;
-    } catch (...) {
-        saved = false;
-    }
+    Outcome<void> saved = co_await attemptOn(self->actors(), save);
     self = anchor->model;
     if (!self || !self->isCurrentMeeting(generation, meetingID))
         co_return;
-    if (!saved) {
+    if (!saved.ok()) {
         self->state_.message = self->localized(cloud_sentences::draftNotSaved);
         self->notify();
         complete(completion, false, false);
@@ -93,17 +88,12 @@ Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::
     auto revise = [client, meetingID, request, token](std::stop_token stop) {
         client->revise(meetingID, request, token, stop);
     };
-    std::exception_ptr failure;
-    try {
-        co_await runOn(self->actors(), revise);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    Outcome<void> failure = co_await attemptOn(self->actors(), revise);
     self = anchor->model;
     if (!self || !self->isCurrentMeeting(generation, meetingID))
         co_return;
 
-    if (failure) {
+    if (failure.failed()) {
         const bool conflict = serviceStatus(failure) == 409;
         const bool handled = co_await handleAccessError(anchor, failure, meetingID);
         self = anchor->model;
@@ -123,11 +113,9 @@ Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::
         self->state_.pendingCorrection.reset();
         if (std::shared_ptr<MeetingCache> cache = self->cache_) {
             auto remove = [cache, key = draftKey(meetingID)] { cache->remove(key); };
-            try {
-                co_await runOn(self->actors(), remove);
-            } catch (...) {
-                // A draft left behind is sent again as a replay, which the service recognises.
-            }
+            Outcome<void> removed = co_await attemptOn(self->actors(), remove);
+            // A draft left behind is sent again as a replay, which the service recognises.
+            removed.drop("removing the sent correction draft");
             self = anchor->model;
             if (!self || !self->isCurrentMeeting(generation, meetingID))
                 co_return;
@@ -139,8 +127,7 @@ Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::
         self->openMeeting(meetingID, false);
 }
 
-Task<bool> CloudLibrary::handleAccessError(AnchorRef anchor, std::exception_ptr failure,
-                                           std::string meetingID) {
+Task<bool> CloudLibrary::handleAccessError(AnchorRef anchor, Failure failure, std::string meetingID) {
     CloudLibrary* self = anchor->model;
     if (!self)
         co_return false;
@@ -149,11 +136,9 @@ Task<bool> CloudLibrary::handleAccessError(AnchorRef anchor, std::exception_ptr 
         const Uuid generation = self->state_.generation;
         if (std::shared_ptr<MeetingCache> cache = self->cache_) {
             auto purge = [cache] { cache->purge(); };
-            try {
-                co_await runOn(self->actors(), purge);
-            } catch (...) {
-                // What could not be deleted stays sealed; the next sign-in's reset leaves it unread.
-            }
+            Outcome<void> purged = co_await attemptOn(self->actors(), purge);
+            // What could not be deleted stays sealed; the next sign-in's reset leaves it unread.
+            purged.drop("emptying the cache of a refused session");
         }
         self = anchor->model;
         if (self && self->isCurrentGeneration(generation)) {

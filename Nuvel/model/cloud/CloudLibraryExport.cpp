@@ -1,4 +1,5 @@
 // Exporting the open meeting as Markdown, plain text or subtitles to a file the user chooses.
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "NuvelKit/support/Files.hpp"
@@ -17,14 +18,14 @@ void CloudLibrary::exportMeeting(MeetingExport::Format format, const std::string
             return;
         chosen.transcript = *state_.originalTranscript;
     }
-    std::string text;
-    try {
-        text = MeetingExport::export_(chosen, format);
-    } catch (...) {
+    Outcome<std::string> exported =
+        attemptNow([&chosen, format] { return MeetingExport::export_(chosen, format); });
+    if (!exported.ok()) {
         state_.message = localized(cloud_sentences::exportUnavailable);
         notify();
         return;
     }
+    std::string text = std::move(exported.value());
     if (!deps_.chooseExportFile)
         return;
     std::string proposedName = "Nuvel." + std::string(MeetingExport::rawValue(format));
@@ -37,13 +38,13 @@ Task<void> CloudLibrary::saveExport(AnchorRef anchor, Uuid generation, std::stri
     CloudLibrary* self = anchor->model;
     if (!self)
         co_return;
+    ExportFileChooser choose = self->deps_.chooseExportFile;
+    Task<std::optional<std::filesystem::path>> asked = choose(proposedName);
+    Outcome<std::optional<std::filesystem::path>> chosen = co_await attempt(asked);
+    chosen.drop("choosing the export file");
     std::optional<std::filesystem::path> destination;
-    try {
-        ExportFileChooser choose = self->deps_.chooseExportFile;
-        destination = co_await choose(proposedName);
-    } catch (...) {
-        destination.reset();
-    }
+    if (chosen.ok())
+        destination = std::move(chosen.value());
     self = anchor->model;
     if (!self || !destination)
         co_return;
@@ -52,15 +53,9 @@ Task<void> CloudLibrary::saveExport(AnchorRef anchor, Uuid generation, std::stri
         co_return;
     const std::filesystem::path file = *destination;
     auto write = [file, text] { files::atomicWrite(file, viewOf(text)); };
-    bool written = false;
-    try {
-        co_await runOn(self->actors(), write);
-        written = true;
-    } catch (...) {
-        written = false;
-    }
+    Outcome<void> written = co_await attemptOn(self->actors(), write);
     self = anchor->model;
-    if (written || !self || !self->isCurrentGeneration(generation))
+    if (written.ok() || !self || !self->isCurrentGeneration(generation))
         co_return;
     self->state_.message = self->localized(cloud_sentences::exportUnavailable);
     self->notify();

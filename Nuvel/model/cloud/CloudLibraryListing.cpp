@@ -1,5 +1,6 @@
 // The library list: page loads with the offline copy shown first, reconciliation of the listed
 // meetings, the library's lease, the revocation step and the library-wide search.
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudFailure.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
@@ -58,16 +59,13 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
 
     // The offline copy first, while its lease holds.
     if (!more && self->state_.meetings.empty()) {
-        std::optional<MeetingCache::Leased<MeetingLibraryPage>> copy;
         const Date at = self->now();
         auto readCopy = [cache, at] { return cache->loadWithLease<MeetingLibraryPage>(libraryKey, at); };
-        try {
-            copy = co_await runOn(actors, readCopy);
-        } catch (...) {
-            copy.reset();
-        }
+        Outcome<MeetingCache::Leased<MeetingLibraryPage>> read = co_await attemptOn(actors, readCopy);
+        read.drop("reading the offline library");
         if (!current())
             co_return;
+        MeetingCache::Leased<MeetingLibraryPage>* copy = read.ok() ? &read.value() : nullptr;
         if (copy && self->now() < copy->lease.expiresAt) {
             self->state_.meetings = std::move(copy->value.meetings);
             self->state_.offline = true;
@@ -86,91 +84,105 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
         toReconcile.assign(ids.begin(), ids.end());
     }
 
-    std::exception_ptr failure;
-    try {
-        const std::string token = session.token;
-        auto fetchPage = [client, workspaceID, cursor, token](std::stop_token stop) {
-            return client->libraryPage(workspaceID, cursor, pageSize, token, stop);
-        };
-        MeetingLibraryPage page = co_await runOn(actors, fetchPage);
-        if (!current())
-            co_return;
-
-        CloudMeetingState& state = self->state_;
-        if (!more) {
-            state.meetings = page.meetings;
-        } else {
-            std::set<std::string> listed;
-            for (const MeetingSummary& meeting : state.meetings)
-                listed.insert(meeting.id);
-            for (const MeetingSummary& meeting : page.meetings)
-                if (!listed.count(meeting.id))
-                    state.meetings.push_back(meeting);
-        }
-        state.nextCursor = page.next_cursor;
-        state.hasMore = state.nextCursor.has_value();
-        state.offline = false;
-        const Date validatedAt = self->now();
-        state.offlineLease = std::min(pageAllowance(page), state.offlineLease);
-        const double lease = state.offlineLease;
-        if (lease > 0)
-            self->scheduleLibraryExpiry(validatedAt.adding(lease));
-
-        std::vector<std::string> pageIDs;
-        for (const MeetingSummary& meeting : page.meetings)
-            pageIDs.push_back(meeting.id);
-        // Restoring ids that were never revoked changes nothing: the sealed set is rewritten
-        // only when one of them is in it.
-        auto restore = [cache, pageIDs] {
-            const auto revoked = cache->revocations();
-            if (std::any_of(pageIDs.begin(), pageIDs.end(),
-                            [&](const std::string& id) { return revoked.contains(id); }))
-                cache->restore(pageIDs);
-        };
-        co_await runOn(actors, restore);
-        if (!current())
-            co_return;
-
-        for (std::size_t start = 0; start < toReconcile.size(); start += reconcileBatch) {
-            const std::size_t end = std::min(toReconcile.size(), start + reconcileBatch);
-            std::vector<std::string> batch(toReconcile.begin() + std::ptrdiff_t(start),
-                                           toReconcile.begin() + std::ptrdiff_t(end));
-            auto reconcile = [client, batch, token](std::stop_token stop) {
-                return client->reconcile(batch, token, stop);
-            };
-            MeetingReconciliation answer = co_await runOn(actors, reconcile);
-            if (!current())
-                co_return;
-            std::vector<std::string> removed = std::move(answer.removed_ids);
-            co_await revokeMeetings(anchor, removed);
-            if (!current())
-                co_return;
-        }
-
-        if (lease > 0) {
-            MeetingLibraryPage copy;
-            copy.contract_version = 1;
-            copy.meetings = self->state_.meetings;
-            copy.next_cursor = self->state_.nextCursor;
-            copy.as_of = page.as_of;
-            copy.offline_access_seconds = lease;
-            auto store = [cache, copy = std::move(copy), validatedAt, lease] {
-                cache->store(copy, libraryKey, validatedAt, lease);
-            };
-            co_await runOn(actors, store);
-            if (!current())
-                co_return;
-            if (self->now() >= validatedAt.adding(lease)) {
-                self->state_.meetings.clear();
-                self->state_.searchResults.clear();
-            }
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        co_await libraryLoadFailed(anchor, ticket, failure, cache);
+    // Any failure from here on ends the load through libraryLoadFailed.
+    const std::string token = session.token;
+    auto fetchPage = [client, workspaceID, cursor, token](std::stop_token stop) {
+        return client->libraryPage(workspaceID, cursor, pageSize, token, stop);
+    };
+    Outcome<MeetingLibraryPage> fetched = co_await attemptOn(actors, fetchPage);
+    if (fetched.failed()) {
+        co_await libraryLoadFailed(anchor, ticket, fetched, cache);
         co_return;
+    }
+    if (!current())
+        co_return;
+    const MeetingLibraryPage& page = fetched.value();
+
+    CloudMeetingState& state = self->state_;
+    if (!more) {
+        state.meetings = page.meetings;
+    } else {
+        std::set<std::string> listed;
+        for (const MeetingSummary& meeting : state.meetings)
+            listed.insert(meeting.id);
+        for (const MeetingSummary& meeting : page.meetings)
+            if (!listed.count(meeting.id))
+                state.meetings.push_back(meeting);
+    }
+    state.nextCursor = page.next_cursor;
+    state.hasMore = state.nextCursor.has_value();
+    state.offline = false;
+    const Date validatedAt = self->now();
+    state.offlineLease = std::min(pageAllowance(page), state.offlineLease);
+    const double lease = state.offlineLease;
+    if (lease > 0)
+        self->scheduleLibraryExpiry(validatedAt.adding(lease));
+
+    std::vector<std::string> pageIDs;
+    for (const MeetingSummary& meeting : page.meetings)
+        pageIDs.push_back(meeting.id);
+    // Restoring ids that were never revoked changes nothing: the sealed set is rewritten
+    // only when one of them is in it.
+    auto restore = [cache, pageIDs] {
+        const auto revoked = cache->revocations();
+        if (std::any_of(pageIDs.begin(), pageIDs.end(),
+                        [&](const std::string& id) { return revoked.contains(id); }))
+            cache->restore(pageIDs);
+    };
+    Outcome<void> restored = co_await attemptOn(actors, restore);
+    if (restored.failed()) {
+        co_await libraryLoadFailed(anchor, ticket, restored, cache);
+        co_return;
+    }
+    if (!current())
+        co_return;
+
+    for (std::size_t start = 0; start < toReconcile.size(); start += reconcileBatch) {
+        const std::size_t end = std::min(toReconcile.size(), start + reconcileBatch);
+        std::vector<std::string> batch(toReconcile.begin() + std::ptrdiff_t(start),
+                                       toReconcile.begin() + std::ptrdiff_t(end));
+        auto reconcile = [client, batch, token](std::stop_token stop) {
+            return client->reconcile(batch, token, stop);
+        };
+        Outcome<MeetingReconciliation> answer = co_await attemptOn(actors, reconcile);
+        if (answer.failed()) {
+            co_await libraryLoadFailed(anchor, ticket, answer, cache);
+            co_return;
+        }
+        if (!current())
+            co_return;
+        std::vector<std::string> removed = std::move(answer.value().removed_ids);
+        Task<void> revocation = revokeMeetings(anchor, removed);
+        Outcome<void> revoked = co_await attempt(revocation);
+        if (revoked.failed()) {
+            co_await libraryLoadFailed(anchor, ticket, revoked, cache);
+            co_return;
+        }
+        if (!current())
+            co_return;
+    }
+
+    if (lease > 0) {
+        MeetingLibraryPage copy;
+        copy.contract_version = 1;
+        copy.meetings = self->state_.meetings;
+        copy.next_cursor = self->state_.nextCursor;
+        copy.as_of = page.as_of;
+        copy.offline_access_seconds = lease;
+        auto store = [cache, copy = std::move(copy), validatedAt, lease] {
+            cache->store(copy, libraryKey, validatedAt, lease);
+        };
+        Outcome<void> stored = co_await attemptOn(actors, store);
+        if (stored.failed()) {
+            co_await libraryLoadFailed(anchor, ticket, stored, cache);
+            co_return;
+        }
+        if (!current())
+            co_return;
+        if (self->now() >= validatedAt.adding(lease)) {
+            self->state_.meetings.clear();
+            self->state_.searchResults.clear();
+        }
     }
     if (!current())
         co_return;
@@ -178,7 +190,7 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
     self->notify();
 }
 
-Task<void> CloudLibrary::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, std::exception_ptr failure,
+Task<void> CloudLibrary::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, Failure failure,
                                            std::shared_ptr<MeetingCache> cache) {
     CloudLibrary* self = anchor->model;
     // A load that was overtaken or cancelled ends without a word.
@@ -187,11 +199,9 @@ Task<void> CloudLibrary::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, 
     const std::optional<int> status = serviceStatus(failure);
     if (status == 401 || status == 403) {
         auto purge = [cache] { cache->purge(); };
-        try {
-            co_await runOn(self->actors(), purge);
-        } catch (...) {
-            // The session ends all the same.
-        }
+        Outcome<void> purged = co_await attemptOn(self->actors(), purge);
+        // The session ends all the same.
+        purged.drop("emptying the cache of a refused session");
         self = anchor->model;
         if (!self || !self->isCurrentLoad(ticket))
             co_return;
@@ -217,12 +227,14 @@ Task<void> CloudLibrary::libraryExpiry(AnchorRef anchor, Uuid generation, Date e
     if (!self)
         co_return;
     const double seconds = expiresAt.sinceReferenceDate - self->now().sinceReferenceDate;
-    try {
-        co_await sleepOnContinuousClock(seconds, self->deps_.continuousNow);
-        co_await checkCancellation();
-    } catch (const Cancelled&) {
+    Task<void> wait = sleepOnContinuousClock(seconds, self->deps_.continuousNow);
+    Outcome<void> waited = co_await attempt(wait);
+    if (waited.cancelled())
         co_return;
-    }
+    if (waited.failed())
+        std::rethrow_exception(waited.error());
+    if ((co_await currentStopToken()).stop_requested())
+        co_return;
     self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation))
         co_return;
@@ -243,11 +255,9 @@ Task<void> CloudLibrary::revokeMeetings(AnchorRef anchor, std::vector<std::strin
         for (const std::string& id : meetingIDs)
             keys.push_back(draftKey(id));
         auto revoke = [cache, keys] { cache->revoke(keys); };
-        try {
-            co_await runOn(self->actors(), revoke);
-        } catch (...) {
-            // The meetings leave the lists all the same.
-        }
+        Outcome<void> sealed = co_await attemptOn(self->actors(), revoke);
+        // The meetings leave the lists all the same.
+        sealed.drop("revoking meetings in the cache");
         self = anchor->model;
         if (!self || !self->isCurrentGeneration(generation))
             co_return;
@@ -292,19 +302,14 @@ Task<void> CloudLibrary::searchLibrary(AnchorRef anchor, Uuid generation, std::u
     auto ask = [client, query, workspaceID, token](std::stop_token stop) {
         return client->search(query, workspaceID, token, stop);
     };
-    std::optional<MeetingSearchPage> page;
-    try {
-        page = co_await runOn(self->actors(), ask);
-    } catch (...) {
-        page.reset();
-    }
+    Outcome<MeetingSearchPage> page = co_await attemptOn(self->actors(), ask);
     self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation) || self->searchSerial_ != serial)
         co_return;
-    if (page) {
-        self->state_.searchResults = std::move(page->results);
+    if (page.ok()) {
+        self->state_.searchResults = std::move(page.value().results);
         self->state_.message =
-            page->truncated ? self->localized(cloud_sentences::searchTruncated) : std::string();
+            page.value().truncated ? self->localized(cloud_sentences::searchTruncated) : std::string();
     } else {
         self->state_.searchResults.clear();
         self->state_.message = self->localized(cloud_sentences::searchOffline);

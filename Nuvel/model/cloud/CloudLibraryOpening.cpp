@@ -1,6 +1,7 @@
 // Opening a cloud meeting: the offline copy while its lease holds, the saved correction draft,
 // then the summary, the corrected and the original transcript, the notes and the sharing list
 // from the service, and the fresh offline copy.
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudFailure.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
@@ -82,14 +83,13 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
         auto readCopy = [cache, meetingID, at] {
             return cache->loadWithLease<NativeMeetingDocument>(meetingID, at);
         };
-        std::optional<MeetingCache::Leased<NativeMeetingDocument>> copy;
-        try {
-            copy = co_await runOn(actors, readCopy);
-        } catch (...) {
-            copy.reset();
-        }
+        Outcome<MeetingCache::Leased<NativeMeetingDocument>> read = co_await attemptOn(actors, readCopy);
+        read.drop("reading the offline meeting");
         if (!holds())
             co_return;
+        std::optional<MeetingCache::Leased<NativeMeetingDocument>> copy;
+        if (read.ok())
+            copy = std::move(read.value());
         if (copy && at < copy->lease.expiresAt) {
             CloudMeetingState& state = self->state_;
             state.originalTranscript = copy->value.originalTranscript;
@@ -105,42 +105,53 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
     // The saved correction draft.
     {
         auto readDraft = [cache, draft] { return cache->loadDraft<MeetingRevisionRequest>(draft); };
-        std::optional<MeetingRevisionRequest> saved;
-        try {
-            saved = co_await runOn(actors, readDraft);
-        } catch (...) {
-            saved.reset();
-        }
+        Outcome<MeetingRevisionRequest> saved = co_await attemptOn(actors, readDraft);
+        saved.drop("reading the correction draft");
         if (!holds())
             co_return;
-        self->state_.pendingCorrection = std::move(saved);
+        if (saved.ok())
+            self->state_.pendingCorrection = std::move(saved.value());
+        else
+            self->state_.pendingCorrection.reset();
     }
 
     // Summary and corrected transcript: the first publication.
-    std::exception_ptr failure;
-    MeetingSummary summary;
+    // Any failure of these ends the load through meetingLoadFailed.
+    auto fetchSummary = [client, meetingID, token](std::stop_token stop) {
+        return client->meeting(meetingID, token, stop);
+    };
+    Outcome<MeetingSummary> fetchedSummary = co_await attemptOn(actors, fetchSummary);
+    if (fetchedSummary.failed()) {
+        co_await meetingLoadFailed(anchor, ticket, meetingID, fetchedSummary);
+        co_return;
+    }
+    if (!holds())
+        co_return;
+    const MeetingSummary summary = std::move(fetchedSummary.value());
+    auto fetchCorrected = [client, meetingID, token](std::stop_token stop) {
+        return client->transcript(meetingID, "corrected", token, stop);
+    };
+    Outcome<MeetingTranscriptDocument> corrected = co_await attemptOn(actors, fetchCorrected);
+    if (corrected.failed()) {
+        co_await meetingLoadFailed(anchor, ticket, meetingID, corrected);
+        co_return;
+    }
+    if (!holds())
+        co_return;
+    // Lifts an earlier revocation, so that the fresh copy and a new draft may be kept.
+    std::vector<std::string> keys{meetingID, draft};
+    auto restore = [cache, keys] { cache->restore(keys); };
+    Outcome<void> restored = co_await attemptOn(actors, restore);
+    if (restored.failed()) {
+        co_await meetingLoadFailed(anchor, ticket, meetingID, restored);
+        co_return;
+    }
+    if (!holds())
+        co_return;
+
     NativeMeetingDocument working;
     Date validatedAt;
-    try {
-        auto fetchSummary = [client, meetingID, token](std::stop_token stop) {
-            return client->meeting(meetingID, token, stop);
-        };
-        summary = co_await runOn(actors, fetchSummary);
-        if (!holds())
-            co_return;
-        auto fetchCorrected = [client, meetingID, token](std::stop_token stop) {
-            return client->transcript(meetingID, "corrected", token, stop);
-        };
-        MeetingTranscriptDocument corrected = co_await runOn(actors, fetchCorrected);
-        if (!holds())
-            co_return;
-        // Lifts an earlier revocation, so that the fresh copy and a new draft may be kept.
-        std::vector<std::string> keys{meetingID, draft};
-        auto restore = [cache, keys] { cache->restore(keys); };
-        co_await runOn(actors, restore);
-        if (!holds())
-            co_return;
-
+    {
         CloudMeetingState& state = self->state_;
         for (MeetingSummary& listed : state.meetings) {
             if (listed.id == meetingID) {
@@ -148,7 +159,7 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
                 break;
             }
         }
-        working = NativeMeetingDocument{summary, std::move(corrected), std::nullopt, std::nullopt};
+        working = NativeMeetingDocument{summary, std::move(corrected.value()), std::nullopt, std::nullopt};
         state.document = working;
         state.durationMilliseconds = working.transcript.duration_ms;
         state.audioAvailable = audioAllowed(working);
@@ -157,36 +168,34 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
         if (state.offlineLease > 0)
             self->scheduleDocumentExpiry(validatedAt, validatedAt.adding(state.offlineLease));
         self->notify();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        co_await meetingLoadFailed(anchor, ticket, meetingID, failure);
-        co_return;
     }
 
     // The original transcript and the notes; without them the transcript stays readable.
-    std::exception_ptr notesFailure;
-    try {
-        auto fetchRaw = [client, meetingID, token](std::stop_token stop) {
-            return client->transcript(meetingID, "raw", token, stop);
-        };
-        MeetingTranscriptDocument raw = co_await runOn(actors, fetchRaw);
+    Failure notesFailure;
+    auto fetchRaw = [client, meetingID, token](std::stop_token stop) {
+        return client->transcript(meetingID, "raw", token, stop);
+    };
+    Outcome<MeetingTranscriptDocument> raw = co_await attemptOn(actors, fetchRaw);
+    if (raw.failed()) {
+        notesFailure = raw;
+    } else {
         if (!holds())
             co_return;
-        self->state_.originalTranscript = raw;
-        working.originalTranscript = std::move(raw);
+        self->state_.originalTranscript = raw.value();
+        working.originalTranscript = std::move(raw.value());
         auto fetchNotes = [client, meetingID, token](std::stop_token stop) {
             return client->notes(meetingID, token, stop);
         };
-        MeetingNotesDocument notes = co_await runOn(actors, fetchNotes);
-        if (!holds())
-            co_return;
-        working.notes = std::move(notes);
-    } catch (...) {
-        notesFailure = std::current_exception();
+        Outcome<MeetingNotesDocument> notes = co_await attemptOn(actors, fetchNotes);
+        if (notes.failed()) {
+            notesFailure = notes;
+        } else {
+            if (!holds())
+                co_return;
+            working.notes = std::move(notes.value());
+        }
     }
-    if (notesFailure) {
+    if (notesFailure.failed()) {
         if (!holds())
             co_return;
         const std::optional<int> status = serviceStatus(notesFailure);
@@ -204,37 +213,37 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
     // The second publication, the fresh offline copy and the sharing list.
     self->state_.document = working;
     self->notify();
-    try {
-        const double lease = self->state_.offlineLease;
-        if (lease > 0) {
-            auto store = [cache, working, meetingID, validatedAt, lease] {
-                cache->store(working, meetingID, validatedAt, lease);
-            };
-            co_await runOn(actors, store);
+    const double lease = self->state_.offlineLease;
+    if (lease > 0) {
+        auto store = [cache, working, meetingID, validatedAt, lease] {
+            cache->store(working, meetingID, validatedAt, lease);
+        };
+        Outcome<void> stored = co_await attemptOn(actors, store);
+        if (stored.failed()) {
+            co_await meetingLoadFailed(anchor, ticket, meetingID, stored);
+            co_return;
+        }
+    }
+    if (!holds())
+        co_return;
+    if (summary.access.canShare()) {
+        auto fetchSharing = [client, meetingID, token](std::stop_token stop) {
+            return client->sharing(meetingID, token, stop);
+        };
+        Outcome<MeetingSharingDocument> sharing = co_await attemptOn(actors, fetchSharing);
+        if (sharing.failed()) {
+            co_await meetingLoadFailed(anchor, ticket, meetingID, sharing);
+            co_return;
         }
         if (!holds())
             co_return;
-        if (summary.access.canShare()) {
-            auto fetchSharing = [client, meetingID, token](std::stop_token stop) {
-                return client->sharing(meetingID, token, stop);
-            };
-            MeetingSharingDocument sharing = co_await runOn(actors, fetchSharing);
-            if (!holds())
-                co_return;
-            self->state_.sharing = std::move(sharing);
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        co_await meetingLoadFailed(anchor, ticket, meetingID, failure);
-        co_return;
+        self->state_.sharing = std::move(sharing.value());
     }
     self->finishDocumentLoad(ticket);
 }
 
 Task<void> CloudLibrary::meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
-                                           std::exception_ptr failure) {
+                                           Failure failure) {
     CloudLibrary* self = anchor->model;
     if (!self || !self->isCurrentLoad(ticket))
         co_return;

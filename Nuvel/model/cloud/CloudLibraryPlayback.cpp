@@ -2,6 +2,7 @@
 // and starts a player at the chosen speed; later plays pause, resume or seek; a 0.1 s tick
 // publishes the position. The player may wait for the sound server, so every operation on it
 // runs on the actor executor, each after the one before; the main queue only waits for them.
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudFailure.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
@@ -49,11 +50,9 @@ Task<void> CloudLibrary::applyRate(Executor& actors, TaskHandle previous, std::s
     if (previous.isValid())
         co_await previous.join();
     auto job = [player, rate] { player->setRate(rate); };
-    try {
-        co_await runOn(actors, job);
-    } catch (...) {
-        // A player that cannot change its rate keeps the one it has.
-    }
+    Outcome<void> changed = co_await attemptOn(actors, job);
+    // A player that cannot change its rate keeps the one it has.
+    changed.drop("changing the playback rate");
 }
 
 void CloudLibrary::play(std::optional<std::int64_t> positionMilliseconds) {
@@ -93,12 +92,9 @@ Task<void> CloudLibrary::drivePlayer(AnchorRef anchor, TaskHandle previous,
         }
         return player->isPlaying();
     };
-    bool playing = false;
-    try {
-        playing = co_await runOn(self->actors(), job);
-    } catch (...) {
-        playing = false;
-    }
+    Outcome<bool> driven = co_await attemptOn(self->actors(), job);
+    driven.drop("driving the player");
+    const bool playing = driven.ok() && driven.value();
     self = anchor->model;
     if (!self || self->playbackGeneration_ != playbackGeneration)
         co_return;
@@ -125,17 +121,12 @@ Task<void> CloudLibrary::downloadAndPlay(AnchorRef anchor, Uuid generation, Uuid
         files::createOwnerOnlyDirectories(file.parent_path());
         client->downloadAudio(meetingID, token, file, stop);
     };
-    std::exception_ptr failure;
-    try {
-        co_await runOn(actors, download);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
+    Outcome<void> downloaded = co_await attemptOn(actors, download);
+    if (downloaded.failed()) {
         // Nothing of a failed download is ever the file being played.
         auto remove = [file] { removeQuietly(file); };
         co_await runOn(actors, remove);
-        co_await playbackFailed(anchor, generation, playbackGeneration, meetingID, failure);
+        co_await playbackFailed(anchor, generation, playbackGeneration, meetingID, downloaded);
         co_return;
     }
     if (!wanted()) {
@@ -160,18 +151,14 @@ Task<void> CloudLibrary::downloadAndPlay(AnchorRef anchor, Uuid generation, Uuid
         }
         return player;
     };
-    std::shared_ptr<AudioPlayer> player;
-    try {
-        player = co_await runOn(actors, start);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
+    Outcome<std::shared_ptr<AudioPlayer>> started = co_await attemptOn(actors, start);
+    if (started.failed()) {
         auto remove = [file] { removeQuietly(file); };
         co_await runOn(actors, remove);
-        co_await playbackFailed(anchor, generation, playbackGeneration, meetingID, failure);
+        co_await playbackFailed(anchor, generation, playbackGeneration, meetingID, started);
         co_return;
     }
+    std::shared_ptr<AudioPlayer> player = std::move(started.value());
     if (!wanted()) {
         // Stopped or superseded while the player started: it goes, with its file.
         co_await releasePlayer(actors, TaskHandle(), std::move(player), file);
@@ -186,7 +173,7 @@ Task<void> CloudLibrary::downloadAndPlay(AnchorRef anchor, Uuid generation, Uuid
 }
 
 Task<void> CloudLibrary::playbackFailed(AnchorRef anchor, Uuid generation, Uuid playbackGeneration,
-                                        std::string meetingID, std::exception_ptr failure) {
+                                        std::string meetingID, Failure failure) {
     CloudLibrary* self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation) || self->playbackGeneration_ != playbackGeneration)
         co_return;
@@ -241,12 +228,9 @@ Task<void> CloudLibrary::readPlayer(AnchorRef anchor, TaskHandle previous,
     if (!self)
         co_return;
     auto read = [player] { return PlayerReading{player->currentTime(), player->isPlaying()}; };
-    PlayerReading reading;
-    try {
-        reading = co_await runOn(self->actors(), read);
-    } catch (...) {
-        reading = PlayerReading{};
-    }
+    Outcome<PlayerReading> readOut = co_await attemptOn(self->actors(), read);
+    readOut.drop("reading the player");
+    const PlayerReading reading = readOut.ok() ? readOut.value() : PlayerReading{};
     self = anchor->model;
     if (!self)
         co_return;
@@ -268,11 +252,8 @@ Task<void> CloudLibrary::releasePlayer(Executor& actors, TaskHandle previous,
     // The last reference goes on the executor: closing the sound output may wait for the server.
     auto release = [player = std::move(player), file]() mutable {
         if (player) {
-            try {
-                player->stop();
-            } catch (...) {
-                // Stopping a player whose output already went changes nothing.
-            }
+            // Stopping a player whose output already went changes nothing.
+            attemptNow([&player] { player->stop(); }).drop("stopping the player");
             player.reset();
         }
         if (file)

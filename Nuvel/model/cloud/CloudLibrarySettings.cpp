@@ -1,5 +1,6 @@
 // What the settings window asks of the library: the workspace's server audio retention, and
 // clearing the cached meetings from this computer.
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ServerRetention.hpp"
@@ -24,13 +25,17 @@ Task<void> CloudLibrary::readRetention(AnchorRef anchor, Uuid generation, Device
     std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
     const std::string token = session.token;
     auto read = [client, token](std::stop_token stop) { return client->settings(token, stop); };
+    Outcome<MeetingJSON> settings = co_await attemptOn(self->actors(), read);
     std::optional<ServerRetention> retention;
-    try {
-        MeetingJSON settings = co_await runOn(self->actors(), read);
-        retention = ServerRetention::fromSettings(settings);
-    } catch (...) {
-        retention.reset();
+    if (settings.ok()) {
+        const MeetingJSON& answer = settings.value();
+        Outcome<ServerRetention> parsed =
+            attemptNow([&answer] { return ServerRetention::fromSettings(answer); });
+        parsed.drop("reading the server retention");
+        if (parsed.ok())
+            retention = std::move(parsed.value());
     }
+    settings.drop("reading the workspace settings");
     self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation))
         co_return;
@@ -64,17 +69,11 @@ Task<void> CloudLibrary::updateRetention(AnchorRef anchor, Uuid generation, Devi
             throw RecordingError(RecordingError::Code::invalidTransport);
         client->updateSettings(static_cast<int>(days), token, stop);
     };
-    bool updated = false;
-    try {
-        co_await runOn(self->actors(), update);
-        updated = true;
-    } catch (...) {
-        updated = false;
-    }
+    Outcome<void> updated = co_await attemptOn(self->actors(), update);
     self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation))
         co_return;
-    if (!updated) {
+    if (!updated.ok()) {
         self->state_.message = self->localized(cloud_sentences::retentionFailed);
         self->notify();
         co_return;
@@ -100,11 +99,8 @@ Task<void> CloudLibrary::purgeCache(AnchorRef anchor, Uuid generation) {
     const CloudMeetingState& state = self->state_;
     if (cache) {
         auto purge = [cache] { cache->purge(); };
-        try {
-            co_await runOn(self->actors(), purge);
-        } catch (...) {
-            purged = false;
-        }
+        Outcome<void> emptied = co_await attemptOn(self->actors(), purge);
+        purged = emptied.ok();
     } else if (state.session && state.cacheRoot && !state.session->account.id.empty() &&
                !state.workspaceID.empty()) {
         // The cache of this workspace could not be opened (a damaged revocation file): its folder
@@ -112,11 +108,8 @@ Task<void> CloudLibrary::purgeCache(AnchorRef anchor, Uuid generation) {
         const std::filesystem::path root = *state.cacheRoot;
         const MeetingCacheScope scope{state.session->account.id, state.workspaceID};
         auto purge = [root, scope] { MeetingCache::purge(root, scope); };
-        try {
-            co_await runOn(self->actors(), purge);
-        } catch (...) {
-            purged = false;
-        }
+        Outcome<void> emptied = co_await attemptOn(self->actors(), purge);
+        purged = emptied.ok();
     }
     self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation))

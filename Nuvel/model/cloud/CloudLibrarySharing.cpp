@@ -1,6 +1,7 @@
 // Changes the user makes to the open meeting on the service: invitations and their removal,
 // view-only links, the title and deleting the meeting. Each reloads what it changed and reports
 // one sentence; an error of the session or of the meeting's access goes to the shared rule.
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ViewOnlyLink.hpp"
@@ -20,7 +21,7 @@ bool CloudLibrary::mayChange(std::string_view right) const {
            state_.document->summary.access.allows(right);
 }
 
-Task<void> CloudLibrary::changeFailed(AnchorRef anchor, std::string meetingID, std::exception_ptr failure,
+Task<void> CloudLibrary::changeFailed(AnchorRef anchor, std::string meetingID, Failure failure,
                                       std::string sentence) {
     const bool handled = co_await handleAccessError(anchor, failure, std::move(meetingID));
     CloudLibrary* self = anchor->model;
@@ -63,21 +64,15 @@ Task<void> CloudLibrary::shareChange(AnchorRef anchor, Uuid generation, std::str
             client->removeShare(meetingID, shareID.value_or(""), token, stop);
         return client->sharing(meetingID, token, stop);
     };
-    std::optional<MeetingSharingDocument> sharing;
-    std::exception_ptr failure;
-    try {
-        sharing = co_await runOn(self->actors(), change);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->actors(), change);
     self = anchor->model;
     if (!self || !self->isCurrentMeeting(generation, meetingID))
         co_return;
-    if (failure) {
-        co_await changeFailed(anchor, meetingID, failure, std::string(cloud_sentences::sharingFailed));
+    if (sharing.failed()) {
+        co_await changeFailed(anchor, meetingID, sharing, std::string(cloud_sentences::sharingFailed));
         co_return;
     }
-    self->state_.sharing = std::move(sharing);
+    self->state_.sharing = std::move(sharing.value());
     if (invite)
         self->state_.message = self->localized(cloud_sentences::sharingUpdated);
     self->notify();
@@ -111,38 +106,45 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
     auto create = [client, meetingID, days, includeAudio, token](std::stop_token stop) {
         return client->createLink(meetingID, days, includeAudio, token, stop);
     };
-    std::exception_ptr failure;
-    try {
-        MeetingJSON answer = co_await runOn(actors, create);
+    Outcome<MeetingJSON> answer = co_await attemptOn(actors, create);
+    Failure failure = answer;
+    if (answer.ok()) {
         self = anchor->model;
         if (!self || !self->isCurrentMeeting(generation, meetingID))
             co_return;
-        const MeetingJSON* url = answer["url"];
-        const std::string* address = url ? url->stringValue() : nullptr;
-        std::optional<std::string> accepted =
-            address ? acceptedViewOnlyLink(*address, self->deps_.webHost) : std::nullopt;
-        if (!accepted)
-            throw RecordingError(RecordingError::Code::invalidTransport);
-        self->state_.pendingLinkURL = accepted;
-        created = std::move(accepted);
-        self->state_.message = self->localized(cloud_sentences::linkCreated);
-        self->notify();
-
-        auto reload = [client, meetingID, token](std::stop_token stop) {
-            return client->sharing(meetingID, token, stop);
+        auto accept = [&answer, self] {
+            const MeetingJSON* url = answer.value()["url"];
+            const std::string* address = url ? url->stringValue() : nullptr;
+            std::optional<std::string> accepted =
+                address ? acceptedViewOnlyLink(*address, self->deps_.webHost) : std::nullopt;
+            if (!accepted)
+                throw RecordingError(RecordingError::Code::invalidTransport);
+            return *accepted;
         };
-        MeetingSharingDocument sharing = co_await runOn(actors, reload);
-        self = anchor->model;
-        if (!self || !self->isCurrentMeeting(generation, meetingID))
-            co_return;
-        self->state_.sharing = std::move(sharing);
-        self->state_.message = self->localized(cloud_sentences::linkCreated);
-        self->notify();
-    } catch (...) {
-        failure = std::current_exception();
+        Outcome<std::string> accepted = attemptNow(accept);
+        failure = accepted;
+        if (accepted.ok()) {
+            self->state_.pendingLinkURL = accepted.value();
+            created = std::move(accepted.value());
+            self->state_.message = self->localized(cloud_sentences::linkCreated);
+            self->notify();
+
+            auto reload = [client, meetingID, token](std::stop_token stop) {
+                return client->sharing(meetingID, token, stop);
+            };
+            Outcome<MeetingSharingDocument> sharing = co_await attemptOn(actors, reload);
+            failure = sharing;
+            if (sharing.ok()) {
+                self = anchor->model;
+                if (!self || !self->isCurrentMeeting(generation, meetingID))
+                    co_return;
+                self->state_.sharing = std::move(sharing.value());
+                self->state_.message = self->localized(cloud_sentences::linkCreated);
+                self->notify();
+                co_return;
+            }
+        }
     }
-    if (!failure)
-        co_return;
     self = anchor->model;
     if (!self || !self->isCurrentMeeting(generation, meetingID))
         co_return;
@@ -168,9 +170,9 @@ Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::
     auto revoke = [client, meetingID, linkID, token](std::stop_token stop) {
         client->revokeLink(meetingID, linkID, token, stop);
     };
-    std::exception_ptr failure;
-    try {
-        co_await runOn(actors, revoke);
+    Outcome<void> revoked = co_await attemptOn(actors, revoke);
+    Failure failure = revoked;
+    if (revoked.ok()) {
         self = anchor->model;
         if (!self || !self->isCurrentMeeting(generation, meetingID))
             co_return;
@@ -178,17 +180,17 @@ Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::
         auto reload = [client, meetingID, token](std::stop_token stop) {
             return client->sharing(meetingID, token, stop);
         };
-        MeetingSharingDocument sharing = co_await runOn(actors, reload);
-        self = anchor->model;
-        if (!self || !self->isCurrentMeeting(generation, meetingID))
+        Outcome<MeetingSharingDocument> sharing = co_await attemptOn(actors, reload);
+        failure = sharing;
+        if (sharing.ok()) {
+            self = anchor->model;
+            if (!self || !self->isCurrentMeeting(generation, meetingID))
+                co_return;
+            self->state_.sharing = std::move(sharing.value());
+            self->notify();
             co_return;
-        self->state_.sharing = std::move(sharing);
-        self->notify();
-    } catch (...) {
-        failure = std::current_exception();
+        }
     }
-    if (!failure)
-        co_return;
     self = anchor->model;
     if (!self || !self->isCurrentMeeting(generation, meetingID))
         co_return;
@@ -218,16 +220,11 @@ Task<void> CloudLibrary::titleChange(AnchorRef anchor, Uuid generation, std::str
     auto rename = [client, meetingID, title, token](std::stop_token stop) {
         client->rename(meetingID, title, token, stop);
     };
-    std::exception_ptr failure;
-    try {
-        co_await runOn(self->actors(), rename);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    Outcome<void> failure = co_await attemptOn(self->actors(), rename);
     self = anchor->model;
     if (!self || !self->isCurrentMeeting(generation, meetingID))
         co_return;
-    if (failure) {
+    if (failure.failed()) {
         co_await changeFailed(anchor, meetingID, failure, std::string(cloud_sentences::renameFailed));
         co_return;
     }
@@ -260,16 +257,11 @@ Task<void> CloudLibrary::deletion(AnchorRef anchor, Uuid generation, std::string
     auto remove = [client, meetingID, token](std::stop_token stop) {
         client->deleteMeeting(meetingID, token, stop);
     };
-    std::exception_ptr failure;
-    try {
-        co_await runOn(self->actors(), remove);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    Outcome<void> failure = co_await attemptOn(self->actors(), remove);
     self = anchor->model;
     if (!self || !self->isCurrentGeneration(generation))
         co_return;
-    if (failure) {
+    if (failure.failed()) {
         co_await changeFailed(anchor, meetingID, failure, std::string(cloud_sentences::deleteFailed));
         co_return;
     }
