@@ -201,6 +201,12 @@ TEST(NewRecordingSheet, EveryRefusalOnTheWayHasItsSentenceAndChangesNothing) {
         {"at Start recording: an update began", true, {}, 0, {sheetTitle}, "", {"microphone"}, true,
          [](SheetFixture& f) { f.world.model->setUpdateInProgress(true); }},
         {"at Start recording: busy", true, {}, 0, {sheetTitle}, std::nullopt, {"microphone"}, true, makeBusy},
+        {"at Start recording: signed out meanwhile", true, {}, 0, {sheetTitle}, std::nullopt, {"microphone"}, true,
+         [](SheetFixture& f) {
+             f.world.model->signOut();
+             f.world.queue.drain();
+             ASSERT_FALSE(f.world.model->session());
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
