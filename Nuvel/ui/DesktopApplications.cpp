@@ -39,6 +39,21 @@ QIcon iconOf(const DesktopEntry& entry) {
 
 } // namespace
 
+std::optional<QIcon> applicationIcon(const std::optional<std::string>& bundleID) {
+    if (!bundleID || bundleID->empty())
+        return std::nullopt;
+    QString id = QString::fromStdString(*bundleID);
+    if (id.endsWith(QStringLiteral(".desktop")))
+        id.chop(8);
+    const std::optional<DesktopEntry> entry = findDesktopEntry(id);
+    if (!entry)
+        return std::nullopt;
+    QIcon icon = iconOf(*entry);
+    if (icon.isNull())
+        return std::nullopt;
+    return icon;
+}
+
 std::optional<DesktopEntry> parseDesktopEntry(const QString& text, const QString& language) {
     const QString shortLanguage = language.section(QLatin1Char('_'), 0, 0);
     bool inGroup = false;

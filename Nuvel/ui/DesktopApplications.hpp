@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <string>
 
 namespace nuvel {
 
@@ -23,6 +24,11 @@ std::optional<DesktopEntry> parseDesktopEntry(const QString& text, const QString
 // The entry of a desktop id ("org.mozilla.firefox", without ".desktop") in the data folders'
 // applications folders.
 std::optional<DesktopEntry> findDesktopEntry(const QString& desktopID);
+
+// The icon of the installed application with that identifier (a desktop id or a Flatpak app id,
+// with or without ".desktop"); none when no identifier is given, no such application is
+// installed or its entry names no icon the desktop has.
+std::optional<QIcon> applicationIcon(const std::optional<std::string>& bundleID);
 
 // The applications as this desktop knows them: a running application's name from its desktop
 // entry (the user's processes, read from /proc), and an application's icon from the entry of

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
@@ -10,6 +11,7 @@
 #include <limits>
 #include <memory>
 
+#include "Nuvel/ui/DesktopApplications.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
 #include "Nuvel/ui/LevelIndicator.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
@@ -148,6 +150,34 @@ TEST_F(InterfaceHelpers, StacksRunRightToLeftUnderArabic) {
     PreferredLanguagesScope none({});
     std::unique_ptr<QWidget> third(makeStack({}, 4));
     EXPECT_EQ(third->layoutDirection(), Qt::LeftToRight);
+}
+
+TEST_F(InterfaceHelpers, ActionButtonsRowsAndApplicationIcons) {
+    PreferredLanguagesScope arabic({"ar"});
+    int pressed = 0;
+    std::unique_ptr<QPushButton> plain(makeActionButton("Send to Nuvel", std::nullopt, [&] { ++pressed; }));
+    std::unique_ptr<QPushButton> unknown(makeActionButton("Pause", "no.such.symbol", {}));
+    EXPECT_EQ(plain->text(), "Send to Nuvel");
+    EXPECT_TRUE(plain->icon().isNull());
+    EXPECT_TRUE(unknown->icon().isNull()); // an unknown symbol keeps the title alone
+    EXPECT_EQ(unknown->text(), "Pause");
+    EXPECT_EQ(plain->layoutDirection(), Qt::RightToLeft);
+    plain->click();
+    unknown->click(); // no action: nothing happens
+    EXPECT_EQ(pressed, 1);
+
+    std::unique_ptr<QWidget> row(makeRow({new QPushButton("a"), nullptr, new QPushButton("b")}, 6));
+    auto* layout = qobject_cast<QHBoxLayout*>(row->layout());
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->spacing(), 6);
+    EXPECT_EQ(layout->count(), 3); // two buttons and the trailing stretch
+    EXPECT_EQ(row->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(row->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+
+    EXPECT_FALSE(applicationIcon(std::nullopt));
+    EXPECT_FALSE(applicationIcon(std::string()));
+    EXPECT_FALSE(applicationIcon(std::string("org.example.NotInstalled")));
+    EXPECT_FALSE(applicationIcon(std::string("org.example.NotInstalled.desktop")));
 }
 
 TEST_F(InterfaceHelpers, PinnedViewsFillTheContainerInsideTheInset) {
