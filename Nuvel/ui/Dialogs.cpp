@@ -146,6 +146,21 @@ std::optional<std::filesystem::path> QtDialogs::runOpenPanel(const OpenPanel& pa
     return std::filesystem::path(files.first().toStdString());
 }
 
+std::optional<std::filesystem::path> QtDialogs::runSavePanel(const SavePanel& panel) {
+    QFileDialog dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(panel.nameFilters);
+    dialog.selectFile(panel.proposedName);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty())
+        return std::nullopt;
+    return std::filesystem::path(files.first().toStdString());
+}
+
 void QtDialogs::showAbout() {
     const QString name = QApplication::applicationDisplayName();
     QMessageBox::about(nullptr, localized("About Nuvel"),

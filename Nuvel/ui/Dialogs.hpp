@@ -30,6 +30,13 @@ struct OpenPanel {
     QStringList nameFilters;
 };
 
+// A panel that names a new file to save, proposing `proposedName` in the user's last folder and
+// offering the files that match one of the name filters ("MPEG-4 audio (*.m4a)").
+struct SavePanel {
+    QString proposedName;
+    QStringList nameFilters;
+};
+
 struct AlertAnswer {
     int button = -1; // the index of the button used; -1 when the alert was closed otherwise
     bool checked = false;
@@ -46,6 +53,8 @@ public:
     virtual AlertAnswer runModal(const Alert& alert) = 0;
     // Shows the open panel application-modal; the chosen file, or none when it was cancelled.
     virtual std::optional<std::filesystem::path> runOpenPanel(const OpenPanel& panel) = 0;
+    // Shows the save panel application-modal; the chosen file, or none when it was cancelled.
+    virtual std::optional<std::filesystem::path> runSavePanel(const SavePanel& panel) = 0;
     // The standard "About" panel.
     virtual void showAbout() = 0;
 };
@@ -55,6 +64,7 @@ class QtDialogs final : public Dialogs {
 public:
     AlertAnswer runModal(const Alert& alert) override;
     std::optional<std::filesystem::path> runOpenPanel(const OpenPanel& panel) override;
+    std::optional<std::filesystem::path> runSavePanel(const SavePanel& panel) override;
     void showAbout() override;
 
 private:

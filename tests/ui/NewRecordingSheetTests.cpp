@@ -410,6 +410,7 @@ public:
         return real.runModal(alert);
     }
     std::optional<std::filesystem::path> runOpenPanel(const OpenPanel&) override { return std::nullopt; }
+    std::optional<std::filesystem::path> runSavePanel(const SavePanel&) override { return std::nullopt; }
     void showAbout() override {}
 
     QtDialogs real;

@@ -32,6 +32,7 @@ public:
         return {button, false};
     }
     std::optional<std::filesystem::path> runOpenPanel(const OpenPanel&) override { return std::nullopt; }
+    std::optional<std::filesystem::path> runSavePanel(const SavePanel&) override { return std::nullopt; }
     void showAbout() override {}
     std::deque<int> answers;
     std::vector<std::string> asked;

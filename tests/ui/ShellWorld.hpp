@@ -47,9 +47,19 @@ public:
         files.pop_front();
         return file;
     }
+    std::optional<std::filesystem::path> runSavePanel(const SavePanel& panel) override {
+        savePanels.push_back(panel);
+        if (saveFiles.empty())
+            return std::nullopt;
+        auto file = saveFiles.front();
+        saveFiles.pop_front();
+        return file;
+    }
     void showAbout() override { ++abouts; }
 
     std::deque<AlertAnswer> answers;
+    std::deque<std::optional<std::filesystem::path>> saveFiles; // the save panel's answers; empty: cancelled
+    std::vector<SavePanel> savePanels;
     std::deque<std::optional<std::filesystem::path>> files; // the open panel's answers; empty: cancelled
     std::vector<OpenPanel> panels;
     std::function<void()> onOpenPanel;
