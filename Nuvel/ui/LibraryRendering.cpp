@@ -118,11 +118,12 @@ void LibraryController::render() {
 }
 
 void LibraryController::renderSidebar() {
-    librarySearch_->setVisible(cloudVisible_);
-    more_->setVisible(cloudVisible_ && model_.cloud().state().hasMore && !searchMode_);
+    // A running recording shows this computer's side first, so that nothing below shows the cloud's.
     location_->setEnabled(!model_.isRecording());
     if (model_.isRecording())
         cloudVisible_ = false;
+    librarySearch_->setVisible(cloudVisible_);
+    more_->setVisible(cloudVisible_ && model_.cloud().state().hasMore && !searchMode_);
     location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
     listModel_->reload();
     restoreSelection();
