@@ -6,6 +6,7 @@
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"
 #include "Nuvel/ui/AudioDropSplitter.hpp"
 #include "Nuvel/ui/Dialogs.hpp"
+#include "Nuvel/ui/ElidingLabel.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
 #include "Nuvel/ui/LibrarySidebar.hpp"
 #include "Nuvel/ui/Localization.hpp"
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace nuvel {
@@ -142,6 +144,9 @@ void LibraryController::buildSidebar() {
     location_->setAccessibleName(localized("Library"));
     location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
     connect(location_, &SegmentedControl::segmentChosen, this, &LibraryController::locationChanged);
+    // The two segments share the sidebar's width equally.
+    for (QToolButton* segment : location_->findChildren<QToolButton*>())
+        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     workspacePicker_ = new QComboBox;
     workspacePicker_->setObjectName(QStringLiteral("library-workspace"));
@@ -219,7 +224,9 @@ void LibraryController::buildSidebar() {
     const QIcon personIcon = symbolNamed("person.crop.circle");
     if (!personIcon.isNull())
         person->setPixmap(personIcon.pixmap(15, 15));
-    account_ = makeLabel(QString(), 12, QFont::Normal);
+    auto* account = new ElidingLabel(QString(), 12, QFont::Normal);
+    account->setElideMode(Qt::ElideMiddle);
+    account_ = account;
     account_->setObjectName(QStringLiteral("library-account"));
     account_->setForegroundRole(QPalette::PlaceholderText);
     account_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -297,8 +304,7 @@ void LibraryController::restoreDivider() {
 void LibraryController::populateToolbar(QToolBar* toolbar) {
     toggleSidebar_ = toolbar->addAction(localized("Toggle sidebar"));
     toggleSidebar_->setObjectName(QStringLiteral("toggle-sidebar"));
-    toggleSidebar_->setIcon(QIcon::fromTheme(QStringLiteral("view-left-pane"),
-                                             QIcon::fromTheme(QStringLiteral("sidebar-show"))));
+    toggleSidebar_->setIcon(QIcon(QStringLiteral(":/icons/sidebar.left.svg")));
     toggleSidebar_->setToolTip(localized("Toggle sidebar"));
     connect(toggleSidebar_.data(), &QAction::triggered, this, [this] {
         NUVEL_MAIN_ACTOR_ENTRY(file);

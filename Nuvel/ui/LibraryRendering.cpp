@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayoutItem>
 #include <QLineEdit>
@@ -310,14 +311,21 @@ void LibraryController::renderEmpty() {
 
 void LibraryController::showMessage(const char* symbol, const QString& title, const QStringList& lines,
                                     QPushButton* button, bool isDefault) {
+    // A centred column at most 400 wide; what is left of the width goes to both sides equally.
     auto* pane = new QWidget;
     pane->setObjectName(QStringLiteral("library-message"));
-    auto* stack = new QVBoxLayout(pane);
+    auto* row = new QHBoxLayout(pane);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QWidget;
+    column->setMaximumWidth(400);
+    row->addStretch(1);
+    row->addWidget(column, 100);
+    row->addStretch(1);
+    auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(8);
     const auto centred = [](QLabel* label) {
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        label->setMaximumWidth(400);
         return label;
     };
     bool leadingImage = false;
@@ -337,13 +345,13 @@ void LibraryController::showMessage(const char* symbol, const QString& title, co
         stack->addSpacing(4);
     QLabel* heading = centred(makeWrappingLabel(title, 17, QFont::DemiBold));
     heading->setObjectName(QStringLiteral("library-message-title"));
-    stack->addWidget(heading, 0, Qt::AlignHCenter);
+    stack->addWidget(heading);
     for (int i = 0; i < lines.size(); ++i) {
         QLabel* line = centred(makeWrappingLabel(lines[i], i == 0 ? 13 : 12, QFont::Normal));
         line->setObjectName(QStringLiteral("library-message-line"));
         if (i > 0)
             line->setForegroundRole(QPalette::PlaceholderText);
-        stack->addWidget(line, 0, Qt::AlignHCenter);
+        stack->addWidget(line);
     }
     if (button != nullptr) {
         if (stack->count() >= 1)
