@@ -1,6 +1,7 @@
 // The library window's structure: the drop target, the toolbar's enabling, the list's rows and
 // selection, the location switch and the search, the account row and the divider's first place.
 #include "Nuvel/ui/AudioDropSplitter.hpp"
+#include "Nuvel/ui/CloudLibraryDialogs.hpp"
 #include "Nuvel/ui/LibrarySidebar.hpp"
 #include "Nuvel/ui/SegmentedControl.hpp"
 #include "tests/ui/LibraryWorld.hpp"
@@ -289,6 +290,46 @@ TEST(LibraryController, TheDividerStartsTwoHundredFiftyFromTheSidebarsEdgeUntilT
         again.view()->resize(1080, 700);
         again.view()->show();
         EXPECT_EQ(again.splitter()->sizes().first(), 300);
+    }
+}
+
+Task<void> askBoth(ScriptedDialogs* dialogs, std::optional<std::filesystem::path>* file, bool* deleted) {
+    *file = co_await chooseExportFile(dialogs, "Nuvel.vtt");
+    *deleted = co_await confirmMeetingDelete(dialogs);
+}
+
+TEST(LibraryController, TheCloudLibrarysSavePanelDeleteQuestionAndWebHost) {
+    EXPECT_EQ(webHostOf("https://app.example.com:8443"), "app.example.com");
+    EXPECT_EQ(webHostOf("not an origin"), "");
+    struct Case {
+        const char* name;
+        std::optional<std::filesystem::path> chosen;
+        int answer;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {"saved and confirmed", "/tmp/talk.vtt", 0, true},
+        {"cancelled both", std::nullopt, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualMainQueue queue;
+        ScriptedDialogs dialogs;
+        if (c.chosen)
+            dialogs.saveFiles.push_back(c.chosen);
+        dialogs.answers.push_back({c.answer, false});
+        std::optional<std::filesystem::path> file;
+        bool deleted = !c.deleted;
+        spawn(queue, askBoth(&dialogs, &file, &deleted));
+        queue.drain();
+        EXPECT_EQ(file, c.chosen);
+        EXPECT_EQ(deleted, c.deleted);
+        ASSERT_EQ(dialogs.savePanels.size(), 1u);
+        EXPECT_EQ(dialogs.savePanels[0].proposedName, "Nuvel.vtt");
+        EXPECT_EQ(dialogs.savePanels[0].nameFilters, QStringList{"*.vtt"});
+        ASSERT_EQ(dialogs.asked.size(), 1u);
+        EXPECT_EQ(dialogs.asked[0].message, "Delete this meeting from Nuvel?");
+        EXPECT_EQ(dialogs.asked[0].buttons, (QStringList{"Delete meeting", "Cancel"}));
     }
 }
 
