@@ -189,6 +189,7 @@ void LibraryController::buildSidebar() {
                                           return cloudRow(cloud.meetings[std::size_t(row)]);
                                       },
                                       this);
+    listModel_->reload();
     table_ = new QListView;
     table_->setObjectName(QStringLiteral("library-list"));
     table_->setAccessibleName(localized("Recordings"));

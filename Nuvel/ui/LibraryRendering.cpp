@@ -126,7 +126,11 @@ void LibraryController::renderSidebar() {
     librarySearch_->setVisible(cloudVisible_);
     more_->setVisible(cloudVisible_ && model_.cloud().state().hasMore && !searchMode_);
     location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
-    listModel_->reload();
+    // As a reload keeps the selected row where the list still has it.
+    const QModelIndexList selected = table_->selectionModel()->selectedRows();
+    const int kept = selected.isEmpty() ? -1 : selected.first().row();
+    if (listModel_->reload() && kept >= 0 && kept < rowCount())
+        table_->selectionModel()->select(listModel_->index(kept, 0), QItemSelectionModel::ClearAndSelect);
     restoreSelection();
 
     const bool signedIn = model_.session().has_value();

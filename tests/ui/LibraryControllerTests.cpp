@@ -194,15 +194,20 @@ TEST(LibraryController, SelectionOpensMeetingsSelectsRecordingsAndRenderKeepsOrL
     EXPECT_EQ(cloud.take(), (std::vector<std::string>{"openMeeting m1"}));
     EXPECT_EQ(w.library->selectedCloudID(), std::optional<std::string>("m1"));
 
-    // Search mode: a hit opens its meeting, and render leaves the selection as the reload left it.
+    // Search mode: a hit opens its meeting, and render leaves the user's selection where it is.
+    cloud.shown.searchResults = {hit("m9", "Elsewhere", {"x"}), hit("m2", "Review", {"x"})};
     w.library->searchLibrary("x");
     cloud.take();
-    list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
-    EXPECT_EQ(cloud.take(), (std::vector<std::string>{"openMeeting m9"}));
-    cloud.shown.selectedID = "m9";
+    list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(cloud.take(), (std::vector<std::string>{"openMeeting m2"}));
+    cloud.shown.selectedID = "m1"; // the library's row 0: not looked up while searching
     w.library->render();
-    EXPECT_EQ(selectedRow(list), -1);
+    EXPECT_EQ(selectedRow(list), 1);
     EXPECT_TRUE(cloud.take().empty());
+
+    // Back on this computer's side the model's selected recording is selected again.
+    w.library->locationChanged(0);
+    EXPECT_EQ(selectedRow(list), 1);
 }
 
 TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {
