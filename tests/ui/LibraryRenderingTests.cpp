@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -248,6 +250,44 @@ TEST(LibraryRendering, EachDetailScreenRequestReachesTheCloudLibrary) {
     w.library->cloudDetail().onRefresh();
     w.library->cloudDetail().onReloadCorrection();
     EXPECT_TRUE(w.cloud->take().empty());
+}
+
+TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
+    LibraryWorld w(true, {ShellWorld::recording("Standup")});
+    w.model().select(w.model().recordings()[0].id);
+    w.world.queue.drain();
+    w.library->render();
+    QPointer<QPlainTextEdit> editor = w.library->localPane().scratchpad();
+    if (!editor)
+        GTEST_SKIP() << "the local pane builds no notes editor in this build";
+    QWidget* view = w.library->view();
+    view->show();
+    view->activateWindow();
+    QApplication::setActiveWindow(view);
+    editor->setFocus();
+    if (QApplication::focusWidget() != editor)
+        GTEST_SKIP() << "this platform gives no keyboard focus";
+    editor->setPlainText("Agenda");
+    QTextCursor caret = editor->textCursor();
+    caret.setPosition(3);
+    editor->setTextCursor(caret);
+
+    // A model change under the editor redraws nothing: same editor, same caret, no new sentence.
+    w.model().setMessage("Status changed");
+    w.library->render();
+    flushDeferredDeletes();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(w.library->localPane().scratchpad(), editor.data());
+    EXPECT_EQ(editor->textCursor().position(), 3);
+    EXPECT_FALSE(w.detailTexts().contains("Status changed"));
+
+    // Once the editor lets the focus go, the next render rebuilds the pane.
+    w.find<QListView>("library-list")->setFocus();
+    w.library->render();
+    flushDeferredDeletes();
+    EXPECT_FALSE(editor) << "the old editor is gone";
+    EXPECT_TRUE(w.detailTexts().contains("Status changed"));
+    view->hide();
 }
 
 // The whole window as the shell builds it, over three recordings and fifty cloud meetings.
