@@ -466,7 +466,8 @@ void LocalRecordingPane::notesModeChanged(int segment) {
             detail_ = detail;
             pane_ = build(*shown);
             detail->insertWidget(index, pane_);
-            old->hide();
+            detail->removeWidget(old);
+            old->setParent(nullptr);
             old->deleteLater();
         }
     }
