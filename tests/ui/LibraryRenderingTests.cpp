@@ -284,6 +284,7 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
     // Once the editor lets the focus go, the next render rebuilds the pane.
     w.find<QListView>("library-list")->setFocus();
     w.library->render();
+    QApplication::processEvents();
     flushDeferredDeletes();
     EXPECT_FALSE(editor) << "the old editor is gone";
     EXPECT_TRUE(w.detailTexts().contains("Status changed"));
