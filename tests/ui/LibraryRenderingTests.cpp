@@ -329,6 +329,12 @@ TEST(LibraryRendering, ScreenshotsLeftToRightAndArabic) {
         QApplication::processEvents();
         const QString local = QString::fromStdString((folder / ("library-local-" + suffix + ".png")).string());
         ASSERT_TRUE(window.grab().save(local, "PNG"));
+        w.model().select(w.model().recordings()[0].id);
+        w.world.queue.drain();
+        w.library->render();
+        QApplication::processEvents();
+        const QString chosen = QString::fromStdString((folder / ("library-recording-" + suffix + ".png")).string());
+        ASSERT_TRUE(window.grab().save(chosen, "PNG"));
 
         NativeMeetingDocument meeting = longMeeting(arabic);
         meeting.summary.id = "m3";
