@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace nuvel {
@@ -364,6 +365,10 @@ void LibraryController::showMessage(const char* symbol, const QString& title, co
         button->setDefault(isDefault);
         button->setAutoDefault(isDefault);
         stack->addWidget(button, 0, Qt::AlignHCenter);
+        // The window has no dialog's default button: Return presses this one while the pane shows.
+        if (isDefault)
+            for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+                new QShortcut(QKeySequence(key), pane, [button] { button->click(); }, Qt::WindowShortcut);
     }
     detail_->addStretch(1);
     detail_->addWidget(pane);

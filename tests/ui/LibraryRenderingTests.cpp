@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
+#include <QShortcut>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QToolBar>
@@ -71,10 +72,12 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         EXPECT_EQ(emptyListText(w), c.emptyList);
         EXPECT_EQ(w.detailTexts(), c.detail);
         EXPECT_EQ(w.detailSpins(), c.spins);
-        if (auto* button = w.find<QPushButton>("library-message-button"))
+        auto* pane = w.find<QWidget>("library-message");
+        ASSERT_NE(pane, nullptr);
+        EXPECT_EQ(pane->findChildren<QShortcut*>().size(), c.defaultButton ? 2 : 0) << "Return and Enter";
+        if (auto* button = w.find<QPushButton>("library-message-button")) {
             EXPECT_EQ(button->isDefault(), c.defaultButton);
-        else
-            EXPECT_FALSE(c.defaultButton);
+        }
     }
 }
 
