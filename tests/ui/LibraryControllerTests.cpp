@@ -167,6 +167,16 @@ TEST(LibraryController, TheListShowsTheSideAndModeChosen) {
     EXPECT_TRUE(w.cloud->take().empty()) << "the local side loads nothing";
     w.library->locationChanged(1);
     EXPECT_EQ(w.cloud->take(), (std::vector<std::string>{"loadLibrary"})) << "the first page again, every time";
+
+    // The local pane's open-result button shows the meeting on the cloud side, loading no page.
+    for (const std::optional<std::string>& remoteID : {std::optional<std::string>("r1"), std::optional<std::string>()}) {
+        w.library->locationChanged(0);
+        w.cloud->take();
+        w.library->localPane().onOpenResult(remoteID);
+        EXPECT_TRUE(w.library->cloudVisible());
+        EXPECT_EQ(w.find<SegmentedControl>("library-location")->selectedSegment(), 1);
+        EXPECT_EQ(w.cloud->take(), remoteID ? std::vector<std::string>{"openMeeting r1"} : std::vector<std::string>{});
+    }
 }
 
 TEST(LibraryController, SelectionOpensMeetingsSelectsRecordingsAndRenderKeepsOrLeavesIt) {
