@@ -70,6 +70,7 @@ public:
     bool captureTransition() const { return state().captureTransition; }
     bool networkAvailable() const { return state().networkAvailable; }
     const std::optional<Uuid>& playbackID() const { return state().playbackID; }
+    bool playbackPlaying() const { return state().playbackPlaying; }
     bool isSigningIn() const { return parts_.session.isSigningIn(); }
     // The save of a recording's notes, scratchpad and bookmarks that is in flight (each waits
     // for the one before it), or an empty handle.

@@ -41,6 +41,8 @@ struct ModelState {
     bool captureTransition = false;
     bool networkAvailable = true;
     std::optional<Uuid> playbackID;
+    // Whether that recording's player is playing (not paused), as of its last operation.
+    bool playbackPlaying = false;
 
     bool isRecording() const { return activeID.has_value(); }
     bool isCapturing() const;

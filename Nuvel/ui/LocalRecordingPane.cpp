@@ -291,7 +291,7 @@ void LocalRecordingPane::buildSaved(const LocalRecording& recording) {
     QList<QWidget*> second;
     if (hasAudio) {
         // The model tells which recording its player holds; that one is the one playing.
-        const bool playing = model_.playbackID() == recording.id;
+        const bool playing = model_.playbackID() == recording.id && model_.playbackPlaying();
         second.append(button(playing ? "Pause playback" : "Play", playing ? "pause.fill" : "play.fill", "local-play",
                              [this] { playAudio(); }));
         second.append(button("Export audio…", "square.and.arrow.up", "local-export", [this] { exportAudio(); }));

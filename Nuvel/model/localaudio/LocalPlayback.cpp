@@ -36,8 +36,12 @@ Task<void> LocalPlayback::drivePlayer([[maybe_unused]] ModelContext::Hold hold, 
         } else {
             player->play();
         }
+        return player->isPlaying();
     };
-    Outcome<void> driven = co_await attemptOn(ctx_.actors(), job);
+    Outcome<bool> driven = co_await attemptOn(ctx_.actors(), job);
+    // Still the loaded player: what it does now is what the windows show.
+    if (player_ == player)
+        ctx_.state.playbackPlaying = driven.ok() && driven.value();
     driven.drop("driving the player");
     ctx_.notifyChange();
 }
@@ -45,6 +49,7 @@ Task<void> LocalPlayback::drivePlayer([[maybe_unused]] ModelContext::Hold hold, 
 void LocalPlayback::stopPlayback() {
     std::shared_ptr<AudioPlayer> player = std::move(player_);
     ctx_.state.playbackID.reset();
+    ctx_.state.playbackPlaying = false;
     std::optional<std::filesystem::path> file = std::exchange(playbackURL_, std::nullopt);
     std::shared_ptr<WorkspaceStore> store = file ? ctx_.state.store : nullptr;
     if (!store)
@@ -110,6 +115,7 @@ Task<void> LocalPlayback::startPlayback([[maybe_unused]] ModelContext::Hold hold
         if (made.ok()) {
             player_ = std::move(made.value());
             ctx_.state.playbackID = recording.id;
+            ctx_.state.playbackPlaying = true;
             playing = true;
         } else {
             made.drop("starting the player");

@@ -446,6 +446,17 @@ TEST_F(PlaybackTest, ThePlayerIsMadeAndDrivenOnTheExecutorInTheOrderAskedWithout
     h.releaseHeld();
     ASSERT_EQ(h.state().playbackID, recording.id);
     ASSERT_EQ(h.playerFiles.size(), 1u);
+    EXPECT_TRUE(h.state().playbackPlaying);
+    h.playerLog.clear();
+    h.changes = 0;
+
+    // The windows see a pause as soon as the player has paused.
+    playback.togglePlayback(std::nullopt);
+    h.queue.drain();
+    EXPECT_FALSE(h.state().playbackPlaying);
+    playback.togglePlayback(std::nullopt);
+    h.queue.drain();
+    EXPECT_TRUE(h.state().playbackPlaying);
     h.playerLog.clear();
     h.changes = 0;
 
@@ -468,6 +479,7 @@ TEST_F(PlaybackTest, ThePlayerIsMadeAndDrivenOnTheExecutorInTheOrderAskedWithout
     EXPECT_EQ(h.playerLog.back(), "stop");
     EXPECT_FALSE(playback.hasPlayer());
     EXPECT_EQ(h.state().playbackID, std::nullopt);
+    EXPECT_FALSE(h.state().playbackPlaying);
     EXPECT_FALSE(fs::exists(h.playerFiles[0]));
     EXPECT_EQ(h.changes, 3);
     const std::size_t calls = h.playerLog.size();
