@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "NuvelKit/service/CurlTransport.hpp"
@@ -203,6 +206,82 @@ TEST(CurlTransport, IdleTimeoutAndPromptCancellation) {
     std::stop_source already;
     already.request_stop();
     EXPECT_THROW(t.send({"GET", s.url("/slow")}, already.get_token()), Cancelled);
+}
+
+// Which connection each exchange went over, told by the client's port the server saw.
+TEST(CurlTransport, KeepsTheConnectionOfACleanRepeatableExchangeOnly) {
+    test::LoopbackHttpServer s;
+    std::mutex lock;
+    std::vector<int> ports;
+    auto handler = [&](const httplib::Request& rq, httplib::Response& rs) {
+        {
+            std::lock_guard guard(lock);
+            ports.push_back(rq.remote_port);
+        }
+        if (rq.has_param("close")) rs.set_header("Connection", "close");
+        rs.set_content(std::string(rq.has_param("big") ? 5000 : 2, 'z'), "application/json");
+    };
+    s.server.Get(".*", handler);
+    s.server.Put(".*", handler);
+    s.server.Post(".*", handler);
+    s.server.Patch(".*", handler);
+    s.server.Delete(".*", handler);
+    s.server.set_keep_alive_max_count(1000);
+    s.start();
+    CurlTransport t;
+
+    enum class Ends { clean, overCap, sinkThrows };
+    struct Step {
+        const char* method;
+        const char* query;
+        Ends ends;
+        char connection; // steps with the same letter share a connection, others do not
+    };
+    const Step steps[] = {
+        {"GET", "", Ends::clean, 'a'},
+        {"PUT", "", Ends::clean, 'a'},
+        {"POST", "", Ends::clean, 'b'}, // never over a kept connection
+        {"GET", "", Ends::clean, 'a'},
+        {"GET", "big", Ends::overCap, 'a'},
+        {"GET", "", Ends::clean, 'c'}, // the aborted answer took its connection along
+        {"GET", "big", Ends::sinkThrows, 'c'},
+        {"PUT", "", Ends::clean, 'd'},
+        {"DELETE", "", Ends::clean, 'd'},
+        {"GET", "close", Ends::clean, 'd'},
+        {"GET", "", Ends::clean, 'e'}, // the server closed the last one
+        {"PATCH", "", Ends::clean, 'f'},
+        {"PUT", "", Ends::clean, 'e'},
+    };
+    std::map<char, int> portOf;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(i);
+        const std::string query = *step.query ? std::string("?") + step.query + "=1" : "";
+        HttpRequest rq{step.method, s.url("/x" + query)};
+        if (std::string(step.method) != "GET") rq.body = bytesOf("{}");
+        if (step.ends == Ends::overCap) rq.maxBodyBytes = 100;
+        if (step.ends == Ends::sinkThrows) {
+            rq.bodySink = [](ByteView) { throw std::runtime_error("disk full"); };
+            EXPECT_THROW(t.send(rq, {}), std::runtime_error);
+        } else {
+            EXPECT_EQ(t.send(rq, {}).status, 200);
+        }
+        std::lock_guard guard(lock);
+        ASSERT_EQ(ports.size(), i + 1);
+        for (const auto& [letter, port] : portOf) EXPECT_EQ(letter == step.connection, port == ports.back()) << letter;
+        portOf[step.connection] = ports.back();
+    }
+
+    // Exchanges running at the same time each take a connection, and none is lost after them.
+    ports.clear();
+    std::vector<std::thread> senders;
+    for (int i = 0; i < 3; ++i)
+        senders.emplace_back([&] { EXPECT_EQ(t.send({"GET", s.url("/x")}, {}).status, 200); });
+    for (auto& sender : senders) sender.join();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(t.send({"GET", s.url("/x")}, {}).status, 200);
+    std::lock_guard guard(lock);
+    EXPECT_EQ(ports.size(), 6u);
+    EXPECT_LE(std::set<int>(ports.begin(), ports.end()).size(), 3u);
 }
 
 TEST(HttpHelpers, PercentEncodingKeepsOnlyTheUnreservedSet) {
