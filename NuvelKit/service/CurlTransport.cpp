@@ -228,8 +228,9 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
     if (long total = millisecondsOf(request.totalTimeoutSeconds); total > 0)
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, total);
 
-    UploadBody upload{request.body ? ByteView(*request.body) : ByteView()};
-    if (keep && request.body && !request.body->empty()) {
+    const std::optional<ByteView> payload = request.payload();
+    UploadBody upload{payload.value_or(ByteView())};
+    if (keep && payload && !payload->empty()) {
         // Read out as it goes, so that libcurl's own second attempt over a fresh connection
         // (after a kept one closed with no answer) must rewind first, and is refused: the
         // exchange fails as lost, as it would have over a connection of its own.
@@ -240,9 +241,9 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
         curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, rewindBody);
         curl_easy_setopt(e, CURLOPT_SEEKDATA, &upload);
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    } else if (request.body) {
-        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body->size()));
-        curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body->empty() ? "" : reinterpret_cast<const char*>(request.body->data()));
+    } else if (payload) {
+        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload->size()));
+        curl_easy_setopt(e, CURLOPT_POSTFIELDS, payload->empty() ? "" : reinterpret_cast<const char*>(payload->data()));
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (request.method == "GET") {
         curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);

@@ -91,6 +91,15 @@ TEST(CurlTransport, SendsOnlyTheHeadersItIsGiven) {
     EXPECT_EQ(seen.headers.find("Content-Length")->second, "5");
     EXPECT_FALSE(hasHeader(seen.headers, "Expect"));
 
+    // A borrowed body goes the same way, and an owned one wins over it.
+    const Bytes held = bytesOf("fghij");
+    put.borrowedBody = ByteView(held);
+    t.send(put, {});
+    EXPECT_EQ(seen.body, "abcde");
+    put.body.reset();
+    t.send(put, {});
+    EXPECT_EQ(seen.body, "fghij");
+
     HttpRequest heartbeat{"POST", s.url("/api/meetings/m1/heartbeat"),
                           {{"Content-Type", "application/json"}, {"Content-Length", "2"}}, bytesOf("{}")};
     t.send(heartbeat, {});
