@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <optional>
 #include <utility>
 #include <mutex>
 
@@ -268,7 +270,9 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
 
     curl_multi_add_handle(h.multi, e);
     h.added = true;
-    std::stop_callback wake(stop, [multi = h.multi] { curl_multi_wakeup(multi); });
+    // Ended before the multi handle goes back to the pool, where another exchange takes it.
+    std::optional<std::stop_callback<std::function<void()>>> wake;
+    wake.emplace(stop, [multi = h.multi] { curl_multi_wakeup(multi); });
 
     using Clock = std::chrono::steady_clock;
     auto lastActivity = Clock::now();
@@ -321,6 +325,7 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
         // A clean exchange: its connection stays open in the pool for the next one.
         curl_multi_remove_handle(h.multi, e);
         h.added = false;
+        wake.reset();
         givePool(std::exchange(h.multi, nullptr));
     }
     return std::move(x.response);

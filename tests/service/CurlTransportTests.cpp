@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -281,16 +282,50 @@ TEST(CurlTransport, KeepsTheConnectionOfACleanRepeatableExchangeOnly) {
         portOf[step.connection] = ports.back();
     }
 
-    // Exchanges running at the same time each take a connection, and none is lost after them.
-    ports.clear();
+}
+
+// Exchanges running at the same time each take a connection of the pool, and none is lost
+// after them; one stopped meanwhile ends alone.
+TEST(CurlTransport, ConcurrentExchangesShareThePoolSafely) {
+    test::LoopbackHttpServer s;
+    std::mutex lock;
+    std::vector<int> ports;
+    s.server.Get(".*", [&](const httplib::Request& rq, httplib::Response& rs) {
+        std::lock_guard guard(lock);
+        ports.push_back(rq.remote_port);
+        rs.set_content("{}", "application/json");
+    });
+    s.server.set_keep_alive_max_count(1000);
+    s.start();
+    CurlTransport t;
+    std::stop_source stop;
+    std::atomic<int> ok{0}, cancelled{0};
     std::vector<std::thread> senders;
-    for (int i = 0; i < 3; ++i)
-        senders.emplace_back([&] { EXPECT_EQ(t.send({"GET", s.url("/x")}, {}).status, 200); });
+    for (int i = 0; i < 6; ++i)
+        senders.emplace_back([&, i] {
+            for (int round = 0; round < 5; ++round) {
+                try {
+                    if (t.send({"GET", s.url("/x")}, i == 0 ? stop.get_token() : std::stop_token()).status == 200) ++ok;
+                } catch (const Cancelled&) {
+                    ++cancelled;
+                }
+            }
+        });
+    // Stops the first sender's exchanges somewhere among the others.
+    senders.emplace_back([&] {
+        while (ok < 3) std::this_thread::yield();
+        stop.request_stop();
+    });
     for (auto& sender : senders) sender.join();
+    EXPECT_EQ(ok + cancelled, 30);
+    EXPECT_GE(ok, 25);
+
+    // Afterwards every exchange goes over a connection that was opened during the rush.
     for (int i = 0; i < 3; ++i) EXPECT_EQ(t.send({"GET", s.url("/x")}, {}).status, 200);
     std::lock_guard guard(lock);
-    EXPECT_EQ(ports.size(), 6u);
-    EXPECT_LE(std::set<int>(ports.begin(), ports.end()).size(), 3u);
+    ASSERT_GE(ports.size(), std::size_t(ok) + 3); // a stopped one may have reached the server too
+    for (auto last = ports.end() - 3; last != ports.end(); ++last)
+        EXPECT_NE(std::find(ports.begin(), ports.end() - 3, *last), ports.end() - 3);
 }
 
 TEST(HttpHelpers, PercentEncodingKeepsOnlyTheUnreservedSet) {
