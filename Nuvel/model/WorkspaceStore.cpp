@@ -22,6 +22,10 @@ void RecordingWorkspaceStore::saveManifest(const LocalRecording& recording) {
     store_.saveManifest(recording);
 }
 
+void RecordingWorkspaceStore::saveManifestKeepingAnnotations(const LocalRecording& recording) {
+    store_.saveManifestKeepingAnnotations(recording);
+}
+
 void RecordingWorkspaceStore::saveAnnotations(const Uuid& recordingID,
                                               const RecordingStore::Annotations& annotations) {
     store_.saveAnnotations(recordingID, annotations);

@@ -31,6 +31,9 @@ public:
     virtual RecoveryReport recover(const std::string& accountID) = 0;
     virtual LocalRecording loadRecording(const Uuid& id) = 0;
     virtual void saveManifest(const LocalRecording& recording) = 0;
+    // Saves the manifest but keeps the annotations and notepad fields as stored (see
+    // RecordingStore::saveManifestKeepingAnnotations).
+    virtual void saveManifestKeepingAnnotations(const LocalRecording& recording) = 0;
     virtual void saveAnnotations(const Uuid& recordingID, const RecordingStore::Annotations& annotations) = 0;
     // Loads the manifest, sets its capture state, saves it and returns it.
     virtual LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID) = 0;
@@ -65,6 +68,7 @@ public:
     RecoveryReport recover(const std::string& accountID) override;
     LocalRecording loadRecording(const Uuid& id) override;
     void saveManifest(const LocalRecording& recording) override;
+    void saveManifestKeepingAnnotations(const LocalRecording& recording) override;
     void saveAnnotations(const Uuid& recordingID, const RecordingStore::Annotations& annotations) override;
     LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID) override;
     std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID,

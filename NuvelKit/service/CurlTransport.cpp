@@ -3,8 +3,14 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <functional>
+#include <optional>
+#include <utility>
 #include <mutex>
 
 #include "NuvelKit/service/TransportError.hpp"
@@ -103,21 +109,44 @@ TransportError::Code categoryOf(CURLcode code) {
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE: return TransportError::Code::connectionLost;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_SEND_FAIL_REWIND: return TransportError::Code::connectionLost;
     default: return TransportError::Code::other;
     }
 }
 
+struct UploadBody {
+    ByteView bytes;
+    std::size_t offset = 0;
+};
+
+std::size_t readBody(char* into, std::size_t size, std::size_t count, void* user) {
+    auto* body = static_cast<UploadBody*>(user);
+    const std::size_t n = std::min(size * count, body->bytes.size() - body->offset);
+    std::memcpy(into, body->bytes.data() + body->offset, n);
+    body->offset += n;
+    return n;
+}
+
+// Only a rewind that changes nothing is allowed: no byte is ever sent twice.
+int rewindBody(void* user, curl_off_t offset, int origin) {
+    auto* body = static_cast<UploadBody*>(user);
+    if (origin == SEEK_SET && offset == 0 && body->offset == 0) return CURL_SEEKFUNC_OK;
+    return CURL_SEEKFUNC_FAIL;
+}
+
+// One exchange's easy handle, in a multi handle taken from the transport. Unless the exchange
+// hands the multi handle back, it goes with the connection it holds.
 struct Handles {
     CURL* easy = curl_easy_init();
-    CURLM* multi = curl_multi_init();
+    CURLM* multi = nullptr;
     curl_slist* headers = nullptr;
     bool added = false;
     ~Handles() {
         if (added) curl_multi_remove_handle(multi, easy);
         curl_slist_free_all(headers);
         curl_easy_cleanup(easy);
-        curl_multi_cleanup(multi);
+        if (multi) curl_multi_cleanup(multi);
     }
 };
 
@@ -133,6 +162,37 @@ CurlTransport::CurlTransport() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+CurlTransport::~CurlTransport() {
+    for (Pool pool : idle_)
+        curl_multi_cleanup(static_cast<CURLM*>(pool));
+}
+
+CurlTransport::Pool CurlTransport::takePool() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!idle_.empty()) {
+            Pool pool = idle_.back();
+            idle_.pop_back();
+            return pool;
+        }
+    }
+    CURLM* multi = curl_multi_init();
+    // Room for the one connection an exchange leaves open, whatever the handle count.
+    if (multi) curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 1L);
+    return multi;
+}
+
+void CurlTransport::givePool(Pool pool) {
+    {
+        std::lock_guard lock(mutex_);
+        if (idle_.size() < idlePools) {
+            idle_.push_back(pool);
+            return;
+        }
+    }
+    curl_multi_cleanup(static_cast<CURLM*>(pool));
+}
+
 HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token stop) {
     for (const auto& [name, value] : request.headers)
         if (isUnsafeHeaderText(name) || isUnsafeHeaderText(value) || name.find(':') != std::string::npos)
@@ -142,6 +202,12 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
     if (stop.stop_requested()) throw Cancelled();
 
     Handles h;
+    // libcurl sends a request again by itself when a kept connection closes before any answer,
+    // which for a creation or a commit could act twice: only the methods that may be repeated
+    // go over kept connections; the others have one of their own, closed after them.
+    const bool keep = request.method == "GET" || request.method == "HEAD" || request.method == "PUT" ||
+                      request.method == "DELETE";
+    h.multi = keep ? static_cast<CURLM*>(takePool()) : curl_multi_init();
     if (h.easy == nullptr || h.multi == nullptr) throw TransportError(TransportError::Code::other, "curl init");
     Exchange x{&request, {}, nullptr};
     CURL* e = h.easy;
@@ -164,9 +230,22 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
     if (long total = millisecondsOf(request.totalTimeoutSeconds); total > 0)
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, total);
 
-    if (request.body) {
-        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body->size()));
-        curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body->empty() ? "" : reinterpret_cast<const char*>(request.body->data()));
+    const std::optional<ByteView> payload = request.payload();
+    UploadBody upload{payload.value_or(ByteView())};
+    if (keep && payload && !payload->empty()) {
+        // Read out as it goes, so that libcurl's own second attempt over a fresh connection
+        // (after a kept one closed with no answer) must rewind first, and is refused: the
+        // exchange fails as lost, as it would have over a connection of its own.
+        curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(upload.bytes.size()));
+        curl_easy_setopt(e, CURLOPT_READFUNCTION, readBody);
+        curl_easy_setopt(e, CURLOPT_READDATA, &upload);
+        curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, rewindBody);
+        curl_easy_setopt(e, CURLOPT_SEEKDATA, &upload);
+        curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    } else if (payload) {
+        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload->size()));
+        curl_easy_setopt(e, CURLOPT_POSTFIELDS, payload->empty() ? "" : reinterpret_cast<const char*>(payload->data()));
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (request.method == "GET") {
         curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
@@ -191,7 +270,9 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
 
     curl_multi_add_handle(h.multi, e);
     h.added = true;
-    std::stop_callback wake(stop, [multi = h.multi] { curl_multi_wakeup(multi); });
+    // Ended before the multi handle goes back to the pool, where another exchange takes it.
+    std::optional<std::stop_callback<std::function<void()>>> wake;
+    wake.emplace(stop, [multi = h.multi] { curl_multi_wakeup(multi); });
 
     using Clock = std::chrono::steady_clock;
     auto lastActivity = Clock::now();
@@ -240,6 +321,13 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
     long status = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     x.response.status = int(status);
+    if (keep) {
+        // A clean exchange: its connection stays open in the pool for the next one.
+        curl_multi_remove_handle(h.multi, e);
+        h.added = false;
+        wake.reset();
+        givePool(std::exchange(h.multi, nullptr));
+    }
     return std::move(x.response);
 }
 

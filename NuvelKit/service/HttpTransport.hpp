@@ -22,6 +22,9 @@ struct HttpRequest {
     std::string url; // absolute
     HttpHeaders headers; // sent in this order, exactly as given
     std::optional<Bytes> body;
+    // Sent as the body when `body` is unset: bytes the caller keeps alive until `send` returns,
+    // which spares a large body its copy.
+    std::optional<ByteView> borrowedBody;
     // The transfer fails as timed out when no byte moves for this long (also bounds connecting).
     double idleTimeoutSeconds = 60;
     // The whole exchange may take at most this long; 0 means no limit.
@@ -34,6 +37,12 @@ struct HttpRequest {
     // When set, called once with the final response's status and headers (no body yet), before
     // any body byte goes to `bodySink`. It may throw to abort, like the sink.
     std::function<void(const HttpResponse& head)> headSink;
+
+    // The body to send, however it is held; none for a request without one.
+    std::optional<ByteView> payload() const {
+        if (body) return ByteView(*body);
+        return borrowedBody;
+    }
 };
 
 struct HttpResponse {

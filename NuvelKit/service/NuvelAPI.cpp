@@ -98,7 +98,11 @@ Bytes NuvelAPI::send(std::string_view path, std::string_view method, std::option
     if (body) {
         request.headers.emplace_back("Content-Type", audio ? "audio/mp4" : "application/json");
         request.headers.emplace_back("Content-Length", std::to_string(body->size()));
-        request.body = Bytes(body->begin(), body->end());
+        // A part is sent from the caller's bytes; the small documents are copied.
+        if (audio)
+            request.borrowedBody = *body;
+        else
+            request.body = Bytes(body->begin(), body->end());
     }
 
     HttpResponse response = transport_->send(request, stop);

@@ -91,6 +91,18 @@ void RecordingStore::saveManifest(const LocalRecording& recording) {
     saveManifestUnlocked(recording);
 }
 
+void RecordingStore::saveManifestKeepingAnnotations(const LocalRecording& recording) {
+    Lock lock(mutex_);
+    const LocalRecording stored = loadRecordingUnlocked(recording.id);
+    LocalRecording merged = recording;
+    merged.scratchpad = stored.scratchpad;
+    merged.bookmarks = stored.bookmarks;
+    merged.notepad = stored.notepad;
+    merged.notepadRevision = stored.notepadRevision;
+    merged.notepadBase = stored.notepadBase;
+    saveManifestUnlocked(merged);
+}
+
 LocalRecording RecordingStore::loadRecording(const Uuid& id) {
     Lock lock(mutex_);
     return loadRecordingUnlocked(id);

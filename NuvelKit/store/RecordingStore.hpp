@@ -104,6 +104,12 @@ public:
     // RecordingError::invalidManifest for a version other than 1; nothing is written then.
     void saveManifest(const LocalRecording& recording);
 
+    // Saves `recording` as saveManifest does, but with the scratchpad, bookmarks, notepad,
+    // notepad revision and notepad base the stored recording holds (as loadRecording reads
+    // them), all in one step: for a writer that owns the other fields and holds a copy that
+    // may be older than an annotation save. Fails as loadRecording does when nothing is stored.
+    void saveManifestKeepingAnnotations(const LocalRecording& recording);
+
     // Opens the manifest, lays the annotations over it (scratchpad and bookmarks always, the
     // notepad only when the annotations hold one) and checks the result (LocalRecording::validate:
     // RecordingError::invalidManifest). A missing manifest throws the file system's not-found

@@ -146,6 +146,8 @@ public:
             throw std::filesystem::filesystem_error("manifest", std::make_error_code(std::errc::no_space_on_device));
         manifests.push_back(recording);
     }
+    // Holds no annotations apart from the manifests it records.
+    void saveManifestKeepingAnnotations(const LocalRecording& recording) override { saveManifest(recording); }
     void saveAnnotations(const Uuid& id, const RecordingStore::Annotations& annotations) override {
         calls.push_back("saveAnnotations");
         if (failAnnotations)

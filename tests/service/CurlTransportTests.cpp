@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "NuvelKit/service/CurlTransport.hpp"
@@ -87,6 +91,15 @@ TEST(CurlTransport, SendsOnlyTheHeadersItIsGiven) {
     EXPECT_EQ(seen.headers.count("Content-Length"), 1u);
     EXPECT_EQ(seen.headers.find("Content-Length")->second, "5");
     EXPECT_FALSE(hasHeader(seen.headers, "Expect"));
+
+    // A borrowed body goes the same way, and an owned one wins over it.
+    const Bytes held = bytesOf("fghij");
+    put.borrowedBody = ByteView(held);
+    t.send(put, {});
+    EXPECT_EQ(seen.body, "abcde");
+    put.body.reset();
+    t.send(put, {});
+    EXPECT_EQ(seen.body, "fghij");
 
     HttpRequest heartbeat{"POST", s.url("/api/meetings/m1/heartbeat"),
                           {{"Content-Type", "application/json"}, {"Content-Length", "2"}}, bytesOf("{}")};
@@ -203,6 +216,116 @@ TEST(CurlTransport, IdleTimeoutAndPromptCancellation) {
     std::stop_source already;
     already.request_stop();
     EXPECT_THROW(t.send({"GET", s.url("/slow")}, already.get_token()), Cancelled);
+}
+
+// Which connection each exchange went over, told by the client's port the server saw.
+TEST(CurlTransport, KeepsTheConnectionOfACleanRepeatableExchangeOnly) {
+    test::LoopbackHttpServer s;
+    std::mutex lock;
+    std::vector<int> ports;
+    auto handler = [&](const httplib::Request& rq, httplib::Response& rs) {
+        {
+            std::lock_guard guard(lock);
+            ports.push_back(rq.remote_port);
+        }
+        if (rq.has_param("close")) rs.set_header("Connection", "close");
+        rs.set_content(std::string(rq.has_param("big") ? 5000 : 2, 'z'), "application/json");
+    };
+    s.server.Get(".*", handler);
+    s.server.Put(".*", handler);
+    s.server.Post(".*", handler);
+    s.server.Patch(".*", handler);
+    s.server.Delete(".*", handler);
+    s.server.set_keep_alive_max_count(1000);
+    s.start();
+    CurlTransport t;
+
+    enum class Ends { clean, overCap, sinkThrows };
+    struct Step {
+        const char* method;
+        const char* query;
+        Ends ends;
+        char connection; // steps with the same letter share a connection, others do not
+    };
+    const Step steps[] = {
+        {"GET", "", Ends::clean, 'a'},
+        {"PUT", "", Ends::clean, 'a'},
+        {"POST", "", Ends::clean, 'b'}, // never over a kept connection
+        {"GET", "", Ends::clean, 'a'},
+        {"GET", "big", Ends::overCap, 'a'},
+        {"GET", "", Ends::clean, 'c'}, // the aborted answer took its connection along
+        {"GET", "big", Ends::sinkThrows, 'c'},
+        {"PUT", "", Ends::clean, 'd'},
+        {"DELETE", "", Ends::clean, 'd'},
+        {"GET", "close", Ends::clean, 'd'},
+        {"GET", "", Ends::clean, 'e'}, // the server closed the last one
+        {"PATCH", "", Ends::clean, 'f'},
+        {"PUT", "", Ends::clean, 'e'},
+    };
+    std::map<char, int> portOf;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(i);
+        const std::string query = *step.query ? std::string("?") + step.query + "=1" : "";
+        HttpRequest rq{step.method, s.url("/x" + query)};
+        if (std::string(step.method) != "GET") rq.body = bytesOf("{}");
+        if (step.ends == Ends::overCap) rq.maxBodyBytes = 100;
+        if (step.ends == Ends::sinkThrows) {
+            rq.bodySink = [](ByteView) { throw std::runtime_error("disk full"); };
+            EXPECT_THROW(t.send(rq, {}), std::runtime_error);
+        } else {
+            EXPECT_EQ(t.send(rq, {}).status, 200);
+        }
+        std::lock_guard guard(lock);
+        ASSERT_EQ(ports.size(), i + 1);
+        for (const auto& [letter, port] : portOf) EXPECT_EQ(letter == step.connection, port == ports.back()) << letter;
+        portOf[step.connection] = ports.back();
+    }
+
+}
+
+// Exchanges running at the same time each take a connection of the pool, and none is lost
+// after them; one stopped meanwhile ends alone.
+TEST(CurlTransport, ConcurrentExchangesShareThePoolSafely) {
+    test::LoopbackHttpServer s;
+    std::mutex lock;
+    std::vector<int> ports;
+    s.server.Get(".*", [&](const httplib::Request& rq, httplib::Response& rs) {
+        std::lock_guard guard(lock);
+        ports.push_back(rq.remote_port);
+        rs.set_content("{}", "application/json");
+    });
+    s.server.set_keep_alive_max_count(1000);
+    s.start();
+    CurlTransport t;
+    std::stop_source stop;
+    std::atomic<int> ok{0}, cancelled{0};
+    std::vector<std::thread> senders;
+    for (int i = 0; i < 6; ++i)
+        senders.emplace_back([&, i] {
+            for (int round = 0; round < 5; ++round) {
+                try {
+                    if (t.send({"GET", s.url("/x")}, i == 0 ? stop.get_token() : std::stop_token()).status == 200) ++ok;
+                } catch (const Cancelled&) {
+                    ++cancelled;
+                }
+            }
+        });
+    // Stops the first sender's exchanges somewhere among the others.
+    senders.emplace_back([&] {
+        while (ok < 3) std::this_thread::yield();
+        stop.request_stop();
+    });
+    for (auto& sender : senders) sender.join();
+    EXPECT_EQ(ok + cancelled, 30);
+    EXPECT_GE(ok, 25);
+
+    // Afterwards every exchange goes over a connection that was opened during the rush.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(t.send({"GET", s.url("/x")}, {}).status, 200);
+    std::lock_guard guard(lock);
+    ASSERT_GE(ports.size(), std::size_t(ok) + 3); // a stopped one may have reached the server too
+    for (auto last = ports.end() - 3; last != ports.end(); ++last)
+        EXPECT_NE(std::find(ports.begin(), ports.end() - 3, *last), ports.end() - 3);
 }
 
 TEST(HttpHelpers, PercentEncodingKeepsOnlyTheUnreservedSet) {

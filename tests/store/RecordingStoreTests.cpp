@@ -148,6 +148,11 @@ TEST_F(RecordingStoreTest, UnknownRecordingsFailAsNotFoundAndMakeNothing) {
         {"load", [&](const Uuid& id) { store.loadRecording(id); }},
         {"delete", [&](const Uuid& id) { store.deleteRecording(id, "acct-1"); }},
         {"capture state", [&](const Uuid& id) { store.setCaptureState(CaptureState::saved, id); }},
+        {"save keeping annotations", [&](const Uuid& id) {
+             LocalRecording r = removed;
+             r.id = id;
+             store.saveManifestKeepingAnnotations(r);
+         }},
         {"timeline", [&](const Uuid& id) { store.setSourceTimeline(CaptureTimeline{}, id); }},
         {"finish", [&](const Uuid& id) { store.finishLiveSegment(id); }},
         {"folder", [&](const Uuid& id) { store.recordingDirectory(id); }},

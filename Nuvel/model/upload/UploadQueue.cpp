@@ -51,7 +51,7 @@ Task<void> UploadQueue::handleUploadFailure(Run& run, Failure error) {
     applyUploadFailure(run.recording, error, run.capabilities, ctx_.now(), jitter_);
     const LocalRecording saved = run.recording;
     std::shared_ptr<WorkspaceStore> store = run.store;
-    auto save = [store, saved] { store->saveManifest(saved); };
+    auto save = [store, saved] { store->saveManifestKeepingAnnotations(saved); };
     Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
     // The list and the status line tell the outcome all the same; the manifest keeps its last state.
     written.drop("saving a failed upload");
@@ -93,7 +93,7 @@ Task<void> UploadQueue::settleOwedManifests(std::shared_ptr<WorkspaceStore> stor
             continue;
         }
         const LocalRecording accepted = *listed;
-        auto save = [store, accepted] { store->saveManifest(accepted); };
+        auto save = [store, accepted] { store->saveManifestKeepingAnnotations(accepted); };
         Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
         if (!written.ok()) {
             written.drop("saving an accepted upload again");

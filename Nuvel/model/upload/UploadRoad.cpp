@@ -28,7 +28,7 @@ std::string creationLanguage(const std::optional<std::string>& preferred) {
 Task<void> UploadQueue::saveAndPublish(Run& run, bool notify) {
     const LocalRecording saved = run.recording;
     std::shared_ptr<WorkspaceStore> store = run.store;
-    auto save = [store, saved] { store->saveManifest(saved); };
+    auto save = [store, saved] { store->saveManifestKeepingAnnotations(saved); };
     co_await runOn(ctx_.actors(), save);
     ctx_.state.replaceRecording(run.recording);
     if (notify)
@@ -178,6 +178,8 @@ Task<void> UploadQueue::sendParts(Run& run) {
     const std::filesystem::path file = *run.transportFile;
     const std::int64_t partBytes = *r.partBytes;
     const std::int64_t count = uploadPartCount(*r.transportBytes, partBytes);
+    std::int64_t unsaved = 0;
+    double savedAt = ctx_.queue().now();
     for (std::int64_t index = 0; index < count; ++index) {
         if (r.acknowledgedParts.contains(index))
             continue;
@@ -191,7 +193,18 @@ Task<void> UploadQueue::sendParts(Run& run) {
         };
         co_await runOn(ctx_.actors(), send);
         r.acknowledgedParts.insert(index);
-        co_await saveAndPublish(run, true);
+        // Every part shows at once; the manifest takes them in batches. A run that dies between
+        // two saves sends the parts after the last one again, and never counts an unsent one.
+        ++unsaved;
+        const double now = ctx_.queue().now();
+        if (unsaved >= progressSaveParts || now - savedAt >= progressSaveSeconds) {
+            co_await saveAndPublish(run, true);
+            unsaved = 0;
+            savedAt = ctx_.queue().now();
+        } else {
+            ctx_.state.replaceRecording(r);
+            ctx_.notifyChange();
+        }
     }
     if (heartbeatFailure_)
         std::rethrow_exception(heartbeatFailure_);
@@ -225,7 +238,7 @@ Task<void> UploadQueue::finishAccepted(Run& run, bool sentNow) {
     r.retryAttempts = 0;
     const LocalRecording saved = r;
     std::shared_ptr<WorkspaceStore> store = run.store;
-    auto save = [store, saved] { store->saveManifest(saved); };
+    auto save = [store, saved] { store->saveManifestKeepingAnnotations(saved); };
     Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
     if (!written.ok()) {
         // The service holds the recording: it stays accepted here, and its manifest is written

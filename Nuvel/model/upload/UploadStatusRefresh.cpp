@@ -54,7 +54,7 @@ Task<void> UploadQueue::fetchRemoteStatus(Uuid id) {
         refreshed.title = meeting.title;
     if (std::find(acceptedStates.begin(), acceptedStates.end(), meeting.state) != acceptedStates.end())
         refreshed.transfer = TransferState::accepted;
-    auto save = [store, refreshed] { store->saveManifest(refreshed); };
+    auto save = [store, refreshed] { store->saveManifestKeepingAnnotations(refreshed); };
     Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
     if (!written.ok()) {
         written.drop("saving a refreshed status");

@@ -36,6 +36,8 @@ public:
     }
     FileDigest fileDigest(const std::filesystem::path& file) override { return inner.fileDigest(file); }
     Bytes readPart(const std::filesystem::path& file, std::int64_t index, std::int64_t partBytes) override {
+        if (beforePart)
+            beforePart(index);
         return inner.readPart(file, index, partBytes);
     }
     double convertImport(const std::filesystem::path&, const std::filesystem::path&) override {
@@ -45,25 +47,32 @@ public:
     std::map<Uuid, std::int64_t> sizes;
     std::int64_t defaultSize = 2500;
     int assembled = 0;
+    // Called just before a part is read to be sent.
+    std::function<void(std::int64_t index)> beforePart;
     RecordingMediaAssembler inner;
 };
 
 // A real store whose saves of an accepted manifest fail while `failures` lasts, as a full disk
-// would; every other call goes through.
+// would, and whose manifest saves vanish while `lost` holds, as after the process died; every
+// other call goes through.
 class AcceptedSaveFaults final : public WorkspaceStore {
 public:
-    AcceptedSaveFaults(std::shared_ptr<WorkspaceStore> inner, std::shared_ptr<int> failures)
-        : inner_(std::move(inner)), failures_(std::move(failures)) {}
+    AcceptedSaveFaults(std::shared_ptr<WorkspaceStore> inner, std::shared_ptr<int> failures,
+                       std::shared_ptr<bool> lost)
+        : inner_(std::move(inner)), failures_(std::move(failures)), lost_(std::move(lost)) {}
 
     const std::filesystem::path& root() const override { return inner_->root(); }
     RecoveryReport recover(const std::string& accountID) override { return inner_->recover(accountID); }
     LocalRecording loadRecording(const Uuid& id) override { return inner_->loadRecording(id); }
     void saveManifest(const LocalRecording& recording) override {
-        if (recording.transfer == TransferState::accepted && *failures_ > 0) {
-            --*failures_;
-            throw std::filesystem::filesystem_error("manifest", std::make_error_code(std::errc::no_space_on_device));
-        }
-        inner_->saveManifest(recording);
+        failWhileDue(recording);
+        if (!*lost_)
+            inner_->saveManifest(recording);
+    }
+    void saveManifestKeepingAnnotations(const LocalRecording& recording) override {
+        failWhileDue(recording);
+        if (!*lost_)
+            inner_->saveManifestKeepingAnnotations(recording);
     }
     void saveAnnotations(const Uuid& id, const RecordingStore::Annotations& annotations) override {
         inner_->saveAnnotations(id, annotations);
@@ -89,8 +98,16 @@ public:
     RecordingStore* recordingStore() override { return inner_->recordingStore(); }
 
 private:
+    void failWhileDue(const LocalRecording& recording) {
+        if (recording.transfer == TransferState::accepted && *failures_ > 0) {
+            --*failures_;
+            throw std::filesystem::filesystem_error("manifest", std::make_error_code(std::errc::no_space_on_device));
+        }
+    }
+
     std::shared_ptr<WorkspaceStore> inner_;
     std::shared_ptr<int> failures_;
+    std::shared_ptr<bool> lost_;
 };
 
 class StandinUploads {
@@ -105,9 +122,9 @@ public:
         app = std::make_unique<AppHarness>([this](AppModelDependencies& d) {
             d.api = std::make_shared<NuvelAPI>(service.origin(), std::make_shared<CurlTransport>());
             d.media = media;
-            d.openStore = [open = d.openStore, failures = acceptedSaveFailures](const std::filesystem::path& root,
-                                                                              const SymmetricKey& key) {
-                return std::make_shared<AcceptedSaveFaults>(open(root, key), failures);
+            d.openStore = [open = d.openStore, failures = acceptedSaveFailures,
+                           lost = savesLost](const std::filesystem::path& root, const SymmetricKey& key) {
+                return std::make_shared<AcceptedSaveFaults>(open(root, key), failures, lost);
             };
         });
         app->realStores = true;
@@ -171,6 +188,8 @@ public:
     std::shared_ptr<SizedTransportMedia> media = std::make_shared<SizedTransportMedia>();
     // How many saves of an accepted manifest are still to fail.
     std::shared_ptr<int> acceptedSaveFailures = std::make_shared<int>(0);
+    // While true, manifest saves reach no disk.
+    std::shared_ptr<bool> savesLost = std::make_shared<bool>(false);
     DeviceSession session;
     std::unique_ptr<AppHarness> app;
 };
