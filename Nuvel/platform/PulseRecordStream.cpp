@@ -65,11 +65,16 @@ void PulseRecordStream::open(const Options& options) {
     spec.format = PA_SAMPLE_FLOAT32NE;
     spec.rate = options.sampleRate.value_or(own.rate);
     std::uint32_t channels = options.channels.value_or(own.channels);
+    // Mono is the mean of the device's channels, mixed here: the servers' own mixes differ
+    // (PipeWire's stereo-to-mono mix is 3 dB louder than PulseAudio's mean).
+    if (channels == 1 && own.channels > 1 && own.channels <= PA_CHANNELS_MAX)
+        channels = own.channels;
     if (channels == 0 || channels > PA_CHANNELS_MAX || spec.rate == 0 || spec.rate > PA_RATE_MAX)
         throw PulseError(PulseError::Case::failed, PA_ERR_INVALID,
                          "record stream: unsupported rate or channel count");
     spec.channels = static_cast<std::uint8_t>(channels);
     rate_ = spec.rate;
+    timeline_ = RecordStreamTimeline(rate_);
     channels_ = channels;
     frameBytes_ = pa_frame_size(&spec);
 
@@ -163,8 +168,11 @@ void PulseRecordStream::onReadable() {
             fail();
             return;
         }
-        if (bytes == 0)
-            return; // nothing (more) to read
+        if (bytes == 0) {
+            // Nothing (more) to read: the newest frame is in.
+            timeline_.drained(hostTimeSeconds());
+            return;
+        }
         if (data != nullptr && needsAnchor_ && !timingFresh_) {
             // Anchoring needs the server's latency as of now, not an estimate interpolated
             // from an old timing record: ask for it and read when it is in. The data waits
@@ -193,6 +201,8 @@ void PulseRecordStream::consume(const unsigned char* data, std::size_t bytes) {
         anchor();
     const float scale = static_cast<float>(channels_);
     auto addFrame = [&](const unsigned char* frame) {
+        if (timeline_.dropNextFrame())
+            return;
         float mono = 0.0f;
         for (std::uint32_t c = 0; c < channels_; ++c) {
             float sample;
@@ -236,21 +246,15 @@ void PulseRecordStream::onTiming(pa_stream*, int, void* userdata) {
 }
 
 void PulseRecordStream::anchor() {
-    double start = hostTimeSeconds() - latencySeconds();
-    // Never step back behind audio already delivered: pieces must not overlap.
-    if (anchored_)
-        start = std::max(start, anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_);
-    anchorTime_ = start;
-    framesSinceAnchor_ = 0;
-    anchored_ = true;
+    // Never steps back behind audio already delivered: pieces must not overlap.
+    timeline_.anchor(hostTimeSeconds() - latencySeconds());
     needsAnchor_ = false;
     timingFresh_ = false;
 }
 
 void PulseRecordStream::flushPiece() {
-    double hostTime = anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_;
     std::uint32_t frames = pieceFrames_;
-    framesSinceAnchor_ += frames;
+    double hostTime = timeline_.place(frames);
     pieceFrames_ = 0;
     try {
         consumer_(mono_.data(), frames, rate_, hostTime);
@@ -308,20 +312,16 @@ void PulseRecordStream::onCorkInfo(pa_context*, const pa_sink_input_info* info, 
 
 void PulseRecordStream::emitSilence() {
     double end = hostTimeSeconds() - silenceLagSeconds;
-    if (!anchored_) {
-        anchorTime_ = lastDataAt_;
-        framesSinceAnchor_ = 0;
-        anchored_ = true;
-    }
-    double start = anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_;
+    if (!timeline_.anchored())
+        timeline_.anchor(lastDataAt_);
+    double start = timeline_.end();
     if (!(end > start))
         return;
     auto frames = static_cast<std::uint64_t>(std::floor((end - start) * rate_));
     partialBytes_ = 0;
     while (frames > 0) {
         auto piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(frames, maxFramesPerPiece));
-        double hostTime = anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_;
-        framesSinceAnchor_ += piece;
+        double hostTime = timeline_.place(piece);
         frames -= piece;
         try {
             consumer_(silence_.data(), piece, rate_, hostTime);

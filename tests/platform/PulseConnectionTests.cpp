@@ -164,8 +164,7 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     auto handler = connection->addEventHandler(log.handler());
 
     std::string sourceName = uniqueName("nuvel_events_mic");
-    auto source = std::make_unique<LoadedModule>(
-        std::vector<std::string>{"module-null-source", "source_name=" + sourceName});
+    auto source = std::make_unique<LoadedModule>(nullSourceModule(sourceName));
     ASSERT_TRUE(source->loaded());
     auto named = [&](const PulseEvent& event) { return event.name == sourceName; };
     EXPECT_TRUE(log.waitFor(PulseEvent::Kind::sourceAdded, named));
@@ -199,7 +198,7 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     // A removed handler hears nothing more.
     connection->removeEventHandler(handler);
     std::size_t before = log.count();
-    LoadedModule again({"module-null-source", "source_name=" + sourceName + "_again"});
+    LoadedModule again(nullSourceModule(sourceName + "_again"));
     ASSERT_TRUE(again.loaded());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(log.count(), before);

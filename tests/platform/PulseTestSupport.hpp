@@ -51,6 +51,12 @@ inline std::shared_ptr<PulseConnection> tryConnect(std::string& why) {
     }
 }
 
+// True when scripts/test-env runs PipeWire's PulseAudio server rather than PulseAudio.
+inline bool onPipeWire() {
+    const char* value = std::getenv("NUVEL_TEST_SOUND_SERVER");
+    return value != nullptr && std::string(value) == "pipewire";
+}
+
 // Connects to the test server, or ends the test: a failure when the server is required.
 #define NUVEL_CONNECT_PULSE(var)                                                                             \
     std::string var##Why;                                                                                    \
@@ -123,6 +129,23 @@ private:
 // A name unique to this test process, for sinks and sources it creates.
 inline std::string uniqueName(const std::string& stem) {
     return stem + "_" + std::to_string(getpid());
+}
+
+// The module arguments of a silent microphone of one test's own: `extra` as "rate=…",
+// "channels=…", a description as "description=…". PipeWire's PulseAudio server has no
+// module-null-source; there a null sink made a virtual source stands in.
+inline std::vector<std::string> nullSourceModule(const std::string& name, std::vector<std::string> extra = {}) {
+    std::vector<std::string> arguments;
+    if (onPipeWire())
+        arguments = {"module-null-sink", "sink_name=" + name, "media.class=Audio/Source/Virtual"};
+    else
+        arguments = {"module-null-source", "source_name=" + name};
+    for (auto& argument : extra) {
+        if (onPipeWire() && argument.rfind("description=", 0) == 0)
+            argument = "device." + argument;
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
 }
 
 // A private null sink, so that tests running at the same time do not hear each other.
