@@ -42,6 +42,7 @@ void PulseRecordStream::open(const Options& options) {
     // Find the device and its own format first; these lookups wait on their own.
     std::string device;
     PulseSampleSpec own;
+    bool corkedAtOpen = false;
     if (options.sinkInput) {
         auto input = sinkInputInfo(*connection_, *options.sinkInput);
         if (!input)
@@ -53,6 +54,7 @@ void PulseRecordStream::open(const Options& options) {
         device = sink->monitorSourceName;
         own = sink->sampleSpec;
         sinkInput_ = options.sinkInput;
+        corkedAtOpen = input->corked;
     } else {
         auto source = sourceInfo(*connection_, options.source.value_or("@DEFAULT_SOURCE@"));
         if (!source)
@@ -103,17 +105,32 @@ void PulseRecordStream::open(const Options& options) {
     // reports that, rather than silently recording another microphone.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
                                                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    const double connectedAt = hostTimeSeconds();
     if (pa_stream_connect_record(stream_, device.c_str(), &attributes, flags) < 0)
         connection_->throwContextError("record stream: connect");
-    connection_->waitUntil([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
-                           "record stream");
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+    auto opened = [this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; };
+    if (corkedAtOpen) {
+        // PipeWire's server opens a stream that follows a sink-input only once the sink-input
+        // plays. Until then the timer's silence stands for it, as for any paused application.
+        try {
+            connection_->waitUntil(opened, "record stream", pendingOpenSeconds);
+        } catch (const PulseError& error) {
+            if (error.kind() != PulseError::Case::timedOut)
+                throw;
+        }
+    } else {
+        connection_->waitUntil(opened, "record stream");
+    }
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state != PA_STREAM_READY && !(corkedAtOpen && state == PA_STREAM_CREATING))
         connection_->throwContextError("record stream: open");
 
     ready_ = true;
-    if (const char* name = pa_stream_get_device_name(stream_))
+    deviceName_ = device;
+    if (const char* name = state == PA_STREAM_READY ? pa_stream_get_device_name(stream_) : nullptr)
         deviceName_ = name;
-    lastDataAt_ = hostTimeSeconds();
+    // A stream still opening is silent from the moment it was asked for.
+    lastDataAt_ = state == PA_STREAM_READY ? hostTimeSeconds() : connectedAt;
     if (sinkInput_)
         timer_ = pa_context_rttime_new(connection_->context(),
                                        pa_rtclock_now() + microseconds(silenceCheckInterval), onTimer, this);

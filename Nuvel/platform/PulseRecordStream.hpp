@@ -44,7 +44,9 @@ namespace nuvel {
 // `silenceCheckInterval` s; when no data has come for `stallSeconds` and the server reports
 // the sink-input corked, silence is delivered up to `silenceLagSeconds` before now, timed as
 // if it had been recorded. A sink-input that is not corked but silent gets no filler: its
-// stall is real.
+// stall is real. A server that opens the stream only once the sink-input plays (PipeWire
+// does) leaves it opening: after `pendingOpenSeconds` the constructor returns, and the timer's
+// silence runs until the audio comes.
 //
 // Threads: the consumer and the problem handler run on the connection's mainloop thread, the
 // audio thread of this layer. They must not block, lock or allocate; push into a lock-free
@@ -56,6 +58,8 @@ public:
     static constexpr double silenceCheckInterval = 0.1;
     static constexpr double stallSeconds = 0.25;
     static constexpr double silenceLagSeconds = 0.1;
+    // How long opening waits for the stream of a paused sink-input (see above).
+    static constexpr double pendingOpenSeconds = 0.3;
 
     struct Options {
         // The source to record by name; absent = the default source.

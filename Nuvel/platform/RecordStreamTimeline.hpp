@@ -27,8 +27,10 @@ namespace nuvel {
 class RecordStreamTimeline {
 public:
     static constexpr double realignWindow = 2.0;
-    static constexpr double maxLag = 0.1;
-    static constexpr double settleLag = 0.02;
+    // Above what a server's own latency reaches (PipeWire's up to about 0.15 s under load),
+    // below what the consumer still takes (0.2 s for a piece's first frame).
+    static constexpr double maxLag = 0.16;
+    static constexpr double settleLag = 0.1;
     static constexpr double aheadTolerance = 0.02;
 
     explicit RecordStreamTimeline(double rate) : rate_(rate) {}

@@ -81,15 +81,17 @@ inline void expectHealthyFor(const CaptureSource& capture, double seconds) {
 }
 
 // Few intervals: a steady source stays one interval per span, with an occasional new one
-// after a hole or a re-anchored stream.
+// after a hole or a re-anchored stream. PipeWire's server, under load, stalls every stream for
+// a moment when a stream comes or goes; what then arrives too late is cut, leaving more gaps.
 inline void expectFewIntervals(const CaptureTimeline& timeline) {
+    const int most = onPipeWire() ? 8 : 3;
     for (std::size_t span = 0; span < timeline.spans.size(); ++span)
         for (const char* source : {"system", "microphone"}) {
             int count = 0;
             for (const auto& interval : timeline.intervals)
                 count += interval.span == std::int64_t(span) && interval.source == source;
             EXPECT_GE(count, 1) << source << " in span " << span;
-            EXPECT_LE(count, 3) << source << " in span " << span;
+            EXPECT_LE(count, most) << source << " in span " << span;
         }
 }
 

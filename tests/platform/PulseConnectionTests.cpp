@@ -137,6 +137,16 @@ TEST(PulseConnection, ListsTheSinkInputsOfOtherProcesses) {
 
     auto input = sinkInputOf(*connection, player.pid());
     ASSERT_TRUE(input);
+    // PipeWire's server lists a new stream a moment before it plays: corked, on the default sink.
+    const auto target = sinkInfo(*connection, sinkName);
+    ASSERT_TRUE(target);
+    waitFor(
+        [&] {
+            input = sinkInputOf(*connection, player.pid());
+            return input && !input->corked && input->sink == target->index;
+        },
+        2.0);
+    ASSERT_TRUE(input);
     // paplay is a link to pacat; the server reports the executable that runs.
     EXPECT_TRUE(input->processBinary == "paplay" || input->processBinary == "pacat") << input->processBinary;
     EXPECT_FALSE(input->applicationName.empty());

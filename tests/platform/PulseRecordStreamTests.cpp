@@ -231,7 +231,8 @@ TEST(PulseRecordStream, APausedApplicationStillYieldsTimedSilence) {
     ASSERT_TRUE(recording.waitForSeconds(0.3));
 
     player.stream->setCorked(true);
-    EXPECT_TRUE(sinkInputInfo(*connection, player.stream->sinkInputIndex())->corked);
+    // PipeWire's server shows the cork a moment after it confirmed it.
+    EXPECT_TRUE(waitFor([&] { return sinkInputInfo(*connection, player.stream->sinkInputIndex())->corked; }, 1.0));
     double corkedAt = hostTimeSeconds();
     std::size_t before = recording.pieces().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -315,6 +316,15 @@ TEST(PulseRecordStream, AnApplicationThatStopsOrMovesIsReported) {
                                    movingRecording.problems());
     ASSERT_TRUE(movingRecording.waitForSeconds(0.1));
     ASSERT_TRUE(runProgram({"pactl", "move-sink-input", std::to_string(movingInput->index), second}));
-    // The server ends a stream that follows a sink-input when the sink-input changes sink.
-    EXPECT_TRUE(waitFor([&] { return movingStream.hasFailed(); }, 3.0));
+    if (!onPipeWire()) {
+        // PulseAudio ends a stream that follows a sink-input when the sink-input changes sink.
+        EXPECT_TRUE(waitFor([&] { return movingStream.hasFailed(); }, 3.0));
+        return;
+    }
+    // PipeWire's server keeps the stream on the sink-input: the application is still heard.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    movingRecording.clear();
+    ASSERT_TRUE(movingRecording.waitForSeconds(0.5));
+    EXPECT_NEAR(toneAmplitude(joined(movingRecording.pieces(), 2), 440, movingStream.sampleRate()), 0.3, 0.03);
+    EXPECT_FALSE(movingStream.hasFailed());
 }

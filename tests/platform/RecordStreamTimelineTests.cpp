@@ -74,10 +74,10 @@ TEST(RecordStreamTimeline, KeepsADriftingOrHeldBackStreamOnTheHostClock) {
     } cases[] = {
         // A true clock: stamps trail arrival by the latency and a quantum; nothing corrected.
         {"steady", 0, 0, 0, latency + quantumSeconds + 1e-6, 0, 0, 0},
-        // Slow by 0.5 %: of the 0.3 s the count falls behind over the minute, all but the last
-        // trail is made up by gaps.
+        // Slow by 0.5 %: of the 0.3 s the count falls behind over the minute, all but the trail
+        // it is left with (between the settled and the largest lag) is made up by gaps.
         {"slow", -0.005, 0, 0, RecordStreamTimeline::maxLag + RecordStreamTimeline::realignWindow * 0.005 + 0.05,
-         0, 0, 0.25},
+         0, 0, 0.3 + latency - (RecordStreamTimeline::settleLag + RecordStreamTimeline::maxLag) / 2},
         // Fast by 0.5 %: 0.3 s too much is dropped, never stamped in the future.
         {"fast", 0.005, 0, 0, latency + quantumSeconds + 1e-6, RecordStreamTimeline::aheadTolerance + 0.001, 0.3,
          0},
