@@ -33,12 +33,6 @@ void RecordStreamTimeline::drained(double now) noexcept {
     if (!anchored_)
         return;
     const double lag = now - end();
-    if (lag < -aheadTolerance) {
-        // Ahead of the host clock: the frames up to "now" are dropped as they come.
-        pendingDrops_ = std::uint64_t(std::llround(-lag * rate_));
-        startWindow();
-        return;
-    }
     // The window opens with its first read, so that a stream that sent nothing for a while and
     // then a burst is judged on what follows the burst too.
     if (!windowOpen_) {
@@ -46,6 +40,7 @@ void RecordStreamTimeline::drained(double now) noexcept {
         windowStart_ = now;
     }
     windowLeastLag_ = std::min(windowLeastLag_, lag);
+    windowMostLag_ = std::max(windowMostLag_, lag);
     if (now - windowStart_ < realignWindow)
         return;
     if (windowLeastLag_ > maxLag) {
@@ -53,6 +48,9 @@ void RecordStreamTimeline::drained(double now) noexcept {
         const double jump = windowLeastLag_ - settleLag;
         anchorTime_ += jump;
         skipped_ += jump;
+    } else if (windowMostLag_ < -aheadTolerance) {
+        // Ahead all window long: the frames up to the moment of arrival are dropped as they come.
+        pendingDrops_ = std::uint64_t(std::llround(-windowMostLag_ * rate_));
     }
     startWindow();
 }
@@ -60,6 +58,7 @@ void RecordStreamTimeline::drained(double now) noexcept {
 void RecordStreamTimeline::startWindow() noexcept {
     windowOpen_ = false;
     windowLeastLag_ = std::numeric_limits<double>::infinity();
+    windowMostLag_ = -std::numeric_limits<double>::infinity();
 }
 
 } // namespace nuvel

@@ -15,11 +15,12 @@ namespace nuvel {
 // was heard (the capture's consumer refuses audio stamped more than a quarter of a second in
 // the past). So each time the stream's queue is read empty, the newest frame's stamp is
 // compared with that moment:
-//   - stamped in the future by more than `aheadTolerance`: impossible for recorded audio, so
-//     the next frames are dropped until the stamps are back at the moment of arrival;
-//   - trailing arrival by more than `maxLag` on every read of a `realignWindow` (the least
-//     trail of the window, so that a late delivery alone never counts): the timeline jumps
-//     forward to `settleLag` behind arrival, leaving a gap, never an overlap.
+// Each `realignWindow` of such reads is judged as a whole, so that neither a late delivery
+// nor a server's jitter alone counts:
+//   - stamped in the future by more than `aheadTolerance` on every read (impossible for
+//     recorded audio): the next frames are dropped until the stamps are back at arrival;
+//   - trailing arrival by more than `maxLag` on every read: the timeline jumps forward to
+//     `settleLag` behind arrival, leaving a gap, never an overlap.
 // A late burst (a server that holds back what it recorded, then sends it at once) is not a
 // drift: its newest frame arrives fresh, and its stamps stay true.
 //
@@ -62,6 +63,7 @@ private:
     bool windowOpen_ = false;
     double windowStart_ = 0;
     double windowLeastLag_ = std::numeric_limits<double>::infinity();
+    double windowMostLag_ = -std::numeric_limits<double>::infinity();
     std::uint64_t dropped_ = 0;
     double skipped_ = 0;
 };

@@ -148,9 +148,20 @@ inline std::vector<std::string> nullSourceModule(const std::string& name, std::v
     return arguments;
 }
 
-// A private null sink, so that tests running at the same time do not hear each other.
+inline bool waitFor(const std::function<bool()>& condition, double seconds);
+
+// A private null sink, so that tests running at the same time do not hear each other. Returned
+// once its monitor is listed: PipeWire's server adds the devices a moment after the module.
 inline std::unique_ptr<LoadedModule> privateSink(const std::string& name) {
-    return std::make_unique<LoadedModule>(std::vector<std::string>{"module-null-sink", "sink_name=" + name});
+    auto module = std::make_unique<LoadedModule>(std::vector<std::string>{"module-null-sink", "sink_name=" + name});
+    if (module->loaded())
+        waitFor(
+            [&] {
+                auto sources = runProgram({"pactl", "list", "short", "sources"});
+                return sources && sources->find(name + ".monitor\t") != std::string::npos;
+            },
+            2.0);
+    return module;
 }
 
 // A 16-bit mono WAV file of a sine tone.

@@ -23,6 +23,7 @@ struct StreamRun {
     double seconds = 60;
     double holdFrom = 0;
     double holdUntil = 0;
+    double jitter = 0; // deliveries early or late by up to this, in a fixed pattern
 
     double worstTrail = 0; // how far the newest stamp fell behind arrival
     double worstLead = -1; // how far it ran ahead
@@ -36,8 +37,9 @@ struct StreamRun {
             const double complete = double((k + 1) * quantum) / rate;
             if (complete > seconds)
                 break;
-            double arrival = complete + latency;
-            if (arrival > holdFrom && arrival < holdUntil)
+            double arrival = complete + latency + jitter * double(int((k * 7 + 2) % 3) - 1);
+            const bool held = arrival > holdFrom && arrival < holdUntil;
+            if (held)
                 arrival = holdUntil;
             if (!timeline.anchored()) {
                 // Everything complete by then waits, the whole burst of a held-back start.
@@ -53,7 +55,7 @@ struct StreamRun {
                 previousEnd = timeline.end();
             }
             // Only audio that arrived in time is judged: the held-back burst is late by its nature.
-            if (arrival == complete + latency) {
+            if (!held) {
                 worstTrail = std::max(worstTrail, arrival - timeline.end());
                 worstLead = std::max(worstLead, timeline.end() - arrival);
             }
@@ -68,23 +70,27 @@ TEST(RecordStreamTimeline, KeepsADriftingOrHeldBackStreamOnTheHostClock) {
     const double quantumSeconds = double(quantum) / nominal;
     struct Case {
         const char* name;
-        double drift, holdFrom, holdUntil;
+        double drift, holdFrom, holdUntil, jitter;
         double trailBound, leadBound; // the newest stamp against arrival
         double droppedSeconds, skippedSeconds; // expected corrections over the run (±0.06 s)
     } cases[] = {
         // A true clock: stamps trail arrival by the latency and a quantum; nothing corrected.
-        {"steady", 0, 0, 0, latency + quantumSeconds + 1e-6, 0, 0, 0},
+        {"steady", 0, 0, 0, 0, latency + quantumSeconds + 1e-6, 0, 0, 0},
         // Slow by 0.5 %: of the 0.3 s the count falls behind over the minute, all but the trail
         // it is left with (between the settled and the largest lag) is made up by gaps.
-        {"slow", -0.005, 0, 0, RecordStreamTimeline::maxLag + RecordStreamTimeline::realignWindow * 0.005 + 0.05,
+        {"slow", -0.005, 0, 0, 0, RecordStreamTimeline::maxLag + RecordStreamTimeline::realignWindow * 0.005 + 0.05,
          0, 0, 0.3 + latency - (RecordStreamTimeline::settleLag + RecordStreamTimeline::maxLag) / 2},
-        // Fast by 0.5 %: 0.3 s too much is dropped, never stamped in the future.
-        {"fast", 0.005, 0, 0, latency + quantumSeconds + 1e-6, RecordStreamTimeline::aheadTolerance + 0.001, 0.3,
+        // Fast by 0.5 %: 0.3 s too much is dropped, never stamped far in the future.
+        {"fast", 0.005, 0, 0, 0, latency + quantumSeconds + 1e-6,
+         RecordStreamTimeline::aheadTolerance + RecordStreamTimeline::realignWindow * 0.005 + quantumSeconds, 0.3,
          0},
+        // Deliveries a quantum early or late, the first one late: some stamps lie a little in the
+        // future, but not all window long, so nothing is corrected.
+        {"jitter", 0, 0, 0, quantumSeconds, latency + 3 * quantumSeconds, 2 * quantumSeconds, 0, 0},
         // The first 1.5 s held back and then sent at once: true stamps, no correction.
-        {"held at the start", 0, 0, 1.5, latency + quantumSeconds + 1e-6, 0, 0, 0},
+        {"held at the start", 0, 0, 1.5, 0, latency + quantumSeconds + 1e-6, 0, 0, 0},
         // Three seconds held back in the middle: the same.
-        {"held in the middle", 0, 20, 23, latency + quantumSeconds + 1e-6, 0, 0, 0},
+        {"held in the middle", 0, 20, 23, 0, latency + quantumSeconds + 1e-6, 0, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -92,6 +98,7 @@ TEST(RecordStreamTimeline, KeepsADriftingOrHeldBackStreamOnTheHostClock) {
         run.drift = c.drift;
         run.holdFrom = c.holdFrom;
         run.holdUntil = c.holdUntil;
+        run.jitter = c.jitter;
         run.play();
         EXPECT_FALSE(run.overlapped);
         EXPECT_LE(run.worstTrail, c.trailBound);
