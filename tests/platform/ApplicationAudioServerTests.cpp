@@ -114,7 +114,7 @@ TEST_F(ApplicationAudioServerTest, AStreamMovedToAnotherOutputIsFollowed) {
     TempDir tones("capture-tones");
     writeToneWav(tones / "meeting.wav", 1000, 30, 0.5);
     ChildProcess meeting({"paplay", "-d", first, (tones / "meeting.wav").string()});
-    auto input = sinkInputOf(*connection, meeting.pid());
+    auto input = playingSinkInputOf(*connection, meeting.pid(), first);
     ASSERT_TRUE(input);
     WarmSource outputA(connection, first + ".monitor");
     WarmSource outputB(connection, second + ".monitor");

@@ -135,17 +135,7 @@ TEST(PulseConnection, ListsTheSinkInputsOfOtherProcesses) {
     PulsePlaybackStream own(connection, PulsePlaybackStream::Options{48000, 1, sinkName},
                             [](float* out, std::uint32_t frames) { std::fill_n(out, frames, 0.0f); });
 
-    auto input = sinkInputOf(*connection, player.pid());
-    ASSERT_TRUE(input);
-    // PipeWire's server lists a new stream a moment before it plays: corked, on the default sink.
-    const auto target = sinkInfo(*connection, sinkName);
-    ASSERT_TRUE(target);
-    waitFor(
-        [&] {
-            input = sinkInputOf(*connection, player.pid());
-            return input && !input->corked && input->sink == target->index;
-        },
-        2.0);
+    auto input = playingSinkInputOf(*connection, player.pid(), sinkName);
     ASSERT_TRUE(input);
     // paplay is a link to pacat; the server reports the executable that runs.
     EXPECT_TRUE(input->processBinary == "paplay" || input->processBinary == "pacat") << input->processBinary;
@@ -190,7 +180,7 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     TempDir folder("pulse-events");
     writeToneWav(folder / "tone.wav", 440, 5, 0.3);
     ChildProcess player({"paplay", "-d", firstSink, (folder / "tone.wav").string()});
-    auto input = sinkInputOf(*connection, player.pid());
+    auto input = playingSinkInputOf(*connection, player.pid(), firstSink);
     ASSERT_TRUE(input);
     auto same = [&](const PulseEvent& event) { return event.index == input->index; };
     EXPECT_TRUE(log.waitFor(PulseEvent::Kind::sinkInputAdded, same));

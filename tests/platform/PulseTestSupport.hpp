@@ -244,6 +244,23 @@ inline std::optional<PulseSinkInputInfo> sinkInputOf(PulseConnection& connection
     return found;
 }
 
+// The sink-input of a child process once it plays on `sink`: PipeWire's server lists a new
+// stream a moment before it plays, corked and on the default sink.
+inline std::optional<PulseSinkInputInfo> playingSinkInputOf(PulseConnection& connection, pid_t pid,
+                                                            const std::string& sink) {
+    auto target = sinkInfo(connection, sink);
+    if (!target)
+        return std::nullopt;
+    std::optional<PulseSinkInputInfo> input;
+    waitFor(
+        [&] {
+            input = sinkInputOf(connection, pid, 0.0);
+            return input && !input->corked && input->sink == target->index;
+        },
+        5.0);
+    return input;
+}
+
 struct Piece {
     std::vector<float> samples;
     double sampleRate = 0;
