@@ -140,11 +140,13 @@ void PulseApplicationAudio::reconcile(bool starting) {
         // already been reported.
         return;
     }
-    // A stream that ended, moved or failed stops contributing.
+    // A stream that ended or failed stops contributing. One whose sink-input moved goes on
+    // while the server keeps it on the sink-input (PipeWire does; PulseAudio ends it, and it is
+    // opened again on the new sink).
     for (auto it = recorded_.begin(); it != recorded_.end();) {
         const std::uint32_t index = it->first;
         auto input = std::find_if(inputs.begin(), inputs.end(), [index](const auto& i) { return i.index == index; });
-        if (input != inputs.end() && input->sink == it->second.sink && !it->second.stream->hasFailed()) {
+        if (input != inputs.end() && !it->second.stream->hasFailed()) {
             ++it;
             continue;
         }
@@ -175,7 +177,6 @@ void PulseApplicationAudio::open(const PulseSinkInputInfo& input, bool starting)
     options.streamName = "Nuvel application audio";
     try {
         Recorded recorded;
-        recorded.sink = input.sink;
         recorded.id = id;
         recorded.stream = std::make_unique<PulseRecordStream>(
             connection_, options,

@@ -56,7 +56,6 @@ public:
 
 private:
     struct Recorded {
-        std::uint32_t sink = 0;
         ApplicationStreamMix::StreamID id = 0;
         std::unique_ptr<PulseRecordStream> stream;
     };

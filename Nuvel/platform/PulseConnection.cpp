@@ -169,11 +169,15 @@ bool PulseConnection::onMainloopThread() const {
 // ---- Waiting ----
 
 void PulseConnection::waitUntil(const std::function<bool()>& done, const char* what) const {
+    waitUntil(done, what, timeoutSeconds_);
+}
+
+void PulseConnection::waitUntil(const std::function<bool()>& done, const char* what, double seconds) const {
     checkWaitAllowed(what);
     if (done())
         return;
     Deadline deadline{mainloop_};
-    pa_time_event* timer = pa_context_rttime_new(context_, pa_rtclock_now() + toMicroseconds(timeoutSeconds_),
+    pa_time_event* timer = pa_context_rttime_new(context_, pa_rtclock_now() + toMicroseconds(seconds),
                                                  onDeadline, &deadline);
     auto release = [&] {
         if (timer != nullptr)

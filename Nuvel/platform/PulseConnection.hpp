@@ -120,6 +120,8 @@ public:
     // With the lock held, off the mainloop thread: waits until `done()` is true. Throws
     // timedOut after the time limit and disconnected when the context fails meanwhile.
     void waitUntil(const std::function<bool()>& done, const char* what) const;
+    // The same with a time limit of its own.
+    void waitUntil(const std::function<bool()>& done, const char* what, double seconds) const;
     // With the lock held: waits for the operation to finish and releases it. A null operation
     // (refused at once) throws the context's error; a timeout cancels the operation and throws.
     void await(pa_operation* operation, const char* what) const;

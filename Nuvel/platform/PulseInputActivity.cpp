@@ -56,9 +56,11 @@ PulseInputActivity::~PulseInputActivity() {
         return;
     pa_threaded_mainloop_lock(mainloop_);
     closing_ = true;
-    if (retry_ != nullptr)
-        pa_threaded_mainloop_get_api(mainloop_)->time_free(retry_);
-    retry_ = nullptr;
+    for (pa_time_event** timer : {&retry_, &sourceRefresh_}) {
+        if (*timer != nullptr)
+            pa_threaded_mainloop_get_api(mainloop_)->time_free(*timer);
+        *timer = nullptr;
+    }
     if (context_ != nullptr) {
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
         pa_context_set_state_callback(context_, nullptr, nullptr);
@@ -118,6 +120,24 @@ void PulseInputActivity::onRetry(void* userdata) {
     self->retry_ = nullptr;
     // Out of the failed context's own callbacks, so it can be released here.
     self->connectNow();
+}
+
+void PulseInputActivity::refreshSourcesSoon() {
+    if (closing_ || sourceRefresh_ != nullptr)
+        return;
+    timeval when;
+    pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(sourceSettleSeconds * 1e6));
+    sourceRefresh_ = pa_threaded_mainloop_get_api(mainloop_)->time_new(
+        pa_threaded_mainloop_get_api(mainloop_), &when,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) { onSourceRefresh(self); }, this);
+}
+
+void PulseInputActivity::onSourceRefresh(void* userdata) {
+    auto* self = static_cast<PulseInputActivity*>(userdata);
+    pa_threaded_mainloop_get_api(self->mainloop_)->time_free(self->sourceRefresh_);
+    self->sourceRefresh_ = nullptr;
+    if (self->context_ != nullptr && self->ready_ && !self->closing_)
+        release(pa_context_get_source_info_list(self->context_, onSource, self));
 }
 
 void PulseInputActivity::forgetServer() {
@@ -193,6 +213,11 @@ void PulseInputActivity::onEvent(pa_context* context, int type, std::uint32_t in
         } else {
             release(pa_context_get_source_output_info(context, index, onOutput, self));
         }
+        // A recorder coming or going changes its source's state, and PipeWire's PulseAudio
+        // server reports no change of the source for that: it is read again, now and once it
+        // has settled.
+        release(pa_context_get_source_info_list(context, onSource, self));
+        self->refreshSourcesSoon();
         break;
     case PA_SUBSCRIPTION_EVENT_SERVER:
         release(pa_context_get_server_info(context, onServer, self));

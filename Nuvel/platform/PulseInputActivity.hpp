@@ -54,6 +54,9 @@ public:
         double retrySeconds = 5.0;
     };
 
+    // How long after a recorder comes or goes its source is read once more.
+    static constexpr double sourceSettleSeconds = 0.5;
+
     PulseInputActivity();
     explicit PulseInputActivity(Options options);
     ~PulseInputActivity();
@@ -79,6 +82,7 @@ private:
     // On the mainloop thread (or under its lock).
     void connectNow();
     void scheduleRetry();
+    void refreshSourcesSoon();
     void forgetServer();
     void publish();
 
@@ -88,6 +92,7 @@ private:
     static void onOutput(pa_context* context, const pa_source_output_info* info, int eol, void* self);
     static void onServer(pa_context* context, const pa_server_info* info, void* self);
     static void onRetry(void* self);
+    static void onSourceRefresh(void* self);
 
     Options options_;
     pa_threaded_mainloop* mainloop_ = nullptr;
@@ -95,6 +100,7 @@ private:
     // Touched on the mainloop thread, or under its lock.
     pa_context* context_ = nullptr;
     pa_time_event* retry_ = nullptr;
+    pa_time_event* sourceRefresh_ = nullptr;
     bool ready_ = false;
     bool closing_ = false;
     std::map<std::uint32_t, Source> sources_;

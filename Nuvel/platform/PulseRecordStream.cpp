@@ -42,6 +42,7 @@ void PulseRecordStream::open(const Options& options) {
     // Find the device and its own format first; these lookups wait on their own.
     std::string device;
     PulseSampleSpec own;
+    bool corkedAtOpen = false;
     if (options.sinkInput) {
         auto input = sinkInputInfo(*connection_, *options.sinkInput);
         if (!input)
@@ -53,6 +54,7 @@ void PulseRecordStream::open(const Options& options) {
         device = sink->monitorSourceName;
         own = sink->sampleSpec;
         sinkInput_ = options.sinkInput;
+        corkedAtOpen = input->corked;
     } else {
         auto source = sourceInfo(*connection_, options.source.value_or("@DEFAULT_SOURCE@"));
         if (!source)
@@ -65,11 +67,16 @@ void PulseRecordStream::open(const Options& options) {
     spec.format = PA_SAMPLE_FLOAT32NE;
     spec.rate = options.sampleRate.value_or(own.rate);
     std::uint32_t channels = options.channels.value_or(own.channels);
+    // Mono is the mean of the device's channels, mixed here: the servers' own mixes differ
+    // (PipeWire's stereo-to-mono mix is 3 dB louder than PulseAudio's mean).
+    if (channels == 1 && own.channels > 1 && own.channels <= PA_CHANNELS_MAX)
+        channels = own.channels;
     if (channels == 0 || channels > PA_CHANNELS_MAX || spec.rate == 0 || spec.rate > PA_RATE_MAX)
         throw PulseError(PulseError::Case::failed, PA_ERR_INVALID,
                          "record stream: unsupported rate or channel count");
     spec.channels = static_cast<std::uint8_t>(channels);
     rate_ = spec.rate;
+    timeline_ = RecordStreamTimeline(rate_);
     channels_ = channels;
     frameBytes_ = pa_frame_size(&spec);
 
@@ -98,17 +105,32 @@ void PulseRecordStream::open(const Options& options) {
     // reports that, rather than silently recording another microphone.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
                                                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    const double connectedAt = hostTimeSeconds();
     if (pa_stream_connect_record(stream_, device.c_str(), &attributes, flags) < 0)
         connection_->throwContextError("record stream: connect");
-    connection_->waitUntil([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
-                           "record stream");
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+    auto opened = [this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; };
+    if (corkedAtOpen) {
+        // PipeWire's server opens a stream that follows a sink-input only once the sink-input
+        // plays. Until then the timer's silence stands for it, as for any paused application.
+        try {
+            connection_->waitUntil(opened, "record stream", pendingOpenSeconds);
+        } catch (const PulseError& error) {
+            if (error.kind() != PulseError::Case::timedOut)
+                throw;
+        }
+    } else {
+        connection_->waitUntil(opened, "record stream");
+    }
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state != PA_STREAM_READY && !(corkedAtOpen && state == PA_STREAM_CREATING))
         connection_->throwContextError("record stream: open");
 
     ready_ = true;
-    if (const char* name = pa_stream_get_device_name(stream_))
+    deviceName_ = device;
+    if (const char* name = state == PA_STREAM_READY ? pa_stream_get_device_name(stream_) : nullptr)
         deviceName_ = name;
-    lastDataAt_ = hostTimeSeconds();
+    // A stream still opening is silent from the moment it was asked for.
+    lastDataAt_ = state == PA_STREAM_READY ? hostTimeSeconds() : connectedAt;
     if (sinkInput_)
         timer_ = pa_context_rttime_new(connection_->context(),
                                        pa_rtclock_now() + microseconds(silenceCheckInterval), onTimer, this);
@@ -163,8 +185,11 @@ void PulseRecordStream::onReadable() {
             fail();
             return;
         }
-        if (bytes == 0)
-            return; // nothing (more) to read
+        if (bytes == 0) {
+            // Nothing (more) to read: the newest frame is in.
+            timeline_.drained(hostTimeSeconds());
+            return;
+        }
         if (data != nullptr && needsAnchor_ && !timingFresh_) {
             // Anchoring needs the server's latency as of now, not an estimate interpolated
             // from an old timing record: ask for it and read when it is in. The data waits
@@ -193,6 +218,8 @@ void PulseRecordStream::consume(const unsigned char* data, std::size_t bytes) {
         anchor();
     const float scale = static_cast<float>(channels_);
     auto addFrame = [&](const unsigned char* frame) {
+        if (timeline_.dropNextFrame())
+            return;
         float mono = 0.0f;
         for (std::uint32_t c = 0; c < channels_; ++c) {
             float sample;
@@ -236,21 +263,15 @@ void PulseRecordStream::onTiming(pa_stream*, int, void* userdata) {
 }
 
 void PulseRecordStream::anchor() {
-    double start = hostTimeSeconds() - latencySeconds();
-    // Never step back behind audio already delivered: pieces must not overlap.
-    if (anchored_)
-        start = std::max(start, anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_);
-    anchorTime_ = start;
-    framesSinceAnchor_ = 0;
-    anchored_ = true;
+    // Never steps back behind audio already delivered: pieces must not overlap.
+    timeline_.anchor(hostTimeSeconds() - latencySeconds());
     needsAnchor_ = false;
     timingFresh_ = false;
 }
 
 void PulseRecordStream::flushPiece() {
-    double hostTime = anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_;
     std::uint32_t frames = pieceFrames_;
-    framesSinceAnchor_ += frames;
+    double hostTime = timeline_.place(frames);
     pieceFrames_ = 0;
     try {
         consumer_(mono_.data(), frames, rate_, hostTime);
@@ -308,20 +329,16 @@ void PulseRecordStream::onCorkInfo(pa_context*, const pa_sink_input_info* info, 
 
 void PulseRecordStream::emitSilence() {
     double end = hostTimeSeconds() - silenceLagSeconds;
-    if (!anchored_) {
-        anchorTime_ = lastDataAt_;
-        framesSinceAnchor_ = 0;
-        anchored_ = true;
-    }
-    double start = anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_;
+    if (!timeline_.anchored())
+        timeline_.anchor(lastDataAt_);
+    double start = timeline_.end();
     if (!(end > start))
         return;
     auto frames = static_cast<std::uint64_t>(std::floor((end - start) * rate_));
     partialBytes_ = 0;
     while (frames > 0) {
         auto piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(frames, maxFramesPerPiece));
-        double hostTime = anchorTime_ + static_cast<double>(framesSinceAnchor_) / rate_;
-        framesSinceAnchor_ += piece;
+        double hostTime = timeline_.place(piece);
         frames -= piece;
         try {
             consumer_(silence_.data(), piece, rate_, hostTime);

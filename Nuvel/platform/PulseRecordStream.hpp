@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Nuvel/platform/PulseConnection.hpp"
+#include "Nuvel/platform/RecordStreamTimeline.hpp"
 
 #include <array>
 #include <atomic>
@@ -30,16 +31,22 @@ namespace nuvel {
 //
 // Host times: the first read is anchored at "now minus the stream's latency", with the
 // latency fetched from the server at that moment (the data waits for the answer); later
-// pieces follow at frames / rate. After a hole in the data, or after a stretch of generated
-// silence, the next read is anchored again, never earlier than where the previous piece
-// ended, so pieces never overlap.
+// pieces follow at frames / rate, kept on the host clock by RecordStreamTimeline (a device
+// clock that runs slow leaves a gap, one that runs fast loses a few frames). After a hole in
+// the data, or after a stretch of generated silence, the next read is anchored again, never
+// earlier than where the previous piece ended, so pieces never overlap. A server may hold back
+// a fresh stream's first audio and then send it at once (PipeWire does, for up to about two
+// seconds): those pieces keep the times they were recorded at, so they reach the consumer
+// late.
 //
 // A paused application: while the recorded sink-input is corked the server sends nothing. So
 // that a quiet meeting still shows a living source, a timer checks every
 // `silenceCheckInterval` s; when no data has come for `stallSeconds` and the server reports
 // the sink-input corked, silence is delivered up to `silenceLagSeconds` before now, timed as
 // if it had been recorded. A sink-input that is not corked but silent gets no filler: its
-// stall is real.
+// stall is real. A server that opens the stream only once the sink-input plays (PipeWire
+// does) leaves it opening: after `pendingOpenSeconds` the constructor returns, and the timer's
+// silence runs until the audio comes.
 //
 // Threads: the consumer and the problem handler run on the connection's mainloop thread, the
 // audio thread of this layer. They must not block, lock or allocate; push into a lock-free
@@ -51,13 +58,16 @@ public:
     static constexpr double silenceCheckInterval = 0.1;
     static constexpr double stallSeconds = 0.25;
     static constexpr double silenceLagSeconds = 0.1;
+    // How long opening waits for the stream of a paused sink-input (see above).
+    static constexpr double pendingOpenSeconds = 0.3;
 
     struct Options {
         // The source to record by name; absent = the default source.
         std::optional<std::string> source;
         // Record only this sink-input (one application's sound) instead of a source.
         std::optional<std::uint32_t> sinkInput;
-        // Absent = the source's own rate and channel count.
+        // Absent = the source's own rate and channel count. One channel records the device's
+        // own channels and mixes them here, the same on every server.
         std::optional<std::uint32_t> sampleRate;
         std::optional<std::uint32_t> channels;
         double fragmentSeconds = 0.025;
@@ -136,11 +146,9 @@ private:
     std::array<unsigned char, 32 * sizeof(float)> partial_{}; // a frame split between reads
     std::size_t partialBytes_ = 0;
     std::uint32_t pieceFrames_ = 0;
-    bool anchored_ = false;
+    RecordStreamTimeline timeline_{1};
     bool needsAnchor_ = true;
     bool timingFresh_ = false; // a timing update arrived since the last anchor
-    double anchorTime_ = 0;    // host time of the frame at `framesSinceAnchor_` == 0
-    std::uint64_t framesSinceAnchor_ = 0;
     double lastDataAt_ = 0; // host time of the last read with data (or of opening)
     bool corkedSeen_ = false;
 };

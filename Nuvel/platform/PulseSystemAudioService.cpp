@@ -4,6 +4,8 @@
 #include "Nuvel/platform/PulseApplicationAudio.hpp"
 #include "Nuvel/platform/PulseIntrospection.hpp"
 #include "Nuvel/platform/PulseRecordStream.hpp"
+#include "NuvelKit/capture/SystemCaptureConsumer.hpp"
+#include "NuvelKit/support/Time.hpp"
 
 #include <pulse/def.h>
 #include <set>
@@ -33,6 +35,15 @@ public:
         stream_ = std::make_unique<PulseRecordStream>(
             connection_, options,
             [output](const float* mono, std::uint32_t frames, double sampleRate, double hostTime) {
+                // Audio too old for the consumer to place is cut, not handed on to end the
+                // recording.
+                const std::uint32_t stale =
+                    SystemCaptureConsumer::staleFrames(hostTime, frames, sampleRate, hostTimeSeconds());
+                if (stale == frames)
+                    return;
+                mono += stale;
+                frames -= stale;
+                hostTime += double(stale) / sampleRate;
                 SystemAudioBuffer buffer;
                 buffer.format = PcmSampleFormat::float32;
                 buffer.channelCount = 1;

@@ -2,10 +2,12 @@
 
 #include "NuvelKit/capture/CaptureWatchdog.hpp"
 #include "NuvelKit/capture/SystemCaptureConsumer.hpp"
+#include "NuvelKit/ring/FrameRing.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/support/Time.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 
@@ -13,14 +15,32 @@ namespace nuvel {
 
 namespace {
 
+// The most channels the ring takes; a wider buffer is handed on whole, for the ring to refuse.
+constexpr int maxTapChannels = ring::maxChannels;
+
 // The microphone tap: holds the ring and the rate fixed at start, never the capture object.
-CaptureEngine::Tap handleTap(std::shared_ptr<AudioRing> ring, double rate) {
-    return [ring = std::move(ring), rate](const PcmBuffer& buffer, std::optional<double> hostTime) {
-        if (hostTime && buffer.sampleRate == rate) {
+CaptureEngine::Tap handleTap(std::shared_ptr<AudioRing> ring, double rate, CaptureClock& clock) {
+    return [ring = std::move(ring), rate, &clock](const PcmBuffer& buffer, std::optional<double> hostTime) {
+        if (!hostTime || buffer.sampleRate != rate) {
+            ring->markDropped();
+            return;
+        }
+        // Audio too old for the consumer to place is cut, not handed on to end the recording.
+        const std::uint32_t stale =
+            SystemCaptureConsumer::staleFrames(*hostTime, buffer.frameLength, rate, clock.now());
+        if (stale == 0 || buffer.floatChannelData == nullptr || buffer.channelCount > maxTapChannels) {
             ring->write(buffer, *hostTime); // a refused write has set the ring's overflow itself
             return;
         }
-        ring->markDropped();
+        if (stale == buffer.frameLength)
+            return;
+        std::array<const float*, maxTapChannels> channels{};
+        for (int c = 0; c < buffer.channelCount; ++c)
+            channels[std::size_t(c)] = buffer.floatChannelData[c] + stale;
+        PcmBuffer fresh = buffer;
+        fresh.frameLength = buffer.frameLength - stale;
+        fresh.floatChannelData = channels.data();
+        ring->write(fresh, *hostTime + double(stale) / rate);
     };
 }
 
@@ -92,7 +112,7 @@ Task<void> SystemAudioCapture::start() {
             if (!supportedMicrophoneFormat(format))
                 throw RecordingError(RecordingError::Code::invalidTransport);
             microphoneRate_ = format.sampleRate;
-            engine_->installTap(tapBufferSize, handleTap(microphone_, microphoneRate_));
+            engine_->installTap(tapBufferSize, handleTap(microphone_, microphoneRate_, platform_.clock()));
             tapInstalled_ = true;
             routeObserver_ = engine_->addConfigurationObserver([ring = microphone_] { ring->markDropped(); });
         }

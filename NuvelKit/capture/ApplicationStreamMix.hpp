@@ -28,7 +28,8 @@ public:
     using StreamID = std::uint32_t;
 
     static constexpr double rate = SystemAudioOutput::sampleRate;
-    static constexpr double holdSeconds = 0.1;
+    // A PipeWire server delivers a stream's audio up to about 0.13 s after it played.
+    static constexpr double holdSeconds = 0.15;
     static constexpr double freshSeconds = 0.5;
     static constexpr double latestSeconds = 0.2;
     static constexpr std::int64_t capacity = 96000;   // 2 s ahead of what was handed out

@@ -6,6 +6,7 @@
 #include "NuvelKit/store/RecordingError.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <vector>
 
@@ -103,6 +104,15 @@ private:
 };
 
 } // namespace
+
+std::uint32_t SystemCaptureConsumer::staleFrames(double hostTime, std::uint32_t frames, double rate,
+                                                 double now) noexcept {
+    const double limit = now - latestAge;
+    if (!(hostTime < limit) || !(rate > 0))
+        return 0;
+    const double stale = std::ceil((limit - hostTime) * rate);
+    return stale >= double(frames) ? frames : std::uint32_t(stale);
+}
 
 void SystemCaptureConsumer::run(const Inputs& inputs, CaptureClock& clock, std::stop_token stop) {
     Run run(inputs);

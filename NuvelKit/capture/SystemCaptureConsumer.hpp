@@ -31,6 +31,16 @@ struct SystemCaptureConsumer {
     static constexpr std::int64_t chunkLimit = 4800;       // frames per render and per append
     static constexpr double passInterval = 0.010;          // sleep between passes
     static constexpr std::int64_t saveInterval = 240000;   // committed frames between timeline saves
+    // How old the audio pushed into either ring may be. A run renders `renderLag` behind now and
+    // refuses a buffer that begins before what it rendered, which ends the recording; so the
+    // producers cut the part of a buffer that is older than this when they push it (a sound
+    // server that holds back a fresh stream's first audio, or a thread that was kept waiting),
+    // leaving a gap instead. What is left still reaches the run before it renders that far.
+    static constexpr double latestAge = 0.2;
+
+    // How many leading frames of a buffer whose first frame is at `hostTime` are older than
+    // `latestAge` at `now` (all of them, at most).
+    static std::uint32_t staleFrames(double hostTime, std::uint32_t frames, double rate, double now) noexcept;
 
     // What a run is handed when it starts; it never looks at the capture object.
     struct Inputs {

@@ -116,11 +116,11 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
          9600,
          {{0, 4800, 0.3f}, {4800, 9600, 0.8f}},
          2400},
-        {"a slow stream is waited for 0.1 s, then its late audio is cut",
+        {"a slow stream is waited for 0.15 s, then its late audio is cut",
          {{0, 0, 9600, 0.1f, 9600}, {1, 0, 4800, 0.2f, 9600}, {1, 4800, 4800, 0.2f, 9600}},
          9600,
-         {{0, 4800, 0.1f}, {4800, 9600, 0.3f}},
-         4800},
+         {{0, 2400, 0.1f}, {2400, 9600, 0.3f}},
+         2400},
         {"audio timed after now waits until it is due",
          {{0, 0, 4800, 0.1f, 2400}, {1, 0, 4800, 0.2f, 2400}, {0, 4800, 4800, 0.1f, 4800}, {1, 4800, 4800, 0.2f, 7200}},
          7200,
@@ -162,14 +162,14 @@ TEST(ApplicationStreamMix, HandsOutAsFarAsTheOpenStreamsReachOrSilenceWhenNothin
         h.stream(1, 4800);
     };
     const Case cases[] = {
-        {"no stream at all: silence up to 0.1 s ago", [](Harness&) {}, 19200},
+        {"no stream at all: silence up to 0.15 s ago", [](Harness&) {}, 16800},
         {"only ended streams: the same",
          [](Harness& h) {
              h.deliver(0, 0, 24000, 0.1f);
              h.mix.endStream(h.streams[0]);
          },
          24000},
-        {"a new stream that has not delivered holds back 0.1 s", [](Harness& h) { h.stream(0, 4800); }, 19200},
+        {"a new stream that has not delivered holds back 0.15 s", [](Harness& h) { h.stream(0, 4800); }, 16800},
         {"both streams delivered: as far as the slower",
          [&](Harness& h) {
              two(h);
@@ -177,13 +177,13 @@ TEST(ApplicationStreamMix, HandsOutAsFarAsTheOpenStreamsReachOrSilenceWhenNothin
              h.deliver(1, 0, 22080, 0.2f, 24000);
          },
          22080},
-        {"a slow stream holds back no further than 0.1 s",
+        {"a slow stream holds back no further than 0.15 s",
          [&](Harness& h) {
              two(h);
              h.deliver(1, 0, 9600, 0.2f, 24000);
              h.deliver(0, 0, 23040, 0.1f, 24000);
          },
-         19200},
+         16800},
         {"an ended stream holds nothing back",
          [&](Harness& h) {
              two(h);
@@ -279,7 +279,7 @@ TEST(ApplicationStreamMix, FaultsLoseTheOutputOrCutAudioButNeverHandOutWhatTheCo
              h.deliver(0, 0, 4800, 0.1f, 4800);
              h.advance(24000);
              EXPECT_EQ(h.first, 14400);
-             h.expectRegion(14400, 19200, 0.0f);
+             h.expectRegion(14400, 16800, 0.0f);
          },
          false, 4800},
     };

@@ -36,6 +36,11 @@ protected:
     double spanStart = start;
     std::int64_t systemBuffers = 0;
     std::int64_t microphoneBuffers = 0;
+    // A microphone whose server holds back what it records over this stretch of host time and
+    // then sends it at once; pushed, when `cutStale`, as the platform's producers push.
+    double microphoneHeldFrom = 0;
+    double microphoneHeldUntil = 0;
+    bool cutStale = false;
     // Stop the run once the clock reaches this time.
     double stopAt = start + 1.0;
     // Called at every sleep after the producers, with the clock's time.
@@ -55,9 +60,18 @@ protected:
             ++systemBuffers;
         }
         const auto micFrames = std::size_t(std::lround(microphoneRate * 0.01));
-        while (microphoneValue && due(microphoneBuffers)) {
-            push(*microphone, spanStart + double(microphoneBuffers) * 0.01, micFrames, *microphoneValue,
-                 microphoneRate);
+        const bool held = now > microphoneHeldFrom + 1e-9 && now < microphoneHeldUntil - 1e-9;
+        while (microphoneValue && !held && due(microphoneBuffers)) {
+            double hostTime = spanStart + double(microphoneBuffers) * 0.01;
+            std::size_t frames = micFrames;
+            if (cutStale) {
+                const std::uint32_t stale =
+                    SystemCaptureConsumer::staleFrames(hostTime, std::uint32_t(frames), microphoneRate, now);
+                frames -= stale;
+                hostTime += double(stale) / microphoneRate;
+            }
+            if (frames > 0)
+                push(*microphone, hostTime, frames, *microphoneValue, microphoneRate);
             ++microphoneBuffers;
         }
     }
@@ -223,6 +237,58 @@ TEST_F(SystemConsumerTest, ABufferArrivingTooLateEndsTheRunWithInvalidTransport)
     EXPECT_TRUE(system->overflowed());
     EXPECT_TRUE(microphone->overflowed());
     EXPECT_FALSE(system->push(nullptr, 1, 0, 0, 48000)); // refused from now on
+}
+
+TEST_F(SystemConsumerTest, AHeldBackMicrophoneCutAtThePushLeavesAGapInsteadOfEndingTheRun) {
+    struct Case {
+        const char* name;
+        double heldFrom, heldUntil; // seconds after the start
+        bool cut;
+        bool fails; // with invalidTransport
+    } cases[] = {
+        // A fresh stream's first 0.8 s sent at once, as PipeWire does: without the cut the first
+        // buffers begin long before what was rendered and end the recording.
+        {"start, uncut", 0, 0.8, false, true},
+        {"start, cut", 0, 0.8, true, false},
+        // A stall in the middle of the run.
+        {"middle, uncut", 1.5, 2.1, false, true},
+        {"middle, cut", 1.5, 2.1, true, false},
+        // Held back less than the consumer's margin: nothing is cut, nothing refused.
+        {"short, cut", 1.5, 1.65, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        system = std::make_shared<AudioRing>(128, 8192);
+        microphone = std::make_shared<AudioRing>(128, 8192);
+        ledger = std::make_shared<CaptureTimelineLedger>();
+        store = std::make_shared<FakeLiveAudioSink>();
+        microphoneHeldFrom = start + c.heldFrom;
+        microphoneHeldUntil = start + c.heldUntil;
+        cutStale = c.cut;
+        stopAt = start + 3.0;
+        auto error = runStretch();
+        if (c.fails) {
+            ASSERT_NE(error, nullptr);
+            EXPECT_EQ(codeOf<RecordingError>(error), RecordingError::Code::invalidTransport);
+            continue;
+        }
+        ASSERT_EQ(error, nullptr);
+        // The system source alone (0.2) where the microphone's audio was too old when it came,
+        // the mix (0.3) everywhere else; each boundary may fall within one 10 ms pass.
+        auto samples = store->samples();
+        ASSERT_EQ(samples.size(), 144000u);
+        const double gapFrom = c.heldFrom;
+        const double gapTo = std::max(c.heldFrom, c.heldUntil - SystemCaptureConsumer::latestAge);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const double t = double(i) / 48000;
+            const bool nearBoundary = std::abs(t - gapFrom) < 0.011 || std::abs(t - gapTo) < 0.011;
+            const bool inGap = t >= gapFrom && t < gapTo;
+            if (!nearBoundary) {
+                ASSERT_NEAR(samples[i], inGap ? 0.2f : 0.3f, 1e-6) << "frame " << i;
+            }
+        }
+        EXPECT_FALSE(microphone->overflowed());
+    }
 }
 
 TEST_F(SystemConsumerTest, ABufferAtTheWrongRateEndsTheRunWithSourceInterruptedAndIsNotMixed) {

@@ -53,7 +53,8 @@ struct StoreFixture {
 // A tone's amplitude: the median over half-second windows. The phase of a source may step by a
 // fraction of a millisecond where its stream re-anchored or a stretch began, and under load the
 // test microphone's own feed may stutter; either spoils one long measurement but only a few
-// windows.
+// windows. PipeWire's server, under load, stalls every stream for a moment when a stream comes
+// or goes, and what arrives too late is cut: there the upper quartile is taken.
 inline double windowedAmplitude(const std::vector<float>& samples, double frequency, double rate) {
     const auto window = std::size_t(rate / 2);
     std::vector<double> amplitudes;
@@ -63,8 +64,9 @@ inline double windowedAmplitude(const std::vector<float>& samples, double freque
     }
     if (amplitudes.empty())
         return 0;
-    std::nth_element(amplitudes.begin(), amplitudes.begin() + std::ptrdiff_t(amplitudes.size() / 2), amplitudes.end());
-    return amplitudes[amplitudes.size() / 2];
+    const std::size_t rank = onPipeWire() ? amplitudes.size() * 3 / 4 : amplitudes.size() / 2;
+    std::nth_element(amplitudes.begin(), amplitudes.begin() + std::ptrdiff_t(rank), amplitudes.end());
+    return amplitudes[rank];
 }
 
 inline void sleepSeconds(double seconds) {
@@ -81,15 +83,17 @@ inline void expectHealthyFor(const CaptureSource& capture, double seconds) {
 }
 
 // Few intervals: a steady source stays one interval per span, with an occasional new one
-// after a hole or a re-anchored stream.
+// after a hole or a re-anchored stream. PipeWire's server, under load, stalls every stream for
+// a moment when a stream comes or goes; what then arrives too late is cut, leaving more gaps.
 inline void expectFewIntervals(const CaptureTimeline& timeline) {
+    const int most = onPipeWire() ? 8 : 3;
     for (std::size_t span = 0; span < timeline.spans.size(); ++span)
         for (const char* source : {"system", "microphone"}) {
             int count = 0;
             for (const auto& interval : timeline.intervals)
                 count += interval.span == std::int64_t(span) && interval.source == source;
             EXPECT_GE(count, 1) << source << " in span " << span;
-            EXPECT_LE(count, 3) << source << " in span " << span;
+            EXPECT_LE(count, most) << source << " in span " << span;
         }
 }
 

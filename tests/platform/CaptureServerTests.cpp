@@ -179,7 +179,7 @@ TEST_F(CaptureServerTest, AnApplicationThatQuitsLeavesTheCaptureUnhealthyWithIts
 TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioKept) {
     NUVEL_CONNECT_PULSE(connection);
     std::string sourceName = uniqueName("nuvel_usbmic");
-    LoadedModule module({"module-null-source", "source_name=" + sourceName, "rate=16000", "channels=2"});
+    LoadedModule module(nullSourceModule(sourceName, {"rate=16000", "channels=2"}));
     ASSERT_TRUE(module.loaded());
     auto device = MicrophoneDevices::device(*connection, sourceName);
     ASSERT_TRUE(device);

@@ -13,8 +13,7 @@ namespace devices = nuvel::MicrophoneDevices;
 namespace {
 
 std::unique_ptr<LoadedModule> nullSource(const std::string& name, const std::string& description) {
-    return std::make_unique<LoadedModule>(std::vector<std::string>{
-        "module-null-source", "source_name=" + name, "description=\"" + description + "\""});
+    return std::make_unique<LoadedModule>(nullSourceModule(name, {"description=\"" + description + "\""}));
 }
 
 const devices::Device* findByUid(const std::vector<devices::Device>& list, const std::string& uid) {

@@ -49,8 +49,10 @@ int openChecks(const std::string& client) {
     auto listing = runProgram({"pactl", "list", "source-outputs"});
     if (!listing)
         return -1;
+    // Once per stream: PipeWire's server repeats the client's name in other properties too.
+    const std::string property = "application.name = \"" + client + "\"";
     int count = 0;
-    for (std::size_t at = listing->find(client); at != std::string::npos; at = listing->find(client, at + 1))
+    for (std::size_t at = listing->find(property); at != std::string::npos; at = listing->find(property, at + 1))
         ++count;
     return count;
 }

@@ -7,6 +7,7 @@
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
+#include <pulse/introspect.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -198,7 +199,8 @@ TEST_F(PulseAudioPlayerFiles, PauseHoldsTheTimeAndStopReleasesTheStreamUntilTheN
     EXPECT_FALSE(player.isPlaying());
     double stopped = player.currentTime();
     EXPECT_GT(stopped, paused);
-    EXPECT_FALSE(sink.playerSinkInput(*connection));
+    // PipeWire's server lists a closed stream a moment longer.
+    EXPECT_TRUE(waitFor([&] { return !sink.playerSinkInput(*connection); }, 1.0));
     ASSERT_TRUE(player.play());
     EXPECT_TRUE(sink.playerSinkInput(*connection));
     ASSERT_TRUE(waitFor([&] { return player.currentTime() > stopped + 0.1; }, 2.0));
@@ -209,16 +211,16 @@ TEST_F(PulseAudioPlayerFiles, ALostStreamStopsPlaybackAndAPlayOpensANewOne) {
     NUVEL_CONNECT_PULSE(connection);
     SinkUnderTest sink(connection, "nuvel_player_lost");
     ASSERT_TRUE(sink.ready());
-    // The server's command line, to end a stream as the server does when it drops one.
-    LoadedModule cli({"module-cli-protocol-unix"});
-    ASSERT_TRUE(cli.loaded());
     PulseAudioPlayer player(connection, file("three.m4a"), sink.name);
     ASSERT_TRUE(player.play());
     ASSERT_TRUE(waitFor([&] { return player.currentTime() > 0.2; }, 2.0));
 
     auto input = sink.playerSinkInput(*connection);
     ASSERT_TRUE(input);
-    ASSERT_TRUE(runProgram({"pacmd", "kill-sink-input", std::to_string(*input)}));
+    // Ended by the server, as when it drops a stream.
+    connection->locked([&] {
+        connection->await(pa_context_kill_sink_input(connection->context(), *input, nullptr, nullptr), "kill");
+    });
     ASSERT_TRUE(waitFor([&] { return !player.isPlaying(); }, 2.0));
     EXPECT_FALSE(player.reachedEnd());
     double lost = player.currentTime();
@@ -247,5 +249,5 @@ TEST_F(PulseAudioPlayerFiles, DestroyingAPlayerInAnyStateIsClean) {
     ASSERT_TRUE(stopped->play());
     stopped->stop();
     stopped.reset();
-    EXPECT_FALSE(sink.playerSinkInput(*connection));
+    EXPECT_TRUE(waitFor([&] { return !sink.playerSinkInput(*connection); }, 1.0));
 }

@@ -135,7 +135,7 @@ TEST(PulseConnection, ListsTheSinkInputsOfOtherProcesses) {
     PulsePlaybackStream own(connection, PulsePlaybackStream::Options{48000, 1, sinkName},
                             [](float* out, std::uint32_t frames) { std::fill_n(out, frames, 0.0f); });
 
-    auto input = sinkInputOf(*connection, player.pid());
+    auto input = playingSinkInputOf(*connection, player.pid(), sinkName);
     ASSERT_TRUE(input);
     // paplay is a link to pacat; the server reports the executable that runs.
     EXPECT_TRUE(input->processBinary == "paplay" || input->processBinary == "pacat") << input->processBinary;
@@ -164,8 +164,7 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     auto handler = connection->addEventHandler(log.handler());
 
     std::string sourceName = uniqueName("nuvel_events_mic");
-    auto source = std::make_unique<LoadedModule>(
-        std::vector<std::string>{"module-null-source", "source_name=" + sourceName});
+    auto source = std::make_unique<LoadedModule>(nullSourceModule(sourceName));
     ASSERT_TRUE(source->loaded());
     auto named = [&](const PulseEvent& event) { return event.name == sourceName; };
     EXPECT_TRUE(log.waitFor(PulseEvent::Kind::sourceAdded, named));
@@ -181,7 +180,7 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     TempDir folder("pulse-events");
     writeToneWav(folder / "tone.wav", 440, 5, 0.3);
     ChildProcess player({"paplay", "-d", firstSink, (folder / "tone.wav").string()});
-    auto input = sinkInputOf(*connection, player.pid());
+    auto input = playingSinkInputOf(*connection, player.pid(), firstSink);
     ASSERT_TRUE(input);
     auto same = [&](const PulseEvent& event) { return event.index == input->index; };
     EXPECT_TRUE(log.waitFor(PulseEvent::Kind::sinkInputAdded, same));
@@ -199,7 +198,7 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     // A removed handler hears nothing more.
     connection->removeEventHandler(handler);
     std::size_t before = log.count();
-    LoadedModule again({"module-null-source", "source_name=" + sourceName + "_again"});
+    LoadedModule again(nullSourceModule(sourceName + "_again"));
     ASSERT_TRUE(again.loaded());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(log.count(), before);

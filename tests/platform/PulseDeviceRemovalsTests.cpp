@@ -31,7 +31,7 @@ TEST(PulseDeviceRemovals, AnInputDeviceThatGoesAwayIsToldUntilStopped) {
     removals.start([&] { ++removed; });
 
     const std::string microphone = uniqueName("removalmic");
-    LoadedModule source({"module-null-source", "source_name=" + microphone});
+    LoadedModule source(nullSourceModule(microphone));
     ASSERT_TRUE(source.loaded());
     ASSERT_TRUE(waitFor([&] { return sourceInfo(*connection, microphone).has_value(); }, 5.0));
     source.unload();
@@ -40,7 +40,7 @@ TEST(PulseDeviceRemovals, AnInputDeviceThatGoesAwayIsToldUntilStopped) {
     // Once stopped, nothing more is told.
     removals.stop();
     int told = removed.load();
-    LoadedModule again({"module-null-source", "source_name=" + microphone + "_again"});
+    LoadedModule again(nullSourceModule(microphone + "_again"));
     ASSERT_TRUE(again.loaded());
     again.unload();
     ASSERT_TRUE(waitFor([&] { return !sourceInfo(*connection, microphone + "_again").has_value(); }, 5.0));

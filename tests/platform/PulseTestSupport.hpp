@@ -51,6 +51,12 @@ inline std::shared_ptr<PulseConnection> tryConnect(std::string& why) {
     }
 }
 
+// True when scripts/test-env runs PipeWire's PulseAudio server rather than PulseAudio.
+inline bool onPipeWire() {
+    const char* value = std::getenv("NUVEL_TEST_SOUND_SERVER");
+    return value != nullptr && std::string(value) == "pipewire";
+}
+
 // Connects to the test server, or ends the test: a failure when the server is required.
 #define NUVEL_CONNECT_PULSE(var)                                                                             \
     std::string var##Why;                                                                                    \
@@ -125,9 +131,37 @@ inline std::string uniqueName(const std::string& stem) {
     return stem + "_" + std::to_string(getpid());
 }
 
-// A private null sink, so that tests running at the same time do not hear each other.
+// The module arguments of a silent microphone of one test's own: `extra` as "rate=…",
+// "channels=…", a description as "description=…". PipeWire's PulseAudio server has no
+// module-null-source; there a null sink made a virtual source stands in.
+inline std::vector<std::string> nullSourceModule(const std::string& name, std::vector<std::string> extra = {}) {
+    std::vector<std::string> arguments;
+    if (onPipeWire())
+        arguments = {"module-null-sink", "sink_name=" + name, "media.class=Audio/Source/Virtual"};
+    else
+        arguments = {"module-null-source", "source_name=" + name};
+    for (auto& argument : extra) {
+        if (onPipeWire() && argument.rfind("description=", 0) == 0)
+            argument = "device." + argument;
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}
+
+inline bool waitFor(const std::function<bool()>& condition, double seconds);
+
+// A private null sink, so that tests running at the same time do not hear each other. Returned
+// once its monitor is listed: PipeWire's server adds the devices a moment after the module.
 inline std::unique_ptr<LoadedModule> privateSink(const std::string& name) {
-    return std::make_unique<LoadedModule>(std::vector<std::string>{"module-null-sink", "sink_name=" + name});
+    auto module = std::make_unique<LoadedModule>(std::vector<std::string>{"module-null-sink", "sink_name=" + name});
+    if (module->loaded())
+        waitFor(
+            [&] {
+                auto sources = runProgram({"pactl", "list", "short", "sources"});
+                return sources && sources->find(name + ".monitor\t") != std::string::npos;
+            },
+            2.0);
+    return module;
 }
 
 // A 16-bit mono WAV file of a sine tone.
@@ -208,6 +242,23 @@ inline std::optional<PulseSinkInputInfo> sinkInputOf(PulseConnection& connection
         },
         seconds);
     return found;
+}
+
+// The sink-input of a child process once it plays on `sink`: PipeWire's server lists a new
+// stream a moment before it plays, corked and on the default sink.
+inline std::optional<PulseSinkInputInfo> playingSinkInputOf(PulseConnection& connection, pid_t pid,
+                                                            const std::string& sink) {
+    auto target = sinkInfo(connection, sink);
+    if (!target)
+        return std::nullopt;
+    std::optional<PulseSinkInputInfo> input;
+    waitFor(
+        [&] {
+            input = sinkInputOf(connection, pid, 0.0);
+            return input && !input->corked && input->sink == target->index;
+        },
+        5.0);
+    return input;
 }
 
 struct Piece {

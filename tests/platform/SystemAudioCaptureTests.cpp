@@ -2,6 +2,7 @@
 // start and its failures, health, pause and resume spans, stop, the capturable applications
 // and the source check.
 #include "Nuvel/platform/SystemAudioCapture.hpp"
+#include "NuvelKit/capture/SystemCaptureConsumer.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/platform/FakeCapturePlatform.hpp"
 
@@ -215,6 +216,39 @@ TEST_F(SystemAudioCaptureTest, BothSourcesAreMixedIntoTheStoreAndEachStretchIsOn
     EXPECT_FALSE(engine().running);
     EXPECT_TRUE(stream().stopped);
     EXPECT_THROW(capture->resume(), CaptureError);
+}
+
+TEST_F(SystemAudioCaptureTest, MicrophoneAudioTooOldToBeMixedIsCutWhereItArrives) {
+    // A 0.1 s buffer arriving one second in, begun `age` s before: what is older than the
+    // consumer can place is cut, the rest recorded from where it is fresh enough.
+    struct Case {
+        double age;
+        std::int64_t keptFrames; // 0: nothing reaches the recording
+    } cases[] = {{0.15, 4800}, {0.25, 2400}, {0.3, 0}, {0.6, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.age);
+        auto capture = make();
+        start(*capture);
+        const double t0 = now();
+        for (int i = 0; i < 10; ++i)
+            stream().deliver(4800, 0.4f, t0 + i * 0.1);
+        platform.parkingClock.set(t0 + 1.0);
+        engine().deliver(4800, 0.2f, t0 + 1.0 - c.age);
+        ASSERT_TRUE(platform.parkingClock.runPass());
+        LocalRecording stopped = stop(*capture); // a refused buffer would make it throw
+        std::vector<CaptureTimeline::SourceInterval> microphone;
+        for (const auto& interval : stopped.sourceTimeline.value().intervals)
+            if (interval.source == "microphone")
+                microphone.push_back(interval);
+        if (c.keptFrames == 0) {
+            EXPECT_TRUE(microphone.empty());
+            continue;
+        }
+        ASSERT_EQ(microphone.size(), 1u);
+        EXPECT_EQ(microphone[0].sourceFrames, c.keptFrames);
+        EXPECT_NEAR(microphone[0].hostStart,
+                    std::max(t0 + 1.0 - c.age, t0 + 1.0 - SystemCaptureConsumer::latestAge), 1e-6);
+    }
 }
 
 TEST_F(SystemAudioCaptureTest, TheApplicationQuittingMakesTheCaptureUnhealthyForGood) {
