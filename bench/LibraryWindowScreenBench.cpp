@@ -31,11 +31,13 @@ double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Posted layouts, deferred deletes and the list's delayed layout run; the window is painted
-// whole when `paint`, else only where something asked for it.
+// Deferred deletes, posted layouts and the list's delayed layout run, and the updates they ask
+// for are delivered at once, not in a later pass; the window is painted whole when `paint`,
+// else only where something asked for it.
 void settle(QWidget& window, bool paint) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
     if (paint)
         window.repaint();
 }
