@@ -5,6 +5,8 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
+#include <QTime>
 #include <QWidget>
 
 #include <cmath>
@@ -26,6 +28,34 @@ QString formatDuration(double seconds) {
     if (s >= 3600)
         return QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
     return QString::asprintf("%02lld:%02lld", s / 60, s % 60);
+}
+
+QString hoursAndMinutesFormat(const QString& shortFormat) {
+    QString kept;
+    bool quoted = false;
+    const qsizetype n = shortFormat.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = shortFormat[i];
+        if (c == QLatin1Char('\'')) // a quote opens or closes literal text; '' is a quote itself
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('s')) {
+            kept += c;
+            continue;
+        }
+        while (i + 1 < n && shortFormat[i + 1] == QLatin1Char('s'))
+            ++i;
+        if (i + 2 < n && shortFormat[i + 1] == QLatin1Char('.') && shortFormat[i + 2] == QLatin1Char('z'))
+            ++i;
+        while (i + 1 < n && shortFormat[i + 1] == QLatin1Char('z'))
+            ++i;
+        if (!kept.isEmpty() && !kept.back().isLetterOrNumber() && kept.back() != QLatin1Char('\''))
+            kept.chop(1);
+    }
+    return kept.trimmed();
+}
+
+QString shortTimeText(const QLocale& locale, const QTime& time) {
+    return locale.toString(time, hoursAndMinutesFormat(locale.timeFormat(QLocale::ShortFormat)));
 }
 
 QFont systemFont(double pointSize, QFont::Weight weight) {

@@ -4,6 +4,8 @@
 #include <QString>
 
 class QLabel;
+class QLocale;
+class QTime;
 class QWidget;
 
 namespace nuvel {
@@ -12,6 +14,13 @@ namespace nuvel {
 // "%02d:%02d". Seconds are truncated toward zero; negative and NaN count as 0, and anything
 // beyond the 64-bit range (+infinity included) as the largest 64-bit count.
 QString formatDuration(double seconds);
+
+// The locale's short time format without seconds: each seconds field (with a fraction after
+// it) goes, with the one separator before it; quoted text stays as it is. The C locale's
+// "HH:mm:ss" becomes "HH:mm"; a format without seconds ("h:mm AP", "H.mm") is kept whole.
+QString hoursAndMinutesFormat(const QString& shortFormat);
+// A time of day as hours and minutes in the locale's short time format.
+QString shortTimeText(const QLocale& locale, const QTime& time);
 
 // A one-line, non-editable, non-selectable label of plain text in the system font of that
 // point size and weight; aligned right when the first preferred language begins with "ar",

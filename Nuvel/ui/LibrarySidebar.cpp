@@ -23,11 +23,8 @@ QString dateText(Date date) {
     const QDateTime local =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(date.unixSeconds() * 1000.0))).toLocalTime();
     const QLocale locale;
-    // Hours and minutes only, whatever the locale's short form holds.
-    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
-    timeFormat.remove(QStringLiteral(":ss"));
     return locale.toString(local.date(), QStringLiteral("d MMM yyyy")) + QLatin1Char(' ') +
-           locale.toString(local.time(), timeFormat);
+           shortTimeText(locale, local.time());
 }
 
 } // namespace

@@ -35,7 +35,7 @@ QDateTime localTime(Date date) {
 }
 
 QString shortTime(Date date) {
-    return QLocale().toString(localTime(date).time(), QLocale::ShortFormat);
+    return shortTimeText(QLocale(), localTime(date).time());
 }
 
 // The row as accessibility sees it: a button whose press is the row's action.

@@ -28,9 +28,9 @@ public:
     UpcomingMeetingRow(const CalendarMeeting& meeting, Date now, std::function<void()> action,
                        QWidget* parent = nullptr);
 
-    // The time part of the second line, in the user's locale and time zone: "Now · until
-    // 10:30" for a meeting under way, the start time for one later today, "Tomorrow 09:00"
-    // after midnight.
+    // The time part of the second line, in the user's time zone, its times as hours and minutes
+    // in the user's short time format: "Now · until 10:30" for a meeting under way, the start
+    // time for one later today, "Tomorrow 09:00" after midnight.
     static QString timeText(const CalendarMeeting& meeting, Date now);
 
     bool hovering() const { return hovering_; }

@@ -5,6 +5,7 @@
 #include <QLayout>
 #include <QLocale>
 #include <QPushButton>
+#include <QTime>
 #include <QWidget>
 
 #include <cmath>
@@ -55,6 +56,28 @@ TEST(FormatDuration, NegativeAndOutOfRangeInputsAreSafe) {
     EXPECT_EQ(formatDuration(9223372036854775808.0), "2562047788015215:30:07");
     // The largest double below 2^63 still converts exactly.
     EXPECT_EQ(formatDuration(std::nextafter(9223372036854775808.0, 0.0)), "2562047788015215:13:04");
+}
+
+TEST(ShortTimes, SecondsGoWithTheirSeparatorOtherFieldsAndQuotedTextStay) {
+    const struct {
+        const char* format;
+        const char* kept;
+    } cases[] = {
+        {"HH:mm:ss", "HH:mm"},         {"h:mm:ss AP", "h:mm AP"},     {"H.mm.ss", "H.mm"},
+        {"HH:mm:ss.zzz", "HH:mm"},     {"HH:mm:s", "HH:mm"},          {"AP h:mm:ss", "AP h:mm"},
+        {"H:mm:ss 'ss'", "H:mm 'ss'"}, {"H:mm 'ch'''", "H:mm 'ch'''"}, {"h:mm AP", "h:mm AP"},
+        {"HH:mm", "HH:mm"},            {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hoursAndMinutesFormat(QString::fromUtf8(c.format)), QString::fromUtf8(c.kept)) << c.format;
+
+    // The C locale's short form holds seconds; the others' short forms are shown as they are.
+    const QTime time(6, 28, 20);
+    EXPECT_EQ(shortTimeText(QLocale::c(), time), "06:28");
+    for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::English, QLocale::UnitedKingdom), QLocale(QLocale::Finnish),
+                                  QLocale(QLocale::Arabic, QLocale::Egypt), QLocale(QLocale::Korean)})
+        EXPECT_EQ(shortTimeText(locale, time), locale.toString(time, QLocale::ShortFormat)) << locale.name().toStdString();
 }
 
 TEST_F(InterfaceHelpers, LabelsAlignRightOnlyWhenTheFirstLanguageIsArabic) {

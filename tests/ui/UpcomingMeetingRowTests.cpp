@@ -20,8 +20,8 @@ using nuvel::test::PreferredLanguagesScope;
 namespace {
 
 // Noon, local time, on a day without a clock change: "today" and "tomorrow" hold in any zone.
-Date localAt(int day, int hour, int minute) {
-    return Date::fromUnix(double(QDateTime(QDate(2026, 3, day), QTime(hour, minute)).toSecsSinceEpoch()));
+Date localAt(int day, int hour, int minute, int second = 0) {
+    return Date::fromUnix(double(QDateTime(QDate(2026, 3, day), QTime(hour, minute, second)).toSecsSinceEpoch()));
 }
 const Date noon = localAt(2, 12, 0);
 
@@ -91,6 +91,33 @@ TEST_F(UpcomingRow, TextsIconAndAccessibility) {
         EXPECT_EQ(a->text(QAccessible::Name), c.title + ", " + c.detail);
         EXPECT_EQ(a->text(QAccessible::Help), "Record this meeting…");
     }
+}
+
+TEST_F(UpcomingRow, TimesAreHoursAndMinutesInTheUsersShortFormat) {
+    // Off the minute: no locale shows the seconds, the C locale's included.
+    const CalendarMeeting under = meetingAt(localAt(2, 11, 30, 15), localAt(2, 12, 45, 40));
+    const CalendarMeeting later = meetingAt(localAt(2, 15, 0, 20), localAt(2, 16, 0));
+    const CalendarMeeting tomorrow = meetingAt(localAt(3, 9, 5, 59), localAt(3, 10, 0));
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const auto usTime = [&](int h, int m) { return us.toString(QTime(h, m), QLocale::ShortFormat); };
+    const struct {
+        QLocale locale;
+        QString under, later, tomorrow;
+    } cases[] = {
+        {QLocale::c(), "Now · until 12:45", "15:00", "Tomorrow 09:05"},
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), "Now · until 12:45", "15:00", "Tomorrow 09:05"},
+        {us, "Now · until " + usTime(12, 45), usTime(15, 0), "Tomorrow " + usTime(9, 5)},
+        {QLocale(QLocale::Finnish), "Now · until 12.45", "15.00", "Tomorrow 9.05"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        QLocale::setDefault(c.locale);
+        EXPECT_EQ(UpcomingMeetingRow::timeText(under, noon), c.under);
+        EXPECT_EQ(UpcomingMeetingRow::timeText(later, noon), c.later);
+        EXPECT_EQ(UpcomingMeetingRow::timeText(tomorrow, noon), c.tomorrow);
+        EXPECT_EQ(UpcomingMeetingRow(later, noon, [] {}).detailText(), c.later);
+    }
+    EXPECT_TRUE(usTime(15, 0).startsWith("3:00")); // the 12-hour form, as the user reads it
 }
 
 TEST_F(UpcomingRow, OnlyAReleaseInsideOrAnAccessibilityPressRunsTheAction) {
