@@ -48,7 +48,7 @@ QString createdText(Date createdAt) {
             .toLocalTime();
     const QLocale locale;
     return locale.toString(local.date(), QLocale::LongFormat) + QStringLiteral(" ") +
-           locale.toString(local.time(), QLocale::ShortFormat);
+           shortTimeText(locale, local.time());
 }
 
 const QString separator = QStringLiteral(" \u00B7 ");
