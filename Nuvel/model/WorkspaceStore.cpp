@@ -26,6 +26,10 @@ void RecordingWorkspaceStore::saveManifestKeepingAnnotations(const LocalRecordin
     store_.saveManifestKeepingAnnotations(recording);
 }
 
+void RecordingWorkspaceStore::saveNotepadSync(const LocalRecording& recording) {
+    store_.saveNotepadSync(recording);
+}
+
 void RecordingWorkspaceStore::saveAnnotations(const Uuid& recordingID,
                                               const RecordingStore::Annotations& annotations) {
     store_.saveAnnotations(recordingID, annotations);

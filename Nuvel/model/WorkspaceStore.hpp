@@ -34,6 +34,8 @@ public:
     // Saves the manifest but keeps the annotations and notepad fields as stored (see
     // RecordingStore::saveManifestKeepingAnnotations).
     virtual void saveManifestKeepingAnnotations(const LocalRecording& recording) = 0;
+    // Saves only the notepad fields (see RecordingStore::saveNotepadSync).
+    virtual void saveNotepadSync(const LocalRecording& recording) = 0;
     virtual void saveAnnotations(const Uuid& recordingID, const RecordingStore::Annotations& annotations) = 0;
     // Loads the manifest, sets its capture state, saves it and returns it.
     virtual LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID) = 0;
@@ -69,6 +71,7 @@ public:
     LocalRecording loadRecording(const Uuid& id) override;
     void saveManifest(const LocalRecording& recording) override;
     void saveManifestKeepingAnnotations(const LocalRecording& recording) override;
+    void saveNotepadSync(const LocalRecording& recording) override;
     void saveAnnotations(const Uuid& recordingID, const RecordingStore::Annotations& annotations) override;
     LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID) override;
     std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID,

@@ -103,6 +103,15 @@ void RecordingStore::saveManifestKeepingAnnotations(const LocalRecording& record
     saveManifestUnlocked(merged);
 }
 
+void RecordingStore::saveNotepadSync(const LocalRecording& recording) {
+    Lock lock(mutex_);
+    LocalRecording stored = loadRecordingUnlocked(recording.id);
+    stored.notepad = recording.notepad;
+    stored.notepadRevision = recording.notepadRevision;
+    stored.notepadBase = recording.notepadBase;
+    saveManifestUnlocked(stored);
+}
+
 LocalRecording RecordingStore::loadRecording(const Uuid& id) {
     Lock lock(mutex_);
     return loadRecordingUnlocked(id);

@@ -109,6 +109,11 @@ public:
     // them), all in one step: for a writer that owns the other fields and holds a copy that
     // may be older than an annotation save. Fails as loadRecording does when nothing is stored.
     void saveManifestKeepingAnnotations(const LocalRecording& recording);
+    // Writes only the notepad, its revision and its base of `recording` over the stored
+    // recording, in one step: for the notepad's service sync, whose copy of the other fields may
+    // be older than an upload's or a status refresh's save. Fails as loadRecording does when
+    // nothing is stored.
+    void saveNotepadSync(const LocalRecording& recording);
 
     // Opens the manifest, lays the annotations over it (scratchpad and bookmarks always, the
     // notepad only when the annotations hold one) and checks the result (LocalRecording::validate:

@@ -148,6 +148,7 @@ public:
     }
     // Holds no annotations apart from the manifests it records.
     void saveManifestKeepingAnnotations(const LocalRecording& recording) override { saveManifest(recording); }
+    void saveNotepadSync(const LocalRecording& recording) override { saveManifest(recording); }
     void saveAnnotations(const Uuid& id, const RecordingStore::Annotations& annotations) override {
         calls.push_back("saveAnnotations");
         if (failAnnotations)

@@ -169,7 +169,9 @@ Task<bool> AnnotationSync::notepadPass(Uuid recordingID) {
     updated.notepad = now == raw ? local : Notepad::merge(raw, now, local, Notepad::makeLineID);
     updated.notepadRevision = *saved;
     updated.notepadBase = local;
-    auto write = [store, updated] { store->saveManifest(updated); };
+    // Only the notepad's fields: an upload or a status refresh may have saved the others since
+    // this copy was taken.
+    auto write = [store, updated] { store->saveNotepadSync(updated); };
     co_await runOn(ctx_.actors(), write);
     if (LocalRecording* entry = state.findRecording(recordingID)) {
         // An edit made during the manifest save stays; the next pass merges and sends it.

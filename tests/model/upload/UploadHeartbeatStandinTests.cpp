@@ -110,9 +110,20 @@ TEST(NotepadSync, OnePutThreeSecondsAfterTheLastEditThenInStepWithTheService) {
     EXPECT_EQ(sent.s.service.notepad(sent.meeting)->revision, 1);
     EXPECT_EQ(sent.s.stored(sent.r.id).notepadRevision, 1);
 
+    // The sync writes its own fields only: a processing state saved meanwhile by another writer
+    // stays, although the model's copy is older.
+    LocalRecording elsewhere = sent.s.stored(sent.r.id);
+    elsewhere.remoteState = "completed";
+    model.store()->saveManifest(elsewhere);
+    model.setNotepad("first\nsecond\nthird", sent.r.id);
+    sent.s.app->queue.advance(3.1);
+    EXPECT_EQ(sent.s.count("PUT notepad"), 2);
+    EXPECT_EQ(sent.s.stored(sent.r.id).remoteState, "completed");
+    EXPECT_EQ(sent.s.stored(sent.r.id).notepadRevision, 2);
+
     // In step: a later sync sends nothing.
     sent.s.service.clearRequests();
-    sent.s.app->model->setNotepad("first\nsecond", sent.r.id);
+    sent.s.app->model->setNotepad("first\nsecond\nthird", sent.r.id);
     sent.s.app->queue.advance(5);
     EXPECT_EQ(sent.s.calls(), Calls{});
 }

@@ -74,6 +74,7 @@ public:
         if (!*lost_)
             inner_->saveManifestKeepingAnnotations(recording);
     }
+    void saveNotepadSync(const LocalRecording& recording) override { inner_->saveNotepadSync(recording); }
     void saveAnnotations(const Uuid& id, const RecordingStore::Annotations& annotations) override {
         inner_->saveAnnotations(id, annotations);
     }
