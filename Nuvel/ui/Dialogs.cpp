@@ -132,12 +132,20 @@ AlertAnswer QtDialogs::runWithAccessory(const Alert& alert) {
     return answer;
 }
 
-std::optional<std::filesystem::path> QtDialogs::runOpenPanel(const OpenPanel& panel) {
+namespace {
+
+// Shows a file panel application-modal; the chosen file, or none when it was cancelled or
+// nothing was chosen. `proposedName`, when there is one, is filled in for the user.
+std::optional<std::filesystem::path> runFilePanel(QFileDialog::FileMode fileMode, QFileDialog::AcceptMode acceptMode,
+                                                  const QStringList& nameFilters,
+                                                  const std::optional<QString>& proposedName) {
     QFileDialog dialog;
     dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(panel.nameFilters);
+    dialog.setFileMode(fileMode);
+    dialog.setAcceptMode(acceptMode);
+    dialog.setNameFilters(nameFilters);
+    if (proposedName)
+        dialog.selectFile(*proposedName);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const QStringList files = dialog.selectedFiles();
@@ -146,19 +154,14 @@ std::optional<std::filesystem::path> QtDialogs::runOpenPanel(const OpenPanel& pa
     return std::filesystem::path(files.first().toStdString());
 }
 
+} // namespace
+
+std::optional<std::filesystem::path> QtDialogs::runOpenPanel(const OpenPanel& panel) {
+    return runFilePanel(QFileDialog::ExistingFile, QFileDialog::AcceptOpen, panel.nameFilters, std::nullopt);
+}
+
 std::optional<std::filesystem::path> QtDialogs::runSavePanel(const SavePanel& panel) {
-    QFileDialog dialog;
-    dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(panel.nameFilters);
-    dialog.selectFile(panel.proposedName);
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty() || files.first().isEmpty())
-        return std::nullopt;
-    return std::filesystem::path(files.first().toStdString());
+    return runFilePanel(QFileDialog::AnyFile, QFileDialog::AcceptSave, panel.nameFilters, panel.proposedName);
 }
 
 void QtDialogs::showAbout() {

@@ -182,7 +182,7 @@ TEST(LibraryController, TheListShowsTheSideAndModeChosen) {
 TEST(LibraryController, SelectionOpensMeetingsSelectsRecordingsAndRenderKeepsOrLeavesIt) {
     LibraryWorld w(true, {ShellWorld::recording("Standup"), ShellWorld::recording("Retro")});
     QListView* list = w.library->table();
-    SpyCloudLibrary& cloud = *w.cloud;
+    FakeCloud& cloud = *w.cloud;
     cloud.shown.meetings = {summary("m1", "Planning"), summary("m2", "Review")};
     cloud.shown.searchResults = {hit("m9", "Elsewhere", {"x"})};
 

@@ -175,7 +175,7 @@ TEST(LibraryRendering, ComingUpFollowsTheCalendarsAccess) {
 
 TEST(LibraryRendering, TheOpenMeetingFillsTheCloudPaneAndGoesAwayWithTheDocument) {
     LibraryWorld w;
-    SpyCloudLibrary& cloud = *w.cloud;
+    FakeCloud& cloud = *w.cloud;
     NativeMeetingDocument meeting = longMeeting(false, 6);
     meeting.summary.access = accessAllowing({{"edit", true}});
     cloud.shown.document = meeting;
@@ -201,7 +201,8 @@ TEST(LibraryRendering, TheOpenMeetingFillsTheCloudPaneAndGoesAwayWithTheDocument
     cloud.shown.session = DeviceSession{"token-1", DeviceAccount{"acc_1", "ada@example.com", std::nullopt}};
     w.library->retryCorrection();
     w.world.queue.drain();
-    EXPECT_EQ(cloud.take(), (std::vector<std::string>{"retryCorrection " + meeting.summary.id + " token-1 current"}));
+    EXPECT_EQ(cloud.take(), (std::vector<std::string>{"retryCorrection " + meeting.summary.id + " " +
+                                                     cloud.shown.pendingCorrection->operation_id + " token-1 current"}));
 
     // Gone from the model: the screen is cleared, also while this computer's side shows.
     w.library->locationChanged(0);

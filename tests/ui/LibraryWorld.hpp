@@ -6,6 +6,7 @@
 
 #include "Nuvel/ui/EnglishWording.hpp"
 #include "Nuvel/ui/LibraryController.hpp"
+#include "tests/model/FakeCloud.hpp"
 #include "tests/ui/MeetingDetailWorld.hpp"
 #include "tests/ui/SheetFakes.hpp"
 #include "tests/ui/ShellWorld.hpp"
@@ -19,72 +20,6 @@
 #include <vector>
 
 namespace nuvel::test {
-
-// A cloud library that shows what the test puts in `shown` and records each request as
-// "name argument…".
-class SpyCloudLibrary final : public CloudMeetingModel {
-public:
-    void setOnChange(std::function<void()> f) override { onChange = std::move(f); }
-    void setOnPlaybackTick(std::function<void()>) override {}
-    const CloudMeetingState& state() const override { return shown; }
-    bool documentLeaseIsValid() const override { return leaseValid; }
-    Task<void> configure(const DeviceSession&, const std::string&, const std::filesystem::path&, const SymmetricKey&,
-                         std::optional<double>) override {
-        co_return;
-    }
-    void reset() override {}
-    void stopPlayback() override {}
-    void setOnline(bool) override {}
-    void loadLibrary(bool more) override { calls.push_back(more ? "loadLibrary more" : "loadLibrary"); }
-    void search(const std::string& query) override { calls.push_back("search " + query); }
-    void openMeeting(const std::string& id, bool refreshing) override {
-        calls.push_back("openMeeting " + id + (refreshing ? " refreshing" : ""));
-    }
-    void exportMeeting(MeetingExport::Format format, const std::string& variant) override {
-        calls.push_back("export " + std::to_string(int(format)) + " " + variant);
-    }
-    Task<void> refreshServerRetention(Uuid, DeviceSession) override { co_return; }
-    void setServerRetentionDays(std::int64_t) override {}
-    Task<void> clearCache(Uuid) override { co_return; }
-    void submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t revision,
-                          CorrectionCompletion completion) override {
-        std::string call = "submitCorrection " + std::to_string(revision);
-        for (const MeetingRevisionOperation& operation : operations)
-            call += " " + operation.type + ":" + operation.word_id.value_or("") + ":" +
-                    operation.speaker_id.value_or("") + ":" + operation.text.value_or(operation.label.value_or(""));
-        calls.push_back(call);
-        completions.push_back(std::move(completion));
-    }
-    Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest, CorrectionCompletion completion,
-                               DeviceSession session, Uuid generation) override {
-        calls.push_back("retryCorrection " + meetingID + " " + session.token +
-                        (generation == shown.generation ? " current" : " stale"));
-        completions.push_back(std::move(completion));
-        co_return;
-    }
-    void play(std::optional<std::int64_t> position) override {
-        calls.push_back(position ? "play " + std::to_string(*position) : "play");
-    }
-    void setSpeed(float speed) override { calls.push_back("setSpeed " + std::to_string(speed).substr(0, 3)); }
-    void updateSharing(MeetingShareRequest request) override {
-        calls.push_back("updateSharing " + request.kind + " " + request.email.value_or(""));
-    }
-    void revokeShare(std::string id) override { calls.push_back("revokeShare " + id); }
-    void createLink(int days, bool audio) override {
-        calls.push_back("createLink " + std::to_string(days) + (audio ? " audio" : " no-audio"));
-    }
-    void revokeLink(std::string id) override { calls.push_back("revokeLink " + id); }
-    void renameTitle(std::string title) override { calls.push_back("renameTitle " + title); }
-    void confirmDelete() override { calls.push_back("confirmDelete"); }
-
-    std::vector<std::string> take() { return std::exchange(calls, {}); }
-
-    CloudMeetingState shown;
-    bool leaseValid = false;
-    std::vector<CorrectionCompletion> completions;
-    std::vector<std::string> calls;
-    std::function<void()> onChange;
-};
 
 // A calendar at a fixed time with the access and meetings the test gives it.
 class ScriptedCalendar final : public ShellCalendar {
@@ -117,7 +52,7 @@ inline MeetingSearchPage::Hit hit(std::string meetingID, std::string title, std:
 struct LibraryWorld {
     ShellWorld world;
     SheetWorld sheet;
-    SpyCloudLibrary* cloud = nullptr;
+    FakeCloud* cloud = nullptr;
     ScriptedCalendar calendar;
     int calendarSettingsOpened = 0;
     std::unique_ptr<LibraryController> library;
@@ -132,7 +67,7 @@ struct LibraryWorld {
         }();
         (void)wording;
         world.makeCloud = [this] {
-            auto made = std::make_unique<SpyCloudLibrary>();
+            auto made = std::make_unique<FakeCloud>();
             cloud = made.get();
             return made;
         };
