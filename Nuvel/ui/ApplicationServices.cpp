@@ -23,7 +23,7 @@
 #include "Nuvel/ui/DesktopApplications.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "Nuvel/ui/MeetingPrompts.hpp"
-#include "Nuvel/ui/MinimalLibraryWindow.hpp"
+#include "Nuvel/ui/LibraryController.hpp"
 #include "Nuvel/ui/RecordingSources.hpp"
 #include "Nuvel/ui/ShellServices.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
@@ -31,8 +31,10 @@
 #include "Nuvel/ui/ShellStandIns.hpp"
 #include "Nuvel/ui/TrayStatusItem.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
+#include "NuvelKit/support/Url.hpp"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <vector>
@@ -195,6 +197,34 @@ private:
     Executor& executor_;
 };
 
+// The host of the configured web origin ("https://host[:port]").
+std::string webHost(const InfoProperties& info) {
+    const std::optional<Url> origin = Url::parse(info.webOrigin());
+    if (!origin || !origin->host())
+        return {};
+    return std::string(*origin->host());
+}
+
+// The export's save panel, proposing the library's file name.
+Task<std::optional<std::filesystem::path>> chooseExportFile(Dialogs* dialogs, std::string proposedName) {
+    SavePanel panel;
+    panel.proposedName = QString::fromStdString(proposedName);
+    const std::string extension = std::filesystem::path(proposedName).extension().string();
+    if (!extension.empty())
+        panel.nameFilters = {QStringLiteral("*") + QString::fromStdString(extension)};
+    co_return dialogs->runSavePanel(panel);
+}
+
+// Asks before a meeting is deleted from the service.
+Task<bool> confirmMeetingDelete(Dialogs* dialogs) {
+    Alert alert;
+    alert.message = localized("Delete this meeting from Nuvel?");
+    alert.informativeText = localized("This removes the shared transcript, notes and server audio. Unsent local "
+                                      "recordings and separately exported files are preserved.");
+    alert.buttons = {localized("Delete meeting"), localized("Cancel")};
+    co_return dialogs->runModal(alert).button == 0;
+}
+
 } // namespace
 
 ApplicationServices::ApplicationServices(const InfoProperties& info)
@@ -211,6 +241,10 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     cloud.actorExecutor = &executor_;
     cloud.client = std::make_shared<NativeMeetingClient>(info.serviceOrigin(), std::make_shared<CurlTransport>());
     cloud.localize = [](std::string_view text) { return localize(text); };
+    cloud.webHost = webHost(info);
+    QtDialogs* dialogs = &dialogs_;
+    cloud.chooseExportFile = [dialogs](std::string proposedName) { return chooseExportFile(dialogs, std::move(proposedName)); };
+    cloud.confirmDelete = [dialogs] { return confirmMeetingDelete(dialogs); };
     SoundServer* server = &soundServer_;
     // The cloud library makes and drives its player on the executor only.
     cloud.makePlayer = [server](const std::filesystem::path& file) -> std::unique_ptr<AudioPlayer> {
@@ -262,7 +296,12 @@ ShellFactories ApplicationServices::factories() {
         return makeApplicationSettings(std::move(actions), std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults),
                                        *dialogs, *info);
     };
-    MinimalLibraryWindow::Dependencies library;
+    LibraryController::Dependencies library;
+    library.webHost = webHost(info_);
+    library.openCalendarSettings = [] {
+        // The desktop's calendars come from its online accounts.
+        QProcess::startDetached(QStringLiteral("gnome-control-center"), {QStringLiteral("online-accounts")});
+    };
     library.queue = queue;
     library.executor = executor;
     library.dialogs = dialogs;
@@ -270,7 +309,7 @@ ShellFactories ApplicationServices::factories() {
     library.sources = recordingSources_.get();
     library.permission = &capturePermission_;
     f.makeLibrary = [library](AppModel& model) -> std::unique_ptr<ShellLibrary> {
-        return std::make_unique<MinimalLibraryWindow>(model, library);
+        return std::make_unique<LibraryController>(model, library);
     };
     std::shared_ptr<MeetingPreferences> preferences = meetingPreferences_;
     f.makeCalendar = [queue, executor, preferences]() -> std::unique_ptr<ShellCalendar> {

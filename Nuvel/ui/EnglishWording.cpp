@@ -17,11 +17,25 @@ constexpr std::array<std::pair<const char*, const char*>, 5> wording = {{
     {"Finder", "Files"},
 }};
 
+// The service's processing-state words, shown after "Sent to Nuvel" and in the cloud library's
+// rows: the whole key is the word.
+constexpr std::array<std::pair<const char*, const char*>, 6> processingStates = {{
+    {"uploading", "Uploading"},
+    {"queued", "Queued"},
+    {"running", "Processing"},
+    {"completed", "Completed"},
+    {"failed", "Failed"},
+    {"expired", "Expired"},
+}};
+
 } // namespace
 
 QString EnglishWording::translate(const char* sentenceContext, const char* sourceText, const char*, int) const {
     if (sentenceContext == nullptr || sourceText == nullptr || std::strcmp(sentenceContext, context) != 0)
         return {};
+    for (const auto& [word, shown] : processingStates)
+        if (std::strcmp(sourceText, word) == 0)
+            return QString::fromLatin1(shown);
     QString text = QString::fromUtf8(sourceText);
     bool changed = false;
     for (const auto& [theirs, ours] : wording) {

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 class QLabel;
 class QPlainTextEdit;
 class QVBoxLayout;
+class QWidget;
 
 namespace nuvel {
 
@@ -27,6 +29,18 @@ QString transferStatusText(const LocalRecording& recording);
 // " · " and the service's processing state as the interface shows it ("Status unavailable" for
 // a word it does not know).
 QString remoteStateSuffix(std::string_view state);
+
+// What the line under the notes-mode switch depends on besides the recording.
+struct NotesCaptionContext {
+    bool editorIsPrivate = false;
+    bool active = false;           // the recording is being captured (running or paused)
+    bool notepadSync = false;      // the service keeps sent recordings' meeting notes
+    bool notepadNeedsSync = false; // the meeting notes differ from what the service has
+};
+// The line under the notes-mode switch: where the notes in the editor go.
+QString notesCaption(const LocalRecording& recording, const NotesCaptionContext& context);
+// The name the export's save panel proposes: "Nuvel-" and the UTC calendar date of `createdAt`.
+QString exportFileName(Date createdAt);
 
 // The library window's pane of one local recording: what it is, where it stands, the controls
 // that fit, its notes editor and its marked moments. It keeps nothing of its own beyond the
@@ -45,6 +59,9 @@ public:
     // Set by the library window: the open-result button shows the recording's meeting (its
     // remote id, when it has one) on the cloud side.
     std::function<void(const std::optional<std::string>& remoteID)> onOpenResult;
+    // Set by the library window: its whole redraw, after the notes mode changed. Without it the
+    // pane rebuilds itself in place.
+    std::function<void()> onRenderNeeded;
 
     // Builds the pane of `recording` at the end of `detail`, which its owner emptied first, and
     // remembers `recording.id` as the recording shown.
@@ -67,8 +84,33 @@ public:
     QLabel* timerLabel() const;
     LevelIndicator* meter() const;
     LevelIndicator* systemMeter() const;
+    // The line under the notes-mode switch for `recording` in the mode and model state of now.
+    QString notesCaption(const LocalRecording& recording) const;
 
 private:
+    bool isActive(const LocalRecording& recording) const;
+    QWidget* build(const LocalRecording& recording);
+    void buildActive(const LocalRecording& recording);
+    void buildSaved(const LocalRecording& recording);
+    void buildNotes(const LocalRecording& recording);
+    void buildBookmarks(const LocalRecording& recording);
+    void place(QWidget* view, int spacingAfter = 8);
+    void addMeter(LevelIndicator* indicator, const QString& caption, const QString& accessibleName);
+    void ensureLongLivedViews();
+
+    // The controls' actions.
+    void upload();
+    void refresh();
+    void openResult();
+    void playAudio();
+    void playBookmark(std::int64_t mediaMilliseconds);
+    void exportAudio();
+    void discard();
+    void pause();
+    void bookmark();
+    void stop();
+    void notesModeChanged(int segment);
+
     AppModel& model_;
     Dependencies dependencies_;
     std::optional<Uuid> renderedID_;
@@ -78,6 +120,11 @@ private:
     QPointer<QLabel> timerLabel_;
     QPointer<LevelIndicator> meter_;
     QPointer<LevelIndicator> systemMeter_;
+    // Where the pane sits, while it is shown: the owner's stack and the pane's own column.
+    QPointer<QVBoxLayout> detail_;
+    QPointer<QWidget> pane_;
+    QVBoxLayout* column_ = nullptr;
+    int pendingSpacing_ = -1;
 };
 
 } // namespace nuvel

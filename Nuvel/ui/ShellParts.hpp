@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Nuvel/ui/SettingsActions.hpp"
 
@@ -97,6 +98,9 @@ public:
     virtual std::optional<CalendarMeeting> currentMeeting() const = 0;
     // The calendar access now (off until the first refresh).
     virtual SettingsActions::CalendarAccess access() const { return SettingsActions::CalendarAccess::off; }
+    // The meetings the calendar holds now, and the time it judges them at.
+    virtual std::vector<CalendarMeeting> meetings() const { return {}; }
+    virtual Date now() const { return Date::now(); }
 };
 
 // Meeting detection: notices meeting applications that start using the microphone.

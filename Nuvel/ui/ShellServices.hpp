@@ -18,6 +18,8 @@ public:
     void refresh(bool requestAccess) override;
     std::optional<CalendarMeeting> currentMeeting() const override;
     SettingsActions::CalendarAccess access() const override;
+    std::vector<CalendarMeeting> meetings() const override { return service_->meetings(); }
+    Date now() const override { return service_->now(); }
     CalendarService& service() const { return *service_; }
 
 private:

@@ -44,6 +44,7 @@ constexpr SymbolName symbolNames[] = {
     {"exclamationmark.triangle", "dialog-warning"},
     {"icloud.slash", "network-offline"},
     {"doc.text.magnifyingglass", "edit-find"},
+    {"text.bubble", "dialog-information"},
 };
 
 } // namespace

@@ -170,7 +170,7 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
         if (c.setUp)
             c.setUp(f);
         SheetWorld sheet;
-        MinimalLibraryWindow library(*f.world.model, sheet.dependencies(f.world));
+        LibraryController library(*f.world.model, sheet.dependencies(f.world));
         QMimeData data;
         QList<QUrl> urls;
         for (int i = 0; i < c.urls; ++i)

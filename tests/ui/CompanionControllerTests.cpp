@@ -12,7 +12,7 @@
 #include <QPushButton>
 
 #include "Nuvel/ui/LevelIndicator.hpp"
-#include "Nuvel/ui/MinimalLibraryWindow.hpp"
+#include "Nuvel/ui/LibraryController.hpp"
 #include "tests/ui/SheetFakes.hpp"
 #include "tests/ui/ShellFakes.hpp"
 
@@ -239,7 +239,7 @@ TEST(CompanionController, ScreenshotsLeftToRightAndArabic) {
         ShellFactories factories = f.factories();
         SheetWorld sheet;
         factories.makeLibrary = [&f, &sheet](AppModel& model) -> std::unique_ptr<ShellLibrary> {
-            return std::make_unique<MinimalLibraryWindow>(model, sheet.dependencies(f.world));
+            return std::make_unique<LibraryController>(model, sheet.dependencies(f.world));
         };
         f.delegate = std::make_unique<AppDelegate>(f.world.model, factories, f.environment());
         AppDelegate& delegate = *f.delegate;
@@ -261,7 +261,7 @@ TEST(CompanionController, ScreenshotsLeftToRightAndArabic) {
     }
 }
 
-TEST(MinimalLibraryWindow, ANewRecordingAsksForPermissionChecksTheMicrophoneThenStarts) {
+TEST(LibraryController, ANewRecordingAsksForPermissionChecksTheMicrophoneThenStarts) {
     struct Case {
         const char* name;
         bool signedIn;
@@ -283,7 +283,7 @@ TEST(MinimalLibraryWindow, ANewRecordingAsksForPermissionChecksTheMicrophoneThen
         world.model->start();
         world.queue.drain();
         SheetWorld sheet;
-        MinimalLibraryWindow library(*world.model, sheet.dependencies(world));
+        LibraryController library(*world.model, sheet.dependencies(world));
         bool startedOff = true;
         world.dialogs.onAlert = [&](const Alert& alert) {
             SheetControls controls(alert.accessory);

@@ -4,7 +4,7 @@
 // capture permissions) and a way to reach the controls of an alert's accessory view.
 
 #include "Nuvel/platform/CapturePermission.hpp"
-#include "Nuvel/ui/MinimalLibraryWindow.hpp"
+#include "Nuvel/ui/LibraryController.hpp"
 #include "Nuvel/ui/RecordingSources.hpp"
 #include "tests/ui/ShellWorld.hpp"
 
@@ -118,8 +118,8 @@ struct SheetWorld {
     FakeRecordingSources sources;
     FakeCapturePermission permission;
 
-    MinimalLibraryWindow::Dependencies dependencies(ShellWorld& world) {
-        MinimalLibraryWindow::Dependencies d;
+    LibraryController::Dependencies dependencies(ShellWorld& world) {
+        LibraryController::Dependencies d;
         d.queue = &world.queue;
         d.executor = &world.executor;
         d.dialogs = &world.dialogs;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QSplitter>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+class QMimeData;
+
+namespace nuvel {
+
+// The library window's split between the sidebar and the detail side. A drag that carries
+// exactly one local file may be dropped anywhere on it and is handed to `onFile`; two files, or
+// an address that is not a local file, are refused. The file's type is left to the import.
+class AudioDropSplitter final : public QSplitter {
+    Q_OBJECT
+public:
+    explicit AudioDropSplitter(QWidget* parent = nullptr);
+
+    // The one local file a drag carries, when it carries exactly that.
+    static std::optional<std::filesystem::path> droppedFile(const QMimeData* data);
+
+    std::function<void(const std::filesystem::path&)> onFile;
+    // Once, the first time the splitter is shown.
+    std::function<void()> onFirstShow;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool shown_ = false;
+};
+
+} // namespace nuvel

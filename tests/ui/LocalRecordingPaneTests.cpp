@@ -1,0 +1,573 @@
+// The library window's pane of one local recording over the real model: its status texts, what
+// it shows in each state of the recording and the model, what its controls ask of the model,
+// and a notes editor that keeps the user's typing while the recording runs.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+
+#include "Nuvel/ui/EnglishWording.hpp"
+#include "Nuvel/ui/InterfaceHelpers.hpp"
+#include "Nuvel/ui/LevelIndicator.hpp"
+#include "Nuvel/ui/LocalRecordingPane.hpp"
+#include "Nuvel/ui/SegmentedControl.hpp"
+#include "tests/ui/ShellWorld.hpp"
+
+using namespace nuvel;
+using namespace nuvel::test;
+
+namespace {
+
+const char* const buttonNames[] = {"local-send",  "local-refresh", "local-open-result", "local-play", "local-export",
+                                   "local-remove", "local-pause",  "local-bookmark",    "local-stop"};
+
+LocalRecording withTransfer(TransferState transfer, CaptureState capture = CaptureState::saved,
+                            std::optional<std::string> remoteState = std::nullopt) {
+    LocalRecording r = ShellWorld::recording("Call", transfer);
+    r.capture = capture;
+    r.remoteState = std::move(remoteState);
+    return r;
+}
+
+// The English wording the application installs, for as long as it lives.
+struct Wording {
+    Wording() {
+        application();
+        QCoreApplication::installTranslator(&wording);
+    }
+    ~Wording() { QCoreApplication::removeTranslator(&wording); }
+    EnglishWording wording;
+};
+
+} // namespace
+
+TEST(LocalRecordingTexts, StatusLineCaptionAndExportName) {
+    Wording wording;
+    const QString saved = "Saved locally. Nothing is uploaded until you choose Send to Nuvel.";
+    const QString recovered = "Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.";
+    const struct {
+        LocalRecording recording;
+        QString status;
+    } statuses[] = {
+        {withTransfer(TransferState::local), saved},
+        {withTransfer(TransferState::failed), saved},
+        {withTransfer(TransferState::local, CaptureState::interrupted), recovered},
+        {withTransfer(TransferState::failed, CaptureState::interrupted), recovered},
+        {withTransfer(TransferState::creating), "Uploading audio…"},
+        {withTransfer(TransferState::uploading), "Uploading audio…"},
+        {withTransfer(TransferState::committing, CaptureState::interrupted), "Uploading audio…"},
+        {withTransfer(TransferState::accepted), "Sent to Nuvel"},
+        {withTransfer(TransferState::accepted, CaptureState::saved, "running"), "Sent to Nuvel · Processing"},
+        {withTransfer(TransferState::accepted, CaptureState::saved, "completed"), "Sent to Nuvel · Completed"},
+        {withTransfer(TransferState::accepted, CaptureState::saved, "Running"), "Sent to Nuvel · Status unavailable"},
+        {withTransfer(TransferState::accepted, CaptureState::saved, ""), "Sent to Nuvel · Status unavailable"},
+        {withTransfer(TransferState::needsReview),
+         "Check the meeting on Nuvel before retrying. A server response was interrupted, so automatic creation is "
+         "paused to avoid duplicates."},
+    };
+    for (const auto& c : statuses)
+        EXPECT_EQ(transferStatusText(c.recording), c.status)
+            << rawValue(c.recording.transfer) << " " << c.recording.remoteState.value_or("-");
+
+    const std::map<std::string, QString> suffixes = {
+        {"uploading", " · Uploading"}, {"queued", " · Queued"},    {"running", " · Processing"},
+        {"completed", " · Completed"}, {"failed", " · Failed"},    {"expired", " · Expired"},
+        {"paused", " · Status unavailable"}, {"running ", " · Status unavailable"},
+    };
+    for (const auto& [state, suffix] : suffixes)
+        EXPECT_EQ(remoteStateSuffix(state), suffix) << state;
+
+    const LocalRecording local = withTransfer(TransferState::local);
+    const LocalRecording sent = withTransfer(TransferState::accepted);
+    const QString privateLine = "Only on this computer. These notes are not sent to Nuvel or included in audio exports.";
+    const struct {
+        const LocalRecording& recording;
+        NotesCaptionContext context;
+        QString caption;
+    } captions[] = {
+        {local, {true, false, false, false}, privateLine},
+        {sent, {true, true, true, true}, privateLine},
+        {local, {false, true, false, false},
+         "Sent with this recording to guide its notes. Each line is stamped with the recording time."},
+        {local, {false, false, true, false}, "Sent with this recording when you choose Send to Nuvel."},
+        {sent, {false, false, true, true}, "Saving to this meeting's notepad on Nuvel…"},
+        {sent, {false, false, true, false}, "Saved to this meeting's notepad on Nuvel."},
+        {sent, {false, false, false, true},
+         "Saved on this computer. Nuvel can't receive meeting notes from this computer yet."},
+    };
+    for (const auto& c : captions)
+        EXPECT_EQ(notesCaption(c.recording, c.context), c.caption)
+            << c.context.editorIsPrivate << c.context.active << c.context.notepadSync << c.context.notepadNeedsSync;
+
+    // The UTC calendar date, wherever the user is: just after midnight east of UTC is still the
+    // day before.
+    const char* zone = std::getenv("TZ");
+    const std::string previousZone = zone ? zone : "";
+    setenv("TZ", "Asia/Tokyo", 1);
+    tzset();
+    const struct {
+        const char* createdAt;
+        QString name;
+    } names[] = {
+        {"2026-03-01T00:30:00+09:00", "Nuvel-2026-02-28.m4a"},
+        {"2026-03-01T09:00:00+09:00", "Nuvel-2026-03-01.m4a"},
+        {"2025-12-31T23:59:59Z", "Nuvel-2025-12-31.m4a"},
+        {"2026-01-01T00:00:00-05:00", "Nuvel-2026-01-01.m4a"},
+    };
+    for (const auto& c : names)
+        EXPECT_EQ(exportFileName(*parseIso8601(c.createdAt)), c.name) << c.createdAt;
+    if (zone)
+        setenv("TZ", previousZone.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+namespace {
+
+// The pane in a detail stack, over a started model holding two saved recordings of two seconds,
+// the first selected.
+struct PaneFixture {
+    explicit PaneFixture(std::function<void(std::vector<LocalRecording>&)> adjust = {}) {
+        std::vector<LocalRecording> seeded = {ShellWorld::recording("Design review"),
+                                              ShellWorld::recording("Standup")};
+        seeded[0].createdAt = *parseIso8601("2026-03-01T00:30:00+09:00");
+        if (adjust)
+            adjust(seeded);
+        world.seed(seeded);
+        world.model->start();
+        world.queue.drain();
+        first = world.model->recordings().at(0).id;
+        second = world.model->recordings().at(1).id;
+        world.model->select(first);
+        host.resize(640, 900);
+        detail = new QVBoxLayout(&host);
+        detail->setSpacing(8);
+        detail->setContentsMargins(20, 20, 20, 20);
+        pane = std::make_unique<LocalRecordingPane>(*world.model, LocalRecordingPane::Dependencies{&world.dialogs});
+    }
+    ~PaneFixture() {
+        pane->detach();
+        pane.reset();
+        flushDeferredDeletes();
+    }
+
+    const LocalRecording& listed(const Uuid& id) const {
+        for (const LocalRecording& r : world.model->recordings())
+            if (r.id == id)
+                return r;
+        throw std::logic_error("no such recording");
+    }
+
+    // The owner's redraw: the pane lets go, the stack is emptied, the pane is built anew.
+    void show(const LocalRecording& recording) {
+        pane->detach();
+        while (QLayoutItem* item = detail->takeAt(0)) {
+            if (QWidget* widget = item->widget()) {
+                // Later: the redraw may come from a control of the pane itself.
+                widget->setParent(nullptr);
+                widget->deleteLater();
+            }
+            delete item;
+        }
+        pane->render(detail, recording);
+        detail->addStretch(1);
+    }
+
+    template <typename T = QWidget> T* find(const QString& name) const { return host.findChild<T*>(name); }
+    QPushButton* button(const QString& name) const { return find<QPushButton>(name); }
+    QString text(const char* name) const {
+        QLabel* label = find<QLabel>(name);
+        return label ? label->text() : QStringLiteral("<none>");
+    }
+    void click(const QString& name) {
+        QPushButton* b = button(name);
+        ASSERT_NE(b, nullptr) << name.toStdString();
+        b->click();
+    }
+    void chooseNotes(int segment) {
+        auto* mode = find<SegmentedControl>("local-notes-mode");
+        ASSERT_NE(mode, nullptr);
+        mode->findChildren<QToolButton*>().at(segment)->click();
+        flushDeferredDeletes();
+    }
+
+    Wording wording;
+    ShellWorld world;
+    Uuid first;
+    Uuid second;
+    QWidget host;
+    QVBoxLayout* detail = nullptr;
+    std::unique_ptr<LocalRecordingPane> pane;
+};
+
+Bookmark mark(std::int64_t ms) { return Bookmark::make(ms, "", Date{700000000}); }
+
+} // namespace
+
+TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
+    const QString recording = "Microphone is recording. Keep Nuvel open; you can close this window.";
+    const QString paused = "Paused. No audio is being retained.";
+    const QString saved = "Saved locally. Nothing is uploaded until you choose Send to Nuvel.";
+    const QString savedHeading = "Saved on this computer";
+    struct Case {
+        const char* name;
+        // Brings the model into the state and gives the recording to show.
+        std::function<LocalRecording(PaneFixture&)> enter;
+        QString heading;
+        bool red;
+        QString status;
+        std::vector<QString> enabled;  // the row buttons shown and enabled
+        std::vector<QString> disabled; // shown but disabled; every other row button is absent
+        std::optional<QString> systemCaption = std::nullopt; // the second meter, while active
+        bool recovery = false;
+        int editorHeight = 160;
+        bool readOnly = false;
+        std::vector<std::pair<QString, bool>> bookmarks = {}; // titles and whether enabled
+        QString pauseTitle = {};
+    };
+    const auto active = [](std::optional<std::string> mode, std::optional<std::string> source, bool pause) {
+        return [=](PaneFixture& f) {
+            f.world.record(3);
+            if (pause) {
+                f.world.model->togglePause();
+                f.world.queue.drain();
+            }
+            LocalRecording r = *f.world.model->activeRecording();
+            r.captureMode = mode;
+            r.captureSourceName = source;
+            return r;
+        };
+    };
+    const auto listed = [](std::function<void(LocalRecording&)> change = {}) {
+        return [=](PaneFixture& f) {
+            LocalRecording r = f.listed(f.first);
+            if (change)
+                change(r);
+            return r;
+        };
+    };
+    const std::vector<QString> idle = {"local-send", "local-play", "local-export", "local-remove"};
+    const Case cases[] = {
+        {"running room capture", active("room", std::nullopt, false), "Recording", true, recording,
+         {"local-pause", "local-bookmark", "local-stop"}, {}, std::nullopt, false, 220, false, {}, "Pause"},
+        {"paused application capture", active("application_and_microphone", "Zoom", true), "Paused", false, paused,
+         {"local-pause", "local-bookmark", "local-stop"}, {}, "Zoom", false, 220, false, {}, "Resume"},
+        {"unnamed application capture", active("application_and_microphone", std::nullopt, false), "Recording", true,
+         recording, {"local-pause", "local-bookmark", "local-stop"}, {}, "Application audio", false, 220},
+        {"saved, idle", listed(), savedHeading, false, saved, idle, {}},
+        {"saved without audio", listed([](LocalRecording& r) { r.segments.clear(); }), savedHeading, false, saved,
+         {"local-remove"}, {}},
+        {"another recording runs",
+         [](PaneFixture& f) {
+             f.world.record(1);
+             LocalRecording r = f.listed(f.second);
+             r.bookmarks = {mark(5000), mark(3723000)};
+             return r;
+         },
+         savedHeading, false, saved, idle, {}, std::nullopt, false, 160, false,
+         {{"00:05", false}, {"1:02:03", false}}},
+        {"uploading another",
+         [](PaneFixture& f) {
+             f.world.model->startUploadIfAllowed(f.second, false);
+             LocalRecording r = f.listed(f.first);
+             r.bookmarks = {mark(61000)};
+             return r;
+         },
+         savedHeading, false, saved, {}, {"local-send", "local-play", "local-export"}, std::nullopt, false, 160, true,
+         {{"01:01", true}}},
+        {"busy exporting",
+         [](PaneFixture& f) {
+             f.world.executor.holding = true;
+             f.world.model->exportAudio(f.world.data.path() / "held.m4a");
+             f.world.queue.drain();
+             LocalRecording r = f.listed(f.first);
+             r.bookmarks = {mark(0)};
+             return r;
+         },
+         savedHeading, false, saved, {}, {"local-send", "local-play", "local-export"}, std::nullopt, false, 160, false,
+         {{"00:00", false}}},
+        {"accepted and processing",
+         listed([](LocalRecording& r) {
+             r.transfer = TransferState::accepted;
+             r.remoteState = "running";
+             r.remoteID = "mtg_1";
+             r.resultURL = Url::parse("https://app.nuvel.test/meetings/mtg_1");
+         }),
+         savedHeading, false, "Sent to Nuvel · Processing",
+         {"local-refresh", "local-open-result", "local-play", "local-export", "local-remove"}, {}},
+        {"accepted, unknown state",
+         listed([](LocalRecording& r) {
+             r.transfer = TransferState::accepted;
+             r.remoteState = "archived";
+             r.remoteID = "mtg_1";
+         }),
+         savedHeading, false, "Sent to Nuvel · Status unavailable",
+         {"local-refresh", "local-play", "local-export", "local-remove"}, {}},
+        {"interrupted, failed upload, with a recovery tail",
+         listed([](LocalRecording& r) {
+             r.transfer = TransferState::failed;
+             r.capture = CaptureState::interrupted;
+             r.recoveryAssetIDs = std::vector<Uuid>{Uuid::random()};
+         }),
+         savedHeading, false,
+         "Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.", idle, {},
+         std::nullopt, true},
+        {"needs review without a way to recognise it", listed([](LocalRecording& r) {
+             r.transfer = TransferState::needsReview;
+             r.recoveryAssetIDs = std::vector<Uuid>{};
+         }),
+         savedHeading, false,
+         "Check the meeting on Nuvel before retrying. A server response was interrupted, so automatic creation is "
+         "paused to avoid duplicates.",
+         {"local-play", "local-export", "local-remove"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PaneFixture f;
+        const LocalRecording shown = c.enter(f);
+        f.show(shown);
+        const bool isActive = f.world.model->activeID() == shown.id;
+
+        QLabel* heading = f.find<QLabel>("local-heading");
+        ASSERT_NE(heading, nullptr);
+        EXPECT_EQ(heading->text(), c.heading);
+        EXPECT_EQ(heading->palette().color(heading->foregroundRole()) == QColor(255, 59, 48), c.red);
+        EXPECT_EQ(f.text("local-status"), c.status);
+        EXPECT_EQ(f.text("local-title"), QString::fromStdString(shown.title));
+        const QString details = f.text("local-details");
+        EXPECT_EQ(details.section('\n', 0, 0).endsWith(" · " + formatDuration(shown.totalDuration())), !isActive) << details.toStdString();
+        EXPECT_EQ(details.section('\n', 1), "Field Team · AI notes off");
+
+        for (const char* name : buttonNames) {
+            QPushButton* b = f.button(name);
+            const bool on = std::find(c.enabled.begin(), c.enabled.end(), name) != c.enabled.end();
+            const bool off = std::find(c.disabled.begin(), c.disabled.end(), name) != c.disabled.end();
+            EXPECT_EQ(b != nullptr, on || off) << name;
+            if (b) {
+                EXPECT_EQ(b->isEnabled(), on) << name;
+            }
+        }
+        if (!c.pauseTitle.isEmpty()) {
+            EXPECT_EQ(f.button("local-pause")->text(), c.pauseTitle);
+        }
+
+        // The timer and meters are the pane's own, shown only while the recording runs.
+        EXPECT_EQ(f.find<QLabel>("local-timer") != nullptr, isActive);
+        EXPECT_EQ(f.find<LevelIndicator>("local-meter") != nullptr, isActive);
+        LevelIndicator* system = f.find<LevelIndicator>("local-system-meter");
+        EXPECT_EQ(system != nullptr, c.systemCaption.has_value());
+        if (system) {
+            auto* caption = system->parentWidget()->findChild<QLabel*>();
+            EXPECT_EQ(caption->text(), *c.systemCaption);
+            EXPECT_EQ(system->accessibleName(), "Application audio level");
+            EXPECT_EQ(system->parentWidget()->width(), 320);
+        }
+        if (isActive) {
+            EXPECT_EQ(f.pane->timerLabel()->text(), "00:03");
+            EXPECT_EQ(f.pane->meter()->accessibleName(), "Microphone level");
+            EXPECT_EQ(f.pane->meter()->height(), 8);
+        }
+        EXPECT_EQ(f.find<QLabel>("local-recovery") != nullptr, c.recovery);
+
+        QPlainTextEdit* editor = f.pane->scratchpad();
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(f.find<QPlainTextEdit>("local-notes-editor"), editor);
+        EXPECT_EQ(editor->height(), c.editorHeight);
+        EXPECT_EQ(editor->isReadOnly(), c.readOnly);
+        EXPECT_EQ(editor->accessibleName(), "Meeting notes");
+        EXPECT_EQ(f.find<SegmentedControl>("local-notes-mode")->selectedSegment(), 0);
+
+        EXPECT_EQ(f.find<QLabel>("local-bookmarks-heading") != nullptr, !c.bookmarks.empty());
+        for (std::size_t i = 0; i < c.bookmarks.size(); ++i) {
+            QPushButton* b = f.button(QStringLiteral("local-bookmark-%1").arg(shown.bookmarks[i].mediaMilliseconds));
+            ASSERT_NE(b, nullptr) << i;
+            EXPECT_EQ(b->text(), c.bookmarks[i].first);
+            EXPECT_EQ(b->isEnabled(), c.bookmarks[i].second) << i;
+        }
+        EXPECT_EQ(f.pane->renderedID(), shown.id);
+        f.world.executor.release();
+    }
+}
+
+TEST(LocalRecordingPane, ControlsAskTheModel) {
+    // Send: the selected recording starts uploading.
+    {
+        PaneFixture f;
+        f.show(f.listed(f.first));
+        f.click("local-send");
+        EXPECT_TRUE(f.world.model->uploading());
+    }
+    // Export: the save panel proposes the UTC date; the chosen file is written, a cancel writes none.
+    for (const bool chosen : {true, false}) {
+        PaneFixture f;
+        const std::filesystem::path out = f.world.data.path() / "out.m4a";
+        if (chosen)
+            f.world.dialogs.saveFiles.push_back(out);
+        f.show(f.listed(f.first));
+        f.click("local-export");
+        f.world.queue.drain();
+        ASSERT_EQ(f.world.dialogs.savePanels.size(), 1u);
+        EXPECT_EQ(f.world.dialogs.savePanels[0].proposedName, "Nuvel-2026-02-28.m4a");
+        EXPECT_EQ(f.world.dialogs.savePanels[0].nameFilters, QStringList{"MPEG-4 audio (*.m4a)"});
+        EXPECT_EQ(std::filesystem::exists(out), chosen);
+        EXPECT_FALSE(f.world.model->busy());
+    }
+    // Removal: only the first button of the alert removes the recording.
+    const struct {
+        int answer;
+        bool removed;
+    } removals[] = {{0, true}, {1, false}, {-1, false}};
+    for (const auto& c : removals) {
+        PaneFixture f;
+        f.world.dialogs.answers.push_back(AlertAnswer{c.answer, false});
+        f.show(f.listed(f.first));
+        f.click("local-remove");
+        f.world.queue.drain();
+        ASSERT_EQ(f.world.dialogs.asked.size(), 1u);
+        const Alert& alert = f.world.dialogs.asked[0];
+        EXPECT_EQ(alert.message, "Remove this local recording?");
+        EXPECT_EQ(alert.informativeText, "This deletes the audio and private notes saved on this computer. Export any "
+                                         "unsent recording first. It does not delete a meeting on Nuvel.");
+        EXPECT_EQ(alert.buttons, (QStringList{"Remove local copy", "Cancel"}));
+        EXPECT_EQ(f.world.model->recordings().size(), c.removed ? 1u : 2u) << c.answer;
+    }
+    // Open result: the owner is told the selected recording's meeting.
+    {
+        PaneFixture f([](std::vector<LocalRecording>& seeded) {
+            seeded[0].transfer = TransferState::accepted;
+            seeded[0].remoteID = "mtg_1";
+            seeded[0].resultURL = Url::parse("https://app.nuvel.test/meetings/mtg_1");
+        });
+        std::vector<std::optional<std::string>> opened;
+        f.pane->onOpenResult = [&](const std::optional<std::string>& id) { opened.push_back(id); };
+        f.show(f.listed(f.first));
+        EXPECT_EQ(f.button("local-send"), nullptr);
+        f.click("local-open-result");
+        EXPECT_EQ(opened, (std::vector<std::optional<std::string>>{std::string("mtg_1")}));
+    }
+    // Play and a marked moment: the model loads the player (busy until it has).
+    for (const char* name : {"local-play", "local-bookmark-1500"}) {
+        PaneFixture f;
+        LocalRecording r = f.listed(f.first);
+        r.bookmarks = {mark(1500)};
+        f.show(r);
+        f.click(name);
+        EXPECT_TRUE(f.world.model->busy()) << name;
+        f.world.queue.drain();
+    }
+    // While recording: pause, mark a moment, stop.
+    {
+        PaneFixture f;
+        f.world.record(2);
+        f.show(*f.world.model->activeRecording());
+        f.click("local-bookmark");
+        EXPECT_EQ(f.world.model->activeRecording()->bookmarks.size(), 1u);
+        f.click("local-pause");
+        f.world.queue.drain();
+        EXPECT_TRUE(f.world.model->isPaused());
+        f.show(*f.world.model->activeRecording());
+        f.click("local-stop");
+        f.world.queue.drain();
+        EXPECT_FALSE(f.world.model->isRecording());
+    }
+}
+
+TEST(LocalRecordingPane, NotesEditorKeepsTypingWhileTheRecordingRuns) {
+    PaneFixture f;
+    f.world.model->onTick = [&] { f.pane->tick(); };
+    f.world.record(1);
+    const Uuid id = *f.world.model->activeID();
+    f.show(*f.world.model->activeRecording());
+    QPlainTextEdit* editor = f.pane->scratchpad();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(f.text("local-notes-caption"),
+              "Sent with this recording to guide its notes. Each line is stamped with the recording time.");
+
+    editor->textCursor().insertText("Agenda\nBudget");
+    QTextCursor caret = editor->textCursor();
+    caret.setPosition(3);
+    editor->setTextCursor(caret);
+    f.world.capture->control->duration = 75;
+    f.world.queue.advance(1.0);
+    EXPECT_EQ(f.pane->scratchpad(), editor);
+    EXPECT_EQ(editor->toPlainText(), "Agenda\nBudget");
+    EXPECT_EQ(editor->textCursor().position(), 3);
+    EXPECT_EQ(f.pane->timerLabel()->text(), "01:15");
+    ASSERT_TRUE(f.listed(id).notepad);
+    EXPECT_EQ(Notepad::text(*f.listed(id).notepad), "Agenda\nBudget");
+
+    // Private notes: the mode switch commits, rebuilds and shows the private notes, and the mode
+    // stays chosen for the next recording shown.
+    f.chooseNotes(1);
+    editor = f.pane->scratchpad();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(f.pane->editorIsPrivate());
+    EXPECT_EQ(editor->accessibleName(), "Private notes");
+    EXPECT_EQ(editor->height(), 160);
+    EXPECT_EQ(editor->toPlainText(), "");
+    EXPECT_EQ(f.host.findChildren<QPlainTextEdit*>().size(), 1);
+    EXPECT_EQ(f.text("local-notes-caption"),
+              "Only on this computer. These notes are not sent to Nuvel or included in audio exports.");
+    editor->textCursor().insertText("call the bank");
+    EXPECT_EQ(f.listed(id).scratchpad, "call the bank");
+    EXPECT_EQ(Notepad::text(*f.listed(id).notepad), "Agenda\nBudget");
+
+    f.show(f.listed(f.second));
+    EXPECT_EQ(f.find<SegmentedControl>("local-notes-mode")->selectedSegment(), 1);
+    f.pane->scratchpad()->setPlainText("second's own");
+    EXPECT_EQ(f.listed(f.second).scratchpad, "second's own");
+    EXPECT_EQ(f.listed(id).scratchpad, "call the bank");
+
+    // Back to meeting notes, through the owner's redraw when it has one; after the pane lets go
+    // nothing is written.
+    int redraws = 0;
+    f.pane->onRenderNeeded = [&] {
+        ++redraws;
+        f.show(f.listed(id));
+    };
+    f.chooseNotes(0);
+    EXPECT_EQ(redraws, 1);
+    EXPECT_EQ(f.pane->scratchpad()->toPlainText(), "Agenda\nBudget");
+    EXPECT_EQ(f.pane->scratchpad()->height(), 220);
+    QPlainTextEdit* last = f.pane->scratchpad();
+    f.pane->detach();
+    EXPECT_EQ(f.pane->scratchpad(), nullptr);
+    last->setPlainText("lost");
+    f.pane->commitScratchpad();
+    EXPECT_EQ(Notepad::text(*f.listed(id).notepad), "Agenda\nBudget");
+}
+
+TEST(LocalRecordingPane, Screenshots) {
+    PaneFixture f;
+    LocalRecording saved = f.listed(f.first);
+    saved.bookmarks = {mark(12000), mark(95000)};
+    saved.scratchpad = "Follow up with finance";
+    f.show(saved);
+    f.host.show();
+    QCoreApplication::processEvents();
+    const std::filesystem::path folder = artifactsFolder();
+    EXPECT_TRUE(f.host.grab().save(QString::fromStdString((folder / "local-pane-saved.png").string()), "PNG"));
+
+    f.world.record(42);
+    LocalRecording active = *f.world.model->activeRecording();
+    active.captureMode = "application_and_microphone";
+    active.captureSourceName = "Zoom";
+    f.show(active);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.host.grab().save(QString::fromStdString((folder / "local-pane-active.png").string()), "PNG"));
+    // Nothing of the pane reaches past the window's width.
+    for (QWidget* child : f.host.findChildren<QWidget*>())
+        if (child->isVisible() && child->parentWidget() == f.find("local-pane")) {
+            EXPECT_LE(child->geometry().right(), f.find("local-pane")->width()) << child->objectName().toStdString();
+        }
+}
