@@ -3,6 +3,7 @@
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace nuvel::test {
@@ -75,6 +76,8 @@ void describeInto(const AccessibleElement& element, int depth, std::ostringstrea
         out << " (hidden)";
     if (!element.enabled())
         out << " (disabled)";
+    for (const std::string& action : element.actions())
+        out << " " << action;
     out << '\n';
     for (const AccessibleElement& child : element.children())
         describeInto(child, depth + 1, out);
@@ -110,8 +113,28 @@ bool AccessibleElement::enabled() const {
     return hasState(raw(object_), ATSPI_STATE_ENABLED);
 }
 
+bool AccessibleElement::pressed() const {
+    return hasState(raw(object_), ATSPI_STATE_PRESSED);
+}
+
 bool AccessibleElement::checked() const {
     return hasState(raw(object_), ATSPI_STATE_CHECKED);
+}
+
+std::optional<std::pair<int, int>> AccessibleElement::centre() const {
+    AtspiComponent* component = atspi_accessible_get_component_iface(raw(object_));
+    if (component == nullptr)
+        return std::nullopt;
+    GError* error = nullptr;
+    AtspiRect* box = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    g_object_unref(component);
+    const bool failed = error != nullptr || box == nullptr || box->width <= 0 || box->height <= 0;
+    g_clear_error(&error);
+    std::optional<std::pair<int, int>> point;
+    if (!failed)
+        point = std::pair{box->x + box->width / 2, box->y + box->height / 2};
+    g_free(box);
+    return point;
 }
 
 int AccessibleElement::processID() const {
@@ -150,28 +173,33 @@ std::vector<AccessibleElement> AccessibleElement::findAll(const AccessibleQuery&
     return found;
 }
 
-bool AccessibleElement::perform(const std::string& action) const {
+std::vector<std::string> AccessibleElement::actions() const {
+    std::vector<std::string> names;
     AtspiAction* actions = atspi_accessible_get_action_iface(raw(object_));
     if (actions == nullptr)
-        return false;
+        return names;
     GError* error = nullptr;
     const gint count = atspi_action_get_n_actions(actions, &error);
     g_clear_error(&error);
-    gint index = -1;
-    for (gint i = 0; i < count && index < 0; ++i)
-        if (taken(atspi_action_get_action_name(actions, i, &error), error) == action)
-            index = i;
+    for (gint i = 0; i < count; ++i)
+        names.push_back(taken(atspi_action_get_action_name(actions, i, &error), error));
     g_object_unref(actions);
-    if (index < 0)
+    return names;
+}
+
+bool AccessibleElement::perform(const std::string& action) const {
+    const std::vector<std::string> names = actions();
+    const auto found = std::find(names.begin(), names.end(), action);
+    if (found == names.end())
         return false;
+    const auto index = dbus_int32_t(found - names.begin());
     // The call libatspi makes (Action.DoAction), sent without waiting for its reply.
     const AtspiObject* object = ATSPI_OBJECT(raw(object_));
     DBusMessage* message =
         dbus_message_new_method_call(object->app->bus_name, object->path, "org.a11y.atspi.Action", "DoAction");
     if (message == nullptr)
         return false;
-    dbus_int32_t argument = index;
-    dbus_message_append_args(message, DBUS_TYPE_INT32, &argument, DBUS_TYPE_INVALID);
+    dbus_message_append_args(message, DBUS_TYPE_INT32, &index, DBUS_TYPE_INVALID);
     dbus_message_set_no_reply(message, TRUE);
     const bool sent = dbus_connection_send(object->app->bus, message, nullptr);
     dbus_connection_flush(object->app->bus);

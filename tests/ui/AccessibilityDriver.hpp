@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nuvel::test {
@@ -37,13 +38,19 @@ public:
     bool showing() const;
     bool enabled() const;
     bool checked() const;
+    // Held down, as a menu button is while its menu is open.
+    bool pressed() const;
     int processID() const;
+    // The middle of its box on the screen.
+    std::optional<std::pair<int, int>> centre() const;
 
     std::vector<AccessibleElement> children() const;
     // The first element below this one (itself included) that matches, depth first.
     std::optional<AccessibleElement> find(const AccessibleQuery& query) const;
     std::vector<AccessibleElement> findAll(const AccessibleQuery& query) const;
 
+    // The names of the actions it offers, in order.
+    std::vector<std::string> actions() const;
     // Performs the named action ("Press", "Toggle", "ShowMenu", "SetFocus") without waiting
     // for the program's answer: an action that opens a modal window answers only once that
     // window closes. False when the element has no such action.
