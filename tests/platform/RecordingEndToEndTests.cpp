@@ -14,7 +14,9 @@
 #include <filesystem>
 
 #include "Nuvel/model/AppModel.hpp"
+#include "Nuvel/model/WorkspaceStore.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
+#include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/service/NuvelAPI.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
@@ -114,17 +116,6 @@ private:
     mutable NuvelAPI api_;
     std::string token_;
 };
-
-// The recording folders of every workspace store under `root`.
-std::vector<std::filesystem::path> recordingFolders(const std::filesystem::path& root) {
-    std::vector<std::filesystem::path> folders;
-    std::error_code error;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-        if (it->path().filename() == "manifest.nuvel")
-            folders.push_back(it->path().parent_path());
-    return folders;
-}
 
 TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     NUVEL_CONNECT_PULSE(pulse);
@@ -250,6 +241,23 @@ TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     ::kill(pid_t(app->process().processId()), SIGTERM);
     ASSERT_TRUE(app->process().waitForFinished(30000));
     EXPECT_EQ(app->process().exitCode(), 0) << app->state();
+
+    // Sent, the local copy stays, and it holds the test microphone's tone for as long as the clock ran.
+    RecordingWorkspaceStore store(folders.front().parent_path(), vault.mediaKey(session.account.id, true));
+    const RecoveryReport report = store.recover(session.account.id);
+    ASSERT_EQ(report.recordings.size(), 1u);
+    const LocalRecording& saved = report.recordings.front();
+    EXPECT_EQ(saved.title, title);
+    EXPECT_EQ(saved.capture, CaptureState::saved);
+    EXPECT_GE(saved.totalDuration(), 3.0);
+    EXPECT_LT(saved.totalDuration(), 8.0);
+    ASSERT_FALSE(saved.segments.empty());
+    const auto clear = store.openClearCopy(saved.id, saved.segments.front().id, "caf");
+    CafReader reader = CafReader::open(clear);
+    std::vector<float> samples(std::size_t(reader.format().frames));
+    samples.resize(reader.read(samples));
+    EXPECT_GT(rms(samples), 0.1);
+    store.removeWorkingFiles(clear);
 }
 
 } // namespace
