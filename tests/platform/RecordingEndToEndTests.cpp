@@ -138,6 +138,13 @@ TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     // On the session's bus, where its accessibility bus and keyring are.
     desktop.environment().insert("DBUS_SESSION_BUS_ADDRESS", sessionBus);
     desktop.environment().insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    // The session's keyring outlives the test: it starts signed out and leaves no session behind.
+    const KeychainVault vault(AppModel::keychainService, makeSystemSecretBackend());
+    vault.remove(KeychainVault::deviceSessionAccount);
+    struct SignedOut {
+        const KeychainVault& vault;
+        ~SignedOut() { vault.remove(KeychainVault::deviceSessionAccount); }
+    } signedOutAfterwards{vault};
 
     auto app = std::make_unique<RunningNuvel>(bus, nuvel, desktop.environment());
     // Signing in goes through the browser and comes back to the window.
@@ -174,7 +181,6 @@ TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     EXPECT_GE(assets, 1u);
     EXPECT_EQ(live, 0u);
     // Not in the cloud until it is sent.
-    const KeychainVault vault(AppModel::keychainService, makeSystemSecretBackend());
     const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
     ASSERT_TRUE(stored);
     const DeviceSession session =
