@@ -180,8 +180,10 @@ TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     ASSERT_TRUE(app->act({"push button", "Start recording"})) << app->state();
 
     // Three seconds on the window's own clock, then the pane's stop.
-    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:03" && text <= "00:09"; }, 15000))
-        << app->state();
+    const auto pastThreeSeconds = [](const std::string& text) {
+        return text.size() == 5 && text >= "00:03" && text <= "00:09";
+    };
+    ASSERT_TRUE(app->showsLabel(pastThreeSeconds, 15000)) << app->state();
     ASSERT_TRUE(app->act({"push button", "Stop and save"})) << app->state();
     ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 20000)) << app->state();
 
