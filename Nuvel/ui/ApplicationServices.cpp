@@ -23,6 +23,7 @@
 #include "Nuvel/ui/DesktopApplications.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "Nuvel/ui/MeetingPrompts.hpp"
+#include "Nuvel/ui/CloudLibraryDialogs.hpp"
 #include "Nuvel/ui/LibraryController.hpp"
 #include "Nuvel/ui/RecordingSources.hpp"
 #include "Nuvel/ui/ShellServices.hpp"
@@ -31,7 +32,6 @@
 #include "Nuvel/ui/ShellStandIns.hpp"
 #include "Nuvel/ui/TrayStatusItem.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
-#include "NuvelKit/support/Url.hpp"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -197,34 +197,6 @@ private:
     Executor& executor_;
 };
 
-// The host of the configured web origin ("https://host[:port]").
-std::string webHost(const InfoProperties& info) {
-    const std::optional<Url> origin = Url::parse(info.webOrigin());
-    if (!origin || !origin->host())
-        return {};
-    return std::string(*origin->host());
-}
-
-// The export's save panel, proposing the library's file name.
-Task<std::optional<std::filesystem::path>> chooseExportFile(Dialogs* dialogs, std::string proposedName) {
-    SavePanel panel;
-    panel.proposedName = QString::fromStdString(proposedName);
-    const std::string extension = std::filesystem::path(proposedName).extension().string();
-    if (!extension.empty())
-        panel.nameFilters = {QStringLiteral("*") + QString::fromStdString(extension)};
-    co_return dialogs->runSavePanel(panel);
-}
-
-// Asks before a meeting is deleted from the service.
-Task<bool> confirmMeetingDelete(Dialogs* dialogs) {
-    Alert alert;
-    alert.message = localized("Delete this meeting from Nuvel?");
-    alert.informativeText = localized("This removes the shared transcript, notes and server audio. Unsent local "
-                                      "recordings and separately exported files are preserved.");
-    alert.buttons = {localized("Delete meeting"), localized("Cancel")};
-    co_return dialogs->runModal(alert).button == 0;
-}
-
 } // namespace
 
 ApplicationServices::ApplicationServices(const InfoProperties& info)
@@ -241,9 +213,11 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     cloud.actorExecutor = &executor_;
     cloud.client = std::make_shared<NativeMeetingClient>(info.serviceOrigin(), std::make_shared<CurlTransport>());
     cloud.localize = [](std::string_view text) { return localize(text); };
-    cloud.webHost = webHost(info);
+    cloud.webHost = webHostOf(info.webOrigin());
     QtDialogs* dialogs = &dialogs_;
-    cloud.chooseExportFile = [dialogs](std::string proposedName) { return chooseExportFile(dialogs, std::move(proposedName)); };
+    cloud.chooseExportFile = [dialogs](std::string proposedName) {
+        return chooseExportFile(dialogs, std::move(proposedName));
+    };
     cloud.confirmDelete = [dialogs] { return confirmMeetingDelete(dialogs); };
     SoundServer* server = &soundServer_;
     // The cloud library makes and drives its player on the executor only.
@@ -297,7 +271,7 @@ ShellFactories ApplicationServices::factories() {
                                        *dialogs, *info);
     };
     LibraryController::Dependencies library;
-    library.webHost = webHost(info_);
+    library.webHost = webHostOf(info_.webOrigin());
     library.openCalendarSettings = [] {
         // The desktop's calendars come from its online accounts.
         QProcess::startDetached(QStringLiteral("gnome-control-center"), {QStringLiteral("online-accounts")});

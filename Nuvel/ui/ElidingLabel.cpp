@@ -19,7 +19,7 @@ ElidingLabel::ElidingLabel(const QString& text, double pointSize, QFont::Weight 
 }
 
 QString ElidingLabel::displayedText() const {
-    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+    return fontMetrics().elidedText(text(), mode_, contentsRect().width());
 }
 
 QSize ElidingLabel::minimumSizeHint() const {

@@ -15,11 +15,16 @@ public:
 
     // The text as drawn at the label's current width.
     QString displayedText() const;
+    // Where the text is cut; at its end unless set.
+    void setElideMode(Qt::TextElideMode mode) { mode_ = mode; update(); }
 
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    Qt::TextElideMode mode_ = Qt::ElideRight;
 };
 
 } // namespace nuvel

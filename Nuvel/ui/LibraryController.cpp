@@ -6,6 +6,7 @@
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"
 #include "Nuvel/ui/AudioDropSplitter.hpp"
 #include "Nuvel/ui/Dialogs.hpp"
+#include "Nuvel/ui/ElidingLabel.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
 #include "Nuvel/ui/LibrarySidebar.hpp"
 #include "Nuvel/ui/Localization.hpp"
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace nuvel {
@@ -142,6 +144,9 @@ void LibraryController::buildSidebar() {
     location_->setAccessibleName(localized("Library"));
     location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
     connect(location_, &SegmentedControl::segmentChosen, this, &LibraryController::locationChanged);
+    // The two segments share the sidebar's width equally.
+    for (QToolButton* segment : location_->findChildren<QToolButton*>())
+        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     workspacePicker_ = new QComboBox;
     workspacePicker_->setObjectName(QStringLiteral("library-workspace"));
@@ -184,6 +189,7 @@ void LibraryController::buildSidebar() {
                                           return cloudRow(cloud.meetings[std::size_t(row)]);
                                       },
                                       this);
+    listModel_->reload();
     table_ = new QListView;
     table_->setObjectName(QStringLiteral("library-list"));
     table_->setAccessibleName(localized("Recordings"));
@@ -219,7 +225,9 @@ void LibraryController::buildSidebar() {
     const QIcon personIcon = symbolNamed("person.crop.circle");
     if (!personIcon.isNull())
         person->setPixmap(personIcon.pixmap(15, 15));
-    account_ = makeLabel(QString(), 12, QFont::Normal);
+    auto* account = new ElidingLabel(QString(), 12, QFont::Normal);
+    account->setElideMode(Qt::ElideMiddle);
+    account_ = account;
     account_->setObjectName(QStringLiteral("library-account"));
     account_->setForegroundRole(QPalette::PlaceholderText);
     account_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -297,8 +305,7 @@ void LibraryController::restoreDivider() {
 void LibraryController::populateToolbar(QToolBar* toolbar) {
     toggleSidebar_ = toolbar->addAction(localized("Toggle sidebar"));
     toggleSidebar_->setObjectName(QStringLiteral("toggle-sidebar"));
-    toggleSidebar_->setIcon(QIcon::fromTheme(QStringLiteral("view-left-pane"),
-                                             QIcon::fromTheme(QStringLiteral("sidebar-show"))));
+    toggleSidebar_->setIcon(QIcon(QStringLiteral(":/icons/sidebar.left.svg")));
     toggleSidebar_->setToolTip(localized("Toggle sidebar"));
     connect(toggleSidebar_.data(), &QAction::triggered, this, [this] {
         NUVEL_MAIN_ACTOR_ENTRY(file);
@@ -325,166 +332,6 @@ void LibraryController::validateToolbar() {
     for (QAction* item : {newRecording_.data(), importAudio_.data()})
         if (item != nullptr)
             item->setEnabled(enabled);
-}
-
-int LibraryController::rowCount() const {
-    if (!cloudVisible_)
-        return int(model_.recordings().size());
-    const CloudMeetingState& cloud = model_.cloud().state();
-    return int(searchMode_ ? cloud.searchResults.size() : cloud.meetings.size());
-}
-
-void LibraryController::selectionChanged() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    if (isRendering_)
-        return;
-    commitScratchpad();
-    const QModelIndexList rows = table_->selectionModel()->selectedRows();
-    const int row = rows.isEmpty() ? -1 : rows.first().row();
-    if (row < 0)
-        return;
-    if (cloudVisible_) {
-        const CloudMeetingState& cloud = model_.cloud().state();
-        std::string id;
-        if (searchMode_) {
-            if (std::size_t(row) >= cloud.searchResults.size())
-                return;
-            id = cloud.searchResults[std::size_t(row)].meeting_id;
-        } else {
-            if (std::size_t(row) >= cloud.meetings.size())
-                return;
-            id = cloud.meetings[std::size_t(row)].id;
-        }
-        selectedCloudID_ = id;
-        model_.cloud().openMeeting(id, false);
-        return;
-    }
-    const auto& recordings = model_.recordings();
-    if (std::size_t(row) < recordings.size())
-        model_.select(recordings[std::size_t(row)].id);
-}
-
-void LibraryController::tick() {
-    pane_.tick();
-    if (cloudVisible_) {
-        const CloudMeetingState& cloud = model_.cloud().state();
-        cloudDetail_.updatePlayback(cloud.isPlaying, cloud.playbackMilliseconds, cloud.durationMilliseconds,
-                                    cloud.audioAvailable && !model_.isRecording());
-    }
-    validateToolbar();
-}
-
-void LibraryController::commitScratchpad() {
-    pane_.commitScratchpad();
-}
-
-void LibraryController::locationChanged(int segment) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    commitScratchpad();
-    cloudVisible_ = segment == 1;
-    if (cloudVisible_)
-        model_.cloud().loadLibrary(false);
-    render();
-}
-
-void LibraryController::searchLibrary(const QString& text) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    searchMode_ = !text.trimmed().isEmpty();
-    model_.cloud().search(text.toStdString());
-    render();
-}
-
-void LibraryController::loadMore() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    model_.cloud().loadLibrary(true);
-}
-
-void LibraryController::refreshCloud() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    model_.cloud().loadLibrary(false);
-}
-
-void LibraryController::retryCorrection() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    requests_->retryCorrection();
-}
-
-void LibraryController::workspaceChanged(int index) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    commitScratchpad();
-    const QVariant id = workspacePicker_->itemData(index);
-    if (id.typeId() == QMetaType::QString)
-        model_.selectWorkspace(id.toString().toStdString());
-}
-
-void LibraryController::accountAction() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    if (!model_.session()) {
-        model_.signIn();
-        return;
-    }
-    Alert alert;
-    alert.message = localized("Sign out of Nuvel?");
-    alert.informativeText = localized("Pending recordings stay encrypted on this Mac and belong to this account. Sign "
-                                      "back into the same account to access them.");
-    alert.buttons = {localized("Sign out"), localized("Cancel")};
-    if (deps_.dialogs->runModal(alert).button == 0)
-        model_.signOut();
-}
-
-void LibraryController::signIn() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    model_.signIn();
-}
-
-void LibraryController::newRecordingAction() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    beginNewRecording(nullptr);
-}
-
-void LibraryController::importAudio() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    chooseAudioFile();
-}
-
-void LibraryController::openCalendarPrivacy() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    if (deps_.openCalendarSettings)
-        deps_.openCalendarSettings();
-}
-
-void LibraryController::recordUpcoming(const CalendarMeeting& meeting) {
-    RecordingSuggestion suggestion;
-    suggestion.meeting = meeting;
-    beginNewRecording(&suggestion);
-}
-
-void LibraryController::beginNewRecording(const RecordingSuggestion* suggestion) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    sheet_.beginNewRecording(suggestion);
-}
-
-void LibraryController::chooseAudioFile() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
-    import_.chooseAudioFile();
-}
-
-void LibraryController::dropFile(const std::filesystem::path& path) {
-    // The confirmation runs once the drag has ended, not inside the drag's own event loop.
-    QPointer<LibraryController> self(this);
-    QMetaObject::invokeMethod(
-        this,
-        [self, path] {
-            if (self)
-                self->import_.confirmImport(path);
-        },
-        Qt::QueuedConnection);
-}
-
-void LibraryController::setCalendar(ShellCalendar* calendar) {
-    calendar_ = calendar;
-    sheet_.calendar = calendar;
-    renderUpcoming();
 }
 
 } // namespace nuvel

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayoutItem>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace nuvel {
@@ -118,13 +120,18 @@ void LibraryController::render() {
 }
 
 void LibraryController::renderSidebar() {
-    librarySearch_->setVisible(cloudVisible_);
-    more_->setVisible(cloudVisible_ && model_.cloud().state().hasMore && !searchMode_);
+    // A running recording shows this computer's side first, so that nothing below shows the cloud's.
     location_->setEnabled(!model_.isRecording());
     if (model_.isRecording())
         cloudVisible_ = false;
+    librarySearch_->setVisible(cloudVisible_);
+    more_->setVisible(cloudVisible_ && model_.cloud().state().hasMore && !searchMode_);
     location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
-    listModel_->reload();
+    // As a reload keeps the selected row where the list still has it.
+    const QModelIndexList selected = table_->selectionModel()->selectedRows();
+    const int kept = selected.isEmpty() ? -1 : selected.first().row();
+    if (listModel_->reload() && kept >= 0 && kept < rowCount())
+        table_->selectionModel()->select(listModel_->index(kept, 0), QItemSelectionModel::ClearAndSelect);
     restoreSelection();
 
     const bool signedIn = model_.session().has_value();
@@ -309,14 +316,21 @@ void LibraryController::renderEmpty() {
 
 void LibraryController::showMessage(const char* symbol, const QString& title, const QStringList& lines,
                                     QPushButton* button, bool isDefault) {
+    // A centred column at most 400 wide; what is left of the width goes to both sides equally.
     auto* pane = new QWidget;
     pane->setObjectName(QStringLiteral("library-message"));
-    auto* stack = new QVBoxLayout(pane);
+    auto* row = new QHBoxLayout(pane);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QWidget;
+    column->setMaximumWidth(400);
+    row->addStretch(1);
+    row->addWidget(column, 100);
+    row->addStretch(1);
+    auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(8);
     const auto centred = [](QLabel* label) {
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        label->setMaximumWidth(400);
         return label;
     };
     bool leadingImage = false;
@@ -336,13 +350,13 @@ void LibraryController::showMessage(const char* symbol, const QString& title, co
         stack->addSpacing(4);
     QLabel* heading = centred(makeWrappingLabel(title, 17, QFont::DemiBold));
     heading->setObjectName(QStringLiteral("library-message-title"));
-    stack->addWidget(heading, 0, Qt::AlignHCenter);
+    stack->addWidget(heading);
     for (int i = 0; i < lines.size(); ++i) {
         QLabel* line = centred(makeWrappingLabel(lines[i], i == 0 ? 13 : 12, QFont::Normal));
         line->setObjectName(QStringLiteral("library-message-line"));
         if (i > 0)
             line->setForegroundRole(QPalette::PlaceholderText);
-        stack->addWidget(line, 0, Qt::AlignHCenter);
+        stack->addWidget(line);
     }
     if (button != nullptr) {
         if (stack->count() >= 1)
@@ -351,6 +365,10 @@ void LibraryController::showMessage(const char* symbol, const QString& title, co
         button->setDefault(isDefault);
         button->setAutoDefault(isDefault);
         stack->addWidget(button, 0, Qt::AlignHCenter);
+        // The window has no dialog's default button: Return presses this one while the pane shows.
+        if (isDefault)
+            for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+                new QShortcut(QKeySequence(key), pane, [button] { button->click(); }, Qt::WindowShortcut);
     }
     detail_->addStretch(1);
     detail_->addWidget(pane);

@@ -23,8 +23,11 @@ QString dateText(Date date) {
     const QDateTime local =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(date.unixSeconds() * 1000.0))).toLocalTime();
     const QLocale locale;
+    // Hours and minutes only, whatever the locale's short form holds.
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    timeFormat.remove(QStringLiteral(":ss"));
     return locale.toString(local.date(), QStringLiteral("d MMM yyyy")) + QLatin1Char(' ') +
-           locale.toString(local.time(), QLocale::ShortFormat);
+           locale.toString(local.time(), timeFormat);
 }
 
 } // namespace
@@ -53,13 +56,21 @@ SidebarRow searchRow(const MeetingSearchPage::Hit& hit) {
 SidebarListModel::SidebarListModel(std::function<int()> count, std::function<SidebarRow(int)> row, QObject* parent)
     : QAbstractListModel(parent), count_(std::move(count)), row_(std::move(row)) {}
 
-void SidebarListModel::reload() {
+bool SidebarListModel::reload() {
+    const int count = count_();
+    if (count == shown_) {
+        if (count > 0)
+            Q_EMIT dataChanged(index(0), index(count - 1));
+        return false;
+    }
     beginResetModel();
+    shown_ = count;
     endResetModel();
+    return true;
 }
 
 int SidebarListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : count_();
+    return parent.isValid() ? 0 : shown_;
 }
 
 QVariant SidebarListModel::data(const QModelIndex& index, int role) const {

@@ -29,8 +29,10 @@ SidebarRow cloudRow(const MeetingSummary& meeting);
 // A search hit: the meeting's title and the passage's text.
 SidebarRow searchRow(const MeetingSearchPage::Hit& hit);
 
-// The list's rows, read from the models each time the view asks: the model keeps no copy.
-// `reload` tells the view that everything may have changed.
+// The list's rows, read from the models each time the view asks: the model keeps no copy, only
+// the number of rows the view was last told. `reload` tells the view that everything may have
+// changed: a list of the same length is redrawn in place (the view keeps its selection), one of
+// another length is reset.
 class SidebarListModel final : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -38,13 +40,15 @@ public:
 
     SidebarListModel(std::function<int()> count, std::function<SidebarRow(int)> row, QObject* parent = nullptr);
 
-    void reload();
+    // True when the list was reset (the view's selection is gone).
+    bool reload();
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
 private:
     std::function<int()> count_;
     std::function<SidebarRow(int)> row_;
+    int shown_ = 0;
 };
 
 // Draws a row as a title (13 pt, medium) over a subtitle (11 pt, in the secondary colour, or in

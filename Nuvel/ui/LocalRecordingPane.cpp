@@ -97,9 +97,10 @@ void LocalRecordingPane::render(QVBoxLayout* detail, const LocalRecording& recor
     detach();
     renderedID_ = recording.id;
     detail_ = detail;
+    if (detail == nullptr)
+        return;
     pane_ = build(recording);
-    if (detail != nullptr)
-        detail->addWidget(pane_);
+    detail->addWidget(pane_);
 }
 
 void LocalRecordingPane::detach() {

@@ -16,6 +16,7 @@
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -189,6 +190,8 @@ struct ShellWorld {
         bool usable_;
     };
     bool online = true;
+    // The cloud library the next model gets; unset: one that holds no meetings.
+    std::function<std::unique_ptr<CloudMeetingModel>()> makeCloud;
 
     std::shared_ptr<AppModel> makeModel() {
         AppModelDependencies d;
@@ -197,7 +200,7 @@ struct ShellWorld {
         d.actorExecutor = &executor;
         d.keyring = keyring;
         d.api = std::make_shared<BootstrapAPI>();
-        d.cloud = std::make_unique<EmptyCloudLibrary>();
+        d.cloud = makeCloud ? makeCloud() : std::make_unique<EmptyCloudLibrary>();
         d.openStore = &RecordingWorkspaceStore::open;
         d.capture = capture;
         d.media = std::make_shared<RecordingMediaAssembler>();

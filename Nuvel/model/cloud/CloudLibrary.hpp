@@ -190,6 +190,10 @@ private:
     static Task<void> shareChange(AnchorRef anchor, Uuid generation, std::string meetingID,
                                   DeviceSession session, std::optional<MeetingShareRequest> invite,
                                   std::optional<std::string> shareID);
+    // After a change of the open meeting's links: loads its sharing again and shows it, with
+    // `sentence` when given. A failed reload comes back; a meeting no longer shown takes nothing.
+    static Task<Failure> reloadSharing(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                       std::string token, std::optional<std::string_view> sentence);
     static Task<void> linkCreation(AnchorRef anchor, Uuid generation, std::string meetingID,
                                    DeviceSession session, int days, bool includeAudio);
     static Task<void> linkRevocation(AnchorRef anchor, Uuid generation, std::string meetingID,

@@ -80,6 +80,26 @@ Task<void> CloudLibrary::shareChange(AnchorRef anchor, Uuid generation, std::str
 
 // ---- View-only links ----
 
+Task<Failure> CloudLibrary::reloadSharing(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                          std::string token, std::optional<std::string_view> sentence) {
+    CloudLibrary* self = anchor->model;
+    if (!self)
+        co_return Failure();
+    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    auto reload = [client, meetingID, token](std::stop_token stop) { return client->sharing(meetingID, token, stop); };
+    Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->actors(), reload);
+    if (sharing.failed())
+        co_return Failure(sharing);
+    self = anchor->model;
+    if (!self || !self->isCurrentMeeting(generation, meetingID))
+        co_return Failure();
+    self->state_.sharing = std::move(sharing.value());
+    if (sentence)
+        self->state_.message = self->localized(*sentence);
+    self->notify();
+    co_return Failure();
+}
+
 void CloudLibrary::createLink(int days, bool includeAudio) {
     requireMain("CloudLibrary::createLink");
     if (!mayChange("share"))
@@ -129,20 +149,9 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
             self->state_.message = self->localized(cloud_sentences::linkCreated);
             self->notify();
 
-            auto reload = [client, meetingID, token](std::stop_token stop) {
-                return client->sharing(meetingID, token, stop);
-            };
-            Outcome<MeetingSharingDocument> sharing = co_await attemptOn(actors, reload);
-            failure = sharing;
-            if (sharing.ok()) {
-                self = anchor->model;
-                if (!self || !self->isCurrentMeeting(generation, meetingID))
-                    co_return;
-                self->state_.sharing = std::move(sharing.value());
-                self->state_.message = self->localized(cloud_sentences::linkCreated);
-                self->notify();
+            failure = co_await reloadSharing(anchor, generation, meetingID, token, cloud_sentences::linkCreated);
+            if (!failure.failed())
                 co_return;
-            }
         }
     }
     self = anchor->model;
@@ -177,19 +186,9 @@ Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::
         if (!self || !self->isCurrentMeeting(generation, meetingID))
             co_return;
         self->state_.pendingLinkURL.reset();
-        auto reload = [client, meetingID, token](std::stop_token stop) {
-            return client->sharing(meetingID, token, stop);
-        };
-        Outcome<MeetingSharingDocument> sharing = co_await attemptOn(actors, reload);
-        failure = sharing;
-        if (sharing.ok()) {
-            self = anchor->model;
-            if (!self || !self->isCurrentMeeting(generation, meetingID))
-                co_return;
-            self->state_.sharing = std::move(sharing.value());
-            self->notify();
+        failure = co_await reloadSharing(anchor, generation, meetingID, token, std::nullopt);
+        if (!failure.failed())
             co_return;
-        }
     }
     self = anchor->model;
     if (!self || !self->isCurrentMeeting(generation, meetingID))

@@ -1,0 +1,355 @@
+// The library window's redraw: the message panes and the empty list's texts, what a running
+// recording forces, the meetings coming up for each calendar access, the cloud meeting pane, the
+// detail screen's fourteen requests, and screenshots of the whole window.
+#include "Nuvel/ui/AppDelegate.hpp"
+#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/UpcomingMeetingRow.hpp"
+#include "tests/ui/LibraryWorld.hpp"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QShortcut>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+using namespace nuvel;
+using namespace nuvel::test;
+
+namespace {
+
+QString emptyListText(LibraryWorld& w) {
+    auto* label = w.find<QLabel>("library-empty-list");
+    return label->isHidden() ? QStringLiteral("<hidden>") : label->text();
+}
+
+TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
+    struct Case {
+        const char* name;
+        bool signedIn;
+        bool cloudSide;
+        std::function<void(LibraryWorld&)> setUp;
+        QString emptyList;
+        QStringList detail;
+        bool spins;
+        bool defaultButton;
+    };
+    const QStringList noRecordings = {
+        "No recordings", "Start a recording or import an audio file.",
+        "For an online meeting, select the meeting app and your microphone. For a room recording, use your microphone.",
+        "Audio is saved on this computer. Send a recording to Nuvel to create a transcript and optional AI notes."};
+    const Case cases[] = {
+        {"local, signed in, nothing selected", true, false, {}, "", noRecordings + QStringList{"[New recording]"}, false,
+         true},
+        {"local, signed out", false, false, {}, "", noRecordings + QStringList{"[Sign in to Nuvel]"}, false, true},
+        {"cloud, signed out", false, true, {}, "",
+         {"Sign in to read your Nuvel meetings.", "[Sign in to Nuvel]"}, false, true},
+        {"cloud, loading", true, true, [](LibraryWorld& w) { w.cloud->shown.loading = true; },
+         "Loading your meetings…", {"Loading your meetings…"}, true, false},
+        {"cloud, loaded", true, true, [](LibraryWorld& w) { w.cloud->shown.message = "You are offline."; }, "",
+         {"You are offline.", "Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"},
+         false, false},
+        {"cloud, search without hits", true, true, [](LibraryWorld& w) { w.library->searchLibrary("zebra"); },
+         "No results", {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"}, false,
+         false},
+        {"cloud, with meetings", true, true,
+         [](LibraryWorld& w) { w.cloud->shown.meetings = {summary("m1", "Planning")}; }, "<hidden>",
+         {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LibraryWorld w(c.signedIn);
+        if (c.cloudSide)
+            w.library->locationChanged(1);
+        if (c.setUp)
+            c.setUp(w);
+        w.library->render();
+        EXPECT_EQ(emptyListText(w), c.emptyList);
+        EXPECT_EQ(w.detailTexts(), c.detail);
+        EXPECT_EQ(w.detailSpins(), c.spins);
+        auto* pane = w.find<QWidget>("library-message");
+        ASSERT_NE(pane, nullptr);
+        EXPECT_EQ(pane->findChildren<QShortcut*>().size(), c.defaultButton ? 2 : 0) << "Return and Enter";
+        if (auto* button = w.find<QPushButton>("library-message-button")) {
+            EXPECT_EQ(button->isDefault(), c.defaultButton);
+        }
+    }
+}
+
+TEST(LibraryRendering, TheModelsStatusSentenceAndTheMessageButtonsAct) {
+    LibraryWorld w;
+    w.model().setMessage("Saved on this Mac. Send to Nuvel when you are ready.");
+    w.library->render();
+    EXPECT_EQ(w.detailTexts().first(), "Saved on this Mac. Send to Nuvel when you are ready.") << "as the model words it";
+    w.library->locationChanged(1);
+    w.cloud->take();
+    w.find<QPushButton>("library-message-button")->click();
+    EXPECT_EQ(w.cloud->take(), (std::vector<std::string>{"loadLibrary"})) << "Refresh library";
+}
+
+TEST(LibraryRendering, ARecordingForcesThisComputersListAndLocksTheSidebar) {
+    LibraryWorld w;
+    w.cloud->shown.meetings = {summary("m1", "Planning")};
+    w.cloud->shown.hasMore = true;
+    w.library->locationChanged(1);
+    auto* location = w.find<SegmentedControl>("library-location");
+    auto* more = w.find<QPushButton>("library-more");
+    auto* search = w.find<QLineEdit>("library-search");
+    auto* picker = w.find<QComboBox>("library-workspace");
+    EXPECT_EQ(location->label(0), "On this computer");
+    EXPECT_EQ(location->label(1), "Nuvel library");
+    EXPECT_EQ(search->placeholderText(), "Search Nuvel library");
+    EXPECT_EQ(location->selectedSegment(), 1);
+    EXPECT_FALSE(more->isHidden());
+    EXPECT_FALSE(search->isHidden());
+
+    w.world.record(1);
+    w.library->render();
+    EXPECT_FALSE(w.library->cloudVisible());
+    EXPECT_EQ(location->selectedSegment(), 0);
+    EXPECT_FALSE(location->isEnabled());
+    EXPECT_FALSE(picker->isEnabled());
+    EXPECT_TRUE(more->isHidden());
+    EXPECT_TRUE(search->isHidden());
+    EXPECT_EQ(w.library->table()->model()->rowCount(), 1) << "the running recording";
+}
+
+TEST(LibraryRendering, ComingUpFollowsTheCalendarsAccess) {
+    const Date now{800000000};
+    auto meeting = [now](const char* id, double startsIn) {
+        return CalendarMeeting{id, std::string("Meeting ") + id, now.adding(startsIn), now.adding(startsIn + 1800),
+                               {}, {}, "", std::nullopt, std::nullopt};
+    };
+    using Access = SettingsActions::CalendarAccess;
+    struct Case {
+        const char* name;
+        bool calendar;
+        Access access;
+        std::vector<CalendarMeeting> meetings;
+        QStringList shown; // "<hidden>" when the list is hidden
+    };
+    const Case cases[] = {
+        {"no calendar", false, Access::granted, {}, {"<hidden>"}},
+        {"off", true, Access::off, {}, {"<hidden>"}},
+        {"needs permission", true, Access::needsPermission, {}, {"Coming up", "Waiting for Calendar access."}},
+        {"denied", true, Access::denied, {}, {"Coming up", "[Allow Calendar access…]"}},
+        {"granted, none", true, Access::granted, {meeting("late", 50000)},
+         {"Coming up", "No more meetings in the next 12 hours"}},
+        {"granted, five", true, Access::granted,
+         {meeting("e", 5000), meeting("a", 600), meeting("d", 4000), meeting("b", 1200), meeting("c", 3000)},
+         {"Coming up", "Meeting a", "Meeting b", "Meeting c"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LibraryWorld w;
+        w.calendar.state = c.access;
+        w.calendar.held = c.meetings;
+        w.calendar.clock = now;
+        if (c.calendar)
+            w.library->setCalendar(&w.calendar);
+        w.library->renderUpcoming();
+        auto* upcoming = w.find<QWidget>("library-upcoming");
+        QStringList shown;
+        if (upcoming->isHidden())
+            shown << "<hidden>";
+        for (QWidget* part : upcoming->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (auto* row = qobject_cast<UpcomingMeetingRow*>(part))
+                shown << row->titleText();
+            else if (auto* label = qobject_cast<QLabel*>(part))
+                shown << label->text();
+            else if (auto* button = qobject_cast<QPushButton*>(part))
+                shown << "[" + button->text() + "]";
+        }
+        EXPECT_EQ(shown, c.shown);
+        if (auto* allow = w.find<QPushButton>("library-calendar-access")) {
+            allow->click();
+            EXPECT_EQ(w.calendarSettingsOpened, 1);
+        }
+    }
+}
+
+TEST(LibraryRendering, TheOpenMeetingFillsTheCloudPaneAndGoesAwayWithTheDocument) {
+    LibraryWorld w;
+    SpyCloudLibrary& cloud = *w.cloud;
+    NativeMeetingDocument meeting = longMeeting(false, 6);
+    meeting.summary.access = accessAllowing({{"edit", true}});
+    cloud.shown.document = meeting;
+    cloud.shown.selectedID = meeting.summary.id;
+    cloud.shown.pendingCorrection = MeetingRevisionRequest::make(Uuid::random(), 4, {});
+    w.library->locationChanged(1);
+    MeetingDetailController& detail = w.library->cloudDetail();
+    ASSERT_NE(detail.snapshot(), nullptr);
+    EXPECT_FALSE(detail.canDelete()) << "the access has no delete right";
+    EXPECT_FALSE(detail.view()->isHidden());
+    EXPECT_EQ(detail.view()->parentWidget(), w.library->detail()->parentWidget());
+    const QStringList texts = w.detailTexts();
+    ASSERT_GE(texts.size(), 2);
+    EXPECT_EQ(texts[texts.size() - 2],
+              "A correction draft is saved on this computer. Review the current revision before retrying.");
+    EXPECT_EQ(texts.last(), "[Retry saved correction]");
+
+    // Without a lease the retry answers at once; with one it sends the saved correction.
+    cloud.take();
+    w.find<QPushButton>("library-retry-correction")->click();
+    EXPECT_TRUE(cloud.take().empty());
+    cloud.leaseValid = true;
+    cloud.shown.session = DeviceSession{"token-1", DeviceAccount{"acc_1", "ada@example.com", std::nullopt}};
+    w.library->retryCorrection();
+    w.world.queue.drain();
+    EXPECT_EQ(cloud.take(), (std::vector<std::string>{"retryCorrection " + meeting.summary.id + " token-1 current"}));
+
+    // Gone from the model: the screen is cleared, also while this computer's side shows.
+    w.library->locationChanged(0);
+    EXPECT_NE(detail.snapshot(), nullptr);
+    EXPECT_TRUE(detail.view()->isHidden());
+    cloud.shown.document.reset();
+    w.library->render();
+    EXPECT_EQ(detail.snapshot(), nullptr);
+}
+
+TEST(LibraryRendering, EachDetailScreenRequestReachesTheCloudLibrary) {
+    struct Case {
+        const char* name;
+        std::function<void(MeetingDetailController&)> request;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {"play", [](auto& d) { d.onPlay(1500); }, {"play 1500"}},
+        {"toggle", [](auto& d) { d.onTogglePlayback(); }, {"play"}},
+        {"seek", [](auto& d) { d.onSeek(700); }, {"play 700"}},
+        {"speed", [](auto& d) { d.onSpeed(1.5f); }, {"setSpeed 1.5"}},
+        {"word", [](auto& d) { d.onCorrection(MeetingCorrection::word("w1", "Hi"), "12"); },
+         {"submitCorrection 12 word_text:w1::Hi"}},
+        {"unreadable revision", [](auto& d) { d.onCorrection(MeetingCorrection::word("w1", "Hi"), "12a"); }, {}},
+        {"assignment", [](auto& d) { d.onCorrection(MeetingCorrection::assignSpeaker({"w2", "w1"}, "S2"), "3"); },
+         {"submitCorrection 3 word_speaker:w2:S2: word_speaker:w1:S2:"}},
+        {"export vtt", [](auto& d) { d.onExport("vtt", "raw"); }, {"export 3 raw"}},
+        {"export of another format", [](auto& d) { d.onExport("pdf", "raw"); }, {}},
+        {"share", [](auto& d) { d.onCreateShare(MeetingShareRequest{"guest", "g@example.com", "viewer", {}}); },
+         {"updateSharing guest g@example.com"}},
+        {"revoke share", [](auto& d) { d.onRevokeShare("s1"); }, {"revokeShare s1"}},
+        {"refresh", [](auto& d) { d.onRefresh(); }, {"openMeeting m1"}},
+        {"reload correction", [](auto& d) { d.onReloadCorrection(); }, {"openMeeting m1 refreshing"}},
+        {"rename", [](auto& d) { d.onRename("New title"); }, {"renameTitle New title"}},
+        {"create link", [](auto& d) { d.onCreateLink(7, true); }, {"createLink 7 audio"}},
+        {"revoke link", [](auto& d) { d.onRevokeLink("l1"); }, {"revokeLink l1"}},
+        {"delete", [](auto& d) { d.onDelete(); }, {"confirmDelete"}},
+    };
+    LibraryWorld w;
+    w.cloud->shown.selectedID = "m1";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.request(w.library->cloudDetail());
+        w.world.queue.drain();
+        EXPECT_EQ(w.cloud->take(), c.calls);
+    }
+    // Without a selected meeting a refresh asks for nothing.
+    w.cloud->shown.selectedID.reset();
+    w.library->cloudDetail().onRefresh();
+    w.library->cloudDetail().onReloadCorrection();
+    EXPECT_TRUE(w.cloud->take().empty());
+}
+
+TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
+    LibraryWorld w(true, {ShellWorld::recording("Standup")});
+    w.model().select(w.model().recordings()[0].id);
+    w.world.queue.drain();
+    w.library->render();
+    QPointer<QPlainTextEdit> editor = w.library->localPane().scratchpad();
+    if (!editor)
+        GTEST_SKIP() << "the local pane builds no notes editor in this build";
+    QWidget* view = w.library->view();
+    view->show();
+    view->activateWindow();
+    QApplication::setActiveWindow(view);
+    editor->setFocus();
+    if (QApplication::focusWidget() != editor)
+        GTEST_SKIP() << "this platform gives no keyboard focus";
+    editor->setPlainText("Agenda");
+    QTextCursor caret = editor->textCursor();
+    caret.setPosition(3);
+    editor->setTextCursor(caret);
+
+    // A model change under the editor redraws nothing: same editor, same caret, no new sentence.
+    w.model().setMessage("Status changed");
+    w.library->render();
+    flushDeferredDeletes();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(w.library->localPane().scratchpad(), editor.data());
+    EXPECT_EQ(editor->textCursor().position(), 3);
+    EXPECT_FALSE(w.detailTexts().contains("Status changed"));
+
+    // Once the editor lets the focus go, the next render rebuilds the pane.
+    w.find<QListView>("library-list")->setFocus();
+    w.library->render();
+    QApplication::processEvents();
+    flushDeferredDeletes();
+    EXPECT_FALSE(editor) << "the old editor is gone";
+    EXPECT_TRUE(w.detailTexts().contains("Status changed"));
+    view->hide();
+}
+
+// The whole window as the shell builds it, over three recordings and fifty cloud meetings.
+TEST(LibraryRendering, ScreenshotsLeftToRightAndArabic) {
+    for (const auto& [suffix, languages] :
+         {std::pair{std::string("ltr"), QStringList{"en-US"}}, std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
+        SCOPED_TRACE(suffix);
+        PreferredLanguagesScope scope(languages);
+        const bool arabic = suffix == "ar";
+        LibraryWorld w(true, {ShellWorld::recording(arabic ? "اجتماع الفريق" : "Team sync"),
+                              ShellWorld::recording(arabic ? "مراجعة التصميم" : "Design review"),
+                              ShellWorld::recording("")});
+        for (int i = 0; i < 50; ++i)
+            w.cloud->shown.meetings.push_back(summary("m" + std::to_string(i),
+                                                      (arabic ? "اجتماع رقم " : "Weekly meeting ") + std::to_string(i + 1),
+                                                      600 + 97 * i, i % 7 == 0 ? "processing" : "ready"));
+        w.cloud->shown.hasMore = true;
+        w.calendar.state = SettingsActions::CalendarAccess::granted;
+        w.calendar.held = {CalendarMeeting{"c1", arabic ? "مكالمة العميل" : "Customer call", w.calendar.clock.adding(900),
+                                           w.calendar.clock.adding(2700), {}, {}, "", std::nullopt, std::nullopt}};
+        w.library->setCalendar(&w.calendar);
+
+        QMainWindow window;
+        window.setLayoutDirection(preferredLayoutDirection());
+        auto* toolbar = new QToolBar(&window);
+        toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        window.addToolBar(toolbar);
+        w.library->populateToolbar(toolbar);
+        window.setCentralWidget(w.library->view());
+        window.resize(1080, 720);
+        window.show();
+
+        // This computer's side with nothing selected, then the cloud side with a meeting open.
+        w.model().select(std::nullopt);
+        w.world.queue.drain();
+        w.library->render();
+        const auto folder = artifactsFolder();
+        QApplication::processEvents();
+        const QString local = QString::fromStdString((folder / ("library-local-" + suffix + ".png")).string());
+        ASSERT_TRUE(window.grab().save(local, "PNG"));
+        w.model().select(w.model().recordings()[0].id);
+        w.world.queue.drain();
+        w.library->render();
+        QApplication::processEvents();
+        const QString chosen = QString::fromStdString((folder / ("library-recording-" + suffix + ".png")).string());
+        ASSERT_TRUE(window.grab().save(chosen, "PNG"));
+
+        NativeMeetingDocument meeting = longMeeting(arabic);
+        meeting.summary.id = "m3";
+        w.cloud->shown.document = meeting;
+        w.cloud->shown.selectedID = "m3";
+        w.library->locationChanged(1);
+        QApplication::processEvents();
+        const QString cloud = QString::fromStdString((folder / ("library-" + suffix + ".png")).string());
+        ASSERT_TRUE(window.grab().save(cloud, "PNG"));
+        window.takeCentralWidget();
+        flushDeferredDeletes();
+    }
+}
+
+} // namespace

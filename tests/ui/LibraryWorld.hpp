@@ -1,0 +1,187 @@
+#pragma once
+
+// The library window over the real application model, with a cloud library whose state the test
+// writes and whose requests it records, a calendar the test scripts, and the new-recording
+// sheet's surroundings faked.
+
+#include "Nuvel/ui/EnglishWording.hpp"
+#include "Nuvel/ui/LibraryController.hpp"
+#include "tests/ui/MeetingDetailWorld.hpp"
+#include "tests/ui/SheetFakes.hpp"
+#include "tests/ui/ShellWorld.hpp"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nuvel::test {
+
+// A cloud library that shows what the test puts in `shown` and records each request as
+// "name argument…".
+class SpyCloudLibrary final : public CloudMeetingModel {
+public:
+    void setOnChange(std::function<void()> f) override { onChange = std::move(f); }
+    void setOnPlaybackTick(std::function<void()>) override {}
+    const CloudMeetingState& state() const override { return shown; }
+    bool documentLeaseIsValid() const override { return leaseValid; }
+    Task<void> configure(const DeviceSession&, const std::string&, const std::filesystem::path&, const SymmetricKey&,
+                         std::optional<double>) override {
+        co_return;
+    }
+    void reset() override {}
+    void stopPlayback() override {}
+    void setOnline(bool) override {}
+    void loadLibrary(bool more) override { calls.push_back(more ? "loadLibrary more" : "loadLibrary"); }
+    void search(const std::string& query) override { calls.push_back("search " + query); }
+    void openMeeting(const std::string& id, bool refreshing) override {
+        calls.push_back("openMeeting " + id + (refreshing ? " refreshing" : ""));
+    }
+    void exportMeeting(MeetingExport::Format format, const std::string& variant) override {
+        calls.push_back("export " + std::to_string(int(format)) + " " + variant);
+    }
+    Task<void> refreshServerRetention(Uuid, DeviceSession) override { co_return; }
+    void setServerRetentionDays(std::int64_t) override {}
+    Task<void> clearCache(Uuid) override { co_return; }
+    void submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t revision,
+                          CorrectionCompletion completion) override {
+        std::string call = "submitCorrection " + std::to_string(revision);
+        for (const MeetingRevisionOperation& operation : operations)
+            call += " " + operation.type + ":" + operation.word_id.value_or("") + ":" +
+                    operation.speaker_id.value_or("") + ":" + operation.text.value_or(operation.label.value_or(""));
+        calls.push_back(call);
+        completions.push_back(std::move(completion));
+    }
+    Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest, CorrectionCompletion completion,
+                               DeviceSession session, Uuid generation) override {
+        calls.push_back("retryCorrection " + meetingID + " " + session.token +
+                        (generation == shown.generation ? " current" : " stale"));
+        completions.push_back(std::move(completion));
+        co_return;
+    }
+    void play(std::optional<std::int64_t> position) override {
+        calls.push_back(position ? "play " + std::to_string(*position) : "play");
+    }
+    void setSpeed(float speed) override { calls.push_back("setSpeed " + std::to_string(speed).substr(0, 3)); }
+    void updateSharing(MeetingShareRequest request) override {
+        calls.push_back("updateSharing " + request.kind + " " + request.email.value_or(""));
+    }
+    void revokeShare(std::string id) override { calls.push_back("revokeShare " + id); }
+    void createLink(int days, bool audio) override {
+        calls.push_back("createLink " + std::to_string(days) + (audio ? " audio" : " no-audio"));
+    }
+    void revokeLink(std::string id) override { calls.push_back("revokeLink " + id); }
+    void renameTitle(std::string title) override { calls.push_back("renameTitle " + title); }
+    void confirmDelete() override { calls.push_back("confirmDelete"); }
+
+    std::vector<std::string> take() { return std::exchange(calls, {}); }
+
+    CloudMeetingState shown;
+    bool leaseValid = false;
+    std::vector<CorrectionCompletion> completions;
+    std::vector<std::string> calls;
+    std::function<void()> onChange;
+};
+
+// A calendar at a fixed time with the access and meetings the test gives it.
+class ScriptedCalendar final : public ShellCalendar {
+public:
+    void refresh(bool) override {}
+    std::optional<CalendarMeeting> currentMeeting() const override { return std::nullopt; }
+    SettingsActions::CalendarAccess access() const override { return state; }
+    std::vector<CalendarMeeting> meetings() const override { return held; }
+    Date now() const override { return clock; }
+
+    SettingsActions::CalendarAccess state = SettingsActions::CalendarAccess::off;
+    std::vector<CalendarMeeting> held;
+    Date clock{800000000};
+};
+
+inline MeetingSummary summary(std::string id, std::string title, double seconds = 65, std::string state = "ready") {
+    return MeetingSummary{std::move(id), std::move(title), std::move(state), std::nullopt, 1,
+                          accessAllowing({{"delete", true}}), "", seconds, false, 1700000000, std::nullopt};
+}
+
+inline MeetingSearchPage::Hit hit(std::string meetingID, std::string title, std::vector<std::string> pieces) {
+    MeetingSearchPage::Hit h;
+    h.meeting_id = std::move(meetingID);
+    h.title = std::move(title);
+    for (std::string& piece : pieces)
+        h.snippet.push_back({std::move(piece), false});
+    return h;
+}
+
+struct LibraryWorld {
+    ShellWorld world;
+    SheetWorld sheet;
+    SpyCloudLibrary* cloud = nullptr;
+    ScriptedCalendar calendar;
+    int calendarSettingsOpened = 0;
+    std::unique_ptr<LibraryController> library;
+
+    // `seeded`: recordings saved in the store before the model starts.
+    explicit LibraryWorld(bool signedIn = true, const std::vector<LocalRecording>& seeded = {}) : world(signedIn) {
+        // This desktop's words, as the application shows them.
+        static EnglishWording* wording = [] {
+            auto* made = new EnglishWording;
+            QCoreApplication::installTranslator(made);
+            return made;
+        }();
+        (void)wording;
+        world.makeCloud = [this] {
+            auto made = std::make_unique<SpyCloudLibrary>();
+            cloud = made.get();
+            return made;
+        };
+        world.model.reset();
+        world.model = world.makeModel();
+        if (!seeded.empty())
+            world.seed(seeded);
+        world.model->start();
+        world.queue.drain();
+        LibraryController::Dependencies d = sheet.dependencies(world);
+        d.openCalendarSettings = [this] { ++calendarSettingsOpened; };
+        library = std::make_unique<LibraryController>(*world.model, d);
+        cloud->take();
+    }
+    ~LibraryWorld() {
+        if (world.model && world.model->isRecording()) {
+            world.model->stopRecording();
+            world.queue.drain();
+        }
+        library.reset();
+        flushDeferredDeletes();
+    }
+
+    AppModel& model() { return *world.model; }
+    template <class T>
+    T* find(const char* name) const {
+        return library->view()->findChild<T*>(QLatin1String(name));
+    }
+    // The texts of the detail side's labels and buttons ("[title]" for a button), in order.
+    QStringList detailTexts() const {
+        QStringList texts;
+        QVBoxLayout* detail = library->detail();
+        for (int i = 0; i < detail->count(); ++i) {
+            QWidget* widget = detail->itemAt(i)->widget();
+            if (widget == nullptr || widget->isHidden())
+                continue;
+            QList<QWidget*> parts = widget->findChildren<QWidget*>();
+            parts.prepend(widget);
+            for (QWidget* part : parts) {
+                if (auto* label = qobject_cast<QLabel*>(part); label && !label->text().isEmpty())
+                    texts.push_back(label->text());
+                else if (auto* button = qobject_cast<QPushButton*>(part))
+                    texts.push_back("[" + button->text() + "]");
+            }
+        }
+        return texts;
+    }
+    // Whether the detail side shows a busy indicator.
+    bool detailSpins() const { return library->detail()->parentWidget()->findChild<QWidget*>("library-progress") != nullptr; }
+};
+
+} // namespace nuvel::test
