@@ -20,6 +20,10 @@ endif()
 
 if(NUVEL_BUILD_TESTS)
   find_package(GTest REQUIRED)
+  if(NOT NUVEL_CORE_ONLY)
+    # The tests of the real program drive it over the accessibility bus.
+    pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
+  endif()
 endif()
 if(NUVEL_BUILD_BENCH)
   find_package(benchmark REQUIRED)

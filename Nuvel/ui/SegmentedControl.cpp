@@ -3,7 +3,10 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QHBoxLayout>
+#include <QTimer>
 #include <QToolButton>
+
+#include <utility>
 
 namespace nuvel {
 
@@ -23,7 +26,20 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent)
         group_->addButton(segment, i);
         row->addWidget(segment);
     }
-    connect(group_, &QButtonGroup::idClicked, this, &SegmentedControl::segmentChosen);
+    // A segment reports itself as it turns on, however that came about (a click, a key, an
+    // assistive tool's toggle); a click on the segment already selected reports it too. The
+    // click that turned a segment on follows at once and is not reported twice.
+    connect(group_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (!checked || selecting_)
+            return;
+        justChecked_ = id;
+        QTimer::singleShot(0, this, [this] { justChecked_ = -1; });
+        Q_EMIT segmentChosen(id);
+    });
+    connect(group_, &QButtonGroup::idClicked, this, [this](int id) {
+        if (std::exchange(justChecked_, -1) != id)
+            Q_EMIT segmentChosen(id);
+    });
 }
 
 int SegmentedControl::count() const { return int(group_->buttons().size()); }
@@ -36,7 +52,9 @@ QString SegmentedControl::label(int segment) const {
 int SegmentedControl::selectedSegment() const { return group_->checkedId(); }
 
 void SegmentedControl::setSelectedSegment(int segment) {
+    selecting_ = true;
     if (QAbstractButton* button = group_->button(segment)) button->setChecked(true);
+    selecting_ = false;
 }
 
 } // namespace nuvel

@@ -8,7 +8,6 @@
 #include <QThread>
 
 #include <signal.h>
-#include <unistd.h>
 
 #include "Nuvel/model/AppModel.hpp"
 #include "NuvelKit/capture/CafFile.hpp"
@@ -17,6 +16,7 @@
 #include "NuvelKit/service/PKCEAttempt.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
+#include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
@@ -41,48 +41,17 @@ std::optional<QByteArray> run(const QString& program, const QStringList& argumen
     return process.readAllStandardOutput();
 }
 
-// Waits until `done` holds, checking every 100 ms.
-bool eventually(const std::function<bool()>& done, int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QThread::msleep(100);
-    }
-    return true;
-}
-
-// The folders under `root` that hold a sealed manifest: the recordings.
-std::vector<std::filesystem::path> recordingFolders(const std::filesystem::path& root) {
-    std::vector<std::filesystem::path> found;
-    std::error_code error;
-    if (!std::filesystem::exists(root, error))
-        return found;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-        if (it->path().filename() == "manifest.nuvel")
-            found.push_back(it->path().parent_path());
-    }
-    return found;
-}
-
 TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
     NUVEL_CONNECT_PULSE(connection);
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
     const QString xdotool = QStandardPaths::findExecutable("xdotool");
-    if (xvfb.isEmpty() || xdotool.isEmpty())
-        FAIL() << "Xvfb and xdotool are needed (scripts/install-deps installs them)";
+    if (xdotool.isEmpty())
+        FAIL() << "xdotool is needed (scripts/install-deps installs it)";
     application();
 
     // The stand-in service, and a device session it issued, as the keyring would hold it.
-    QProcess standin;
-    standin.start(QString::fromStdString((std::filesystem::path(NUVEL_BINARY_DIR) / "tools" / "standin-service" /
-                                          "nuvel-standin").string()),
-                  {"--seed"});
-    QByteArray banner;
-    ASSERT_TRUE(waitForLine(standin, banner, "\n")) << banner.toStdString();
-    const std::string origin = banner.trimmed().mid(QByteArray("listening on ").size()).toStdString();
+    auto standin = std::make_unique<StandinProcess>(QStringList{"--seed"});
+    ASSERT_FALSE(standin->origin().empty()) << standin->banner();
+    const std::string origin = standin->origin();
     auto transport = std::make_shared<CurlTransport>();
     PKCEAttempt attempt = PKCEAttempt::make();
     HttpRequest approve;
@@ -102,13 +71,10 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
     InstalledNuvel nuvel(origin);
 
     // The X server.
-    const int display = 60 + int(getpid() % 400);
-    QProcess server;
-    server.start(xvfb, {QString(":%1").arg(display), "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socket); }, 10000)) << "Xvfb did not start";
+    auto display = std::make_unique<VirtualDisplay>();
+    ASSERT_TRUE(display->ready()) << "Xvfb is needed (scripts/install-deps installs it)";
     QProcessEnvironment env = home.environment();
-    env.insert("DISPLAY", QString(":%1").arg(display));
+    env.insert("DISPLAY", display->name());
     env.insert("QT_QPA_PLATFORM", "xcb");
 
     QProcess app;
@@ -172,10 +138,8 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
     ASSERT_TRUE(app.waitForFinished(30000)) << "Nuvel did not end after SIGTERM";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
-    server.terminate();
-    server.waitForFinished(5000);
-    standin.closeWriteChannel();
-    standin.waitForFinished(5000);
+    display.reset();
+    standin.reset();
 
     // Saved and sealed: nothing clear left in its folder, and recovery reads it back whole.
     const auto folders = recordingFolders(production);

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace nuvel::test {
 
@@ -65,6 +66,17 @@ private:
     static QString q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
     TempDir root_{"nuvel-home"};
 };
+
+// The folders under `root` that hold a sealed manifest: the recordings of every store there.
+inline std::vector<std::filesystem::path> recordingFolders(const std::filesystem::path& root) {
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+        if (it->path().filename() == "manifest.nuvel")
+            found.push_back(it->path().parent_path());
+    return found;
+}
 
 // Reads the process's output until `line` appears or the time is up.
 inline bool waitForLine(QProcess& process, QByteArray& seen, const QByteArray& line, int milliseconds = 10000) {

@@ -1,0 +1,107 @@
+// The segmented control reports each choice of the user's once, however it is made: a click, a
+// click on the selected segment, the space key, or an assistive tool's press or toggle; the
+// program's own selection is never reported.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <functional>
+#include <vector>
+
+#include "Nuvel/ui/SegmentedControl.hpp"
+#include "tests/ui/UiTestSupport.hpp"
+
+using namespace nuvel;
+using namespace nuvel::test;
+
+namespace {
+
+void accessibleAction(QAbstractButton* button, const QString& action) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    ASSERT_TRUE(accessible && accessible->actionInterface());
+    ASSERT_TRUE(accessible->actionInterface()->actionNames().contains(action))
+        << accessible->actionInterface()->actionNames().join(",").toStdString();
+    accessible->actionInterface()->doAction(action);
+}
+
+void mouse(QWidget* widget, QEvent::Type type, QPoint at) {
+    QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+void click(QWidget* widget) {
+    mouse(widget, QEvent::MouseButtonPress, widget->rect().center());
+    mouse(widget, QEvent::MouseButtonRelease, widget->rect().center());
+}
+
+// Pressed on the segment, released away from it.
+void slideOff(QWidget* widget) {
+    mouse(widget, QEvent::MouseButtonPress, widget->rect().center());
+    mouse(widget, QEvent::MouseButtonRelease, QPoint(-50, -50));
+}
+
+void space(QWidget* widget) {
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent event(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        QApplication::sendEvent(widget, &event);
+    }
+}
+
+TEST(SegmentedControl, EveryWayOfChoosingASegmentReportsItOnceAndTheProgramsOwnSelectionNever) {
+    application();
+    struct Case {
+        const char* name;
+        std::function<void(SegmentedControl&, QAbstractButton* second)> act;
+        std::vector<int> reported;
+        int selected;
+    };
+    const Case cases[] = {
+        {"a click", [](SegmentedControl&, QAbstractButton* b) { click(b); }, {1}, 1},
+        {"a click on the selected segment",
+         [](SegmentedControl& c, QAbstractButton*) {
+             click(c.findChildren<QAbstractButton*>().at(0));
+         },
+         {0},
+         0},
+        {"a press that slides off",
+         [](SegmentedControl&, QAbstractButton* b) { slideOff(b); },
+         {},
+         0},
+        {"the space key",
+         [](SegmentedControl&, QAbstractButton* b) { space(b); },
+         {1},
+         1},
+        {"an assistive toggle",
+         [](SegmentedControl&, QAbstractButton* b) { accessibleAction(b, QAccessibleActionInterface::toggleAction()); },
+         {1},
+         1},
+        {"the program's selection", [](SegmentedControl& c, QAbstractButton*) { c.setSelectedSegment(1); }, {}, 1},
+        {"a press that slides off, then an assistive toggle, then a click on the segment it chose",
+         [](SegmentedControl&, QAbstractButton* b) {
+             slideOff(b);
+             accessibleAction(b, QAccessibleActionInterface::toggleAction());
+             QCoreApplication::processEvents();
+             click(b);
+         },
+         {1, 1},
+         1},
+    };
+    for (const Case& c : cases) {
+        SegmentedControl control({"On this computer", "Nuvel library"});
+        control.show();
+        std::vector<int> reported;
+        QObject::connect(&control, &SegmentedControl::segmentChosen, [&](int segment) { reported.push_back(segment); });
+        control.setSelectedSegment(0);
+        c.act(control, control.findChildren<QAbstractButton*>().at(1));
+        EXPECT_EQ(reported, c.reported) << c.name;
+        EXPECT_EQ(control.selectedSegment(), c.selected) << c.name;
+    }
+}
+
+} // namespace
