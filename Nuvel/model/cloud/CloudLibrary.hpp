@@ -151,6 +151,12 @@ private:
     bool isCurrentMeeting(const Uuid& generation, const std::string& meetingID) const {
         return isCurrentGeneration(generation) && state_.selectedID == meetingID;
     }
+    // The model behind `anchor` while it still shows `meetingID` in `generation`; null once it is
+    // gone or has moved on. A task checks it after every await.
+    static CloudLibrary* showing(const AnchorRef& anchor, const Uuid& generation, const std::string& meetingID) {
+        CloudLibrary* self = anchor->model;
+        return self && self->isCurrentMeeting(generation, meetingID) ? self : nullptr;
+    }
     static Task<void> saveAndSendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
                                             MeetingRevisionRequest request, CorrectionCompletion completion,
                                             DeviceSession session, std::shared_ptr<MeetingCache> cache);

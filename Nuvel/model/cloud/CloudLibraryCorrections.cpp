@@ -43,8 +43,8 @@ Task<void> CloudLibrary::saveAndSendCorrection(AnchorRef anchor, Uuid generation
     const std::string key = draftKey(meetingID);
     auto save = [cache, request, key] { cache->saveDraft(request, key); };
     Outcome<void> saved = co_await attemptOn(self->actors(), save);
-    self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return;
     if (!saved.ok()) {
         self->state_.message = self->localized(cloud_sentences::draftNotSaved);
@@ -74,8 +74,8 @@ Task<void> CloudLibrary::retryCorrection(std::string meetingID, MeetingRevisionR
 Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
                                         MeetingRevisionRequest request, CorrectionCompletion completion,
                                         DeviceSession session) {
-    CloudLibrary* self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    CloudLibrary* self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return;
     const CloudMeetingState& state = self->state_;
     if (!self->documentLeaseIsValid() || !state.session || state.session->account.id != session.account.id) {
@@ -89,8 +89,8 @@ Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::
         client->revise(meetingID, request, token, stop);
     };
     Outcome<void> failure = co_await attemptOn(self->actors(), revise);
-    self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return;
 
     if (failure.failed()) {
@@ -116,14 +116,14 @@ Task<void> CloudLibrary::sendCorrection(AnchorRef anchor, Uuid generation, std::
             Outcome<void> removed = co_await attemptOn(self->actors(), remove);
             // A draft left behind is sent again as a replay, which the service recognises.
             removed.drop("removing the sent correction draft");
-            self = anchor->model;
-            if (!self || !self->isCurrentMeeting(generation, meetingID))
+            self = showing(anchor, generation, meetingID);
+            if (!self)
                 co_return;
         }
     }
     complete(completion, true, false);
-    self = anchor->model;
-    if (self && self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (self)
         self->openMeeting(meetingID, false);
 }
 

@@ -65,8 +65,8 @@ Task<void> CloudLibrary::shareChange(AnchorRef anchor, Uuid generation, std::str
         return client->sharing(meetingID, token, stop);
     };
     Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->actors(), change);
-    self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return;
     if (sharing.failed()) {
         co_await changeFailed(anchor, meetingID, sharing, std::string(cloud_sentences::sharingFailed));
@@ -90,8 +90,8 @@ Task<Failure> CloudLibrary::reloadSharing(AnchorRef anchor, Uuid generation, std
     Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->actors(), reload);
     if (sharing.failed())
         co_return Failure(sharing);
-    self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return Failure();
     self->state_.sharing = std::move(sharing.value());
     if (sentence)
@@ -129,8 +129,8 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
     Outcome<MeetingJSON> answer = co_await attemptOn(actors, create);
     Failure failure = answer;
     if (answer.ok()) {
-        self = anchor->model;
-        if (!self || !self->isCurrentMeeting(generation, meetingID))
+        self = showing(anchor, generation, meetingID);
+        if (!self)
             co_return;
         auto accept = [&answer, self] {
             const MeetingJSON* url = answer.value()["url"];
@@ -154,8 +154,8 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
                 co_return;
         }
     }
-    self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return;
     co_await changeFailed(anchor, meetingID, failure, failureSentence());
 }
@@ -182,16 +182,16 @@ Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::
     Outcome<void> revoked = co_await attemptOn(actors, revoke);
     Failure failure = revoked;
     if (revoked.ok()) {
-        self = anchor->model;
-        if (!self || !self->isCurrentMeeting(generation, meetingID))
+        self = showing(anchor, generation, meetingID);
+        if (!self)
             co_return;
         self->state_.pendingLinkURL.reset();
         failure = co_await reloadSharing(anchor, generation, meetingID, token, std::nullopt);
         if (!failure.failed())
             co_return;
     }
-    self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return;
     co_await changeFailed(anchor, meetingID, failure, std::string(cloud_sentences::linkNotRevoked));
 }
@@ -220,8 +220,8 @@ Task<void> CloudLibrary::titleChange(AnchorRef anchor, Uuid generation, std::str
         client->rename(meetingID, title, token, stop);
     };
     Outcome<void> failure = co_await attemptOn(self->actors(), rename);
-    self = anchor->model;
-    if (!self || !self->isCurrentMeeting(generation, meetingID))
+    self = showing(anchor, generation, meetingID);
+    if (!self)
         co_return;
     if (failure.failed()) {
         co_await changeFailed(anchor, meetingID, failure, std::string(cloud_sentences::renameFailed));
