@@ -23,12 +23,10 @@ Task<std::optional<std::filesystem::path>> chooseExportFile(Dialogs* dialogs, st
 }
 
 Task<bool> confirmMeetingDelete(Dialogs* dialogs) {
-    Alert alert;
-    alert.message = localized("Delete this meeting from Nuvel?");
-    alert.informativeText = localized("This removes the shared transcript, notes and server audio. Unsent local "
-                                      "recordings and separately exported files are preserved.");
-    alert.buttons = {localized("Delete meeting"), localized("Cancel")};
-    co_return dialogs->runModal(alert).button == 0;
+    co_return confirmed(*dialogs, "Delete this meeting from Nuvel?",
+                        "This removes the shared transcript, notes and server audio. Unsent local recordings and "
+                        "separately exported files are preserved.",
+                        "Delete meeting");
 }
 
 } // namespace nuvel

@@ -160,6 +160,14 @@ std::optional<std::filesystem::path> QtDialogs::runOpenPanel(const OpenPanel& pa
     return runFilePanel(QFileDialog::ExistingFile, QFileDialog::AcceptOpen, panel.nameFilters, std::nullopt);
 }
 
+bool confirmed(Dialogs& dialogs, const char* message, const char* informativeText, const char* action) {
+    Alert alert;
+    alert.message = localized(message);
+    alert.informativeText = localized(informativeText);
+    alert.buttons = {localized(action), localized("Cancel")};
+    return dialogs.runModal(alert).button == 0;
+}
+
 std::optional<std::filesystem::path> QtDialogs::runSavePanel(const SavePanel& panel) {
     return runFilePanel(QFileDialog::AnyFile, QFileDialog::AcceptSave, panel.nameFilters, panel.proposedName);
 }

@@ -59,6 +59,11 @@ public:
     virtual void showAbout() = 0;
 };
 
+// Asks before an action that cannot be undone: the message, the informative text, and the
+// buttons `action` (the default) and "Cancel". True only when the user chose `action`. Every
+// text is shown through the wording table.
+bool confirmed(Dialogs& dialogs, const char* message, const char* informativeText, const char* action);
+
 // Alerts as QMessageBoxes.
 class QtDialogs final : public Dialogs {
 public:

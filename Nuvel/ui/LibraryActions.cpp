@@ -114,12 +114,10 @@ void LibraryController::accountAction() {
         model_.signIn();
         return;
     }
-    Alert alert;
-    alert.message = localized("Sign out of Nuvel?");
-    alert.informativeText = localized("Pending recordings stay encrypted on this Mac and belong to this account. Sign "
-                                      "back into the same account to access them.");
-    alert.buttons = {localized("Sign out"), localized("Cancel")};
-    if (deps_.dialogs->runModal(alert).button == 0)
+    if (confirmed(*deps_.dialogs, "Sign out of Nuvel?",
+                  "Pending recordings stay encrypted on this Mac and belong to this account. Sign back into the same "
+                  "account to access them.",
+                  "Sign out"))
         model_.signOut();
 }
 

@@ -417,12 +417,10 @@ void LocalRecordingPane::discard() {
     NUVEL_MAIN_ACTOR_ENTRY(entryFile);
     if (dependencies_.dialogs == nullptr)
         return;
-    Alert alert;
-    alert.message = localized("Remove this local recording?");
-    alert.informativeText = localized("This deletes the audio and private notes saved on this Mac. Export any unsent "
-                                      "recording first. It does not delete a meeting on Nuvel.");
-    alert.buttons = {localized("Remove local copy"), localized("Cancel")};
-    if (dependencies_.dialogs->runModal(alert).button == 0)
+    if (confirmed(*dependencies_.dialogs, "Remove this local recording?",
+                  "This deletes the audio and private notes saved on this Mac. Export any unsent recording first. It "
+                  "does not delete a meeting on Nuvel.",
+                  "Remove local copy"))
         model_.discardRecording();
 }
 
