@@ -138,7 +138,11 @@ void NewRecordingSheet::beginNewRecording(const RecordingSuggestion* suggestion)
 
 // The microphones are listed off the window thread, which never waits for the sound server; the
 // model may have moved on meanwhile, so the opening checks it again before the sheet shows.
+// The sheet may be gone at any step: before the task's first step runs, across an await, and
+// across an alert's own event loop; `self` is checked before every use that follows one.
 Task<void> NewRecordingSheet::open(QPointer<NewRecordingSheet> self, std::optional<RecordingSuggestion> suggestion) {
+    if (!self)
+        co_return;
     RecordingSources* sources = self->env_.sources;
     auto listing = [sources]() -> std::vector<MicrophoneDevices::Device> {
         try {
@@ -239,12 +243,16 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
 Task<void> NewRecordingSheet::prepareRecordingSources(QPointer<NewRecordingSheet> self, Choice choice) {
     QString sourceName = localized(roomSourceName);
     std::optional<SystemAudioSelection> source;
-    AppModel* model = self->env_.model;
+    if (!self)
+        co_return;
 
     if (choice.mode >= application) {
         CapturePermission& permission = *self->env_.permission;
-        if (!permission.preflightScreenCapture() && !permission.requestScreenCapture()) {
-            model->setMessage(screenCaptureRefused);
+        const bool allowed = permission.preflightScreenCapture() || permission.requestScreenCapture();
+        if (!self)
+            co_return;
+        if (!allowed) {
+            self->env_.model->setMessage(screenCaptureRefused);
             co_return;
         }
     }
@@ -261,15 +269,15 @@ Task<void> NewRecordingSheet::prepareRecordingSources(QPointer<NewRecordingSheet
         if (!self)
             co_return;
         if (!listed) {
-            model->setMessage(applicationsUnlisted);
+            self->env_.model->setMessage(applicationsUnlisted);
             co_return;
         }
         if (applications.empty()) {
-            model->setMessage(noApplications);
+            self->env_.model->setMessage(noApplications);
             co_return;
         }
         const std::optional<std::size_t> chosen = self->chooseApplication(applications, choice);
-        if (!chosen)
+        if (!self || !chosen)
             co_return;
         const SystemAudioCapture::Application& picked = applications[*chosen];
         source = SystemAudioSelection::application(picked.id);
@@ -283,7 +291,7 @@ Task<void> NewRecordingSheet::prepareRecordingSources(QPointer<NewRecordingSheet
     if (!self)
         co_return;
     if (!granted) {
-        model->setMessage(microphoneRefused);
+        self->env_.model->setMessage(microphoneRefused);
         co_return;
     }
     self->presentSourceCheck(choice, source, sourceName);

@@ -3,8 +3,11 @@
 #include "NuvelKit/support/Files.hpp"
 
 #include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace nuvel::ffmpeg {
 
@@ -37,7 +40,85 @@ bool isFileSystemErrno(int e) {
     }
 }
 
+// The containers an imported or downloaded file may be in (FFmpeg's demuxer names). Playlist and
+// reference formats (hls, concat, dash, ...) would read other files named inside them.
+constexpr const char* allowedDemuxers = "wav,caf,mp3,mov,ogg,flac,matroska,aac,aiff";
+
+constexpr int ioBufferSize = 64 * 1024;
+
+// The file an input reads, opened and checked by openInput.
+struct FileSource {
+    int fd = -1;
+};
+
+int readSource(void* opaque, std::uint8_t* buffer, int size) {
+    const int fd = static_cast<FileSource*>(opaque)->fd;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, std::size_t(size));
+        if (got > 0)
+            return int(got);
+        if (got == 0)
+            return AVERROR_EOF;
+        if (errno != EINTR)
+            return AVERROR(errno);
+    }
+}
+
+std::int64_t seekSource(void* opaque, std::int64_t offset, int whence) {
+    const int fd = static_cast<FileSource*>(opaque)->fd;
+    if (whence & AVSEEK_SIZE) {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 ? std::int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : std::int64_t(at);
+}
+
+// A demuxer never opens a second file (a movie's external references included).
+int refuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+void closeSource(AVIOContext* io) {
+    auto* source = static_cast<FileSource*>(io->opaque);
+    if (source != nullptr) {
+        if (source->fd >= 0)
+            ::close(source->fd);
+        delete source;
+    }
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+}
+
+// The file at `path`, or a link to it, opened for reading when it is a regular file. Nothing that
+// could block (a pipe without a writer) or never end (a device) is opened for FFmpeg.
+int openRegularFile(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        files::throwErrno("open", path, errno);
+    if (S_ISDIR(st.st_mode))
+        files::throwErrno("open", path, EISDIR);
+    if (!S_ISREG(st.st_mode))
+        throw MediaError(MediaError::Code::unreadable, "not a regular file: " + path.string());
+    // Non-blocking, so that a pipe put in its place since the check cannot hold the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        files::throwErrno("open", path, errno);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw MediaError(MediaError::Code::unreadable, "not a regular file: " + path.string());
+    }
+    return fd;
+}
+
 } // namespace
+
+void InputDeleter::operator()(AVFormatContext* c) const {
+    AVIOContext* io = (c->flags & AVFMT_FLAG_CUSTOM_IO) ? c->pb : nullptr;
+    avformat_close_input(&c);
+    if (io != nullptr)
+        closeSource(io);
+}
 
 void silenceLogs() {
     static std::once_flag once;
@@ -73,21 +154,42 @@ PacketPtr makePacket() {
 
 InputPtr openInput(const fs::path& path) {
     silenceLogs();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        files::throwErrno("open", path, errno);
-    if (S_ISDIR(st.st_mode))
-        files::throwErrno("open", path, EISDIR);
+    auto source = std::make_unique<FileSource>();
+    source->fd = openRegularFile(path);
+
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(ioBufferSize));
+    if (buffer == nullptr) {
+        ::close(source->fd);
+        throw std::bad_alloc();
+    }
+    AVIOContext* io = avio_alloc_context(buffer, ioBufferSize, 0, source.get(), readSource, nullptr, seekSource);
+    if (io == nullptr) {
+        av_free(buffer);
+        ::close(source->fd);
+        throw std::bad_alloc();
+    }
+    source.release();
+    AVFormatContext* raw = avformat_alloc_context();
+    if (raw == nullptr) {
+        closeSource(io);
+        throw std::bad_alloc();
+    }
+    raw->pb = io;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    raw->io_open = refuseNestedOpen;
 
     AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", allowedDemuxers, 0);
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* raw = nullptr;
     // "file:" keeps a name with a colon in it from being read as another protocol.
     std::string url = "file:" + path.string();
+    // On failure FFmpeg frees the context but leaves a caller's own I/O alone.
     int result = avformat_open_input(&raw, url.c_str(), nullptr, &options);
     av_dict_free(&options);
-    if (result < 0)
+    if (result < 0) {
+        closeSource(io);
         fail(MediaError::Code::unreadable, "open", path, result);
+    }
     InputPtr input(raw);
     result = avformat_find_stream_info(input.get(), nullptr);
     if (result < 0)

@@ -31,8 +31,9 @@ std::string errorText(int code);
 [[noreturn]] void fail(MediaError::Code code, const std::string& what, const std::filesystem::path& path,
                        int ffmpegError);
 
+// Closes an input and, for one opened by openInput, the file it reads through.
 struct InputDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+    void operator()(AVFormatContext* c) const;
 };
 struct OutputDeleter {
     void operator()(AVFormatContext* c) const { avformat_free_context(c); }
@@ -75,9 +76,11 @@ using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 FramePtr makeFrame();
 PacketPtr makePacket();
 
-// Opens a local file (no other protocol, so a playlist cannot reach the network) and reads its
-// stream information. A missing file or folder is the file system's error; a file FFmpeg cannot
-// make sense of is MediaError::unreadable.
+// Opens a local regular file (links to one included) and reads its stream information. Only plain
+// audio and movie containers are read, and nothing but the file itself is ever opened: a playlist
+// or a list of other files is refused, as is a pipe, a device or a folder, before FFmpeg sees it.
+// A missing file or a folder is the file system's error; any other refusal, and a file FFmpeg
+// cannot make sense of, is MediaError::unreadable.
 InputPtr openInput(const std::filesystem::path& path);
 
 // An audio stream that FFmpeg has a decoder for, with a known rate and channel count.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "NuvelKit/support/FileRemoval.hpp"
 #include "NuvelKit/support/Files.hpp"
 
 namespace nuvel {
@@ -19,18 +20,6 @@ constexpr const char* revocationsName = "revocations";
 
 void requireValidScope(const MeetingCacheScope& scope) {
     if (scope.accountID.empty() || scope.workspaceID.empty()) fail(MeetingCacheError::Code::invalidScope);
-}
-
-// Deletes every item of `folder`, hidden ones included, in listing order; folders found there
-// go with their contents. The first failure stops and is passed on.
-void emptyFolder(const fs::path& folder) {
-    std::vector<fs::path> items;
-    for (const fs::directory_entry& item : fs::directory_iterator(folder)) items.push_back(item.path());
-    for (const fs::path& item : items) {
-        std::error_code error;
-        fs::remove_all(item, error);
-        if (error) throw fs::filesystem_error("remove", item, error);
-    }
 }
 
 } // namespace
@@ -97,7 +86,7 @@ void MeetingCache::restore(const std::vector<std::string>& ids) {
 
 void MeetingCache::purge() {
     std::lock_guard lock(mutex_);
-    emptyFolder(root_);
+    files::emptyFolder(root_);
     revocations_.ids.clear();
 }
 
@@ -105,7 +94,7 @@ void MeetingCache::purge(const fs::path& root, const MeetingCacheScope& scope) {
     requireValidScope(scope);
     fs::path folder = root / scope.directoryName();
     if (fs::symlink_status(folder).type() == fs::file_type::not_found) return;
-    emptyFolder(folder);
+    files::emptyFolder(folder);
 }
 
 bool MeetingCache::isRevoked(std::string_view id) const { return revocations_.ids.contains(id); }

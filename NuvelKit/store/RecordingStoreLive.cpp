@@ -8,6 +8,7 @@
 #include "NuvelKit/store/CaptureSpoolError.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
+#include "NuvelKit/support/FileRemoval.hpp"
 #include "NuvelKit/support/Files.hpp"
 
 namespace nuvel {
@@ -79,7 +80,7 @@ void RecordingStore::deleteRecording(const Uuid& id, std::string_view accountID)
     // Removing the folder under an open live file would lose the audio being captured, and the
     // writer would go on into a folder it re-creates without a manifest.
     if (liveRecordingID_ == id) fail(RecordingError::Code::invalidTransport);
-    fs::remove_all(root_ / id.uppercase());
+    files::removeTree(root_ / id.uppercase());
 }
 
 std::int64_t RecordingStore::storageUsage() {

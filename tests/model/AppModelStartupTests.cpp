@@ -5,6 +5,11 @@
 #include "tests/model/ModelHarness.hpp"
 
 #include <fstream>
+#include <linux/capability.h>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -21,6 +26,33 @@ std::vector<bool> startUp(AppHarness& h) { return h.startUp(); }
 SymmetricKey mediaKey(AppHarness& h) {
     return KeychainVault(AppModel::keychainService, h.keyring).mediaKey("acc_1", false);
 }
+
+// Makes a folder unreadable to this thread while it lives: mode 000, and without the capabilities
+// that let a privileged user read it anyway.
+class UnreadableFolder {
+public:
+    explicit UnreadableFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
+        EXPECT_EQ(::chmod(folder_.c_str(), 0), 0);
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        dropped_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~UnreadableFolder() {
+        if (dropped_)
+            ::syscall(SYS_capset, &header_, saved_);
+        ::chmod(folder_.c_str(), 0700);
+    }
+    UnreadableFolder(const UnreadableFolder&) = delete;
+    UnreadableFolder& operator=(const UnreadableFolder&) = delete;
+
+private:
+    std::filesystem::path folder_;
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool dropped_ = false;
+};
 
 // A discovery cache entry validated `age` seconds ago.
 void cacheContract(AppHarness& h, const NativeBootstrap& contract, double age) {
@@ -190,20 +222,37 @@ TEST(AppModelStartup, OfflineAfterTheLeaseOrWithAContractThatFailsItsChecksOpens
     }
 }
 
-TEST(AppModelStartup, AMissingMediaKeyBesideStoredRecordingsMakesNoNewKeyAndTouchesNothing) {
-    AppHarness h;
-    h.storeSession(sampleSession());
-    h.api->answerBootstrap = [] { return sampleContract(); };
-    const auto folder = h.accountFolder() / "personal" / Uuid::random().uppercase();
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / "manifest.nuvel") << "sealed";
-    startUp(h);
-    EXPECT_EQ(h.model->message(), unlockText);
-    EXPECT_FALSE(h.model->session());
-    EXPECT_FALSE(h.model->store());
-    EXPECT_TRUE(h.openedRoots.empty());
-    EXPECT_EQ(h.keyring->itemCount(), 1u) << "only the session: no new media key";
-    EXPECT_TRUE(std::filesystem::exists(folder / "manifest.nuvel"));
+TEST(AppModelStartup, AMissingMediaKeyBesideStoredOrUnreadableDataMakesNoNewKeyAndTouchesNothing) {
+    struct Row {
+        const char* what;
+        const char* lockedFolder; // below the account folder, made unreadable; none: all readable
+    };
+    const Row rows[] = {
+        {"a stored recording", nullptr},
+        {"a store folder that cannot be read", "personal"},
+        {"an account folder that cannot be read", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        AppHarness h;
+        h.storeSession(sampleSession());
+        h.api->answerBootstrap = [] { return sampleContract(); };
+        const auto folder = h.accountFolder() / "personal" / Uuid::random().uppercase();
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder / "manifest.nuvel") << "sealed";
+        {
+            std::optional<UnreadableFolder> locked;
+            if (row.lockedFolder)
+                locked.emplace(h.accountFolder() / row.lockedFolder);
+            startUp(h);
+        }
+        EXPECT_EQ(h.model->message(), unlockText);
+        EXPECT_FALSE(h.model->session());
+        EXPECT_FALSE(h.model->store());
+        EXPECT_TRUE(h.openedRoots.empty());
+        EXPECT_EQ(h.keyring->itemCount(), 1u) << "only the session: no new media key";
+        EXPECT_TRUE(std::filesystem::exists(folder / "manifest.nuvel"));
+    }
 }
 
 TEST(AppModelStartup, FoldersThatHoldNoSealedDataDoNotBlockANewKey) {

@@ -43,9 +43,13 @@ TEST(CloudLibraryLifecycle, ConfigureDerivesTheLeasePreparesItsFoldersAndLoadsTh
         h.list(3);
         h.service->offlineSeconds = 86400; // the page does not narrow the lease here
         const fs::path playback = h.cacheRoot() / "playback";
+        const fs::path outside = h.cacheRoot().parent_path() / "outside";
         if (row.playbackFiles) {
             writeFile(playback / "A.m4a", "old audio");
             writeFile(playback / "nested" / "B.m4a", "old audio");
+            // A link to a folder of the user's goes itself; what it points to stays.
+            writeFile(outside / "mine.m4a", "the user's");
+            fs::create_directory_symlink(outside, playback / "nested" / "linked");
         }
         h.attach(row.offlineSeconds);
 
@@ -58,6 +62,7 @@ TEST(CloudLibraryLifecycle, ConfigureDerivesTheLeasePreparesItsFoldersAndLoadsTh
         if (row.playbackFiles) {
             EXPECT_TRUE(fs::is_directory(playback));
             EXPECT_TRUE(fs::is_empty(playback));
+            EXPECT_TRUE(fs::exists(outside / "mine.m4a"));
         }
     }
 }
@@ -70,6 +75,14 @@ TEST(CloudLibraryLifecycle, ConfigureFailuresPassTheErrorOnAndLeaveNoCache) {
     };
     const Row rows[] = {
         {"playback is a file", [](CloudHarness& h) { writeFile(h.cacheRoot() / "playback", "x"); }, true},
+        {"playback is a link to a folder of the user's",
+         [](CloudHarness& h) {
+             const fs::path outside = h.cacheRoot().parent_path() / "outside";
+             writeFile(outside / "mine.m4a", "the user's");
+             fs::create_directories(h.cacheRoot());
+             fs::create_directory_symlink(outside, h.cacheRoot() / "playback");
+         },
+         true},
         {"empty account", [](CloudHarness& h) { h.session.account.id = ""; }, false},
     };
     for (const Row& row : rows) {
@@ -87,6 +100,10 @@ TEST(CloudLibraryLifecycle, ConfigureFailuresPassTheErrorOnAndLeaveNoCache) {
         }
         EXPECT_EQ(fileError, row.fileSystemError);
         EXPECT_EQ(cacheError, !row.fileSystemError);
+        const fs::path outside = h.cacheRoot().parent_path() / "outside";
+        if (fs::exists(outside)) {
+            EXPECT_TRUE(fs::exists(outside / "mine.m4a")) << "nothing is removed through a link";
+        }
         // Session, workspace and lease stay; nothing that needs the cache runs.
         EXPECT_TRUE(h.s().session);
         EXPECT_EQ(h.s().workspaceID, "ws_1");

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "NuvelKit/support/FileRemoval.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -144,4 +145,47 @@ TEST(FileFacts, CapacityAndCreationDate) {
     }
     EXPECT_TRUE(files::removeFileIfPresent(dir / "f"));
     EXPECT_FALSE(files::removeFileIfPresent(dir / "f"));
+}
+
+TEST(RemovingTrees, LinksGoThemselvesAndWhatTheyPointToStays) {
+    test::TempDir dir;
+    const fs::path outside = dir / "outside";
+    fs::create_directories(outside / "sub");
+    files::atomicWrite(outside / "keep", viewOf("k"));
+    files::atomicWrite(outside / "sub" / "deep", viewOf("d"));
+    auto makeTree = [&](const fs::path& tree) {
+        fs::create_directories(tree / "nested" / "more");
+        files::atomicWrite(tree / "a", viewOf("a"));
+        files::atomicWrite(tree / ".hidden", viewOf("h"));
+        files::atomicWrite(tree / "nested" / "more" / "b", viewOf("b"));
+        fs::create_directory_symlink(outside, tree / "to-folder");
+        fs::create_directory_symlink(outside, tree / "nested" / "more" / "to-folder");
+        fs::create_symlink(outside / "keep", tree / "to-file");
+        ASSERT_EQ(::mkfifo((tree / "pipe").c_str(), 0600), 0);
+    };
+    auto outsideIntact = [&] {
+        EXPECT_EQ(namesIn(outside), (std::vector<std::string>{"keep", "sub"}));
+        EXPECT_EQ(namesIn(outside / "sub"), std::vector<std::string>{"deep"});
+    };
+
+    makeTree(dir / "emptied");
+    files::emptyFolder(dir / "emptied");
+    EXPECT_EQ(namesIn(dir / "emptied"), std::vector<std::string>{});
+    outsideIntact();
+
+    makeTree(dir / "removed");
+    files::removeTree(dir / "removed");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "removed")));
+    outsideIntact();
+
+    // A link where a folder is expected: emptying refuses it, removing takes the link alone.
+    fs::create_directory_symlink(outside, dir / "link");
+    EXPECT_THROW(files::emptyFolder(dir / "link"), fs::filesystem_error);
+    outsideIntact();
+    files::removeTree(dir / "link");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "link")));
+    outsideIntact();
+
+    EXPECT_NO_THROW(files::removeTree(dir / "missing"));
+    EXPECT_THROW(files::emptyFolder(dir / "missing"), fs::filesystem_error);
 }

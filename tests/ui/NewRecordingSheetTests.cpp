@@ -3,6 +3,8 @@
 // recording" and what reaches the model's start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QPainter>
 #include <QPushButton>
@@ -393,6 +395,49 @@ TEST(NewRecordingSheet, TheAINotesDefaultIsReadAndNeverWrittenAndASecondOpeningW
     flushDeferredDeletes();
     EXPECT_FALSE(f.world.model->isRecording()) << "cancelling the check starts nothing";
     EXPECT_EQ(f.world.defaults.boolean("capture.aiNotesDefault"), true);
+}
+
+TEST(NewRecordingSheet, ASheetClosedAtAnyStepOfItsOpeningIsNeverTouchedAgain) {
+    struct Case {
+        const char* name;
+        std::function<void(SheetFixture&)> arrange; // sets up where the sheet goes away
+        std::vector<std::string> alerts;
+    };
+    const std::vector<Case> cases = {
+        {"before the opening's first step", [](SheetFixture& f) {
+             f.sheet->beginNewRecording(nullptr);
+             f.sheet.reset();
+         }, {}},
+        {"while the microphones are listed", [](SheetFixture& f) {
+             f.world.executor.holding = true;
+             f.sheet->beginNewRecording(nullptr);
+             f.world.queue.drain();
+             f.sheet.reset();
+             f.world.executor.release();
+         }, {}},
+        {"while its alert is shown", [](SheetFixture& f) {
+             f.onSheet = [&f](SheetControls&) { f.sheet.reset(); };
+             f.sheet->beginNewRecording(nullptr);
+         }, {sheetTitle}},
+        {"while the application chooser is shown", [](SheetFixture& f) {
+             f.onSheet = [](SheetControls& c) { c.mode->setCurrentIndex(NewRecordingSheet::application); };
+             f.onChooser = [&f](SheetControls&) { f.sheet.reset(); };
+             f.sheet->beginNewRecording(nullptr);
+         }, {sheetTitle, chooserTitle}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SheetFixture f;
+        c.arrange(f);
+        f.world.queue.drain();
+        flushDeferredDeletes();
+        EXPECT_EQ(f.sheet, nullptr);
+        EXPECT_EQ(f.alertMessages(), c.alerts);
+        EXPECT_TRUE(std::find(f.fakes.permission.asked.begin(), f.fakes.permission.asked.end(), "microphone") ==
+                    f.fakes.permission.asked.end())
+            << "nothing after the sheet went";
+        EXPECT_FALSE(f.world.model->isRecording());
+    }
 }
 
 // The real alerts, photographed while they run and then cancelled.

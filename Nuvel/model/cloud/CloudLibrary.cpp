@@ -5,6 +5,7 @@
 #include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
+#include "NuvelKit/support/FileRemoval.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -18,12 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 // Empties the playback folder, keeping the folder; a listing or removal failure ends it at once.
+// Links in it go themselves, and a link in its place is refused: nothing outside is touched.
 void emptyPlaybackFolder(const fs::path& folder) {
     std::error_code missing;
     if (!fs::exists(fs::symlink_status(folder, missing)))
         return;
-    for (const fs::directory_entry& item : fs::directory_iterator(folder))
-        fs::remove_all(item.path());
+    files::emptyFolder(folder);
 }
 } // namespace
 

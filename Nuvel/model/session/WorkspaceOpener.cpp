@@ -18,20 +18,25 @@ bool isStoredData(const std::filesystem::path& path) {
     return Uuid::parse(path.filename().string()).has_value() || path.extension() == ".nuvel";
 }
 
-// Whether anything below the account folder was sealed with the account's key. Unreadable parts
-// of the tree are passed over; a missing folder holds nothing.
+// Whether anything below the account folder was sealed with the account's key; a missing folder
+// holds nothing. A folder that cannot be read to the end throws: what it holds is unknown, and
+// answering "nothing" would let a new key be made beside data sealed with the old one.
 bool holdsStoredData(const std::filesystem::path& folder) {
     namespace fs = std::filesystem;
     std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-    if (error)
+    fs::recursive_directory_iterator it(folder, error);
+    if (error == std::errc::no_such_file_or_directory)
         return false;
+    if (error)
+        throw fs::filesystem_error("scan stored recordings", folder, error);
     for (fs::recursive_directory_iterator end; it != end; it.increment(error)) {
         if (error)
-            return false;
+            throw fs::filesystem_error("scan stored recordings", folder, error);
         if (isStoredData(it->path()))
             return true;
     }
+    if (error)
+        throw fs::filesystem_error("scan stored recordings", folder, error);
     return false;
 }
 

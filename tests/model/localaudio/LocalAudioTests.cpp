@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -215,16 +216,44 @@ TEST(ImportFailure, EveryFailedStepRemovesTheRecordingItHadSaved) {
     }
 }
 
-TEST(ImportFailure, AFileThatCannotBeDecodedLeavesNothingThatComesBackAfterARestart) {
+TEST(ImportFailure, AFileThatCannotBeDecodedOrIsNotAPlainMediaFileLeavesNothingThatComesBackAfterARestart) {
     AppHarness h;
     TempDir files{"import-files"};
     auto store = h.signedInWithRealStore({}, sampleContract());
-    writeBytes(files / "noise.m4a", garbage(64 * 1024));
-    writeBytes(files / "empty.wav", "");
-    const std::vector<fs::path> inputs = {files / "noise.m4a", files / "empty.wav", files / "missing.wav"};
-    for (const fs::path& input : inputs) {
-        SCOPED_TRACE(input.filename().string());
-        h.model->importAudio(input, false);
+    // Another file of the user's that a hostile "recording" names, hoping to have it imported.
+    makeWithFfmpeg("-f lavfi -i sine=frequency=440:duration=2 -c:a libmp3lame", files / "private.mp3");
+    ASSERT_EQ(::mkfifo((files / "pipe.wav").c_str(), 0600), 0);
+    fs::create_directory(files / "folder.wav");
+
+    struct Row {
+        std::string what;
+        fs::path input;
+        std::string contents; // written to `input` unless empty
+        fs::path linkTo;      // `input` is made a symbolic link to it unless empty
+    };
+    const std::vector<Row> rows = {
+        {"noise", files / "noise.m4a", garbage(64 * 1024), {}},
+        {"an empty file", files / "empty.wav", "", {}},
+        {"a missing file", files / "missing.wav", "", {}},
+        {"a playlist naming another file",
+         files / "meeting.wav",
+         "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nprivate.mp3\n#EXT-X-ENDLIST\n",
+         {}},
+        {"a concatenation list", files / "list.wav", "ffconcat version 1.0\nfile private.mp3\nduration 2\n", {}},
+        {"a named pipe", files / "pipe.wav", "", {}},
+        {"a device", "/dev/zero", "", {}},
+        {"a folder", files / "folder.wav", "", {}},
+        {"a link to a device", files / "zero.wav", "", "/dev/zero"},
+        {"a link to a named pipe", files / "to-pipe.wav", "", files / "pipe.wav"},
+        {"a link to a folder", files / "to-folder.wav", "", files / "folder.wav"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.contents.empty() || row.what == "an empty file")
+            writeBytes(row.input, row.contents);
+        if (!row.linkTo.empty())
+            fs::create_symlink(row.linkTo, row.input);
+        h.model->importAudio(row.input, false);
         h.queue.drain();
         EXPECT_EQ(h.model->message(), undecodableText);
         EXPECT_FALSE(h.model->busy());
