@@ -55,6 +55,18 @@ struct Release {
     std::string url; // the item's address; empty: the loopback server's
 };
 
+// Runs work at once, or, while holding, keeps it until the test lets it run.
+struct HoldingExecutor final : Executor {
+    void execute(std::function<void()> work) override {
+        if (holding)
+            held.push_back(std::move(work));
+        else
+            work();
+    }
+    bool holding = false;
+    std::vector<std::function<void()>> held;
+};
+
 struct UpdaterWorld {
     TempDir root{"updater"};
     fs::path installed = root.path() / "prefix" / "lib" / "nuvel";
@@ -64,7 +76,7 @@ struct UpdaterWorld {
     std::string feedBody;
     Bytes archiveBody;
     ManualMainQueue queue;
-    InlineExecutor executor;
+    HoldingExecutor executor;
     std::atomic<bool> busy = false;
     std::atomic<bool> busyOnDownload = false; // a recording starts while the archive comes
     int confirmations = 0;
@@ -173,11 +185,15 @@ TEST(SignedUpdater, aSignedReleaseWaitsForTheRecordingThenInstallsAndRelaunches)
     w.busy = true;
 
     w.busy = false; // the recording is saved
+    w.executor.holding = true;
     w.controller->startIfReady();
     ASSERT_EQ(w.relaunched.size(), 1u);
     EXPECT_EQ(w.relaunched[0], fs::canonical(w.installed) / "nuvel");
     EXPECT_EQ(readText(w.installed / "Info.json"), "{\"version\": \"2.0\"}");
     EXPECT_EQ(readText(w.marker), "2.0\n") << "the relaunch ran the new build";
+    ASSERT_EQ(w.executor.held.size(), 1u) << "the old build is removed off the window thread";
+    EXPECT_EQ(w.leftovers().size(), 1u);
+    w.executor.held.front()();
     EXPECT_EQ(w.leftovers(), std::vector<std::string>{}) << "the old build and the staging are gone";
     EXPECT_EQ(w.controller->status(), "Installing the verified update…");
 }
