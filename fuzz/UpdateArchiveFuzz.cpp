@@ -23,6 +23,12 @@ const fs::path& workFolder() {
         std::string name = (fs::temp_directory_path() / "nuvel-archive-fuzz-XXXXXX").string();
         if (::mkdtemp(name.data()) == nullptr)
             std::abort();
+        // Removed at exit through a copy of its name: the static path is gone by then.
+        static const std::string removedAtExit = name;
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(removedAtExit, ignored);
+        });
         return fs::path(name);
     }();
     return folder;
