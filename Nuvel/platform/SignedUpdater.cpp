@@ -128,12 +128,16 @@ void SignedUpdater::staged(const std::optional<std::string>& error) {
     std::weak_ptr<bool> alive = alive_;
     std::shared_ptr<UpdateInstaller> installer = installer_;
     std::function<bool(const fs::path&)> relaunch = d_.relaunch;
-    std::function<bool()> block = [alive, installer, relaunch]() -> bool {
+    Executor* executor = d_.executor;
+    std::function<bool()> block = [alive, installer, relaunch, executor]() -> bool {
         if (auto flag = alive.lock(); !flag || !*flag)
             return false;
         try {
-            const fs::path program = installer->install();
-            return relaunch && relaunch(program);
+            const UpdateInstaller::Installed installed = installer->install();
+            // The old build is a whole program folder: removed off the window thread, and done
+            // before this process ends (the pool finishes its queue), so before the relaunch.
+            executor->execute([leftover = installed.leftover] { UpdateInstaller::removeLeftover(leftover); });
+            return relaunch && relaunch(installed.program);
         } catch (const UpdateError&) {
             return false;
         }

@@ -46,9 +46,44 @@ bool linkStaysInside(const fs::path& link, const fs::path& target) {
     return true;
 }
 
+// Bits no installed file or folder keeps: set-user-id, set-group-id, sticky, and writing by
+// the group or others.
+constexpr auto strippedBits = fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit |
+                              fs::perms::group_write | fs::perms::others_write;
+
+// The unpacked tree as a whole: every link, followed through every link on its way, ends inside
+// `root` (one link alone may look inside while the chain leaves); no file or folder keeps a bit
+// it must not have, including one a folder inherited from the folder it was made in.
+void settle(const fs::path& root) {
+    const fs::path top = fs::canonical(root);
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        const fs::file_status status = it->symlink_status();
+        if (fs::is_symlink(status)) {
+            std::error_code resolving;
+            const fs::path resolved = fs::weakly_canonical(path, resolving);
+            const fs::path relative = resolved.lexically_relative(top);
+            if (resolving || relative.empty() || *relative.begin() == "..")
+                refuse("a chain of links that leads out: " + path.lexically_relative(top).string());
+        } else if ((status.permissions() & strippedBits) != fs::perms::none) {
+            fs::permissions(path, status.permissions() & ~strippedBits, fs::perm_options::replace);
+        }
+    }
+    if (error)
+        refuse("the unpacked tree cannot be read: " + error.message());
+}
+
+// The library leaves its error text unset for some damaged input.
+std::string errorText(struct archive* a) {
+    const char* text = archive_error_string(a);
+    return text != nullptr ? text : "damaged";
+}
+
 void check(struct archive* a, int status, const char* what) {
     if (status < ARCHIVE_WARN)
-        refuse(std::string(what) + ": " + (archive_error_string(a) ? archive_error_string(a) : "unknown"));
+        refuse(std::string(what) + ": " + errorText(a));
 }
 
 } // namespace
@@ -59,7 +94,7 @@ void unpack(const fs::path& archive, const fs::path& destination) {
     archive_read_support_filter_xz(reader.get());
     archive_read_support_format_tar(reader.get());
     if (archive_read_open_filename(reader.get(), archive.c_str(), 64 * 1024) != ARCHIVE_OK)
-        refuse(std::string("unreadable archive: ") + archive_error_string(reader.get()));
+        refuse("unreadable archive: " + errorText(reader.get()));
 
     if (!fs::create_directory(destination))
         refuse("the unpacking folder exists already");
@@ -95,7 +130,7 @@ void unpack(const fs::path& archive, const fs::path& destination) {
             refuse(std::string("an entry that is not a file, folder or link: ") + rawName);
         }
         archive_entry_set_pathname(entry, (destination / name).c_str());
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0755);
         check(writer.get(), archive_write_header(writer.get(), entry), "unpacking");
         if (type == AE_IFREG) {
             const void* block = nullptr;
@@ -117,6 +152,7 @@ void unpack(const fs::path& archive, const fs::path& destination) {
     check(writer.get(), archive_write_close(writer.get()), "unpacking");
     if (entries == 0)
         refuse("an empty archive");
+    settle(destination);
 }
 
 } // namespace nuvel::UpdateArchive

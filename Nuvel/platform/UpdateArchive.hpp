@@ -6,9 +6,10 @@ namespace nuvel::UpdateArchive {
 
 // Unpacks a tar archive (plain, gzip or xz) into `destination`, which must not exist yet and
 // is created 0755. Only folders, regular files and symbolic links whose targets stay inside
-// the archive are taken; an absolute name, a ".." step, a hard link, a device or a link that
-// leads out refuses the whole archive with UpdateError::archiveUnsafe (what was unpacked so far
-// stays for the caller to remove). Permission bits above 0777 are dropped.
+// the archive are taken; an absolute name, a ".." step, a hard link, a device, a link that
+// leads out or a chain of links that does, and a damaged archive refuse the whole archive with
+// UpdateError::archiveUnsafe (what was unpacked so far stays for the caller to remove).
+// Set-user-id, set-group-id and sticky bits and writing by the group or others are dropped.
 void unpack(const std::filesystem::path& archive, const std::filesystem::path& destination);
 
 } // namespace nuvel::UpdateArchive

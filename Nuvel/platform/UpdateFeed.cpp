@@ -3,6 +3,7 @@
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/Json.hpp"
+#include "NuvelKit/support/UpdateSafety.hpp"
 
 #include <charconv>
 
@@ -59,6 +60,8 @@ std::vector<UpdateItem> open(ByteView envelope, ByteView publicKey) {
             UpdateItem result;
             result.version = item.string("version");
             result.url = item.string("url");
+            if (!UpdateSafety::isUpdateAddress(result.url))
+                throw UpdateError(UpdateError::Code::feedUnreadable, "an archive address that is not https");
             const std::int64_t length = item.int64("length");
             if (length < 0)
                 throw UpdateError(UpdateError::Code::feedUnreadable, "a negative archive length");

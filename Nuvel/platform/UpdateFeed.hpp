@@ -48,7 +48,8 @@ struct UpdateItem {
 namespace UpdateFeed {
 
 // Verifies the envelope under the raw 32-byte key, then reads the items. Throws UpdateError
-// (feedSignature before anything of the feed is read, feedUnreadable for a malformed document).
+// (feedSignature before anything of the feed is read, feedUnreadable for a malformed document
+// or an item whose address is not one the updater fetches from, see UpdateSafety).
 std::vector<UpdateItem> open(ByteView envelope, ByteView publicKey);
 
 // -1, 0 or 1 as `a` is older than, equal to or newer than `b`; missing numbers count as 0, and

@@ -78,7 +78,7 @@ void UpdateInstaller::stage(const fs::path& archive) {
     newTree_ = found.front();
 }
 
-fs::path UpdateInstaller::install() {
+UpdateInstaller::Installed UpdateInstaller::install() {
     if (newTree_.empty())
         throw UpdateError(UpdateError::Code::install, "nothing is staged");
     if (::renameat2(AT_FDCWD, newTree_.c_str(), AT_FDCWD, installed_.c_str(), RENAME_EXCHANGE) != 0) {
@@ -87,8 +87,15 @@ fs::path UpdateInstaller::install() {
         throw UpdateError(UpdateError::Code::install, std::string("exchange failed: ") + std::strerror(code));
     }
     // The staged place now holds the old build, which goes with the staging.
-    discard();
-    return installed_ / programName;
+    Installed installed{installed_ / programName, std::move(staging_)};
+    staging_.clear();
+    newTree_.clear();
+    return installed;
+}
+
+void UpdateInstaller::removeLeftover(const fs::path& leftover) {
+    if (leftover.filename().string().rfind(stagingPrefix, 0) == 0)
+        removeQuietly(leftover);
 }
 
 void UpdateInstaller::discard() {

@@ -34,10 +34,17 @@ public:
     // Throws UpdateError (archiveUnsafe, or install when no program folder is in it).
     void stage(const std::filesystem::path& archive);
     bool staged() const { return !newTree_.empty(); }
-    // Exchanges the staged program folder with the installed one (renameat2 RENAME_EXCHANGE),
-    // then removes the old build. Returns the new executable. Throws UpdateError::install; the
-    // installed build is then as it was. The staging is removed in either case.
-    std::filesystem::path install();
+    struct Installed {
+        std::filesystem::path program;  // the new executable
+        std::filesystem::path leftover; // the staging folder, which now holds the old build
+    };
+    // Exchanges the staged program folder with the installed one (renameat2 RENAME_EXCHANGE).
+    // The staging, old build included, is handed to the caller to remove with removeLeftover
+    // off the window thread. Throws UpdateError::install; the installed build is then as it
+    // was and the staging is removed.
+    Installed install();
+    // Removes what install() left. A whole program folder: worker threads only.
+    static void removeLeftover(const std::filesystem::path& leftover);
     // Removes the staging folder, if any.
     void discard();
 

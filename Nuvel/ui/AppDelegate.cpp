@@ -92,6 +92,11 @@ void AppDelegate::launch() {
                                           [weak] {
                                               if (weak)
                                                   weak->updatesChanged();
+                                          },
+                                          [weak] {
+                                              // Nobody is asked: the user chose to install.
+                                              if (weak)
+                                                  weak->requestQuit(QuitCoordinator::Origin::unattended);
                                           });
     }
     // 2. The main menu.

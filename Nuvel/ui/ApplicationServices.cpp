@@ -262,8 +262,10 @@ ShellFactories ApplicationServices::factories() {
     Dialogs* dialogs = &dialogs_;
     DefaultsStore* defaults = defaults_.get();
     const InfoProperties* info = &info_;
-    f.makeUpdates = [info, queue, executor, dialogs](std::function<bool()> isBusy, std::function<void()> onChange) {
-        return makeApplicationUpdates(*info, *queue, *executor, *dialogs, std::move(isBusy), std::move(onChange));
+    f.makeUpdates = [info, queue, executor, dialogs](std::function<bool()> isBusy, std::function<void()> onChange,
+                                                     std::function<void()> quit) {
+        return makeApplicationUpdates(*info, *queue, *executor, *dialogs, std::move(isBusy), std::move(onChange),
+                                      std::move(quit));
     };
     f.makeSettings = [info, dialogs, defaults](SettingsActions actions) {
         // The defaults live as long as these services; the window only borrows them.

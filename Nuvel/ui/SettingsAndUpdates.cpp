@@ -7,9 +7,7 @@
 #include "Nuvel/ui/UpdateController.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
-#include <QMetaObject>
 
 #ifndef NUVEL_VERSION
 #define NUVEL_VERSION "0"
@@ -28,8 +26,9 @@ bool confirmInstall(Dialogs& dialogs, const UpdateItem& item) {
     return dialogs.runModal(alert).button == 0;
 }
 
-// Starts the new build once this process has ended, then ends it in order.
-bool relaunchInto(const std::filesystem::path& program) {
+// Starts the new build once this process has ended, then asks for the end through the quit
+// path (after the caller's step has returned).
+bool relaunchInto(const std::filesystem::path& program, MainQueue& queue, const std::function<void()>& quit) {
     try {
         files::FileDescriptor holder;
         relaunchAfterExit(program, holder);
@@ -38,8 +37,10 @@ bool relaunchInto(const std::filesystem::path& program) {
     } catch (const UpdateError&) {
         return false;
     }
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    queue.post([quit] {
+        if (quit)
+            quit();
+    });
     return true;
 }
 
@@ -48,11 +49,12 @@ bool relaunchInto(const std::filesystem::path& program) {
 std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info, MainQueue& queue,
                                                      Executor& executor, Dialogs& dialogs,
                                                      std::function<bool()> isBusy,
-                                                     std::function<void()> onChange) {
+                                                     std::function<void()> onChange,
+                                                     std::function<void()> quit) {
     MainQueue* q = &queue;
     Executor* e = &executor;
     Dialogs* d = &dialogs;
-    auto makeUpdater = [q, e, d](const UpdateController::UpdaterSettings& settings,
+    auto makeUpdater = [q, e, d, quit](const UpdateController::UpdaterSettings& settings,
                                  UpdaterDelegate& delegate) -> std::unique_ptr<Updater> {
         SignedUpdater::Dependencies deps;
         deps.queue = q;
@@ -63,7 +65,7 @@ std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info,
         deps.currentVersion = NUVEL_VERSION;
         deps.installedTree = InfoProperties::executableFolder();
         deps.confirmInstall = [d](const UpdateItem& item) { return confirmInstall(*d, item); };
-        deps.relaunch = &relaunchInto;
+        deps.relaunch = [q, quit](const std::filesystem::path& program) { return relaunchInto(program, *q, quit); };
         return std::make_unique<SignedUpdater>(std::move(deps), delegate);
     };
     return std::make_unique<UpdateController>(info, std::move(isBusy), std::move(onChange),

@@ -136,7 +136,10 @@ public:
 
 // Makes the pieces, in the order the delegate asks for them at launch.
 struct ShellFactories {
-    std::function<std::unique_ptr<ShellUpdates>(std::function<bool()> isBusy, std::function<void()> onChange)>
+    // `quit` ends the application through the one quit path; a relaunch after an install asks
+    // for it once the new build waits for this process to end.
+    std::function<std::unique_ptr<ShellUpdates>(std::function<bool()> isBusy, std::function<void()> onChange,
+                                                std::function<void()> quit)>
         makeUpdates;
     std::function<std::unique_ptr<ShellLibrary>(AppModel& model)> makeLibrary;
     std::function<std::unique_ptr<ShellCalendar>()> makeCalendar;

@@ -1,5 +1,6 @@
 #include "NuvelKit/support/UpdateSafety.hpp"
 
+#include "NuvelKit/service/ServiceAddress.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Url.hpp"
 
@@ -12,19 +13,6 @@ namespace {
 
 constexpr std::size_t ed25519PublicKeySize = 32;
 
-bool feedIsSafe(const std::string& feed) {
-    if (feed.find('$') != std::string::npos)
-        return false;
-    if (std::any_of(feed.begin(), feed.end(), [](unsigned char c) { return std::isspace(c) != 0; }))
-        return false;
-    const std::optional<Url> url = Url::parse(feed);
-    if (!url || url->scheme() != "https")
-        return false;
-    if (!url->host() || url->host()->empty())
-        return false;
-    return !url->user() && !url->password() && !url->fragment();
-}
-
 bool keyIsCanonical(const std::string& key) {
     const std::optional<Bytes> decoded = base64Decode(key);
     if (!decoded || decoded->size() != ed25519PublicKeySize)
@@ -34,10 +22,22 @@ bool keyIsCanonical(const std::string& key) {
 
 } // namespace
 
+bool isUpdateAddress(std::string_view address) {
+    if (address.find('$') != std::string_view::npos)
+        return false;
+    if (std::any_of(address.begin(), address.end(), [](unsigned char c) { return std::isspace(c) != 0; }))
+        return false;
+    const std::optional<Url> url = Url::parse(address);
+    if (!url || !url->host() || url->host()->empty())
+        return false;
+    const bool secure = url->scheme() == "https" || (url->scheme() == "http" && isLoopbackHost(*url->host()));
+    return secure && !url->user() && !url->password() && !url->fragment();
+}
+
 bool validate(const Configuration& c) {
     if (!c.updatesEnabled || !c.feedURL)
         return false;
-    if (!feedIsSafe(*c.feedURL))
+    if (!isUpdateAddress(*c.feedURL))
         return false;
     if (!c.publicEDKey || !keyIsCanonical(*c.publicEDKey))
         return false;

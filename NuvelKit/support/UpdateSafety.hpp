@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace nuvel {
 
@@ -18,6 +19,11 @@ struct Configuration {
     bool updatesEnabled = false;            // "NuvelEnableUpdates" is exactly "YES"
     bool allowsAutomaticUpdates = true;     // "SUAllowsAutomaticUpdates"
 };
+
+// An address the updater may fetch from (the feed and each release's archive): https with a
+// host, or plain http to this machine only (a local test server), as the service clients take
+// it; no user, password or fragment, no "$" or white space. A file:// or other scheme is refused.
+bool isUpdateAddress(std::string_view address);
 
 // True only when every rule holds; the rules are tried in order and the first that fails
 // decides.

@@ -52,6 +52,19 @@ struct Release {
     bool tamperArchive = false;
     bool wrongKey = false;
     std::int64_t lengthDelta = 0;
+    std::string url; // the item's address; empty: the loopback server's
+};
+
+// Runs work at once, or, while holding, keeps it until the test lets it run.
+struct HoldingExecutor final : Executor {
+    void execute(std::function<void()> work) override {
+        if (holding)
+            held.push_back(std::move(work));
+        else
+            work();
+    }
+    bool holding = false;
+    std::vector<std::function<void()>> held;
 };
 
 struct UpdaterWorld {
@@ -63,7 +76,7 @@ struct UpdaterWorld {
     std::string feedBody;
     Bytes archiveBody;
     ManualMainQueue queue;
-    InlineExecutor executor;
+    HoldingExecutor executor;
     std::atomic<bool> busy = false;
     std::atomic<bool> busyOnDownload = false; // a recording starts while the archive comes
     int confirmations = 0;
@@ -96,7 +109,8 @@ struct UpdaterWorld {
         const Bytes served = archiveBody;
         if (release.tamperArchive)
             archiveBody[archiveBody.size() / 2] ^= 0x01;
-        json::Value item = test::feedItem(release.version, server.url("/nuvel.tar.gz"), served, signature);
+        json::Value item = test::feedItem(
+            release.version, release.url.empty() ? server.url("/nuvel.tar.gz") : release.url, served, signature);
         item["length"] = std::int64_t(served.size()) + release.lengthDelta;
         feedBody = test::signedFeed(key, json::Value::array({item}), release.tamperFeed);
     }
@@ -171,11 +185,15 @@ TEST(SignedUpdater, aSignedReleaseWaitsForTheRecordingThenInstallsAndRelaunches)
     w.busy = true;
 
     w.busy = false; // the recording is saved
+    w.executor.holding = true;
     w.controller->startIfReady();
     ASSERT_EQ(w.relaunched.size(), 1u);
     EXPECT_EQ(w.relaunched[0], fs::canonical(w.installed) / "nuvel");
     EXPECT_EQ(readText(w.installed / "Info.json"), "{\"version\": \"2.0\"}");
     EXPECT_EQ(readText(w.marker), "2.0\n") << "the relaunch ran the new build";
+    ASSERT_EQ(w.executor.held.size(), 1u) << "the old build is removed off the window thread";
+    EXPECT_EQ(w.leftovers().size(), 1u);
+    w.executor.held.front()();
     EXPECT_EQ(w.leftovers(), std::vector<std::string>{}) << "the old build and the staging are gone";
     EXPECT_EQ(w.controller->status(), "Installing the verified update…");
 }
@@ -216,6 +234,8 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
          1},
         {"signed archive without a program", {{{"lib/nuvel/readme", "x"}}}, true, 1},
         {"relaunch that fails", {}, false, 1},
+        {"archive at a local file", {.url = "file:///etc/passwd"}, true, 0},
+        {"archive over plain http to another machine", {.url = "http://updates.nuvel.test/nuvel.tar.gz"}, true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -261,11 +281,27 @@ TEST(UpdateArchive, unpacksFoldersFilesAndInnerLinksAndRefusesTheRest) {
         const char* name;
         std::vector<TarEntry> entries;
         bool accepted;
+        const char* bytesFrom = nullptr; // the archive as stored in the source tree instead
     };
     const std::vector<Case> cases = {
-        {"files, folders, inner link",
-         {{"a", "", "", true}, {"a/f", "text", "", false, false, 04755}, {"a/l", "", "f"}, {"b", "", "a/f"}},
+        {"files, folders, inner links, modes that are cut back",
+         {{"a", "", "", true},
+          {"a/f", "text", "", false, false, 04755},
+          {"a/l", "", "f"},
+          {"b", "", "a/f"},
+          {"a/shared", "x", "", false, false, 06777},
+          {"a/writable", "y", "", false, false, 0666},
+          {"a/c", "", "", true},
+          {"a/c/up", "", "../l"}},
          true},
+        {"chain of links that leads out",
+         {{"a", "", "", true}, {"a/b", "", "", true}, {"a/b/l", "", "../.."}, {"a/m", "", "b/l/.."}},
+         false},
+        {"chain of links that leads out through a later link",
+         {{"a", "", "", true}, {"a/m", "", "b/.."}, {"a/b", "", ".."}},
+         false},
+        {"link loop", {{"a", "", "b"}, {"b", "", "a"}}, false},
+        {"damaged gzip stream", {}, false, "fuzz/corpus/UpdateArchiveFuzz/damaged.tar.gz"},
         {"absolute name", {{"/tmp/nuvel-absolute", "x"}}, false},
         {"dot-dot step", {{"a/../../x", "x"}}, false},
         {"hard link", {{"f", "x"}, {"g", "f", "", false, true}}, false},
@@ -276,7 +312,10 @@ TEST(UpdateArchive, unpacksFoldersFilesAndInnerLinksAndRefusesTheRest) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir("archive");
-        files::atomicWrite(dir / "a.tar.gz", test::makeTarGz(c.entries));
+        // A folder made in a set-group-id folder inherits the bit.
+        fs::permissions(dir.path(), fs::perms::set_gid, fs::perm_options::add);
+        files::atomicWrite(dir / "a.tar.gz", c.bytesFrom ? files::readFile(fs::path(NUVEL_SOURCE_DIR) / c.bytesFrom)
+                                                          : test::makeTarGz(c.entries));
         const fs::path out = dir / "out";
         if (!c.accepted) {
             EXPECT_THROW(UpdateArchive::unpack(dir / "a.tar.gz", out), UpdateError);
@@ -286,7 +325,15 @@ TEST(UpdateArchive, unpacksFoldersFilesAndInnerLinksAndRefusesTheRest) {
         UpdateArchive::unpack(dir / "a.tar.gz", out);
         EXPECT_EQ(readText(out / "a" / "f"), "text");
         EXPECT_EQ(fs::read_symlink(out / "a" / "l"), "f");
-        EXPECT_EQ(fs::status(out / "a" / "f").permissions() & fs::perms::set_uid, fs::perms::none);
+        for (const auto& entry : fs::recursive_directory_iterator(out)) {
+            if (entry.is_symlink())
+                continue;
+            EXPECT_EQ(entry.symlink_status().permissions() &
+                          (fs::perms::set_uid | fs::perms::set_gid | fs::perms::group_write | fs::perms::others_write),
+                      fs::perms::none)
+                << entry.path();
+        }
+        EXPECT_EQ(fs::status(out / "a" / "shared").permissions(), fs::perms(0755));
     }
 }
 

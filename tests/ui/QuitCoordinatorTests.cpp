@@ -2,6 +2,7 @@
 // is saved and the notes save in flight has finished.
 #include <gtest/gtest.h>
 
+#include "Nuvel/ui/LibraryWindowFrame.hpp"
 #include "tests/ui/ShellFakes.hpp"
 
 using namespace nuvel;
@@ -125,24 +126,48 @@ TEST(QuitCoordinator, EachStateIsRefusedAskedOrEndedInOrder) {
 }
 
 TEST(QuitCoordinator, TheApplicationEndsOnlyAfterThePendingNotesSaveHasFinished) {
-    DelegateFixture f;
-    AppDelegate& delegate = f.launched();
-    f.world.record(4);
-    f.world.executor.holding = true;
-    f.world.model->addBookmark(); // its save waits on the store
-    EXPECT_EQ(delegate.requestQuit(Origin::interactive), Reply::later);
-    f.world.queue.drain();
-    for (int round = 0; round < 10 && !f.world.executor.held.empty(); ++round) {
-        EXPECT_EQ(f.terminations, 0) << "the notes are still being saved";
-        auto work = std::move(f.world.executor.held.front());
-        f.world.executor.held.pop_front();
-        work();
+    // The menu's Quit while recording with a bookmark being saved, and the quit an installed
+    // update's relaunch asks for with the notes editor's text being saved: both take the one path.
+    for (const bool byRelaunch : {false, true}) {
+        SCOPED_TRACE(byRelaunch ? "an update's relaunch" : "the menu");
+        DelegateFixture f;
+        f.world.seed({ShellWorld::recording("Earlier")});
+        AppDelegate& delegate = f.launched();
+        f.world.defaults.remove(LibraryWindowFrame::defaultsKey);
+        const Uuid earlier = f.world.model->recordings().front().id;
+        f.log.clear();
+        std::optional<Uuid> recorded;
+        if (byRelaunch) {
+            f.world.executor.holding = true;
+            f.world.model->setScratchpad("the last words typed", earlier); // its save waits on the store
+            ASSERT_TRUE(f.updates->quit);
+            f.updates->quit();
+        } else {
+            f.world.record(4);
+            recorded = f.world.model->activeID();
+            f.world.executor.holding = true;
+            f.world.model->addBookmark(); // its save waits on the store
+            EXPECT_EQ(delegate.requestQuit(Origin::interactive), Reply::later);
+        }
         f.world.queue.drain();
+        EXPECT_TRUE(delegate.quitCoordinator().isTerminating());
+        EXPECT_NE(std::find(f.log.begin(), f.log.end(), "library.commitScratchpad"), f.log.end());
+        for (int round = 0; round < 10 && !f.world.executor.held.empty(); ++round) {
+            EXPECT_EQ(f.terminations, 0) << "the notes are still being saved";
+            auto work = std::move(f.world.executor.held.front());
+            f.world.executor.held.pop_front();
+            work();
+            f.world.queue.drain();
+        }
+        f.world.executor.holding = false;
+        f.world.queue.drain();
+        EXPECT_EQ(f.terminations, 1);
+        EXPECT_TRUE(f.world.defaults.string(LibraryWindowFrame::defaultsKey)) << "the window's frame is kept";
+        if (byRelaunch)
+            EXPECT_EQ(f.world.store().loadRecording(earlier).scratchpad, "the last words typed");
+        else
+            EXPECT_EQ(f.world.store().loadRecording(recorded.value()).bookmarks.size(), 1u);
     }
-    f.world.executor.holding = false;
-    f.world.queue.drain();
-    EXPECT_EQ(f.terminations, 1);
-    ASSERT_EQ(f.world.model->recordings().front().bookmarks.size(), 1u);
 }
 
 TEST(QuitCoordinator, AnUnattendedRequestRefusedWhileBusyGoesThroughOnceTheWorkEnds) {

@@ -71,6 +71,7 @@ public:
     bool relaunch = false;
     std::function<bool()> isBusy;
     std::function<void()> onChange;
+    std::function<void()> quit; // what a relaunch after an install calls
 
 private:
     CallLog& log_;
@@ -149,9 +150,11 @@ struct DelegateFixture {
 
     ShellFactories factories() {
         ShellFactories f;
-        f.makeUpdates = [this](std::function<bool()> isBusy, std::function<void()> onChange) {
+        f.makeUpdates = [this](std::function<bool()> isBusy, std::function<void()> onChange,
+                               std::function<void()> quit) {
             log.push_back("updates.make");
             auto made = std::make_unique<FakeUpdates>(log, std::move(isBusy), std::move(onChange));
+            made->quit = std::move(quit);
             updates = made.get();
             return made;
         };
