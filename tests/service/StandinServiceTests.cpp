@@ -228,6 +228,9 @@ TEST(StandinKeptState, SessionsMeetingsAndUploadsSurviveARestart) {
     {
         StandinService first(options);
         first.start();
+        StandinLimits limits;
+        limits.partBytes = 1000;
+        first.setLimits(StandinService::defaultAccountId, limits);
         httplib::Client c("127.0.0.1", first.port());
         const httplib::Headers auth{{"Authorization", "Bearer " + (token = first.issueToken())}};
         seeded = first.meetingIds().front();

@@ -117,7 +117,7 @@ StandinAccount accountOf(const Ordered& value) {
     return account;
 }
 
-Ordered accessJson(const StandinAccess& access) {
+Ordered keptAccess(const StandinAccess& access) {
     Ordered can = Ordered::array();
     for (const auto& [right, allowed] : access.can) can.push_back({right, allowed});
     return {{"role", access.role}, {"via", access.via}, {"can", can}};
@@ -208,7 +208,7 @@ json::Ordered Backend::saveState(BlobFolder& blobs) const {
                             {"raw", transcriptJson(m.raw)},
                             {"corrected", transcriptJson(m.corrected)},
                             {"appliedOperations", m.appliedOperations},
-                            {"access", m.access ? accessJson(*m.access) : Ordered(nullptr)},
+                            {"access", m.access ? keptAccess(*m.access) : Ordered(nullptr)},
                             {"shares", shares},
                             {"links", links},
                             {"deleted", m.deleted}});
