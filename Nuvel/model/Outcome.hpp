@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <cxxabi.h>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +58,11 @@ public:
         }
     }
     bool cancelled() const { return errorAs<Cancelled>() != nullptr; }
+    // The error says a file is not there: for a copy that was never written, an answer, not a fault.
+    bool missingFile() const {
+        const auto* error = errorAs<std::filesystem::filesystem_error>();
+        return error && error->code() == std::errc::no_such_file_or_directory;
+    }
 
     // Drops the error (nothing on success), leaving the debug trace described above.
     void drop([[maybe_unused]] std::string_view where) const {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/service/StandinTestSupport.hpp"
+#include "tests/support/TempDir.hpp"
 
 extern char** environ;
 
@@ -212,6 +213,52 @@ TEST_F(StandinUploadTest, PartsHeartbeatAndCommitWithDigestCheck) {
     other.defaultWorkspaceId = "ws_other";
     service.putAccount(other);
     EXPECT_EQ(get("/api/meetings/" + id + "/upload", service.issueToken("acct_other"))->status, 404);
+}
+
+// A service started on a state folder finds its world again after a restart: the signed-in
+// device, renamed and seeded meetings, and an upload that was half sent. A damaged state is
+// refused whole instead of starting empty over it.
+TEST(StandinKeptState, SessionsMeetingsAndUploadsSurviveARestart) {
+    TempDir folder("standin-state");
+    StandinOptions options;
+    options.seed = true;
+    options.stateFolder = folder.path().string();
+    const std::string audio = std::string(1000, 'a') + "tail";
+    std::string token, id, seeded;
+    {
+        StandinService first(options);
+        first.start();
+        StandinLimits limits;
+        limits.partBytes = 1000;
+        first.setLimits(StandinService::defaultAccountId, limits);
+        httplib::Client c("127.0.0.1", first.port());
+        const httplib::Headers auth{{"Authorization", "Bearer " + (token = first.issueToken())}};
+        seeded = first.meetingIds().front();
+        ASSERT_EQ(c.Patch("/api/meetings/" + seeded, auth, R"({"title":"Kept title"})", "application/json")->status, 200);
+        const Json created{{"attendees", Json::array()}, {"recorded_at", "2024-05-01T09:30:00Z"},
+                           {"duration_seconds", 2.0}, {"consent", true}, {"ai_notes", false},
+                           {"locale", "en"}, {"time_zone", "UTC"}};
+        auto made = c.Post("/api/meetings", auth, created.dump(), "application/json");
+        ASSERT_EQ(made->status, 201) << made->body;
+        id = Json::parse(made->body)["id"];
+        ASSERT_EQ(c.Put("/api/meetings/" + id + "/audio/0", auth, audio.substr(0, 1000), "audio/mp4")->status, 204);
+    }
+    options.seed = false;
+    StandinService second(options);
+    second.start();
+    httplib::Client c("127.0.0.1", second.port());
+    const httplib::Headers auth{{"Authorization", "Bearer " + token}};
+    EXPECT_EQ(c.Get("/api/bootstrap", auth)->status, 200);
+    EXPECT_EQ(Json::parse(c.Get("/api/meetings/" + seeded, auth)->body)["title"], "Kept title");
+    EXPECT_EQ(second.meetingIds().size(), 4u);
+    ASSERT_EQ(c.Put("/api/meetings/" + id + "/audio/1", auth, audio.substr(1000), "audio/mp4")->status, 204);
+    const Json commit{{"parts", 2}, {"sha256", sha256Hex(audio)}};
+    EXPECT_EQ(c.Post("/api/meetings/" + id + "/commit", auth, commit.dump(), "application/json")->status, 200);
+    EXPECT_EQ(second.storedAudio(id), audio);
+    second.stop();
+
+    std::filesystem::resize_file(folder / "state.json", 100);
+    EXPECT_ANY_THROW(StandinService{options});
 }
 
 TEST_F(StandinUploadTest, ProcessingMovesOnAfterCommitAndProducesTranscriptAndNotes) {

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,16 @@ struct DeviceToken {
     bool revoked = false;
 };
 
+// Audio kept beside a saved state: one file per distinct content, named by its SHA-256.
+struct BlobFolder {
+    std::filesystem::path folder;
+    std::set<std::string> used; // the names put since this was made
+
+    std::string put(const std::string& bytes); // returns the name
+    std::string get(const std::string& name) const;
+    void removeUnused() const;
+};
+
 class Backend {
 public:
     explicit Backend(StandinOptions options);
@@ -133,6 +145,11 @@ public:
     std::string audioOf(const Meeting& meeting) const;
     std::vector<std::string> seedMeetings(std::size_t count, const std::string& accountId,
                                           const std::optional<std::string>& workspaceId, Time now);
+
+    // The whole world but sign-in codes, for keeping between runs; loading replaces it only when
+    // the document is whole, and throws otherwise.
+    json::Ordered saveState(BlobFolder& blobs) const;
+    void loadState(const json::Ordered& state, const BlobFolder& blobs);
 
 private:
     Reply route(const Request& request, Time now);

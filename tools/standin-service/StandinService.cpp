@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <regex>
 #include <stdexcept>
 #include <thread>
 
 #include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Files.hpp"
 #include "tools/standin-service/StandinBackend.hpp"
 #include "tools/standin-service/StandinSockets.hpp"
 
@@ -89,6 +92,7 @@ struct StandinService::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread thread;
     int port = 0;
+    std::string keptText; // the state document last saved
 
     // Under the lock.
     std::uint64_t append(StandinLoggedRequest entry) {
@@ -148,6 +152,7 @@ struct StandinService::Impl {
                 reply = standin::errorReply(413, "too_large", "the request body is too large");
             } else {
                 reply = answer(req, body);
+                if (mayChange(req)) keep();
             }
             setStatus(seq, reply.status);
         }
@@ -155,6 +160,41 @@ struct StandinService::Impl {
         // (206) is cut, so an error body or a canned fault reaches the client whole.
         if (reply.status != 206) const_cast<httplib::Request&>(req).ranges.clear();
         write(reply, res);
+    }
+
+    // Whether a request may change the world: every method but GET and HEAD, and a meeting's status
+    // read, which moves its processing on.
+    bool mayChange(const httplib::Request& req) const {
+        if (options.stateFolder.empty()) return false;
+        if (req.method != "GET" && req.method != "HEAD") return true;
+        return options.advanceOnRead && req.path.starts_with("/api/meetings/");
+    }
+
+    // Under the lock: saves the world to the state folder when it changed. A failed save is said
+    // on the standard error stream and tried again after the next change.
+    void keep() {
+        try {
+            const std::filesystem::path folder(options.stateFolder);
+            standin::BlobFolder blobs{folder / "audio", {}};
+            files::createOwnerOnlyDirectories(blobs.folder);
+            std::string text = backend.saveState(blobs).dump();
+            if (text == keptText) return;
+            files::atomicWrite(folder / "state.json", viewOf(text));
+            keptText = std::move(text);
+            blobs.removeUnused();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "nuvel-standin: the state could not be kept: %s\n", error.what());
+        }
+    }
+
+    // Loads a kept world; false when the folder holds none. Throws for a damaged one.
+    bool loadKept() {
+        const std::filesystem::path folder(options.stateFolder);
+        if (!std::filesystem::exists(folder / "state.json")) return false;
+        const Bytes text = files::readFile(folder / "state.json");
+        backend.loadState(json::Ordered::parse(text.begin(), text.end()), standin::BlobFolder{folder / "audio", {}});
+        keptText = stringOf(text);
+        return true;
     }
 
     // Under the lock.
@@ -225,10 +265,10 @@ struct StandinService::Impl {
 };
 
 StandinService::StandinService(StandinOptions options) : impl_(std::make_unique<Impl>(options)) {
-    if (options.seed) {
-        std::lock_guard lock(impl_->mutex);
-        impl_->backend.seedMeetings(3, defaultAccountId, std::nullopt, Clock::now());
-    }
+    std::lock_guard lock(impl_->mutex);
+    if (!options.stateFolder.empty() && impl_->loadKept()) return;
+    if (options.seed) impl_->backend.seedMeetings(3, defaultAccountId, std::nullopt, Clock::now());
+    if (!options.stateFolder.empty()) impl_->keep();
 }
 
 StandinService::~StandinService() {

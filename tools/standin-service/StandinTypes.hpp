@@ -24,6 +24,9 @@ struct StandinOptions {
     bool advanceOnRead = true;
     // Most hits one search answers with; more matches set "truncated".
     std::size_t searchResultLimit = 50;
+    // A folder where the service keeps its world between runs (empty: in memory only). A kept
+    // world is loaded at start instead of seeding, and saved after every request that may change it.
+    std::string stateFolder;
 };
 
 // Feature flags of the workspace contract.

@@ -19,8 +19,10 @@
 namespace {
 
 void usage(std::FILE* to) {
-    std::fputs("usage: nuvel-standin [--port N] [--seed] [--manual-processing]\n"
+    std::fputs("usage: nuvel-standin [--port N] [--state DIR] [--seed] [--manual-processing]\n"
                "  --port N              listen on 127.0.0.1:N (default: a free port)\n"
+               "  --state DIR           keep the service's world in DIR between runs (loaded at start\n"
+               "                        instead of seeding when DIR holds one)\n"
                "  --seed                start with three processed sample meetings\n"
                "  --manual-processing   meetings stay \"queued\" after commit instead of moving on\n"
                "The service stops when its standard input is closed, or on SIGTERM or SIGINT.\n",
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.port = static_cast<int>(port);
+        } else if (arg == "--state" && i + 1 < argc) {
+            options.stateFolder = argv[++i];
         } else if (arg == "--seed") {
             options.seed = true;
         } else if (arg == "--manual-processing") {

@@ -62,7 +62,8 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
         const Date at = self->now();
         auto readCopy = [cache, at] { return cache->loadWithLease<MeetingLibraryPage>(libraryKey, at); };
         Outcome<MeetingCache::Leased<MeetingLibraryPage>> read = co_await attemptOn(actors, readCopy);
-        read.drop("reading the offline library");
+        if (!read.missingFile())
+            read.drop("reading the offline library");
         if (!current())
             co_return;
         MeetingCache::Leased<MeetingLibraryPage>* copy = read.ok() ? &read.value() : nullptr;

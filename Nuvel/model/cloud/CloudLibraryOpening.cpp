@@ -84,7 +84,8 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
             return cache->loadWithLease<NativeMeetingDocument>(meetingID, at);
         };
         Outcome<MeetingCache::Leased<NativeMeetingDocument>> read = co_await attemptOn(actors, readCopy);
-        read.drop("reading the offline meeting");
+        if (!read.missingFile())
+            read.drop("reading the offline meeting");
         if (!holds())
             co_return;
         std::optional<MeetingCache::Leased<NativeMeetingDocument>> copy;
