@@ -10,12 +10,11 @@
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/SegmentedControl.hpp"
 #include "Nuvel/ui/ViewFactories.hpp"
+#include "NuvelKit/support/DateFormat.hpp"
 
-#include <QDateTime>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
@@ -40,15 +39,10 @@ void showRed(QWidget* view) {
 
 QString fromStd(const std::string& text) { return QString::fromStdString(text); }
 
-// The creation time as the details line shows it: the long date and the short time, in the
-// user's time zone.
+// The creation time as the details line shows it: the locale's long date and short time, in the
+// user's time zone, as the cloud side writes its meetings' times.
 QString createdText(Date createdAt) {
-    const QDateTime local =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(createdAt.unixSeconds() * 1000.0)))
-            .toLocalTime();
-    const QLocale locale;
-    return locale.toString(local.date(), QLocale::LongFormat) + QStringLiteral(" ") +
-           shortTimeText(locale, local.time());
+    return QString::fromStdString(formatDateTime(createdAt.unixSeconds(), DateStyle::long_, DateStyle::short_));
 }
 
 const QString separator = QStringLiteral(" \u00B7 ");

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "Nuvel/ui/EnglishWording.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
@@ -373,6 +374,17 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         EXPECT_EQ(f.find<SegmentedControl>("local-notes-mode")->selectedSegment(), 0);
         EXPECT_EQ(f.pane->renderedID(), shown.id);
         f.world.executor.release();
+    }
+
+    // The details line dates the recording in the locale's long date and short time, as the
+    // cloud side dates a meeting.
+    for (const auto& [locale, zone, date] :
+         {std::tuple{"en_US", "UTC", "February 28, 2026 at 3:30\u202fPM · "},
+          std::tuple{"en_GB", "Asia/Tokyo", "1 March 2026 at 00:30 · "}}) {
+        DateLocaleScope scope(locale, zone);
+        PaneFixture f;
+        f.show(f.listed(f.first));
+        EXPECT_TRUE(f.text("local-details").startsWith(QString::fromUtf8(date))) << f.text("local-details").toStdString();
     }
 }
 
