@@ -232,16 +232,19 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     place(timerLabel_, 12);
     timerLabel_->setVisible(true);
     addMeter(meter_, localized("Microphone"), localized("Microphone level"));
-    if (recording.captureMode && *recording.captureMode != "room") {
-        const bool named = recording.captureSourceName && !recording.captureSourceName->empty();
-        addMeter(systemMeter_, named ? fromStd(*recording.captureSourceName) : localized("Application audio"),
-                 localized("Application audio level"));
-    }
+    const bool withSource = recording.captureMode && *recording.captureMode != "room";
+    const bool named = recording.captureSourceName && !recording.captureSourceName->empty();
+    const QString sourceName = named ? fromStd(*recording.captureSourceName) : localized("Application audio");
+    if (withSource)
+        addMeter(systemMeter_, sourceName, localized("Application audio level"));
 
-    QLabel* status = makeWrappingLabel(
-        paused ? localized("Paused. No audio is being retained.")
-               : localized("Microphone is recording. Keep Nuvel open; you can close this window."),
-        13, QFont::Normal);
+    // The running sentence names what is recorded: the microphone alone, or the source with it.
+    QString running = localized("Microphone is recording. Keep Nuvel open; you can close this window.");
+    if (withSource)
+        running = localized("%@ and the microphone are recording. Keep Nuvel open; you can close this window.")
+                      .replace(QStringLiteral("%@"), QChar(0x2068) + sourceName + QChar(0x2069));
+    QLabel* status =
+        makeWrappingLabel(paused ? localized("Paused. No audio is being retained.") : running, 13, QFont::Normal);
     status->setObjectName(QStringLiteral("local-status"));
     place(status, 12);
 

@@ -90,7 +90,9 @@ SourceCheckController::SourceCheckController(MainQueue& queue, SourceChecks chec
     microphone_->setAccessibleName(text("Microphone level"));
     system_ = new LevelIndicator;
     system_->setObjectName(QStringLiteral("source-check-application-level"));
-    system_->setAccessibleName(text("Application audio level"));
+    // The second meter is named for the source it measures: one application, or everything played.
+    const bool allSystem = source_ && source_->kind == SystemAudioSelection::Kind::allSystem;
+    system_->setAccessibleName(allSystem ? text("All system audio level") : text("Application audio level"));
     for (LevelIndicator* meter : {microphone_, system_}) {
         meter->setWarningValue(0.8);
         meter->setCriticalValue(0.95);
@@ -99,7 +101,8 @@ SourceCheckController::SourceCheckController(MainQueue& queue, SourceChecks chec
     QLabel* microphoneCaption = makeLabel(text("Microphone"), 11, QFont::Normal);
     microphoneCaption->setObjectName(QStringLiteral("source-check-microphone-caption"));
     useSecondaryTextColour(microphoneCaption);
-    QLabel* systemCaption = makeLabel(text("Application audio"), 11, QFont::Normal);
+    QLabel* systemCaption =
+        makeLabel(allSystem ? text("All system audio") : text("Application audio"), 11, QFont::Normal);
     systemCaption->setObjectName(QStringLiteral("source-check-application-caption"));
     useSecondaryTextColour(systemCaption);
 

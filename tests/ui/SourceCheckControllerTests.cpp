@@ -301,6 +301,20 @@ TEST_F(SourceCheckSheet, TheApplicationRowShowsOnlyWithASource) {
     EXPECT_DOUBLE_EQ(meter(meeting, "source-check-microphone-level"), 0.42);
     EXPECT_DOUBLE_EQ(meter(meeting, "source-check-application-level"), 0.86);
 
+    // The second meter is named for its source.
+    const struct {
+        SystemAudioSelection source;
+        const char* caption;
+        const char* label;
+    } sources[] = {
+        {SystemAudioSelection::allSystem(), "All system audio", "All system audio level"},
+        {SystemAudioSelection::application(9), "Application audio", "Application audio level"},
+    };
+    for (const auto& c : sources) {
+        auto sheet = make(c.source);
+        EXPECT_EQ(find<QLabel>(sheet, "source-check-application-caption")->text(), c.caption);
+        EXPECT_EQ(find<LevelIndicator>(sheet, "source-check-application-level")->accessibleName(), c.label);
+    }
 }
 
 TEST_F(SourceCheckSheet, ASourceWithoutASystemCheckFails) {
