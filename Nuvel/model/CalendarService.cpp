@@ -239,8 +239,10 @@ Task<void> CalendarService::readMeetings(std::weak_ptr<CalendarService> weak,
 void CalendarService::reloadFinished(std::uint64_t generation,
                                      std::optional<std::vector<CalendarMeeting>> meetings) {
     reloading_ = false;
-    if (generation == reloadGeneration_ && access_ == Access::granted && meetings) {
-        if (*meetings != meetings_)
+    // A failed read keeps the meetings shown, but still reports (access may just have turned to
+    // granted) and still checks the reminders of the meetings already read.
+    if (generation == reloadGeneration_ && access_ == Access::granted) {
+        if (meetings && *meetings != meetings_)
             meetings_ = std::move(*meetings);
         notify();
         checkReminders();

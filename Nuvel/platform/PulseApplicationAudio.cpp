@@ -175,6 +175,10 @@ void PulseApplicationAudio::open(const PulseSinkInputInfo& input, bool starting)
     options.sampleRate = std::uint32_t(SystemAudioOutput::sampleRate);
     options.channels = 1;
     options.streamName = "Nuvel application audio";
+    // The streams a capture starts with deliver before its clock starts, so nothing played
+    // after Start is lost; a stream added later is caught up by the mix.
+    if (starting)
+        options.primeSeconds = primeSeconds;
     try {
         Recorded recorded;
         recorded.id = id;

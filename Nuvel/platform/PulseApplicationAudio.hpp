@@ -42,6 +42,7 @@ public:
     static constexpr double handOutInterval = 0.02; // the mix hands out silence this often
     static constexpr double watchInterval = 0.25;   // how often a process without stream is looked at
     static constexpr int opensPerStream = 5;        // recording one sink-input fails no more often
+    static constexpr double primeSeconds = 2.5;     // a starting stream's wait for its first audio
 
     PulseApplicationAudio(std::shared_ptr<PulseConnection> connection, std::int32_t processID,
                           std::shared_ptr<SystemAudioOutput> output);

@@ -1,5 +1,7 @@
 #include "Nuvel/platform/PulseConnection.hpp"
 
+#include "Nuvel/platform/WindowThreadRefusal.hpp"
+
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -37,22 +39,15 @@ std::string describe(const char* what, int code) {
     return std::string(what) + ": " + pa_strerror(code);
 }
 
-std::atomic<std::thread::id> refusingThread{};
-
 // Every wait for the server passes here first.
-void checkWaitAllowed([[maybe_unused]] const char* what) {
-#ifndef NDEBUG
-    if (std::this_thread::get_id() == refusingThread.load(std::memory_order_relaxed)) {
-        std::fprintf(stderr, "nuvel: %s would wait for the sound server on the main thread\n", what);
-        std::abort();
-    }
-#endif
+void checkWaitAllowed(const char* what) {
+    checkBlockingWorkAllowed(what, "wait for the sound server");
 }
 
 } // namespace
 
 void PulseConnection::refuseWaitsOn(std::thread::id thread) {
-    refusingThread.store(thread, std::memory_order_relaxed);
+    refuseBlockingWorkOn(thread);
 }
 
 // ---- Lock ----

@@ -70,9 +70,10 @@ public:
     PulseConnection& operator=(const PulseConnection&) = delete;
 
     // Debug builds: from now on, a wait for the server on `thread` (connecting, introspection,
-    // opening or changing a stream) aborts with a message naming the call. The application
-    // names its main thread, so blocking sound-server work that slipped onto the main queue
-    // shows at once; an empty id lifts the refusal. Release builds ignore it.
+    // opening or changing a stream) aborts with a message naming the call, as does the other
+    // blocking work refused there (WindowThreadRefusal.hpp). The application names its main
+    // thread, so blocking work that slipped onto the main queue shows at once; an empty id
+    // lifts the refusal. Release builds ignore it.
     static void refuseWaitsOn(std::thread::id thread);
 
     // False once the server has gone away.

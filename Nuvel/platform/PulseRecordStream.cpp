@@ -134,6 +134,15 @@ void PulseRecordStream::open(const Options& options) {
     if (sinkInput_)
         timer_ = pa_context_rttime_new(connection_->context(),
                                        pa_rtclock_now() + microseconds(silenceCheckInterval), onTimer, this);
+    if (options.primeSeconds > 0 && state == PA_STREAM_READY) {
+        try {
+            connection_->waitUntil([this] { return delivered_ || failed_.load(); }, "record stream: first audio",
+                                   options.primeSeconds);
+        } catch (const PulseError& error) {
+            if (error.kind() != PulseError::Case::timedOut)
+                throw;
+        }
+    }
 }
 
 void PulseRecordStream::close() {
@@ -278,6 +287,14 @@ void PulseRecordStream::flushPiece() {
     } catch (...) {
         // Must not unwind through the sound library.
     }
+    noteDelivery();
+}
+
+void PulseRecordStream::noteDelivery() {
+    if (delivered_)
+        return;
+    delivered_ = true;
+    pa_threaded_mainloop_signal(connection_->mainloop(), 0); // an opening that primes waits for it
 }
 
 double PulseRecordStream::latencySeconds() const {
@@ -344,6 +361,7 @@ void PulseRecordStream::emitSilence() {
             consumer_(silence_.data(), piece, rate_, hostTime);
         } catch (...) {
         }
+        noteDelivery();
     }
     // When the application plays again, its audio is placed by the clock, after this silence.
     needsAnchor_ = true;

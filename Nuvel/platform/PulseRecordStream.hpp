@@ -72,6 +72,11 @@ public:
         std::optional<std::uint32_t> channels;
         double fragmentSeconds = 0.025;
         std::string streamName = "Nuvel capture";
+        // Above 0: opening also waits, at most this long, until the first piece (or the first
+        // silence of a paused application) has been handed on. A fresh stream's first audio
+        // comes late, in one lump whose older part is cut downstream; once it has come, what
+        // plays after the constructor returns arrives on time.
+        double primeSeconds = 0;
     };
 
     enum class Problem {
@@ -112,6 +117,7 @@ private:
     void anchor();
     void flushPiece();
     void emitSilence();
+    void noteDelivery();
     void report(Problem problem);
     void fail();
     double latencySeconds() const;
@@ -151,6 +157,7 @@ private:
     bool timingFresh_ = false; // a timing update arrived since the last anchor
     double lastDataAt_ = 0; // host time of the last read with data (or of opening)
     bool corkedSeen_ = false;
+    bool delivered_ = false; // a piece or silence has been handed on
 };
 
 } // namespace nuvel

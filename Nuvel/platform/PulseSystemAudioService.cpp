@@ -14,6 +14,10 @@ namespace nuvel {
 
 namespace {
 
+// How long opening a stream for a capture waits for its first audio (PulseAudio takes up to
+// about 0.7 s on a sound card and up to two seconds on an idle null sink, PipeWire 20–60 ms).
+constexpr double primeSeconds = 2.5;
+
 // All system audio: the monitor of the chosen output, recorded as one stream.
 class PulseSystemAudioStream final : public SystemAudioStream {
 public:
@@ -31,6 +35,7 @@ public:
         options.sampleRate = std::uint32_t(SystemAudioOutput::sampleRate);
         options.channels = 1;
         options.streamName = "Nuvel system audio";
+        options.primeSeconds = primeSeconds;
         std::shared_ptr<SystemAudioOutput> output = output_;
         stream_ = std::make_unique<PulseRecordStream>(
             connection_, options,

@@ -122,14 +122,17 @@ Task<void> SystemAudioCapture::start() {
         if (includesMicrophone_)
             engine_->start();
     };
+    // The stream opens, and delivers its first audio, before the recording's clock starts: a
+    // sound server takes a moment to deliver a fresh stream's audio, and whatever plays after
+    // Start must be kept. What comes before the clock starts is not recorded.
     try {
-        co_await runOn(platform_.executor(), startInputs);
+        co_await runOn(platform_.executor(), [stream = stream_.get()] { stream->startCapture(); });
     } catch (...) {
         failure = std::current_exception();
     }
     if (!failure) {
         try {
-            co_await runOn(platform_.executor(), [stream = stream_.get()] { stream->startCapture(); });
+            co_await runOn(platform_.executor(), startInputs);
             startConsumer();
         } catch (...) {
             failure = std::current_exception();

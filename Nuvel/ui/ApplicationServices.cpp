@@ -302,8 +302,8 @@ ShellFactories ApplicationServices::factories() {
             std::make_unique<MeetingMonitor>(*queue, preferences, std::make_shared<SystemMeetingSignals>()));
     };
     std::shared_ptr<AppModel> model = model_;
-    f.makePrompts = [model, queue, preferences]() -> std::unique_ptr<ShellPrompts> {
-        return std::make_unique<MeetingPrompts>(*model, *queue, preferences, desktopApplications());
+    f.makePrompts = [model, queue, executor, preferences]() -> std::unique_ptr<ShellPrompts> {
+        return std::make_unique<MeetingPrompts>(*model, *queue, preferences, desktopApplications(), executor);
     };
     return f;
 }

@@ -1,6 +1,7 @@
 #include "Nuvel/ui/DesktopApplications.hpp"
 
 #include "Nuvel/platform/RunningApplications.hpp"
+#include "Nuvel/platform/WindowThreadRefusal.hpp"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@ namespace nuvel {
 namespace {
 
 std::optional<RunningApplication> runningApplication(const std::string& bundleID) {
+    checkBlockingWorkAllowed("the scan for a running application", "scan the processes");
     ProcessScanner scanner;
     for (RunningApplication& application : scanner.runningApplications(::getuid()))
         if (application.bundleID == bundleID)
@@ -106,16 +108,20 @@ std::optional<DesktopEntry> findDesktopEntry(const QString& desktopID) {
 
 MeetingPrompts::Applications desktopApplications() {
     MeetingPrompts::Applications applications;
-    applications.runningName = [](const std::string& bundleID) -> std::optional<QString> {
+    applications.running = [](const std::string& bundleID) -> std::optional<MeetingPrompts::Running> {
         const std::optional<RunningApplication> running = runningApplication(bundleID);
         if (!running)
             return std::nullopt;
+        MeetingPrompts::Running shown;
+        shown.iconID = bundleID;
+        if (running->desktopID && findDesktopEntry(QString::fromStdString(*running->desktopID)))
+            shown.iconID = *running->desktopID;
         if (auto entry = entryFor(bundleID, running))
-            return entry->name;
-        return std::nullopt;
+            shown.name = entry->name;
+        return shown;
     };
-    applications.icon = [](const std::string& bundleID) -> QIcon {
-        const std::optional<DesktopEntry> entry = entryFor(bundleID, runningApplication(bundleID));
+    applications.icon = [](const std::string& id) -> QIcon {
+        const std::optional<DesktopEntry> entry = findDesktopEntry(QString::fromStdString(id));
         return entry ? iconOf(*entry) : QIcon();
     };
     return applications;

@@ -31,8 +31,8 @@ std::optional<DesktopEntry> findDesktopEntry(const QString& desktopID);
 std::optional<QIcon> applicationIcon(const std::optional<std::string>& bundleID);
 
 // The applications as this desktop knows them: a running application's name from its desktop
-// entry (the user's processes, read from /proc), and an application's icon from the entry of
-// the desktop id it was launched from or of its identifier itself.
+// entry and the id whose entry holds its icon (the user's processes, read from /proc: debug
+// builds refuse that on the window thread), and an application's icon from the entry of an id.
 MeetingPrompts::Applications desktopApplications();
 
 } // namespace nuvel

@@ -28,6 +28,20 @@ constexpr std::array<std::pair<const char*, const char*>, 6> processingStates = 
     {"expired", "Expired"},
 }};
 
+// Whole sentences about the other platform's login items. Here launch at login is an entry in
+// the autostart folder, which the button opens, and the program is wherever it was installed:
+// it can only be missing, never outside an applications folder.
+constexpr std::array<std::pair<const char*, const char*>, 5> loginItemSentences = {{
+    {"Open Login Items Settings", "Open Autostart Folder"},
+    {"Login item could not be changed. Check Login Items Settings.",
+     "Launch at login could not be changed. Check the autostart folder."},
+    {"Approve Nuvel in Login Items Settings to enable launch at login.",
+     "Check the autostart folder to enable launch at login."},
+    {"Install Nuvel in Applications before enabling launch at login.",
+     "Launch at login needs the Nuvel program, which was not found where it was installed."},
+    {"Check Login Items Settings for current status.", "Check the autostart folder for current status."},
+}};
+
 } // namespace
 
 QString EnglishWording::translate(const char* sentenceContext, const char* sourceText, const char*, int) const {
@@ -35,6 +49,9 @@ QString EnglishWording::translate(const char* sentenceContext, const char* sourc
         return {};
     for (const auto& [word, shown] : processingStates)
         if (std::strcmp(sourceText, word) == 0)
+            return QString::fromLatin1(shown);
+    for (const auto& [sentence, shown] : loginItemSentences)
+        if (std::strcmp(sourceText, sentence) == 0)
             return QString::fromLatin1(shown);
     QString text = QString::fromUtf8(sourceText);
     bool changed = false;

@@ -9,7 +9,8 @@ namespace nuvel {
 // platform's names for places on the machine ("this Mac", "System Settings", "Finder"): they
 // are the keys the model writes and its tests check. This translator shows the words of a Linux
 // desktop instead ("this computer", "Settings", "Files"); sentences without such a name pass
-// through unchanged. The service's bare processing-state words ("running", …) are shown as
+// through unchanged. The sentences about login items read as what this desktop has instead: the
+// autostart folder. The service's bare processing-state words ("running", …) are shown as
 // capitalised words of the interface ("Processing", …).
 //
 // Installed once on the application at start-up; `localize` (Localization.hpp) asks it.

@@ -2,11 +2,10 @@
 
 #include "Nuvel/ui/InterfaceHelpers.hpp"
 #include "Nuvel/ui/Localization.hpp"
+#include "NuvelKit/support/DateFormat.hpp"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QFontMetrics>
-#include <QLocale>
 #include <QPainter>
 #include <QStyle>
 
@@ -18,13 +17,10 @@ namespace {
 
 const QString separator = QStringLiteral(" · ");
 
-// The creation time as a short date with the month's name and a short time, in local time.
+// The creation time in the locale's abbreviated date and short time, in local time: written by
+// the same formatter as the cloud side's dates, so both read alike in one window.
 QString dateText(Date date) {
-    const QDateTime local =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(date.unixSeconds() * 1000.0))).toLocalTime();
-    const QLocale locale;
-    return locale.toString(local.date(), QStringLiteral("d MMM yyyy")) + QLatin1Char(' ') +
-           shortTimeText(locale, local.time());
+    return QString::fromStdString(formatDateTime(date.unixSeconds(), DateStyle::medium, DateStyle::short_));
 }
 
 } // namespace

@@ -10,12 +10,11 @@
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/SegmentedControl.hpp"
 #include "Nuvel/ui/ViewFactories.hpp"
+#include "NuvelKit/support/DateFormat.hpp"
 
-#include <QDateTime>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
@@ -40,15 +39,10 @@ void showRed(QWidget* view) {
 
 QString fromStd(const std::string& text) { return QString::fromStdString(text); }
 
-// The creation time as the details line shows it: the long date and the short time, in the
-// user's time zone.
+// The creation time as the details line shows it: the locale's long date and short time, in the
+// user's time zone, as the cloud side writes its meetings' times.
 QString createdText(Date createdAt) {
-    const QDateTime local =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(createdAt.unixSeconds() * 1000.0)))
-            .toLocalTime();
-    const QLocale locale;
-    return locale.toString(local.date(), QLocale::LongFormat) + QStringLiteral(" ") +
-           shortTimeText(locale, local.time());
+    return QString::fromStdString(formatDateTime(createdAt.unixSeconds(), DateStyle::long_, DateStyle::short_));
 }
 
 const QString separator = QStringLiteral(" \u00B7 ");
@@ -238,16 +232,19 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     place(timerLabel_, 12);
     timerLabel_->setVisible(true);
     addMeter(meter_, localized("Microphone"), localized("Microphone level"));
-    if (recording.captureMode && *recording.captureMode != "room") {
-        const bool named = recording.captureSourceName && !recording.captureSourceName->empty();
-        addMeter(systemMeter_, named ? fromStd(*recording.captureSourceName) : localized("Application audio"),
-                 localized("Application audio level"));
-    }
+    const bool withSource = recording.captureMode && *recording.captureMode != "room";
+    const bool named = recording.captureSourceName && !recording.captureSourceName->empty();
+    const QString sourceName = named ? fromStd(*recording.captureSourceName) : localized("Application audio");
+    if (withSource)
+        addMeter(systemMeter_, sourceName, localized("Application audio level"));
 
-    QLabel* status = makeWrappingLabel(
-        paused ? localized("Paused. No audio is being retained.")
-               : localized("Microphone is recording. Keep Nuvel open; you can close this window."),
-        13, QFont::Normal);
+    // The running sentence names what is recorded: the microphone alone, or the source with it.
+    QString running = localized("Microphone is recording. Keep Nuvel open; you can close this window.");
+    if (withSource)
+        running = localized("%@ and the microphone are recording. Keep Nuvel open; you can close this window.")
+                      .replace(QStringLiteral("%@"), QChar(0x2068) + sourceName + QChar(0x2069));
+    QLabel* status =
+        makeWrappingLabel(paused ? localized("Paused. No audio is being retained.") : running, 13, QFont::Normal);
     status->setObjectName(QStringLiteral("local-status"));
     place(status, 12);
 

@@ -101,8 +101,11 @@ void MeetingPromptPanel::show(const Content& content, double dismissAfter) {
     place(window);
     panel_ = window;
     window->fadeIn(fadeInSeconds);
-    QAccessibleEvent announcement(window, QAccessible::Alert);
-    QAccessible::updateAccessibility(&announcement);
+    // An alert carries no text of its own: it is raised on an element that reads the whole prompt.
+    if (auto* spoken = window->findChild<QWidget*>(QStringLiteral("meeting-prompt-announcement"))) {
+        QAccessibleEvent announcement(spoken, QAccessible::Alert);
+        QAccessible::updateAccessibility(&announcement);
+    }
 
     QPointer<MeetingPromptPanel> self(this);
     dismissal_ = queue_->startTimer(dismissAfter, [self] {
@@ -183,6 +186,11 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     detail->setText(clampedToLines(content.detail, detail->font(), detailWidth, detailLines));
     detail->setAccessibleName(content.detail);
     useSecondaryTextColour(detail);
+    // What an assistive tool reads out when the prompt appears: "title. detail". Takes no room.
+    auto* announcement = new QWidget(window);
+    announcement->setObjectName(QStringLiteral("meeting-prompt-announcement"));
+    announcement->setAccessibleName(content.title + QStringLiteral(". ") + content.detail);
+    announcement->setFixedSize(0, 0);
     for (QLabel* label : {static_cast<QLabel*>(title), detail})
         label->setLayoutDirection(direction);
 

@@ -4,6 +4,8 @@
 #include "Nuvel/model/MeetingAppNames.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "Nuvel/ui/SymbolIcons.hpp"
+#include "NuvelKit/support/Executor.hpp"
+#include "NuvelKit/support/MainQueue.hpp"
 
 #include <QApplication>
 #include <QPalette>
@@ -26,8 +28,9 @@ QString isolatedMeetingTitle(const CalendarMeeting& meeting) {
 }
 
 MeetingPrompts::MeetingPrompts(AppModel& model, MainQueue& queue, std::shared_ptr<MeetingPreferences> preferences,
-                               Applications applications)
-    : model_(model), preferences_(std::move(preferences)), applications_(std::move(applications)), panel_(queue) {}
+                               Applications applications, Executor* executor)
+    : model_(model), queue_(queue), preferences_(std::move(preferences)), applications_(std::move(applications)),
+      executor_(executor), panel_(queue) {}
 
 MeetingPrompts::~MeetingPrompts() = default;
 
@@ -45,17 +48,15 @@ QIcon MeetingPrompts::iconFor(const std::optional<std::string>& bundleID, Symbol
 }
 
 MeetingPromptPanel::Content MeetingPrompts::microphoneContent(const MeetingMonitorPrompt& prompt,
-                                                              const std::optional<CalendarMeeting>& meeting) const {
-    std::optional<QString> running;
-    if (prompt.bundleID && applications_.runningName)
-        running = applications_.runningName(*prompt.bundleID);
-    const QString name = running && !running->isEmpty() ? *running : appName(prompt.app);
+                                                              const std::optional<CalendarMeeting>& meeting,
+                                                              const std::optional<Running>& running) const {
+    const QString name = running && !running->name.isEmpty() ? running->name : appName(prompt.app);
     QString message = localized("%@ is using your microphone.").replace(QStringLiteral("%@"), name);
     if (meeting)
         message = isolatedMeetingTitle(*meeting) + QLatin1Char('\n') + message;
 
     MeetingPromptPanel::Content content;
-    content.icon = iconFor(prompt.bundleID, Symbol::videoFill);
+    content.icon = iconFor(running ? std::optional<std::string>(running->iconID) : prompt.bundleID, Symbol::videoFill);
     content.title = localized("Record this meeting?");
     content.detail = message;
     content.muteTitle = prompt.app == MeetingApp::browser
@@ -86,8 +87,33 @@ MeetingPromptPanel::Content MeetingPrompts::reminderContent(const CalendarMeetin
 bool MeetingPrompts::showMicrophonePrompt(const MeetingMonitorPrompt& prompt) {
     if (!mayPrompt() || model_.busy())
         return false;
+    const std::uint64_t generation = ++generation_;
+    if (!prompt.bundleID || !applications_.running || executor_ == nullptr) {
+        presentMicrophonePrompt(prompt, std::nullopt);
+        return true;
+    }
+    // Which application runs is read from the processes, off the window thread.
+    std::weak_ptr<int> alive = alive_;
+    executor_->execute([this, alive, generation, prompt, running = applications_.running, queue = &queue_] {
+        std::optional<Running> found;
+        try {
+            found = running(*prompt.bundleID);
+        } catch (...) {
+            // Unreadable processes: the prompt names the application by its kind.
+        }
+        queue->post([this, alive, generation, prompt, found] {
+            if (alive.expired() || generation != generation_ || !mayPrompt() || model_.busy())
+                return;
+            presentMicrophonePrompt(prompt, found);
+        });
+    });
+    return true;
+}
+
+void MeetingPrompts::presentMicrophonePrompt(const MeetingMonitorPrompt& prompt,
+                                             const std::optional<Running>& running) {
     std::optional<CalendarMeeting> meeting = currentMeeting ? currentMeeting() : std::nullopt;
-    const MeetingPromptPanel::Content content = microphoneContent(prompt, meeting);
+    const MeetingPromptPanel::Content content = microphoneContent(prompt, meeting, running);
 
     RecordingSuggestion suggestion{prompt.app, prompt.bundleID, std::move(meeting)};
     panel_.onRecord = [this, suggestion] {
@@ -107,12 +133,12 @@ bool MeetingPrompts::showMicrophonePrompt(const MeetingMonitorPrompt& prompt) {
             onOpenSettings();
     };
     panel_.show(content, microphoneSeconds);
-    return true;
 }
 
 bool MeetingPrompts::showReminderPrompt(const CalendarMeeting& meeting) {
     if (!mayPrompt())
         return false;
+    ++generation_;
     const MeetingPromptPanel::Content content = reminderContent(meeting);
 
     RecordingSuggestion suggestion;
@@ -137,6 +163,7 @@ bool MeetingPrompts::showReminderPrompt(const CalendarMeeting& meeting) {
 }
 
 void MeetingPrompts::dismiss() {
+    ++generation_;
     panel_.dismiss();
 }
 

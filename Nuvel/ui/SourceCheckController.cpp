@@ -13,14 +13,29 @@
 #include <QLayout>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace nuvel {
 
 namespace {
 
 constexpr int contentWidth = 460;
+constexpr int inset = 20; // around the content
 constexpr int initialContentHeight = 240;
 
 QString text(const char* key) { return QCoreApplication::translate("SourceCheckController", key); }
+
+// The status line's three sentences.
+QString checkingText() {
+    return text("Checking sources for three seconds. Audio is metered and discarded; nothing is saved or uploaded.");
+}
+QString passedText() {
+    return text("Source check finished. If the meeting app was quiet during the check, cancel and repeat while it "
+                "plays a test sound. Silence can be normal. Start when ready.");
+}
+QString failedText() {
+    return text("A source could not be checked. Check permissions and the selected app, then cancel and try again.");
+}
 
 void useSecondaryTextColour(QWidget* widget) {
     QPalette palette = widget->palette();
@@ -75,7 +90,9 @@ SourceCheckController::SourceCheckController(MainQueue& queue, SourceChecks chec
     microphone_->setAccessibleName(text("Microphone level"));
     system_ = new LevelIndicator;
     system_->setObjectName(QStringLiteral("source-check-application-level"));
-    system_->setAccessibleName(text("Application audio level"));
+    // The second meter is named for the source it measures: one application, or everything played.
+    const bool allSystem = source_ && source_->kind == SystemAudioSelection::Kind::allSystem;
+    system_->setAccessibleName(allSystem ? text("All system audio level") : text("Application audio level"));
     for (LevelIndicator* meter : {microphone_, system_}) {
         meter->setWarningValue(0.8);
         meter->setCriticalValue(0.95);
@@ -84,12 +101,14 @@ SourceCheckController::SourceCheckController(MainQueue& queue, SourceChecks chec
     QLabel* microphoneCaption = makeLabel(text("Microphone"), 11, QFont::Normal);
     microphoneCaption->setObjectName(QStringLiteral("source-check-microphone-caption"));
     useSecondaryTextColour(microphoneCaption);
-    QLabel* systemCaption = makeLabel(text("Application audio"), 11, QFont::Normal);
+    QLabel* systemCaption =
+        makeLabel(allSystem ? text("All system audio") : text("Application audio"), 11, QFont::Normal);
     systemCaption->setObjectName(QStringLiteral("source-check-application-caption"));
     useSecondaryTextColour(systemCaption);
 
     status_ = makeWrappingLabel(QString(), 12, QFont::Normal);
     status_->setObjectName(QStringLiteral("source-check-status"));
+    status_->setAlignment(status_->alignment() | Qt::AlignTop);
     useSecondaryTextColour(status_);
 
     auto* cancel = new QPushButton(text("Cancel"));
@@ -128,11 +147,10 @@ SourceCheckController::SourceCheckController(MainQueue& queue, SourceChecks chec
     main->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     for (QWidget* row : {microphoneRow, systemRow, buttons})
         row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    pinToSuperview(main, this, 20);
+    pinToSuperview(main, this, inset);
 
     meters_ = std::make_shared<SheetMeters>(microphone_, system_);
-    setStatus(text("Checking sources for three seconds. Audio is metered and discarded; nothing is saved or "
-                   "uploaded."));
+    setStatus(checkingText());
 }
 
 SourceCheckController::~SourceCheckController() {
@@ -185,11 +203,9 @@ void SourceCheckController::finishCheck(bool passed) {
     if (passed) {
         sourceChecked_ = true;
         start_->setEnabled(true);
-        setStatus(text("Source check finished. If the meeting app was quiet during the check, cancel and repeat "
-                       "while it plays a test sound. Silence can be normal. Start when ready."));
+        setStatus(passedText());
     } else {
-        setStatus(text("A source could not be checked. Check permissions and the selected app, then cancel and "
-                       "try again."));
+        setStatus(failedText());
     }
 }
 
@@ -267,6 +283,17 @@ void SourceCheckController::fitToContent() {
     QLayout* content = layout();
     if (content == nullptr)
         return;
+    // The status line keeps room for the longest of its sentences, wrapped at its width: the
+    // sheet takes its height once and never has to grow while it is on screen, where a window
+    // system may keep the old height and cut the sentence's last line.
+    const QMargins margins = status_->contentsMargins();
+    const int width = contentWidth - 2 * inset - margins.left() - margins.right();
+    int tallest = 0;
+    for (const QString& sentence : {checkingText(), passedText(), failedText()})
+        tallest = std::max(tallest, status_->fontMetrics()
+                                        .boundingRect(QRect(0, 0, width, QWIDGETSIZE_MAX), Qt::TextWordWrap, sentence)
+                                        .height());
+    status_->setMinimumHeight(tallest + margins.top() + margins.bottom());
     content->activate();
     const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(contentWidth)
                                                     : content->totalSizeHint().height();

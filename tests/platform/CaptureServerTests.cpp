@@ -148,6 +148,42 @@ TEST_F(CaptureServerTest, AllSystemAudioIsEverythingTheOutputPlaysWithTheMicroph
     EXPECT_NEAR(windowedAmplitude(samples, 440, 48000), 0.25, 0.04);
 }
 
+TEST_F(CaptureServerTest, WhatPlaysRightAtStartIsInTheRecordingFromItsBeginning) {
+    NUVEL_CONNECT_PULSE(connection);
+    for (const bool wholeSystem : {true, false}) {
+        SCOPED_TRACE(wholeSystem ? "all system audio" : "one application");
+        StoreFixture into;
+        // An output nobody records yet, as the user's speakers are before Start: its first audio
+        // to a new stream comes late.
+        std::string sinkName = uniqueName("nuvel_cold");
+        auto sink = privateSink(sinkName);
+        ASSERT_TRUE(sink->loaded());
+        TempDir tones("capture-tones");
+        writeToneWav(tones / "tone.wav", 1000, 20, 0.5);
+        ChildProcess player({"paplay", "-d", sinkName, (tones / "tone.wav").string()});
+        ASSERT_TRUE(sinkInputOf(*connection, player.pid()));
+
+        PulseCapturePlatform platform(connection, queue, executor, PulseSystemAudioService::Options{sinkName});
+        SystemAudioCapture capture(into.sink, into.id,
+                                   wholeSystem ? Selection::allSystem() : Selection::application(player.pid()), false,
+                                   std::nullopt, platform);
+        runWithWorkers(queue, capture.start());
+        expectHealthyFor(capture, 2.0);
+        LocalRecording recording = runWithWorkers(queue, capture.stop());
+
+        const std::vector<float> samples = into.sealedAudio(recording, 48000);
+        ASSERT_GE(samples.size(), 48000u);
+        const auto tenth = [&](std::size_t index) {
+            const auto from = samples.begin() + std::ptrdiff_t(index * 4800);
+            return toneAmplitude(std::vector<float>(from, from + 4800), 1000, 48000);
+        };
+        const double steady = tenth(15);
+        EXPECT_GT(steady, 0.2);
+        for (std::size_t index = 0; index < 10; ++index)
+            EXPECT_GT(tenth(index), 0.8 * steady) << "the tone is missing at " << double(index) / 10 << " s";
+    }
+}
+
 TEST_F(CaptureServerTest, AnApplicationThatQuitsLeavesTheCaptureUnhealthyWithItsAudioKept) {
     NUVEL_CONNECT_PULSE(connection);
     MeetingOnPrivateSink app(connection, "nuvel_quitting");

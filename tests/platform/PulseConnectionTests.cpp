@@ -1,6 +1,7 @@
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/PulseIntrospection.hpp"
 #include "Nuvel/platform/PulsePlaybackStream.hpp"
+#include "Nuvel/ui/DesktopApplications.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -204,21 +205,29 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     EXPECT_EQ(log.count(), before);
 }
 
-// A debug build refuses every wait for the server on the thread it was told to keep free (the
-// application's main thread): the regression of blocking sound-server work on the main queue
-// aborts the program at the call that made it. Other threads wait as before.
+// A debug build refuses every wait for the server, and the scan of the processes, on the thread
+// it was told to keep free (the application's main thread): the regression of blocking work on
+// the main queue aborts the program at the call that made it. Other threads wait as before.
 TEST(PulseConnectionDeathTest, AWaitOnTheRefusingThreadAbortsWhileOtherThreadsWait) {
 #ifdef NDEBUG
     GTEST_SKIP() << "release builds do not refuse";
 #endif
     NUVEL_CONNECT_PULSE(probe); // a server answers
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const std::vector<std::pair<std::string, std::function<void(std::shared_ptr<PulseConnection>&)>>> calls = {
-        {"connect", [](std::shared_ptr<PulseConnection>& c) { c = PulseConnection::connect(); }},
-        {"list sources", [](std::shared_ptr<PulseConnection>& c) { listSources(*c); }},
-        {"server info", [](std::shared_ptr<PulseConnection>& c) { serverInfo(*c); }},
+    const std::string soundServer = "would wait for the sound server on the main thread";
+    const struct {
+        std::string what;
+        std::function<void(std::shared_ptr<PulseConnection>&)> call;
+        std::string message;
+    } calls[] = {
+        {"connect", [](std::shared_ptr<PulseConnection>& c) { c = PulseConnection::connect(); }, soundServer},
+        {"list sources", [](std::shared_ptr<PulseConnection>& c) { listSources(*c); }, soundServer},
+        {"server info", [](std::shared_ptr<PulseConnection>& c) { serverInfo(*c); }, soundServer},
+        // A meeting prompt's look for the running application reads the processes.
+        {"running application", [](std::shared_ptr<PulseConnection>&) { desktopApplications().running("zoom"); },
+         "the scan for a running application would scan the processes on the main thread"},
     };
-    for (const auto& [what, call] : calls) {
+    for (const auto& [what, call, message] : calls) {
         EXPECT_DEATH(
             {
                 std::shared_ptr<PulseConnection> connection;
@@ -226,7 +235,7 @@ TEST(PulseConnectionDeathTest, AWaitOnTheRefusingThreadAbortsWhileOtherThreadsWa
                 PulseConnection::refuseWaitsOn(std::this_thread::get_id());
                 call(connection);
             },
-            "would wait for the sound server on the main thread")
+            message)
             << what;
     }
 

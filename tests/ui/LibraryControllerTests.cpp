@@ -122,6 +122,18 @@ TEST(LibraryController, RowsNameEachRecordingMeetingAndHit) {
     untitled.segments.push_back(RecordingSegment{});
     const Uuid other = Uuid::random();
     const QString date = localRow(untitled, std::nullopt, false).subtitle.section(" · ", 0, 0);
+    // Local dates in the locale's abbreviated date and short time, as the cloud side writes its own.
+    LocalRecording dated = ShellWorld::recording("Standup");
+    dated.createdAt = *parseIso8601("2026-12-09T13:13:00Z");
+    SidebarRow american, british;
+    {
+        DateLocaleScope scope("en_US", "UTC");
+        american = localRow(dated, other, false);
+    }
+    {
+        DateLocaleScope scope("en_GB", "Europe/London");
+        british = localRow(dated, other, false);
+    }
     struct Case {
         const char* name;
         SidebarRow row;
@@ -131,6 +143,8 @@ TEST(LibraryController, RowsNameEachRecordingMeetingAndHit) {
         {"untitled local recording", localRow(untitled, other, false), {"Untitled recording", date + " · 00:00"}},
         {"the running recording", localRow(untitled, untitled.id, false), {"Untitled recording", "Recording · " + date}},
         {"the paused recording", localRow(untitled, untitled.id, true), {"Untitled recording", "Paused · " + date}},
+        {"dated, American English", american, {"Standup", QString::fromUtf8("Dec 9, 2026, 1:13\u202fPM · 00:00")}},
+        {"dated, British English", british, {"Standup", "9 Dec 2026, 13:13 · 00:00"}},
         {"cloud meeting with an empty title", cloudRow(summary("m1", "", 3725.9, "ready")), {"", "1:02:05 · ready"}},
         {"cloud meeting", cloudRow(summary("m2", "Budget", 65, "processing")), {"Budget", "01:05 · processing"}},
         {"search hit", searchRow(hit("m3", "Budget", {"the ", "budget", " for May"})), {"Budget", "the budget for May"}},

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "Nuvel/ui/EnglishWording.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
@@ -280,8 +281,17 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         {"running room capture", active("room", {}, false), "Recording", running, "pause+ bookmark+ stop+", "", "", 220},
         {"paused application capture", active("application_and_microphone", "Zoom", true), "Paused", paused,
          "pause+ bookmark+ stop+", "", "Zoom", 220},
-        {"unnamed application capture", active("application_and_microphone", {}, false), "Recording", running,
+        {"unnamed application capture", active("application_and_microphone", {}, false), "Recording",
+         "\u2068Application audio\u2069 and the microphone are recording. Keep Nuvel open; you can close this window.",
          "pause+ bookmark+ stop+", "", "Application audio", 220},
+        {"running application capture", active("application_and_microphone", "Zoom", false), "Recording",
+         "\u2068Zoom\u2069 and the microphone are recording. Keep Nuvel open; you can close this window.",
+         "pause+ bookmark+ stop+", "", "Zoom", 220},
+        {"running capture of all system audio", active("application_and_microphone", "All system audio", false),
+         "Recording",
+         "\u2068All system audio\u2069 and the microphone are recording. Keep Nuvel open; you can close this "
+         "window.",
+         "pause+ bookmark+ stop+", "", "All system audio", 220},
         {"saved, idle", listed(same), "Saved on this computer", saved, "send+ play+ export+ remove+", "", "", 160},
         {"saved without audio", listed([](LocalRecording& r) { r.segments.clear(); }), "Saved on this computer", saved,
          "remove+", "", "", 160},
@@ -373,6 +383,17 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         EXPECT_EQ(f.find<SegmentedControl>("local-notes-mode")->selectedSegment(), 0);
         EXPECT_EQ(f.pane->renderedID(), shown.id);
         f.world.executor.release();
+    }
+
+    // The details line dates the recording in the locale's long date and short time, as the
+    // cloud side dates a meeting.
+    for (const auto& [locale, zone, date] :
+         {std::tuple{"en_US", "UTC", "February 28, 2026 at 3:30\u202fPM · "},
+          std::tuple{"en_GB", "Asia/Tokyo", "1 March 2026 at 00:30 · "}}) {
+        DateLocaleScope scope(locale, zone);
+        PaneFixture f;
+        f.show(f.listed(f.first));
+        EXPECT_TRUE(f.text("local-details").startsWith(QString::fromUtf8(date))) << f.text("local-details").toStdString();
     }
 }
 

@@ -195,6 +195,11 @@ TEST_F(MeetingPrompt, LongTextsAreCutAndThePanelSitsInTheTopCornerWithoutTakingF
         QWidget* window = prompt.panel();
         ASSERT_TRUE(window);
         queue.advance(MeetingPromptPanel::fadeInSeconds);
+        // The alert is raised on an element that reads the prompt whole, though it is shown cut.
+        auto* announcement = find<QWidget>("meeting-prompt-announcement");
+        ASSERT_TRUE(announcement);
+        EXPECT_EQ(announcement->accessibleName(), content.title + ". " + content.detail);
+        EXPECT_TRUE(announcement->size().isEmpty());
 
         EXPECT_EQ(QApplication::activeWindow(), &front);
         EXPECT_TRUE(window->windowFlags() & Qt::WindowDoesNotAcceptFocus);

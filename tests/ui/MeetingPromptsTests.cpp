@@ -2,6 +2,7 @@
 // their buttons do (the delegate's part included) and how long they stay.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPushButton>
 
 #include "Nuvel/ui/MeetingPrompts.hpp"
@@ -33,16 +34,17 @@ struct PromptsFixture {
         world.model->start();
         world.queue.drain();
         MeetingPrompts::Applications apps;
-        apps.runningName = [](const std::string& id) -> std::optional<QString> {
+        apps.running = [this](const std::string& id) -> std::optional<MeetingPrompts::Running> {
+            ++scans;
             if (id == "us.zoom.Zoom")
-                return QStringLiteral("Zoom Workplace");
+                return MeetingPrompts::Running{QStringLiteral("Zoom Workplace"), "Zoom"};
             return std::nullopt;
         };
         apps.icon = [this](const std::string& id) {
             iconsAsked.push_back(id);
             return QIcon();
         };
-        prompts = std::make_unique<MeetingPrompts>(*world.model, world.queue, preferences, apps);
+        prompts = std::make_unique<MeetingPrompts>(*world.model, world.queue, preferences, apps, &world.executor);
         prompts->onRecord = [this](const RecordingSuggestion& s) { suggestions.push_back(s); };
         prompts->onSettingsChanged = [this] { log.push_back("settingsChanged"); };
         prompts->onOpenSettings = [this] { log.push_back("openSettings"); };
@@ -63,6 +65,7 @@ struct PromptsFixture {
     std::vector<RecordingSuggestion> suggestions;
     std::vector<std::string> log;
     std::vector<std::string> iconsAsked;
+    int scans = 0;
 };
 
 TEST(MeetingPrompts, TheMicrophonePromptNamesTheApplicationAndTheMeetingOnNow) {
@@ -91,8 +94,24 @@ TEST(MeetingPrompts, TheMicrophonePromptNamesTheApplicationAndTheMeetingOnNow) {
         SCOPED_TRACE(c.name);
         PromptsFixture f;
         f.current = c.current;
+        // The running application is looked for on the executor, never on the window thread.
+        f.world.executor.holding = true;
         ASSERT_TRUE(f.prompts->showMicrophonePrompt(c.prompt));
-        const MeetingPromptPanel::Content content = f.prompts->microphoneContent(c.prompt, c.current);
+        EXPECT_EQ(f.scans, 0);
+        EXPECT_EQ(f.panel() == nullptr, c.prompt.bundleID.has_value()) << "shown once the look-up is in";
+        f.world.executor.release();
+        f.world.queue.drain();
+        EXPECT_EQ(f.scans, c.prompt.bundleID ? 1 : 0);
+        const auto* detail = f.panel() ? f.panel()->findChild<QLabel*>("meeting-prompt-detail") : nullptr;
+        ASSERT_NE(detail, nullptr);
+        EXPECT_EQ(detail->accessibleName(), c.detail);
+        EXPECT_EQ(f.iconsAsked.empty() ? std::string() : f.iconsAsked.back(),
+                  c.detail.contains("Zoom Workplace") ? "Zoom" : c.prompt.bundleID.value_or(""))
+            << "the running application's own icon";
+        const std::optional<MeetingPrompts::Running> running =
+            c.detail.contains("Zoom Workplace") ? std::optional<MeetingPrompts::Running>({"Zoom Workplace", "Zoom"})
+                                                : std::nullopt;
+        const MeetingPromptPanel::Content content = f.prompts->microphoneContent(c.prompt, c.current, running);
         EXPECT_EQ(content.title, "Record this meeting?");
         EXPECT_EQ(content.detail, c.detail);
         EXPECT_EQ(content.muteTitle, c.mute);
@@ -177,6 +196,35 @@ TEST(MeetingPrompts, PromptsShowOnlyWhileSignedInIdleAndNotUpdating) {
     }
 }
 
+TEST(MeetingPrompts, ALookUpThatReturnsAfterADismissalOrAnotherPromptShowsNothing) {
+    const struct {
+        const char* name;
+        std::function<void(PromptsFixture&)> meanwhile;
+        bool reminderShown;
+    } cases[] = {
+        {"dismissed", [](PromptsFixture& f) { f.prompts->dismiss(); }, false},
+        {"a reminder came", [](PromptsFixture& f) { f.prompts->showReminderPrompt(meeting("Sync", {}, std::nullopt)); },
+         true},
+        {"the prompts went away", [](PromptsFixture& f) { f.prompts.reset(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PromptsFixture f;
+        f.world.executor.holding = true;
+        ASSERT_TRUE(f.prompts->showMicrophonePrompt({MeetingApp::zoom, std::string("us.zoom.Zoom")}));
+        c.meanwhile(f);
+        f.world.executor.release();
+        f.world.queue.drain();
+        if (!f.prompts)
+            continue;
+        ASSERT_EQ(f.panel() != nullptr, c.reminderShown);
+        if (c.reminderShown) {
+            EXPECT_EQ(f.panel()->findChild<QLabel*>("meeting-prompt-detail")->accessibleName(),
+                      "Starts in a minute\nRecord it with Nuvel?");
+        }
+    }
+}
+
 TEST(MeetingPrompts, MutingWritesTheSettingsAndEachPromptGoesByItselfInTime) {
     PromptsFixture f;
     // Muting the microphone prompt adds its application; the stored list stays sorted.
@@ -224,7 +272,7 @@ TEST(MeetingPrompts, TheDelegateLeadsTheButtonsToTheLibraryAndTheSettings) {
         std::make_shared<MeetingPreferences>(std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), &f.world.defaults));
     factories.makePrompts = [&]() -> std::unique_ptr<ShellPrompts> {
         auto made = std::make_unique<MeetingPrompts>(*f.world.model, f.world.queue, preferences,
-                                                     MeetingPrompts::Applications{});
+                                                     MeetingPrompts::Applications{}, &f.world.executor);
         prompts = made.get();
         return made;
     };
@@ -264,6 +312,7 @@ TEST(MeetingPrompts, ScreenshotsLeftToRightAndArabic) {
         PromptsFixture f;
         f.current = meeting(suffix == "ar" ? "مراجعة التصميم" : "Design review", {"Ada"}, std::nullopt);
         f.prompts->showMicrophonePrompt({MeetingApp::zoom, std::string("us.zoom.Zoom")});
+        f.world.queue.drain(); // the look-up for the running application is in
         ASSERT_NE(f.panel(), nullptr);
         EXPECT_EQ(f.panel()->layoutDirection(), suffix == "ar" ? Qt::RightToLeft : Qt::LeftToRight);
         const auto folder = artifactsFolder();

@@ -2,6 +2,7 @@
 // home: what a refresh shows, what each control writes and calls, and how each section looks.
 
 #include "Nuvel/ui/Dialogs.hpp"
+#include "Nuvel/ui/EnglishWording.hpp"
 #include "Nuvel/ui/SettingsController.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/ui/UiTestSupport.hpp"
@@ -409,6 +410,9 @@ TEST(SettingsController, sectionsKeepTheWidthAndTopLeftAndFollowTheToolbar) {
 }
 
 TEST(SettingsController, everySectionLeftToRightAndInArabic) {
+    test::application();
+    EnglishWording wording; // this desktop's words, as the application shows them
+    QCoreApplication::installTranslator(&wording);
     for (const char* language : {"en-US", "ar"}) {
         test::PreferredLanguagesScope languages({QString::fromLatin1(language)});
         SettingsWorld w;
@@ -435,7 +439,9 @@ TEST(SettingsController, everySectionLeftToRightAndInArabic) {
                     .string());
             EXPECT_TRUE(c.window()->grab().save(file, "PNG")) << file.toStdString();
         }
+        EXPECT_EQ(w.find<QPushButton>("Open Login Items Settings")->text(), QStringLiteral("Open Autostart Folder"));
     }
+    QCoreApplication::removeTranslator(&wording);
 }
 
 } // namespace

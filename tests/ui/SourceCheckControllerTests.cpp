@@ -300,6 +300,21 @@ TEST_F(SourceCheckSheet, TheApplicationRowShowsOnlyWithASource) {
     EXPECT_EQ(fake.deviceID, 3u);
     EXPECT_DOUBLE_EQ(meter(meeting, "source-check-microphone-level"), 0.42);
     EXPECT_DOUBLE_EQ(meter(meeting, "source-check-application-level"), 0.86);
+
+    // The second meter is named for its source.
+    const struct {
+        SystemAudioSelection source;
+        const char* caption;
+        const char* label;
+    } sources[] = {
+        {SystemAudioSelection::allSystem(), "All system audio", "All system audio level"},
+        {SystemAudioSelection::application(9), "Application audio", "Application audio level"},
+    };
+    for (const auto& c : sources) {
+        auto sheet = make(c.source);
+        EXPECT_EQ(find<QLabel>(sheet, "source-check-application-caption")->text(), c.caption);
+        EXPECT_EQ(find<LevelIndicator>(sheet, "source-check-application-level")->accessibleName(), c.label);
+    }
 }
 
 TEST_F(SourceCheckSheet, ASourceWithoutASystemCheckFails) {
@@ -355,7 +370,10 @@ TEST_F(SourceCheckSheet, ASheetThatGoesAwayLeavesTheCheckWithoutMeters) {
 TEST_F(SourceCheckSheet, KeepsItsLayoutSpacing) {
     auto sheet = make(SystemAudioSelection::application(9));
     sheet->present();
+    // Sized once, for the longest sentence: a window system may not let a shown sheet grow.
+    const QSize shown = sheet->size();
     runPasses(30);
+    EXPECT_EQ(sheet->size(), shown);
     auto geometry = [&](const char* name) {
         QWidget* widget = find<QWidget>(sheet, name);
         return QRect(widget->mapTo(sheet.data(), QPoint(0, 0)), widget->size());

@@ -12,6 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
 
 #include "Nuvel/ui/PreferredLanguages.hpp"
 
@@ -61,6 +65,29 @@ public:
     ~PreferredLanguagesScope() { setPreferredLanguagesSource({}); }
     PreferredLanguagesScope(const PreferredLanguagesScope&) = delete;
     PreferredLanguagesScope& operator=(const PreferredLanguagesScope&) = delete;
+};
+
+// Puts a locale and a time zone in place for the dates the windows write, for as long as it
+// lives (the process's defaults, taken from the environment, otherwise).
+class DateLocaleScope {
+public:
+    DateLocaleScope(const char* locale, const char* zone)
+        : locale_(icu::Locale::getDefault()), zone_(icu::TimeZone::createDefault()) {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(icu::Locale(locale), status);
+        icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)));
+    }
+    ~DateLocaleScope() {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(locale_, status);
+        icu::TimeZone::adoptDefault(zone_.release());
+    }
+    DateLocaleScope(const DateLocaleScope&) = delete;
+    DateLocaleScope& operator=(const DateLocaleScope&) = delete;
+
+private:
+    icu::Locale locale_;
+    std::unique_ptr<icu::TimeZone> zone_;
 };
 
 // $NUVEL_TEST_ARTIFACTS when set, else the build folder.
