@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTextBlock>
@@ -24,6 +25,8 @@
 #include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -181,6 +184,23 @@ TEST_F(DetailScreen, ASameMeetingKeepsTheScreenAndANewOneResetsIt) {
     renderMeeting(meeting, true, nullptr, "https://user:pw@app.getnuvel.com/s/abc");
     EXPECT_FALSE(controller->pendingLinkURL());
     EXPECT_EQ(text("meeting-detail-title"), "Q3 budget review");
+}
+
+// Every model change redraws the open meeting: the documents it replaces must go, or memory grows
+// with each upload part and tick.
+TEST_F(DetailScreen, RedrawsLeaveOnlyTheShownDocumentsAlive) {
+    const NativeMeetingDocument meeting = longMeeting(false, 12);
+    std::vector<QPointer<QTextDocument>> made;
+    for (int redraw = 0; redraw < 500; ++redraw) {
+        renderMeeting(meeting);
+        if (redraw % 50 == 49) controller->clear();
+        made.emplace_back(transcript()->document());
+        made.emplace_back(named<ReadableTextView>("meeting-detail-notes")->document());
+    }
+    flushDeferredDeletes();
+    const auto live = std::count_if(made.begin(), made.end(), [](const auto& d) { return !d.isNull(); });
+    EXPECT_EQ(live, 2);
+    EXPECT_EQ(text("meeting-detail-title"), "Select a meeting");
 }
 
 TEST_F(DetailScreen, PlaybackBarAndItsActions) {
