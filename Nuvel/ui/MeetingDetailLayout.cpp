@@ -20,7 +20,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
@@ -107,11 +106,6 @@ void MeetingDetailController::loadView() {
     search_->setMinimumWidth(120);
     search_->setMaximumWidth(220);
     connect(search_, &QLineEdit::returnPressed, this, &MeetingDetailController::findNext);
-    auto* find = new QShortcut(QKeySequence::Find, root_);
-    connect(find, &QShortcut::activated, this, [this] {
-        search_->setFocus(Qt::ShortcutFocusReason);
-        search_->selectAll();
-    });
 
     tabs_ = new SegmentedControl({localized("Notes"), localized("Transcript")});
     tabs_->setAccessibleName(localized("Meeting content"));
