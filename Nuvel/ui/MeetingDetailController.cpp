@@ -54,6 +54,7 @@ void MeetingDetailController::ensureCorrectionControls() {
     if (correctionField_ == nullptr) correctionField_ = new QLineEdit;
     if (correctionStatus_ == nullptr) {
         correctionStatus_ = new QLabel;
+        correctionStatus_->setTextFormat(Qt::PlainText); // it quotes another editor's words
         correctionStatus_->setWordWrap(true);
     }
     if (speakerPicker_ == nullptr) speakerPicker_ = new QComboBox;
@@ -333,6 +334,7 @@ void MeetingDetailController::showInfo() {
     auto* layout = new QVBoxLayout(popover);
     layout->setContentsMargins(14, 12, 14, 12);
     auto* text = new QLabel(provenanceLabel_->text());
+    text->setTextFormat(Qt::PlainText);
     QFont font = text->font();
     font.setPointSizeF(12);
     text->setFont(font);

@@ -427,6 +427,69 @@ TEST_F(DetailScreen, SharingSheetRules) {
     EXPECT_EQ(spy.take(), (std::vector<std::string>{"rename Budget, third quarter"}));
 }
 
+// Titles, statuses and the service's words are shown as typed, never read as markup.
+TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
+    NativeMeetingDocument meeting = longMeeting(false, 6);
+    meeting.summary.title = "Q3 <b>budget</b> review";
+    shownSharing = MeetingSharingDocument::decode(
+        R"({"can": {}, "workspace_id": "ws", "plan_required": false,
+            "shares": [{"id": "s1", "kind": "guest", "email": "<i>guest</i>@example.com", "permission": "viewer"}],
+            "links": [{"id": "l1", "expires_at": "<b>2030-05-01</b>", "include_audio": true}]})");
+    controller->render(meeting, &shownSharing, nullptr, std::nullopt);
+    const auto labelIn = [](QWidget* parent, const QString& part) -> QLabel* {
+        for (QLabel* label : parent->findChildren<QLabel*>())
+            if (label->text().contains(part)) return label;
+        return nullptr;
+    };
+    const struct {
+        const char* name;
+        std::function<QLabel*()> shown;
+        QString markup;
+    } rows[] = {
+        {"title", [&] { return named<QLabel>("meeting-detail-title"); }, "Q3 <b>budget</b> review"},
+        {"status line",
+         [&] {
+             controller->copyDocument();
+             return named<QLabel>("meeting-detail-status");
+         },
+         ""},
+        {"correction status",
+         [&] {
+             openCorrection("w1", "w1");
+             button("meeting-correction-save")->click();
+             controller->finishCorrection(false, false, std::string("The <b>service</b> is busy."));
+             return named<QLabel>("meeting-correction-status");
+         },
+         "The <b>service</b> is busy."},
+        {"share row",
+         [&] {
+             controller->cancelCorrection();
+             controller->showSharing();
+             return labelIn(controller->sharingSheet(), "<i>guest</i>@example.com");
+         },
+         "<i>guest</i>@example.com"},
+        {"link row", [&] { return labelIn(controller->sharingSheet(), "<b>2030-05-01</b>"); }, "<b>2030-05-01</b>"},
+        {"info popover",
+         [&] {
+             controller->sharingSheet()->findChild<QPushButton*>("meeting-sharing-done")->click();
+             controller->showInfo();
+             auto* popover = window->findChild<QWidget*>("meeting-detail-info-popover");
+             return popover != nullptr ? popover->findChild<QLabel*>() : nullptr;
+         },
+         ""},
+    };
+    for (const auto& row : rows) {
+        QLabel* label = row.shown();
+        ASSERT_NE(label, nullptr) << row.name;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << row.name;
+        EXPECT_FALSE(label->text().isEmpty()) << row.name;
+        if (!row.markup.isEmpty()) {
+            EXPECT_TRUE(label->text().contains(row.markup)) << row.name;
+        }
+    }
+    spy.take();
+}
+
 TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {
     PreferredLanguagesScope arabic({"ar-EG", "en-US"});
     renderMeeting(longMeeting(true, 6));
