@@ -525,6 +525,15 @@ TEST_F(DetailScreen, LinksFindAndCopy) {
     const auto w60 = meeting.transcript.transcript.words[60];
     EXPECT_EQ(spy.take(), (std::vector<std::string>{"play 9000", "play " + std::to_string(w60.start_ms - 750)}));
     EXPECT_EQ(transcript()->textCursor().selectedText(), QString::fromStdString(w60.text));
+    // A cited moment (the summary's 0:09) selects one continuous span on the shown layer: from the
+    // first word that ends after it through every word starting in the next twelve seconds (two
+    // turns here, the speaker line between them included).
+    controller->openLink("nuvel-evidence:0-0");
+    const QString span = transcript()->textCursor().selectedText();
+    EXPECT_TRUE(span.startsWith("Thanks Ada.")) << span.toStdString();
+    EXPECT_TRUE(span.endsWith("hiring line before May?")) << span.toStdString();
+    EXPECT_FALSE(controller->showingOriginal());
+    spy.take();
 
     named<QLineEdit>("meeting-detail-search")->setText("BUDGET");
     controller->findNext();
@@ -582,6 +591,8 @@ TEST_F(DetailScreen, Screenshots) {
         named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(1);
         controller->changeTab();
         save(window.get(), "transcript");
+        controller->openLink("nuvel-evidence:0-0");
+        save(window.get(), "citation");
         openCorrection("w14", "w16");
         controller->finishCorrection(false, true, std::nullopt);
         save(controller->correctionSheet(), "correction");
