@@ -269,6 +269,10 @@ void AppDelegate::findMeeting() {
     NUVEL_MAIN_ACTOR_ENTRY(file);
     if (!library_)
         return;
+    // The one owner of the find key: the open meeting's field when the user is in that meeting,
+    // otherwise the library's search or the notes editor's find bar.
+    if (library_->findInOpenMeeting())
+        return;
     if (library_->cloudVisible()) {
         QWidget* field = library_->searchField();
         if (field != nullptr && field->window() != nullptr && field->window() != field)

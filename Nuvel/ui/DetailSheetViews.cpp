@@ -69,6 +69,7 @@ void applySheetDirection(QWidget* view) { applyLayoutDirection(view, preferredLa
 
 QLabel* makeSheetHeading(const QString& text) {
     auto* title = new QLabel(text);
+    title->setTextFormat(Qt::PlainText);
     QFont font = title->font();
     font.setPointSizeF(13);
     font.setWeight(QFont::DemiBold);

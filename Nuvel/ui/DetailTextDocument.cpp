@@ -74,15 +74,15 @@ QTextCharFormat charFormat(const DetailStyle& style, const QPalette& palette) {
 
 } // namespace
 
-QTextDocument* makeDetailTextDocument(const DetailText& text, const QPalette& palette, QObject* parent) {
-    auto* document = new QTextDocument(parent);
+std::unique_ptr<QTextDocument> makeDetailTextDocument(const DetailText& text, const QPalette& palette) {
+    auto document = std::make_unique<QTextDocument>();
     document->setUndoRedoEnabled(false);
     QTextOption option = document->defaultTextOption();
     option.setTextDirection(text.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
     option.setAlignment(text.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute : Qt::AlignLeft | Qt::AlignAbsolute);
     document->setDefaultTextOption(option);
 
-    QTextCursor cursor(document);
+    QTextCursor cursor(document.get());
     cursor.beginEditBlock();
     const QColor accent = palette.color(QPalette::Highlight);
     int chipNumber = 0;

@@ -4,7 +4,8 @@
 
 #include <QPalette>
 
-class QObject;
+#include <memory>
+
 class QTextDocument;
 
 namespace nuvel {
@@ -16,7 +17,7 @@ inline constexpr int evidenceStampProperty = 0x100000 + 1; // QTextFormat::UserP
 // each run in its font, colour (from the palette), underline, link and tooltip; each chip an
 // image of a small capsule that carries the chip's link and tooltip as an anchor; paragraph
 // spacing; the base direction and alignment of the whole text.
-QTextDocument* makeDetailTextDocument(const meetingdetail::DetailText& text, const QPalette& palette,
-                                      QObject* parent = nullptr);
+std::unique_ptr<QTextDocument> makeDetailTextDocument(const meetingdetail::DetailText& text,
+                                                      const QPalette& palette);
 
 } // namespace nuvel

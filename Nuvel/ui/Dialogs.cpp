@@ -31,6 +31,10 @@ AlertAnswer QtDialogs::runModal(const Alert& alert) {
     box.setTextFormat(Qt::PlainText);
     box.setText(alert.message);
     box.setInformativeText(alert.informativeText);
+    // The box's text format covers its main text only; the informative text may carry the
+    // service's words.
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
 
     QList<QAbstractButton*> buttons;
     for (int i = 0; i < alert.buttons.size(); ++i) {

@@ -125,6 +125,10 @@ QWidget* LibraryController::searchField() {
     return librarySearch_;
 }
 
+bool LibraryController::findInOpenMeeting() {
+    return cloudVisible_ && cloudDetail_.findFromFocus();
+}
+
 bool LibraryController::findInScratchpad() {
     QPlainTextEdit* editor = pane_.scratchpad();
     if (editor == nullptr)

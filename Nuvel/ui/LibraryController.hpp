@@ -81,6 +81,7 @@ public:
     bool cloudVisible() const override { return cloudVisible_; }
     QWidget* searchField() override;
     bool findInScratchpad() override;
+    bool findInOpenMeeting() override;
 
     // ---- Actions of the window's controls ----
     void locationChanged(int segment);

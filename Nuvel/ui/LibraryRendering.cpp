@@ -73,7 +73,10 @@ bool LibraryController::notesEditorHasFocus() const {
     QPlainTextEdit* editor = pane_.scratchpad();
     if (cloudVisible_ || editor == nullptr || pane_.renderedID() != model_.selectedID())
         return false;
-    return splitter_->window() != nullptr && QApplication::focusWidget() == editor;
+    // The window's own focus, which it keeps while another application is in front: the user
+    // may be typing notes while looking at the call.
+    QWidget* window = splitter_->window();
+    return window != nullptr && window->focusWidget() == editor;
 }
 
 void LibraryController::render() {

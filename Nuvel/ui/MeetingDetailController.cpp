@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <limits>
+#include <memory>
 
 namespace nuvel {
 
@@ -53,6 +54,7 @@ void MeetingDetailController::ensureCorrectionControls() {
     if (correctionField_ == nullptr) correctionField_ = new QLineEdit;
     if (correctionStatus_ == nullptr) {
         correctionStatus_ = new QLabel;
+        correctionStatus_->setTextFormat(Qt::PlainText); // it quotes another editor's words
         correctionStatus_->setWordWrap(true);
     }
     if (speakerPicker_ == nullptr) speakerPicker_ = new QComboBox;
@@ -128,8 +130,8 @@ void MeetingDetailController::clear() {
     provenanceLabel_->clear();
     staleBanner_->hide();
     setShownText(statusLabel_, {});
-    notes_->replaceDocument(new QTextDocument(notes_));
-    transcript_->replaceDocument(new QTextDocument(transcript_));
+    notes_->replaceDocument(std::make_unique<QTextDocument>());
+    transcript_->replaceDocument(std::make_unique<QTextDocument>());
     search_->clear();
     tabs_->setSelectedSegment(0);
     updateTabContent();
@@ -179,7 +181,7 @@ void MeetingDetailController::drawTranscript(const MeetingDetailSnapshot& displa
     wordRanges_ = std::move(content.wordRanges);
     transcriptText_ = std::move(content.text);
     transcript_->setAlignsTrailing(transcriptText_.rightToLeft);
-    transcript_->replaceDocument(makeDetailTextDocument(transcriptText_, transcript_->palette(), transcript_));
+    transcript_->replaceDocument(makeDetailTextDocument(transcriptText_, transcript_->palette()));
     const int end = transcript_->document()->characterCount() - 1;
     if (std::max(keptAnchor, keptPosition) <= end) {
         QTextCursor cursor(transcript_->document());
@@ -194,7 +196,7 @@ void MeetingDetailController::drawNotes(const MeetingDetailSnapshot& display) {
     evidenceRanges_ = std::move(content.evidenceRanges);
     notesText_ = std::move(content.text);
     notes_->setAlignsTrailing(notesText_.rightToLeft);
-    notes_->replaceDocument(makeDetailTextDocument(notesText_, notes_->palette(), notes_));
+    notes_->replaceDocument(makeDetailTextDocument(notesText_, notes_->palette()));
     if (content.showTranscript) selectTab(1);
 }
 
@@ -332,6 +334,7 @@ void MeetingDetailController::showInfo() {
     auto* layout = new QVBoxLayout(popover);
     layout->setContentsMargins(14, 12, 14, 12);
     auto* text = new QLabel(provenanceLabel_->text());
+    text->setTextFormat(Qt::PlainText);
     QFont font = text->font();
     font.setPointSizeF(12);
     text->setFont(font);

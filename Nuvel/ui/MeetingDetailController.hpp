@@ -79,6 +79,9 @@ public:
 
     // Actions of the screen's controls.
     void findNext();
+    // The find command (the window's find key): when the window's focus is inside this screen,
+    // the find field takes it with its text selected. False when the focus is elsewhere.
+    bool findFromFocus();
     void changeTab();
     void changeTranscriptLayer();
     void chooseTranscriptLayer();

@@ -20,7 +20,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
@@ -48,8 +47,16 @@ QIcon themedIcon(const char* name, QStyle::StandardPixmap fallback) {
     return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
 }
 
+// Every label of this screen shows its text as typed: titles, statuses and the service's words
+// are never read as markup.
+QLabel* plainLabel(QWidget* parent = nullptr) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
 QLabel* smallLabel(bool secondary) {
-    auto* label = new QLabel;
+    auto* label = plainLabel();
     QFont font = label->font();
     font.setPointSizeF(12);
     label->setFont(font);
@@ -81,7 +88,7 @@ void MeetingDetailController::loadView() {
     });
     root_->setObjectName(QStringLiteral("meeting-detail"));
 
-    titleLabel_ = new QLabel(root_);
+    titleLabel_ = plainLabel(root_);
     QFont titleFont = titleLabel_->font();
     titleFont.setPointSizeF(22);
     titleFont.setWeight(QFont::DemiBold);
@@ -107,11 +114,6 @@ void MeetingDetailController::loadView() {
     search_->setMinimumWidth(120);
     search_->setMaximumWidth(220);
     connect(search_, &QLineEdit::returnPressed, this, &MeetingDetailController::findNext);
-    auto* find = new QShortcut(QKeySequence::Find, root_);
-    connect(find, &QShortcut::activated, this, [this] {
-        search_->setFocus(Qt::ShortcutFocusReason);
-        search_->selectAll();
-    });
 
     tabs_ = new SegmentedControl({localized("Notes"), localized("Transcript")});
     tabs_->setAccessibleName(localized("Meeting content"));
@@ -197,7 +199,7 @@ void MeetingDetailController::loadView() {
     speed_->setObjectName(QStringLiteral("meeting-detail-speed"));
     speed_->setLayoutDirection(Qt::LeftToRight);
     connect(speed_, &QComboBox::activated, this, &MeetingDetailController::changeSpeed);
-    playbackLabel_ = new QLabel;
+    playbackLabel_ = plainLabel();
     QFont clockFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     clockFont.setPointSizeF(11);
     playbackLabel_->setFont(clockFont);

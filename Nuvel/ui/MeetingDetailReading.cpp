@@ -125,6 +125,16 @@ void MeetingDetailController::showTranscriptMenu(const QPoint& at) {
     menu.exec(transcript_->viewport()->mapToGlobal(at));
 }
 
+bool MeetingDetailController::findFromFocus() {
+    ENTRY;
+    if (!isViewLoaded() || root_->isHidden()) return false;
+    QWidget* focus = root_->window()->focusWidget();
+    if (focus == nullptr || !root_->isAncestorOf(focus)) return false;
+    search_->setFocus(Qt::ShortcutFocusReason);
+    search_->selectAll();
+    return true;
+}
+
 void MeetingDetailController::findNext() {
     ENTRY;
     if (!isViewLoaded()) return;

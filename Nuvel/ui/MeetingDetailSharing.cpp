@@ -31,6 +31,7 @@ using namespace meetingdetail;
 namespace {
 QLabel* notice(const QString& text, int width) {
     auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText); // rows carry the service's words as sent
     label->setWordWrap(true);
     label->setFixedWidth(width);
     return label;

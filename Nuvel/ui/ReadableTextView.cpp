@@ -40,8 +40,14 @@ int ReadableTextView::columnOrigin() const {
     return alignsTrailing_ ? viewport()->width() - columnWidth() : 0;
 }
 
-void ReadableTextView::replaceDocument(QTextDocument* document) {
-    setDocument(document); // deletes the previous document when it is this view's child
+void ReadableTextView::replaceDocument(std::unique_ptr<QTextDocument> document) {
+    // Qt deletes a replaced document only when its text control made it; the ones handed in
+    // here are this view's children and go when the next one takes their place.
+    QTextDocument* previous = this->document();
+    const bool ownsPrevious = previous != nullptr && previous->parent() == this;
+    document->setParent(this);
+    setDocument(document.release());
+    if (ownsPrevious) delete previous;
     applyColumn();
 }
 

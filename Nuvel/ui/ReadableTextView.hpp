@@ -2,6 +2,8 @@
 
 #include <QTextBrowser>
 
+#include <memory>
+
 namespace nuvel {
 
 // A read-only, selectable rich-text view for the detail screen's notes and transcript. Its text
@@ -23,8 +25,9 @@ public:
     // The column for the present width, and where it starts.
     int columnWidth() const;
     int columnOrigin() const;
-    // Puts a new document in place and lays the column over it.
-    void replaceDocument(QTextDocument* document);
+    // Puts a new document in place and lays the column over it. The view owns the document it
+    // shows and deletes the one it replaces.
+    void replaceDocument(std::unique_ptr<QTextDocument> document);
     // Selects a range of characters and scrolls it into view.
     void selectRange(int location, int length);
 

@@ -56,6 +56,9 @@ public:
     virtual QWidget* searchField() = 0;
     // Opens the find bar of the notes editor; false when no editor is shown.
     virtual bool findInScratchpad() = 0;
+    // The find command while the window's focus is inside the open cloud meeting: that meeting's
+    // find field takes it. False when the focus is elsewhere.
+    virtual bool findInOpenMeeting() { return false; }
 };
 
 // Signed updates.

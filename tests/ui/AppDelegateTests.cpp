@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 #include <QToolBar>
 
 #include <thread>
@@ -15,6 +16,9 @@
 #include "Nuvel/ui/LibraryWindowFrame.hpp"
 #include "Nuvel/ui/MainActorEntry.hpp"
 #include "Nuvel/ui/TrayStatusItem.hpp"
+#include "tests/model/FakeCloud.hpp"
+#include "tests/ui/MeetingDetailWorld.hpp"
+#include "tests/ui/SheetFakes.hpp"
 #include "tests/ui/ShellFakes.hpp"
 
 using namespace nuvel;
@@ -251,6 +255,61 @@ TEST(AppDelegate, MenuActionsReachTheirTargets) {
     bare.withSettings = false;
     AppDelegate& noSettings = bare.launched();
     EXPECT_FALSE(noSettings.action("showSettings")->isEnabled());
+}
+
+// The real library window with a cloud meeting open: the menu's find key is the only owner of
+// Ctrl+F, and a real key press reaches the meeting's field or the library's search by where the
+// window's focus is.
+TEST(AppDelegate, TheFindKeyGoesToTheOpenMeetingOrTheLibrarySearch) {
+    SheetWorld sheet; // outlives the library the delegate owns
+    DelegateFixture f;
+    FakeCloud* cloud = nullptr;
+    f.world.makeCloud = [&cloud] {
+        auto made = std::make_unique<FakeCloud>();
+        cloud = made.get();
+        return made;
+    };
+    f.world.model.reset();
+    f.world.model = f.world.makeModel();
+    LibraryController* library = nullptr;
+    ShellFactories factories = f.factories();
+    factories.makeLibrary = [&](AppModel& model) {
+        auto made = std::make_unique<LibraryController>(model, sheet.dependencies(f.world));
+        library = made.get();
+        return made;
+    };
+    f.delegate = std::make_unique<AppDelegate>(f.world.model, std::move(factories), f.environment());
+    f.delegate->launch();
+    f.world.queue.drain();
+    ASSERT_NE(library, nullptr);
+    const NativeMeetingDocument meeting = longMeeting(false, 6);
+    cloud->shown.document = meeting;
+    cloud->shown.selectedID = meeting.summary.id;
+    library->locationChanged(1);
+
+    QMainWindow* window = f.delegate->libraryWindow();
+    window->show();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    if (QApplication::activeWindow() != window)
+        GTEST_SKIP() << "this platform activates no window";
+    auto* notes = window->findChild<QWidget*>("meeting-detail-notes");
+    auto* meetingSearch = window->findChild<QLineEdit*>("meeting-detail-search");
+    auto* librarySearch = window->findChild<QLineEdit*>("library-search");
+    auto* list = window->findChild<QWidget*>("library-list");
+    ASSERT_TRUE(notes && meetingSearch && librarySearch && list);
+    const struct {
+        const char* name;
+        QWidget* from;
+        QWidget* to;
+    } presses[] = {{"reading the meeting's notes", notes, meetingSearch}, {"in the meeting list", list, librarySearch}};
+    for (const auto& press : presses) {
+        SCOPED_TRACE(press.name);
+        press.from->setFocus(Qt::OtherFocusReason);
+        ASSERT_EQ(window->focusWidget(), press.from);
+        QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
+        EXPECT_EQ(window->focusWidget(), press.to);
+    }
 }
 
 TEST(AppDelegate, TheStatusItemShowsTheRecordingState) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMetaObject>
 #include <QTimer>
 
@@ -65,6 +66,24 @@ TEST(FilePanels, AskForTheRightKindOfFileAndReturnTheChoiceOrNone) {
         EXPECT_TRUE(answered);
         EXPECT_EQ(result, row.chosen);
     }
+}
+
+// An alert's two texts may quote the service or the user: both are shown as typed.
+TEST(FilePanels, AlertsShowTheirTextsAsTyped) {
+    application();
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        for (QLabel* label : box->findChildren<QLabel*>())
+            if (label->text().contains("<b>"))
+                shown << label->text() + (label->textFormat() == Qt::PlainText ? "" : " (markup)");
+        QMetaObject::invokeMethod(box, "reject");
+    });
+    QtDialogs dialogs;
+    dialogs.runModal(Alert{"Rename <b>Q3</b> failed", "The service said: <b>busy</b>", {"OK"}, std::nullopt, false, nullptr});
+    shown.sort();
+    EXPECT_EQ(shown.join(" | ").toStdString(), "Rename <b>Q3</b> failed | The service said: <b>busy</b>");
 }
 
 } // namespace

@@ -285,13 +285,28 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
     EXPECT_EQ(editor->textCursor().position(), 3);
     EXPECT_FALSE(w.detailTexts().contains("Status changed"));
 
+    // With another application in front the window keeps its focus in the editor: still nothing
+    // is redrawn, so caret and undo history survive.
+    editor->insertPlainText("x");
+    QApplication::setActiveWindow(nullptr);
+    ASSERT_EQ(QApplication::focusWidget(), nullptr);
+    w.model().setMessage("Upload part sent");
+    w.library->render();
+    flushDeferredDeletes();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(w.library->localPane().scratchpad(), editor.data());
+    EXPECT_EQ(editor->textCursor().position(), 4);
+    EXPECT_TRUE(editor->document()->isUndoAvailable());
+    EXPECT_FALSE(w.detailTexts().contains("Upload part sent"));
+    QApplication::setActiveWindow(view);
+
     // Once the editor lets the focus go, the next render rebuilds the pane.
     w.find<QListView>("library-list")->setFocus();
     w.library->render();
     QApplication::processEvents();
     flushDeferredDeletes();
     EXPECT_FALSE(editor) << "the old editor is gone";
-    EXPECT_TRUE(w.detailTexts().contains("Status changed"));
+    EXPECT_TRUE(w.detailTexts().contains("Upload part sent"));
     view->hide();
 }
 

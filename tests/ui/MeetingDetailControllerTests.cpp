@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTextBlock>
@@ -24,6 +25,8 @@
 #include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -181,6 +184,23 @@ TEST_F(DetailScreen, ASameMeetingKeepsTheScreenAndANewOneResetsIt) {
     renderMeeting(meeting, true, nullptr, "https://user:pw@app.getnuvel.com/s/abc");
     EXPECT_FALSE(controller->pendingLinkURL());
     EXPECT_EQ(text("meeting-detail-title"), "Q3 budget review");
+}
+
+// Every model change redraws the open meeting: the documents it replaces must go, or memory grows
+// with each upload part and tick.
+TEST_F(DetailScreen, RedrawsLeaveOnlyTheShownDocumentsAlive) {
+    const NativeMeetingDocument meeting = longMeeting(false, 12);
+    std::vector<QPointer<QTextDocument>> made;
+    for (int redraw = 0; redraw < 500; ++redraw) {
+        renderMeeting(meeting);
+        if (redraw % 50 == 49) controller->clear();
+        made.emplace_back(transcript()->document());
+        made.emplace_back(named<ReadableTextView>("meeting-detail-notes")->document());
+    }
+    flushDeferredDeletes();
+    const auto live = std::count_if(made.begin(), made.end(), [](const auto& d) { return !d.isNull(); });
+    EXPECT_EQ(live, 2);
+    EXPECT_EQ(text("meeting-detail-title"), "Select a meeting");
 }
 
 TEST_F(DetailScreen, PlaybackBarAndItsActions) {
@@ -407,6 +427,69 @@ TEST_F(DetailScreen, SharingSheetRules) {
     EXPECT_EQ(spy.take(), (std::vector<std::string>{"rename Budget, third quarter"}));
 }
 
+// Titles, statuses and the service's words are shown as typed, never read as markup.
+TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
+    NativeMeetingDocument meeting = longMeeting(false, 6);
+    meeting.summary.title = "Q3 <b>budget</b> review";
+    shownSharing = MeetingSharingDocument::decode(
+        R"({"can": {}, "workspace_id": "ws", "plan_required": false,
+            "shares": [{"id": "s1", "kind": "guest", "email": "<i>guest</i>@example.com", "permission": "viewer"}],
+            "links": [{"id": "l1", "expires_at": "<b>2030-05-01</b>", "include_audio": true}]})");
+    controller->render(meeting, &shownSharing, nullptr, std::nullopt);
+    const auto labelIn = [](QWidget* parent, const QString& part) -> QLabel* {
+        for (QLabel* label : parent->findChildren<QLabel*>())
+            if (label->text().contains(part)) return label;
+        return nullptr;
+    };
+    const struct {
+        const char* name;
+        std::function<QLabel*()> shown;
+        QString markup;
+    } rows[] = {
+        {"title", [&] { return named<QLabel>("meeting-detail-title"); }, "Q3 <b>budget</b> review"},
+        {"status line",
+         [&] {
+             controller->copyDocument();
+             return named<QLabel>("meeting-detail-status");
+         },
+         ""},
+        {"correction status",
+         [&] {
+             openCorrection("w1", "w1");
+             button("meeting-correction-save")->click();
+             controller->finishCorrection(false, false, std::string("The <b>service</b> is busy."));
+             return named<QLabel>("meeting-correction-status");
+         },
+         "The <b>service</b> is busy."},
+        {"share row",
+         [&] {
+             controller->cancelCorrection();
+             controller->showSharing();
+             return labelIn(controller->sharingSheet(), "<i>guest</i>@example.com");
+         },
+         "<i>guest</i>@example.com"},
+        {"link row", [&] { return labelIn(controller->sharingSheet(), "<b>2030-05-01</b>"); }, "<b>2030-05-01</b>"},
+        {"info popover",
+         [&] {
+             controller->sharingSheet()->findChild<QPushButton*>("meeting-sharing-done")->click();
+             controller->showInfo();
+             auto* popover = window->findChild<QWidget*>("meeting-detail-info-popover");
+             return popover != nullptr ? popover->findChild<QLabel*>() : nullptr;
+         },
+         ""},
+    };
+    for (const auto& row : rows) {
+        QLabel* label = row.shown();
+        ASSERT_NE(label, nullptr) << row.name;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << row.name;
+        EXPECT_FALSE(label->text().isEmpty()) << row.name;
+        if (!row.markup.isEmpty()) {
+            EXPECT_TRUE(label->text().contains(row.markup)) << row.name;
+        }
+    }
+    spy.take();
+}
+
 TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {
     PreferredLanguagesScope arabic({"ar-EG", "en-US"});
     renderMeeting(longMeeting(true, 6));
@@ -442,6 +525,15 @@ TEST_F(DetailScreen, LinksFindAndCopy) {
     const auto w60 = meeting.transcript.transcript.words[60];
     EXPECT_EQ(spy.take(), (std::vector<std::string>{"play 9000", "play " + std::to_string(w60.start_ms - 750)}));
     EXPECT_EQ(transcript()->textCursor().selectedText(), QString::fromStdString(w60.text));
+    // A cited moment (the summary's 0:09) selects one continuous span on the shown layer: from the
+    // first word that ends after it through every word starting in the next twelve seconds (two
+    // turns here, the speaker line between them included).
+    controller->openLink("nuvel-evidence:0-0");
+    const QString span = transcript()->textCursor().selectedText();
+    EXPECT_TRUE(span.startsWith("Thanks Ada.")) << span.toStdString();
+    EXPECT_TRUE(span.endsWith("hiring line before May?")) << span.toStdString();
+    EXPECT_FALSE(controller->showingOriginal());
+    spy.take();
 
     named<QLineEdit>("meeting-detail-search")->setText("BUDGET");
     controller->findNext();
@@ -499,6 +591,8 @@ TEST_F(DetailScreen, Screenshots) {
         named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(1);
         controller->changeTab();
         save(window.get(), "transcript");
+        controller->openLink("nuvel-evidence:0-0");
+        save(window.get(), "citation");
         openCorrection("w14", "w16");
         controller->finishCorrection(false, true, std::nullopt);
         save(controller->correctionSheet(), "correction");
