@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "NuvelKit/store/NuvelLink.hpp"
 #include "NuvelKit/support/Json.hpp"
 #include "tools/standin-service/StandinHttp.hpp"
 #include "tools/standin-service/StandinTypes.hpp"
@@ -133,6 +134,9 @@ public:
     std::string audioOf(const Meeting& meeting) const;
     std::vector<std::string> seedMeetings(std::size_t count, const std::string& accountId,
                                           const std::optional<std::string>& workspaceId, Time now);
+    // The origin this service's web pages are served on ("http://127.0.0.1:<port>"): view-only
+    // links point there, so they open where the service runs.
+    void setWebOrigin(std::string origin) { webOrigin_ = std::move(origin); }
 
 private:
     Reply route(const Request& request, Time now);
@@ -195,6 +199,7 @@ private:
     std::map<std::string, Meeting> meetings_;
     std::map<std::string, std::int64_t> retentionDays_; // per workspace id; 30 when not set
     std::uint64_t seedCounter_ = 0;
+    std::string webOrigin_ = "https://" + std::string(NuvelLink::webHost);
 };
 
 } // namespace nuvel::standin
