@@ -206,6 +206,7 @@ struct ShellWorld {
         d.media = std::make_shared<RecordingMediaAssembler>();
         d.freeSpace = [](const std::filesystem::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); };
         d.dataRoot = data.path();
+        d.continuousNow = [this] { return queue.now(); };
         return AppModel::make(std::move(d));
     }
     ~ShellWorld() {

@@ -139,7 +139,7 @@ void UploadQueue::scheduleQueueWakeup() {
 }
 
 Task<void> UploadQueue::wakeUp(std::weak_ptr<const void> model, double delay, Uuid recordingID) {
-    const bool due = co_await sleepUnlessCancelled(delay);
+    const bool due = co_await ctx_.sleepUnlessCancelled(delay);
     if (!due)
         co_return;
     if (auto alive = model.lock())
