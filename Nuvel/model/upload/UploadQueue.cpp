@@ -2,6 +2,7 @@
 
 #include "Nuvel/model/upload/UploadFailure.hpp"
 #include "Nuvel/model/upload/UploadRun.hpp"
+#include "NuvelKit/service/APIError.hpp"
 
 #include <limits>
 #include <vector>
@@ -58,6 +59,8 @@ Task<void> UploadQueue::handleUploadFailure(Run& run, Failure error) {
     ctx_.state.replaceRecording(run.recording);
     error.drop("sending a recording");
     ctx_.state.message = ctx_.localized(uploadFailureMessage(error, run.recording));
+    if (const APIError* refused = error.errorAs<APIError>(); refused && refused->status() == 401)
+        ctx_.state.sessionRefused = true;
     ctx_.notifyChange();
     finishUpload(run.heartbeat, run.transportFile, run.store);
 }
