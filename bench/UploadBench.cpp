@@ -162,6 +162,8 @@ void UploadBench(benchmark::State& state) {
         d.openStore = RecordingWorkspaceStore::open;
         d.media = std::make_shared<FileMedia>();
         d.dataRoot = root / "share";
+        // The model's waits count on the queue's clock, as its timers do.
+        d.continuousNow = [&queue] { return queue.now(); };
         auto parts = std::make_shared<ModelParts>(std::move(d));
         parts->context.setOwner(std::weak_ptr<const void>(parts));
         runToCompletion(queue, parts->workspaces.openWorkspace(session, contract, std::nullopt));

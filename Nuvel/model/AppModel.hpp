@@ -54,6 +54,7 @@ public:
     void setUpdateInProgress(bool inProgress);
     CloudMeetingModel& cloud() const { return *parts_.context.cloud; }
     const std::optional<DeviceSession>& session() const { return state().session; }
+    bool sessionRefused() const { return state().sessionRefused; }
     const std::optional<NativeBootstrap>& bootstrap() const { return state().bootstrap; }
     const std::vector<LocalRecording>& recordings() const { return state().recordings; }
     const std::optional<Uuid>& selectedID() const { return state().selectedID; }

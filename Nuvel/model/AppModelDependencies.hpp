@@ -79,8 +79,12 @@ struct AppModelDependencies {
 
     // The folder that holds "Nuvel/production" ($XDG_DATA_HOME).
     std::filesystem::path dataRoot;
-    // The wall clock. Default: Date::now. Sleeps and timers count on the main queue's clock.
+    // The wall clock. Default: Date::now.
     std::function<Date()> now;
+    // Seconds on a clock that keeps counting while the computer sleeps: the waits measured in
+    // real time (retries, heartbeats, the notes' save delay) count on it. Default:
+    // continuousTimeSeconds.
+    std::function<double()> continuousNow;
     // Secure random bytes (the sign-in verifier). Default: the system generator.
     PKCEAttempt::RandomFill randomFill;
 };

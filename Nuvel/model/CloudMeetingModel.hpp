@@ -53,6 +53,9 @@ public:
     // Cancels its work, forgets session, cache and lists (no file is deleted) and tells its
     // change observer.
     virtual void reset() = 0;
+    // The service no longer knows the session: resets, then shows the library's sign-in
+    // sentence with `signInNeeded`, as a load refused with 401 does.
+    virtual void refuseSession() = 0;
 
     // Stops and releases the cloud player, if one plays.
     virtual void stopPlayback() = 0;

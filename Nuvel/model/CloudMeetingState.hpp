@@ -45,6 +45,8 @@ struct CloudMeetingState {
     bool offline = false;
     // The one status sentence.
     std::string message;
+    // The service refused the session (401): nothing more loads until the user signs in again.
+    bool signInNeeded = false;
     // A correction saved as a draft that may be sent again.
     std::optional<MeetingRevisionRequest> pendingCorrection;
     // The open meeting's audio may be played.

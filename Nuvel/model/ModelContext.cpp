@@ -47,6 +47,8 @@ AppModelDependencies checked(AppModelDependencies d) {
         d.localize = [](std::string_view text) { return std::string(text); };
     if (!d.now)
         d.now = [] { return Date::now(); };
+    if (!d.continuousNow)
+        d.continuousNow = [] { return continuousTimeSeconds(); };
     if (!d.randomFill)
         d.randomFill = [](std::uint8_t* out, std::size_t count) { fillRandom(out, count); };
     return d;

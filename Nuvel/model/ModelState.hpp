@@ -21,6 +21,9 @@ namespace nuvel {
 struct ModelState {
     bool updateInProgress = false;
     std::optional<DeviceSession> session;
+    // The service no longer knows this device's session (it answered 401): the windows offer to
+    // sign in again. A workspace opened with a contract the service gave clears it.
+    bool sessionRefused = false;
     std::optional<NativeBootstrap> bootstrap;
     // The open workspace's recordings; a new one goes in front.
     std::vector<LocalRecording> recordings;

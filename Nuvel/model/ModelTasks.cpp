@@ -1,18 +1,13 @@
 #include "Nuvel/model/ModelTasks.hpp"
 
 #include "Nuvel/model/Outcome.hpp"
+#include "Nuvel/model/cloud/ContinuousSleep.hpp"
 
 namespace nuvel {
 
-namespace {
-Task<void> sleeping(double seconds) {
-    co_await sleepFor(seconds);
-}
-} // namespace
-
-Task<bool> sleepUnlessCancelled(double seconds) {
+Task<bool> sleepUnlessCancelled(double seconds, std::function<double()> continuousNow) {
     if (seconds > 0) {
-        Task<void> sleep = sleeping(seconds);
+        Task<void> sleep = sleepOnContinuousClock(seconds, std::move(continuousNow));
         Outcome<void> slept = co_await attempt(sleep);
         if (slept.cancelled())
             co_return false;

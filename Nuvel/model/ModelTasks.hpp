@@ -4,6 +4,7 @@
 #include "NuvelKit/support/Task.hpp"
 
 #include <cstddef>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -60,9 +61,10 @@ private:
     std::vector<std::pair<Scope, TaskHandle>> held_;
 };
 
-// Sleeps `seconds` on the main queue's clock (not at all when it is 0 or less). False when the
-// running task was cancelled before or during the sleep; the sleeper then ends its work. A sleep
-// that fails in any other way counts as finished.
-Task<bool> sleepUnlessCancelled(double seconds);
+// Sleeps `seconds` on `continuousNow`, a clock that keeps counting while the computer is
+// suspended (not at all when it is 0 or less). False when the running task was cancelled before
+// or during the sleep; the sleeper then ends its work. A sleep that fails in any other way counts
+// as finished.
+Task<bool> sleepUnlessCancelled(double seconds, std::function<double()> continuousNow);
 
 } // namespace nuvel

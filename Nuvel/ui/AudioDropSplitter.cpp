@@ -28,29 +28,37 @@ std::optional<std::filesystem::path> AudioDropSplitter::droppedFile(const QMimeD
     return std::filesystem::path(urls.first().toLocalFile().toStdString());
 }
 
+namespace {
+
+// The import keeps its own copy of the file: the drag is taken as a copy, whatever its source
+// proposes, so that no file manager removes the user's original after a "move". A source that
+// offers no copy is refused.
+bool takeAsCopy(QDropEvent* event, const QMimeData* data) {
+    if (!AudioDropSplitter::droppedFile(data) || !(event->possibleActions() & Qt::CopyAction)) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
+}
+
+} // namespace
+
 void AudioDropSplitter::dragEnterEvent(QDragEnterEvent* event) {
     NUVEL_MAIN_ACTOR_ENTRY(file);
-    if (droppedFile(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    takeAsCopy(event, event->mimeData());
 }
 
 void AudioDropSplitter::dragMoveEvent(QDragMoveEvent* event) {
-    if (droppedFile(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    takeAsCopy(event, event->mimeData());
 }
 
 void AudioDropSplitter::dropEvent(QDropEvent* event) {
     NUVEL_MAIN_ACTOR_ENTRY(file);
-    const std::optional<std::filesystem::path> dropped = droppedFile(event->mimeData());
-    if (!dropped) {
-        event->ignore();
+    if (!takeAsCopy(event, event->mimeData()))
         return;
-    }
-    event->acceptProposedAction();
+    const std::optional<std::filesystem::path> dropped = droppedFile(event->mimeData());
     if (onFile)
         onFile(*dropped);
 }

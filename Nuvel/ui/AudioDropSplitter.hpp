@@ -12,7 +12,8 @@ namespace nuvel {
 
 // The library window's split between the sidebar and the detail side. A drag that carries
 // exactly one local file may be dropped anywhere on it and is handed to `onFile`; two files, or
-// an address that is not a local file, are refused. The file's type is left to the import.
+// an address that is not a local file, are refused. It is always taken as a copy, never a move.
+// The file's type is left to the import.
 class AudioDropSplitter final : public QSplitter {
     Q_OBJECT
 public:

@@ -42,8 +42,10 @@ AlertAnswer QtDialogs::runModal(const Alert& alert) {
         const bool cancels = title == localized("Cancel");
         QPushButton* button = box.addButton(title, i == 0 ? QMessageBox::AcceptRole
                                                           : (cancels ? QMessageBox::RejectRole : QMessageBox::ActionRole));
-        if (i == 0)
+        if (alert.destructive ? cancels : i == 0)
             box.setDefaultButton(button);
+        if (alert.destructive && i == 0)
+            button->setAutoDefault(false);
         if (cancels)
             box.setEscapeButton(button);
         buttons.push_back(button);
@@ -100,12 +102,9 @@ AlertAnswer QtDialogs::runWithAccessory(const Alert& alert) {
             else
                 dialog.accept();
         });
-        if (i == 0) {
-            button->setDefault(true);
-            button->setAutoDefault(true);
-        } else {
-            button->setAutoDefault(false);
-        }
+        const bool isDefault = alert.destructive ? cancels : i == 0;
+        button->setDefault(isDefault);
+        button->setAutoDefault(isDefault);
         buttonRow->addWidget(button);
     }
 
@@ -169,6 +168,7 @@ bool confirmed(Dialogs& dialogs, const char* message, const char* informativeTex
     alert.message = localized(message);
     alert.informativeText = localized(informativeText);
     alert.buttons = {localized(action), localized("Cancel")};
+    alert.destructive = true;
     return dialogs.runModal(alert).button == 0;
 }
 

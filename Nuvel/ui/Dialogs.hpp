@@ -22,6 +22,9 @@ struct Alert {
     std::optional<QString> checkbox;
     bool checked = false;
     QWidget* accessory = nullptr;
+    // The first button destroys what cannot be brought back: "Cancel" is then the default, and
+    // Return never presses the first button, even when it has the focus.
+    bool destructive = false;
 };
 
 // A panel that opens one existing file (no folders), offering the files that match one of
@@ -60,8 +63,8 @@ public:
 };
 
 // Asks before an action that cannot be undone: the message, the informative text, and the
-// buttons `action` (the default) and "Cancel". True only when the user chose `action`. Every
-// text is shown through the wording table.
+// buttons `action` and "Cancel" (the default, so Return cancels). True only when the user chose
+// `action`. Every text is shown through the wording table.
 bool confirmed(Dialogs& dialogs, const char* message, const char* informativeText, const char* action);
 
 // Alerts as QMessageBoxes.

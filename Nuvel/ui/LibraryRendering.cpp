@@ -102,6 +102,13 @@ void LibraryController::render() {
         status->setObjectName(QStringLiteral("library-status"));
         status->setForegroundRole(QPalette::PlaceholderText);
         detail_->addWidget(status);
+        if (model_.sessionRefused() && !cloudVisible_) {
+            // The sentence asks to sign in again: the way to is beside it.
+            QPushButton* signInAgain =
+                makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
+            signInAgain->setObjectName(QStringLiteral("library-sign-in-again"));
+            detail_->addWidget(signInAgain, 0, Qt::AlignLeading);
+        }
         detail_->addSpacing(4);
         auto* line = new QFrame;
         line->setFrameShape(QFrame::HLine);
@@ -262,7 +269,8 @@ void LibraryController::renderCloud() {
     if (!cloud.document) {
         cloudDetail_.clear();
         lastDocumentID_.reset();
-        if (!model_.session()) {
+        // A session the service no longer knows reads nothing until the user signs in again.
+        if (!model_.session() || cloud.signInNeeded) {
             showMessage("person.crop.circle", localized("Sign in to read your Nuvel meetings."), {},
                         makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); }),
                         true);

@@ -156,6 +156,9 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
         c.closeSheet(c.sharingSheet_);
     }));
     invite->setObjectName(QStringLiteral("meeting-sharing-invite"));
+    // A press before the acknowledgement would send nothing and say nothing: the button waits for it.
+    invite->setEnabled(acknowledge->isChecked());
+    QObject::connect(acknowledge, &QCheckBox::toggled, invite, &QWidget::setEnabled);
     stack->add(row({invite}), 16);
     auto* line = new QFrame;
     line->setFrameShape(QFrame::HLine);

@@ -1,11 +1,13 @@
 #include "Nuvel/ui/MeetingPromptPanel.hpp"
 
+#include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "Nuvel/ui/ElidingLabel.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/PromptWindow.hpp"
 #include "Nuvel/ui/SymbolIcons.hpp"
 #include "Nuvel/ui/ViewFactories.hpp"
+#include "NuvelKit/support/Time.hpp"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -19,6 +21,7 @@
 #include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace nuvel {
@@ -78,6 +81,7 @@ QPushButton* makeButton(const QString& title, const char* name) {
 
 MeetingPromptPanel::MeetingPromptPanel(MainQueue& queue, QObject* parent) : QObject(parent), queue_(&queue) {
     openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    continuousNow = [] { return continuousTimeSeconds(); };
 }
 
 MeetingPromptPanel::~MeetingPromptPanel() {
@@ -107,12 +111,21 @@ void MeetingPromptPanel::show(const Content& content, double dismissAfter) {
         QAccessible::updateAccessibility(&announcement);
     }
 
+    dismissAt(continuousNow() + dismissAfter);
+}
+
+void MeetingPromptPanel::dismissAt(double deadline) {
+    const double left = deadline - continuousNow();
+    if (!(left > 0)) {
+        dismiss();
+        return;
+    }
     QPointer<MeetingPromptPanel> self(this);
-    dismissal_ = queue_->startTimer(dismissAfter, [self] {
+    dismissal_ = queue_->startTimer(std::min(left, continuousSleepStep), [self, deadline] {
         if (!self)
             return;
         self->dismissal_.reset();
-        self->dismiss();
+        self->dismissAt(deadline);
     });
 }
 

@@ -53,6 +53,9 @@ public:
     std::function<void()> onSettings;
     // Opens the join link. Default: the desktop's URL handler.
     std::function<void(const QUrl&)> openURL;
+    // Seconds on a clock that keeps counting while the computer sleeps: the time a prompt stays
+    // counts on it. Default: continuousTimeSeconds.
+    std::function<double()> continuousNow;
 
     // Replaces any prompt on screen with this one; it goes by itself after `dismissAfter`
     // seconds unless it goes earlier.
@@ -76,6 +79,9 @@ private:
     void requireMain(const char* where) const;
     PromptWindow* build(const Content& content);
     void place(PromptWindow* window) const;
+    // Dismisses the prompt once `continuousNow` reaches `deadline`, waking at least every
+    // continuousSleepStep seconds: the queue's timers stop while the computer sleeps.
+    void dismissAt(double deadline);
 
     MainQueue* queue_;
     QPointer<PromptWindow> panel_;

@@ -199,6 +199,8 @@ void SettingsController::clearCache() {
         localized("Downloaded transcripts, notes and unsent correction drafts will be removed "
                   "from this Mac. Local recordings and meetings on Nuvel are preserved.");
     alert.buttons = {localized("Clear cache"), localized("Cancel")};
+    // Unsent correction drafts go with it.
+    alert.destructive = true;
     if (platform_.dialogs->runModal(alert).button == 0 && actions_.clearCompletedCache)
         actions_.clearCompletedCache();
 }

@@ -168,20 +168,27 @@ TEST(AppModelStartup, UnreadableRecordingsAreLeftOutWithTheRecoverySentence) {
 }
 
 TEST(AppModelStartup, ARefusedDeviceKeepsItsSessionButLosesItsCachedContract) {
-    AppHarness h;
-    h.storeSession(sampleSession());
-    cacheContract(h, sampleContract(), 10);
-    h.api->answerBootstrap = []() -> NativeBootstrap { throw APIError(401, "unauthorized"); };
-    h.nextReport.recordings = {sampleRecording("Kept")};
-    startUp(h);
-    EXPECT_EQ(h.openedRoots, (std::vector<std::filesystem::path>{h.accountFolder() / "personal"}));
-    EXPECT_TRUE(h.model->session());
-    EXPECT_FALSE(h.model->bootstrap());
-    EXPECT_EQ(h.model->recordings().size(), 1u) << "the local recordings stay listed";
-    EXPECT_EQ(h.cloud->calls, (std::vector<std::string>{"reset"}));
-    EXPECT_FALSE(std::filesystem::exists(
-        NativeDiscoveryCache(h.accountFolder() / "discovery", mediaKey(h), "acc_1").file()));
-    EXPECT_EQ(h.model->message(), "");
+    // An unknown session (401) is the library's to tell, with its offer to sign in again; a
+    // device refused the workspace (403) is not.
+    for (const int status : {401, 403}) {
+        SCOPED_TRACE(status);
+        AppHarness h;
+        h.storeSession(sampleSession());
+        cacheContract(h, sampleContract(), 10);
+        h.api->answerBootstrap = [status]() -> NativeBootstrap { throw APIError(status, "refused"); };
+        h.nextReport.recordings = {sampleRecording("Kept")};
+        startUp(h);
+        EXPECT_EQ(h.openedRoots, (std::vector<std::filesystem::path>{h.accountFolder() / "personal"}));
+        EXPECT_TRUE(h.model->session());
+        EXPECT_FALSE(h.model->bootstrap());
+        EXPECT_EQ(h.model->recordings().size(), 1u) << "the local recordings stay listed";
+        EXPECT_EQ(h.cloud->calls, status == 401 ? (std::vector<std::string>{"reset", "refuseSession"})
+                                                : (std::vector<std::string>{"reset"}));
+        EXPECT_EQ(h.model->sessionRefused(), status == 401);
+        EXPECT_FALSE(std::filesystem::exists(
+            NativeDiscoveryCache(h.accountFolder() / "discovery", mediaKey(h), "acc_1").file()));
+        EXPECT_EQ(h.model->message(), "");
+    }
 }
 
 TEST(AppModelStartup, OfflineTheCachedContractOpensItsWorkspaceForTheRestOfItsLease) {

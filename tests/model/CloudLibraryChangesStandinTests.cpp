@@ -29,6 +29,8 @@ protected:
         d.now = [this] { return Date{800'000'000 + queue.now()}; };
         d.continuousNow = [this] { return queue.now(); };
         d.confirmDelete = []() -> Task<bool> { co_return true; };
+        // As the application is set up beside a stand-in: the web origin is the service's own.
+        d.webHost = "127.0.0.1";
         model = makeCloudMeetingModel(std::move(d));
         session = DeviceSession{service.issueToken(), DeviceAccount{StandinService::defaultAccountId,
                                                                     "you@nuvel.test", std::nullopt}};
@@ -103,7 +105,7 @@ TEST_F(CloudChangesStandin, AGuestALinkARenameAndADeleteReachTheService) {
     queue.drain();
     EXPECT_EQ(s().message, cloud_sentences::linkCreated);
     ASSERT_TRUE(s().pendingLinkURL);
-    EXPECT_EQ(s().pendingLinkURL->rfind("https://app.getnuvel.com/s/#", 0), 0u);
+    EXPECT_EQ(s().pendingLinkURL->rfind(service.origin() + "/s/#", 0), 0u);
     ASSERT_EQ(s().sharing->links.size(), 1u);
     const std::string link = *s().sharing->links[0]["id"]->stringValue();
     model->revokeLink(link);

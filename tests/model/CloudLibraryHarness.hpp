@@ -391,8 +391,9 @@ struct FakePlayer final : AudioPlayer {
 struct CloudHarness {
     static constexpr double wallStart = 800'000'000; // seconds since 2001, at virtual time 0
 
-    CloudHarness() {
+    explicit CloudHarness(std::string webHost = std::string(NuvelLink::webHost)) {
         CloudLibraryDependencies d;
+        d.webHost = std::move(webHost);
         d.mainQueue = &queue;
         d.actorExecutor = &executor;
         d.client = std::make_shared<NativeMeetingClient>(FakeMeetingService::origin, service);

@@ -183,6 +183,17 @@ TEST(CloudLibraryLifecycle, ResetForgetsTheAttachmentButNotTheWorkspaceLeaseOrNe
     h.queue.drain();
     EXPECT_TRUE(h.service->seen().empty());
     EXPECT_EQ(h.shown.size(), changes + 2);
+
+    // A session the service no longer knows: detached the same way, saying so and offering the
+    // sign-in until the next attachment.
+    h.attach();
+    h.model->refuseSession();
+    EXPECT_FALSE(h.s().session || h.s().document);
+    EXPECT_EQ(h.s().message, cloud_sentences::librarySignIn);
+    EXPECT_TRUE(h.s().signInNeeded);
+    EXPECT_EQ(h.shown.back().message, cloud_sentences::librarySignIn);
+    h.attach();
+    EXPECT_FALSE(h.s().signInNeeded);
 }
 
 TEST(CloudLibraryLifecycle, TheLeaseHoldsFromValidationUpToItsEndAndGoingOfflineClosesOutsideIt) {

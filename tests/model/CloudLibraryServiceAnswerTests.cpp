@@ -86,6 +86,8 @@ TEST(CloudLibraryServiceAnswers, RefusalsFollowOneRuleForLoadsAndForOpening) {
 
         const CloudMeetingState& s = h.s();
         EXPECT_EQ(s.message, row.message);
+        // A sentence that asks to sign in comes with the offer to.
+        EXPECT_EQ(s.signInNeeded, row.status == 401 && !row.message.empty());
         // The sentence is what the last change showed, and the load has ended.
         ASSERT_FALSE(h.shown.empty());
         EXPECT_EQ(h.shown.back().message, row.message);

@@ -12,7 +12,7 @@ std::string linkAnswer(const std::string& url) {
 }
 
 struct Opened {
-    Opened() {
+    explicit Opened(std::string webHost = std::string(NuvelLink::webHost)) : h(std::move(webHost)) {
         h.list(2);
         h.attach();
         h.open("m0");
@@ -23,7 +23,7 @@ struct Opened {
 
 } // namespace
 
-TEST(CloudLibrarySharing, OnlyAnHttpsLinkOnTheWebHostWithASixtyFourCharacterSecretIsKept) {
+TEST(CloudLibrarySharing, OnlyALinkOnTheWebHostWithASixtyFourCharacterSecretIsKeptAndARefusedOneRevoked) {
     using namespace cloud_sentences;
     const std::string secret(64, 'f');
     const std::string good = "https://app.getnuvel.com/s/#" + secret;
@@ -31,9 +31,14 @@ TEST(CloudLibrarySharing, OnlyAnHttpsLinkOnTheWebHostWithASixtyFourCharacterSecr
         const char* name;
         std::string url;
         bool kept;
+        std::string webHost = "app.getnuvel.com";
     };
     const std::vector<Row> rows = {
         {"the service's link", good, true},
+        {"the web host in other letter case", "https://App.GetNuvel.COM/s/#" + secret, true},
+        {"a stand-in's link on its own origin", "http://127.0.0.1:8123/s/#" + secret, true, "127.0.0.1"},
+        {"localhost in capitals", "http://LOCALHOST:8123/s/#" + secret, true, "localhost"},
+        {"plain http on this machine that is not the web host", "http://127.0.0.1:8123/s/#" + secret, false},
         {"a deeper path ending in /s/", "https://app.getnuvel.com/team/s/#" + secret, true},
         {"plain http", "http://app.getnuvel.com/s/#" + secret, false},
         {"another host", "https://app.getnuvel.com.evil.test/s/#" + secret, false},
@@ -47,7 +52,7 @@ TEST(CloudLibrarySharing, OnlyAnHttpsLinkOnTheWebHostWithASixtyFourCharacterSecr
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        Opened o;
+        Opened o(row.webHost);
         o.h.service->linkAnswer = linkAnswer(row.url);
         o.h.model->createLink(7, true);
         o.h.queue.drain();
@@ -55,16 +60,22 @@ TEST(CloudLibrarySharing, OnlyAnHttpsLinkOnTheWebHostWithASixtyFourCharacterSecr
         EXPECT_EQ(o.h.service->seen().front().body, R"({"expires_days":7,"include_audio":true})");
         EXPECT_EQ(o.h.s().pendingLinkURL, row.kept ? std::optional(row.url) : std::nullopt);
         EXPECT_EQ(o.h.s().message, row.kept ? linkCreated : linkFailed);
-        // Only a kept link reloads the sharing list.
+        // Only a kept link reloads the sharing list; a refused one does not stay live unseen.
         EXPECT_EQ(o.h.service->count("GET /api/meetings/m0/sharing"), row.kept ? 1u : 0u);
+        EXPECT_EQ(o.h.service->count("DELETE /api/meetings/m0/links/ln_1"), row.kept ? 0u : 1u);
     }
-    // An answer without a string "url" is no link either.
-    Opened o;
-    o.h.service->linkAnswer = R"({"id":"ln_1","url":7})";
-    o.h.model->createLink(30, false);
-    o.h.queue.drain();
-    EXPECT_FALSE(o.h.s().pendingLinkURL);
-    EXPECT_EQ(o.h.s().message, linkFailed);
+    // An answer without a string "url" is no link either; one that names no link leaves nothing
+    // to revoke.
+    for (const std::string answer : {R"({"id":"ln_1","url":7})", R"({"url":"http://app.getnuvel.com/s/"})"}) {
+        SCOPED_TRACE(answer);
+        Opened o;
+        o.h.service->linkAnswer = answer;
+        o.h.model->createLink(30, false);
+        o.h.queue.drain();
+        EXPECT_FALSE(o.h.s().pendingLinkURL);
+        EXPECT_EQ(o.h.s().message, linkFailed);
+        EXPECT_EQ(o.h.service->count("DELETE /api/meetings/m0/links/ln_1"), answer.find("ln_1") != std::string::npos ? 1u : 0u);
+    }
 }
 
 TEST(CloudLibrarySharing, EachChangeReportsItsOwnSentence) {

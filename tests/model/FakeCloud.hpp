@@ -32,6 +32,7 @@ public:
         co_return;
     }
     void reset() override { calls.push_back("reset"); }
+    void refuseSession() override { calls.push_back("refuseSession"); }
     void setOnline(bool online) override { calls.push_back(online ? "online" : "offline"); }
     void stopPlayback() override { calls.push_back("stopPlayback"); }
     // The library's own requests.

@@ -183,9 +183,14 @@ TEST(MeetingDetailSnapshot, PendingLinkOnlyOnTheServiceWebHost) {
         {"https:///s/abc", false},
         {"not a url", false},
         {std::nullopt, false},
+        {"https://App.GetNuvel.com/s/abc", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(acceptedPendingLink(c.url, host), c.kept ? c.url : std::nullopt) << c.url.value_or("(none)");
+    // A stand-in service on this machine serves its pages over plain http; nowhere else may.
+    EXPECT_EQ(acceptedPendingLink("http://127.0.0.1:8123/s/#k", "127.0.0.1"), "http://127.0.0.1:8123/s/#k");
+    EXPECT_EQ(acceptedPendingLink("http://LocalHost:8123/s/#k", "localhost"), "http://LocalHost:8123/s/#k");
+    EXPECT_EQ(acceptedPendingLink("http://127.0.0.1:8123/s/#k", host), std::nullopt);
 }
 
 } // namespace

@@ -335,7 +335,12 @@ public:
         d.webOrigin = "https://nuvel.test";
         d.localize = [this](std::string_view text) { return localizePrefix + std::string(text); };
         d.dataRoot = data.path() / "share";
-        d.now = [this] { return Date{wallClockAtStart + queue.now()}; };
+        d.now = [this] { return Date{wallClockAtStart + queue.now() + suspended}; };
+        d.continuousNow = [this] {
+            if (continuousClockFails)
+                throw std::runtime_error("the clock could not be read");
+            return queue.now() + suspended;
+        };
         d.deviceName = [this] { return hostName; };
         d.randomFill = [this](std::uint8_t* out, std::size_t n) {
             if (failRandom)
@@ -415,6 +420,10 @@ public:
     std::optional<std::string> hostName;
     std::string localizePrefix;
     double wallClockAtStart = 700000000 - 1000; // the queue's clock starts at 1000
+    // Seconds the computer has slept: the wall and continuous clocks count them, the queue's
+    // timers do not.
+    double suspended = 0;
+    bool continuousClockFails = false;
     int changes = 0;
     int ticks = 0;
 

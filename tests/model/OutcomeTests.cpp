@@ -106,13 +106,14 @@ TEST(ModelTasks, SleepsEndAtACancelAndOnlyTheCancelledScopeEnds) {
     ManualMainQueue queue;
     ModelTasks tasks(queue);
     std::vector<std::string> ended;
-    auto sleeper = [](std::vector<std::string>* log, std::string name, double seconds) -> Task<void> {
-        bool due = co_await sleepUnlessCancelled(seconds);
+    auto sleeper = [](std::vector<std::string>* log, std::string name, double seconds,
+                      ManualMainQueue* clock) -> Task<void> {
+        bool due = co_await sleepUnlessCancelled(seconds, [clock] { return clock->now(); });
         log->push_back(name + (due ? " woke" : " cancelled"));
     };
-    tasks.start(sleeper(&ended, "save", 5), ModelTasks::Scope::model);
-    tasks.start(sleeper(&ended, "wake-up", 5), ModelTasks::Scope::account);
-    tasks.start(sleeper(&ended, "debounce", 3), ModelTasks::Scope::account);
+    tasks.start(sleeper(&ended, "save", 5, &queue), ModelTasks::Scope::model);
+    tasks.start(sleeper(&ended, "wake-up", 5, &queue), ModelTasks::Scope::account);
+    tasks.start(sleeper(&ended, "debounce", 3, &queue), ModelTasks::Scope::account);
     queue.drain();
     EXPECT_EQ(tasks.running(), 3u);
 
@@ -125,9 +126,9 @@ TEST(ModelTasks, SleepsEndAtACancelAndOnlyTheCancelledScopeEnds) {
     EXPECT_EQ(tasks.running(), 0u);
 
     // Without a sleep, a cancel asked for before still counts; cancelling everything reaches all.
-    TaskHandle immediate = tasks.start(sleeper(&ended, "no sleep", 0));
+    TaskHandle immediate = tasks.start(sleeper(&ended, "no sleep", 0, &queue));
     immediate.cancel();
-    tasks.start(sleeper(&ended, "last", 9));
+    tasks.start(sleeper(&ended, "last", 9, &queue));
     queue.drain();
     tasks.cancelAll();
     queue.drain();

@@ -2,14 +2,20 @@
 // stand-in's device page through the desktop's URL handler in a scripted browser, which fetches
 // the page and hands its nuvel://auth redirect to xdg-open; the desktop entry starts a second
 // Nuvel, which forwards the address over the single-instance socket; the first exchanges the
-// code, keeps the session in the keyring and opens the workspace. And the desktop browser layer
-// alone: web addresses go to the user's browser, nothing else does.
+// code, keeps the session in the keyring and opens the workspace. Then the service forgets the
+// session (the stand-in restarts) and the next start says so in the library, where the user
+// signs in again. And the desktop browser layer alone: web addresses go to the user's browser,
+// nothing else does.
 #include <gtest/gtest.h>
 
 #include <QProcess>
 #include <QStandardPaths>
 
 #include <signal.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/platform/QtBrowser.hpp"
@@ -24,6 +30,25 @@ using namespace nuvel;
 using namespace nuvel::test;
 
 namespace {
+
+// The stored session, once one is stored that `wanted` accepts.
+std::optional<DeviceSession> storedSession(const KeychainVault& vault,
+                                           const std::function<bool(const DeviceSession&)>& wanted, int milliseconds) {
+    std::optional<DeviceSession> found;
+    eventually(
+        [&] {
+            const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
+            if (!stored)
+                return false;
+            const DeviceSession session =
+                DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+            if (wanted(session))
+                found = session;
+            return found.has_value();
+        },
+        milliseconds);
+    return found;
+}
 
 // A browser that writes each address it is given into `log`: a stand-in for the user's.
 std::filesystem::path recordingBrowser(const std::filesystem::path& folder, const std::filesystem::path& log) {
@@ -62,9 +87,9 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     const QString xdotool = QStandardPaths::findExecutable("xdotool");
     application();
 
-    StandinProcess standin;
-    ASSERT_FALSE(standin.origin().empty()) << standin.banner();
-    const std::string origin = standin.origin();
+    auto standin = std::make_unique<StandinProcess>();
+    ASSERT_FALSE(standin->origin().empty()) << standin->banner();
+    const std::string origin = standin->origin();
 
     // This user's desktop: Nuvel's entry takes nuvel:// addresses, and the browser is a script
     // that loads the page and hands its redirect to the desktop, as a browser does.
@@ -79,18 +104,23 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     app.setProcessEnvironment(env);
     app.start(nuvel.program(), {});
     ASSERT_TRUE(app.waitForStarted());
-    QString window;
-    ASSERT_TRUE(eventually(
-        [&] {
-            QProcess search;
-            search.setProcessEnvironment(env);
-            search.start(xdotool, {"search", "--onlyvisible", "--name", "^Nuvel$"});
-            search.waitForFinished(2000);
-            window = QString::fromUtf8(search.readAllStandardOutput().trimmed().split('\n').first());
-            return !window.isEmpty();
-        },
-        20000))
-        << app.readAllStandardError().toStdString();
+    // The library window, once it shows.
+    const auto libraryWindow = [&] {
+        QString window;
+        eventually(
+            [&] {
+                QProcess search;
+                search.setProcessEnvironment(env);
+                search.start(xdotool, {"search", "--onlyvisible", "--name", "^Nuvel$"});
+                search.waitForFinished(2000);
+                window = QString::fromUtf8(search.readAllStandardOutput().trimmed().split('\n').first());
+                return !window.isEmpty();
+            },
+            20000);
+        return window;
+    };
+    const QString window = libraryWindow();
+    ASSERT_FALSE(window.isEmpty()) << app.readAllStandardError().toStdString();
 
     // Signed out, File ▸ New recording asks to sign in first.
     QProcess keys;
@@ -136,6 +166,38 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     ::kill(pid_t(app.processId()), SIGTERM);
     ASSERT_TRUE(app.waitForFinished(30000));
     EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
+
+    // The service is reset between two runs: it no longer knows the device's session.
+    const std::string port = origin.substr(origin.rfind(':') + 1);
+    standin.reset();
+    standin = std::make_unique<StandinProcess>(QStringList{"--port", QString::fromStdString(port)});
+    ASSERT_EQ(standin->origin(), origin) << standin->banner();
+    QProcess again;
+    again.setProcessEnvironment(env);
+    again.start(nuvel.program(), {});
+    ASSERT_TRUE(again.waitForStarted());
+    const QString second = libraryWindow();
+    ASSERT_FALSE(second.isEmpty()) << again.readAllStandardError().toStdString();
+    // From the list, which has the focus, back to the "Nuvel library" switch, which is pressed;
+    // there the library asks to sign in again, with the sign-in as its default button.
+    const auto type = [&](const QStringList& names) {
+        QProcess press;
+        press.setProcessEnvironment(env);
+        press.start(xdotool, QStringList{"windowfocus", "--sync", second, "key", "--clearmodifiers"} + names);
+        return press.waitForFinished(10000) && press.exitCode() == 0;
+    };
+    ASSERT_TRUE(type({"shift+Tab", "space"}));
+    display.screenshot(artifactsFolder() / "library-session-unknown-to-the-service.png");
+    ASSERT_TRUE(type({"Return"}));
+    const std::optional<DeviceSession> renewed = storedSession(
+        vault, [&](const DeviceSession& stored) { return stored.token != session.token; }, 30000);
+    ASSERT_TRUE(renewed) << "pages: " << desktop.pages() << "\nnuvel said: " << again.readAllStandardError().toStdString();
+    NuvelAPI restarted(origin, std::make_shared<CurlTransport>());
+    EXPECT_NO_THROW(restarted.bootstrap(renewed->token, std::nullopt));
+
+    ::kill(pid_t(again.processId()), SIGTERM);
+    ASSERT_TRUE(again.waitForFinished(30000));
+    EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().toStdString();
 }
 
 } // namespace

@@ -4,8 +4,10 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QTimer>
 
 #include <filesystem>
@@ -84,6 +86,60 @@ TEST(FilePanels, AlertsShowTheirTextsAsTyped) {
     dialogs.runModal(Alert{"Rename <b>Q3</b> failed", "The service said: <b>busy</b>", {"OK"}, std::nullopt, false, nullptr});
     shown.sort();
     EXPECT_EQ(shown.join(" | ").toStdString(), "Rename <b>Q3</b> failed | The service said: <b>busy</b>");
+// The real alerts, answered with the Return key as a user would: Return never takes an action
+// that cannot be undone, not even with the focus on its button, and still takes any other.
+TEST(Alerts, ReturnNeverConfirmsWhatCannotBeUndone) {
+    application();
+    struct Row {
+        const char* name;
+        bool destructive;
+        bool withAccessory;
+        bool focusOnAction;
+        int answer;
+    };
+    const Row rows[] = {
+        {"a confirmation", true, false, false, 1},
+        {"a confirmation with the focus on its action", true, false, true, 1},
+        {"a confirmation with an accessory", true, true, true, 1},
+        {"an ordinary question", false, false, false, 0},
+        {"an ordinary question with an accessory", false, true, false, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        bool answered = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* alert = QApplication::activeModalWidget();
+            ASSERT_NE(alert, nullptr);
+            answered = true;
+            QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : alert;
+            if (row.focusOnAction)
+                for (QPushButton* button : alert->findChildren<QPushButton*>())
+                    if (button->text() == "Act") {
+                        button->setFocus(Qt::TabFocusReason);
+                        target = button;
+                    }
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(target, &press);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(target, &release);
+        });
+        QLabel accessory(QStringLiteral("detail"));
+        Alert alert;
+        alert.message = QStringLiteral("Question?");
+        alert.buttons = {QStringLiteral("Act"), QStringLiteral("Cancel")};
+        alert.destructive = row.destructive;
+        alert.accessory = row.withAccessory ? &accessory : nullptr;
+        QtDialogs dialogs;
+        EXPECT_EQ(dialogs.runModal(alert).button, row.answer);
+        EXPECT_TRUE(answered);
+    }
+    // Sign-out, removing a local copy and deleting a meeting all ask through this one question.
+    QTimer::singleShot(0, [] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::activeModalWidget(), &press);
+    });
+    QtDialogs dialogs;
+    EXPECT_FALSE(confirmed(dialogs, "Delete this meeting from Nuvel?", "", "Delete meeting"));
 }
 
 } // namespace

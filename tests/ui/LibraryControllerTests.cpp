@@ -35,15 +35,20 @@ int selectedRow(QListView* list) {
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-TEST(LibraryController, ADropOfExactlyOneLocalFileIsTakenAndAnythingElseRefused) {
+TEST(LibraryController, ADropOfExactlyOneLocalFileIsTakenAsACopyAndAnythingElseRefused) {
     struct Case {
         const char* name;
         QList<QUrl> urls;
         bool taken;
+        Qt::DropActions offered = Qt::CopyAction;
+        // Shift makes the source propose a move.
+        Qt::KeyboardModifiers keys = Qt::NoModifier;
     };
     const QUrl audio = QUrl::fromLocalFile("/tmp/talk.m4a");
     const Case cases[] = {
         {"one file", {audio}, true},
+        {"one file its source proposes to move", {audio}, true, Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier},
+        {"one file that may only be moved", {audio}, false, Qt::MoveAction},
         {"two files", {audio, QUrl::fromLocalFile("/tmp/other.m4a")}, false},
         {"a web address", {QUrl("https://example.com/talk.m4a")}, false},
         {"nothing", {}, false},
@@ -56,12 +61,20 @@ TEST(LibraryController, ADropOfExactlyOneLocalFileIsTakenAndAnythingElseRefused)
         splitter.onFile = [&](const std::filesystem::path& path) { files.push_back(path); };
         QMimeData data;
         data.setUrls(c.urls);
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(5, 5), c.offered, &data, Qt::LeftButton, c.keys);
         QCoreApplication::sendEvent(&splitter, &enter);
         EXPECT_EQ(enter.isAccepted(), c.taken);
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragMoveEvent move(QPoint(6, 6), c.offered, &data, Qt::LeftButton, c.keys);
+        QCoreApplication::sendEvent(&splitter, &move);
+        EXPECT_EQ(move.isAccepted(), c.taken);
+        QDropEvent drop(QPointF(6, 6), c.offered, &data, Qt::LeftButton, c.keys);
         QCoreApplication::sendEvent(&splitter, &drop);
         EXPECT_EQ(drop.isAccepted(), c.taken);
+        if (c.taken) {
+            EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+            EXPECT_EQ(move.dropAction(), Qt::CopyAction);
+            EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+        }
         EXPECT_EQ(files, c.taken ? std::vector<std::filesystem::path>{"/tmp/talk.m4a"}
                                  : std::vector<std::filesystem::path>{});
     }

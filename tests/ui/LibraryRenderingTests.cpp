@@ -57,13 +57,28 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         {"cloud, search without hits", true, true, [](LibraryWorld& w) { w.library->searchLibrary("zebra"); },
          "No results", {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"}, false,
          false},
+        {"cloud, the service no longer knows the session", true, true,
+         [](LibraryWorld& w) {
+             w.cloud->shown.message = "Sign in again to refresh your meeting library.";
+             w.cloud->shown.signInNeeded = true;
+         },
+         "",
+         {"Sign in again to refresh your meeting library.", "Sign in to read your Nuvel meetings.",
+          "[Sign in to Nuvel]"},
+         false, true},
+        {"local, a send refused for an unknown session", true, false,
+         [](LibraryWorld& w) { w.model().setMessage("Sign in again to continue."); },
+         "", QStringList{"Sign in again to continue.", "[Sign in to Nuvel]"} + noRecordings + QStringList{"[New recording]"},
+         false, true},
         {"cloud, with meetings", true, true,
          [](LibraryWorld& w) { w.cloud->shown.meetings = {summary("m1", "Planning")}; }, "<hidden>",
          {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"}, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        LibraryWorld w(c.signedIn);
+        // The local row's session is one the service no longer knows.
+        LibraryWorld w(c.signedIn, {},
+                       std::string(c.name).starts_with("local, a send refused") ? std::optional(401) : std::nullopt);
         if (c.cloudSide)
             w.library->locationChanged(1);
         if (c.setUp)

@@ -58,7 +58,11 @@ struct LibraryWorld {
     std::unique_ptr<LibraryController> library;
 
     // `seeded`: recordings saved in the store before the model starts.
-    explicit LibraryWorld(bool signedIn = true, const std::vector<LocalRecording>& seeded = {}) : world(signedIn) {
+    // `bootstrapRefusal`: the service refuses the stored session's contract with that status.
+    explicit LibraryWorld(bool signedIn = true, const std::vector<LocalRecording>& seeded = {},
+                          std::optional<int> bootstrapRefusal = std::nullopt)
+        : world(signedIn) {
+        world.bootstrapRefusal = bootstrapRefusal;
         // This desktop's words, as the application shows them.
         static EnglishWording* wording = [] {
             auto* made = new EnglishWording;

@@ -375,8 +375,11 @@ TEST_F(DetailScreen, SharingSheetRules) {
         QDialog* sheet = controller->sharingSheet();
         ASSERT_NE(sheet, nullptr);
         sheet->findChild<QLineEdit*>("meeting-sharing-address")->setText(QString::fromUtf8(invite.address));
+        auto* inviteButton = sheet->findChild<QPushButton*>("meeting-sharing-invite");
+        EXPECT_FALSE(inviteButton->isEnabled()) << "waits for the acknowledgement";
         sheet->findChild<QCheckBox*>("meeting-sharing-acknowledge")->setChecked(invite.ticked);
-        sheet->findChild<QPushButton*>("meeting-sharing-invite")->click();
+        EXPECT_EQ(inviteButton->isEnabled(), invite.ticked);
+        inviteButton->click();
         EXPECT_EQ(spy.take(), invite.sent) << invite.address;
         EXPECT_EQ(controller->sharingSheet() == nullptr, !invite.sent.empty()) << invite.address;
         if (controller->sharingSheet() != nullptr) sheet->findChild<QPushButton*>("meeting-sharing-done")->click();

@@ -1,3 +1,4 @@
+#include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "Nuvel/ui/ElidingLabel.hpp"
 #include "Nuvel/ui/MeetingPromptPanel.hpp"
 #include "Nuvel/ui/SymbolIcons.hpp"
@@ -29,6 +30,7 @@ protected:
         prompt.onMute = [this] { choose("mute"); };
         prompt.onSettings = [this] { choose("settings"); };
         prompt.openURL = [this](const QUrl& url) { opened.push_back(url); };
+        prompt.continuousNow = [this] { return queue.now() + suspended; };
     }
     void TearDown() override {
         queue.advance(1); // lets fading panels finish
@@ -58,6 +60,8 @@ protected:
     }
 
     ManualMainQueue queue{0.0};
+    // Seconds the computer slept: the queue's timers did not count them.
+    double suspended = 0;
     MeetingPromptPanel prompt{queue};
     std::vector<std::string> choices;
     std::vector<QUrl> opened;
@@ -98,6 +102,15 @@ TEST_F(MeetingPrompt, ClosesByItselfAndANewPromptReplacesTheOld) {
     EXPECT_TRUE(second->isVisible()); // fading out
     queue.advance(MeetingPromptPanel::fadeOutSeconds);
     EXPECT_FALSE(second && second->isVisible());
+
+    // A prompt whose time ran out while the computer slept goes soon after it wakes, not a
+    // whole minute later.
+    prompt.show(reminder(), 60);
+    queue.advance(5);
+    suspended += 3600;
+    queue.advance(continuousSleepStep - 5);
+    EXPECT_FALSE(prompt.panel());
+    EXPECT_FALSE(prompt.dismissalPending());
     test::flushDeferredDeletes();
     EXPECT_FALSE(second);
 }

@@ -45,6 +45,7 @@ struct PromptsFixture {
             return QIcon();
         };
         prompts = std::make_unique<MeetingPrompts>(*world.model, world.queue, preferences, apps, &world.executor);
+        prompts->panel().continuousNow = [this] { return world.queue.now(); };
         prompts->onRecord = [this](const RecordingSuggestion& s) { suggestions.push_back(s); };
         prompts->onSettingsChanged = [this] { log.push_back("settingsChanged"); };
         prompts->onOpenSettings = [this] { log.push_back("openSettings"); };

@@ -7,6 +7,7 @@
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/ui/Dialogs.hpp"
 #include "Nuvel/ui/ShellStandIns.hpp"
+#include "NuvelKit/service/APIError.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "NuvelKit/support/Defaults.hpp"
@@ -18,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -79,8 +81,12 @@ public:
 // The device API with a bootstrap that admits account "acc_1" to its team workspace.
 class BootstrapAPI final : public NuvelAPI {
 public:
-    BootstrapAPI() : NuvelAPI("https://api.nuvel.test", std::make_shared<NoTransport>()) {}
+    // `refusal`: the status the service answers instead (401: it no longer knows the session).
+    explicit BootstrapAPI(std::optional<int> refusal = std::nullopt)
+        : NuvelAPI("https://api.nuvel.test", std::make_shared<NoTransport>()), refusal_(refusal) {}
     NativeBootstrap bootstrap(std::string_view, const std::optional<std::string>&, std::stop_token) override {
+        if (refusal_)
+            throw APIError(*refusal_, "refused");
         return NativeBootstrap::decode(R"({"contract_version": 1,
             "account": {"id": "acc_1", "email": "ada@example.com"},
             "default_workspace_id": "ws_team", "selected_workspace_id": "ws_team",
@@ -92,6 +98,9 @@ public:
             "capabilities": {"create_idempotency": true, "upload_reconciliation": true, "upload_heartbeat": false,
                              "commit_reconciliation": true, "native_library": true}})");
     }
+
+private:
+    std::optional<int> refusal_;
 };
 
 // Runs work inline, or, while holding, keeps it until the test lets it run.
@@ -149,6 +158,7 @@ struct ShellWorld {
             co_return;
         }
         void reset() override {}
+        void refuseSession() override {}
         void stopPlayback() override {}
         void setOnline(bool) override {}
         void loadLibrary(bool) override {}
@@ -190,6 +200,8 @@ struct ShellWorld {
         bool usable_;
     };
     bool online = true;
+    // What the service answers the next model's contract request instead of the contract.
+    std::optional<int> bootstrapRefusal;
     // The cloud library the next model gets; unset: one that holds no meetings.
     std::function<std::unique_ptr<CloudMeetingModel>()> makeCloud;
 
@@ -199,13 +211,14 @@ struct ShellWorld {
         d.mainQueue = &queue;
         d.actorExecutor = &executor;
         d.keyring = keyring;
-        d.api = std::make_shared<BootstrapAPI>();
+        d.api = std::make_shared<BootstrapAPI>(bootstrapRefusal);
         d.cloud = makeCloud ? makeCloud() : std::make_unique<EmptyCloudLibrary>();
         d.openStore = &RecordingWorkspaceStore::open;
         d.capture = capture;
         d.media = std::make_shared<RecordingMediaAssembler>();
         d.freeSpace = [](const std::filesystem::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); };
         d.dataRoot = data.path();
+        d.continuousNow = [this] { return queue.now(); };
         return AppModel::make(std::move(d));
     }
     ~ShellWorld() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "NuvelKit/store/NuvelLink.hpp"
 #include "NuvelKit/support/Json.hpp"
 #include "tools/standin-service/StandinHttp.hpp"
 #include "tools/standin-service/StandinTypes.hpp"
@@ -145,6 +146,9 @@ public:
     std::string audioOf(const Meeting& meeting) const;
     std::vector<std::string> seedMeetings(std::size_t count, const std::string& accountId,
                                           const std::optional<std::string>& workspaceId, Time now);
+    // The origin this service's web pages are served on ("http://127.0.0.1:<port>"): view-only
+    // links point there, so they open where the service runs.
+    void setWebOrigin(std::string origin) { webOrigin_ = std::move(origin); }
 
     // The whole world but sign-in codes, for keeping between runs; loading replaces it only when
     // the document is whole, and throws otherwise.
@@ -212,6 +216,7 @@ private:
     std::map<std::string, Meeting> meetings_;
     std::map<std::string, std::int64_t> retentionDays_; // per workspace id; 30 when not set
     std::uint64_t seedCounter_ = 0;
+    std::string webOrigin_ = "https://" + std::string(NuvelLink::webHost);
 };
 
 } // namespace nuvel::standin

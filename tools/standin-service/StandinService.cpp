@@ -332,6 +332,10 @@ void StandinService::start() {
                                          : (d.server->bind_to_port("127.0.0.1", d.options.port) ? d.options.port : -1);
     if (port <= 0) throw std::runtime_error("the stand-in service cannot bind 127.0.0.1:" + std::to_string(d.options.port));
     d.port = port;
+    {
+        std::lock_guard lock(d.mutex);
+        d.backend.setWebOrigin(origin());
+    }
     if (listening >= 0) ::listen(listening, SOMAXCONN);
     d.thread = std::thread([&d] { d.server->listen_after_bind(); });
     // stop() only reaches a server that is already listening.

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "NuvelKit/store/NuvelLink.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Unicode.hpp"
 #include "tools/standin-service/StandinBackend.hpp"
@@ -127,7 +126,7 @@ Reply Backend::createLink(const Request& request, Time now) {
     Link link{"ln_" + hexString(randomBytes(8)), unixSeconds(now) + days * 86400.0, unixSeconds(now), includeAudio};
     m.links.push_back(link);
     // The address is handed out once; the sharing list names the link only by id.
-    const std::string url = "https://" + std::string(NuvelLink::webHost) + "/s/#" + hexString(randomBytes(32));
+    const std::string url = webOrigin_ + "/s/#" + hexString(randomBytes(32));
     return jsonReply(201, json::Ordered{{"id", link.id}, {"url", url}, {"expires_at", link.expiresAt}, {"include_audio", includeAudio}});
 }
 

@@ -79,7 +79,7 @@ Task<void> AnnotationSync::saveAfter([[maybe_unused]] ModelContext::Hold hold, T
 }
 
 Task<void> AnnotationSync::debounceNotepad(std::weak_ptr<const void> model, Uuid recordingID) {
-    const bool waited = co_await sleepUnlessCancelled(notepadDebounceSeconds);
+    const bool waited = co_await ctx_.sleepUnlessCancelled(notepadDebounceSeconds);
     if (!waited)
         co_return; // a newer edit took over, or the account's work ended
     auto alive = model.lock();

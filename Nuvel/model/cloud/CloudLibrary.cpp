@@ -166,7 +166,16 @@ void CloudLibrary::reset() {
     state_.retentionDays.reset();
     state_.retentionChoices.clear();
     state_.message.clear();
+    state_.signInNeeded = false;
     state_.offline = false;
+    notify();
+}
+
+void CloudLibrary::refuseSession() {
+    requireMain("CloudLibrary::refuseSession");
+    reset();
+    state_.message = localized(cloud_sentences::librarySignIn);
+    state_.signInNeeded = true;
     notify();
 }
 

@@ -57,6 +57,7 @@ public:
                          const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
                          std::optional<double> offlineSeconds) override;
     void reset() override;
+    void refuseSession() override;
     void stopPlayback() override;
     void setOnline(bool online) override;
 

@@ -144,6 +144,7 @@ Task<bool> CloudLibrary::handleAccessError(AnchorRef anchor, Failure failure, st
         if (self && self->isCurrentGeneration(generation)) {
             self->reset();
             self->state_.message = self->localized(cloud_sentences::meetingSignIn);
+            self->state_.signInNeeded = true;
             self->notify();
         }
         co_return true;

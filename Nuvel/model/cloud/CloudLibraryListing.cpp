@@ -209,6 +209,7 @@ Task<void> CloudLibrary::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, 
         self->reset();
         self->state_.message = self->localized(*status == 401 ? cloud_sentences::librarySignIn
                                                               : cloud_sentences::libraryAccessRemoved);
+        self->state_.signInNeeded = *status == 401;
         self->notify();
         co_return;
     }

@@ -267,6 +267,7 @@ Task<void> CloudLibrary::meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, 
     if (status == 401) {
         self->expireDocument();
         self->state_.message = self->localized(cloud_sentences::meetingSignIn);
+        self->state_.signInNeeded = true;
         self->notify();
         co_return;
     }

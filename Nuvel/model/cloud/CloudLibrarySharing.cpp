@@ -152,6 +152,14 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
             failure = co_await reloadSharing(anchor, generation, meetingID, token, cloud_sentences::linkCreated);
             if (!failure.failed())
                 co_return;
+        } else if (const MeetingJSON* id = answer.value()["id"]; id && id->stringValue()) {
+            // A link the user cannot see, copy or revoke must not stay live for its days.
+            const std::string linkID = *id->stringValue();
+            auto revoke = [client, meetingID, linkID, token](std::stop_token stop) {
+                client->revokeLink(meetingID, linkID, token, stop);
+            };
+            Outcome<void> revoked = co_await attemptOn(actors, revoke);
+            revoked.drop("revoking a link that failed its check");
         }
     }
     self = showing(anchor, generation, meetingID);

@@ -1,5 +1,6 @@
 #include "Nuvel/model/detail/MeetingDetailSnapshot.hpp"
 
+#include "Nuvel/model/cloud/ViewOnlyLink.hpp"
 #include "Nuvel/model/detail/MeetingDetailNotes.hpp"
 #include "NuvelKit/meetings/MeetingNoteBlock.hpp"
 #include "NuvelKit/support/Url.hpp"
@@ -94,8 +95,7 @@ std::optional<std::string> acceptedPendingLink(const std::optional<std::string>&
     if (!url)
         return std::nullopt;
     const auto parsed = Url::parse(*url);
-    if (!parsed || parsed->scheme() != "https" || parsed->host() != webHost || parsed->user() ||
-        parsed->password())
+    if (!parsed || !isOnWebHost(*parsed, webHost))
         return std::nullopt;
     return url;
 }

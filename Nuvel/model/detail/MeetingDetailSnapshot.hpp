@@ -111,8 +111,8 @@ std::vector<MeetingDetailSnapshot::Word> snapshotWords(const MeetingTranscript& 
 // or "status" string, else "ready" with notes and "pending" without.
 std::string notesStatus(const std::optional<MeetingNotesDocument>& notes, bool hasNotes);
 
-// A link just created, kept for copying only when it is "https" on the service's web host and
-// carries neither a user nor a password.
+// A link just created, kept for copying only when it is on the service's web host
+// (isOnWebHost).
 std::optional<std::string> acceptedPendingLink(const std::optional<std::string>& url,
                                                std::string_view webHost);
 

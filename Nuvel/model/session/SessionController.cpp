@@ -88,10 +88,18 @@ Task<void> SessionController::activateSession(DeviceSession session) {
     if (refused && (refused->status() == 401 || refused->status() == 403)) {
         // The device is no longer allowed into the workspace: forget its contract, keep the
         // session and the local recordings.
+        const bool unknown = refused->status() == 401;
         auto remove = [cache] { cache->remove(); };
         Outcome<void> removed = co_await attemptOn(ctx_.actors(), remove);
         removed.drop("removing the cached contract");
         co_await workspaces_.openWorkspace(session, noContract, noLimit);
+        if (unknown) {
+            // The service no longer knows the session (revoked, or the service was reset): the
+            // library says so and offers the sign-in, as it does when its own load is refused.
+            ctx_.state.sessionRefused = true;
+            ctx_.cloud->refuseSession();
+            ctx_.notifyChange();
+        }
         co_return;
     }
     // Offline, another answer, or a contract that failed its checks: the cached one, while it holds.

@@ -145,6 +145,7 @@ Task<void> SessionController::finishSignOut([[maybe_unused]] ModelContext::Hold 
 
     // The account's folders, caches and media key stay on this machine for its next sign-in.
     state.session.reset();
+    state.sessionRefused = false;
     ctx_.cloud->reset();
     state.bootstrap.reset();
     state.recordings.clear();

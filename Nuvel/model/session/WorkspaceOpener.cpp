@@ -100,6 +100,7 @@ Task<void> WorkspaceOpener::openWorkspace(DeviceSession session, std::optional<N
     ctx_.tasks.cancel(ModelTasks::Scope::account);
     ModelState& state = ctx_.state;
     state.session = session;
+    state.sessionRefused = false;
     state.bootstrap = std::move(contract);
     state.store = store;
     state.recordings = std::move(report.recordings);

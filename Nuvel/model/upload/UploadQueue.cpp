@@ -2,6 +2,7 @@
 
 #include "Nuvel/model/upload/UploadFailure.hpp"
 #include "Nuvel/model/upload/UploadRun.hpp"
+#include "NuvelKit/service/APIError.hpp"
 
 #include <limits>
 #include <vector>
@@ -58,6 +59,8 @@ Task<void> UploadQueue::handleUploadFailure(Run& run, Failure error) {
     ctx_.state.replaceRecording(run.recording);
     error.drop("sending a recording");
     ctx_.state.message = ctx_.localized(uploadFailureMessage(error, run.recording));
+    if (const APIError* refused = error.errorAs<APIError>(); refused && refused->status() == 401)
+        ctx_.state.sessionRefused = true;
     ctx_.notifyChange();
     finishUpload(run.heartbeat, run.transportFile, run.store);
 }
@@ -139,7 +142,7 @@ void UploadQueue::scheduleQueueWakeup() {
 }
 
 Task<void> UploadQueue::wakeUp(std::weak_ptr<const void> model, double delay, Uuid recordingID) {
-    const bool due = co_await sleepUnlessCancelled(delay);
+    const bool due = co_await ctx_.sleepUnlessCancelled(delay);
     if (!due)
         co_return;
     if (auto alive = model.lock())

@@ -3,6 +3,7 @@
 #include "Nuvel/model/upload/UploadQueue.hpp"
 
 #include "Nuvel/model/annotations/AnnotationSync.hpp"
+#include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "Nuvel/model/upload/UploadSentences.hpp"
 #include "NuvelKit/store/NuvelLink.hpp"
 
@@ -82,8 +83,16 @@ Task<void> UploadQueue::heartbeatLoop([[maybe_unused]] ModelContext::Hold hold, 
     std::shared_ptr<NuvelAPI> api = ctx_.deps.api;
     const std::string token = session.token;
     for (;;) {
-        const bool slept = co_await sleepUnlessCancelled(double(interval));
-        if (!slept)
+        // A suspend counts: the service measures the interval in real time.
+        Task<void> sleep = sleepOnContinuousClock(double(interval), ctx_.deps.continuousNow);
+        Outcome<void> slept = co_await attempt(sleep);
+        if (slept.cancelled())
+            co_return;
+        if (!slept.ok()) {
+            heartbeatFailure_ = slept.error();
+            co_return;
+        }
+        if ((co_await currentStopToken()).stop_requested())
             co_return;
         auto beat = [api, remoteID, token](std::stop_token stop) { return api->heartbeat(remoteID, token, stop); };
         Outcome<NativeHeartbeat> answered = co_await attemptOn(ctx_.actors(), beat);

@@ -1,5 +1,6 @@
 // The send gate and the upload-queue wake-up: one upload at a time, refusals that say nothing
 // but one, and the wake-up of the queued recording due first.
+#include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "tests/model/ModelHarness.hpp"
 
 using namespace nuvel;
@@ -117,6 +118,17 @@ TEST(UploadQueue, WakesTheEarliestDueRecordingAndOnlyOne) {
     other.context().setObservers([&] { sent += other.state().uploading ? 1 : 0; }, {});
     other.queue.advance(40);
     EXPECT_EQ(sent, 0);
+}
+
+TEST(UploadQueue, ARetryThatFellDueWhileTheComputerSleptGoesSoonAfterItWakes) {
+    PartsHarness h;
+    h.signedInWith(queued(300.0, 7200.0));
+    int runs = 0;
+    h.context().setObservers(countingStarts(h, runs), {});
+    h.queue.advance(5);
+    h.suspended += 3600; // the queue's timers stood still meanwhile
+    h.queue.advance(continuousSleepStep - 5);
+    EXPECT_EQ(runs, 1) << "due five minutes after the retry was set, an hour has passed";
 }
 
 TEST(UploadQueue, NoRetryTimeIsDueAtOnceAndTheFirstInTheListWinsATie) {
