@@ -225,6 +225,9 @@ void CafWriter::close() {
     s.file = nullptr;
     int error = s.io.lastErrno;
     std::string text = result != 0 ? sf_error_number(result) : "";
+    // A closed file counts as finished audio (it is listed, then sealed): on disk before that.
+    if (error == 0 && result == 0 && ::fsync(s.io.fd.get()) != 0)
+        error = errno;
     s.io.fd.close();
     if (error != 0)
         files::throwErrno("close", s.path, error);

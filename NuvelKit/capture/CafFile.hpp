@@ -43,7 +43,8 @@ public:
     void append(std::span<const float> interleaved);
     // Makes everything appended so far durable (fsync of data and header).
     void sync();
-    // Completes the header and closes the file; a second call does nothing.
+    // Completes the header, makes the file durable (fsync) and closes it; a second call does
+    // nothing.
     void close();
 
     bool isOpen() const;

@@ -87,6 +87,8 @@ void MeetingCache::restore(const std::vector<std::string>& ids) {
 void MeetingCache::purge() {
     std::lock_guard lock(mutex_);
     files::emptyFolder(root_);
+    // A purged copy must not come back after a power cut.
+    files::fsyncDirectory(root_);
     revocations_.ids.clear();
 }
 
@@ -95,6 +97,7 @@ void MeetingCache::purge(const fs::path& root, const MeetingCacheScope& scope) {
     fs::path folder = root / scope.directoryName();
     if (fs::symlink_status(folder).type() == fs::file_type::not_found) return;
     files::emptyFolder(folder);
+    files::fsyncDirectory(folder);
 }
 
 bool MeetingCache::isRevoked(std::string_view id) const { return revocations_.ids.contains(id); }

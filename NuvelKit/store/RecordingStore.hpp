@@ -153,7 +153,8 @@ public:
     static constexpr std::size_t maxLiveSamples = 32768;
     static constexpr std::int64_t minLiveFreeBytes = 100000001;
     static constexpr double liveSegmentSeconds = 5.0;
-    // The live file is synced to disk each time this much new audio is in it.
+    // The live file is synced to disk each time this much new audio is in it, and when it is
+    // closed; its name is synced as soon as it is made.
     static constexpr double liveSyncSeconds = 1.0;
 
     // Appends mono samples to the recording's live file: a CAF file of 32-bit floats, 0600,

@@ -45,6 +45,7 @@ void RecordingStore::appendLiveAudio(std::span<const float> samples, double samp
         liveFrames_ += std::int64_t(n);
         // A kill loses nothing (the header is current after every write); a power cut would lose
         // what the kernel had not written yet, so push the file to disk once a second of audio.
+        // (Closing the file syncs it too, before the manifest lists it.)
         if (liveFrames_ - liveSyncedFrames_ >= std::int64_t(liveSyncSeconds * sampleRate)) {
             liveWriter_->sync();
             liveSyncedFrames_ = liveFrames_;
@@ -81,6 +82,8 @@ void RecordingStore::deleteRecording(const Uuid& id, std::string_view accountID)
     // writer would go on into a folder it re-creates without a manifest.
     if (liveRecordingID_ == id) fail(RecordingError::Code::invalidTransport);
     files::removeTree(root_ / id.uppercase());
+    // Otherwise a power cut could bring the deleted recording back.
+    files::fsyncDirectory(root_);
 }
 
 std::int64_t RecordingStore::storageUsage() {
@@ -141,8 +144,8 @@ void RecordingStore::openLiveFile(const Uuid& recordingID, double sampleRate) {
 
     const std::int64_t frameStart = recording.capturedFrames.value_or(0);
     const Uuid assetID = Uuid::random();
-    const fs::path file = recordingDirectoryUnlocked(recordingID) /
-                          RecordingSegment{assetID, 0, {}, "caf", frameStart, "live"}.fileName();
+    const fs::path folder = recordingDirectoryUnlocked(recordingID);
+    const fs::path file = folder / RecordingSegment{assetID, 0, {}, "caf", frameStart, "live"}.fileName();
     // Created exclusively with mode 0600; the header is rewritten after every append.
     CafWriter writer = CafWriter::create(file, sampleRate, 1);
 
@@ -157,6 +160,9 @@ void RecordingStore::openLiveFile(const Uuid& recordingID, double sampleRate) {
     // Set again so the mode never rests on how the file was created; a failure here keeps the
     // writer open, as the file is already in use.
     if (::chmod(file.c_str(), 0600) != 0) files::throwErrno("chmod", file, errno);
+    // The file's name is durable from the start, so each second of audio synced below survives
+    // a power cut, not only the segments already listed in the manifest.
+    files::fsyncDirectory(folder);
 }
 
 void RecordingStore::forgetLiveFile() {

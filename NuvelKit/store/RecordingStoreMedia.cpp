@@ -73,11 +73,11 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
         }
         removeQuietly(copy);
         if (sealedDigest != sourceDigest) throw RecordingError(RecordingError::Code::invalidTransport);
+        // The clear file is the only other copy of the audio: drop it only once the asset's name
+        // is on stable storage too (a new asset's move syncs the folder itself).
+        files::fsyncDirectory(folder);
     }
     at(Moment::sealPlaced);
-    // The clear file is the only other copy of the audio: drop it only once the asset's name is
-    // on stable storage too.
-    files::fsyncDirectory(folder);
     files::removeFileIfPresent(source);
 }
 

@@ -40,8 +40,10 @@ void copyBlock(CafReader& spool, const fs::path& checkpoint, std::int64_t frames
         writer.append(std::span<const float>(buffer.data(), got * channels));
         missing -= std::int64_t(got);
     }
-    writer.close();
+    writer.close(); // synced: the manifest lists it next
     if (::chmod(checkpoint.c_str(), 0600) != 0) files::throwErrno("chmod", checkpoint, errno);
+    // Its name too is on disk before any manifest mentions it.
+    files::fsyncDirectory(checkpoint.parent_path());
 }
 
 } // namespace

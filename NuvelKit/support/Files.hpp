@@ -66,11 +66,13 @@ void atomicWrite(const fs::path& path, ByteView data);
 bool isAtomicWriteTemporary(std::string_view entryName, std::string_view fileName);
 
 // Moves `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE); an existing
-// destination fails with EEXIST and both files stay as they were.
+// destination fails with EEXIST and both files stay as they were. The folders are synced after
+// the move, so it is durable when this returns.
 void moveNoReplace(const fs::path& from, const fs::path& to);
 
 // Creates `path` and any missing parents with mode 0700 (umask notwithstanding). An existing
-// directory is left as it is; an existing non-directory fails.
+// directory is left as it is; an existing non-directory fails. Each folder made is durable: its
+// parent is synced after it is made.
 void createOwnerOnlyDirectories(const fs::path& path);
 
 void fsyncDirectory(const fs::path& directory);
@@ -81,7 +83,8 @@ std::uint64_t availableCapacity(const fs::path& path);
 // Birth time from statx, when the file system records one.
 std::optional<Date> creationDate(const fs::path& path);
 
-// Removes a file; a missing file is not an error. Returns whether something was removed.
+// Removes a file, durably (its folder is synced after); a missing file is not an error. Returns
+// whether something was removed.
 bool removeFileIfPresent(const fs::path& path);
 
 } // namespace nuvel::files
