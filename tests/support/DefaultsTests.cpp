@@ -74,6 +74,20 @@ TEST(Defaults, UnreadableFileStartsEmptyAndIsReplaced) {
     }
 }
 
+// A folder in the file's place stands for a disk that takes no writes: each write throws, and the
+// value is kept for the rest of the run.
+TEST(Defaults, ARefusedWriteKeepsTheValueInMemory) {
+    test::TempDir dir;
+    auto path = dir / "defaults.json";
+    std::filesystem::create_directories(path / "inside");
+    FileDefaultsStore store(path);
+    EXPECT_THROW(store.set("a", 1), std::filesystem::filesystem_error);
+    EXPECT_EQ(store.number("a"), 1.0);
+    EXPECT_THROW(store.remove("a"), std::filesystem::filesystem_error);
+    EXPECT_FALSE(store.value("a"));
+    EXPECT_TRUE(std::filesystem::is_directory(path / "inside"));
+}
+
 TEST(Defaults, StandardLocationFollowsXdgConfigHome) {
     EXPECT_EQ(FileDefaultsStore::standardLocation(),
               std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "Nuvel" / "defaults.json");
