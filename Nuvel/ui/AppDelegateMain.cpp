@@ -92,9 +92,17 @@ int AppDelegate::main(int argc, char** argv) {
     switch (instance.claim(address ? QStringLiteral("open ") + *address : QStringLiteral("reopen"))) {
     case QtSingleInstance::Role::forwarded:
         return 0;
-    case QtSingleInstance::Role::failed:
+    case QtSingleInstance::Role::failed: {
+        // Started from the desktop, nobody reads the terminal.
         std::fprintf(stderr, "nuvel: %s\n", qPrintable(instance.failure()));
+        QtDialogs dialogs;
+        Alert alert;
+        alert.message = localized("Nuvel cannot start.");
+        alert.informativeText = instance.failure();
+        alert.buttons = {localized("Quit")};
+        dialogs.runModal(alert);
         return 1;
+    }
     case QtSingleInstance::Role::primary:
         break;
     }
