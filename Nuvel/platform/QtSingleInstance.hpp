@@ -15,8 +15,9 @@ namespace nuvel {
 // reach; a later launch hands it one line ("reopen", or "open <url>") and exits.
 //
 // The socket lives in $XDG_RUNTIME_DIR (else in a folder of the temporary folder that this user
-// owns and nobody else can enter: the first of a few names that is one). A socket left behind by a process that died is taken over. Two launches at the
-// same moment settle who listens under a lock file beside the socket.
+// owns and nobody else can enter: the first of a few names that is one). A socket left behind
+// by a process that died is taken over. Two launches at the same moment settle who listens
+// under a lock file beside the socket.
 class QtSingleInstance final : public QObject {
     Q_OBJECT
 public:
