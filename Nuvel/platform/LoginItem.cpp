@@ -92,7 +92,8 @@ void LoginItem::registerItem() {
     if (!executable(program_))
         throw fs::filesystem_error("not an executable program", program_,
                                    std::make_error_code(std::errc::no_such_file_or_directory));
-    fs::create_directories(folder_);
+    // Another user able to write here could plant an entry that runs at our next login.
+    files::createOwnerOnlyDirectories(folder_);
     std::ostringstream text;
     text << "[Desktop Entry]\n"
          << "Type=Application\n"

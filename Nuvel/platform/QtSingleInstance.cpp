@@ -102,11 +102,26 @@ QString QtSingleInstance::defaultSocketPath() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && isOwnerOnlyFolder(runtime))
         return QFile::decodeName(runtime) + QStringLiteral("/nuvel-instance");
-    const QString folder = QDir::tempPath() + QStringLiteral("/nuvel-") + QString::number(geteuid());
-    return folder + QStringLiteral("/instance");
+    // The temporary folder is everyone's: another user may have made any name there first. A
+    // name that is not a folder of ours alone is passed over for the next one, and every launch
+    // walks the same names, so this user's launches all meet in the first one that is ours.
+    const QString base = QDir::tempPath() + QStringLiteral("/nuvel-") + QString::number(geteuid());
+    for (int attempt = 0; attempt < fallbackFolders; ++attempt) {
+        const QString folder = attempt == 0 ? base : base + QLatin1Char('-') + QString::number(attempt);
+        const QByteArray encoded = QFile::encodeName(folder);
+        mkdir(encoded.constData(), 0700); // made now, or there already: what counts is what it is
+        if (isOwnerOnlyFolder(encoded))
+            return folder + QStringLiteral("/instance");
+    }
+    return {};
 }
 
 QtSingleInstance::Role QtSingleInstance::claim(const QString& message) {
+    if (path_.isEmpty()) {
+        failure_ = QStringLiteral("no folder under ") + QDir::tempPath() +
+                   QStringLiteral(" is this user's alone, and no runtime folder is set (XDG_RUNTIME_DIR)");
+        return Role::failed;
+    }
     const QString folder = QFileInfo(path_).absolutePath();
     const QByteArray encoded = QFile::encodeName(folder);
     if (mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <system_error>
 #include <unistd.h>
@@ -53,9 +54,9 @@ fs::path UpdateInstaller::beginStaging() {
         if (entry.path().filename().string().rfind(stagingPrefix, 0) == 0)
             removeQuietly(entry.path());
     staging_ = parent / (stagingPrefix + hexString(randomBytes(8)));
-    if (!fs::create_directory(staging_, error) || error)
+    // Owner-only from its first moment, whatever the umask: nobody else may put a file in it.
+    if (::mkdir(staging_.c_str(), 0700) != 0 || ::chmod(staging_.c_str(), 0700) != 0)
         throw UpdateError(UpdateError::Code::install, "cannot stage beside " + installed_.string());
-    fs::permissions(staging_, fs::perms(0700), error);
     return staging_;
 }
 

@@ -59,10 +59,13 @@ AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factori
     };
     frameSave_.setSingleShot(true);
     frameSave_.setInterval(500);
-    connect(&frameSave_, &QTimer::timeout, this, [this] { saveLibraryWindowFrame(); });
+    connect(&frameSave_, &QTimer::timeout, this, [this] { saveLibraryWindowFrameLater(); });
 }
 
 AppDelegate::~AppDelegate() {
+    // A write still queued on the executor finds nothing left to do.
+    if (environment_.defaults)
+        writePendingFrame(*pendingFrame_, environment_.defaults);
     model_->onChange = nullptr;
     model_->onTick = nullptr;
     // The tray icon refers to its context menu: it goes before the menu does.

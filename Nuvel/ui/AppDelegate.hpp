@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -123,7 +124,7 @@ public:
     ShellUpdates* updates() const { return updates_.get(); }
     std::optional<PromptKind> promptKind() const { return promptKind_; }
     QuitCoordinator& quitCoordinator() const { return *quit_; }
-    // Saves the library window's frame in the defaults now.
+    // Saves the library window's frame in the defaults now (the quit path).
     void saveLibraryWindowFrame();
 
 private:
@@ -133,6 +134,20 @@ private:
     void showLibraryWindow();
     void hideApplication();
     void sendToFocus(const char* slot);
+    // The frame to save; empty when it is saved already.
+    std::optional<std::string> frameToSave() const;
+    // Saves the frame on the executor: the window thread never waits on the disk for it.
+    void saveLibraryWindowFrameLater();
+
+    // The frame last asked to be saved and not written yet. Whoever writes takes the latest
+    // under `writing`, so a slow write never lands after a newer one.
+    struct PendingFrame {
+        std::mutex writing;
+        std::mutex lock;
+        std::optional<std::string> text;
+    };
+    // Writes the pending frame, if any, into `defaults`.
+    static void writePendingFrame(PendingFrame& pending, DefaultsStore* defaults);
     void fillWindowMenu();
     void refreshServerRetention();
 
@@ -159,6 +174,7 @@ private:
     std::unique_ptr<QMenu> statusMenu_;
     std::map<std::string, QPointer<QAction>, std::less<>> actions_;
     QTimer frameSave_;
+    std::shared_ptr<PendingFrame> pendingFrame_ = std::make_shared<PendingFrame>();
     bool launched_ = false;
 };
 

@@ -2,6 +2,7 @@
 // the application services and the delegate, and the one event loop.
 #include "Nuvel/ui/AppDelegate.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/QtSingleInstance.hpp"
@@ -27,6 +28,23 @@
 namespace nuvel {
 
 namespace {
+
+// The last line behind every handler: an error that one let out would cross the event loop,
+// which ends the program and any recording with it. Handlers catch what they expect; what gets
+// past them is dropped here with the model's trace, and the event counts as not handled.
+class NuvelApplication final : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            Failure::current().drop("handling a window-system event");
+            return false;
+        }
+    }
+};
 
 // Every request to quit that reaches the application object goes through the delegate; the
 // delegate ends the loop itself once quitting may go on.
@@ -59,7 +77,7 @@ std::optional<QString> addressArgument(const QStringList& arguments) {
 } // namespace
 
 int AppDelegate::main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    NuvelApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nuvel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Nuvel"));
     QApplication::setApplicationVersion(QStringLiteral(NUVEL_VERSION));
@@ -74,9 +92,17 @@ int AppDelegate::main(int argc, char** argv) {
     switch (instance.claim(address ? QStringLiteral("open ") + *address : QStringLiteral("reopen"))) {
     case QtSingleInstance::Role::forwarded:
         return 0;
-    case QtSingleInstance::Role::failed:
+    case QtSingleInstance::Role::failed: {
+        // Started from the desktop, nobody reads the terminal.
         std::fprintf(stderr, "nuvel: %s\n", qPrintable(instance.failure()));
+        QtDialogs dialogs;
+        Alert alert;
+        alert.message = localized("Nuvel cannot start.");
+        alert.informativeText = instance.failure();
+        alert.buttons = {localized("Quit")};
+        dialogs.runModal(alert);
         return 1;
+    }
     case QtSingleInstance::Role::primary:
         break;
     }

@@ -1,6 +1,7 @@
 // The main menu and the library window of the application delegate.
 #include "Nuvel/ui/AppDelegate.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/ui/Dialogs.hpp"
 #include "Nuvel/ui/LibraryWindowFrame.hpp"
 #include "Nuvel/ui/Localization.hpp"
@@ -228,16 +229,58 @@ void AppDelegate::placeLibraryWindow(QMainWindow* window) {
         window->resize(frame.size());
 }
 
-void AppDelegate::saveLibraryWindowFrame() {
-    frameSave_.stop();
+std::optional<std::string> AppDelegate::frameToSave() const {
     if (!window_ || !environment_.defaults)
-        return;
+        return std::nullopt;
     QRect frame = window_->geometry();
     if (!placesWindows())
         frame.moveTo(0, 0);
-    const std::string text = LibraryWindowFrame::text(frame);
-    if (environment_.defaults->string(LibraryWindowFrame::defaultsKey) != text)
-        environment_.defaults->set(LibraryWindowFrame::defaultsKey, json::Value(text));
+    std::string text = LibraryWindowFrame::text(frame);
+    if (environment_.defaults->string(LibraryWindowFrame::defaultsKey) == text)
+        return std::nullopt;
+    return text;
+}
+
+void AppDelegate::writePendingFrame(PendingFrame& pending, DefaultsStore* defaults) {
+    std::lock_guard writing(pending.writing);
+    std::optional<std::string> text;
+    {
+        std::lock_guard guard(pending.lock);
+        text.swap(pending.text);
+    }
+    if (text)
+        attemptNow([&] { defaults->set(LibraryWindowFrame::defaultsKey, json::Value(*text)); })
+            .drop("saving the window frame");
+}
+
+void AppDelegate::saveLibraryWindowFrame() {
+    frameSave_.stop();
+    {
+        // What the window shows now wins over any older frame still waiting.
+        std::optional<std::string> text = frameToSave();
+        std::lock_guard guard(pendingFrame_->lock);
+        pendingFrame_->text = std::move(text);
+    }
+    if (environment_.defaults)
+        writePendingFrame(*pendingFrame_, environment_.defaults);
+}
+
+void AppDelegate::saveLibraryWindowFrameLater() {
+    if (environment_.executor == nullptr || !environment_.defaults) {
+        saveLibraryWindowFrame();
+        return;
+    }
+    {
+        std::optional<std::string> text = frameToSave();
+        std::lock_guard guard(pendingFrame_->lock);
+        pendingFrame_->text = std::move(text);
+        if (!pendingFrame_->text)
+            return;
+    }
+    // The delegate writes what is still pending as it goes, so work that runs after it finds
+    // nothing to write and never reaches the defaults.
+    environment_.executor->execute(
+        [pending = pendingFrame_, defaults = environment_.defaults] { writePendingFrame(*pending, defaults); });
 }
 
 } // namespace nuvel

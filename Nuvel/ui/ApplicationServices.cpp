@@ -200,7 +200,8 @@ private:
 } // namespace
 
 ApplicationServices::ApplicationServices(const InfoProperties& info)
-    : info_(info), defaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())),
+    : info_(info), storedDefaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())),
+      defaults_(std::make_unique<NonThrowingDefaultsStore>(*storedDefaults_)),
       meetingPreferences_(std::make_shared<MeetingPreferences>(
           std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults_.get()))) {
     AppModelDependencies d;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Nuvel/model/MeetingPreferences.hpp"
+#include "Nuvel/model/NonThrowingDefaultsStore.hpp"
 #include "Nuvel/platform/CapturePermission.hpp"
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/PulseConnection.hpp"
@@ -55,7 +56,9 @@ private:
     QtMainQueue queue_;
     ThreadPoolExecutor executor_{4};
     SoundServer soundServer_;
-    std::unique_ptr<FileDefaultsStore> defaults_;
+    std::unique_ptr<FileDefaultsStore> storedDefaults_;
+    // What everything else reads and writes: a refused write never throws into a window's handler.
+    std::unique_ptr<NonThrowingDefaultsStore> defaults_;
     std::shared_ptr<MeetingPreferences> meetingPreferences_;
     QtDialogs dialogs_;
     CapturePermission capturePermission_;

@@ -81,10 +81,12 @@ LibraryController::LibraryController(AppModel& model, Dependencies dependencies)
         if (self)
             self->restoreDivider();
     };
+    dividerSave_.setSingleShot(true);
+    dividerSave_.setInterval(500);
+    connect(&dividerSave_, &QTimer::timeout, this, [this] { saveDivider(); });
     connect(splitter_.data(), &QSplitter::splitterMoved, this, [this] {
-        if (!dividerPlaced_)
-            return;
-        deps_.defaults->set(splitDefaultsKey, json::Value(splitter_->saveState().toBase64().toStdString()));
+        if (dividerPlaced_)
+            dividerSave_.start();
     });
     pane_.onOpenResult = [self](const std::optional<std::string>& remoteID) {
         if (!self)
@@ -102,6 +104,8 @@ LibraryController::LibraryController(AppModel& model, Dependencies dependencies)
 }
 
 LibraryController::~LibraryController() {
+    if (dividerSave_.isActive())
+        saveDivider();
     requests_.reset();
     // The detail screen's view lives in the detail side; it goes with the screen.
     if (cloudDetail_.isViewLoaded())
@@ -304,6 +308,12 @@ void LibraryController::restoreDivider() {
         splitter_->setSizes({firstSidebarWidth, rest});
     }
     dividerPlaced_ = true;
+}
+
+void LibraryController::saveDivider() {
+    dividerSave_.stop();
+    if (splitter_)
+        deps_.defaults->set(splitDefaultsKey, json::Value(splitter_->saveState().toBase64().toStdString()));
 }
 
 void LibraryController::populateToolbar(QToolBar* toolbar) {

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -116,6 +117,8 @@ private:
     void buildDetail();
     void wireDetailRequests();
     void restoreDivider();
+    // Saves the divider's place in the defaults now.
+    void saveDivider();
 
     // render's parts.
     void renderSidebar();
@@ -166,6 +169,8 @@ private:
     bool searchMode_ = false;
     bool isRendering_ = false;
     bool dividerPlaced_ = false;
+    // A drag moves the divider many times a second: its place is saved once the drag settles.
+    QTimer dividerSave_;
     std::optional<std::string> selectedCloudID_;
     // The id of the meeting last handed to the detail screen.
     std::optional<std::string> lastDocumentID_;

@@ -4,6 +4,7 @@
 #include "Nuvel/ui/Dialogs.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "Nuvel/ui/SettingsController.hpp"
+#include "NuvelKit/support/Files.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -129,8 +130,11 @@ void SettingsController::toggleLogin() {
 void SettingsController::openLoginSettings() {
     if (!platform_.loginItem || !platform_.open)
         return;
-    std::error_code ignored;
-    std::filesystem::create_directories(platform_.loginItem->folder(), ignored);
+    try {
+        files::createOwnerOnlyDirectories(platform_.loginItem->folder());
+    } catch (const std::exception&) {
+        // The file manager says what is wrong with the folder.
+    }
     platform_.open(QUrl::fromLocalFile(QString::fromStdString(platform_.loginItem->folder().string())));
 }
 

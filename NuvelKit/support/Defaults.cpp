@@ -1,10 +1,37 @@
 #include "NuvelKit/support/Defaults.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "NuvelKit/support/Files.hpp"
 
 namespace nuvel {
+
+namespace {
+
+// Far above what any user's defaults take; a larger file is not ours.
+constexpr std::size_t largestDefaultsFile = 1024 * 1024;
+
+// The text of `file` when it is a regular file (or a link to one) of at most the largest size;
+// nothing otherwise. A pipe or a device is never opened for reading: it could block or never end.
+std::optional<Bytes> readDefaultsFile(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    const files::FileDescriptor owned(fd);
+    // It may have been replaced between the two looks.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::size_t(st.st_size) > largestDefaultsFile)
+        return std::nullopt;
+    Bytes text(largestDefaultsFile + 1);
+    text.resize(owned.readUpTo(text.data(), text.size(), file));
+    if (text.size() > largestDefaultsFile) return std::nullopt;
+    return text;
+}
+
+} // namespace
 
 std::optional<bool> DefaultsStore::boolean(const std::string& key) const {
     auto v = value(key);
@@ -54,8 +81,10 @@ void MemoryDefaultsStore::remove(const std::string& key) {
 
 FileDefaultsStore::FileDefaultsStore(std::filesystem::path file) : file_(std::move(file)), values_(json::Value::object()) {
     try {
-        json::Value loaded = json::parse(files::readFile(file_));
-        if (loaded.is_object()) values_ = std::move(loaded);
+        if (const std::optional<Bytes> text = readDefaultsFile(file_)) {
+            json::Value loaded = json::parse(*text);
+            if (loaded.is_object()) values_ = std::move(loaded);
+        }
     } catch (const std::exception&) {
         // Missing or unreadable: start empty.
     }

@@ -40,7 +40,9 @@ private:
 };
 
 // Defaults kept in a JSON object file, rewritten atomically on every change. A missing or
-// unreadable file reads as empty; an unreadable one is replaced on the next write.
+// unreadable file (anything but a regular file of at most 1 MiB holding a JSON object) reads as
+// empty and is left as it is until the next write replaces it. A write that fails throws the
+// file system's error and keeps the new value in memory.
 class FileDefaultsStore : public DefaultsStore {
 public:
     explicit FileDefaultsStore(std::filesystem::path file);

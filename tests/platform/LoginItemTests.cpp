@@ -47,8 +47,17 @@ TEST(LoginItem, registersAtomicallyAndUnregisters) {
     EXPECT_FALSE(fs::exists(item.folder()));
     std::ofstream(program) << "#!/bin/sh\n";
     fs::permissions(program, fs::perms(0755));
+    // The folders it makes are its user's alone, even under the most permissive umask: another
+    // user able to write there could plant an entry that runs at the next login.
+    const mode_t previous = ::umask(0);
     item.registerItem();
+    ::umask(previous);
     EXPECT_EQ(item.status(), LoginItem::Status::enabled);
+    for (const fs::path& folder : {item.folder(), item.folder().parent_path()}) {
+        struct stat made {};
+        ASSERT_EQ(::stat(folder.c_str(), &made), 0);
+        EXPECT_EQ(made.st_mode & 07777, 0700u) << folder;
+    }
     const std::string text = stringOf(files::readFile(item.entry()));
     EXPECT_NE(text.find("Exec=\"" + (dir / "my \\\\\"apps\\\\\"").string() + "/nu\\\\$vel 100%%\"\n"),
               std::string::npos)

@@ -9,8 +9,12 @@
 #include <QProcess>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
 #include <filesystem>
 
 #include "Nuvel/model/AppModel.hpp"
@@ -109,6 +113,27 @@ private:
     QProcess process_;
 };
 
+// Signs in through the browser, then records the test microphone under `title` from the
+// new-recording sheet, past its consent and source check.
+void signInAndStartRecording(RunningNuvel& app, const SignInDesktop& desktop, const char* title) {
+    // Signing in goes through the browser and comes back to the window.
+    ASSERT_TRUE(app.act({"push button", "Sign in to Nuvel"})) << app.state();
+    ASSERT_TRUE(app.waitFor({"label", "you@nuvel.test"}, 30000))
+        << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver() << "\n" << app.state();
+
+    // The sheet: a title, the consent, then the source check on the test microphone.
+    ASSERT_TRUE(app.act({"push button", "New recording"})) << app.state();
+    const std::optional<AccessibleElement> sheet = app.waitFor({"dialog", "", false});
+    ASSERT_TRUE(sheet) << app.state();
+    const std::optional<AccessibleElement> titleField = sheet->find({"text", ""});
+    ASSERT_TRUE(titleField && titleField->setText(title)) << app.state();
+    ASSERT_TRUE(app.act({"check box", "I have permission to record and process this conversation."}, "Toggle"))
+        << app.state();
+    ASSERT_TRUE(app.act({"push button", "Check sources"})) << app.state();
+    // "Start recording" comes on once the microphone has been heard.
+    ASSERT_TRUE(app.act({"push button", "Start recording"})) << app.state();
+}
+
 // What the service holds for the signed-in account, asked as the website would.
 class CloudMeetings {
 public:
@@ -132,52 +157,47 @@ private:
     std::string token_;
 };
 
-TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
-    NUVEL_CONNECT_PULSE(pulse);
+// The desktop each case runs Nuvel on: its own X server, the session's accessibility bus and
+// keyring (signed out before and after), the stand-in service and a private home.
+class RecordingEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NUVEL_CONNECT_PULSE(pulse);
+        ASSERT_TRUE(display.ready()) << "Xvfb is needed (scripts/install-deps installs it)";
+        ASSERT_TRUE(SignInDesktop::missingPrograms().isEmpty())
+            << "needed (scripts/install-deps installs them):" << SignInDesktop::missingPrograms().toStdString();
+        const QString sessionBus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        ASSERT_FALSE(sessionBus.isEmpty()) << "a session bus is needed: run inside scripts/test-env";
+        bus = std::make_unique<AccessibilityBus>();
+        ASSERT_TRUE(bus->connected()) << "the accessibility bus did not start (at-spi2-core)";
+        ASSERT_FALSE(standin.origin().empty()) << standin.banner();
+        nuvel = std::make_unique<InstalledNuvel>(standin.origin());
+        desktop = std::make_unique<SignInDesktop>(home, *nuvel, display);
+        ASSERT_FALSE(desktop->registerNuvel());
+        // On the session's bus, where its accessibility bus and keyring are.
+        desktop->environment().insert("DBUS_SESSION_BUS_ADDRESS", sessionBus);
+        desktop->environment().insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        vault.remove(KeychainVault::deviceSessionAccount);
+    }
+    // The session's keyring outlives the test: it leaves no session behind.
+    void TearDown() override { vault.remove(KeychainVault::deviceSessionAccount); }
+
+    std::unique_ptr<RunningNuvel> start() { return std::make_unique<RunningNuvel>(*bus, *nuvel, desktop->environment()); }
+
+    QApplication& app_ = application();
     VirtualDisplay display;
-    ASSERT_TRUE(display.ready()) << "Xvfb is needed (scripts/install-deps installs it)";
-    ASSERT_TRUE(SignInDesktop::missingPrograms().isEmpty())
-        << "needed (scripts/install-deps installs them):" << SignInDesktop::missingPrograms().toStdString();
-    const QString sessionBus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-    ASSERT_FALSE(sessionBus.isEmpty()) << "a session bus is needed: run inside scripts/test-env";
-    application();
-    const AccessibilityBus bus;
-    ASSERT_TRUE(bus.connected()) << "the accessibility bus did not start (at-spi2-core)";
-
+    std::unique_ptr<AccessibilityBus> bus;
     StandinProcess standin;
-    ASSERT_FALSE(standin.origin().empty()) << standin.banner();
     PrivateHome home;
-    InstalledNuvel nuvel(standin.origin());
-    SignInDesktop desktop(home, nuvel, display);
-    ASSERT_FALSE(desktop.registerNuvel());
-    // On the session's bus, where its accessibility bus and keyring are.
-    desktop.environment().insert("DBUS_SESSION_BUS_ADDRESS", sessionBus);
-    desktop.environment().insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    // The session's keyring outlives the test: it starts signed out and leaves no session behind.
-    const KeychainVault vault(AppModel::keychainService, makeSystemSecretBackend());
-    vault.remove(KeychainVault::deviceSessionAccount);
-    struct SignedOut {
-        const KeychainVault& vault;
-        ~SignedOut() { vault.remove(KeychainVault::deviceSessionAccount); }
-    } signedOutAfterwards{vault};
+    std::unique_ptr<InstalledNuvel> nuvel;
+    std::unique_ptr<SignInDesktop> desktop;
+    const KeychainVault vault{AppModel::keychainService, makeSystemSecretBackend()};
+};
 
-    auto app = std::make_unique<RunningNuvel>(bus, nuvel, desktop.environment());
-    // Signing in goes through the browser and comes back to the window.
-    ASSERT_TRUE(app->act({"push button", "Sign in to Nuvel"})) << app->state();
-    ASSERT_TRUE(app->waitFor({"label", "you@nuvel.test"}, 30000))
-        << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver() << "\n" << app->state();
-
-    // The sheet: a title, the consent, then the source check on the test microphone.
-    ASSERT_TRUE(app->act({"push button", "New recording"})) << app->state();
-    const std::optional<AccessibleElement> sheet = app->waitFor({"dialog", "", false});
-    ASSERT_TRUE(sheet) << app->state();
-    const std::optional<AccessibleElement> titleField = sheet->find({"text", ""});
-    ASSERT_TRUE(titleField && titleField->setText(title)) << app->state();
-    ASSERT_TRUE(app->act({"check box", "I have permission to record and process this conversation."}, "Toggle"))
-        << app->state();
-    ASSERT_TRUE(app->act({"push button", "Check sources"})) << app->state();
-    // "Start recording" comes on once the microphone has been heard.
-    ASSERT_TRUE(app->act({"push button", "Start recording"})) << app->state();
+TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
+    auto app = start();
+    signInAndStartRecording(*app, *desktop, title);
+    ASSERT_FALSE(HasFatalFailure());
 
     // Three seconds on the window's own clock, then the pane's stop.
     const auto pastThreeSeconds = [](const std::string& text) {
@@ -236,9 +256,9 @@ TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     // holds the button down.
     const std::optional<AccessibleElement> exportButton = app->waitFor({"push button", "Export meeting"});
     ASSERT_TRUE(exportButton && exportButton->centre()) << app->state();
-    ASSERT_TRUE(desktop.click(exportButton->centre()->first, exportButton->centre()->second));
+    ASSERT_TRUE(desktop->click(exportButton->centre()->first, exportButton->centre()->second));
     ASSERT_TRUE(app->holds({"push button", "Export meeting"}, &AccessibleElement::pressed)) << app->state();
-    ASSERT_TRUE(desktop.keys({"Down", "Return"}));
+    ASSERT_TRUE(desktop->keys({"Down", "Return"}));
     const std::optional<AccessibleElement> panel = app->waitFor({"dialog", "Save As"});
     ASSERT_TRUE(panel) << app->state();
     const std::optional<AccessibleElement> fileName = panel->find({"text", "File name:"});
@@ -282,6 +302,111 @@ TEST(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     samples.resize(reader.read(samples));
     EXPECT_GT(rms(samples), 0.1);
     store.removeWorkingFiles(clear);
+}
+
+// A disk that takes no preference writes (a folder where the defaults file goes) and a umask of
+// 000: Nuvel starts, records ten seconds while the divider moves and settings change, stops and
+// saves, and quits cleanly; every folder it made is its user's alone and no file it wrote is
+// writable by others.
+TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUserSees) {
+    const std::filesystem::path defaults = home.path("config") / "Nuvel" / "defaults.json";
+    std::filesystem::create_directories(defaults / "in-the-way");
+    const auto everything = [&] {
+        std::map<std::filesystem::path, std::filesystem::perms> found;
+        for (const char* folder : {"home", "run", "data", "config", "cache"}) {
+            std::error_code error;
+            for (auto it = std::filesystem::recursive_directory_iterator(home.path(folder), error);
+                 !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+                found[it->path()] = it->symlink_status().permissions();
+        }
+        return found;
+    };
+    const auto before = everything();
+    const mode_t previousUmask = ::umask(0);
+    auto app = start();
+    ::umask(previousUmask);
+    signInAndStartRecording(*app, *desktop, "Unwritable defaults");
+    ASSERT_FALSE(HasFatalFailure());
+    // The window's frame is saved half a second after the window shows.
+    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 15000)) << app->state();
+
+    // The divider (the split pane's handle on screen), dragged 60 points.
+    const std::optional<AccessibleElement> split = app->waitFor({"split pane", ""});
+    ASSERT_TRUE(split) << app->state();
+    const std::optional<AccessibleElement> handle = split->find({"unknown", ""});
+    ASSERT_TRUE(handle && handle->centre()) << app->state();
+    const auto listWidth = [&]() -> int {
+        const std::optional<AccessibleElement> list = app->waitFor({"list", "Recordings"}, 0);
+        const auto extents = list ? list->box() : std::nullopt;
+        return extents ? (*extents)[2] : 0;
+    };
+    const int width = listWidth();
+    ASSERT_GT(width, 0) << app->state();
+    const auto [x, y] = *handle->centre();
+    ASSERT_TRUE(desktop->drag(x, y, x + 60, y));
+    ASSERT_TRUE(eventually([&] { return listWidth() != width; }, 5000)) << "the divider did not move\n" << app->state();
+
+    // Two settings, and launch at login (which writes an autostart entry), clicked in the Settings
+    // window as a user does (the accessible Toggle flips a box without the click's handler).
+    ASSERT_TRUE(app->act({"menu item", "Settings…", false, true})) << app->state();
+    const auto click = [&](const AccessibleQuery& query) {
+        const std::optional<AccessibleElement> element = app->waitFor(query);
+        return element && element->centre() && desktop->click(element->centre()->first, element->centre()->second);
+    };
+    const auto comesTo = [&](const char* setting, bool checked) {
+        return eventually(
+            [&] {
+                const std::optional<AccessibleElement> now = app->waitFor({"check box", setting}, 0);
+                return now && now->checked() == checked;
+            },
+            5000);
+    };
+    for (const auto& [page, setting] : {std::pair{"General", "Launch Nuvel at login"},
+                                        std::pair{"Capture", "Enable AI notes for new recordings"},
+                                        std::pair{"Meetings", "Ask to record when a call starts"}}) {
+        ASSERT_TRUE(click({"check box", page})) << app->state();
+        const std::optional<AccessibleElement> box = app->waitFor({"check box", setting});
+        ASSERT_TRUE(box) << app->state();
+        const bool was = box->checked();
+        ASSERT_TRUE(click({"check box", setting})) << app->state();
+        // Kept for this run although the disk refused it.
+        ASSERT_TRUE(comesTo(setting, !was)) << setting << "\n" << app->state();
+    }
+
+    // Ten seconds on the window's clock, then stop and save.
+    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:10" && text <= "00:19"; }, 30000))
+        << app->state();
+    ASSERT_TRUE(app->act({"push button", "Stop and save"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 20000)) << app->state();
+    ::kill(pid_t(app->process().processId()), SIGTERM);
+    ASSERT_TRUE(app->process().waitForFinished(30000));
+    EXPECT_EQ(app->process().exitStatus(), QProcess::NormalExit) << app->state();
+    EXPECT_EQ(app->process().exitCode(), 0) << app->state();
+    EXPECT_TRUE(std::filesystem::is_directory(defaults / "in-the-way"));
+    const std::vector<std::filesystem::path> folders = recordingFolders(home.path("data") / "Nuvel");
+    ASSERT_EQ(folders.size(), 1u);
+
+    // What it wrote, listed with each mode. The browser stand-in's own notes are the test's.
+    std::string listing;
+    std::size_t autostart = 0;
+    for (const auto& [path, perms] : everything()) {
+        if (before.contains(path) || path.filename() == "pages" || path.filename() == "handed-over")
+            continue;
+        const auto status = std::filesystem::symlink_status(path);
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(perms));
+        listing += std::string(mode) + " " + path.lexically_relative(home.path("home").parent_path()).string() + "\n";
+        if (status.type() == std::filesystem::file_type::directory)
+            EXPECT_EQ(perms, std::filesystem::perms::owner_all) << path;
+        else
+            EXPECT_EQ(perms & (std::filesystem::perms::group_write | std::filesystem::perms::others_write),
+                      std::filesystem::perms::none)
+                << path;
+        autostart += path.parent_path().filename() == "autostart";
+    }
+    std::ofstream(artifactsFolder() / "umask-000-modes.txt") << listing;
+    EXPECT_EQ(autostart, 1u) << listing;
+    EXPECT_NE(listing.find("data/Nuvel"), std::string::npos) << listing;
 }
 
 } // namespace

@@ -121,20 +121,27 @@ bool AccessibleElement::checked() const {
     return hasState(raw(object_), ATSPI_STATE_CHECKED);
 }
 
-std::optional<std::pair<int, int>> AccessibleElement::centre() const {
+std::optional<std::array<int, 4>> AccessibleElement::box() const {
     AtspiComponent* component = atspi_accessible_get_component_iface(raw(object_));
     if (component == nullptr)
         return std::nullopt;
     GError* error = nullptr;
-    AtspiRect* box = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    AtspiRect* extents = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
     g_object_unref(component);
-    const bool failed = error != nullptr || box == nullptr || box->width <= 0 || box->height <= 0;
+    const bool failed = error != nullptr || extents == nullptr || extents->width <= 0 || extents->height <= 0;
     g_clear_error(&error);
-    std::optional<std::pair<int, int>> point;
+    std::optional<std::array<int, 4>> found;
     if (!failed)
-        point = std::pair{box->x + box->width / 2, box->y + box->height / 2};
-    g_free(box);
-    return point;
+        found = std::array<int, 4>{extents->x, extents->y, extents->width, extents->height};
+    g_free(extents);
+    return found;
+}
+
+std::optional<std::pair<int, int>> AccessibleElement::centre() const {
+    const std::optional<std::array<int, 4>> extents = box();
+    if (!extents)
+        return std::nullopt;
+    return std::pair{(*extents)[0] + (*extents)[2] / 2, (*extents)[1] + (*extents)[3] / 2};
 }
 
 int AccessibleElement::processID() const {

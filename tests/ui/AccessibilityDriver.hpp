@@ -7,6 +7,7 @@
 // This header includes neither GLib nor Qt: GLib's `signals` clashes with Qt's keyword, and the
 // tests that use the driver are Qt programs.
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,6 +42,8 @@ public:
     // Held down, as a menu button is while its menu is open.
     bool pressed() const;
     int processID() const;
+    // Its box on the screen: x, y, width, height.
+    std::optional<std::array<int, 4>> box() const;
     // The middle of its box on the screen.
     std::optional<std::pair<int, int>> centre() const;
 

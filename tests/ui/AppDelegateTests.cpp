@@ -4,11 +4,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 
 #include <thread>
@@ -420,6 +422,24 @@ TEST(LibraryWindowFrame, SavedFramesAreParsedStrictlyAndKeptOnlyWhenUsable) {
         delegate.saveLibraryWindowFrame();
         const std::string text = f.world.defaults.string(LibraryWindowFrame::defaultsKey).value_or("");
         EXPECT_TRUE(text.ends_with(" 1000 700")) << text;
+
+        // Resized by the user, the frame is written on the executor once the window settles;
+        // the window thread never waits on the disk for it.
+        f.world.executor.holding = true;
+        delegate.libraryWindow()->resize(1100, 750);
+        QEventLoop settled;
+        QTimer::singleShot(5000, &settled, &QEventLoop::quit);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &settled, [&] {
+            if (!f.world.executor.held.empty())
+                settled.quit();
+        });
+        poll.start(10);
+        settled.exec();
+        ASSERT_EQ(f.world.executor.held.size(), 1u);
+        EXPECT_TRUE(f.world.defaults.string(LibraryWindowFrame::defaultsKey).value_or("").ends_with(" 1000 700"));
+        f.world.executor.release();
+        EXPECT_TRUE(f.world.defaults.string(LibraryWindowFrame::defaultsKey).value_or("").ends_with(" 1100 750"));
     }
 }
 

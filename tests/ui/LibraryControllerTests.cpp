@@ -9,9 +9,11 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
@@ -323,9 +325,22 @@ TEST(LibraryController, TheDividerStartsTwoHundredFiftyFromTheSidebarsEdgeUntilT
             EXPECT_EQ(sidebar->geometry().left(), 0);
         view->hide();
 
-        // A moved divider is saved, and the saved place wins at the next first appearance.
-        splitter->setSizes({300, 779});
-        Q_EMIT splitter->splitterMoved(300, 1);
+        // A drag moves the divider many times; its place is saved once, when the drag settles,
+        // and the saved place wins at the next first appearance.
+        for (int width = 281; width <= 300; ++width) {
+            splitter->setSizes({width, 1079 - width});
+            Q_EMIT splitter->splitterMoved(width, 1);
+        }
+        EXPECT_FALSE(w.world.defaults.value(LibraryController::splitDefaultsKey)) << "not while the divider moves";
+        QEventLoop settled;
+        QTimer::singleShot(5000, &settled, &QEventLoop::quit);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &settled, [&] {
+            if (w.world.defaults.value(LibraryController::splitDefaultsKey))
+                settled.quit();
+        });
+        poll.start(10);
+        settled.exec();
         ASSERT_TRUE(w.world.defaults.string(LibraryController::splitDefaultsKey));
         LibraryController::Dependencies d = w.sheet.dependencies(w.world);
         LibraryController again(w.model(), d);

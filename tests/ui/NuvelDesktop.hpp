@@ -166,6 +166,13 @@ public:
         return xdotool({"mousemove", "--sync", QString::number(x), QString::number(y), "click", "1"});
     }
 
+    // Drags with the left mouse button held down from one point of the screen to another.
+    bool drag(int fromX, int fromY, int toX, int toY) const {
+        return xdotool({"mousemove", "--sync", QString::number(fromX), QString::number(fromY), "mousedown", "1"}) &&
+               xdotool({"mousemove", "--sync", QString::number((fromX + toX) / 2), QString::number((fromY + toY) / 2)}) &&
+               xdotool({"mousemove", "--sync", QString::number(toX), QString::number(toY), "mouseup", "1"});
+    }
+
     QProcessEnvironment& environment() { return environment_; }
     const QProcessEnvironment& environment() const { return environment_; }
     std::string pages() const { return fileContents(pages_); }

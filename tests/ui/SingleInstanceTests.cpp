@@ -6,6 +6,13 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <vector>
+
+#include "Nuvel/platform/QtSingleInstance.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
@@ -95,6 +102,85 @@ TEST(SingleInstance, ASocketLeftByAKilledNuvelDoesNotBlockANewStart) {
     EXPECT_EQ(next.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(next.exitCode(), 0);
     EXPECT_FALSE(std::filesystem::exists(socket)) << "a clean end removes the socket";
+}
+
+// Without a runtime folder the socket goes to a folder of the temporary folder. Whatever another
+// user left under the first name, this user's launches meet in a folder of their own.
+TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwn) {
+    application();
+    const std::string uid = std::to_string(geteuid());
+    struct Row {
+        const char* name;
+        std::function<void(const std::filesystem::path& first)> take; // what the first name already is
+        const char* folder;                                              // where the socket goes; null: nowhere
+    };
+    const auto anotherUsers = [](const std::filesystem::path& folder) {
+        std::filesystem::create_directory(folder);
+        chmod(folder.c_str(), 0700);
+        return chown(folder.c_str(), 65534, 65534) == 0;
+    };
+    const std::vector<Row> rows = {
+        {"free", [](const auto&) {}, ""},
+        {"another user's folder", [&](const auto& first) { ASSERT_TRUE(anotherUsers(first)); }, "-1"},
+        {"a folder open to all",
+         [](const auto& first) {
+             std::filesystem::create_directory(first);
+             chmod(first.c_str(), 0777);
+         },
+         "-1"},
+        {"a link to a folder of ours",
+         [](const auto& first) {
+             std::filesystem::create_directory(first.string() + "-target");
+             chmod((first.string() + "-target").c_str(), 0700);
+             std::filesystem::create_directory_symlink(first.string() + "-target", first);
+         },
+         "-1"},
+        {"every name another user's",
+         [&](const auto& first) {
+             for (int i = 0; i < nuvel::QtSingleInstance::fallbackFolders; ++i)
+                 ASSERT_TRUE(anotherUsers(i == 0 ? first : std::filesystem::path(first.string() + "-" + std::to_string(i))));
+         },
+         nullptr},
+    };
+    if (geteuid() != 0)
+        GTEST_SKIP() << "making a folder another user's needs root";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PrivateHome home;
+        TempDir tmp("nuvel-tmp");
+        QProcessEnvironment env = home.environment();
+        env.remove("XDG_RUNTIME_DIR");
+        env.insert("TMPDIR", QString::fromStdString(tmp.path().string()));
+        const std::filesystem::path first = tmp.path() / ("nuvel-" + uid);
+        row.take(first);
+
+        QProcess probe;
+        probe.setProcessEnvironment(env);
+        probe.start(probeProgram(), {});
+        QByteArray seen;
+        if (row.folder == nullptr) {
+            EXPECT_TRUE(waitForLine(probe, seen, "failed\n")) << seen.toStdString();
+            EXPECT_TRUE(probe.waitForFinished(5000));
+            continue;
+        }
+        ASSERT_TRUE(waitForLine(probe, seen, "primary\n")) << seen.toStdString();
+        struct stat info {};
+        const std::filesystem::path folder = first.string() + row.folder;
+        ASSERT_EQ(lstat(folder.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_uid, geteuid());
+        EXPECT_EQ(info.st_mode & 07777, 0700u);
+        EXPECT_TRUE(std::filesystem::is_socket(folder / "instance"));
+        // A second launch finds the same folder.
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(QString::fromStdString(builtNuvel().string()), {});
+        ASSERT_TRUE(second.waitForFinished(15000));
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_TRUE(waitForLine(probe, seen, "message: reopen\n")) << seen.toStdString();
+        probe.closeWriteChannel();
+        EXPECT_TRUE(probe.waitForFinished(5000));
+    }
 }
 
 } // namespace
