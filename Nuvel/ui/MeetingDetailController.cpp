@@ -6,6 +6,7 @@
 #include "Nuvel/ui/DetailTextDocument.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/MenuButton.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/ReadableTextView.hpp"
 #include "Nuvel/ui/SegmentedControl.hpp"

@@ -38,6 +38,7 @@ class QWidget;
 
 namespace nuvel {
 
+class MenuButton;
 class ReadableTextView;
 class SegmentedControl;
 
@@ -203,11 +204,11 @@ private:
     QLabel* audioStatusLabel_ = nullptr;
     QComboBox* speed_ = nullptr;
     QAction* edit_ = nullptr;
-    QToolButton* export_ = nullptr;
+    MenuButton* export_ = nullptr;
     QToolButton* share_ = nullptr;
     QPushButton* copyLinkButton_ = nullptr;
     QAction* rename_ = nullptr;
-    QToolButton* more_ = nullptr;
+    MenuButton* more_ = nullptr;
 };
 
 } // namespace nuvel

@@ -5,6 +5,7 @@
 #include "Nuvel/model/detail/MeetingDetailTables.hpp"
 #include "Nuvel/ui/Localization.hpp"
 #include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/MenuButton.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/ReadableTextView.hpp"
 #include "Nuvel/ui/SegmentedControl.hpp"
@@ -69,6 +70,14 @@ QToolButton* toolbarButton(const QString& id, const QString& tip) {
     auto* button = new QToolButton;
     button->setObjectName(id);
     button->setAutoRaise(true);
+    button->setToolTip(tip);
+    button->setAccessibleName(tip);
+    return button;
+}
+
+MenuButton* toolbarMenuButton(const QString& id, const QString& tip) {
+    auto* button = new MenuButton;
+    button->setObjectName(id);
     button->setToolTip(tip);
     button->setAccessibleName(tip);
     return button;
@@ -221,17 +230,15 @@ void MeetingDetailController::loadView() {
     audioStatusLabel_->setAccessibleName(localized("Audio availability"));
     audioStatusLabel_->setObjectName(QStringLiteral("meeting-detail-audio-status"));
 
-    export_ = toolbarButton(QStringLiteral("meeting-detail-export"), localized("Export…"));
+    export_ = toolbarMenuButton(QStringLiteral("meeting-detail-export"), localized("Export…"));
     export_->setAccessibleName(localized("Export meeting"));
     export_->setIcon(themedIcon("document-save-as", QStyle::SP_DialogSaveButton));
-    export_->setPopupMode(QToolButton::InstantPopup);
-    auto* exportMenu = new QMenu(export_);
+    QMenu* exportMenu = export_->menu();
     for (int i = 1; i < int(meetingdetail::exportItems.size()); ++i) {
         const auto title = meetingdetail::exportItems[std::size_t(i)].title;
         QAction* item = exportMenu->addAction(localized(QString::fromUtf8(title.data(), qsizetype(title.size()))));
         connect(item, &QAction::triggered, this, [this, i] { exportSelected(i); });
     }
-    export_->setMenu(exportMenu);
     share_ = toolbarButton(QStringLiteral("meeting-detail-share"), localized("Share…"));
     share_->setIcon(themedIcon("contact-new", QStyle::SP_FileDialogNewFolder));
     connect(share_, &QToolButton::clicked, this, &MeetingDetailController::showSharing);
@@ -239,9 +246,8 @@ void MeetingDetailController::loadView() {
     copyLinkButton_->setObjectName(QStringLiteral("meeting-sharing-copy-link"));
     copyLinkButton_->setVisible(pendingLinkURL_.has_value());
     connect(copyLinkButton_, &QPushButton::clicked, this, &MeetingDetailController::copyCreatedLink);
-    more_ = toolbarButton(QStringLiteral("meeting-detail-more"), localized("More"));
+    more_ = toolbarMenuButton(QStringLiteral("meeting-detail-more"), localized("More"));
     more_->setIcon(themedIcon("view-more", QStyle::SP_TitleBarUnshadeButton));
-    more_->setPopupMode(QToolButton::InstantPopup);
     buildMoreMenu();
 
     auto* header = new QWidget;
@@ -299,13 +305,14 @@ void MeetingDetailController::forgetView() {
     deleteItem_ = deleteSeparator_ = edit_ = rename_ = nullptr;
     search_ = nullptr;
     tabs_ = nullptr;
-    play_ = export_ = share_ = more_ = nullptr;
+    play_ = share_ = nullptr;
+    export_ = more_ = nullptr;
     seek_ = nullptr;
     copyLinkButton_ = nullptr;
 }
 
 void MeetingDetailController::buildMoreMenu() {
-    auto* menu = new QMenu(more_);
+    QMenu* menu = more_->menu();
     edit_ = menu->addAction(themedIcon("edit-rename", QStyle::SP_FileDialogDetailedView), localized("Correct selection…"));
     edit_->setObjectName(QStringLiteral("meeting-detail-correction"));
     connect(edit_, &QAction::triggered, this, &MeetingDetailController::correctSelection);
@@ -329,7 +336,6 @@ void MeetingDetailController::buildMoreMenu() {
     canDelete_ = false;
     deleteItem_->setVisible(false);
     deleteSeparator_->setVisible(false);
-    more_->setMenu(menu);
 }
 
 } // namespace nuvel

@@ -3,6 +3,7 @@
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "Nuvel/ui/ElidingLabel.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
+#include "Nuvel/ui/MenuButton.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/PromptWindow.hpp"
 #include "Nuvel/ui/SymbolIcons.hpp"
@@ -19,7 +20,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextLayout>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -217,16 +217,14 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     headerLayout->addWidget(icon, 0, Qt::AlignTop);
     headerLayout->addWidget(texts, 1, Qt::AlignTop);
 
-    auto* options = new QToolButton;
+    auto* options = new MenuButton;
     options->setObjectName(QStringLiteral("meeting-prompt-options"));
-    options->setAutoRaise(true);
     options->setFocusPolicy(Qt::NoFocus);
-    options->setPopupMode(QToolButton::InstantPopup);
-    options->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+    options->setStyleSheet(QStringLiteral("QPushButton::menu-indicator { image: none; width: 0px; }"));
     options->setIcon(symbolIcon(Symbol::ellipsisCircle, options->palette().color(QPalette::ButtonText)));
     options->setToolTip(text("Options"));
     options->setAccessibleName(text("Options"));
-    auto* menu = new QMenu(options);
+    QMenu* menu = options->menu();
     menu->setObjectName(QStringLiteral("meeting-prompt-options-menu"));
     if (content.muteTitle) {
         QAction* muteItem = menu->addAction(*content.muteTitle);
@@ -236,7 +234,6 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     QAction* settingsItem = menu->addAction(text("Meeting detection settings…"));
     settingsItem->setObjectName(QStringLiteral("meeting-prompt-settings"));
     connect(settingsItem, &QAction::triggered, this, &MeetingPromptPanel::settings);
-    options->setMenu(menu);
 
     auto* buttons = new QWidget;
     buttons->setObjectName(QStringLiteral("meeting-prompt-buttons"));

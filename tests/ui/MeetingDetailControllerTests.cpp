@@ -8,6 +8,7 @@
 #include "tests/ui/MeetingDetailWorld.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -17,12 +18,14 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -227,6 +230,47 @@ TEST_F(DetailScreen, PlaybackBarAndItsActions) {
     EXPECT_FALSE(named("meeting-detail-playback")->isVisible());
     EXPECT_EQ(named<QLabel>("meeting-detail-audio-status")->text(),
               "Audio is unavailable. Transcript and notes remain available.");
+}
+
+// A screen reader opens the pull-downs and presses their items through the accessibility
+// interface alone: the open menu is the button's accessible child, and pressing an item closes it.
+TEST_F(DetailScreen, ThePullDownsOpenAndActThroughTheAccessibilityInterface) {
+    renderMeeting(longMeeting(false, 6));
+    const QString showMenu = QAccessibleActionInterface::showMenuAction();
+    for (const char* id : {"meeting-detail-export", "meeting-detail-more"}) {
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(named(id));
+        ASSERT_TRUE(button && button->actionInterface()) << id;
+        EXPECT_TRUE(button->actionInterface()->actionNames().contains(showMenu)) << id;
+        EXPECT_FALSE(button->text(QAccessible::Name).isEmpty()) << id;
+        EXPECT_EQ(button->childCount(), 0) << id;
+    }
+
+    QAccessibleInterface* exportButton = QAccessible::queryAccessibleInterface(named("meeting-detail-export"));
+    QMenu* menu = named<QPushButton>("meeting-detail-export")->menu();
+    QStringList items;
+    bool closedByThePress = false;
+    // Runs inside the open menu's event loop; whatever happens, the menu closes.
+    const auto readAndPress = [&] {
+        QAccessibleInterface* open = exportButton->childCount() == 1 ? exportButton->child(0) : nullptr;
+        EXPECT_TRUE(open && open->object() == menu);
+        EXPECT_TRUE(exportButton->state().pressed);
+        for (int i = 0; open != nullptr && i < open->childCount(); ++i) {
+            QAccessibleInterface* item = open->child(i);
+            items << item->text(QAccessible::Name);
+            if (item->text(QAccessible::Name) == "SRT")
+                item->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+        closedByThePress = !menu->isVisible();
+        menu->hide();
+    };
+    QObject::connect(
+        menu, &QMenu::aboutToShow, menu, [&] { QTimer::singleShot(0, menu, readAndPress); }, Qt::SingleShotConnection);
+    exportButton->actionInterface()->doAction(showMenu);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(items, (QStringList{"Markdown", "Plain text", "SRT", "VTT"}));
+    EXPECT_TRUE(closedByThePress);
+    EXPECT_EQ(exportButton->childCount(), 0);
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"export srt corrected"}));
 }
 
 // Turn 3 belongs to S3, a speaker without a name.

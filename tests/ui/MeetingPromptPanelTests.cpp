@@ -5,6 +5,7 @@
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -160,10 +161,13 @@ TEST_F(MeetingPrompt, EveryChoiceButJoinTakesThePromptDownFirst) {
 
 TEST_F(MeetingPrompt, TheOptionsMenuAndJoinFollowTheContent) {
     prompt.show(reminder(), 90);
-    auto* options = find<QToolButton>("meeting-prompt-options");
+    auto* options = find<QPushButton>("meeting-prompt-options");
     ASSERT_TRUE(options && options->menu());
     EXPECT_EQ(options->toolTip(), "Options");
     EXPECT_EQ(options->accessibleName(), "Options");
+    // A screen reader can open it.
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(options)->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::showMenuAction()));
     QStringList items;
     for (QAction* a : options->menu()->actions())
         items << a->text();
@@ -174,7 +178,7 @@ TEST_F(MeetingPrompt, TheOptionsMenuAndJoinFollowTheContent) {
     prompt.show({symbolIcon(Symbol::videoFill, Qt::darkGray), QStringLiteral("Record this meeting?"),
                  QStringLiteral("Zoom is using your microphone."), std::nullopt, std::nullopt},
                 60);
-    options = find<QToolButton>("meeting-prompt-options");
+    options = find<QPushButton>("meeting-prompt-options");
     ASSERT_TRUE(options && options->menu());
     ASSERT_EQ(options->menu()->actions().size(), 1);
     EXPECT_EQ(options->menu()->actions()[0]->text(), "Meeting detection settings…");
@@ -229,7 +233,7 @@ TEST_F(MeetingPrompt, LongTextsAreCutAndThePanelSitsInTheTopCornerWithoutTakingF
         EXPECT_EQ(window->layoutDirection(), arabic ? Qt::RightToLeft : Qt::LeftToRight);
         auto* record = find<QPushButton>("meeting-prompt-record");
         auto* dismiss = find<QPushButton>("meeting-prompt-dismiss");
-        auto* options = find<QToolButton>("meeting-prompt-options");
+        auto* options = find<QPushButton>("meeting-prompt-options");
         const int recordX = record->mapTo(window, QPoint()).x(),
                   dismissX = dismiss->mapTo(window, QPoint()).x();
         const int optionsX = options->mapTo(window, QPoint()).x();

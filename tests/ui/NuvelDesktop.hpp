@@ -159,8 +159,6 @@ public:
         return mime.readAllStandardError().toStdString();
     }
 
-    // Types the keys (xdotool's names) into whatever has the keyboard.
-    bool keys(const QStringList& names) const { return xdotool(QStringList{"key", "--clearmodifiers"} + names); }
     // Clicks the left mouse button at a point of the screen.
     bool click(int x, int y) const {
         return xdotool({"mousemove", "--sync", QString::number(x), QString::number(y), "click", "1"});
@@ -179,13 +177,6 @@ public:
     std::string handedOver() const { return fileContents(handedOver_); }
 
 private:
-    bool xdotool(const QStringList& arguments) const {
-        QProcess process;
-        process.setProcessEnvironment(environment_);
-        process.start("xdotool", arguments);
-        return process.waitForFinished(10000) && process.exitCode() == 0;
-    }
-
     std::filesystem::path pages_;
     std::filesystem::path handedOver_;
     QProcessEnvironment environment_;
