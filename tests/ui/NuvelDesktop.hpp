@@ -177,6 +177,13 @@ public:
     std::string handedOver() const { return fileContents(handedOver_); }
 
 private:
+    bool xdotool(const QStringList& arguments) const {
+        QProcess process;
+        process.setProcessEnvironment(environment_);
+        process.start("xdotool", arguments);
+        return process.waitForFinished(10000) && process.exitCode() == 0;
+    }
+
     std::filesystem::path pages_;
     std::filesystem::path handedOver_;
     QProcessEnvironment environment_;
