@@ -86,6 +86,8 @@ TEST(FilePanels, AlertsShowTheirTextsAsTyped) {
     dialogs.runModal(Alert{"Rename <b>Q3</b> failed", "The service said: <b>busy</b>", {"OK"}, std::nullopt, false, nullptr});
     shown.sort();
     EXPECT_EQ(shown.join(" | ").toStdString(), "Rename <b>Q3</b> failed | The service said: <b>busy</b>");
+}
+
 // The real alerts, answered with the Return key as a user would: Return never takes an action
 // that cannot be undone, not even with the focus on its button, and still takes any other.
 TEST(Alerts, ReturnNeverConfirmsWhatCannotBeUndone) {
