@@ -140,8 +140,13 @@ bool isAtomicWriteTemporary(std::string_view entryName, std::string_view fileNam
 void atomicWriteWith(const fs::path& path, const std::function<void(const FileDescriptor&)>& writer) {
     fs::path folder = path.parent_path();
     if (folder.empty()) folder = ".";
-    fs::path temporary = folder / ("." + path.filename().string() + "." + hexString(randomBytes(temporaryTagBytes)) +
-                                   std::string(temporarySuffix));
+    // Appended in place: GCC 12 at -O3 misreads `"." + std::string&&` as an overlapping copy.
+    std::string name = ".";
+    name += path.filename().string();
+    name += '.';
+    name += hexString(randomBytes(temporaryTagBytes));
+    name += temporarySuffix;
+    fs::path temporary = folder / name;
     try {
         FileDescriptor fd = createExclusive(temporary, 0600);
         writer(fd);

@@ -107,7 +107,8 @@ public:
         options.source = source;
         stream_ = std::make_unique<PulseRecordStream>(connection, options, recording_.consumer(),
                                                       recording_.problems());
-        warm_ = recording_.waitForSeconds(0.05, 5.0);
+        // PipeWire's server holds back a fresh record stream's first audio, seconds under load.
+        warm_ = recording_.waitForSeconds(0.05, 30.0);
     }
     bool warm() const { return warm_; }
 

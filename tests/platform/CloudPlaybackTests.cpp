@@ -12,6 +12,7 @@
 #include "tools/standin-service/StandinService.hpp"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <thread>
 
 using namespace nuvel;
@@ -57,17 +58,17 @@ TEST(CloudPlayback, TheLastTwoSecondsPlayAtTheChosenSpeedAndTheMeetingsPitch) {
         spawn(queue, model->configure(session, "ws_personal", dir.path() / "cloud-documents",
                                       SymmetricKey::random(), 86400));
         ASSERT_TRUE(
-            runUntil([&] { return !model->state().loading && !model->state().meetings.empty(); }, 10));
+            runUntil([&] { return !model->state().loading && !model->state().meetings.empty(); }, 60));
         model->openMeeting(meeting, false);
-        ASSERT_TRUE(runUntil([&] { return !model->state().loading && model->state().document; }, 10));
+        ASSERT_TRUE(runUntil([&] { return !model->state().loading && model->state().document; }, 60));
         const std::int64_t duration = model->state().durationMilliseconds;
         ASSERT_GT(duration, 3000);
 
         model->setSpeed(speed);
         model->play(duration - 2000);
-        ASSERT_TRUE(runUntil([&] { return model->state().isPlaying; }, 10)) << model->state().message;
+        ASSERT_TRUE(runUntil([&] { return model->state().isPlaying; }, 60)) << model->state().message;
         // Played out: the tick sees the player stop at the end.
-        ASSERT_TRUE(runUntil([&] { return !model->state().isPlaying; }, 6));
+        ASSERT_TRUE(runUntil([&] { return !model->state().isPlaying; }, 60));
         EXPECT_NEAR(double(model->state().playbackMilliseconds), double(duration), 100);
         model->stopPlayback();
         ASSERT_TRUE(runUntil([] { return true; }, 1));
@@ -78,7 +79,18 @@ TEST(CloudPlayback, TheLastTwoSecondsPlayAtTheChosenSpeedAndTheMeetingsPitch) {
         EXPECT_NEAR(double(sound.size()), expected, expected * 0.15);
         // A 500 Hz tone crosses zero a thousand times a second, at either speed.
         EXPECT_NEAR(zeroCrossingRate(sound, 48000), 1000, 60);
-        EXPECT_GT(toneAmplitude(sound, 500, 48000), 0.05);
+        // The tone's amplitude (0.1) as the median over quarter seconds: PipeWire's server, under
+        // load, stalls the monitor's stream for a moment, and the joined audio then steps in
+        // phase, which spoils one long measurement but only a window or two.
+        std::vector<double> amplitudes;
+        for (std::size_t at = 0; at + 12000 <= sound.size(); at += 12000)
+            amplitudes.push_back(toneAmplitude(std::vector<float>(sound.begin() + std::ptrdiff_t(at),
+                                                                  sound.begin() + std::ptrdiff_t(at + 12000)),
+                                               500, 48000));
+        ASSERT_FALSE(amplitudes.empty());
+        std::nth_element(amplitudes.begin(), amplitudes.begin() + std::ptrdiff_t(amplitudes.size() / 2),
+                         amplitudes.end());
+        EXPECT_GT(amplitudes[amplitudes.size() / 2], 0.05);
         model.reset();
         queue.drain();
     }

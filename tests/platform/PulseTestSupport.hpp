@@ -160,7 +160,7 @@ inline std::unique_ptr<LoadedModule> privateSink(const std::string& name) {
                 auto sources = runProgram({"pactl", "list", "short", "sources"});
                 return sources && sources->find(name + ".monitor\t") != std::string::npos;
             },
-            2.0);
+            30.0);
     return module;
 }
 
@@ -299,7 +299,7 @@ public:
             total += piece.samples.size() / piece.sampleRate;
         return total;
     }
-    bool waitForSeconds(double audio, double timeout = 5.0) {
+    bool waitForSeconds(double audio, double timeout = 30.0) {
         return waitFor([&] { return seconds() >= audio; }, timeout);
     }
     void clear() {

@@ -50,12 +50,12 @@ public:
     ~RunningNuvel() {
         if (process_.state() != QProcess::NotRunning) {
             process_.kill();
-            process_.waitForFinished(10000);
+            process_.waitForFinished(60000);
         }
     }
 
     // The first element on screen that matches, once one does.
-    std::optional<AccessibleElement> waitFor(const AccessibleQuery& query, int milliseconds = 15000) {
+    std::optional<AccessibleElement> waitFor(const AccessibleQuery& query, int milliseconds = 60000) {
         std::optional<AccessibleElement> found;
         eventually(
             [&] {
@@ -68,7 +68,7 @@ public:
     }
 
     // Whether the element comes to have the state.
-    bool holds(const AccessibleQuery& query, bool (AccessibleElement::*state)() const, int milliseconds = 10000) {
+    bool holds(const AccessibleQuery& query, bool (AccessibleElement::*state)() const, int milliseconds = 60000) {
         return eventually(
             [&] {
                 const std::optional<AccessibleElement> element = waitFor(query, 0);
@@ -118,7 +118,7 @@ private:
 void signInAndStartRecording(RunningNuvel& app, const SignInDesktop& desktop, const char* title) {
     // Signing in goes through the browser and comes back to the window.
     ASSERT_TRUE(app.act({"push button", "Sign in to Nuvel"})) << app.state();
-    ASSERT_TRUE(app.waitFor({"label", "you@nuvel.test"}, 30000))
+    ASSERT_TRUE(app.waitFor({"label", "you@nuvel.test"}, 60000))
         << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver() << "\n" << app.state();
 
     // The sheet: a title, the consent, then the source check on the test microphone.
@@ -201,11 +201,11 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
 
     // Three seconds on the window's own clock, then the pane's stop.
     const auto pastThreeSeconds = [](const std::string& text) {
-        return text.size() == 5 && text >= "00:03" && text <= "00:09";
+        return text.size() == 5 && text >= "00:03" && text <= "00:59";
     };
-    ASSERT_TRUE(app->showsLabel(pastThreeSeconds, 15000)) << app->state();
+    ASSERT_TRUE(app->showsLabel(pastThreeSeconds, 60000)) << app->state();
     ASSERT_TRUE(app->act({"push button", "Stop and save"})) << app->state();
-    ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 20000)) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 60000)) << app->state();
 
     // On this computer: one recording with its sealed audio and no live file left.
     const std::vector<std::filesystem::path> folders = recordingFolders(home.path("data") / "Nuvel");
@@ -237,7 +237,7 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
             meeting = listed.front();
             return true;
         },
-        30000))
+        60000))
         << app->state();
     EXPECT_EQ(meeting.at("title"), title);
     EXPECT_EQ(cloud.listed().size(), 1u);
@@ -246,7 +246,7 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     ASSERT_TRUE(app->act({"check box", "Nuvel library"}, "Toggle")) << app->state();
     ASSERT_TRUE(app->holds({"check box", "Nuvel library"}, &AccessibleElement::checked)) << app->state();
     ASSERT_TRUE(app->act({"list item", title}, "Toggle")) << app->state();
-    ASSERT_TRUE(app->waitFor({"push button", "Export meeting"}, 30000)) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
 
     // Markdown, saved where the save panel is told.
     const std::filesystem::path exported = home.path("home") / "Standup notes.md";
@@ -260,7 +260,7 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     const std::optional<AccessibleElement> fileName = panel->find({"text", "File name:"});
     ASSERT_TRUE(fileName && fileName->setText(exported.string())) << app->state();
     ASSERT_TRUE(app->act({"push button", "Save"})) << app->state();
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(exported); }, 15000)) << app->state();
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(exported); }, 60000)) << app->state();
 
     // The title, then every word the service transcribed, each on its line with its time and speaker.
     const json::Value transcript = cloud.transcript(meeting.at("id"));
@@ -279,7 +279,7 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
 
     EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-meeting-exported.png"));
     ::kill(pid_t(app->process().processId()), SIGTERM);
-    ASSERT_TRUE(app->process().waitForFinished(30000));
+    ASSERT_TRUE(app->process().waitForFinished(60000));
     EXPECT_EQ(app->process().exitCode(), 0) << app->state();
 
     // Sent, the local copy stays, and it holds the test microphone's tone for as long as the clock ran.
@@ -324,7 +324,7 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     signInAndStartRecording(*app, *desktop, "Unwritable defaults");
     ASSERT_FALSE(HasFatalFailure());
     // The window's frame is saved half a second after the window shows.
-    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 15000)) << app->state();
+    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 60000)) << app->state();
 
     // The divider (the split pane's handle on screen), dragged 60 points.
     const std::optional<AccessibleElement> split = app->waitFor({"split pane", ""});
@@ -340,7 +340,7 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     ASSERT_GT(width, 0) << app->state();
     const auto [x, y] = *handle->centre();
     ASSERT_TRUE(desktop->drag(x, y, x + 60, y));
-    ASSERT_TRUE(eventually([&] { return listWidth() != width; }, 5000)) << "the divider did not move\n" << app->state();
+    ASSERT_TRUE(eventually([&] { return listWidth() != width; }, 30000)) << "the divider did not move\n" << app->state();
 
     // Two settings, and launch at login (which writes an autostart entry), clicked in the Settings
     // window as a user does (the accessible Toggle flips a box without the click's handler).

@@ -3,9 +3,7 @@
 // real microphone path, quits on SIGTERM, and leaves the recording saved and sealed.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <signal.h>
 
@@ -81,15 +79,22 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
     app.setProcessEnvironment(env);
     app.start(nuvel.program(), {});
     ASSERT_TRUE(app.waitForStarted());
-    std::optional<QByteArray> window;
-    ASSERT_TRUE(eventually(
-        [&] {
-            window = run(xdotool, {"search", "--onlyvisible", "--name", "^Nuvel$"}, env, 2000);
-            return window.has_value() && !window->trimmed().isEmpty();
-        },
-        20000))
-        << app.readAllStandardError().toStdString();
-    const QString windowID = QString::fromUtf8(window->trimmed().split('\n').first());
+    // The visible windows titled `title` (a pattern), once their number is `count`.
+    auto windows = [&](const QString& title, qsizetype count) {
+        QList<QByteArray> found;
+        const bool seen = eventually(
+            [&] {
+                const auto listed = run(xdotool, {"search", "--onlyvisible", "--name", title}, env);
+                found = listed ? listed->trimmed().split('\n') : QList<QByteArray>{};
+                found.removeAll(QByteArray());
+                return found.size() == count;
+            },
+            60000);
+        return seen ? found : QList<QByteArray>{};
+    };
+    const QList<QByteArray> main = windows("^Nuvel$", 1);
+    ASSERT_EQ(main.size(), 1) << app.readAllStandardError().toStdString();
+    const QString windowID = QString::fromUtf8(main.first());
     const auto production = home.path("data") / "Nuvel" / "production";
     // Signed in: the workspace's store is open once its folder exists.
     ASSERT_TRUE(eventually(
@@ -102,40 +107,61 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
                     return true;
             return false;
         },
-        20000))
+        60000))
         << app.readAllStandardError().toStdString();
 
-    // File ▸ New recording, the permission box, "Check sources"; three seconds later
-    // "Start recording".
-    auto keys = [&](const QStringList& sequence) {
-        QStringList arguments{"key", "--clearmodifiers", "--delay", "100"};
+    // File ▸ New recording, the permission box, "Check sources"; once the check lets it,
+    // "Start recording". Each key goes to a window seen on the screen, not after a pause.
+    auto keys = [&](const QString& window, const QStringList& sequence) {
+        if (!run(xdotool, {"windowfocus", "--sync", window}, env))
+            return false;
+        QStringList arguments{"key", "--clearmodifiers"};
         arguments += sequence;
         return run(xdotool, arguments, env).has_value();
     };
-    ASSERT_TRUE(run(xdotool, {"windowfocus", "--sync", windowID}, env).has_value());
-    ASSERT_TRUE(keys({"ctrl+n"}));
-    QThread::msleep(1500);
-    ASSERT_TRUE(keys({"space", "Return"}));
-    QThread::msleep(4500);
-    ASSERT_TRUE(keys({"Return"}));
-    ASSERT_TRUE(eventually([&] { return !recordingFolders(production).empty(); }, 10000))
+    ASSERT_TRUE(keys(windowID, {"ctrl+n"}));
+    // The sheet is a second window with the program's name.
+    const QList<QByteArray> named = windows("^Nuvel$", 2);
+    ASSERT_EQ(named.size(), 2) << "no new-recording sheet: " << app.readAllStandardError().toStdString();
+    const QString sheet = QString::fromUtf8(named.first() == main.first() ? named.last() : named.first());
+    ASSERT_TRUE(keys(sheet, {"space", "Return"}));
+    const QList<QByteArray> check = windows("^Check recording sources$", 1);
+    ASSERT_EQ(check.size(), 1) << "no source check: " << app.readAllStandardError().toStdString();
+    // "Start recording" is the default button, enabled once the sources answered: Return until
+    // the check closes.
+    ASSERT_TRUE(eventually(
+        [&] {
+            keys(QString::fromUtf8(check.first()), {"Return"});
+            return !recordingFolders(production).empty();
+        },
+        60000))
         << "no recording started: " << app.readAllStandardError().toStdString();
-    QElapsedTimer recording;
-    recording.start();
     // While it records, Nuvel ▸ Settings… opens the settings window on its first section.
-    ASSERT_TRUE(run(xdotool, {"windowfocus", "--sync", windowID}, env).has_value());
-    ASSERT_TRUE(keys({"ctrl+comma"}));
+    ASSERT_TRUE(keys(windowID, {"ctrl+comma"}));
+    EXPECT_EQ(windows("^General$", 1).size(), 1) << "no settings window: " << app.readAllStandardError().toStdString();
+    // Three seconds of audio in the live file. Its folder comes before the first audio, which on
+    // a loaded machine may be seconds later: a clock started with the folder recorded 1.4 s.
+    const auto folder = recordingFolders(production).front();
     EXPECT_TRUE(eventually(
         [&] {
-            const auto found = run(xdotool, {"search", "--onlyvisible", "--name", "^General$"}, env, 2000);
-            return found.has_value() && !found->trimmed().isEmpty();
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+                if (entry.path().extension() != ".caf")
+                    continue;
+                try {
+                    const CafFormat format = CafReader::open(entry.path()).format();
+                    return format.sampleRate > 0 && double(format.frames) >= 3.3 * format.sampleRate;
+                } catch (const std::exception&) {
+                    return false; // its header not yet written
+                }
+            }
+            return false;
         },
-        10000))
-        << "no settings window: " << app.readAllStandardError().toStdString();
-    QThread::msleep(std::max<qint64>(0, 3300 - recording.elapsed()));
+        60000))
+        << "the live recording did not reach three seconds";
 
     ::kill(pid_t(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(30000)) << "Nuvel did not end after SIGTERM";
+    ASSERT_TRUE(app.waitForFinished(60000)) << "Nuvel did not end after SIGTERM";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
     display.reset();
@@ -155,7 +181,7 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
     EXPECT_EQ(saved.capture, CaptureState::saved);
     EXPECT_EQ(saved.captureMode, "room");
     EXPECT_GT(saved.totalDuration(), 2.5);
-    EXPECT_LT(saved.totalDuration(), 10.0);
+    EXPECT_LT(saved.totalDuration(), 60.0);
     ASSERT_FALSE(saved.segments.empty());
     auto clear = store.openClearCopy(saved.id, saved.segments.front().id, "caf");
     CafReader reader = CafReader::open(clear);

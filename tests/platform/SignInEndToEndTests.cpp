@@ -76,7 +76,7 @@ TEST(DesktopBrowser, WebAddressesGoToTheUsersBrowserThroughTheDesktopAndNothingE
         EXPECT_FALSE(browser.open(refused)) << refused;
     const std::string page = "https://nuvel.test/device?challenge=E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
     ASSERT_TRUE(browser.open(page));
-    EXPECT_TRUE(eventually([&] { return fileContents(log) == page + "\n"; }, 15000)) << fileContents(log);
+    EXPECT_TRUE(eventually([&] { return fileContents(log) == page + "\n"; }, 60000)) << fileContents(log);
 }
 
 TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopEntry) {
@@ -112,11 +112,11 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
                 QProcess search;
                 search.setProcessEnvironment(env);
                 search.start(xdotool, {"search", "--onlyvisible", "--name", "^Nuvel$"});
-                search.waitForFinished(2000);
+                search.waitForFinished(10000);
                 window = QString::fromUtf8(search.readAllStandardOutput().trimmed().split('\n').first());
                 return !window.isEmpty();
             },
-            20000);
+            60000);
         return window;
     };
     const QString window = libraryWindow();
@@ -126,7 +126,7 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     QProcess keys;
     keys.setProcessEnvironment(env);
     keys.start(xdotool, {"windowfocus", "--sync", window, "key", "--clearmodifiers", "ctrl+n"});
-    ASSERT_TRUE(keys.waitForFinished(10000));
+    ASSERT_TRUE(keys.waitForFinished(60000));
 
     const auto keyring = home.path("data") / "Nuvel" / "keyring";
     const KeychainVault vault(AppModel::keychainService, std::make_shared<FileSecretBackend>(keyring));
@@ -136,13 +136,13 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
             stored = vault.load(KeychainVault::deviceSessionAccount);
             return stored.has_value();
         },
-        30000))
+        60000))
         << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver()
         << " nuvel: " << app.readAllStandardError().toStdString();
 
     // The page the browser was sent to, and the redirect the second Nuvel handed on and left.
     EXPECT_EQ(desktop.pages().rfind(origin + "/device?challenge=", 0), 0u) << desktop.pages();
-    EXPECT_TRUE(eventually([&] { return desktop.handedOver().rfind("0 nuvel://auth?code=", 0) == 0; }, 10000))
+    EXPECT_TRUE(eventually([&] { return desktop.handedOver().rfind("0 nuvel://auth?code=", 0) == 0; }, 60000))
         << desktop.handedOver();
     // The stored session is one the service issued for its sample account.
     const DeviceSession session =
@@ -161,10 +161,10 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
                     return true;
             return false;
         },
-        20000));
+        60000));
 
     ::kill(pid_t(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(30000));
+    ASSERT_TRUE(app.waitForFinished(60000));
     EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().toStdString();
 
     // The service is reset between two runs: it no longer knows the device's session.
@@ -190,13 +190,13 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     display.screenshot(artifactsFolder() / "library-session-unknown-to-the-service.png");
     ASSERT_TRUE(type({"Return"}));
     const std::optional<DeviceSession> renewed = storedSession(
-        vault, [&](const DeviceSession& stored) { return stored.token != session.token; }, 30000);
+        vault, [&](const DeviceSession& stored) { return stored.token != session.token; }, 60000);
     ASSERT_TRUE(renewed) << "pages: " << desktop.pages() << "\nnuvel said: " << again.readAllStandardError().toStdString();
     NuvelAPI restarted(origin, std::make_shared<CurlTransport>());
     EXPECT_NO_THROW(restarted.bootstrap(renewed->token, std::nullopt));
 
     ::kill(pid_t(again.processId()), SIGTERM);
-    ASSERT_TRUE(again.waitForFinished(30000));
+    ASSERT_TRUE(again.waitForFinished(60000));
     EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().toStdString();
 }
 

@@ -36,8 +36,18 @@ struct SinkUnderTest {
     }
     bool ready() const { return monitor != nullptr; }
 
-    // The recorded samples that carry sound (in 10 ms windows), joined.
+    // The recorded samples that carry sound (in 10 ms windows), joined: all the sink played up
+    // to this call. The monitor's latency (up to about 0.15 s on PipeWire under load) keeps the
+    // last of it on the way for a moment: it is waited for, not cut.
     std::vector<float> audible() {
+        const double now = hostTimeSeconds();
+        waitFor(
+            [&] {
+                const std::vector<Piece> pieces = recording.pieces();
+                return !pieces.empty() &&
+                       pieces.back().hostTime + double(pieces.back().samples.size()) / pieces.back().sampleRate >= now;
+            },
+            30.0);
         monitor->close();
         std::vector<float> all = joined(recording.pieces());
         std::vector<float> sound;

@@ -13,8 +13,12 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -49,20 +53,30 @@ inline void writeExecutable(const std::filesystem::path& file, const std::string
     chmod(file.c_str(), 0700);
 }
 
-// An X server of its own for as long as it lives.
+// An X server of its own for as long as it lives. The server picks a display no other server
+// holds and names it on its output once it takes connections (-displayfd); a display chosen here
+// could be one another test's server already holds, whose socket would pass for this one's.
 class VirtualDisplay {
 public:
-    VirtualDisplay() : number_(100 + int(getpid() % 400)) {
+    VirtualDisplay() {
         const QString xvfb = QStandardPaths::findExecutable("Xvfb");
         if (xvfb.isEmpty())
             return;
-        server_.start(xvfb, {name(), "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number_);
-        ready_ = eventually([&] { return std::filesystem::exists(socket); }, 10000);
+        server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        QByteArray said;
+        // Generous: a loaded machine may take a while to start a server.
+        if (!waitForLine(server_, said, "\n", 60000))
+            return;
+        bool ok = false;
+        number_ = said.trimmed().toInt(&ok);
+        ready_ = ok && accepts();
     }
     ~VirtualDisplay() {
         server_.terminate();
-        server_.waitForFinished(5000);
+        if (!server_.waitForFinished(10000)) {
+            server_.kill();
+            server_.waitForFinished(5000);
+        }
     }
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
@@ -79,7 +93,23 @@ public:
     }
 
 private:
-    int number_;
+    // Whether the server's socket takes a connection.
+    bool accepts() const {
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number_);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (socket.size() >= sizeof address.sun_path)
+            return false;
+        std::memcpy(address.sun_path, socket.c_str(), socket.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        return connected;
+    }
+
+    int number_ = -1;
     QProcess server_;
     bool ready_ = false;
 };
@@ -92,7 +122,7 @@ public:
                            (std::filesystem::path(NUVEL_BINARY_DIR) / "tools" / "standin-service" / "nuvel-standin")
                                .string()),
                        arguments);
-        if (waitForLine(process_, banner_, "\n"))
+        if (waitForLine(process_, banner_, "\n", 60000))
             origin_ = banner_.trimmed().mid(QByteArray("listening on ").size()).toStdString();
     }
     ~StandinProcess() {
@@ -154,7 +184,7 @@ public:
         QProcess mime;
         mime.setProcessEnvironment(environment_);
         mime.start("xdg-mime", {"default", "nuvel.desktop", "x-scheme-handler/nuvel"});
-        if (mime.waitForFinished(15000) && mime.exitCode() == 0)
+        if (mime.waitForFinished(30000) && mime.exitCode() == 0)
             return std::nullopt;
         return mime.readAllStandardError().toStdString();
     }
@@ -181,7 +211,7 @@ private:
         QProcess process;
         process.setProcessEnvironment(environment_);
         process.start("xdotool", arguments);
-        return process.waitForFinished(10000) && process.exitCode() == 0;
+        return process.waitForFinished(30000) && process.exitCode() == 0;
     }
 
     std::filesystem::path pages_;
