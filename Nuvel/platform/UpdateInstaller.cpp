@@ -2,6 +2,8 @@
 
 #include "Nuvel/platform/UpdateArchive.hpp"
 #include "Nuvel/platform/UpdateFeed.hpp"
+#include "Nuvel/platform/WindowThreadRefusal.hpp"
+#include "NuvelKit/support/FileRemoval.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 
 #include <cerrno>
@@ -28,9 +30,13 @@ bool holdsProgram(const fs::path& folder) {
            fs::is_regular_file(folder / "Info.json", error);
 }
 
+// Removes a folder the updater made, never following a link in it; what cannot be removed is
+// swept when the next update begins staging.
 void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
+    try {
+        files::removeTree(path);
+    } catch (const fs::filesystem_error&) {
+    }
 }
 
 } // namespace
@@ -95,6 +101,7 @@ UpdateInstaller::Installed UpdateInstaller::install() {
 }
 
 void UpdateInstaller::removeLeftover(const fs::path& leftover) {
+    checkBlockingWorkAllowed("the removal of the old program folder", "remove a whole folder");
     if (leftover.filename().string().rfind(stagingPrefix, 0) == 0)
         removeQuietly(leftover);
 }
