@@ -89,10 +89,14 @@ TEST(SingleInstance, ASocketLeftByAKilledNuvelDoesNotBlockANewStart) {
     ASSERT_TRUE(next.waitForStarted());
     // A later launch only once the new one has put its own socket in place of the one left
     // behind: a launch before that would find nobody listening and itself start in its place.
+    // The file system may give the new socket the inode number the old one freed: its change
+    // time tells them apart.
     timer.restart();
     const auto replaced = [&] {
         struct stat now {};
-        return stat(socket.c_str(), &now) == 0 && now.st_ino != left.st_ino;
+        return stat(socket.c_str(), &now) == 0 &&
+               (now.st_ino != left.st_ino || now.st_ctim.tv_sec != left.st_ctim.tv_sec ||
+                now.st_ctim.tv_nsec != left.st_ctim.tv_nsec);
     };
     while (!replaced() && timer.elapsed() < 60000 && !next.waitForFinished(50)) {
     }
