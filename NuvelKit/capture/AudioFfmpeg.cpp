@@ -94,21 +94,12 @@ void closeSource(AVIOContext* io) {
 // could block (a pipe without a writer) or never end (a device) is opened for FFmpeg.
 int openRegularFile(const fs::path& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        files::throwErrno("open", path, errno);
-    if (S_ISDIR(st.st_mode))
+    files::FileDescriptor fd = files::openRegularFile(path, st);
+    if (!fd && S_ISDIR(st.st_mode))
         files::throwErrno("open", path, EISDIR);
-    if (!S_ISREG(st.st_mode))
+    if (!fd)
         throw MediaError(MediaError::Code::unreadable, "not a regular file: " + path.string());
-    // Non-blocking, so that a pipe put in its place since the check cannot hold the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        files::throwErrno("open", path, errno);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw MediaError(MediaError::Code::unreadable, "not a regular file: " + path.string());
-    }
-    return fd;
+    return fd.release();
 }
 
 } // namespace

@@ -1,8 +1,5 @@
 #include "NuvelKit/support/Defaults.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cstdlib>
 
 #include "NuvelKit/support/Files.hpp"
@@ -18,15 +15,10 @@ constexpr std::size_t largestDefaultsFile = 1024 * 1024;
 // nothing otherwise. A pipe or a device is never opened for reading: it could block or never end.
 std::optional<Bytes> readDefaultsFile(const std::filesystem::path& file) {
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    const files::FileDescriptor owned(fd);
-    // It may have been replaced between the two looks.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::size_t(st.st_size) > largestDefaultsFile)
-        return std::nullopt;
+    const files::FileDescriptor fd = files::openRegularFile(file, st);
+    if (!fd || std::size_t(st.st_size) > largestDefaultsFile) return std::nullopt;
     Bytes text(largestDefaultsFile + 1);
-    text.resize(owned.readUpTo(text.data(), text.size(), file));
+    text.resize(fd.readUpTo(text.data(), text.size(), file));
     if (text.size() > largestDefaultsFile) return std::nullopt;
     return text;
 }

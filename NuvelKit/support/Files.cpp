@@ -91,6 +91,16 @@ FileDescriptor openForReading(const fs::path& path) {
     return FileDescriptor(fd);
 }
 
+FileDescriptor openRegularFile(const fs::path& path, struct stat& status) {
+    if (::stat(path.c_str(), &status) != 0) throwErrno("stat", path, errno);
+    if (!S_ISREG(status.st_mode)) return FileDescriptor();
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) throwErrno("open", path, errno);
+    if (::fstat(fd.get(), &status) != 0) throwErrno("stat", path, errno);
+    if (!S_ISREG(status.st_mode)) return FileDescriptor();
+    return fd;
+}
+
 FileDescriptor openForWriting(const fs::path& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) throwErrno("open", path, errno);

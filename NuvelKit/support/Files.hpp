@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -50,6 +51,11 @@ private:
 // Creates a new file that must not exist yet (O_CREAT|O_EXCL), with `mode` regardless of umask.
 FileDescriptor createExclusive(const fs::path& path, mode_t mode = 0600);
 FileDescriptor openForReading(const fs::path& path);
+// Opens `path` (or what a link there points to) for reading only when it is a regular file,
+// looked at before the open and again on the open descriptor; an empty descriptor otherwise, with
+// `status` telling what was found. Opened non-blocking, so that a pipe put in its place between
+// the two looks cannot hold the open. Throws when the path cannot be looked at or opened.
+FileDescriptor openRegularFile(const fs::path& path, struct stat& status);
 // Opens an existing file for writing at offset 0.
 FileDescriptor openForWriting(const fs::path& path);
 
