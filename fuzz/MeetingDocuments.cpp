@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes to every meeting document decoder. A document that decodes must encode
 // without failing, decode again to an equal value and encode to the same bytes; the readers of a
-// decoded document must not fail. Any other exception, or a broken round trip, is a finding.
+// decoded document must not fail. Any other exception, or a broken round trip, is a finding. The
+// JSON reader must also agree with the reference reader (nlohmann's own lexer) on every input:
+// the same value, or a refusal with the same code.
 //
 //   build/fuzz/fuzz/fuzz_MeetingDocuments -max_total_time=600 -dict=fuzz/MeetingDocuments.dict \
 //       <corpus-folder> tests/meetings/golden
@@ -23,6 +25,7 @@
 #include "NuvelKit/meetings/MeetingTranscript.hpp"
 #include "NuvelKit/meetings/NativeMeetingDocument.hpp"
 #include "NuvelKit/support/Json.hpp"
+#include "NuvelKit/support/JsonReference.hpp"
 
 namespace {
 
@@ -94,12 +97,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     (void)MeetingShareRequest::guestInvitation(text, true);
 
+    std::optional<json::JsonError::Code> refused;
     json::Value value;
     try {
         value = json::parse(text);
-    } catch (const json::JsonError&) {
-        return 0;
+    } catch (const json::JsonError& e) {
+        refused = e.code();
     }
+    try {
+        const json::Value reference = json::referenceParse(text);
+        if (refused) finding("the reader refused what the reference reader accepts", std::string(text));
+        if (!(value == reference) || value.dump() != reference.dump())
+            finding("the reader and the reference reader read different values", std::string(text));
+    } catch (const json::JsonError& e) {
+        if (refused != e.code()) finding("the reader and the reference reader disagree", std::string(text));
+    }
+    if (refused) return 0;
     roundTrip<MeetingJSON>(value);
     roundTrip<MeetingAccess>(value);
     roundTrip<MeetingSummary>(value);

@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <deque>
+#include <optional>
 #include <limits>
 
 #include "NuvelKit/support/Json.hpp"
+#include "NuvelKit/support/JsonReference.hpp"
 
 using namespace nuvel;
 using json::JsonError;
@@ -38,6 +40,58 @@ TEST(JsonParse, RejectsSyntaxDepthAndOverflow) {
     for (const char* overflow : {"1e400", "[1,{\"a\":-1e999}]", "{\"a\":[[[1.8e308]]]}"})
         EXPECT_EQ(failure([&] { json::parse(overflow); }), JsonError::Code::nonFinite) << overflow;
     EXPECT_EQ(json::parse("{\"a\":1e-400}")["a"].get<double>(), 0.0);
+}
+
+// parse() reads with simdjson and leaves whatever that refuses to nlohmann's lexer; both must
+// give the same value or the same refusal, at the edges where the two libraries differ most.
+TEST(JsonParse, FastReaderAgreesWithTheReferenceAtTheEdges) {
+    const std::string nest513 = std::string(513, '[') + std::string(513, ']');
+    const std::string nest514 = std::string(514, '[') + std::string(514, ']');
+    const std::string scalarAt513 = std::string(513, '[') + "1" + std::string(513, ']');
+    const std::string nul = std::string("\"a\\u0000b\"");
+    struct Row {
+        std::string text;
+        std::optional<JsonError::Code> refused;
+    };
+    const std::vector<Row> rows = {
+        {R"({"a":1,"a":[2]})", std::nullopt}, // the last value of a repeated key
+        {R"("\uD83D\uDE00")", std::nullopt},
+        {R"("\uDC00")", JsonError::Code::syntax}, // lone surrogates
+        {R"("\uD800")", JsonError::Code::syntax},
+        {R"("\uD800\u0041")", JsonError::Code::syntax},
+        {"\"\xC0\xAF\"", JsonError::Code::syntax}, // overlong, encoded surrogate, stray byte
+        {"\"\xED\xA0\x80\"", JsonError::Code::syntax},
+        {"\"\xFF\"", JsonError::Code::syntax},
+        {"\"\x01\"", JsonError::Code::syntax}, // a control character unescaped
+        {"\xEF\xBB\xBF[1]", std::nullopt}, // a byte order mark, which nlohmann skips
+        {"[1]\f", JsonError::Code::syntax},
+        {"[01]", JsonError::Code::syntax},
+        {"[1.]", JsonError::Code::syntax},
+        {"", JsonError::Code::syntax},
+        {"[-1e400]", JsonError::Code::nonFinite},
+        {nul, std::nullopt},
+        {"[-0,-0.0,0,1E2,4.9e-325,18446744073709551615]", std::nullopt},
+        {"[18446744073709551616,-9223372036854775809,100000000000000000000]", std::nullopt},
+        {nest513, std::nullopt},
+        {nest514, JsonError::Code::syntax},
+        {scalarAt513, JsonError::Code::syntax},
+    };
+    for (const Row& row : rows) {
+        if (row.refused) {
+            EXPECT_EQ(failure([&] { json::parse(row.text); }), *row.refused) << row.text;
+            EXPECT_EQ(failure([&] { json::referenceParse(row.text); }), *row.refused) << row.text;
+        } else {
+            const json::Value fast = json::parse(row.text), reference = json::referenceParse(row.text);
+            EXPECT_EQ(fast, reference) << row.text;
+            EXPECT_EQ(fast.dump(), reference.dump()) << row.text;
+        }
+    }
+    EXPECT_EQ(json::parse(R"({"a":1,"a":[2]})")["a"], json::Value::array({2}));
+    EXPECT_EQ(json::parse(nul).get<std::string>(), std::string("a\0b", 3));
+    const json::Value numbers = json::parse("[-0,-0.0,18446744073709551616]");
+    EXPECT_FALSE(std::signbit(numbers[0].get<double>()));
+    EXPECT_TRUE(std::signbit(numbers[1].get<double>()));
+    EXPECT_EQ(numbers[2].get<double>(), 18446744073709551616.0);
 }
 
 TEST(JsonReader, RequiredKeys) {
