@@ -147,7 +147,10 @@ void transcodeMediaFile(const fs::path& source, const fs::path& destination, boo
     try {
         files::FileDescriptor input = files::openForReading(source);
         transform(input, output);
-        output.sync(temporary);
+        // A sealed asset may be the only copy of its audio: on storage before it takes its name.
+        // A clear copy is a working file that recovery deletes after a crash whatever it holds,
+        // so flushing it would only make the caller wait.
+        if (!decrypting) output.sync(temporary);
         output.close();
         if (somethingAt(destination)) throw RecordingError(RecordingError::Code::invalidManifest);
         try {

@@ -53,7 +53,8 @@ using MediaTransform = std::function<void(const files::FileDescriptor& input, co
 
 // Runs `transform` from `source` into a private file beside `destination` ("clear-" when
 // decrypting, else "cipher-", then a fresh UUID, then ".partial"; created 0600), flushes it to
-// storage and only then moves it to `destination`, never over an existing file. On every failure
+// storage when encrypting (a clear copy is a disposable working file) and only then moves it to
+// `destination`, never over an existing file. On every failure
 // the private file is removed, so the destination is either absent or complete and no clear
 // bytes of a failed decrypt stay on disk.
 // Throws RecordingError::missingMedia when the private file cannot be created,
