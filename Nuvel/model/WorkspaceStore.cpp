@@ -46,13 +46,14 @@ std::filesystem::path RecordingWorkspaceStore::workingFileURL(const Uuid& record
 }
 
 void RecordingWorkspaceStore::sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID,
-                                             const Uuid& assetID) {
-    store_.sealClearMedia(source, recordingID, assetID);
+                                             const Uuid& assetID, RecordingStore::MediaDigest* digest) {
+    store_.sealClearMedia(source, recordingID, assetID, digest);
 }
 
 std::filesystem::path RecordingWorkspaceStore::openClearCopy(const Uuid& recordingID, const Uuid& assetID,
-                                                             std::string_view extension) {
-    return store_.openClearCopy(recordingID, assetID, extension);
+                                                             std::string_view extension,
+                                                             RecordingStore::MediaDigest* digest) {
+    return store_.openClearCopy(recordingID, assetID, extension, digest);
 }
 
 void RecordingWorkspaceStore::removeWorkingFiles(const std::filesystem::path& file) {

@@ -41,10 +41,13 @@ public:
     virtual LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID) = 0;
     virtual std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID,
                                                  std::string_view extension, std::string_view kind) = 0;
-    virtual void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID,
-                                const Uuid& assetID) = 0;
+    // `digest`, when given, receives the SHA-256 and size of the clear bytes, taken in the same
+    // pass as the cipher (see RecordingStore).
+    virtual void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
+                                RecordingStore::MediaDigest* digest = nullptr) = 0;
     virtual std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
-                                                std::string_view extension) = 0;
+                                                std::string_view extension,
+                                                RecordingStore::MediaDigest* digest = nullptr) = 0;
     virtual void removeWorkingFiles(const std::filesystem::path& file) = 0;
     // Removes the recording's folder after checking that its manifest names `accountID`.
     virtual void deleteRecording(const Uuid& id, const std::string& accountID) = 0;
@@ -76,10 +79,10 @@ public:
     LocalRecording setCaptureState(CaptureState state, const Uuid& recordingID) override;
     std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID,
                                          std::string_view extension, std::string_view kind) override;
-    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID,
-                        const Uuid& assetID) override;
-    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
-                                        std::string_view extension) override;
+    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
+                        RecordingStore::MediaDigest* digest = nullptr) override;
+    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
+                                        RecordingStore::MediaDigest* digest = nullptr) override;
     void removeWorkingFiles(const std::filesystem::path& file) override;
     void deleteRecording(const Uuid& id, const std::string& accountID) override;
     RecordingStore* recordingStore() override { return &store_; }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "NuvelKit/store/RecordingError.hpp"
@@ -48,58 +49,67 @@ bool somethingAt(const fs::path& path) {
 } // namespace
 
 void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::FileDescriptor& output,
-                             const SymmetricKey& key, std::string_view context) {
+                             const SymmetricKey& key, std::string_view context, Sha256* clearDigest) {
     output.writeAll(viewOf(header), {});
-    // One buffer for the chunk and one for the length field with its box, reused for every
-    // record: a record is one write.
-    Bytes chunk(chunkSize);
-    Bytes framed(4 + maxRecordLength);
+    // One buffer for the length field and the box, reused for every record: the chunk is read
+    // straight to where its ciphertext goes and sealed in place, so a record is one read, one
+    // pass of the cipher and one write. Left uninitialised: every byte written is read first.
+    auto framed = std::make_unique_for_overwrite<std::uint8_t[]>(4 + maxRecordLength);
+    std::uint8_t* const box = framed.get() + 4;
+    std::uint8_t* const chunk = box + SealedBox::nonceSize;
     std::uint64_t index = 0;
     for (;;) {
-        const std::size_t got = input.readUpTo(chunk.data(), chunk.size(), {});
+        const std::size_t got = input.readUpTo(chunk, chunkSize, {});
         const bool isEnd = got == 0;
         const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
         const std::size_t length = got + SealedBox::overhead;
-        putLength(framed.data(), length);
-        aesgcm::sealInto(key, ByteView(chunk.data(), got), viewOf(aad), std::span(framed.data() + 4, length));
-        output.writeAll(ByteView(framed.data(), 4 + length), {});
+        putLength(framed.get(), length);
+        if (clearDigest != nullptr) clearDigest->update(ByteView(chunk, got)); // before it is sealed in place
+        aesgcm::sealInto(key, ByteView(chunk, got), viewOf(aad), std::span(box, length));
+        output.writeAll(ByteView(framed.get(), 4 + length), {});
         if (isEnd) return;
         ++index;
     }
 }
 
 void EncryptedMedia::decrypt(const files::FileDescriptor& input, const files::FileDescriptor& output,
-                             const SymmetricKey& key, std::string_view context) {
+                             const SymmetricKey& key, std::string_view context, Sha256* clearDigest) {
     std::array<std::uint8_t, header.size()> head{};
     if (input.readUpTo(head.data(), head.size(), {}) != head.size() ||
         std::memcmp(head.data(), header.data(), header.size()) != 0)
         malformed();
 
-    // Grown to the largest record met (at most maxRecordLength), so a small asset is not read
-    // through two mebibytes of buffer.
-    Bytes record;
-    Bytes clear;
+    // One buffer, grown to the largest record met (at most maxRecordLength) so that a small asset
+    // is not read through a mebibyte of buffer; each record opens in place, its clear bytes where
+    // its ciphertext was. Fresh allocations are left uninitialised: a record is read in before use.
+    std::unique_ptr<std::uint8_t[]> record;
+    std::size_t capacity = 0;
     for (std::uint64_t index = 0;; ++index) {
         std::array<std::uint8_t, 4> field{};
         if (input.readUpTo(field.data(), field.size(), {}) != field.size()) malformed();
         const std::size_t length = std::size_t(field[0]) << 24 | std::size_t(field[1]) << 16 |
                                    std::size_t(field[2]) << 8 | std::size_t(field[3]);
         if (length < minRecordLength || length > maxRecordLength) malformed();
-        if (record.size() < length) record.resize(length);
-        if (input.readUpTo(record.data(), length, {}) != length) malformed();
+        if (capacity < length) {
+            record.reset();
+            record = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+            capacity = length;
+        }
+        if (input.readUpTo(record.get(), length, {}) != length) malformed();
 
         const bool isEnd = length == minRecordLength;
         const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
         // The combined form is parsed in place: nonce, ciphertext, tag.
         const std::size_t clearLength = length - SealedBox::overhead;
-        if (clear.size() < clearLength) clear.resize(clearLength);
-        aesgcm::openInto(key, ByteView(record.data(), length), viewOf(aad), std::span(clear.data(), clearLength));
+        std::uint8_t* const clear = record.get() + SealedBox::nonceSize;
+        aesgcm::openInto(key, ByteView(record.get(), length), viewOf(aad), std::span(clear, clearLength));
         if (isEnd) {
             std::uint8_t extra = 0;
             if (input.readUpTo(&extra, 1, {}) != 0) malformed();
             return;
         }
-        output.writeAll(ByteView(clear.data(), clearLength), {});
+        output.writeAll(ByteView(clear, clearLength), {});
+        if (clearDigest != nullptr) clearDigest->update(ByteView(clear, clearLength));
     }
 }
 
@@ -137,7 +147,10 @@ void transcodeMediaFile(const fs::path& source, const fs::path& destination, boo
     try {
         files::FileDescriptor input = files::openForReading(source);
         transform(input, output);
-        output.sync(temporary);
+        // A sealed asset may be the only copy of its audio: on storage before it takes its name.
+        // A clear copy is a working file that recovery deletes after a crash whatever it holds,
+        // so flushing it would only make the caller wait.
+        if (!decrypting) output.sync(temporary);
         output.close();
         if (somethingAt(destination)) throw RecordingError(RecordingError::Code::invalidManifest);
         try {

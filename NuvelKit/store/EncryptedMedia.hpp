@@ -27,18 +27,19 @@ inline constexpr std::size_t minRecordLength = SealedBox::overhead;             
 inline constexpr std::size_t maxRecordLength = chunkSize + SealedBox::overhead; // 1,048,604
 
 // Streams the clear input into a container. Read, write and crypto errors are thrown; what was
-// written so far is left for the caller to discard.
+// written so far is left for the caller to discard. `clearDigest`, when given, is fed every clear
+// byte sealed, in the same pass.
 void encrypt(const files::FileDescriptor& input, const files::FileDescriptor& output, const SymmetricKey& key,
-             std::string_view context);
+             std::string_view context, Sha256* clearDigest = nullptr);
 
 // Streams a container back to clear bytes. A bad header, a length field cut short or out of
 // range, a record cut short or a byte after the end record throws
 // RecordingError::invalidManifest; a record that does not open (wrong key or context, reordered,
 // moved, changed, or a data-record count that the end record does not confirm) throws
 // CryptoError::authenticationFailure. Clear bytes of the records before the failure may already
-// have been written.
+// have been written. `clearDigest`, when given, is fed every clear byte written, in the same pass.
 void decrypt(const files::FileDescriptor& input, const files::FileDescriptor& output, const SymmetricKey& key,
-             std::string_view context);
+             std::string_view context, Sha256* clearDigest = nullptr);
 
 // The drivers of the two transforms over files (see transcodeMediaFile).
 void encryptFile(const std::filesystem::path& source, const std::filesystem::path& destination,
@@ -52,7 +53,8 @@ using MediaTransform = std::function<void(const files::FileDescriptor& input, co
 
 // Runs `transform` from `source` into a private file beside `destination` ("clear-" when
 // decrypting, else "cipher-", then a fresh UUID, then ".partial"; created 0600), flushes it to
-// storage and only then moves it to `destination`, never over an existing file. On every failure
+// storage when encrypting (a clear copy is a disposable working file) and only then moves it to
+// `destination`, never over an existing file. On every failure
 // the private file is removed, so the destination is either absent or complete and no clear
 // bytes of a failed decrypt stay on disk.
 // Throws RecordingError::missingMedia when the private file cannot be created,

@@ -44,6 +44,12 @@ namespace nuvel {
 // File-system, JSON and crypto errors pass through as their own exception types.
 class RecordingStore {
 public:
+    // The lower-case hexadecimal SHA-256 of a clear file's bytes and their count.
+    struct MediaDigest {
+        std::string sha256;
+        std::int64_t size = 0;
+        bool operator==(const MediaDigest&) const = default;
+    };
     // The annotations of a recording, saved apart from the manifest and laid over it on loading.
     struct Annotations {
         std::string scratchpad;
@@ -131,13 +137,18 @@ public:
     // file. When the asset exists already (a seal interrupted before the deletion) the asset's
     // audio must equal the file's: then only the file is deleted, else
     // RecordingError::invalidTransport and both stay. On any failure the clear file stays.
-    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID);
+    // `digest`, when given, receives the SHA-256 and size of the clear bytes the asset holds,
+    // taken in the pass that seals (or compares) them.
+    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
+                        MediaDigest* digest = nullptr);
 
     // Decrypts an asset into a new "clear-<UUID>.<extension>" working file of the recording and
     // returns its path; the caller removes it with removeWorkingFiles. RecordingError::unsafePath
     // for an extension other than m4a or caf; the file system's not-found error for a recording
-    // without a folder, which is not made. On failure no clear copy is left.
-    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension);
+    // without a folder, which is not made. On failure no clear copy is left. `digest`, when given,
+    // receives the SHA-256 and size of the copy's bytes, taken in the pass that decrypts them.
+    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
+                                        MediaDigest* digest = nullptr);
 
     // Deletes one working file, only when it lies directly in a recording folder of this store
     // and its name begins with "stage-", "clear-" or "transport-"; otherwise
@@ -222,9 +233,9 @@ private:
     LocalRecording loadRecordingUnlocked(const Uuid& id) const;
     void saveAnnotationsUnlocked(const Uuid& recordingID, const Annotations& annotations) const;
     void sealClearMediaUnlocked(const std::filesystem::path& source, const Uuid& recordingID,
-                                const Uuid& assetID) const;
+                                const Uuid& assetID, MediaDigest* digest = nullptr) const;
     std::filesystem::path openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
-                                                std::string_view extension) const;
+                                                std::string_view extension, MediaDigest* digest = nullptr) const;
     void removeWorkingFilesUnlocked(const std::filesystem::path& file) const;
     LocalRecording finishLiveSegmentUnlocked(const Uuid& recordingID);
     LocalRecording recoverCaptureSpoolUnlocked(const Uuid& recordingID, bool includeShortTail) const;

@@ -30,16 +30,23 @@ void removeQuietly(const fs::path& path) {
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
-} // namespace
-
-void RecordingStore::sealClearMedia(const fs::path& source, const Uuid& recordingID, const Uuid& assetID) {
-    Lock lock(mutex_);
-    sealClearMediaUnlocked(source, recordingID, assetID);
+// The digest taken while streaming, with the size of the clear file it was taken of.
+RecordingStore::MediaDigest finished(Sha256& digest, const fs::path& file) {
+    return {hexString(digest.finalize()), std::int64_t(fs::file_size(file))};
 }
 
-fs::path RecordingStore::openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension) {
+} // namespace
+
+void RecordingStore::sealClearMedia(const fs::path& source, const Uuid& recordingID, const Uuid& assetID,
+                                    MediaDigest* digest) {
     Lock lock(mutex_);
-    return openClearCopyUnlocked(recordingID, assetID, extension);
+    sealClearMediaUnlocked(source, recordingID, assetID, digest);
+}
+
+fs::path RecordingStore::openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
+                                       MediaDigest* digest) {
+    Lock lock(mutex_);
+    return openClearCopyUnlocked(recordingID, assetID, extension, digest);
 }
 
 void RecordingStore::removeWorkingFiles(const fs::path& file) {
@@ -48,17 +55,19 @@ void RecordingStore::removeWorkingFiles(const fs::path& file) {
 }
 
 void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& recordingID,
-                                            const Uuid& assetID) const {
+                                            const Uuid& assetID, MediaDigest* digest) const {
     const fs::path folder = recordingDirectoryUnlocked(recordingID);
     const fs::path asset = assetPath(folder, assetID);
     const std::string context = assetContext(recordingID, assetID);
 
     if (!somethingAt(asset)) {
+        Sha256 sealed;
         transcodeMediaFile(source, asset, false,
                            [&](const files::FileDescriptor& input, const files::FileDescriptor& output) {
-                               EncryptedMedia::encrypt(input, output, key_, context);
+                               EncryptedMedia::encrypt(input, output, key_, context, digest ? &sealed : nullptr);
                                at(Moment::sealEncrypted);
                            });
+        if (digest) *digest = finished(sealed, source);
     } else {
         // Sealed before, and the clear file outlived it: the asset must hold the same audio.
         const fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), "m4a", "clear");
@@ -73,6 +82,7 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
         }
         removeQuietly(copy);
         if (sealedDigest != sourceDigest) throw RecordingError(RecordingError::Code::invalidTransport);
+        if (digest) *digest = MediaDigest{sourceDigest, std::int64_t(fs::file_size(source))};
         // The clear file is the only other copy of the audio: drop it only once the asset's name
         // is on stable storage too (a new asset's move syncs the folder itself).
         files::fsyncDirectory(folder);
@@ -82,12 +92,25 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
 }
 
 fs::path RecordingStore::openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
-                                               std::string_view extension) const {
+                                               std::string_view extension, MediaDigest* digest) const {
     if (!isMediaExtension(extension)) throw RecordingError(RecordingError::Code::unsafePath);
     const fs::path folder = existingRecordingDirectoryUnlocked(recordingID);
     const fs::path asset = assetPath(folder, assetID);
     const fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), extension, "clear");
-    EncryptedMedia::decryptFile(asset, copy, key_, assetContext(recordingID, assetID));
+    if (!digest) {
+        EncryptedMedia::decryptFile(asset, copy, key_, assetContext(recordingID, assetID));
+        return copy;
+    }
+    Sha256 opened;
+    transcodeMediaFile(asset, copy, true, [&](const files::FileDescriptor& input, const files::FileDescriptor& output) {
+        EncryptedMedia::decrypt(input, output, key_, assetContext(recordingID, assetID), &opened);
+    });
+    try {
+        *digest = finished(opened, copy);
+    } catch (...) {
+        removeQuietly(copy);
+        throw;
+    }
     return copy;
 }
 

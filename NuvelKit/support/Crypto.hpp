@@ -68,7 +68,8 @@ namespace aesgcm {
 // Seals with a fresh random nonce and returns the combined form.
 Bytes seal(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData);
 // The same into a buffer of the caller's (exactly plaintext + 28 bytes, else
-// incorrectParameterSize): for streams that reuse one buffer for every record.
+// incorrectParameterSize): for streams that reuse one buffer for every record. The plaintext may
+// already sit where its ciphertext goes (at out + 12): it is then sealed in place.
 void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData, std::span<std::uint8_t> out);
 // Seals with the given nonce (test vectors only; production code never reuses nonces).
 SealedBox sealWithNonce(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData,
@@ -77,7 +78,8 @@ SealedBox sealWithNonce(const SymmetricKey& key, ByteView plaintext, ByteView au
 Bytes open(const SymmetricKey& key, ByteView combined, ByteView authenticatedData);
 Bytes open(const SymmetricKey& key, const SealedBox& box, ByteView authenticatedData);
 // Opens a combined box into a buffer of the caller's (exactly the plaintext's size, else
-// incorrectParameterSize). On authentication failure the buffer is wiped.
+// incorrectParameterSize). On authentication failure the buffer is wiped. The buffer may be the
+// ciphertext's own place in the box (at combined + 12): the box is then opened in place.
 void openInto(const SymmetricKey& key, ByteView combined, ByteView authenticatedData, std::span<std::uint8_t> out);
 
 } // namespace aesgcm

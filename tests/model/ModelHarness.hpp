@@ -88,11 +88,13 @@ public:
             throw RecordingError(RecordingError::Code::unsafePath);
         return root_ / recordingID.uppercase() / (std::string(kind) + ".m4a");
     }
-    void sealClearMedia(const std::filesystem::path&, const Uuid&, const Uuid&) override {
+    void sealClearMedia(const std::filesystem::path&, const Uuid&, const Uuid&,
+                        RecordingStore::MediaDigest* = nullptr) override {
         if (failSeal)
             throw RecordingError(RecordingError::Code::invalidTransport);
     }
-    std::filesystem::path openClearCopy(const Uuid&, const Uuid&, std::string_view) override {
+    std::filesystem::path openClearCopy(const Uuid&, const Uuid&, std::string_view,
+                                        RecordingStore::MediaDigest* = nullptr) override {
         throw RecordingError(RecordingError::Code::missingMedia);
     }
     void removeWorkingFiles(const std::filesystem::path& file) override { removedFiles.push_back(file); }

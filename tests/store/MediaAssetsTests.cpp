@@ -52,7 +52,10 @@ protected:
 TEST_F(MediaAssetsTest, SealedAudioComesBackAsFreshClearCopies) {
     const Bytes clear = audio(2 * (1 << 20) + 77, 3);
     const fs::path source = stage(clear);
-    store.sealClearMedia(source, recordingID, assetID);
+    const RecordingStore::MediaDigest expected{hexString(Sha256::hash(clear)), std::int64_t(clear.size())};
+    RecordingStore::MediaDigest sealed;
+    store.sealClearMedia(source, recordingID, assetID, &sealed);
+    EXPECT_EQ(sealed, expected);
     EXPECT_EQ(names(folder), std::set<std::string>{asset.filename()});
 
     // The asset's records are bound to the recording and the asset.
@@ -61,7 +64,9 @@ TEST_F(MediaAssetsTest, SealedAudioComesBackAsFreshClearCopies) {
     EXPECT_EQ(files::readFile(dir / "direct.caf"), clear);
 
     const fs::path first = store.openClearCopy(recordingID, assetID, "m4a");
-    const fs::path second = store.openClearCopy(recordingID, assetID, "caf");
+    RecordingStore::MediaDigest opened;
+    const fs::path second = store.openClearCopy(recordingID, assetID, "caf", &opened);
+    EXPECT_EQ(opened, expected);
     EXPECT_NE(first, second);
     EXPECT_EQ(first.parent_path(), folder);
     EXPECT_TRUE(first.filename().string().starts_with("clear-") && first.extension() == ".m4a");
@@ -79,7 +84,9 @@ TEST_F(MediaAssetsTest, SealingAgainChecksTheAudioAlreadySealed) {
     const Bytes sealed = files::readFile(asset);
 
     // An interrupted seal left the clear file beside its asset: it is only deleted.
-    store.sealClearMedia(stage(clear), recordingID, assetID);
+    RecordingStore::MediaDigest again;
+    store.sealClearMedia(stage(clear), recordingID, assetID, &again);
+    EXPECT_EQ(again, (RecordingStore::MediaDigest{hexString(Sha256::hash(clear)), std::int64_t(clear.size())}));
     EXPECT_EQ(names(folder), std::set<std::string>{asset.filename()});
     EXPECT_EQ(files::readFile(asset), sealed);
 

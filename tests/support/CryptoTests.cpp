@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "NuvelKit/support/Crypto.hpp"
 
 using namespace nuvel;
@@ -117,6 +120,25 @@ TEST(AesGcm, FreshNonceEverySeal) {
     Bytes b = aesgcm::seal(key, viewOf("same"), {});
     EXPECT_NE(Bytes(a.begin(), a.begin() + 12), Bytes(b.begin(), b.begin() + 12));
     EXPECT_EQ(aesgcm::open(key, a, {}), bytesOf("same"));
+
+    // A child process sealing under the same key never repeats a nonce its parent goes on to use.
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Bytes sealed = aesgcm::seal(key, viewOf("same"), {});
+        _exit(::write(pipeEnds[1], sealed.data(), 12) == 12 ? 0 : 1);
+    }
+    ::close(pipeEnds[1]);
+    Bytes childNonce(12);
+    EXPECT_EQ(::read(pipeEnds[0], childNonce.data(), 12), 12);
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Bytes c = aesgcm::seal(key, viewOf("same"), {});
+    EXPECT_NE(childNonce, Bytes(c.begin(), c.begin() + 12));
 }
 
 TEST(AesGcm, CallerBuffersHoldExactlyTheCombinedFormOrThePlaintext) {
@@ -142,6 +164,15 @@ TEST(AesGcm, CallerBuffersHoldExactlyTheCombinedFormOrThePlaintext) {
     EXPECT_EQ(codeOf([&] { aesgcm::openInto(key, box, viewOf("ctx/0"), clear); }),
               CryptoError::Code::authenticationFailure);
     EXPECT_EQ(clear, Bytes(message.size(), 0));
+
+    // In place: the plaintext already where its ciphertext goes, and opened back where it was.
+    Bytes inPlace(message.size() + 28);
+    std::copy(message.begin(), message.end(), inPlace.begin() + 12);
+    std::span<std::uint8_t> middle(inPlace.data() + 12, message.size());
+    aesgcm::sealInto(key, middle, viewOf("ctx/2"), inPlace);
+    EXPECT_EQ(aesgcm::open(key, inPlace, viewOf("ctx/2")), message);
+    aesgcm::openInto(key, inPlace, viewOf("ctx/2"), middle);
+    EXPECT_EQ(Bytes(middle.begin(), middle.end()), message);
 }
 
 TEST(Sha256, KnownDigestsAndStreaming) {

@@ -62,6 +62,7 @@ public:
 
 private:
     struct Run;
+    struct PartAhead;
 
     Task<void> upload(ModelContext::Hold hold, std::shared_ptr<Run> run);
     // The steps of the road; throws what a step failed with.
@@ -71,6 +72,9 @@ private:
     Task<bool> reconcile(Run& run);
     Task<void> startHeartbeat(Run& run);
     Task<void> sendParts(Run& run);
+    // Reads the part `ahead` names from the decrypted copy while the road sends the one before.
+    Task<void> readPartAhead(ModelContext::Hold hold, std::shared_ptr<MediaAssembler> media,
+                             std::filesystem::path file, std::int64_t partBytes, std::shared_ptr<PartAhead> ahead);
     Task<void> commit(Run& run);
     // Saves the working copy and puts it in the list.
     Task<void> saveAndPublish(Run& run, bool notify);

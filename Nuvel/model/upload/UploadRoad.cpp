@@ -9,6 +9,7 @@
 #include "NuvelKit/store/RecordingError.hpp"
 
 #include <algorithm>
+#include <set>
 
 namespace nuvel {
 
@@ -16,6 +17,14 @@ namespace {
 
 [[noreturn]] void invalidTransport() {
     throw RecordingError(RecordingError::Code::invalidTransport);
+}
+
+// The first index after `after` that the service does not hold yet; `count` when none is left.
+std::int64_t nextUnsentPart(const std::set<std::int64_t>& acknowledged, std::int64_t after, std::int64_t count) {
+    std::int64_t index = after + 1;
+    while (index < count && acknowledged.contains(index))
+        ++index;
+    return index;
 }
 
 // "ar" for any form of Arabic first among the preferred languages, "en" otherwise.
@@ -50,21 +59,22 @@ Task<void> UploadQueue::road(Run& run) {
     if (!r.transportAssetID || !r.transportSHA256 || !r.transportBytes)
         invalidTransport();
 
-    // The sealed transport of this or an earlier run, decrypted for reading the parts.
+    // The sealed transport of this or an earlier run, decrypted for reading the parts; the copy's
+    // digest is taken from the bytes as they are decrypted, not by reading the copy again.
     std::shared_ptr<WorkspaceStore> store = run.store;
-    std::shared_ptr<MediaAssembler> media = ctx_.deps.media;
     const Uuid recordingID = r.id;
     const Uuid assetID = *r.transportAssetID;
-    auto open = [store, recordingID, assetID] { return store->openClearCopy(recordingID, assetID, "m4a"); };
-    run.transportFile = co_await runOn(ctx_.actors(), open);
-    const std::filesystem::path copy = *run.transportFile;
-    auto digest = [media, copy] {
-        if (!media)
-            throw RecordingError(RecordingError::Code::missingMedia);
-        return media->fileDigest(copy);
+    auto open = [store, recordingID, assetID] {
+        RecordingStore::MediaDigest digest;
+        std::filesystem::path copy = store->openClearCopy(recordingID, assetID, "m4a", &digest);
+        return std::make_pair(std::move(copy), std::move(digest));
     };
-    const MediaAssembler::FileDigest opened = co_await runOn(ctx_.actors(), digest);
-    if (opened.sha256 != *r.transportSHA256)
+    const std::pair<std::filesystem::path, RecordingStore::MediaDigest> opened =
+        co_await runOn(ctx_.actors(), open);
+    run.transportFile = opened.first;
+    if (!ctx_.deps.media)
+        throw RecordingError(RecordingError::Code::missingMedia);
+    if (opened.second.sha256 != *r.transportSHA256)
         invalidTransport();
 
     if (run.maxSourceBytes && *r.transportBytes > *run.maxSourceBytes)
@@ -103,12 +113,15 @@ Task<void> UploadQueue::makeTransport(Run& run) {
     };
     run.transportFile = co_await runOn(ctx_.actors(), compose);
     const std::filesystem::path composed = *run.transportFile;
-    auto digest = [media, composed] { return media->fileDigest(composed); };
-    const MediaAssembler::FileDigest made = co_await runOn(ctx_.actors(), digest);
+    // The digest and size are those of the very bytes sealed, taken in the sealing pass.
     const Uuid assetID = Uuid::random();
     const Uuid recordingID = recording.id;
-    auto seal = [store, composed, recordingID, assetID] { store->sealClearMedia(composed, recordingID, assetID); };
-    co_await runOn(ctx_.actors(), seal);
+    auto seal = [store, composed, recordingID, assetID] {
+        RecordingStore::MediaDigest digest;
+        store->sealClearMedia(composed, recordingID, assetID, &digest);
+        return digest;
+    };
+    const RecordingStore::MediaDigest made = co_await runOn(ctx_.actors(), seal);
     run.transportFile.reset(); // the seal removed the clear file
     run.recording.transportAssetID = assetID;
     run.recording.transportSHA256 = made.sha256;
@@ -180,15 +193,32 @@ Task<void> UploadQueue::sendParts(Run& run) {
     const std::int64_t count = uploadPartCount(*r.transportBytes, partBytes);
     std::int64_t unsaved = 0;
     double savedAt = ctx_.queue().now();
-    for (std::int64_t index = 0; index < count; ++index) {
-        if (r.acknowledgedParts.contains(index))
-            continue;
+    // The part after the one being sent is read meanwhile, so the connection does not wait for
+    // the disk: two parts at most are held in memory, the one going and the next.
+    std::shared_ptr<PartAhead> ahead;
+    for (std::int64_t index = nextUnsentPart(r.acknowledgedParts, -1, count); index < count;
+         index = nextUnsentPart(r.acknowledgedParts, index, count)) {
         if (heartbeatFailure_)
             std::rethrow_exception(heartbeatFailure_);
         co_await checkCancellation();
-        // One part in memory at a time, read from the decrypted copy just before it goes.
-        auto send = [api, media, file, index, partBytes, meetingID, token](std::stop_token stop) {
-            const Bytes part = media->readPart(file, index, partBytes);
+        Bytes part;
+        if (ahead) {
+            co_await ahead->reading.join();
+            if (ahead->error)
+                std::rethrow_exception(ahead->error);
+            part = std::move(ahead->bytes);
+            ahead.reset();
+        } else {
+            auto read = [media, file, index, partBytes] { return media->readPart(file, index, partBytes); };
+            part = co_await runOn(ctx_.actors(), read);
+        }
+        const std::int64_t next = nextUnsentPart(r.acknowledgedParts, index, count);
+        if (next < count) {
+            ahead = std::make_shared<PartAhead>();
+            ahead->index = next;
+            ahead->reading = ctx_.tasks.start(readPartAhead(ctx_.hold(), media, file, partBytes, ahead));
+        }
+        auto send = [api, index, meetingID, token, part = std::move(part)](std::stop_token stop) {
             api->uploadPart(meetingID, index, part, token, stop);
         };
         co_await runOn(ctx_.actors(), send);
@@ -211,6 +241,19 @@ Task<void> UploadQueue::sendParts(Run& run) {
     if (run.heartbeat.isValid()) {
         run.heartbeat.cancel();
         co_await run.heartbeat.join();
+    }
+}
+
+Task<void> UploadQueue::readPartAhead([[maybe_unused]] ModelContext::Hold hold, std::shared_ptr<MediaAssembler> media,
+                                      std::filesystem::path file, std::int64_t partBytes,
+                                      std::shared_ptr<PartAhead> ahead) {
+    const std::int64_t index = ahead->index;
+    auto read = [media, file, index, partBytes] { return media->readPart(file, index, partBytes); };
+    try {
+        ahead->bytes = co_await runOn(ctx_.actors(), read);
+    } catch (...) {
+        // Met by the road when it comes to this part, after the parts before it are sent.
+        ahead->error = std::current_exception();
     }
 }
 

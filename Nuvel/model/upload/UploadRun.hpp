@@ -20,4 +20,13 @@ struct UploadQueue::Run {
     bool capability(bool NativeCapabilities::*flag) const { return capabilities && (*capabilities).*flag; }
 };
 
+// The next part to send, read while the one before it goes: its bytes or the error of its read,
+// once `reading` has finished.
+struct UploadQueue::PartAhead {
+    std::int64_t index = 0;
+    Bytes bytes;
+    std::exception_ptr error;
+    TaskHandle reading;
+};
+
 } // namespace nuvel

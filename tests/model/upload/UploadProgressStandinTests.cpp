@@ -31,7 +31,7 @@ TEST(UploadProgress, ARunThatDiesSendsAgainOnlyThePartsAfterTheLastSavedBatch) {
         const LocalRecording r = s.recording();
         s.startWith({r});
         bool died = false;
-        s.media->beforePart = [&](std::int64_t index) {
+        s.api->beforePart = [&](std::int64_t index) {
             if (index == diesAt && !died) {
                 died = *s.savesLost = true;
                 throw std::runtime_error("the process died");
@@ -74,7 +74,7 @@ TEST(UploadProgress, TheRoadsSavesKeepANotepadSavedMeanwhile) {
         s.startWith({r});
         if (partFails)
             s.service.addFault("PUT", "/api/meetings/[^/]+/audio/12", StandinFault::error(503, "busy").times(1));
-        s.media->beforePart = [&](std::int64_t index) {
+        s.api->beforePart = [&](std::int64_t index) {
             if (index != 1)
                 return;
             WorkspaceStore& store = *s.app->model->store();

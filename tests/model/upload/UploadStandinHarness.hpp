@@ -36,8 +36,6 @@ public:
     }
     FileDigest fileDigest(const std::filesystem::path& file) override { return inner.fileDigest(file); }
     Bytes readPart(const std::filesystem::path& file, std::int64_t index, std::int64_t partBytes) override {
-        if (beforePart)
-            beforePart(index);
         return inner.readPart(file, index, partBytes);
     }
     double convertImport(const std::filesystem::path&, const std::filesystem::path&) override {
@@ -47,9 +45,20 @@ public:
     std::map<Uuid, std::int64_t> sizes;
     std::int64_t defaultSize = 2500;
     int assembled = 0;
-    // Called just before a part is read to be sent.
-    std::function<void(std::int64_t index)> beforePart;
     RecordingMediaAssembler inner;
+};
+
+// The real client, with a hook called just before a part goes.
+class HookedAPI final : public NuvelAPI {
+public:
+    using NuvelAPI::NuvelAPI;
+    void uploadPart(std::string_view meetingID, std::int64_t index, ByteView bytes, std::string_view token,
+                    std::stop_token stop) override {
+        if (beforePart)
+            beforePart(index);
+        NuvelAPI::uploadPart(meetingID, index, bytes, token, stop);
+    }
+    std::function<void(std::int64_t index)> beforePart;
 };
 
 // A real store whose saves of an accepted manifest fail while `failures` lasts, as a full disk
@@ -85,12 +94,13 @@ public:
                                          std::string_view kind) override {
         return inner_->workingFileURL(recordingID, fileID, extension, kind);
     }
-    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID) override {
-        inner_->sealClearMedia(source, recordingID, assetID);
+    void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
+                        RecordingStore::MediaDigest* digest = nullptr) override {
+        inner_->sealClearMedia(source, recordingID, assetID, digest);
     }
-    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
-                                        std::string_view extension) override {
-        return inner_->openClearCopy(recordingID, assetID, extension);
+    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
+                                        RecordingStore::MediaDigest* digest = nullptr) override {
+        return inner_->openClearCopy(recordingID, assetID, extension, digest);
     }
     void removeWorkingFiles(const std::filesystem::path& file) override { inner_->removeWorkingFiles(file); }
     void deleteRecording(const Uuid& id, const std::string& accountID) override {
@@ -121,7 +131,7 @@ public:
         service.setLimits(account, limits);
         session = DeviceSession{service.issueToken(), DeviceAccount{account, "you@nuvel.test", std::nullopt}};
         app = std::make_unique<AppHarness>([this](AppModelDependencies& d) {
-            d.api = std::make_shared<NuvelAPI>(service.origin(), std::make_shared<CurlTransport>());
+            d.api = api = std::make_shared<HookedAPI>(service.origin(), std::make_shared<CurlTransport>());
             d.media = media;
             d.openStore = [open = d.openStore, failures = acceptedSaveFailures,
                            lost = savesLost](const std::filesystem::path& root, const SymmetricKey& key) {
@@ -187,6 +197,7 @@ public:
 
     StandinService service;
     std::shared_ptr<SizedTransportMedia> media = std::make_shared<SizedTransportMedia>();
+    std::shared_ptr<HookedAPI> api;
     // How many saves of an accepted manifest are still to fail.
     std::shared_ptr<int> acceptedSaveFailures = std::make_shared<int>(0);
     // While true, manifest saves reach no disk.
