@@ -1,5 +1,8 @@
+#include "Nuvel/platform/MediaModule.hpp"
 #include "Nuvel/ui/AppDelegate.hpp"
 
 int main(int argc, char** argv) {
+    // FFmpeg comes in with the media module, when audio is first decoded or encoded.
+    nuvel::setMediaCodecsProvider(&nuvel::moduleMediaCodecs);
     return nuvel::AppDelegate::main(argc, argv);
 }

@@ -6,12 +6,12 @@
 #include "Nuvel/model/MeetingMonitor.hpp"
 #include "Nuvel/platform/CaptureApplications.hpp"
 #include "Nuvel/platform/CapturePlatform.hpp"
-#include "Nuvel/platform/EdsCalendarStore.hpp"
+#include "Nuvel/platform/CalendarModule.hpp"
 #include "Nuvel/platform/RunningApplications.hpp"
 #include "Nuvel/platform/SystemAudioCapture.hpp"
 #include "Nuvel/platform/SystemMeetingSignals.hpp"
 #include "Nuvel/platform/HostIdentity.hpp"
-#include "Nuvel/platform/LibsecretBackend.hpp"
+#include "Nuvel/platform/KeyringModule.hpp"
 #include "Nuvel/platform/MicrophoneDevices.hpp"
 #include "Nuvel/platform/MicrophoneSourceCheck.hpp"
 #include "Nuvel/platform/PulseAudioPlayer.hpp"
@@ -207,7 +207,7 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     AppModelDependencies d;
     d.mainQueue = &queue_;
     d.actorExecutor = &executor_;
-    d.keyring = makeSystemSecretBackend();
+    d.keyring = makeProgramSecretBackend();
     d.api = std::make_shared<NuvelAPI>(info.serviceOrigin(), std::make_shared<CurlTransport>());
     CloudLibraryDependencies cloud;
     cloud.mainQueue = &queue_;
@@ -293,7 +293,7 @@ ShellFactories ApplicationServices::factories() {
         CalendarService::Dependencies d;
         d.mainQueue = queue;
         d.storeExecutor = executor;
-        d.makeStore = []() -> std::shared_ptr<CalendarStore> { return std::make_shared<EdsCalendarStore>(); };
+        d.makeStore = [] { return makeProgramCalendarStore(); };
         d.defaults = std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), &preferences->defaults());
         d.remindersEnabled = [preferences] { return preferences->remindersEnabled(); };
         return std::make_unique<ServiceCalendar>(CalendarService::make(std::move(d)));

@@ -1,4 +1,5 @@
 #include "NuvelKit/capture/AudioDecoder.hpp"
+#include "NuvelKit/capture/MediaCodecs.hpp"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -21,9 +22,8 @@ namespace {
 // Consecutive damaged packets after which a stream counts as undecodable rather than scratched.
 constexpr int maxConsecutiveDamage = 64;
 
-} // namespace
-
-struct AudioDecoder::State {
+// One open track and the conversion state of its decoded audio.
+struct DecoderState {
     fs::path path;
     AudioTrackInfo track;
     ffmpeg::InputPtr input;
@@ -66,7 +66,9 @@ struct AudioDecoder::State {
     void noteDamage(int error, const char* what);
 };
 
-void AudioDecoder::State::open(AudioOutputFormat output, int streamIndex) {
+} // namespace
+
+void DecoderState::open(AudioOutputFormat output, int streamIndex) {
     input = ffmpeg::openInput(path);
     if (streamIndex < 0) {
         for (unsigned i = 0; i < input->nb_streams; ++i) {
@@ -121,13 +123,13 @@ void AudioDecoder::State::open(AudioOutputFormat output, int streamIndex) {
         ffmpeg::fail(MediaError::Code::decodeFailed, "open decoder for", path, result);
 }
 
-void AudioDecoder::State::noteDamage(int error, const char* what) {
+void DecoderState::noteDamage(int error, const char* what) {
     if (error != AVERROR_INVALIDDATA || ++damage > maxConsecutiveDamage)
         ffmpeg::fail(MediaError::Code::decodeFailed, what, path, error);
 }
 
 // Converts more audio into `pending`; false once everything has been handed out.
-bool AudioDecoder::State::refill() {
+bool DecoderState::refill() {
     while (!finished) {
         int result = avcodec_receive_frame(codec.get(), frame.get());
         if (result == 0) {
@@ -155,7 +157,7 @@ bool AudioDecoder::State::refill() {
     return pendingOffset < pending.size();
 }
 
-void AudioDecoder::State::sendPacket() {
+void DecoderState::sendPacket() {
     if (!packetHeld) {
         if (inputEnded) {
             // The decoder asked for input after its end: nothing more will come.
@@ -186,7 +188,7 @@ void AudioDecoder::State::sendPacket() {
         noteDamage(result, "decode");
 }
 
-void AudioDecoder::State::makeResampler(const AVFrame* source) {
+void DecoderState::makeResampler(const AVFrame* source) {
     drainResampler();
     inFormat = source->format;
     inRate = source->sample_rate > 0 ? source->sample_rate : track.sampleRate;
@@ -218,14 +220,14 @@ void AudioDecoder::State::makeResampler(const AVFrame* source) {
         ffmpeg::fail(MediaError::Code::decodeFailed, "set up resampling for", path, result);
 }
 
-double AudioDecoder::State::trackSeconds(std::int64_t timestamp) const {
+double DecoderState::trackSeconds(std::int64_t timestamp) const {
     const AVStream* stream = input->streams[track.streamIndex];
     std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     return double(timestamp - start) * av_q2d(stream->time_base);
 }
 
 // How many leading frames of a decoded frame lie before the seek target.
-int AudioDecoder::State::framesToSkip(const AVFrame* source) {
+int DecoderState::framesToSkip(const AVFrame* source) {
     if (!skipUntil)
         return 0;
     if (source->best_effort_timestamp == AV_NOPTS_VALUE) {
@@ -240,7 +242,7 @@ int AudioDecoder::State::framesToSkip(const AVFrame* source) {
     return int(std::clamp<long>(frames, 0, source->nb_samples));
 }
 
-void AudioDecoder::State::seek(double seconds) {
+void DecoderState::seek(double seconds) {
     seconds = std::max(seconds, 0.0);
     const AVStream* stream = input->streams[track.streamIndex];
     std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
@@ -262,7 +264,7 @@ void AudioDecoder::State::seek(double seconds) {
     skipUntil = seconds;
 }
 
-void AudioDecoder::State::convert(const AVFrame* source, int skipFrames) {
+void DecoderState::convert(const AVFrame* source, int skipFrames) {
     if (source->nb_samples - skipFrames <= 0)
         return;
     if (source->ch_layout.nb_channels <= 0)
@@ -289,12 +291,12 @@ void AudioDecoder::State::convert(const AVFrame* source, int skipFrames) {
     appendConverted(data, source->nb_samples - skipFrames);
 }
 
-void AudioDecoder::State::drainResampler() {
+void DecoderState::drainResampler() {
     if (resampler)
         appendConverted(nullptr, 0);
 }
 
-void AudioDecoder::State::appendConverted(const std::uint8_t* const* in, int inputFrames) {
+void DecoderState::appendConverted(const std::uint8_t* const* in, int inputFrames) {
     if (pendingOffset == pending.size()) {
         pending.clear();
         pendingOffset = 0;
@@ -317,46 +319,47 @@ void AudioDecoder::State::appendConverted(const std::uint8_t* const* in, int inp
     pending.resize(old + std::size_t(produced) * std::size_t(channels()));
 }
 
-AudioDecoder::AudioDecoder(const fs::path& path, AudioOutputFormat output, int streamIndex)
-    : state_(std::make_unique<State>()) {
-    state_->path = path;
-    state_->open(output, streamIndex);
-}
+namespace {
 
-AudioDecoder::AudioDecoder(AudioDecoder&&) noexcept = default;
-AudioDecoder& AudioDecoder::operator=(AudioDecoder&&) noexcept = default;
-AudioDecoder::~AudioDecoder() = default;
-
-const AudioTrackInfo& AudioDecoder::track() const {
-    return state_->track;
-}
-int AudioDecoder::sampleRate() const {
-    return state_->outRate;
-}
-int AudioDecoder::channels() const {
-    return state_->channels();
-}
-
-std::size_t AudioDecoder::read(std::span<float> into) {
-    State& s = *state_;
-    std::size_t channels = std::size_t(s.channels());
-    std::size_t wanted = into.size() / channels;
-    std::size_t done = 0;
-    while (done < wanted) {
-        if (s.pendingOffset == s.pending.size() && !s.refill())
-            break;
-        std::size_t available = (s.pending.size() - s.pendingOffset) / channels;
-        std::size_t n = std::min(available, wanted - done);
-        std::memcpy(into.data() + done * channels, s.pending.data() + s.pendingOffset,
-                    n * channels * sizeof(float));
-        s.pendingOffset += n * channels;
-        done += n;
+class FfmpegAudioDecoder final : public AudioDecoderEngine {
+public:
+    FfmpegAudioDecoder(const fs::path& path, AudioOutputFormat output, int streamIndex) {
+        state_.path = path;
+        state_.open(output, streamIndex);
     }
-    return done;
-}
 
-void AudioDecoder::seek(double seconds) {
-    state_->seek(seconds);
+    const AudioTrackInfo& track() const override { return state_.track; }
+    int sampleRate() const override { return state_.outRate; }
+    int channels() const override { return state_.channels(); }
+    void seek(double seconds) override { state_.seek(seconds); }
+
+    std::size_t read(std::span<float> into) override {
+        DecoderState& s = state_;
+        std::size_t channels = std::size_t(s.channels());
+        std::size_t wanted = into.size() / channels;
+        std::size_t done = 0;
+        while (done < wanted) {
+            if (s.pendingOffset == s.pending.size() && !s.refill())
+                break;
+            std::size_t available = (s.pending.size() - s.pendingOffset) / channels;
+            std::size_t n = std::min(available, wanted - done);
+            std::memcpy(into.data() + done * channels, s.pending.data() + s.pendingOffset,
+                        n * channels * sizeof(float));
+            s.pendingOffset += n * channels;
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    DecoderState state_;
+};
+
+} // namespace
+
+std::unique_ptr<AudioDecoderEngine> ffmpeg::openDecoder(const fs::path& path, AudioOutputFormat output,
+                                                        int streamIndex) {
+    return std::make_unique<FfmpegAudioDecoder>(path, output, streamIndex);
 }
 
 } // namespace nuvel

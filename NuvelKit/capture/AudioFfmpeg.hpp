@@ -13,12 +13,21 @@ extern "C" {
 }
 
 #include "NuvelKit/capture/AudioMediaError.hpp"
+#include "NuvelKit/capture/MediaCodecs.hpp"
 
 #include <filesystem>
 #include <memory>
 #include <string>
 
 namespace nuvel::ffmpeg {
+
+// The operations of MediaCodecs, as FFmpeg does them.
+AudioFileInfo loadInfo(const std::filesystem::path& path);
+std::unique_ptr<AudioDecoderEngine> openDecoder(const std::filesystem::path& path, AudioOutputFormat output,
+                                                int streamIndex);
+std::unique_ptr<AudioStreamEngine> openStream(const std::filesystem::path& path);
+void exportM4a(const AudioComposition& composition, const std::filesystem::path& destination,
+               const M4aExportOptions& options);
 
 // FFmpeg prints warnings to stderr by default; this layer logs nothing, so its log goes nowhere.
 void silenceLogs();

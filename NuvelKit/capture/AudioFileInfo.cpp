@@ -2,12 +2,11 @@
 
 #include "NuvelKit/capture/AudioFfmpeg.hpp"
 
-#include <cmath>
 #include <limits>
 
 namespace nuvel {
 
-AudioFileInfo AudioFileInfo::load(const std::filesystem::path& path) {
+AudioFileInfo ffmpeg::loadInfo(const std::filesystem::path& path) {
     ffmpeg::InputPtr input = ffmpeg::openInput(path);
     constexpr double unknown = std::numeric_limits<double>::quiet_NaN();
     AudioFileInfo info;
@@ -27,10 +26,6 @@ AudioFileInfo AudioFileInfo::load(const std::filesystem::path& path) {
         info.audioTracks.push_back(std::move(track));
     }
     return info;
-}
-
-bool AudioFileInfo::hasUsableDuration() const {
-    return std::isfinite(duration) && duration > 0;
 }
 
 } // namespace nuvel

@@ -19,6 +19,8 @@ const char* toString(MediaError::Code code) {
         return "encodeFailed";
     case MediaError::Code::writeFailed:
         return "writeFailed";
+    case MediaError::Code::unavailable:
+        return "unavailable";
     }
     return "unknown";
 }

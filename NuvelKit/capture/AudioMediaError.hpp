@@ -22,6 +22,7 @@ public:
         decodeFailed,    // the audio could not be decoded, or decoding yielded no audio
         encodeFailed,    // the encoder or the container writer failed
         writeFailed,     // the audio-file library refused a write, or the writer failed earlier
+        unavailable,     // the media framework itself could not be loaded
     };
     // `detail` is a short developer-facing description; for FFmpeg failures it ends with the
     // library's own error text.

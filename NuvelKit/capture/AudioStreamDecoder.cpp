@@ -1,4 +1,5 @@
 #include "NuvelKit/capture/AudioStreamDecoder.hpp"
+#include "NuvelKit/capture/MediaCodecs.hpp"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -23,9 +24,8 @@ namespace {
 // Frames taken from the decoder at a time.
 constexpr std::size_t decodeChunkFrames = 2048;
 
-} // namespace
-
-struct AudioStreamDecoder::State {
+// The decoder and the tempo stage after it.
+struct StreamState {
     fs::path path;
     AudioDecoder decoder;
     double rate = 1.0;
@@ -44,7 +44,7 @@ struct AudioStreamDecoder::State {
     bool finished = false;
     ffmpeg::FramePtr frame = ffmpeg::makeFrame();
 
-    State(const fs::path& file, AudioDecoder opened)
+    StreamState(const fs::path& file, AudioDecoder opened)
         : path(file), decoder(std::move(opened)), layout(decoder.channels()) {}
 
     int channels() const { return decoder.channels(); }
@@ -57,14 +57,16 @@ struct AudioStreamDecoder::State {
     void pushToGraph(std::size_t frames);
 };
 
-void AudioStreamDecoder::State::addFilter(AVFilterContext*& context, const char* filter, const char* name) {
+} // namespace
+
+void StreamState::addFilter(AVFilterContext*& context, const char* filter, const char* name) {
     context = avfilter_graph_alloc_filter(graph.get(), avfilter_get_by_name(filter), name);
     if (context == nullptr)
         throw MediaError(MediaError::Code::decodeFailed,
                          std::string("no ") + filter + " filter for " + path.string());
 }
 
-void AudioStreamDecoder::State::buildGraph() {
+void StreamState::buildGraph() {
     graph.reset();
     source = nullptr;
     sink = nullptr;
@@ -121,14 +123,14 @@ void AudioStreamDecoder::State::buildGraph() {
         ffmpeg::fail(MediaError::Code::decodeFailed, "set up the tempo filter for", path, result);
 }
 
-void AudioStreamDecoder::State::reset() {
+void StreamState::reset() {
     pending.clear();
     pendingOffset = 0;
     finished = false;
     buildGraph();
 }
 
-void AudioStreamDecoder::State::append(const float* samples, std::size_t frames) {
+void StreamState::append(const float* samples, std::size_t frames) {
     if (pendingOffset == pending.size()) {
         pending.clear();
         pendingOffset = 0;
@@ -137,7 +139,7 @@ void AudioStreamDecoder::State::append(const float* samples, std::size_t frames)
 }
 
 // Takes what the tempo filter has ready; false when it needs more input (or has ended).
-bool AudioStreamDecoder::State::pullFiltered() {
+bool StreamState::pullFiltered() {
     int result = av_buffersink_get_frame(sink, frame.get());
     if (result == AVERROR(EAGAIN))
         return false;
@@ -152,7 +154,7 @@ bool AudioStreamDecoder::State::pullFiltered() {
     return true;
 }
 
-void AudioStreamDecoder::State::pushToGraph(std::size_t frames) {
+void StreamState::pushToGraph(std::size_t frames) {
     if (frames == 0) {
         graphInputEnded = true;
         int result = av_buffersrc_add_frame(source, nullptr);
@@ -181,7 +183,7 @@ void AudioStreamDecoder::State::pushToGraph(std::size_t frames) {
 }
 
 // Produces more output into `pending`; false once the file has been played out.
-bool AudioStreamDecoder::State::refill() {
+bool StreamState::refill() {
     while (!finished && pendingOffset == pending.size()) {
         if (!graph) {
             std::size_t frames = decoder.read(decoded);
@@ -202,60 +204,60 @@ bool AudioStreamDecoder::State::refill() {
     return pendingOffset < pending.size();
 }
 
-AudioStreamDecoder::AudioStreamDecoder(const fs::path& path) {
-    AudioOutputFormat format;
-    format.maxSampleRate = maxSampleRate;
-    format.maxChannels = 2;
-    state_ = std::make_unique<State>(path, AudioDecoder(path, format));
-}
+namespace {
 
-AudioStreamDecoder::AudioStreamDecoder(AudioStreamDecoder&&) noexcept = default;
-AudioStreamDecoder& AudioStreamDecoder::operator=(AudioStreamDecoder&&) noexcept = default;
-AudioStreamDecoder::~AudioStreamDecoder() = default;
+class FfmpegAudioStream final : public AudioStreamEngine {
+public:
+    explicit FfmpegAudioStream(const fs::path& path) : state_(path, AudioDecoder(path, outputFormat())) {}
 
-int AudioStreamDecoder::sampleRate() const {
-    return state_->decoder.sampleRate();
-}
-
-int AudioStreamDecoder::channels() const {
-    return state_->channels();
-}
-
-double AudioStreamDecoder::duration() const {
-    double seconds = state_->decoder.track().duration;
-    return std::isfinite(seconds) && seconds > 0 ? seconds : 0.0;
-}
-
-double AudioStreamDecoder::rate() const {
-    return state_->rate;
-}
-
-void AudioStreamDecoder::setRate(double rate) {
-    rate = std::isfinite(rate) ? std::clamp(rate, minimumRate, maximumRate) : 1.0;
-    state_->rate = rate;
-    state_->reset();
-}
-
-void AudioStreamDecoder::seek(double seconds) {
-    state_->decoder.seek(std::isfinite(seconds) ? seconds : 0.0);
-    state_->reset();
-}
-
-std::size_t AudioStreamDecoder::read(std::span<float> into) {
-    State& s = *state_;
-    auto channels = std::size_t(s.channels());
-    std::size_t wanted = into.size() / channels;
-    std::size_t done = 0;
-    while (done < wanted) {
-        if (s.pendingOffset == s.pending.size() && !s.refill())
-            break;
-        std::size_t n = std::min((s.pending.size() - s.pendingOffset) / channels, wanted - done);
-        std::memcpy(into.data() + done * channels, s.pending.data() + s.pendingOffset,
-                    n * channels * sizeof(float));
-        s.pendingOffset += n * channels;
-        done += n;
+    int sampleRate() const override { return state_.decoder.sampleRate(); }
+    int channels() const override { return state_.channels(); }
+    double duration() const override {
+        double seconds = state_.decoder.track().duration;
+        return std::isfinite(seconds) && seconds > 0 ? seconds : 0.0;
     }
-    return done;
+    double rate() const override { return state_.rate; }
+    void setRate(double rate) override {
+        state_.rate = rate;
+        state_.reset();
+    }
+    void seek(double seconds) override {
+        state_.decoder.seek(seconds);
+        state_.reset();
+    }
+
+    std::size_t read(std::span<float> into) override {
+        StreamState& s = state_;
+        auto channels = std::size_t(s.channels());
+        std::size_t wanted = into.size() / channels;
+        std::size_t done = 0;
+        while (done < wanted) {
+            if (s.pendingOffset == s.pending.size() && !s.refill())
+                break;
+            std::size_t n = std::min((s.pending.size() - s.pendingOffset) / channels, wanted - done);
+            std::memcpy(into.data() + done * channels, s.pending.data() + s.pendingOffset,
+                        n * channels * sizeof(float));
+            s.pendingOffset += n * channels;
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    static AudioOutputFormat outputFormat() {
+        AudioOutputFormat format;
+        format.maxSampleRate = AudioStreamDecoder::maxSampleRate;
+        format.maxChannels = 2;
+        return format;
+    }
+
+    StreamState state_;
+};
+
+} // namespace
+
+std::unique_ptr<AudioStreamEngine> ffmpeg::openStream(const fs::path& path) {
+    return std::make_unique<FfmpegAudioStream>(path);
 }
 
 } // namespace nuvel

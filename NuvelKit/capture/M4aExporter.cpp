@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int64_t bitRate = 128000;
-constexpr int aacRates[] = {7350, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 constexpr std::size_t decodeChunkFrames = 8192;
 constexpr int ioBufferSize = 1 << 16;
 
@@ -258,27 +257,8 @@ private:
 
 } // namespace
 
-M4aOutputFormat m4aOutputFormatFor(const AudioComposition& composition) {
-    int highestRate = 0;
-    int mostChannels = 0;
-    for (const AudioComposition::Item& item : composition.items()) {
-        highestRate = std::max(highestRate, item.track.sampleRate);
-        mostChannels = std::max(mostChannels, item.track.channels);
-    }
-    M4aOutputFormat format;
-    format.sampleRate = 48000;
-    for (int rate : aacRates) {
-        if (rate >= highestRate) {
-            format.sampleRate = rate;
-            break;
-        }
-    }
-    format.channels = mostChannels >= 2 ? 2 : 1;
-    return format;
-}
-
-void exportM4a(const AudioComposition& composition, const fs::path& destination,
-               const M4aExportOptions& options) {
+void ffmpeg::exportM4a(const AudioComposition& composition, const fs::path& destination,
+                       const M4aExportOptions& options) {
     ffmpeg::silenceLogs();
     if (composition.empty())
         throw MediaError(MediaError::Code::invalidArgument, "nothing to export to " + destination.string());

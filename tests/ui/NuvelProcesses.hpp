@@ -23,11 +23,14 @@ inline std::filesystem::path builtNuvel() {
     return std::filesystem::path(NUVEL_BINARY_DIR) / "Nuvel" / "nuvel";
 }
 
-// The program copied beside an Info.json naming `origin`.
+// The program and its modules copied beside an Info.json naming `origin`.
 class InstalledNuvel {
 public:
     explicit InstalledNuvel(const std::string& origin) {
         std::filesystem::copy_file(builtNuvel(), binary());
+        for (const auto& entry : std::filesystem::directory_iterator(builtNuvel().parent_path()))
+            if (entry.path().extension() == ".so")
+                std::filesystem::copy_file(entry.path(), folder_.path() / entry.path().filename());
         std::ofstream(folder_.path() / "Info.json") << R"({"NuvelServiceOrigin": ")" << origin << R"("})" << "\n";
     }
     std::filesystem::path binary() const { return folder_.path() / "nuvel"; }
