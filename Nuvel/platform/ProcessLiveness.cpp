@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <signal.h>
 #include <string>
+#include <unistd.h>
 
 namespace nuvel::ProcessLiveness {
 
@@ -46,10 +46,26 @@ std::optional<std::uint64_t> parseStartTime(std::string_view stat) {
 std::optional<std::uint64_t> startTime(std::int32_t processID) {
     if (processID <= 0)
         return std::nullopt;
-    std::ifstream file("/proc/" + std::to_string(processID) + "/stat");
-    if (!file)
+    // Read with plain calls: a process that ends between the open and the read makes the read
+    // fail with ESRCH, which an input stream's buffer reports by throwing.
+    const std::string path = "/proc/" + std::to_string(processID) + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string text;
+    char chunk[512];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ::close(fd);
+            if (got < 0)
+                return std::nullopt;
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
     return parseStartTime(text);
 }
 

@@ -1,5 +1,6 @@
 // How running processes and recording clients become the bundle-style identifiers of the
 // detection tables: control groups, the table of known applications, a /proc scan.
+#include "Nuvel/platform/ProcessLiveness.hpp"
 #include "Nuvel/platform/SystemMeetingSignals.hpp"
 #include "NuvelKit/detection/MeetingApp.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
@@ -7,6 +8,9 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -196,4 +200,32 @@ TEST(RunningApplications, FindsAProgramNamedLikeAMeetingAppInTheRealProc) {
         ASSERT_NE(found, running.end());
         EXPECT_EQ(found->bundleID, "us.zoom.Zoom");
     }
+}
+
+TEST(ProcessLiveness, AProcessEndingWhileItIsReadIsNotRunningRatherThanAnError) {
+    // Reading /proc/<pid>/stat fails with ESRCH when the process is reaped between the open and
+    // the read; a recording's liveness check must take that for "ended", never throw out of it.
+    std::uint64_t reads = 0;
+    std::string thrown;
+    for (int i = 0; i < 600 && thrown.empty(); ++i) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            ::_exit(0);
+        std::thread reaper([child] { ::waitpid(child, nullptr, 0); });
+        try {
+            for (int k = 0; k < 20; ++k) {
+                auto start = ProcessLiveness::startTime(child);
+                ProcessLiveness::isRunning(child, start.value_or(0));
+                if (!start)
+                    break;
+                ++reads;
+            }
+        } catch (const std::exception& error) {
+            thrown = error.what();
+        }
+        reaper.join();
+    }
+    EXPECT_EQ(thrown, "");
+    EXPECT_GT(reads, 0u);
 }
