@@ -64,4 +64,12 @@ std::optional<std::vector<float>> AudioRing::readSamples() {
     return samples;
 }
 
+bool AudioRing::readSamplesInto(std::vector<float>& into) {
+    const std::size_t before = into.size();
+    into.resize(before + capacity_);
+    const std::uint32_t n = ring::popFrames(ring_, into.data() + before, capacity_);
+    into.resize(before + n);
+    return n > 0;
+}
+
 } // namespace nuvel

@@ -36,6 +36,9 @@ public:
     // Consumer side: the oldest slot, or nullopt when the ring is empty. Allocates the result.
     std::optional<TimedSamples> read();
     std::optional<std::vector<float>> readSamples();
+    // The oldest slot's samples added to the end of `into`; false, `into` as it was, when the
+    // ring is empty. Allocates only when `into` has to grow.
+    bool readSamplesInto(std::vector<float>& into);
 
     void markDropped() noexcept { ring::markOverflow(ring_); }
     void setPaused(bool paused) noexcept { ring::setPaused(ring_, paused); }

@@ -1,14 +1,28 @@
 #include "NuvelKit/capture/MicrophoneConsumer.hpp"
 
 #include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/store/RecordingStore.hpp"
+
+#include <vector>
 
 namespace nuvel {
 
 void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& recordingID, double sampleRate,
                              CaptureClock& clock, std::stop_token stop) {
+    // What is queued goes to the live file in as few appends as the store takes: each append
+    // also rewrites the file's header.
+    std::vector<float> batch;
+    batch.reserve(RecordingStore::maxLiveSamples);
     auto appendAll = [&] {
-        while (auto samples = ring.readSamples())
-            store.appendLiveAudio(*samples, sampleRate, recordingID);
+        for (;;) {
+            const bool more = ring.readSamplesInto(batch);
+            if (!batch.empty() && (!more || batch.size() + ring.capacity() > RecordingStore::maxLiveSamples)) {
+                store.appendLiveAudio(batch, sampleRate, recordingID);
+                batch.clear();
+            }
+            if (!more)
+                return;
+        }
     };
     try {
         // Slots are appended back to back without a look at the stop: the stop is seen only
