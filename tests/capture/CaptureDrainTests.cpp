@@ -132,7 +132,8 @@ TEST_F(DrainTest, MicrophoneDrainAppendsEveryQueuedFrameBeforeFinishingTheSegmen
     LocalRecording recording = drainMicrophone();
     EXPECT_EQ(consumer, nullptr);
     auto events = store->events();
-    ASSERT_EQ(events.size(), 41u);
+    EXPECT_EQ(store->appendedFrames(), 40 * 1024);
+    ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().kind, Kind::finish);
     EXPECT_EQ(events.back().frames, 40 * 1024);
     ASSERT_EQ(recording.segments.size(), 1u);
@@ -151,14 +152,15 @@ TEST_F(DrainTest, MicrophoneDrainReportsLostAudioAfterTheSegmentIsFinished) {
 }
 
 TEST_F(DrainTest, MicrophoneDrainFinishesAfterAFailedConsumerAndRethrowsItsError) {
-    store->failAppendAfter(2);
+    store->failAppendAfter(1);
     startMicrophoneConsumer();
+    // Five full slots: more than one append takes, so the second append fails.
     for (int i = 0; i < 5; ++i)
-        push(*microphone, 1000, 0.5f);
+        push(*microphone, 8192, 0.5f);
     store->failFinishes(true); // a second failure does not hide the first
     EXPECT_THROW(drainMicrophone(), std::runtime_error);
     EXPECT_EQ(store->finishes(), 1);
-    EXPECT_EQ(store->appendedFrames(), 2000);
+    EXPECT_EQ(store->appendedFrames(), 4 * 8192);
     EXPECT_TRUE(microphone->overflowed());
     EXPECT_EQ(consumer, nullptr);
     // A second drain has no consumer to wait for and reports the loss.
