@@ -22,6 +22,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,19 @@ double liveSeconds(const std::filesystem::path& production) {
         if (entry.path().extension() == ".caf")
             return double(entry.file_size(error)) / (48000.0 * 4); // the test microphone: mono float at 48 kHz
     return 0;
+}
+
+// Whether the recording still writes: a file of its folder changed in the last ten seconds (the
+// live file grows at least once a second, and a new one starts every five).
+bool stillRecording(const std::filesystem::path& production) {
+    const auto folders = recordingFolders(production);
+    if (folders.empty())
+        return false;
+    std::error_code error;
+    auto newest = std::filesystem::file_time_type::min();
+    for (const auto& entry : std::filesystem::directory_iterator(folders.front(), error))
+        newest = std::max(newest, entry.last_write_time(error));
+    return std::filesystem::file_time_type::clock::now() - newest < std::chrono::seconds(10);
 }
 
 void RoomRecordingCpu(benchmark::State& state) {
@@ -199,12 +213,18 @@ void RoomRecordingCpu(benchmark::State& state) {
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         parec.terminate();
         parec.waitForFinished(10000);
+        if (!stillRecording(production)) {
+            state.SkipWithError("the recording ended during the measurement (see its status line)");
+            break;
+        }
         state.SetIterationTime(wall);
         state.counters["nuvel_pct_core"] = 100 * nuvelCpu / wall;
         state.counters["parec_pct_core"] = 100 * parecCpu / wall;
         state.counters["x_parec"] = parecCpu > 0 ? nuvelCpu / parecCpu : 0;
-        std::printf("recording %.0f s, window open: Nuvel %.2f %% of one core, parec %.2f %%, ratio %.2f\n", wall,
-                    100 * nuvelCpu / wall, 100 * parecCpu / wall, parecCpu > 0 ? nuvelCpu / parecCpu : 0.0);
+        // parec's own fragments may be seconds long (PipeWire honours its default): no ratio then.
+        const std::string ratio = parecCpu > 0 ? std::to_string(nuvelCpu / parecCpu).substr(0, 4) : "n/a";
+        std::printf("recording %.0f s, window open: Nuvel %.2f %% of one core, parec %.2f %%, ratio %s\n", wall,
+                    100 * nuvelCpu / wall, 100 * parecCpu / wall, ratio.c_str());
     }
     // Saved on the way out, as a user's quit would.
     ::kill(pid_t(app.processId()), SIGTERM);
