@@ -5,7 +5,7 @@
 namespace nuvel {
 
 AudioRing::AudioRing(std::uint32_t slots, std::uint32_t framesPerSlot)
-    : ring_(ring::create(slots, framesPerSlot)), capacity_(framesPerSlot) {
+    : ring_(ring::create(slots, framesPerSlot)), capacity_(framesPerSlot), slots_(slots) {
     if (ring_ == nullptr) {
         throw RecordingError(RecordingError::Code::invalidTransport);
     }

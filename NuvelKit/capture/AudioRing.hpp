@@ -48,12 +48,14 @@ public:
     bool overflowed() const noexcept { return ring::overflowed(ring_); }
     double lastCallbackHostTime() const noexcept { return ring::lastCallbackHostTime(ring_); }
     std::uint32_t capacity() const noexcept { return capacity_; }
+    std::uint32_t slotCount() const noexcept { return slots_; }
 
 private:
     static bool acceptable(const PcmBuffer& buffer) noexcept;
 
     FrameRing* ring_;
     std::uint32_t capacity_;
+    std::uint32_t slots_;
 };
 
 } // namespace nuvel

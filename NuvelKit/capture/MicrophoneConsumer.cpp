@@ -3,6 +3,7 @@
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
 
+#include <algorithm>
 #include <vector>
 
 namespace nuvel {
@@ -13,15 +14,27 @@ void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& 
     // also rewrites the file's header.
     std::vector<float> batch;
     batch.reserve(RecordingStore::maxLiveSamples);
+    double sleep = idleSleep;
     auto appendAll = [&] {
+        std::size_t slots = 0;
+        std::size_t frames = 0;
         for (;;) {
+            const std::size_t before = batch.size();
             const bool more = ring.readSamplesInto(batch);
+            if (more) {
+                ++slots;
+                frames += batch.size() - before;
+            }
             if (!batch.empty() && (!more || batch.size() + ring.capacity() > RecordingStore::maxLiveSamples)) {
                 store.appendLiveAudio(batch, sampleRate, recordingID);
                 batch.clear();
             }
             if (!more)
-                return;
+                break;
+        }
+        if (slots > 0) {
+            const double piece = double(frames) / double(slots) / sampleRate;
+            sleep = std::clamp(piece * ring.slotCount() / 4, shortestSleep, idleSleep);
         }
     };
     try {
@@ -29,7 +42,7 @@ void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& 
         // when the ring is empty, and then everything left is appended anyway.
         while (!stop.stop_requested()) {
             appendAll();
-            if (!clock.sleep(idleSleep, stop))
+            if (!clock.sleep(sleep, stop))
                 break;
         }
         appendAll();

@@ -59,6 +59,22 @@ TEST(MicrophoneConsumer, AppendsWhatIsQueuedAsItComesAndWhatIsLeftWhenStopped) {
     EXPECT_EQ(clock.sleeps(), 3);
 }
 
+TEST(MicrophoneConsumer, LooksAgainBeforeAQuarterOfTheRingCanFill) {
+    // Pieces of the given length at 48 kHz, and the sleep after the look that found them.
+    for (auto [frames, sleep] : {std::pair{4800u, 0.1}, {48u, 0.016}, {4u, 0.010}}) {
+        AudioRing ring(64, 8192);
+        FakeLiveAudioSink store;
+        ScriptedCaptureClock clock(0.0);
+        std::stop_source stop;
+        for (int i = 0; i < 3; ++i)
+            push(ring, frames, 0.1f);
+        clock.onSleep = [&] { stop.request_stop(); };
+        MicrophoneConsumer::run(ring, store, Uuid::random(), 48000, clock, stop.get_token());
+        EXPECT_NEAR(clock.now(), sleep, 1e-9) << frames;
+        EXPECT_EQ(store.appendedFrames(), 3 * frames);
+    }
+}
+
 TEST(MicrophoneConsumer, AFailedAppendMarksTheRingDroppedAndEndsTheRun) {
     AudioRing ring(64, 8192);
     FakeLiveAudioSink store;
