@@ -46,6 +46,10 @@ public:
     virtual ObserverID addConfigurationObserver(std::function<void()> changed) = 0;
     virtual void removeConfigurationObserver(ObserverID id) = 0;
 
+    // How long the engine may gather audio before it hands it to the tap, seconds: a longer
+    // time wakes the program less often. Engines that cannot choose ignore it. Before start.
+    virtual void setDeliveryInterval(double seconds) { static_cast<void>(seconds); }
+
     // Starts delivering to the tap; throws the engine's error.
     virtual void start() = 0;
     virtual void stop() = 0;

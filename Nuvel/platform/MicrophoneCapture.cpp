@@ -53,6 +53,7 @@ void MicrophoneCapture::start() {
         tapInstalled_ = true;
         routeObserver_ = engine_->addConfigurationObserver([ring = ring_] { ring->markDropped(); });
         startedAt_ = platform_.clock().now();
+        engine_->setDeliveryInterval(deliveryInterval);
         engine_->start();
         startConsumer();
     } catch (...) {

@@ -31,6 +31,11 @@ public:
     static constexpr std::uint32_t ringSlots = 64;
     static constexpr std::uint32_t ringFramesPerSlot = 8192;
     static constexpr std::uint32_t tapBufferSize = 1024;
+    // The microphone alone is mixed with no other source as it comes: its audio may arrive in
+    // pieces as long as the meters' tick, which wakes the program ten times a second rather
+    // than forty. Until then the sound server holds it; a piece of it takes one ring slot (at
+    // 48 kHz), so the ring holds 6.4 s.
+    static constexpr double deliveryInterval = 0.1;
 
     // Makes the engine and the ring; throws RecordingError(invalidTransport) when the ring
     // cannot be made. No device (none) records the system's default input.

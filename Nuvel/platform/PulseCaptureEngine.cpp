@@ -111,6 +111,12 @@ void PulseCaptureEngine::removeConfigurationObserver(ObserverID id) {
     }
 }
 
+void PulseCaptureEngine::setDeliveryInterval(double seconds) {
+    // The server's fragment: what it keeps until it sends, never what it may drop.
+    if (seconds > 0 && seconds <= maxDeliveryInterval)
+        deliveryInterval_ = seconds;
+}
+
 void PulseCaptureEngine::start() {
     if (isRunning())
         return;
@@ -120,6 +126,7 @@ void PulseCaptureEngine::start() {
     PulseRecordStream::Options options;
     options.source = deviceName_; // pinned: a later change of the default does not move it
     options.streamName = "Nuvel microphone";
+    options.fragmentSeconds = deliveryInterval_;
     stream_ = std::make_unique<PulseRecordStream>(
         connection_, options,
         [this](const float* mono, std::uint32_t frames, double sampleRate, double hostTime) {

@@ -24,6 +24,9 @@ namespace nuvel {
 // and the observers run on the mainloop thread.
 class PulseCaptureEngine final : public CaptureEngine {
 public:
+    // The longest delivery interval taken: far inside the capture watchdog's allowed gap.
+    static constexpr double maxDeliveryInterval = 0.5;
+
     explicit PulseCaptureEngine(std::shared_ptr<PulseConnection> connection);
     ~PulseCaptureEngine() override;
 
@@ -33,6 +36,7 @@ public:
     void removeTap() override;
     ObserverID addConfigurationObserver(std::function<void()> changed) override;
     void removeConfigurationObserver(ObserverID id) override;
+    void setDeliveryInterval(double seconds) override;
     void start() override;
     void stop() override;
     bool isRunning() const override;
@@ -50,6 +54,7 @@ private:
     std::optional<std::string> chosenSource_; // absent: the default source
     std::string deviceName_;
     std::uint32_t deviceIndex_ = UINT32_MAX;
+    double deliveryInterval_ = PulseRecordStream::Options{}.fragmentSeconds;
     std::unique_ptr<PulseRecordStream> stream_;
 
     // Read on the mainloop thread; changed only under the mainloop lock.

@@ -1,7 +1,6 @@
 #include "Nuvel/ui/LevelIndicator.hpp"
 
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -27,8 +26,17 @@ void LevelIndicator::setValue(double value) {
     const double next = clamped(value);
     if (next == value_)
         return;
+    // The value is fed ten times a second while recording: repaint only when the bar changes
+    // visibly (its fill by a whole pixel, or its colour), not for every change of the level.
+    const int filledBefore = filledPixels();
+    const QColor colourBefore = fillColor();
     value_ = next;
-    update();
+    if (filledPixels() != filledBefore || fillColor() != colourBefore)
+        update();
+}
+
+int LevelIndicator::filledPixels() const {
+    return int(std::lround((width() - 1) * value_));
 }
 
 void LevelIndicator::setWarningValue(double value) {
@@ -59,11 +67,9 @@ void LevelIndicator::paintEvent(QPaintEvent*) {
     const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const double radius = track.height() / 2;
 
-    QPainterPath trackPath;
-    trackPath.addRoundedRect(track, radius, radius);
     painter.setPen(QPen(palette().color(QPalette::Mid), 1));
     painter.setBrush(palette().color(QPalette::Base));
-    painter.drawPath(trackPath);
+    painter.drawRoundedRect(track, radius, radius);
 
     const double width = track.width() * value_;
     if (width <= 0)
@@ -73,10 +79,12 @@ void LevelIndicator::paintEvent(QPaintEvent*) {
     fill.setWidth(width);
     if (isRightToLeft())
         fill.moveRight(track.right());
-    painter.setClipPath(trackPath);
+    // The track's shape cut at the level: through a clip rectangle, which is far cheaper to
+    // paint through than a clip path, ten times a second.
+    painter.setClipRect(fill);
     painter.setPen(Qt::NoPen);
     painter.setBrush(fillColor());
-    painter.drawRect(fill);
+    painter.drawRoundedRect(track, radius, radius);
 }
 
 } // namespace nuvel

@@ -34,6 +34,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The width of the fill in whole pixels.
+    int filledPixels() const;
+
     double value_ = 0.0;
     double warning_ = 0.8;
     double critical_ = 0.95;

@@ -111,9 +111,22 @@ void LocalRecordingPane::detach() {
 
 void LocalRecordingPane::tick() {
     ensureLongLivedViews();
-    timerLabel_->setText(formatDuration(model_.elapsed()));
+    showElapsed(formatDuration(model_.elapsed()));
     meter_->setValue(model_.microphoneLevel());
     systemMeter_->setValue(model_.systemLevel());
+}
+
+void LocalRecordingPane::showElapsed(const QString& text) {
+    if (timerLabel_->text() == text)
+        return;
+    // A label of fixed size takes its new text each second without laying out the pane again
+    // (the wrapping texts around it are costly to measure); the size follows the text only when
+    // its length changes, past an hour. The timer's font is fixed-pitch.
+    const bool resize = text.size() != timerLabel_->text().size() ||
+                        timerLabel_->minimumSize() != timerLabel_->maximumSize();
+    timerLabel_->setText(text);
+    if (resize)
+        timerLabel_->setFixedSize(timerLabel_->sizeHint());
 }
 
 void LocalRecordingPane::commitScratchpad() {
@@ -230,6 +243,7 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     ensureLongLivedViews();
     const bool paused = model_.isPaused();
     place(timerLabel_, 12);
+    column_->setAlignment(timerLabel_, Qt::AlignLeading);
     timerLabel_->setVisible(true);
     addMeter(meter_, localized("Microphone"), localized("Microphone level"));
     const bool withSource = recording.captureMode && *recording.captureMode != "room";

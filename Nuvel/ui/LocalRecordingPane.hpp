@@ -88,6 +88,9 @@ public:
     QString notesCaption(const LocalRecording& recording) const;
 
 private:
+    // Sets the timer's text.
+    void showElapsed(const QString& text);
+
     bool isActive(const LocalRecording& recording) const;
     QWidget* build(const LocalRecording& recording);
     void buildActive(const LocalRecording& recording);

@@ -5,7 +5,7 @@
 namespace nuvel {
 
 AudioRing::AudioRing(std::uint32_t slots, std::uint32_t framesPerSlot)
-    : ring_(ring::create(slots, framesPerSlot)), capacity_(framesPerSlot) {
+    : ring_(ring::create(slots, framesPerSlot)), capacity_(framesPerSlot), slots_(slots) {
     if (ring_ == nullptr) {
         throw RecordingError(RecordingError::Code::invalidTransport);
     }
@@ -62,6 +62,14 @@ std::optional<std::vector<float>> AudioRing::readSamples() {
     }
     samples.resize(n);
     return samples;
+}
+
+bool AudioRing::readSamplesInto(std::vector<float>& into) {
+    const std::size_t before = into.size();
+    into.resize(before + capacity_);
+    const std::uint32_t n = ring::popFrames(ring_, into.data() + before, capacity_);
+    into.resize(before + n);
+    return n > 0;
 }
 
 } // namespace nuvel

@@ -36,6 +36,9 @@ public:
     // Consumer side: the oldest slot, or nullopt when the ring is empty. Allocates the result.
     std::optional<TimedSamples> read();
     std::optional<std::vector<float>> readSamples();
+    // The oldest slot's samples added to the end of `into`; false, `into` as it was, when the
+    // ring is empty. Allocates only when `into` has to grow.
+    bool readSamplesInto(std::vector<float>& into);
 
     void markDropped() noexcept { ring::markOverflow(ring_); }
     void setPaused(bool paused) noexcept { ring::setPaused(ring_, paused); }
@@ -45,12 +48,14 @@ public:
     bool overflowed() const noexcept { return ring::overflowed(ring_); }
     double lastCallbackHostTime() const noexcept { return ring::lastCallbackHostTime(ring_); }
     std::uint32_t capacity() const noexcept { return capacity_; }
+    std::uint32_t slotCount() const noexcept { return slots_; }
 
 private:
     static bool acceptable(const PcmBuffer& buffer) noexcept;
 
     FrameRing* ring_;
     std::uint32_t capacity_;
+    std::uint32_t slots_;
 };
 
 } // namespace nuvel

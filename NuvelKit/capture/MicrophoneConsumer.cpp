@@ -1,21 +1,48 @@
 #include "NuvelKit/capture/MicrophoneConsumer.hpp"
 
 #include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/store/RecordingStore.hpp"
+
+#include <algorithm>
+#include <vector>
 
 namespace nuvel {
 
 void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& recordingID, double sampleRate,
                              CaptureClock& clock, std::stop_token stop) {
+    // What is queued goes to the live file in as few appends as the store takes: each append
+    // also rewrites the file's header.
+    std::vector<float> batch;
+    batch.reserve(RecordingStore::maxLiveSamples);
+    double sleep = idleSleep;
     auto appendAll = [&] {
-        while (auto samples = ring.readSamples())
-            store.appendLiveAudio(*samples, sampleRate, recordingID);
+        std::size_t slots = 0;
+        std::size_t frames = 0;
+        for (;;) {
+            const std::size_t before = batch.size();
+            const bool more = ring.readSamplesInto(batch);
+            if (more) {
+                ++slots;
+                frames += batch.size() - before;
+            }
+            if (!batch.empty() && (!more || batch.size() + ring.capacity() > RecordingStore::maxLiveSamples)) {
+                store.appendLiveAudio(batch, sampleRate, recordingID);
+                batch.clear();
+            }
+            if (!more)
+                break;
+        }
+        if (slots > 0) {
+            const double piece = double(frames) / double(slots) / sampleRate;
+            sleep = std::clamp(piece * ring.slotCount() / 4, shortestSleep, idleSleep);
+        }
     };
     try {
         // Slots are appended back to back without a look at the stop: the stop is seen only
         // when the ring is empty, and then everything left is appended anyway.
         while (!stop.stop_requested()) {
             appendAll();
-            if (!clock.sleep(idleSleep, stop))
+            if (!clock.sleep(sleep, stop))
                 break;
         }
         appendAll();

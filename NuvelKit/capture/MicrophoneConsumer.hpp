@@ -20,8 +20,13 @@ namespace nuvel {
 struct MicrophoneConsumer {
     MicrophoneConsumer() = delete;
 
-    // Sleep between two looks at an empty ring, seconds.
-    static constexpr double idleSleep = 0.010;
+    // Sleep between two looks at the ring, seconds: as long as the longest, about the time the
+    // microphone's pieces come apart, so that most looks find one (each append also rewrites
+    // the live file's header); shorter when pieces come so short (another program asking the
+    // same microphone for less latency) that a quarter of the ring could fill meanwhile. A stop
+    // or pause wakes it at once.
+    static constexpr double idleSleep = 0.1;
+    static constexpr double shortestSleep = 0.010;
 
     // The body of one consumer run: appends each slot at `sampleRate` for `recordingID`, sleeps
     // when the ring is empty, and once stopped appends what is left in the ring and returns.

@@ -77,7 +77,13 @@ TEST(AudioRing, RawPushAndReadSamplesOfAFullSlot) {
     EXPECT_EQ(ring.readSamples(), mono);
     EXPECT_EQ(ring.readSamples(), (std::vector<float>{0, 1, 2}));
     EXPECT_FALSE(ring.readSamples().has_value());
-    EXPECT_EQ(ring.lastCallbackHostTime(), 3.1);
+    // Read onto the end of what a caller gathers.
+    ASSERT_TRUE(ring.push(channels, 1, 2, 3.2, 48000.0));
+    std::vector<float> gathered = {9};
+    EXPECT_TRUE(ring.readSamplesInto(gathered));
+    EXPECT_FALSE(ring.readSamplesInto(gathered));
+    EXPECT_EQ(gathered, (std::vector<float>{9, 0, 1}));
+    EXPECT_EQ(ring.lastCallbackHostTime(), 3.2);
     EXPECT_TRUE(ring.isIdle());
 }
 

@@ -25,7 +25,7 @@ void push(AudioRing& ring, std::size_t frames, float value, double hostTime = 10
     ASSERT_TRUE(ring.push(channels, 1, std::uint32_t(frames), hostTime, rate));
 }
 
-TEST(MicrophoneConsumer, AppendsEverySlotAsItComesAndWhatIsLeftWhenStopped) {
+TEST(MicrophoneConsumer, AppendsWhatIsQueuedAsItComesAndWhatIsLeftWhenStopped) {
     AudioRing ring(64, 8192);
     FakeLiveAudioSink store;
     ScriptedCaptureClock clock;
@@ -35,7 +35,9 @@ TEST(MicrophoneConsumer, AppendsEverySlotAsItComesAndWhatIsLeftWhenStopped) {
     clock.onSleep = [&] {
         if (clock.sleeps() == 1) {
             EXPECT_EQ(store.appendedFrames(), 1024 + 8192); // both, before the first sleep
-            push(ring, 300, 0.3f);
+            // More than one append holds: appended in appends the store takes.
+            for (int i = 0; i < 5; ++i)
+                push(ring, 8192, 0.3f);
         } else if (clock.sleeps() == 3) {
             push(ring, 10, 0.4f); // queued when the stop comes: appended all the same
             stop.request_stop();
@@ -43,14 +45,34 @@ TEST(MicrophoneConsumer, AppendsEverySlotAsItComesAndWhatIsLeftWhenStopped) {
     };
     MicrophoneConsumer::run(ring, store, Uuid::random(), 44100, clock, stop.get_token());
     auto events = store.events();
-    ASSERT_EQ(events.size(), 4u);
-    std::int64_t sizes[] = {1024, 8192, 300, 10};
-    for (std::size_t i = 0; i < 4; ++i) {
+    // Queued slots go in one append, up to the most the store takes in one.
+    const std::int64_t sizes[] = {1024 + 8192, 4 * 8192, 8192, 10};
+    ASSERT_EQ(events.size(), std::size(sizes));
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
         EXPECT_EQ(events[i].frames, sizes[i]);
         EXPECT_EQ(events[i].sampleRate, 44100.0);
     }
+    ASSERT_EQ(store.samples().size(), std::size_t(1024 + 6 * 8192 + 10));
+    EXPECT_EQ(store.samples()[1023], 0.1f);
+    EXPECT_EQ(store.samples()[1024], 0.2f);
     EXPECT_EQ(store.samples().back(), 0.4f);
     EXPECT_EQ(clock.sleeps(), 3);
+}
+
+TEST(MicrophoneConsumer, LooksAgainBeforeAQuarterOfTheRingCanFill) {
+    // Pieces of the given length at 48 kHz, and the sleep after the look that found them.
+    for (auto [frames, sleep] : {std::pair{4800u, 0.1}, {48u, 0.016}, {4u, 0.010}}) {
+        AudioRing ring(64, 8192);
+        FakeLiveAudioSink store;
+        ScriptedCaptureClock clock(0.0);
+        std::stop_source stop;
+        for (int i = 0; i < 3; ++i)
+            push(ring, frames, 0.1f);
+        clock.onSleep = [&] { stop.request_stop(); };
+        MicrophoneConsumer::run(ring, store, Uuid::random(), 48000, clock, stop.get_token());
+        EXPECT_NEAR(clock.now(), sleep, 1e-9) << frames;
+        EXPECT_EQ(store.appendedFrames(), 3 * frames);
+    }
 }
 
 TEST(MicrophoneConsumer, AFailedAppendMarksTheRingDroppedAndEndsTheRun) {
@@ -61,10 +83,11 @@ TEST(MicrophoneConsumer, AFailedAppendMarksTheRingDroppedAndEndsTheRun) {
     push(ring, 100, 0.1f);
     push(ring, 100, 0.2f);
     push(ring, 100, 0.3f);
+    clock.onSleep = [&] { push(ring, 100, 0.4f); }; // the second append, after the first sleep
     EXPECT_THROW(MicrophoneConsumer::run(ring, store, Uuid::random(), 48000, clock, std::stop_token()),
                  std::runtime_error);
     EXPECT_TRUE(ring.overflowed());
-    EXPECT_EQ(store.appendedFrames(), 100);
+    EXPECT_EQ(store.appendedFrames(), 300);
 }
 
 // A drain on the main queue, with the consumer on its own thread.
@@ -125,7 +148,8 @@ TEST_F(DrainTest, MicrophoneDrainAppendsEveryQueuedFrameBeforeFinishingTheSegmen
     LocalRecording recording = drainMicrophone();
     EXPECT_EQ(consumer, nullptr);
     auto events = store->events();
-    ASSERT_EQ(events.size(), 41u);
+    EXPECT_EQ(store->appendedFrames(), 40 * 1024);
+    ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().kind, Kind::finish);
     EXPECT_EQ(events.back().frames, 40 * 1024);
     ASSERT_EQ(recording.segments.size(), 1u);
@@ -144,14 +168,15 @@ TEST_F(DrainTest, MicrophoneDrainReportsLostAudioAfterTheSegmentIsFinished) {
 }
 
 TEST_F(DrainTest, MicrophoneDrainFinishesAfterAFailedConsumerAndRethrowsItsError) {
-    store->failAppendAfter(2);
+    store->failAppendAfter(1);
     startMicrophoneConsumer();
+    // Five full slots: more than one append takes, so the second append fails.
     for (int i = 0; i < 5; ++i)
-        push(*microphone, 1000, 0.5f);
+        push(*microphone, 8192, 0.5f);
     store->failFinishes(true); // a second failure does not hide the first
     EXPECT_THROW(drainMicrophone(), std::runtime_error);
     EXPECT_EQ(store->finishes(), 1);
-    EXPECT_EQ(store->appendedFrames(), 2000);
+    EXPECT_EQ(store->appendedFrames(), 4 * 8192);
     EXPECT_TRUE(microphone->overflowed());
     EXPECT_EQ(consumer, nullptr);
     // A second drain has no consumer to wait for and reports the loss.

@@ -110,7 +110,8 @@ TEST_F(MicrophoneCaptureTest, EveryQueuedFrameIsAppendedBeforeTheSegmentIsFinish
     ASSERT_EQ(recording.segments.size(), 1u);
     EXPECT_DOUBLE_EQ(recording.segments[0].duration, 60 * 1024 / 48000.0);
     auto events = store->events();
-    ASSERT_EQ(events.size(), 61u);
+    EXPECT_EQ(store->appendedFrames(), 60 * 1024);
+    ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().kind, Kind::finish);
     EXPECT_EQ(capture->microphoneLevel(), 0); // paused
     EXPECT_TRUE(capture->isHealthy());
