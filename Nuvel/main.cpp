@@ -1,4 +1,4 @@
-#include "Nuvel/ui/AppDelegate.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 
 int main(int argc, char** argv) {
     return nuvel::AppDelegate::main(argc, argv);

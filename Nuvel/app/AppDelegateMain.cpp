@@ -1,16 +1,16 @@
 // The program's entry: the text direction, one instance per user, the information properties,
 // the application services and the delegate, and the one event loop.
-#include "Nuvel/ui/AppDelegate.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 
 #include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/QtSingleInstance.hpp"
 #include "Nuvel/platform/QtTerminationSignals.hpp"
-#include "Nuvel/ui/ApplicationServices.hpp"
-#include "Nuvel/ui/EnglishWording.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/app/ApplicationServices.hpp"
+#include "Nuvel/ui/common/EnglishWording.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 #include <QApplication>
 #include <QEvent>

@@ -6,9 +6,9 @@
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/QtMainQueue.hpp"
-#include "Nuvel/ui/AppDelegate.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "NuvelKit/support/Executor.hpp"
 

@@ -1,10 +1,10 @@
-#include "Nuvel/ui/SettingsAndUpdates.hpp"
+#include "Nuvel/app/SettingsAndUpdates.hpp"
 
 #include "Nuvel/platform/SignedUpdater.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/SettingsController.hpp"
-#include "Nuvel/ui/UpdateController.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/settings/SettingsController.hpp"
+#include "Nuvel/app/UpdateController.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 
 #include <QDesktopServices>

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/SourceCheckRunners.hpp"
+#include "Nuvel/app/SourceCheckRunners.hpp"
 
 #include "Nuvel/platform/MicrophoneSourceCheck.hpp"
 #include "Nuvel/platform/SystemAudioCapture.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Nuvel/platform/CapturePlatform.hpp"
-#include "Nuvel/ui/SourceCheckController.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
 
 namespace nuvel {
 

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/UpdateController.hpp"
+#include "Nuvel/app/UpdateController.hpp"
 
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/UpdateSafety.hpp"

@@ -2,7 +2,7 @@
 
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
 
 #include <functional>
 #include <memory>

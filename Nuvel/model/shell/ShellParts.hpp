@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Nuvel/ui/SettingsActions.hpp"
+#include "Nuvel/model/shell/SettingsActions.hpp"
 
 class QToolBar;
 class QWidget;

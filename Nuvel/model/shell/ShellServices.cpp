@@ -1,4 +1,4 @@
-#include "Nuvel/ui/ShellServices.hpp"
+#include "Nuvel/model/shell/ShellServices.hpp"
 
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
 

@@ -2,7 +2,7 @@
 
 #include "Nuvel/model/CalendarService.hpp"
 #include "Nuvel/model/MeetingMonitor.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
 
 #include <memory>
 

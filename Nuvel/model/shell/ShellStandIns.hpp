@@ -4,7 +4,7 @@
 // one does in its quietest state: updates not configured for this build, the calendar off,
 // no meeting detection, and no prompts.
 
-#include "Nuvel/ui/ShellParts.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
 
 namespace nuvel {
 

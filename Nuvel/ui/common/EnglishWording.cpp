@@ -1,4 +1,4 @@
-#include "Nuvel/ui/EnglishWording.hpp"
+#include "Nuvel/ui/common/EnglishWording.hpp"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QCoreApplication>
 #include <QThread>

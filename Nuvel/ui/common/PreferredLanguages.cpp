@@ -1,4 +1,4 @@
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 #include <QLocale>
 

@@ -1,7 +1,7 @@
-#include "Nuvel/ui/DetailSheetViews.hpp"
+#include "Nuvel/ui/detail/DetailSheetViews.hpp"
 
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 #include <QDialog>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/DetailTextDocument.hpp"
+#include "Nuvel/ui/detail/DetailTextDocument.hpp"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

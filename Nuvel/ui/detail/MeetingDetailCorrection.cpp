@@ -1,11 +1,11 @@
 // The correction sheet: a window-modal sheet over the transcript words the user selected. The
 // draft itself and its rules are CorrectionDraft's; this shows it and reports the correction.
-#include "Nuvel/ui/MeetingDetailController.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 
-#include "Nuvel/ui/DetailSheetViews.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/detail/DetailSheetViews.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,15 +1,15 @@
 // The detail screen's view tree: every control configured, wired and named, then stacked into
 // one column under a header bar.
-#include "Nuvel/ui/MeetingDetailController.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 
 #include "Nuvel/model/detail/MeetingDetailTables.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/MenuButton.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
-#include "Nuvel/ui/ReadableTextView.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/widgets/MenuButton.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/detail/ReadableTextView.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 
 #include <QAction>
 #include <QApplication>

@@ -1,13 +1,13 @@
 // Reading the detail screen: links in the notes, the transcript selection and its menu, the
 // transcript layers, and find.
-#include "Nuvel/ui/MeetingDetailController.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 
 #include "Nuvel/model/detail/DetailFind.hpp"
 #include "Nuvel/model/detail/DetailStamps.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/ReadableTextView.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/detail/ReadableTextView.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,11 +1,11 @@
 // The rename and sharing sheets. Each action button acts only while the screen still shows the
 // meeting the sheet was opened on; Cancel and Done always close.
-#include "Nuvel/ui/MeetingDetailController.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 
 #include "Nuvel/model/detail/DetailSheetRules.hpp"
-#include "Nuvel/ui/DetailSheetViews.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/detail/DetailSheetViews.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "Nuvel/ui/ReadableTextView.hpp"
+#include "Nuvel/ui/detail/ReadableTextView.hpp"
 
-#include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QHelpEvent>
 #include <QScrollBar>

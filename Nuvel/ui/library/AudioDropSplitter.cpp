@@ -1,6 +1,6 @@
-#include "Nuvel/ui/AudioDropSplitter.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
 
-#include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

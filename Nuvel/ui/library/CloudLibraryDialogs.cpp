@@ -1,7 +1,7 @@
-#include "Nuvel/ui/CloudLibraryDialogs.hpp"
+#include "Nuvel/ui/library/CloudLibraryDialogs.hpp"
 
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
 #include "NuvelKit/support/Url.hpp"
 
 namespace nuvel {

@@ -1,12 +1,12 @@
 // The library window's actions: the list's selection, the sidebar's and the window's controls,
 // the per-tick refresh and the notes editor's commit.
-#include "Nuvel/ui/LibraryController.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QComboBox>
 #include <QItemSelectionModel>

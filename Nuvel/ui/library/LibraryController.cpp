@@ -1,19 +1,19 @@
 // The library window's structure: the sidebar, the detail side, the toolbar, the list's
 // selection and the actions of the window's controls.
-#include "Nuvel/ui/LibraryController.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"
-#include "Nuvel/ui/AudioDropSplitter.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/ElidingLabel.hpp"
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/LibrarySidebar.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 
 #include <QAction>

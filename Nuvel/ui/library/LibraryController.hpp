@@ -1,11 +1,11 @@
 #pragma once
 
-#include "Nuvel/ui/AudioImport.hpp"
-#include "Nuvel/ui/LocalRecordingPane.hpp"
-#include "Nuvel/ui/MeetingDetailController.hpp"
-#include "Nuvel/ui/NewRecordingSheet.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
-#include "Nuvel/ui/SourceCheckController.hpp"
+#include "Nuvel/ui/library/AudioImport.hpp"
+#include "Nuvel/ui/library/LocalRecordingPane.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
 
 #include <QObject>
 #include <QPointer>

@@ -1,5 +1,5 @@
 // The detail screen's intents, each led to the cloud library's request of the same name.
-#include "Nuvel/ui/LibraryController.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"

@@ -1,15 +1,15 @@
 // The library window's redraw from the two models: the sidebar's controls and list, the
 // account row, the meetings coming up and the one pane of the detail side.
-#include "Nuvel/ui/LibraryController.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/AudioDropSplitter.hpp"
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/LibrarySidebar.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
-#include "Nuvel/ui/UpcomingMeetingRow.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "Nuvel/ui/LibrarySidebar.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
 
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
 #include "NuvelKit/support/DateFormat.hpp"
 
 #include <QApplication>

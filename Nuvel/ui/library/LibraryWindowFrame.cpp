@@ -1,4 +1,4 @@
-#include "Nuvel/ui/LibraryWindowFrame.hpp"
+#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
 
 #include <charconv>
 #include <cmath>

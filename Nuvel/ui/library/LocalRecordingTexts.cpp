@@ -1,6 +1,6 @@
-#include "Nuvel/ui/LocalRecordingPane.hpp"
+#include "Nuvel/ui/library/LocalRecordingPane.hpp"
 
-#include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
 #include "NuvelKit/support/Time.hpp"
 
 #include <array>

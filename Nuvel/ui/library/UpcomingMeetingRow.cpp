@@ -1,9 +1,9 @@
-#include "Nuvel/ui/UpcomingMeetingRow.hpp"
+#include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
 
-#include "Nuvel/ui/ElidingLabel.hpp"
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

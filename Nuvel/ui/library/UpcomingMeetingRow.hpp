@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Nuvel/ui/SymbolIcons.hpp"
+#include "Nuvel/ui/widgets/SymbolIcons.hpp"
 #include "NuvelKit/calendar/CalendarMeeting.hpp"
 #include "NuvelKit/support/Time.hpp"
 

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/DesktopApplications.hpp"
+#include "Nuvel/ui/prompts/DesktopApplications.hpp"
 
 #include "Nuvel/platform/RunningApplications.hpp"
 #include "Nuvel/platform/WindowThreadRefusal.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Nuvel/ui/MeetingPrompts.hpp"
+#include "Nuvel/ui/prompts/MeetingPrompts.hpp"
 
 #include <QIcon>
 #include <QString>

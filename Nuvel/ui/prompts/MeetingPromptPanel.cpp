@@ -1,13 +1,13 @@
-#include "Nuvel/ui/MeetingPromptPanel.hpp"
+#include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
 
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
-#include "Nuvel/ui/ElidingLabel.hpp"
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/MenuButton.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
-#include "Nuvel/ui/PromptWindow.hpp"
-#include "Nuvel/ui/SymbolIcons.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/MenuButton.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/prompts/PromptWindow.hpp"
+#include "Nuvel/ui/widgets/SymbolIcons.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Time.hpp"
 
 #include <QAccessible>

@@ -1,9 +1,9 @@
-#include "Nuvel/ui/MeetingPrompts.hpp"
+#include "Nuvel/ui/prompts/MeetingPrompts.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/MeetingAppNames.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/SymbolIcons.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/widgets/SymbolIcons.hpp"
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/MainQueue.hpp"
 

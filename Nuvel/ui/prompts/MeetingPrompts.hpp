@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Nuvel/model/MeetingPreferences.hpp"
-#include "Nuvel/ui/MeetingPromptPanel.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
-#include "Nuvel/ui/SymbolIcons.hpp"
+#include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/ui/widgets/SymbolIcons.hpp"
 
 #include <QIcon>
 #include <QString>

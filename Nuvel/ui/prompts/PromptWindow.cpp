@@ -1,4 +1,4 @@
-#include "Nuvel/ui/PromptWindow.hpp"
+#include "Nuvel/ui/prompts/PromptWindow.hpp"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,7 +1,7 @@
-#include "Nuvel/ui/DiagnosticsExport.hpp"
+#include "Nuvel/ui/settings/DiagnosticsExport.hpp"
 
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
 #include "NuvelKit/support/Files.hpp"
 
 #include <QDialog>

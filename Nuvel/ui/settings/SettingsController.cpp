@@ -1,8 +1,8 @@
-#include "Nuvel/ui/SettingsController.hpp"
+#include "Nuvel/ui/settings/SettingsController.hpp"
 
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 #include <QAction>
 #include <QActionGroup>

@@ -3,8 +3,8 @@
 #include "Nuvel/model/CapturePreferences.hpp"
 #include "Nuvel/model/MeetingPreferences.hpp"
 #include "Nuvel/platform/LoginItem.hpp"
-#include "Nuvel/ui/SettingsActions.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
+#include "Nuvel/model/shell/SettingsActions.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
 
 #include <QMainWindow>
 #include <QObject>

@@ -1,9 +1,9 @@
 // The settings window's refresh and the actions of its controls.
 
 #include "Nuvel/model/CalendarService.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/SettingsController.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/settings/SettingsController.hpp"
 #include "NuvelKit/support/Files.hpp"
 
 #include <QCheckBox>

@@ -1,15 +1,15 @@
-#include "Nuvel/ui/NewRecordingSheet.hpp"
+#include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/CalendarMeetingDetails.hpp"
 #include "Nuvel/platform/CapturePermission.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/RecordingSources.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
-#include "Nuvel/ui/SourceCheckController.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/sheets/RecordingSources.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 
 #include "Nuvel/platform/MicrophoneDevices.hpp"
 #include "Nuvel/platform/SystemAudioCapture.hpp"
-#include "Nuvel/ui/SourceCheckController.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
 #include "NuvelKit/support/Task.hpp"
 
 #include <vector>

@@ -1,8 +1,8 @@
-#include "Nuvel/ui/SourceCheckController.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
 
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/LevelIndicator.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 
 #include <QBoxLayout>
 #include <QCloseEvent>

@@ -1,9 +1,9 @@
-#include "Nuvel/ui/AppDelegate.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QAction>
 #include <QMainWindow>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Nuvel/ui/CompanionController.hpp"
-#include "Nuvel/ui/Popover.hpp"
-#include "Nuvel/ui/QuitCoordinator.hpp"
-#include "Nuvel/ui/ShellParts.hpp"
-#include "Nuvel/ui/StatusItem.hpp"
+#include "Nuvel/ui/shell/CompanionController.hpp"
+#include "Nuvel/ui/shell/Popover.hpp"
+#include "Nuvel/ui/shell/QuitCoordinator.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/ui/shell/StatusItem.hpp"
 
 #include <QAction>
 #include <QMainWindow>

@@ -1,12 +1,12 @@
 // The main menu and the library window of the application delegate.
-#include "Nuvel/ui/AppDelegate.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 
 #include "Nuvel/model/Outcome.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/LibraryWindowFrame.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 
 #include <QAction>

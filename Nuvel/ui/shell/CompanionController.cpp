@@ -1,12 +1,12 @@
-#include "Nuvel/ui/CompanionController.hpp"
+#include "Nuvel/ui/shell/CompanionController.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/LevelIndicator.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 
 #include <QApplication>
 #include <QFontDatabase>

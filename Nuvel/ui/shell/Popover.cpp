@@ -1,4 +1,4 @@
-#include "Nuvel/ui/Popover.hpp"
+#include "Nuvel/ui/shell/Popover.hpp"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
-#include "Nuvel/ui/QuitCoordinator.hpp"
+#include "Nuvel/ui/shell/QuitCoordinator.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/Localization.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
 
 namespace nuvel {
 

@@ -1,6 +1,6 @@
-#include "Nuvel/ui/TrayStatusItem.hpp"
+#include "Nuvel/ui/shell/TrayStatusItem.hpp"
 
-#include "Nuvel/ui/MainActorEntry.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QMenu>
 #include <QPainter>

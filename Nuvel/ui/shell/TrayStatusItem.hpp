@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Nuvel/ui/StatusItem.hpp"
+#include "Nuvel/ui/shell/StatusItem.hpp"
 
 #include <QIcon>
 

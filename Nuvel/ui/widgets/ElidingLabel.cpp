@@ -1,7 +1,7 @@
-#include "Nuvel/ui/ElidingLabel.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
 
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 #include <QPainter>
 #include <QStyle>

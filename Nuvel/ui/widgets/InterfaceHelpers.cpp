@@ -1,6 +1,6 @@
-#include "Nuvel/ui/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 #include <QGridLayout>
 #include <QGuiApplication>

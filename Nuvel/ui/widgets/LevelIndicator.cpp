@@ -1,4 +1,4 @@
-#include "Nuvel/ui/LevelIndicator.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/MenuButton.hpp"
+#include "Nuvel/ui/widgets/MenuButton.hpp"
 
 #include <QAccessibleWidget>
 #include <QMenu>

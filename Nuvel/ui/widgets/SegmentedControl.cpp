@@ -1,4 +1,4 @@
-#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

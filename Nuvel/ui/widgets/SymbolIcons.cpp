@@ -1,4 +1,4 @@
-#include "Nuvel/ui/SymbolIcons.hpp"
+#include "Nuvel/ui/widgets/SymbolIcons.hpp"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,8 +1,8 @@
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/Localization.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>

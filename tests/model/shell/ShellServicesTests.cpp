@@ -1,15 +1,11 @@
-// The calendar and detection as the shell holds them, and the desktop entries that name and
-// show running applications in the prompts.
+// The calendar and detection as the shell holds them.
 #include <gtest/gtest.h>
 
-#include "Nuvel/ui/DesktopApplications.hpp"
-#include "Nuvel/ui/ShellServices.hpp"
+#include "Nuvel/model/shell/ShellServices.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "NuvelKit/support/ManualMainQueue.hpp"
-#include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;
-using namespace nuvel::test;
 
 namespace {
 
@@ -46,7 +42,6 @@ public:
 };
 
 TEST(ShellServices, TheCalendarReportsItsChangesRemindersAndCurrentMeetingToTheShell) {
-    application();
     ManualMainQueue queue{0.0};
     InlineExecutor executor;
     auto defaults = std::make_shared<MemoryDefaultsStore>();
@@ -94,31 +89,6 @@ TEST(ShellServices, TheMonitorAsksTheShellWhetherItRecordsAndStopsWithDetection)
     monitor.refresh();
     EXPECT_FALSE(monitor.monitor().isPolling());
     EXPECT_EQ(ended, 1) << "turning detection off takes a call prompt down";
-}
-
-TEST(DesktopApplications, TheEntrysNameInTheUsersLanguageAndItsIcon) {
-    struct Case {
-        const char* name;
-        QString text, language;
-        std::optional<DesktopEntry> expected;
-    };
-    const QString zoom = "# a comment\n[Desktop Entry]\nType=Application\nName=Zoom Workplace\nName[ar]=زوم\n"
-                         "Name[pt_BR]=Zoom BR\nIcon=Zoom\n[Desktop Action New]\nName=New meeting\nIcon=other\n";
-    const std::vector<Case> cases = {
-        {"the plain name", zoom, "en_US", DesktopEntry{"Zoom Workplace", "Zoom"}},
-        {"the language alone", zoom, "ar_EG", DesktopEntry{"زوم", "Zoom"}},
-        {"language and country first", zoom, "pt_BR", DesktopEntry{"Zoom BR", "Zoom"}},
-        {"an action group does not count", "[Desktop Action New]\nName=New\n", "en_US", std::nullopt},
-        {"no name", "[Desktop Entry]\nIcon=x\n", "en_US", std::nullopt},
-        {"an absolute icon path", "[Desktop Entry]\nName=Tool\nIcon=/opt/tool/tool.png\n", "en_US",
-         DesktopEntry{"Tool", "/opt/tool/tool.png"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(parseDesktopEntry(c.text, c.language), c.expected);
-    }
-    EXPECT_FALSE(findDesktopEntry("../etc/passwd"));
-    EXPECT_FALSE(findDesktopEntry(""));
 }
 
 } // namespace
