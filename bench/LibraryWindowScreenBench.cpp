@@ -5,7 +5,7 @@
 // with the same 1,100 two-line rows, measured in the same iterations, as a ratio ("x_bare"): for
 // a render, the bare list is reset with its rows, laid out and painted; for a tick, one of its
 // rows changes and the paint it asks for is done.
-#include "Nuvel/ui/LibrarySidebar.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
 #include "tests/ui/LibraryWorld.hpp"
 
 #include <QListView>

@@ -3,7 +3,7 @@
 // printed beside the same work done by a bare QTextBrowser holding the same transcript as plain
 // text, measured in the same iterations, as a ratio ("x_bare"). A last figure is the resident
 // memory over 500 redraws of the open meeting, as the library's model changes cause them.
-#include "Nuvel/ui/MeetingDetailController.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 
 #include <QApplication>
 #include <QLineEdit>

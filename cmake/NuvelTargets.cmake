@@ -10,18 +10,6 @@ function(nuvel_warnings target)
   endif()
 endfunction()
 
-# Collects the sources of a folder of ours (non-recursive), so new files need no list edits.
-function(nuvel_sources out)
-  set(result)
-  foreach(dir IN LISTS ARGN)
-    file(GLOB found CONFIGURE_DEPENDS
-      ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.c)
-    list(APPEND result ${found})
-  endforeach()
-  set(${out} ${result} PARENT_SCOPE)
-endfunction()
-
 # A static library of our own; it may still be empty while its folder is being filled.
 function(nuvel_add_library name)
   set(anchor ${CMAKE_CURRENT_BINARY_DIR}/${name}_anchor.cpp)

@@ -1,7 +1,7 @@
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/PulseIntrospection.hpp"
 #include "Nuvel/platform/PulsePlaybackStream.hpp"
-#include "Nuvel/ui/DesktopApplications.hpp"
+#include "Nuvel/ui/prompts/DesktopApplications.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 

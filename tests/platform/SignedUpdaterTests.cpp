@@ -4,7 +4,7 @@
 
 #include "Nuvel/platform/SignedUpdater.hpp"
 #include "Nuvel/platform/UpdateArchive.hpp"
-#include "Nuvel/ui/UpdateController.hpp"
+#include "Nuvel/app/UpdateController.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/Files.hpp"

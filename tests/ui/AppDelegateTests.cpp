@@ -15,9 +15,9 @@
 
 #include <thread>
 
-#include "Nuvel/ui/LibraryWindowFrame.hpp"
-#include "Nuvel/ui/MainActorEntry.hpp"
-#include "Nuvel/ui/TrayStatusItem.hpp"
+#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/shell/TrayStatusItem.hpp"
 #include "tests/model/FakeCloud.hpp"
 #include "tests/ui/MeetingDetailWorld.hpp"
 #include "tests/ui/SheetFakes.hpp"

@@ -8,7 +8,7 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "Nuvel/ui/AudioImport.hpp"
+#include "Nuvel/ui/library/AudioImport.hpp"
 #include "tests/capture/AudioTestFiles.hpp"
 #include "tests/ui/SheetFakes.hpp"
 

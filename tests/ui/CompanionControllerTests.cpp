@@ -11,8 +11,8 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "Nuvel/ui/LevelIndicator.hpp"
-#include "Nuvel/ui/LibraryController.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 #include "tests/ui/SheetFakes.hpp"
 #include "tests/ui/ShellFakes.hpp"
 

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/DiagnosticsExport.hpp"
+#include "Nuvel/ui/settings/DiagnosticsExport.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/ui/UiTestSupport.hpp"

@@ -1,4 +1,4 @@
-#include "Nuvel/ui/Dialogs.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 

@@ -12,11 +12,11 @@
 #include <limits>
 #include <memory>
 
-#include "Nuvel/ui/DesktopApplications.hpp"
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/LevelIndicator.hpp"
-#include "Nuvel/ui/PreferredLanguages.hpp"
-#include "Nuvel/ui/ViewFactories.hpp"
+#include "Nuvel/ui/prompts/DesktopApplications.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;

@@ -1,9 +1,9 @@
 // The library window's structure: the drop target, the toolbar's enabling, the list's rows and
 // selection, the location switch and the search, the account row and the divider's first place.
-#include "Nuvel/ui/AudioDropSplitter.hpp"
-#include "Nuvel/ui/CloudLibraryDialogs.hpp"
-#include "Nuvel/ui/LibrarySidebar.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
+#include "Nuvel/ui/library/CloudLibraryDialogs.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "tests/ui/LibraryWorld.hpp"
 
 #include <QAction>

@@ -1,9 +1,9 @@
 // The library window's redraw: the message panes and the empty list's texts, what a running
 // recording forces, the meetings coming up for each calendar access, the cloud meeting pane, the
 // detail screen's fourteen requests, and screenshots of the whole window.
-#include "Nuvel/ui/AppDelegate.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
-#include "Nuvel/ui/UpcomingMeetingRow.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
 #include "tests/ui/LibraryWorld.hpp"
 
 #include <QApplication>

@@ -4,8 +4,8 @@
 // writes and whose requests it records, a calendar the test scripts, and the new-recording
 // sheet's surroundings faked.
 
-#include "Nuvel/ui/EnglishWording.hpp"
-#include "Nuvel/ui/LibraryController.hpp"
+#include "Nuvel/ui/common/EnglishWording.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 #include "tests/model/FakeCloud.hpp"
 #include "tests/ui/MeetingDetailWorld.hpp"
 #include "tests/ui/SheetFakes.hpp"

@@ -16,11 +16,11 @@
 #include <map>
 #include <tuple>
 
-#include "Nuvel/ui/EnglishWording.hpp"
-#include "Nuvel/ui/InterfaceHelpers.hpp"
-#include "Nuvel/ui/LevelIndicator.hpp"
-#include "Nuvel/ui/LocalRecordingPane.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/common/EnglishWording.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/library/LocalRecordingPane.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "tests/ui/ShellWorld.hpp"
 
 using namespace nuvel;

@@ -1,10 +1,10 @@
 // The meeting detail screen on the offscreen platform: its named controls, the render rules, the
 // playback bar, the correction sheet through conflict and lost permission, the rename and
 // sharing sheets, links, find and copy, and screenshots in both directions.
-#include "Nuvel/ui/DetailTextDocument.hpp"
-#include "Nuvel/ui/MeetingDetailController.hpp"
-#include "Nuvel/ui/ReadableTextView.hpp"
-#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/detail/DetailTextDocument.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/detail/ReadableTextView.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "tests/ui/MeetingDetailWorld.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 

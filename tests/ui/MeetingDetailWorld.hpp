@@ -3,7 +3,7 @@
 // A long, real-looking cloud meeting for the detail screen's interface tests, in English or in
 // Arabic, with notes that cite it and a sharing state; and a spy over the screen's closures.
 
-#include "Nuvel/ui/MeetingDetailController.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "tests/model/MeetingDetailFixtures.hpp"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
-#include "Nuvel/ui/ElidingLabel.hpp"
-#include "Nuvel/ui/MeetingPromptPanel.hpp"
-#include "Nuvel/ui/SymbolIcons.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
+#include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
+#include "Nuvel/ui/widgets/SymbolIcons.hpp"
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 

@@ -1,11 +1,13 @@
 // The two meeting prompts over the real model and panel: their texts, when they may show, what
-// their buttons do (the delegate's part included) and how long they stay.
+// their buttons do (the delegate's part included) and how long they stay; and the desktop entries
+// that name and show running applications in them.
 #include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "Nuvel/ui/MeetingPrompts.hpp"
+#include "Nuvel/ui/prompts/DesktopApplications.hpp"
+#include "Nuvel/ui/prompts/MeetingPrompts.hpp"
 #include "tests/ui/ShellFakes.hpp"
 
 using namespace nuvel;
@@ -331,6 +333,31 @@ TEST(MeetingPrompts, ScreenshotsLeftToRightAndArabic) {
         EXPECT_TRUE(f.panel()->grab().save(
             QString::fromStdString((folder / ("meeting-prompt-reminder-" + suffix + ".png")).string())));
     }
+}
+
+TEST(DesktopApplications, TheEntrysNameInTheUsersLanguageAndItsIcon) {
+    struct Case {
+        const char* name;
+        QString text, language;
+        std::optional<DesktopEntry> expected;
+    };
+    const QString zoom = "# a comment\n[Desktop Entry]\nType=Application\nName=Zoom Workplace\nName[ar]=زوم\n"
+                         "Name[pt_BR]=Zoom BR\nIcon=Zoom\n[Desktop Action New]\nName=New meeting\nIcon=other\n";
+    const std::vector<Case> cases = {
+        {"the plain name", zoom, "en_US", DesktopEntry{"Zoom Workplace", "Zoom"}},
+        {"the language alone", zoom, "ar_EG", DesktopEntry{"زوم", "Zoom"}},
+        {"language and country first", zoom, "pt_BR", DesktopEntry{"Zoom BR", "Zoom"}},
+        {"an action group does not count", "[Desktop Action New]\nName=New\n", "en_US", std::nullopt},
+        {"no name", "[Desktop Entry]\nIcon=x\n", "en_US", std::nullopt},
+        {"an absolute icon path", "[Desktop Entry]\nName=Tool\nIcon=/opt/tool/tool.png\n", "en_US",
+         DesktopEntry{"Tool", "/opt/tool/tool.png"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(parseDesktopEntry(c.text, c.language), c.expected);
+    }
+    EXPECT_FALSE(findDesktopEntry("../etc/passwd"));
+    EXPECT_FALSE(findDesktopEntry(""));
 }
 
 } // namespace

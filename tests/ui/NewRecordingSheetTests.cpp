@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "Nuvel/ui/NewRecordingSheet.hpp"
-#include "Nuvel/ui/SourceCheckController.hpp"
+#include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
 #include "tests/ui/SheetFakes.hpp"
 
 using namespace nuvel;

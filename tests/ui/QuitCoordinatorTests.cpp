@@ -2,7 +2,7 @@
 // is saved and the notes save in flight has finished.
 #include <gtest/gtest.h>
 
-#include "Nuvel/ui/LibraryWindowFrame.hpp"
+#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
 #include "tests/ui/ShellFakes.hpp"
 
 using namespace nuvel;

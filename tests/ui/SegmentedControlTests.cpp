@@ -13,7 +13,7 @@
 #include <functional>
 #include <vector>
 
-#include "Nuvel/ui/SegmentedControl.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;

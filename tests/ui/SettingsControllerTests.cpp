@@ -1,9 +1,9 @@
 // The settings window over a real defaults file and a real autostart folder in a temporary
 // home: what a refresh shows, what each control writes and calls, and how each section looks.
 
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/EnglishWording.hpp"
-#include "Nuvel/ui/SettingsController.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/EnglishWording.hpp"
+#include "Nuvel/ui/settings/SettingsController.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 

@@ -4,8 +4,8 @@
 // capture permissions) and a way to reach the controls of an alert's accessory view.
 
 #include "Nuvel/platform/CapturePermission.hpp"
-#include "Nuvel/ui/LibraryController.hpp"
-#include "Nuvel/ui/RecordingSources.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
+#include "Nuvel/ui/sheets/RecordingSources.hpp"
 #include "tests/ui/ShellWorld.hpp"
 
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 // Fakes for the pieces the application delegate builds, each writing what it is asked into
 // one shared call log, and a fixture that builds the delegate over the real model.
 
-#include "Nuvel/ui/AppDelegate.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 #include "tests/ui/ShellWorld.hpp"
 
 #include <QLineEdit>

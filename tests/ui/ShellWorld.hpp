@@ -5,8 +5,8 @@
 // the shell's tests drive. Its states are reached only through the model's own entry points.
 
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/Dialogs.hpp"
-#include "Nuvel/ui/ShellStandIns.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/model/shell/ShellStandIns.hpp"
 #include "NuvelKit/service/APIError.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"

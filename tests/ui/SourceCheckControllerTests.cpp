@@ -9,8 +9,8 @@
 #include <memory>
 #include <optional>
 
-#include "Nuvel/ui/LevelIndicator.hpp"
-#include "Nuvel/ui/SourceCheckController.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
 #include "NuvelKit/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 

@@ -17,7 +17,7 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
-#include "Nuvel/ui/PreferredLanguages.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 namespace nuvel::test {
 

@@ -1,5 +1,5 @@
-#include "Nuvel/ui/ElidingLabel.hpp"
-#include "Nuvel/ui/UpcomingMeetingRow.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
+#include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QAccessible>

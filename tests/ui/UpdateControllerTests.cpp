@@ -1,7 +1,7 @@
 // The update controller's rules over a scripted updater: which properties configure it, and
 // how it answers the updater while audio work runs.
 
-#include "Nuvel/ui/UpdateController.hpp"
+#include "Nuvel/app/UpdateController.hpp"
 #include "NuvelKit/support/ManualMainQueue.hpp"
 
 #include <gtest/gtest.h>

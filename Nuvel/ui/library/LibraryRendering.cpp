@@ -1,0 +1,388 @@
+// The library window's redraw from the two models: the sidebar's controls and list, the
+// account row, the meetings coming up and the one pane of the detail side.
+#include "Nuvel/ui/library/LibraryController.hpp"
+
+#include "Nuvel/model/AppModel.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
+#include "NuvelKit/calendar/CalendarMeetings.hpp"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLayoutItem>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace nuvel {
+
+namespace {
+
+// A busy indicator: a small bar that runs without end.
+QProgressBar* spinner() {
+    auto* bar = new QProgressBar;
+    bar->setObjectName(QStringLiteral("library-progress"));
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setFixedSize(80, 6);
+    return bar;
+}
+
+QColor tertiaryColor() {
+    QColor color = QApplication::palette().color(QPalette::PlaceholderText);
+    color.setAlphaF(color.alphaF() * 0.6f);
+    return color;
+}
+
+QLabel* upcomingNote(const char* text) {
+    QLabel* label = makeLabel(localized(text), 11, QFont::Normal);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, tertiaryColor());
+    label->setPalette(palette);
+    return label;
+}
+
+void removeAll(QLayout* layout, QWidget* keep) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget(); widget != nullptr && widget != keep) {
+            widget->hide();
+            widget->setParent(nullptr);
+            widget->deleteLater();
+        } else if (widget == keep && keep != nullptr) {
+            keep->hide();
+        }
+        delete item;
+    }
+}
+
+} // namespace
+
+bool LibraryController::notesEditorHasFocus() const {
+    QPlainTextEdit* editor = pane_.scratchpad();
+    if (cloudVisible_ || editor == nullptr || pane_.renderedID() != model_.selectedID())
+        return false;
+    // The window's own focus, which it keeps while another application is in front: the user
+    // may be typing notes while looking at the call.
+    QWidget* window = splitter_->window();
+    return window != nullptr && window->focusWidget() == editor;
+}
+
+void LibraryController::render() {
+    if (!splitter_)
+        return;
+    if (notesEditorHasFocus()) {
+        tick();
+        return;
+    }
+    isRendering_ = true;
+    renderSidebar();
+    validateToolbar();
+    renderUpcoming();
+
+    const CloudMeetingState& cloud = model_.cloud().state();
+    if (!cloud.document) {
+        cloudDetail_.clear();
+        lastDocumentID_.reset();
+    }
+    emptyDetail();
+    if (!model_.message().empty()) {
+        QLabel* status = makeWrappingLabel(QString::fromStdString(model_.message()), 12, QFont::Normal);
+        status->setObjectName(QStringLiteral("library-status"));
+        status->setForegroundRole(QPalette::PlaceholderText);
+        detail_->addWidget(status);
+        if (model_.sessionRefused() && !cloudVisible_) {
+            // The sentence asks to sign in again: the way to is beside it.
+            QPushButton* signInAgain =
+                makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
+            signInAgain->setObjectName(QStringLiteral("library-sign-in-again"));
+            detail_->addWidget(signInAgain, 0, Qt::AlignLeading);
+        }
+        detail_->addSpacing(4);
+        auto* line = new QFrame;
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        detail_->addWidget(line);
+        detail_->addSpacing(4);
+    }
+    if (cloudVisible_)
+        renderCloud();
+    else if (const LocalRecording* recording = model_.selectedRecording())
+        renderLocal(*recording);
+    else
+        renderEmpty();
+    if (model_.busy() || model_.uploading())
+        detail_->addWidget(spinner());
+    if (!cloudVisible_ || !cloud.document)
+        detail_->addStretch(1);
+    isRendering_ = false;
+}
+
+void LibraryController::renderSidebar() {
+    // A running recording shows this computer's side first, so that nothing below shows the cloud's.
+    location_->setEnabled(!model_.isRecording());
+    if (model_.isRecording())
+        cloudVisible_ = false;
+    librarySearch_->setVisible(cloudVisible_);
+    more_->setVisible(cloudVisible_ && model_.cloud().state().hasMore && !searchMode_);
+    location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
+    // As a reload keeps the selected row where the list still has it.
+    const QModelIndexList selected = table_->selectionModel()->selectedRows();
+    const int kept = selected.isEmpty() ? -1 : selected.first().row();
+    if (listModel_->reload() && kept >= 0 && kept < rowCount())
+        table_->selectionModel()->select(listModel_->index(kept, 0), QItemSelectionModel::ClearAndSelect);
+    restoreSelection();
+
+    const bool signedIn = model_.session().has_value();
+    const CloudMeetingState& cloud = model_.cloud().state();
+    QString empty;
+    if (cloudVisible_ && signedIn && cloud.loading)
+        empty = localized("Loading your meetings…");
+    else if (cloudVisible_ && signedIn && searchMode_)
+        empty = localized("No results");
+    emptyList_->setText(empty);
+    emptyList_->setVisible(rowCount() == 0);
+    renderWorkspaces();
+    renderAccount();
+}
+
+void LibraryController::restoreSelection() {
+    std::optional<int> row;
+    if (cloudVisible_) {
+        const CloudMeetingState& cloud = model_.cloud().state();
+        if (cloud.selectedID && !searchMode_) {
+            for (std::size_t i = 0; i < cloud.meetings.size(); ++i)
+                if (cloud.meetings[i].id == *cloud.selectedID) {
+                    row = int(i);
+                    break;
+                }
+        }
+    } else if (const std::optional<Uuid>& selected = model_.selectedID()) {
+        const auto& recordings = model_.recordings();
+        for (std::size_t i = 0; i < recordings.size(); ++i)
+            if (recordings[i].id == *selected) {
+                row = int(i);
+                break;
+            }
+    }
+    if (!row)
+        return;
+    const QModelIndex index = listModel_->index(*row, 0);
+    if (table_->selectionModel()->isSelected(index))
+        return;
+    table_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+    table_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+void LibraryController::renderWorkspaces() {
+    workspacePicker_->clear();
+    const std::optional<NativeBootstrap>& bootstrap = model_.bootstrap();
+    if (!bootstrap) {
+        workspacePicker_->addItem(localized("Personal workspace"));
+    } else {
+        for (const NativeWorkspace& workspace : bootstrap->workspaces) {
+            const QString title = workspace.kind == "personal" ? localized("Personal workspace")
+                                                               : QString::fromStdString(workspace.name);
+            workspacePicker_->addItem(title, QString::fromStdString(workspace.id));
+            if (workspace.id == bootstrap->selectedWorkspaceID)
+                workspacePicker_->setCurrentIndex(workspacePicker_->count() - 1);
+        }
+    }
+    workspacePicker_->setEnabled(!model_.isRecording() && !model_.uploading() && !model_.busy() && bootstrap);
+    workspacePicker_->setVisible(model_.session().has_value());
+}
+
+void LibraryController::renderAccount() {
+    const std::optional<DeviceSession>& session = model_.session();
+    const QString text = session ? QString::fromStdString(session->account.email) : localized("Not signed in");
+    account_->setText(text);
+    account_->setToolTip(text);
+    accountButton_->setText(localized(session ? "Sign out…" : "Sign in"));
+}
+
+void LibraryController::renderUpcoming() {
+    auto* layout = static_cast<QVBoxLayout*>(upcoming_->layout());
+    removeAll(layout, nullptr);
+    if (calendar_ == nullptr || calendar_->access() == SettingsActions::CalendarAccess::off) {
+        upcoming_->setVisible(false);
+        return;
+    }
+    upcoming_->setVisible(true);
+    QLabel* header = makeLabel(localized("Coming up"), 11, QFont::DemiBold);
+    header->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(header);
+    layout->addSpacing(2);
+    switch (calendar_->access()) {
+    case SettingsActions::CalendarAccess::off:
+        break;
+    case SettingsActions::CalendarAccess::needsPermission:
+        layout->addWidget(upcomingNote("Waiting for Calendar access."));
+        break;
+    case SettingsActions::CalendarAccess::denied: {
+        auto* allow = new QPushButton(localized("Allow Calendar access…"));
+        allow->setObjectName(QStringLiteral("library-calendar-access"));
+        connect(allow, &QPushButton::clicked, this, &LibraryController::openCalendarPrivacy);
+        layout->addWidget(allow, 0, Qt::AlignLeading);
+        break;
+    }
+    case SettingsActions::CalendarAccess::granted: {
+        const Date now = calendar_->now();
+        const std::vector<CalendarMeeting> meetings = CalendarMeetings::upcoming(calendar_->meetings(), now, 3, 43200);
+        if (meetings.empty())
+            layout->addWidget(upcomingNote("No more meetings in the next 12 hours"));
+        QPointer<LibraryController> self(this);
+        for (const CalendarMeeting& meeting : meetings)
+            layout->addWidget(new UpcomingMeetingRow(meeting, now, [self, meeting] {
+                if (self)
+                    self->recordUpcoming(meeting);
+            }));
+        break;
+    }
+    }
+}
+
+void LibraryController::emptyDetail() {
+    pane_.detach();
+    removeAll(detail_, cloudDetail_.isViewLoaded() ? cloudDetail_.view() : nullptr);
+    pane_.setRenderedID(model_.selectedID());
+}
+
+void LibraryController::renderCloud() {
+    const CloudMeetingState& cloud = model_.cloud().state();
+    if (!cloud.message.empty()) {
+        QLabel* status = makeWrappingLabel(QString::fromStdString(cloud.message), 12, QFont::Normal);
+        status->setObjectName(QStringLiteral("library-cloud-status"));
+        status->setForegroundRole(QPalette::PlaceholderText);
+        detail_->addWidget(status);
+    }
+    if (!cloud.document) {
+        cloudDetail_.clear();
+        lastDocumentID_.reset();
+        // A session the service no longer knows reads nothing until the user signs in again.
+        if (!model_.session() || cloud.signInNeeded) {
+            showMessage("person.crop.circle", localized("Sign in to read your Nuvel meetings."), {},
+                        makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); }),
+                        true);
+        } else if (cloud.loading) {
+            showMessage(nullptr, localized("Loading your meetings…"), {}, nullptr, false);
+        } else {
+            showMessage("text.bubble", localized("Choose a meeting to review its notes, transcript and evidence."), {},
+                        makeActionButton(QStringLiteral("Refresh library"), "arrow.clockwise",
+                                         [this] { refreshCloud(); }),
+                        false);
+        }
+        return;
+    }
+    const NativeMeetingDocument& document = *cloud.document;
+    cloudDetail_.render(document, cloud.sharing ? &*cloud.sharing : nullptr,
+                        cloud.originalTranscript ? &*cloud.originalTranscript : nullptr, cloud.pendingLinkURL);
+    lastDocumentID_ = document.summary.id;
+    cloudDetail_.updatePlayback(cloud.isPlaying, cloud.playbackMilliseconds, cloud.durationMilliseconds,
+                                cloud.audioAvailable && !model_.isRecording());
+    QWidget* screen = cloudDetail_.view();
+    detail_->addWidget(screen, 1);
+    screen->show();
+    cloudDetail_.setCanDelete(document.summary.access.canDelete());
+    if (cloud.pendingCorrection) {
+        QLabel* draft = makeWrappingLabel(
+            localized("A correction draft is saved on this Mac. Review the current revision before retrying."), 12,
+            QFont::Normal);
+        draft->setObjectName(QStringLiteral("library-correction-draft"));
+        detail_->addWidget(draft);
+        QPushButton* retry =
+            makeActionButton(QStringLiteral("Retry saved correction"), "arrow.clockwise", [this] { retryCorrection(); });
+        retry->setObjectName(QStringLiteral("library-retry-correction"));
+        detail_->addWidget(retry, 0, Qt::AlignLeading);
+    }
+}
+
+void LibraryController::renderLocal(const LocalRecording& recording) {
+    pane_.render(detail_, recording);
+}
+
+void LibraryController::renderEmpty() {
+    const bool signedIn = model_.session().has_value();
+    QPushButton* button = signedIn
+        ? makeActionButton(QStringLiteral("New recording"), std::nullopt, [this] { newRecordingAction(); })
+        : makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
+    showMessage("waveform", localized("No recordings"),
+                {localized("Start a recording or import an audio file."),
+                 localized("For an online meeting, select the meeting app and your microphone. For a room recording, "
+                           "use your microphone."),
+                 localized("Audio is saved on this Mac. Send a recording to Nuvel to create a transcript and optional "
+                           "AI notes.")},
+                button, true);
+}
+
+void LibraryController::showMessage(const char* symbol, const QString& title, const QStringList& lines,
+                                    QPushButton* button, bool isDefault) {
+    // A centred column at most 400 wide; what is left of the width goes to both sides equally.
+    auto* pane = new QWidget;
+    pane->setObjectName(QStringLiteral("library-message"));
+    auto* row = new QHBoxLayout(pane);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QWidget;
+    column->setMaximumWidth(400);
+    row->addStretch(1);
+    row->addWidget(column, 100);
+    row->addStretch(1);
+    auto* stack = new QVBoxLayout(column);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(8);
+    const auto centred = [](QLabel* label) {
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        return label;
+    };
+    bool leadingImage = false;
+    if (button == nullptr && symbol == nullptr && model_.cloud().state().loading)
+        stack->addWidget(spinner(), 0, Qt::AlignHCenter);
+    if (symbol != nullptr) {
+        const QIcon icon = symbolNamed(symbol);
+        if (!icon.isNull()) {
+            auto* image = new QLabel;
+            image->setObjectName(QStringLiteral("library-message-symbol"));
+            image->setPixmap(icon.pixmap(40, 40, QIcon::Disabled));
+            stack->addWidget(image, 0, Qt::AlignHCenter);
+            leadingImage = true;
+        }
+    }
+    if (leadingImage)
+        stack->addSpacing(4);
+    QLabel* heading = centred(makeWrappingLabel(title, 17, QFont::DemiBold));
+    heading->setObjectName(QStringLiteral("library-message-title"));
+    stack->addWidget(heading);
+    for (int i = 0; i < lines.size(); ++i) {
+        QLabel* line = centred(makeWrappingLabel(lines[i], i == 0 ? 13 : 12, QFont::Normal));
+        line->setObjectName(QStringLiteral("library-message-line"));
+        if (i > 0)
+            line->setForegroundRole(QPalette::PlaceholderText);
+        stack->addWidget(line);
+    }
+    if (button != nullptr) {
+        if (stack->count() >= 1)
+            stack->addSpacing(8);
+        button->setObjectName(QStringLiteral("library-message-button"));
+        button->setDefault(isDefault);
+        button->setAutoDefault(isDefault);
+        stack->addWidget(button, 0, Qt::AlignHCenter);
+        // The window has no dialog's default button: Return presses this one while the pane shows.
+        if (isDefault)
+            for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
+                new QShortcut(QKeySequence(key), pane, [button] { button->click(); }, Qt::WindowShortcut);
+    }
+    detail_->addStretch(1);
+    detail_->addWidget(pane);
+}
+
+} // namespace nuvel

@@ -1,0 +1,406 @@
+#include "Nuvel/ui/settings/SettingsController.hpp"
+
+#include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPalette>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace nuvel {
+
+namespace {
+
+constexpr const char* file = "Nuvel/SettingsController";
+constexpr const char* descriptionIdentifier = "settings-description";
+constexpr int contentWidth = 600;
+
+// Icons of the desktop's theme for the six sections, with a style icon where the theme has none.
+QIcon sectionIcon(int index) {
+    static const char* const names[] = {"preferences-system", "avatar-default", "audio-input-microphone",
+                                        "x-office-calendar",  "security-high",  "utilities-system-monitor"};
+    static const QStyle::StandardPixmap fallbacks[] = {
+        QStyle::SP_FileDialogDetailedView, QStyle::SP_DirHomeIcon, QStyle::SP_MediaVolume,
+        QStyle::SP_FileDialogInfoView,     QStyle::SP_DriveHDIcon, QStyle::SP_MessageBoxInformation};
+    return QIcon::fromTheme(QString::fromLatin1(names[index]),
+                            QApplication::style()->standardIcon(fallbacks[index]));
+}
+
+Qt::LayoutDirection direction() {
+    return prefersRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+}
+
+// Right to left under an Arabic first language, for the view and everything in it; text
+// fields follow with their alignment.
+void applyLayoutDirection(QWidget* view) {
+    const Qt::LayoutDirection d = direction();
+    view->setLayoutDirection(d);
+    if (auto* label = qobject_cast<QLabel*>(view))
+        label->setAlignment((d == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter |
+                            Qt::AlignAbsolute);
+    if (auto* field = qobject_cast<QLineEdit*>(view))
+        field->setAlignment((d == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute);
+    for (QWidget* child : view->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        applyLayoutDirection(child);
+}
+
+} // namespace
+
+const QStringList& SettingsController::sections() {
+    static const QStringList titles = {QStringLiteral("General"),           QStringLiteral("Account"),
+                                       QStringLiteral("Capture"),           QStringLiteral("Meetings"),
+                                       QStringLiteral("Privacy & Storage"), QStringLiteral("Diagnostics")};
+    return titles;
+}
+
+SettingsController::SettingsController(CapturePreferences preferences,
+                                       std::shared_ptr<MeetingPreferences> meetings, SettingsActions actions,
+                                       Platform platform)
+    : preferences_(preferences), meetings_(std::move(meetings)), actions_(std::move(actions)),
+      platform_(std::move(platform)) {
+    build();
+    select(0, false);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        window_->move(screen->availableGeometry().center() - window_->rect().center());
+    refresh();
+}
+
+SettingsController::~SettingsController() {
+    delete window_.data();
+}
+
+void SettingsController::build() {
+    // 1. The window: titled and closable only; closing orders it out.
+    window_ = new QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                           Qt::CustomizeWindowHint);
+    window_->setObjectName(QStringLiteral("NuvelSettings"));
+    window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    window_->setWindowTitle(localized("Settings"));
+    // 2. The pages.
+    auto* content = new QWidget;
+    auto* contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(20, 4, 20, 4);
+    tabs_ = new QStackedWidget;
+    tabs_->setLayoutDirection(direction());
+    contentLayout->addWidget(tabs_);
+    window_->setCentralWidget(content);
+    // 3. The toolbar.
+    toolbar_ = new QToolBar;
+    toolbar_->setObjectName(QStringLiteral("NuvelSettingsToolbar"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar_->toggleViewAction()->setEnabled(false);
+    toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    window_->setContextMenuPolicy(Qt::NoContextMenu);
+    sectionActions_ = new QActionGroup(toolbar_);
+    sectionActions_->setExclusive(true);
+    for (int i = 0; i < sections().size(); ++i) {
+        // "&" would mark a shortcut letter in a tool button's text.
+        QAction* item = toolbar_->addAction(
+            sectionIcon(i), localized(sections()[i]).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        item->setObjectName(sections()[i]);
+        item->setCheckable(true);
+        item->setData(i);
+        item->setToolTip(localized(sections()[i]));
+        sectionActions_->addAction(item);
+        connect(item, &QAction::triggered, this, [this, i] {
+            NUVEL_MAIN_ACTOR_ENTRY(file);
+            select(i, true);
+        });
+    }
+    window_->addToolBar(Qt::TopToolBarArea, toolbar_);
+
+    // 4. The six pages.
+    login_ = makeCheckbox("login", "Launch Nuvel at login", &SettingsController::toggleLogin);
+    loginStatus_ = makeDescriptionLabel("loginStatus", {});
+    loginStatus_->setWordWrap(false);
+    addSection(sections()[0],
+               {{login_, descriptionView(loginStatus_, 22),
+                 descriptionView(makeDescriptionLabel(
+                                     nullptr, localized("Opening Nuvel never starts recording. Choose "
+                                                        "a source and confirm consent for each recording.")),
+                                 22)},
+                {makeButton("Open Login Items Settings", &SettingsController::openLoginSettings)}});
+
+    account_ = new QLabel;
+    account_->setObjectName(QStringLiteral("account"));
+    account_->setTextFormat(Qt::PlainText);
+    account_->setWordWrap(true);
+    account_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    signInButton_ = makeButton("Sign in", &SettingsController::accountAction);
+    signInButton_->setObjectName(QStringLiteral("signInButton"));
+    addSection(sections()[1],
+               {{account_, signInButton_,
+                 descriptionView(
+                     makeDescriptionLabel(nullptr, localized("Sign-out and removal of unsent recordings are "
+                                                             "separate actions. Export or discard pending "
+                                                             "recordings explicitly.")),
+                     0)}});
+
+    notes_ = makeCheckbox("notes", "Enable AI notes for new recordings", &SettingsController::toggleNotes);
+    addSection(sections()[2],
+               {{notes_, descriptionView(
+                             makeDescriptionLabel(
+                                 nullptr, localized("Audio is saved on this Mac until you choose Send. Cloud "
+                                                    "transcription still processes audio when AI notes are "
+                                                    "off. Automatic recording and automatic upload are "
+                                                    "disabled.")),
+                             22)}});
+
+    detection_ =
+        makeCheckbox("detection", "Ask to record when a call starts", &SettingsController::toggleDetection);
+    auto* grid = new QWidget;
+    grid->setObjectName(QStringLiteral("appGrid"));
+    auto* gridLayout = new QGridLayout(grid);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    gridLayout->setVerticalSpacing(6);
+    gridLayout->setHorizontalSpacing(24);
+    for (std::size_t i = 0; i < allMeetingApps.size(); ++i) {
+        const MeetingApp app = allMeetingApps[i];
+        static const char* const titles[] = {"Zoom",  "Microsoft Teams", "Webex",
+                                             "Slack", "FaceTime",        nullptr};
+        const QString title =
+            titles[i] != nullptr ? QString::fromLatin1(titles[i]) : localized("Web browsers");
+        auto* box = new QCheckBox(title);
+        box->setObjectName(QString::fromLatin1(rawValue(app).data(), qsizetype(rawValue(app).size())));
+        connect(box, &QCheckBox::clicked, this, [this, box] {
+            NUVEL_MAIN_ACTOR_ENTRY(file);
+            toggleApp(box);
+        });
+        gridLayout->addWidget(box, int(i / 2), int(i % 2));
+        appToggles_.emplace_back(app, box);
+    }
+    grid->setLayoutDirection(direction());
+    calendar_ =
+        makeCheckbox("calendar", "Show upcoming meetings from Calendar", &SettingsController::toggleCalendar);
+    reminders_ = makeCheckbox("reminders", "Remind me a minute before meetings with a video link",
+                              &SettingsController::toggleReminders);
+    calendarStatus_ = makeDescriptionLabel("calendarStatus", {});
+    addSection(sections()[3],
+               {{detection_,
+                 descriptionView(
+                     makeDescriptionLabel(nullptr, localized("When your microphone turns on in Zoom, Teams, "
+                                                             "Webex, Slack, FaceTime or a web browser, Nuvel "
+                                                             "asks once whether to record. It never starts "
+                                                             "recording on its own.")),
+                     22),
+                 indented(grid, 22)},
+                {calendar_,
+                 descriptionView(makeDescriptionLabel(
+                                     nullptr, localized("Reads the calendars on this Mac, including "
+                                                        "Google and Exchange accounts added in System "
+                                                        "Settings. Nuvel uses the event's title and "
+                                                        "attendees for recordings you start, and nothing "
+                                                        "leaves this Mac until you send a recording.")),
+                                 22),
+                 indented(reminders_, 22), descriptionView(calendarStatus_, 22)}});
+
+    retention_ = new QComboBox;
+    retention_->setObjectName(QStringLiteral("retention"));
+    retention_->addItem(localized("Choose server audio retention…"));
+    connect(retention_, qOverload<int>(&QComboBox::activated), this, [this] {
+        NUVEL_MAIN_ACTOR_ENTRY(file);
+        changeRetention();
+    });
+    retentionStatus_ = makeDescriptionLabel("retentionStatus", {});
+    retentionStatus_->setWordWrap(false);
+    addSection(sections()[4],
+               {{makeButton("Clear cached cloud meetings…", &SettingsController::clearCache),
+                 descriptionView(
+                     makeDescriptionLabel(
+                         nullptr, localized("Unsent audio is kept until you export or discard it. Clearing "
+                                            "cached cloud meetings removes downloaded transcripts, notes and "
+                                            "correction drafts from this Mac. It does not delete meetings on "
+                                            "Nuvel, local recordings or independent exports.")),
+                     0)},
+                {retention_, descriptionView(retentionStatus_, 0),
+                 makeButton("Refresh server retention", &SettingsController::refreshRetention)}});
+
+    updateButton_ = makeButton("Check for Updates…", &SettingsController::checkForUpdates);
+    updateButton_->setObjectName(QStringLiteral("updateButton"));
+    updateStatus_ = makeDescriptionLabel("updateStatus", {});
+    addSection(sections()[5],
+               {{makeButton("Preview diagnostics…", &SettingsController::diagnostics),
+                 descriptionView(
+                     makeDescriptionLabel(nullptr, localized("Preview a support file containing only "
+                                                             "recording and queue counters. No conversation "
+                                                             "content or identifiers are included.")),
+                     0)},
+                {updateButton_, descriptionView(updateStatus_, 0)},
+                {makeButton("Open Nuvel website", &SettingsController::openWebsite)}});
+}
+
+QPushButton* SettingsController::makeButton(const char* title, void (SettingsController::*action)()) {
+    auto* button = new QPushButton(localized(title));
+    button->setObjectName(QString::fromUtf8(title));
+    connect(button, &QPushButton::clicked, this, [this, action] {
+        NUVEL_MAIN_ACTOR_ENTRY(file);
+        (this->*action)();
+    });
+    return button;
+}
+
+QCheckBox* SettingsController::makeCheckbox(const char* name, const char* title,
+                                            void (SettingsController::*action)()) {
+    auto* box = new QCheckBox(localized(title));
+    box->setObjectName(QString::fromLatin1(name));
+    connect(box, &QCheckBox::clicked, this, [this, action] {
+        NUVEL_MAIN_ACTOR_ENTRY(file);
+        (this->*action)();
+    });
+    return box;
+}
+
+QLabel* SettingsController::makeDescriptionLabel(const char* name, const QString& text) {
+    auto* label = new QLabel;
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    if (name != nullptr)
+        label->setObjectName(QString::fromLatin1(name));
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QWidget* SettingsController::descriptionView(QLabel* field, int inset) {
+    QFont font = field->font();
+    font.setPointSizeF(11);
+    field->setFont(font);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    field->setPalette(palette);
+    auto* container = new QWidget;
+    container->setObjectName(QString::fromLatin1(descriptionIdentifier));
+    auto* layout = new QHBoxLayout(container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    // Spacing first: the box layout puts it on the leading side, mirrored right to left.
+    layout->addSpacing(inset);
+    layout->addWidget(field, 1);
+    descriptionInsets_[container] = inset;
+    return container;
+}
+
+QWidget* SettingsController::indented(QWidget* view, int inset) {
+    auto* container = new QWidget;
+    auto* layout = new QHBoxLayout(container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addSpacing(inset);
+    layout->addWidget(view);
+    layout->addStretch(1);
+    return container;
+}
+
+void SettingsController::addSection(const QString& title, const std::vector<std::vector<QWidget*>>& groups) {
+    auto* page = new QWidget;
+    page->setObjectName(title);
+    // The column is as wide as its widest control, within 340 and 548 points.
+    int widest = -1;
+    for (const auto& group : groups)
+        for (QWidget* view : group)
+            if (view->objectName() != QLatin1String(descriptionIdentifier))
+                widest = std::max(widest, view->sizeHint().width());
+    const int width = widest < 0 ? 340 : std::clamp(widest, 340, 548);
+    auto* column = new QWidget;
+    column->setObjectName(QStringLiteral("settings-column"));
+    column->setFixedWidth(width);
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(0);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (std::size_t i = 0; i < groups[g].size(); ++i) {
+            QWidget* view = groups[g][i];
+            const bool description = view->objectName() == QLatin1String(descriptionIdentifier);
+            if (g > 0 && i == 0)
+                columnLayout->addSpacing(16);
+            else if (g > 0 || i > 0)
+                columnLayout->addSpacing(description ? 4 : 6);
+            if (description || view == account_) {
+                columnLayout->addWidget(view);
+            } else {
+                columnLayout->addWidget(view, 0, Qt::AlignLeft);
+            }
+        }
+    }
+    // Wrapping labels take the column's width, a description's less its inset (the column's
+    // fixed width and the leading spacing give them that).
+    for (const auto& group : groups)
+        for (QWidget* view : group)
+            if (view == account_)
+                account_->setMaximumWidth(width);
+    // An aligned item gets its size hint's height, not its height for its width: the column
+    // takes the height its wrapped descriptions need.
+    column->setFixedHeight(columnLayout->totalHeightForWidth(width));
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 16, 0, 16);
+    pageLayout->addWidget(column, 0, Qt::AlignHCenter | Qt::AlignTop);
+    pageLayout->addStretch(1);
+    applyLayoutDirection(page);
+    tabs_->addWidget(page);
+}
+
+void SettingsController::select(int index, bool animate) {
+    (void)animate; // the desktop's window manager decides how a resize looks
+    if (!window_ || index < 0 || index >= tabs_->count())
+        return;
+    tabs_->setCurrentIndex(index);
+    if (QAction* item = sectionActions_->actions().value(index))
+        item->setChecked(true);
+    window_->setWindowTitle(localized(sections()[index]));
+    // The page's height for its column's width: wrapped descriptions take the lines they need.
+    QWidget* page = tabs_->widget(index);
+    auto* column = page->findChild<QWidget*>(QStringLiteral("settings-column"));
+    column->ensurePolished();
+    column->setFixedHeight(column->layout()->totalHeightForWidth(column->minimumWidth()));
+    const int pageHeight = 16 + column->minimumHeight() + 16;
+    // Only the page shown counts for the pages' size.
+    for (int i = 0; i < tabs_->count(); ++i)
+        tabs_->widget(i)->setSizePolicy(i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                                        i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    const QPoint topLeft = window_->pos();
+    const int toolbarHeight = toolbar_->sizeHint().height();
+    window_->setFixedSize(contentWidth, toolbarHeight + pageHeight + 8 + 8);
+    if (window_->isVisible())
+        window_->move(topLeft);
+}
+
+int SettingsController::selectedSection() const {
+    return tabs_ != nullptr ? tabs_->currentIndex() : -1;
+}
+
+void SettingsController::show() {
+    NUVEL_MAIN_ACTOR_ENTRY(file);
+    refresh();
+    window_->show();
+    // Shown, the pages have their final fonts: the height follows them.
+    select(selectedSection(), false);
+    window_->raise();
+    window_->activateWindow();
+}
+
+void SettingsController::showSection(int index) {
+    show();
+    select(index, false);
+}
+
+} // namespace nuvel

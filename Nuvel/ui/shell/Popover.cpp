@@ -1,0 +1,55 @@
+#include "Nuvel/ui/shell/Popover.hpp"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace nuvel {
+
+Popover::Popover() : QWidget(nullptr, Qt::Popup) {
+    setObjectName(QStringLiteral("status-popover"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+Popover::~Popover() {
+    // The content belongs to its controller: hand it back rather than delete it with the panel.
+    if (content_ && content_->parent() == this)
+        content_->setParent(nullptr);
+}
+
+void Popover::fitContent() {
+    if (content_)
+        adjustSize();
+}
+
+void Popover::showRelativeTo(const QRect& anchor) {
+    if (content_ && content_->parentWidget() != this)
+        layout()->addWidget(content_);
+    adjustSize();
+    const QPoint below = anchor.isEmpty() ? QCursor::pos() : QPoint(anchor.center().x(), anchor.bottom() + 1);
+    QScreen* screen = QGuiApplication::screenAt(below);
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    QPoint origin(below.x() - width() / 2, below.y());
+    if (screen != nullptr) {
+        const QRect area = screen->availableGeometry();
+        // Under the item, or above it when a panel at the bottom leaves no room below.
+        if (origin.y() + height() > area.bottom() && !anchor.isEmpty())
+            origin.setY(anchor.top() - height());
+        origin.setX(std::clamp(origin.x(), area.left(), std::max(area.left(), area.right() - width())));
+        origin.setY(std::clamp(origin.y(), area.top(), std::max(area.top(), area.bottom() - height())));
+    }
+    move(origin);
+    show();
+    raise();
+}
+
+void Popover::performClose() {
+    if (isVisible())
+        close();
+}
+
+} // namespace nuvel

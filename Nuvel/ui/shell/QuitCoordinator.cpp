@@ -1,0 +1,122 @@
+#include "Nuvel/ui/shell/QuitCoordinator.hpp"
+
+#include "Nuvel/model/AppModel.hpp"
+#include "Nuvel/ui/common/Dialogs.hpp"
+#include "Nuvel/ui/common/Localization.hpp"
+
+namespace nuvel {
+
+struct QuitCoordinator::Shared {
+    Hooks hooks;
+    bool terminated = false;
+
+    void terminate() {
+        if (terminated)
+            return;
+        terminated = true;
+        if (hooks.terminate)
+            hooks.terminate();
+    }
+};
+
+QuitCoordinator::QuitCoordinator(AppModel& model, Dialogs& dialogs, MainQueue& queue, Hooks hooks)
+    : model_(model), dialogs_(dialogs), queue_(queue), shared_(std::make_shared<Shared>()) {
+    shared_->hooks = std::move(hooks);
+}
+
+QuitCoordinator::~QuitCoordinator() {
+    reply_.cancel();
+}
+
+bool QuitCoordinator::refusedWhileWorkRuns() const {
+    const bool work = model_.isRecording() || model_.busy() || model_.uploading();
+    if (work && shared_->hooks.relaunchWaiting && shared_->hooks.relaunchWaiting())
+        return true;
+    return !model_.isRecording() && model_.busy();
+}
+
+QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
+    queue_.requireCurrent("QuitCoordinator::confirmTermination");
+    if (terminating_)
+        return Reply::later;
+    const bool asks = origin == Origin::interactive;
+    if (refusedWhileWorkRuns()) {
+        if (!asks)
+            heldUnattended_ = true;
+        return Reply::cancel;
+    }
+    if (model_.isRecording()) {
+        if (asks) {
+            Alert alert;
+            alert.message = localized("Stop and save before quitting?");
+            alert.informativeText = localized("Closing the window keeps recording. Quitting will stop and save your audio.");
+            alert.buttons = {localized("Stop, save and quit"), localized("Cancel")};
+            if (dialogs_.runModal(alert).button != 0)
+                return Reply::cancel;
+            // The world may have moved on while the alert was up.
+            if (terminating_)
+                return Reply::later;
+        }
+        heldUnattended_ = false;
+        terminating_ = true;
+        if (shared_->hooks.commitScratchpad)
+            shared_->hooks.commitScratchpad();
+        stopThenReply();
+        return Reply::later;
+    }
+    if (model_.uploading() && asks) {
+        Alert alert;
+        alert.message = localized("Pause this upload and quit?");
+        alert.informativeText = localized(
+            "Your recording is saved. Open Nuvel again to continue; an interrupted create or commit may need review.");
+        alert.buttons = {localized("Quit"), localized("Cancel")};
+        if (dialogs_.runModal(alert).button != 0)
+            return Reply::cancel;
+        if (terminating_)
+            return Reply::later;
+    }
+    heldUnattended_ = false;
+    terminating_ = true;
+    if (shared_->hooks.commitScratchpad)
+        shared_->hooks.commitScratchpad();
+    replyAfterNotesSaved();
+    return Reply::later;
+}
+
+void QuitCoordinator::stopThenReply() {
+    waitingForStop_ = true;
+    std::weak_ptr<Shared> weak = shared_;
+    // The completion comes whatever the stop's outcome; a stop that could not save leaves its
+    // audio to recovery, and the quit goes on.
+    model_.stopRecording([this, weak] {
+        if (weak.expired())
+            return;
+        replyAfterNotesSaved();
+    });
+}
+
+void QuitCoordinator::replyAfterNotesSaved() {
+    waitingForStop_ = false;
+    if (replyStarted_)
+        return;
+    replyStarted_ = true;
+    reply_ = spawn(queue_, replyTask(shared_, model_.annotationTask()));
+}
+
+Task<void> QuitCoordinator::replyTask(std::weak_ptr<Shared> shared, TaskHandle notes) {
+    co_await notes.join();
+    if (auto alive = shared.lock())
+        alive->terminate();
+}
+
+void QuitCoordinator::modelChanged() {
+    if (waitingForStop_ && !model_.isRecording() && !model_.busy()) {
+        // The recording ended without the stop calling back: nothing is left to wait for.
+        replyAfterNotesSaved();
+        return;
+    }
+    if (heldUnattended_ && !terminating_ && !refusedWhileWorkRuns())
+        confirmTermination(Origin::unattended);
+}
+
+} // namespace nuvel

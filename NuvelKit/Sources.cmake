@@ -1,0 +1,121 @@
+# The core library's sources, one list per area, relative to NuvelKit/. The core library builds
+# them all; the fuzz targets take the document and store areas.
+
+set(nuvelkit_support_sources
+  support/Crypto.cpp
+  support/DateFormat.cpp
+  support/Defaults.cpp
+  support/Ed25519.cpp
+  support/Executor.cpp
+  support/FileRemoval.cpp
+  support/Files.cpp
+  support/Json.cpp
+  support/MainQueue.cpp
+  support/ManualMainQueue.cpp
+  support/Task.cpp
+  support/Time.cpp
+  support/Unicode.cpp
+  support/UpdateSafety.cpp
+  support/Url.cpp
+  support/Uuid.cpp)
+set(nuvelkit_store_sources
+  store/Bookmark.cpp
+  store/CaptureSpoolError.cpp
+  store/EncryptedMedia.cpp
+  store/FallbackSecretBackend.cpp
+  store/KeychainVault.cpp
+  store/LocalRecording.cpp
+  store/Notepad.cpp
+  store/NuvelLink.cpp
+  store/RecordingClock.cpp
+  store/RecordingError.cpp
+  store/RecordingSegment.cpp
+  store/RecordingStates.cpp
+  store/RecordingStore.cpp
+  store/RecordingStoreLeftovers.cpp
+  store/RecordingStoreLive.cpp
+  store/RecordingStoreMedia.cpp
+  store/RecordingStoreRecovery.cpp
+  store/RecordingStoreSpool.cpp
+  store/SecretBackend.cpp
+  store/StorageBudget.cpp
+  store/StoreFiles.cpp
+  store/StoreJson.cpp)
+set(nuvelkit_ring_sources
+  ring/FrameRing.cpp)
+set(nuvelkit_capture_sources
+  capture/ApplicationStreamMix.cpp
+  capture/AudioComposition.cpp
+  capture/AudioMediaError.cpp
+  capture/AudioRing.cpp
+  capture/CafFile.cpp
+  capture/CaptureClock.cpp
+  capture/CaptureError.cpp
+  capture/CaptureMixer.cpp
+  capture/CaptureTimeline.cpp
+  capture/CaptureTimelineLedger.cpp
+  capture/CaptureWatchdog.cpp
+  capture/ConsumerRun.cpp
+  capture/MediaAssembly.cpp
+  capture/MediaCodecs.cpp
+  capture/MicrophoneConsumer.cpp
+  capture/SourceCheck.cpp
+  capture/SystemAudioOutput.cpp
+  capture/SystemCaptureConsumer.cpp)
+# FFmpeg's side of the audio-file classes: a library of its own, which tests and benchmarks link
+# and the program loads as a module the first time audio is decoded or encoded.
+set(nuvelkit_ffmpeg_sources
+  capture/AudioDecoder.cpp
+  capture/AudioFfmpeg.cpp
+  capture/AudioFileInfo.cpp
+  capture/AudioStreamDecoder.cpp
+  capture/FfmpegMediaCodecs.cpp
+  capture/M4aExporter.cpp)
+# Linked straight into a program, it makes the linked codecs the ones in use from the start.
+set(nuvelkit_ffmpeg_in_use_sources
+  capture/FfmpegMediaCodecsInUse.cpp)
+set(nuvelkit_service_sources
+  service/APIError.cpp
+  service/CreateMeetingRequest.cpp
+  service/CurlTransport.cpp
+  service/DeviceSession.cpp
+  service/HttpTransport.cpp
+  service/MeetingUploadDocuments.cpp
+  service/NativeBootstrap.cpp
+  service/NativeDiscoveryCache.cpp
+  service/NativeUploadStatus.cpp
+  service/NotepadConflict.cpp
+  service/NuvelAPI.cpp
+  service/PKCEAttempt.cpp
+  service/RetryJitter.cpp
+  service/RetryPolicy.cpp
+  service/ServiceAddress.cpp
+  service/TransportError.cpp
+  service/UploadReconciliation.cpp)
+set(nuvelkit_meetings_sources
+  meetings/MeetingCache.cpp
+  meetings/MeetingCacheDocuments.cpp
+  meetings/MeetingCacheScope.cpp
+  meetings/MeetingClientError.cpp
+  meetings/MeetingCorrection.cpp
+  meetings/MeetingExport.cpp
+  meetings/MeetingExportSubtitles.cpp
+  meetings/MeetingJSON.cpp
+  meetings/MeetingLibrary.cpp
+  meetings/MeetingNoteBlock.cpp
+  meetings/MeetingNotes.cpp
+  meetings/MeetingRevision.cpp
+  meetings/MeetingSearchPage.cpp
+  meetings/MeetingSharing.cpp
+  meetings/MeetingTranscript.cpp
+  meetings/NativeMeetingAudio.cpp
+  meetings/NativeMeetingClient.cpp
+  meetings/NativeMeetingDocument.cpp)
+set(nuvelkit_detection_sources
+  detection/MeetingApp.cpp
+  detection/MeetingDetector.cpp
+  detection/MeetingSignals.cpp)
+set(nuvelkit_calendar_sources
+  calendar/CalendarMeeting.cpp
+  calendar/CalendarMeetingText.cpp
+  calendar/CalendarMeetings.cpp)
