@@ -27,6 +27,7 @@
 #include "NuvelKit/support/Json.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/ui/AccessibilityDriver.hpp"
+#include "tests/ui/DisplayKeyboard.hpp"
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
@@ -178,11 +179,20 @@ protected:
         desktop->environment().insert("DBUS_SESSION_BUS_ADDRESS", sessionBus);
         desktop->environment().insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         vault.remove(KeychainVault::deviceSessionAccount);
+        keyboard = std::make_unique<DisplayKeyboard>(display.name().toStdString());
+        ASSERT_TRUE(keyboard->connected()) << "the X server has no test extension";
     }
     // The session's keyring outlives the test: it leaves no session behind.
     void TearDown() override { vault.remove(KeychainVault::deviceSessionAccount); }
 
     std::unique_ptr<RunningNuvel> start() { return std::make_unique<RunningNuvel>(*bus, *nuvel, desktop->environment()); }
+
+    // Gives the keyboard to the newest window on screen titled `title`, as a click on it would.
+    bool focusWindow(const std::string& title) {
+        std::vector<unsigned long> found;
+        return eventually([&] { return !(found = keyboard->windows(title)).empty(); }, 60000) &&
+               keyboard->focus(found.back());
+    }
 
     QApplication& app_ = application();
     VirtualDisplay display;
@@ -191,6 +201,7 @@ protected:
     PrivateHome home;
     std::unique_ptr<InstalledNuvel> nuvel;
     std::unique_ptr<SignInDesktop> desktop;
+    std::unique_ptr<DisplayKeyboard> keyboard;
     const KeychainVault vault{AppModel::keychainService, makeSystemSecretBackend()};
 };
 
@@ -326,29 +337,35 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     // The window's frame is saved half a second after the window shows.
     ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 60000)) << app->state();
 
-    // The divider (the split pane's handle on screen), dragged 60 points.
-    const std::optional<AccessibleElement> split = app->waitFor({"split pane", ""});
-    ASSERT_TRUE(split) << app->state();
-    const std::optional<AccessibleElement> handle = split->find({"unknown", ""});
-    ASSERT_TRUE(handle && handle->centre()) << app->state();
+    // The divider, moved 60 points with the keyboard.
+    const std::optional<AccessibleElement> handle = app->waitFor({"", "Divider"});
+    ASSERT_TRUE(handle) << app->state();
     const auto listWidth = [&]() -> int {
         const std::optional<AccessibleElement> list = app->waitFor({"list", "Recordings"}, 0);
         const auto extents = list ? list->box() : std::nullopt;
         return extents ? (*extents)[2] : 0;
     };
-    const int width = listWidth();
-    ASSERT_GT(width, 0) << app->state();
-    const auto [x, y] = *handle->centre();
-    ASSERT_TRUE(desktop->drag(x, y, x + 60, y));
-    ASSERT_TRUE(eventually([&] { return listWidth() != width; }, 30000)) << "the divider did not move\n" << app->state();
+    ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
+    ASSERT_TRUE(handle->perform("SetFocus")) << app->state();
+    ASSERT_TRUE(app->holds({"", "Divider"}, &AccessibleElement::focused)) << app->state();
+    int width = 0;
+    // Focused, the divider widens; the list settles before it is measured.
+    ASSERT_TRUE(eventually(
+        [&] {
+            const int now = listWidth();
+            const bool settled = now == width && now > 0;
+            width = now;
+            return settled;
+        },
+        30000))
+        << app->state();
+    ASSERT_TRUE(keyboard->type({"Right", "Right", "Right", "shift+Right"}));
+    ASSERT_TRUE(eventually([&] { return listWidth() == width + 80; }, 30000))
+        << "the divider did not move: " << listWidth() << " from " << width << "\n" << app->state();
 
-    // Two settings, and launch at login (which writes an autostart entry), clicked in the Settings
-    // window as a user does (the accessible Toggle flips a box without the click's handler).
+    // Two settings, and launch at login (which writes an autostart entry), toggled in the
+    // Settings window on their sections.
     ASSERT_TRUE(app->act({"menu item", "Settings…", false, true})) << app->state();
-    const auto click = [&](const AccessibleQuery& query) {
-        const std::optional<AccessibleElement> element = app->waitFor(query);
-        return element && element->centre() && desktop->click(element->centre()->first, element->centre()->second);
-    };
     const auto comesTo = [&](const char* setting, bool checked) {
         return eventually(
             [&] {
@@ -360,11 +377,11 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     for (const auto& [page, setting] : {std::pair{"General", "Launch Nuvel at login"},
                                         std::pair{"Capture", "Enable AI notes for new recordings"},
                                         std::pair{"Meetings", "Ask to record when a call starts"}}) {
-        ASSERT_TRUE(click({"check box", page})) << app->state();
+        ASSERT_TRUE(app->act({"check box", page}, "Toggle")) << app->state();
         const std::optional<AccessibleElement> box = app->waitFor({"check box", setting});
         ASSERT_TRUE(box) << app->state();
         const bool was = box->checked();
-        ASSERT_TRUE(click({"check box", setting})) << app->state();
+        ASSERT_TRUE(box->perform("Toggle")) << app->state();
         // Kept for this run although the disk refused it.
         ASSERT_TRUE(comesTo(setting, !was)) << setting << "\n" << app->state();
     }
