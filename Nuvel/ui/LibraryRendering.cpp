@@ -4,6 +4,7 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/ui/AudioDropSplitter.hpp"
+#include "Nuvel/ui/FocusPlace.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
 #include "Nuvel/ui/LibrarySidebar.hpp"
 #include "Nuvel/ui/Localization.hpp"
@@ -24,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace nuvel {
@@ -87,6 +89,11 @@ void LibraryController::render() {
         return;
     }
     isRendering_ = true;
+    // The detail side is rebuilt below: the keyboard goes back where it was once the new
+    // controls show (they show on the next turn of the event loop).
+    const FocusPlace focus = FocusPlace::inside(detailHost_);
+    if (!focus.empty())
+        QTimer::singleShot(0, detailHost_, [focus] { focus.restore(); });
     renderSidebar();
     validateToolbar();
     renderUpcoming();
