@@ -4,7 +4,6 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/ui/AudioDropSplitter.hpp"
-#include "Nuvel/ui/FocusPlace.hpp"
 #include "Nuvel/ui/InterfaceHelpers.hpp"
 #include "Nuvel/ui/LibrarySidebar.hpp"
 #include "Nuvel/ui/Localization.hpp"
@@ -89,11 +88,10 @@ void LibraryController::render() {
         return;
     }
     isRendering_ = true;
-    // The detail side is rebuilt below: the keyboard goes back where it was once the new
-    // controls show (they show on the next turn of the event loop).
-    const FocusPlace focus = FocusPlace::inside(detailHost_);
-    if (!focus.empty())
-        QTimer::singleShot(0, detailHost_, [focus] { focus.restore(); });
+    // The detail side is rebuilt below: the keyboard goes back where it was. A redraw before
+    // the last one's controls showed finds the keyboard gone already, and keeps the place.
+    if (FocusPlace focus = FocusPlace::inside(detailHost_); !focus.empty())
+        lostFocus_ = focus;
     renderSidebar();
     validateToolbar();
     renderUpcoming();
@@ -133,6 +131,17 @@ void LibraryController::render() {
         detail_->addWidget(spinner());
     if (!cloudVisible_ || !cloud.document)
         detail_->addStretch(1);
+    // Once the new controls show, which they do on the next turn of the event loop.
+    if (!lostFocus_.empty()) {
+        ++focusReturns_;
+        QTimer::singleShot(0, detailHost_, [this] {
+            --focusReturns_;
+            if (lostFocus_.restore() || focusReturns_ <= 0) {
+                lostFocus_ = {};
+                focusReturns_ = 0;
+            }
+        });
+    }
     isRendering_ = false;
 }
 

@@ -93,6 +93,29 @@ public:
             milliseconds);
     }
 
+    // The element that has the keyboard focus.
+    std::optional<AccessibleElement> focusedElement() {
+        const auto application = bus_.application(int(process_.processId()));
+        if (application)
+            for (const AccessibleElement& element : application->findAll({}))
+                if (element.focused())
+                    return element;
+        return std::nullopt;
+    }
+    // Its role and name ("" when none has the focus).
+    std::string focused() {
+        const std::optional<AccessibleElement> element = focusedElement();
+        return element ? "[" + element->role() + "] " + element->name() : std::string();
+    }
+    // Whether the focus is on the detail side of the divider.
+    bool focusOnDetailSide() {
+        const std::optional<AccessibleElement> element = focusedElement();
+        const std::optional<AccessibleElement> divider = waitFor({"", "Divider"}, 0);
+        const auto at = element ? element->box() : std::nullopt;
+        const auto line = divider ? divider->box() : std::nullopt;
+        return at && line && (*at)[0] > (*line)[0];
+    }
+
     // Waits for the element and performs `action` on it.
     bool act(const AccessibleQuery& query, const std::string& action = "Press") {
         const std::optional<AccessibleElement> element = waitFor(query);
@@ -114,13 +137,18 @@ private:
     QProcess process_;
 };
 
-// Signs in through the browser, then records the test microphone under `title` from the
-// new-recording sheet, past its consent and source check.
-void signInAndStartRecording(RunningNuvel& app, const SignInDesktop& desktop, const char* title) {
-    // Signing in goes through the browser and comes back to the window.
+// Signs in through the browser, which comes back to the window.
+void signIn(RunningNuvel& app, const SignInDesktop& desktop) {
     ASSERT_TRUE(app.act({"push button", "Sign in to Nuvel"})) << app.state();
     ASSERT_TRUE(app.waitFor({"label", "you@nuvel.test"}, 60000))
         << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver() << "\n" << app.state();
+}
+
+// Signs in, then records the test microphone under `title` from the new-recording sheet, past
+// its consent and source check.
+void signInAndStartRecording(RunningNuvel& app, const SignInDesktop& desktop, const char* title) {
+    signIn(app, desktop);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
 
     // The sheet: a title, the consent, then the source check on the test microphone.
     ASSERT_TRUE(app.act({"push button", "New recording"})) << app.state();
@@ -265,6 +293,8 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     // Markdown item is pressed there.
     ASSERT_TRUE(app->act({"push button", "Export meeting"}, "ShowMenu")) << app->state();
     ASSERT_TRUE(app->holds({"push button", "Export meeting"}, &AccessibleElement::pressed)) << app->state();
+    ASSERT_TRUE(app->waitFor({"menu item", "Markdown"})) << app->state();
+    EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-export-menu-open.png"));
     ASSERT_TRUE(app->act({"menu item", "Markdown"})) << app->state();
     const std::optional<AccessibleElement> panel = app->waitFor({"dialog", "Save As"});
     ASSERT_TRUE(panel) << app->state();
@@ -309,6 +339,62 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     samples.resize(reader.read(samples));
     EXPECT_GT(rms(samples), 0.1);
     store.removeWorkingFiles(clear);
+}
+
+// The main road with the keyboard alone, as someone without a mouse or a screen reader takes it:
+// Ctrl+N, the consent with Space, Return for the check and for the start, then Tab to "Stop and
+// save" and to "Send to Nuvel". Each redraw leaves the keyboard in the recording's pane, though
+// the button that had it is gone.
+TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
+    auto app = start();
+    signIn(*app, *desktop);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
+    ASSERT_TRUE(keyboard->type({"ctrl+n"}));
+    ASSERT_TRUE(app->waitFor({"check box", "I have permission to record and process this conversation."}))
+        << app->state();
+    // The sheet gives its consent box the keyboard; its default button checks the sources.
+    ASSERT_TRUE(focusWindow("Nuvel") && keyboard->type({"space", "Return"})) << app->state();
+    ASSERT_TRUE(focusWindow("Check recording sources")) << app->state();
+    // "Start recording" is the default button once the microphone has been heard.
+    ASSERT_TRUE(app->waitFor({"push button", "Start recording"})) << app->state();
+    ASSERT_TRUE(keyboard->type({"Return"}));
+    ASSERT_TRUE(app->waitFor({"push button", "Stop and save"})) << app->state();
+
+    // Tab to a button of the pane; no control keeps the Tab key (the notes editor passes it on).
+    const auto tabTo = [&](const std::string& wanted) {
+        std::string walked;
+        for (int tabs = 0; tabs < 40; ++tabs) {
+            const std::string now = app->focused();
+            if (now == wanted)
+                return testing::AssertionSuccess() << walked;
+            walked += now + " | ";
+            if (!keyboard->type({"Tab"}))
+                break;
+            // The focus moves before the next Tab goes.
+            eventually([&] { return app->focused() != now; }, 10000);
+        }
+        return testing::AssertionFailure() << "walked: " << walked << "\n" << app->state();
+    };
+    ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
+    ASSERT_TRUE(tabTo("[push button] Stop and save"));
+    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000));
+    ASSERT_TRUE(keyboard->type({"space"}));
+    ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 60000)) << app->state();
+    // The pane was rebuilt without "Stop and save": the keyboard stayed in it.
+    EXPECT_TRUE(eventually([&] { return app->focusOnDetailSide(); }, 10000)) << app->focused();
+    EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-keyboard-after-stop.png"));
+    ASSERT_TRUE(tabTo("[push button] Send to Nuvel"));
+    ASSERT_TRUE(keyboard->type({"space"}));
+
+    const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
+    ASSERT_TRUE(stored);
+    const DeviceSession session =
+        DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+    const CloudMeetings cloud(standin.origin(), session.token);
+    ASSERT_TRUE(eventually([&] { return cloud.listed().size() == 1; }, 60000)) << app->state();
+    // And again without "Send to Nuvel".
+    EXPECT_TRUE(eventually([&] { return app->focusOnDetailSide(); }, 10000)) << app->focused();
 }
 
 // A disk that takes no preference writes (a folder where the defaults file goes) and a umask of
