@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <set>
+#include <utility>
 #include <filesystem>
 
 #include "Nuvel/model/AppModel.hpp"
@@ -395,6 +397,91 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
     ASSERT_TRUE(eventually([&] { return cloud.listed().size() == 1; }, 60000)) << app->state();
     // And again without "Send to Nuvel".
     EXPECT_TRUE(eventually([&] { return app->focusOnDetailSide(); }, 10000)) << app->focused();
+}
+
+// Every control on screen in each state of the windows has a name a screen reader says and an
+// action it can take. The count per state is printed, so that a new control shows in it.
+TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
+    auto app = start();
+    const auto close = [&](const char* button) { return app->act({"push button", button}); };
+    struct State {
+        const char* name;
+        std::function<bool()> reach;
+    };
+    const State states[] = {
+        {"library, this computer, signed out", [] { return true; }},
+        {"library, Nuvel library, signed out", [&] { return app->act({"check box", "Nuvel library"}, "Toggle"); }},
+        {"library, this computer, signed in",
+         [&] {
+             signIn(*app, *desktop);
+             return !HasFatalFailure() && app->act({"check box", "On this computer"}, "Toggle");
+         }},
+        {"library, Nuvel library, signed in", [&] { return app->act({"check box", "Nuvel library"}, "Toggle"); }},
+        {"new-recording sheet",
+         [&] {
+             return app->act({"check box", "On this computer"}, "Toggle") && app->act({"push button", "New recording"}) &&
+                    app->waitFor({"dialog", ""}).has_value();
+         }},
+        {"settings, General", [&] { return close("Cancel") && app->act({"menu item", "Settings…", false, true}); }},
+        {"settings, Account", [&] { return app->act({"check box", "Account"}, "Toggle"); }},
+        {"settings, Capture", [&] { return app->act({"check box", "Capture"}, "Toggle"); }},
+        {"settings, Meetings", [&] { return app->act({"check box", "Meetings"}, "Toggle"); }},
+        {"settings, Privacy & Storage", [&] { return app->act({"check box", "Privacy & Storage"}, "Toggle"); }},
+        {"settings, Diagnostics", [&] { return app->act({"check box", "Diagnostics"}, "Toggle"); }},
+        {"source check",
+         [&] {
+             return app->act({"push button", "New recording"}) &&
+                    app->act({"check box", "I have permission to record and process this conversation."}, "Toggle") &&
+                    app->act({"push button", "Check sources"}) && app->waitFor({"push button", "Start recording"});
+         }},
+        {"library, recording",
+         [&] { return app->act({"push button", "Start recording"}) && app->waitFor({"push button", "Stop and save"}); }},
+        {"library, saved recording",
+         [&] { return app->act({"push button", "Stop and save"}) && app->waitFor({"push button", "Send to Nuvel"}); }},
+    };
+    const std::set<std::string> actionable = {"push button", "check box", "toggle button", "radio button",
+                                              "menu item",   "combo box", "text",          "list item",
+                                              "slider",      "spin button", "page tab"};
+    std::string counts;
+    for (const State& state : states) {
+        SCOPED_TRACE(state.name);
+        ASSERT_TRUE(state.reach()) << app->state();
+        // The state's controls settle: the same counts twice in a row.
+        std::string walked, before = "-";
+        std::string faults;
+        ASSERT_TRUE(eventually(
+            [&] {
+                const auto application = bus->application(int(app->process().processId()));
+                if (!application)
+                    return false;
+                walked.clear();
+                faults.clear();
+                for (const AccessibleElement& window : application->children()) {
+                    if (!window.showing())
+                        continue;
+                    std::size_t controls = 0;
+                    for (const AccessibleElement& element : window.findAll({})) {
+                        if (!actionable.contains(element.role()) || (element.role() == "text" && !element.focusable()))
+                            continue;
+                        // The menu bar's closed menus are left to the menu bar.
+                        if (element.role() == "menu item" && !element.box())
+                            continue;
+                        ++controls;
+                        // A control that is off offers nothing to do, but is still named.
+                        if (element.name().empty() || (element.enabled() && element.actions().empty()))
+                            faults += "[" + element.role() + "] \"" + element.name() + "\" " +
+                                      std::to_string(element.actions().size()) + " actions\n";
+                    }
+                    walked += " " + window.role() + " \"" + window.name() + "\" " + std::to_string(controls) + ";";
+                }
+                return std::exchange(before, walked) == walked;
+            },
+            30000));
+        EXPECT_TRUE(faults.empty()) << faults;
+        counts += std::string(state.name) + ":" + walked + "\n";
+    }
+    std::ofstream(artifactsFolder() / "accessibility-audit.txt") << counts;
+    std::printf("%s", counts.c_str());
 }
 
 // A disk that takes no preference writes (a folder where the defaults file goes) and a umask of
