@@ -3,6 +3,8 @@
 // real microphone path, quits on SIGTERM, and leaves the recording saved and sealed.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <signal.h>
 
 #include "Nuvel/model/AppModel.hpp"
@@ -97,10 +99,21 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
         return keyboard->focus(window) && keyboard->type(sequence);
     };
     ASSERT_TRUE(keys(windowID, {"ctrl+n"}));
-    // The sheet is a second window with the program's name.
-    const std::vector<unsigned long> named = windows("Nuvel", 2);
-    ASSERT_EQ(named.size(), 2u) << "no new-recording sheet: " << app.readAllStandardError().toStdString();
-    const unsigned long sheet = named.front() == windowID ? named.back() : named.front();
+    // The sheet is a second window with the program's name, the newest. A loaded machine has
+    // been seen to lose the first key press of a program just started: the key again after a while.
+    unsigned long sheet = 0;
+    QElapsedTimer pressed;
+    pressed.start();
+    ASSERT_TRUE(eventually(
+        [&] {
+            if (pressed.elapsed() > 10000 && keys(windowID, {"ctrl+n"}))
+                pressed.restart();
+            const std::vector<unsigned long> named = keyboard->windows("Nuvel");
+            sheet = named.size() >= 2 ? (named.back() == windowID ? named.front() : named.back()) : 0;
+            return sheet != 0;
+        },
+        60000))
+        << "no new-recording sheet: " << app.readAllStandardError().toStdString();
     ASSERT_TRUE(keys(sheet, {"space", "Return"}));
     const std::vector<unsigned long> check = windows("Check recording sources", 1);
     ASSERT_EQ(check.size(), 1u) << "no source check: " << app.readAllStandardError().toStdString();

@@ -8,6 +8,7 @@
 // nothing else does.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <signal.h>
@@ -126,8 +127,15 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     const auto keyring = home.path("data") / "Nuvel" / "keyring";
     const KeychainVault vault(AppModel::keychainService, std::make_shared<FileSecretBackend>(keyring));
     std::optional<Bytes> stored;
+    // A loaded machine has been seen to lose the first key press of a program just started:
+    // the key again while no page has been asked for.
+    QElapsedTimer pressed;
+    pressed.start();
     ASSERT_TRUE(eventually(
         [&] {
+            if (desktop.pages().empty() && pressed.elapsed() > 10000 && keyboard.focus(window) &&
+                keyboard.type({"ctrl+n"}))
+                pressed.restart();
             stored = vault.load(KeychainVault::deviceSessionAccount);
             return stored.has_value();
         },
