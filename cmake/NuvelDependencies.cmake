@@ -28,6 +28,8 @@ if(NUVEL_BUILD_TESTS)
   if(NOT NUVEL_CORE_ONLY)
     # The tests of the real program drive it over the accessibility bus.
     pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
+    # ...and type on its X server through the server's test extension.
+    pkg_check_modules(XTST REQUIRED IMPORTED_TARGET xtst x11)
   endif()
 endif()
 if(NUVEL_BUILD_BENCH)

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <set>
+#include <utility>
 #include <filesystem>
 
 #include "Nuvel/model/AppModel.hpp"
@@ -27,6 +29,7 @@
 #include "NuvelKit/support/Json.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/ui/AccessibilityDriver.hpp"
+#include "tests/ui/DisplayKeyboard.hpp"
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
@@ -92,6 +95,29 @@ public:
             milliseconds);
     }
 
+    // The element that has the keyboard focus.
+    std::optional<AccessibleElement> focusedElement() {
+        const auto application = bus_.application(int(process_.processId()));
+        if (application)
+            for (const AccessibleElement& element : application->findAll({}))
+                if (element.focused())
+                    return element;
+        return std::nullopt;
+    }
+    // Its role and name ("" when none has the focus).
+    std::string focused() {
+        const std::optional<AccessibleElement> element = focusedElement();
+        return element ? "[" + element->role() + "] " + element->name() : std::string();
+    }
+    // Whether the focus is on the detail side of the divider.
+    bool focusOnDetailSide() {
+        const std::optional<AccessibleElement> element = focusedElement();
+        const std::optional<AccessibleElement> divider = waitFor({"", "Divider"}, 0);
+        const auto at = element ? element->box() : std::nullopt;
+        const auto line = divider ? divider->box() : std::nullopt;
+        return at && line && (*at)[0] > (*line)[0];
+    }
+
     // Waits for the element and performs `action` on it.
     bool act(const AccessibleQuery& query, const std::string& action = "Press") {
         const std::optional<AccessibleElement> element = waitFor(query);
@@ -113,13 +139,18 @@ private:
     QProcess process_;
 };
 
-// Signs in through the browser, then records the test microphone under `title` from the
-// new-recording sheet, past its consent and source check.
-void signInAndStartRecording(RunningNuvel& app, const SignInDesktop& desktop, const char* title) {
-    // Signing in goes through the browser and comes back to the window.
+// Signs in through the browser, which comes back to the window.
+void signIn(RunningNuvel& app, const SignInDesktop& desktop) {
     ASSERT_TRUE(app.act({"push button", "Sign in to Nuvel"})) << app.state();
     ASSERT_TRUE(app.waitFor({"label", "you@nuvel.test"}, 60000))
         << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver() << "\n" << app.state();
+}
+
+// Signs in, then records the test microphone under `title` from the new-recording sheet, past
+// its consent and source check.
+void signInAndStartRecording(RunningNuvel& app, const SignInDesktop& desktop, const char* title) {
+    signIn(app, desktop);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
 
     // The sheet: a title, the consent, then the source check on the test microphone.
     ASSERT_TRUE(app.act({"push button", "New recording"})) << app.state();
@@ -178,11 +209,20 @@ protected:
         desktop->environment().insert("DBUS_SESSION_BUS_ADDRESS", sessionBus);
         desktop->environment().insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         vault.remove(KeychainVault::deviceSessionAccount);
+        keyboard = std::make_unique<DisplayKeyboard>(display.name().toStdString());
+        ASSERT_TRUE(keyboard->connected()) << "the X server has no test extension";
     }
     // The session's keyring outlives the test: it leaves no session behind.
     void TearDown() override { vault.remove(KeychainVault::deviceSessionAccount); }
 
     std::unique_ptr<RunningNuvel> start() { return std::make_unique<RunningNuvel>(*bus, *nuvel, desktop->environment()); }
+
+    // Gives the keyboard to the newest window on screen titled `title`, as a click on it would.
+    bool focusWindow(const std::string& title) {
+        std::vector<unsigned long> found;
+        return eventually([&] { return !(found = keyboard->windows(title)).empty(); }, 60000) &&
+               keyboard->focus(found.back());
+    }
 
     QApplication& app_ = application();
     VirtualDisplay display;
@@ -191,6 +231,7 @@ protected:
     PrivateHome home;
     std::unique_ptr<InstalledNuvel> nuvel;
     std::unique_ptr<SignInDesktop> desktop;
+    std::unique_ptr<DisplayKeyboard> keyboard;
     const KeychainVault vault{AppModel::keychainService, makeSystemSecretBackend()};
 };
 
@@ -254,6 +295,8 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     // Markdown item is pressed there.
     ASSERT_TRUE(app->act({"push button", "Export meeting"}, "ShowMenu")) << app->state();
     ASSERT_TRUE(app->holds({"push button", "Export meeting"}, &AccessibleElement::pressed)) << app->state();
+    ASSERT_TRUE(app->waitFor({"menu item", "Markdown"})) << app->state();
+    EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-export-menu-open.png"));
     ASSERT_TRUE(app->act({"menu item", "Markdown"})) << app->state();
     const std::optional<AccessibleElement> panel = app->waitFor({"dialog", "Save As"});
     ASSERT_TRUE(panel) << app->state();
@@ -300,6 +343,196 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     store.removeWorkingFiles(clear);
 }
 
+// The main road with the keyboard alone, as someone without a mouse or a screen reader takes it:
+// Ctrl+N, the consent with Space, Return for the check and for the start, then Tab to "Stop and
+// save" and to "Send to Nuvel". Each redraw leaves the keyboard in the recording's pane, though
+// the button that had it is gone.
+TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
+    auto app = start();
+    signIn(*app, *desktop);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
+    ASSERT_TRUE(keyboard->type({"ctrl+n"}));
+    ASSERT_TRUE(app->waitFor({"check box", "I have permission to record and process this conversation."}))
+        << app->state();
+    // The sheet gives its consent box the keyboard; its default button checks the sources.
+    ASSERT_TRUE(focusWindow("Nuvel") && keyboard->type({"space", "Return"})) << app->state();
+    ASSERT_TRUE(focusWindow("Check recording sources")) << app->state();
+    // "Start recording" is the default button once the microphone has been heard.
+    ASSERT_TRUE(app->waitFor({"push button", "Start recording"})) << app->state();
+    ASSERT_TRUE(keyboard->type({"Return"}));
+    ASSERT_TRUE(app->waitFor({"push button", "Stop and save"})) << app->state();
+
+    // Tab to a button of the pane; no control keeps the Tab key (the notes editor passes it on).
+    const auto tabTo = [&](const std::string& wanted) {
+        std::string walked;
+        for (int tabs = 0; tabs < 40; ++tabs) {
+            const std::string now = app->focused();
+            if (now == wanted)
+                return testing::AssertionSuccess() << walked;
+            walked += now + " | ";
+            if (!keyboard->type({"Tab"}))
+                break;
+            // The focus moves before the next Tab goes.
+            eventually([&] { return app->focused() != now; }, 10000);
+        }
+        return testing::AssertionFailure() << "walked: " << walked << "\n" << app->state();
+    };
+    ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
+    ASSERT_TRUE(tabTo("[push button] Stop and save"));
+    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000));
+    ASSERT_TRUE(keyboard->type({"space"}));
+    ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 60000)) << app->state();
+    // The pane was rebuilt without "Stop and save": the keyboard stayed in it.
+    EXPECT_TRUE(eventually([&] { return app->focusOnDetailSide(); }, 10000)) << app->focused();
+    EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-keyboard-after-stop.png"));
+    ASSERT_TRUE(tabTo("[push button] Send to Nuvel"));
+    ASSERT_TRUE(keyboard->type({"space"}));
+
+    const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
+    ASSERT_TRUE(stored);
+    const DeviceSession session =
+        DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+    const CloudMeetings cloud(standin.origin(), session.token);
+    ASSERT_TRUE(eventually([&] { return cloud.listed().size() == 1; }, 60000)) << app->state();
+    // And again without "Send to Nuvel".
+    EXPECT_TRUE(eventually([&] { return app->focusOnDetailSide(); }, 10000)) << app->focused();
+}
+
+// Every control on screen in each state of the windows has a name a screen reader says and an
+// action it can take. The count per state is printed, so that a new control shows in it.
+TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
+    auto app = start();
+    const auto close = [&](const char* button) { return app->act({"push button", button}); };
+    struct State {
+        const char* name;
+        std::function<bool()> reach;
+        // The window Tab goes round: its title on the screen and its accessible name.
+        std::string window = "Nuvel";
+        std::string windowName = "Nuvel";
+        // Whether Tab is followed round it. Not yet in the new-recording sheet (Tab is not seen to
+        // enter it) nor in the library while a recording is shown (its "Sign out…" is left out of
+        // the round).
+        bool tabRound = true;
+    };
+    const State states[] = {
+        {"library, this computer, signed out", [] { return true; }},
+        {"library, Nuvel library, signed out", [&] { return app->act({"check box", "Nuvel library"}, "Toggle"); }},
+        {"library, this computer, signed in",
+         [&] {
+             signIn(*app, *desktop);
+             return !HasFatalFailure() && app->act({"check box", "On this computer"}, "Toggle");
+         }},
+        {"library, Nuvel library, signed in", [&] { return app->act({"check box", "Nuvel library"}, "Toggle"); }},
+        {"new-recording sheet",
+         [&] {
+             return app->act({"check box", "On this computer"}, "Toggle") && app->act({"push button", "New recording"}) &&
+                    app->waitFor({"dialog", ""}).has_value();
+         },
+         "Nuvel", "Nuvel", false},
+        {"settings, General", [&] { return close("Cancel") && app->act({"menu item", "Settings…", false, true}); },
+         "General", "General"},
+        {"settings, Account", [&] { return app->act({"check box", "Account"}, "Toggle"); }, "Account", "Account"},
+        {"settings, Capture", [&] { return app->act({"check box", "Capture"}, "Toggle"); }, "Capture", "Capture"},
+        {"settings, Meetings", [&] { return app->act({"check box", "Meetings"}, "Toggle"); }, "Meetings", "Meetings"},
+        {"settings, Privacy & Storage", [&] { return app->act({"check box", "Privacy & Storage"}, "Toggle"); },
+         "Privacy & Storage", "Privacy & Storage"},
+        {"settings, Diagnostics", [&] { return app->act({"check box", "Diagnostics"}, "Toggle"); }, "Diagnostics",
+         "Diagnostics"},
+        {"source check",
+         [&] {
+             return app->act({"push button", "New recording"}) &&
+                    app->act({"check box", "I have permission to record and process this conversation."}, "Toggle") &&
+                    app->act({"push button", "Check sources"}) && app->waitFor({"push button", "Start recording"});
+         },
+         "Check recording sources", "Check recording sources"},
+        {"library, recording",
+         [&] { return app->act({"push button", "Start recording"}) && app->waitFor({"push button", "Stop and save"}); },
+         "Nuvel", "Nuvel", false},
+        {"library, saved recording",
+         [&] { return app->act({"push button", "Stop and save"}) && app->waitFor({"push button", "Send to Nuvel"}); },
+         "Nuvel", "Nuvel", false},
+    };
+    const std::set<std::string> actionable = {"push button", "check box", "toggle button", "radio button",
+                                              "menu item",   "combo box", "text",          "list item",
+                                              "slider",      "spin button", "page tab"};
+    std::string counts;
+    for (const State& state : states) {
+        SCOPED_TRACE(state.name);
+        ASSERT_TRUE(state.reach()) << app->state();
+        // The state's controls settle: the same counts twice in a row.
+        std::string walked, before = "-";
+        std::string faults;
+        ASSERT_TRUE(eventually(
+            [&] {
+                const auto application = bus->application(int(app->process().processId()));
+                if (!application)
+                    return false;
+                walked.clear();
+                faults.clear();
+                for (const AccessibleElement& window : application->children()) {
+                    if (!window.showing())
+                        continue;
+                    std::size_t controls = 0;
+                    for (const AccessibleElement& element : window.findAll({})) {
+                        if (!actionable.contains(element.role()) || (element.role() == "text" && !element.focusable()))
+                            continue;
+                        // The menu bar's closed menus are left to the menu bar.
+                        if (element.role() == "menu item" && !element.box())
+                            continue;
+                        ++controls;
+                        // A control that is off offers nothing to do, but is still named.
+                        if (element.name().empty() || (element.enabled() && element.actions().empty()))
+                            faults += "[" + element.role() + "] \"" + element.name() + "\" " +
+                                      std::to_string(element.actions().size()) + " actions\n";
+                    }
+                    walked += " " + window.role() + " \"" + window.name() + "\" " + std::to_string(controls) + ";";
+                }
+                return std::exchange(before, walked) == walked;
+            },
+            30000));
+        EXPECT_TRUE(faults.empty()) << faults;
+        counts += std::string(state.name) + ":" + walked + "\n";
+
+        // Tab goes round the state's window through every control that takes the focus.
+        if (!state.tabRound)
+            continue;
+        ASSERT_TRUE(focusWindow(state.window)) << app->state();
+        const auto identity = [](const AccessibleElement& element) {
+            const auto box = element.box();
+            return "[" + element.role() + "] \"" + element.name() + "\" at " +
+                   (box ? std::to_string((*box)[0]) + "," + std::to_string((*box)[1]) : std::string("?"));
+        };
+        const auto focusedNow = [&] {
+            const std::optional<AccessibleElement> element = app->focusedElement();
+            return element ? identity(*element) : std::string();
+        };
+        std::set<std::string> visited;
+        std::string first = focusedNow(), now = first;
+        for (int tabs = 0; tabs < 80 && (tabs == 0 || now != first); ++tabs) {
+            visited.insert(now);
+            ASSERT_TRUE(keyboard->type({"Tab"}));
+            const std::string was = now;
+            eventually([&] { return (now = focusedNow()) != was; }, 5000);
+        }
+        EXPECT_EQ(now, first) << "Tab did not come back";
+        std::string missed;
+        const auto application = bus->application(int(app->process().processId()));
+        ASSERT_TRUE(application);
+        for (const AccessibleElement& window : application->children()) {
+            if (!window.showing() || window.name() != state.windowName)
+                continue;
+            for (const AccessibleElement& element : window.findAll({}))
+                if (actionable.contains(element.role()) && element.role() != "menu item" && element.focusable() &&
+                    element.enabled() && !visited.contains(identity(element)))
+                    missed += identity(element) + "\n";
+        }
+        EXPECT_TRUE(missed.empty()) << "Tab never reached:\n" << missed;
+    }
+    std::ofstream(artifactsFolder() / "accessibility-audit.txt") << counts;
+    std::printf("%s", counts.c_str());
+}
+
 // A disk that takes no preference writes (a folder where the defaults file goes) and a umask of
 // 000: Nuvel starts, records ten seconds while the divider moves and settings change, stops and
 // saves, and quits cleanly; every folder it made is its user's alone and no file it wrote is
@@ -326,29 +559,35 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     // The window's frame is saved half a second after the window shows.
     ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 60000)) << app->state();
 
-    // The divider (the split pane's handle on screen), dragged 60 points.
-    const std::optional<AccessibleElement> split = app->waitFor({"split pane", ""});
-    ASSERT_TRUE(split) << app->state();
-    const std::optional<AccessibleElement> handle = split->find({"unknown", ""});
-    ASSERT_TRUE(handle && handle->centre()) << app->state();
+    // The divider, moved 60 points with the keyboard.
+    const std::optional<AccessibleElement> handle = app->waitFor({"", "Divider"});
+    ASSERT_TRUE(handle) << app->state();
     const auto listWidth = [&]() -> int {
         const std::optional<AccessibleElement> list = app->waitFor({"list", "Recordings"}, 0);
         const auto extents = list ? list->box() : std::nullopt;
         return extents ? (*extents)[2] : 0;
     };
-    const int width = listWidth();
-    ASSERT_GT(width, 0) << app->state();
-    const auto [x, y] = *handle->centre();
-    ASSERT_TRUE(desktop->drag(x, y, x + 60, y));
-    ASSERT_TRUE(eventually([&] { return listWidth() != width; }, 30000)) << "the divider did not move\n" << app->state();
+    ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
+    ASSERT_TRUE(handle->perform("SetFocus")) << app->state();
+    ASSERT_TRUE(app->holds({"", "Divider"}, &AccessibleElement::focused)) << app->state();
+    int width = 0;
+    // Focused, the divider widens; the list settles before it is measured.
+    ASSERT_TRUE(eventually(
+        [&] {
+            const int now = listWidth();
+            const bool settled = now == width && now > 0;
+            width = now;
+            return settled;
+        },
+        30000))
+        << app->state();
+    ASSERT_TRUE(keyboard->type({"Right", "Right", "Right", "shift+Right"}));
+    ASSERT_TRUE(eventually([&] { return listWidth() == width + 80; }, 30000))
+        << "the divider did not move: " << listWidth() << " from " << width << "\n" << app->state();
 
-    // Two settings, and launch at login (which writes an autostart entry), clicked in the Settings
-    // window as a user does (the accessible Toggle flips a box without the click's handler).
+    // Two settings, and launch at login (which writes an autostart entry), toggled in the
+    // Settings window on their sections.
     ASSERT_TRUE(app->act({"menu item", "Settings…", false, true})) << app->state();
-    const auto click = [&](const AccessibleQuery& query) {
-        const std::optional<AccessibleElement> element = app->waitFor(query);
-        return element && element->centre() && desktop->click(element->centre()->first, element->centre()->second);
-    };
     const auto comesTo = [&](const char* setting, bool checked) {
         return eventually(
             [&] {
@@ -360,11 +599,11 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     for (const auto& [page, setting] : {std::pair{"General", "Launch Nuvel at login"},
                                         std::pair{"Capture", "Enable AI notes for new recordings"},
                                         std::pair{"Meetings", "Ask to record when a call starts"}}) {
-        ASSERT_TRUE(click({"check box", page})) << app->state();
+        ASSERT_TRUE(app->act({"check box", page}, "Toggle")) << app->state();
         const std::optional<AccessibleElement> box = app->waitFor({"check box", setting});
         ASSERT_TRUE(box) << app->state();
         const bool was = box->checked();
-        ASSERT_TRUE(click({"check box", setting})) << app->state();
+        ASSERT_TRUE(box->perform("Toggle")) << app->state();
         // Kept for this run although the disk refused it.
         ASSERT_TRUE(comesTo(setting, !was)) << setting << "\n" << app->state();
     }

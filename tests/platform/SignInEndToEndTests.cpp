@@ -8,8 +8,8 @@
 // nothing else does.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <signal.h>
 
@@ -22,6 +22,7 @@
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/service/NuvelAPI.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
+#include "tests/ui/DisplayKeyboard.hpp"
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
@@ -84,7 +85,8 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     ASSERT_TRUE(display.ready()) << "Xvfb is needed (scripts/install-deps installs it)";
     ASSERT_TRUE(SignInDesktop::missingPrograms().isEmpty())
         << "needed (scripts/install-deps installs them):" << SignInDesktop::missingPrograms().toStdString();
-    const QString xdotool = QStandardPaths::findExecutable("xdotool");
+    const DisplayKeyboard keyboard(display.name().toStdString());
+    ASSERT_TRUE(keyboard.connected()) << "the X server has no test extension";
     application();
 
     auto standin = std::make_unique<StandinProcess>();
@@ -106,33 +108,34 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     ASSERT_TRUE(app.waitForStarted());
     // The library window, once it shows.
     const auto libraryWindow = [&] {
-        QString window;
+        unsigned long window = 0;
         eventually(
             [&] {
-                QProcess search;
-                search.setProcessEnvironment(env);
-                search.start(xdotool, {"search", "--onlyvisible", "--name", "^Nuvel$"});
-                search.waitForFinished(10000);
-                window = QString::fromUtf8(search.readAllStandardOutput().trimmed().split('\n').first());
-                return !window.isEmpty();
+                const std::vector<unsigned long> found = keyboard.windows("Nuvel");
+                window = found.empty() ? 0 : found.front();
+                return window != 0;
             },
             60000);
         return window;
     };
-    const QString window = libraryWindow();
-    ASSERT_FALSE(window.isEmpty()) << app.readAllStandardError().toStdString();
+    const unsigned long window = libraryWindow();
+    ASSERT_NE(window, 0u) << app.readAllStandardError().toStdString();
 
     // Signed out, File ▸ New recording asks to sign in first.
-    QProcess keys;
-    keys.setProcessEnvironment(env);
-    keys.start(xdotool, {"windowfocus", "--sync", window, "key", "--clearmodifiers", "ctrl+n"});
-    ASSERT_TRUE(keys.waitForFinished(60000));
+    ASSERT_TRUE(keyboard.focus(window) && keyboard.type({"ctrl+n"}));
 
     const auto keyring = home.path("data") / "Nuvel" / "keyring";
     const KeychainVault vault(AppModel::keychainService, std::make_shared<FileSecretBackend>(keyring));
     std::optional<Bytes> stored;
+    // A loaded machine has been seen to lose the first key press of a program just started:
+    // the key again while no page has been asked for.
+    QElapsedTimer pressed;
+    pressed.start();
     ASSERT_TRUE(eventually(
         [&] {
+            if (desktop.pages().empty() && pressed.elapsed() > 10000 && keyboard.focus(window) &&
+                keyboard.type({"ctrl+n"}))
+                pressed.restart();
             stored = vault.load(KeychainVault::deviceSessionAccount);
             return stored.has_value();
         },
@@ -176,15 +179,12 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     again.setProcessEnvironment(env);
     again.start(nuvel.program(), {});
     ASSERT_TRUE(again.waitForStarted());
-    const QString second = libraryWindow();
-    ASSERT_FALSE(second.isEmpty()) << again.readAllStandardError().toStdString();
+    const unsigned long second = libraryWindow();
+    ASSERT_NE(second, 0u) << again.readAllStandardError().toStdString();
     // From the list, which has the focus, back to the "Nuvel library" switch, which is pressed;
     // there the library asks to sign in again, with the sign-in as its default button.
-    const auto type = [&](const QStringList& names) {
-        QProcess press;
-        press.setProcessEnvironment(env);
-        press.start(xdotool, QStringList{"windowfocus", "--sync", second, "key", "--clearmodifiers"} + names);
-        return press.waitForFinished(10000) && press.exitCode() == 0;
+    const auto type = [&](const std::vector<std::string>& names) {
+        return keyboard.focus(second) && keyboard.type(names);
     };
     ASSERT_TRUE(type({"shift+Tab", "space"}));
     display.screenshot(artifactsFolder() / "library-session-unknown-to-the-service.png");

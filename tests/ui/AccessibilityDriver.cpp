@@ -117,6 +117,14 @@ bool AccessibleElement::pressed() const {
     return hasState(raw(object_), ATSPI_STATE_PRESSED);
 }
 
+bool AccessibleElement::focused() const {
+    return hasState(raw(object_), ATSPI_STATE_FOCUSED);
+}
+
+bool AccessibleElement::focusable() const {
+    return hasState(raw(object_), ATSPI_STATE_FOCUSABLE);
+}
+
 bool AccessibleElement::checked() const {
     return hasState(raw(object_), ATSPI_STATE_CHECKED);
 }

@@ -39,6 +39,10 @@ public:
     bool showing() const;
     bool enabled() const;
     bool checked() const;
+    // Has the keyboard focus.
+    bool focused() const;
+    // Can take the keyboard focus.
+    bool focusable() const;
     // Held down, as a menu button is while its menu is open.
     bool pressed() const;
     int processID() const;

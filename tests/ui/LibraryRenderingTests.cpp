@@ -322,6 +322,30 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
     flushDeferredDeletes();
     EXPECT_FALSE(editor) << "the old editor is gone";
     EXPECT_TRUE(w.detailTexts().contains("Upload part sent"));
+
+    // A redraw that rebuilds the pane gives the keyboard back to the rebuilt button, or, when
+    // that button is gone, to the one now in its place; never to the sidebar.
+    const auto paneButton = [&](const QString& text) -> QPushButton* {
+        for (QPushButton* button : w.library->detail()->parentWidget()->findChildren<QPushButton*>())
+            if (button->text() == text && button->isVisibleTo(view))
+                return button;
+        return nullptr;
+    };
+    for (const char* text : {"Send to Nuvel", "Remove local copy…"}) {
+        SCOPED_TRACE(text);
+        QPointer<QPushButton> focused = paneButton(QString::fromUtf8(text));
+        ASSERT_TRUE(focused);
+        focused->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), focused.data());
+        w.model().setMessage(text);
+        w.library->render();
+        QApplication::processEvents();
+        flushDeferredDeletes();
+        EXPECT_FALSE(focused);
+        QWidget* now = QApplication::focusWidget();
+        ASSERT_TRUE(now);
+        EXPECT_EQ(now, paneButton(QString::fromUtf8(text))) << now->metaObject()->className() << " " << now->objectName().toStdString();
+    }
     view->hide();
 }
 

@@ -15,6 +15,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -22,6 +25,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -635,6 +639,29 @@ TEST_F(DetailScreen, Screenshots) {
             EXPECT_TRUE(widget->grab().save(QString::fromStdString(path.string()))) << path;
         };
         save(window.get(), "notes");
+        // The Export menu opened from the keyboard, its first item chosen with the arrow key,
+        // over the window whose button has the focus.
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        auto* exportButton = named<QPushButton>("meeting-detail-export");
+        exportButton->setFocus(Qt::TabFocusReason);
+        QMenu* menu = exportButton->menu();
+        QObject::connect(
+            menu, &QMenu::aboutToShow, menu,
+            [&] {
+                QTimer::singleShot(0, menu, [&] {
+                    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+                    QApplication::sendEvent(menu, &down);
+                    QApplication::processEvents();
+                    QPixmap shot = window->grab();
+                    QPainter(&shot).drawPixmap(menu->pos() - window->mapToGlobal(QPoint()), menu->grab());
+                    const auto path = artifactsFolder() / ("meeting-detail-export-menu" + suffix + ".png");
+                    EXPECT_TRUE(shot.save(QString::fromStdString(path.string()))) << path;
+                    menu->close();
+                });
+            },
+            Qt::SingleShotConnection);
+        QTest::keyClick(exportButton, Qt::Key_Space);
         named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(1);
         controller->changeTab();
         save(window.get(), "transcript");

@@ -251,6 +251,13 @@ TEST_F(MeetingPrompt, LongTextsAreCutAndThePanelSitsInTheTopCornerWithoutTakingF
         EXPECT_GE(detail->height(), 3 * detail->fontMetrics().lineSpacing() - 4);
         EXPECT_EQ(window->accessibleName(), content.title);
         screenshot(arabic ? "meeting-prompt-arabic.png" : "meeting-prompt-long.png");
+        // Its Options button with the keyboard focus shows it, as the panel looks once made
+        // active; then the meeting application is in front again.
+        QApplication::setActiveWindow(window);
+        options->setFocus(Qt::TabFocusReason);
+        if (options->hasFocus())
+            screenshot(arabic ? "meeting-prompt-focus-arabic.png" : "meeting-prompt-focus-ltr.png");
+        QApplication::setActiveWindow(&front);
     }
 }
 

@@ -173,7 +173,7 @@ public:
     // The programs that must be installed; empty when they all are, else the missing ones.
     static QString missingPrograms() {
         QString missing;
-        for (const char* program : {"xdotool", "xdg-mime", "xdg-open", "curl"})
+        for (const char* program : {"xdg-mime", "xdg-open", "curl"})
             if (QStandardPaths::findExecutable(program).isEmpty())
                 missing += QString(" ") + program;
         return missing;
@@ -189,31 +189,12 @@ public:
         return mime.readAllStandardError().toStdString();
     }
 
-    // Clicks the left mouse button at a point of the screen.
-    bool click(int x, int y) const {
-        return xdotool({"mousemove", "--sync", QString::number(x), QString::number(y), "click", "1"});
-    }
-
-    // Drags with the left mouse button held down from one point of the screen to another.
-    bool drag(int fromX, int fromY, int toX, int toY) const {
-        return xdotool({"mousemove", "--sync", QString::number(fromX), QString::number(fromY), "mousedown", "1"}) &&
-               xdotool({"mousemove", "--sync", QString::number((fromX + toX) / 2), QString::number((fromY + toY) / 2)}) &&
-               xdotool({"mousemove", "--sync", QString::number(toX), QString::number(toY), "mouseup", "1"});
-    }
-
     QProcessEnvironment& environment() { return environment_; }
     const QProcessEnvironment& environment() const { return environment_; }
     std::string pages() const { return fileContents(pages_); }
     std::string handedOver() const { return fileContents(handedOver_); }
 
 private:
-    bool xdotool(const QStringList& arguments) const {
-        QProcess process;
-        process.setProcessEnvironment(environment_);
-        process.start("xdotool", arguments);
-        return process.waitForFinished(30000) && process.exitCode() == 0;
-    }
-
     std::filesystem::path pages_;
     std::filesystem::path handedOver_;
     QProcessEnvironment environment_;

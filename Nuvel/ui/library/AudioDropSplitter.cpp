@@ -1,22 +1,72 @@
 #include "Nuvel/ui/library/AudioDropSplitter.hpp"
 
+#include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QUrl>
 
 namespace nuvel {
 
 namespace {
 constexpr const char* file = "Nuvel/AudioDropSplitter";
+
+// The divider: dragged with the mouse as any splitter's, and for someone without one reached
+// with Tab and moved with the arrow keys (Shift for longer steps). While it has the keyboard it
+// widens and takes the highlight colour, since a one-pixel line shows no focus.
+class Divider final : public QSplitterHandle {
+public:
+    Divider(Qt::Orientation orientation, QSplitter* parent) : QSplitterHandle(orientation, parent) {
+        setFocusPolicy(Qt::TabFocus);
+        setAccessibleName(localized("Divider"));
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const int step = event->modifiers() & Qt::ShiftModifier ? 50 : 10;
+        const int by = event->key() == Qt::Key_Left ? -step : event->key() == Qt::Key_Right ? step : 0;
+        if (by == 0 || orientation() != Qt::Horizontal) {
+            QSplitterHandle::keyPressEvent(event);
+            return;
+        }
+        // moveSplitter takes the left edge on screen and mirrors it for right-to-left itself,
+        // where the handle's position is its right edge.
+        moveSplitter(x() + by + (splitter()->isRightToLeft() ? width() : 0));
+        event->accept();
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        QSplitterHandle::focusInEvent(event);
+        splitter()->setHandleWidth(4);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QSplitterHandle::focusOutEvent(event);
+        splitter()->setHandleWidth(1);
+        update();
+    }
+    void paintEvent(QPaintEvent* event) override {
+        if (!hasFocus()) {
+            QSplitterHandle::paintEvent(event);
+            return;
+        }
+        QPainter(this).fillRect(rect(), palette().color(QPalette::Highlight));
+    }
+};
+
 } // namespace
 
 AudioDropSplitter::AudioDropSplitter(QWidget* parent) : QSplitter(Qt::Horizontal, parent) {
     setAcceptDrops(true);
     setHandleWidth(1);
     setChildrenCollapsible(false);
+}
+
+QSplitterHandle* AudioDropSplitter::createHandle() {
+    return new Divider(orientation(), this);
 }
 
 std::optional<std::filesystem::path> AudioDropSplitter::droppedFile(const QMimeData* data) {

@@ -13,7 +13,7 @@ namespace nuvel {
 // The library window's split between the sidebar and the detail side. A drag that carries
 // exactly one local file may be dropped anywhere on it and is handed to `onFile`; two files, or
 // an address that is not a local file, are refused. It is always taken as a copy, never a move.
-// The file's type is left to the import.
+// The file's type is left to the import. Its divider moves with the arrow keys too.
 class AudioDropSplitter final : public QSplitter {
     Q_OBJECT
 public:
@@ -27,6 +27,7 @@ public:
     std::function<void()> onFirstShow;
 
 protected:
+    QSplitterHandle* createHandle() override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;

@@ -164,6 +164,8 @@ void LibraryController::buildSidebar() {
     librarySearch_ = new QLineEdit;
     librarySearch_->setObjectName(QStringLiteral("library-search"));
     librarySearch_->setPlaceholderText(localized("Search Nuvel library"));
+    // A screen reader does not read the placeholder as the field's name.
+    librarySearch_->setAccessibleName(librarySearch_->placeholderText());
     librarySearch_->setClearButtonEnabled(true);
     connect(librarySearch_, &QLineEdit::textChanged, this, &LibraryController::searchLibrary);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Nuvel/ui/library/AudioImport.hpp"
+#include "Nuvel/ui/widgets/FocusPlace.hpp"
 #include "Nuvel/ui/library/LocalRecordingPane.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
@@ -168,6 +169,10 @@ private:
     bool cloudVisible_ = false;
     bool searchMode_ = false;
     bool isRendering_ = false;
+    // Where the keyboard was in the detail side before the redraws whose controls have not shown
+    // yet, and how many of those redraws are still to give it back.
+    FocusPlace lostFocus_;
+    int focusReturns_ = 0;
     bool dividerPlaced_ = false;
     // A drag moves the divider many times a second: its place is saved once the drag settles.
     QTimer dividerSave_;

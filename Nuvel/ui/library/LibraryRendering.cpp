@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace nuvel {
@@ -87,6 +88,10 @@ void LibraryController::render() {
         return;
     }
     isRendering_ = true;
+    // The detail side is rebuilt below: the keyboard goes back where it was. A redraw before
+    // the last one's controls showed finds the keyboard gone already, and keeps the place.
+    if (FocusPlace focus = FocusPlace::inside(detailHost_); !focus.empty())
+        lostFocus_ = focus;
     renderSidebar();
     validateToolbar();
     renderUpcoming();
@@ -126,6 +131,17 @@ void LibraryController::render() {
         detail_->addWidget(spinner());
     if (!cloudVisible_ || !cloud.document)
         detail_->addStretch(1);
+    // Once the new controls show, which they do on the next turn of the event loop.
+    if (!lostFocus_.empty()) {
+        ++focusReturns_;
+        QTimer::singleShot(0, detailHost_, [this] {
+            --focusReturns_;
+            if (lostFocus_.restore() || focusReturns_ <= 0) {
+                lostFocus_ = {};
+                focusReturns_ = 0;
+            }
+        });
+    }
     isRendering_ = false;
 }
 

@@ -338,6 +338,9 @@ void LocalRecordingPane::buildNotes(const LocalRecording& recording) {
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     editor->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Tab leaves the notes as it leaves every other control: kept there, it would hold the
+    // keyboard in the editor for good.
+    editor->setTabChangesFocus(true);
     editor->setPlainText(editorIsPrivate_ ? fromStd(recording.scratchpad)
                                           : fromStd(Notepad::text(recording.notepad.value_or(std::vector<NotepadLine>{}))));
     editor->setReadOnly(model_.uploading());

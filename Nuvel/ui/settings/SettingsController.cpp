@@ -4,6 +4,7 @@
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -126,6 +127,13 @@ void SettingsController::build() {
             NUVEL_MAIN_ACTOR_ENTRY(file);
             select(i, true);
         });
+        // An assistive tool toggles the section's button, which does not trigger its action.
+        if (auto* button = qobject_cast<QAbstractButton*>(toolbar_->widgetForAction(item)))
+            connect(button, &QAbstractButton::toggled, this, [this, i](bool on) {
+                NUVEL_MAIN_ACTOR_ENTRY(file);
+                if (on && tabs_->currentIndex() != i)
+                    select(i, true);
+            });
     }
     window_->addToolBar(Qt::TopToolBarArea, toolbar_);
 
@@ -182,7 +190,9 @@ void SettingsController::build() {
             titles[i] != nullptr ? QString::fromLatin1(titles[i]) : localized("Web browsers");
         auto* box = new QCheckBox(title);
         box->setObjectName(QString::fromLatin1(rawValue(app).data(), qsizetype(rawValue(app).size())));
-        connect(box, &QCheckBox::clicked, this, [this, box] {
+        // Toggled, not clicked: an assistive tool's toggle runs it too. `refresh` sets the
+        // boxes with their signals blocked.
+        connect(box, &QCheckBox::toggled, this, [this, box] {
             NUVEL_MAIN_ACTOR_ENTRY(file);
             toggleApp(box);
         });
@@ -263,7 +273,8 @@ QCheckBox* SettingsController::makeCheckbox(const char* name, const char* title,
                                             void (SettingsController::*action)()) {
     auto* box = new QCheckBox(localized(title));
     box->setObjectName(QString::fromLatin1(name));
-    connect(box, &QCheckBox::clicked, this, [this, action] {
+    // Toggled, not clicked: an assistive tool's toggle runs it too.
+    connect(box, &QCheckBox::toggled, this, [this, action] {
         NUVEL_MAIN_ACTOR_ENTRY(file);
         (this->*action)();
     });

@@ -7,6 +7,7 @@
 #include "NuvelKit/support/Files.hpp"
 
 #include <QCheckBox>
+#include <QSignalBlocker>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -49,6 +50,12 @@ QString calendarStatusText(SettingsActions::CalendarAccess access) {
     return {};
 }
 
+// Shows a stored setting without running the box's handler, which is for the user's changes.
+void setQuietly(QAbstractButton* box, bool checked) {
+    const QSignalBlocker quiet(box);
+    box->setChecked(checked);
+}
+
 } // namespace
 
 void SettingsController::refresh() {
@@ -61,24 +68,24 @@ void SettingsController::refresh() {
     const bool signedIn = actions_.signedIn && actions_.signedIn();
     signInButton_->setText(localized(signedIn ? "Sign out…" : "Sign in"));
     signInButton_->setEnabled(!capturing);
-    notes_->setChecked(preferences_.aiNotesDefault());
+    setQuietly(notes_, preferences_.aiNotesDefault());
 
     const LoginItem::Status status =
         platform_.loginItem ? platform_.loginItem->status() : LoginItem::Status::notFound;
-    login_->setChecked(status == LoginItem::Status::enabled);
+    setQuietly(login_, status == LoginItem::Status::enabled);
     loginStatus_->setText(loginStatusText(status));
 
-    detection_->setChecked(meetings_->detectionEnabled());
+    setQuietly(detection_, meetings_->detectionEnabled());
     const std::set<MeetingApp> muted = meetings_->mutedApps();
     const bool detectionOn = meetings_->defaults().boolean("meetings.detection").value_or(true);
     for (auto& [app, box] : appToggles_) {
-        box->setChecked(muted.count(app) == 0);
+        setQuietly(box, muted.count(app) == 0);
         box->setEnabled(detectionOn);
     }
     const bool calendarOn =
         meetings_->defaults().boolean(CalendarService::calendarSettingKey).value_or(false);
-    calendar_->setChecked(calendarOn);
-    reminders_->setChecked(meetings_->remindersEnabled());
+    setQuietly(calendar_, calendarOn);
+    setQuietly(reminders_, meetings_->remindersEnabled());
     reminders_->setEnabled(calendarOn);
     calendarStatus_->setText(calendarStatusText(
         actions_.calendarAccess ? actions_.calendarAccess() : SettingsActions::CalendarAccess::off));

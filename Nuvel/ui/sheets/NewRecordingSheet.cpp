@@ -181,6 +181,8 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
     auto* title = new QLineEdit;
     title->setObjectName(QStringLiteral("new-recording-title"));
     title->setPlaceholderText(localized("Title (optional)"));
+    // A screen reader does not read the placeholder as the field's name.
+    title->setAccessibleName(title->placeholderText());
     if (prefill)
         title->setText(QString::fromStdString(prefill->title));
 

@@ -2,6 +2,8 @@
 
 #include <QAccessibleWidget>
 #include <QMenu>
+#include <QPainter>
+#include <QPen>
 
 namespace nuvel {
 
@@ -79,6 +81,17 @@ MenuButton::MenuButton(QWidget* parent) : QPushButton(parent) {
     // An item triggered by an assistive tool leaves the menu open on its own.
     connect(menu, &QMenu::triggered, menu, &QMenu::hide);
     setMenu(menu);
+}
+
+void MenuButton::paintEvent(QPaintEvent* event) {
+    QPushButton::paintEvent(event);
+    // A flat button gets no focus frame from the style: the keyboard's place is drawn here.
+    if (!hasFocus())
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
 }
 
 } // namespace nuvel

@@ -14,6 +14,9 @@ class MenuButton : public QPushButton {
     Q_OBJECT
 public:
     explicit MenuButton(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 } // namespace nuvel
