@@ -29,7 +29,6 @@
 #include "Nuvel/ui/ShellServices.hpp"
 #include "Nuvel/ui/PreferredLanguages.hpp"
 #include "Nuvel/ui/SettingsAndUpdates.hpp"
-#include "Nuvel/ui/ShellStandIns.hpp"
 #include "Nuvel/ui/TrayStatusItem.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 

@@ -130,7 +130,6 @@ void LocalRecordingPane::commitScratchpad() {
 QPlainTextEdit* LocalRecordingPane::scratchpad() const { return scratchpad_; }
 QLabel* LocalRecordingPane::timerLabel() const { return timerLabel_; }
 LevelIndicator* LocalRecordingPane::meter() const { return meter_; }
-LevelIndicator* LocalRecordingPane::systemMeter() const { return systemMeter_; }
 
 QString LocalRecordingPane::notesCaption(const LocalRecording& recording) const {
     NotesCaptionContext context;

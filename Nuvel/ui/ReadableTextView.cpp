@@ -19,11 +19,6 @@ ReadableTextView::ReadableTextView(QWidget* parent) : QTextBrowser(parent) {
     applyColumn();
 }
 
-void ReadableTextView::setMaximumLineWidth(double width) {
-    maximumLineWidth_ = width;
-    applyColumn();
-}
-
 void ReadableTextView::setAlignsTrailing(bool trailing) {
     if (trailing == alignsTrailing_) return;
     alignsTrailing_ = trailing;
@@ -33,7 +28,7 @@ void ReadableTextView::setAlignsTrailing(bool trailing) {
 
 int ReadableTextView::columnWidth() const {
     const int width = viewport()->width();
-    return std::max(80, std::min(int(maximumLineWidth_), width));
+    return std::max(80, std::min(maximumLineWidth, width));
 }
 
 int ReadableTextView::columnOrigin() const {

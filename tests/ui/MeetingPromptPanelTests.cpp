@@ -2,7 +2,7 @@
 #include "Nuvel/ui/ElidingLabel.hpp"
 #include "Nuvel/ui/MeetingPromptPanel.hpp"
 #include "Nuvel/ui/SymbolIcons.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QAccessible>

@@ -5,7 +5,7 @@
 #include "Nuvel/ui/DesktopApplications.hpp"
 #include "Nuvel/ui/ShellServices.hpp"
 #include "NuvelKit/support/Defaults.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;
