@@ -360,6 +360,7 @@ void PulseRecordStream::emitSilence() {
         try {
             consumer_(silence_.data(), piece, rate_, hostTime);
         } catch (...) {
+            // Must not unwind through the sound library.
         }
         noteDelivery();
     }
@@ -395,6 +396,7 @@ void PulseRecordStream::report(Problem problem) {
         if (problems_)
             problems_(problem);
     } catch (...) {
+        // A notice from the sound library's thread, where nothing may unwind.
     }
 }
 
@@ -405,6 +407,7 @@ void PulseRecordStream::fail() {
         if (problems_)
             problems_(Problem::failed);
     } catch (...) {
+        // A notice from the sound library's thread, where nothing may unwind.
     }
 }
 
