@@ -9,10 +9,6 @@
 
 namespace nuvel {
 
-namespace {
-constexpr const char* file = "Nuvel/AudioDropSplitter";
-} // namespace
-
 AudioDropSplitter::AudioDropSplitter(QWidget* parent) : QSplitter(Qt::Horizontal, parent) {
     setAcceptDrops(true);
     setHandleWidth(1);
@@ -46,7 +42,7 @@ bool takeAsCopy(QDropEvent* event, const QMimeData* data) {
 } // namespace
 
 void AudioDropSplitter::dragEnterEvent(QDragEnterEvent* event) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     takeAsCopy(event, event->mimeData());
 }
 
@@ -55,7 +51,7 @@ void AudioDropSplitter::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void AudioDropSplitter::dropEvent(QDropEvent* event) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!takeAsCopy(event, event->mimeData()))
         return;
     const std::optional<std::filesystem::path> dropped = droppedFile(event->mimeData());

@@ -32,7 +32,7 @@ namespace nuvel {
 
 using namespace meetingdetail;
 
-#define ENTRY NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController")
+#define ENTRY NUVEL_MAIN_ACTOR_ENTRY()
 
 namespace {
 QString qs(const std::string& text) { return QString::fromStdString(text); }

@@ -91,7 +91,7 @@ QWidget* MeetingDetailController::view() {
 }
 
 void MeetingDetailController::loadView() {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController");
+    NUVEL_MAIN_ACTOR_ENTRY();
     root_ = new DetailRoot([self = QPointer<MeetingDetailController>(this)] {
         if (self) self->forgetView();
     });

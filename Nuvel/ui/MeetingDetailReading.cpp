@@ -20,7 +20,7 @@ namespace nuvel {
 
 using namespace meetingdetail;
 
-#define ENTRY NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController")
+#define ENTRY NUVEL_MAIN_ACTOR_ENTRY()
 
 namespace {
 TextRange selectionOf(const ReadableTextView* view) {

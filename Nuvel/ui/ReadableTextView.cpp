@@ -13,7 +13,7 @@
 namespace nuvel {
 
 ReadableTextView::ReadableTextView(QWidget* parent) : QTextBrowser(parent) {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/ReadableTextView");
+    NUVEL_MAIN_ACTOR_ENTRY();
     setOpenLinks(false);
     setOpenExternalLinks(false);
     applyColumn();

@@ -29,7 +29,6 @@ namespace nuvel {
 
 namespace {
 
-constexpr const char* file = "Nuvel/SettingsController";
 constexpr const char* descriptionIdentifier = "settings-description";
 constexpr int contentWidth = 600;
 
@@ -88,13 +87,13 @@ SettingsController::~SettingsController() {
 }
 
 void SettingsController::build() {
-    // 1. The window: titled and closable only; closing orders it out.
+    // The window: titled and closable only; closing orders it out.
     window_ = new QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                            Qt::CustomizeWindowHint);
     window_->setObjectName(QStringLiteral("NuvelSettings"));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
     window_->setWindowTitle(localized("Settings"));
-    // 2. The pages.
+    // The pages.
     auto* content = new QWidget;
     auto* contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(20, 4, 20, 4);
@@ -102,7 +101,7 @@ void SettingsController::build() {
     tabs_->setLayoutDirection(direction());
     contentLayout->addWidget(tabs_);
     window_->setCentralWidget(content);
-    // 3. The toolbar.
+    // The toolbar.
     toolbar_ = new QToolBar;
     toolbar_->setObjectName(QStringLiteral("NuvelSettingsToolbar"));
     toolbar_->setMovable(false);
@@ -123,13 +122,13 @@ void SettingsController::build() {
         item->setToolTip(localized(sections()[i]));
         sectionActions_->addAction(item);
         connect(item, &QAction::triggered, this, [this, i] {
-            NUVEL_MAIN_ACTOR_ENTRY(file);
+            NUVEL_MAIN_ACTOR_ENTRY();
             select(i, true);
         });
     }
     window_->addToolBar(Qt::TopToolBarArea, toolbar_);
 
-    // 4. The six pages.
+    // The six pages.
     login_ = makeCheckbox("login", "Launch Nuvel at login", &SettingsController::toggleLogin);
     loginStatus_ = makeDescriptionLabel("loginStatus", {});
     loginStatus_->setWordWrap(false);
@@ -183,7 +182,7 @@ void SettingsController::build() {
         auto* box = new QCheckBox(title);
         box->setObjectName(QString::fromLatin1(rawValue(app).data(), qsizetype(rawValue(app).size())));
         connect(box, &QCheckBox::clicked, this, [this, box] {
-            NUVEL_MAIN_ACTOR_ENTRY(file);
+            NUVEL_MAIN_ACTOR_ENTRY();
             toggleApp(box);
         });
         gridLayout->addWidget(box, int(i / 2), int(i % 2));
@@ -218,7 +217,7 @@ void SettingsController::build() {
     retention_->setObjectName(QStringLiteral("retention"));
     retention_->addItem(localized("Choose server audio retention…"));
     connect(retention_, qOverload<int>(&QComboBox::activated), this, [this] {
-        NUVEL_MAIN_ACTOR_ENTRY(file);
+        NUVEL_MAIN_ACTOR_ENTRY();
         changeRetention();
     });
     retentionStatus_ = makeDescriptionLabel("retentionStatus", {});
@@ -253,7 +252,7 @@ QPushButton* SettingsController::makeButton(const char* title, void (SettingsCon
     auto* button = new QPushButton(localized(title));
     button->setObjectName(QString::fromUtf8(title));
     connect(button, &QPushButton::clicked, this, [this, action] {
-        NUVEL_MAIN_ACTOR_ENTRY(file);
+        NUVEL_MAIN_ACTOR_ENTRY();
         (this->*action)();
     });
     return button;
@@ -264,7 +263,7 @@ QCheckBox* SettingsController::makeCheckbox(const char* name, const char* title,
     auto* box = new QCheckBox(localized(title));
     box->setObjectName(QString::fromLatin1(name));
     connect(box, &QCheckBox::clicked, this, [this, action] {
-        NUVEL_MAIN_ACTOR_ENTRY(file);
+        NUVEL_MAIN_ACTOR_ENTRY();
         (this->*action)();
     });
     return box;
@@ -389,7 +388,7 @@ int SettingsController::selectedSection() const {
 }
 
 void SettingsController::show() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     refresh();
     window_->show();
     // Shown, the pages have their final fonts: the height follows them.
