@@ -306,7 +306,8 @@ double PulseRecordStream::latencySeconds() const {
     std::size_t waiting = pa_stream_readable_size(stream_);
     if (waiting == static_cast<std::size_t>(-1))
         return 0.0;
-    return static_cast<double>(waiting / frameBytes_) / rate_;
+    const std::size_t frames = waiting / frameBytes_; // whole frames only
+    return static_cast<double>(frames) / rate_;
 }
 
 // ---- Silence for a paused application ----

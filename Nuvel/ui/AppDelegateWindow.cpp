@@ -113,7 +113,7 @@ void AppDelegate::buildMainMenu() {
         QAction* action = menu->addAction(localized(item.title));
         action->setObjectName(QString::fromLatin1(item.action));
         action->setShortcut(item.key);
-        connect(action, &QAction::triggered, this, [this, handler = handlers.at(item.action)] {
+        connect(action, &QAction::triggered, this, [handler = handlers.at(item.action)] {
             NUVEL_MAIN_ACTOR_ENTRY();
             handler();
         });

@@ -77,7 +77,7 @@ public:
 
     // What the pane shows, for its owner and tests.
     const std::optional<Uuid>& renderedID() const { return renderedID_; }
-    void setRenderedID(std::optional<Uuid> id) { renderedID_ = std::move(id); }
+    void setRenderedID(std::optional<Uuid> id) { renderedID_ = id; }
     QPlainTextEdit* scratchpad() const;
     bool editorIsPrivate() const { return editorIsPrivate_; }
     QLabel* timerLabel() const;

@@ -141,7 +141,7 @@ Bytes openRaw(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphe
 
 } // namespace
 
-CryptoError::CryptoError(Code code, std::string detail) : Error(std::move(detail)), code_(code) {}
+CryptoError::CryptoError(Code code, std::string detail) : Error(detail), code_(code) {}
 
 SymmetricKey SymmetricKey::random() {
     SymmetricKey key;
