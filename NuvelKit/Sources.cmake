@@ -11,7 +11,6 @@ set(nuvelkit_support_sources
   support/Files.cpp
   support/Json.cpp
   support/MainQueue.cpp
-  support/ManualMainQueue.cpp
   support/Task.cpp
   support/Time.cpp
   support/Unicode.cpp

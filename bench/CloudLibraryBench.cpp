@@ -11,7 +11,7 @@
 #include "NuvelKit/meetings/MeetingCache.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/service/TransportError.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tools/standin-service/StandinService.hpp"
 
 #include <benchmark/benchmark.h>

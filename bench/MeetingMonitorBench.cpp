@@ -6,7 +6,7 @@
 // subscription has a server. NUVEL_BENCH_SECONDS shortens the three runs.
 #include "Nuvel/model/MeetingMonitor.hpp"
 #include "Nuvel/platform/SystemMeetingSignals.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <array>
 #include <benchmark/benchmark.h>

@@ -18,7 +18,7 @@
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/service/PKCEAttempt.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -29,7 +29,6 @@
 #include "Nuvel/model/shell/ShellServices.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/app/SettingsAndUpdates.hpp"
-#include "Nuvel/model/shell/ShellStandIns.hpp"
 #include "Nuvel/ui/shell/TrayStatusItem.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 

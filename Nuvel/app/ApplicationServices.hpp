@@ -45,9 +45,7 @@ public:
     ApplicationServices& operator=(const ApplicationServices&) = delete;
 
     std::shared_ptr<AppModel> model() const { return model_; }
-    // The user's meeting settings, over the defaults.
-    std::shared_ptr<MeetingPreferences> meetingPreferences() const { return meetingPreferences_; }
-    // The pieces of the shell, with stand-ins where a window is not built yet.
+    // The pieces of the shell.
     ShellFactories factories();
     AppDelegate::Environment environment();
 

@@ -42,7 +42,6 @@ public:
     bool canCheckForUpdates() const override;
 
     bool configured() const { return static_cast<bool>(updater_); }
-    bool updaterStarted() const { return updaterStarted_; }
 
     // ---- UpdaterDelegate ----
     std::optional<std::string> mayPerformUpdateCheck() override;

@@ -40,6 +40,7 @@ std::set<MeetingApp> MeetingPreferences::mutedApps() const {
 
 void MeetingPreferences::setMutedApps(const std::set<MeetingApp>& apps) {
     std::vector<std::string> raw;
+    raw.reserve(apps.size());
     for (MeetingApp app : apps)
         raw.emplace_back(rawValue(app));
     std::sort(raw.begin(), raw.end());

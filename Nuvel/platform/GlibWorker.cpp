@@ -1,6 +1,8 @@
 // No Qt here: GLib's headers clash with Qt's keywords.
 #include "Nuvel/platform/GlibWorker.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
+
 #include <utility>
 
 namespace nuvel {
@@ -46,11 +48,8 @@ gboolean GlibWorker::dispatch(gpointer data) {
             job = std::move(self->jobs_.front());
             self->jobs_.pop_front();
         }
-        try {
-            job();
-        } catch (...) {
-            // A posted job reports its own failures; nothing may unwind into GLib.
-        }
+        // A posted job reports its own failures; nothing may unwind into GLib.
+        attemptNow(job).drop("a job on the GLib worker");
     }
 }
 

@@ -1,5 +1,7 @@
 #include "Nuvel/platform/PulseAudioPlayer.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -229,15 +231,16 @@ void PulseAudioPlayer::decodeLoop(std::stop_token stop) {
         if (request.generation != 0) {
             generation = request.generation;
             decoded = chunkOffset = 0;
-            try {
+            const Outcome<void> sought = attemptNow([&] {
                 if (decoder_.rate() != request.rate)
                     decoder_.setRate(request.rate);
                 decoder_.seek(request.position);
-                idle = false;
-            } catch (...) {
+            });
+            idle = !sought.ok();
+            if (idle) {
                 // A file that cannot seek or filter plays nothing more from here.
+                sought.drop("seeking the played file");
                 buffer_.finish(generation);
-                idle = true;
             }
             continue;
         }
@@ -245,11 +248,9 @@ void PulseAudioPlayer::decodeLoop(std::stop_token stop) {
             continue;
         if (chunkOffset == decoded) {
             chunkOffset = 0;
-            try {
-                decoded = decoder_.read(chunk);
-            } catch (...) {
-                decoded = 0; // damage beyond repair ends the audio there
-            }
+            const auto read = attemptNow([&] { return decoder_.read(chunk); });
+            read.drop("decoding the played file"); // damage beyond repair ends the audio there
+            decoded = read.ok() ? read.value() : 0;
             if (decoded == 0) {
                 buffer_.finish(generation);
                 idle = true;

@@ -142,6 +142,7 @@ void PulsePlaybackStream::onWrite(pa_stream* stream, std::size_t bytes, void* us
         try {
             self->filler_(static_cast<float*>(data), frames);
         } catch (...) {
+            // On the sound server's thread, where nothing may unwind: a failed fill plays silence.
             std::fill_n(static_cast<float*>(data), frames * self->channels_, 0.0f);
         }
         if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0)
@@ -162,6 +163,7 @@ void PulsePlaybackStream::onState(pa_stream* stream, void* userdata) {
             if (self->failure_)
                 self->failure_();
         } catch (...) {
+            // The notice is all there is to give; nothing may unwind into the sound library.
         }
     }
 }

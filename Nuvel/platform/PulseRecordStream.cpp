@@ -306,7 +306,8 @@ double PulseRecordStream::latencySeconds() const {
     std::size_t waiting = pa_stream_readable_size(stream_);
     if (waiting == static_cast<std::size_t>(-1))
         return 0.0;
-    return static_cast<double>(waiting / frameBytes_) / rate_;
+    const std::size_t frames = waiting / frameBytes_; // whole frames only
+    return static_cast<double>(frames) / rate_;
 }
 
 // ---- Silence for a paused application ----
@@ -360,6 +361,7 @@ void PulseRecordStream::emitSilence() {
         try {
             consumer_(silence_.data(), piece, rate_, hostTime);
         } catch (...) {
+            // Must not unwind through the sound library.
         }
         noteDelivery();
     }
@@ -395,6 +397,7 @@ void PulseRecordStream::report(Problem problem) {
         if (problems_)
             problems_(problem);
     } catch (...) {
+        // A notice from the sound library's thread, where nothing may unwind.
     }
 }
 
@@ -405,6 +408,7 @@ void PulseRecordStream::fail() {
         if (problems_)
             problems_(Problem::failed);
     } catch (...) {
+        // A notice from the sound library's thread, where nothing may unwind.
     }
 }
 

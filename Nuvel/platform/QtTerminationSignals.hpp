@@ -17,9 +17,6 @@ public:
     QtTerminationSignals(const QtTerminationSignals&) = delete;
     QtTerminationSignals& operator=(const QtTerminationSignals&) = delete;
 
-    // False when the pipe or the handlers could not be set up.
-    bool isInstalled() const { return installed_; }
-
     std::function<void(int signal)> onSignal;
 
 private:

@@ -1,5 +1,7 @@
 #include "Nuvel/platform/SystemAudioCapture.hpp"
 
+#include "Nuvel/model/Outcome.hpp"
+
 #include "NuvelKit/capture/CaptureWatchdog.hpp"
 #include "NuvelKit/capture/SystemCaptureConsumer.hpp"
 #include "NuvelKit/ring/FrameRing.hpp"
@@ -152,11 +154,9 @@ Task<void> SystemAudioCapture::cleanUpFailedStart() {
 Task<void> SystemAudioCapture::stopStream() {
     if (!stream_)
         co_return;
-    try {
-        co_await runOn(platform_.executor(), [stream = stream_.get()] { stream->stopCapture(); });
-    } catch (...) {
-        // A stream that does not stop cleanly has still stopped delivering for us.
-    }
+    auto stop = [stream = stream_.get()] { stream->stopCapture(); };
+    // A stream that does not stop cleanly has still stopped delivering for us.
+    (co_await attemptOn(platform_.executor(), stop)).drop("stopping the system audio stream");
     stream_.reset();
 }
 

@@ -24,7 +24,7 @@ public:
         install,          // the new build could not replace the installed one
         relaunch,         // the new build could not be started
     };
-    UpdateError(Code code, std::string detail) : Error(std::move(detail)), code_(code) {}
+    UpdateError(Code code, const std::string& detail) : Error(detail), code_(code) {}
     Code code() const noexcept { return code_; }
 
 private:

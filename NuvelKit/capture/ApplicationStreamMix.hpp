@@ -55,8 +55,6 @@ public:
     // Hands out what is due at `now`.
     void advance(double now);
 
-    // The frame the next hand-out begins with.
-    std::int64_t nextFrame() const noexcept { return next_; }
     // Frames of stream audio that were cut (late, too far ahead, or too old to hand out).
     std::int64_t cutFrames() const noexcept { return cut_; }
     std::size_t openStreams() const noexcept;

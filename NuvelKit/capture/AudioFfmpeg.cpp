@@ -159,7 +159,7 @@ InputPtr openInput(const fs::path& path) {
         ::close(source->fd);
         throw std::bad_alloc();
     }
-    source.release();
+    static_cast<void>(source.release()); // the I/O context owns it now: closeSource deletes it
     AVFormatContext* raw = avformat_alloc_context();
     if (raw == nullptr) {
         closeSource(io);

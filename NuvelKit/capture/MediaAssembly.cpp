@@ -159,11 +159,6 @@ double MediaAssembly::convertImport(const fs::path& source, const fs::path& dest
     return written;
 }
 
-void MediaAssembly::exportAsset(const AudioComposition& asset, const fs::path& destination) {
-    Lock lock(mutex_);
-    exportUnlocked(asset, destination);
-}
-
 void MediaAssembly::exportUnlocked(const AudioComposition& asset, const fs::path& destination) const {
     exportM4a(asset, destination);
     // Created owner-only already; set again so the mode never rests on how the file was made.

@@ -68,11 +68,9 @@ public:
     // seconds. The caller owns the destination on both paths.
     double convertImport(const std::filesystem::path& source, const std::filesystem::path& destination);
 
+private:
     // The last step of both: one composition exported to one new M4A file, mode 0600; an existing
     // destination is never replaced.
-    void exportAsset(const AudioComposition& asset, const std::filesystem::path& destination);
-
-private:
     void exportUnlocked(const AudioComposition& asset, const std::filesystem::path& destination) const;
 
     const CapacityProbe availableCapacity_;

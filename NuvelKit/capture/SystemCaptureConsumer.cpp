@@ -138,6 +138,7 @@ void SystemCaptureConsumer::run(const Inputs& inputs, CaptureClock& clock, std::
         try {
             run.saveTimeline();
         } catch (...) {
+            // The failure that ended the run is the one reported.
         }
         // Both rings now refuse pushes and report the loss, so the capture turns unhealthy.
         inputs.system->markDropped();

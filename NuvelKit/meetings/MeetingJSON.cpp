@@ -34,7 +34,7 @@ MeetingJSON decodeValue(const json::Value& v, const std::string& path, int depth
     case Type::object: {
         MeetingJSON::Object members;
         for (const auto& [key, member] : v.items())
-            members.emplace(key, decodeValue(member, path + "." + key, depth + 1));
+            members.emplace(key, decodeValue(member, std::string(path).append(".").append(key), depth + 1));
         return MeetingJSON::object(std::move(members));
     }
     default:

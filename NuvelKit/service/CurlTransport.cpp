@@ -259,8 +259,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
 
     bool hasContentType = false;
     for (const auto& [name, value] : request.headers) {
-        std::string line = name + ": " + value;
-        if (value.empty()) line = name + ";"; // curl's form for a header with an empty value
+        std::string line = name;
+        line.append(value.empty() ? ";" : ": ").append(value); // "name;": curl's form for an empty value
         h.headers = curl_slist_append(h.headers, line.c_str());
         if (headerNameEquals(name, "Content-Type")) hasContentType = true;
     }

@@ -52,6 +52,7 @@ RetryFailure classifyFailure(std::exception_ptr error) {
             return AccountMismatchFailure{};
         return OtherFailure{};
     } catch (...) {
+        // Every other error is one a retry cannot mend.
         return OtherFailure{};
     }
 }

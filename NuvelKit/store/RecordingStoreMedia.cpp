@@ -96,7 +96,7 @@ fs::path RecordingStore::openClearCopyUnlocked(const Uuid& recordingID, const Uu
     if (!isMediaExtension(extension)) throw RecordingError(RecordingError::Code::unsafePath);
     const fs::path folder = existingRecordingDirectoryUnlocked(recordingID);
     const fs::path asset = assetPath(folder, assetID);
-    const fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), extension, "clear");
+    fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), extension, "clear");
     if (!digest) {
         EncryptedMedia::decryptFile(asset, copy, key_, assetContext(recordingID, assetID));
         return copy;

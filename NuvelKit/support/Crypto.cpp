@@ -181,7 +181,7 @@ void freshNonce(std::uint8_t* nonce) {
 
 } // namespace
 
-CryptoError::CryptoError(Code code, std::string detail) : Error(std::move(detail)), code_(code) {}
+CryptoError::CryptoError(Code code, std::string detail) : Error(detail), code_(code) {}
 
 SymmetricKey SymmetricKey::random() {
     SymmetricKey key;

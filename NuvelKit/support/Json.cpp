@@ -335,11 +335,6 @@ std::optional<std::int64_t> Reader::optInt64(std::string_view key) const {
     if (v == nullptr) return std::nullopt;
     return int64At(*v, [&] { return childPath(key); });
 }
-std::optional<int> Reader::optInteger(std::string_view key) const {
-    const Value* v = find(key);
-    if (v == nullptr) return std::nullopt;
-    return intAt(*v, [&] { return childPath(key); });
-}
 std::optional<double> Reader::optNumber(std::string_view key) const {
     const Value* v = find(key);
     if (v == nullptr) return std::nullopt;

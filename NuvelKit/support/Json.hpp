@@ -84,7 +84,6 @@ public:
 
     std::optional<bool> optBoolean(std::string_view key) const;
     std::optional<std::int64_t> optInt64(std::string_view key) const;
-    std::optional<int> optInteger(std::string_view key) const;
     std::optional<double> optNumber(std::string_view key) const;
     std::optional<std::string> optString(std::string_view key) const;
     const Value* optValue(std::string_view key) const;

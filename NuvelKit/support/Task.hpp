@@ -406,7 +406,7 @@ detail::RunAwaiter<F> runOn(Executor& executor, F& work) {
 template <class F>
     requires(!std::is_lvalue_reference_v<F> && std::is_trivially_destructible_v<std::decay_t<F>>)
 detail::RunAwaiter<std::decay_t<F>> runOn(Executor& executor, F&& work) {
-    return detail::RunAwaiter<std::decay_t<F>>(executor, std::move(work));
+    return detail::RunAwaiter<std::decay_t<F>>(executor, std::forward<F>(work));
 }
 
 } // namespace nuvel

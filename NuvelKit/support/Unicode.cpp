@@ -286,7 +286,7 @@ int localizedStandardCompare(std::string_view a, std::string_view b) {
     if (U_FAILURE(status)) r = UCOL_EQUAL;
     if (r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
     // Forced ordering: strings that differ never compare equal.
-    int raw = ua.compare(ub);
+    const auto raw = ua.compare(ub); // a number (-1, 0, 1), not a character
     return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
 }
 

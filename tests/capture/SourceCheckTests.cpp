@@ -7,7 +7,7 @@
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/SourceCheck.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 using namespace nuvel;
 

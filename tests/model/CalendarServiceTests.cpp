@@ -1,6 +1,6 @@
 #include "Nuvel/model/CalendarService.hpp"
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <deque>
 #include <functional>

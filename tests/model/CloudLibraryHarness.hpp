@@ -10,7 +10,7 @@
 #include "NuvelKit/meetings/MeetingCache.hpp"
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
 #include "NuvelKit/service/TransportError.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "NuvelKit/support/Url.hpp"
 #include "tests/support/TempDir.hpp"
 

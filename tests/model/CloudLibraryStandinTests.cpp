@@ -5,7 +5,7 @@
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "NuvelKit/meetings/MeetingCache.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/standin-service/StandinService.hpp"
 

@@ -2,7 +2,7 @@
 // settings it reads.
 #include "Nuvel/model/MeetingAppNames.hpp"
 #include "Nuvel/model/MeetingMonitor.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <gtest/gtest.h>
 

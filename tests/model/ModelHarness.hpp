@@ -15,7 +15,7 @@
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "Nuvel/model/StatusText.hpp"
 #include "NuvelKit/service/APIError.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <gtest/gtest.h>
 #include <set>

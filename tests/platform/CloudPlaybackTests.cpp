@@ -5,7 +5,7 @@
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/platform/PulseAudioPlayer.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/platform/SinkUnderTest.hpp"
 #include "tests/support/TempDir.hpp"

@@ -3,7 +3,7 @@
 #include "Nuvel/model/CalendarService.hpp"
 #include "Nuvel/platform/EdsCalendarStore.hpp"
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/CalendarServerSession.hpp"
 
 #include <chrono>

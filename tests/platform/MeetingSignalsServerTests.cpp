@@ -3,7 +3,7 @@
 #include "Nuvel/model/MeetingMonitor.hpp"
 #include "Nuvel/platform/PulseInputActivity.hpp"
 #include "Nuvel/platform/SystemMeetingSignals.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 

@@ -8,7 +8,7 @@
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/Files.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/UpdateFixtures.hpp"
 #include "tests/support/LoopbackHttpServer.hpp"
 #include "tests/support/TempDir.hpp"

@@ -5,7 +5,7 @@
 
 #include "NuvelKit/capture/CaptureClock.hpp"
 #include "NuvelKit/capture/LiveAudioSink.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <atomic>
 #include <condition_variable>

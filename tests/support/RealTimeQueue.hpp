@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "NuvelKit/support/Task.hpp"
 
 #include <functional>

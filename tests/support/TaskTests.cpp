@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "NuvelKit/support/Task.hpp"
 
 using namespace nuvel;

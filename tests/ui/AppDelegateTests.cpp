@@ -489,7 +489,7 @@ TEST(MainActorEntry, AnEntryOffTheGuiThreadIsReportedAndStillRuns) {
     int line = 0;
     auto entry = [&] {
         line = __LINE__ + 1;
-        NUVEL_MAIN_ACTOR_ENTRY("Nuvel/AppDelegate");
+        NUVEL_MAIN_ACTOR_ENTRY();
         ran = true;
     };
     entry();
@@ -498,7 +498,7 @@ TEST(MainActorEntry, AnEntryOffTheGuiThreadIsReportedAndStillRuns) {
     setUnexpectedExecutorReport({});
     EXPECT_TRUE(ran);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], (std::pair<std::string, int>{"Nuvel/AppDelegate", line}));
+    EXPECT_EQ(reports[0], (std::pair<std::string, int>{__FILE__, line}));
 }
 
 } // namespace

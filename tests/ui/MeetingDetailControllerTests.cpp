@@ -116,7 +116,7 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
     const NativeMeetingDocument meeting = longMeeting(false);
     renderMeeting(meeting, true, &meeting.transcript, "https://app.getnuvel.com/s/abc");
     for (const char* id : {"meeting-detail-title", "meeting-detail-search", "meeting-detail-tabs",
-                           "meeting-detail-transcript-layer", "meeting-detail-notes", "meeting-detail-transcript",
+                           "meeting-detail-layer-popup", "meeting-detail-notes", "meeting-detail-transcript",
                            "meeting-detail-stale-notes", "meeting-detail-playback", "meeting-detail-audio-status",
                            "meeting-detail-export", "meeting-detail-share", "meeting-sharing-copy-link"})
         EXPECT_NE(named(id), nullptr) << id;
@@ -124,16 +124,6 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
         EXPECT_NE(named<QAction>(id), nullptr) << id;
     EXPECT_TRUE(named("meeting-sharing-copy-link")->isVisible());
     EXPECT_TRUE(named("meeting-detail-stale-notes")->isVisible());
-
-    // Configured but never placed: the provenance (shown by the info popover) and the layer
-    // segments (layerPopup is the visible copy).
-    QWidget* root = controller->view();
-    for (QWidget* unplaced : {named("meeting-detail-transcript-layer"), named("meeting-detail-provenance")}) {
-        ASSERT_NE(unplaced, nullptr);
-        EXPECT_EQ(unplaced->parentWidget(), root);
-        EXPECT_EQ(root->layout()->indexOf(unplaced), -1);
-        EXPECT_FALSE(unplaced->isVisible());
-    }
 
     openCorrection("w0", "w0");
     for (const char* id : {"meeting-correction-draft", "meeting-correction-status", "meeting-correction-reload",
@@ -177,7 +167,7 @@ TEST_F(DetailScreen, ASameMeetingKeepsTheScreenAndANewOneResetsIt) {
         renderMeeting(*c.next, true, &meeting.transcript, "https://app.getnuvel.com/s/abc");
         EXPECT_EQ(controller->sharingSheet() != nullptr, c.kept) << c.name;
         EXPECT_EQ(controller->showingOriginal(), c.kept) << c.name;
-        EXPECT_EQ(named<SegmentedControl>("meeting-detail-transcript-layer")->selectedSegment(), c.kept ? 1 : 0);
+        EXPECT_EQ(named<QComboBox>("meeting-detail-layer-popup")->currentIndex(), c.kept ? 1 : 0) << c.name;
         EXPECT_EQ(named<QLineEdit>("meeting-detail-search")->text(), c.kept ? "budget" : "") << c.name;
         EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1) << c.name;
         // The link given with this render is accepted again either way; a foreign one never is.

@@ -2,7 +2,7 @@
 #include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
 #include "Nuvel/ui/widgets/SymbolIcons.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QAccessible>

@@ -6,12 +6,11 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
-#include "Nuvel/model/shell/ShellStandIns.hpp"
 #include "NuvelKit/service/APIError.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "NuvelKit/support/Defaults.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/model/RecordingFakes.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/ui/UiTestSupport.hpp"

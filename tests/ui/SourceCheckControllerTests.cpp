@@ -11,7 +11,7 @@
 
 #include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/sheets/SourceCheckController.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;

@@ -2,7 +2,7 @@
 // how it answers the updater while audio work runs.
 
 #include "Nuvel/app/UpdateController.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <gtest/gtest.h>
 

@@ -284,6 +284,7 @@ std::vector<std::string> Backend::meetingIds() const {
         return a->createdAt != b->createdAt ? a->createdAt > b->createdAt : a->id < b->id;
     });
     std::vector<std::string> ids;
+    ids.reserve(live.size());
     for (const Meeting* m : live) ids.push_back(m->id);
     return ids;
 }

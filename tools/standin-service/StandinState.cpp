@@ -135,7 +135,7 @@ StandinAccess accessOf(const Ordered& value) {
 
 // Writes a blob under its digest unless it is there already; returns the digest.
 std::string BlobFolder::put(const std::string& bytes) {
-    const std::string name = hexString(Sha256::hash(viewOf(bytes)));
+    std::string name = hexString(Sha256::hash(viewOf(bytes)));
     const fs::path file = folder / name;
     if (!fs::exists(file)) files::atomicWrite(file, viewOf(bytes));
     used.insert(name);

@@ -118,7 +118,7 @@ Reply Backend::createMeeting(const Request& request, Time now) {
     m.partBytes = account.limits.partBytes;
     m.maxParts = account.limits.maxParts;
     m.uploadExpiresAt = now + std::chrono::seconds(account.limits.uploadExpiresSeconds);
-    const Reply reply = jsonReply(201, createdJson(m));
+    Reply reply = jsonReply(201, createdJson(m));
     meetings_[m.id] = std::move(m);
     return reply;
 }
@@ -257,7 +257,7 @@ Reply Backend::saveNotepad(const Request& request, Time now) {
 Reply Backend::meetingStatus(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = visibleMeeting(account, request.segments[2]);
-    const Reply reply = jsonReply(200, meetingJson(account, m, now));
+    Reply reply = jsonReply(200, meetingJson(account, m, now));
     if (options_.advanceOnRead && m.committed()) {
         if (m.state == "queued") {
             setProcessingState(m, "running");

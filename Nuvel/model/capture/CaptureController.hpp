@@ -54,7 +54,6 @@ public:
 
     // A stop was asked for while other work ran; it runs when that work ends.
     bool stopRequested() const { return stopRequested_; }
-    bool hasSource() const { return recorder_ != nullptr; }
 
 private:
     enum class Interruption { sleep, device };

@@ -11,8 +11,4 @@ std::string DetailLocale::date(double unixSeconds, DateStyle dateStyle, DateStyl
                       : formatDateTime(unixSeconds, dateStyle, timeStyle);
 }
 
-bool DetailLocale::interfaceIsRightToLeft() const {
-    return !preferredLanguages.empty() && preferredLanguages.front().starts_with("ar");
-}
-
 } // namespace nuvel::meetingdetail

@@ -22,8 +22,6 @@ struct DetailLocale {
 
     std::string text(std::string_view english) const;
     std::string date(double unixSeconds, DateStyle dateStyle, DateStyle timeStyle) const;
-    // The interface's direction rule: the first preferred language begins with "ar".
-    bool interfaceIsRightToLeft() const;
 };
 
 } // namespace nuvel::meetingdetail

@@ -1,8 +1,7 @@
 #pragma once
 
 // What the application delegate needs of the long-lived objects it builds at launch, each
-// behind the interface its own window or service implements. Until a piece is built, a
-// minimal stand-in (ShellStandIns.hpp) takes its place.
+// behind the interface its own window or service implements.
 
 #include "Nuvel/model/MeetingMonitor.hpp"
 #include "Nuvel/model/RecordingSuggestion.hpp"

@@ -54,11 +54,6 @@ public:
 
     // The last wake-up armed (it may have fired or been cancelled since); none when disarmed.
     const TaskHandle& queueWakeup() const { return queueWakeup_; }
-    // What the running upload's heartbeat failed with; none while it beats.
-    const std::exception_ptr& heartbeatFailure() const { return heartbeatFailure_; }
-
-    // The spread laid over retry delays (tests draw their own).
-    void setJitter(RetryJitter jitter) { jitter_ = std::move(jitter); }
 
 private:
     struct Run;

@@ -8,12 +8,12 @@ namespace nuvel {
 // The entry rule of the shell's classes: every method the window system calls (menu and
 // button actions, the status item, the single-instance channel) first checks that it runs on
 // the GUI thread, the main actor. Off it, the unexpected-executor report is made, naming the
-// class's source file and the line, and the body then runs all the same.
+// source file and the line of the check, and the body then runs all the same.
 //
 //   void AppDelegate::showLibrary() {
-//       NUVEL_MAIN_ACTOR_ENTRY("Nuvel/AppDelegate");
+//       NUVEL_MAIN_ACTOR_ENTRY();
 //       ...
-#define NUVEL_MAIN_ACTOR_ENTRY(file) ::nuvel::enterMainActor(file, __LINE__)
+#define NUVEL_MAIN_ACTOR_ENTRY() ::nuvel::enterMainActor(__FILE__, __LINE__)
 
 void enterMainActor(const char* file, int line);
 

@@ -12,7 +12,7 @@
 namespace nuvel {
 
 SheetStackView::SheetStackView(int spacing, QWidget* parent) : QWidget(parent), column_(new QVBoxLayout(this)) {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/DetailSheetViews");
+    NUVEL_MAIN_ACTOR_ENTRY();
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
     column_->setContentsMargins(0, 0, 0, 0);
@@ -26,10 +26,10 @@ void SheetStackView::add(QWidget* view, int spacingAfter) {
 
 ClosureButton::ClosureButton(const QString& title, std::function<void()> handler, QWidget* parent)
     : QPushButton(title, parent), handler(std::move(handler)) {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/DetailSheetViews");
+    NUVEL_MAIN_ACTOR_ENTRY();
     setAutoDefault(false);
     connect(this, &QPushButton::clicked, this, [this] {
-        NUVEL_MAIN_ACTOR_ENTRY("Nuvel/DetailSheetViews");
+        NUVEL_MAIN_ACTOR_ENTRY();
         if (this->handler) this->handler();
     });
 }

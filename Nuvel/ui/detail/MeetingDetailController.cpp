@@ -32,7 +32,7 @@ namespace nuvel {
 
 using namespace meetingdetail;
 
-#define ENTRY NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController")
+#define ENTRY NUVEL_MAIN_ACTOR_ENTRY()
 
 namespace {
 QString qs(const std::string& text) { return QString::fromStdString(text); }
@@ -82,7 +82,6 @@ void MeetingDetailController::render(const NativeMeetingDocument& document, cons
         originalTranscript != nullptr ? std::optional<MeetingTranscriptDocument>(*originalTranscript) : std::nullopt;
     if (!originalTranscript_) {
         showingOriginal_ = false;
-        if (layers_ != nullptr) layers_->setSelectedSegment(0);
     }
     MeetingDetailSnapshot next = MeetingDetailSnapshot::make(document, sharing, locale_);
     const bool sameMeeting = snapshot_ && snapshot_->id == next.id;
@@ -94,7 +93,6 @@ void MeetingDetailController::render(const NativeMeetingDocument& document, cons
         closeSheet(sharingSheet_);
         closeSheet(renameSheet_);
         showingOriginal_ = false;
-        if (layers_ != nullptr) layers_->setSelectedSegment(0);
         if (search_ != nullptr) search_->clear();
     }
     if (isViewLoaded()) redraw();
@@ -123,12 +121,11 @@ void MeetingDetailController::clear() {
     notesText_ = {};
     if (!isViewLoaded()) return;
     copyLinkButton_->hide();
-    layers_->setSelectedSegment(0);
     layerPopup_->hide();
     titleLabel_->setText(localized("Select a meeting"));
     subtitleLabel_->clear();
     subtitleLabel_->hide();
-    provenanceLabel_->clear();
+    provenance_.clear();
     staleBanner_->hide();
     setShownText(statusLabel_, {});
     notes_->replaceDocument(std::make_unique<QTextDocument>());
@@ -149,7 +146,7 @@ void MeetingDetailController::redraw() {
     displayedWords_ = display.words;
     const auto header = MeetingDetailHeader::make(display, dismissedStaleID_, locale_);
     titleLabel_->setText(qs(header.title));
-    provenanceLabel_->setText(qs(header.provenance));
+    provenance_ = qs(header.provenance);
     setShownText(subtitleLabel_, header.subtitle);
     staleBanner_->setVisible(header.staleBanner);
     setShownText(statusLabel_, header.status);
@@ -334,7 +331,7 @@ void MeetingDetailController::showInfo() {
     popover->setObjectName(QStringLiteral("meeting-detail-info-popover"));
     auto* layout = new QVBoxLayout(popover);
     layout->setContentsMargins(14, 12, 14, 12);
-    auto* text = new QLabel(provenanceLabel_->text());
+    auto* text = new QLabel(provenance_);
     text->setTextFormat(Qt::PlainText);
     QFont font = text->font();
     font.setPointSizeF(12);

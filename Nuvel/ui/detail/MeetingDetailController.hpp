@@ -84,7 +84,6 @@ public:
     // the find field takes it with its text selected. False when the focus is elsewhere.
     bool findFromFocus();
     void changeTab();
-    void changeTranscriptLayer();
     void chooseTranscriptLayer();
     void dismissStale();
     void togglePlayback();
@@ -180,11 +179,12 @@ private:
     QPointer<QPushButton> reloadButton_;
     QPointer<QPushButton> rebaseButton_;
 
+    // Where the shown notes came from; the info popover says it.
+    QString provenance_;
+
     // The view tree, once loaded.
     QPointer<QWidget> root_;
-    SegmentedControl* layers_ = nullptr; // configured, never placed: layerPopup is the visible copy
     QLabel* titleLabel_ = nullptr;
-    QLabel* provenanceLabel_ = nullptr; // never placed: its text feeds the info popover
     QLabel* statusLabel_ = nullptr;
     ReadableTextView* transcript_ = nullptr;
     ReadableTextView* notes_ = nullptr;

@@ -19,7 +19,7 @@ namespace nuvel {
 
 using namespace meetingdetail;
 
-#define ENTRY NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController")
+#define ENTRY NUVEL_MAIN_ACTOR_ENTRY()
 
 QDialog* MeetingDetailController::makeSheet(const QString& title, int width, int height) {
     auto* sheet = new QDialog(root_ != nullptr ? root_->window() : nullptr);

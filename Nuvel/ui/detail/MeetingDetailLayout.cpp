@@ -91,7 +91,7 @@ QWidget* MeetingDetailController::view() {
 }
 
 void MeetingDetailController::loadView() {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController");
+    NUVEL_MAIN_ACTOR_ENTRY();
     root_ = new DetailRoot([self = QPointer<MeetingDetailController>(this)] {
         if (self) self->forgetView();
     });
@@ -106,11 +106,6 @@ void MeetingDetailController::loadView() {
     titleLabel_->setAccessibleName(localized("Meeting title"));
     titleLabel_->setObjectName(QStringLiteral("meeting-detail-title"));
     subtitleLabel_ = smallLabel(true);
-    provenanceLabel_ = smallLabel(false);
-    provenanceLabel_->setParent(root_);
-    provenanceLabel_->setAccessibleName(localized("Notes provenance"));
-    provenanceLabel_->setObjectName(QStringLiteral("meeting-detail-provenance"));
-    provenanceLabel_->hide();
     statusLabel_ = smallLabel(true);
     statusLabel_->setAccessibleName(localized("Meeting status"));
     statusLabel_->setObjectName(QStringLiteral("meeting-detail-status"));
@@ -129,12 +124,6 @@ void MeetingDetailController::loadView() {
     tabs_->setObjectName(QStringLiteral("meeting-detail-tabs"));
     tabs_->setSelectedSegment(0);
     connect(tabs_, &SegmentedControl::segmentChosen, this, &MeetingDetailController::changeTab);
-    layers_ = new SegmentedControl({localized("Corrected transcript"), localized("Original transcript")}, root_);
-    layers_->setSelectedSegment(showingOriginal_ ? 1 : 0);
-    layers_->setAccessibleName(localized("Transcript version"));
-    layers_->setObjectName(QStringLiteral("meeting-detail-transcript-layer"));
-    layers_->hide();
-    connect(layers_, &SegmentedControl::segmentChosen, this, &MeetingDetailController::changeTranscriptLayer);
     layerPopup_ = new QComboBox;
     layerPopup_->addItems({localized("Corrected transcript"), localized("Original transcript")});
     layerPopup_->setFrame(false);
@@ -296,8 +285,7 @@ void MeetingDetailController::loadView() {
 
 void MeetingDetailController::forgetView() {
     root_ = nullptr;
-    layers_ = nullptr;
-    titleLabel_ = provenanceLabel_ = statusLabel_ = subtitleLabel_ = playbackLabel_ = audioStatusLabel_ = nullptr;
+    titleLabel_ = statusLabel_ = subtitleLabel_ = playbackLabel_ = audioStatusLabel_ = nullptr;
     transcript_ = notes_ = nullptr;
     layerPopup_ = speed_ = nullptr;
     staleBanner_ = playbackBar_ = nullptr;

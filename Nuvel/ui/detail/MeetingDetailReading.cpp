@@ -20,7 +20,7 @@ namespace nuvel {
 
 using namespace meetingdetail;
 
-#define ENTRY NUVEL_MAIN_ACTOR_ENTRY("Nuvel/MeetingDetailController")
+#define ENTRY NUVEL_MAIN_ACTOR_ENTRY()
 
 namespace {
 TextRange selectionOf(const ReadableTextView* view) {
@@ -73,22 +73,14 @@ void MeetingDetailController::selectEvidence(const MeetingDetailSnapshot::Eviden
 
 void MeetingDetailController::switchLayer(bool original) {
     showingOriginal_ = original;
-    if (layers_ != nullptr) layers_->setSelectedSegment(original ? 1 : 0);
     updateLayerControls();
     if (isViewLoaded()) redraw();
 }
 
-void MeetingDetailController::changeTranscriptLayer() {
-    ENTRY;
-    if (!snapshot_ || !isViewLoaded()) return;
-    switchLayer(layers_->selectedSegment() == 1 && originalTranscript_.has_value());
-}
-
 void MeetingDetailController::chooseTranscriptLayer() {
     ENTRY;
-    if (!isViewLoaded()) return;
-    layers_->setSelectedSegment(layerPopup_->currentIndex());
-    changeTranscriptLayer();
+    if (!snapshot_ || !isViewLoaded()) return;
+    switchLayer(layerPopup_->currentIndex() == 1 && originalTranscript_.has_value());
 }
 
 std::vector<MeetingDetailSnapshot::Word> MeetingDetailController::selectedWords() const {

@@ -13,14 +13,9 @@
 namespace nuvel {
 
 ReadableTextView::ReadableTextView(QWidget* parent) : QTextBrowser(parent) {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/ReadableTextView");
+    NUVEL_MAIN_ACTOR_ENTRY();
     setOpenLinks(false);
     setOpenExternalLinks(false);
-    applyColumn();
-}
-
-void ReadableTextView::setMaximumLineWidth(double width) {
-    maximumLineWidth_ = width;
     applyColumn();
 }
 
@@ -33,7 +28,7 @@ void ReadableTextView::setAlignsTrailing(bool trailing) {
 
 int ReadableTextView::columnWidth() const {
     const int width = viewport()->width();
-    return std::max(80, std::min(int(maximumLineWidth_), width));
+    return std::max(80, std::min(maximumLineWidth, width));
 }
 
 int ReadableTextView::columnOrigin() const {

@@ -17,8 +17,7 @@ public:
 
     static constexpr int verticalInset = 8;
 
-    double maximumLineWidth() const { return maximumLineWidth_; }
-    void setMaximumLineWidth(double width);
+    static constexpr int maximumLineWidth = 720;
     bool alignsTrailing() const { return alignsTrailing_; }
     void setAlignsTrailing(bool trailing);
 
@@ -38,7 +37,6 @@ protected:
 private:
     void applyColumn();
 
-    double maximumLineWidth_ = 720;
     bool alignsTrailing_ = false;
 };
 

@@ -13,8 +13,6 @@
 namespace nuvel {
 
 namespace {
-constexpr const char* file = "Nuvel/AudioDropSplitter";
-
 // The divider: dragged with the mouse as any splitter's, and for someone without one reached
 // with Tab and moved with the arrow keys (Shift for longer steps). While it has the keyboard it
 // widens and takes the highlight colour, since a one-pixel line shows no focus.
@@ -96,7 +94,7 @@ bool takeAsCopy(QDropEvent* event, const QMimeData* data) {
 } // namespace
 
 void AudioDropSplitter::dragEnterEvent(QDragEnterEvent* event) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     takeAsCopy(event, event->mimeData());
 }
 
@@ -105,7 +103,7 @@ void AudioDropSplitter::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void AudioDropSplitter::dropEvent(QDropEvent* event) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!takeAsCopy(event, event->mimeData()))
         return;
     const std::optional<std::filesystem::path> dropped = droppedFile(event->mimeData());

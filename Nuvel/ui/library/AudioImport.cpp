@@ -15,7 +15,6 @@ namespace nuvel {
 
 namespace {
 
-constexpr const char* file = "Nuvel/AudioImport";
 
 bool isAudioOrVideo(const QString& name) {
     return name.startsWith(QStringLiteral("audio/")) || name.startsWith(QStringLiteral("video/"));
@@ -52,7 +51,7 @@ bool AudioImport::passesGate() {
 }
 
 void AudioImport::chooseAudioFile() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!passesGate())
         return;
     OpenPanel panel;
@@ -65,7 +64,7 @@ void AudioImport::chooseAudioFile() {
 
 // The gate is applied again: the model may have changed while the open panel was shown.
 void AudioImport::confirmImport(const std::filesystem::path& audioFile) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!passesGate())
         return;
     Alert alert;

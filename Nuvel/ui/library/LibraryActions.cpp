@@ -14,10 +14,6 @@
 
 namespace nuvel {
 
-namespace {
-constexpr const char* file = "Nuvel/LibraryController";
-} // namespace
-
 int LibraryController::rowCount() const {
     if (!cloudVisible_)
         return int(model_.recordings().size());
@@ -26,7 +22,7 @@ int LibraryController::rowCount() const {
 }
 
 void LibraryController::selectionChanged() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (isRendering_)
         return;
     commitScratchpad();
@@ -70,7 +66,7 @@ void LibraryController::commitScratchpad() {
 }
 
 void LibraryController::locationChanged(int segment) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     cloudVisible_ = segment == 1;
     if (cloudVisible_)
@@ -79,29 +75,29 @@ void LibraryController::locationChanged(int segment) {
 }
 
 void LibraryController::searchLibrary(const QString& text) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     searchMode_ = !text.trimmed().isEmpty();
     model_.cloud().search(text.toStdString());
     render();
 }
 
 void LibraryController::loadMore() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     model_.cloud().loadLibrary(true);
 }
 
 void LibraryController::refreshCloud() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     model_.cloud().loadLibrary(false);
 }
 
 void LibraryController::retryCorrection() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     requests_->retryCorrection();
 }
 
 void LibraryController::workspaceChanged(int index) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     const QVariant id = workspacePicker_->itemData(index);
     if (id.typeId() == QMetaType::QString)
@@ -109,7 +105,7 @@ void LibraryController::workspaceChanged(int index) {
 }
 
 void LibraryController::accountAction() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!model_.session()) {
         model_.signIn();
         return;
@@ -122,22 +118,22 @@ void LibraryController::accountAction() {
 }
 
 void LibraryController::signIn() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     model_.signIn();
 }
 
 void LibraryController::newRecordingAction() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     beginNewRecording(nullptr);
 }
 
 void LibraryController::importAudio() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     chooseAudioFile();
 }
 
 void LibraryController::openCalendarPrivacy() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (deps_.openCalendarSettings)
         deps_.openCalendarSettings();
 }
@@ -149,12 +145,12 @@ void LibraryController::recordUpcoming(const CalendarMeeting& meeting) {
 }
 
 void LibraryController::beginNewRecording(const RecordingSuggestion* suggestion) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     sheet_.beginNewRecording(suggestion);
 }
 
 void LibraryController::chooseAudioFile() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     import_.chooseAudioFile();
 }
 

@@ -39,7 +39,6 @@ namespace nuvel {
 
 namespace {
 
-constexpr const char* file = "Nuvel/LibraryController";
 
 NewRecordingSheet::Environment sheetEnvironment(AppModel& model, const LibraryController::Dependencies& d,
                                                LibraryController* library) {
@@ -324,7 +323,7 @@ void LibraryController::populateToolbar(QToolBar* toolbar) {
     toggleSidebar_->setIcon(QIcon(QStringLiteral(":/icons/sidebar.left.svg")));
     toggleSidebar_->setToolTip(localized("Toggle sidebar"));
     connect(toggleSidebar_.data(), &QAction::triggered, this, [this] {
-        NUVEL_MAIN_ACTOR_ENTRY(file);
+        NUVEL_MAIN_ACTOR_ENTRY();
         sidebar_->setVisible(!sidebar_->isVisible());
     });
     toolbar->addSeparator();

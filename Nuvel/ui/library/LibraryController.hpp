@@ -103,7 +103,6 @@ public:
 
     // ---- What the window holds, for the shell and tests ----
     SourceCheckController* sourceCheck() const { return sheet_.sourceCheck(); }
-    NewRecordingSheet& newRecordingSheet() { return sheet_; }
     MeetingDetailController& cloudDetail() { return cloudDetail_; }
     LocalRecordingPane& localPane() { return pane_; }
     AudioDropSplitter* splitter() const;
@@ -111,7 +110,6 @@ public:
     QVBoxLayout* detail() const { return detail_; }
     bool searchMode() const { return searchMode_; }
     const std::optional<std::string>& selectedCloudID() const { return selectedCloudID_; }
-    bool isRendering() const { return isRendering_; }
 
 private:
     void buildSidebar();

@@ -26,7 +26,6 @@ namespace nuvel {
 
 namespace {
 
-constexpr const char* entryFile = "Nuvel/LocalRecordingPane";
 constexpr int meterWidth = 320;
 
 void showSecondary(QWidget* view) { view->setForegroundRole(QPalette::PlaceholderText); }
@@ -143,7 +142,6 @@ void LocalRecordingPane::commitScratchpad() {
 QPlainTextEdit* LocalRecordingPane::scratchpad() const { return scratchpad_; }
 QLabel* LocalRecordingPane::timerLabel() const { return timerLabel_; }
 LevelIndicator* LocalRecordingPane::meter() const { return meter_; }
-LevelIndicator* LocalRecordingPane::systemMeter() const { return systemMeter_; }
 
 QString LocalRecordingPane::notesCaption(const LocalRecording& recording) const {
     NotesCaptionContext context;
@@ -347,7 +345,7 @@ void LocalRecordingPane::buildNotes(const LocalRecording& recording) {
     editor->setAccessibleName(localized(editorIsPrivate_ ? "Private notes" : "Meeting notes"));
     editor->setFixedHeight(isActive(recording) && !editorIsPrivate_ ? 220 : 160);
     connect(editor, &QPlainTextEdit::textChanged, this, [this] {
-        NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+        NUVEL_MAIN_ACTOR_ENTRY();
         commitScratchpad();
     });
     place(editor);
@@ -383,19 +381,19 @@ void LocalRecordingPane::buildBookmarks(const LocalRecording& recording) {
 // ---- Actions ----
 
 void LocalRecordingPane::upload() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     if (const std::optional<Uuid> id = model_.selectedID())
         model_.startUploadIfAllowed(*id, false);
 }
 
 void LocalRecordingPane::refresh() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     model_.refreshSelectedStatus();
 }
 
 void LocalRecordingPane::openResult() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     const LocalRecording* selected = model_.selectedRecording();
     const std::optional<std::string> remoteID = selected ? selected->remoteID : std::nullopt;
     if (onOpenResult)
@@ -403,19 +401,19 @@ void LocalRecordingPane::openResult() {
 }
 
 void LocalRecordingPane::playAudio() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     model_.togglePlayback();
 }
 
 void LocalRecordingPane::playBookmark(std::int64_t mediaMilliseconds) {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     model_.togglePlayback(double(mediaMilliseconds) / 1000.0);
 }
 
 void LocalRecordingPane::exportAudio() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     const LocalRecording* selected = model_.selectedRecording();
     if (selected == nullptr || dependencies_.dialogs == nullptr)
         return;
@@ -428,7 +426,7 @@ void LocalRecordingPane::exportAudio() {
 }
 
 void LocalRecordingPane::discard() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (dependencies_.dialogs == nullptr)
         return;
     if (confirmed(*dependencies_.dialogs, "Remove this local recording?",
@@ -439,25 +437,25 @@ void LocalRecordingPane::discard() {
 }
 
 void LocalRecordingPane::pause() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     model_.togglePause();
 }
 
 void LocalRecordingPane::bookmark() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     model_.addBookmark();
 }
 
 void LocalRecordingPane::stop() {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     model_.stopRecording();
 }
 
 void LocalRecordingPane::notesModeChanged(int segment) {
-    NUVEL_MAIN_ACTOR_ENTRY(entryFile);
+    NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     showsPrivateNotes_ = segment == 1;
     if (onRenderNeeded) {

@@ -77,13 +77,11 @@ public:
 
     // What the pane shows, for its owner and tests.
     const std::optional<Uuid>& renderedID() const { return renderedID_; }
-    void setRenderedID(std::optional<Uuid> id) { renderedID_ = std::move(id); }
+    void setRenderedID(std::optional<Uuid> id) { renderedID_ = id; }
     QPlainTextEdit* scratchpad() const;
-    bool showsPrivateNotes() const { return showsPrivateNotes_; }
     bool editorIsPrivate() const { return editorIsPrivate_; }
     QLabel* timerLabel() const;
     LevelIndicator* meter() const;
-    LevelIndicator* systemMeter() const;
     // The line under the notes-mode switch for `recording` in the mode and model state of now.
     QString notesCaption(const LocalRecording& recording) const;
 

@@ -2,6 +2,7 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/MeetingAppNames.hpp"
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/widgets/SymbolIcons.hpp"
 #include "NuvelKit/support/Executor.hpp"
@@ -95,12 +96,10 @@ bool MeetingPrompts::showMicrophonePrompt(const MeetingMonitorPrompt& prompt) {
     // Which application runs is read from the processes, off the window thread.
     std::weak_ptr<int> alive = alive_;
     executor_->execute([this, alive, generation, prompt, running = applications_.running, queue = &queue_] {
-        std::optional<Running> found;
-        try {
-            found = running(*prompt.bundleID);
-        } catch (...) {
-            // Unreadable processes: the prompt names the application by its kind.
-        }
+        // Unreadable processes: the prompt names the application by its kind.
+        Outcome<std::optional<Running>> looked = attemptNow([&] { return running(*prompt.bundleID); });
+        looked.drop("looking for the prompt's running application");
+        std::optional<Running> found = looked.ok() ? looked.value() : std::nullopt;
         queue->post([this, alive, generation, prompt, found] {
             if (alive.expired() || generation != generation_ || !mayPrompt() || model_.busy())
                 return;

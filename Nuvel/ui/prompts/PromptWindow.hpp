@@ -23,7 +23,6 @@ public:
     void fadeIn(double seconds);
     // Fades the window out, then hides it and deletes it later.
     void fadeOut(double seconds);
-    bool isFadingOut() const { return fadingOut_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -30,7 +30,6 @@ namespace nuvel {
 
 namespace {
 
-constexpr const char* file = "Nuvel/SettingsController";
 constexpr const char* descriptionIdentifier = "settings-description";
 constexpr int contentWidth = 600;
 
@@ -89,13 +88,13 @@ SettingsController::~SettingsController() {
 }
 
 void SettingsController::build() {
-    // 1. The window: titled and closable only; closing orders it out.
+    // The window: titled and closable only; closing orders it out.
     window_ = new QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                            Qt::CustomizeWindowHint);
     window_->setObjectName(QStringLiteral("NuvelSettings"));
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
     window_->setWindowTitle(localized("Settings"));
-    // 2. The pages.
+    // The pages.
     auto* content = new QWidget;
     auto* contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(20, 4, 20, 4);
@@ -103,7 +102,7 @@ void SettingsController::build() {
     tabs_->setLayoutDirection(direction());
     contentLayout->addWidget(tabs_);
     window_->setCentralWidget(content);
-    // 3. The toolbar.
+    // The toolbar.
     toolbar_ = new QToolBar;
     toolbar_->setObjectName(QStringLiteral("NuvelSettingsToolbar"));
     toolbar_->setMovable(false);
@@ -124,20 +123,20 @@ void SettingsController::build() {
         item->setToolTip(localized(sections()[i]));
         sectionActions_->addAction(item);
         connect(item, &QAction::triggered, this, [this, i] {
-            NUVEL_MAIN_ACTOR_ENTRY(file);
+            NUVEL_MAIN_ACTOR_ENTRY();
             select(i, true);
         });
         // An assistive tool toggles the section's button, which does not trigger its action.
         if (auto* button = qobject_cast<QAbstractButton*>(toolbar_->widgetForAction(item)))
             connect(button, &QAbstractButton::toggled, this, [this, i](bool on) {
-                NUVEL_MAIN_ACTOR_ENTRY(file);
+                NUVEL_MAIN_ACTOR_ENTRY();
                 if (on && tabs_->currentIndex() != i)
                     select(i, true);
             });
     }
     window_->addToolBar(Qt::TopToolBarArea, toolbar_);
 
-    // 4. The six pages.
+    // The six pages.
     login_ = makeCheckbox("login", "Launch Nuvel at login", &SettingsController::toggleLogin);
     loginStatus_ = makeDescriptionLabel("loginStatus", {});
     loginStatus_->setWordWrap(false);
@@ -193,7 +192,7 @@ void SettingsController::build() {
         // Toggled, not clicked: an assistive tool's toggle runs it too. `refresh` sets the
         // boxes with their signals blocked.
         connect(box, &QCheckBox::toggled, this, [this, box] {
-            NUVEL_MAIN_ACTOR_ENTRY(file);
+            NUVEL_MAIN_ACTOR_ENTRY();
             toggleApp(box);
         });
         gridLayout->addWidget(box, int(i / 2), int(i % 2));
@@ -228,7 +227,7 @@ void SettingsController::build() {
     retention_->setObjectName(QStringLiteral("retention"));
     retention_->addItem(localized("Choose server audio retention…"));
     connect(retention_, qOverload<int>(&QComboBox::activated), this, [this] {
-        NUVEL_MAIN_ACTOR_ENTRY(file);
+        NUVEL_MAIN_ACTOR_ENTRY();
         changeRetention();
     });
     retentionStatus_ = makeDescriptionLabel("retentionStatus", {});
@@ -263,7 +262,7 @@ QPushButton* SettingsController::makeButton(const char* title, void (SettingsCon
     auto* button = new QPushButton(localized(title));
     button->setObjectName(QString::fromUtf8(title));
     connect(button, &QPushButton::clicked, this, [this, action] {
-        NUVEL_MAIN_ACTOR_ENTRY(file);
+        NUVEL_MAIN_ACTOR_ENTRY();
         (this->*action)();
     });
     return button;
@@ -275,7 +274,7 @@ QCheckBox* SettingsController::makeCheckbox(const char* name, const char* title,
     box->setObjectName(QString::fromLatin1(name));
     // Toggled, not clicked: an assistive tool's toggle runs it too.
     connect(box, &QCheckBox::toggled, this, [this, action] {
-        NUVEL_MAIN_ACTOR_ENTRY(file);
+        NUVEL_MAIN_ACTOR_ENTRY();
         (this->*action)();
     });
     return box;
@@ -400,7 +399,7 @@ int SettingsController::selectedSection() const {
 }
 
 void SettingsController::show() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     refresh();
     window_->show();
     // Shown, the pages have their final fonts: the height follows them.

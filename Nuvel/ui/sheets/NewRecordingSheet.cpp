@@ -25,7 +25,6 @@ namespace nuvel {
 
 namespace {
 
-constexpr const char* file = "Nuvel/NewRecordingSheet";
 constexpr int accessoryWidth = 510;
 constexpr int chooserWidth = 420;
 constexpr int chooserHeight = 28;
@@ -121,7 +120,7 @@ NewRecordingSheet::prefillMeeting(const std::optional<RecordingSuggestion>& sugg
 }
 
 void NewRecordingSheet::beginNewRecording(const RecordingSuggestion* suggestion) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!mayOpen() || isOpen())
         return;
     if (!env_.model->session()) {

@@ -13,10 +13,6 @@
 
 namespace nuvel {
 
-namespace {
-constexpr const char* file = "Nuvel/AppDelegate";
-} // namespace
-
 AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factories, Environment environment)
     : model_(std::move(model)), factories_(std::move(factories)), environment_(std::move(environment)),
       popover_(std::make_unique<Popover>()) {
@@ -89,7 +85,7 @@ void AppDelegate::launch() {
     launched_ = true;
     QPointer<AppDelegate> weak(this);
 
-    // 1. Updates.
+    // Updates.
     if (factories_.makeUpdates) {
         updates_ = factories_.makeUpdates([weak] { return !weak || weak->updatesBusy(); },
                                           [weak] {
@@ -102,11 +98,11 @@ void AppDelegate::launch() {
                                                   weak->requestQuit(QuitCoordinator::Origin::unattended);
                                           });
     }
-    // 2. The main menu.
+    // The main menu.
     buildMainMenu();
-    // 3. The library.
+    // The library.
     library_ = factories_.makeLibrary(*model_);
-    // 4. The calendar.
+    // The calendar.
     if (factories_.makeCalendar) {
         calendar_ = factories_.makeCalendar();
         calendar_->onChange = [weak] {
@@ -125,7 +121,7 @@ void AppDelegate::launch() {
                 return std::nullopt;
             return weak->calendar_->currentMeeting();
         };
-    // 5. The meeting monitor.
+    // The meeting monitor.
     if (factories_.makeMonitor) {
         monitor_ = factories_.makeMonitor();
         monitor_->isCapturing = [weak] { return weak && weak->monitorIsCapturing(); };
@@ -138,9 +134,9 @@ void AppDelegate::launch() {
                 weak->monitorCallEnded();
         };
     }
-    // 6. The library window.
+    // The library window.
     window_ = makeLibraryWindow();
-    // 7. The popover's content.
+    // The popover's content.
     menuController_ = std::make_unique<CompanionController>(
         *model_,
         [weak] {
@@ -149,7 +145,7 @@ void AppDelegate::launch() {
         },
         *environment_.queue, *environment_.executor, environment_.microphoneName);
     popover_->setContent(menuController_->view());
-    // 8. The status item.
+    // The status item.
     statusMenu_ = std::make_unique<QMenu>();
     statusMenu_->addAction(action("showLibrary"));
     statusMenu_->addSeparator();
@@ -163,7 +159,7 @@ void AppDelegate::launch() {
         };
         renderStatusItem();
     }
-    // 9. The model's observers.
+    // The model's observers.
     model_->onChange = [weak] {
         if (weak)
             weak->modelChanged();
@@ -172,18 +168,18 @@ void AppDelegate::launch() {
         if (weak)
             weak->modelTicked();
     };
-    // 10-12. The model, detection and the calendar (no permission prompt at launch).
+    // The model, detection and the calendar (no permission prompt at launch).
     model_->start();
     if (monitor_)
         monitor_->refresh();
     if (calendar_)
         calendar_->refresh(false);
-    // 13. The updater, once start-up restoration has begun.
+    // The updater, once start-up restoration has begun.
     if (updates_) {
         updates_->setStartupRestorationBegan(true);
         updates_->startIfReady();
     }
-    // 14. The window.
+    // The window.
     popover_->performClose();
     showLibraryWindow();
 }
@@ -202,12 +198,12 @@ void AppDelegate::showLibraryWindow() {
 }
 
 void AppDelegate::reopen() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     showLibrary();
 }
 
 void AppDelegate::openURL(const QString& text) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().compare(QStringLiteral("nuvel"), Qt::CaseInsensitive) != 0 ||
         url.host().compare(QStringLiteral("auth"), Qt::CaseInsensitive) != 0)
@@ -217,7 +213,7 @@ void AppDelegate::openURL(const QString& text) {
 }
 
 void AppDelegate::handleInstanceMessage(const QString& message) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (message == QStringLiteral("reopen"))
         reopen();
     else if (message.startsWith(QStringLiteral("open ")))
@@ -225,20 +221,20 @@ void AppDelegate::handleInstanceMessage(const QString& message) {
 }
 
 QuitCoordinator::Reply AppDelegate::requestQuit(QuitCoordinator::Origin origin) {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     return quit_->confirmTermination(origin);
 }
 
 // ---- Actions ----
 
 void AppDelegate::showLibrary() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     popover_->performClose();
     showLibraryWindow();
 }
 
 void AppDelegate::togglePopover() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!statusItem_)
         return;
     if (popover_->isShown()) {
@@ -251,7 +247,7 @@ void AppDelegate::togglePopover() {
 }
 
 void AppDelegate::newRecording() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (updates_ && updates_->isUpdating()) {
         model_->setMessage("Finish the update before starting a recording.");
         return;
@@ -261,7 +257,7 @@ void AppDelegate::newRecording() {
 }
 
 void AppDelegate::importAudio() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (updates_ && updates_->isUpdating())
         return;
     showLibrary();
@@ -269,7 +265,7 @@ void AppDelegate::importAudio() {
 }
 
 void AppDelegate::findMeeting() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (!library_)
         return;
     // The one owner of the find key: the open meeting's field when the user is in that meeting,
@@ -286,7 +282,7 @@ void AppDelegate::findMeeting() {
 }
 
 void AppDelegate::showSettings() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     presentSettings();
 }
 
@@ -313,7 +309,7 @@ void AppDelegate::recordFromPrompt(const RecordingSuggestion& suggestion) {
 }
 
 void AppDelegate::checkForUpdates() {
-    NUVEL_MAIN_ACTOR_ENTRY(file);
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (updates_)
         updates_->checkForUpdates();
 }

@@ -23,7 +23,6 @@ namespace nuvel {
 
 namespace {
 
-constexpr const char* file = "Nuvel/AppDelegate";
 
 // The library window: closing it only hides it, so it is reused every time the library is
 // shown. It reports moves and resizes so its frame can be saved.
@@ -114,8 +113,8 @@ void AppDelegate::buildMainMenu() {
         QAction* action = menu->addAction(localized(item.title));
         action->setObjectName(QString::fromLatin1(item.action));
         action->setShortcut(item.key);
-        connect(action, &QAction::triggered, this, [this, handler = handlers.at(item.action)] {
-            NUVEL_MAIN_ACTOR_ENTRY(file);
+        connect(action, &QAction::triggered, this, [handler = handlers.at(item.action)] {
+            NUVEL_MAIN_ACTOR_ENTRY();
             handler();
         });
         actions_[item.action] = action;

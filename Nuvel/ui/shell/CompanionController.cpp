@@ -1,6 +1,7 @@
 #include "Nuvel/ui/shell/CompanionController.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
+#include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
@@ -290,15 +291,13 @@ void CompanionController::resolveMicrophoneName() {
 
 Task<void> CompanionController::lookUpMicrophone(QPointer<CompanionController> controller, Executor* executor,
                                                  MicrophoneNameLookup lookup, std::string uid, Uuid recordingID) {
-    std::optional<std::string> name;
-    try {
-        auto job = [lookup, uid] { return lookup(uid); };
-        name = co_await runOn(*executor, job);
-    } catch (const Cancelled&) {
-        throw;
-    } catch (...) {
-        name.reset(); // the devices could not be listed: shown as unavailable
-    }
+    auto job = [lookup, uid] { return lookup(uid); };
+    Outcome<std::optional<std::string>> looked = co_await attemptOn(*executor, job);
+    if (looked.cancelled())
+        std::rethrow_exception(looked.error());
+    // The devices could not be listed: shown as unavailable.
+    looked.drop("naming the recording's microphone");
+    const std::optional<std::string> name = looked.ok() ? looked.value() : std::nullopt;
     if (!controller || controller->resolvedRecordingID_ != recordingID)
         co_return;
     controller->resolvedMicrophoneName_ =
@@ -307,23 +306,23 @@ Task<void> CompanionController::lookUpMicrophone(QPointer<CompanionController> c
 }
 
 void CompanionController::open() {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/AppDelegate");
+    NUVEL_MAIN_ACTOR_ENTRY();
     if (openLibrary_)
         openLibrary_();
 }
 
 void CompanionController::togglePause() {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/AppDelegate");
+    NUVEL_MAIN_ACTOR_ENTRY();
     model_.togglePause();
 }
 
 void CompanionController::stopRecording() {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/AppDelegate");
+    NUVEL_MAIN_ACTOR_ENTRY();
     model_.stopRecording();
 }
 
 void CompanionController::bookmark() {
-    NUVEL_MAIN_ACTOR_ENTRY("Nuvel/AppDelegate");
+    NUVEL_MAIN_ACTOR_ENTRY();
     model_.addBookmark();
 }
 

@@ -20,11 +20,6 @@ Popover::~Popover() {
         content_->setParent(nullptr);
 }
 
-void Popover::fitContent() {
-    if (content_)
-        adjustSize();
-}
-
 void Popover::showRelativeTo(const QRect& anchor) {
     if (content_ && content_->parentWidget() != this)
         layout()->addWidget(content_);

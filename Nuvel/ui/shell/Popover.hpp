@@ -24,8 +24,6 @@ public:
     void showRelativeTo(const QRect& anchor);
     // Closes the panel when it is shown.
     void performClose();
-    // Takes the content's preferred size.
-    void fitContent();
 
 private:
     QPointer<QWidget> content_;

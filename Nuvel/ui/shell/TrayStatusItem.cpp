@@ -17,7 +17,7 @@ TrayStatusItem::TrayStatusItem(QMenu* contextMenu) : tray_(std::make_unique<QSys
     tray_->setContextMenu(contextMenu);
     QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
                      [this](QSystemTrayIcon::ActivationReason reason) {
-                         NUVEL_MAIN_ACTOR_ENTRY("Nuvel/AppDelegate");
+                         NUVEL_MAIN_ACTOR_ENTRY();
                          if (reason == QSystemTrayIcon::Trigger && onActivate)
                              onActivate();
                      });

@@ -17,8 +17,6 @@ public:
     double value() const { return value_; }
     void setValue(double value);
 
-    double minimumValue() const { return 0.0; }
-    double maximumValue() const { return 1.0; }
     double warningValue() const { return warning_; }
     double criticalValue() const { return critical_; }
     void setWarningValue(double value);

@@ -3,7 +3,7 @@
 
 #include "Nuvel/model/shell/ShellServices.hpp"
 #include "NuvelKit/support/Defaults.hpp"
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 using namespace nuvel;
 

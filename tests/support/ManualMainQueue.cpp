@@ -1,4 +1,4 @@
-#include "NuvelKit/support/ManualMainQueue.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <chrono>
 #include <cmath>
