@@ -561,6 +561,9 @@ struct PowerCutCase {
     std::set<FsCall::Kind> exercises; // kinds of call the steps must make, so the row proves something
     // Prepares untraced; returns the steps to trace, which may make files under `base` only.
     std::function<Steps(PowerCut&)> prepare;
+    // A clear working copy's bytes need not reach the disk: recovery removes every one after a
+    // crash, whatever it holds. Its creation, move and removal are still checked.
+    bool clearCopyDataMayStayUnsynced = false;
 };
 
 void PrintTo(const PowerCutCase& row, std::ostream* os) { *os << row.name; }
@@ -576,7 +579,11 @@ TEST_P(PowerCutDuring, EveryChangeIsDurableWhenTheCallReturns) {
     for (FsCall::Kind kind : row.exercises)
         EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [&](const FsCall& c) { return c.kind == kind; }))
             << "no call of kind " << kind;
-    const std::vector<std::string> faults = durabilityFaults(calls, root.string());
+    std::vector<std::string> faults = durabilityFaults(calls, root.string());
+    if (row.clearCopyDataMayStayUnsynced)
+        std::erase_if(faults, [](const std::string& fault) {
+            return fault.starts_with("unsynced write") && fault.find("/clear-") != std::string::npos;
+        });
     std::string listed;
     for (const std::string& fault : faults) listed += "\n  " + fault;
     EXPECT_TRUE(faults.empty()) << listed;
@@ -623,7 +630,8 @@ INSTANTIATE_TEST_SUITE_P(
                          auto copy = std::make_shared<fs::path>();
                          return {[&f, copy, asset] { *copy = f.store.openClearCopy(f.recording.id, asset, "caf"); },
                                  [&f, copy] { f.store.removeWorkingFiles(*copy); }};
-                     }},
+                     },
+                     true},
         PowerCutCase{"deleteRecording", {FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          f.sealedSegment();
