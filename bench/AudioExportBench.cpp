@@ -3,13 +3,12 @@
 // matters is "realtime": seconds of audio exported per second of wall time (goal: at least 30).
 #include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/capture/M4aExporter.hpp"
+#include "bench/BenchAudio.hpp"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <filesystem>
 #include <stdlib.h>
-
-#include "bench/BenchAudio.hpp"
 #include <string>
 #include <vector>
 

@@ -23,7 +23,9 @@ using namespace nuvel;
 // A live writer that only counts.
 class CountingSink final : public LiveAudioSink {
 public:
-    void appendLiveAudio(std::span<const float> samples, double, const Uuid&) override { frames += samples.size(); }
+    void appendLiveAudio(std::span<const float> samples, double, const Uuid&) override {
+        frames += samples.size();
+    }
     LocalRecording finishLiveSegment(const Uuid& id) override {
         return LocalRecording::make("bench", std::nullopt, "Bench", false, Date{}, id);
     }
@@ -39,7 +41,9 @@ struct BenchStore {
     std::shared_ptr<RecordingStore> store = std::make_shared<RecordingStore>(root, SymmetricKey::random());
     Uuid id = Uuid::random();
     std::shared_ptr<StoreLiveAudioSink> sink = std::make_shared<StoreLiveAudioSink>(store);
-    BenchStore() { store->saveManifest(LocalRecording::make("bench", std::nullopt, "Bench", false, Date::now(), id)); }
+    BenchStore() {
+        store->saveManifest(LocalRecording::make("bench", std::nullopt, "Bench", false, Date::now(), id));
+    }
     ~BenchStore() { std::filesystem::remove_all(root); }
 };
 

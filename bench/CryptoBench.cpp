@@ -1,17 +1,15 @@
 // Sealing and hashing throughput of the support crypto module. AesGcmBesideOpenSSL measures
 // sealing 16 KiB records beside `openssl speed -evp aes-256-gcm` in the same run and prints the
 // ratio; scripts/bench-crypto also sets the other figures beside `openssl speed`.
-#include <benchmark/benchmark.h>
-
-#include <sys/resource.h>
+#include "NuvelKit/support/Crypto.hpp"
 
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
-
-#include "NuvelKit/support/Crypto.hpp"
 
 using namespace nuvel;
 
@@ -28,26 +26,29 @@ double threadUserSeconds() {
 // Bytes a second of `openssl speed -evp aes-256-gcm` on 16 KiB blocks.
 double opensslSpeed() {
     FILE* pipe = ::popen("openssl speed -evp aes-256-gcm -bytes 16384 -seconds 1 2>/dev/null", "r");
-    if (pipe == nullptr) throw std::runtime_error("openssl speed did not start");
+    if (pipe == nullptr)
+        throw std::runtime_error("openssl speed did not start");
     double rate = 0;
     char line[512];
     while (std::fgets(line, sizeof line, pipe) != nullptr) {
         std::string text(line);
-        if (text.rfind("AES-256-GCM", 0) != 0) continue;
+        if (text.rfind("AES-256-GCM", 0) != 0)
+            continue;
         const std::size_t last = text.find_last_of(' ');
         rate = std::stod(text.substr(last + 1)) * 1000; // "1855348.14k": thousands of bytes
     }
-    if (::pclose(pipe) != 0 || rate <= 0) throw std::runtime_error("openssl speed gave no figure");
+    if (::pclose(pipe) != 0 || rate <= 0)
+        throw std::runtime_error("openssl speed gave no figure");
     return rate;
 }
 
-template <class Seal>
-double sealRate(Seal&& seal, std::size_t bytes) {
+template <class Seal> double sealRate(Seal&& seal, std::size_t bytes) {
     const double start = threadUserSeconds();
     std::size_t done = 0;
     double spent = 0;
     while ((spent = threadUserSeconds() - start) < 0.5) {
-        for (int i = 0; i < 256; ++i) seal();
+        for (int i = 0; i < 256; ++i)
+            seal();
         done += 256 * bytes;
     }
     return double(done) / spent;
@@ -72,12 +73,15 @@ static void AesGcmBesideOpenSSL(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> seal, sealInto, reference, sealRatio, sealIntoRatio;
         for (int round = 0; round < 7; ++round) {
-            const double a = sealRate([&] { benchmark::DoNotOptimize(aesgcm::seal(key, chunk, aad).data()); }, size);
+            const double a =
+                sealRate([&] { benchmark::DoNotOptimize(aesgcm::seal(key, chunk, aad).data()); }, size);
             const double ref = opensslSpeed();
-            const double b = sealRate([&] {
-                aesgcm::sealInto(key, chunk, aad, box);
-                benchmark::DoNotOptimize(box.data());
-            }, size);
+            const double b = sealRate(
+                [&] {
+                    aesgcm::sealInto(key, chunk, aad, box);
+                    benchmark::DoNotOptimize(box.data());
+                },
+                size);
             seal.push_back(a);
             sealInto.push_back(b);
             reference.push_back(ref);
@@ -119,7 +123,8 @@ BENCHMARK(AesGcmOpen)->Arg(16 << 10)->Arg(1 << 20);
 static void Sha256Stream(benchmark::State& state) {
     Bytes block(std::size_t(state.range(0)), 0xa5);
     Sha256 h;
-    for (auto _ : state) h.update(block);
+    for (auto _ : state)
+        h.update(block);
     benchmark::DoNotOptimize(h.finalize());
     state.SetBytesProcessed(std::int64_t(state.iterations()) * state.range(0));
 }

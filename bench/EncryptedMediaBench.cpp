@@ -10,20 +10,18 @@
 //   *FileDurably   the full drivers: private file, flush to storage, no-replace move;
 //   FileCopyOnly, RawSealSameFiles   the same file I/O without crypto, and with bare AES-GCM
 //                  boxes in place of the container.
-#include <benchmark/benchmark.h>
+#include "NuvelKit/store/EncryptedMedia.hpp"
+#include "NuvelKit/support/Files.hpp"
 
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <filesystem>
 #include <stdlib.h>
+#include <string>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <string>
 #include <vector>
-
-#include "NuvelKit/store/EncryptedMedia.hpp"
-#include "NuvelKit/support/Files.hpp"
 
 using namespace nuvel;
 namespace fs = std::filesystem;
@@ -42,13 +40,15 @@ struct Fixture {
 
     Fixture() {
         std::string pattern = (fs::temp_directory_path() / "nuvel-media-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
         folder = pattern;
         clear = folder / "clear.caf";
         sealed = folder / "asset.nuvel";
         Bytes block = randomBytes(1 << 20);
         files::FileDescriptor out = files::createExclusive(clear);
-        for (std::size_t written = 0; written < fileSize; written += block.size()) out.writeAll(block, clear);
+        for (std::size_t written = 0; written < fileSize; written += block.size())
+            out.writeAll(block, clear);
         out.close();
         EncryptedMedia::encryptFile(clear, sealed, key, context);
     }
@@ -87,13 +87,13 @@ double threadSeconds() {
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-template <class Work>
-double rateOf(Work&& work, std::size_t bytes) {
+template <class Work> double rateOf(Work&& work, std::size_t bytes) {
     const double start = threadSeconds();
     std::size_t done = 0;
     double spent = 0;
     while ((spent = threadSeconds() - start) < 0.3) {
-        for (int i = 0; i < 16; ++i) work();
+        for (int i = 0; i < 16; ++i)
+            work();
         done += 16 * bytes;
     }
     return double(done) / spent;
@@ -106,12 +106,14 @@ double median(std::vector<double> values) {
 
 files::FileDescriptor memoryFile() {
     files::FileDescriptor file(::memfd_create("nuvel-bench", 0));
-    if (!file) throw std::runtime_error("memfd_create failed");
+    if (!file)
+        throw std::runtime_error("memfd_create failed");
     return file;
 }
 
 void rewind(const files::FileDescriptor& file) {
-    if (::lseek(file.get(), 0, SEEK_SET) != 0) throw std::runtime_error("lseek failed");
+    if (::lseek(file.get(), 0, SEEK_SET) != 0)
+        throw std::runtime_error("lseek failed");
 }
 
 } // namespace
@@ -137,35 +139,43 @@ static void ContainerBesideRawInMemory(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> cipherSeal, cipherOpen, seal, open, encrypt, decrypt, encryptRatio, decryptRatio;
         for (int round = 0; round < 7; ++round) {
-            cipherSeal.push_back(rateOf([&] { aesgcm::sealInto(key, clear, viewOf(aad), writeBuffer); }, size));
-            cipherOpen.push_back(rateOf([&] {
-                aesgcm::openInto(key, box, viewOf(aad), std::span(writeBuffer.data(), size));
-            }, size));
-            seal.push_back(rateOf([&] {
-                rewind(clearFile);
-                rewind(output);
-                const std::size_t got = clearFile.readUpTo(readBuffer.data(), size, {});
-                aesgcm::sealInto(key, ByteView(readBuffer.data(), got), viewOf(aad), writeBuffer);
-                output.writeAll(writeBuffer, {});
-            }, size));
-            encrypt.push_back(rateOf([&] {
-                rewind(clearFile);
-                rewind(output);
-                EncryptedMedia::encrypt(clearFile, output, key, context);
-            }, size));
-            open.push_back(rateOf([&] {
-                rewind(boxFile);
-                rewind(output);
-                const std::size_t got = boxFile.readUpTo(readBuffer.data(), readBuffer.size(), {});
-                const std::span<std::uint8_t> opened(writeBuffer.data(), got - SealedBox::overhead);
-                aesgcm::openInto(key, ByteView(readBuffer.data(), got), viewOf(aad), opened);
-                output.writeAll(opened, {});
-            }, size));
-            decrypt.push_back(rateOf([&] {
-                rewind(sealedFile);
-                rewind(output);
-                EncryptedMedia::decrypt(sealedFile, output, key, context);
-            }, size));
+            cipherSeal.push_back(
+                rateOf([&] { aesgcm::sealInto(key, clear, viewOf(aad), writeBuffer); }, size));
+            cipherOpen.push_back(rateOf(
+                [&] { aesgcm::openInto(key, box, viewOf(aad), std::span(writeBuffer.data(), size)); }, size));
+            seal.push_back(rateOf(
+                [&] {
+                    rewind(clearFile);
+                    rewind(output);
+                    const std::size_t got = clearFile.readUpTo(readBuffer.data(), size, {});
+                    aesgcm::sealInto(key, ByteView(readBuffer.data(), got), viewOf(aad), writeBuffer);
+                    output.writeAll(writeBuffer, {});
+                },
+                size));
+            encrypt.push_back(rateOf(
+                [&] {
+                    rewind(clearFile);
+                    rewind(output);
+                    EncryptedMedia::encrypt(clearFile, output, key, context);
+                },
+                size));
+            open.push_back(rateOf(
+                [&] {
+                    rewind(boxFile);
+                    rewind(output);
+                    const std::size_t got = boxFile.readUpTo(readBuffer.data(), readBuffer.size(), {});
+                    const std::span<std::uint8_t> opened(writeBuffer.data(), got - SealedBox::overhead);
+                    aesgcm::openInto(key, ByteView(readBuffer.data(), got), viewOf(aad), opened);
+                    output.writeAll(opened, {});
+                },
+                size));
+            decrypt.push_back(rateOf(
+                [&] {
+                    rewind(sealedFile);
+                    rewind(output);
+                    EncryptedMedia::decrypt(sealedFile, output, key, context);
+                },
+                size));
             encryptRatio.push_back(encrypt.back() / seal.back());
             decryptRatio.push_back(decrypt.back() / open.back());
         }
@@ -182,12 +192,14 @@ static void ContainerBesideRawInMemory(benchmark::State& state) {
 BENCHMARK(ContainerBesideRawInMemory)->Iterations(1)->Unit(benchmark::kSecond);
 
 static void ContainerEncrypt(benchmark::State& state) {
-    runTransform(state, fixture().clear, [](auto& in, auto& out, auto& key) { EncryptedMedia::encrypt(in, out, key, context); });
+    runTransform(state, fixture().clear,
+                 [](auto& in, auto& out, auto& key) { EncryptedMedia::encrypt(in, out, key, context); });
 }
 BENCHMARK(ContainerEncrypt)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void ContainerDecrypt(benchmark::State& state) {
-    runTransform(state, fixture().sealed, [](auto& in, auto& out, auto& key) { EncryptedMedia::decrypt(in, out, key, context); });
+    runTransform(state, fixture().sealed,
+                 [](auto& in, auto& out, auto& key) { EncryptedMedia::decrypt(in, out, key, context); });
 }
 BENCHMARK(ContainerDecrypt)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -196,7 +208,8 @@ BENCHMARK(ContainerDecrypt)->Unit(benchmark::kMillisecond)->UseRealTime();
 static void FileCopyOnly(benchmark::State& state) {
     runTransform(state, fixture().clear, [](auto& in, auto& out, auto&) {
         Bytes chunk(EncryptedMedia::chunkSize);
-        while (std::size_t got = in.readUpTo(chunk.data(), chunk.size(), {})) out.writeAll(ByteView(chunk.data(), got), {});
+        while (std::size_t got = in.readUpTo(chunk.data(), chunk.size(), {}))
+            out.writeAll(ByteView(chunk.data(), got), {});
     });
 }
 BENCHMARK(FileCopyOnly)->Unit(benchmark::kMillisecond)->UseRealTime();

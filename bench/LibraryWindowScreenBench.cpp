@@ -46,7 +46,8 @@ std::vector<MeetingSummary> meetings(int count) {
     std::vector<MeetingSummary> made;
     made.reserve(std::size_t(count));
     for (int i = 0; i < count; ++i)
-        made.push_back(summary("mt_" + std::to_string(i), "Weekly planning with the field team #" + std::to_string(i),
+        made.push_back(summary("mt_" + std::to_string(i),
+                               "Weekly planning with the field team #" + std::to_string(i),
                                60.0 * (5 + i % 90), states[i % 4]));
     return made;
 }
@@ -83,10 +84,15 @@ struct Screens {
         world->cloud->shown.selectedID = "mt_500";
         world->calendar.state = SettingsActions::CalendarAccess::granted;
         for (int i = 0; i < 3; ++i)
-            world->calendar.held.push_back(CalendarMeeting{"c" + std::to_string(i), "Sync " + std::to_string(i),
+            world->calendar.held.push_back(CalendarMeeting{"c" + std::to_string(i),
+                                                           "Sync " + std::to_string(i),
                                                            Date{800000000.0 + 1800.0 * (i + 1)},
-                                                           Date{800000000.0 + 1800.0 * (i + 2)}, {}, {}, "",
-                                                           std::nullopt, std::nullopt});
+                                                           Date{800000000.0 + 1800.0 * (i + 2)},
+                                                           {},
+                                                           {},
+                                                           "",
+                                                           std::nullopt,
+                                                           std::nullopt});
         world->library->setCalendar(&world->calendar);
 
         auto* layout = new QVBoxLayout(&window);
@@ -103,9 +109,7 @@ struct Screens {
         bare.show();
         settle(bare, true);
     }
-    ~Screens() {
-        world->library->view()->setParent(nullptr);
-    }
+    ~Screens() { world->library->view()->setParent(nullptr); }
 
     void showSide(bool cloud) {
         world->library->locationChanged(cloud ? 1 : 0);
@@ -155,7 +159,8 @@ void RenderCloudSide(benchmark::State& state) {
         bareMS += s.resetBare();
     }
     s.world->cloud->shown.meetings = s.listed;
-    if (s.world->library->table()->model()->rowCount() != (changing && turn % 2 == 1 ? cloudMeetings - 1 : cloudMeetings))
+    if (s.world->library->table()->model()->rowCount() !=
+        (changing && turn % 2 == 1 ? cloudMeetings - 1 : cloudMeetings))
         state.SkipWithError("the cloud side does not list the meetings");
     report(state, screenMS, bareMS, changing ? "list changed" : "same list");
 }

@@ -5,13 +5,12 @@
 #include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/capture/MediaAssembly.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
+#include "bench/BenchAudio.hpp"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <filesystem>
 #include <stdlib.h>
-
-#include "bench/BenchAudio.hpp"
 #include <string>
 #include <vector>
 
@@ -32,10 +31,12 @@ struct SealedHour {
 
     SealedHour() {
         std::string pattern = (fs::temp_directory_path() / "nuvel-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
         folder = pattern;
         store = std::make_unique<RecordingStore>(folder / "root", SymmetricKey::random());
-        recording = LocalRecording::make("bench", std::nullopt, "An hour", false, Date{700000000}, Uuid::random());
+        recording =
+            LocalRecording::make("bench", std::nullopt, "An hour", false, Date{700000000}, Uuid::random());
         for (int i = 0; i < segmentCount; ++i) {
             const Uuid assetID = Uuid::random();
             const std::int64_t start = std::int64_t(i) * segmentFrames;
@@ -44,8 +45,8 @@ struct SealedHour {
             writer.append(segmentAudio(start));
             writer.close();
             store->sealClearMedia(live, recording.id, assetID);
-            recording.segments.push_back(RecordingSegment{assetID, 5.0, recording.createdAt.adding(5.0 * i), "caf",
-                                                          start, "live"});
+            recording.segments.push_back(
+                RecordingSegment{assetID, 5.0, recording.createdAt.adding(5.0 * i), "caf", start, "live"});
         }
     }
     ~SealedHour() {

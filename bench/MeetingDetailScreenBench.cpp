@@ -27,7 +27,8 @@ constexpr std::int64_t meetingMS = 3 * 3600 * 1000;
 
 QApplication& application() {
     static QApplication* app = [] {
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
         static int argc = 1;
         static char name[] = "detail-screen-bench";
         static char* argv[] = {name, nullptr};
@@ -37,37 +38,41 @@ QApplication& application() {
 }
 
 NativeMeetingDocument meeting(bool arabic) {
-    static const std::vector<std::string> latin = {"the", "budget", "plan", "we", "should", "ship", "in", "May",
-                                                   "café", "review", "numbers", "and", "agree", "on", "team"};
-    static const std::vector<std::string> arabicWords = {"الميزانية", "الخطة", "نحن", "يجب", "أن", "نطلق",
-                                                         "في", "مايو", "نراجع", "الأرقام", "و", "الفريق"};
+    static const std::vector<std::string> latin = {"the",     "budget", "plan",  "we",   "should",
+                                                   "ship",    "in",     "May",   "café", "review",
+                                                   "numbers", "and",    "agree", "on",   "team"};
+    static const std::vector<std::string> arabicWords = {
+        "الميزانية", "الخطة", "نحن", "يجب", "أن", "نطلق", "في", "مايو", "نراجع", "الأرقام", "و", "الفريق"};
     const auto& vocabulary = arabic ? arabicWords : latin;
     const MeetingAccess access{"owner", "workspace", {{"edit", true}, {"export", true}, {"share", true}}};
     MeetingTranscript transcript;
     transcript.version = 1;
-    for (int s = 1; s <= 4; ++s) transcript.speakers["S" + std::to_string(s)] = MeetingSpeaker{"Speaker " + std::to_string(s)};
+    for (int s = 1; s <= 4; ++s)
+        transcript.speakers["S" + std::to_string(s)] = MeetingSpeaker{"Speaker " + std::to_string(s)};
     MeetingJSON::Array corrections;
     const std::int64_t step = meetingMS / wordCount;
     for (int i = 0; i < wordCount; ++i) {
         const std::string id = "w" + std::to_string(i);
-        transcript.words.push_back(MeetingWord{id, vocabulary[std::size_t(i * 7 + i / 13) % vocabulary.size()],
-                                               i * step, i * step + step - 40,
-                                               "S" + std::to_string(1 + (i / 40) % 4), std::nullopt});
+        transcript.words.push_back(
+            MeetingWord{id, vocabulary[std::size_t(i * 7 + i / 13) % vocabulary.size()], i * step,
+                        i * step + step - 40, "S" + std::to_string(1 + (i / 40) % 4), std::nullopt});
         if (i % 50 == 0)
-            corrections.push_back(
-                MeetingJSON::object({{"id", MeetingJSON::string(id)}, {"from", MeetingJSON::string("before")}}));
+            corrections.push_back(MeetingJSON::object(
+                {{"id", MeetingJSON::string(id)}, {"from", MeetingJSON::string("before")}}));
     }
     NativeMeetingDocument document;
-    document.summary = MeetingSummary{"mt_bench", "Three hours", "ready", std::nullopt, 7, access, "", 10800.0,
-                                      false, 1772445600, std::nullopt};
-    document.transcript = MeetingTranscriptDocument::make("corrected", 7, meetingMS, std::move(transcript), access);
+    document.summary = MeetingSummary{"mt_bench", "Three hours", "ready", std::nullopt, 7,           access,
+                                      "",         10800.0,       false,   1772445600,   std::nullopt};
+    document.transcript =
+        MeetingTranscriptDocument::make("corrected", 7, meetingMS, std::move(transcript), access);
     document.transcript.corrections = MeetingJSON::array(std::move(corrections));
     return document;
 }
 
 QString plainTranscript(const NativeMeetingDocument& document) {
     QString text;
-    for (const auto& word : document.transcript.transcript.words) text += QString::fromStdString(word.text) + ' ';
+    for (const auto& word : document.transcript.transcript.words)
+        text += QString::fromStdString(word.text) + ' ';
     return text;
 }
 
@@ -137,7 +142,8 @@ void FindAndScroll(benchmark::State& state) {
         screens.window.repaint();
         screenMS += millisecondsSince(start);
         start = Clock::now();
-        if (!screens.bare.find(query)) screens.bare.moveCursor(QTextCursor::Start);
+        if (!screens.bare.find(query))
+            screens.bare.moveCursor(QTextCursor::Start);
         screens.bare.repaint();
         bareMS += millisecondsSince(start);
     }
@@ -168,7 +174,8 @@ void RedrawResidentMemory(benchmark::State& state) {
         for (int redraw = 1; redraw <= 500; ++redraw) {
             screens.controller.render(document, nullptr, nullptr, std::nullopt);
             QApplication::processEvents();
-            if (redraw == 100) warm = residentMiB();
+            if (redraw == 100)
+                warm = residentMiB();
         }
         after = residentMiB();
     }

@@ -17,20 +17,18 @@
 
 #include <QCoreApplication>
 #include <QStandardPaths>
-#include <benchmark/benchmark.h>
-
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <signal.h>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -56,11 +54,13 @@ double cpuSeconds(qint64 pid) {
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
-std::optional<QByteArray> run(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
+                              const QProcessEnvironment& env) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    if (!process.waitForFinished(15000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    if (!process.waitForFinished(15000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
         process.kill();
         process.waitForFinished();
         return std::nullopt;
@@ -76,7 +76,8 @@ double liveSeconds(const std::filesystem::path& production) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folders.front(), error))
         if (entry.path().extension() == ".caf")
-            return double(entry.file_size(error)) / (48000.0 * 4); // the test microphone: mono float at 48 kHz
+            return double(entry.file_size(error)) /
+                   (48000.0 * 4); // the test microphone: mono float at 48 kHz
     return 0;
 }
 
@@ -115,13 +116,15 @@ void RoomRecordingCpu(benchmark::State& state) {
     auto transport = std::make_shared<CurlTransport>();
     PKCEAttempt attempt = PKCEAttempt::make();
     HttpRequest approve;
-    approve.url = standin.origin() + "/device/approve?challenge=" + attempt.challenge() + "&account=acct_standin";
+    approve.url =
+        standin.origin() + "/device/approve?challenge=" + attempt.challenge() + "&account=acct_standin";
     const std::string location = transport->send(approve, {}).header("Location").value_or("");
     const std::string code = location.substr(location.find("code=") + 5);
     const std::string session =
         NuvelAPI(standin.origin(), transport).exchangeCode(code, attempt.verifier(), "Benchmark").encode();
     PrivateHome home;
-    KeychainVault(AppModel::keychainService, std::make_shared<FileSecretBackend>(home.path("data") / "Nuvel" / "keyring"))
+    KeychainVault(AppModel::keychainService,
+                  std::make_shared<FileSecretBackend>(home.path("data") / "Nuvel" / "keyring"))
         .save(ByteView(reinterpret_cast<const std::uint8_t*>(session.data()), session.size()),
               KeychainVault::deviceSessionAccount);
     InstalledNuvel nuvel(standin.origin());
@@ -223,8 +226,8 @@ void RoomRecordingCpu(benchmark::State& state) {
         state.counters["x_parec"] = parecCpu > 0 ? nuvelCpu / parecCpu : 0;
         // parec's own fragments may be seconds long (PipeWire honours its default): no ratio then.
         const std::string ratio = parecCpu > 0 ? std::to_string(nuvelCpu / parecCpu).substr(0, 4) : "n/a";
-        std::printf("recording %.0f s, window open: Nuvel %.2f %% of one core, parec %.2f %%, ratio %s\n", wall,
-                    100 * nuvelCpu / wall, 100 * parecCpu / wall, ratio.c_str());
+        std::printf("recording %.0f s, window open: Nuvel %.2f %% of one core, parec %.2f %%, ratio %s\n",
+                    wall, 100 * nuvelCpu / wall, 100 * parecCpu / wall, ratio.c_str());
     }
     // Saved on the way out, as a user's quit would.
     ::kill(pid_t(app.processId()), SIGTERM);

@@ -177,7 +177,8 @@ void UploadBench(benchmark::State& state) {
         CloudLibraryDependencies cloud;
         cloud.mainQueue = &queue;
         cloud.actorExecutor = &executor;
-        cloud.client = std::make_shared<NativeMeetingClient>(standin.origin(), std::make_shared<CurlTransport>());
+        cloud.client =
+            std::make_shared<NativeMeetingClient>(standin.origin(), std::make_shared<CurlTransport>());
         d.cloud = makeCloudMeetingModel(std::move(cloud));
         d.openStore = RecordingWorkspaceStore::open;
         const fs::path made = root / "made.m4a";
@@ -191,8 +192,8 @@ void UploadBench(benchmark::State& state) {
         bool opened = false;
         std::exception_ptr failure;
         const TaskHandle opening = spawn(
-            queue, detail::storeOutcomeVoid(parts->workspaces.openWorkspace(session, contract, std::nullopt), &opened,
-                                            &failure));
+            queue, detail::storeOutcomeVoid(parts->workspaces.openWorkspace(session, contract, std::nullopt),
+                                            &opened, &failure));
         driveUntil(queue, [&] { return opening.isFinished(); });
         if (failure)
             std::rethrow_exception(failure);
@@ -200,7 +201,8 @@ void UploadBench(benchmark::State& state) {
         LocalRecording r = LocalRecording::make(session.account.id, contract.workspace.id, "Bench", false,
                                                 Date::now(), Uuid::random());
         r.capture = CaptureState::saved;
-        r.segments = {RecordingSegment::make(Uuid::random(), r.createdAt, "m4a", std::nullopt, std::nullopt, 3600)};
+        r.segments = {
+            RecordingSegment::make(Uuid::random(), r.createdAt, "m4a", std::nullopt, std::nullopt, 3600)};
         parts->context.state.store->saveManifest(r);
         parts->context.state.recordings.push_back(r);
 
@@ -221,7 +223,8 @@ void UploadBench(benchmark::State& state) {
 
         // curl: the same parts, to a meeting of its own, in one process over one connection, and
         // the same commit.
-        const fs::path copy = parts->context.state.store->openClearCopy(sent.id, *sent.transportAssetID, "m4a");
+        const fs::path copy =
+            parts->context.state.store->openClearCopy(sent.id, *sent.transportAssetID, "m4a");
         CreateMeetingRequest another = *sent.creationRequest;
         another.client_recording_id.reset(); // a meeting of its own, not the one just sent
         const CreatedMeeting meeting = api->createMeeting(another, session.token);
@@ -239,7 +242,8 @@ void UploadBench(benchmark::State& state) {
         const auto curlStart = std::chrono::steady_clock::now();
         if (std::system(command.c_str()) != 0)
             throw std::runtime_error("curl failed");
-        api->NuvelAPI::commitUpload(meeting.id, std::int64_t(pieces.size()), *sent.transportSHA256, session.token, {});
+        api->NuvelAPI::commitUpload(meeting.id, std::int64_t(pieces.size()), *sent.transportSHA256,
+                                    session.token, {});
         const double curlSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - curlStart).count();
         parts->context.state.store->removeWorkingFiles(copy);

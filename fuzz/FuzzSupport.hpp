@@ -13,7 +13,8 @@ namespace nuvel::fuzz {
 
 // A broken property: told on stderr, then the process aborts so libFuzzer keeps the input.
 [[noreturn]] inline void finding(const char* what, std::string_view detail = {}) {
-    std::fprintf(stderr, "finding: %s\n%.*s\n", what, int(std::min<std::size_t>(detail.size(), 4096)), detail.data());
+    std::fprintf(stderr, "finding: %s\n%.*s\n", what, int(std::min<std::size_t>(detail.size(), 4096)),
+                 detail.data());
     std::abort();
 }
 
@@ -24,7 +25,8 @@ public:
 
     // A byte from the front (0 once the input is used up).
     std::uint8_t byte() {
-        if (size_ == 0) return 0;
+        if (size_ == 0)
+            return 0;
         --size_;
         return *data_++;
     }

@@ -7,14 +7,6 @@
 //   build/fuzz/fuzz/fuzz_MeetingDocuments -max_total_time=600 -dict=fuzz/MeetingDocuments.dict \
 //       <corpus-folder> tests/meetings/golden
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
-#include <string>
-#include <string_view>
-
 #include "NuvelKit/meetings/MeetingCorrection.hpp"
 #include "NuvelKit/meetings/MeetingJSON.hpp"
 #include "NuvelKit/meetings/MeetingLibrary.hpp"
@@ -27,6 +19,14 @@
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/JsonReference.hpp"
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
 namespace {
 
 using namespace nuvel;
@@ -36,9 +36,12 @@ using namespace nuvel;
     std::abort();
 }
 
-void read(const MeetingSummary& s) { (void)s.durationMilliseconds(), (void)s.access.canEdit(); }
+void read(const MeetingSummary& s) {
+    (void)s.durationMilliseconds(), (void)s.access.canEdit();
+}
 void read(const MeetingLibraryPage& p) {
-    for (const auto& s : p.meetings) read(s);
+    for (const auto& s : p.meetings)
+        read(s);
 }
 void read(const MeetingTranscriptDocument& d) {
     for (const auto& w : d.transcript.words) {
@@ -51,22 +54,27 @@ void read(const MeetingTranscriptDocument& d) {
         }
     }
 }
-void read(const MeetingNotesDocument& n) { (void)n.notesObject().size(); }
+void read(const MeetingNotesDocument& n) {
+    (void)n.notesObject().size();
+}
 void read(const NativeMeetingDocument& d) {
     read(d.summary);
     read(d.transcript);
-    if (d.notes) read(*d.notes);
-    if (d.originalTranscript) read(*d.originalTranscript);
+    if (d.notes)
+        read(*d.notes);
+    if (d.originalTranscript)
+        read(*d.originalTranscript);
 }
 void read(const MeetingSearchPage& p) {
-    for (const auto& h : p.results) (void)h.id(), (void)h.snippetText();
+    for (const auto& h : p.results)
+        (void)h.id(), (void)h.snippetText();
 }
-void read(const MeetingJSON& j) { (void)j["text"], (void)j.stringValue(); }
-template <class T>
-void read(const T&) {}
+void read(const MeetingJSON& j) {
+    (void)j["text"], (void)j.stringValue();
+}
+template <class T> void read(const T&) {}
 
-template <class T>
-void roundTrip(const json::Value& value) {
+template <class T> void roundTrip(const json::Value& value) {
     std::optional<T> decoded;
     try {
         decoded = T::fromJson(value);
@@ -81,9 +89,11 @@ void roundTrip(const json::Value& value) {
         finding("a decoded document could not be encoded", e.what());
     }
     T again = T::decode(once);
-    if (again.encode() != once) finding("encoding is not stable", once);
+    if (again.encode() != once)
+        finding("encoding is not stable", once);
     if constexpr (std::equality_comparable<T>) {
-        if (!(again == *decoded)) finding("a round trip changed the document", once);
+        if (!(again == *decoded))
+            finding("a round trip changed the document", once);
     }
 }
 
@@ -106,13 +116,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         const json::Value reference = json::referenceParse(text);
-        if (refused) finding("the reader refused what the reference reader accepts", std::string(text));
+        if (refused)
+            finding("the reader refused what the reference reader accepts", std::string(text));
         if (!(value == reference) || value.dump() != reference.dump())
             finding("the reader and the reference reader read different values", std::string(text));
     } catch (const json::JsonError& e) {
-        if (refused != e.code()) finding("the reader and the reference reader disagree", std::string(text));
+        if (refused != e.code())
+            finding("the reader and the reference reader disagree", std::string(text));
     }
-    if (refused) return 0;
+    if (refused)
+        return 0;
     roundTrip<MeetingJSON>(value);
     roundTrip<MeetingAccess>(value);
     roundTrip<MeetingSummary>(value);

@@ -4,20 +4,21 @@
 // text that parses to the same URL.
 //
 //   build/fuzz/fuzz/fuzz_SignInCallbackFuzz -max_total_time=600 <work-corpus> fuzz/corpus/SignInCallbackFuzz
-#include <cstring>
-#include <string>
-
 #include "NuvelKit/service/PKCEAttempt.hpp"
 #include "NuvelKit/support/Url.hpp"
 #include "fuzz/FuzzSupport.hpp"
+
+#include <cstring>
+#include <string>
 
 namespace {
 
 using namespace nuvel;
 
 bool isCode(const std::string& code) {
-    return code.size() == 64 &&
-           std::all_of(code.begin(), code.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return code.size() == 64 && std::all_of(code.begin(), code.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 } // namespace
@@ -32,17 +33,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)url->queryItems();
     }
 
-    PKCEAttempt attempt = PKCEAttempt::make([](std::uint8_t* out, std::size_t count) { std::memset(out, 7, count); });
+    PKCEAttempt attempt =
+        PKCEAttempt::make([](std::uint8_t* out, std::size_t count) { std::memset(out, 7, count); });
     try {
-        if (!isCode(attempt.validateCallback(text))) fuzz::finding("a callback gave a code of another form", text);
+        if (!isCode(attempt.validateCallback(text)))
+            fuzz::finding("a callback gave a code of another form", text);
     } catch (const AuthenticationError& e) {
-        if (e.code() != AuthenticationError::Code::invalidCallback) fuzz::finding("a fresh attempt was not invalid", text);
+        if (e.code() != AuthenticationError::Code::invalidCallback)
+            fuzz::finding("a fresh attempt was not invalid", text);
     }
     try {
         attempt.validateCallback(text);
         fuzz::finding("a spent attempt took a callback", text);
     } catch (const AuthenticationError& e) {
-        if (e.code() != AuthenticationError::Code::replayed) fuzz::finding("a spent attempt was not replayed", text);
+        if (e.code() != AuthenticationError::Code::replayed)
+            fuzz::finding("a spent attempt was not replayed", text);
     }
     return 0;
 }

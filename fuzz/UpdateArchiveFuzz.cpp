@@ -4,15 +4,15 @@
 // file or folder is set-user-id, set-group-id or writable by the group or others.
 //
 //   build/fuzz/fuzz/fuzz_UpdateArchiveFuzz -max_total_time=600 <work-corpus> fuzz/corpus/UpdateArchiveFuzz
+#include "Nuvel/platform/UpdateArchive.hpp"
+#include "Nuvel/platform/UpdateFeed.hpp"
+#include "fuzz/FuzzSupport.hpp"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
-
-#include "Nuvel/platform/UpdateArchive.hpp"
-#include "Nuvel/platform/UpdateFeed.hpp"
-#include "fuzz/FuzzSupport.hpp"
 
 namespace {
 

@@ -5,14 +5,14 @@
 // and a whole signature's worth of base64; versions compare as an order.
 //
 //   build/fuzz/fuzz/fuzz_UpdateFeedFuzz -max_total_time=600 <work-corpus> fuzz/corpus/UpdateFeedFuzz
-#include <memory>
-#include <openssl/evp.h>
-#include <string>
-
 #include "Nuvel/platform/UpdateFeed.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/UpdateSafety.hpp"
 #include "fuzz/FuzzSupport.hpp"
+
+#include <memory>
+#include <openssl/evp.h>
+#include <string>
 
 namespace {
 

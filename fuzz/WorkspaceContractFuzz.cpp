@@ -2,13 +2,14 @@
 // text that decodes to an equal contract and the same bytes, and the validation must give the
 // same verdict on both, failing with RecordingError::invalidTransport only.
 //
-//   build/fuzz/fuzz/fuzz_WorkspaceContractFuzz -max_total_time=600 <work-corpus> fuzz/corpus/WorkspaceContractFuzz
-#include <string>
-
+//   build/fuzz/fuzz/fuzz_WorkspaceContractFuzz -max_total_time=600 <work-corpus>
+//   fuzz/corpus/WorkspaceContractFuzz
 #include "NuvelKit/service/NativeBootstrap.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/support/Json.hpp"
 #include "fuzz/FuzzSupport.hpp"
+
+#include <string>
 
 namespace {
 
@@ -20,7 +21,8 @@ bool accepted(const NativeBootstrap& contract) {
         contract.validate(contract.account.id);
         return true;
     } catch (const RecordingError& e) {
-        if (e.code() != RecordingError::Code::invalidTransport) fuzz::finding("validation failed with another error");
+        if (e.code() != RecordingError::Code::invalidTransport)
+            fuzz::finding("validation failed with another error");
         return false;
     }
 }
@@ -37,8 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string encoded = contract.encode();
     const NativeBootstrap again = NativeBootstrap::decode(encoded);
-    if (again.encode() != encoded) fuzz::finding("a contract does not round-trip", text);
-    if (accepted(again) != accepted(contract)) fuzz::finding("a round trip changed the verdict", text);
+    if (again.encode() != encoded)
+        fuzz::finding("a contract does not round-trip", text);
+    if (accepted(again) != accepted(contract))
+        fuzz::finding("a round trip changed the verdict", text);
     // Another account's view of the same contract is never accepted.
     try {
         contract.validate(contract.account.id + "x");

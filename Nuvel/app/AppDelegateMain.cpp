@@ -1,22 +1,20 @@
 // The program's entry: the text direction, one instance per user, the information properties,
 // the application services and the delegate, and the one event loop.
-#include "Nuvel/ui/shell/AppDelegate.hpp"
-
+#include "Nuvel/app/ApplicationServices.hpp"
 #include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/QtSingleInstance.hpp"
 #include "Nuvel/platform/QtTerminationSignals.hpp"
-#include "Nuvel/app/ApplicationServices.hpp"
 #include "Nuvel/ui/common/EnglishWording.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
 #include <QSessionManager>
-
 #include <cstdio>
 #include <optional>
 #include <thread>
@@ -132,16 +130,19 @@ int AppDelegate::main(int argc, char** argv) {
     instance.onMessage = [&delegate](const QString& message) { delegate.handleInstanceMessage(message); };
 
     QtTerminationSignals terminationSignals;
-    terminationSignals.onSignal = [&delegate](int) { delegate.requestQuit(QuitCoordinator::Origin::unattended); };
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate, [&delegate](QSessionManager& manager) {
-        const bool asks = manager.allowsInteraction();
-        const auto reply =
-            delegate.requestQuit(asks ? QuitCoordinator::Origin::interactive : QuitCoordinator::Origin::unattended);
-        if (asks)
-            manager.release();
-        if (reply == QuitCoordinator::Reply::cancel && asks)
-            manager.cancel();
-    });
+    terminationSignals.onSignal = [&delegate](int) {
+        delegate.requestQuit(QuitCoordinator::Origin::unattended);
+    };
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &delegate,
+                     [&delegate](QSessionManager& manager) {
+                         const bool asks = manager.allowsInteraction();
+                         const auto reply = delegate.requestQuit(asks ? QuitCoordinator::Origin::interactive
+                                                                      : QuitCoordinator::Origin::unattended);
+                         if (asks)
+                             manager.release();
+                         if (reply == QuitCoordinator::Reply::cancel && asks)
+                             manager.cancel();
+                     });
     QuitRequests quitRequests(delegate);
     app.installEventFilter(&quitRequests);
 

@@ -1,15 +1,14 @@
 #include "Nuvel/app/ApplicationServices.hpp"
 
+#include "Nuvel/app/SettingsAndUpdates.hpp"
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/CalendarService.hpp"
 #include "Nuvel/model/MeetingMonitor.hpp"
+#include "Nuvel/model/cloud/CloudLibrary.hpp"
+#include "Nuvel/model/shell/ShellServices.hpp"
+#include "Nuvel/platform/CalendarModule.hpp"
 #include "Nuvel/platform/CaptureApplications.hpp"
 #include "Nuvel/platform/CapturePlatform.hpp"
-#include "Nuvel/platform/CalendarModule.hpp"
-#include "Nuvel/platform/RunningApplications.hpp"
-#include "Nuvel/platform/SystemAudioCapture.hpp"
-#include "Nuvel/platform/SystemMeetingSignals.hpp"
 #include "Nuvel/platform/HostIdentity.hpp"
 #include "Nuvel/platform/KeyringModule.hpp"
 #include "Nuvel/platform/MicrophoneDevices.hpp"
@@ -20,22 +19,22 @@
 #include "Nuvel/platform/QtBrowser.hpp"
 #include "Nuvel/platform/QtLogind.hpp"
 #include "Nuvel/platform/QtNetworkMonitor.hpp"
-#include "Nuvel/ui/prompts/DesktopApplications.hpp"
+#include "Nuvel/platform/RunningApplications.hpp"
+#include "Nuvel/platform/SystemAudioCapture.hpp"
+#include "Nuvel/platform/SystemMeetingSignals.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
-#include "Nuvel/ui/prompts/MeetingPrompts.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/library/CloudLibraryDialogs.hpp"
 #include "Nuvel/ui/library/LibraryController.hpp"
+#include "Nuvel/ui/prompts/DesktopApplications.hpp"
+#include "Nuvel/ui/prompts/MeetingPrompts.hpp"
 #include "Nuvel/ui/sheets/RecordingSources.hpp"
-#include "Nuvel/model/shell/ShellServices.hpp"
-#include "Nuvel/ui/common/PreferredLanguages.hpp"
-#include "Nuvel/app/SettingsAndUpdates.hpp"
 #include "Nuvel/ui/shell/TrayStatusItem.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
-
 #include <vector>
 
 namespace nuvel {
@@ -102,7 +101,8 @@ private:
 class SoundServerDeviceRemovals final : public DeviceRemovalNotices,
                                         public std::enable_shared_from_this<SoundServerDeviceRemovals> {
 public:
-    SoundServerDeviceRemovals(SoundServer& server, Executor& executor) : server_(server), executor_(executor) {}
+    SoundServerDeviceRemovals(SoundServer& server, Executor& executor)
+        : server_(server), executor_(executor) {}
     ~SoundServerDeviceRemovals() override { stop(); }
 
     void start(std::function<void()> removed) override {
@@ -162,12 +162,14 @@ public:
     SourceChecks checks() override {
         SourceChecks checks;
         Executor* executor = &executor_;
-        checks.microphone = [executor](std::optional<std::uint32_t> deviceID, std::weak_ptr<SourceCheckMeters> meters) {
+        checks.microphone = [executor](std::optional<std::uint32_t> deviceID,
+                                       std::weak_ptr<SourceCheckMeters> meters) {
             return microphoneSourceCheck(executor, {}, deviceID, std::move(meters));
         };
         std::shared_ptr<SoundServerCaptureFactory> capture = capture_;
         checks.system = [capture](SystemAudioSelection selection, bool includesMicrophone,
-                                  std::optional<std::uint32_t> deviceID, std::weak_ptr<SourceCheckMeters> meters) {
+                                  std::optional<std::uint32_t> deviceID,
+                                  std::weak_ptr<SourceCheckMeters> meters) {
             return systemCheck(capture, selection, includesMicrophone, deviceID, std::move(meters));
         };
         return checks;
@@ -183,8 +185,9 @@ private:
         co_return applications;
     }
 
-    static Task<void> systemCheck(std::shared_ptr<SoundServerCaptureFactory> capture, SystemAudioSelection selection,
-                                  bool includesMicrophone, std::optional<std::uint32_t> deviceID,
+    static Task<void> systemCheck(std::shared_ptr<SoundServerCaptureFactory> capture,
+                                  SystemAudioSelection selection, bool includesMicrophone,
+                                  std::optional<std::uint32_t> deviceID,
                                   std::weak_ptr<SourceCheckMeters> meters) {
         CapturePlatform* platform = co_await capture->currentPlatform();
         co_await SystemAudioCapture::sourceCheck(selection, includesMicrophone, deviceID, std::move(meters),
@@ -199,7 +202,8 @@ private:
 } // namespace
 
 ApplicationServices::ApplicationServices(const InfoProperties& info)
-    : info_(info), storedDefaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())),
+    : info_(info),
+      storedDefaults_(std::make_unique<FileDefaultsStore>(FileDefaultsStore::standardLocation())),
       defaults_(std::make_unique<NonThrowingDefaultsStore>(*storedDefaults_)),
       meetingPreferences_(std::make_shared<MeetingPreferences>(
           std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults_.get()))) {
@@ -211,7 +215,8 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     CloudLibraryDependencies cloud;
     cloud.mainQueue = &queue_;
     cloud.actorExecutor = &executor_;
-    cloud.client = std::make_shared<NativeMeetingClient>(info.serviceOrigin(), std::make_shared<CurlTransport>());
+    cloud.client =
+        std::make_shared<NativeMeetingClient>(info.serviceOrigin(), std::make_shared<CurlTransport>());
     cloud.localize = [](std::string_view text) { return localize(text); };
     cloud.webHost = webHostOf(info.webOrigin());
     QtDialogs* dialogs = &dialogs_;
@@ -262,14 +267,16 @@ ShellFactories ApplicationServices::factories() {
     Dialogs* dialogs = &dialogs_;
     DefaultsStore* defaults = defaults_.get();
     const InfoProperties* info = &info_;
-    f.makeUpdates = [info, queue, executor, dialogs](std::function<bool()> isBusy, std::function<void()> onChange,
+    f.makeUpdates = [info, queue, executor, dialogs](std::function<bool()> isBusy,
+                                                     std::function<void()> onChange,
                                                      std::function<void()> quit) {
-        return makeApplicationUpdates(*info, *queue, *executor, *dialogs, std::move(isBusy), std::move(onChange),
-                                      std::move(quit));
+        return makeApplicationUpdates(*info, *queue, *executor, *dialogs, std::move(isBusy),
+                                      std::move(onChange), std::move(quit));
     };
     f.makeSettings = [info, dialogs, defaults](SettingsActions actions) {
         // The defaults live as long as these services; the window only borrows them.
-        return makeApplicationSettings(std::move(actions), std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults),
+        return makeApplicationSettings(std::move(actions),
+                                       std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), defaults),
                                        *dialogs, *info);
     };
     LibraryController::Dependencies library;

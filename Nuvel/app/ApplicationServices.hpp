@@ -2,13 +2,13 @@
 
 #include "Nuvel/model/MeetingPreferences.hpp"
 #include "Nuvel/model/NonThrowingDefaultsStore.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
 #include "Nuvel/platform/CapturePermission.hpp"
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/PulseConnection.hpp"
 #include "Nuvel/platform/QtMainQueue.hpp"
-#include "Nuvel/ui/shell/AppDelegate.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
-#include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "NuvelKit/support/Executor.hpp"
 

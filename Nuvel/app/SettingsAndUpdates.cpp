@@ -1,10 +1,10 @@
 #include "Nuvel/app/SettingsAndUpdates.hpp"
 
+#include "Nuvel/app/UpdateController.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/settings/SettingsController.hpp"
-#include "Nuvel/app/UpdateController.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 
 #include <QDesktopServices>
@@ -55,7 +55,7 @@ std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info,
     Executor* e = &executor;
     Dialogs* d = &dialogs;
     auto makeUpdater = [q, e, d, quit](const UpdateController::UpdaterSettings& settings,
-                                 UpdaterDelegate& delegate) -> std::unique_ptr<Updater> {
+                                       UpdaterDelegate& delegate) -> std::unique_ptr<Updater> {
         SignedUpdater::Dependencies deps;
         deps.queue = q;
         deps.executor = e;
@@ -65,7 +65,9 @@ std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info,
         deps.currentVersion = NUVEL_VERSION;
         deps.installedTree = InfoProperties::executableFolder();
         deps.confirmInstall = [d](const UpdateItem& item) { return confirmInstall(*d, item); };
-        deps.relaunch = [q, quit](const std::filesystem::path& program) { return relaunchInto(program, *q, quit); };
+        deps.relaunch = [q, quit](const std::filesystem::path& program) {
+            return relaunchInto(program, *q, quit);
+        };
         return std::make_unique<SignedUpdater>(std::move(deps), delegate);
     };
     return std::make_unique<UpdateController>(info, std::move(isBusy), std::move(onChange),

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/platform/InfoProperties.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/MainQueue.hpp"

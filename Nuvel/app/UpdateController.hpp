@@ -1,8 +1,8 @@
 #pragma once
 
+#include "Nuvel/model/shell/ShellParts.hpp"
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
-#include "Nuvel/model/shell/ShellParts.hpp"
 
 #include <functional>
 #include <memory>

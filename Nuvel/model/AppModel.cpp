@@ -12,8 +12,7 @@ std::shared_ptr<AppModel> AppModel::make(AppModelDependencies dependencies) {
     return model;
 }
 
-AppModel::AppModel(AppModelDependencies dependencies)
-    : parts_(std::move(dependencies)) {}
+AppModel::AppModel(AppModelDependencies dependencies) : parts_(std::move(dependencies)) {}
 
 void AppModel::install() {
     parts_.context.setOwner(weak_from_this());

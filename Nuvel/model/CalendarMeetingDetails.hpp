@@ -1,9 +1,9 @@
 #pragma once
 
+#include "NuvelKit/calendar/CalendarMeeting.hpp"
+
 #include <string>
 #include <vector>
-
-#include "NuvelKit/calendar/CalendarMeeting.hpp"
 
 namespace nuvel {
 

@@ -1,7 +1,6 @@
 #include "Nuvel/model/CalendarService.hpp"
 
 #include "Nuvel/model/Outcome.hpp"
-
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
 
 #include <cctype>

@@ -7,10 +7,12 @@ namespace nuvel {
 RecordingMediaAssembler::RecordingMediaAssembler(std::shared_ptr<MediaAssembly> assembly)
     : assembly_(std::move(assembly)) {}
 
-std::filesystem::path RecordingMediaAssembler::assemble(const LocalRecording& recording, WorkspaceStore& store) {
+std::filesystem::path RecordingMediaAssembler::assemble(const LocalRecording& recording,
+                                                        WorkspaceStore& store) {
     RecordingStore* recordings = store.recordingStore();
     // Only a store over encrypted recording folders holds segments to compose.
-    if (recordings == nullptr) throw RecordingError(RecordingError::Code::missingMedia);
+    if (recordings == nullptr)
+        throw RecordingError(RecordingError::Code::missingMedia);
     return assembly_->assemble(recording, *recordings);
 }
 

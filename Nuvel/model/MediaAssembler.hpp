@@ -38,7 +38,8 @@ public:
 // The application's assembler: the core MediaAssembly over the workspace's RecordingStore.
 class RecordingMediaAssembler final : public MediaAssembler {
 public:
-    explicit RecordingMediaAssembler(std::shared_ptr<MediaAssembly> assembly = std::make_shared<MediaAssembly>());
+    explicit RecordingMediaAssembler(
+        std::shared_ptr<MediaAssembly> assembly = std::make_shared<MediaAssembly>());
 
     std::filesystem::path assemble(const LocalRecording& recording, WorkspaceStore& store) override;
     FileDigest fileDigest(const std::filesystem::path& file) override;

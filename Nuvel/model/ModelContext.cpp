@@ -57,8 +57,8 @@ AppModelDependencies checked(AppModelDependencies d) {
 } // namespace
 
 ModelContext::ModelContext(AppModelDependencies dependencies)
-    : deps(checked(std::move(dependencies))), cloud(std::move(deps.cloud)), vault(keychainService, deps.keyring),
-      tasks(*deps.mainQueue) {}
+    : deps(checked(std::move(dependencies))), cloud(std::move(deps.cloud)),
+      vault(keychainService, deps.keyring), tasks(*deps.mainQueue) {}
 
 void ModelContext::setObservers(std::function<void()> changed, std::function<void()> ticked) {
     changed_ = std::move(changed);

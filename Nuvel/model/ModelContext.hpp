@@ -44,7 +44,9 @@ public:
     void requireMain(const char* where) const { deps.mainQueue->requireCurrent(where); }
     Date now() const { return deps.now(); }
     // Sleeps `seconds` on the continuous clock; see sleepUnlessCancelled.
-    Task<bool> sleepUnlessCancelled(double seconds) const { return nuvel::sleepUnlessCancelled(seconds, deps.continuousNow); }
+    Task<bool> sleepUnlessCancelled(double seconds) const {
+        return nuvel::sleepUnlessCancelled(seconds, deps.continuousNow);
+    }
     std::string localized(std::string_view text) const { return deps.localize(text); }
     std::string localized(StatusText text) const { return localized(sentence(text)); }
 

@@ -18,9 +18,10 @@ namespace nuvel {
 struct ModelParts {
     // Throws std::invalid_argument when a required dependency is missing.
     explicit ModelParts(AppModelDependencies dependencies)
-        : context(std::move(dependencies)), annotations(context), upload(context, annotations), playback(context, upload),
-          files(context, upload, playback), capture(context, playback, upload), workspaces(context, upload, annotations, playback),
-          session(context, workspaces, upload, playback) {}
+        : context(std::move(dependencies)), annotations(context), upload(context, annotations),
+          playback(context, upload), files(context, upload, playback), capture(context, playback, upload),
+          workspaces(context, upload, annotations, playback), session(context, workspaces, upload, playback) {
+    }
     ModelParts(const ModelParts&) = delete;
     ModelParts& operator=(const ModelParts&) = delete;
 

@@ -23,11 +23,11 @@
 #include <cxxabi.h>
 #include <exception>
 #include <filesystem>
-#include <system_error>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <type_traits>
 #include <typeinfo>
 #include <utility>
@@ -45,8 +45,7 @@ public:
     const std::string& errorType() const { return type_; }
 
     // The error as `E` when it is one (or derives from it), else null. Valid while this lives.
-    template <class E>
-    const E* errorAs() const {
+    template <class E> const E* errorAs() const {
         if (!error_)
             return nullptr;
         try {
@@ -93,8 +92,7 @@ private:
     std::string type_;
 };
 
-template <class T>
-class Outcome : public Failure {
+template <class T> class Outcome : public Failure {
 public:
     explicit Outcome(T value) : value_(std::move(value)) {}
     explicit Outcome(Failure failure) : Failure(std::move(failure)) {}
@@ -108,8 +106,7 @@ private:
     std::optional<T> value_;
 };
 
-template <>
-class Outcome<void> : public Failure {
+template <> class Outcome<void> : public Failure {
 public:
     Outcome() = default;
     explicit Outcome(Failure failure) : Failure(std::move(failure)) {}
@@ -117,8 +114,7 @@ public:
 };
 
 // Calls `work` and gives what it returns, or the error it threw.
-template <class F>
-auto attemptNow(F&& work) -> Outcome<std::invoke_result_t<F>> {
+template <class F> auto attemptNow(F&& work) -> Outcome<std::invoke_result_t<F>> {
     using T = std::invoke_result_t<F>;
     try {
         if constexpr (std::is_void_v<T>) {
@@ -134,8 +130,7 @@ auto attemptNow(F&& work) -> Outcome<std::invoke_result_t<F>> {
 
 // Awaits `task` (taken from the caller's variable) and gives its value, or the error it ended
 // with, Cancelled included.
-template <class T>
-Task<Outcome<T>> attempt(Task<T>& task) {
+template <class T> Task<Outcome<T>> attempt(Task<T>& task) {
     Task<T> owned = std::move(task);
     std::optional<Outcome<T>> outcome;
     try {
@@ -152,11 +147,9 @@ Task<Outcome<T>> attempt(Task<T>& task) {
 }
 
 namespace detail {
-template <class F>
-using AttemptResult = typename RunResult<F>::type;
+template <class F> using AttemptResult = typename RunResult<F>::type;
 
-template <class F>
-Task<AttemptResult<F>> runAsTask(Executor& executor, F work) {
+template <class F> Task<AttemptResult<F>> runAsTask(Executor& executor, F work) {
     if constexpr (std::is_void_v<AttemptResult<F>>)
         co_await runOn(executor, work);
     else
@@ -167,8 +160,7 @@ Task<AttemptResult<F>> runAsTask(Executor& executor, F work) {
 // Runs `work` on `executor` as runOn does (moving it out of the caller's variable) and gives its
 // value, or the error it threw.
 template <class F>
-    requires(!std::is_const_v<F>)
-Task<Outcome<detail::AttemptResult<F>>> attemptOn(Executor& executor, F& work) {
+requires(!std::is_const_v<F>) Task<Outcome<detail::AttemptResult<F>>> attemptOn(Executor& executor, F& work) {
     Task<detail::AttemptResult<F>> task = detail::runAsTask(executor, std::move(work));
     co_return co_await attempt(task);
 }

@@ -1,8 +1,6 @@
 #include "Nuvel/model/WorkspaceStore.hpp"
 
-
 namespace nuvel {
-
 
 RecordingWorkspaceStore::RecordingWorkspaceStore(std::filesystem::path root, const SymmetricKey& key)
     : store_(std::move(root), key) {}
@@ -12,7 +10,9 @@ std::shared_ptr<WorkspaceStore> RecordingWorkspaceStore::open(const std::filesys
     return std::make_shared<RecordingWorkspaceStore>(root, key);
 }
 
-RecoveryReport RecordingWorkspaceStore::recover(const std::string& accountID) { return store_.recover(accountID); }
+RecoveryReport RecordingWorkspaceStore::recover(const std::string& accountID) {
+    return store_.recover(accountID);
+}
 
 LocalRecording RecordingWorkspaceStore::loadRecording(const Uuid& id) {
     return store_.loadRecording(id);

@@ -43,8 +43,8 @@ public:
                                                  std::string_view extension, std::string_view kind) = 0;
     // `digest`, when given, receives the SHA-256 and size of the clear bytes, taken in the same
     // pass as the cipher (see RecordingStore).
-    virtual void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
-                                RecordingStore::MediaDigest* digest = nullptr) = 0;
+    virtual void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID,
+                                const Uuid& assetID, RecordingStore::MediaDigest* digest = nullptr) = 0;
     virtual std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
                                                 std::string_view extension,
                                                 RecordingStore::MediaDigest* digest = nullptr) = 0;
@@ -81,7 +81,8 @@ public:
                                          std::string_view extension, std::string_view kind) override;
     void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
                         RecordingStore::MediaDigest* digest = nullptr) override;
-    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
+    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
+                                        std::string_view extension,
                                         RecordingStore::MediaDigest* digest = nullptr) override;
     void removeWorkingFiles(const std::filesystem::path& file) override;
     void deleteRecording(const Uuid& id, const std::string& accountID) override;

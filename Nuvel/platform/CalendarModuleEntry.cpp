@@ -3,7 +3,8 @@
 #include "Nuvel/platform/CalendarModule.hpp"
 #include "Nuvel/platform/EdsCalendarStore.hpp"
 
-extern "C" __attribute__((visibility("default"))) nuvel::CalendarStore* nuvel_calendar_store(int interfaceVersion) {
+extern "C" __attribute__((visibility("default"))) nuvel::CalendarStore*
+nuvel_calendar_store(int interfaceVersion) {
     if (interfaceVersion != nuvel::calendarModuleInterface)
         return nullptr;
     return new nuvel::EdsCalendarStore();

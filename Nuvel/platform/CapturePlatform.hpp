@@ -29,8 +29,8 @@ public:
 // The real one, over one sound server connection.
 class PulseCapturePlatform final : public CapturePlatform {
 public:
-    PulseCapturePlatform(std::shared_ptr<PulseConnection> connection, MainQueue& mainQueue, Executor& executor,
-                         PulseSystemAudioService::Options options = {});
+    PulseCapturePlatform(std::shared_ptr<PulseConnection> connection, MainQueue& mainQueue,
+                         Executor& executor, PulseSystemAudioService::Options options = {});
 
     std::unique_ptr<CaptureEngine> makeEngine() override;
     SystemAudioService& systemAudio() override { return systemAudio_; }

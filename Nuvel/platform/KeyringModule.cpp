@@ -43,8 +43,9 @@ public:
 } // namespace
 
 std::shared_ptr<SecretBackend> makeProgramSecretBackend() {
-    return std::make_shared<FallbackSecretBackend>(std::make_shared<ModuleSecretBackend>(),
-                                                   std::make_shared<FileSecretBackend>(FileSecretBackend::standardLocation()));
+    return std::make_shared<FallbackSecretBackend>(
+        std::make_shared<ModuleSecretBackend>(),
+        std::make_shared<FileSecretBackend>(FileSecretBackend::standardLocation()));
 }
 
 } // namespace nuvel

@@ -3,7 +3,8 @@
 #include "Nuvel/platform/KeyringModule.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
 
-extern "C" __attribute__((visibility("default"))) nuvel::SecretBackend* nuvel_keyring_backend(int interfaceVersion) {
+extern "C" __attribute__((visibility("default"))) nuvel::SecretBackend*
+nuvel_keyring_backend(int interfaceVersion) {
     if (interfaceVersion != nuvel::keyringModuleInterface)
         return nullptr;
     static nuvel::LibsecretBackend keyring;

@@ -1,31 +1,37 @@
 // No Qt here: GLib's headers clash with Qt's keywords.
 #include "Nuvel/platform/LibsecretBackend.hpp"
 
-#include <libsecret/secret.h>
-
-#include <string>
-
 #include "NuvelKit/store/FallbackSecretBackend.hpp"
+
+#include <libsecret/secret.h>
+#include <string>
 
 namespace nuvel {
 namespace {
 
 const SecretSchema* schema() {
-    static const SecretSchema s = {
-        "com.getnuvel.Nuvel.GenericPassword",
-        SECRET_SCHEMA_NONE,
-        {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static const SecretSchema s = {"com.getnuvel.Nuvel.GenericPassword",
+                                   SECRET_SCHEMA_NONE,
+                                   {
+                                       {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                   },
+                                   0,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr};
     return &s;
 }
 
 std::int32_t statusOf(GError* error) {
     std::int32_t status = keychainStatus::authFailed;
-    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR) status = keychainStatus::notAvailable;
+    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR)
+        status = keychainStatus::notAvailable;
     else if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED)
         status = keychainStatus::interactionNotAllowed;
     g_error_free(error);
@@ -35,14 +41,17 @@ std::int32_t statusOf(GError* error) {
 // Looks an item up: success with its bytes, itemNotFound, or the error's status.
 std::int32_t lookup(const std::string& service, const std::string& account, Bytes* out) {
     GError* error = nullptr;
-    SecretValue* value = secret_password_lookup_binary_sync(schema(), nullptr, &error, "service", service.c_str(),
-                                                            "account", account.c_str(), nullptr);
-    if (error != nullptr) return statusOf(error);
-    if (value == nullptr) return keychainStatus::itemNotFound;
+    SecretValue* value = secret_password_lookup_binary_sync(
+        schema(), nullptr, &error, "service", service.c_str(), "account", account.c_str(), nullptr);
+    if (error != nullptr)
+        return statusOf(error);
+    if (value == nullptr)
+        return keychainStatus::itemNotFound;
     if (out != nullptr) {
         gsize length = 0;
         const gchar* data = secret_value_get(value, &length);
-        out->assign(reinterpret_cast<const std::uint8_t*>(data), reinterpret_cast<const std::uint8_t*>(data) + length);
+        out->assign(reinterpret_cast<const std::uint8_t*>(data),
+                    reinterpret_cast<const std::uint8_t*>(data) + length);
     }
     secret_value_unref(value);
     return keychainStatus::success;
@@ -57,7 +66,8 @@ std::int32_t store(const std::string& service, const std::string& account, ByteV
                                                     nullptr, &error, "service", service.c_str(), "account",
                                                     account.c_str(), nullptr);
     secret_value_unref(value);
-    if (error != nullptr) return statusOf(error);
+    if (error != nullptr)
+        return statusOf(error);
     return ok ? keychainStatus::success : keychainStatus::authFailed;
 }
 
@@ -69,22 +79,26 @@ std::int32_t LibsecretBackend::copy(const std::string& service, const std::strin
 
 std::int32_t LibsecretBackend::update(const std::string& service, const std::string& account, ByteView data) {
     std::int32_t status = lookup(service, account, nullptr);
-    if (status != keychainStatus::success) return status;
+    if (status != keychainStatus::success)
+        return status;
     return store(service, account, data); // replaces the item with the same attributes
 }
 
 std::int32_t LibsecretBackend::add(const std::string& service, const std::string& account, ByteView data) {
     std::int32_t status = lookup(service, account, nullptr);
-    if (status == keychainStatus::success) return keychainStatus::duplicateItem;
-    if (status != keychainStatus::itemNotFound) return status;
+    if (status == keychainStatus::success)
+        return keychainStatus::duplicateItem;
+    if (status != keychainStatus::itemNotFound)
+        return status;
     return store(service, account, data);
 }
 
 std::int32_t LibsecretBackend::remove(const std::string& service, const std::string& account) {
     GError* error = nullptr;
-    gboolean removed = secret_password_clear_sync(schema(), nullptr, &error, "service", service.c_str(), "account",
-                                                  account.c_str(), nullptr);
-    if (error != nullptr) return statusOf(error);
+    gboolean removed = secret_password_clear_sync(schema(), nullptr, &error, "service", service.c_str(),
+                                                  "account", account.c_str(), nullptr);
+    if (error != nullptr)
+        return statusOf(error);
     return removed ? keychainStatus::success : keychainStatus::itemNotFound;
 }
 
@@ -94,8 +108,9 @@ bool LibsecretBackend::isAvailable() {
 }
 
 std::shared_ptr<SecretBackend> makeSystemSecretBackend() {
-    return std::make_shared<FallbackSecretBackend>(std::make_shared<LibsecretBackend>(),
-                                                   std::make_shared<FileSecretBackend>(FileSecretBackend::standardLocation()));
+    return std::make_shared<FallbackSecretBackend>(
+        std::make_shared<LibsecretBackend>(),
+        std::make_shared<FileSecretBackend>(FileSecretBackend::standardLocation()));
 }
 
 } // namespace nuvel

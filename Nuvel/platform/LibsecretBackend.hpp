@@ -1,8 +1,8 @@
 #pragma once
 
-#include <memory>
-
 #include "NuvelKit/store/SecretBackend.hpp"
+
+#include <memory>
 
 namespace nuvel {
 

@@ -11,7 +11,8 @@
 namespace nuvel {
 
 MicrophoneCapture::MicrophoneCapture(Uuid id, std::shared_ptr<LiveAudioSink> store,
-                                     std::optional<std::uint32_t> microphoneDeviceID, CapturePlatform& platform)
+                                     std::optional<std::uint32_t> microphoneDeviceID,
+                                     CapturePlatform& platform)
     : platform_(platform), engine_(platform.makeEngine()),
       ring_(std::make_shared<AudioRing>(ringSlots, ringFramesPerSlot)), store_(std::move(store)), id_(id),
       microphoneDeviceID_(microphoneDeviceID) {
@@ -32,24 +33,24 @@ void MicrophoneCapture::start() {
         throw RecordingError(RecordingError::Code::invalidTransport);
     engine_->setInputDevice(microphoneDeviceID_);
     const CaptureEngine::Format format = engine_->inputFormat();
-    const bool supported = format.sampleRate >= 8000 && format.sampleRate <= 192000 && format.channelCount >= 1 &&
-                           format.channelCount <= 32 && format.commonFormat == PcmSampleFormat::float32 &&
-                           !format.interleaved;
+    const bool supported = format.sampleRate >= 8000 && format.sampleRate <= 192000 &&
+                           format.channelCount >= 1 && format.channelCount <= 32 &&
+                           format.commonFormat == PcmSampleFormat::float32 && !format.interleaved;
     if (!supported)
         throw RecordingError(RecordingError::Code::invalidTransport);
     sampleRate_ = format.sampleRate;
 
     try {
         // The tap and the observer hold the ring and the rate, never the capture object.
-        engine_->installTap(tapBufferSize,
-                            [ring = ring_, rate = sampleRate_](const PcmBuffer& buffer, std::optional<double> hostTime) {
-                                if (!hostTime || buffer.sampleRate != rate) {
-                                    ring->markDropped();
-                                    return;
-                                }
-                                // A refused write has set the ring's overflow itself.
-                                ring->write(buffer, *hostTime);
-                            });
+        engine_->installTap(tapBufferSize, [ring = ring_, rate = sampleRate_](
+                                               const PcmBuffer& buffer, std::optional<double> hostTime) {
+            if (!hostTime || buffer.sampleRate != rate) {
+                ring->markDropped();
+                return;
+            }
+            // A refused write has set the ring's overflow itself.
+            ring->write(buffer, *hostTime);
+        });
         tapInstalled_ = true;
         routeObserver_ = engine_->addConfigurationObserver([ring = ring_] { ring->markDropped(); });
         startedAt_ = platform_.clock().now();
@@ -76,7 +77,8 @@ double MicrophoneCapture::duration() const {
 bool MicrophoneCapture::isHealthy() const {
     if (!engine_->isRunning() || ring_->overflowed())
         return false;
-    return CaptureWatchdog::isHealthy(paused_, platform_.clock().now(), startedAt_, ring_->lastCallbackHostTime());
+    return CaptureWatchdog::isHealthy(paused_, platform_.clock().now(), startedAt_,
+                                      ring_->lastCallbackHostTime());
 }
 
 Task<LocalRecording> MicrophoneCapture::pause() {
@@ -91,7 +93,8 @@ void MicrophoneCapture::resume() {
     // A second consumer on the one ring would break its single-consumer rule: resuming a
     // source that runs is refused like any other resume that cannot be honoured.
     if (!paused_ || !engine_->isRunning() || ring_->overflowed() ||
-        !CaptureWatchdog::isHealthy(paused_, platform_.clock().now(), startedAt_, ring_->lastCallbackHostTime()))
+        !CaptureWatchdog::isHealthy(paused_, platform_.clock().now(), startedAt_,
+                                    ring_->lastCallbackHostTime()))
         throw RecordingError(RecordingError::Code::invalidTransport);
     startedAt_ = platform_.clock().now();
     paused_ = false;
@@ -111,10 +114,9 @@ Task<LocalRecording> MicrophoneCapture::stop() {
 
 void MicrophoneCapture::startConsumer() {
     consumer_ = std::make_unique<ConsumerRun>(
-        platform_.mainQueue(), [ring = ring_, store = store_, id = id_, rate = sampleRate_,
-                                clock = &platform_.clock()](std::stop_token stop) {
-            MicrophoneConsumer::run(*ring, *store, id, rate, *clock, stop);
-        });
+        platform_.mainQueue(),
+        [ring = ring_, store = store_, id = id_, rate = sampleRate_, clock = &platform_.clock()](
+            std::stop_token stop) { MicrophoneConsumer::run(*ring, *store, id, rate, *clock, stop); });
 }
 
 void MicrophoneCapture::removeObserver() {

@@ -39,8 +39,8 @@ public:
 
     // Makes the engine and the ring; throws RecordingError(invalidTransport) when the ring
     // cannot be made. No device (none) records the system's default input.
-    MicrophoneCapture(Uuid id, std::shared_ptr<LiveAudioSink> store, std::optional<std::uint32_t> microphoneDeviceID,
-                      CapturePlatform& platform);
+    MicrophoneCapture(Uuid id, std::shared_ptr<LiveAudioSink> store,
+                      std::optional<std::uint32_t> microphoneDeviceID, CapturePlatform& platform);
     // Removes the tap and the configuration observer, stops the engine and ends the consumer.
     ~MicrophoneCapture() override;
     MicrophoneCapture(const MicrophoneCapture&) = delete;

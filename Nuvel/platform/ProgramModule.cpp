@@ -1,7 +1,6 @@
 #include "Nuvel/platform/ProgramModule.hpp"
 
 #include <dlfcn.h>
-
 #include <filesystem>
 #include <system_error>
 

@@ -26,7 +26,8 @@ bool isSinkInputEvent(PulseEvent::Kind kind) {
 
 } // namespace
 
-PulseApplicationAudio::PulseApplicationAudio(std::shared_ptr<PulseConnection> connection, std::int32_t processID,
+PulseApplicationAudio::PulseApplicationAudio(std::shared_ptr<PulseConnection> connection,
+                                             std::int32_t processID,
                                              std::shared_ptr<SystemAudioOutput> output)
     : connection_(std::move(connection)), processID_(processID),
       processStart_(ProcessLiveness::startTime(processID)), output_(std::move(output)) {}
@@ -42,8 +43,8 @@ void PulseApplicationAudio::startCapture() {
     mix_ = std::make_unique<ApplicationStreamMix>(output_, hostTimeSeconds());
     try {
         connection_->locked([this] {
-            timer_ = pa_context_rttime_new(connection_->context(), pa_rtclock_now() + microseconds(handOutInterval),
-                                           onTimer, this);
+            timer_ = pa_context_rttime_new(connection_->context(),
+                                           pa_rtclock_now() + microseconds(handOutInterval), onTimer, this);
             if (timer_ == nullptr)
                 connection_->throwContextError("application audio: timer");
         });
@@ -145,7 +146,8 @@ void PulseApplicationAudio::reconcile(bool starting) {
     // opened again on the new sink).
     for (auto it = recorded_.begin(); it != recorded_.end();) {
         const std::uint32_t index = it->first;
-        auto input = std::find_if(inputs.begin(), inputs.end(), [index](const auto& i) { return i.index == index; });
+        auto input =
+            std::find_if(inputs.begin(), inputs.end(), [index](const auto& i) { return i.index == index; });
         if (input != inputs.end() && !it->second.stream->hasFailed()) {
             ++it;
             continue;
@@ -154,7 +156,8 @@ void PulseApplicationAudio::reconcile(bool starting) {
         it = recorded_.erase(it);
     }
     std::erase_if(opens_, [&](const auto& entry) {
-        return std::none_of(inputs.begin(), inputs.end(), [&](const auto& i) { return i.index == entry.first; });
+        return std::none_of(inputs.begin(), inputs.end(),
+                            [&](const auto& i) { return i.index == entry.first; });
     });
     for (const auto& input : inputs)
         if (!recorded_.contains(input.index))
@@ -169,7 +172,8 @@ void PulseApplicationAudio::open(const PulseSinkInputInfo& input, bool starting)
         return;
     }
     ApplicationStreamMix* mix = mix_.get();
-    const ApplicationStreamMix::StreamID id = connection_->locked([mix] { return mix->addStream(hostTimeSeconds()); });
+    const ApplicationStreamMix::StreamID id =
+        connection_->locked([mix] { return mix->addStream(hostTimeSeconds()); });
     PulseRecordStream::Options options;
     options.sinkInput = input.index;
     options.sampleRate = std::uint32_t(SystemAudioOutput::sampleRate);
@@ -213,9 +217,11 @@ void PulseApplicationAudio::close(Recorded& recorded) {
     connection_->locked([mix, id = recorded.id] { mix->endStream(id); });
 }
 
-void PulseApplicationAudio::onTimer(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* userdata) {
+void PulseApplicationAudio::onTimer(pa_mainloop_api*, pa_time_event* event, const struct timeval*,
+                                    void* userdata) {
     auto* self = static_cast<PulseApplicationAudio*>(userdata);
-    pa_context_rttime_restart(self->connection_->context(), event, pa_rtclock_now() + microseconds(handOutInterval));
+    pa_context_rttime_restart(self->connection_->context(), event,
+                              pa_rtclock_now() + microseconds(handOutInterval));
     self->mix_->advance(hostTimeSeconds());
 }
 

@@ -78,24 +78,25 @@ CaptureEngine::ObserverID PulseCaptureEngine::addConfigurationObserver(std::func
     const std::uint32_t index = deviceIndex_;
     const std::string name = deviceName_;
     const bool followsDefault = !chosenSource_;
-    ObserverID id = connection_->addEventHandler([callback, index, name, followsDefault](const PulseEvent& event) {
-        switch (event.kind) {
-        case PulseEvent::Kind::sourceRemoved:
-            if (event.index == index)
+    ObserverID id =
+        connection_->addEventHandler([callback, index, name, followsDefault](const PulseEvent& event) {
+            switch (event.kind) {
+            case PulseEvent::Kind::sourceRemoved:
+                if (event.index == index)
+                    (*callback)();
+                break;
+            case PulseEvent::Kind::defaultSourceChanged:
+                // Recording "the default microphone" means this one no longer is.
+                if (followsDefault && event.name != name)
+                    (*callback)();
+                break;
+            case PulseEvent::Kind::disconnected:
                 (*callback)();
-            break;
-        case PulseEvent::Kind::defaultSourceChanged:
-            // Recording "the default microphone" means this one no longer is.
-            if (followsDefault && event.name != name)
-                (*callback)();
-            break;
-        case PulseEvent::Kind::disconnected:
-            (*callback)();
-            break;
-        default:
-            break;
-        }
-    });
+                break;
+            default:
+                break;
+            }
+        });
     PulseConnection::Lock lock(*connection_);
     observers_[id] = std::move(callback);
     return id;
@@ -146,7 +147,8 @@ bool PulseCaptureEngine::isRunning() const {
     return stream_ != nullptr && !stream_->hasFailed();
 }
 
-void PulseCaptureEngine::deliver(const float* mono, std::uint32_t frames, double sampleRate, double hostTime) {
+void PulseCaptureEngine::deliver(const float* mono, std::uint32_t frames, double sampleRate,
+                                 double hostTime) {
     if (!tap_)
         return;
     const float* channels[1] = {mono};

@@ -12,10 +12,11 @@ Task<std::unique_ptr<CaptureSource>> PulseCaptureFactory::start(CaptureRequest r
     if (recordings == nullptr)
         throw RecordingError(RecordingError::Code::missingMedia);
     // The sink shares ownership of the workspace store, so the store outlives the capture.
-    auto sink = std::make_shared<StoreLiveAudioSink>(std::shared_ptr<RecordingStore>(request.store, recordings));
+    auto sink =
+        std::make_shared<StoreLiveAudioSink>(std::shared_ptr<RecordingStore>(request.store, recordings));
     if (!request.systemAudio) {
-        auto capture = std::make_unique<MicrophoneCapture>(request.recordingID, sink, request.microphoneDeviceID,
-                                                           platform_);
+        auto capture = std::make_unique<MicrophoneCapture>(request.recordingID, sink,
+                                                           request.microphoneDeviceID, platform_);
         // Choosing the device and opening its stream wait for the sound server.
         MicrophoneCapture* starting = capture.get();
         auto begin = [starting] { starting->start(); };

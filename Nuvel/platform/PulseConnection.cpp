@@ -172,8 +172,8 @@ void PulseConnection::waitUntil(const std::function<bool()>& done, const char* w
     if (done())
         return;
     Deadline deadline{mainloop_};
-    pa_time_event* timer = pa_context_rttime_new(context_, pa_rtclock_now() + toMicroseconds(seconds),
-                                                 onDeadline, &deadline);
+    pa_time_event* timer =
+        pa_context_rttime_new(context_, pa_rtclock_now() + toMicroseconds(seconds), onDeadline, &deadline);
     auto release = [&] {
         if (timer != nullptr)
             pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);

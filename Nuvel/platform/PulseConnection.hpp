@@ -110,8 +110,7 @@ public:
 
     // Runs `work` holding the mainloop lock, or straight away on the mainloop thread, whose
     // callbacks already hold it; returns what `work` returns.
-    template <class Work>
-    decltype(auto) locked(Work&& work) const {
+    template <class Work> decltype(auto) locked(Work&& work) const {
         if (onMainloopThread())
             return work();
         Lock lock(*this);

@@ -136,8 +136,8 @@ void PulseRecordStream::open(const Options& options) {
                                        pa_rtclock_now() + microseconds(silenceCheckInterval), onTimer, this);
     if (options.primeSeconds > 0 && state == PA_STREAM_READY) {
         try {
-            connection_->waitUntil([this] { return delivered_ || failed_.load(); }, "record stream: first audio",
-                                   options.primeSeconds);
+            connection_->waitUntil([this] { return delivered_ || failed_.load(); },
+                                   "record stream: first audio", options.primeSeconds);
         } catch (const PulseError& error) {
             if (error.kind() != PulseError::Case::timedOut)
                 throw;

@@ -155,7 +155,7 @@ private:
     RecordStreamTimeline timeline_{1};
     bool needsAnchor_ = true;
     bool timingFresh_ = false; // a timing update arrived since the last anchor
-    double lastDataAt_ = 0; // host time of the last read with data (or of opening)
+    double lastDataAt_ = 0;    // host time of the last read with data (or of opening)
     bool corkedSeen_ = false;
     bool delivered_ = false; // a piece or silence has been handed on
 };

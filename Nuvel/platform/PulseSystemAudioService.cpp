@@ -106,16 +106,18 @@ SystemAudioService::Content PulseSystemAudioService::shareableContent() {
     return content;
 }
 
-std::unique_ptr<SystemAudioStream> PulseSystemAudioService::makeStream(const Filter& filter,
-                                                                       std::shared_ptr<SystemAudioOutput> output) {
+std::unique_ptr<SystemAudioStream>
+PulseSystemAudioService::makeStream(const Filter& filter, std::shared_ptr<SystemAudioOutput> output) {
     if (output && filter.applicationProcess)
-        return std::make_unique<PulseApplicationAudio>(connection_, *filter.applicationProcess, std::move(output));
+        return std::make_unique<PulseApplicationAudio>(connection_, *filter.applicationProcess,
+                                                       std::move(output));
     if (output && filter.systemOutput)
         return std::make_unique<PulseSystemAudioStream>(connection_, *filter.systemOutput, std::move(output));
     throw PulseError(PulseError::Case::failed, PA_ERR_INVALID, "system audio stream: nothing to record");
 }
 
-std::optional<SystemAudioService::ProcessIdentity> PulseSystemAudioService::identifyProcess(std::int32_t processID) {
+std::optional<SystemAudioService::ProcessIdentity>
+PulseSystemAudioService::identifyProcess(std::int32_t processID) {
     auto start = ProcessLiveness::startTime(processID);
     if (!start)
         return std::nullopt;

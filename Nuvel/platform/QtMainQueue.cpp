@@ -1,17 +1,17 @@
 #include "Nuvel/platform/QtMainQueue.hpp"
 
+#include "NuvelKit/support/Time.hpp"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
-
 #include <cmath>
-
-#include "NuvelKit/support/Time.hpp"
 
 namespace nuvel {
 
 QtMainQueue::QtMainQueue() {
-    if (QCoreApplication::instance() != nullptr) context_.moveToThread(QCoreApplication::instance()->thread());
+    if (QCoreApplication::instance() != nullptr)
+        context_.moveToThread(QCoreApplication::instance()->thread());
 }
 
 QtMainQueue::~QtMainQueue() = default;
@@ -23,7 +23,8 @@ void QtMainQueue::post(std::function<void()> work) {
 MainQueue::TimerId QtMainQueue::start(double seconds, bool repeating, std::function<void()> fire) {
     requireCurrent("QtMainQueue::startTimer");
     double ms = std::isfinite(seconds) && seconds > 0 ? seconds * 1000.0 : 0.0;
-    if (ms > 2e9) ms = 2e9; // QTimer takes an int of milliseconds
+    if (ms > 2e9)
+        ms = 2e9; // QTimer takes an int of milliseconds
     TimerId id = nextId_++;
     auto timer = std::make_unique<QTimer>();
     timer->setSingleShot(!repeating);
@@ -60,7 +61,8 @@ MainQueue::TimerId QtMainQueue::startRepeatingTimer(double intervalSeconds, std:
 void QtMainQueue::cancelTimer(TimerId id) {
     requireCurrent("QtMainQueue::cancelTimer");
     auto it = timers_.find(id);
-    if (it == timers_.end()) return;
+    if (it == timers_.end())
+        return;
     it->second->stop();
     it->second.release()->deleteLater(); // it may be the timer whose signal is running now
     timers_.erase(it);
@@ -71,6 +73,8 @@ bool QtMainQueue::isCurrent() const {
     return app != nullptr && QThread::currentThread() == app->thread();
 }
 
-double QtMainQueue::now() const { return hostTimeSeconds(); }
+double QtMainQueue::now() const {
+    return hostTimeSeconds();
+}
 
 } // namespace nuvel

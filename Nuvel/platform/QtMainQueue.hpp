@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QObject>
+#include "NuvelKit/support/MainQueue.hpp"
 
+#include <QObject>
 #include <map>
 #include <memory>
-
-#include "NuvelKit/support/MainQueue.hpp"
 
 class QTimer;
 

@@ -1,13 +1,11 @@
 #include "Nuvel/platform/QtTerminationSignals.hpp"
 
 #include <QSocketNotifier>
-
+#include <cerrno>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 namespace nuvel {
 

@@ -1,7 +1,6 @@
 #include "Nuvel/platform/SystemAudioCapture.hpp"
 
 #include "Nuvel/model/Outcome.hpp"
-
 #include "NuvelKit/capture/CaptureWatchdog.hpp"
 #include "NuvelKit/capture/SystemCaptureConsumer.hpp"
 #include "NuvelKit/ring/FrameRing.hpp"
@@ -56,13 +55,15 @@ bool supportedMicrophoneFormat(const CaptureEngine::Format& format) {
 } // namespace
 
 SystemAudioCapture::SystemAudioCapture(std::shared_ptr<LiveAudioSink> store, Uuid id, Selection selection,
-                                       bool includesMicrophone, std::optional<std::uint32_t> microphoneDeviceID,
+                                       bool includesMicrophone,
+                                       std::optional<std::uint32_t> microphoneDeviceID,
                                        CapturePlatform& platform)
     : platform_(platform), ledger_(std::make_shared<CaptureTimelineLedger>()), engine_(platform.makeEngine()),
       microphone_(std::make_shared<AudioRing>(ringSlots, ringFramesPerSlot)),
       system_(std::make_shared<AudioRing>(ringSlots, ringFramesPerSlot)),
       output_(std::make_shared<SystemAudioOutput>(system_)), store_(std::move(store)), id_(id),
-      selection_(selection), includesMicrophone_(includesMicrophone), microphoneDeviceID_(microphoneDeviceID) {}
+      selection_(selection), includesMicrophone_(includesMicrophone),
+      microphoneDeviceID_(microphoneDeviceID) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
     stopInputs();
@@ -87,8 +88,9 @@ Task<void> SystemAudioCapture::start() {
     SystemAudioService::Filter filter;
     if (selection_.kind == Selection::Kind::application) {
         const std::int32_t processID = selection_.processID;
-        auto found = std::find_if(content.applications.begin(), content.applications.end(),
-                                  [processID](const auto& application) { return application.processID == processID; });
+        auto found =
+            std::find_if(content.applications.begin(), content.applications.end(),
+                         [processID](const auto& application) { return application.processID == processID; });
         if (found == content.applications.end())
             throw CaptureError(CaptureError::Code::sourceMissing);
         application_ = service.identifyProcess(processID);
@@ -173,7 +175,8 @@ bool SystemAudioCapture::isHealthy() const {
             return false;
         if (!paused_ && !engine_->isRunning())
             return false;
-        if (!CaptureWatchdog::isHealthy(paused_, clock.now(), startedAt_, microphone_->lastCallbackHostTime()))
+        if (!CaptureWatchdog::isHealthy(paused_, clock.now(), startedAt_,
+                                        microphone_->lastCallbackHostTime()))
             return false;
     }
     if (system_->overflowed())
@@ -245,7 +248,8 @@ void SystemAudioCapture::startConsumer() {
     inputs.microphone = microphone_;
     inputs.microphoneRate = microphoneRate_;
     consumer_ = std::make_unique<ConsumerRun>(
-        platform_.mainQueue(), [inputs = std::move(inputs), clock = &platform_.clock()](std::stop_token stop) {
+        platform_.mainQueue(),
+        [inputs = std::move(inputs), clock = &platform_.clock()](std::stop_token stop) {
             SystemCaptureConsumer::run(inputs, *clock, stop);
         });
 }

@@ -52,8 +52,9 @@ public:
 
     // Paused, with no stream; `store` is absent only for the source check. Throws
     // RecordingError(invalidTransport) when a ring cannot be made.
-    SystemAudioCapture(std::shared_ptr<LiveAudioSink> store, Uuid id, Selection selection, bool includesMicrophone,
-                       std::optional<std::uint32_t> microphoneDeviceID, CapturePlatform& platform);
+    SystemAudioCapture(std::shared_ptr<LiveAudioSink> store, Uuid id, Selection selection,
+                       bool includesMicrophone, std::optional<std::uint32_t> microphoneDeviceID,
+                       CapturePlatform& platform);
     // Tears down whatever still runs (tap, observer, engine, stream, consumer).
     ~SystemAudioCapture() override;
     SystemAudioCapture(const SystemAudioCapture&) = delete;

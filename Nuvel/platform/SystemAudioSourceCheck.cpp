@@ -1,7 +1,6 @@
 // The two operations of the system-audio capture that serve the screens before a recording:
 // the list of capturable applications and the three-second source check.
 #include "Nuvel/platform/SystemAudioCapture.hpp"
-
 #include "NuvelKit/support/Unicode.hpp"
 
 #include <algorithm>
@@ -10,7 +9,8 @@
 
 namespace nuvel {
 
-Task<std::vector<SystemAudioCapture::Application>> SystemAudioCapture::availableApplications(CapturePlatform& platform) {
+Task<std::vector<SystemAudioCapture::Application>>
+SystemAudioCapture::availableApplications(CapturePlatform& platform) {
     platform.mainQueue().requireCurrent("SystemAudioCapture::availableApplications");
     SystemAudioService& service = platform.systemAudio();
     SystemAudioService::Content content =
@@ -20,18 +20,20 @@ Task<std::vector<SystemAudioCapture::Application>> SystemAudioCapture::available
     for (const auto& entry : content.applications)
         if (entry.processID != own)
             applications.push_back(Application{entry.processID, entry.name, entry.bundleIdentifier});
-    std::stable_sort(applications.begin(), applications.end(), [](const Application& a, const Application& b) {
-        return unicode::localizedStandardCompare(a.name, b.name) < 0;
-    });
+    std::stable_sort(applications.begin(), applications.end(),
+                     [](const Application& a, const Application& b) {
+                         return unicode::localizedStandardCompare(a.name, b.name) < 0;
+                     });
     co_return applications;
 }
 
 Task<void> SystemAudioCapture::sourceCheck(Selection selection, bool includesMicrophone,
                                            std::optional<std::uint32_t> microphoneDeviceID,
-                                           std::weak_ptr<SourceCheckMeters> meters, CapturePlatform& platform) {
+                                           std::weak_ptr<SourceCheckMeters> meters,
+                                           CapturePlatform& platform) {
     platform.mainQueue().requireCurrent("SystemAudioCapture::sourceCheck");
-    auto capture = std::make_unique<SystemAudioCapture>(nullptr, Uuid::random(), selection, includesMicrophone,
-                                                        microphoneDeviceID, platform);
+    auto capture = std::make_unique<SystemAudioCapture>(nullptr, Uuid::random(), selection,
+                                                        includesMicrophone, microphoneDeviceID, platform);
     // A failed start has cleaned up after itself.
     co_await capture->start();
 

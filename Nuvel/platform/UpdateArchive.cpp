@@ -57,8 +57,8 @@ constexpr auto strippedBits = fs::perms::set_uid | fs::perms::set_gid | fs::perm
 void settle(const fs::path& root) {
     const fs::path top = fs::canonical(root);
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error)) {
+    for (auto it = fs::recursive_directory_iterator(top, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         const fs::path& path = it->path();
         const fs::file_status status = it->symlink_status();
         if (fs::is_symlink(status)) {

@@ -3,15 +3,15 @@
 #include "Nuvel/platform/UpdateArchive.hpp"
 #include "Nuvel/platform/UpdateFeed.hpp"
 #include "Nuvel/platform/WindowThreadRefusal.hpp"
-#include "NuvelKit/support/FileRemoval.hpp"
 #include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/FileRemoval.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>

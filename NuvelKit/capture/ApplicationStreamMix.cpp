@@ -34,7 +34,8 @@ void ApplicationStreamMix::endStream(StreamID id) {
 }
 
 std::size_t ApplicationStreamMix::openStreams() const noexcept {
-    return std::size_t(std::count_if(streams_.begin(), streams_.end(), [](const Stream& s) { return s.open; }));
+    return std::size_t(
+        std::count_if(streams_.begin(), streams_.end(), [](const Stream& s) { return s.open; }));
 }
 
 ApplicationStreamMix::Stream* ApplicationStreamMix::find(StreamID id) {

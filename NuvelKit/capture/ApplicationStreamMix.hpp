@@ -32,7 +32,7 @@ public:
     static constexpr double holdSeconds = 0.15;
     static constexpr double freshSeconds = 0.5;
     static constexpr double latestSeconds = 0.2;
-    static constexpr std::int64_t capacity = 96000;   // 2 s ahead of what was handed out
+    static constexpr std::int64_t capacity = 96000;    // 2 s ahead of what was handed out
     static constexpr std::uint32_t pieceFrames = 4096; // at most this much per hand-out
     // No hand-out is shorter (10 ms): the level meter reads the latest piece, and the ring has
     // few slots.
@@ -64,7 +64,7 @@ private:
         StreamID id = 0;
         bool open = true;
         bool delivered = false;
-        std::int64_t end = 0;  // frame after its latest audio
+        std::int64_t end = 0;   // frame after its latest audio
         double lastArrival = 0; // `now` of its latest delivery (or of its adding)
     };
 

@@ -1,4 +1,5 @@
 #include "NuvelKit/capture/AudioDecoder.hpp"
+
 #include "NuvelKit/capture/MediaCodecs.hpp"
 
 extern "C" {

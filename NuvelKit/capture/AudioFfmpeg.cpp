@@ -153,7 +153,8 @@ InputPtr openInput(const fs::path& path) {
         ::close(source->fd);
         throw std::bad_alloc();
     }
-    AVIOContext* io = avio_alloc_context(buffer, ioBufferSize, 0, source.get(), readSource, nullptr, seekSource);
+    AVIOContext* io =
+        avio_alloc_context(buffer, ioBufferSize, 0, source.get(), readSource, nullptr, seekSource);
     if (io == nullptr) {
         av_free(buffer);
         ::close(source->fd);

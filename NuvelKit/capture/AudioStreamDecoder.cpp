@@ -1,4 +1,5 @@
 #include "NuvelKit/capture/AudioStreamDecoder.hpp"
+
 #include "NuvelKit/capture/MediaCodecs.hpp"
 
 extern "C" {

@@ -18,9 +18,12 @@ std::string CaptureError::description(Code code) {
 
 const char* CaptureError::name(Code code) noexcept {
     switch (code) {
-    case Code::permission: return "permission";
-    case Code::sourceMissing: return "sourceMissing";
-    case Code::sourceInterrupted: return "sourceInterrupted";
+    case Code::permission:
+        return "permission";
+    case Code::sourceMissing:
+        return "sourceMissing";
+    case Code::sourceInterrupted:
+        return "sourceInterrupted";
     }
     return "unknown";
 }

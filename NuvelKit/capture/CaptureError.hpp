@@ -1,10 +1,10 @@
 #pragma once
 
+#include "NuvelKit/support/Error.hpp"
+
 #include <cstddef>
 #include <functional>
 #include <string>
-
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel {
 
@@ -34,8 +34,7 @@ private:
 
 } // namespace nuvel
 
-template <>
-struct std::hash<nuvel::CaptureError> {
+template <> struct std::hash<nuvel::CaptureError> {
     std::size_t operator()(const nuvel::CaptureError& e) const noexcept {
         return std::hash<nuvel::CaptureError::Code>()(e.code());
     }

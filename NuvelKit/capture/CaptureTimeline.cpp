@@ -54,10 +54,12 @@ json::Ordered CaptureTimeline::toJson() const {
     o["mixVersion"] = mixVersion;
     o["outputSampleRate"] = outputSampleRate;
     json::Ordered spanArray = json::Ordered::array();
-    for (const Span& s : spans) spanArray.push_back(s.toJson());
+    for (const Span& s : spans)
+        spanArray.push_back(s.toJson());
     o["spans"] = std::move(spanArray);
     json::Ordered intervalArray = json::Ordered::array();
-    for (const SourceInterval& i : intervals) intervalArray.push_back(i.toJson());
+    for (const SourceInterval& i : intervals)
+        intervalArray.push_back(i.toJson());
     o["intervals"] = std::move(intervalArray);
     o["committedFrames"] = committedFrames;
     return o;

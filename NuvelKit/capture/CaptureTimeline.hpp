@@ -1,12 +1,12 @@
 #pragma once
 
+#include "NuvelKit/support/Json.hpp"
+#include "NuvelKit/support/Time.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "NuvelKit/support/Json.hpp"
-#include "NuvelKit/support/Time.hpp"
 
 namespace nuvel {
 

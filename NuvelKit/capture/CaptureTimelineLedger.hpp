@@ -1,10 +1,10 @@
 #pragma once
 
+#include "NuvelKit/capture/CaptureTimeline.hpp"
+
 #include <cstdint>
 #include <mutex>
 #include <string>
-
-#include "NuvelKit/capture/CaptureTimeline.hpp"
 
 namespace nuvel {
 

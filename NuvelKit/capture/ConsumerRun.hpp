@@ -1,13 +1,13 @@
 #pragma once
 
+#include "NuvelKit/support/MainQueue.hpp"
+#include "NuvelKit/support/Task.hpp"
+
 #include <exception>
 #include <functional>
 #include <memory>
 #include <stop_token>
 #include <thread>
-
-#include "NuvelKit/support/MainQueue.hpp"
-#include "NuvelKit/support/Task.hpp"
 
 namespace nuvel {
 

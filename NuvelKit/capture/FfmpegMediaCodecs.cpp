@@ -9,8 +9,8 @@ namespace {
 class FfmpegMediaCodecs final : public MediaCodecs {
 public:
     AudioFileInfo loadInfo(const std::filesystem::path& path) override { return ffmpeg::loadInfo(path); }
-    std::unique_ptr<AudioDecoderEngine> openDecoder(const std::filesystem::path& path, AudioOutputFormat output,
-                                                    int streamIndex) override {
+    std::unique_ptr<AudioDecoderEngine> openDecoder(const std::filesystem::path& path,
+                                                    AudioOutputFormat output, int streamIndex) override {
         return ffmpeg::openDecoder(path, output, streamIndex);
     }
     std::unique_ptr<AudioStreamEngine> openStream(const std::filesystem::path& path) override {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <span>
-
 #include "NuvelKit/capture/CaptureTimeline.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <span>
 
 namespace nuvel {
 
@@ -17,7 +17,8 @@ public:
 
     // Appends mono samples at `sampleRate` to the recording's live file, opening one when none
     // is open and cutting it every five seconds of audio.
-    virtual void appendLiveAudio(std::span<const float> samples, double sampleRate, const Uuid& recordingID) = 0;
+    virtual void appendLiveAudio(std::span<const float> samples, double sampleRate,
+                                 const Uuid& recordingID) = 0;
     // Closes the open live file into a sealed segment of the recording (nothing open: nothing
     // changes) and returns the recording as saved.
     virtual LocalRecording finishLiveSegment(const Uuid& recordingID) = 0;

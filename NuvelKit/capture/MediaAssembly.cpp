@@ -1,14 +1,5 @@
 #include "NuvelKit/capture/MediaAssembly.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <optional>
-#include <vector>
-
 #include "NuvelKit/capture/AudioFileInfo.hpp"
 #include "NuvelKit/capture/AudioMediaError.hpp"
 #include "NuvelKit/capture/M4aExporter.hpp"
@@ -17,6 +8,14 @@
 #include "NuvelKit/store/StorageBudget.hpp"
 #include "NuvelKit/support/Files.hpp"
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
 namespace nuvel {
 namespace {
 
@@ -24,11 +23,14 @@ namespace fs = std::filesystem;
 
 using Lock = std::lock_guard<std::mutex>;
 
-[[noreturn]] void fail(RecordingError::Code code) { throw RecordingError(code); }
+[[noreturn]] void fail(RecordingError::Code code) {
+    throw RecordingError(code);
+}
 
 struct stat statOf(const fs::path& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) files::throwErrno("stat", path, errno);
+    if (::stat(path.c_str(), &st) != 0)
+        files::throwErrno("stat", path, errno);
     return st;
 }
 
@@ -38,15 +40,17 @@ std::int64_t fileSize(const fs::path& path) {
     return S_ISREG(st.st_mode) ? std::int64_t(st.st_size) : 0;
 }
 
-bool usable(double seconds) { return std::isfinite(seconds) && seconds > 0; }
+bool usable(double seconds) {
+    return std::isfinite(seconds) && seconds > 0;
+}
 
 // Runs `body`, reporting a missing audio track as `code`; every other error passes through.
-template <class F>
-auto mappingNoAudioTrack(RecordingError::Code code, F&& body) {
+template <class F> auto mappingNoAudioTrack(RecordingError::Code code, F&& body) {
     try {
         return body();
     } catch (const MediaError& e) {
-        if (e.code() == MediaError::Code::noAudioTrack) fail(code);
+        if (e.code() == MediaError::Code::noAudioTrack)
+            fail(code);
         throw;
     }
 }
@@ -54,7 +58,8 @@ auto mappingNoAudioTrack(RecordingError::Code code, F&& body) {
 } // namespace
 
 MediaAssembly::MediaAssembly(CapacityProbe availableCapacity)
-    : availableCapacity_(availableCapacity ? std::move(availableCapacity) : CapacityProbe(volumeAvailableCapacity)) {}
+    : availableCapacity_(availableCapacity ? std::move(availableCapacity)
+                                           : CapacityProbe(volumeAvailableCapacity)) {}
 
 MediaAssembly::FileDigest MediaAssembly::fileDigest(const fs::path& file) {
     Lock lock(mutex_);
@@ -69,10 +74,12 @@ Bytes MediaAssembly::readPart(const fs::path& file, std::int64_t index, std::int
     if (partBytes < smallestPartBytes || partBytes > largestPartBytes || index < 0)
         fail(RecordingError::Code::invalidTransport);
     std::int64_t offset = 0;
-    if (__builtin_mul_overflow(index, partBytes, &offset)) fail(RecordingError::Code::invalidTransport);
+    if (__builtin_mul_overflow(index, partBytes, &offset))
+        fail(RecordingError::Code::invalidTransport);
 
     const files::FileDescriptor input = files::openForReading(file);
-    if (::lseek(input.get(), off_t(offset), SEEK_SET) < 0) files::throwErrno("seek", file, errno);
+    if (::lseek(input.get(), off_t(offset), SEEK_SET) < 0)
+        files::throwErrno("seek", file, errno);
 
     // The buffer is sized to what the file still holds, not to the largest part.
     std::int64_t capacity = partBytes;
@@ -81,7 +88,8 @@ Bytes MediaAssembly::readPart(const fs::path& file, std::int64_t index, std::int
         capacity = std::clamp<std::int64_t>(std::int64_t(st.st_size) - offset, 0, partBytes);
     Bytes part(static_cast<std::size_t>(capacity));
     const std::size_t got = input.readUpTo(part.data(), part.size(), file);
-    if (got == 0) fail(RecordingError::Code::invalidTransport);
+    if (got == 0)
+        fail(RecordingError::Code::invalidTransport);
     part.resize(got);
     return part; // the descriptor closes here; a failure to close is of no consequence to a read
 }
@@ -97,7 +105,8 @@ fs::path MediaAssembly::assemble(const LocalRecording& recording, RecordingStore
     for (const RecordingSegment& segment : recording.segments) {
         const std::int64_t size =
             fileSize(folder / (segment.id.uppercase() + std::string(RecordingStore::assetExtension)));
-        if (__builtin_add_overflow(assetBytes, size, &assetBytes)) throw StorageBudgetError::invalidEstimate();
+        if (__builtin_add_overflow(assetBytes, size, &assetBytes))
+            throw StorageBudgetError::invalidEstimate();
     }
     const double expected = recording.totalDuration();
     const StorageBudget budget(assetBytes, estimateBitRate, estimateReserveBytes, expected);
@@ -119,34 +128,42 @@ fs::path MediaAssembly::assemble(const LocalRecording& recording, RecordingStore
             const fs::path& copy = clearCopies.back();
             const AudioFileInfo info = AudioFileInfo::load(copy);
             const AudioTrackInfo* track = info.firstAudioTrack();
-            if (track == nullptr) fail(RecordingError::Code::missingMedia);
-            if (!usable(info.duration)) fail(RecordingError::Code::invalidDuration);
+            if (track == nullptr)
+                fail(RecordingError::Code::missingMedia);
+            if (!usable(info.duration))
+                fail(RecordingError::Code::invalidDuration);
             // Each segment contributes its whole file, measured from the file itself.
             composition.append(copy, *track, info.duration);
         }
 
         output = store.workingFileURL(id, Uuid::random(), "m4a", "transport");
-        mappingNoAudioTrack(RecordingError::Code::missingMedia, [&] { exportUnlocked(composition, *output); });
+        mappingNoAudioTrack(RecordingError::Code::missingMedia,
+                            [&] { exportUnlocked(composition, *output); });
 
         const double written = AudioFileInfo::load(*output).duration;
         if (!usable(written) || !(std::abs(written - expected) < std::max(0.01 * expected, 1.0)))
             fail(RecordingError::Code::invalidDuration);
     } catch (...) {
-        for (const fs::path& copy : clearCopies) removeQuietly(copy);
+        for (const fs::path& copy : clearCopies)
+            removeQuietly(copy);
         // A transport file nobody will be told of would be a clear copy of the whole recording.
-        if (output) removeQuietly(*output);
+        if (output)
+            removeQuietly(*output);
         throw;
     }
-    for (const fs::path& copy : clearCopies) removeQuietly(copy);
+    for (const fs::path& copy : clearCopies)
+        removeQuietly(copy);
     return *output;
 }
 
 double MediaAssembly::convertImport(const fs::path& source, const fs::path& destination) {
     Lock lock(mutex_);
     const AudioFileInfo info = AudioFileInfo::load(source);
-    if (!usable(info.duration)) fail(RecordingError::Code::invalidDuration);
+    if (!usable(info.duration))
+        fail(RecordingError::Code::invalidDuration);
     // A file without sound has no usable duration as a recording.
-    if (info.audioTracks.empty()) fail(RecordingError::Code::invalidDuration);
+    if (info.audioTracks.empty())
+        fail(RecordingError::Code::invalidDuration);
 
     AudioComposition whole;
     mappingNoAudioTrack(RecordingError::Code::invalidDuration, [&] {
@@ -155,14 +172,16 @@ double MediaAssembly::convertImport(const fs::path& source, const fs::path& dest
     });
 
     const double written = AudioFileInfo::load(destination).duration;
-    if (!usable(written)) fail(RecordingError::Code::invalidDuration);
+    if (!usable(written))
+        fail(RecordingError::Code::invalidDuration);
     return written;
 }
 
 void MediaAssembly::exportUnlocked(const AudioComposition& asset, const fs::path& destination) const {
     exportM4a(asset, destination);
     // Created owner-only already; set again so the mode never rests on how the file was made.
-    if (::chmod(destination.c_str(), 0600) != 0) files::throwErrno("chmod", destination, errno);
+    if (::chmod(destination.c_str(), 0600) != 0)
+        files::throwErrno("chmod", destination, errno);
 }
 
 } // namespace nuvel

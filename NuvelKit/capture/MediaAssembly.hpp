@@ -1,14 +1,14 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <mutex>
-#include <string>
-
 #include "NuvelKit/capture/AudioComposition.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/store/StoreFiles.hpp"
 #include "NuvelKit/support/Bytes.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
 
 namespace nuvel {
 

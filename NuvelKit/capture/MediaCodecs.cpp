@@ -117,7 +117,8 @@ M4aOutputFormat m4aOutputFormatFor(const AudioComposition& composition) {
     return format;
 }
 
-void exportM4a(const AudioComposition& composition, const fs::path& destination, const M4aExportOptions& options) {
+void exportM4a(const AudioComposition& composition, const fs::path& destination,
+               const M4aExportOptions& options) {
     mediaCodecs().exportM4a(composition, destination, options);
 }
 

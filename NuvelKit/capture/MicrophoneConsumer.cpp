@@ -8,8 +8,8 @@
 
 namespace nuvel {
 
-void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& recordingID, double sampleRate,
-                             CaptureClock& clock, std::stop_token stop) {
+void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& recordingID,
+                             double sampleRate, CaptureClock& clock, std::stop_token stop) {
     // What is queued goes to the live file in as few appends as the store takes: each append
     // also rewrites the file's header.
     std::vector<float> batch;
@@ -25,7 +25,8 @@ void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& 
                 ++slots;
                 frames += batch.size() - before;
             }
-            if (!batch.empty() && (!more || batch.size() + ring.capacity() > RecordingStore::maxLiveSamples)) {
+            if (!batch.empty() &&
+                (!more || batch.size() + ring.capacity() > RecordingStore::maxLiveSamples)) {
                 store.appendLiveAudio(batch, sampleRate, recordingID);
                 batch.clear();
             }
@@ -52,7 +53,8 @@ void MicrophoneConsumer::run(AudioRing& ring, LiveAudioSink& store, const Uuid& 
     }
 }
 
-Task<LocalRecording> drainMicrophoneCapture(std::shared_ptr<AudioRing> ring, std::unique_ptr<ConsumerRun>& consumer,
+Task<LocalRecording> drainMicrophoneCapture(std::shared_ptr<AudioRing> ring,
+                                            std::unique_ptr<ConsumerRun>& consumer,
                                             std::shared_ptr<LiveAudioSink> store, Uuid recordingID,
                                             Executor& executor) {
     // Lambdas inside a co_await expression capture only trivially destructible values: GCC 12

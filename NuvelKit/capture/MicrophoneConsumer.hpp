@@ -1,8 +1,5 @@
 #pragma once
 
-#include <memory>
-#include <stop_token>
-
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/CaptureClock.hpp"
 #include "NuvelKit/capture/ConsumerRun.hpp"
@@ -11,6 +8,9 @@
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/Task.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <memory>
+#include <stop_token>
 
 namespace nuvel {
 
@@ -40,7 +40,8 @@ struct MicrophoneConsumer {
 // finishes the live segment through `executor`. A consumer that failed: the segment is still
 // finished (its error ignored) and the consumer's error is rethrown. A ring that lost audio:
 // RecordingError(invalidTransport), after the segment was finished. Clears `consumer`.
-Task<LocalRecording> drainMicrophoneCapture(std::shared_ptr<AudioRing> ring, std::unique_ptr<ConsumerRun>& consumer,
+Task<LocalRecording> drainMicrophoneCapture(std::shared_ptr<AudioRing> ring,
+                                            std::unique_ptr<ConsumerRun>& consumer,
                                             std::shared_ptr<LiveAudioSink> store, Uuid recordingID,
                                             Executor& executor);
 

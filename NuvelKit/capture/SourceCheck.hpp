@@ -1,10 +1,10 @@
 #pragma once
 
-#include <functional>
-#include <memory>
-
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/support/Task.hpp"
+
+#include <functional>
+#include <memory>
 
 namespace nuvel {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <memory>
-#include <stdexcept>
-
 #include "NuvelKit/capture/LiveAudioSink.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
+
+#include <memory>
+#include <stdexcept>
 
 namespace nuvel {
 
@@ -16,7 +16,8 @@ public:
             throw std::invalid_argument("StoreLiveAudioSink: needs a store");
     }
 
-    void appendLiveAudio(std::span<const float> samples, double sampleRate, const Uuid& recordingID) override {
+    void appendLiveAudio(std::span<const float> samples, double sampleRate,
+                         const Uuid& recordingID) override {
         store_->appendLiveAudio(samples, sampleRate, recordingID);
     }
     LocalRecording finishLiveSegment(const Uuid& recordingID) override {

@@ -6,7 +6,8 @@ namespace nuvel {
 
 void SystemAudioOutput::didOutput(const SystemAudioBuffer& buffer) noexcept {
     const bool acceptable = buffer.format == PcmSampleFormat::float32 && buffer.channelCount == 1 &&
-                            buffer.sampleRate == sampleRate && buffer.frameCount > 0 && buffer.data != nullptr &&
+                            buffer.sampleRate == sampleRate && buffer.frameCount > 0 &&
+                            buffer.data != nullptr &&
                             buffer.byteSize >= std::size_t(buffer.frameCount) * sizeof(float) &&
                             std::isfinite(buffer.presentationTime);
     if (!acceptable) {

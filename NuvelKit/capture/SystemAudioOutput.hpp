@@ -1,11 +1,11 @@
 #pragma once
 
+#include "NuvelKit/capture/AudioRing.hpp"
+#include "NuvelKit/capture/PcmBuffer.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-
-#include "NuvelKit/capture/AudioRing.hpp"
-#include "NuvelKit/capture/PcmBuffer.hpp"
 
 namespace nuvel {
 

@@ -30,10 +30,11 @@ public:
     }
 
     void checkHealth(double now) const {
-        bool healthy = !in_.system->overflowed() && !in_.microphone->overflowed() &&
-                       CaptureWatchdog::isHealthy(false, now, in_.startedAt, in_.system->lastCallbackHostTime()) &&
-                       (!in_.includesMicrophone ||
-                        CaptureWatchdog::isHealthy(false, now, in_.startedAt, in_.microphone->lastCallbackHostTime()));
+        bool healthy =
+            !in_.system->overflowed() && !in_.microphone->overflowed() &&
+            CaptureWatchdog::isHealthy(false, now, in_.startedAt, in_.system->lastCallbackHostTime()) &&
+            (!in_.includesMicrophone ||
+             CaptureWatchdog::isHealthy(false, now, in_.startedAt, in_.microphone->lastCallbackHostTime()));
         if (!healthy)
             throw CaptureError(CaptureError::Code::sourceInterrupted);
     }
@@ -147,7 +148,8 @@ void SystemCaptureConsumer::run(const Inputs& inputs, CaptureClock& clock, std::
     }
 }
 
-Task<LocalRecording> drainSystemCapture(std::shared_ptr<AudioRing> microphone, std::shared_ptr<AudioRing> system,
+Task<LocalRecording> drainSystemCapture(std::shared_ptr<AudioRing> microphone,
+                                        std::shared_ptr<AudioRing> system,
                                         std::unique_ptr<ConsumerRun>& consumer,
                                         std::shared_ptr<LiveAudioSink> store, Uuid recordingID,
                                         Executor& executor) {
@@ -168,7 +170,8 @@ Task<LocalRecording> drainSystemCapture(std::shared_ptr<AudioRing> microphone, s
     if (consumerError) {
         if (store) {
             try {
-                co_await runOn(executor, [sink, recordingID] { return sink->finishLiveSegment(recordingID); });
+                co_await runOn(executor,
+                               [sink, recordingID] { return sink->finishLiveSegment(recordingID); });
             } catch (...) {
                 // The run's failure is the one reported; the audio it wrote is kept either way.
             }

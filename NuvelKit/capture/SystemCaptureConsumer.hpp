@@ -1,9 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <stop_token>
-
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/CaptureClock.hpp"
 #include "NuvelKit/capture/CaptureTimelineLedger.hpp"
@@ -13,6 +9,10 @@
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/Task.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <stop_token>
 
 namespace nuvel {
 
@@ -26,11 +26,11 @@ struct SystemCaptureConsumer {
     SystemCaptureConsumer() = delete;
 
     static constexpr std::int64_t mixerCapacity = 144000; // 3 s: how far ahead a buffer may reach
-    static constexpr double systemRate = 48000.0;          // the only rate of the system ring
-    static constexpr double renderLag = 0.25;              // rendering stays this far behind now
-    static constexpr std::int64_t chunkLimit = 4800;       // frames per render and per append
-    static constexpr double passInterval = 0.010;          // sleep between passes
-    static constexpr std::int64_t saveInterval = 240000;   // committed frames between timeline saves
+    static constexpr double systemRate = 48000.0;         // the only rate of the system ring
+    static constexpr double renderLag = 0.25;             // rendering stays this far behind now
+    static constexpr std::int64_t chunkLimit = 4800;      // frames per render and per append
+    static constexpr double passInterval = 0.010;         // sleep between passes
+    static constexpr std::int64_t saveInterval = 240000;  // committed frames between timeline saves
     // How old the audio pushed into either ring may be. A run renders `renderLag` behind now and
     // refuses a buffer that begins before what it rendered, which ends the recording; so the
     // producers cut the part of a buffer that is older than this when they push it (a sound
@@ -70,7 +70,8 @@ struct SystemCaptureConsumer {
 // CaptureError(sourceInterrupted) when either ring lost audio; else the finished recording.
 // After a failed run: the segment is finished (result and error dropped) and the run's error
 // is rethrown. Clears `consumer`.
-Task<LocalRecording> drainSystemCapture(std::shared_ptr<AudioRing> microphone, std::shared_ptr<AudioRing> system,
+Task<LocalRecording> drainSystemCapture(std::shared_ptr<AudioRing> microphone,
+                                        std::shared_ptr<AudioRing> system,
                                         std::unique_ptr<ConsumerRun>& consumer,
                                         std::shared_ptr<LiveAudioSink> store, Uuid recordingID,
                                         Executor& executor);

@@ -1,11 +1,11 @@
 #include "NuvelKit/meetings/MeetingCache.hpp"
 
+#include "NuvelKit/support/FileRemoval.hpp"
+#include "NuvelKit/support/Files.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <system_error>
-
-#include "NuvelKit/support/FileRemoval.hpp"
-#include "NuvelKit/support/Files.hpp"
 
 namespace nuvel {
 
@@ -16,10 +16,13 @@ namespace {
 constexpr const char* fileSuffix = ".nuvel";
 constexpr const char* revocationsName = "revocations";
 
-[[noreturn]] void fail(MeetingCacheError::Code code) { throw MeetingCacheError(code); }
+[[noreturn]] void fail(MeetingCacheError::Code code) {
+    throw MeetingCacheError(code);
+}
 
 void requireValidScope(const MeetingCacheScope& scope) {
-    if (scope.accountID.empty() || scope.workspaceID.empty()) fail(MeetingCacheError::Code::invalidScope);
+    if (scope.accountID.empty() || scope.workspaceID.empty())
+        fail(MeetingCacheError::Code::invalidScope);
 }
 
 } // namespace
@@ -40,7 +43,9 @@ std::set<std::string, std::less<>> MeetingCache::revocations() const {
     return revocations_.ids;
 }
 
-std::string MeetingCache::fileName(std::string_view key) { return hexString(Sha256::hash(viewOf(key))); }
+std::string MeetingCache::fileName(std::string_view key) {
+    return hexString(Sha256::hash(viewOf(key)));
+}
 
 Bytes MeetingCache::authenticatedData(std::string_view name) const {
     std::lock_guard lock(mutex_);
@@ -73,13 +78,15 @@ void MeetingCache::revoke(const std::vector<std::string>& ids) {
     grown.ids.insert(ids.begin(), ids.end());
     saveRevocations(grown);
     revocations_ = std::move(grown);
-    for (const std::string& id : ids) removeFiles(id);
+    for (const std::string& id : ids)
+        removeFiles(id);
 }
 
 void MeetingCache::restore(const std::vector<std::string>& ids) {
     std::lock_guard lock(mutex_);
     MeetingCacheRevocations shrunk = revocations_;
-    for (const std::string& id : ids) shrunk.ids.erase(id);
+    for (const std::string& id : ids)
+        shrunk.ids.erase(id);
     saveRevocations(shrunk);
     revocations_ = std::move(shrunk);
 }
@@ -95,20 +102,25 @@ void MeetingCache::purge() {
 void MeetingCache::purge(const fs::path& root, const MeetingCacheScope& scope) {
     requireValidScope(scope);
     fs::path folder = root / scope.directoryName();
-    if (fs::symlink_status(folder).type() == fs::file_type::not_found) return;
+    if (fs::symlink_status(folder).type() == fs::file_type::not_found)
+        return;
     files::emptyFolder(folder);
     files::fsyncDirectory(folder);
 }
 
-bool MeetingCache::isRevoked(std::string_view id) const { return revocations_.ids.contains(id); }
+bool MeetingCache::isRevoked(std::string_view id) const {
+    return revocations_.ids.contains(id);
+}
 
 void MeetingCache::requireAllowed(std::string_view id) const {
-    if (isRevoked(id)) fail(MeetingCacheError::Code::revoked);
+    if (isRevoked(id))
+        fail(MeetingCacheError::Code::revoked);
 }
 
 void MeetingCache::requireStorable(std::string_view key, double offlineSeconds) const {
     // Written so that NaN fails too.
-    if (!(std::isfinite(offlineSeconds) && offlineSeconds > 0)) fail(MeetingCacheError::Code::invalidLease);
+    if (!(std::isfinite(offlineSeconds) && offlineSeconds > 0))
+        fail(MeetingCacheError::Code::invalidLease);
     requireAllowed(key);
 }
 
@@ -133,7 +145,9 @@ Bytes MeetingCache::unseal(const fs::path& file, std::string_view name) const {
     return aesgcm::open(key_, box, aad(name));
 }
 
-fs::path MeetingCache::entryPath(std::string_view key) const { return root_ / (fileName(key) + fileSuffix); }
+fs::path MeetingCache::entryPath(std::string_view key) const {
+    return root_ / (fileName(key) + fileSuffix);
+}
 
 fs::path MeetingCache::draftPath(std::string_view id) const {
     return root_ / ("draft-" + fileName(id) + fileSuffix);
@@ -149,11 +163,14 @@ void MeetingCache::writeEntry(std::string_view key, Date validatedAt, double off
 MeetingCache::Entry MeetingCache::readEntry(std::string_view key, Date now) const {
     requireAllowed(key);
     Entry found = Entry::decode(unseal(entryPath(key), key));
-    if (found.scope != scope_) fail(MeetingCacheError::Code::invalidScope);
+    if (found.scope != scope_)
+        fail(MeetingCacheError::Code::invalidScope);
     // Both tests are written to fail for a `now` that compares with nothing (NaN): a clock
     // reading that cannot be placed inside the lease must not grant access.
-    if (!(now >= found.validatedAt)) fail(MeetingCacheError::Code::expired);
-    if (!(now < leaseOf(found).expiresAt)) fail(MeetingCacheError::Code::expired);
+    if (!(now >= found.validatedAt))
+        fail(MeetingCacheError::Code::expired);
+    if (!(now < leaseOf(found).expiresAt))
+        fail(MeetingCacheError::Code::expired);
     return found;
 }
 
@@ -170,7 +187,8 @@ void MeetingCache::writeDraft(std::string_view id, const std::string& payload) {
 
 Bytes MeetingCache::readDraft(std::string_view id) const {
     MeetingCacheDraft draft = MeetingCacheDraft::decode(unseal(draftPath(id), "draft:" + std::string(id)));
-    if (draft.scope != scope_) fail(MeetingCacheError::Code::invalidScope);
+    if (draft.scope != scope_)
+        fail(MeetingCacheError::Code::invalidScope);
     return std::move(draft.payload);
 }
 
@@ -187,7 +205,8 @@ MeetingCacheRevocations MeetingCache::loadRevocations() const {
     fs::path file = root_ / revocationsFileName;
     // Only a file that is truly absent means "nothing revoked"; anything else that is there
     // must open, or the cache stays closed.
-    if (fs::symlink_status(file).type() == fs::file_type::not_found) return {};
+    if (fs::symlink_status(file).type() == fs::file_type::not_found)
+        return {};
     return MeetingCacheRevocations::decode(unseal(file, revocationsName));
 }
 

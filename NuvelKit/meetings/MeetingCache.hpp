@@ -1,13 +1,5 @@
 #pragma once
 
-#include <concepts>
-#include <filesystem>
-#include <mutex>
-#include <string>
-#include <string_view>
-#include <type_traits>
-#include <vector>
-
 #include "NuvelKit/meetings/MeetingCacheDocuments.hpp"
 #include "NuvelKit/meetings/MeetingCacheError.hpp"
 #include "NuvelKit/meetings/MeetingCacheLease.hpp"
@@ -17,13 +9,23 @@
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/Time.hpp"
 
+#include <concepts>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
 namespace nuvel {
 
 // What the cache can hold: JSON itself, or a type with `toJson()` (giving json::Value or
 // json::Ordered) for storing and `static T fromJson(const json::Value&)` for loading.
 template <class T>
 concept MeetingCacheEncodable = std::same_as<T, json::Value> || std::same_as<T, json::Ordered> ||
-                                requires(const T& value) { json::dump(value.toJson()); };
+    requires(const T& value) {
+    json::dump(value.toJson());
+};
 template <class T>
 concept MeetingCacheDecodable = std::same_as<T, json::Value> || requires(const json::Value& value) {
     { T::fromJson(value) } -> std::convertible_to<T>;
@@ -43,8 +45,7 @@ concept MeetingCacheDecodable = std::same_as<T, json::Value> || requires(const j
 class MeetingCache {
 public:
     using Entry = MeetingCacheEntry;
-    template <class T>
-    struct Leased {
+    template <class T> struct Leased {
         T value;
         MeetingAuthorizationLease lease;
     };
@@ -89,14 +90,12 @@ public:
     Entry entry(std::string_view key, Date now);
     MeetingAuthorizationLease lease(std::string_view key, Date now);
 
-    template <MeetingCacheDecodable T = json::Value>
-    T load(std::string_view key, Date now) {
+    template <MeetingCacheDecodable T = json::Value> T load(std::string_view key, Date now) {
         std::lock_guard lock(mutex_);
         return decodePayload<T>(readEntry(key, now).payload);
     }
 
-    template <MeetingCacheDecodable T = json::Value>
-    Leased<T> loadWithLease(std::string_view key, Date now) {
+    template <MeetingCacheDecodable T = json::Value> Leased<T> loadWithLease(std::string_view key, Date now) {
         std::lock_guard lock(mutex_);
         Entry found = readEntry(key, now);
         return Leased<T>{decodePayload<T>(found.payload), leaseOf(found)};
@@ -104,15 +103,13 @@ public:
 
     // Drafts: sealed like entries but without a lease; they stay until removed, revoked or
     // purged. Revoked ids fail with `revoked` before any file is touched.
-    template <MeetingCacheEncodable T>
-    void saveDraft(const T& value, std::string_view id) {
+    template <MeetingCacheEncodable T> void saveDraft(const T& value, std::string_view id) {
         std::lock_guard lock(mutex_);
         requireAllowed(id);
         writeDraft(id, encodePayload(value));
     }
 
-    template <MeetingCacheDecodable T = json::Value>
-    T loadDraft(std::string_view id) {
+    template <MeetingCacheDecodable T = json::Value> T loadDraft(std::string_view id) {
         std::lock_guard lock(mutex_);
         requireAllowed(id);
         return decodePayload<T>(readDraft(id));
@@ -135,15 +132,13 @@ public:
     static void purge(const std::filesystem::path& root, const MeetingCacheScope& scope);
 
 private:
-    template <class T>
-    static std::string encodePayload(const T& value) {
+    template <class T> static std::string encodePayload(const T& value) {
         if constexpr (std::same_as<T, json::Value> || std::same_as<T, json::Ordered>)
             return json::dump(value);
         else
             return json::dump(value.toJson());
     }
-    template <class T>
-    static T decodePayload(const Bytes& payload) {
+    template <class T> static T decodePayload(const Bytes& payload) {
         json::Value value = json::parse(ByteView(payload));
         if constexpr (std::same_as<T, json::Value>)
             return value;
@@ -160,7 +155,8 @@ private:
     Bytes unseal(const std::filesystem::path& file, std::string_view name) const;
     std::filesystem::path entryPath(std::string_view key) const;
     std::filesystem::path draftPath(std::string_view id) const;
-    void writeEntry(std::string_view key, Date validatedAt, double offlineSeconds, const std::string& payload);
+    void writeEntry(std::string_view key, Date validatedAt, double offlineSeconds,
+                    const std::string& payload);
     Entry readEntry(std::string_view key, Date now) const;
     static MeetingAuthorizationLease leaseOf(const Entry& entry);
     void writeDraft(std::string_view id, const std::string& payload);

@@ -56,7 +56,8 @@ MeetingCacheDraft MeetingCacheDraft::decode(ByteView document) {
 std::string MeetingCacheRevocations::encode() const {
     json::Ordered out = json::Ordered::object();
     out["ids"] = json::Ordered::array();
-    for (const std::string& id : ids) out["ids"].push_back(id);
+    for (const std::string& id : ids)
+        out["ids"].push_back(id);
     return json::dump(out);
 }
 
@@ -64,7 +65,8 @@ MeetingCacheRevocations MeetingCacheRevocations::decode(ByteView document) {
     json::Value value = json::parse(document);
     json::Reader reader(value);
     MeetingCacheRevocations revocations;
-    for (std::string& id : reader.stringList("ids")) revocations.ids.insert(std::move(id));
+    for (std::string& id : reader.stringList("ids"))
+        revocations.ids.insert(std::move(id));
     return revocations;
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <functional>
-#include <set>
-#include <string>
-
 #include "NuvelKit/meetings/MeetingCacheScope.hpp"
 #include "NuvelKit/support/Bytes.hpp"
 #include "NuvelKit/support/Time.hpp"
+
+#include <functional>
+#include <set>
+#include <string>
 
 // The plaintext documents inside the meeting cache's sealed files. Each is compact UTF-8 JSON;
 // dates are seconds since 2001-01-01 as JSON numbers, payloads are padded standard Base64 of

@@ -23,10 +23,14 @@ public:
 
     static const char* describe(Code code) noexcept {
         switch (code) {
-        case Code::expired: return "the cached copy is outside its access lease";
-        case Code::revoked: return "access to the cached item was revoked";
-        case Code::invalidLease: return "the offline period must be a finite number above zero";
-        case Code::invalidScope: return "the cache scope is empty or belongs to another account or workspace";
+        case Code::expired:
+            return "the cached copy is outside its access lease";
+        case Code::revoked:
+            return "access to the cached item was revoked";
+        case Code::invalidLease:
+            return "the offline period must be a finite number above zero";
+        case Code::invalidScope:
+            return "the cache scope is empty or belongs to another account or workspace";
         }
         return "meeting cache error";
     }

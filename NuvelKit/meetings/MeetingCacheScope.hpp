@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include "NuvelKit/support/Json.hpp"
+
+#include <string>
 
 namespace nuvel {
 

@@ -10,7 +10,9 @@ std::string describe(int status, const std::string& code) {
     return "meeting service answered " + std::to_string(status) + " (" + code + ")";
 }
 
-bool isNonEmptyObject(const json::Value* v) { return v != nullptr && v->is_object() && !v->empty(); }
+bool isNonEmptyObject(const json::Value* v) {
+    return v != nullptr && v->is_object() && !v->empty();
+}
 
 const json::Value* member(const json::Value& object, const char* key) {
     auto it = object.find(key);
@@ -20,7 +22,8 @@ const json::Value* member(const json::Value& object, const char* key) {
 // A whole number that fits an Int64; booleans, strings and fractions are not revisions.
 std::optional<std::int64_t> integerMember(const json::Value& object, const char* key) {
     const json::Value* v = member(object, key);
-    if (v == nullptr || !v->is_number()) return std::nullopt;
+    if (v == nullptr || !v->is_number())
+        return std::nullopt;
     try {
         return json::asInt64(*v);
     } catch (const json::JsonError&) {
@@ -30,13 +33,16 @@ std::optional<std::int64_t> integerMember(const json::Value& object, const char*
 
 std::string codeOf(const json::Value& top) {
     const json::Value* error = member(top, "error");
-    if (error == nullptr) return "unknown";
+    if (error == nullptr)
+        return "unknown";
     if (isNonEmptyObject(error)) {
         const json::Value* code = member(*error, "code");
-        if (code != nullptr && code->is_string()) return code->get<std::string>();
+        if (code != nullptr && code->is_string())
+            return code->get<std::string>();
         return "unknown";
     }
-    if (error->is_string()) return error->get<std::string>();
+    if (error->is_string())
+        return error->get<std::string>();
     return "unknown";
 }
 
@@ -46,20 +52,26 @@ std::optional<std::int64_t> revisionOf(const json::Value& top) {
     if (isNonEmptyObject(error)) {
         const json::Value* detail = member(*error, "detail");
         if (isNonEmptyObject(detail))
-            if (auto r = integerMember(*detail, "revision")) return r;
-        if (auto r = integerMember(*error, "revision")) return r;
-        if (auto r = integerMember(*error, "current_revision")) return r;
+            if (auto r = integerMember(*detail, "revision"))
+                return r;
+        if (auto r = integerMember(*error, "revision"))
+            return r;
+        if (auto r = integerMember(*error, "current_revision"))
+            return r;
     }
-    if (auto r = integerMember(top, "revision")) return r;
+    if (auto r = integerMember(top, "revision"))
+        return r;
     return integerMember(top, "current_revision");
 }
 
 } // namespace
 
-MeetingClientError::MeetingClientError(int status, std::string_view code, std::optional<std::int64_t> currentRevision,
+MeetingClientError::MeetingClientError(int status, std::string_view code,
+                                       std::optional<std::int64_t> currentRevision,
                                        std::optional<double> retryAfter)
-    : Error(describe(status, APIError::normalizedCode(code))), status_(status), code_(APIError::normalizedCode(code)),
-      currentRevision_(currentRevision), retryAfter_(APIError::usableDelay(retryAfter)) {}
+    : Error(describe(status, APIError::normalizedCode(code))), status_(status),
+      code_(APIError::normalizedCode(code)), currentRevision_(currentRevision),
+      retryAfter_(APIError::usableDelay(retryAfter)) {}
 
 MeetingClientError MeetingClientError::fromResponse(int status, ByteView body,
                                                     std::optional<std::string_view> retryAfter) {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "NuvelKit/support/Bytes.hpp"
+#include "NuvelKit/support/Error.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "NuvelKit/support/Bytes.hpp"
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel {
 
@@ -18,7 +18,8 @@ namespace nuvel {
 // the "Retry-After" header in seconds when it holds a usable number.
 class MeetingClientError : public Error {
 public:
-    MeetingClientError(int status, std::string_view code, std::optional<std::int64_t> currentRevision = std::nullopt,
+    MeetingClientError(int status, std::string_view code,
+                       std::optional<std::int64_t> currentRevision = std::nullopt,
                        std::optional<double> retryAfter = std::nullopt);
 
     int status() const noexcept { return status_; }
@@ -29,7 +30,8 @@ public:
     // The error for a failed answer: the code and current revision read from its body, the
     // delay from its "Retry-After" value. A body that is empty, not JSON, or not a JSON object
     // gives "unknown" and no revision.
-    static MeetingClientError fromResponse(int status, ByteView body, std::optional<std::string_view> retryAfter);
+    static MeetingClientError fromResponse(int status, ByteView body,
+                                           std::optional<std::string_view> retryAfter);
 
 private:
     int status_;

@@ -1,18 +1,14 @@
 #include "NuvelKit/meetings/MeetingCorrection.hpp"
 
-#include <charconv>
-
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <charconv>
 
 namespace nuvel {
 namespace {
 
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
+template <class... F> struct Overloaded : F... { using F::operator()...; };
+template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
 } // namespace
 
@@ -41,22 +37,26 @@ std::optional<std::int64_t> parseMeetingRevision(std::string_view text) {
         negative = digits.front() == '-';
         digits.remove_prefix(1);
     }
-    if (digits.empty()) return std::nullopt;
+    if (digits.empty())
+        return std::nullopt;
     for (char c : digits)
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9')
+            return std::nullopt;
     // Parse with the sign so that the most negative Int64 is accepted.
     std::string signedDigits = (negative ? "-" : "") + std::string(digits);
     std::int64_t value = 0;
     auto [end, error] =
         std::from_chars(signedDigits.data(), signedDigits.data() + signedDigits.size(), value);
-    if (error != std::errc() || end != signedDigits.data() + signedDigits.size()) return std::nullopt;
+    if (error != std::errc() || end != signedDigits.data() + signedDigits.size())
+        return std::nullopt;
     return value;
 }
 
 std::optional<MeetingRevisionRequest> makeRevisionRequest(const MeetingCorrection& correction,
                                                           std::string_view revisionText) {
     std::optional<std::int64_t> revision = parseMeetingRevision(revisionText);
-    if (!revision) return std::nullopt;
+    if (!revision)
+        return std::nullopt;
     return MeetingRevisionRequest::make(Uuid::random(), *revision, correction.revisionOperations());
 }
 

@@ -2,14 +2,14 @@
 
 // A transcript correction made on the meeting detail screen, and the revision request it becomes.
 
+#include "NuvelKit/meetings/MeetingRevision.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include "NuvelKit/meetings/MeetingRevision.hpp"
 
 namespace nuvel {
 

@@ -11,7 +11,8 @@ constexpr int maxDepth = 512;
 
 MeetingJSON decodeValue(const json::Value& v, const std::string& path, int depth) {
     using Type = json::Value::value_t;
-    if (depth > maxDepth) throw json::JsonError(json::JsonError::Code::syntax, path, "nested too deeply");
+    if (depth > maxDepth)
+        throw json::JsonError(json::JsonError::Code::syntax, path, "nested too deeply");
     switch (v.type()) {
     case Type::null:
         return MeetingJSON::null();
@@ -77,12 +78,14 @@ const MeetingJSON* MeetingJSON::operator[](std::string_view key) const {
 }
 
 std::optional<double> MeetingJSON::numberValue() const {
-    if (const double* d = std::get_if<double>(&value_)) return *d;
+    if (const double* d = std::get_if<double>(&value_))
+        return *d;
     return std::nullopt;
 }
 
 std::optional<bool> MeetingJSON::boolValue() const {
-    if (const bool* b = std::get_if<bool>(&value_)) return *b;
+    if (const bool* b = std::get_if<bool>(&value_))
+        return *b;
     return std::nullopt;
 }
 
@@ -90,18 +93,22 @@ MeetingJSON MeetingJSON::fromJson(const json::Value& value, const std::string& p
     return decodeValue(value, path, 0);
 }
 
-MeetingJSON MeetingJSON::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingJSON MeetingJSON::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingJSON::toJson() const {
     switch (kind()) {
     case Kind::object: {
         json::Ordered out = json::Ordered::object();
-        for (const auto& [key, member] : std::get<Object>(value_)) out[key] = member.toJson();
+        for (const auto& [key, member] : std::get<Object>(value_))
+            out[key] = member.toJson();
         return out;
     }
     case Kind::array: {
         json::Ordered out = json::Ordered::array();
-        for (const MeetingJSON& element : std::get<Array>(value_)) out.push_back(element.toJson());
+        for (const MeetingJSON& element : std::get<Array>(value_))
+            out.push_back(element.toJson());
         return out;
     }
     case Kind::string:
@@ -116,10 +123,13 @@ json::Ordered MeetingJSON::toJson() const {
     return json::Ordered(nullptr);
 }
 
-std::string MeetingJSON::encode() const { return json::dump(toJson()); }
+std::string MeetingJSON::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingJSON& a, const MeetingJSON& b) {
-    if (a.kind() != b.kind()) return false;
+    if (a.kind() != b.kind())
+        return false;
     switch (a.kind()) {
     case MeetingJSON::Kind::object:
         return meetingcoding::sameMap(*a.objectValue(), *b.objectValue());

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "NuvelKit/support/Json.hpp"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include "NuvelKit/support/Json.hpp"
 
 namespace nuvel {
 

@@ -1,8 +1,8 @@
 #include "NuvelKit/meetings/MeetingLibrary.hpp"
 
-#include <cmath>
-
 #include "NuvelKit/meetings/MeetingCoding.hpp"
+
+#include <cmath>
 
 namespace nuvel {
 using namespace meetingcoding;
@@ -10,7 +10,8 @@ using namespace meetingcoding;
 // MeetingAccess
 
 bool MeetingAccess::allows(std::string_view permission) const {
-    if (can.empty()) return false;
+    if (can.empty())
+        return false;
     const bool* granted = findKey(can, permission);
     return granted != nullptr && *granted;
 }
@@ -24,7 +25,9 @@ MeetingAccess MeetingAccess::fromJson(const json::Value& value, const std::strin
     return a;
 }
 
-MeetingAccess MeetingAccess::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingAccess MeetingAccess::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingAccess::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -34,7 +37,9 @@ json::Ordered MeetingAccess::toJson() const {
     return o;
 }
 
-std::string MeetingAccess::encode() const { return json::dump(toJson()); }
+std::string MeetingAccess::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingAccess& a, const MeetingAccess& b) {
     return sameText(a.role, b.role) && sameText(a.via, b.via) && sameMap(a.can, b.can);
@@ -44,7 +49,8 @@ bool operator==(const MeetingAccess& a, const MeetingAccess& b) {
 
 std::int64_t MeetingSummary::durationMilliseconds() const {
     // The bound is Int64.max / 1000: below it, duration * 1000 always fits an Int64.
-    if (!std::isfinite(duration) || duration < 0 || !(duration < 9223372036854776.0)) return 0;
+    if (!std::isfinite(duration) || duration < 0 || !(duration < 9223372036854776.0))
+        return 0;
     return std::int64_t(duration * 1000.0);
 }
 
@@ -65,7 +71,9 @@ MeetingSummary MeetingSummary::fromJson(const json::Value& value, const std::str
     return s;
 }
 
-MeetingSummary MeetingSummary::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingSummary MeetingSummary::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingSummary::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -79,11 +87,14 @@ json::Ordered MeetingSummary::toJson() const {
     o["duration"] = json::number(duration);
     o["audio_deleted"] = audio_deleted;
     o["created_at"] = json::number(created_at);
-    if (recorded_at) o["recorded_at"] = json::number(*recorded_at);
+    if (recorded_at)
+        o["recorded_at"] = json::number(*recorded_at);
     return o;
 }
 
-std::string MeetingSummary::encode() const { return json::dump(toJson()); }
+std::string MeetingSummary::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingSummary& a, const MeetingSummary& b) {
     return sameText(a.id, b.id) && sameText(a.title, b.title) && sameText(a.state, b.state) &&
@@ -106,7 +117,9 @@ MeetingLibraryPage MeetingLibraryPage::fromJson(const json::Value& value, const 
     return p;
 }
 
-MeetingLibraryPage MeetingLibraryPage::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingLibraryPage MeetingLibraryPage::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingLibraryPage::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -114,11 +127,14 @@ json::Ordered MeetingLibraryPage::toJson() const {
     o["meetings"] = writeList(meetings);
     json::putOptional(o, "next_cursor", next_cursor);
     o["as_of"] = as_of;
-    if (offline_access_seconds) o["offline_access_seconds"] = json::number(*offline_access_seconds);
+    if (offline_access_seconds)
+        o["offline_access_seconds"] = json::number(*offline_access_seconds);
     return o;
 }
 
-std::string MeetingLibraryPage::encode() const { return json::dump(toJson()); }
+std::string MeetingLibraryPage::encode() const {
+    return json::dump(toJson());
+}
 
 // MeetingReconciliation
 
@@ -141,6 +157,8 @@ json::Ordered MeetingReconciliation::toJson() const {
     return o;
 }
 
-std::string MeetingReconciliation::encode() const { return json::dump(toJson()); }
+std::string MeetingReconciliation::encode() const {
+    return json::dump(toJson());
+}
 
 } // namespace nuvel

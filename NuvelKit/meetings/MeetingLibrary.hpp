@@ -6,14 +6,14 @@
 // that is missing or null is absent; unknown keys are ignored) and encodes every present field
 // under its snake_case key, leaving absent optionals out.
 
+#include "NuvelKit/support/Json.hpp"
+
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "NuvelKit/support/Json.hpp"
 
 namespace nuvel {
 

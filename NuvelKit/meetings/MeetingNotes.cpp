@@ -30,7 +30,9 @@ json::Ordered MeetingNotesProvenance::toJson() const {
     return o;
 }
 
-std::string MeetingNotesProvenance::encode() const { return json::dump(toJson()); }
+std::string MeetingNotesProvenance::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingNotesProvenance& a, const MeetingNotesProvenance& b) {
     return sameText(a.source_layer, b.source_layer) && a.source_revision == b.source_revision &&
@@ -50,7 +52,9 @@ MeetingNoteEvidence MeetingNoteEvidence::fromJson(const json::Value& value, cons
     return e;
 }
 
-MeetingNoteEvidence MeetingNoteEvidence::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingNoteEvidence MeetingNoteEvidence::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingNoteEvidence::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -62,7 +66,9 @@ json::Ordered MeetingNoteEvidence::toJson() const {
     return o;
 }
 
-std::string MeetingNoteEvidence::encode() const { return json::dump(toJson()); }
+std::string MeetingNoteEvidence::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingNoteEvidence& a, const MeetingNoteEvidence& b) {
     return sameText(a.template_, b.template_) && sameText(a.path, b.path) && a.start_ms == b.start_ms &&
@@ -104,11 +110,14 @@ json::Ordered MeetingNotesDocument::toJson() const {
     json::putOptional(o, "type_template", type_template);
     putOptionalJSON(o, "user_notes", user_notes);
     o["provenance"] = provenance.toJson();
-    if (evidence) o["evidence"] = writeList(*evidence);
+    if (evidence)
+        o["evidence"] = writeList(*evidence);
     return o;
 }
 
-std::string MeetingNotesDocument::encode() const { return json::dump(toJson()); }
+std::string MeetingNotesDocument::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingNotesDocument& a, const MeetingNotesDocument& b) {
     return a.ai_notes == b.ai_notes && sameOptional(a.run, b.run) && sameOptional(a.index, b.index) &&

@@ -3,14 +3,14 @@
 // The AI notes of one meeting: where they came from, the citations of their items into the
 // transcript, and the open-ended notes themselves. Strict decoding as for every library document.
 
+#include "NuvelKit/meetings/MeetingJSON.hpp"
+#include "NuvelKit/support/Json.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "NuvelKit/meetings/MeetingJSON.hpp"
-#include "NuvelKit/support/Json.hpp"
 
 namespace nuvel {
 

@@ -57,7 +57,9 @@ json::Ordered MeetingRevisionOperation::toJson() const {
     return o;
 }
 
-std::string MeetingRevisionOperation::encode() const { return json::dump(toJson()); }
+std::string MeetingRevisionOperation::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingRevisionOperation& a, const MeetingRevisionOperation& b) {
     return sameText(a.type, b.type) && sameOptionalText(a.word_id, b.word_id) &&
@@ -93,7 +95,9 @@ json::Ordered MeetingRevisionRequest::toJson() const {
     return o;
 }
 
-std::string MeetingRevisionRequest::encode() const { return json::dump(toJson()); }
+std::string MeetingRevisionRequest::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingRevisionRequest& a, const MeetingRevisionRequest& b) {
     return sameText(a.operation_id, b.operation_id) && a.revision == b.revision &&
@@ -123,6 +127,8 @@ json::Ordered MeetingRevisionResult::toJson() const {
     return o;
 }
 
-std::string MeetingRevisionResult::encode() const { return json::dump(toJson()); }
+std::string MeetingRevisionResult::encode() const {
+    return json::dump(toJson());
+}
 
 } // namespace nuvel

@@ -3,14 +3,14 @@
 // Transcript corrections as the service takes them: operations against a stated revision under a
 // request key that stays the same when the request is sent again, and the service's answer.
 
+#include "NuvelKit/support/Json.hpp"
+#include "NuvelKit/support/Uuid.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "NuvelKit/support/Json.hpp"
-#include "NuvelKit/support/Uuid.hpp"
 
 namespace nuvel {
 

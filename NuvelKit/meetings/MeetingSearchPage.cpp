@@ -23,11 +23,14 @@ json::Ordered Snippet::toJson() const {
     return o;
 }
 
-std::string Hit::id() const { return meeting_id + "/" + std::to_string(passage); }
+std::string Hit::id() const {
+    return meeting_id + "/" + std::to_string(passage);
+}
 
 std::string Hit::snippetText() const {
     std::string out;
-    for (const Snippet& piece : snippet) out += piece.text;
+    for (const Snippet& piece : snippet)
+        out += piece.text;
     return out;
 }
 
@@ -65,7 +68,9 @@ MeetingSearchPage MeetingSearchPage::fromJson(const json::Value& value, const st
     return page;
 }
 
-MeetingSearchPage MeetingSearchPage::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingSearchPage MeetingSearchPage::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingSearchPage::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -75,6 +80,8 @@ json::Ordered MeetingSearchPage::toJson() const {
     return o;
 }
 
-std::string MeetingSearchPage::encode() const { return json::dump(toJson()); }
+std::string MeetingSearchPage::encode() const {
+    return json::dump(toJson());
+}
 
 } // namespace nuvel

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "NuvelKit/support/Json.hpp"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "NuvelKit/support/Json.hpp"
 
 namespace nuvel {
 

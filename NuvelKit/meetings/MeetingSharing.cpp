@@ -25,7 +25,8 @@ MeetingShareRequest MeetingShareRequest::members(std::vector<std::string> userID
 
 std::variant<MeetingShareRequest, GuestInvitationRefusal>
 MeetingShareRequest::guestInvitation(std::string_view address, bool audioAcknowledged) {
-    if (!audioAcknowledged) return GuestInvitationRefusal::acknowledgementMissing;
+    if (!audioAcknowledged)
+        return GuestInvitationRefusal::acknowledgementMissing;
     std::string trimmed = unicode::trimWhitespaceAndNewlines(address);
     if (trimmed.find('@') == std::string::npos || trimmed.find('\n') != std::string::npos)
         return GuestInvitationRefusal::invalidAddress;
@@ -42,7 +43,9 @@ MeetingShareRequest MeetingShareRequest::fromJson(const json::Value& value, cons
     return request;
 }
 
-MeetingShareRequest MeetingShareRequest::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingShareRequest MeetingShareRequest::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingShareRequest::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -53,7 +56,9 @@ json::Ordered MeetingShareRequest::toJson() const {
     return o;
 }
 
-std::string MeetingShareRequest::encode() const { return json::dump(toJson()); }
+std::string MeetingShareRequest::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingShareRequest& a, const MeetingShareRequest& b) {
     return sameText(a.kind, b.kind) && sameOptionalText(a.email, b.email) &&
@@ -111,6 +116,8 @@ json::Ordered MeetingSharingDocument::toJson() const {
     return o;
 }
 
-std::string MeetingSharingDocument::encode() const { return json::dump(toJson()); }
+std::string MeetingSharingDocument::encode() const {
+    return json::dump(toJson());
+}
 
 } // namespace nuvel

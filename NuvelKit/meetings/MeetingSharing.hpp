@@ -3,15 +3,15 @@
 // Sharing a cloud meeting: invitations (a guest by e-mail address, or workspace members by user
 // id) and the sharing state of one meeting with its shares and view-only links.
 
+#include "NuvelKit/meetings/MeetingJSON.hpp"
+#include "NuvelKit/support/Json.hpp"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include "NuvelKit/meetings/MeetingJSON.hpp"
-#include "NuvelKit/support/Json.hpp"
 
 namespace nuvel {
 

@@ -19,7 +19,9 @@ MeetingWord MeetingWord::fromJson(const json::Value& value, const std::string& p
     return w;
 }
 
-MeetingWord MeetingWord::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingWord MeetingWord::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingWord::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -32,7 +34,9 @@ json::Ordered MeetingWord::toJson() const {
     return o;
 }
 
-std::string MeetingWord::encode() const { return json::dump(toJson()); }
+std::string MeetingWord::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingWord& a, const MeetingWord& b) {
     return sameText(a.id, b.id) && sameText(a.text, b.text) && a.start_ms == b.start_ms &&
@@ -46,7 +50,9 @@ MeetingSpeaker MeetingSpeaker::fromJson(const json::Value& value, const std::str
     return MeetingSpeaker{r.string("label")};
 }
 
-MeetingSpeaker MeetingSpeaker::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingSpeaker MeetingSpeaker::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingSpeaker::toJson() const {
     json::Ordered o = json::Ordered::object();
@@ -54,9 +60,13 @@ json::Ordered MeetingSpeaker::toJson() const {
     return o;
 }
 
-std::string MeetingSpeaker::encode() const { return json::dump(toJson()); }
+std::string MeetingSpeaker::encode() const {
+    return json::dump(toJson());
+}
 
-bool operator==(const MeetingSpeaker& a, const MeetingSpeaker& b) { return sameText(a.label, b.label); }
+bool operator==(const MeetingSpeaker& a, const MeetingSpeaker& b) {
+    return sameText(a.label, b.label);
+}
 
 // MeetingTranscript
 
@@ -71,19 +81,24 @@ MeetingTranscript MeetingTranscript::fromJson(const json::Value& value, const st
     return t;
 }
 
-MeetingTranscript MeetingTranscript::decode(std::string_view text) { return fromJson(json::parse(text)); }
+MeetingTranscript MeetingTranscript::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 json::Ordered MeetingTranscript::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["version"] = version;
     o["words"] = writeList(words);
     json::Ordered speakerObject = json::Ordered::object();
-    for (const auto& [id, speaker] : speakers) speakerObject[id] = speaker.toJson();
+    for (const auto& [id, speaker] : speakers)
+        speakerObject[id] = speaker.toJson();
     o["speakers"] = std::move(speakerObject);
     return o;
 }
 
-std::string MeetingTranscript::encode() const { return json::dump(toJson()); }
+std::string MeetingTranscript::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingTranscript& a, const MeetingTranscript& b) {
     return a.version == b.version && sameList(a.words, b.words) && sameMap(a.speakers, b.speakers);
@@ -107,16 +122,19 @@ MeetingTranscriptDocument MeetingTranscriptDocument::make(std::string layer, std
 }
 
 std::string MeetingTranscriptDocument::speakerLabel(const std::optional<std::string>& speakerID) const {
-    if (!speakerID) return {};
+    if (!speakerID)
+        return {};
     const MeetingSpeaker* speaker = findKey(transcript.speakers, *speakerID);
     return speaker == nullptr ? std::string() : speaker->label;
 }
 
 const MeetingWord* MeetingTranscriptDocument::word(std::int64_t position) const {
     for (const MeetingWord& w : transcript.words) {
-        if (w.start_ms < 0) continue;
+        if (w.start_ms < 0)
+            continue;
         // Half-open: a position equal to end_ms belongs to the word that starts there.
-        if (w.start_ms <= position && position < w.end_ms) return &w;
+        if (w.start_ms <= position && position < w.end_ms)
+            return &w;
     }
     return nullptr;
 }
@@ -155,7 +173,9 @@ json::Ordered MeetingTranscriptDocument::toJson() const {
     return o;
 }
 
-std::string MeetingTranscriptDocument::encode() const { return json::dump(toJson()); }
+std::string MeetingTranscriptDocument::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const MeetingTranscriptDocument& a, const MeetingTranscriptDocument& b) {
     return a.contract_version == b.contract_version && sameText(a.layer, b.layer) &&

@@ -4,16 +4,16 @@
 // and encoded by the rules of the library documents. Nothing ties the fields together: a word may
 // name an unknown speaker, end before it starts or lie beyond the duration; each reader decides.
 
+#include "NuvelKit/meetings/MeetingJSON.hpp"
+#include "NuvelKit/meetings/MeetingLibrary.hpp"
+#include "NuvelKit/support/Json.hpp"
+
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "NuvelKit/meetings/MeetingJSON.hpp"
-#include "NuvelKit/meetings/MeetingLibrary.hpp"
-#include "NuvelKit/support/Json.hpp"
 
 namespace nuvel {
 

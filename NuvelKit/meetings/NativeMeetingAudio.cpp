@@ -1,42 +1,51 @@
 // The audio operations of NativeMeetingClient: the authorised audio request and the download
 // into an owner-only file.
 
-#include <cerrno>
-#include <optional>
-#include <system_error>
-
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/StoreFiles.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Files.hpp"
 
+#include <cerrno>
+#include <optional>
+#include <system_error>
+
 namespace nuvel {
 namespace {
 
 namespace fs = std::filesystem;
 
-[[noreturn]] void invalidTransport() { throw RecordingError(RecordingError::Code::invalidTransport); }
+[[noreturn]] void invalidTransport() {
+    throw RecordingError(RecordingError::Code::invalidTransport);
+}
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 // Prefix comparison, case-sensitive, so parameters such as a codec list may follow.
 bool isAudioContentType(std::string_view type) {
-    return startsWith(type, "audio/") || startsWith(type, "video/mp4") || startsWith(type, "application/octet-stream");
+    return startsWith(type, "audio/") || startsWith(type, "video/mp4") ||
+           startsWith(type, "application/octet-stream");
 }
 
 std::string codeForAudioStatus(int status) {
     switch (status) {
-    case 401: return "unauthorized";
-    case 410: return "audio_expired"; // the workspace's retention removed it
-    default: return "audio_unavailable";
+    case 401:
+        return "unauthorized";
+    case 410:
+        return "audio_expired"; // the workspace's retention removed it
+    default:
+        return "audio_unavailable";
     }
 }
 
 // The download's working file, removed on every way out; after the move there is nothing left.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(fs::path path) : path_(std::move(path)), fd_(files::createExclusive(path_, 0600)) {}
+    explicit TemporaryFile(fs::path path)
+        : path_(std::move(path)), fd_(files::createExclusive(path_, 0600)) {}
     ~TemporaryFile() {
         fd_ = files::FileDescriptor();
         try {
@@ -68,7 +77,8 @@ HttpRequest NativeMeetingClient::audioRequest(std::string_view meetingID, std::s
     request.idleTimeoutSeconds = idleTimeoutSeconds;
     if (range) {
         // "bytes=5-2" or "bytes=-3-9" is no range a server honours; it would answer with the whole file.
-        if (range->first < 0 || range->last < range->first) invalidTransport();
+        if (range->first < 0 || range->last < range->first)
+            invalidTransport();
         request.headers.emplace_back("Range", "bytes=" + std::to_string(range->first) + "-" +
                                                   std::to_string(range->last));
     }
@@ -78,7 +88,8 @@ HttpRequest NativeMeetingClient::audioRequest(std::string_view meetingID, std::s
 void NativeMeetingClient::downloadAudio(std::string_view meetingID, std::string_view token,
                                         const fs::path& destination, std::stop_token stop) const {
     HttpRequest request = audioRequest(meetingID, token);
-    if (destination.empty() || !destination.has_filename()) invalidTransport();
+    if (destination.empty() || !destination.has_filename())
+        invalidTransport();
 
     // The working file lives beside the destination, so the final move is a rename within one
     // file system and can refuse to replace what is there. It is owner-only from its creation,
@@ -95,31 +106,39 @@ void NativeMeetingClient::downloadAudio(std::string_view meetingID, std::string_
     request.headSink = [&](const HttpResponse& head) {
         headSeen = true;
         const std::optional<std::string> type = head.header("Content-Type");
-        if (head.status == 200 && type && isAudioContentType(*type)) prepare();
+        if (head.status == 200 && type && isAudioContentType(*type))
+            prepare();
     };
     request.bodySink = [&](ByteView bytes) {
         // A transport that skipped the head would have the audio land nowhere.
-        if (!headSeen) invalidTransport();
-        if (temporary) temporary->fd().writeAll(bytes, temporary->path()); // else a refusal's body
+        if (!headSeen)
+            invalidTransport();
+        if (temporary)
+            temporary->fd().writeAll(bytes, temporary->path()); // else a refusal's body
     };
     // The audio is as long as the meeting: no cap on its size.
     request.maxBodyBytes = 0;
 
     HttpResponse response = transport_->send(request, stop);
 
-    if (response.status < 100 || response.status > 999) invalidTransport();
+    if (response.status < 100 || response.status > 999)
+        invalidTransport();
     // Exactly 200: a partial answer (206) is not the whole audio. The body is not read for a code.
-    if (response.status != 200) throw MeetingClientError(response.status, codeForAudioStatus(response.status));
+    if (response.status != 200)
+        throw MeetingClientError(response.status, codeForAudioStatus(response.status));
     std::optional<std::string> type = response.header("Content-Type");
-    if (!type || !isAudioContentType(*type)) invalidTransport();
-    if (!temporary) prepare(); // an empty body from a transport that reports no head
+    if (!type || !isAudioContentType(*type))
+        invalidTransport();
+    if (!temporary)
+        prepare(); // an empty body from a transport that reports no head
 
     temporary->fd().close();
     try {
         files::moveNoReplace(temporary->path(), destination);
     } catch (const fs::filesystem_error& e) {
         // A file at the destination, whether it was there before or appeared meanwhile, stays.
-        if (e.code() == std::errc::file_exists) invalidTransport();
+        if (e.code() == std::errc::file_exists)
+            invalidTransport();
         throw;
     }
 }

@@ -1,42 +1,50 @@
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
 
+#include "NuvelKit/service/ServiceAddress.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/support/Json.hpp"
+#include "NuvelKit/support/Unicode.hpp"
+#include "NuvelKit/support/Url.hpp"
+
 #include <algorithm>
 #include <future>
 #include <stdexcept>
 
-#include "NuvelKit/store/RecordingError.hpp"
-#include "NuvelKit/support/Json.hpp"
-#include "NuvelKit/support/Unicode.hpp"
-#include "NuvelKit/service/ServiceAddress.hpp"
-#include "NuvelKit/support/Url.hpp"
-
 namespace nuvel {
 namespace {
 
-[[noreturn]] void invalidTransport() { throw RecordingError(RecordingError::Code::invalidTransport); }
+[[noreturn]] void invalidTransport() {
+    throw RecordingError(RecordingError::Code::invalidTransport);
+}
 
 std::string_view textOf(const Bytes& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-Bytes jsonBody(const std::string& text) { return bytesOf(text); }
+Bytes jsonBody(const std::string& text) {
+    return bytesOf(text);
+}
 
-template <class T>
-T decodeBody(const Bytes& body) {
+template <class T> T decodeBody(const Bytes& body) {
     return T::decode(textOf(body));
 }
 
-std::string meetingPath(std::string_view id) { return "meetings/" + std::string(id); }
+std::string meetingPath(std::string_view id) {
+    return "meetings/" + std::string(id);
+}
 
 } // namespace
 
 NativeMeetingClient::NativeMeetingClient(std::string origin, std::shared_ptr<HttpTransport> transport)
     : origin_(std::move(origin)), transport_(std::move(transport)) {
-    if (!transport_) throw std::invalid_argument("NativeMeetingClient needs a transport");
+    if (!transport_)
+        throw std::invalid_argument("NativeMeetingClient needs a transport");
     std::optional<Url> url = Url::parse(origin_);
-    if (!url || !isServiceOrigin(*url)) throw std::invalid_argument("not a service origin: " + origin_);
+    if (!url || !isServiceOrigin(*url))
+        throw std::invalid_argument("not a service origin: " + origin_);
     std::string_view base = origin_;
-    while (!base.empty() && base.back() == '/') base.remove_suffix(1);
+    while (!base.empty() && base.back() == '/')
+        base.remove_suffix(1);
     apiRoot_ = std::string(base) + "/api/";
 }
 
@@ -46,18 +54,21 @@ void NativeMeetingClient::requireSafeID(std::string_view id) {
 
 std::string NativeMeetingClient::authorization(std::string_view token) {
     // A line break or NUL in a header value would let the token write headers of its own.
-    if (isUnsafeHeaderText(token)) invalidTransport();
+    if (isUnsafeHeaderText(token))
+        invalidTransport();
     return "Bearer " + std::string(token);
 }
 
 Bytes NativeMeetingClient::send(std::string_view path, std::string_view method, const QueryItems& query,
-                                std::optional<Bytes> body, std::string_view token, std::stop_token stop) const {
+                                std::optional<Bytes> body, std::string_view token,
+                                std::stop_token stop) const {
     HttpRequest request;
     request.method = std::string(method);
     // Names and values are percent-encoded over the unreserved set: a "+" or "/" in a search
     // text or cursor reaches the service as written.
     request.url = apiRoot_ + std::string(path);
-    if (!query.empty()) request.url += "?" + encodeQuery(query);
+    if (!query.empty())
+        request.url += "?" + encodeQuery(query);
     request.headers = {{"Authorization", authorization(token)}, {"Accept", "application/json"}};
     if (body) {
         request.headers.emplace_back("Content-Type", "application/json");
@@ -70,27 +81,35 @@ Bytes NativeMeetingClient::send(std::string_view path, std::string_view method, 
 
     HttpResponse response = transport_->send(request, stop);
 
-    if (response.status < 100 || response.status > 999) invalidTransport();
-    if (response.bodyTooLarge) invalidTransport();
-    if (response.status >= 200 && response.status <= 299) return std::move(response.body);
+    if (response.status < 100 || response.status > 999)
+        invalidTransport();
+    if (response.bodyTooLarge)
+        invalidTransport();
+    if (response.status >= 200 && response.status <= 299)
+        return std::move(response.body);
     std::optional<std::string> retryAfter = response.header("Retry-After");
     throw MeetingClientError::fromResponse(response.status, response.body,
-                                           retryAfter ? std::optional<std::string_view>(*retryAfter) : std::nullopt);
+                                           retryAfter ? std::optional<std::string_view>(*retryAfter)
+                                                      : std::nullopt);
 }
 
-MeetingLibraryPage NativeMeetingClient::libraryPage(std::string_view workspaceID, const std::optional<std::string>& cursor,
+MeetingLibraryPage NativeMeetingClient::libraryPage(std::string_view workspaceID,
+                                                    const std::optional<std::string>& cursor,
                                                     std::int64_t limit, std::string_view token,
                                                     std::stop_token stop) const {
     QueryItems query{{"workspace_id", std::string(workspaceID)},
                      {"limit", std::to_string(std::clamp<std::int64_t>(limit, 1, 100))}};
-    if (cursor) query.emplace_back("cursor", *cursor);
+    if (cursor)
+        query.emplace_back("cursor", *cursor);
     return decodeBody<MeetingLibraryPage>(send("meetings", "GET", query, std::nullopt, token, stop));
 }
 
-MeetingSearchPage NativeMeetingClient::search(std::string_view text, const std::optional<std::string>& workspaceID,
+MeetingSearchPage NativeMeetingClient::search(std::string_view text,
+                                              const std::optional<std::string>& workspaceID,
                                               std::string_view token, std::stop_token stop) const {
     QueryItems query{{"q", unicode::graphemePrefix(text, 200)}};
-    if (workspaceID) query.emplace_back("workspace_id", *workspaceID);
+    if (workspaceID)
+        query.emplace_back("workspace_id", *workspaceID);
     return decodeBody<MeetingSearchPage>(send("search", "GET", query, std::nullopt, token, stop));
 }
 
@@ -101,11 +120,14 @@ MeetingSummary NativeMeetingClient::meeting(std::string_view meetingID, std::str
 }
 
 MeetingTranscriptDocument NativeMeetingClient::transcript(std::string_view meetingID, std::string_view layer,
-                                                          std::string_view token, std::stop_token stop) const {
-    if (layer != "raw" && layer != "corrected") invalidTransport();
+                                                          std::string_view token,
+                                                          std::stop_token stop) const {
+    if (layer != "raw" && layer != "corrected")
+        invalidTransport();
     requireSafeID(meetingID);
-    return decodeBody<MeetingTranscriptDocument>(
-        send(meetingPath(meetingID) + "/transcript", "GET", {{"layer", std::string(layer)}}, std::nullopt, token, stop));
+    return decodeBody<MeetingTranscriptDocument>(send(meetingPath(meetingID) + "/transcript", "GET",
+                                                      {{"layer", std::string(layer)}}, std::nullopt, token,
+                                                      stop));
 }
 
 MeetingNotesDocument NativeMeetingClient::notes(std::string_view meetingID, std::string_view token,
@@ -144,7 +166,8 @@ NativeMeetingDocument NativeMeetingClient::document(const MeetingSummary& summar
     return NativeMeetingDocument{summary, std::move(*corrected), std::move(notesDocument), std::nullopt};
 }
 
-MeetingRevisionResult NativeMeetingClient::revise(std::string_view meetingID, const MeetingRevisionRequest& request,
+MeetingRevisionResult NativeMeetingClient::revise(std::string_view meetingID,
+                                                  const MeetingRevisionRequest& request,
                                                   std::string_view token, std::stop_token stop) const {
     requireSafeID(meetingID);
     return decodeBody<MeetingRevisionResult>(
@@ -167,11 +190,13 @@ void NativeMeetingClient::deleteMeeting(std::string_view meetingID, std::string_
 
 MeetingReconciliation NativeMeetingClient::reconcile(const std::vector<std::string>& meetingIDs,
                                                      std::string_view token, std::stop_token stop) const {
-    if (meetingIDs.size() > 100) invalidTransport();
+    if (meetingIDs.size() > 100)
+        invalidTransport();
     std::string joined;
     for (const std::string& id : meetingIDs) {
         requireSafeID(id);
-        if (!joined.empty()) joined.push_back(',');
+        if (!joined.empty())
+            joined.push_back(',');
         joined += id;
     }
     return decodeBody<MeetingReconciliation>(
@@ -191,8 +216,8 @@ void NativeMeetingClient::addShare(std::string_view meetingID, const MeetingShar
     send(meetingPath(meetingID) + "/shares", "POST", {}, jsonBody(request.encode()), token, stop);
 }
 
-void NativeMeetingClient::removeShare(std::string_view meetingID, std::string_view shareID, std::string_view token,
-                                      std::stop_token stop) const {
+void NativeMeetingClient::removeShare(std::string_view meetingID, std::string_view shareID,
+                                      std::string_view token, std::stop_token stop) const {
     requireSafeID(meetingID);
     requireSafeID(shareID);
     send(meetingPath(meetingID) + "/shares/" + std::string(shareID), "DELETE", {}, std::nullopt, token, stop);
@@ -200,7 +225,8 @@ void NativeMeetingClient::removeShare(std::string_view meetingID, std::string_vi
 
 MeetingJSON NativeMeetingClient::createLink(std::string_view meetingID, int days, bool includeAudio,
                                             std::string_view token, std::stop_token stop) const {
-    if (days != 1 && days != 7 && days != 30) invalidTransport();
+    if (days != 1 && days != 7 && days != 30)
+        invalidTransport();
     requireSafeID(meetingID);
     MeetingJSON body = MeetingJSON::object({{"expires_days", MeetingJSON::number(double(days))},
                                             {"include_audio", MeetingJSON::boolean(includeAudio)}});
@@ -208,8 +234,8 @@ MeetingJSON NativeMeetingClient::createLink(std::string_view meetingID, int days
         send(meetingPath(meetingID) + "/links", "POST", {}, jsonBody(body.encode()), token, stop));
 }
 
-void NativeMeetingClient::revokeLink(std::string_view meetingID, std::string_view linkID, std::string_view token,
-                                     std::stop_token stop) const {
+void NativeMeetingClient::revokeLink(std::string_view meetingID, std::string_view linkID,
+                                     std::string_view token, std::stop_token stop) const {
     requireSafeID(meetingID);
     requireSafeID(linkID);
     send(meetingPath(meetingID) + "/links/" + std::string(linkID), "DELETE", {}, std::nullopt, token, stop);
@@ -219,8 +245,10 @@ MeetingJSON NativeMeetingClient::settings(std::string_view token, std::stop_toke
     return decodeBody<MeetingJSON>(send("settings", "GET", {}, std::nullopt, token, stop));
 }
 
-void NativeMeetingClient::updateSettings(int retentionDays, std::string_view token, std::stop_token stop) const {
-    if (retentionDays != 7 && retentionDays != 30 && retentionDays != 90 && retentionDays != 365) invalidTransport();
+void NativeMeetingClient::updateSettings(int retentionDays, std::string_view token,
+                                         std::stop_token stop) const {
+    if (retentionDays != 7 && retentionDays != 30 && retentionDays != 90 && retentionDays != 365)
+        invalidTransport();
     json::Ordered body = json::Ordered::object();
     body["retention_days"] = retentionDays;
     send("settings", "PUT", {}, jsonBody(json::dump(body)), token, stop);

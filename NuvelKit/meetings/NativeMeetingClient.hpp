@@ -1,15 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <memory>
-#include <optional>
-#include <stop_token>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
-
 #include "NuvelKit/meetings/MeetingClientError.hpp"
 #include "NuvelKit/meetings/MeetingJSON.hpp"
 #include "NuvelKit/meetings/MeetingLibrary.hpp"
@@ -21,6 +11,16 @@
 #include "NuvelKit/meetings/NativeMeetingDocument.hpp"
 #include "NuvelKit/service/HttpTransport.hpp"
 #include "NuvelKit/support/Bytes.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace nuvel {
 
@@ -66,21 +66,24 @@ public:
     // GET meetings: one page of the workspace's library; `limit` is clamped to 1...100. Pass the
     // page's `next_cursor` as `cursor` for the next page.
     MeetingLibraryPage libraryPage(std::string_view workspaceID, const std::optional<std::string>& cursor,
-                                   std::int64_t limit, std::string_view token, std::stop_token stop = {}) const;
+                                   std::int64_t limit, std::string_view token,
+                                   std::stop_token stop = {}) const;
     // GET search: the first 200 characters (grapheme clusters) of `query`, unchanged otherwise.
     MeetingSearchPage search(std::string_view query, const std::optional<std::string>& workspaceID,
                              std::string_view token, std::stop_token stop = {}) const;
     // GET meetings/{id}.
-    MeetingSummary meeting(std::string_view meetingID, std::string_view token, std::stop_token stop = {}) const;
+    MeetingSummary meeting(std::string_view meetingID, std::string_view token,
+                           std::stop_token stop = {}) const;
     // GET meetings/{id}/audio into a new file at `destination`, readable by the owner only. The
     // destination's folder is created when missing; an existing destination is never replaced.
-    void downloadAudio(std::string_view meetingID, std::string_view token, const std::filesystem::path& destination,
-                       std::stop_token stop = {}) const;
+    void downloadAudio(std::string_view meetingID, std::string_view token,
+                       const std::filesystem::path& destination, std::stop_token stop = {}) const;
     // GET meetings/{id}/transcript; `layer` is "raw" or "corrected".
-    MeetingTranscriptDocument transcript(std::string_view meetingID, std::string_view layer, std::string_view token,
-                                         std::stop_token stop = {}) const;
+    MeetingTranscriptDocument transcript(std::string_view meetingID, std::string_view layer,
+                                         std::string_view token, std::stop_token stop = {}) const;
     // GET meetings/{id}/notes.
-    MeetingNotesDocument notes(std::string_view meetingID, std::string_view token, std::stop_token stop = {}) const;
+    MeetingNotesDocument notes(std::string_view meetingID, std::string_view token,
+                               std::stop_token stop = {}) const;
     // The opened meeting: the corrected transcript and the notes, fetched side by side. When the
     // transcript fails, the notes request is cancelled and the transcript's error thrown.
     NativeMeetingDocument document(const MeetingSummary& summary, std::string_view token,
@@ -125,8 +128,8 @@ private:
 
     // The one request routine of the JSON operations: "<origin>/api/<path>?<query>", the token and
     // JSON headers, and the response check. Returns the body of a 2xx answer.
-    Bytes send(std::string_view path, std::string_view method, const QueryItems& query, std::optional<Bytes> body,
-               std::string_view token, std::stop_token stop) const;
+    Bytes send(std::string_view path, std::string_view method, const QueryItems& query,
+               std::optional<Bytes> body, std::string_view token, std::stop_token stop) const;
 
     // Throws RecordingError::unsafePath unless `id` may stand as one segment of a URL path.
     static void requireSafeID(std::string_view id);

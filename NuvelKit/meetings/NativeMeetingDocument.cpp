@@ -26,12 +26,16 @@ json::Ordered NativeMeetingDocument::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["summary"] = summary.toJson();
     o["transcript"] = transcript.toJson();
-    if (notes) o["notes"] = notes->toJson();
-    if (originalTranscript) o["originalTranscript"] = originalTranscript->toJson();
+    if (notes)
+        o["notes"] = notes->toJson();
+    if (originalTranscript)
+        o["originalTranscript"] = originalTranscript->toJson();
     return o;
 }
 
-std::string NativeMeetingDocument::encode() const { return json::dump(toJson()); }
+std::string NativeMeetingDocument::encode() const {
+    return json::dump(toJson());
+}
 
 bool operator==(const NativeMeetingDocument& a, const NativeMeetingDocument& b) {
     return a.summary == b.summary && a.transcript == b.transcript && sameOptional(a.notes, b.notes) &&

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <optional>
-#include <string>
-#include <string_view>
-
 #include "NuvelKit/meetings/MeetingLibrary.hpp"
 #include "NuvelKit/meetings/MeetingNotes.hpp"
 #include "NuvelKit/meetings/MeetingTranscript.hpp"
 #include "NuvelKit/support/Json.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace nuvel {
 

@@ -1,23 +1,25 @@
 #include "NuvelKit/service/CreateMeetingRequest.hpp"
 
-#include <cmath>
-
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/support/Time.hpp"
+
+#include <cmath>
 
 namespace nuvel {
 
 CreateMeetingRequest CreateMeetingRequest::make(const LocalRecording& recording, std::string_view accountID,
                                                 std::string_view languageCode, std::string_view timeZone,
                                                 bool includeClientRecordingID) {
-    if (recording.accountID != accountID) throw RecordingError(RecordingError::Code::accountMismatch);
+    if (recording.accountID != accountID)
+        throw RecordingError(RecordingError::Code::accountMismatch);
     const double duration = recording.totalDuration();
     if (recording.segments.empty() || !std::isfinite(duration) || duration <= 0)
         throw RecordingError(RecordingError::Code::invalidDuration);
 
     CreateMeetingRequest q;
-    if (!recording.title.empty()) q.title = recording.title;
+    if (!recording.title.empty())
+        q.title = recording.title;
     q.attendees = recording.attendees.value_or(std::vector<std::string>{});
     q.recorded_at = iso8601(recording.createdAt);
     q.duration_seconds = duration;
@@ -26,9 +28,12 @@ CreateMeetingRequest CreateMeetingRequest::make(const LocalRecording& recording,
     q.locale = languageCode == "ar" ? "ar" : "en";
     q.time_zone = std::string(timeZone);
     q.workspace_id = recording.workspaceID;
-    if (includeClientRecordingID) q.client_recording_id = recording.id.lowercase();
-    if (recording.attendeeEmails && !recording.attendeeEmails->empty()) q.attendee_emails = recording.attendeeEmails;
-    if (recording.location && !recording.location->empty()) q.location = recording.location;
+    if (includeClientRecordingID)
+        q.client_recording_id = recording.id.lowercase();
+    if (recording.attendeeEmails && !recording.attendeeEmails->empty())
+        q.attendee_emails = recording.attendeeEmails;
+    if (recording.location && !recording.location->empty())
+        q.location = recording.location;
     return q;
 }
 

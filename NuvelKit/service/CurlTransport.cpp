@@ -1,20 +1,19 @@
 #include "NuvelKit/service/CurlTransport.hpp"
 
-#include <curl/curl.h>
+#include "NuvelKit/service/TransportError.hpp"
+#include "NuvelKit/support/Error.hpp"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <curl/curl.h>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <utility>
-#include <mutex>
-
-#include "NuvelKit/service/TransportError.hpp"
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel {
 namespace {
@@ -31,10 +30,12 @@ struct Exchange {
 // The status of a status line "HTTP/<version> <code> ...", or 0.
 int statusOf(std::string_view line) {
     const std::size_t space = line.find(' ');
-    if (space == std::string_view::npos || line.size() < space + 4) return 0;
+    if (space == std::string_view::npos || line.size() < space + 4)
+        return 0;
     int status = 0;
     for (char c : line.substr(space + 1, 3)) {
-        if (c < '0' || c > '9') return 0;
+        if (c < '0' || c > '9')
+            return 0;
         status = status * 10 + (c - '0');
     }
     return status;
@@ -43,7 +44,8 @@ int statusOf(std::string_view line) {
 // The blank line after a response's headers: hands the head of a final (not 1xx) response on.
 std::size_t endOfHead(Exchange* x, std::size_t n) {
     const HttpRequest& rq = *x->request;
-    if (x->response.status < 200 || x->headDelivered || !rq.headSink) return n;
+    if (x->response.status < 200 || x->headDelivered || !rq.headSink)
+        return n;
     x->headDelivered = true;
     try {
         rq.headSink(x->response);
@@ -84,34 +86,44 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     auto* x = static_cast<Exchange*>(user);
     std::size_t n = size * count;
     std::string_view line(data, n);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
     if (line.rfind("HTTP/", 0) == 0) {
         x->response.headers.clear(); // a new response (after an interim one) starts
         x->response.status = statusOf(line);
         return n;
     }
-    if (line.empty()) return endOfHead(x, n);
+    if (line.empty())
+        return endOfHead(x, n);
     auto colon = line.find(':');
-    if (colon == std::string_view::npos) return n;
+    if (colon == std::string_view::npos)
+        return n;
     std::string_view name = line.substr(0, colon), value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
     x->response.headers.emplace_back(std::string(name), std::string(value));
     return n;
 }
 
 TransportError::Code categoryOf(CURLcode code) {
     switch (code) {
-    case CURLE_OPERATION_TIMEDOUT: return TransportError::Code::timedOut;
+    case CURLE_OPERATION_TIMEDOUT:
+        return TransportError::Code::timedOut;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return TransportError::Code::hostNotFound;
-    case CURLE_COULDNT_CONNECT: return TransportError::Code::cannotConnect;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return TransportError::Code::hostNotFound;
+    case CURLE_COULDNT_CONNECT:
+        return TransportError::Code::cannotConnect;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
-    case CURLE_SEND_FAIL_REWIND: return TransportError::Code::connectionLost;
-    default: return TransportError::Code::other;
+    case CURLE_SEND_FAIL_REWIND:
+        return TransportError::Code::connectionLost;
+    default:
+        return TransportError::Code::other;
     }
 }
 
@@ -131,7 +143,8 @@ std::size_t readBody(char* into, std::size_t size, std::size_t count, void* user
 // Only a rewind that changes nothing is allowed: no byte is ever sent twice.
 int rewindBody(void* user, curl_off_t offset, int origin) {
     auto* body = static_cast<UploadBody*>(user);
-    if (origin == SEEK_SET && offset == 0 && body->offset == 0) return CURL_SEEKFUNC_OK;
+    if (origin == SEEK_SET && offset == 0 && body->offset == 0)
+        return CURL_SEEKFUNC_OK;
     return CURL_SEEKFUNC_FAIL;
 }
 
@@ -143,15 +156,18 @@ struct Handles {
     curl_slist* headers = nullptr;
     bool added = false;
     ~Handles() {
-        if (added) curl_multi_remove_handle(multi, easy);
+        if (added)
+            curl_multi_remove_handle(multi, easy);
         curl_slist_free_all(headers);
         curl_easy_cleanup(easy);
-        if (multi) curl_multi_cleanup(multi);
+        if (multi)
+            curl_multi_cleanup(multi);
     }
 };
 
 long millisecondsOf(double seconds) {
-    if (!std::isfinite(seconds) || seconds <= 0) return 0;
+    if (!std::isfinite(seconds) || seconds <= 0)
+        return 0;
     return long(std::min(seconds * 1000.0, 2.0e9));
 }
 
@@ -178,7 +194,8 @@ CurlTransport::Pool CurlTransport::takePool() {
     }
     CURLM* multi = curl_multi_init();
     // Room for the one connection an exchange leaves open, whatever the handle count.
-    if (multi) curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 1L);
+    if (multi)
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 1L);
     return multi;
 }
 
@@ -199,7 +216,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
             throw TransportError(TransportError::Code::other, "unsafe header");
     if (isUnsafeHeaderText(request.method) || request.method.find(' ') != std::string::npos)
         throw TransportError(TransportError::Code::other, "unsafe method");
-    if (stop.stop_requested()) throw Cancelled();
+    if (stop.stop_requested())
+        throw Cancelled();
 
     Handles h;
     // libcurl sends a request again by itself when a kept connection closes before any answer,
@@ -208,14 +226,15 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
     const bool keep = request.method == "GET" || request.method == "HEAD" || request.method == "PUT" ||
                       request.method == "DELETE";
     h.multi = keep ? static_cast<CURLM*>(takePool()) : curl_multi_init();
-    if (h.easy == nullptr || h.multi == nullptr) throw TransportError(TransportError::Code::other, "curl init");
+    if (h.easy == nullptr || h.multi == nullptr)
+        throw TransportError(TransportError::Code::other, "curl init");
     Exchange x{&request, {}, nullptr};
     CURL* e = h.easy;
 
     curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_PROXY, "");              // never a proxy from the environment
+    curl_easy_setopt(e, CURLOPT_PROXY, ""); // never a proxy from the environment
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, nullptr); // no Accept-Encoding of our own
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
@@ -226,7 +245,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
     // The idle limit is watched below: curl's own low-speed check averages over seconds, so a
     // small upload followed by a silent server would count as moving for too long.
     long idle = millisecondsOf(request.idleTimeoutSeconds);
-    if (idle > 0) curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, idle);
+    if (idle > 0)
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, idle);
     if (long total = millisecondsOf(request.totalTimeoutSeconds); total > 0)
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, total);
 
@@ -245,7 +265,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (payload) {
         curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload->size()));
-        curl_easy_setopt(e, CURLOPT_POSTFIELDS, payload->empty() ? "" : reinterpret_cast<const char*>(payload->data()));
+        curl_easy_setopt(e, CURLOPT_POSTFIELDS,
+                         payload->empty() ? "" : reinterpret_cast<const char*>(payload->data()));
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (request.method == "GET") {
         curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
@@ -262,10 +283,12 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
         std::string line = name;
         line.append(value.empty() ? ";" : ": ").append(value); // "name;": curl's form for an empty value
         h.headers = curl_slist_append(h.headers, line.c_str());
-        if (headerNameEquals(name, "Content-Type")) hasContentType = true;
+        if (headerNameEquals(name, "Content-Type"))
+            hasContentType = true;
     }
     h.headers = curl_slist_append(h.headers, "Expect:");
-    if (!hasContentType) h.headers = curl_slist_append(h.headers, "Content-Type:");
+    if (!hasContentType)
+        h.headers = curl_slist_append(h.headers, "Content-Type:");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, h.headers);
 
     curl_multi_add_handle(h.multi, e);
@@ -281,7 +304,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
     for (;;) {
         int running = 0;
         CURLMcode mc = curl_multi_perform(h.multi, &running);
-        if (mc != CURLM_OK) throw TransportError(TransportError::Code::other, curl_multi_strerror(mc));
+        if (mc != CURLM_OK)
+            throw TransportError(TransportError::Code::other, curl_multi_strerror(mc));
         int queued = 0;
         bool done = false;
         while (CURLMsg* msg = curl_multi_info_read(h.multi, &queued)) {
@@ -290,8 +314,10 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
                 done = true;
             }
         }
-        if (done || running == 0) break;
-        if (stop.stop_requested()) throw Cancelled();
+        if (done || running == 0)
+            break;
+        if (stop.stop_requested())
+            throw Cancelled();
         curl_off_t up = 0, down = 0;
         curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &up);
         curl_easy_getinfo(e, CURLINFO_SIZE_DOWNLOAD_T, &down);
@@ -303,21 +329,25 @@ HttpResponse CurlTransport::send(const HttpRequest& request, std::stop_token sto
         int waitMs = 1000;
         if (idle > 0) {
             auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastActivity).count();
-            if (quiet >= idle) throw TransportError(TransportError::Code::timedOut, "no data moved");
+            if (quiet >= idle)
+                throw TransportError(TransportError::Code::timedOut, "no data moved");
             waitMs = int(std::min<long long>(waitMs, idle - quiet));
         }
         curl_multi_poll(h.multi, nullptr, 0, waitMs, nullptr);
-        if (stop.stop_requested()) throw Cancelled();
+        if (stop.stop_requested())
+            throw Cancelled();
     }
 
-    if (x.sinkError) std::rethrow_exception(x.sinkError);
+    if (x.sinkError)
+        std::rethrow_exception(x.sinkError);
     if (x.response.bodyTooLarge) {
         long status = 0;
         curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
         x.response.status = int(status);
         return std::move(x.response);
     }
-    if (result != CURLE_OK) throw TransportError(categoryOf(result), curl_easy_strerror(result));
+    if (result != CURLE_OK)
+        throw TransportError(categoryOf(result), curl_easy_strerror(result));
     long status = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     x.response.status = int(status);

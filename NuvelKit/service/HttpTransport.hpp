@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NuvelKit/support/Bytes.hpp"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -9,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "NuvelKit/support/Bytes.hpp"
-
 namespace nuvel {
 
 using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
@@ -19,7 +19,7 @@ struct HttpResponse;
 
 struct HttpRequest {
     std::string method = "GET";
-    std::string url; // absolute
+    std::string url;     // absolute
     HttpHeaders headers; // sent in this order, exactly as given
     std::optional<Bytes> body;
     // Sent as the body when `body` is unset: bytes the caller keeps alive until `send` returns,
@@ -40,7 +40,8 @@ struct HttpRequest {
 
     // The body to send, however it is held; none for a request without one.
     std::optional<ByteView> payload() const {
-        if (body) return ByteView(*body);
+        if (body)
+            return ByteView(*body);
         return borrowedBody;
     }
 };
@@ -57,8 +58,8 @@ struct HttpResponse {
 
 // One HTTP exchange. Never follows redirects (a 3xx is returned as an answer), keeps no
 // cookies and no cache, and sends no header the request does not name beyond the protocol's
-// own (Host, Content-Length) and libcurl's default "Accept: */*" when the request sets none. Throws TransportError when no answer arrives,
-// and Cancelled when `stop` is requested while the exchange runs.
+// own (Host, Content-Length) and libcurl's default "Accept: */*" when the request sets none. Throws
+// TransportError when no answer arrives, and Cancelled when `stop` is requested while the exchange runs.
 class HttpTransport {
 public:
     virtual ~HttpTransport() = default;

@@ -14,7 +14,9 @@ namespace {
     throw RecordingError(code);
 }
 
-void requireSafeIdentifier(std::string_view identifier) { requireSafePathIdentifier(identifier); }
+void requireSafeIdentifier(std::string_view identifier) {
+    requireSafePathIdentifier(identifier);
+}
 
 Url requireOrigin(std::optional<Url> url) {
     if (!url || !isServiceOrigin(*url))

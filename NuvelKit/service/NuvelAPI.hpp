@@ -6,6 +6,7 @@
 #include "NuvelKit/service/MeetingUploadDocuments.hpp"
 #include "NuvelKit/service/NativeBootstrap.hpp"
 #include "NuvelKit/service/NativeUploadStatus.hpp"
+#include "NuvelKit/service/ServiceAddress.hpp"
 #include "NuvelKit/store/Notepad.hpp"
 #include "NuvelKit/support/Bytes.hpp"
 #include "NuvelKit/support/Url.hpp"
@@ -18,8 +19,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "NuvelKit/service/ServiceAddress.hpp"
 
 namespace nuvel {
 

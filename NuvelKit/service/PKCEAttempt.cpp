@@ -1,7 +1,7 @@
 #include "NuvelKit/service/PKCEAttempt.hpp"
 
-#include "NuvelKit/support/Url.hpp"
 #include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Url.hpp"
 
 #include <array>
 

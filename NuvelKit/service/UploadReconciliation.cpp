@@ -1,8 +1,8 @@
 #include "NuvelKit/service/UploadReconciliation.hpp"
 
 #include "NuvelKit/service/APIError.hpp"
-#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/NativeBootstrap.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 
 #include <algorithm>
 

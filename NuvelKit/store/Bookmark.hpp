@@ -1,11 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/Time.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <cstdint>
+#include <string>
 
 namespace nuvel {
 

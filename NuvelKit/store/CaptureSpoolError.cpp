@@ -4,13 +4,14 @@
 
 namespace nuvel {
 
-CaptureSpoolError::CaptureSpoolError(Code code, const char* what, std::uint32_t expected, std::uint32_t actual)
+CaptureSpoolError::CaptureSpoolError(Code code, const char* what, std::uint32_t expected,
+                                     std::uint32_t actual)
     : Error(std::string("capture spool: ") + what), code_(code), expected_(expected), actual_(actual) {}
 
 CaptureSpoolError CaptureSpoolError::incompleteRead(std::uint32_t expected, std::uint32_t actual) {
     return CaptureSpoolError(Code::incompleteRead,
-                             ("incomplete read, " + std::to_string(expected) + " frames missing").c_str(), expected,
-                             actual);
+                             ("incomplete read, " + std::to_string(expected) + " frames missing").c_str(),
+                             expected, actual);
 }
 
 CaptureSpoolError CaptureSpoolError::unsupportedFormat() {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdint>
-
 #include "NuvelKit/support/Error.hpp"
+
+#include <cstdint>
 
 namespace nuvel {
 

@@ -1,15 +1,14 @@
 #include "NuvelKit/store/EncryptedMedia.hpp"
 
-#include <unistd.h>
+#include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/support/Uuid.hpp"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <system_error>
-
-#include "NuvelKit/store/RecordingError.hpp"
-#include "NuvelKit/support/Uuid.hpp"
+#include <unistd.h>
 
 namespace nuvel {
 namespace {
@@ -37,12 +36,15 @@ void putLength(std::uint8_t* field, std::size_t length) {
     field[3] = std::uint8_t(length);
 }
 
-[[noreturn]] void malformed() { throw RecordingError(RecordingError::Code::invalidManifest); }
+[[noreturn]] void malformed() {
+    throw RecordingError(RecordingError::Code::invalidManifest);
+}
 
 bool somethingAt(const fs::path& path) {
     std::error_code ec;
     fs::file_status status = fs::symlink_status(path, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("stat", path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        throw fs::filesystem_error("stat", path, ec);
     return fs::exists(status);
 }
 
@@ -64,10 +66,12 @@ void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::Fi
         const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
         const std::size_t length = got + SealedBox::overhead;
         putLength(framed.get(), length);
-        if (clearDigest != nullptr) clearDigest->update(ByteView(chunk, got)); // before it is sealed in place
+        if (clearDigest != nullptr)
+            clearDigest->update(ByteView(chunk, got)); // before it is sealed in place
         aesgcm::sealInto(key, ByteView(chunk, got), viewOf(aad), std::span(box, length));
         output.writeAll(ByteView(framed.get(), 4 + length), {});
-        if (isEnd) return;
+        if (isEnd)
+            return;
         ++index;
     }
 }
@@ -86,16 +90,19 @@ void EncryptedMedia::decrypt(const files::FileDescriptor& input, const files::Fi
     std::size_t capacity = 0;
     for (std::uint64_t index = 0;; ++index) {
         std::array<std::uint8_t, 4> field{};
-        if (input.readUpTo(field.data(), field.size(), {}) != field.size()) malformed();
+        if (input.readUpTo(field.data(), field.size(), {}) != field.size())
+            malformed();
         const std::size_t length = std::size_t(field[0]) << 24 | std::size_t(field[1]) << 16 |
                                    std::size_t(field[2]) << 8 | std::size_t(field[3]);
-        if (length < minRecordLength || length > maxRecordLength) malformed();
+        if (length < minRecordLength || length > maxRecordLength)
+            malformed();
         if (capacity < length) {
             record.reset();
             record = std::make_unique_for_overwrite<std::uint8_t[]>(length);
             capacity = length;
         }
-        if (input.readUpTo(record.get(), length, {}) != length) malformed();
+        if (input.readUpTo(record.get(), length, {}) != length)
+            malformed();
 
         const bool isEnd = length == minRecordLength;
         const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
@@ -105,11 +112,13 @@ void EncryptedMedia::decrypt(const files::FileDescriptor& input, const files::Fi
         aesgcm::openInto(key, ByteView(record.get(), length), viewOf(aad), std::span(clear, clearLength));
         if (isEnd) {
             std::uint8_t extra = 0;
-            if (input.readUpTo(&extra, 1, {}) != 0) malformed();
+            if (input.readUpTo(&extra, 1, {}) != 0)
+                malformed();
             return;
         }
         output.writeAll(ByteView(clear, clearLength), {});
-        if (clearDigest != nullptr) clearDigest->update(ByteView(clear, clearLength));
+        if (clearDigest != nullptr)
+            clearDigest->update(ByteView(clear, clearLength));
     }
 }
 
@@ -132,7 +141,8 @@ void EncryptedMedia::decryptFile(const fs::path& source, const fs::path& destina
 void transcodeMediaFile(const fs::path& source, const fs::path& destination, bool decrypting,
                         const MediaTransform& transform) {
     fs::path folder = destination.parent_path();
-    if (folder.empty()) folder = ".";
+    if (folder.empty())
+        folder = ".";
     const fs::path temporary =
         folder / ((decrypting ? "clear-" : "cipher-") + Uuid::random().uppercase() + ".partial");
 
@@ -150,14 +160,17 @@ void transcodeMediaFile(const fs::path& source, const fs::path& destination, boo
         // A sealed asset may be the only copy of its audio: on storage before it takes its name.
         // A clear copy is a working file that recovery deletes after a crash whatever it holds,
         // so flushing it would only make the caller wait.
-        if (!decrypting) output.sync(temporary);
+        if (!decrypting)
+            output.sync(temporary);
         output.close();
-        if (somethingAt(destination)) throw RecordingError(RecordingError::Code::invalidManifest);
+        if (somethingAt(destination))
+            throw RecordingError(RecordingError::Code::invalidManifest);
         try {
             files::moveNoReplace(temporary, destination);
         } catch (const fs::filesystem_error& e) {
             // Someone created the destination after the check above: it is still never replaced.
-            if (e.code() == std::errc::file_exists) throw RecordingError(RecordingError::Code::invalidManifest);
+            if (e.code() == std::errc::file_exists)
+                throw RecordingError(RecordingError::Code::invalidManifest);
             throw;
         }
     } catch (...) {

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Files.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "NuvelKit/support/Crypto.hpp"
-#include "NuvelKit/support/Files.hpp"
 
 namespace nuvel {
 
@@ -49,7 +49,8 @@ void decryptFile(const std::filesystem::path& source, const std::filesystem::pat
 
 } // namespace EncryptedMedia
 
-using MediaTransform = std::function<void(const files::FileDescriptor& input, const files::FileDescriptor& output)>;
+using MediaTransform =
+    std::function<void(const files::FileDescriptor& input, const files::FileDescriptor& output)>;
 
 // Runs `transform` from `source` into a private file beside `destination` ("clear-" when
 // decrypting, else "cipher-", then a fresh UUID, then ".partial"; created 0600), flushes it to

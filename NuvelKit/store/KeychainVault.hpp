@@ -1,13 +1,13 @@
 #pragma once
 
+#include "NuvelKit/store/SecretBackend.hpp"
+#include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Error.hpp"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-
-#include "NuvelKit/store/SecretBackend.hpp"
-#include "NuvelKit/support/Crypto.hpp"
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel {
 

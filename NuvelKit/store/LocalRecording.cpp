@@ -1,11 +1,11 @@
 #include "NuvelKit/store/LocalRecording.hpp"
 
-#include <algorithm>
-#include <cmath>
-
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/StoreJson.hpp"
 #include "NuvelKit/support/Unicode.hpp"
+
+#include <algorithm>
+#include <cmath>
 
 namespace nuvel {
 namespace {
@@ -13,26 +13,33 @@ namespace {
 using json::JsonError;
 
 template <class State>
-State decodeState(const json::Reader& r, std::string_view key, std::optional<State> (*fromRaw)(std::string_view)) {
+State decodeState(const json::Reader& r, std::string_view key,
+                  std::optional<State> (*fromRaw)(std::string_view)) {
     std::string raw = r.string(key);
     auto state = fromRaw(raw);
-    if (!state) throw JsonError(JsonError::Code::invalidValue, r.childPath(key), "unknown state \"" + raw + "\"");
+    if (!state)
+        throw JsonError(JsonError::Code::invalidValue, r.childPath(key), "unknown state \"" + raw + "\"");
     return *state;
 }
 
-std::optional<CaptureState> captureFromRaw(std::string_view raw) { return captureStateFromRawValue(raw); }
-std::optional<TransferState> transferFromRaw(std::string_view raw) { return transferStateFromRawValue(raw); }
+std::optional<CaptureState> captureFromRaw(std::string_view raw) {
+    return captureStateFromRawValue(raw);
+}
+std::optional<TransferState> transferFromRaw(std::string_view raw) {
+    return transferStateFromRawValue(raw);
+}
 
-template <class T>
-json::Ordered array(const std::vector<T>& items) {
+template <class T> json::Ordered array(const std::vector<T>& items) {
     json::Ordered a = json::Ordered::array();
-    for (const T& item : items) a.push_back(item.toJson());
+    for (const T& item : items)
+        a.push_back(item.toJson());
     return a;
 }
 
 json::Ordered uuidArray(const std::vector<Uuid>& ids) {
     json::Ordered a = json::Ordered::array();
-    for (const Uuid& id : ids) a.push_back(storejson::encode(id));
+    for (const Uuid& id : ids)
+        a.push_back(storejson::encode(id));
     return a;
 }
 
@@ -40,7 +47,8 @@ json::Ordered uuidArray(const std::vector<Uuid>& ids) {
 
 LocalRecording LocalRecording::make(std::string accountID, std::optional<std::string> workspaceID,
                                     std::string_view title, bool aiNotes, Date createdAt, Uuid id) {
-    if (accountID.empty()) throw RecordingError(RecordingError::Code::missingAccount);
+    if (accountID.empty())
+        throw RecordingError(RecordingError::Code::missingAccount);
     LocalRecording r;
     r.version = 1;
     r.id = id;
@@ -57,20 +65,24 @@ LocalRecording LocalRecording::make(std::string accountID, std::optional<std::st
 
 double LocalRecording::totalDuration() const {
     double total = 0.0;
-    for (const RecordingSegment& s : segments) total += s.duration;
+    for (const RecordingSegment& s : segments)
+        total += s.duration;
     return total;
 }
 
 void LocalRecording::addRecoveryAsset(const Uuid& assetID) {
     std::vector<Uuid> ids;
     for (const Uuid& id : recoveryAssetIDs.value_or(std::vector<Uuid>{}))
-        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
-    if (std::find(ids.begin(), ids.end(), assetID) == ids.end()) ids.push_back(assetID);
+        if (std::find(ids.begin(), ids.end(), id) == ids.end())
+            ids.push_back(id);
+    if (std::find(ids.begin(), ids.end(), assetID) == ids.end())
+        ids.push_back(assetID);
     recoveryAssetIDs = std::move(ids);
 }
 
 void LocalRecording::requireAccount(std::string_view account) const {
-    if (account != accountID) throw RecordingError(RecordingError::Code::accountMismatch);
+    if (account != accountID)
+        throw RecordingError(RecordingError::Code::accountMismatch);
 }
 
 void LocalRecording::markInterrupted() {
@@ -92,8 +104,10 @@ void LocalRecording::markInterrupted() {
 
 void LocalRecording::validate(const Uuid& folderID) const {
     bool valid = version == 1 && id == folderID;
-    for (const RecordingSegment& s : segments) valid = valid && std::isfinite(s.duration) && s.duration > 0;
-    if (!valid) throw RecordingError(RecordingError::Code::invalidManifest);
+    for (const RecordingSegment& s : segments)
+        valid = valid && std::isfinite(s.duration) && s.duration > 0;
+    if (!valid)
+        throw RecordingError(RecordingError::Code::invalidManifest);
 }
 
 json::Ordered LocalRecording::toJson() const {
@@ -109,40 +123,51 @@ json::Ordered LocalRecording::toJson() const {
     o["capture"] = std::string(rawValue(capture));
     o["transfer"] = std::string(rawValue(transfer));
     o["segments"] = array(segments);
-    if (recoveryAssetIDs) o["recoveryAssetIDs"] = uuidArray(*recoveryAssetIDs);
-    if (captureAssetID) o["captureAssetID"] = storejson::encode(*captureAssetID);
+    if (recoveryAssetIDs)
+        o["recoveryAssetIDs"] = uuidArray(*recoveryAssetIDs);
+    if (captureAssetID)
+        o["captureAssetID"] = storejson::encode(*captureAssetID);
     json::putOptional(o, "capturedFrames", capturedFrames);
-    if (sourceTimeline) o["sourceTimeline"] = sourceTimeline->toJson();
+    if (sourceTimeline)
+        o["sourceTimeline"] = sourceTimeline->toJson();
     json::putOptional(o, "captureMode", captureMode);
     json::putOptional(o, "captureSourceName", captureSourceName);
     json::putOptional(o, "microphoneUID", microphoneUID);
     o["bookmarks"] = array(bookmarks);
     o["scratchpad"] = scratchpad;
-    if (creationRequest) o["creationRequest"] = creationRequest->toJson();
+    if (creationRequest)
+        o["creationRequest"] = creationRequest->toJson();
     json::putOptional(o, "remoteID", remoteID);
     json::putOptional(o, "partBytes", partBytes);
     o["acknowledgedParts"] = acknowledgedParts;
-    if (transportAssetID) o["transportAssetID"] = storejson::encode(*transportAssetID);
+    if (transportAssetID)
+        o["transportAssetID"] = storejson::encode(*transportAssetID);
     json::putOptional(o, "transportSHA256", transportSHA256);
     json::putOptional(o, "transportBytes", transportBytes);
     json::putOptional(o, "errorCode", errorCode);
     json::putOptional(o, "remoteState", remoteState);
     json::putOptional(o, "uploadQueued", uploadQueued);
-    if (retryAt) o["retryAt"] = storejson::encode(*retryAt);
+    if (retryAt)
+        o["retryAt"] = storejson::encode(*retryAt);
     json::putOptional(o, "retryAttempts", retryAttempts);
-    if (resultURL) o["resultURL"] = resultURL->string();
+    if (resultURL)
+        o["resultURL"] = resultURL->string();
     json::putOptional(o, "attendees", attendees);
     json::putOptional(o, "attendeeEmails", attendeeEmails);
     json::putOptional(o, "location", location);
-    if (notepad) o["notepad"] = array(*notepad);
+    if (notepad)
+        o["notepad"] = array(*notepad);
     json::putOptional(o, "notepadRevision", notepadRevision);
-    if (notepadBase) o["notepadBase"] = array(*notepadBase);
+    if (notepadBase)
+        o["notepadBase"] = array(*notepadBase);
     return o;
 }
 
 LocalRecording LocalRecording::fromJson(const json::Value& document) {
     const json::Reader r(document);
-    auto uuidElement = [](const json::Value& v, const std::string& path) { return storejson::asUuid(v, path); };
+    auto uuidElement = [](const json::Value& v, const std::string& path) {
+        return storejson::asUuid(v, path);
+    };
 
     LocalRecording m;
     m.version = r.int64("version");
@@ -159,16 +184,19 @@ LocalRecording LocalRecording::fromJson(const json::Value& document) {
     m.recoveryAssetIDs = r.optList<Uuid>("recoveryAssetIDs", uuidElement);
     m.captureAssetID = storejson::optUuid(r, "captureAssetID");
     m.capturedFrames = r.optInt64("capturedFrames");
-    if (auto timeline = r.optObject("sourceTimeline")) m.sourceTimeline = CaptureTimeline::fromJson(*timeline);
+    if (auto timeline = r.optObject("sourceTimeline"))
+        m.sourceTimeline = CaptureTimeline::fromJson(*timeline);
     m.captureMode = r.optString("captureMode");
     m.captureSourceName = r.optString("captureSourceName");
     m.microphoneUID = r.optString("microphoneUID");
     m.bookmarks = r.objectList<Bookmark>("bookmarks", &Bookmark::fromJson);
     m.scratchpad = r.string("scratchpad");
-    if (auto request = r.optObject("creationRequest")) m.creationRequest = CreateMeetingRequest::fromJson(*request);
+    if (auto request = r.optObject("creationRequest"))
+        m.creationRequest = CreateMeetingRequest::fromJson(*request);
     m.remoteID = r.optString("remoteID");
     m.partBytes = r.optInt64("partBytes");
-    for (std::int64_t part : r.list<std::int64_t>("acknowledgedParts", &json::asInt64)) m.acknowledgedParts.insert(part);
+    for (std::int64_t part : r.list<std::int64_t>("acknowledgedParts", &json::asInt64))
+        m.acknowledgedParts.insert(part);
     m.transportAssetID = storejson::optUuid(r, "transportAssetID");
     m.transportSHA256 = r.optString("transportSHA256");
     m.transportBytes = r.optInt64("transportBytes");
@@ -187,8 +215,12 @@ LocalRecording LocalRecording::fromJson(const json::Value& document) {
     return m;
 }
 
-std::string LocalRecording::encoded() const { return json::dump(toJson()); }
+std::string LocalRecording::encoded() const {
+    return json::dump(toJson());
+}
 
-LocalRecording LocalRecording::decode(std::string_view text) { return fromJson(json::parse(text)); }
+LocalRecording LocalRecording::decode(std::string_view text) {
+    return fromJson(json::parse(text));
+}
 
 } // namespace nuvel

@@ -1,12 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <set>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "NuvelKit/capture/CaptureTimeline.hpp"
 #include "NuvelKit/service/CreateMeetingRequest.hpp"
 #include "NuvelKit/store/Bookmark.hpp"
@@ -18,6 +11,13 @@
 #include "NuvelKit/support/Url.hpp"
 #include "NuvelKit/support/Uuid.hpp"
 
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace nuvel {
 
 // The manifest of one local recording: everything kept about it apart from its audio bytes. A
@@ -26,30 +26,30 @@ namespace nuvel {
 // keys the format does not define are ignored.
 struct LocalRecording {
     // Required keys are marked "required".
-    std::int64_t version = 1;                           // required; always 1
-    Uuid id;                                            // required; also the recording's folder name
-    std::string accountID;                              // required
+    std::int64_t version = 1; // required; always 1
+    Uuid id;                  // required; also the recording's folder name
+    std::string accountID;    // required
     std::optional<std::string> workspaceID;
-    Date createdAt;                                     // required
-    std::string title;                                  // required
-    bool aiNotes = false;                               // required
-    Date consentAt;                                     // required
-    CaptureState capture = CaptureState::recording;     // required
-    TransferState transfer = TransferState::local;      // required
-    std::vector<RecordingSegment> segments;             // required; playback order
+    Date createdAt;                                 // required
+    std::string title;                              // required
+    bool aiNotes = false;                           // required
+    Date consentAt;                                 // required
+    CaptureState capture = CaptureState::recording; // required
+    TransferState transfer = TransferState::local;  // required
+    std::vector<RecordingSegment> segments;         // required; playback order
     std::optional<std::vector<Uuid>> recoveryAssetIDs;
-    std::optional<Uuid> captureAssetID;                 // names "capture-<UUID>.caf"
+    std::optional<Uuid> captureAssetID; // names "capture-<UUID>.caf"
     std::optional<std::int64_t> capturedFrames;
     std::optional<CaptureTimeline> sourceTimeline;
-    std::optional<std::string> captureMode;             // "room" or "application_and_microphone"
+    std::optional<std::string> captureMode; // "room" or "application_and_microphone"
     std::optional<std::string> captureSourceName;
     std::optional<std::string> microphoneUID;
-    std::vector<Bookmark> bookmarks;                    // required
-    std::string scratchpad;                             // required
+    std::vector<Bookmark> bookmarks; // required
+    std::string scratchpad;          // required
     std::optional<CreateMeetingRequest> creationRequest;
     std::optional<std::string> remoteID;
     std::optional<std::int64_t> partBytes;
-    std::set<std::int64_t> acknowledgedParts;           // required
+    std::set<std::int64_t> acknowledgedParts; // required
     std::optional<Uuid> transportAssetID;
     std::optional<std::string> transportSHA256;
     std::optional<std::int64_t> transportBytes;
@@ -57,8 +57,8 @@ struct LocalRecording {
     std::optional<std::string> remoteState;
     std::optional<bool> uploadQueued;
     std::optional<Date> retryAt;
-    std::optional<std::int64_t> retryAttempts;          // absent counts as 0
-    std::optional<Url> resultURL;                       // only links NuvelLink::isMeetingLink accepts
+    std::optional<std::int64_t> retryAttempts; // absent counts as 0
+    std::optional<Url> resultURL;              // only links NuvelLink::isMeetingLink accepts
     std::optional<std::vector<std::string>> attendees;
     std::optional<std::vector<std::string>> attendeeEmails;
     std::optional<std::string> location;
@@ -70,8 +70,8 @@ struct LocalRecording {
     // the creation time, capture "recording", transfer "local", no segments, bookmarks or
     // acknowledged parts, an empty scratchpad and every optional field absent.
     // Throws RecordingError::missingAccount for an empty account id (not trimmed first).
-    static LocalRecording make(std::string accountID, std::optional<std::string> workspaceID, std::string_view title,
-                               bool aiNotes, Date createdAt, Uuid id);
+    static LocalRecording make(std::string accountID, std::optional<std::string> workspaceID,
+                               std::string_view title, bool aiNotes, Date createdAt, Uuid id);
 
     // The segments' durations added in list order; 0 without segments.
     double totalDuration() const;

@@ -1,12 +1,12 @@
 #include "NuvelKit/store/Notepad.hpp"
 
+#include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Unicode.hpp"
+
 #include <algorithm>
 #include <list>
 #include <unordered_map>
 #include <unordered_set>
-
-#include "NuvelKit/support/Crypto.hpp"
-#include "NuvelKit/support/Unicode.hpp"
 
 namespace nuvel {
 
@@ -30,14 +30,19 @@ namespace {
 
 constexpr std::string_view alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
 
-std::int64_t clampAt(std::int64_t at) { return std::clamp<std::int64_t>(at, 0, maxAt); }
+std::int64_t clampAt(std::int64_t at) {
+    return std::clamp<std::int64_t>(at, 0, maxAt);
+}
 
 std::optional<std::int64_t> clampAt(std::optional<std::int64_t> at) {
-    if (!at) return std::nullopt;
+    if (!at)
+        return std::nullopt;
     return clampAt(*at);
 }
 
-bool isBlank(std::string_view text) { return unicode::trimWhitespaceAndNewlines(text).empty(); }
+bool isBlank(std::string_view text) {
+    return unicode::trimWhitespaceAndNewlines(text).empty();
+}
 
 // Hands out ids that no line in sight uses, so two lines never end up sharing one. The caller's
 // maker is asked again while its answer is taken; should it keep answering taken ids (a fixed
@@ -47,7 +52,8 @@ public:
     explicit IdDraw(const IdMaker& makeId) : makeId_(makeId) {}
 
     void reserve(const std::vector<NotepadLine>& lines) {
-        for (const NotepadLine& line : lines) taken_.insert(line.id);
+        for (const NotepadLine& line : lines)
+            taken_.insert(line.id);
     }
     void reserve(const std::string& id) { taken_.insert(id); }
     bool isTaken(const std::string& id) const { return taken_.count(id) != 0; }
@@ -57,12 +63,14 @@ public:
         if (makeId_) {
             for (int i = 0; i < attemptsWithCallersMaker; ++i) {
                 std::string id = makeId_();
-                if (taken_.insert(id).second) return id;
+                if (taken_.insert(id).second)
+                    return id;
             }
         }
         for (;;) {
             std::string id = makeLineID();
-            if (taken_.insert(id).second) return id;
+            if (taken_.insert(id).second)
+                return id;
         }
     }
 
@@ -102,10 +110,12 @@ std::vector<std::pair<std::size_t, std::size_t>> matchedPairs(const std::vector<
     }
 
     std::unordered_set<std::string_view> previousTexts;
-    for (std::size_t j = prefix; j < m; ++j) previousTexts.insert(previous[j].text);
+    for (std::size_t j = prefix; j < m; ++j)
+        previousTexts.insert(previous[j].text);
     std::vector<std::size_t> rows; // new indexes that may match
     for (std::size_t i = prefix; i < n; ++i)
-        if (previousTexts.count(texts[i]) != 0) rows.push_back(i);
+        if (previousTexts.count(texts[i]) != 0)
+            rows.push_back(i);
 
     const std::size_t r = rows.size(), c = m - prefix;
     if (r > 0 && c > 0) {
@@ -137,7 +147,8 @@ std::string normalizedText(const std::string& text) {
     std::string t = unicode::nfc(text);
     // Below U+0021 and U+007F are single bytes in UTF-8 and never part of a longer sequence.
     for (char& ch : t)
-        if (static_cast<unsigned char>(ch) < 0x21 || ch == 0x7F) ch = ' ';
+        if (static_cast<unsigned char>(ch) < 0x21 || ch == 0x7F)
+            ch = ' ';
     return unicode::graphemePrefix(t, maxLineCharacters, maxLineCharacters);
 }
 
@@ -146,7 +157,8 @@ std::string normalizedText(const std::string& text) {
 std::string text(const std::vector<NotepadLine>& lines) {
     std::string out;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) out.push_back('\n');
+        if (i > 0)
+            out.push_back('\n');
         out += lines[i].text;
     }
     return out;
@@ -158,13 +170,15 @@ std::string makeLineID() {
     while (id.size() < 9) {
         std::uint8_t byte = 0;
         fillRandom(&byte, 1);
-        if (byte < 252) id.push_back(alphabet[byte % alphabet.size()]);
+        if (byte < 252)
+            id.push_back(alphabet[byte % alphabet.size()]);
     }
     return id;
 }
 
 bool isValidLineID(std::string_view id) {
-    if (id.size() < 4 || id.size() > 16 || id[0] != 'n') return false;
+    if (id.size() < 4 || id.size() > 16 || id[0] != 'n')
+        return false;
     return std::all_of(id.begin() + 1, id.end(),
                        [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
@@ -194,12 +208,14 @@ std::vector<NotepadLine> lines(std::string_view newText, const std::vector<Notep
                 result.push_back({ids.next(), std::string(text), stampFor(text)});
             }
         }
-        if (newIndex < texts.size()) result.push_back(previous[previousIndex]);
+        if (newIndex < texts.size())
+            result.push_back(previous[previousIndex]);
         nextNew = newIndex + 1;
         nextPrevious = previousIndex + 1;
     }
 
-    if (result.size() == 1 && result.front().text.empty()) return {};
+    if (result.size() == 1 && result.front().text.empty())
+        return {};
     return result;
 }
 
@@ -216,11 +232,13 @@ std::vector<NotepadLine> normalize(const std::vector<NotepadLine>& lines, const 
         const NotepadLine& line = lines[i];
         std::string text = normalizedText(line.text);
         const std::size_t units = unicode::utf16Length(text);
-        if (total + units > maxTotalUtf16Units) break;
+        if (total + units > maxTotalUtf16Units)
+            break;
         total += units;
 
         std::string id = line.id;
-        if (!isValidLineID(id) || used.count(id) != 0) id = fresh.next();
+        if (!isValidLineID(id) || used.count(id) != 0)
+            id = fresh.next();
         used.insert(id);
         out.push_back({std::move(id), std::move(text), clampAt(line.at)});
     }
@@ -231,7 +249,8 @@ std::vector<NotepadLine> merge(const std::vector<NotepadLine>& base, const std::
                                const std::vector<NotepadLine>& remote, const IdMaker& makeId) {
     auto index = [](const std::vector<NotepadLine>& lines) {
         std::unordered_map<std::string, const NotepadLine*> byId;
-        for (const NotepadLine& line : lines) byId.emplace(line.id, &line); // the first one counts
+        for (const NotepadLine& line : lines)
+            byId.emplace(line.id, &line); // the first one counts
         return byId;
     };
     const auto baseById = index(base);
@@ -259,7 +278,8 @@ std::vector<NotepadLine> merge(const std::vector<NotepadLine>& base, const std::
         const NotepadLine* b = find(baseById, r.id);
         const NotepadLine* l = find(localById, r.id);
         if (l == nullptr) {
-            if (b == nullptr || b->text != r.text) append(r); // dropped when deleted here, unchanged there
+            if (b == nullptr || b->text != r.text)
+                append(r); // dropped when deleted here, unchanged there
         } else if (l->text == r.text || (b != nullptr && b->text == l->text)) {
             append({r.id, r.text, r.at ? r.at : l->at});
         } else if (b != nullptr && b->text == r.text) {
@@ -272,7 +292,8 @@ std::vector<NotepadLine> merge(const std::vector<NotepadLine>& base, const std::
         }
     }
     std::unordered_set<std::string> fromRemotePass;
-    for (const auto& [id, it] : positions) fromRemotePass.insert(id);
+    for (const auto& [id, it] : positions)
+        fromRemotePass.insert(id);
 
     // Second pass: local lines that the remote side does not have keep their place after the
     // local line before them. The anchor is that line's place in the result (none: the front).
@@ -284,7 +305,8 @@ std::vector<NotepadLine> merge(const std::vector<NotepadLine>& base, const std::
             continue;
         }
         const NotepadLine* b = find(baseById, l.id);
-        if (b != nullptr && b->text == l.text) continue; // deleted there, unchanged here
+        if (b != nullptr && b->text == l.text)
+            continue; // deleted there, unchanged here
         anchor = result.insert(anchor ? std::next(*anchor) : result.begin(), l);
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NuvelKit/support/Json.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -7,15 +9,13 @@
 #include <string_view>
 #include <vector>
 
-#include "NuvelKit/support/Json.hpp"
-
 namespace nuvel {
 
 // One line of a recording's notepad. The id stays with the line through edits, so the notepad
 // can be edited as free text and still be synchronised line by line with the service.
 struct NotepadLine {
-    std::string id;                // "n" + 3...15 of a-z, 0-9 once normalised
-    std::string text;              // without line break
+    std::string id;                 // "n" + 3...15 of a-z, 0-9 once normalised
+    std::string text;               // without line break
     std::optional<std::int64_t> at; // milliseconds into the recording when the line was written
 
     // Always writes all three keys; an absent `at` is written as null.

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "NuvelKit/support/Url.hpp"
+
 #include <optional>
 #include <string_view>
-
-#include "NuvelKit/support/Url.hpp"
 
 namespace nuvel::NuvelLink {
 

@@ -10,11 +10,13 @@ double stretch(double from, double to) {
 } // namespace
 
 void RecordingClock::startAt(double now) {
-    if (!start) start = now;
+    if (!start)
+        start = now;
 }
 
 void RecordingClock::pauseAt(double now) {
-    if (!start) return;
+    if (!start)
+        return;
     accumulated += stretch(*start, now);
     start.reset();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "NuvelKit/support/Error.hpp"
+
 #include <cstddef>
 #include <functional>
-
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel {
 
@@ -36,8 +36,7 @@ private:
 
 } // namespace nuvel
 
-template <>
-struct std::hash<nuvel::RecordingError> {
+template <> struct std::hash<nuvel::RecordingError> {
     std::size_t operator()(const nuvel::RecordingError& e) const noexcept {
         return std::hash<nuvel::RecordingError::Code>()(e.code());
     }

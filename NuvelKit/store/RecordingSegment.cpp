@@ -1,21 +1,23 @@
 #include "NuvelKit/store/RecordingSegment.hpp"
 
+#include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/store/StoreJson.hpp"
+
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
-
-#include "NuvelKit/store/RecordingError.hpp"
-#include "NuvelKit/store/StoreJson.hpp"
 
 namespace nuvel {
 
 RecordingSegment RecordingSegment::make(Uuid id, Date startedAt, std::string fileExtension,
                                         std::optional<std::int64_t> capturedFrameStart,
                                         std::optional<std::string> captureFileKind, double duration) {
-    if (fileExtension != "m4a" && fileExtension != "caf") throw RecordingError(RecordingError::Code::unsafePath);
-    if (!std::isfinite(duration) || !(duration > 0)) throw RecordingError(RecordingError::Code::invalidDuration);
-    return RecordingSegment{id, duration, startedAt, std::move(fileExtension), capturedFrameStart,
-                            std::move(captureFileKind)};
+    if (fileExtension != "m4a" && fileExtension != "caf")
+        throw RecordingError(RecordingError::Code::unsafePath);
+    if (!std::isfinite(duration) || !(duration > 0))
+        throw RecordingError(RecordingError::Code::invalidDuration);
+    return RecordingSegment{
+        id, duration, startedAt, std::move(fileExtension), capturedFrameStart, std::move(captureFileKind)};
 }
 
 std::string RecordingSegment::fileName() const {
@@ -26,7 +28,8 @@ std::string RecordingSegment::fileName() const {
         return "live-" + std::string(digits) + "-" + uuid + ".caf";
     }
     const std::string extension = fileExtension.value_or("m4a");
-    if (!capturedFrameStart) return "stage-" + uuid + "." + extension;
+    if (!capturedFrameStart)
+        return "stage-" + uuid + "." + extension;
     return "checkpoint-" + uuid + "." + extension;
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <string>
-
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/Time.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
 
 namespace nuvel {
 
@@ -15,7 +15,7 @@ struct RecordingSegment {
     Uuid id;
     double duration = 0; // seconds; finite and above zero in every valid manifest
     Date startedAt;
-    std::optional<std::string> fileExtension;      // "m4a" or "caf"
+    std::optional<std::string> fileExtension;       // "m4a" or "caf"
     std::optional<std::int64_t> capturedFrameStart; // first frame in the recording's captured-frame count
     std::optional<std::string> captureFileKind;     // "live" for segments of the live writer
 

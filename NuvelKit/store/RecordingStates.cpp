@@ -27,21 +27,28 @@ constexpr std::array<std::pair<TransferState, std::string_view>, 7> transferName
 template <class State, std::size_t N>
 std::string_view nameOf(const std::array<std::pair<State, std::string_view>, N>& names, State state) {
     for (const auto& [s, name] : names)
-        if (s == state) return name;
+        if (s == state)
+            return name;
     return {};
 }
 
 template <class State, std::size_t N>
-std::optional<State> stateOf(const std::array<std::pair<State, std::string_view>, N>& names, std::string_view raw) {
+std::optional<State> stateOf(const std::array<std::pair<State, std::string_view>, N>& names,
+                             std::string_view raw) {
     for (const auto& [s, name] : names)
-        if (name == raw) return s;
+        if (name == raw)
+            return s;
     return std::nullopt;
 }
 
 } // namespace
 
-std::string_view rawValue(CaptureState state) noexcept { return nameOf(captureNames, state); }
-std::string_view rawValue(TransferState state) noexcept { return nameOf(transferNames, state); }
+std::string_view rawValue(CaptureState state) noexcept {
+    return nameOf(captureNames, state);
+}
+std::string_view rawValue(TransferState state) noexcept {
+    return nameOf(transferNames, state);
+}
 
 std::optional<CaptureState> captureStateFromRawValue(std::string_view raw) noexcept {
     return stateOf(captureNames, raw);

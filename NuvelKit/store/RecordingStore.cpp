@@ -1,14 +1,13 @@
 #include "NuvelKit/store/RecordingStore.hpp"
 
-#include <sys/stat.h>
-
-#include <array>
-#include <cerrno>
-#include <system_error>
-
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/StoreFiles.hpp"
 #include "NuvelKit/support/Files.hpp"
+
+#include <array>
+#include <cerrno>
+#include <sys/stat.h>
+#include <system_error>
 
 namespace nuvel {
 namespace {
@@ -17,22 +16,27 @@ namespace fs = std::filesystem;
 
 using Lock = std::lock_guard<std::mutex>;
 
-constexpr std::array<std::string_view, 5> workingFileKinds = {"stage", "clear", "transport", "capture", "checkpoint"};
+constexpr std::array<std::string_view, 5> workingFileKinds = {"stage", "clear", "transport", "capture",
+                                                              "checkpoint"};
 constexpr std::array<std::string_view, 2> mediaExtensions = {"m4a", "caf"};
 
 fs::path normalized(const fs::path& path) {
     fs::path clean = fs::absolute(path).lexically_normal();
     // "/a/b/" and "/a/b" name the same folder.
-    if (!clean.has_filename() && clean.has_relative_path()) clean = clean.parent_path();
+    if (!clean.has_filename() && clean.has_relative_path())
+        clean = clean.parent_path();
     return clean;
 }
 
 RecordingStore::Options withDefaults(RecordingStore::Options options) {
-    if (!options.availableCapacity) options.availableCapacity = volumeAvailableCapacity;
+    if (!options.availableCapacity)
+        options.availableCapacity = volumeAvailableCapacity;
     return options;
 }
 
-std::string annotationsContext(const Uuid& recordingID) { return recordingID.uppercase() + "/annotations"; }
+std::string annotationsContext(const Uuid& recordingID) {
+    return recordingID.uppercase() + "/annotations";
+}
 
 } // namespace
 
@@ -40,11 +44,13 @@ json::Ordered RecordingStore::Annotations::toJson() const {
     json::Ordered o = json::Ordered::object();
     o["scratchpad"] = scratchpad;
     json::Ordered marks = json::Ordered::array();
-    for (const Bookmark& b : bookmarks) marks.push_back(b.toJson());
+    for (const Bookmark& b : bookmarks)
+        marks.push_back(b.toJson());
     o["bookmarks"] = std::move(marks);
     if (notepad) {
         json::Ordered lines = json::Ordered::array();
-        for (const NotepadLine& line : *notepad) lines.push_back(line.toJson());
+        for (const NotepadLine& line : *notepad)
+            lines.push_back(line.toJson());
         o["notepad"] = std::move(lines);
     }
     return o;
@@ -59,19 +65,22 @@ RecordingStore::Annotations RecordingStore::Annotations::fromJson(const json::Re
 }
 
 RecordingStore::RecordingStore(fs::path root, SymmetricKey key, Options options)
-    : root_(std::move(root)), normalizedRoot_(normalized(root_)), key_(key), options_(withDefaults(std::move(options))) {
+    : root_(std::move(root)), normalizedRoot_(normalized(root_)), key_(key),
+      options_(withDefaults(std::move(options))) {
     createExcludedDirectory(root_);
 }
 
 bool RecordingStore::isWorkingFileKind(std::string_view kind) {
     for (std::string_view k : workingFileKinds)
-        if (k == kind) return true;
+        if (k == kind)
+            return true;
     return false;
 }
 
 bool RecordingStore::isMediaExtension(std::string_view extension) {
     for (std::string_view e : mediaExtensions)
-        if (e == extension) return true;
+        if (e == extension)
+            return true;
     return false;
 }
 
@@ -80,8 +89,8 @@ fs::path RecordingStore::recordingDirectory(const Uuid& recordingID) {
     return existingRecordingDirectoryUnlocked(recordingID);
 }
 
-fs::path RecordingStore::workingFileURL(const Uuid& recordingID, const Uuid& fileID, std::string_view extension,
-                                        std::string_view kind) {
+fs::path RecordingStore::workingFileURL(const Uuid& recordingID, const Uuid& fileID,
+                                        std::string_view extension, std::string_view kind) {
     Lock lock(mutex_);
     return workingFileURLUnlocked(recordingID, fileID, extension, kind);
 }
@@ -132,7 +141,8 @@ fs::path RecordingStore::existingRecordingDirectoryUnlocked(const Uuid& recordin
     fs::path folder = root_ / recordingID.uppercase();
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        if (!ec) ec = std::make_error_code(std::errc::no_such_file_or_directory);
+        if (!ec)
+            ec = std::make_error_code(std::errc::no_such_file_or_directory);
         throw fs::filesystem_error("recording folder", folder, ec);
     }
     return folder;
@@ -152,7 +162,8 @@ fs::path RecordingStore::workingFileURLUnlocked(const Uuid& recordingID, const U
 }
 
 void RecordingStore::saveManifestUnlocked(const LocalRecording& recording) const {
-    if (recording.version != 1) throw RecordingError(RecordingError::Code::invalidManifest);
+    if (recording.version != 1)
+        throw RecordingError(RecordingError::Code::invalidManifest);
     writeSealedDocument(recording.id, manifestFileName, recording.encoded(), recording.id.uppercase());
 }
 
@@ -168,7 +179,8 @@ LocalRecording RecordingStore::loadRecordingUnlocked(const Uuid& id) const {
         Annotations annotations = Annotations::fromJson(json::Reader(document));
         recording.scratchpad = std::move(annotations.scratchpad);
         recording.bookmarks = std::move(annotations.bookmarks);
-        if (annotations.notepad) recording.notepad = std::move(annotations.notepad);
+        if (annotations.notepad)
+            recording.notepad = std::move(annotations.notepad);
     }
 
     recording.validate(id);
@@ -180,7 +192,8 @@ void RecordingStore::saveAnnotationsUnlocked(const Uuid& recordingID, const Anno
                         annotationsContext(recordingID));
 }
 
-void RecordingStore::writeSealedDocument(const Uuid& recordingID, std::string_view name, std::string_view document,
+void RecordingStore::writeSealedDocument(const Uuid& recordingID, std::string_view name,
+                                         std::string_view document,
                                          std::string_view authenticatedData) const {
     const Bytes sealed = aesgcm::seal(key_, viewOf(document), viewOf(authenticatedData));
     const fs::path file = recordingDirectoryUnlocked(recordingID) / name;
@@ -188,10 +201,12 @@ void RecordingStore::writeSealedDocument(const Uuid& recordingID, std::string_vi
     // the folder synced: a crash leaves the old document or the new one, never neither.
     files::atomicWrite(file, sealed);
     // Created 0600 already; set again so the document's mode never rests on how it was created.
-    if (::chmod(file.c_str(), 0600) != 0) files::throwErrno("chmod", file, errno);
+    if (::chmod(file.c_str(), 0600) != 0)
+        files::throwErrno("chmod", file, errno);
 }
 
-std::string RecordingStore::readSealedDocument(const fs::path& file, std::string_view authenticatedData) const {
+std::string RecordingStore::readSealedDocument(const fs::path& file,
+                                               std::string_view authenticatedData) const {
     const Bytes contents = files::readFile(file);
     const SealedBox box = SealedBox::fromCombined(contents);
     return stringOf(aesgcm::open(key_, box, viewOf(authenticatedData)));

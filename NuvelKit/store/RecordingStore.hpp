@@ -1,15 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <functional>
-#include <mutex>
-#include <optional>
-#include <span>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/capture/CaptureTimeline.hpp"
 #include "NuvelKit/store/Bookmark.hpp"
@@ -20,6 +10,16 @@
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace nuvel {
 
@@ -103,8 +103,8 @@ public:
     // The path kind + "-" + fileID + "." + extension in the recording's folder (the folder is
     // created, the file is not). RecordingError::unsafePath for a kind or extension outside the
     // lists (exact, case-sensitive match).
-    std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID, std::string_view extension,
-                                         std::string_view kind);
+    std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID,
+                                         std::string_view extension, std::string_view kind);
 
     // Seals the manifest and replaces "manifest.nuvel" atomically and durably.
     // RecordingError::invalidManifest for a version other than 1; nothing is written then.
@@ -147,8 +147,8 @@ public:
     // for an extension other than m4a or caf; the file system's not-found error for a recording
     // without a folder, which is not made. On failure no clear copy is left. `digest`, when given,
     // receives the SHA-256 and size of the copy's bytes, taken in the pass that decrypts them.
-    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
-                                        MediaDigest* digest = nullptr);
+    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
+                                        std::string_view extension, MediaDigest* digest = nullptr);
 
     // Deletes one working file, only when it lies directly in a recording folder of this store
     // and its name begins with "stage-", "clear-" or "transport-"; otherwise
@@ -235,7 +235,8 @@ private:
     void sealClearMediaUnlocked(const std::filesystem::path& source, const Uuid& recordingID,
                                 const Uuid& assetID, MediaDigest* digest = nullptr) const;
     std::filesystem::path openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
-                                                std::string_view extension, MediaDigest* digest = nullptr) const;
+                                                std::string_view extension,
+                                                MediaDigest* digest = nullptr) const;
     void removeWorkingFilesUnlocked(const std::filesystem::path& file) const;
     LocalRecording finishLiveSegmentUnlocked(const Uuid& recordingID);
     LocalRecording recoverCaptureSpoolUnlocked(const Uuid& recordingID, bool includeShortTail) const;
@@ -254,17 +255,20 @@ private:
                          const std::filesystem::path& file) const;
     void convertStagedFile(LocalRecording& recording, std::vector<RecordingSegment>& segments,
                            const std::filesystem::path& file) const;
-    void sealLeftover(LocalRecording& recording, const std::filesystem::path& file, const Uuid& assetID) const;
+    void sealLeftover(LocalRecording& recording, const std::filesystem::path& file,
+                      const Uuid& assetID) const;
 
     void at(Moment moment) const {
-        if (options_.atMoment) options_.atMoment(moment);
+        if (options_.atMoment)
+            options_.atMoment(moment);
     }
 
     // Seals `document` and writes it as `name` in the recording's folder, atomically, 0600.
     void writeSealedDocument(const Uuid& recordingID, std::string_view name, std::string_view document,
                              std::string_view authenticatedData) const;
     // Reads and opens a sealed document; the JSON text inside.
-    std::string readSealedDocument(const std::filesystem::path& file, std::string_view authenticatedData) const;
+    std::string readSealedDocument(const std::filesystem::path& file,
+                                   std::string_view authenticatedData) const;
 
     static std::filesystem::path assetPath(const std::filesystem::path& folder, const Uuid& assetID);
     // The authenticated-data prefix of an asset's records: recording UUID + "/" + asset UUID.

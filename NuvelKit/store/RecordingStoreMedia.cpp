@@ -1,12 +1,12 @@
 // The store's media doors: sealing clear audio as an asset, clear working copies of an asset,
 // and the removal of working files.
-#include <system_error>
-
 #include "NuvelKit/store/EncryptedMedia.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
 #include "NuvelKit/store/StoreFiles.hpp"
 #include "NuvelKit/support/Files.hpp"
+
+#include <system_error>
 
 namespace nuvel {
 namespace {
@@ -19,7 +19,8 @@ using Lock = std::lock_guard<std::mutex>;
 bool somethingAt(const fs::path& path) {
     std::error_code ec;
     fs::file_status status = fs::symlink_status(path, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("stat", path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        throw fs::filesystem_error("stat", path, ec);
     return fs::exists(status);
 }
 
@@ -28,7 +29,9 @@ void removeQuietly(const fs::path& path) {
     fs::remove(path, ec);
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 // The digest taken while streaming, with the size of the clear file it was taken of.
 RecordingStore::MediaDigest finished(Sha256& digest, const fs::path& file) {
@@ -43,8 +46,8 @@ void RecordingStore::sealClearMedia(const fs::path& source, const Uuid& recordin
     sealClearMediaUnlocked(source, recordingID, assetID, digest);
 }
 
-fs::path RecordingStore::openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
-                                       MediaDigest* digest) {
+fs::path RecordingStore::openClearCopy(const Uuid& recordingID, const Uuid& assetID,
+                                       std::string_view extension, MediaDigest* digest) {
     Lock lock(mutex_);
     return openClearCopyUnlocked(recordingID, assetID, extension, digest);
 }
@@ -64,10 +67,12 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
         Sha256 sealed;
         transcodeMediaFile(source, asset, false,
                            [&](const files::FileDescriptor& input, const files::FileDescriptor& output) {
-                               EncryptedMedia::encrypt(input, output, key_, context, digest ? &sealed : nullptr);
+                               EncryptedMedia::encrypt(input, output, key_, context,
+                                                       digest ? &sealed : nullptr);
                                at(Moment::sealEncrypted);
                            });
-        if (digest) *digest = finished(sealed, source);
+        if (digest)
+            *digest = finished(sealed, source);
     } else {
         // Sealed before, and the clear file outlived it: the asset must hold the same audio.
         const fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), "m4a", "clear");
@@ -81,8 +86,10 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
             throw;
         }
         removeQuietly(copy);
-        if (sealedDigest != sourceDigest) throw RecordingError(RecordingError::Code::invalidTransport);
-        if (digest) *digest = MediaDigest{sourceDigest, std::int64_t(fs::file_size(source))};
+        if (sealedDigest != sourceDigest)
+            throw RecordingError(RecordingError::Code::invalidTransport);
+        if (digest)
+            *digest = MediaDigest{sourceDigest, std::int64_t(fs::file_size(source))};
         // The clear file is the only other copy of the audio: drop it only once the asset's name
         // is on stable storage too (a new asset's move syncs the folder itself).
         files::fsyncDirectory(folder);
@@ -93,7 +100,8 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
 
 fs::path RecordingStore::openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
                                                std::string_view extension, MediaDigest* digest) const {
-    if (!isMediaExtension(extension)) throw RecordingError(RecordingError::Code::unsafePath);
+    if (!isMediaExtension(extension))
+        throw RecordingError(RecordingError::Code::unsafePath);
     const fs::path folder = existingRecordingDirectoryUnlocked(recordingID);
     const fs::path asset = assetPath(folder, assetID);
     fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), extension, "clear");
@@ -102,9 +110,10 @@ fs::path RecordingStore::openClearCopyUnlocked(const Uuid& recordingID, const Uu
         return copy;
     }
     Sha256 opened;
-    transcodeMediaFile(asset, copy, true, [&](const files::FileDescriptor& input, const files::FileDescriptor& output) {
-        EncryptedMedia::decrypt(input, output, key_, assetContext(recordingID, assetID), &opened);
-    });
+    transcodeMediaFile(
+        asset, copy, true, [&](const files::FileDescriptor& input, const files::FileDescriptor& output) {
+            EncryptedMedia::decrypt(input, output, key_, assetContext(recordingID, assetID), &opened);
+        });
     try {
         *digest = finished(opened, copy);
     } catch (...) {
@@ -118,7 +127,8 @@ void RecordingStore::removeWorkingFilesUnlocked(const fs::path& file) const {
     // Normalised before taking the folders, so "root/A/../../clear-x" cannot pass for a file of
     // a recording folder while it names one beside the root.
     const fs::path clean = fs::absolute(file).lexically_normal();
-    if (clean.parent_path().parent_path() != normalizedRoot_) throw RecordingError(RecordingError::Code::unsafePath);
+    if (clean.parent_path().parent_path() != normalizedRoot_)
+        throw RecordingError(RecordingError::Code::unsafePath);
     const std::string name = clean.filename().string();
     if (!startsWith(name, "stage-") && !startsWith(name, "clear-") && !startsWith(name, "transport-"))
         throw RecordingError(RecordingError::Code::unsafePath);

@@ -1,11 +1,11 @@
 // The recovery scan that runs when a workspace's store is opened: every recording of the account
 // is brought back to a consistent state after whatever interrupted the last run.
+#include "NuvelKit/store/RecordingStore.hpp"
+#include "NuvelKit/support/Files.hpp"
+
 #include <algorithm>
 #include <system_error>
 #include <vector>
-
-#include "NuvelKit/store/RecordingStore.hpp"
-#include "NuvelKit/support/Files.hpp"
 
 namespace nuvel {
 namespace {
@@ -14,7 +14,9 @@ namespace fs = std::filesystem;
 
 using Lock = std::lock_guard<std::mutex>;
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 // Flags that cannot be read count as "not a link".
 bool isSymlink(const fs::path& path) {
@@ -31,7 +33,8 @@ bool existsAt(const fs::path& path) {
 // Every entry first, so that a listing that fails part-way changes nothing.
 std::vector<fs::path> listing(const fs::path& folder) {
     std::vector<fs::path> entries;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) entries.push_back(entry.path());
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        entries.push_back(entry.path());
     return entries;
 }
 
@@ -53,15 +56,19 @@ bool isDocumentTemporary(std::string_view name) {
 // it, so it and those documents go. False, and nothing removed, for anything else.
 bool removeIfNothingToKeep(const fs::path& folder) {
     std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(folder, ec)) || ec) return false;
+    if (!fs::is_directory(fs::symlink_status(folder, ec)) || ec)
+        return false;
     std::vector<fs::path> temporaries;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!isDocumentTemporary(it->path().filename().string()) || isSymlink(it->path())) return false;
+        if (!isDocumentTemporary(it->path().filename().string()) || isSymlink(it->path()))
+            return false;
         temporaries.push_back(it->path());
     }
-    if (ec) return false;
+    if (ec)
+        return false;
     for (const fs::path& file : temporaries)
-        if (!fs::remove(file, ec) || ec) return false;
+        if (!fs::remove(file, ec) || ec)
+            return false;
     // Removes only an empty folder: whatever appeared meanwhile keeps it.
     return fs::remove(folder, ec) && !ec;
 }
@@ -74,14 +81,16 @@ RecoveryReport RecordingStore::recover(std::string_view accountID) {
     for (const fs::path& entry : listing(root_)) {
         const std::string name = entry.filename().string();
         const std::optional<Uuid> id = Uuid::parse(name);
-        if (!id || isSymlink(entry)) continue;
+        if (!id || isSymlink(entry))
+            continue;
         // The store names folders in upper case only. Loading this one by its upper-case name
         // would miss it on a case-sensitive file system and make an empty twin beside it.
         if (name != id->uppercase()) {
             ++report.unreadable;
             continue;
         }
-        if (removeIfNothingToKeep(entry)) continue;
+        if (removeIfNothingToKeep(entry))
+            continue;
         try {
             if (std::optional<LocalRecording> recording = recoverRecording(*id, accountID))
                 report.recordings.push_back(std::move(*recording));
@@ -90,30 +99,36 @@ RecoveryReport RecordingStore::recover(std::string_view accountID) {
             ++report.unreadable;
         }
     }
-    std::stable_sort(report.recordings.begin(), report.recordings.end(),
-                     [](const LocalRecording& a, const LocalRecording& b) { return a.createdAt > b.createdAt; });
+    std::stable_sort(
+        report.recordings.begin(), report.recordings.end(),
+        [](const LocalRecording& a, const LocalRecording& b) { return a.createdAt > b.createdAt; });
     return report;
 }
 
-std::optional<LocalRecording> RecordingStore::recoverRecording(const Uuid& id, std::string_view accountID) const {
+std::optional<LocalRecording> RecordingStore::recoverRecording(const Uuid& id,
+                                                               std::string_view accountID) const {
     LocalRecording recording = loadRecordingUnlocked(id);
-    if (recording.accountID != accountID) return std::nullopt;
+    if (recording.accountID != accountID)
+        return std::nullopt;
     recording.markInterrupted();
     const fs::path folder = recordingDirectoryUnlocked(id);
 
     // Clear files of segments already in the manifest: interrupted between the save and the seal.
     for (const RecordingSegment& segment : recording.segments) {
         const fs::path clear = folder / segment.fileName();
-        if (existsAt(clear)) sealClearMediaUnlocked(clear, id, segment.id);
+        if (existsAt(clear))
+            sealClearMediaUnlocked(clear, id, segment.id);
     }
 
     // Name order puts live files in frame order: their frame starts are zero-padded.
     std::vector<fs::path> entries = listing(folder);
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+    std::sort(entries.begin(), entries.end(), [](const fs::path& a, const fs::path& b) {
+        return a.filename().string() < b.filename().string();
+    });
     std::vector<RecordingSegment> segments = recording.segments;
     for (const fs::path& entry : entries) {
-        if (isSymlink(entry)) continue;
+        if (isSymlink(entry))
+            continue;
         const std::string name = entry.filename().string();
         if (isDisposable(name) || isDocumentTemporary(name))
             files::removeFileIfPresent(entry);
@@ -142,8 +157,9 @@ std::optional<LocalRecording> RecordingStore::recoverRecording(const Uuid& id, s
         recording.capture = CaptureState::interrupted;
     }
 
-    std::stable_sort(recording.segments.begin(), recording.segments.end(),
-                     [](const RecordingSegment& a, const RecordingSegment& b) { return a.startedAt < b.startedAt; });
+    std::stable_sort(
+        recording.segments.begin(), recording.segments.end(),
+        [](const RecordingSegment& a, const RecordingSegment& b) { return a.startedAt < b.startedAt; });
     saveManifestUnlocked(recording);
     return recording;
 }

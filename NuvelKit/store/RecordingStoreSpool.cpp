@@ -1,17 +1,16 @@
 // The capture spool: one clear PCM file of a whole capture run, turned into sealed five-second
 // checkpoint segments and removed once every frame of it is a segment.
-#include <sys/stat.h>
+#include "NuvelKit/store/CaptureSpoolError.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
+#include "NuvelKit/store/RecordingStore.hpp"
+#include "NuvelKit/support/Files.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <sys/stat.h>
 #include <vector>
-
-#include "NuvelKit/store/CaptureSpoolError.hpp"
-#include "NuvelKit/store/RecordingError.hpp"
-#include "NuvelKit/store/RecordingStore.hpp"
-#include "NuvelKit/support/Files.hpp"
 
 namespace nuvel {
 namespace {
@@ -36,12 +35,14 @@ void copyBlock(CafReader& spool, const fs::path& checkpoint, std::int64_t frames
     while (missing > 0) {
         buffer.resize(std::size_t(std::min(missing, readFrames)) * channels);
         const std::size_t got = spool.read(buffer);
-        if (got == 0) throw CaptureSpoolError::incompleteRead(frameCount(missing), 0);
+        if (got == 0)
+            throw CaptureSpoolError::incompleteRead(frameCount(missing), 0);
         writer.append(std::span<const float>(buffer.data(), got * channels));
         missing -= std::int64_t(got);
     }
     writer.close(); // synced: the manifest lists it next
-    if (::chmod(checkpoint.c_str(), 0600) != 0) files::throwErrno("chmod", checkpoint, errno);
+    if (::chmod(checkpoint.c_str(), 0600) != 0)
+        files::throwErrno("chmod", checkpoint, errno);
     // Its name too is on disk before any manifest mentions it.
     files::fsyncDirectory(checkpoint.parent_path());
 }
@@ -58,21 +59,28 @@ LocalRecording RecordingStore::captureSpoolFile(const Uuid& recordingID) {
     return captureSpoolFileUnlocked(recordingID);
 }
 
-LocalRecording RecordingStore::recoverCaptureSpoolUnlocked(const Uuid& recordingID, bool includeShortTail) const {
+LocalRecording RecordingStore::recoverCaptureSpoolUnlocked(const Uuid& recordingID,
+                                                           bool includeShortTail) const {
     LocalRecording recording = loadRecordingUnlocked(recordingID);
-    if (!recording.captureAssetID) return recording;
+    if (!recording.captureAssetID)
+        return recording;
 
-    CafReader spool = CafReader::open(workingFileURLUnlocked(recordingID, *recording.captureAssetID, "caf", "capture"));
+    CafReader spool =
+        CafReader::open(workingFileURLUnlocked(recordingID, *recording.captureAssetID, "caf", "capture"));
     const CafFormat format = spool.format();
-    if (!format.linearPcm) throw CaptureSpoolError::unsupportedFormat();
+    if (!format.linearPcm)
+        throw CaptureSpoolError::unsupportedFormat();
     const double rate = format.sampleRate;
-    if (!std::isfinite(rate) || !(rate > 0)) throw CaptureSpoolError::invalidSampleRate();
+    if (!std::isfinite(rate) || !(rate > 0))
+        throw CaptureSpoolError::invalidSampleRate();
     const auto block = static_cast<std::int64_t>(liveSegmentSeconds * rate);
-    if (block < 1) throw CaptureSpoolError::invalidSampleRate();
+    if (block < 1)
+        throw CaptureSpoolError::invalidSampleRate();
 
     std::int64_t position = recording.capturedFrames.value_or(0);
     const std::int64_t length = format.frames;
-    if (position < 0 || length < position) throw CaptureSpoolError::truncatedCapture();
+    if (position < 0 || length < position)
+        throw CaptureSpoolError::truncatedCapture();
 
     while (length - position >= block || (includeShortTail && length - position > 0)) {
         const std::int64_t frames = std::min(length - position, block);
@@ -82,8 +90,8 @@ LocalRecording RecordingStore::recoverCaptureSpoolUnlocked(const Uuid& recording
         RecordingSegment segment;
         try {
             copyBlock(spool, checkpoint, frames);
-            segment = RecordingSegment::make(assetID, recording.createdAt.adding(double(position) / rate), "caf",
-                                             position, std::nullopt, double(frames) / rate);
+            segment = RecordingSegment::make(assetID, recording.createdAt.adding(double(position) / rate),
+                                             "caf", position, std::nullopt, double(frames) / rate);
         } catch (...) {
             // Not yet listed anywhere, and the spool still holds the same audio: a clear copy
             // would only linger until the next recovery.
@@ -104,11 +112,13 @@ LocalRecording RecordingStore::recoverCaptureSpoolUnlocked(const Uuid& recording
 
 LocalRecording RecordingStore::captureSpoolFileUnlocked(const Uuid& recordingID) const {
     LocalRecording recording = loadRecordingUnlocked(recordingID);
-    if (!recording.captureAssetID) return recording;
+    if (!recording.captureAssetID)
+        return recording;
 
     const fs::path spool = workingFileURLUnlocked(recordingID, *recording.captureAssetID, "caf", "capture");
     const std::int64_t length = CafReader::open(spool).format().frames;
-    if (length != recording.capturedFrames.value_or(0)) throw RecordingError(RecordingError::Code::invalidTransport);
+    if (length != recording.capturedFrames.value_or(0))
+        throw RecordingError(RecordingError::Code::invalidTransport);
     files::removeFileIfPresent(spool);
     recording.captureAssetID.reset();
     saveManifestUnlocked(recording);

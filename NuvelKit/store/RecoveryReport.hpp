@@ -1,9 +1,9 @@
 #pragma once
 
+#include "NuvelKit/store/LocalRecording.hpp"
+
 #include <cstdint>
 #include <vector>
-
-#include "NuvelKit/store/LocalRecording.hpp"
 
 namespace nuvel {
 

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "NuvelKit/support/Bytes.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
 #include <utility>
-
-#include "NuvelKit/support/Bytes.hpp"
 
 namespace nuvel {
 
@@ -16,12 +16,12 @@ namespace keychainStatus {
 inline constexpr std::int32_t success = 0;
 inline constexpr std::int32_t itemNotFound = -25300;
 inline constexpr std::int32_t duplicateItem = -25299;
-inline constexpr std::int32_t notAvailable = -25291;         // no keyring answers
-inline constexpr std::int32_t authFailed = -25293;           // the keyring refused (locked, denied)
+inline constexpr std::int32_t notAvailable = -25291; // no keyring answers
+inline constexpr std::int32_t authFailed = -25293;   // the keyring refused (locked, denied)
 inline constexpr std::int32_t interactionNotAllowed = -25308;
 inline constexpr std::int32_t ioError = -36;
 inline constexpr std::int32_t param = -50;
-inline constexpr std::int32_t decode = -26275;               // stored data of the wrong form
+inline constexpr std::int32_t decode = -26275; // stored data of the wrong form
 } // namespace keychainStatus
 
 // Generic-password items by service and account, the way a keyring holds them. Every

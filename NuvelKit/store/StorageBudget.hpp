@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdint>
-
 #include "NuvelKit/support/Error.hpp"
+
+#include <cstdint>
 
 namespace nuvel {
 
@@ -41,7 +41,8 @@ struct StorageBudget {
     // Requires base ≥ 0, bit rate > 0, reserve ≥ 0 and a finite, non-negative duration; the audio
     // bytes are ceil(duration × bitRate / 8 × 2). Throws StorageBudgetError::invalidEstimate when an
     // input is out of range or the sum does not fit a signed 64-bit count.
-    StorageBudget(std::int64_t baseBytes, std::int64_t bitRate, std::int64_t reserveBytes, double durationSeconds);
+    StorageBudget(std::int64_t baseBytes, std::int64_t bitRate, std::int64_t reserveBytes,
+                  double durationSeconds);
 
     // Throws insufficientSpace (available shown as 0 when negative) unless available ≥ requiredBytes.
     void check(std::int64_t availableBytes) const;

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <optional>
-#include <string>
-#include <string_view>
-
 #include "NuvelKit/support/Json.hpp"
 #include "NuvelKit/support/Time.hpp"
 #include "NuvelKit/support/Url.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
 
 // How the local store's JSON documents write identifiers, timestamps and links: a UUID as its
 // upper-case 36-character string, a timestamp as seconds since 2001-01-01 00:00:00 UTC, a URL as
@@ -24,7 +24,11 @@ std::optional<Date> optDate(const json::Reader& reader, std::string_view key);
 
 std::optional<Url> optUrl(const json::Reader& reader, std::string_view key);
 
-inline std::string encode(const Uuid& id) { return id.uppercase(); }
-inline double encode(Date date) { return date.sinceReferenceDate; }
+inline std::string encode(const Uuid& id) {
+    return id.uppercase();
+}
+inline double encode(Date date) {
+    return date.sinceReferenceDate;
+}
 
 } // namespace nuvel::storejson

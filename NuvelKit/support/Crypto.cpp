@@ -1,17 +1,15 @@
 #include "NuvelKit/support/Crypto.hpp"
 
-#include <openssl/crypto.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-
-#include <pthread.h>
-
 #include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <pthread.h>
 
 namespace nuvel {
 namespace {
@@ -19,7 +17,8 @@ namespace {
 std::string libraryMessage(const char* what) {
     unsigned long code = ERR_get_error();
     ERR_clear_error();
-    if (code == 0) return what;
+    if (code == 0)
+        return what;
     char buffer[256];
     ERR_error_string_n(code, buffer, sizeof buffer);
     return std::string(what) + ": " + buffer;
@@ -32,20 +31,23 @@ std::string libraryMessage(const char* what) {
 // Fetched once: implicit fetches on every call cost more than sealing a small record.
 const EVP_CIPHER* aes256gcm() {
     static EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
-    if (cipher == nullptr) fail("AES-256-GCM is not available");
+    if (cipher == nullptr)
+        fail("AES-256-GCM is not available");
     return cipher;
 }
 
 const EVP_MD* sha256Method() {
     static EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    if (md == nullptr) fail("SHA-256 is not available");
+    if (md == nullptr)
+        fail("SHA-256 is not available");
     return md;
 }
 
 struct CipherContext {
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     CipherContext() {
-        if (ctx == nullptr) fail("EVP_CIPHER_CTX_new");
+        if (ctx == nullptr)
+            fail("EVP_CIPHER_CTX_new");
     }
     ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
 };
@@ -91,7 +93,8 @@ void sealRaw(const SymmetricKey& key, ByteView plaintext, ByteView aad, const st
     int len = 0;
     for (std::size_t at = 0; at < aad.size(); at += maxChunk) {
         std::size_t n = std::min(maxChunk, aad.size() - at);
-        if (EVP_EncryptUpdate(c.ctx, nullptr, &len, aad.data() + at, int(n)) != 1) fail("GCM AAD");
+        if (EVP_EncryptUpdate(c.ctx, nullptr, &len, aad.data() + at, int(n)) != 1)
+            fail("GCM AAD");
     }
     std::size_t written = 0;
     for (std::size_t at = 0; at < plaintext.size(); at += maxChunk) {
@@ -100,20 +103,22 @@ void sealRaw(const SymmetricKey& key, ByteView plaintext, ByteView aad, const st
             fail("GCM encrypt");
         written += std::size_t(len);
     }
-    if (EVP_EncryptFinal_ex(c.ctx, out + written, &len) != 1) fail("GCM final");
+    if (EVP_EncryptFinal_ex(c.ctx, out + written, &len) != 1)
+        fail("GCM final");
     if (EVP_CIPHER_CTX_ctrl(c.ctx, EVP_CTRL_GCM_GET_TAG, int(SealedBox::tagSize), tag) != 1)
         fail("GCM tag");
 }
 
-void openRawInto(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphertext, const std::uint8_t* tag,
-                 ByteView aad, std::uint8_t* out) {
+void openRawInto(const SymmetricKey& key, const std::uint8_t* nonce, ByteView ciphertext,
+                 const std::uint8_t* tag, ByteView aad, std::uint8_t* out) {
     struct {
         EVP_CIPHER_CTX* ctx;
     } c{contextFor(key, nonce, false)};
     int len = 0;
     for (std::size_t at = 0; at < aad.size(); at += maxChunk) {
         std::size_t n = std::min(maxChunk, aad.size() - at);
-        if (EVP_DecryptUpdate(c.ctx, nullptr, &len, aad.data() + at, int(n)) != 1) fail("GCM AAD");
+        if (EVP_DecryptUpdate(c.ctx, nullptr, &len, aad.data() + at, int(n)) != 1)
+            fail("GCM AAD");
     }
     std::size_t written = 0;
     for (std::size_t at = 0; at < ciphertext.size(); at += maxChunk) {
@@ -148,7 +153,8 @@ std::atomic<unsigned> forkGeneration{0};
 class NonceBatch {
 public:
     void take(std::uint8_t* nonce) {
-        if (next_ == pool_.size() || generation_ != forkGeneration.load(std::memory_order_relaxed)) refill();
+        if (next_ == pool_.size() || generation_ != forkGeneration.load(std::memory_order_relaxed))
+            refill();
         std::memcpy(nonce, pool_.data() + next_, SealedBox::nonceSize);
         next_ += SealedBox::nonceSize;
     }
@@ -197,7 +203,9 @@ SymmetricKey SymmetricKey::fromBytes(ByteView bytes) {
     return key;
 }
 
-SymmetricKey::~SymmetricKey() { OPENSSL_cleanse(raw_.data(), raw_.size()); }
+SymmetricKey::~SymmetricKey() {
+    OPENSSL_cleanse(raw_.data(), raw_.size());
+}
 
 bool SymmetricKey::operator==(const SymmetricKey& other) const {
     return CRYPTO_memcmp(raw_.data(), other.raw_.data(), size) == 0;
@@ -205,8 +213,7 @@ bool SymmetricKey::operator==(const SymmetricKey& other) const {
 
 SealedBox SealedBox::fromCombined(ByteView combined) {
     if (combined.size() < overhead)
-        throw CryptoError(CryptoError::Code::incorrectParameterSize,
-                          "a sealed box is at least 28 bytes");
+        throw CryptoError(CryptoError::Code::incorrectParameterSize, "a sealed box is at least 28 bytes");
     SealedBox box;
     std::memcpy(box.nonce.data(), combined.data(), nonceSize);
     box.ciphertext.assign(combined.begin() + nonceSize, combined.end() - tagSize);
@@ -240,25 +247,31 @@ SealedBox sealWithNonce(const SymmetricKey& key, ByteView plaintext, ByteView au
     return box;
 }
 
-void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData, std::span<std::uint8_t> out) {
+void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData,
+              std::span<std::uint8_t> out) {
     if (out.size() != plaintext.size() + SealedBox::overhead)
-        throw CryptoError(CryptoError::Code::incorrectParameterSize, "the output must fit the combined form exactly");
+        throw CryptoError(CryptoError::Code::incorrectParameterSize,
+                          "the output must fit the combined form exactly");
     freshNonce(out.data());
     sealRaw(key, plaintext, authenticatedData, out.data(), out.data() + SealedBox::nonceSize,
             out.data() + SealedBox::nonceSize + plaintext.size());
 }
 
-void openInto(const SymmetricKey& key, ByteView combined, ByteView authenticatedData, std::span<std::uint8_t> out) {
-    if (combined.size() < SealedBox::overhead) shortBox();
+void openInto(const SymmetricKey& key, ByteView combined, ByteView authenticatedData,
+              std::span<std::uint8_t> out) {
+    if (combined.size() < SealedBox::overhead)
+        shortBox();
     if (out.size() != combined.size() - SealedBox::overhead)
-        throw CryptoError(CryptoError::Code::incorrectParameterSize, "the output must fit the plaintext exactly");
+        throw CryptoError(CryptoError::Code::incorrectParameterSize,
+                          "the output must fit the plaintext exactly");
     ByteView ciphertext = combined.subspan(SealedBox::nonceSize, out.size());
     openRawInto(key, combined.data(), ciphertext, combined.data() + combined.size() - SealedBox::tagSize,
                 authenticatedData, out.data());
 }
 
 Bytes open(const SymmetricKey& key, ByteView combined, ByteView authenticatedData) {
-    if (combined.size() < SealedBox::overhead) shortBox();
+    if (combined.size() < SealedBox::overhead)
+        shortBox();
     ByteView ciphertext = combined.subspan(SealedBox::nonceSize, combined.size() - SealedBox::overhead);
     return openRaw(key, combined.data(), ciphertext, combined.data() + combined.size() - SealedBox::tagSize,
                    authenticatedData);
@@ -271,23 +284,28 @@ Bytes open(const SymmetricKey& key, const SealedBox& box, ByteView authenticated
 } // namespace aesgcm
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-    if (ctx_ == nullptr) fail("EVP_MD_CTX_new");
+    if (ctx_ == nullptr)
+        fail("EVP_MD_CTX_new");
     if (EVP_DigestInit_ex2(static_cast<EVP_MD_CTX*>(ctx_), sha256Method(), nullptr) != 1) {
         EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
         fail("EVP_DigestInit_ex2");
     }
 }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
+Sha256::~Sha256() {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
+}
 
 void Sha256::update(ByteView data) {
-    if (finished_) throw CryptoError(CryptoError::Code::underlying, "SHA-256 already finalized");
+    if (finished_)
+        throw CryptoError(CryptoError::Code::underlying, "SHA-256 already finalized");
     if (!data.empty() && EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data.data(), data.size()) != 1)
         fail("EVP_DigestUpdate");
 }
 
 Sha256Digest Sha256::finalize() {
-    if (finished_) throw CryptoError(CryptoError::Code::underlying, "SHA-256 already finalized");
+    if (finished_)
+        throw CryptoError(CryptoError::Code::underlying, "SHA-256 already finalized");
     finished_ = true;
     Sha256Digest digest{};
     unsigned int len = 0;
@@ -314,18 +332,23 @@ std::string hexString(ByteView bytes) {
 }
 
 std::optional<Bytes> parseHex(std::string_view text) {
-    if (text.size() % 2 != 0) return std::nullopt;
+    if (text.size() % 2 != 0)
+        return std::nullopt;
     auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
         return -1;
     };
     Bytes out;
     out.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
         int hi = value(text[i]), lo = value(text[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
         out.push_back(std::uint8_t(hi << 4 | lo));
     }
     return out;
@@ -367,29 +390,41 @@ std::string encode(ByteView bytes, const char* alphabet, bool pad) {
         std::uint32_t v = std::uint32_t(bytes[i]) << 16;
         out.push_back(alphabet[v >> 18 & 63]);
         out.push_back(alphabet[v >> 12 & 63]);
-        if (pad) out.append("==");
+        if (pad)
+            out.append("==");
     } else if (rest == 2) {
         std::uint32_t v = std::uint32_t(bytes[i]) << 16 | std::uint32_t(bytes[i + 1]) << 8;
         out.push_back(alphabet[v >> 18 & 63]);
         out.push_back(alphabet[v >> 12 & 63]);
         out.push_back(alphabet[v >> 6 & 63]);
-        if (pad) out.push_back('=');
+        if (pad)
+            out.push_back('=');
     }
     return out;
 }
 } // namespace
 
-std::string base64Encode(ByteView bytes) { return encode(bytes, base64Alphabet, true); }
-std::string base64UrlEncode(ByteView bytes) { return encode(bytes, base64UrlAlphabet, false); }
+std::string base64Encode(ByteView bytes) {
+    return encode(bytes, base64Alphabet, true);
+}
+std::string base64UrlEncode(ByteView bytes) {
+    return encode(bytes, base64UrlAlphabet, false);
+}
 
 std::optional<Bytes> base64Decode(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
+    if (text.size() % 4 != 0)
+        return std::nullopt;
     auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        if (c == '+')
+            return 62;
+        if (c == '/')
+            return 63;
         return -1;
     };
     Bytes out;
@@ -397,22 +432,26 @@ std::optional<Bytes> base64Decode(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); i += 4) {
         bool last = i + 4 == text.size();
         int pads = 0;
-        if (last) pads = (text[i + 3] == '=') + (text[i + 3] == '=' && text[i + 2] == '=');
+        if (last)
+            pads = (text[i + 3] == '=') + (text[i + 3] == '=' && text[i + 2] == '=');
         int v[4];
         for (int k = 0; k < 4 - pads; ++k) {
             v[k] = value(text[i + std::size_t(k)]);
-            if (v[k] < 0) return std::nullopt;
+            if (v[k] < 0)
+                return std::nullopt;
         }
         if (pads == 0) {
             out.push_back(std::uint8_t(v[0] << 2 | v[1] >> 4));
             out.push_back(std::uint8_t((v[1] & 15) << 4 | v[2] >> 2));
             out.push_back(std::uint8_t((v[2] & 3) << 6 | v[3]));
         } else if (pads == 1) {
-            if ((v[2] & 3) != 0) return std::nullopt; // non-canonical trailing bits
+            if ((v[2] & 3) != 0)
+                return std::nullopt; // non-canonical trailing bits
             out.push_back(std::uint8_t(v[0] << 2 | v[1] >> 4));
             out.push_back(std::uint8_t((v[1] & 15) << 4 | v[2] >> 2));
         } else {
-            if ((v[1] & 15) != 0) return std::nullopt;
+            if ((v[1] & 15) != 0)
+                return std::nullopt;
             out.push_back(std::uint8_t(v[0] << 2 | v[1] >> 4));
         }
     }

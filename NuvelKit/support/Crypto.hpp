@@ -1,14 +1,14 @@
 #pragma once
 
+#include "NuvelKit/support/Bytes.hpp"
+#include "NuvelKit/support/Error.hpp"
+
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "NuvelKit/support/Bytes.hpp"
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel {
 
@@ -70,7 +70,8 @@ Bytes seal(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedDa
 // The same into a buffer of the caller's (exactly plaintext + 28 bytes, else
 // incorrectParameterSize): for streams that reuse one buffer for every record. The plaintext may
 // already sit where its ciphertext goes (at out + 12): it is then sealed in place.
-void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData, std::span<std::uint8_t> out);
+void sealInto(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData,
+              std::span<std::uint8_t> out);
 // Seals with the given nonce (test vectors only; production code never reuses nonces).
 SealedBox sealWithNonce(const SymmetricKey& key, ByteView plaintext, ByteView authenticatedData,
                         const std::array<std::uint8_t, SealedBox::nonceSize>& nonce);
@@ -80,7 +81,8 @@ Bytes open(const SymmetricKey& key, const SealedBox& box, ByteView authenticated
 // Opens a combined box into a buffer of the caller's (exactly the plaintext's size, else
 // incorrectParameterSize). On authentication failure the buffer is wiped. The buffer may be the
 // ciphertext's own place in the box (at combined + 12): the box is then opened in place.
-void openInto(const SymmetricKey& key, ByteView combined, ByteView authenticatedData, std::span<std::uint8_t> out);
+void openInto(const SymmetricKey& key, ByteView combined, ByteView authenticatedData,
+              std::span<std::uint8_t> out);
 
 } // namespace aesgcm
 
@@ -107,7 +109,9 @@ private:
 
 // Lower-case hexadecimal, two digits a byte, no separator.
 std::string hexString(ByteView bytes);
-inline std::string hexString(const Sha256Digest& digest) { return hexString(ByteView(digest)); }
+inline std::string hexString(const Sha256Digest& digest) {
+    return hexString(ByteView(digest));
+}
 // Parses hexadecimal of either case; nullopt for odd length or a non-hex character.
 std::optional<Bytes> parseHex(std::string_view text);
 

@@ -1,8 +1,8 @@
 #include "NuvelKit/support/Defaults.hpp"
 
-#include <cstdlib>
-
 #include "NuvelKit/support/Files.hpp"
+
+#include <cstdlib>
 
 namespace nuvel {
 
@@ -16,10 +16,12 @@ constexpr std::size_t largestDefaultsFile = 1024 * 1024;
 std::optional<Bytes> readDefaultsFile(const std::filesystem::path& file) {
     struct stat st {};
     const files::FileDescriptor fd = files::openRegularFile(file, st);
-    if (!fd || std::size_t(st.st_size) > largestDefaultsFile) return std::nullopt;
+    if (!fd || std::size_t(st.st_size) > largestDefaultsFile)
+        return std::nullopt;
     Bytes text(largestDefaultsFile + 1);
     text.resize(fd.readUpTo(text.data(), text.size(), file));
-    if (text.size() > largestDefaultsFile) return std::nullopt;
+    if (text.size() > largestDefaultsFile)
+        return std::nullopt;
     return text;
 }
 
@@ -27,28 +29,33 @@ std::optional<Bytes> readDefaultsFile(const std::filesystem::path& file) {
 
 std::optional<bool> DefaultsStore::boolean(const std::string& key) const {
     auto v = value(key);
-    if (!v || !v->is_boolean()) return std::nullopt;
+    if (!v || !v->is_boolean())
+        return std::nullopt;
     return v->get<bool>();
 }
 
 std::optional<std::string> DefaultsStore::string(const std::string& key) const {
     auto v = value(key);
-    if (!v || !v->is_string()) return std::nullopt;
+    if (!v || !v->is_string())
+        return std::nullopt;
     return v->get<std::string>();
 }
 
 std::optional<double> DefaultsStore::number(const std::string& key) const {
     auto v = value(key);
-    if (!v || !v->is_number()) return std::nullopt;
+    if (!v || !v->is_number())
+        return std::nullopt;
     return v->get<double>();
 }
 
 std::optional<std::vector<std::string>> DefaultsStore::stringList(const std::string& key) const {
     auto v = value(key);
-    if (!v || !v->is_array()) return std::nullopt;
+    if (!v || !v->is_array())
+        return std::nullopt;
     std::vector<std::string> out;
     for (const auto& e : *v) {
-        if (!e.is_string()) return std::nullopt;
+        if (!e.is_string())
+            return std::nullopt;
         out.push_back(e.get<std::string>());
     }
     return out;
@@ -57,7 +64,8 @@ std::optional<std::vector<std::string>> DefaultsStore::stringList(const std::str
 std::optional<json::Value> MemoryDefaultsStore::value(const std::string& key) const {
     std::lock_guard guard(lock_);
     auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
+    if (it == values_.end())
+        return std::nullopt;
     return it->second;
 }
 
@@ -71,11 +79,13 @@ void MemoryDefaultsStore::remove(const std::string& key) {
     values_.erase(key);
 }
 
-FileDefaultsStore::FileDefaultsStore(std::filesystem::path file) : file_(std::move(file)), values_(json::Value::object()) {
+FileDefaultsStore::FileDefaultsStore(std::filesystem::path file)
+    : file_(std::move(file)), values_(json::Value::object()) {
     try {
         if (const std::optional<Bytes> text = readDefaultsFile(file_)) {
             json::Value loaded = json::parse(*text);
-            if (loaded.is_object()) values_ = std::move(loaded);
+            if (loaded.is_object())
+                values_ = std::move(loaded);
         }
     } catch (const std::exception&) {
         // Missing or unreadable: start empty.
@@ -97,7 +107,8 @@ std::filesystem::path FileDefaultsStore::standardLocation() {
 std::optional<json::Value> FileDefaultsStore::value(const std::string& key) const {
     std::lock_guard guard(lock_);
     auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
+    if (it == values_.end())
+        return std::nullopt;
     return *it;
 }
 
@@ -109,7 +120,8 @@ void FileDefaultsStore::set(const std::string& key, json::Value value) {
 
 void FileDefaultsStore::remove(const std::string& key) {
     std::lock_guard guard(lock_);
-    if (values_.erase(key) > 0) save();
+    if (values_.erase(key) > 0)
+        save();
 }
 
 void FileDefaultsStore::save() {

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "NuvelKit/support/Json.hpp"
+
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "NuvelKit/support/Json.hpp"
 
 namespace nuvel {
 

@@ -3,7 +3,8 @@
 namespace nuvel {
 
 ThreadPoolExecutor::ThreadPoolExecutor(unsigned threads) {
-    if (threads == 0) threads = 1;
+    if (threads == 0)
+        threads = 1;
     for (unsigned i = 0; i < threads; ++i)
         workers_.emplace_back([this](std::stop_token stop) { run(stop); });
 }
@@ -26,7 +27,8 @@ void ThreadPoolExecutor::run(std::stop_token stop) {
         {
             std::unique_lock guard(lock_);
             wake_.wait(guard, stop, [&] { return !queue_.empty(); });
-            if (queue_.empty()) return; // stopping, nothing left
+            if (queue_.empty())
+                return; // stopping, nothing left
             work = std::move(queue_.front());
             queue_.pop_front();
         }

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <sys/stat.h>
-#include <sys/types.h>
+#include "NuvelKit/support/Bytes.hpp"
+#include "NuvelKit/support/Time.hpp"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string_view>
-
-#include "NuvelKit/support/Bytes.hpp"
-#include "NuvelKit/support/Time.hpp"
+#include <sys/stat.h>
+#include <sys/types.h>
 
 // File helpers over std::filesystem and POSIX. Failures throw std::filesystem::filesystem_error
 // (or std::system_error) carrying the errno, so callers see the file system's own error.

@@ -1,19 +1,20 @@
 #include "NuvelKit/support/Json.hpp"
 
+#include "NuvelKit/support/JsonReference.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-
 #include <simdjson.h>
-
-#include "NuvelKit/support/JsonReference.hpp"
 
 namespace nuvel::json {
 namespace {
 
 constexpr int maxDepth = 512;
 
-const char* typeName(const Value& v) { return v.type_name(); }
+const char* typeName(const Value& v) {
+    return v.type_name();
+}
 
 [[noreturn]] void wrongType(const std::string& path, const char* wanted, const Value& v) {
     throw JsonError(JsonError::Code::wrongType, path,
@@ -54,7 +55,8 @@ private:
     // The limits the depth-counting callback applied: a container may open inside at most
     // maxDepth others, and a value or key may sit at most maxDepth containers deep.
     bool scalar() const {
-        if (depth_ > maxDepth) throw JsonError(JsonError::Code::syntax, "$", "nested too deeply");
+        if (depth_ > maxDepth)
+            throw JsonError(JsonError::Code::syntax, "$", "nested too deeply");
         return true;
     }
     bool open() {
@@ -88,7 +90,8 @@ bool convert(simdjson::dom::element element, Value& out) {
             // A repeated key keeps its last value, as nlohmann's own builder does.
             Value& slot = members[std::string(member.key)];
             slot = Value();
-            if (!convert(member.value, slot)) return false;
+            if (!convert(member.value, slot))
+                return false;
         }
         return true;
     }
@@ -99,7 +102,8 @@ bool convert(simdjson::dom::element element, Value& out) {
         array.reserve(elements.size());
         for (simdjson::dom::element child : elements) {
             array.emplace_back();
-            if (!convert(child, array.back())) return false;
+            if (!convert(child, array.back()))
+                return false;
         }
         return true;
     }
@@ -121,7 +125,8 @@ bool convert(simdjson::dom::element element, Value& out) {
         return true;
     case Type::DOUBLE: {
         const double d = element.get_double().value_unsafe();
-        if (!std::isfinite(d)) return false;
+        if (!std::isfinite(d))
+            return false;
         out = d;
         return true;
     }
@@ -140,9 +145,11 @@ std::optional<Value> fastParse(std::string_view text) {
     if (parser.allocate(std::max<std::size_t>(text.size(), 64), fastDepth) != simdjson::SUCCESS)
         return std::nullopt;
     simdjson::dom::element root;
-    if (parser.parse(text.data(), text.size(), true).get(root) != simdjson::SUCCESS) return std::nullopt;
+    if (parser.parse(text.data(), text.size(), true).get(root) != simdjson::SUCCESS)
+        return std::nullopt;
     Value v;
-    if (!convert(root, v)) return std::nullopt;
+    if (!convert(root, v))
+        return std::nullopt;
     return v;
 }
 
@@ -166,21 +173,20 @@ Value referenceParse(std::string_view text) {
 }
 
 Value parse(std::string_view text) {
-    if (std::optional<Value> v = fastParse(text)) return std::move(*v);
+    if (std::optional<Value> v = fastParse(text))
+        return std::move(*v);
     return referenceParse(text);
 }
 
 namespace {
-template <class J>
-std::string dumpAny(const J& value) {
+template <class J> std::string dumpAny(const J& value) {
     try {
         return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
     } catch (const nlohmann::json::exception& e) {
         throw JsonError(JsonError::Code::unencodable, "$", e.what());
     }
 }
-template <class J>
-void requireFiniteForWrite(const J& root) {
+template <class J> void requireFiniteForWrite(const J& root) {
     std::vector<const J*> pending{&root};
     while (!pending.empty()) {
         const J* v = pending.back();
@@ -188,7 +194,8 @@ void requireFiniteForWrite(const J& root) {
         if (v->is_number_float() && !std::isfinite(v->template get<double>()))
             throw JsonError(JsonError::Code::unencodable, "$", "a number is not finite");
         if (v->is_structured())
-            for (const J& child : *v) pending.push_back(&child);
+            for (const J& child : *v)
+                pending.push_back(&child);
     }
 }
 } // namespace
@@ -214,15 +221,15 @@ namespace {
 
 // The conversions take the value's path as a function, called only when one fails: a decoder
 // reads hundreds of thousands of values that pass and should not build a path for each.
-template <class Path>
-bool boolAt(const Value& v, const Path& path) {
-    if (!v.is_boolean()) wrongType(path(), "a Boolean", v);
+template <class Path> bool boolAt(const Value& v, const Path& path) {
+    if (!v.is_boolean())
+        wrongType(path(), "a Boolean", v);
     return v.get<bool>();
 }
 
-template <class Path>
-std::int64_t int64At(const Value& v, const Path& path) {
-    if (v.is_number_integer() && !v.is_number_unsigned()) return v.get<std::int64_t>();
+template <class Path> std::int64_t int64At(const Value& v, const Path& path) {
+    if (v.is_number_integer() && !v.is_number_unsigned())
+        return v.get<std::int64_t>();
     if (v.is_number_unsigned()) {
         auto u = v.get<std::uint64_t>();
         if (u > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
@@ -246,40 +253,49 @@ std::int64_t int64At(const Value& v, const Path& path) {
     wrongType(path(), "an integer", v);
 }
 
-template <class Path>
-int intAt(const Value& v, const Path& path) {
+template <class Path> int intAt(const Value& v, const Path& path) {
     std::int64_t n = int64At(v, path);
     if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
         throw JsonError(JsonError::Code::outOfRange, path(), "integer out of range");
     return int(n);
 }
 
-template <class Path>
-double doubleAt(const Value& v, const Path& path) {
-    if (!v.is_number()) wrongType(path(), "a number", v);
+template <class Path> double doubleAt(const Value& v, const Path& path) {
+    if (!v.is_number())
+        wrongType(path(), "a number", v);
     double d = v.get<double>();
-    if (!std::isfinite(d)) throw JsonError(JsonError::Code::nonFinite, path(), "number is not finite");
+    if (!std::isfinite(d))
+        throw JsonError(JsonError::Code::nonFinite, path(), "number is not finite");
     return d;
 }
 
-template <class Path>
-const std::string& stringAt(const Value& v, const Path& path) {
-    if (!v.is_string()) wrongType(path(), "a string", v);
+template <class Path> const std::string& stringAt(const Value& v, const Path& path) {
+    if (!v.is_string())
+        wrongType(path(), "a string", v);
     return v.get_ref<const std::string&>();
 }
 
 } // namespace
 
-bool asBool(const Value& v, const std::string& path) { return boolAt(v, [&] { return path; }); }
-std::int64_t asInt64(const Value& v, const std::string& path) { return int64At(v, [&] { return path; }); }
-int asInt(const Value& v, const std::string& path) { return intAt(v, [&] { return path; }); }
-double asDouble(const Value& v, const std::string& path) { return doubleAt(v, [&] { return path; }); }
+bool asBool(const Value& v, const std::string& path) {
+    return boolAt(v, [&] { return path; });
+}
+std::int64_t asInt64(const Value& v, const std::string& path) {
+    return int64At(v, [&] { return path; });
+}
+int asInt(const Value& v, const std::string& path) {
+    return intAt(v, [&] { return path; });
+}
+double asDouble(const Value& v, const std::string& path) {
+    return doubleAt(v, [&] { return path; });
+}
 const std::string& asString(const Value& v, const std::string& path) {
     return stringAt(v, [&] { return path; });
 }
 
 Reader::Reader(const Value& object, std::string path) : object_(&object), path_(std::move(path)) {
-    if (!object.is_object()) wrongType(path_, "an object", object);
+    if (!object.is_object())
+        wrongType(path_, "an object", object);
 }
 
 std::string Reader::childPath(std::string_view key) const {
@@ -288,17 +304,21 @@ std::string Reader::childPath(std::string_view key) const {
 
 const Value* Reader::find(std::string_view key) const {
     auto it = object_->find(key);
-    if (it == object_->end() || it->is_null()) return nullptr;
+    if (it == object_->end() || it->is_null())
+        return nullptr;
     return &*it;
 }
 
 const Value& Reader::require(std::string_view key) const {
     const Value* v = find(key);
-    if (v == nullptr) throw JsonError(JsonError::Code::missingKey, childPath(key), "required key is missing");
+    if (v == nullptr)
+        throw JsonError(JsonError::Code::missingKey, childPath(key), "required key is missing");
     return *v;
 }
 
-bool Reader::has(std::string_view key) const { return find(key) != nullptr; }
+bool Reader::has(std::string_view key) const {
+    return find(key) != nullptr;
+}
 
 bool Reader::boolean(std::string_view key) const {
     return boolAt(require(key), [&] { return childPath(key); });
@@ -315,47 +335,60 @@ double Reader::number(std::string_view key) const {
 std::string Reader::string(std::string_view key) const {
     return stringAt(require(key), [&] { return childPath(key); });
 }
-const Value& Reader::value(std::string_view key) const { return require(key); }
+const Value& Reader::value(std::string_view key) const {
+    return require(key);
+}
 
 const Value& Reader::array(std::string_view key) const {
     const Value& v = require(key);
-    if (!v.is_array()) wrongType(childPath(key), "an array", v);
+    if (!v.is_array())
+        wrongType(childPath(key), "an array", v);
     return v;
 }
 
-Reader Reader::object(std::string_view key) const { return Reader(require(key), childPath(key)); }
+Reader Reader::object(std::string_view key) const {
+    return Reader(require(key), childPath(key));
+}
 
 std::optional<bool> Reader::optBoolean(std::string_view key) const {
     const Value* v = find(key);
-    if (v == nullptr) return std::nullopt;
+    if (v == nullptr)
+        return std::nullopt;
     return boolAt(*v, [&] { return childPath(key); });
 }
 std::optional<std::int64_t> Reader::optInt64(std::string_view key) const {
     const Value* v = find(key);
-    if (v == nullptr) return std::nullopt;
+    if (v == nullptr)
+        return std::nullopt;
     return int64At(*v, [&] { return childPath(key); });
 }
 std::optional<double> Reader::optNumber(std::string_view key) const {
     const Value* v = find(key);
-    if (v == nullptr) return std::nullopt;
+    if (v == nullptr)
+        return std::nullopt;
     return doubleAt(*v, [&] { return childPath(key); });
 }
 std::optional<std::string> Reader::optString(std::string_view key) const {
     const Value* v = find(key);
-    if (v == nullptr) return std::nullopt;
+    if (v == nullptr)
+        return std::nullopt;
     return stringAt(*v, [&] { return childPath(key); });
 }
-const Value* Reader::optValue(std::string_view key) const { return find(key); }
+const Value* Reader::optValue(std::string_view key) const {
+    return find(key);
+}
 
 const Value* Reader::optArray(std::string_view key) const {
     const Value* v = find(key);
-    if (v != nullptr && !v->is_array()) wrongType(childPath(key), "an array", *v);
+    if (v != nullptr && !v->is_array())
+        wrongType(childPath(key), "an array", *v);
     return v;
 }
 
 std::optional<Reader> Reader::optObject(std::string_view key) const {
     const Value* v = find(key);
-    if (v == nullptr) return std::nullopt;
+    if (v == nullptr)
+        return std::nullopt;
     return Reader(*v, childPath(key));
 }
 

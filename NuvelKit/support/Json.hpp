@@ -1,16 +1,15 @@
 #pragma once
 
+#include "NuvelKit/support/Bytes.hpp"
+#include "NuvelKit/support/Error.hpp"
+
 #include <cstdint>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
-
-#include "NuvelKit/support/Bytes.hpp"
-#include "NuvelKit/support/Error.hpp"
 
 namespace nuvel::json {
 
@@ -21,13 +20,13 @@ using Ordered = nlohmann::ordered_json;
 class JsonError : public Error {
 public:
     enum class Code {
-        syntax,        // not JSON, or nested too deeply
-        missingKey,    // a required key is absent or null
-        wrongType,     // a value of another JSON type
-        outOfRange,    // an integer that does not fit, or a fraction where a whole number is required
-        nonFinite,     // a number that overflows a double
-        invalidValue,  // a value of the right type that the document does not allow
-        unencodable,   // a value that cannot be written (invalid UTF-8, a non-finite number)
+        syntax,       // not JSON, or nested too deeply
+        missingKey,   // a required key is absent or null
+        wrongType,    // a value of another JSON type
+        outOfRange,   // an integer that does not fit, or a fraction where a whole number is required
+        nonFinite,    // a number that overflows a double
+        invalidValue, // a value of the right type that the document does not allow
+        unencodable,  // a value that cannot be written (invalid UTF-8, a non-finite number)
     };
     JsonError(Code code, std::string path, std::string detail);
     Code code() const noexcept { return code_; }
@@ -91,21 +90,19 @@ public:
     std::optional<Reader> optObject(std::string_view key) const;
 
     // Decodes every element of a required array with `each(element, elementPath)`.
-    template <class T, class F>
-    std::vector<T> list(std::string_view key, F&& each) const {
+    template <class T, class F> std::vector<T> list(std::string_view key, F&& each) const {
         const Value& a = array(key);
         return decodeList<T>(a, childPath(key), each);
     }
-    template <class T, class F>
-    std::optional<std::vector<T>> optList(std::string_view key, F&& each) const {
+    template <class T, class F> std::optional<std::vector<T>> optList(std::string_view key, F&& each) const {
         const Value* a = optArray(key);
-        if (a == nullptr) return std::nullopt;
+        if (a == nullptr)
+            return std::nullopt;
         return decodeList<T>(*a, childPath(key), each);
     }
     // Decodes every element of an array of objects with `each(Reader)`; an element that is not an
     // object fails with wrongType.
-    template <class T, class F>
-    std::vector<T> objectList(std::string_view key, F&& each) const {
+    template <class T, class F> std::vector<T> objectList(std::string_view key, F&& each) const {
         return list<T>(key, [&](const Value& e, const std::string& p) { return each(Reader(e, p)); });
     }
     template <class T, class F>
@@ -140,9 +137,9 @@ private:
 };
 
 // Writes `key` only when the optional holds a value.
-template <class T>
-void putOptional(Ordered& object, const char* key, const std::optional<T>& value) {
-    if (value) object[key] = *value;
+template <class T> void putOptional(Ordered& object, const char* key, const std::optional<T>& value) {
+    if (value)
+        object[key] = *value;
 }
 
 } // namespace nuvel::json

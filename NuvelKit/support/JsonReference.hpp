@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string_view>
-
 #include "NuvelKit/support/Json.hpp"
+
+#include <string_view>
 
 namespace nuvel::json {
 

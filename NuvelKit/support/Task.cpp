@@ -27,13 +27,15 @@ void TaskState::finish(std::exception_ptr error) {
     std::vector<std::function<void()>> then;
     {
         std::lock_guard guard(lock_);
-        if (finished_) return;
+        if (finished_)
+            return;
         finished_ = true;
         error_ = error;
         root_ = {};
         then.swap(then_);
     }
-    for (auto& f : then) queue_->post(std::move(f));
+    for (auto& f : then)
+        queue_->post(std::move(f));
 }
 
 void TaskState::abandon() {
@@ -41,7 +43,8 @@ void TaskState::abandon() {
     std::vector<std::function<void()>> then;
     {
         std::lock_guard guard(lock_);
-        if (finished_ || !root_) return;
+        if (finished_ || !root_)
+            return;
         finished_ = true;
         error_ = std::make_exception_ptr(Cancelled());
         root = std::exchange(root_, {});
@@ -54,7 +57,8 @@ void TaskState::abandon() {
 }
 
 void TaskHandle::whenFinished(std::function<void()> then) const {
-    if (state_) state_->whenFinished(std::move(then));
+    if (state_)
+        state_->whenFinished(std::move(then));
 }
 
 TaskHandle spawn(MainQueue& queue, Task<void> task) {

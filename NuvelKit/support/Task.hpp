@@ -18,6 +18,10 @@
 //   auto job = [store, id] { return store->load(id); };
 //   auto r = co_await runOn(executor, job);
 
+#include "NuvelKit/support/Error.hpp"
+#include "NuvelKit/support/Executor.hpp"
+#include "NuvelKit/support/MainQueue.hpp"
+
 #include <atomic>
 #include <coroutine>
 #include <exception>
@@ -29,10 +33,6 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
-
-#include "NuvelKit/support/Error.hpp"
-#include "NuvelKit/support/Executor.hpp"
-#include "NuvelKit/support/MainQueue.hpp"
 
 namespace nuvel {
 
@@ -77,7 +77,8 @@ public:
     explicit TaskHandle(std::shared_ptr<TaskState> state) : state_(std::move(state)) {}
 
     void cancel() const {
-        if (state_) state_->cancel();
+        if (state_)
+            state_->cancel();
     }
     bool isCancelled() const { return state_ && state_->isCancelled(); }
     bool isFinished() const { return !state_ || state_->isFinished(); }
@@ -111,11 +112,13 @@ public:
     Resumption(const Resumption&) = delete;
     Resumption& operator=(const Resumption&) = delete;
     ~Resumption() {
-        if (frame_ && root_) root_->abandon();
+        if (frame_ && root_)
+            root_->abandon();
     }
     void operator()() {
         auto frame = std::exchange(frame_, {});
-        if (frame && (!root_ || root_->isAlive())) frame.resume();
+        if (frame && (!root_ || root_->isAlive()))
+            frame.resume();
     }
 
 private:
@@ -133,15 +136,16 @@ struct PromiseBase {
 
     struct FinalAwaiter {
         bool await_ready() noexcept { return false; }
-        template <class P>
-        std::coroutine_handle<> await_suspend(std::coroutine_handle<P> self) noexcept {
+        template <class P> std::coroutine_handle<> await_suspend(std::coroutine_handle<P> self) noexcept {
             PromiseBase& p = self.promise();
-            if (p.continuation) return p.continuation;
+            if (p.continuation)
+                return p.continuation;
             // A spawned root: report and free the frame.
             std::shared_ptr<TaskState> root = p.context.root;
             std::exception_ptr error = p.error;
             self.destroy();
-            if (root) root->finish(error);
+            if (root)
+                root->finish(error);
             return std::noop_coroutine();
         }
         void await_resume() noexcept {}
@@ -149,13 +153,11 @@ struct PromiseBase {
     FinalAwaiter final_suspend() noexcept { return {}; }
 };
 
-template <class T>
-struct Promise;
+template <class T> struct Promise;
 
 } // namespace detail
 
-template <class T = void>
-class [[nodiscard]] Task {
+template <class T = void> class [[nodiscard]] Task {
 public:
     using promise_type = detail::Promise<T>;
     using Handle = std::coroutine_handle<promise_type>;
@@ -164,7 +166,8 @@ public:
     Task(Task&& other) noexcept : handle_(std::exchange(other.handle_, {})) {}
     Task& operator=(Task&& other) noexcept {
         if (this != &other) {
-            if (handle_) handle_.destroy();
+            if (handle_)
+                handle_.destroy();
             handle_ = std::exchange(other.handle_, {});
         }
         return *this;
@@ -172,20 +175,22 @@ public:
     Task(const Task&) = delete;
     Task& operator=(const Task&) = delete;
     ~Task() {
-        if (handle_) handle_.destroy();
+        if (handle_)
+            handle_.destroy();
     }
 
     bool await_ready() const noexcept { return false; }
-    template <class P>
-    std::coroutine_handle<> await_suspend(std::coroutine_handle<P> caller) noexcept {
+    template <class P> std::coroutine_handle<> await_suspend(std::coroutine_handle<P> caller) noexcept {
         handle_.promise().context = caller.promise().context;
         handle_.promise().continuation = caller;
         return handle_;
     }
     T await_resume() {
         auto& p = handle_.promise();
-        if (p.error) std::rethrow_exception(p.error);
-        if constexpr (!std::is_void_v<T>) return std::move(*p.value);
+        if (p.error)
+            std::rethrow_exception(p.error);
+        if constexpr (!std::is_void_v<T>)
+            return std::move(*p.value);
     }
 
     // Internal: hands the frame over to a spawned root.
@@ -197,18 +202,13 @@ private:
 
 namespace detail {
 
-template <class T>
-struct Promise : PromiseBase {
+template <class T> struct Promise : PromiseBase {
     std::optional<T> value;
     Task<T> get_return_object() { return Task<T>(std::coroutine_handle<Promise>::from_promise(*this)); }
-    template <class U>
-    void return_value(U&& v) {
-        value.emplace(std::forward<U>(v));
-    }
+    template <class U> void return_value(U&& v) { value.emplace(std::forward<U>(v)); }
 };
 
-template <>
-struct Promise<void> : PromiseBase {
+template <> struct Promise<void> : PromiseBase {
     Task<void> get_return_object() { return Task<void>(std::coroutine_handle<Promise>::from_promise(*this)); }
     void return_void() {}
 };
@@ -221,43 +221,47 @@ TaskHandle spawn(MainQueue& queue, Task<void> task);
 struct TaskHandle::JoinAwaiter {
     std::shared_ptr<TaskState> target;
     bool await_ready() const { return !target || target->isFinished(); }
-    template <class P>
-    void await_suspend(std::coroutine_handle<P> caller) {
+    template <class P> void await_suspend(std::coroutine_handle<P> caller) {
         auto resume = std::make_shared<detail::Resumption>(caller, caller.promise().context.root);
         target->whenFinished([resume] { (*resume)(); });
     }
     void await_resume() const noexcept {}
 };
 
-inline TaskHandle::JoinAwaiter TaskHandle::join() const { return JoinAwaiter{state_}; }
+inline TaskHandle::JoinAwaiter TaskHandle::join() const {
+    return JoinAwaiter{state_};
+}
 
 // Awaitable: the running task's stop token (never suspends).
 struct CurrentStopToken {
     std::stop_token token;
     bool await_ready() const noexcept { return false; }
-    template <class P>
-    bool await_suspend(std::coroutine_handle<P> caller) noexcept {
+    template <class P> bool await_suspend(std::coroutine_handle<P> caller) noexcept {
         token = caller.promise().context.stop;
         return false;
     }
     std::stop_token await_resume() const noexcept { return token; }
 };
-inline CurrentStopToken currentStopToken() { return {}; }
+inline CurrentStopToken currentStopToken() {
+    return {};
+}
 
 // Awaitable: throws Cancelled when the running task's stop was requested (never suspends).
 struct CancellationCheck {
     bool cancelled = false;
     bool await_ready() const noexcept { return false; }
-    template <class P>
-    bool await_suspend(std::coroutine_handle<P> caller) noexcept {
+    template <class P> bool await_suspend(std::coroutine_handle<P> caller) noexcept {
         cancelled = caller.promise().context.stop.stop_requested();
         return false;
     }
     void await_resume() const {
-        if (cancelled) throw Cancelled();
+        if (cancelled)
+            throw Cancelled();
     }
 };
-inline CancellationCheck checkCancellation() { return {}; }
+inline CancellationCheck checkCancellation() {
+    return {};
+}
 
 namespace detail {
 
@@ -275,8 +279,7 @@ class SleepAwaiter {
 public:
     explicit SleepAwaiter(double seconds) : seconds_(seconds) {}
     bool await_ready() const noexcept { return false; }
-    template <class P>
-    bool await_suspend(std::coroutine_handle<P> caller) {
+    template <class P> bool await_suspend(std::coroutine_handle<P> caller) {
         TaskContext& ctx = caller.promise().context;
         if (ctx.stop.stop_requested()) {
             cancelled_ = true;
@@ -286,7 +289,8 @@ public:
         state->queue = ctx.queue;
         weak_ = state;
         state->timer = ctx.queue->startTimer(seconds_, [state] {
-            if (state->done) return;
+            if (state->done)
+                return;
             state->done = true;
             state->resume();
         });
@@ -297,9 +301,11 @@ public:
     }
     void await_resume() {
         onStop_.reset();
-        if (cancelled_) throw Cancelled();
+        if (cancelled_)
+            throw Cancelled();
         auto state = weak_.lock();
-        if (state && state->cancelled) throw Cancelled();
+        if (state && state->cancelled)
+            throw Cancelled();
     }
 
 private:
@@ -307,9 +313,11 @@ private:
         std::weak_ptr<SleepState> weak;
         void operator()() const {
             auto state = weak.lock();
-            if (!state) return;
+            if (!state)
+                return;
             state->queue->post([state] {
-                if (state->done) return;
+                if (state->done)
+                    return;
                 state->done = true;
                 state->cancelled = true;
                 state->queue->cancelTimer(state->timer);
@@ -324,9 +332,9 @@ private:
     std::optional<std::stop_callback<StopHandler>> onStop_;
 };
 
-template <class R>
-struct RunState {
-    RunState(std::coroutine_handle<> frame, std::shared_ptr<TaskState> root) : resume(frame, std::move(root)) {}
+template <class R> struct RunState {
+    RunState(std::coroutine_handle<> frame, std::shared_ptr<TaskState> root)
+        : resume(frame, std::move(root)) {}
     Resumption resume;
     std::optional<std::conditional_t<std::is_void_v<R>, bool, R>> value;
     std::exception_ptr error;
@@ -336,16 +344,14 @@ template <class F>
 using RunResult = std::conditional_t<std::is_invocable_v<F, std::stop_token>,
                                      std::invoke_result<F, std::stop_token>, std::invoke_result<F>>;
 
-template <class F>
-class RunAwaiter {
+template <class F> class RunAwaiter {
 public:
     using R = typename RunResult<F>::type;
 
     RunAwaiter(Executor& executor, F work) : executor_(&executor), work_(std::move(work)) {}
 
     bool await_ready() const noexcept { return false; }
-    template <class P>
-    void await_suspend(std::coroutine_handle<P> caller) {
+    template <class P> void await_suspend(std::coroutine_handle<P> caller) {
         TaskContext& ctx = caller.promise().context;
         auto state = std::make_shared<RunState<R>>(caller, ctx.root);
         state_ = state;
@@ -376,9 +382,12 @@ public:
     }
     R await_resume() {
         auto state = state_.lock();
-        if (!state) throw Cancelled();
-        if (state->error) std::rethrow_exception(state->error);
-        if constexpr (!std::is_void_v<R>) return std::move(*state->value);
+        if (!state)
+            throw Cancelled();
+        if (state->error)
+            std::rethrow_exception(state->error);
+        if constexpr (!std::is_void_v<R>)
+            return std::move(*state->value);
     }
 
 private:
@@ -392,20 +401,21 @@ private:
 
 // Suspends the running task for `seconds` on a main-queue timer. Throws Cancelled if the task's
 // stop is requested before or during the sleep.
-inline detail::SleepAwaiter sleepFor(double seconds) { return detail::SleepAwaiter(seconds); }
+inline detail::SleepAwaiter sleepFor(double seconds) {
+    return detail::SleepAwaiter(seconds);
+}
 
 // Runs `work` on `executor` and resumes the task on the main queue with its result; an
 // exception thrown by `work` surfaces at the co_await. `work` may take the task's stop token.
 // A named callable is moved out of its variable.
 template <class F>
-    requires(!std::is_const_v<F>)
-detail::RunAwaiter<F> runOn(Executor& executor, F& work) {
+requires(!std::is_const_v<F>) detail::RunAwaiter<F> runOn(Executor& executor, F& work) {
     return detail::RunAwaiter<F>(executor, std::move(work));
 }
 // Temporaries only when destroying them twice would be harmless (see the note at the top).
 template <class F>
-    requires(!std::is_lvalue_reference_v<F> && std::is_trivially_destructible_v<std::decay_t<F>>)
-detail::RunAwaiter<std::decay_t<F>> runOn(Executor& executor, F&& work) {
+requires(!std::is_lvalue_reference_v<F> && std::is_trivially_destructible_v<std::decay_t<F>>)
+    detail::RunAwaiter<std::decay_t<F>> runOn(Executor& executor, F&& work) {
     return detail::RunAwaiter<std::decay_t<F>>(executor, std::forward<F>(work));
 }
 

@@ -1,11 +1,10 @@
 #include "NuvelKit/support/Time.hpp"
 
-#include <time.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <time.h>
 
 namespace nuvel {
 namespace {
@@ -43,7 +42,8 @@ Civil civil(Date date) {
     const double minUnix = double(daysFromCivil(1, 1, 1)) * 86400.0;
     const double maxUnix = double(daysFromCivil(9999, 12, 31)) * 86400.0 + 86399.0;
     double unix = date.unixSeconds();
-    if (std::isnan(unix)) unix = 0;
+    if (std::isnan(unix))
+        unix = 0;
     unix = std::floor(std::fmin(std::fmax(unix, minUnix), maxUnix));
     long long seconds = (long long)unix;
     long long days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
@@ -63,10 +63,12 @@ double clockSeconds(clockid_t id) {
 }
 
 bool digits(std::string_view s, std::size_t at, std::size_t count, int& out) {
-    if (at + count > s.size()) return false;
+    if (at + count > s.size())
+        return false;
     out = 0;
     for (std::size_t i = at; i < at + count; ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
+        if (s[i] < '0' || s[i] > '9')
+            return false;
         out = out * 10 + (s[i] - '0');
     }
     return true;
@@ -106,7 +108,8 @@ std::optional<Date> parseIso8601(std::string_view s) {
         second > 60)
         return std::nullopt;
     bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (month == 2 && day == 29 && !leap) return std::nullopt;
+    if (month == 2 && day == 29 && !leap)
+        return std::nullopt;
     std::size_t at = 19;
     double fraction = 0;
     if (at < s.size() && s[at] == '.') {
@@ -118,29 +121,35 @@ std::optional<Date> parseIso8601(std::string_view s) {
             scale /= 10;
             ++at;
         }
-        if (at == start) return std::nullopt;
+        if (at == start)
+            return std::nullopt;
     }
     int offset = 0;
     if (at < s.size() && (s[at] == 'Z' || s[at] == 'z')) {
         ++at;
     } else if (at < s.size() && (s[at] == '+' || s[at] == '-')) {
         int oh, om;
-        if (!digits(s, at + 1, 2, oh) || at + 3 >= s.size() || s[at + 3] != ':' || !digits(s, at + 4, 2, om) ||
-            oh > 23 || om > 59)
+        if (!digits(s, at + 1, 2, oh) || at + 3 >= s.size() || s[at + 3] != ':' ||
+            !digits(s, at + 4, 2, om) || oh > 23 || om > 59)
             return std::nullopt;
         offset = (oh * 60 + om) * 60 * (s[at] == '+' ? 1 : -1);
         at += 6;
     } else {
         return std::nullopt;
     }
-    if (at != s.size()) return std::nullopt;
+    if (at != s.size())
+        return std::nullopt;
     double unix = double(daysFromCivil(year, unsigned(month), unsigned(day))) * 86400.0 + hour * 3600.0 +
                   minute * 60.0 + second + fraction - offset;
     return Date::fromUnix(unix);
 }
 
-double hostTimeSeconds() { return clockSeconds(CLOCK_MONOTONIC); }
-double continuousTimeSeconds() { return clockSeconds(CLOCK_BOOTTIME); }
+double hostTimeSeconds() {
+    return clockSeconds(CLOCK_MONOTONIC);
+}
+double continuousTimeSeconds() {
+    return clockSeconds(CLOCK_BOOTTIME);
+}
 
 std::string systemTimeZoneName() {
     std::error_code ec;
@@ -148,13 +157,16 @@ std::string systemTimeZoneName() {
     if (!ec) {
         std::string t = target.string();
         auto at = t.find("zoneinfo/");
-        if (at != std::string::npos && at + 9 < t.size()) return t.substr(at + 9);
+        if (at != std::string::npos && at + 9 < t.size())
+            return t.substr(at + 9);
     }
     std::ifstream file("/etc/timezone");
     std::string name;
     if (file && std::getline(file, name)) {
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\r')) name.pop_back();
-        if (!name.empty()) return name;
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\r'))
+            name.pop_back();
+        if (!name.empty())
+            return name;
     }
     return "UTC";
 }

@@ -58,7 +58,8 @@ private:
     };
     std::string_view part(Range r) const { return std::string_view(text_).substr(r.begin, r.length); }
     std::optional<std::string_view> optionalPart(Range r) const {
-        if (!r.present) return std::nullopt;
+        if (!r.present)
+            return std::nullopt;
         return part(r);
     }
 

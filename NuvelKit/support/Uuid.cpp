@@ -9,7 +9,8 @@ std::string format(const std::array<std::uint8_t, 16>& b, const char* digits) {
     std::string out;
     out.reserve(36);
     for (std::size_t i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            out.push_back('-');
         out.push_back(digits[b[i] >> 4]);
         out.push_back(digits[b[i] & 15]);
     }
@@ -17,9 +18,12 @@ std::string format(const std::array<std::uint8_t, 16>& b, const char* digits) {
 }
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -34,24 +38,31 @@ Uuid Uuid::random() {
 }
 
 std::optional<Uuid> Uuid::parse(std::string_view text) {
-    if (text.size() != 36) return std::nullopt;
+    if (text.size() != 36)
+        return std::nullopt;
     std::array<std::uint8_t, 16> b{};
     std::size_t out = 0;
     for (std::size_t i = 0; i < 36;) {
         if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (text[i] != '-') return std::nullopt;
+            if (text[i] != '-')
+                return std::nullopt;
             ++i;
             continue;
         }
         int hi = hexValue(text[i]), lo = hexValue(text[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
         b[out++] = std::uint8_t(hi << 4 | lo);
         i += 2;
     }
     return Uuid(b);
 }
 
-std::string Uuid::uppercase() const { return format(bytes_, "0123456789ABCDEF"); }
-std::string Uuid::lowercase() const { return format(bytes_, "0123456789abcdef"); }
+std::string Uuid::uppercase() const {
+    return format(bytes_, "0123456789ABCDEF");
+}
+std::string Uuid::lowercase() const {
+    return format(bytes_, "0123456789abcdef");
+}
 
 } // namespace nuvel

@@ -34,11 +34,11 @@ private:
 
 } // namespace nuvel
 
-template <>
-struct std::hash<nuvel::Uuid> {
+template <> struct std::hash<nuvel::Uuid> {
     std::size_t operator()(const nuvel::Uuid& u) const noexcept {
         std::size_t h = 0;
-        for (auto b : u.bytes()) h = h * 131 + b;
+        for (auto b : u.bytes())
+            h = h * 131 + b;
         return h;
     }
 };

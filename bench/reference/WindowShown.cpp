@@ -1,14 +1,13 @@
 // Start-up time of a windowed program: from just before its exec to the first top-level window
 // it maps on the X server in DISPLAY. Prints the milliseconds, then ends the program (SIGTERM).
 //   bench-window-shown PROGRAM [ARGS...]
-#include <xcb/xcb.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -36,7 +35,8 @@ int main(int argc, char** argv) {
                            !reinterpret_cast<xcb_map_notify_event_t*>(event)->override_redirect;
         std::free(event);
         if (shown) {
-            const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+            const std::chrono::duration<double, std::milli> elapsed =
+                std::chrono::steady_clock::now() - start;
             std::printf("%.1f\n", elapsed.count());
             result = 0;
             break;

@@ -24,9 +24,9 @@ struct Harness {
     std::shared_ptr<AudioRing> ring = std::make_shared<AudioRing>(64, 8192);
     ApplicationStreamMix mix{std::make_shared<SystemAudioOutput>(ring), origin};
     std::map<int, ApplicationStreamMix::StreamID> streams;
-    std::vector<float> out;             // everything handed out, from `first`
-    std::int64_t first = -1;            // the timeline frame of out[0]
-    std::vector<std::int64_t> gapsAt;   // frames where a hand-out did not continue the previous one
+    std::vector<float> out;           // everything handed out, from `first`
+    std::int64_t first = -1;          // the timeline frame of out[0]
+    std::vector<std::int64_t> gapsAt; // frames where a hand-out did not continue the previous one
     std::uint32_t largestPiece = 0;
     std::uint32_t smallestPiece = UINT32_MAX;
 
@@ -37,11 +37,13 @@ struct Harness {
         return found->second;
     }
     // `frames` of `value` from `start`, arriving at `nowFrame` (by default when it ends).
-    void deliver(int which, std::int64_t start, std::int64_t frames, float value, std::int64_t nowFrame = -1) {
+    void deliver(int which, std::int64_t start, std::int64_t frames, float value,
+                 std::int64_t nowFrame = -1) {
         if (nowFrame < 0)
             nowFrame = start + frames;
         std::vector<float> samples(std::size_t(frames), value);
-        mix.deliver(stream(which, nowFrame), samples.data(), std::uint32_t(frames), rate, at(start), at(nowFrame));
+        mix.deliver(stream(which, nowFrame), samples.data(), std::uint32_t(frames), rate, at(start),
+                    at(nowFrame));
         collect();
     }
     void advance(std::int64_t nowFrame) {
@@ -94,7 +96,11 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
         std::int64_t cut;
     };
     const Case cases[] = {
-        {"two streams over the same frames", {{0, 0, 4800, 0.1f}, {1, 0, 4800, 0.2f}}, 4800, {{0, 4800, 0.3f}}, 0},
+        {"two streams over the same frames",
+         {{0, 0, 4800, 0.1f}, {1, 0, 4800, 0.2f}},
+         4800,
+         {{0, 4800, 0.3f}},
+         0},
         {"the later stream decides how far",
          {{0, 0, 4800, 0.1f}, {1, 2400, 4800, 0.2f}},
          4800,
@@ -111,8 +117,12 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
          {{0, 8800, 0.3f}},
          800},
         {"a new stream's audio for frames already handed out is cut",
-         {{0, 0, 4800, 0.1f}, {1, 0, 4800, 0.2f}, {2, 2400, 4800, 0.5f, 7200}, {0, 4800, 4800, 0.1f, 9600},
-          {1, 4800, 4800, 0.2f, 9600}, {2, 7200, 2400, 0.5f, 9600}},
+         {{0, 0, 4800, 0.1f},
+          {1, 0, 4800, 0.2f},
+          {2, 2400, 4800, 0.5f, 7200},
+          {0, 4800, 4800, 0.1f, 9600},
+          {1, 4800, 4800, 0.2f, 9600},
+          {2, 7200, 2400, 0.5f, 9600}},
          9600,
          {{0, 4800, 0.3f}, {4800, 9600, 0.8f}},
          2400},
@@ -122,7 +132,10 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
          {{0, 2400, 0.1f}, {2400, 9600, 0.3f}},
          2400},
         {"audio timed after now waits until it is due",
-         {{0, 0, 4800, 0.1f, 2400}, {1, 0, 4800, 0.2f, 2400}, {0, 4800, 4800, 0.1f, 4800}, {1, 4800, 4800, 0.2f, 7200}},
+         {{0, 0, 4800, 0.1f, 2400},
+          {1, 0, 4800, 0.2f, 2400},
+          {0, 4800, 4800, 0.1f, 4800},
+          {1, 4800, 4800, 0.2f, 7200}},
          7200,
          {{0, 7200, 0.3f}},
          0},
@@ -169,7 +182,8 @@ TEST(ApplicationStreamMix, HandsOutAsFarAsTheOpenStreamsReachOrSilenceWhenNothin
              h.mix.endStream(h.streams[0]);
          },
          24000},
-        {"a new stream that has not delivered holds back 0.15 s", [](Harness& h) { h.stream(0, 4800); }, 16800},
+        {"a new stream that has not delivered holds back 0.15 s", [](Harness& h) { h.stream(0, 4800); },
+         16800},
         {"both streams delivered: as far as the slower",
          [&](Harness& h) {
              two(h);
@@ -261,8 +275,8 @@ TEST(ApplicationStreamMix, FaultsLoseTheOutputOrCutAudioButNeverHandOutWhatTheCo
          [&](Harness& h) { h.mix.deliver(h.stream(0, 0), samples, 480, 44100, at(0), at(480)); }, true, 0},
         {"a host time that is not a number",
          [&](Harness& h) { h.mix.deliver(h.stream(0, 0), samples, 480, rate, nan, at(480)); }, true, 0},
-        {"no samples", [&](Harness& h) { h.mix.deliver(h.stream(0, 0), nullptr, 480, rate, at(0), at(480)); }, true,
-         0},
+        {"no samples", [&](Harness& h) { h.mix.deliver(h.stream(0, 0), nullptr, 480, rate, at(0), at(480)); },
+         true, 0},
         {"an unknown or ended stream is ignored",
          [&](Harness& h) {
              h.mix.deliver(77, samples, 480, rate, at(0), at(480));

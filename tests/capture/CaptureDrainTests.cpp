@@ -12,11 +12,11 @@
 namespace nuvel {
 namespace {
 
+using test::expectRecordingError;
 using test::FakeLiveAudioSink;
 using test::ParkingCaptureClock;
 using test::runWithWorkers;
 using test::ScriptedCaptureClock;
-using test::expectRecordingError;
 using Kind = FakeLiveAudioSink::Event::Kind;
 
 void push(AudioRing& ring, std::size_t frames, float value, double hostTime = 1000.0, double rate = 48000) {
@@ -121,22 +121,22 @@ protected:
         inputs.includesMicrophone = true;
         inputs.microphone = microphone;
         inputs.microphoneRate = 48000;
-        consumer = std::make_unique<ConsumerRun>(queue, [this, inputs](std::stop_token stop) {
-            SystemCaptureConsumer::run(inputs, clock, stop);
-        });
+        consumer = std::make_unique<ConsumerRun>(
+            queue, [this, inputs](std::stop_token stop) { SystemCaptureConsumer::run(inputs, clock, stop); });
         ASSERT_TRUE(clock.waitForSleeps(1));
     }
 
     void startFailingConsumer(std::exception_ptr error) {
-        consumer = std::make_unique<ConsumerRun>(queue, [error](std::stop_token) { std::rethrow_exception(error); });
+        consumer =
+            std::make_unique<ConsumerRun>(queue, [error](std::stop_token) { std::rethrow_exception(error); });
     }
 
     LocalRecording drainMicrophone() {
         return runWithWorkers(queue, drainMicrophoneCapture(microphone, consumer, store, id, executor));
     }
     LocalRecording drainSystem(bool withStore = true) {
-        return runWithWorkers(queue, drainSystemCapture(microphone, system, consumer, withStore ? store : nullptr,
-                                                        id, executor));
+        return runWithWorkers(queue, drainSystemCapture(microphone, system, consumer,
+                                                        withStore ? store : nullptr, id, executor));
     }
 };
 

@@ -1,9 +1,8 @@
-#include <gtest/gtest.h>
+#include "NuvelKit/capture/CaptureTimelineLedger.hpp"
 
+#include <gtest/gtest.h>
 #include <limits>
 #include <thread>
-
-#include "NuvelKit/capture/CaptureTimelineLedger.hpp"
 
 namespace nuvel {
 namespace {
@@ -12,8 +11,9 @@ using Interval = CaptureTimeline::SourceInterval;
 
 TEST(CaptureTimelineLedger, FreshTimelineEncodesItsDefaults) {
     CaptureTimelineLedger ledger;
-    EXPECT_EQ(json::dump(ledger.snapshot().toJson()),
-              R"({"version":1,"mixVersion":1,"outputSampleRate":48000.0,"spans":[],"intervals":[],"committedFrames":0})");
+    EXPECT_EQ(
+        json::dump(ledger.snapshot().toJson()),
+        R"({"version":1,"mixVersion":1,"outputSampleRate":48000.0,"spans":[],"intervals":[],"committedFrames":0})");
 }
 
 TEST(CaptureTimelineLedger, NothingButCommitsWithoutASpan) {
@@ -32,7 +32,7 @@ TEST(CaptureTimelineLedger, ContiguousBuffersOfOneSourceMerge) {
     ledger.beginSpan(100.0, Date{5});
     const double second = 100.0 + 1024.0 / 48000;
     ledger.recordInterval("system", 100.0, 48000, 1024);
-    ledger.recordInterval("microphone", 100.001, 48000, 480); // another source in between
+    ledger.recordInterval("microphone", 100.001, 48000, 480);      // another source in between
     ledger.recordInterval("system", second + 0.0009, 48000, 1024); // within 1 ms of the end
     CaptureTimeline t = ledger.snapshot();
     ASSERT_EQ(t.intervals.size(), 2u);
@@ -61,7 +61,7 @@ TEST(CaptureTimelineLedger, RateChangesOverlapsAndNewSpansStartIntervals) {
     CaptureTimelineLedger ledger;
     ledger.beginSpan(10.0, Date{1});
     ledger.recordInterval("microphone", 10.0, 48000, 480);
-    ledger.recordInterval("microphone", 10.01, 44100, 441); // contiguous, other rate
+    ledger.recordInterval("microphone", 10.01, 44100, 441);   // contiguous, other rate
     ledger.recordInterval("microphone", 10.0195, 44100, 441); // overlaps 0.5 ms: merges
     ledger.recordInterval("microphone", 10.028, 44100, 441);  // overlaps 1.5 ms: new
     EXPECT_EQ(ledger.snapshot().intervals.size(), 3u);
@@ -144,7 +144,8 @@ TEST(CaptureTimelineLedger, SafeFromSeveralThreads) {
             ledger.commit(480);
         }
     });
-    for (int i = 0; i < 200; ++i) (void)ledger.snapshot();
+    for (int i = 0; i < 200; ++i)
+        (void)ledger.snapshot();
     consumer.join();
     CaptureTimeline t = ledger.snapshot();
     EXPECT_EQ(t.committedFrames, 960000);
@@ -158,11 +159,12 @@ TEST(CaptureTimelineJson, OpenSpansHaveNoHostEndAndRequiredKeysAreRequired) {
     t.intervals = {{"microphone", 44100, 1, 3.0, 3.5, 10, 20, 22050}};
     t.committedFrames = 20;
     const std::string text = json::dump(t.toJson());
-    EXPECT_EQ(text, R"({"version":1,"mixVersion":1,"outputSampleRate":48000.0,"spans":[)"
-                    R"({"hostStart":1.5,"wallStart":2.25,"mediaFrameStart":0,"mediaFrameEnd":10,"hostEnd":2.0},)"
-                    R"({"hostStart":3.0,"wallStart":4.0,"mediaFrameStart":10,"mediaFrameEnd":20}],"intervals":[)"
-                    R"({"source":"microphone","sampleRate":44100.0,"span":1,"hostStart":3.0,"hostEnd":3.5,)"
-                    R"("mediaFrameStart":10,"mediaFrameEnd":20,"sourceFrames":22050}],"committedFrames":20})");
+    EXPECT_EQ(text,
+              R"({"version":1,"mixVersion":1,"outputSampleRate":48000.0,"spans":[)"
+              R"({"hostStart":1.5,"wallStart":2.25,"mediaFrameStart":0,"mediaFrameEnd":10,"hostEnd":2.0},)"
+              R"({"hostStart":3.0,"wallStart":4.0,"mediaFrameStart":10,"mediaFrameEnd":20}],"intervals":[)"
+              R"({"source":"microphone","sampleRate":44100.0,"span":1,"hostStart":3.0,"hostEnd":3.5,)"
+              R"("mediaFrameStart":10,"mediaFrameEnd":20,"sourceFrames":22050}],"committedFrames":20})");
     EXPECT_EQ(CaptureTimeline::fromJson(json::Reader(json::parse(text))), t);
 
     json::Value doc = json::parse(text);

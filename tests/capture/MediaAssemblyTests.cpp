@@ -3,14 +3,13 @@
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
 #include "NuvelKit/store/StorageBudget.hpp"
-#include "tests/capture/AudioTestFiles.hpp"
 #include "NuvelKit/support/Files.hpp"
+#include "tests/capture/AudioTestFiles.hpp"
 #include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <optional>
 #include <set>
@@ -24,8 +23,7 @@ namespace {
 
 constexpr std::int64_t reserve = 268435456;
 
-template <class F>
-std::optional<StorageBudgetError> budgetError(F&& f) {
+template <class F> std::optional<StorageBudgetError> budgetError(F&& f) {
     try {
         f();
     } catch (const StorageBudgetError& e) {
@@ -37,7 +35,8 @@ std::optional<StorageBudgetError> budgetError(F&& f) {
 
 std::set<std::string> names(const fs::path& folder) {
     std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder)) out.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        out.insert(entry.path().filename().string());
     return out;
 }
 
@@ -45,7 +44,8 @@ std::set<std::string> names(const fs::path& folder) {
 std::set<std::string> workingNames(const fs::path& folder) {
     std::set<std::string> out;
     for (const std::string& name : names(folder))
-        if (!name.ends_with(".nuvel")) out.insert(name);
+        if (!name.ends_with(".nuvel"))
+            out.insert(name);
     return out;
 }
 
@@ -67,7 +67,8 @@ class MediaAssemblyTest : public testing::Test {
 protected:
     test::TempDir dir{"assembly"};
     RecordingStore store{dir / "root", SymmetricKey::random()};
-    LocalRecording recording = LocalRecording::make("acct", std::nullopt, "Call", false, Date{700000000}, Uuid::random());
+    LocalRecording recording =
+        LocalRecording::make("acct", std::nullopt, "Call", false, Date{700000000}, Uuid::random());
     // Naming a working file makes the recording's folder (the recording itself is never saved).
     fs::path folder = store.workingFileURL(recording.id, Uuid::random(), "m4a", "stage").parent_path();
 
@@ -79,13 +80,14 @@ protected:
     }};
 
     // Seals `clearFile` as a new asset of the recording and lists it as a segment.
-    void addSegment(const fs::path& clearFile, double duration, std::optional<std::string> extension = "caf") {
+    void addSegment(const fs::path& clearFile, double duration,
+                    std::optional<std::string> extension = "caf") {
         const Uuid assetID = Uuid::random();
         const fs::path staged = store.workingFileURL(recording.id, assetID, "caf", "stage");
         fs::copy_file(clearFile, staged);
         store.sealClearMedia(staged, recording.id, assetID);
-        recording.segments.push_back(
-            RecordingSegment{assetID, duration, recording.createdAt.adding(recording.totalDuration()), extension, {}, {}});
+        recording.segments.push_back(RecordingSegment{
+            assetID, duration, recording.createdAt.adding(recording.totalDuration()), extension, {}, {}});
     }
 
     void addTone(double rate, double seconds, int channels = 1) {
@@ -125,7 +127,8 @@ TEST_F(MediaAssemblyTest, SegmentsBecomeOneOwnerOnlyAacFileInTheRecordingsFolder
     const MediaAssembly::FileDigest digest = assembly.fileDigest(transport);
     EXPECT_EQ(digest.size, std::int64_t(fs::file_size(transport)));
     EXPECT_EQ(digest.sha256, sha256OfFile(transport));
-    for (std::int64_t partBytes : {std::int64_t(65536), std::int64_t(100003), digest.size, MediaAssembly::largestPartBytes}) {
+    for (std::int64_t partBytes :
+         {std::int64_t(65536), std::int64_t(100003), digest.size, MediaAssembly::largestPartBytes}) {
         const Bytes all = concatenatedParts(assembly, transport, partBytes);
         EXPECT_EQ(all, files::readFile(transport)) << partBytes;
         EXPECT_EQ(hexString(Sha256::hash(all)), digest.sha256);
@@ -167,8 +170,9 @@ TEST_F(MediaAssemblyTest, ABadThirdSegmentRemovesEveryClearCopyAndLeavesNoTransp
         const char* file;
         std::optional<RecordingError::Code> code; // none: the media layer's own error
     };
-    for (const Case& c : {Case{"video.mp4", RecordingError::Code::missingMedia},
-                          Case{"empty.caf", RecordingError::Code::invalidDuration}, Case{"garbage.caf", std::nullopt}}) {
+    for (const Case& c :
+         {Case{"video.mp4", RecordingError::Code::missingMedia},
+          Case{"empty.caf", RecordingError::Code::invalidDuration}, Case{"garbage.caf", std::nullopt}}) {
         SCOPED_TRACE(c.file);
         recording.segments.clear();
         addTone(48000, 1.0);
@@ -236,13 +240,13 @@ TEST_F(MediaAssemblyTest, FreeSpaceIsCheckedAgainstTheEstimateFirst) {
 
     recording.segments[0].duration = std::numeric_limits<double>::infinity();
     freeSpace = std::int64_t(1) << 40;
-    EXPECT_EQ(budgetError([&] { assembly.assemble(recording, store); }), StorageBudgetError::invalidEstimate());
+    EXPECT_EQ(budgetError([&] { assembly.assemble(recording, store); }),
+              StorageBudgetError::invalidEstimate());
     EXPECT_EQ(names(folder), before);
 
     // A probe that fails is the caller's error.
-    MediaAssembly failing([](const fs::path& path) -> std::optional<std::int64_t> {
-        files::throwErrno("statvfs", path, EIO);
-    });
+    MediaAssembly failing(
+        [](const fs::path& path) -> std::optional<std::int64_t> { files::throwErrno("statvfs", path, EIO); });
     recording.segments[0].duration = 25.0;
     EXPECT_THROW(failing.assemble(recording, store), fs::filesystem_error);
     EXPECT_EQ(names(folder), before);
@@ -258,19 +262,25 @@ TEST_F(MediaAssemblyTest, PartsAreBoundedAndCutAtFixedOffsets) {
     EXPECT_EQ(assembly.readPart(file, 0, MediaAssembly::largestPartBytes).size(), 10u);
 
     constexpr std::int64_t maxIndex = std::numeric_limits<std::int64_t>::max();
-    for (auto [index, partBytes] : {std::pair<std::int64_t, std::int64_t>{0, 0}, {0, 67108865}, {-1, 4}, {0, -4},
-                                    {maxIndex / 4 + 1, 4},         // the offset does not fit 64 bits
+    for (auto [index, partBytes] : {std::pair<std::int64_t, std::int64_t>{0, 0},
+                                    {0, 67108865},
+                                    {-1, 4},
+                                    {0, -4},
+                                    {maxIndex / 4 + 1, 4}, // the offset does not fit 64 bits
                                     {std::int64_t(1) << 40, 1 << 26},
                                     {std::int64_t(1) << 40, 4}}) { // far past the end
         SCOPED_TRACE(testing::Message() << index << " x " << partBytes);
-        expectRecordingError(RecordingError::Code::invalidTransport, [&] { assembly.readPart(file, index, partBytes); });
+        expectRecordingError(RecordingError::Code::invalidTransport,
+                             [&] { assembly.readPart(file, index, partBytes); });
     }
     EXPECT_THROW(assembly.readPart(dir / "missing", 0, 4), fs::filesystem_error);
 
     test::writeBytes(dir / "empty", "");
-    EXPECT_EQ(assembly.fileDigest(dir / "empty"),
-              (MediaAssembly::FileDigest{"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", 0}));
-    expectRecordingError(RecordingError::Code::invalidTransport, [&] { assembly.readPart(dir / "empty", 0, 4); });
+    EXPECT_EQ(
+        assembly.fileDigest(dir / "empty"),
+        (MediaAssembly::FileDigest{"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", 0}));
+    expectRecordingError(RecordingError::Code::invalidTransport,
+                         [&] { assembly.readPart(dir / "empty", 0, 4); });
     EXPECT_THROW(assembly.fileDigest(dir / "missing"), fs::filesystem_error);
 }
 
@@ -281,7 +291,8 @@ TEST_F(MediaAssemblyTest, ImportsOfAudioAndMoviesBecomeOwnerOnlyM4a) {
     test::makeWithFfmpeg("-f lavfi -i testsrc=duration=2:size=160x120:rate=10 -f lavfi -i sine=duration=2 "
                          "-c:v mpeg4 -c:a aac -ac 2 -shortest",
                          dir / "movie.mp4");
-    for (auto [name, seconds] : {std::pair{"talk.wav", 3.0}, {"talk.mp3", 2.0}, {"talk.ogg", 2.5}, {"movie.mp4", 2.0}}) {
+    for (auto [name, seconds] :
+         {std::pair{"talk.wav", 3.0}, {"talk.mp3", 2.0}, {"talk.ogg", 2.5}, {"movie.mp4", 2.0}}) {
         SCOPED_TRACE(name);
         const fs::path destination = store.workingFileURL(recording.id, Uuid::random(), "m4a", "stage");
         const double duration = assembly.convertImport(dir / name, destination);

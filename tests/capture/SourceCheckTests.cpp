@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <optional>
-#include <vector>
-
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/SourceCheck.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/support/ManualMainQueue.hpp"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <vector>
 
 using namespace nuvel;
 
@@ -78,7 +77,8 @@ protected:
 
     TaskHandle start(AudioRing& ring, std::weak_ptr<SourceCheckMeters> sink) {
         auto clock = [q = &queue] { return q->now(); };
-        return spawn(queue, observe(SourceCheck::microphonePasses(&ring, clock, std::move(sink)), &outcome, &queue));
+        return spawn(queue,
+                     observe(SourceCheck::microphonePasses(&ring, clock, std::move(sink)), &outcome, &queue));
     }
     void runFor(double seconds) {
         queue.drain();

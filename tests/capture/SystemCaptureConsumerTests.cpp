@@ -117,8 +117,7 @@ bool steadyFrame(float x) {
     return std::abs(x - 0.3f) < 1e-6 || std::abs(x - 0.2f) < 1e-6;
 }
 
-template <class E>
-typename E::Code codeOf(std::exception_ptr error) {
+template <class E> typename E::Code codeOf(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const E& e) {

@@ -1,16 +1,14 @@
 // The audio request and the download into an owner-only file, over real HTTP.
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <fstream>
-#include <thread>
-
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/meetings/MeetingServiceFixture.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -39,8 +37,10 @@ unsigned modeOf(const fs::path& path) {
 // Every name in the folder: shows that no working file was left behind.
 std::vector<std::string> namesIn(const fs::path& folder) {
     std::vector<std::string> names;
-    if (!fs::exists(folder)) return names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    if (!fs::exists(folder))
+        return names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -69,18 +69,21 @@ TEST_F(MeetingAudio, AudioRequestIsTheAuthorisedGetWithAnOptionalRange) {
     for (AudioByteRange bad : {AudioByteRange{-1, 1023}, AudioByteRange{10, 9}})
         EXPECT_EQ(recordingFailure([&] { client.audioRequest("mtg_01", "tok", bad); }),
                   RecordingError::Code::invalidTransport);
-    EXPECT_EQ(recordingFailure([&] { client.audioRequest("../x", "tok", AudioByteRange{-1, 0}); }),
+    EXPECT_EQ(recordingFailure([&] {
+                  client.audioRequest("../x", "tok", AudioByteRange{-1, 0});
+              }),
               RecordingError::Code::unsafePath);
 }
 
 TEST_F(MeetingAudio, DownloadStoresTheWholeAudioOwnerOnlyInANewFolder) {
     std::string bytes(300000, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7);
     const fs::path folder = dir / "playback" / "nested";
     const fs::path dest = folder / "a.m4a";
 
-    for (const char* type : {"audio/mp4", "application/octet-stream", "audio/mp4; codecs=\"mp4a.40.2\"", "video/mp4",
-                             "audio/x-caf"}) {
+    for (const char* type : {"audio/mp4", "application/octet-stream", "audio/mp4; codecs=\"mp4a.40.2\"",
+                             "video/mp4", "audio/x-caf"}) {
         SCOPED_TRACE(type);
         service.answer(audio(bytes, type));
         client.downloadAudio("mtg_01", "tok", dest);
@@ -112,7 +115,8 @@ TEST_F(MeetingAudio, DownloadStoresTheWholeAudioOwnerOnlyInANewFolder) {
 // Refusals are found before the destination's folder is made: they leave no empty folder.
 TEST_F(MeetingAudio, OnlyAudioContentTypesAreStored) {
     const fs::path dest = dir / "playback" / "a.m4a";
-    for (const char* type : {"text/html", "application/json", "Audio/mp4", "AUDIO/MP4", "video/webm", "audi/mp4"}) {
+    for (const char* type :
+         {"text/html", "application/json", "Audio/mp4", "AUDIO/MP4", "video/webm", "audi/mp4"}) {
         SCOPED_TRACE(type);
         service.answer(audio("<html></html>", type));
         EXPECT_EQ(recordingFailure([&] { client.downloadAudio("mtg_01", "tok", dest); }),
@@ -134,16 +138,19 @@ TEST_F(MeetingAudio, AnythingButTwoHundredIsAnAudioError) {
         int status;
         const char* code;
     };
-    for (Case c : {Case{410, "audio_expired"}, Case{401, "unauthorized"}, Case{403, "audio_unavailable"},
-                   Case{404, "audio_unavailable"}, Case{500, "audio_unavailable"}, Case{206, "audio_unavailable"},
-                   Case{204, "audio_unavailable"}, Case{302, "audio_unavailable"}}) {
+    for (Case c :
+         {Case{410, "audio_expired"}, Case{401, "unauthorized"}, Case{403, "audio_unavailable"},
+          Case{404, "audio_unavailable"}, Case{500, "audio_unavailable"}, Case{206, "audio_unavailable"},
+          Case{204, "audio_unavailable"}, Case{302, "audio_unavailable"}}) {
         SCOPED_TRACE(c.status);
         service.answer([&](const httplib::Request&, httplib::Response& rs) {
             rs.status = c.status;
             rs.set_header("Retry-After", "30");
-            if (c.status == 302) rs.set_header("Location", "/elsewhere");
+            if (c.status == 302)
+                rs.set_header("Location", "/elsewhere");
             // The body is not read for a code, and the type is not looked at.
-            if (c.status != 204) rs.set_content(R"({"error":{"code":"other","revision":4}})", "audio/mp4");
+            if (c.status != 204)
+                rs.set_content(R"({"error":{"code":"other","revision":4}})", "audio/mp4");
         });
         MeetingClientError e = clientFailure([&] { client.downloadAudio("mtg_01", "tok", dest); });
         EXPECT_EQ(e.status(), c.status);
@@ -211,7 +218,8 @@ TEST(MeetingAudioDownload, TheWorkingFileIsRemovedOnCancellationAndTransportFail
     std::stop_source stop;
     std::thread canceller([&] {
         // The working file exists once the request is out; the cancel lands mid-body.
-        if (firstBytesSent.wait()) stop.request_stop();
+        if (firstBytesSent.wait())
+            stop.request_stop();
     });
     EXPECT_THROW(client.downloadAudio("mtg_01", "tok", dir / "a.m4a", stop.get_token()), Cancelled);
     canceller.join();

@@ -1,8 +1,8 @@
 // Drafts, revocation, restore and purge.
+#include "tests/meetings/MeetingCacheTestSupport.hpp"
+
 #include <thread>
 #include <vector>
-
-#include "tests/meetings/MeetingCacheTestSupport.hpp"
 
 namespace nuvel::test {
 namespace {
@@ -129,7 +129,8 @@ TEST_F(MeetingCacheTest, RevocationsThatCannotBeSavedChangeNothing) {
 
 TEST_F(MeetingCacheTest, RevokeStopsAtTheFirstDeletionFailureWithEveryIdRevoked) {
     auto cache = open();
-    for (const char* id : {"a", "b", "c"}) cache->store(note, id, t0, 600);
+    for (const char* id : {"a", "b", "c"})
+        cache->store(note, id, t0, 600);
     fs::remove(entryFile(*cache, "b"));
     fs::create_directories(entryFile(*cache, "b") / "inside");
 
@@ -253,7 +254,8 @@ TEST_F(MeetingCacheTest, OperationsFromSeveralThreadsDoNotInterleave) {
             }
         });
     }
-    for (auto& worker : workers) worker.join();
+    for (auto& worker : workers)
+        worker.join();
     EXPECT_TRUE(cache->revocations().empty());
     EXPECT_TRUE(open()->revocations().empty());
 }

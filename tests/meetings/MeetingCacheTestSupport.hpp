@@ -1,19 +1,18 @@
 #pragma once
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <memory>
-#include <optional>
-#include <set>
-#include <string>
-
 #include "NuvelKit/meetings/MeetingCache.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "NuvelKit/support/Json.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <sys/stat.h>
 
 namespace nuvel::test {
 
@@ -35,8 +34,7 @@ struct CachedNote {
 
 // The case of the error of type E that `body` throws, or nullopt when it throws nothing.
 // Exceptions of other types escape and fail the test.
-template <class E, class F>
-std::optional<typename E::Code> codeOf(F&& body) {
+template <class E, class F> std::optional<typename E::Code> codeOf(F&& body) {
     try {
         body();
     } catch (const E& error) {
@@ -45,14 +43,12 @@ std::optional<typename E::Code> codeOf(F&& body) {
     return std::nullopt;
 }
 
-template <class F>
-std::optional<MeetingCacheError::Code> cacheErrorOf(F&& body) {
+template <class F> std::optional<MeetingCacheError::Code> cacheErrorOf(F&& body) {
     return codeOf<MeetingCacheError>(std::forward<F>(body));
 }
 
 // The errno of the file-system error that `body` throws, or 0.
-template <class F>
-int fileErrorOf(F&& body) {
+template <class F> int fileErrorOf(F&& body) {
     try {
         body();
     } catch (const fs::filesystem_error& error) {
@@ -63,17 +59,21 @@ int fileErrorOf(F&& body) {
 
 inline std::set<std::string> namesIn(const fs::path& folder) {
     std::set<std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) names.insert(item.path().filename().string());
+    for (const auto& item : fs::directory_iterator(folder))
+        names.insert(item.path().filename().string());
     return names;
 }
 
 inline mode_t modeOf(const fs::path& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return 0;
+    if (::lstat(path.c_str(), &st) != 0)
+        return 0;
     return st.st_mode & 07777;
 }
 
-inline std::string sha256Hex(std::string_view text) { return hexString(Sha256::hash(viewOf(text))); }
+inline std::string sha256Hex(std::string_view text) {
+    return hexString(Sha256::hash(viewOf(text)));
+}
 
 class MeetingCacheTest : public testing::Test {
 protected:

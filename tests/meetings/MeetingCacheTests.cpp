@@ -1,14 +1,13 @@
 // Scope folders, the sealed file format, entries and their access leases.
-#include <sys/stat.h>
-
-#include <cmath>
-#include <limits>
-
 #include "NuvelKit/meetings/MeetingLibrary.hpp"
 #include "NuvelKit/meetings/MeetingSearchPage.hpp"
 #include "NuvelKit/meetings/NativeMeetingDocument.hpp"
 #include "tests/meetings/MeetingCacheTestSupport.hpp"
 #include "tests/meetings/MeetingDocumentSupport.hpp"
+
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
 
 namespace nuvel::test {
 namespace {
@@ -27,8 +26,9 @@ TEST(MeetingCacheScopeTest, FolderNameHashesTheSortedEscapedCompactJson) {
     EXPECT_NE(slash.directoryName(), sha256Hex(R"({"accountID":"a/b","workspaceID":"w"})"));
 
     MeetingCacheScope awkward{"q\"b\\s\n\t\x01\x1f", "caf\xc3\xa9 \xe2\x82\xac"};
-    EXPECT_EQ(awkward.sortedKeyJson(),
-              "{\"accountID\":\"q\\\"b\\\\s\\n\\t\\u0001\\u001f\",\"workspaceID\":\"caf\xc3\xa9 \xe2\x82\xac\"}");
+    EXPECT_EQ(
+        awkward.sortedKeyJson(),
+        "{\"accountID\":\"q\\\"b\\\\s\\n\\t\\u0001\\u001f\",\"workspaceID\":\"caf\xc3\xa9 \xe2\x82\xac\"}");
     // Whatever the escapes, the bytes are JSON that reads back to the same ids.
     json::Value parsed = json::parse(awkward.sortedKeyJson());
     EXPECT_EQ(MeetingCacheScope::fromJson(parsed), awkward);
@@ -37,7 +37,8 @@ TEST(MeetingCacheScopeTest, FolderNameHashesTheSortedEscapedCompactJson) {
 TEST(MeetingCacheScopeTest, CodableFormRequiresBothStrings) {
     MeetingCacheScope scope{"a", "w"};
     EXPECT_EQ(json::dump(scope.toJson()), R"({"accountID":"a","workspaceID":"w"})");
-    EXPECT_EQ(MeetingCacheScope::fromJson(json::parse(R"({"workspaceID":"w","accountID":"a","x":1})")), scope);
+    EXPECT_EQ(MeetingCacheScope::fromJson(json::parse(R"({"workspaceID":"w","accountID":"a","x":1})")),
+              scope);
     EXPECT_EQ(codeOf<JsonError>([] { MeetingCacheScope::fromJson(json::parse(R"({"accountID":"a"})")); }),
               JsonError::Code::missingKey);
     EXPECT_EQ(codeOf<JsonError>(
@@ -70,7 +71,8 @@ TEST_F(MeetingCacheTest, FolderIsOwnerOnlyAndEveryFileIsCreatedOwnerOnly) {
               (std::set<std::string>{MeetingCache::fileName("m1") + ".nuvel",
                                      "draft-" + MeetingCache::fileName("edit:m1") + ".nuvel",
                                      "revocations.nuvel"}));
-    for (const std::string& name : namesIn(cache->root())) EXPECT_EQ(modeOf(cache->root() / name), 0600u) << name;
+    for (const std::string& name : namesIn(cache->root()))
+        EXPECT_EQ(modeOf(cache->root() / name), 0600u) << name;
 }
 
 TEST_F(MeetingCacheTest, EntryFileIsTheSealedDocumentPlus28BytesWithAFreshNonceEachWrite) {
@@ -104,7 +106,8 @@ TEST_F(MeetingCacheTest, EntryFileIsTheSealedDocumentPlus28BytesWithAFreshNonceE
 TEST_F(MeetingCacheTest, EmptyKeyIsAcceptedAndNamedAfterTheDigestOfNothing) {
     auto cache = open();
     cache->store(json::Value("x"), "", t0, 10);
-    EXPECT_TRUE(fs::exists(cache->root() / "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855.nuvel"));
+    EXPECT_TRUE(
+        fs::exists(cache->root() / "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855.nuvel"));
     EXPECT_EQ(cache->authenticatedData(""), bytesOf(scope.directoryName() + "/"));
     EXPECT_EQ(cache->load("", t0), json::Value("x"));
 }
@@ -127,7 +130,8 @@ TEST_F(MeetingCacheTest, StoresAndLoadsTypedValuesAndJson) {
     EXPECT_EQ(namesIn(cache->root()).size(), 2u);
 
     // A payload that is not the requested type fails in that type's own decoder.
-    EXPECT_EQ(codeOf<JsonError>([&] { cache->load<CachedNote>("__library__", t0); }), JsonError::Code::missingKey);
+    EXPECT_EQ(codeOf<JsonError>([&] { cache->load<CachedNote>("__library__", t0); }),
+              JsonError::Code::missingKey);
 }
 
 TEST_F(MeetingCacheTest, FilesMovedAcrossKeysScopesOrCacheKeysFailAuthentication) {
@@ -139,12 +143,14 @@ TEST_F(MeetingCacheTest, FilesMovedAcrossKeysScopesOrCacheKeysFailAuthentication
     EXPECT_EQ(codeOf<CryptoError>([&] { cache->load("b", t0); }), CryptoError::Code::authenticationFailure);
 
     // The same key under another account or workspace lands in another folder.
-    for (const MeetingCacheScope& other : {MeetingCacheScope{"acct-2", "ws-1"}, MeetingCacheScope{"acct-1", "ws-2"}}) {
+    for (const MeetingCacheScope& other :
+         {MeetingCacheScope{"acct-2", "ws-1"}, MeetingCacheScope{"acct-1", "ws-2"}}) {
         auto foreign = open(other);
         EXPECT_NE(foreign->root(), cache->root());
         foreign->store(note, "a", t0, 100);
         copyOver(entryFile(*foreign, "a"), entryFile(*cache, "a"));
-        EXPECT_EQ(codeOf<CryptoError>([&] { cache->load("a", t0); }), CryptoError::Code::authenticationFailure);
+        EXPECT_EQ(codeOf<CryptoError>([&] { cache->load("a", t0); }),
+                  CryptoError::Code::authenticationFailure);
         cache->store(note, "a", t0, 100);
     }
 
@@ -162,7 +168,8 @@ TEST_F(MeetingCacheTest, ReadsOfBrokenFilesFailInTheStepThatBreaks) {
     EXPECT_EQ(fileErrorOf([&] { cache->load("missing", t0); }), ENOENT);
 
     files::atomicWrite(entryFile(*cache, "short"), Bytes(27, 0));
-    EXPECT_EQ(codeOf<CryptoError>([&] { cache->load("short", t0); }), CryptoError::Code::incorrectParameterSize);
+    EXPECT_EQ(codeOf<CryptoError>([&] { cache->load("short", t0); }),
+              CryptoError::Code::incorrectParameterSize);
     files::atomicWrite(entryFile(*cache, "empty-box"), Bytes(28, 0));
     EXPECT_EQ(codeOf<CryptoError>([&] { cache->load("empty-box", t0); }),
               CryptoError::Code::authenticationFailure);
@@ -185,7 +192,8 @@ TEST_F(MeetingCacheTest, OfflineSecondsMustBeFiniteAndAboveZeroCheckedFirst) {
     cache->revoke({"revoked"});
     const double inf = std::numeric_limits<double>::infinity();
     for (double seconds : {0.0, -0.0, -1.0, inf, -inf, std::nan("")}) {
-        EXPECT_EQ(cacheErrorOf([&] { cache->store(note, "m1", t0, seconds); }), Code::invalidLease) << seconds;
+        EXPECT_EQ(cacheErrorOf([&] { cache->store(note, "m1", t0, seconds); }), Code::invalidLease)
+            << seconds;
         EXPECT_EQ(cacheErrorOf([&] { cache->store(note, "revoked", t0, seconds); }), Code::invalidLease)
             << seconds;
     }
@@ -245,7 +253,8 @@ TEST_F(MeetingCacheTest, StoreDoesNotConsultTheClockButRefusesUnwritableDates) {
               JsonError::Code::unencodable);
     json::Value notFinite = json::Value::object();
     notFinite["x"] = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(codeOf<JsonError>([&] { cache->store(notFinite, "inf", t0, 60); }), JsonError::Code::unencodable);
+    EXPECT_EQ(codeOf<JsonError>([&] { cache->store(notFinite, "inf", t0, 60); }),
+              JsonError::Code::unencodable);
     EXPECT_FALSE(fs::exists(entryFile(*cache, "nan")));
     EXPECT_FALSE(fs::exists(entryFile(*cache, "inf")));
 }
@@ -260,19 +269,24 @@ TEST(MeetingCacheDocumentsTest, DecodersRequireTheirKeysAndIgnoreOthers) {
         return codeOf<JsonError>([&] { MeetingCacheEntry::decode(viewOf(text)); });
     };
     EXPECT_EQ(entryError(R"({"payload":"","expiresAt":1,"validatedAt":0})"), JsonError::Code::missingKey);
-    EXPECT_EQ(entryError(R"({"scope":{"accountID":"a","workspaceID":"w"},"payload":"","expiresAt":"1","validatedAt":0})"),
-              JsonError::Code::wrongType);
-    EXPECT_EQ(entryError(R"({"scope":{"accountID":"a","workspaceID":"w"},"payload":"e30","expiresAt":1,"validatedAt":0})"),
-              JsonError::Code::invalidValue);
+    EXPECT_EQ(
+        entryError(
+            R"({"scope":{"accountID":"a","workspaceID":"w"},"payload":"","expiresAt":"1","validatedAt":0})"),
+        JsonError::Code::wrongType);
+    EXPECT_EQ(
+        entryError(
+            R"({"scope":{"accountID":"a","workspaceID":"w"},"payload":"e30","expiresAt":1,"validatedAt":0})"),
+        JsonError::Code::invalidValue);
     // A number beyond a double is refused by the parser.
-    EXPECT_TRUE(
-        entryError(R"({"scope":{"accountID":"a","workspaceID":"w"},"payload":"","expiresAt":1e999,"validatedAt":0})"));
+    EXPECT_TRUE(entryError(
+        R"({"scope":{"accountID":"a","workspaceID":"w"},"payload":"","expiresAt":1e999,"validatedAt":0})"));
     EXPECT_EQ(entryError("[]"), JsonError::Code::wrongType);
 
     auto revocations = MeetingCacheRevocations::decode(viewOf(R"({"ids":["b","a","b"],"more":1})"));
     EXPECT_EQ(revocations.ids, (std::set<std::string, std::less<>>{"a", "b"}));
     EXPECT_EQ(revocations.encode(), R"({"ids":["a","b"]})");
-    EXPECT_EQ(codeOf<JsonError>([] { MeetingCacheRevocations::decode(viewOf("{}")); }), JsonError::Code::missingKey);
+    EXPECT_EQ(codeOf<JsonError>([] { MeetingCacheRevocations::decode(viewOf("{}")); }),
+              JsonError::Code::missingKey);
     EXPECT_EQ(codeOf<JsonError>([] { MeetingCacheRevocations::decode(viewOf(R"({"ids":[1]})")); }),
               JsonError::Code::wrongType);
 
@@ -289,13 +303,15 @@ static_assert(MeetingCacheEncodable<MeetingSearchPage> && MeetingCacheDecodable<
 
 TEST_F(MeetingCacheTest, AMeetingDocumentAndALibraryPageComeBackAsTheyWereStored) {
     auto cache = open();
-    const NativeMeetingDocument meeting = NativeMeetingDocument::decode(test::golden("meeting-document.json"));
+    const NativeMeetingDocument meeting =
+        NativeMeetingDocument::decode(test::golden("meeting-document.json"));
     cache->store(meeting, "m1", t0, 100);
     EXPECT_EQ(cache->load<NativeMeetingDocument>("m1", t0.adding(1)), meeting);
 
     const MeetingLibraryPage page = MeetingLibraryPage::decode(test::golden("library-page.json"));
     cache->store(page, "__library__", t0, 100);
-    EXPECT_EQ(json::dump(cache->load<MeetingLibraryPage>("__library__", t0).toJson()), json::dump(page.toJson()));
+    EXPECT_EQ(json::dump(cache->load<MeetingLibraryPage>("__library__", t0).toJson()),
+              json::dump(page.toJson()));
 }
 
 } // namespace

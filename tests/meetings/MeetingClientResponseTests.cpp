@@ -1,13 +1,12 @@
 // How the meeting client reads answers over real HTTP: error codes, the current revision,
 // Retry-After, redirects, the body cap, cancellation and transport failures.
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <thread>
-
 #include "NuvelKit/service/TransportError.hpp"
 #include "tests/meetings/MeetingServiceFixture.hpp"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -20,7 +19,8 @@ protected:
     MeetingClientError failure(int status, std::string body, httplib::Headers headers = {}) {
         service.answer([=](const httplib::Request&, httplib::Response& rs) {
             rs.status = status;
-            for (const auto& [name, value] : headers) rs.set_header(name.c_str(), value);
+            for (const auto& [name, value] : headers)
+                rs.set_header(name.c_str(), value);
             rs.set_content(body, "application/json");
         });
         return clientFailure([&] { client.meeting("mtg_01", "tok"); });
@@ -30,7 +30,9 @@ protected:
     NativeMeetingClient client{service.origin(), curl()};
 };
 
-std::string bodyOfSize(std::size_t size) { return std::string(size, 'x'); }
+std::string bodyOfSize(std::size_t size) {
+    return std::string(size, 'x');
+}
 
 } // namespace
 
@@ -85,7 +87,8 @@ TEST_F(MeetingClientResponses, CurrentRevisionIsTheFirstIntegerInItsOrder) {
         {R"({"error":{"code":"conflict"},"revision":5,"current_revision":4})", 5},
         {R"({"error":{"code":"conflict"},"current_revision":4})", 4},
         // Values that are not integers are passed over.
-        {R"({"error":{"code":"conflict","detail":{"revision":"9"},"revision":8.5,"current_revision":true},"revision":3})", 3},
+        {R"({"error":{"code":"conflict","detail":{"revision":"9"},"revision":8.5,"current_revision":true},"revision":3})",
+         3},
         {R"({"error":{"code":"conflict","revision":12.0}})", 12},
         {R"({"error":{"code":"conflict","revision":1e300},"current_revision":2})", 2},
         // Without a code there may still be a revision.
@@ -190,7 +193,8 @@ TEST(MeetingClientCancellation, AStopEndsTheRequestInFlight) {
     });
     std::stop_source stop;
     std::thread canceller([&] {
-        if (service.waitForRequests(1)) stop.request_stop();
+        if (service.waitForRequests(1))
+            stop.request_stop();
     });
     auto started = std::chrono::steady_clock::now();
     EXPECT_THROW(client.settings("tok", stop.get_token()), Cancelled);
@@ -228,8 +232,7 @@ TEST(MeetingClientOrigin, RequestsGoUnderTheApiRootOfTheOrigin) {
 
     // An origin is scheme and host only, like the device client's.
     for (const char* bad : {"", "127.0.0.1:8080", "ftp://example.com", "http://", "https://x.example/?a=1",
-                            "https://x.example/v2",
-                            "https://x.example/#f", "https://user@x.example"})
+                            "https://x.example/v2", "https://x.example/#f", "https://user@x.example"})
         EXPECT_THROW(NativeMeetingClient(bad, curl()), std::invalid_argument) << bad;
     EXPECT_THROW(NativeMeetingClient("https://x.example", nullptr), std::invalid_argument);
 }

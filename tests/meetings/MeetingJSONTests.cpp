@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-
 #include "NuvelKit/meetings/MeetingJSON.hpp"
 #include "tests/meetings/MeetingDocumentSupport.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
 
 namespace nuvel {
 namespace {

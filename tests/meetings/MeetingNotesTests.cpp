@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/meetings/MeetingNotes.hpp"
 #include "NuvelKit/meetings/NativeMeetingDocument.hpp"
 #include "tests/meetings/MeetingDocumentSupport.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel {
 namespace {

@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <regex>
-#include <set>
-
 #include "NuvelKit/meetings/MeetingCorrection.hpp"
 #include "NuvelKit/meetings/MeetingRevision.hpp"
 #include "tests/meetings/MeetingDocumentSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <set>
 
 namespace nuvel {
 namespace {
@@ -16,7 +15,8 @@ using test::decodeFailure;
 std::vector<std::string> keysOf(const std::string& encoded) {
     std::vector<std::string> keys;
     const json::Ordered object = json::Ordered::parse(encoded);
-    for (const auto& [key, value] : object.items()) keys.push_back(key);
+    for (const auto& [key, value] : object.items())
+        keys.push_back(key);
     return keys;
 }
 
@@ -100,7 +100,8 @@ TEST(MeetingCorrection, BecomesARequestUnderAFreshKeptKey) {
 
     // Each correction gets its own key.
     std::set<std::string> keys{request->operation_id};
-    for (int i = 0; i < 20; ++i) keys.insert(makeRevisionRequest(correction, "12")->operation_id);
+    for (int i = 0; i < 20; ++i)
+        keys.insert(makeRevisionRequest(correction, "12")->operation_id);
     EXPECT_EQ(keys.size(), 21u);
 
     // Sent again, from memory or from its draft, the pending request is the same bytes.

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/meetings/MeetingSearchPage.hpp"
 #include "NuvelKit/meetings/MeetingSharing.hpp"
 #include "tests/meetings/MeetingDocumentSupport.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel {
 namespace {

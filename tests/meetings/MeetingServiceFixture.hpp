@@ -3,27 +3,25 @@
 // A loopback HTTP server standing in for the meeting-library API in the client tests: it records
 // every request exactly as it arrived and answers with the test's handler.
 
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/support/LoopbackHttpServer.hpp"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace nuvel::test {
 
@@ -154,7 +152,8 @@ public:
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 1) != 0) {
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(listener_, 1) != 0) {
             ::close(listener_);
             throw std::runtime_error("bind/listen");
         }
@@ -163,11 +162,13 @@ public:
         port_ = ntohs(addr.sin_port);
         thread_ = std::thread([this] {
             int client = ::accept(listener_, nullptr, nullptr);
-            if (client < 0) return;
+            if (client < 0)
+                return;
             char buffer[4096];
             while (seen_.find("\r\n\r\n") == std::string::npos) {
                 ssize_t n = ::read(client, buffer, sizeof buffer);
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 seen_.append(buffer, std::size_t(n));
             }
             (void)!::write(client, answer_.data(), answer_.size());
@@ -176,7 +177,8 @@ public:
     }
     ~RawHttpExchange() {
         ::shutdown(listener_, SHUT_RDWR);
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
         ::close(listener_);
     }
     RawHttpExchange(const RawHttpExchange&) = delete;
@@ -185,7 +187,8 @@ public:
     int port() const { return port_; }
     // The request's head; call after the request has been answered.
     std::string request() {
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
         return seen_;
     }
 
@@ -197,11 +200,12 @@ private:
     std::thread thread_;
 };
 
-inline std::shared_ptr<HttpTransport> curl() { return std::make_shared<CurlTransport>(); }
+inline std::shared_ptr<HttpTransport> curl() {
+    return std::make_shared<CurlTransport>();
+}
 
 // The RecordingError case thrown by `f`; fails the test when it throws nothing or something else.
-template <class F>
-RecordingError::Code recordingFailure(F&& f) {
+template <class F> RecordingError::Code recordingFailure(F&& f) {
     try {
         f();
     } catch (const RecordingError& e) {
@@ -215,8 +219,7 @@ RecordingError::Code recordingFailure(F&& f) {
 }
 
 // The MeetingClientError thrown by `f`.
-template <class F>
-MeetingClientError clientFailure(F&& f) {
+template <class F> MeetingClientError clientFailure(F&& f) {
     try {
         f();
     } catch (const MeetingClientError& e) {

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/meetings/MeetingTranscript.hpp"
 #include "tests/meetings/MeetingDocumentSupport.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel {
 namespace {

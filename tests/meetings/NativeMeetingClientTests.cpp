@@ -1,15 +1,13 @@
 // The meeting client's requests over real HTTP: method, path, query, headers and body of every
 // operation, the argument checks that send nothing, and the assembled document.
 
-#include <gtest/gtest.h>
-
-
-#include <chrono>
-#include <thread>
-
 #include "NuvelKit/support/Uuid.hpp"
 #include "tests/meetings/MeetingDocumentSupport.hpp"
 #include "tests/meetings/MeetingServiceFixture.hpp"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -82,10 +80,12 @@ TEST_F(MeetingClientRequests, SearchSendsTheFirstTwoHundredCharactersAsWritten) 
 
     // Characters, not bytes: 250 "é" written as e + combining acute (two code points each).
     std::string accented;
-    for (int i = 0; i < 250; ++i) accented += "e\xCC\x81";
+    for (int i = 0; i < 250; ++i)
+        accented += "e\xCC\x81";
     client.search(accented, std::nullopt, "tok");
     std::string expected;
-    for (int i = 0; i < 200; ++i) expected += "e%CC%81";
+    for (int i = 0; i < 200; ++i)
+        expected += "e%CC%81";
     EXPECT_EQ(service.last().query, "q=" + expected);
 
     // Neither trimmed nor otherwise changed; an empty text is an empty "q".
@@ -110,7 +110,8 @@ TEST_F(MeetingClientRequests, ReadingOperations) {
     expectPlainHeaders(service.last());
 
     service.answer(answerJSON(golden("notes.json")));
-    EXPECT_EQ(client.notes("A-z_09", "tok").encode(), MeetingNotesDocument::decode(golden("notes.json")).encode());
+    EXPECT_EQ(client.notes("A-z_09", "tok").encode(),
+              MeetingNotesDocument::decode(golden("notes.json")).encode());
     EXPECT_EQ(service.last().line(), "GET /api/meetings/A-z_09/notes");
     expectPlainHeaders(service.last());
 
@@ -125,7 +126,6 @@ TEST_F(MeetingClientRequests, ReadingOperations) {
     EXPECT_EQ(settings["retention_days"]->numberValue(), 30.0);
     EXPECT_EQ(service.last().line(), "GET /api/settings");
     expectPlainHeaders(service.last());
-
 }
 
 TEST(MeetingClientBearer, AnEmptyTokenIsStillSentAsABearerToken) {
@@ -150,7 +150,8 @@ TEST_F(MeetingClientRequests, ReconcileJoinsTheIdsInOrder) {
     EXPECT_EQ(service.last().line(), "GET /api/meetings/reconcile?ids=");
 
     std::vector<std::string> hundred;
-    for (int i = 0; i < 100; ++i) hundred.push_back("m" + std::to_string(i));
+    for (int i = 0; i < 100; ++i)
+        hundred.push_back("m" + std::to_string(i));
     service.clear();
     client.reconcile(hundred, "tok");
     ASSERT_EQ(service.log().size(), 1u);
@@ -220,11 +221,14 @@ TEST_F(MeetingClientRequests, ArgumentChecksRunBeforeAnyRequest) {
     const MeetingSummary summary = MeetingSummary::decode(summaryJSON());
     const MeetingRevisionRequest revision = MeetingRevisionRequest::decode(golden("revision-request.json"));
     const MeetingShareRequest share = MeetingShareRequest::members({"u_1"});
-    const std::vector<std::string> badIDs = {"", "a/b", "a.b", "a b", "..", "caf\xC3\xA9", "a%2F", "a?b", "a\nb"};
+    const std::vector<std::string> badIDs = {"",     "a/b", "a.b", "a b", "..", "caf\xC3\xA9",
+                                             "a%2F", "a?b", "a\nb"};
 
     for (const std::string& bad : badIDs) {
         SCOPED_TRACE("id \"" + bad + "\"");
-        auto unsafe = [&](const std::function<void()>& call) { EXPECT_EQ(recordingFailure(call), Code::unsafePath); };
+        auto unsafe = [&](const std::function<void()>& call) {
+            EXPECT_EQ(recordingFailure(call), Code::unsafePath);
+        };
         unsafe([&] { client.meeting(bad, "tok"); });
         unsafe([&] { client.transcript(bad, "corrected", "tok"); });
         unsafe([&] { client.notes(bad, "tok"); });
@@ -245,7 +249,9 @@ TEST_F(MeetingClientRequests, ArgumentChecksRunBeforeAnyRequest) {
         unsafe([&] { client.audioRequest(bad, "tok"); });
     }
 
-    auto invalid = [&](const std::function<void()>& call) { EXPECT_EQ(recordingFailure(call), Code::invalidTransport); };
+    auto invalid = [&](const std::function<void()>& call) {
+        EXPECT_EQ(recordingFailure(call), Code::invalidTransport);
+    };
     // Value checks come before the id checks.
     for (const char* layer : {"Raw", "CORRECTED", "", "original", "raw "}) {
         invalid([&] { client.transcript("mtg_01", layer, "tok"); });
@@ -259,10 +265,12 @@ TEST_F(MeetingClientRequests, ArgumentChecksRunBeforeAnyRequest) {
         invalid([&] { client.createLink("mtg_01", days, true, "tok"); });
         invalid([&] { client.createLink("bad/id", days, true, "tok"); });
     }
-    for (int days : {0, 1, 60, 180, 366}) invalid([&] { client.updateSettings(days, "tok"); });
+    for (int days : {0, 1, 60, 180, 366})
+        invalid([&] { client.updateSettings(days, "tok"); });
 
     // A token that could end the header line and start another is refused, by every operation.
-    for (const std::string& token : {std::string("t\r\nX-Evil: 1"), std::string("t\n"), std::string("t\0k", 3)}) {
+    for (const std::string& token :
+         {std::string("t\r\nX-Evil: 1"), std::string("t\n"), std::string("t\0k", 3)}) {
         invalid([&] { client.libraryPage("ws", std::nullopt, 10, token); });
         invalid([&] { client.search("q", std::nullopt, token); });
         invalid([&] { client.meeting("mtg_01", token); });
@@ -281,9 +289,12 @@ TEST_F(MeetingClientRequests, DocumentFetchesTheCorrectedTranscriptAndTheNotes) 
     const std::string transcript = golden("transcript.json");
     const std::string notes = golden("notes.json");
     service.answer([&](const httplib::Request& rq, httplib::Response& rs) {
-        if (rq.path == "/api/meetings/mtg_01/transcript") rs.set_content(transcript, "application/json");
-        else if (rq.path == "/api/meetings/mtg_01/notes") rs.set_content(notes, "application/json");
-        else rs.status = 500;
+        if (rq.path == "/api/meetings/mtg_01/transcript")
+            rs.set_content(transcript, "application/json");
+        else if (rq.path == "/api/meetings/mtg_01/notes")
+            rs.set_content(notes, "application/json");
+        else
+            rs.status = 500;
     });
     NativeMeetingDocument document = client.document(summary, "tok");
     EXPECT_EQ(document.summary, summary);
@@ -360,7 +371,8 @@ TEST(MeetingClientDocument, TheCallersStopEndsBothRequests) {
     });
     std::stop_source stop;
     std::thread canceller([&] {
-        if (service.waitForRequests(2)) stop.request_stop();
+        if (service.waitForRequests(2))
+            stop.request_stop();
     });
     EXPECT_THROW(client.document(MeetingSummary::decode(summaryJSON()), "tok", stop.get_token()), Cancelled);
     EXPECT_FALSE(release.isOpen());

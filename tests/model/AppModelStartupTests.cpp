@@ -21,7 +21,9 @@ std::string hex(const std::string& text) {
     return hexString(Sha256::hash(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
 }
 
-std::vector<bool> startUp(AppHarness& h) { return h.startUp(); }
+std::vector<bool> startUp(AppHarness& h) {
+    return h.startUp();
+}
 
 SymmetricKey mediaKey(AppHarness& h) {
     return KeychainVault(AppModel::keychainService, h.keyring).mediaKey("acc_1", false);

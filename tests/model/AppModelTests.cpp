@@ -74,7 +74,9 @@ void enter(AppHarness& h, Blocker b) {
     h.changes = 0;
 }
 
-Uuid firstOrAny(const AppModel& m) { return m.recordings().empty() ? Uuid::random() : m.recordings()[0].id; }
+Uuid firstOrAny(const AppModel& m) {
+    return m.recordings().empty() ? Uuid::random() : m.recordings()[0].id;
+}
 
 } // namespace
 
@@ -205,16 +207,16 @@ TEST(AppModel, EveryRefusalChangesNothingStartsNothingAndCallsNoObserver) {
     };
     const std::vector<Row> rows = {
         // A pending browser attempt does not refuse a new one: it is replaced.
-        {"signIn",
-         {Blocker::busy, Blocker::recording, Blocker::uploading},
-         [](AppModel& m) { m.signIn(); }},
+        {"signIn", {Blocker::busy, Blocker::recording, Blocker::uploading}, [](AppModel& m) { m.signIn(); }},
         {"signOut",
          {Blocker::signedOut, Blocker::recording, Blocker::uploading, Blocker::busy},
          [](AppModel& m) { m.signOut(); }},
         {"startNewRecording",
          {Blocker::signedOut, Blocker::busy, Blocker::recording, Blocker::updating},
          [](AppModel& m) { m.startNewRecording({}); }},
-        {"togglePause", {Blocker::transition, Blocker::busy, Blocker::signedOut}, [](AppModel& m) { m.togglePause(); }},
+        {"togglePause",
+         {Blocker::transition, Blocker::busy, Blocker::signedOut},
+         [](AppModel& m) { m.togglePause(); }},
         {"togglePlayback",
          {Blocker::noSelection, Blocker::signedOut, Blocker::busy, Blocker::recording},
          [](AppModel& m) { m.togglePlayback(); }},
@@ -376,8 +378,9 @@ TEST(AppModel, TheSystemsNoticesReachTheCaptureOnTheMainQueue) {
     h.deviceRemovals->removed();
     h.queue.drain();
     EXPECT_FALSE(h.model->isRecording());
-    EXPECT_EQ(h.model->message(),
-              "An audio device disconnected. Saved audio is safe. Check your microphone before recording again.");
+    EXPECT_EQ(
+        h.model->message(),
+        "An audio device disconnected. Saved audio is safe. Check your microphone before recording again.");
 
     auto notice = h.sleepNotices->willSleep;
     h.model.reset();

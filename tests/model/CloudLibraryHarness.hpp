@@ -10,8 +10,8 @@
 #include "NuvelKit/meetings/MeetingCache.hpp"
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
 #include "NuvelKit/service/TransportError.hpp"
-#include "tests/support/ManualMainQueue.hpp"
 #include "NuvelKit/support/Url.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <algorithm>
@@ -306,7 +306,8 @@ private:
         const std::size_t slash = rest.find('/');
         const std::string id = rest.substr(0, slash);
         const std::string part = slash == std::string::npos ? "" : rest.substr(slash + 1);
-        auto known = std::find_if(library.begin(), library.end(), [&](const MeetingSummary& m) { return m.id == id; });
+        auto known =
+            std::find_if(library.begin(), library.end(), [&](const MeetingSummary& m) { return m.id == id; });
         if (known == library.end())
             return json(404, R"({"error":{"code":"not_found"}})");
         if (r.method == "GET" && part == "audio") {

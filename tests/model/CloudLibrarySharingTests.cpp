@@ -74,7 +74,8 @@ TEST(CloudLibrarySharing, OnlyALinkOnTheWebHostWithASixtyFourCharacterSecretIsKe
         o.h.queue.drain();
         EXPECT_FALSE(o.h.s().pendingLinkURL);
         EXPECT_EQ(o.h.s().message, linkFailed);
-        EXPECT_EQ(o.h.service->count("DELETE /api/meetings/m0/links/ln_1"), answer.find("ln_1") != std::string::npos ? 1u : 0u);
+        EXPECT_EQ(o.h.service->count("DELETE /api/meetings/m0/links/ln_1"),
+                  answer.find("ln_1") != std::string::npos ? 1u : 0u);
     }
 }
 

@@ -55,12 +55,14 @@ public:
         std::string call = "submitCorrection " + std::to_string(revision);
         for (const MeetingRevisionOperation& operation : operations)
             call += " " + operation.type + ":" + operation.word_id.value_or("") + ":" +
-                    operation.speaker_id.value_or("") + ":" + operation.text.value_or(operation.label.value_or(""));
+                    operation.speaker_id.value_or("") + ":" +
+                    operation.text.value_or(operation.label.value_or(""));
         calls.push_back(call);
         completions.push_back(std::move(completion));
     }
-    Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest request, CorrectionCompletion completion,
-                               DeviceSession session, Uuid generation) override {
+    Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest request,
+                               CorrectionCompletion completion, DeviceSession session,
+                               Uuid generation) override {
         calls.push_back("retryCorrection " + meetingID + " " + request.operation_id + " " + session.token +
                         (generation == shown.generation ? " current" : " stale"));
         completions.push_back(std::move(completion));

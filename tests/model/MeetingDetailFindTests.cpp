@@ -19,11 +19,18 @@ TEST(MeetingDetailFind, FoldsCaseDiacriticsTatweelsAndMarks) {
         std::u16string query, text;
         Ranges ranges;
     } cases[] = {
-        {"an Arabic word written with tatweels and a shadda", u"\u0645\u062D\u0645\u062F", u"\u0642\u0627\u0644 " + decorated + u".",
+        {"an Arabic word written with tatweels and a shadda",
+         u"\u0645\u062D\u0645\u062F",
+         u"\u0642\u0627\u0644 " + decorated + u".",
          {{4, 8}}},
-        {"a query with marks finds the plain word", u"\u0645\u064F\u062D\u064E\u0645\u0651\u064E\u062F",
-         u"\u0645\u062D\u0645\u062F", {{0, 4}}},
-        {"a capitalised query without accents", u"CAFE", u"Le caf\u00E9 et le cafe\u0301!", {{3, 4}, {14, 5}}},
+        {"a query with marks finds the plain word",
+         u"\u0645\u064F\u062D\u064E\u0645\u0651\u064E\u062F",
+         u"\u0645\u062D\u0645\u062F",
+         {{0, 4}}},
+        {"a capitalised query without accents",
+         u"CAFE",
+         u"Le caf\u00E9 et le cafe\u0301!",
+         {{3, 4}, {14, 5}}},
         {"an accented query finds plain text", u"R\u00E9sum\u00E9", u"resume", {{0, 6}}},
         {"hits do not overlap", u"aa", u"aaaaa", {{0, 2}, {2, 2}}},
         {"a hit inside a cluster widens to it", u"e", u"cafe\u0301", {{3, 2}}},
@@ -35,7 +42,8 @@ TEST(MeetingDetailFind, FoldsCaseDiacriticsTatweelsAndMarks) {
         {"a query of marks folds to nothing", u"\u0301", u"e\u0301", {}},
         {"an empty text", u"a", u"", {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(findRanges(c.query, c.text), c.ranges) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(findRanges(c.query, c.text), c.ranges) << c.name;
     EXPECT_EQ(findFolded(u"\u0640A\u0301\u0651\u0903"), u"a");
 }
 
@@ -82,10 +90,12 @@ TEST(MeetingDetailTables, NotesStatusSentences) {
         {"", "Notes are not available yet. The transcript remains available."},
         {"queued", "Notes are not available yet. The transcript remains available."},
     };
-    for (const auto& c : cases) EXPECT_EQ(notesStatusText(c.status), c.sentence) << c.status;
+    for (const auto& c : cases)
+        EXPECT_EQ(notesStatusText(c.status), c.sentence) << c.status;
     DetailLocale locale;
     locale.localize = [](std::string_view text) { return "[" + std::string(text) + "]"; };
-    EXPECT_EQ(notesStatusText("failed", locale), "[Notes could not be generated. The transcript remains available.]");
+    EXPECT_EQ(notesStatusText("failed", locale),
+              "[Notes could not be generated. The transcript remains available.]");
 }
 
 TEST(MeetingDetailTables, ExportSpeedAndAudioTables) {
@@ -109,11 +119,13 @@ TEST(MeetingDetailTables, ExportSpeedAndAudioTables) {
         {1, &refused, false, std::nullopt},
         {1, nullptr, false, std::nullopt},
     };
-    for (const auto& c : exports) EXPECT_EQ(exportRequest(c.item, c.shown, c.original), c.request) << c.item;
+    for (const auto& c : exports)
+        EXPECT_EQ(exportRequest(c.item, c.shown, c.original), c.request) << c.item;
     EXPECT_EQ(exportItems[2].title, "Plain text");
 
     const std::optional<float> speeds[] = {std::nullopt, 0.75f, 1.0f, 1.25f, 1.5f, 2.0f, std::nullopt};
-    for (int i = -1; i <= 5; ++i) EXPECT_EQ(playbackSpeed(i), speeds[i + 1]) << i;
+    for (int i = -1; i <= 5; ++i)
+        EXPECT_EQ(playbackSpeed(i), speeds[i + 1]) << i;
     EXPECT_EQ(speedTitles[defaultSpeedIndex], "1\u00D7");
 
     MeetingDetailSnapshot deleted = allowed, audio = allowed, noPermission = allowed;
@@ -128,9 +140,11 @@ TEST(MeetingDetailTables, ExportSpeedAndAudioTables) {
         {&audio, true, std::nullopt},
         {&deleted, false, "Audio has expired. Transcript and notes remain available."},
         {&audio, false, "Audio is unavailable. Transcript and notes remain available."},
-        {&noPermission, false, "Your permission does not include audio playback. Transcript and notes remain available."},
+        {&noPermission, false,
+         "Your permission does not include audio playback. Transcript and notes remain available."},
     };
-    for (const auto& c : audioCases) EXPECT_EQ(audioStatusText(c.shown, c.available), c.sentence);
+    for (const auto& c : audioCases)
+        EXPECT_EQ(audioStatusText(c.shown, c.available), c.sentence);
 }
 
 TEST(MeetingDetailTables, CopyPutsStampsBackOrRefuses) {
@@ -139,12 +153,14 @@ TEST(MeetingDetailTables, CopyPutsStampsBackOrRefuses) {
     MeetingDetailSnapshot refused;
     DetailText transcript;
     transcript.append(std::u16string_view(u"Ada \u00B7 0:00\nhello"), DetailStyle{});
-    const DetailText notes = noteBodyText("Decided [12:05] today", {NoteCitation{"00:42", "nuvel-evidence:0-0", "t"}});
+    const DetailText notes =
+        noteBodyText("Decided [12:05] today", {NoteCitation{"00:42", "nuvel-evidence:0-0", "t"}});
 
     const auto onNotes = std::get<CopyDocument>(copyDocument(&allowed, false, transcript, notes));
     EXPECT_EQ(onNotes.text, u"Decided [12:05] today \u200900:42");
     EXPECT_EQ(onNotes.sentence, "Copied. Private notes are excluded.");
-    EXPECT_EQ(std::get<CopyDocument>(copyDocument(&allowed, true, transcript, notes)).text, transcript.string);
+    EXPECT_EQ(std::get<CopyDocument>(copyDocument(&allowed, true, transcript, notes)).text,
+              transcript.string);
     for (const MeetingDetailSnapshot* shown : std::vector<const MeetingDetailSnapshot*>{&refused, nullptr})
         EXPECT_EQ(std::get<CopyRefused>(copyDocument(shown, true, transcript, notes)).sentence,
                   "This workspace does not allow exporting this meeting.");

@@ -23,12 +23,13 @@ inline MeetingAccess accessAllowing(std::map<std::string, bool> can) {
 
 // A meeting of those words under speakers S1 "Ada" and S2 "Ben", every right granted, no notes.
 inline NativeMeetingDocument meetingOf(std::vector<MeetingWord> words) {
-    const MeetingAccess all =
-        accessAllowing({{"edit", true}, {"share", true}, {"export", true}, {"audio", true}, {"delete", true}});
-    MeetingTranscript transcript{1, std::move(words), {{"S1", MeetingSpeaker{"Ada"}}, {"S2", MeetingSpeaker{"Ben"}}}};
+    const MeetingAccess all = accessAllowing(
+        {{"edit", true}, {"share", true}, {"export", true}, {"audio", true}, {"delete", true}});
+    MeetingTranscript transcript{
+        1, std::move(words), {{"S1", MeetingSpeaker{"Ada"}}, {"S2", MeetingSpeaker{"Ben"}}}};
     NativeMeetingDocument document;
-    document.summary = MeetingSummary{"m1", "Planning", "ready", std::nullopt, 4, all, "", 90.5, false, 1700000000,
-                                      std::nullopt};
+    document.summary = MeetingSummary{"m1", "Planning", "ready", std::nullopt, 4,           all,
+                                      "",   90.5,       false,   1700000000,   std::nullopt};
     document.transcript = MeetingTranscriptDocument::make("corrected", 4, 90500, std::move(transcript), all);
     return document;
 }
@@ -47,7 +48,8 @@ inline MeetingNotesDocument notesDocument(const std::string& notes, const std::s
 
 inline std::vector<MeetingDetailSnapshot::Word> snapshotWordsOf(const std::vector<MeetingWord>& words) {
     std::vector<MeetingDetailSnapshot::Word> out;
-    for (const auto& w : words) out.push_back({w.id, w.text, w.text, w.speaker.value_or(""), w.start_ms, w.end_ms});
+    for (const auto& w : words)
+        out.push_back({w.id, w.text, w.text, w.speaker.value_or(""), w.start_ms, w.end_ms});
     return out;
 }
 

@@ -14,16 +14,19 @@ using namespace nuvel::meetingdetail;
 using Evidence = MeetingDetailSnapshot::Evidence;
 using Note = MeetingDetailSnapshot::Note;
 
-MeetingNoteBlock block(std::string kind, std::optional<std::int64_t> ms, std::optional<std::string> wordID = {},
-                       std::optional<std::string> layer = {}, bool flagged = false) {
-    return MeetingNoteBlock{"meeting", std::move(kind), "text", ms, flagged, std::move(wordID), std::move(layer)};
+MeetingNoteBlock block(std::string kind, std::optional<std::int64_t> ms,
+                       std::optional<std::string> wordID = {}, std::optional<std::string> layer = {},
+                       bool flagged = false) {
+    return MeetingNoteBlock{"meeting", std::move(kind),   "text",          ms,
+                            flagged,   std::move(wordID), std::move(layer)};
 }
 
 TEST(MeetingDetailNotes, TitlesAndFlaggedText) {
-    const std::vector<MeetingNoteBlock> blocks = {block("action_items", {}), block("decisions", {}),
-                                                  block("open_proposals", {}), block("quotes", {}),
-                                                  block("summary", {}), block("also_discussed", {}),
-                                                  block("risks", {}), block("Summary", {}, {}, {}, true)};
+    const std::vector<MeetingNoteBlock> blocks = {
+        block("action_items", {}),   block("decisions", {}),
+        block("open_proposals", {}), block("quotes", {}),
+        block("summary", {}),        block("also_discussed", {}),
+        block("risks", {}),          block("Summary", {}, {}, {}, true)};
     const auto notes = makeNotes(blocks, {}, "2", "raw");
     std::vector<std::string> titles;
     for (const Note& note : notes) {
@@ -31,8 +34,8 @@ TEST(MeetingDetailNotes, TitlesAndFlaggedText) {
         EXPECT_EQ(note.origin, "generated");
         EXPECT_TRUE(note.evidence.empty());
     }
-    EXPECT_EQ(titles, (std::vector<std::string>{"Action items", "Decisions", "Open proposals", "Quotes", "Summary",
-                                                "Also discussed", "Notes", "Notes"}));
+    EXPECT_EQ(titles, (std::vector<std::string>{"Action items", "Decisions", "Open proposals", "Quotes",
+                                                "Summary", "Also discussed", "Notes", "Notes"}));
     EXPECT_EQ(notes[0].text, "text");
     EXPECT_EQ(notes[7].text, "Needs review \u00B7 text");
 }
@@ -58,7 +61,8 @@ TEST(MeetingDetailNotes, EvidenceFromACitedWordOrACitedMoment) {
         {"an unknown word falls back to the moment", block("quotes", 73100, "zz", "raw"),
          Evidence{{"c"}, "2", "01:13 \u00B7 Timestamp reference", "corrected"}},
         {"no word starts within 2 s of the moment", block("quotes", 5000), std::nullopt},
-        {"the anchor may start exactly 2 s after", block("quotes", 5500), Evidence{{"d"}, "2", "00:05 \u00B7 Timestamp reference", "corrected"}},
+        {"the anchor may start exactly 2 s after", block("quotes", 5500),
+         Evidence{{"d"}, "2", "00:05 \u00B7 Timestamp reference", "corrected"}},
         {"no word near a moment an hour in", block("quotes", 3600000), std::nullopt},
         {"unknown word and no moment", block("quotes", {}, "zz"), std::nullopt},
         {"a moment at the end of time", block("quotes", huge), std::nullopt},
@@ -67,9 +71,11 @@ TEST(MeetingDetailNotes, EvidenceFromACitedWordOrACitedMoment) {
         EXPECT_EQ(noteEvidence(c.block, words, "2", "corrected"), c.expected) << c.name;
 
     const auto late = snapshotWordsOf({word("h", "x", 3600500, 3601000)});
-    EXPECT_EQ(noteEvidence(block("quotes", 3600000), late, "2", "raw")->label, "01:00:00 \u00B7 Timestamp reference");
+    EXPECT_EQ(noteEvidence(block("quotes", 3600000), late, "2", "raw")->label,
+              "01:00:00 \u00B7 Timestamp reference");
     const auto endless = snapshotWordsOf({word("e", "x", huge - 10, huge)});
-    EXPECT_EQ(noteEvidence(block("quotes", huge - 20), endless, "2", "raw")->wordIDs, std::vector<std::string>{"e"});
+    EXPECT_EQ(noteEvidence(block("quotes", huge - 20), endless, "2", "raw")->wordIDs,
+              std::vector<std::string>{"e"});
 }
 
 // A snapshot with the given notes and the evidence and words they cite.
@@ -83,10 +89,9 @@ MeetingDetailSnapshot withNotes(std::vector<Note> notes, std::string status = "r
 TEST(MeetingDetailNotes, NotesTextKeysEveryCitation) {
     const Evidence first{{"w1"}, "2", "01:01 \u00B7 Timestamp reference", "raw"};
     const Evidence second{{"w2"}, "Original transcript \u00B7 2", "03:10 \u00B7 Source word", "raw"};
-    const auto content =
-        notesContent(withNotes({Note{"Summary", "Kickoff [01:01] went well", "generated", {first}},
-                                Note{"Mine", "Bring coffee", "user", {}},
-                                Note{"Quotes", "No stamp here", "generated", {second}}}));
+    const auto content = notesContent(withNotes(
+        {Note{"Summary", "Kickoff [01:01] went well", "generated", {first}},
+         Note{"Mine", "Bring coffee", "user", {}}, Note{"Quotes", "No stamp here", "generated", {second}}}));
     EXPECT_EQ(content.text.string, u"AI-generated notes. Check sources before sharing.\n"
                                    u"Summary\nKickoff \uFFFC went well\n"
                                    u"Mine \u00B7 User-authored notes\nBring coffee\n"
@@ -97,7 +102,8 @@ TEST(MeetingDetailNotes, NotesTextKeysEveryCitation) {
 
     std::vector<DetailTextRun> chips;
     for (const auto& run : content.text.runs)
-        if (run.chip) chips.push_back(run);
+        if (run.chip)
+            chips.push_back(run);
     ASSERT_EQ(chips.size(), 2u);
     EXPECT_EQ(chips[0].style.link, "nuvel-evidence:0-0");
     EXPECT_EQ(chips[0].style.tooltip,
@@ -132,23 +138,29 @@ TEST(MeetingDetailNotes, WithoutNotesTheStatusSentenceShowsAndTheTranscriptTabOp
     arabicFirst.preferredLanguages = {"ar-EG"};
     EXPECT_TRUE(notesContent(withNotes({Note{"Notes", "\u0645\u0631\u062D\u0628\u0627 ok", "generated", {}}}))
                     .text.rightToLeft);
-    EXPECT_TRUE(notesContent(withNotes({Note{"Notes", "1234", "generated", {}}}), arabicFirst).text.rightToLeft);
+    EXPECT_TRUE(
+        notesContent(withNotes({Note{"Notes", "1234", "generated", {}}}), arabicFirst).text.rightToLeft);
 }
 
 TEST(MeetingDetailNotes, SnapshotCitesTheWordsOfItsNoteBlocks) {
     NativeMeetingDocument document =
-        meetingOf({word("w1", "Send", 60500, 61200), word("w2", "budget", 62000, 62400), word("w3", "later", 73000, 73400)});
+        meetingOf({word("w1", "Send", 60500, 61200), word("w2", "budget", 62000, 62400),
+                   word("w3", "later", 73000, 73400)});
     document.notes = notesDocument(
         R"({"meeting": {"status": "flagged", "output": {"action_items": [{"task": "Send it", "timestamp": "1:01"},
                                                                       {"task": "Review"}]}}})",
         R"([{"template": "meeting", "path": "/output/action_items/1", "start_ms": 0, "word_id": "w3", "source_layer": "corrected"}])");
     const auto snapshot = MeetingDetailSnapshot::make(document, nullptr);
-    EXPECT_EQ(snapshot.notes,
-              (std::vector<Note>{
-                  Note{"Action items", "Needs review \u00B7 Send it", "generated",
-                       {Evidence{{"w1", "w2"}, "2", "01:01 \u00B7 Timestamp reference", "raw"}}},
-                  Note{"Action items", "Needs review \u00B7 Review", "generated",
-                       {Evidence{{"w3"}, "2", "01:13 \u00B7 Source word", "corrected"}}}}));
+    EXPECT_EQ(
+        snapshot.notes,
+        (std::vector<Note>{Note{"Action items",
+                                "Needs review \u00B7 Send it",
+                                "generated",
+                                {Evidence{{"w1", "w2"}, "2", "01:01 \u00B7 Timestamp reference", "raw"}}},
+                           Note{"Action items",
+                                "Needs review \u00B7 Review",
+                                "generated",
+                                {Evidence{{"w3"}, "2", "01:13 \u00B7 Source word", "corrected"}}}}));
     EXPECT_EQ(notesContent(snapshot).evidenceRanges.count("1-0"), 1u);
 }
 

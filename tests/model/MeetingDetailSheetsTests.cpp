@@ -32,12 +32,14 @@ std::string correctionText(const MeetingCorrection& c) {
     return std::visit(
         [](const auto& v) -> std::string {
             using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, MeetingCorrection::Word>) return "word " + v.id + "=" + v.text;
+            if constexpr (std::is_same_v<T, MeetingCorrection::Word>)
+                return "word " + v.id + "=" + v.text;
             else if constexpr (std::is_same_v<T, MeetingCorrection::RenameSpeaker>)
                 return "speaker " + v.id + "=" + v.name;
             else {
                 std::string out = "assign " + v.speakerID + ":";
-                for (const auto& id : v.wordIDs) out += " " + id;
+                for (const auto& id : v.wordIDs)
+                    out += " " + id;
                 return out;
             }
         },
@@ -85,10 +87,14 @@ TEST(MeetingDetailHeader, TitleSubtitleProvenanceBannerAndStatus) {
              s.durationMS = 61000;
          },
          "m0",
-         {"Planning", "Notes source · Source revision: Original transcript\nCorrected transcript · Revision: 4",
-          "1:01", true, ""}},
-        {"stale notes of this meeting dismissed", [](MeetingDetailSnapshot& s) { s.notesStale = true; }, "m1",
-         {"Planning", "Notes source · Source revision: Original transcript\nCorrected transcript · Revision: 4", "",
+         {"Planning",
+          "Notes source · Source revision: Original transcript\nCorrected transcript · Revision: 4", "1:01",
+          true, ""}},
+        {"stale notes of this meeting dismissed",
+         [](MeetingDetailSnapshot& s) { s.notesStale = true; },
+         "m1",
+         {"Planning",
+          "Notes source · Source revision: Original transcript\nCorrected transcript · Revision: 4", "",
           false, ""}},
     };
     for (const auto& c : cases) {
@@ -154,8 +160,9 @@ TEST(CorrectionDraft, OpensOnTheFirstWordWithTheSpeakersSortedAndTheUnnamedOneLa
     EXPECT_EQ(draft->speakerIDs(), (std::vector<std::string>{"S1", "S2", "S9"}));
     EXPECT_EQ(draft->speakerTitles(), (std::vector<std::string>{"Ada", "Ben", "Unnamed speaker"}));
     EXPECT_EQ(draft->speakerIndex(), 2);
-    EXPECT_EQ(draft->status(),
-              "The original transcript is preserved. Corrections do not automatically update generated notes.");
+    EXPECT_EQ(
+        draft->status(),
+        "The original transcript is preserved. Corrections do not automatically update generated notes.");
     EXPECT_TRUE(draft->saveEnabled());
     EXPECT_FALSE(draft->reloadVisible() || draft->rebaseVisible());
 }
@@ -211,7 +218,8 @@ TEST(CorrectionDraft, ModeChangesReplaceTheFieldText) {
     EXPECT_EQ(draft.changeMode(1, nullptr), "");
     auto unnamed = *CorrectionDraft::open(s, {s.words[1]});
     EXPECT_EQ(unnamed.changeMode(1, &s), "");
-    EXPECT_FALSE(unnamed.save(&s, unnamed.fieldText(), 0, true)) << "an unnamed speaker's empty name is not sent";
+    EXPECT_FALSE(unnamed.save(&s, unnamed.fieldText(), 0, true))
+        << "an unnamed speaker's empty name is not sent";
 }
 
 // The path of a save that another editor overtook: conflict outcome, reload, the newer snapshot,
@@ -224,8 +232,9 @@ TEST(CorrectionDraft, ConflictReloadAndRebase) {
     EXPECT_TRUE(draft.saving());
 
     EXPECT_FALSE(draft.finish(false, true, std::string(" \n "), true));
-    EXPECT_EQ(draft.status(), "Another editor changed this transcript. Your draft is kept. Reload, compare, then "
-                              "choose Use current revision.");
+    EXPECT_EQ(draft.status(),
+              "Another editor changed this transcript. Your draft is kept. Reload, compare, then "
+              "choose Use current revision.");
     EXPECT_TRUE(draft.conflict() && draft.reloadVisible());
     EXPECT_FALSE(draft.rebaseVisible() || draft.saveEnabled() || draft.saving());
     EXPECT_FALSE(draft.save(&s, "Hallo", 0, true)) << "saving stays blocked in a conflict";
@@ -236,16 +245,18 @@ TEST(CorrectionDraft, ConflictReloadAndRebase) {
     s.revision = "5";
     s.words[0].text = "Hullo";
     draft.apply(s);
-    EXPECT_EQ(draft.status(), "The transcript changed. Your draft is kept. Compare it with the current text, then "
-                              "choose Use current revision.\nCurrent text: Hullo");
+    EXPECT_EQ(draft.status(),
+              "The transcript changed. Your draft is kept. Compare it with the current text, then "
+              "choose Use current revision.\nCurrent text: Hullo");
     EXPECT_TRUE(draft.rebaseVisible() && draft.reloadVisible() && draft.conflict());
 
     EXPECT_TRUE(draft.useCurrentRevision(&s));
     EXPECT_EQ(draft.revision(), "5");
     EXPECT_FALSE(draft.conflict() || draft.rebaseVisible());
     EXPECT_TRUE(draft.saveEnabled() && draft.reloadVisible());
-    EXPECT_EQ(draft.status(), "Your draft will be saved against the current revision. Generated notes keep their "
-                              "stated source version.");
+    EXPECT_EQ(draft.status(),
+              "Your draft will be saved against the current revision. Generated notes keep their "
+              "stated source version.");
     EXPECT_FALSE(draft.useCurrentRevision(&s)) << "already on the shown revision";
     const auto again = draft.save(&s, "Hallo", 0, true);
     ASSERT_TRUE(again);
@@ -261,8 +272,10 @@ TEST(CorrectionDraft, OutcomesAndLostPermission) {
         const char* status;
     } outcomes[] = {
         {true, false, std::nullopt, true, "Saving correction…"},
-        {false, false, std::nullopt, false, "The correction could not be saved. Your draft is kept; try again."},
-        {false, false, std::string("\t"), false, "The correction could not be saved. Your draft is kept; try again."},
+        {false, false, std::nullopt, false,
+         "The correction could not be saved. Your draft is kept; try again."},
+        {false, false, std::string("\t"), false,
+         "The correction could not be saved. Your draft is kept; try again."},
         {false, false, std::string(" Offline. "), false, " Offline. "},
         {false, true, std::string("Taken over."), false, "Taken over."},
     };
@@ -303,9 +316,13 @@ TEST(DetailSheetRules, RenameSharesLinks) {
         int expiry;
         bool allowed, ticked;
         LinkRequest expected;
-    } links[] = {{0, true, true, {7, true}},   {1, true, false, {30, false}}, {1, false, true, {30, false}},
-                 {2, true, true, {7, true}},   {-1, false, false, {7, false}}};
-    for (const auto& l : links) EXPECT_EQ(linkRequest(l.expiry, l.allowed, l.ticked), l.expected) << l.expiry;
+    } links[] = {{0, true, true, {7, true}},
+                 {1, true, false, {30, false}},
+                 {1, false, true, {30, false}},
+                 {2, true, true, {7, true}},
+                 {-1, false, false, {7, false}}};
+    for (const auto& l : links)
+        EXPECT_EQ(linkRequest(l.expiry, l.allowed, l.ticked), l.expected) << l.expiry;
 
     MeetingDetailSnapshot s = shownMeeting();
     EXPECT_FALSE(linkAudioAllowed(s));

@@ -12,8 +12,9 @@ using namespace nuvel::meetingdetail;
 using Word = MeetingDetailSnapshot::Word;
 
 TEST(MeetingDetailSnapshot, WordsTakeTheFirstCorrectionAndTheDocumentsFields) {
-    NativeMeetingDocument document = meetingOf({word("w1", "Hello", 0, 400, "S1"), word("w2", "budget", 500, 900),
-                                                word("w3", "plan", 1000, 1400, "S2")});
+    NativeMeetingDocument document =
+        meetingOf({word("w1", "Hello", 0, 400, "S1"), word("w2", "budget", 500, 900),
+                   word("w3", "plan", 1000, 1400, "S2")});
     document.transcript.corrections = MeetingJSON::decode(R"([
         {"id": "w2", "from": "budgit"}, {"id": "w2", "from": "later"},
         {"id": "w1"}, {"from": "x"}, {"id": 3, "from": "y"}, "text", {"id": "w3", "from": null},
@@ -55,13 +56,53 @@ TEST(MeetingDetailSnapshot, PermissionsTimesAndDurations) {
         std::int64_t durationMS;
         double shownRecordedAt;
     } cases[] = {
-        {"all from their own document", {{"share", true}, {"export", true}, {"audio", true}}, {{"edit", true}},
-         61.25, 5, 10.0, true, true, true, true, 61250, 10.0},
-        {"edit is the transcript's, not the summary's", {{"edit", true}}, {{"share", true}}, 0, 7000, std::nullopt,
-         false, false, false, false, 7000, 1700000000},
-        {"false and absent are alike", {{"export", false}, {"audio", false}}, {{"edit", false}}, -3, 0, 0.0, false,
-         false, false, false, 0, 0.0},
-        {"a duration too large to count falls back", {}, {}, 1e300, 42, std::nullopt, false, false, false, false, 42,
+        {"all from their own document",
+         {{"share", true}, {"export", true}, {"audio", true}},
+         {{"edit", true}},
+         61.25,
+         5,
+         10.0,
+         true,
+         true,
+         true,
+         true,
+         61250,
+         10.0},
+        {"edit is the transcript's, not the summary's",
+         {{"edit", true}},
+         {{"share", true}},
+         0,
+         7000,
+         std::nullopt,
+         false,
+         false,
+         false,
+         false,
+         7000,
+         1700000000},
+        {"false and absent are alike",
+         {{"export", false}, {"audio", false}},
+         {{"edit", false}},
+         -3,
+         0,
+         0.0,
+         false,
+         false,
+         false,
+         false,
+         0,
+         0.0},
+        {"a duration too large to count falls back",
+         {},
+         {},
+         1e300,
+         42,
+         std::nullopt,
+         false,
+         false,
+         false,
+         false,
+         42,
          1700000000},
     };
     for (const Case& c : cases) {
@@ -92,9 +133,10 @@ TEST(MeetingDetailSnapshot, NotesStatusWordAndProvenance) {
         {"no notes document", std::nullopt, "pending", 0},
         {"notes without a run", notesDocument(oneItem), "ready", 1},
         {"empty notes without a run", notesDocument("{}"), "pending", 0},
-        {"the run's state", notesDocument(oneItem, "null", R"({"state": "running", "status": "x"})"), "running", 1},
-        {"the run's status when the state is no string", notesDocument("{}", "null", R"({"state": 1, "status": "failed"})"),
-         "failed", 0},
+        {"the run's state", notesDocument(oneItem, "null", R"({"state": "running", "status": "x"})"),
+         "running", 1},
+        {"the run's status when the state is no string",
+         notesDocument("{}", "null", R"({"state": 1, "status": "failed"})"), "failed", 0},
         {"a run of neither", notesDocument(oneItem, "null", R"({"phase": "x"})"), "ready", 1},
         {"notes switched off, whatever the run says",
          notesDocument(oneItem, "null", R"({"state": "completed"})", false), "disabled", 0},
@@ -148,15 +190,18 @@ TEST(MeetingDetailSnapshot, DisplayCopyShowsTheOriginalLayerReadOnly) {
     document.transcript.corrections = MeetingJSON::decode(R"([{"id": "w1", "from": "budgit"}])");
     const auto snapshot = MeetingDetailSnapshot::make(document, nullptr);
     MeetingTranscriptDocument original = MeetingTranscriptDocument::make(
-        "raw", 1, 500, MeetingTranscript{1, {word("r1", "budgit", 10, 390), word("r2", "now", 400, 800, "X")},
-                                         {{"X", MeetingSpeaker{"Xavier"}}}},
+        "raw", 1, 500,
+        MeetingTranscript{1,
+                          {word("r1", "budgit", 10, 390), word("r2", "now", 400, 800, "X")},
+                          {{"X", MeetingSpeaker{"Xavier"}}}},
         accessAllowing({{"edit", true}}));
     original.original_revision = 2;
 
     EXPECT_EQ(snapshot.displayCopy(&original, false), snapshot);
     EXPECT_EQ(snapshot.displayCopy(nullptr, true), snapshot);
     const auto copy = snapshot.displayCopy(&original, true);
-    EXPECT_EQ(copy.words, (std::vector<Word>{{"r1", "budgit", "budgit", "", 10, 390}, {"r2", "now", "now", "X", 400, 800}}));
+    EXPECT_EQ(copy.words, (std::vector<Word>{{"r1", "budgit", "budgit", "", 10, 390},
+                                             {"r2", "now", "now", "X", 400, 800}}));
     EXPECT_EQ(copy.speakers, (std::map<std::string, std::string>{{"X", "Xavier"}}));
     EXPECT_EQ(copy.revision, "2");
     EXPECT_EQ(copy.transcriptLayer, "raw");
@@ -186,7 +231,8 @@ TEST(MeetingDetailSnapshot, PendingLinkOnlyOnTheServiceWebHost) {
         {"https://App.GetNuvel.com/s/abc", true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(acceptedPendingLink(c.url, host), c.kept ? c.url : std::nullopt) << c.url.value_or("(none)");
+        EXPECT_EQ(acceptedPendingLink(c.url, host), c.kept ? c.url : std::nullopt)
+            << c.url.value_or("(none)");
     // A stand-in service on this machine serves its pages over plain http; nowhere else may.
     EXPECT_EQ(acceptedPendingLink("http://127.0.0.1:8123/s/#k", "127.0.0.1"), "http://127.0.0.1:8123/s/#k");
     EXPECT_EQ(acceptedPendingLink("http://LocalHost:8123/s/#k", "localhost"), "http://LocalHost:8123/s/#k");

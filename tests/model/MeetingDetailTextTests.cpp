@@ -20,27 +20,42 @@ TEST(MeetingDetailStamps, SecondsOfAStamp) {
         const char* stamp;
         std::optional<std::int64_t> seconds;
     } cases[] = {
-        {"1:05", 65},       {"01:01", 61},      {"1:02:03", 3723},  {"1:75", 135},     {"0:00", 0},
-        {"1::05", 65},      {":1:05:", 65},     {"+1:05", 65},      {"1:-5", 55},      {"5", std::nullopt},
-        {"1:2:3:4", std::nullopt},              {"", std::nullopt}, {"::", std::nullopt},
-        {"1:5a", std::nullopt},                 {"1: 5", std::nullopt}, {"+-1:05", std::nullopt},
+        {"1:05", 65},
+        {"01:01", 61},
+        {"1:02:03", 3723},
+        {"1:75", 135},
+        {"0:00", 0},
+        {"1::05", 65},
+        {":1:05:", 65},
+        {"+1:05", 65},
+        {"1:-5", 55},
+        {"5", std::nullopt},
+        {"1:2:3:4", std::nullopt},
+        {"", std::nullopt},
+        {"::", std::nullopt},
+        {"1:5a", std::nullopt},
+        {"1: 5", std::nullopt},
+        {"+-1:05", std::nullopt},
         {"\xD9\xA1:\xD9\xA0\xD9\xA5", std::nullopt}, // Arabic-Indic digits are not decimal here
         {"153722867280912930:07", std::numeric_limits<std::int64_t>::max()},
         {"153722867280912930:08", std::nullopt}, // beyond an Int64 of seconds
         {"153722867280912931:00", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(stampSeconds(c.stamp), c.seconds) << c.stamp;
+    for (const auto& c : cases)
+        EXPECT_EQ(stampSeconds(c.stamp), c.seconds) << c.stamp;
 }
 
 std::vector<DetailTextRun> chipsOf(const DetailText& text) {
     std::vector<DetailTextRun> chips;
     for (const auto& run : text.runs)
-        if (run.chip) chips.push_back(run);
+        if (run.chip)
+            chips.push_back(run);
     return chips;
 }
 
 TEST(MeetingDetailStamps, NoteBodyTurnsStampsIntoChips) {
-    const NoteCitation at042{"0:42", "nuvel-evidence:0-0", "first"}, at310{"3:10", "nuvel-evidence:0-1", "second"};
+    const NoteCitation at042{"0:42", "nuvel-evidence:0-0", "first"},
+        at310{"3:10", "nuvel-evidence:0-1", "second"};
     const struct {
         const char* name;
         std::string text;
@@ -48,19 +63,44 @@ TEST(MeetingDetailStamps, NoteBodyTurnsStampsIntoChips) {
         std::u16string shown, copied;
         std::vector<std::pair<std::string, std::string>> chipLinks; // link, tooltip
     } cases[] = {
-        {"a stamp without citations plays from its time", "Start [1:05] now", {}, u"Start \uFFFC now",
-         u"Start [1:05] now", {{"nuvel-time:65000", "Play from here"}}},
-        {"too few or too many digits stay plain", "[1:5] and [123:45] and [1:05:5]", {},
-         u"[1:5] and [123:45] and [1:05:5]", u"[1:5] and [123:45] and [1:05:5]", {}},
-        {"a cited stamp in place, the other appended", "Budget [0:42].", {at042, at310},
-         u"Budget \uFFFC. \u2009\uFFFC", u"Budget [0:42]. \u20093:10",
+        {"a stamp without citations plays from its time",
+         "Start [1:05] now",
+         {},
+         u"Start \uFFFC now",
+         u"Start [1:05] now",
+         {{"nuvel-time:65000", "Play from here"}}},
+        {"too few or too many digits stay plain",
+         "[1:5] and [123:45] and [1:05:5]",
+         {},
+         u"[1:5] and [123:45] and [1:05:5]",
+         u"[1:5] and [123:45] and [1:05:5]",
+         {}},
+        {"a cited stamp in place, the other appended",
+         "Budget [0:42].",
+         {at042, at310},
+         u"Budget \uFFFC. \u2009\uFFFC",
+         u"Budget [0:42]. \u20093:10",
          {{"nuvel-evidence:0-0", "first"}, {"nuvel-evidence:0-1", "second"}}},
-        {"equal values meet the first citation", "[00:42] then [0:42] and [3:10]", {at042, at310},
-         u"\uFFFC then \uFFFC and \uFFFC", u"[00:42] then [0:42] and [3:10]",
-         {{"nuvel-evidence:0-0", "first"}, {"nuvel-evidence:0-0", "first"}, {"nuvel-evidence:0-1", "second"}}},
-        {"hours, minutes and seconds", "[1:00:00]", {}, u"\uFFFC", u"[1:00:00]", {{"nuvel-time:3600000", "Play from here"}}},
-        {"stamps in other digits stay as typed", "[\xD9\xA1:\xD9\xA0\xD9\xA5] [1:75]", {},
-         u"[\u0661:\u0660\u0665] \uFFFC", u"[\u0661:\u0660\u0665] [1:75]", {{"nuvel-time:135000", "Play from here"}}},
+        {"equal values meet the first citation",
+         "[00:42] then [0:42] and [3:10]",
+         {at042, at310},
+         u"\uFFFC then \uFFFC and \uFFFC",
+         u"[00:42] then [0:42] and [3:10]",
+         {{"nuvel-evidence:0-0", "first"},
+          {"nuvel-evidence:0-0", "first"},
+          {"nuvel-evidence:0-1", "second"}}},
+        {"hours, minutes and seconds",
+         "[1:00:00]",
+         {},
+         u"\uFFFC",
+         u"[1:00:00]",
+         {{"nuvel-time:3600000", "Play from here"}}},
+        {"stamps in other digits stay as typed",
+         "[\xD9\xA1:\xD9\xA0\xD9\xA5] [1:75]",
+         {},
+         u"[\u0661:\u0660\u0665] \uFFFC",
+         u"[\u0661:\u0660\u0665] [1:75]",
+         {{"nuvel-time:135000", "Play from here"}}},
         {"only citations", "", {at310}, u" \u2009\uFFFC", u" \u20093:10", {{"nuvel-evidence:0-1", "second"}}},
     };
     for (const auto& c : cases) {
@@ -73,7 +113,8 @@ TEST(MeetingDetailStamps, NoteBodyTurnsStampsIntoChips) {
             EXPECT_EQ(body.string[chip.range.location], objectReplacementCharacter) << c.name;
         }
         EXPECT_EQ(links, c.chipLinks) << c.name;
-        for (const auto& run : body.runs) EXPECT_EQ(run.style.font, (DetailFont{14, false})) << c.name;
+        for (const auto& run : body.runs)
+            EXPECT_EQ(run.style.font, (DetailFont{14, false})) << c.name;
     }
 }
 
@@ -92,7 +133,8 @@ TEST(MeetingDetailStamps, LinksAskForATimeOrACitation) {
         {"https://example.com", std::monostate{}},
         {"NUVEL-TIME:5", std::monostate{}},
     };
-    for (const auto& c : cases) EXPECT_EQ(parseDetailLink(c.link), c.expected) << c.link;
+    for (const auto& c : cases)
+        EXPECT_EQ(parseDetailLink(c.link), c.expected) << c.link;
     EXPECT_EQ(parseDetailLink(timeLink(42)), DetailLink(TimeLink{42}));
     EXPECT_EQ(parseDetailLink(evidenceLink("3-1")), DetailLink(EvidenceLink{"3-1"}));
 }
@@ -102,13 +144,16 @@ MeetingDetailSnapshot shown(std::vector<MeetingWord> words) {
 }
 
 TEST(MeetingDetailTranscript, SpeakerBlocksWordRangesAndCorrections) {
-    NativeMeetingDocument document = meetingOf({word("w1", "Hello", 1500, 1900, "S1"), word("w2", "w\u00F6rld", 2000, 2400, "S1"),
-                                                word("w3", "ok", -1500, 10, "S3"), word("w4", "fine", 65000, 65100)});
+    NativeMeetingDocument document =
+        meetingOf({word("w1", "Hello", 1500, 1900, "S1"), word("w2", "w\u00F6rld", 2000, 2400, "S1"),
+                   word("w3", "ok", -1500, 10, "S3"), word("w4", "fine", 65000, 65100)});
     document.transcript.corrections = MeetingJSON::decode(R"([{"id": "w2", "from": "word"}])");
     const auto content = transcriptContent(MeetingDetailSnapshot::make(document, nullptr));
     const DetailText& text = content.text;
-    EXPECT_EQ(text.string, u"Ada \u00B7 0:01\nHello w\u00F6rld\nUnnamed speaker \u00B7 0:00\nok\nUnnamed speaker \u00B7 1:05\nfine");
-    EXPECT_EQ(content.wordRanges, (WordRanges{{"w1", {11, 5}}, {"w2", {17, 5}}, {"w3", {46, 2}}, {"w4", {72, 4}}}));
+    EXPECT_EQ(text.string, u"Ada \u00B7 0:01\nHello w\u00F6rld\nUnnamed speaker \u00B7 0:00\nok\nUnnamed "
+                           u"speaker \u00B7 1:05\nfine");
+    EXPECT_EQ(content.wordRanges,
+              (WordRanges{{"w1", {11, 5}}, {"w2", {17, 5}}, {"w3", {46, 2}}, {"w4", {72, 4}}}));
 
     const DetailStyle header{DetailFont{12, true}, DetailColor::secondaryLabel, false, {}, {}};
     const DetailStyle words{DetailFont{15, false}, DetailColor::label, false, {}, {}};
@@ -154,7 +199,8 @@ TEST(MeetingDetailTranscript, DirectionOfTheWords) {
         std::vector<std::string_view> views(c.texts.begin(), c.texts.end());
         EXPECT_EQ(prefersRightToLeft(views, c.languages), c.rightToLeft) << c.name;
         std::vector<MeetingWord> words;
-        for (const auto& t : c.texts) words.push_back(word("w" + std::to_string(words.size()), t, 0, 1));
+        for (const auto& t : c.texts)
+            words.push_back(word("w" + std::to_string(words.size()), t, 0, 1));
         DetailLocale locale;
         locale.preferredLanguages = c.languages;
         EXPECT_EQ(transcriptContent(shown(words), locale).text.rightToLeft, c.rightToLeft) << c.name;
@@ -165,10 +211,17 @@ TEST(MeetingDetailTranscript, MinuteClock) {
     const struct {
         std::int64_t ms;
         const char* text;
-    } cases[] = {{0, "0:00"},       {-500, "0:00"},    {-999, "0:00"},    {-1000, "0:00"},
-                 {999, "0:00"},     {65000, "1:05"},   {3725000, "62:05"}, {4500000, "75:00"},
+    } cases[] = {{0, "0:00"},
+                 {-500, "0:00"},
+                 {-999, "0:00"},
+                 {-1000, "0:00"},
+                 {999, "0:00"},
+                 {65000, "1:05"},
+                 {3725000, "62:05"},
+                 {4500000, "75:00"},
                  {std::numeric_limits<std::int64_t>::max(), "153722867280912:55"}};
-    for (const auto& c : cases) EXPECT_EQ(minuteClock(c.ms), c.text) << c.ms;
+    for (const auto& c : cases)
+        EXPECT_EQ(minuteClock(c.ms), c.text) << c.ms;
 }
 
 TEST(MeetingDetailTranscript, SelectedWordsAndPlayingThem) {
@@ -209,7 +262,8 @@ TEST(MeetingDetailTranscript, SelectedWordsAndPlayingThem) {
 
 TEST(MeetingDetailTranscript, JumpsToATimeAndToCitedWords) {
     std::vector<MeetingWord> words;
-    for (int i = 0; i < 50; ++i) words.push_back(word("w" + std::to_string(i), "w", 1000 * i + 300, 1000 * i + 800, "S1"));
+    for (int i = 0; i < 50; ++i)
+        words.push_back(word("w" + std::to_string(i), "w", 1000 * i + 300, 1000 * i + 800, "S1"));
     const auto snapshot = shown(words);
     const auto content = transcriptContent(snapshot);
     const auto& ranges = content.wordRanges;
@@ -223,7 +277,8 @@ TEST(MeetingDetailTranscript, JumpsToATimeAndToCitedWords) {
 
     using Evidence = MeetingDetailSnapshot::Evidence;
     const auto selection = [&](std::vector<std::string> ids) {
-        return evidenceSelection(Evidence{std::move(ids), "2", "label", std::nullopt}, snapshot.words, ranges);
+        return evidenceSelection(Evidence{std::move(ids), "2", "label", std::nullopt}, snapshot.words,
+                                 ranges);
     };
     const auto cited = std::get<EvidenceSelection>(selection({"w40", "w10", "w11", "w12", "gone"}));
     EXPECT_EQ(cited.selection.location, ranges.at("w10").location);
@@ -252,8 +307,9 @@ TEST(MeetingDetailTranscript, JumpsToATimeAndToCitedWords) {
         const auto choice = evidenceLayer(Evidence{{}, "", "", c.layer}, c.snapshotShown, c.originalLoaded);
         ASSERT_EQ(choice.index(), c.expected.index()) << c.layer.value_or("(none)");
         if (const auto* refused = std::get_if<EvidenceRefused>(&choice)) {
-            EXPECT_EQ(refused->sentence,
-                      "This citation refers to the original transcript. Refresh to load that source version.");
+            EXPECT_EQ(
+                refused->sentence,
+                "This citation refers to the original transcript. Refresh to load that source version.");
         } else {
             EXPECT_EQ(std::get<EvidenceLayer>(choice), std::get<EvidenceLayer>(c.expected));
         }

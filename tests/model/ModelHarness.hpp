@@ -10,11 +10,11 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/ModelParts.hpp"
-#include "tests/model/FakeCloud.hpp"
-#include "tests/model/RecordingFakes.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
+#include "tests/model/FakeCloud.hpp"
+#include "tests/model/RecordingFakes.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -64,10 +64,13 @@ public:
             throw RecordingError(RecordingError::Code::invalidManifest);
         return report;
     }
-    LocalRecording loadRecording(const Uuid&) override { throw RecordingError(RecordingError::Code::missingMedia); }
+    LocalRecording loadRecording(const Uuid&) override {
+        throw RecordingError(RecordingError::Code::missingMedia);
+    }
     void saveManifest(const LocalRecording& recording) override {
         if (int(manifests.size()) + 1 == failManifestSave)
-            throw std::filesystem::filesystem_error("manifest", std::make_error_code(std::errc::no_space_on_device));
+            throw std::filesystem::filesystem_error("manifest",
+                                                    std::make_error_code(std::errc::no_space_on_device));
         manifests.push_back(recording);
     }
     // Holds no annotations apart from the manifests it records.
@@ -76,7 +79,8 @@ public:
     void saveAnnotations(const Uuid& id, const RecordingStore::Annotations& annotations) override {
         calls.push_back("saveAnnotations");
         if (failAnnotations)
-            throw std::filesystem::filesystem_error("save", std::make_error_code(std::errc::no_space_on_device));
+            throw std::filesystem::filesystem_error("save",
+                                                    std::make_error_code(std::errc::no_space_on_device));
         annotationSaves.push_back({id, annotations});
     }
     LocalRecording setCaptureState(CaptureState, const Uuid&) override {
@@ -160,7 +164,9 @@ public:
 
 class FakeSleepNotices final : public SleepNotices {
 public:
-    void start(std::function<void(std::function<void()>)> handler) override { willSleep = std::move(handler); }
+    void start(std::function<void(std::function<void()>)> handler) override {
+        willSleep = std::move(handler);
+    }
     void stop() override { willSleep = {}; }
     std::function<void(std::function<void()>)> willSleep;
 };
@@ -251,12 +257,13 @@ sampleContract(const std::string& kind = "team", const std::string& workspaceID 
     return NativeBootstrap::decode(text);
 }
 
-inline const std::string noCloudCapabilities = R"({"create_idempotency": false, "upload_reconciliation": false,
+inline const std::string noCloudCapabilities =
+    R"({"create_idempotency": false, "upload_reconciliation": false,
     "upload_heartbeat": false, "commit_reconciliation": false, "native_library": false})";
 
 // Made `age` seconds before 700000000 (later ones are listed first by a store's recovery).
-inline LocalRecording sampleRecording(const std::string& title = "Standup", const std::string& account = "acc_1",
-                                      double age = 0) {
+inline LocalRecording sampleRecording(const std::string& title = "Standup",
+                                      const std::string& account = "acc_1", double age = 0) {
     return LocalRecording::make(account, std::nullopt, title, false, Date{700000000 - age}, Uuid::random());
 }
 
@@ -269,15 +276,16 @@ inline std::vector<LocalRecording> sampleRecordings(std::size_t count) {
 }
 
 // A saved recording of `seconds` of a tone in one live segment of `store`.
-inline LocalRecording savedRecording(WorkspaceStore& store, double seconds, const std::string& title = "Saved",
-                                     double age = 0) {
+inline LocalRecording savedRecording(WorkspaceStore& store, double seconds,
+                                     const std::string& title = "Saved", double age = 0) {
     LocalRecording recording = sampleRecording(title, "acc_1", age);
     store.saveManifest(recording);
     // The live writer takes at most maxLiveSamples per call.
     std::vector<float> samples(RecordingStore::maxLiveSamples, 0.25f);
     for (auto left = std::size_t(seconds * 48000); left > 0;) {
         std::size_t n = std::min(left, samples.size());
-        store.recordingStore()->appendLiveAudio(std::span<const float>(samples.data(), n), 48000, recording.id);
+        store.recordingStore()->appendLiveAudio(std::span<const float>(samples.data(), n), 48000,
+                                                recording.id);
         left -= n;
     }
     store.recordingStore()->finishLiveSegment(recording.id);
@@ -307,7 +315,8 @@ public:
                              const SymmetricKey& key) -> std::shared_ptr<WorkspaceStore> {
             openedRoots.push_back(root);
             if (failOpenStore)
-                throw std::filesystem::filesystem_error("store", std::make_error_code(std::errc::permission_denied));
+                throw std::filesystem::filesystem_error("store",
+                                                        std::make_error_code(std::errc::permission_denied));
             if (realStores)
                 return RecordingWorkspaceStore::open(root, key);
             auto store = std::make_shared<FakeStore>(root);
@@ -364,13 +373,16 @@ public:
         return data.path() / "share" / "Nuvel" / "production" / hexOf(account);
     }
     // The folder of the contract's workspace store.
-    std::filesystem::path workspaceFolder(const std::optional<NativeBootstrap>& contract = std::nullopt) const {
+    std::filesystem::path
+    workspaceFolder(const std::optional<NativeBootstrap>& contract = std::nullopt) const {
         if (!contract || contract->workspace.kind == "personal")
             return accountFolder() / "personal";
         return accountFolder() / ("workspace-" + hexOf(contract->workspace.id));
     }
     // The account's media key (made on first use, as the model makes it).
-    SymmetricKey accountKey() { return KeychainVault(AppModel::keychainService, keyring).mediaKey("acc_1", false); }
+    SymmetricKey accountKey() {
+        return KeychainVault(AppModel::keychainService, keyring).mediaKey("acc_1", false);
+    }
     // Lets the executor run again and runs what it held, oldest first, draining after each.
     void releaseHeld() {
         executor.holding = false;
@@ -457,7 +469,8 @@ public:
 
     // Opens the contract's workspace as start-up does, signed in as "acc_1".
     void signIn(std::optional<NativeBootstrap> contract = std::nullopt) {
-        runToCompletion(queue, parts->workspaces.openWorkspace(sampleSession(), std::move(contract), std::nullopt));
+        runToCompletion(queue,
+                        parts->workspaces.openWorkspace(sampleSession(), std::move(contract), std::nullopt));
         queue.drain();
         changes = 0;
     }
@@ -468,12 +481,14 @@ public:
         signIn(contract);
         return std::dynamic_pointer_cast<FakeStore>(state().store);
     }
-    std::shared_ptr<FakeStore> signedInWith(std::size_t count, std::optional<NativeBootstrap> contract = std::nullopt) {
+    std::shared_ptr<FakeStore> signedInWith(std::size_t count,
+                                            std::optional<NativeBootstrap> contract = std::nullopt) {
         return signedInWith(sampleRecordings(count), std::move(contract));
     }
     // Signed in over a real encrypted store that holds `list` before it opens.
-    std::shared_ptr<WorkspaceStore> signedInWithRealStore(const std::vector<LocalRecording>& list = {},
-                                                          std::optional<NativeBootstrap> contract = std::nullopt) {
+    std::shared_ptr<WorkspaceStore>
+    signedInWithRealStore(const std::vector<LocalRecording>& list = {},
+                          std::optional<NativeBootstrap> contract = std::nullopt) {
         realStore(list, contract);
         signIn(contract);
         return state().store;
@@ -488,7 +503,8 @@ struct Snapshot {
     std::optional<Uuid> selected, active, playbackID;
     std::string message, session, bootstrap;
     const void* store = nullptr;
-    bool busy = false, uploading = false, transition = false, signingIn = false, network = false, update = false;
+    bool busy = false, uploading = false, transition = false, signingIn = false, network = false,
+         update = false;
     double elapsed = 0;
     std::size_t timers = 0, posted = 0, storeCalls = 0, cloudCalls = 0, heldJobs = 0, browserOpens = 0,
                 playerCalls = 0;
@@ -498,7 +514,9 @@ struct Snapshot {
 // The whole model, reached through its entry points and the fakes.
 class AppHarness : public World {
 public:
-    explicit AppHarness(std::function<void(AppModelDependencies&)> adjust = {}) : World(std::move(adjust)) { build(); }
+    explicit AppHarness(std::function<void(AppModelDependencies&)> adjust = {}) : World(std::move(adjust)) {
+        build();
+    }
     ~AppHarness() override {
         releaseHeld();
         model.reset();
@@ -542,12 +560,14 @@ public:
         signIn(std::move(contract));
         return std::dynamic_pointer_cast<FakeStore>(model->store());
     }
-    std::shared_ptr<FakeStore> signedInWith(std::size_t count, std::optional<NativeBootstrap> contract = std::nullopt) {
+    std::shared_ptr<FakeStore> signedInWith(std::size_t count,
+                                            std::optional<NativeBootstrap> contract = std::nullopt) {
         return signedInWith(sampleRecordings(count), std::move(contract));
     }
     // Signed in over a real encrypted store that holds `list` before it opens.
-    std::shared_ptr<WorkspaceStore> signedInWithRealStore(const std::vector<LocalRecording>& list = {},
-                                                          std::optional<NativeBootstrap> contract = std::nullopt) {
+    std::shared_ptr<WorkspaceStore>
+    signedInWithRealStore(const std::vector<LocalRecording>& list = {},
+                          std::optional<NativeBootstrap> contract = std::nullopt) {
         realStore(list, contract);
         signIn(std::move(contract));
         return model->store();

@@ -30,7 +30,8 @@ TEST(ModelState, TheActiveRecordingFollowsItsCaptureState) {
 }
 
 TEST(ModelState, CanSendAgainOnlyWhatTheServiceCanRecognise) {
-    const std::string both = R"({"create_idempotency": true, "upload_reconciliation": true, "upload_heartbeat": false,
+    const std::string both =
+        R"({"create_idempotency": true, "upload_reconciliation": true, "upload_heartbeat": false,
                                  "commit_reconciliation": false, "native_library": false})";
     const std::string createOnly = R"({"create_idempotency": true, "upload_reconciliation": false,
                                        "upload_heartbeat": false, "commit_reconciliation": false, "native_library": false})";
@@ -38,8 +39,9 @@ TEST(ModelState, CanSendAgainOnlyWhatTheServiceCanRecognise) {
                                           "upload_heartbeat": false, "commit_reconciliation": false, "native_library": false})";
     ModelState state;
     LocalRecording r = sampleRecording();
-    for (TransferState transfer : {TransferState::local, TransferState::failed, TransferState::creating,
-                                   TransferState::uploading, TransferState::committing, TransferState::accepted}) {
+    for (TransferState transfer :
+         {TransferState::local, TransferState::failed, TransferState::creating, TransferState::uploading,
+          TransferState::committing, TransferState::accepted}) {
         r.transfer = transfer;
         EXPECT_TRUE(state.canSend(r)) << rawValue(transfer);
     }

@@ -97,7 +97,8 @@ TEST(Outcome, ADroppedErrorLeavesOneDebugLineWithItsType) {
     failed.drop("re-reading the manifest");
     fine.drop("nothing to drop");
     std::string trace = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(trace.rfind("nuvel: dropped nuvel::RecordingError (re-reading the manifest): ", 0), 0u) << trace;
+    EXPECT_EQ(trace.rfind("nuvel: dropped nuvel::RecordingError (re-reading the manifest): ", 0), 0u)
+        << trace;
     EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 1) << trace;
 }
 #endif

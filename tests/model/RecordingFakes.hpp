@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <span>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 

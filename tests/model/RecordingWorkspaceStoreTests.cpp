@@ -42,8 +42,10 @@ TEST(RecordingWorkspaceStore, PassesManifestsAndAnnotationsThroughToTheSealedSto
 TEST(RecordingWorkspaceStore, RecoveryStateChangesAndDeletionReachTheStore) {
     test::TempDir dir("workspace-store");
     RecordingWorkspaceStore store(dir / "personal", SymmetricKey::random());
-    LocalRecording mine = LocalRecording::make("acc_1", std::nullopt, "", false, Date{700000000}, Uuid::random());
-    LocalRecording theirs = LocalRecording::make("acc_2", std::nullopt, "", false, Date{700000001}, Uuid::random());
+    LocalRecording mine =
+        LocalRecording::make("acc_1", std::nullopt, "", false, Date{700000000}, Uuid::random());
+    LocalRecording theirs =
+        LocalRecording::make("acc_2", std::nullopt, "", false, Date{700000001}, Uuid::random());
     store.saveManifest(mine);
     store.saveManifest(theirs);
 

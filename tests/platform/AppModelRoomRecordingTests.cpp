@@ -38,16 +38,19 @@ TEST(AppModelRoomRecording, SixSecondsFromTheSheetToASealedRecordingThatRecovery
     request.title = "Kitchen table";
     request.sourceName = "TestMicrophone";
     m.startNewRecording(request);
-    ASSERT_TRUE(driveInRealTime(h.queue, [&] { return !m.busy(); }, 10));
+    ASSERT_TRUE(driveInRealTime(
+        h.queue, [&] { return !m.busy(); }, 10));
     ASSERT_TRUE(m.isCapturing()) << m.message();
     const Uuid id = *m.activeID();
 
-    ASSERT_TRUE(driveInRealTime(h.queue, [&] { return m.elapsed() >= 6.0 || !m.isCapturing(); }, 20));
+    ASSERT_TRUE(driveInRealTime(
+        h.queue, [&] { return m.elapsed() >= 6.0 || !m.isCapturing(); }, 20));
     ASSERT_TRUE(m.isCapturing()) << "the capture stopped early: " << m.message();
     EXPECT_GT(m.microphoneLevel(), 0.1) << "the test microphone carries a tone";
     bool stopped = false;
     m.stopRecording([&] { stopped = true; });
-    ASSERT_TRUE(driveInRealTime(h.queue, [&] { return stopped; }, 20));
+    ASSERT_TRUE(driveInRealTime(
+        h.queue, [&] { return stopped; }, 20));
     EXPECT_EQ(m.message(), "Saved on this Mac. Send to Nuvel when you are ready.");
     EXPECT_FALSE(m.isRecording());
 

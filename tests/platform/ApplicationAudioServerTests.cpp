@@ -23,7 +23,8 @@ std::string twoStreamPlayer() {
 
 std::size_t streamsOf(PulseConnection& connection, pid_t pid) {
     auto inputs = listSinkInputs(connection);
-    return std::size_t(std::count_if(inputs.begin(), inputs.end(), [pid](const auto& i) { return i.processID == pid; }));
+    return std::size_t(
+        std::count_if(inputs.begin(), inputs.end(), [pid](const auto& i) { return i.processID == pid; }));
 }
 
 // The recording between two host times, by the timeline of its one span.
@@ -56,7 +57,8 @@ TEST_F(ApplicationAudioServerTest, EveryStreamIsHeardAlsoOneTheApplicationCloses
 
     PulseCapturePlatform platform(connection, queue, executor);
     auto applications = runWithWorkers(queue, SystemAudioCapture::availableApplications(platform));
-    EXPECT_EQ(std::count_if(applications.begin(), applications.end(), [&](const auto& a) { return a.id == player.pid(); }),
+    EXPECT_EQ(std::count_if(applications.begin(), applications.end(),
+                            [&](const auto& a) { return a.id == player.pid(); }),
               1); // one application, however many streams
 
     SystemAudioCapture capture(store.sink, store.id, Selection::application(player.pid()), true, std::nullopt,
@@ -122,8 +124,8 @@ TEST_F(ApplicationAudioServerTest, AStreamMovedToAnotherOutputIsFollowed) {
     ASSERT_TRUE(outputA.warm() && outputB.warm() && microphone.warm());
 
     PulseCapturePlatform platform(connection, queue, executor);
-    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true, std::nullopt,
-                               platform);
+    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true,
+                               std::nullopt, platform);
     runWithWorkers(queue, capture.start());
     const double started = hostTimeSeconds();
     expectHealthyFor(capture, 1.5);
@@ -140,9 +142,11 @@ TEST_F(ApplicationAudioServerTest, AStreamMovedToAnotherOutputIsFollowed) {
 
     const CaptureTimeline& timeline = recording.sourceTimeline.value();
     auto samples = store.sealedAudio(recording, 48000);
-    EXPECT_NEAR(windowedAmplitude(between(samples, timeline, started + 0.3, moved - 0.2), 1000, 48000), 0.25, 0.04);
-    EXPECT_NEAR(windowedAmplitude(between(samples, timeline, moved + 0.7 + settle, stopped - 0.3), 1000, 48000), 0.25,
+    EXPECT_NEAR(windowedAmplitude(between(samples, timeline, started + 0.3, moved - 0.2), 1000, 48000), 0.25,
                 0.04);
+    EXPECT_NEAR(
+        windowedAmplitude(between(samples, timeline, moved + 0.7 + settle, stopped - 0.3), 1000, 48000), 0.25,
+        0.04);
 }
 
 } // namespace

@@ -1,10 +1,9 @@
 // The capturable applications renamed to the identifiers detection uses, over a /proc of our own.
-#include <gtest/gtest.h>
-
-#include <fstream>
-
 #include "Nuvel/platform/CaptureApplications.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <fstream>
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -26,10 +25,10 @@ TEST(CaptureApplications, EachApplicationTakesTheIdentifierItsProcessIsKnownBy) 
         std::string given, expected;
     };
     const std::vector<Row> rows = {
-        {10, "zoom", "us.zoom.Zoom"},                   // a known executable
-        {11, "firefox-esr", "org.mozilla.firefox"},     // a known desktop entry
-        {12, "rhythmbox", "rhythmbox"},                 // nothing known: the sound server's
-        {13, "gone", "gone"},                           // no such process any more
+        {10, "zoom", "us.zoom.Zoom"},               // a known executable
+        {11, "firefox-esr", "org.mozilla.firefox"}, // a known desktop entry
+        {12, "rhythmbox", "rhythmbox"},             // nothing known: the sound server's
+        {13, "gone", "gone"},                       // no such process any more
     };
     std::vector<SystemAudioCapture::Application> applications;
     for (const Row& row : rows)

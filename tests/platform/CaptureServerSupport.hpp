@@ -59,7 +59,8 @@ inline double windowedAmplitude(const std::vector<float>& samples, double freque
     const auto window = std::size_t(rate / 2);
     std::vector<double> amplitudes;
     for (std::size_t at = 0; at + window <= samples.size(); at += window) {
-        std::vector<float> part(samples.begin() + std::ptrdiff_t(at), samples.begin() + std::ptrdiff_t(at + window));
+        std::vector<float> part(samples.begin() + std::ptrdiff_t(at),
+                                samples.begin() + std::ptrdiff_t(at + window));
         amplitudes.push_back(toneAmplitude(part, frequency, rate));
     }
     if (amplitudes.empty())
@@ -122,8 +123,9 @@ private:
 // the test microphone both delivering before the test begins.
 struct MeetingOnPrivateSink {
     MeetingOnPrivateSink(const std::shared_ptr<PulseConnection>& connection, const std::string& stem)
-        : sinkName(uniqueName(stem)), sink(privateSink(sinkName)), meeting({"paplay", "-d", sinkName, toneFile(tones)}),
-          output(connection, sinkName + ".monitor"), microphone(connection, "testmic") {}
+        : sinkName(uniqueName(stem)), sink(privateSink(sinkName)),
+          meeting({"paplay", "-d", sinkName, toneFile(tones)}), output(connection, sinkName + ".monitor"),
+          microphone(connection, "testmic") {}
 
     bool ready(PulseConnection& connection) const {
         return sink->loaded() && sinkInputOf(connection, meeting.pid()) && output.warm() && microphone.warm();
@@ -141,6 +143,5 @@ struct MeetingOnPrivateSink {
     WarmSource output;
     WarmSource microphone;
 };
-
 
 } // namespace nuvel::test

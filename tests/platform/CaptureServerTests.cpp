@@ -87,8 +87,8 @@ TEST_F(CaptureServerTest, OneApplicationIsCapturedWithTheMicrophoneAndWithoutThe
     for (const auto& application : applications)
         EXPECT_NE(application.id, getpid());
 
-    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true, std::nullopt,
-                               platform);
+    SystemAudioCapture capture(store.sink, store.id, Selection::application(meeting.pid()), true,
+                               std::nullopt, platform);
     runWithWorkers(queue, capture.start());
     expectHealthyFor(capture, 4.0);
     EXPECT_GT(capture.systemLevel(), 0.3);
@@ -166,10 +166,11 @@ TEST_F(CaptureServerTest, WhatPlaysRightAtStartIsInTheRecordingFromItsBeginning)
         ChildProcess player({"paplay", "-d", sinkName, (tones / "tone.wav").string()});
         ASSERT_TRUE(sinkInputOf(*connection, player.pid()));
 
-        PulseCapturePlatform platform(connection, queue, executor, PulseSystemAudioService::Options{sinkName});
-        SystemAudioCapture capture(into.sink, into.id,
-                                   wholeSystem ? Selection::allSystem() : Selection::application(player.pid()), false,
-                                   std::nullopt, platform);
+        PulseCapturePlatform platform(connection, queue, executor,
+                                      PulseSystemAudioService::Options{sinkName});
+        SystemAudioCapture capture(
+            into.sink, into.id, wholeSystem ? Selection::allSystem() : Selection::application(player.pid()),
+            false, std::nullopt, platform);
         runWithWorkers(queue, capture.start());
         expectHealthyFor(capture, 2.0);
         LocalRecording recording = runWithWorkers(queue, capture.stop());
@@ -193,8 +194,8 @@ TEST_F(CaptureServerTest, AnApplicationThatQuitsLeavesTheCaptureUnhealthyWithIts
     ASSERT_TRUE(app.ready(*connection));
 
     PulseCapturePlatform platform(connection, queue, executor);
-    SystemAudioCapture capture(store.sink, store.id, Selection::application(app.meeting.pid()), true, std::nullopt,
-                               platform);
+    SystemAudioCapture capture(store.sink, store.id, Selection::application(app.meeting.pid()), true,
+                               std::nullopt, platform);
     runWithWorkers(queue, capture.start());
     expectHealthyFor(capture, 1.5);
     app.meeting.stop();
@@ -230,7 +231,8 @@ TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioK
     expectHealthyFor(capture, 1.5);
     module.unload();
     EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 2.0));
-    expectRecordingError(RecordingError::Code::invalidTransport, [&] { runWithWorkers(queue, capture.stop()); });
+    expectRecordingError(RecordingError::Code::invalidTransport,
+                         [&] { runWithWorkers(queue, capture.stop()); });
     LocalRecording recording = store.store->loadRecording(store.id);
     EXPECT_NEAR(recording.totalDuration(), 1.5, 0.3);
     auto samples = store.sealedAudio(recording, 16000);
@@ -259,8 +261,8 @@ TEST_F(CaptureServerTest, TheSourceCheckMetersAnApplicationAndTheMicrophoneForTh
     auto meters = std::make_shared<Meters>();
     PulseCapturePlatform platform(connection, queue, executor);
     const double begun = hostTimeSeconds();
-    runInRealTime(queue, SystemAudioCapture::sourceCheck(Selection::application(app.meeting.pid()), true, std::nullopt,
-                                                         meters, platform));
+    runInRealTime(queue, SystemAudioCapture::sourceCheck(Selection::application(app.meeting.pid()), true,
+                                                         std::nullopt, meters, platform));
     EXPECT_NEAR(hostTimeSeconds() - begun, 3.0, 0.5);
     ASSERT_EQ(meters->system.size(), 30u);
     ASSERT_EQ(meters->microphone.size(), 30u);

@@ -5,14 +5,14 @@
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/platform/PulseAudioPlayer.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
-#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
 #include "tests/platform/SinkUnderTest.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/standin-service/StandinService.hpp"
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace nuvel;

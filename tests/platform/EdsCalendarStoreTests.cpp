@@ -3,8 +3,8 @@
 #include "Nuvel/model/CalendarService.hpp"
 #include "Nuvel/platform/EdsCalendarStore.hpp"
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
-#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/CalendarServerSession.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,9 +1,8 @@
-#include <gtest/gtest.h>
-
-#include <fstream>
-
 #include "Nuvel/platform/InfoProperties.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <fstream>
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 
@@ -20,9 +19,10 @@ TEST(InfoProperties, OriginsAreTakenOnlyWhenTheyAreSecureOriginsOrThisMachine) {
          "https://api.nuvel.example"},
         {R"({"NuvelServiceOrigin": "https://api.nuvel.example/", "NuvelWebOrigin": "https://nuvel.example:8443"})",
          "https://api.nuvel.example", "https://nuvel.example:8443"},
-        {R"({"NuvelServiceOrigin": "http://127.0.0.1:41234", "NuvelWebOrigin": ""})", "http://127.0.0.1:41234",
-         "http://127.0.0.1:41234"},
-        {R"({"NuvelServiceOrigin": "http://localhost:8080"})", "http://localhost:8080", "http://localhost:8080"},
+        {R"({"NuvelServiceOrigin": "http://127.0.0.1:41234", "NuvelWebOrigin": ""})",
+         "http://127.0.0.1:41234", "http://127.0.0.1:41234"},
+        {R"({"NuvelServiceOrigin": "http://localhost:8080"})", "http://localhost:8080",
+         "http://localhost:8080"},
         {R"({"NuvelServiceOrigin": "http://api.nuvel.example"})", std::nullopt, std::nullopt},
         {R"({"NuvelServiceOrigin": "https://api.nuvel.example/v1"})", std::nullopt, std::nullopt},
         {R"({"NuvelServiceOrigin": "https://user@api.nuvel.example"})", std::nullopt, std::nullopt},
@@ -30,8 +30,8 @@ TEST(InfoProperties, OriginsAreTakenOnlyWhenTheyAreSecureOriginsOrThisMachine) {
         {R"({"NuvelServiceOrigin": ""})", std::nullopt, std::nullopt},
         {R"({"NuvelServiceOrigin": 7})", std::nullopt, std::nullopt},
         {R"({})", std::nullopt, std::nullopt},
-        {R"({"NuvelServiceOrigin": "https://a.example", "NuvelWebOrigin": "http://b.example"})", "https://a.example",
-         std::nullopt},
+        {R"({"NuvelServiceOrigin": "https://a.example", "NuvelWebOrigin": "http://b.example"})",
+         "https://a.example", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);

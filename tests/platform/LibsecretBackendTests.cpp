@@ -1,24 +1,26 @@
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "Nuvel/platform/LibsecretBackend.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace nuvel;
 
 namespace {
-bool keyringRequired() { return std::getenv("NUVEL_TEST_KEYRING") != nullptr; }
+bool keyringRequired() {
+    return std::getenv("NUVEL_TEST_KEYRING") != nullptr;
+}
 } // namespace
 
 TEST(LibsecretBackend, VaultRoundTripsThroughTheDesktopKeyring) {
     if (!LibsecretBackend::isAvailable()) {
-        if (keyringRequired()) FAIL() << "no Secret Service answers in the test environment";
+        if (keyringRequired())
+            FAIL() << "no Secret Service answers in the test environment";
         GTEST_SKIP() << "no Secret Service (run under scripts/test-env)";
     }
-    KeychainVault vault("com.getnuvel.test." + std::to_string(::getpid()), std::make_shared<LibsecretBackend>());
+    KeychainVault vault("com.getnuvel.test." + std::to_string(::getpid()),
+                        std::make_shared<LibsecretBackend>());
     EXPECT_FALSE(vault.load("device-session"));
     vault.save(viewOf(R"({"token":"t"})"), "device-session");
     vault.save(viewOf(R"({"token":"u"})"), "device-session");

@@ -1,12 +1,11 @@
 // A program of its own: libsecret keeps its connection for the life of a process, so the
 // "no bus" case must run in a process that never reached the keyring.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
 #include "Nuvel/platform/LibsecretBackend.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 

@@ -3,8 +3,8 @@
 #include "Nuvel/model/MeetingMonitor.hpp"
 #include "Nuvel/platform/PulseInputActivity.hpp"
 #include "Nuvel/platform/SystemMeetingSignals.hpp"
-#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <fcntl.h>

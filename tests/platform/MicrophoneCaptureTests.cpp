@@ -31,7 +31,9 @@ protected:
         capture.resume();
         ASSERT_TRUE(platform.parkingClock.waitForSleeps(++consumerRuns));
     }
-    LocalRecording pause(MicrophoneCapture& capture) { return runWithWorkers(platform.queue, capture.pause()); }
+    LocalRecording pause(MicrophoneCapture& capture) {
+        return runWithWorkers(platform.queue, capture.pause());
+    }
     LocalRecording stop(MicrophoneCapture& capture) { return runWithWorkers(platform.queue, capture.stop()); }
     FakeEngineState& engine() { return *platform.engine; }
     double now() { return platform.parkingClock.now(); }
@@ -46,10 +48,14 @@ TEST_F(MicrophoneCaptureTest, StartAcceptsOnlyFloatNonInterleavedInputsOfUsualRa
         bool accepted;
     };
     const Case cases[] = {
-        {7999, 1, PcmSampleFormat::float32, false, false},   {192001, 1, PcmSampleFormat::float32, false, false},
-        {48000, 0, PcmSampleFormat::float32, false, false},  {48000, 33, PcmSampleFormat::float32, false, false},
-        {48000, 1, PcmSampleFormat::int16, false, false},    {48000, 2, PcmSampleFormat::float32, true, false},
-        {8000, 1, PcmSampleFormat::float32, false, true},    {192000, 32, PcmSampleFormat::float32, false, true},
+        {7999, 1, PcmSampleFormat::float32, false, false},
+        {192001, 1, PcmSampleFormat::float32, false, false},
+        {48000, 0, PcmSampleFormat::float32, false, false},
+        {48000, 33, PcmSampleFormat::float32, false, false},
+        {48000, 1, PcmSampleFormat::int16, false, false},
+        {48000, 2, PcmSampleFormat::float32, true, false},
+        {8000, 1, PcmSampleFormat::float32, false, true},
+        {192000, 32, PcmSampleFormat::float32, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " channels");

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QTimer>
-
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
@@ -52,7 +51,8 @@ int openChecks(const std::string& client) {
     // Once per stream: PipeWire's server repeats the client's name in other properties too.
     const std::string property = "application.name = \"" + client + "\"";
     int count = 0;
-    for (std::size_t at = listing->find(property); at != std::string::npos; at = listing->find(property, at + 1))
+    for (std::size_t at = listing->find(property); at != std::string::npos;
+         at = listing->find(property, at + 1))
         ++count;
     return count;
 }
@@ -66,8 +66,8 @@ TEST(MicrophoneSourceCheck, ThirtyPassesOfTheTestMicrophoneMoveTheMeter) {
     auto meters = std::make_shared<RecordedMeters>();
     double seconds = 0;
     int openWhileChecking = -1;
-    std::exception_ptr error =
-        runCheck(server, std::nullopt, meters, &seconds, [&] { openWhileChecking = openChecks(server.applicationName); });
+    std::exception_ptr error = runCheck(server, std::nullopt, meters, &seconds,
+                                        [&] { openWhileChecking = openChecks(server.applicationName); });
     if (error) {
         try {
             std::rethrow_exception(error);

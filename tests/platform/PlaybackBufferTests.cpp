@@ -45,7 +45,8 @@ TEST(PlaybackBuffer, HandsOutItsGenerationsAudioInOrderOnceItFlowsAndCountsWhatW
     auto late = ramp(9, 4);
     EXPECT_EQ(buffer.push(1, late.data(), 4).frames, 4u) << "wraps around the end";
     buffer.finish(1);
-    EXPECT_EQ(fill(buffer, 9), (std::vector<float>{6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 0, 0, 0, 0}));
+    EXPECT_EQ(fill(buffer, 9),
+              (std::vector<float>{6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 0, 0, 0, 0}));
 
     PlaybackBuffer::Progress progress = buffer.progress();
     EXPECT_EQ(progress.written, 14u) << "silence after the end counts as written";

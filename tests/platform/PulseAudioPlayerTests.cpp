@@ -219,7 +219,8 @@ TEST_F(PulseAudioPlayerFiles, ALostStreamStopsPlaybackAndAPlayOpensANewOne) {
     ASSERT_TRUE(input);
     // Ended by the server, as when it drops a stream.
     connection->locked([&] {
-        connection->await(pa_context_kill_sink_input(connection->context(), *input, nullptr, nullptr), "kill");
+        connection->await(pa_context_kill_sink_input(connection->context(), *input, nullptr, nullptr),
+                          "kill");
     });
     ASSERT_TRUE(waitFor([&] { return !player.isPlaying(); }, 2.0));
     EXPECT_FALSE(player.reachedEnd());

@@ -224,7 +224,8 @@ TEST(PulseConnectionDeathTest, AWaitOnTheRefusingThreadAbortsWhileOtherThreadsWa
         {"list sources", [](std::shared_ptr<PulseConnection>& c) { listSources(*c); }, soundServer},
         {"server info", [](std::shared_ptr<PulseConnection>& c) { serverInfo(*c); }, soundServer},
         // A meeting prompt's look for the running application reads the processes.
-        {"running application", [](std::shared_ptr<PulseConnection>&) { desktopApplications().running("zoom"); },
+        {"running application",
+         [](std::shared_ptr<PulseConnection>&) { desktopApplications().running("zoom"); },
          "the scan for a running application would scan the processes on the main thread"},
     };
     for (const auto& [what, call, message] : calls) {

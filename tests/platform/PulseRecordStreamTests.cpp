@@ -232,7 +232,8 @@ TEST(PulseRecordStream, APausedApplicationStillYieldsTimedSilence) {
 
     player.stream->setCorked(true);
     // PipeWire's server shows the cork a moment after it confirmed it.
-    EXPECT_TRUE(waitFor([&] { return sinkInputInfo(*connection, player.stream->sinkInputIndex())->corked; }, 1.0));
+    EXPECT_TRUE(
+        waitFor([&] { return sinkInputInfo(*connection, player.stream->sinkInputIndex())->corked; }, 1.0));
     double corkedAt = hostTimeSeconds();
     std::size_t before = recording.pieces().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));

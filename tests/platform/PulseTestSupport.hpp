@@ -134,7 +134,8 @@ inline std::string uniqueName(const std::string& stem) {
 // The module arguments of a silent microphone of one test's own: `extra` as "rate=…",
 // "channels=…", a description as "description=…". PipeWire's PulseAudio server has no
 // module-null-source; there a null sink made a virtual source stands in.
-inline std::vector<std::string> nullSourceModule(const std::string& name, std::vector<std::string> extra = {}) {
+inline std::vector<std::string> nullSourceModule(const std::string& name,
+                                                 std::vector<std::string> extra = {}) {
     std::vector<std::string> arguments;
     if (onPipeWire())
         arguments = {"module-null-sink", "sink_name=" + name, "media.class=Audio/Source/Virtual"};
@@ -153,7 +154,8 @@ inline bool waitFor(const std::function<bool()>& condition, double seconds);
 // A private null sink, so that tests running at the same time do not hear each other. Returned
 // once its monitor is listed: PipeWire's server adds the devices a moment after the module.
 inline std::unique_ptr<LoadedModule> privateSink(const std::string& name) {
-    auto module = std::make_unique<LoadedModule>(std::vector<std::string>{"module-null-sink", "sink_name=" + name});
+    auto module =
+        std::make_unique<LoadedModule>(std::vector<std::string>{"module-null-sink", "sink_name=" + name});
     if (module->loaded())
         waitFor(
             [&] {

@@ -43,7 +43,8 @@ struct StreamRun {
                 arrival = holdUntil;
             if (!timeline.anchored()) {
                 // Everything complete by then waits, the whole burst of a held-back start.
-                const double waiting = std::floor((arrival - latency) * rate / quantum + 1e-9) * quantum / nominal;
+                const double waiting =
+                    std::floor((arrival - latency) * rate / quantum + 1e-9) * quantum / nominal;
                 timeline.anchor(arrival - waiting - latency);
             }
             std::uint32_t kept = 0;
@@ -71,19 +72,20 @@ TEST(RecordStreamTimeline, KeepsADriftingOrHeldBackStreamOnTheHostClock) {
     struct Case {
         const char* name;
         double drift, holdFrom, holdUntil, jitter;
-        double trailBound, leadBound; // the newest stamp against arrival
+        double trailBound, leadBound;          // the newest stamp against arrival
         double droppedSeconds, skippedSeconds; // expected corrections over the run (±0.06 s)
     } cases[] = {
         // A true clock: stamps trail arrival by the latency and a quantum; nothing corrected.
         {"steady", 0, 0, 0, 0, latency + quantumSeconds + 1e-6, 0, 0, 0},
         // Slow by 0.5 %: of the 0.3 s the count falls behind over the minute, all but the trail
         // it is left with (between the settled and the largest lag) is made up by gaps.
-        {"slow", -0.005, 0, 0, 0, RecordStreamTimeline::maxLag + RecordStreamTimeline::realignWindow * 0.005 + 0.05,
-         0, 0, 0.3 + latency - (RecordStreamTimeline::settleLag + RecordStreamTimeline::maxLag) / 2},
+        {"slow", -0.005, 0, 0, 0,
+         RecordStreamTimeline::maxLag + RecordStreamTimeline::realignWindow * 0.005 + 0.05, 0, 0,
+         0.3 + latency - (RecordStreamTimeline::settleLag + RecordStreamTimeline::maxLag) / 2},
         // Fast by 0.5 %: 0.3 s too much is dropped, never stamped far in the future.
         {"fast", 0.005, 0, 0, 0, latency + quantumSeconds + 1e-6,
-         RecordStreamTimeline::aheadTolerance + RecordStreamTimeline::realignWindow * 0.005 + quantumSeconds, 0.3,
-         0},
+         RecordStreamTimeline::aheadTolerance + RecordStreamTimeline::realignWindow * 0.005 + quantumSeconds,
+         0.3, 0},
         // Deliveries a quantum early or late, the first one late: some stamps lie a little in the
         // future, but not all window long, so nothing is corrected.
         {"jitter", 0, 0, 0, quantumSeconds, latency + 3 * quantumSeconds, 2 * quantumSeconds, 0, 0},

@@ -4,21 +4,6 @@
 // runs the source check on the test microphone, records for three seconds on the wall clock,
 // stops and saves, sends the recording, finds the meeting the service made of it in the Nuvel
 // library, opens it and exports it as Markdown through the save panel.
-#include <gtest/gtest.h>
-
-#include <QProcess>
-
-#include <signal.h>
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <set>
-#include <utility>
-#include <filesystem>
-
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
@@ -33,6 +18,18 @@
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
+
+#include <QProcess>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <signal.h>
+#include <sys/stat.h>
+#include <utility>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -71,7 +68,8 @@ public:
     }
 
     // Whether the element comes to have the state.
-    bool holds(const AccessibleQuery& query, bool (AccessibleElement::*state)() const, int milliseconds = 60000) {
+    bool holds(const AccessibleQuery& query, bool (AccessibleElement::*state)() const,
+               int milliseconds = 60000) {
         return eventually(
             [&] {
                 const std::optional<AccessibleElement> element = waitFor(query, 0);
@@ -143,7 +141,8 @@ private:
 void signIn(RunningNuvel& app, const SignInDesktop& desktop) {
     ASSERT_TRUE(app.act({"push button", "Sign in to Nuvel"})) << app.state();
     ASSERT_TRUE(app.waitFor({"label", "you@nuvel.test"}, 60000))
-        << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver() << "\n" << app.state();
+        << "pages: " << desktop.pages() << " handed over: " << desktop.handedOver() << "\n"
+        << app.state();
 }
 
 // Signs in, then records the test microphone under `title` from the new-recording sheet, past
@@ -158,7 +157,8 @@ void signInAndStartRecording(RunningNuvel& app, const SignInDesktop& desktop, co
     ASSERT_TRUE(sheet) << app.state();
     const std::optional<AccessibleElement> titleField = sheet->find({"text", ""});
     ASSERT_TRUE(titleField && titleField->setText(title)) << app.state();
-    ASSERT_TRUE(app.act({"check box", "I have permission to record and process this conversation."}, "Toggle"))
+    ASSERT_TRUE(
+        app.act({"check box", "I have permission to record and process this conversation."}, "Toggle"))
         << app.state();
     ASSERT_TRUE(app.act({"push button", "Check sources"})) << app.state();
     // "Start recording" comes on once the microphone has been heard.
@@ -173,13 +173,14 @@ public:
 
     // The personal workspace's meetings, newest first.
     json::Value listed() const {
-        return json::parse(api_.send("meetings", "GET", token_, std::nullopt, false, {{"workspace_id", "ws_personal"}}))
+        return json::parse(api_.send("meetings", "GET", token_, std::nullopt, false,
+                                     {{"workspace_id", "ws_personal"}}))
             .at("meetings");
     }
     // The meeting's corrected transcript: its words and speakers.
     json::Value transcript(const std::string& meetingID) const {
-        return json::parse(api_.send("meetings/" + meetingID + "/transcript", "GET", token_, std::nullopt, false,
-                                     {{"layer", "corrected"}}))
+        return json::parse(api_.send("meetings/" + meetingID + "/transcript", "GET", token_, std::nullopt,
+                                     false, {{"layer", "corrected"}}))
             .at("transcript");
     }
 
@@ -196,7 +197,8 @@ protected:
         NUVEL_CONNECT_PULSE(pulse);
         ASSERT_TRUE(display.ready()) << "Xvfb is needed (scripts/install-deps installs it)";
         ASSERT_TRUE(SignInDesktop::missingPrograms().isEmpty())
-            << "needed (scripts/install-deps installs them):" << SignInDesktop::missingPrograms().toStdString();
+            << "needed (scripts/install-deps installs them):"
+            << SignInDesktop::missingPrograms().toStdString();
         const QString sessionBus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
         ASSERT_FALSE(sessionBus.isEmpty()) << "a session bus is needed: run inside scripts/test-env";
         bus = std::make_unique<AccessibilityBus>();
@@ -215,7 +217,9 @@ protected:
     // The session's keyring outlives the test: it leaves no session behind.
     void TearDown() override { vault.remove(KeychainVault::deviceSessionAccount); }
 
-    std::unique_ptr<RunningNuvel> start() { return std::make_unique<RunningNuvel>(*bus, *nuvel, desktop->environment()); }
+    std::unique_ptr<RunningNuvel> start() {
+        return std::make_unique<RunningNuvel>(*bus, *nuvel, desktop->environment());
+    }
 
     // Gives the keyboard to the newest window on screen titled `title`, as a click on it would.
     bool focusWindow(const std::string& title) {
@@ -254,7 +258,8 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     std::size_t assets = 0, live = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folders.front())) {
         const std::string name = entry.path().filename().string();
-        assets += entry.path().extension() == ".nuvel" && name != "manifest.nuvel" && name != "annotations.nuvel";
+        assets +=
+            entry.path().extension() == ".nuvel" && name != "manifest.nuvel" && name != "annotations.nuvel";
         live += name.starts_with("live-");
     }
     EXPECT_GE(assets, 1u);
@@ -262,8 +267,8 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     // Not in the cloud until it is sent.
     const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
     ASSERT_TRUE(stored);
-    const DeviceSession session =
-        DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+    const DeviceSession session = DeviceSession::decode(
+        std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
     const CloudMeetings cloud(standin.origin(), session.token);
     EXPECT_TRUE(cloud.listed().empty()) << cloud.listed().dump();
 
@@ -313,7 +318,8 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     ASSERT_FALSE(words.empty());
     std::size_t lines = 0;
     for (const json::Value& word : words) {
-        const std::string speaker = transcript.at("speakers").at(word.at("speaker").get<std::string>()).at("label");
+        const std::string speaker =
+            transcript.at("speakers").at(word.at("speaker").get<std::string>()).at("label");
         const std::string line = "] " + speaker + ": " + word.at("text").get<std::string>() + "\n";
         lines += markdown.find(line) != std::string::npos;
     }
@@ -380,7 +386,8 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
     };
     ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
     ASSERT_TRUE(tabTo("[push button] Stop and save"));
-    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000));
+    ASSERT_TRUE(
+        app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000));
     ASSERT_TRUE(keyboard->type({"space"}));
     ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 60000)) << app->state();
     // The pane was rebuilt without "Stop and save": the keyboard stayed in it.
@@ -391,8 +398,8 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
 
     const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
     ASSERT_TRUE(stored);
-    const DeviceSession session =
-        DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+    const DeviceSession session = DeviceSession::decode(
+        std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
     const CloudMeetings cloud(standin.origin(), session.token);
     ASSERT_TRUE(eventually([&] { return cloud.listed().size() == 1; }, 60000)) << app->state();
     // And again without "Send to Nuvel".
@@ -417,44 +424,79 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
     };
     const State states[] = {
         {"library, this computer, signed out", [] { return true; }},
-        {"library, Nuvel library, signed out", [&] { return app->act({"check box", "Nuvel library"}, "Toggle"); }},
+        {"library, Nuvel library, signed out",
+         [&] {
+             return app->act({"check box", "Nuvel library"}, "Toggle");
+         }},
         {"library, this computer, signed in",
          [&] {
              signIn(*app, *desktop);
              return !HasFatalFailure() && app->act({"check box", "On this computer"}, "Toggle");
          }},
-        {"library, Nuvel library, signed in", [&] { return app->act({"check box", "Nuvel library"}, "Toggle"); }},
+        {"library, Nuvel library, signed in",
+         [&] {
+             return app->act({"check box", "Nuvel library"}, "Toggle");
+         }},
         {"new-recording sheet",
          [&] {
-             return app->act({"check box", "On this computer"}, "Toggle") && app->act({"push button", "New recording"}) &&
-                    app->waitFor({"dialog", ""}).has_value();
+             return app->act({"check box", "On this computer"}, "Toggle") &&
+                    app->act({"push button", "New recording"}) && app->waitFor({"dialog", ""}).has_value();
          },
          "Nuvel", "Nuvel", false},
-        {"settings, General", [&] { return close("Cancel") && app->act({"menu item", "Settings…", false, true}); },
+        {"settings, General",
+         [&] {
+             return close("Cancel") && app->act({"menu item", "Settings…", false, true});
+         },
          "General", "General"},
-        {"settings, Account", [&] { return app->act({"check box", "Account"}, "Toggle"); }, "Account", "Account"},
-        {"settings, Capture", [&] { return app->act({"check box", "Capture"}, "Toggle"); }, "Capture", "Capture"},
-        {"settings, Meetings", [&] { return app->act({"check box", "Meetings"}, "Toggle"); }, "Meetings", "Meetings"},
-        {"settings, Privacy & Storage", [&] { return app->act({"check box", "Privacy & Storage"}, "Toggle"); },
+        {"settings, Account",
+         [&] {
+             return app->act({"check box", "Account"}, "Toggle");
+         },
+         "Account", "Account"},
+        {"settings, Capture",
+         [&] {
+             return app->act({"check box", "Capture"}, "Toggle");
+         },
+         "Capture", "Capture"},
+        {"settings, Meetings",
+         [&] {
+             return app->act({"check box", "Meetings"}, "Toggle");
+         },
+         "Meetings", "Meetings"},
+        {"settings, Privacy & Storage",
+         [&] {
+             return app->act({"check box", "Privacy & Storage"}, "Toggle");
+         },
          "Privacy & Storage", "Privacy & Storage"},
-        {"settings, Diagnostics", [&] { return app->act({"check box", "Diagnostics"}, "Toggle"); }, "Diagnostics",
-         "Diagnostics"},
+        {"settings, Diagnostics",
+         [&] {
+             return app->act({"check box", "Diagnostics"}, "Toggle");
+         },
+         "Diagnostics", "Diagnostics"},
         {"source check",
          [&] {
              return app->act({"push button", "New recording"}) &&
-                    app->act({"check box", "I have permission to record and process this conversation."}, "Toggle") &&
-                    app->act({"push button", "Check sources"}) && app->waitFor({"push button", "Start recording"});
+                    app->act({"check box", "I have permission to record and process this conversation."},
+                             "Toggle") &&
+                    app->act({"push button", "Check sources"}) &&
+                    app->waitFor({"push button", "Start recording"});
          },
          "Check recording sources", "Check recording sources"},
         {"library, recording",
-         [&] { return app->act({"push button", "Start recording"}) && app->waitFor({"push button", "Stop and save"}); },
+         [&] {
+             return app->act({"push button", "Start recording"}) &&
+                    app->waitFor({"push button", "Stop and save"});
+         },
          "Nuvel", "Nuvel", false},
         {"library, saved recording",
-         [&] { return app->act({"push button", "Stop and save"}) && app->waitFor({"push button", "Send to Nuvel"}); },
+         [&] {
+             return app->act({"push button", "Stop and save"}) &&
+                    app->waitFor({"push button", "Send to Nuvel"});
+         },
          "Nuvel", "Nuvel", false},
     };
-    const std::set<std::string> actionable = {"push button", "check box", "toggle button", "radio button",
-                                              "menu item",   "combo box", "text",          "list item",
+    const std::set<std::string> actionable = {"push button", "check box",   "toggle button", "radio button",
+                                              "menu item",   "combo box",   "text",          "list item",
                                               "slider",      "spin button", "page tab"};
     std::string counts;
     for (const State& state : states) {
@@ -475,7 +517,8 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                         continue;
                     std::size_t controls = 0;
                     for (const AccessibleElement& element : window.findAll({})) {
-                        if (!actionable.contains(element.role()) || (element.role() == "text" && !element.focusable()))
+                        if (!actionable.contains(element.role()) ||
+                            (element.role() == "text" && !element.focusable()))
                             continue;
                         // The menu bar's closed menus are left to the menu bar.
                         if (element.role() == "menu item" && !element.box())
@@ -486,7 +529,8 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                             faults += "[" + element.role() + "] \"" + element.name() + "\" " +
                                       std::to_string(element.actions().size()) + " actions\n";
                     }
-                    walked += " " + window.role() + " \"" + window.name() + "\" " + std::to_string(controls) + ";";
+                    walked +=
+                        " " + window.role() + " \"" + window.name() + "\" " + std::to_string(controls) + ";";
                 }
                 return std::exchange(before, walked) == walked;
             },
@@ -523,8 +567,8 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
             if (!window.showing() || window.name() != state.windowName)
                 continue;
             for (const AccessibleElement& element : window.findAll({}))
-                if (actionable.contains(element.role()) && element.role() != "menu item" && element.focusable() &&
-                    element.enabled() && !visited.contains(identity(element)))
+                if (actionable.contains(element.role()) && element.role() != "menu item" &&
+                    element.focusable() && element.enabled() && !visited.contains(identity(element)))
                     missed += identity(element) + "\n";
         }
         EXPECT_TRUE(missed.empty()) << "Tab never reached:\n" << missed;
@@ -557,7 +601,8 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     signInAndStartRecording(*app, *desktop, "Unwritable defaults");
     ASSERT_FALSE(HasFatalFailure());
     // The window's frame is saved half a second after the window shows.
-    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 60000)) << app->state();
+    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 60000))
+        << app->state();
 
     // The divider, moved 60 points with the keyboard.
     const std::optional<AccessibleElement> handle = app->waitFor({"", "Divider"});
@@ -583,7 +628,8 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
         << app->state();
     ASSERT_TRUE(keyboard->type({"Right", "Right", "Right", "shift+Right"}));
     ASSERT_TRUE(eventually([&] { return listWidth() == width + 80; }, 30000))
-        << "the divider did not move: " << listWidth() << " from " << width << "\n" << app->state();
+        << "the divider did not move: " << listWidth() << " from " << width << "\n"
+        << app->state();
 
     // Two settings, and launch at login (which writes an autostart entry), toggled in the
     // Settings window on their sections.
@@ -609,7 +655,9 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     }
 
     // Ten seconds on the window's clock, then stop and save.
-    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:10" && text <= "00:19"; }, 30000))
+    ASSERT_TRUE(app->showsLabel(
+        [](const std::string& text) { return text.size() == 5 && text >= "00:10" && text <= "00:19"; },
+        30000))
         << app->state();
     ASSERT_TRUE(app->act({"push button", "Stop and save"})) << app->state();
     ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 20000)) << app->state();
@@ -630,7 +678,8 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
         const auto status = std::filesystem::symlink_status(path);
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(perms));
-        listing += std::string(mode) + " " + path.lexically_relative(home.path("home").parent_path()).string() + "\n";
+        listing += std::string(mode) + " " +
+                   path.lexically_relative(home.path("home").parent_path()).string() + "\n";
         if (status.type() == std::filesystem::file_type::directory)
             EXPECT_EQ(perms, std::filesystem::perms::owner_all) << path;
         else

@@ -1,12 +1,6 @@
 // The real program on an X server (Xvfb) with a private home, the private sound server and the
-// stand-in service: it starts signed in, opens its settings, records three seconds from the File menu through the
-// real microphone path, quits on SIGTERM, and leaves the recording saved and sealed.
-#include <gtest/gtest.h>
-
-#include <QElapsedTimer>
-
-#include <signal.h>
-
+// stand-in service: it starts signed in, opens its settings, records three seconds from the File menu through
+// the real microphone path, quits on SIGTERM, and leaves the recording saved and sealed.
 #include "Nuvel/model/AppModel.hpp"
 #include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
@@ -18,6 +12,10 @@
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+#include <signal.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -40,7 +38,8 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
     ASSERT_EQ(approved.status, 302);
     const std::string location = approved.header("Location").value_or("");
     const std::string code = location.substr(location.find("code=") + 5);
-    const DeviceSession session = NuvelAPI(origin, transport).exchangeCode(code, attempt.verifier(), "Smoke test");
+    const DeviceSession session =
+        NuvelAPI(origin, transport).exchangeCode(code, attempt.verifier(), "Smoke test");
 
     PrivateHome home;
     auto keyring = std::make_shared<FileSecretBackend>(home.path("data") / "Nuvel" / "keyring");
@@ -128,7 +127,8 @@ TEST(ShellSmoke, RecordsThreeSecondsFromTheMenuAndSavesThemOnSigterm) {
         << "no recording started: " << app.readAllStandardError().toStdString();
     // While it records, Nuvel ▸ Settings… opens the settings window on its first section.
     ASSERT_TRUE(keys(windowID, {"ctrl+comma"}));
-    EXPECT_EQ(windows("General", 1).size(), 1u) << "no settings window: " << app.readAllStandardError().toStdString();
+    EXPECT_EQ(windows("General", 1).size(), 1u)
+        << "no settings window: " << app.readAllStandardError().toStdString();
     // Three seconds of audio in the live file. Its folder comes before the first audio, which on
     // a loaded machine may be seconds later: a clock started with the folder recorded 1.4 s.
     const auto folder = recordingFolders(production).front();

@@ -6,17 +6,6 @@
 // session (the stand-in restarts) and the next start says so in the library, where the user
 // signs in again. And the desktop browser layer alone: web addresses go to the user's browser,
 // nothing else does.
-#include <gtest/gtest.h>
-
-#include <QElapsedTimer>
-#include <QProcess>
-
-#include <signal.h>
-
-#include <functional>
-#include <memory>
-#include <optional>
-
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/platform/QtBrowser.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
@@ -27,6 +16,14 @@
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <signal.h>
+
 using namespace nuvel;
 using namespace nuvel::test;
 
@@ -34,15 +31,16 @@ namespace {
 
 // The stored session, once one is stored that `wanted` accepts.
 std::optional<DeviceSession> storedSession(const KeychainVault& vault,
-                                           const std::function<bool(const DeviceSession&)>& wanted, int milliseconds) {
+                                           const std::function<bool(const DeviceSession&)>& wanted,
+                                           int milliseconds) {
     std::optional<DeviceSession> found;
     eventually(
         [&] {
             const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
             if (!stored)
                 return false;
-            const DeviceSession session =
-                DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+            const DeviceSession session = DeviceSession::decode(
+                std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
             if (wanted(session))
                 found = session;
             return found.has_value();
@@ -52,7 +50,8 @@ std::optional<DeviceSession> storedSession(const KeychainVault& vault,
 }
 
 // A browser that writes each address it is given into `log`: a stand-in for the user's.
-std::filesystem::path recordingBrowser(const std::filesystem::path& folder, const std::filesystem::path& log) {
+std::filesystem::path recordingBrowser(const std::filesystem::path& folder,
+                                       const std::filesystem::path& log) {
     const auto script = folder / "browser";
     writeExecutable(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + log.string() + "'\n");
     return script;
@@ -73,9 +72,11 @@ TEST(DesktopBrowser, WebAddressesGoToTheUsersBrowserThroughTheDesktopAndNothingE
     application();
 
     QtBrowser browser;
-    for (const char* refused : {"nuvel://auth?code=1", "file:///etc/passwd", "javascript:alert(1)", "not a url", ""})
+    for (const char* refused :
+         {"nuvel://auth?code=1", "file:///etc/passwd", "javascript:alert(1)", "not a url", ""})
         EXPECT_FALSE(browser.open(refused)) << refused;
-    const std::string page = "https://nuvel.test/device?challenge=E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+    const std::string page =
+        "https://nuvel.test/device?challenge=E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
     ASSERT_TRUE(browser.open(page));
     EXPECT_TRUE(eventually([&] { return fileContents(log) == page + "\n"; }, 60000)) << fileContents(log);
 }
@@ -148,8 +149,8 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     EXPECT_TRUE(eventually([&] { return desktop.handedOver().rfind("0 nuvel://auth?code=", 0) == 0; }, 60000))
         << desktop.handedOver();
     // The stored session is one the service issued for its sample account.
-    const DeviceSession session =
-        DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
+    const DeviceSession session = DeviceSession::decode(
+        std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()));
     EXPECT_EQ(session.account.id, "acct_standin");
     NuvelAPI api(origin, std::make_shared<CurlTransport>());
     EXPECT_NO_THROW(api.bootstrap(session.token, std::nullopt));
@@ -160,7 +161,8 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
             std::error_code error;
             for (auto it = std::filesystem::recursive_directory_iterator(account, error);
                  !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-                if (it->path().filename() == "personal" || it->path().filename().string().starts_with("workspace-"))
+                if (it->path().filename() == "personal" ||
+                    it->path().filename().string().starts_with("workspace-"))
                     return true;
             return false;
         },
@@ -191,7 +193,8 @@ TEST(SignInEndToEnd, TheBrowsersCallbackReachesTheRunningNuvelThroughTheDesktopE
     ASSERT_TRUE(type({"Return"}));
     const std::optional<DeviceSession> renewed = storedSession(
         vault, [&](const DeviceSession& stored) { return stored.token != session.token; }, 60000);
-    ASSERT_TRUE(renewed) << "pages: " << desktop.pages() << "\nnuvel said: " << again.readAllStandardError().toStdString();
+    ASSERT_TRUE(renewed) << "pages: " << desktop.pages()
+                         << "\nnuvel said: " << again.readAllStandardError().toStdString();
     NuvelAPI restarted(origin, std::make_shared<CurlTransport>());
     EXPECT_NO_THROW(restarted.bootstrap(renewed->token, std::nullopt));
 

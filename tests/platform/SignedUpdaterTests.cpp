@@ -2,15 +2,15 @@
 // unpacked beside a real installed tree in a temporary folder, installed by exchange and
 // relaunched; the update controller holds the install while a recording runs.
 
+#include "Nuvel/app/UpdateController.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
 #include "Nuvel/platform/UpdateArchive.hpp"
-#include "Nuvel/app/UpdateController.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/Files.hpp"
-#include "tests/support/ManualMainQueue.hpp"
 #include "tests/platform/UpdateFixtures.hpp"
 #include "tests/support/LoopbackHttpServer.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <atomic>
@@ -109,8 +109,9 @@ struct UpdaterWorld {
         const Bytes served = archiveBody;
         if (release.tamperArchive)
             archiveBody[archiveBody.size() / 2] ^= 0x01;
-        json::Value item = test::feedItem(
-            release.version, release.url.empty() ? server.url("/nuvel.tar.gz") : release.url, served, signature);
+        json::Value item =
+            test::feedItem(release.version, release.url.empty() ? server.url("/nuvel.tar.gz") : release.url,
+                           served, signature);
         item["length"] = std::int64_t(served.size()) + release.lengthDelta;
         feedBody = test::signedFeed(key, json::Value::array({item}), release.tamperFeed);
     }
@@ -235,7 +236,10 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
         {"signed archive without a program", {{{"lib/nuvel/readme", "x"}}}, true, 1},
         {"relaunch that fails", {}, false, 1},
         {"archive at a local file", {.url = "file:///etc/passwd"}, true, 0},
-        {"archive over plain http to another machine", {.url = "http://updates.nuvel.test/nuvel.tar.gz"}, true, 0},
+        {"archive over plain http to another machine",
+         {.url = "http://updates.nuvel.test/nuvel.tar.gz"},
+         true,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -314,8 +318,9 @@ TEST(UpdateArchive, unpacksFoldersFilesAndInnerLinksAndRefusesTheRest) {
         TempDir dir("archive");
         // A folder made in a set-group-id folder inherits the bit.
         fs::permissions(dir.path(), fs::perms::set_gid, fs::perm_options::add);
-        files::atomicWrite(dir / "a.tar.gz", c.bytesFrom ? files::readFile(fs::path(NUVEL_SOURCE_DIR) / c.bytesFrom)
-                                                          : test::makeTarGz(c.entries));
+        files::atomicWrite(dir / "a.tar.gz", c.bytesFrom
+                                                 ? files::readFile(fs::path(NUVEL_SOURCE_DIR) / c.bytesFrom)
+                                                 : test::makeTarGz(c.entries));
         const fs::path out = dir / "out";
         if (!c.accepted) {
             EXPECT_THROW(UpdateArchive::unpack(dir / "a.tar.gz", out), UpdateError);
@@ -329,7 +334,8 @@ TEST(UpdateArchive, unpacksFoldersFilesAndInnerLinksAndRefusesTheRest) {
             if (entry.is_symlink())
                 continue;
             EXPECT_EQ(entry.symlink_status().permissions() &
-                          (fs::perms::set_uid | fs::perms::set_gid | fs::perms::group_write | fs::perms::others_write),
+                          (fs::perms::set_uid | fs::perms::set_gid | fs::perms::group_write |
+                           fs::perms::others_write),
                       fs::perms::none)
                 << entry.path();
         }

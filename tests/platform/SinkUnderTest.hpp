@@ -44,8 +44,9 @@ struct SinkUnderTest {
         waitFor(
             [&] {
                 const std::vector<Piece> pieces = recording.pieces();
-                return !pieces.empty() &&
-                       pieces.back().hostTime + double(pieces.back().samples.size()) / pieces.back().sampleRate >= now;
+                return !pieces.empty() && pieces.back().hostTime + double(pieces.back().samples.size()) /
+                                                                       pieces.back().sampleRate >=
+                                              now;
             },
             30.0);
         monitor->close();

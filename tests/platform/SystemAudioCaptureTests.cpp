@@ -27,7 +27,7 @@ protected:
 
     SystemAudioCaptureTest() {
         platform.service.content.applications = {{meetingApp, "Meeting", "org.example.meeting", 17},
-                                                  {99, "Player", "player", 18}};
+                                                 {99, "Player", "player", 18}};
         platform.service.content.systemOutput = "speakers.monitor";
         platform.service.processes[meetingApp] = 555;
         platform.service.processes[99] = 1;
@@ -46,8 +46,12 @@ protected:
         capture.resume();
         ASSERT_TRUE(platform.parkingClock.waitForSleeps(++consumerRuns));
     }
-    LocalRecording pause(SystemAudioCapture& capture) { return runWithWorkers(platform.queue, capture.pause()); }
-    LocalRecording stop(SystemAudioCapture& capture) { return runWithWorkers(platform.queue, capture.stop()); }
+    LocalRecording pause(SystemAudioCapture& capture) {
+        return runWithWorkers(platform.queue, capture.pause());
+    }
+    LocalRecording stop(SystemAudioCapture& capture) {
+        return runWithWorkers(platform.queue, capture.stop());
+    }
     std::exception_ptr startError(SystemAudioCapture& capture) {
         try {
             runWithWorkers(platform.queue, capture.start());
@@ -341,8 +345,11 @@ TEST(SystemAudioApplications, AreTheOtherProcessesSortedByNameWithNumbersByValue
         {12, "Browser", "c", 4},   {13, "", "", 5},          {14, "Browser", "d", 6},
     };
     auto applications = runWithWorkers(platform.queue, SystemAudioCapture::availableApplications(platform));
-    std::vector<SystemAudioCapture::Application> expected = {
-        {13, "", ""}, {12, "Browser", "c"}, {14, "Browser", "d"}, {11, "Player 9", "b"}, {10, "Player 10", "a"}};
+    std::vector<SystemAudioCapture::Application> expected = {{13, "", ""},
+                                                             {12, "Browser", "c"},
+                                                             {14, "Browser", "d"},
+                                                             {11, "Player 9", "b"},
+                                                             {10, "Player 10", "a"}};
     EXPECT_EQ(applications, expected);
 
     platform.service.content.applications = {{own, "Nuvel", "nuvel", 3}};
@@ -390,8 +397,8 @@ protected:
         startProducers();
         std::exception_ptr error;
         try {
-            runWithWorkers(platform.queue, SystemAudioCapture::sourceCheck(selection, true, std::nullopt,
-                                                                           meters, platform));
+            runWithWorkers(platform.queue,
+                           SystemAudioCapture::sourceCheck(selection, true, std::nullopt, meters, platform));
         } catch (...) {
             error = std::current_exception();
         }
@@ -443,8 +450,9 @@ TEST_F(SourceCheckTest, WithoutPermissionTheCheckFailsAtOnceAndSetsNoMeter) {
 TEST_F(SourceCheckTest, CancellingTheCheckEndsItAfterShuttingDownAndSetsNoFurtherMeter) {
     platform.parkingClock.set(platform.queue.now());
     startProducers();
-    TaskHandle handle = spawn(platform.queue, SystemAudioCapture::sourceCheck(Selection::application(meetingApp),
-                                                                             true, std::nullopt, meters, platform));
+    TaskHandle handle =
+        spawn(platform.queue, SystemAudioCapture::sourceCheck(Selection::application(meetingApp), true,
+                                                              std::nullopt, meters, platform));
     // Let five passes run, then cancel during a sleep.
     while (meters->system.size() < 5) {
         platform.queue.drain();

@@ -3,23 +3,20 @@
 // and under an X server of its own Nuvel ▸ Check for Updates… then "Install Update", driven over
 // the accessibility bus. The new build then runs from the same folder, the old one is gone, and
 // the user's store is as it was.
-#include <gtest/gtest.h>
-
-#include <QProcess>
-#include <QStandardPaths>
-
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <map>
-#include <optional>
-
 #include "tests/ui/AccessibilityDriver.hpp"
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -28,7 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs a helper program to its end; its standard output, or none when it failed.
-std::optional<std::string> run(const QString& program, const QStringList& arguments, int milliseconds = 120000) {
+std::optional<std::string> run(const QString& program, const QStringList& arguments,
+                               int milliseconds = 120000) {
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(milliseconds) || process.exitStatus() != QProcess::NormalExit ||
@@ -53,8 +51,8 @@ bool installInto(const fs::path& prefix, const std::string& info) {
 }
 
 std::string infoJSON(const std::string& feedURL, const std::string& publicKey, const std::string& build) {
-    return R"({"NuvelServiceOrigin": "http://127.0.0.1:9", "NuvelEnableUpdates": "YES", "SUFeedURL": ")" + feedURL +
-           R"(", "SUPublicEDKey": ")" + publicKey +
+    return R"({"NuvelServiceOrigin": "http://127.0.0.1:9", "NuvelEnableUpdates": "YES", "SUFeedURL": ")" +
+           feedURL + R"(", "SUPublicEDKey": ")" + publicKey +
            R"(", "SURequireSignedFeed": true, "SUVerifyUpdateBeforeExtraction": true, )"
            R"("SUAutomaticallyUpdate": false, "SUAllowsAutomaticUpdates": false, "TestBuild": ")" +
            build + "\"}\n";
@@ -64,8 +62,8 @@ std::string infoJSON(const std::string& feedURL, const std::string& publicKey, c
 std::map<fs::path, std::string> contents(const fs::path& root) {
     std::map<fs::path, std::string> found;
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error))
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error))
         if (it->is_regular_file())
             found[it->path().lexically_relative(root)] = fileContents(it->path());
     return found;
@@ -91,7 +89,8 @@ class FolderServer {
 public:
     explicit FolderServer(const fs::path& folder) {
         process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start("python3", {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", q(folder)});
+        process_.start("python3",
+                       {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", q(folder)});
         QByteArray seen;
         if (!waitForLine(process_, seen, ")"))
             return;
@@ -140,14 +139,17 @@ TEST(UpdateEndToEnd, CheckForUpdatesInstallsTheSignedBuildAndRelaunchesItFromThe
     ASSERT_TRUE(installInto(newer, infoJSON(feedURL, publicKey, "new")));
     // The codecs, the calendar client and the keyring come with modules beside the program,
     // loaded when first used: the program itself needs none of their libraries to start.
-    const std::optional<std::string> needed = run("readelf", {"-d", q(installed / "lib" / "nuvel" / "nuvel")});
+    const std::optional<std::string> needed =
+        run("readelf", {"-d", q(installed / "lib" / "nuvel" / "nuvel")});
     ASSERT_TRUE(needed);
-    for (const char* library : {"libavcodec", "libavformat", "libavfilter", "libecal", "libedataserver", "libsecret"})
+    for (const char* library :
+         {"libavcodec", "libavformat", "libavfilter", "libecal", "libedataserver", "libsecret"})
         EXPECT_EQ(needed->find(library), std::string::npos) << library;
     for (const char* module : {"nuvel-media.so", "nuvel-calendar.so", "nuvel-keyring.so"})
         EXPECT_TRUE(fs::is_regular_file(installed / "lib" / "nuvel" / module)) << module;
     ASSERT_TRUE(run(signUpdate, {"archive", q(newer), "999.0", q(root / "served" / "nuvel.tar.gz")}));
-    ASSERT_TRUE(run(signUpdate, {"feed", q(root / "key.pem"), "999.0", QString::fromStdString(server.url("/nuvel.tar.gz")),
+    ASSERT_TRUE(run(signUpdate, {"feed", q(root / "key.pem"), "999.0",
+                                 QString::fromStdString(server.url("/nuvel.tar.gz")),
                                  q(root / "served" / "nuvel.tar.gz"), q(root / "served" / "feed.json")}));
 
     // The user's home, with a store that holds something of theirs.
@@ -196,10 +198,12 @@ TEST(UpdateEndToEnd, CheckForUpdatesInstallsTheSignedBuildAndRelaunchesItFromThe
     const std::map<fs::path, std::string> storeBefore = contents(store);
 
     // Nuvel ▸ Check for Updates…, then the confirmation's "Install Update".
-    const std::optional<AccessibleElement> check = waitFor(oldPID, {"menu item", "Check for Updates…", false, true});
+    const std::optional<AccessibleElement> check =
+        waitFor(oldPID, {"menu item", "Check for Updates…", false, true});
     ASSERT_TRUE(check && check->perform(check->actions().empty() ? "Press" : check->actions().front()))
         << describe(oldPID);
-    const std::optional<AccessibleElement> install = waitFor(oldPID, {"push button", "Install Update"}, 60000);
+    const std::optional<AccessibleElement> install =
+        waitFor(oldPID, {"push button", "Install Update"}, 60000);
     ASSERT_TRUE(install) << describe(oldPID);
     ASSERT_TRUE(install->perform("Press")) << describe(oldPID);
 

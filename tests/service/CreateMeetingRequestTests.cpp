@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-
 #include "NuvelKit/service/CreateMeetingRequest.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
 
 namespace nuvel {
 namespace {
@@ -23,9 +22,10 @@ CreateMeetingRequest minimal() {
 }
 
 TEST(CreateMeetingRequest, WritesOptionalKeysOnlyWhenPresent) {
-    EXPECT_EQ(json::dump(minimal().toJson()),
-              R"({"attendees":[],"recorded_at":"2024-05-01T09:30:00Z","duration_seconds":61.5,"consent":true,)"
-              R"("ai_notes":false,"locale":"en","time_zone":"Europe/Berlin"})");
+    EXPECT_EQ(
+        json::dump(minimal().toJson()),
+        R"({"attendees":[],"recorded_at":"2024-05-01T09:30:00Z","duration_seconds":61.5,"consent":true,)"
+        R"("ai_notes":false,"locale":"en","time_zone":"Europe/Berlin"})");
 
     CreateMeetingRequest full = minimal();
     full.title = "Board";
@@ -45,7 +45,8 @@ TEST(CreateMeetingRequest, WritesOptionalKeysOnlyWhenPresent) {
 
 TEST(CreateMeetingRequest, RequiresTheSevenKeysAndReadsNullOptionalsAsAbsent) {
     const std::string text = json::dump(minimal().toJson());
-    for (const char* key : {"attendees", "recorded_at", "duration_seconds", "consent", "ai_notes", "locale", "time_zone"}) {
+    for (const char* key :
+         {"attendees", "recorded_at", "duration_seconds", "consent", "ai_notes", "locale", "time_zone"}) {
         json::Value missing = json::parse(text);
         missing.erase(key);
         EXPECT_THROW(CreateMeetingRequest::fromJson(json::Reader(missing)), json::JsonError) << key;
@@ -105,25 +106,29 @@ std::optional<RecordingError::Code> buildError(const LocalRecording& r, std::str
 }
 
 TEST(CreateMeetingRequestFromRecording, GoldenJSONOfAPlainRecording) {
-    CreateMeetingRequest q = CreateMeetingRequest::make(plainRecording(), "acc_1", "en", "Europe/Berlin", false);
-    EXPECT_EQ(json::dump(q.toJson()),
-              R"({"attendees":[],"recorded_at":"2024-05-01T09:30:00Z","duration_seconds":61.5,"consent":true,)"
-              R"("ai_notes":false,"locale":"en","time_zone":"Europe/Berlin"})");
+    CreateMeetingRequest q =
+        CreateMeetingRequest::make(plainRecording(), "acc_1", "en", "Europe/Berlin", false);
+    EXPECT_EQ(
+        json::dump(q.toJson()),
+        R"({"attendees":[],"recorded_at":"2024-05-01T09:30:00Z","duration_seconds":61.5,"consent":true,)"
+        R"("ai_notes":false,"locale":"en","time_zone":"Europe/Berlin"})");
 }
 
 TEST(CreateMeetingRequestFromRecording, GoldenJSONWithEveryOptionalField) {
-    LocalRecording r = LocalRecording::make("acc_1", std::string("ws_team"), "Board review", true, recordedAt, recordingID);
+    LocalRecording r =
+        LocalRecording::make("acc_1", std::string("ws_team"), "Board review", true, recordedAt, recordingID);
     r.segments = {segment(1800), segment(1799.5), segment(0.5)};
     r.attendees = std::vector<std::string>{"Ann", "Bo"};
     r.attendeeEmails = std::vector<std::string>{"ann@example.com", "bo@example.com"};
     r.location = "Room 4";
     CreateMeetingRequest q = CreateMeetingRequest::make(r, "acc_1", "ar", "Asia/Riyadh", true);
     const std::string text = json::dump(q.toJson());
-    EXPECT_EQ(text, R"({"title":"Board review","attendees":["Ann","Bo"],"recorded_at":"2024-05-01T09:30:00Z",)"
-                    R"("duration_seconds":3600.0,"consent":true,"ai_notes":true,"locale":"ar",)"
-                    R"("time_zone":"Asia/Riyadh","workspace_id":"ws_team",)"
-                    R"("client_recording_id":"0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d",)"
-                    R"("attendee_emails":["ann@example.com","bo@example.com"],"location":"Room 4"})");
+    EXPECT_EQ(text,
+              R"({"title":"Board review","attendees":["Ann","Bo"],"recorded_at":"2024-05-01T09:30:00Z",)"
+              R"("duration_seconds":3600.0,"consent":true,"ai_notes":true,"locale":"ar",)"
+              R"("time_zone":"Asia/Riyadh","workspace_id":"ws_team",)"
+              R"("client_recording_id":"0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d",)"
+              R"("attendee_emails":["ann@example.com","bo@example.com"],"location":"Room 4"})");
     EXPECT_EQ(CreateMeetingRequest::fromJson(json::Reader(json::parse(text))), q);
 }
 
@@ -152,10 +157,15 @@ TEST(CreateMeetingRequestFromRecording, RefusesAnotherAccountFirstThenUnusableDu
     EXPECT_EQ(buildError(r, "acc_2"), RecordingError::Code::accountMismatch);
     EXPECT_EQ(buildError(r), RecordingError::Code::invalidDuration);
     for (std::vector<double> durations :
-         {std::vector<double>{0}, {0, 0}, {-1, 0.5}, {std::nan("")}, {std::numeric_limits<double>::infinity()},
+         {std::vector<double>{0},
+          {0, 0},
+          {-1, 0.5},
+          {std::nan("")},
+          {std::numeric_limits<double>::infinity()},
           {std::numeric_limits<double>::max(), std::numeric_limits<double>::max()}}) {
         r.segments.clear();
-        for (double d : durations) r.segments.push_back(segment(d));
+        for (double d : durations)
+            r.segments.push_back(segment(d));
         EXPECT_EQ(buildError(r), RecordingError::Code::invalidDuration) << durations[0];
     }
     r.segments = {segment(0), segment(0.001)};

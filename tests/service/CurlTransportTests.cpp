@@ -1,17 +1,16 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <map>
-#include <mutex>
-#include <set>
-#include <thread>
-
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/support/Url.hpp"
 #include "tests/support/LoopbackHttpServer.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 
 using namespace nuvel;
 
@@ -45,7 +44,9 @@ void echo(test::LoopbackHttpServer& s, Seen& seen) {
     s.server.Delete(".*", handler);
 }
 
-bool hasHeader(const httplib::Headers& h, const std::string& name) { return h.find(name) != h.end(); }
+bool hasHeader(const httplib::Headers& h, const std::string& name) {
+    return h.find(name) != h.end();
+}
 
 TransportError::Code transportCode(const std::function<void()>& f) {
     try {
@@ -82,7 +83,9 @@ TEST(CurlTransport, SendsOnlyTheHeadersItIsGiven) {
     EXPECT_FALSE(hasHeader(seen.headers, "Content-Type"));
     EXPECT_EQ(seen.headers.find("Content-Length")->second, "0");
 
-    HttpRequest put{"PUT", s.url("/api/meetings/m1/audio/0"), {{"Content-Type", "audio/mp4"}, {"Content-Length", "5"}},
+    HttpRequest put{"PUT",
+                    s.url("/api/meetings/m1/audio/0"),
+                    {{"Content-Type", "audio/mp4"}, {"Content-Length", "5"}},
                     bytesOf("abcde")};
     t.send(put, {});
     EXPECT_EQ(seen.method, "PUT");
@@ -101,8 +104,10 @@ TEST(CurlTransport, SendsOnlyTheHeadersItIsGiven) {
     t.send(put, {});
     EXPECT_EQ(seen.body, "fghij");
 
-    HttpRequest heartbeat{"POST", s.url("/api/meetings/m1/heartbeat"),
-                          {{"Content-Type", "application/json"}, {"Content-Length", "2"}}, bytesOf("{}")};
+    HttpRequest heartbeat{"POST",
+                          s.url("/api/meetings/m1/heartbeat"),
+                          {{"Content-Type", "application/json"}, {"Content-Length", "2"}},
+                          bytesOf("{}")};
     t.send(heartbeat, {});
     EXPECT_EQ(seen.body, "{}");
 
@@ -114,14 +119,17 @@ TEST(CurlTransport, RefusesHeaderInjection) {
     CurlTransport t;
     const std::string bad[] = {"tok\r\nX-Evil: 1", "tok\n", std::string("to\0k", 4)};
     for (const auto& value : bad)
-        EXPECT_EQ(transportCode([&] { t.send({"GET", "http://127.0.0.1:1/", {{"Authorization", value}}}, {}); }),
+        EXPECT_EQ(transportCode([&] {
+                      t.send({"GET", "http://127.0.0.1:1/", {{"Authorization", value}}}, {});
+                  }),
                   TransportError::Code::other);
 }
 
 TEST(CurlTransport, RedirectsAreAnswersNotFollowed) {
     test::LoopbackHttpServer s;
     std::atomic<int> targetHits{0};
-    s.server.Get("/from", [](const httplib::Request&, httplib::Response& rs) { rs.set_redirect("/to", 302); });
+    s.server.Get("/from",
+                 [](const httplib::Request&, httplib::Response& rs) { rs.set_redirect("/to", 302); });
     s.server.Get("/to", [&](const httplib::Request&, httplib::Response& rs) {
         ++targetHits;
         rs.set_content("x", "text/plain");
@@ -174,13 +182,17 @@ TEST(CurlTransport, FailuresMapOntoTheirCategories) {
                   t.send({"GET", "http://127.0.0.1:" + std::to_string(test::closedLoopbackPort()) + "/"}, {});
               }),
               TransportError::Code::cannotConnect);
-    EXPECT_EQ(transportCode([&] { t.send({"GET", "http://nuvel-test-host.invalid/"}, {}); }),
+    EXPECT_EQ(transportCode([&] {
+                  t.send({"GET", "http://nuvel-test-host.invalid/"}, {});
+              }),
               TransportError::Code::hostNotFound);
 
     test::DroppingServer dropping;
     EXPECT_EQ(transportCode([&] {
-                  t.send({"PUT", "http://127.0.0.1:" + std::to_string(dropping.port()) + "/api/meetings/m/audio/0",
-                          {{"Content-Type", "audio/mp4"}}, Bytes(1000, 1)},
+                  t.send({"PUT",
+                          "http://127.0.0.1:" + std::to_string(dropping.port()) + "/api/meetings/m/audio/0",
+                          {{"Content-Type", "audio/mp4"}},
+                          Bytes(1000, 1)},
                          {});
               }),
               TransportError::Code::connectionLost);
@@ -190,7 +202,8 @@ TEST(CurlTransport, IdleTimeoutAndPromptCancellation) {
     test::LoopbackHttpServer s;
     std::atomic<bool> release{false};
     s.server.Put("/slow", [&](const httplib::Request&, httplib::Response& rs) {
-        for (int i = 0; i < 300 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 300 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         rs.set_content("late", "text/plain");
     });
     s.start();
@@ -228,7 +241,8 @@ TEST(CurlTransport, KeepsTheConnectionOfACleanRepeatableExchangeOnly) {
             std::lock_guard guard(lock);
             ports.push_back(rq.remote_port);
         }
-        if (rq.has_param("close")) rs.set_header("Connection", "close");
+        if (rq.has_param("close"))
+            rs.set_header("Connection", "close");
         rs.set_content(std::string(rq.has_param("big") ? 5000 : 2, 'z'), "application/json");
     };
     s.server.Get(".*", handler);
@@ -248,19 +262,14 @@ TEST(CurlTransport, KeepsTheConnectionOfACleanRepeatableExchangeOnly) {
         char connection; // steps with the same letter share a connection, others do not
     };
     const Step steps[] = {
-        {"GET", "", Ends::clean, 'a'},
-        {"PUT", "", Ends::clean, 'a'},
+        {"GET", "", Ends::clean, 'a'},         {"PUT", "", Ends::clean, 'a'},
         {"POST", "", Ends::clean, 'b'}, // never over a kept connection
-        {"GET", "", Ends::clean, 'a'},
-        {"GET", "big", Ends::overCap, 'a'},
+        {"GET", "", Ends::clean, 'a'},         {"GET", "big", Ends::overCap, 'a'},
         {"GET", "", Ends::clean, 'c'}, // the aborted answer took its connection along
-        {"GET", "big", Ends::sinkThrows, 'c'},
-        {"PUT", "", Ends::clean, 'd'},
-        {"DELETE", "", Ends::clean, 'd'},
-        {"GET", "close", Ends::clean, 'd'},
+        {"GET", "big", Ends::sinkThrows, 'c'}, {"PUT", "", Ends::clean, 'd'},
+        {"DELETE", "", Ends::clean, 'd'},      {"GET", "close", Ends::clean, 'd'},
         {"GET", "", Ends::clean, 'e'}, // the server closed the last one
-        {"PATCH", "", Ends::clean, 'f'},
-        {"PUT", "", Ends::clean, 'e'},
+        {"PATCH", "", Ends::clean, 'f'},       {"PUT", "", Ends::clean, 'e'},
     };
     std::map<char, int> portOf;
     for (std::size_t i = 0; i < std::size(steps); ++i) {
@@ -268,8 +277,10 @@ TEST(CurlTransport, KeepsTheConnectionOfACleanRepeatableExchangeOnly) {
         SCOPED_TRACE(i);
         const std::string query = *step.query ? std::string("?") + step.query + "=1" : "";
         HttpRequest rq{step.method, s.url("/x" + query)};
-        if (std::string(step.method) != "GET") rq.body = bytesOf("{}");
-        if (step.ends == Ends::overCap) rq.maxBodyBytes = 100;
+        if (std::string(step.method) != "GET")
+            rq.body = bytesOf("{}");
+        if (step.ends == Ends::overCap)
+            rq.maxBodyBytes = 100;
         if (step.ends == Ends::sinkThrows) {
             rq.bodySink = [](ByteView) { throw std::runtime_error("disk full"); };
             EXPECT_THROW(t.send(rq, {}), std::runtime_error);
@@ -278,10 +289,10 @@ TEST(CurlTransport, KeepsTheConnectionOfACleanRepeatableExchangeOnly) {
         }
         std::lock_guard guard(lock);
         ASSERT_EQ(ports.size(), i + 1);
-        for (const auto& [letter, port] : portOf) EXPECT_EQ(letter == step.connection, port == ports.back()) << letter;
+        for (const auto& [letter, port] : portOf)
+            EXPECT_EQ(letter == step.connection, port == ports.back()) << letter;
         portOf[step.connection] = ports.back();
     }
-
 }
 
 // Exchanges running at the same time each take a connection of the pool, and none is lost
@@ -305,7 +316,9 @@ TEST(CurlTransport, ConcurrentExchangesShareThePoolSafely) {
         senders.emplace_back([&, i] {
             for (int round = 0; round < 5; ++round) {
                 try {
-                    if (t.send({"GET", s.url("/x")}, i == 0 ? stop.get_token() : std::stop_token()).status == 200) ++ok;
+                    if (t.send({"GET", s.url("/x")}, i == 0 ? stop.get_token() : std::stop_token()).status ==
+                        200)
+                        ++ok;
                 } catch (const Cancelled&) {
                     ++cancelled;
                 }
@@ -313,15 +326,18 @@ TEST(CurlTransport, ConcurrentExchangesShareThePoolSafely) {
         });
     // Stops the first sender's exchanges somewhere among the others.
     senders.emplace_back([&] {
-        while (ok < 3) std::this_thread::yield();
+        while (ok < 3)
+            std::this_thread::yield();
         stop.request_stop();
     });
-    for (auto& sender : senders) sender.join();
+    for (auto& sender : senders)
+        sender.join();
     EXPECT_EQ(ok + cancelled, 30);
     EXPECT_GE(ok, 25);
 
     // Afterwards every exchange goes over a connection that was opened during the rush.
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(t.send({"GET", s.url("/x")}, {}).status, 200);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(t.send({"GET", s.url("/x")}, {}).status, 200);
     std::lock_guard guard(lock);
     ASSERT_GE(ports.size(), std::size_t(ok) + 3); // a stopped one may have reached the server too
     for (auto last = ports.end() - 3; last != ports.end(); ++last)

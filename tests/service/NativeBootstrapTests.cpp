@@ -1,5 +1,5 @@
-#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/NativeBootstrap.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 
 #include <cmath>
 #include <functional>

@@ -200,13 +200,13 @@ TEST(NuvelAPIRequests, PlainHttpOriginsOnlyForLoopbackHosts) {
         const char* origin;
         bool accepted;
     } cases[] = {
-        {"https://api.example.com", true},     {"https://api.example.com:8443/", true},
-        {"https://127.0.0.1", true},           {"http://127.0.0.1:8080", true},
-        {"http://[::1]:8080/", true},          {"http://localhost", true},
-        {"http://LocalHost:3000", true},       {"http://api.example.com", false},
-        {"http://127.0.0.2", false},           {"http://localhost.example.com", false},
-        {"http://10.0.0.1:8080", false},       {"http://[::2]", false},
-        {"http://%6Cocalhost", false},         {"HTTP://127.0.0.1", false},
+        {"https://api.example.com", true}, {"https://api.example.com:8443/", true},
+        {"https://127.0.0.1", true},       {"http://127.0.0.1:8080", true},
+        {"http://[::1]:8080/", true},      {"http://localhost", true},
+        {"http://LocalHost:3000", true},   {"http://api.example.com", false},
+        {"http://127.0.0.2", false},       {"http://localhost.example.com", false},
+        {"http://10.0.0.1:8080", false},   {"http://[::2]", false},
+        {"http://%6Cocalhost", false},     {"HTTP://127.0.0.1", false},
     };
     for (const auto& c : cases) {
         if (c.accepted) {

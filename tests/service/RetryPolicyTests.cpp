@@ -1,6 +1,6 @@
-#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/RetryJitter.hpp"
 #include "NuvelKit/service/RetryPolicy.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 
 #include <cmath>
 #include <gtest/gtest.h>

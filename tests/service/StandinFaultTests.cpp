@@ -1,9 +1,9 @@
 // Fault injection of the stand-in: canned answers, HTML pages, redirects, delays that stop() ends,
 // dropped connections, and how faults are matched and counted.
+#include "tests/service/StandinTestSupport.hpp"
+
 #include <future>
 #include <thread>
-
-#include "tests/service/StandinTestSupport.hpp"
 
 namespace nuvel::test {
 namespace {
@@ -21,7 +21,8 @@ protected:
 };
 
 TEST_F(StandinFaultTest, CannedAnswersCarryStatusBodyAndRetryAfterForTheirCount) {
-    service.addFault("GET", "/api/bootstrap", StandinFault::error(429, "rate_limited").retryAfter("120").times(2));
+    service.addFault("GET", "/api/bootstrap",
+                     StandinFault::error(429, "rate_limited").retryAfter("120").times(2));
     for (int i = 0; i < 2; ++i) {
         auto r = get("/api/bootstrap", token);
         ASSERT_TRUE(r);
@@ -45,11 +46,14 @@ TEST_F(StandinFaultTest, CannedAnswersCarryStatusBodyAndRetryAfterForTheirCount)
 }
 
 TEST_F(StandinFaultTest, MatchesByMethodAndWholePathPattern) {
-    const int id = service.addFault("PUT", "/api/meetings/[^/]+/audio/\\d+", StandinFault::error(503, "unavailable"));
+    const int id =
+        service.addFault("PUT", "/api/meetings/[^/]+/audio/\\d+", StandinFault::error(503, "unavailable"));
     EXPECT_EQ(sendRaw("PUT", "/api/meetings/mt_a/audio/12", token, "x", "audio/mp4")->status, 503);
-    EXPECT_EQ(get("/api/meetings/mt_a/audio", token)->status, 404);                              // other path
-    EXPECT_EQ(sendRaw("PUT", "/api/meetings/mt_a/audio/12x", token, "x", "audio/mp4")->status, 404); // no whole match
-    EXPECT_EQ(sendRaw("PUT", "/api/meetings/mt_a/audio/1?x=1", token, "x", "audio/mp4")->status, 503); // query ignored
+    EXPECT_EQ(get("/api/meetings/mt_a/audio", token)->status, 404); // other path
+    EXPECT_EQ(sendRaw("PUT", "/api/meetings/mt_a/audio/12x", token, "x", "audio/mp4")->status,
+              404); // no whole match
+    EXPECT_EQ(sendRaw("PUT", "/api/meetings/mt_a/audio/1?x=1", token, "x", "audio/mp4")->status,
+              503); // query ignored
     service.removeFault(id);
     EXPECT_EQ(sendRaw("PUT", "/api/meetings/mt_a/audio/12", token, "x", "audio/mp4")->status, 404);
     EXPECT_THROW(service.addFault("", "(", StandinFault::error(500, "x")), std::regex_error);
@@ -62,7 +66,8 @@ TEST_F(StandinFaultTest, HtmlPagesAndRedirects) {
     EXPECT_EQ(page->get_header_value("Content-Type").rfind("text/html", 0), 0u);
     EXPECT_NE(page->body.find("<html>"), std::string::npos);
 
-    service.addFault("GET", "/api/bootstrap", StandinFault::redirect("https://example.com/elsewhere").times(1));
+    service.addFault("GET", "/api/bootstrap",
+                     StandinFault::redirect("https://example.com/elsewhere").times(1));
     auto moved = get("/api/bootstrap", token);
     EXPECT_EQ(moved->status, 302);
     EXPECT_EQ(moved->get_header_value("Location"), "https://example.com/elsewhere");
@@ -75,7 +80,8 @@ TEST_F(StandinFaultTest, DelayedAnswersComeLater) {
     EXPECT_GE(Steady::now() - start, 150ms);
     EXPECT_EQ(r->status, 200);
 
-    service.addFault("GET", "/api/settings", StandinFault::error(504, "gateway_timeout").after(100ms).times(1));
+    service.addFault("GET", "/api/settings",
+                     StandinFault::error(504, "gateway_timeout").after(100ms).times(1));
     const auto again = Steady::now();
     EXPECT_EQ(get("/api/settings", token)->status, 504);
     EXPECT_GE(Steady::now() - again, 100ms);

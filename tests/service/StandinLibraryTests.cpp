@@ -1,9 +1,9 @@
 // The stand-in's meeting-library API over real HTTP: pages with cursors, search, documents,
 // corrections, rename, delete, reconciliation, sharing, links, settings and audio.
+#include "tests/service/StandinTestSupport.hpp"
+
 #include <regex>
 #include <set>
-
-#include "tests/service/StandinTestSupport.hpp"
 
 namespace nuvel::test {
 namespace {
@@ -15,7 +15,9 @@ protected:
         token = service.issueToken();
         ids = service.seedMeetings(5);
     }
-    std::string meetingPath(std::size_t i, const std::string& rest = "") const { return "/api/meetings/" + ids[i] + rest; }
+    std::string meetingPath(std::size_t i, const std::string& rest = "") const {
+        return "/api/meetings/" + ids[i] + rest;
+    }
     std::string token;
     std::vector<std::string> ids;
 };
@@ -29,13 +31,16 @@ TEST_F(StandinLibraryTest, PagesFollowTheirCursorsWhenTheClientEncodesThem) {
         const Json doc = bodyOf(result);
         EXPECT_EQ(doc["contract_version"], 1);
         EXPECT_EQ(doc["offline_access_seconds"], 86400.0);
-        for (const Json& m : doc["meetings"]) seen.push_back(m["id"]);
+        for (const Json& m : doc["meetings"])
+            seen.push_back(m["id"]);
         if (page < 2) {
             const std::string cursor = doc["next_cursor"];
             // Standard base64: a client that does not encode "+" and "/" breaks it.
             EXPECT_NE(cursor.find('+'), std::string::npos);
             EXPECT_NE(cursor.find('/'), std::string::npos);
-            EXPECT_EQ(errorCode(get("/api/meetings?workspace_id=ws_personal&limit=2&cursor=" + cursor, token)), "invalid_cursor");
+            EXPECT_EQ(
+                errorCode(get("/api/meetings?workspace_id=ws_personal&limit=2&cursor=" + cursor, token)),
+                "invalid_cursor");
             path = "/api/meetings?workspace_id=ws_personal&limit=2&cursor=" + encode(cursor);
         } else {
             EXPECT_FALSE(doc.contains("next_cursor"));
@@ -44,8 +49,8 @@ TEST_F(StandinLibraryTest, PagesFollowTheirCursorsWhenTheClientEncodesThem) {
     EXPECT_EQ(seen, ids);
 
     const Json summary = bodyOf(get("/api/meetings?workspace_id=ws_personal&limit=1", token))["meetings"][0];
-    for (const char* key : {"id", "title", "state", "workspace_id", "revision", "access", "updated_at", "duration",
-                            "audio_deleted", "created_at", "recorded_at"}) {
+    for (const char* key : {"id", "title", "state", "workspace_id", "revision", "access", "updated_at",
+                            "duration", "audio_deleted", "created_at", "recorded_at"}) {
         EXPECT_TRUE(summary.contains(key)) << key;
     }
     EXPECT_EQ(summary["access"]["can"]["delete"], true);
@@ -54,7 +59,9 @@ TEST_F(StandinLibraryTest, PagesFollowTheirCursorsWhenTheClientEncodesThem) {
     EXPECT_EQ(get("/api/meetings?workspace_id=ws_elsewhere&limit=50", token)->status, 403);
     EXPECT_EQ(errorCode(get("/api/meetings?workspace_id=ws_personal&limit=101", token)), "invalid_request");
     EXPECT_EQ(errorCode(get("/api/meetings?workspace_id=ws_team&limit=2&cursor=" +
-                            encode(bodyOf(get("/api/meetings?workspace_id=ws_personal&limit=2", token))["next_cursor"]), token)),
+                                encode(bodyOf(get("/api/meetings?workspace_id=ws_personal&limit=2",
+                                                  token))["next_cursor"]),
+                            token)),
               "invalid_cursor");
 }
 
@@ -68,7 +75,8 @@ TEST_F(StandinLibraryTest, SearchFindsPassagesAndMarksTheMatch) {
     std::string text, marked;
     for (const Json& piece : hit["snippet"]) {
         text += piece["text"].get<std::string>();
-        if (piece["hit"]) marked += piece["text"].get<std::string>();
+        if (piece["hit"])
+            marked += piece["text"].get<std::string>();
     }
     EXPECT_NE(text.find("free tier"), std::string::npos) << text;
     EXPECT_EQ(marked, "free tier");
@@ -93,7 +101,8 @@ TEST(StandinSearchLimit, SetsTruncatedBeyondTheLimit) {
     service.start();
     service.seedMeetings(3);
     httplib::Client c("127.0.0.1", service.port());
-    const Json doc = bodyOf(c.Get("/api/search?q=the", {{"Authorization", "Bearer " + service.issueToken()}}));
+    const Json doc =
+        bodyOf(c.Get("/api/search?q=the", {{"Authorization", "Bearer " + service.issueToken()}}));
     EXPECT_EQ(doc["results"].size(), 3u);
     EXPECT_EQ(doc["truncated"], true);
 }
@@ -117,7 +126,8 @@ TEST_F(StandinLibraryTest, TranscriptLayersAndNotesWithEvidence) {
     EXPECT_EQ(notes["ai_notes"], true);
     EXPECT_TRUE(notes["notes"]["meeting"]["output"]["markdown"].is_string());
     ASSERT_FALSE(notes["evidence"].empty());
-    for (const Json& e : notes["evidence"]) EXPECT_EQ(wordIds.count(e["word_id"]), 1u) << e.dump();
+    for (const Json& e : notes["evidence"])
+        EXPECT_EQ(wordIds.count(e["word_id"]), 1u) << e.dump();
     EXPECT_EQ(notes["provenance"]["stale_text"], false);
 
     // The third seeded meeting was recorded without AI notes.
@@ -129,14 +139,17 @@ TEST_F(StandinLibraryTest, TranscriptLayersAndNotesWithEvidence) {
 }
 
 TEST_F(StandinLibraryTest, RevisionsApplyOnceAndConflictWithTheCurrentRevision) {
-    const std::string word = bodyOf(get(meetingPath(0, "/transcript?layer=corrected"), token))["transcript"]["words"][0]["id"];
-    const Json request{{"operation_id", "7d444840-9dc0-11d1-b245-5ffdce74fad2"},
-                       {"revision", 1},
-                       {"operations", Json::array({{{"type", "word_text"}, {"word_id", word}, {"text", "Hello"}},
-                                                   {{"type", "speaker_label"}, {"speaker_id", "s2"}, {"label", "Jo"}}})}};
+    const std::string word =
+        bodyOf(get(meetingPath(0, "/transcript?layer=corrected"), token))["transcript"]["words"][0]["id"];
+    const Json request{
+        {"operation_id", "7d444840-9dc0-11d1-b245-5ffdce74fad2"},
+        {"revision", 1},
+        {"operations", Json::array({{{"type", "word_text"}, {"word_id", word}, {"text", "Hello"}},
+                                    {{"type", "speaker_label"}, {"speaker_id", "s2"}, {"label", "Jo"}}})}};
     auto applied = send("PATCH", meetingPath(0, "/revision"), token, request);
     ASSERT_EQ(applied->status, 200) << applied->body;
-    EXPECT_EQ(bodyOf(applied), (Json{{"revision", 2}, {"operation_id", request["operation_id"]}, {"replayed", false}}));
+    EXPECT_EQ(bodyOf(applied),
+              (Json{{"revision", 2}, {"operation_id", request["operation_id"]}, {"replayed", false}}));
     EXPECT_EQ(bodyOf(send("PATCH", meetingPath(0, "/revision"), token, request))["replayed"], true);
 
     Json stale = request;
@@ -151,13 +164,15 @@ TEST_F(StandinLibraryTest, RevisionsApplyOnceAndConflictWithTheCurrentRevision) 
     EXPECT_EQ(corrected["transcript"]["speakers"]["s2"]["label"], "Jo");
     EXPECT_EQ(corrected["corrections"][0]["id"], word);
     EXPECT_EQ(corrected["corrections"][0]["from"], "Thanks");
-    EXPECT_EQ(bodyOf(get(meetingPath(0, "/transcript?layer=raw"), token))["transcript"]["words"][0]["text"], "Thanks");
+    EXPECT_EQ(bodyOf(get(meetingPath(0, "/transcript?layer=raw"), token))["transcript"]["words"][0]["text"],
+              "Thanks");
     EXPECT_EQ(bodyOf(get(meetingPath(0), token))["revision"], 2);
     EXPECT_EQ(bodyOf(get(meetingPath(0, "/notes"), token))["provenance"]["stale_text"], true);
 
     Json unknown = stale;
     unknown["revision"] = 2;
-    unknown["operations"] = Json::array({{{"type", "word_speaker"}, {"word_id", word}, {"speaker_id", "s9"}}});
+    unknown["operations"] =
+        Json::array({{{"type", "word_speaker"}, {"word_id", word}, {"speaker_id", "s9"}}});
     EXPECT_EQ(errorCode(send("PATCH", meetingPath(0, "/revision"), token, unknown)), "unknown_speaker");
     unknown["operations"] = Json::array({{{"type", "word_text"}, {"word_id", word}}});
     EXPECT_EQ(errorCode(send("PATCH", meetingPath(0, "/revision"), token, unknown)), "invalid_operation");
@@ -172,19 +187,23 @@ TEST_F(StandinLibraryTest, RenameDeleteAndReconcile) {
     EXPECT_EQ(renamed["title"], "Board meeting");
     EXPECT_EQ(renamed["title_auto"], false);
     EXPECT_EQ(errorCode(send("PATCH", meetingPath(1), token, Json{{"title", "   "}})), "invalid_title");
-    EXPECT_EQ(errorCode(send("PATCH", meetingPath(1), token, Json{{"title", std::string(201, 'x')}})), "invalid_title");
+    EXPECT_EQ(errorCode(send("PATCH", meetingPath(1), token, Json{{"title", std::string(201, 'x')}})),
+              "invalid_title");
 
     EXPECT_EQ(sendRaw("DELETE", meetingPath(1), token, "", "")->status, 204);
     EXPECT_EQ(get(meetingPath(1), token)->status, 404);
     EXPECT_EQ(bodyOf(get("/api/meetings?workspace_id=ws_personal&limit=50", token))["meetings"].size(), 4u);
 
-    const Json reconciled = bodyOf(get("/api/meetings/reconcile?ids=" + ids[0] + "," + ids[1] + ",mt_gone", token));
+    const Json reconciled =
+        bodyOf(get("/api/meetings/reconcile?ids=" + ids[0] + "," + ids[1] + ",mt_gone", token));
     ASSERT_EQ(reconciled["meetings"].size(), 1u);
     EXPECT_EQ(reconciled["meetings"][0]["id"], ids[0]);
     EXPECT_EQ(reconciled["removed_ids"], (Json::array({ids[1], "mt_gone"})));
-    EXPECT_EQ(bodyOf(get("/api/meetings/reconcile?ids=", token)), (Json{{"meetings", Json::array()}, {"removed_ids", Json::array()}}));
+    EXPECT_EQ(bodyOf(get("/api/meetings/reconcile?ids=", token)),
+              (Json{{"meetings", Json::array()}, {"removed_ids", Json::array()}}));
     std::string many = "a";
-    for (int i = 0; i < 100; ++i) many += ",a";
+    for (int i = 0; i < 100; ++i)
+        many += ",a";
     EXPECT_EQ(errorCode(get("/api/meetings/reconcile?ids=" + many, token)), "too_many_ids");
 }
 
@@ -197,13 +216,19 @@ TEST_F(StandinLibraryTest, SharesAndViewOnlyLinks) {
     EXPECT_EQ(sharing["shares"][0]["email"], "guest@example.com");
     EXPECT_EQ(sharing["workspace_id"], "ws_personal");
     EXPECT_EQ(sharing["plan_required"], false);
-    EXPECT_EQ(errorCode(send("POST", meetingPath(0, "/shares"), token, Json{{"kind", "guest"}, {"email", "nobody"}})), "invalid_email");
-    EXPECT_EQ(send("POST", meetingPath(0, "/shares"), token, Json{{"kind", "member"}, {"user_ids", {"u1", "u2"}}})->status, 201);
+    EXPECT_EQ(errorCode(send("POST", meetingPath(0, "/shares"), token,
+                             Json{{"kind", "guest"}, {"email", "nobody"}})),
+              "invalid_email");
+    EXPECT_EQ(
+        send("POST", meetingPath(0, "/shares"), token, Json{{"kind", "member"}, {"user_ids", {"u1", "u2"}}})
+            ->status,
+        201);
     const std::string shareId = sharing["shares"][0]["id"];
     EXPECT_EQ(sendRaw("DELETE", meetingPath(0, "/shares/" + shareId), token, "", "")->status, 204);
     EXPECT_EQ(bodyOf(get(meetingPath(0, "/sharing"), token))["shares"].size(), 2u);
 
-    auto created = send("POST", meetingPath(0, "/links"), token, Json{{"expires_days", 7.0}, {"include_audio", true}});
+    auto created =
+        send("POST", meetingPath(0, "/links"), token, Json{{"expires_days", 7.0}, {"include_audio", true}});
     ASSERT_EQ(created->status, 201) << created->body;
     const Json link = bodyOf(created);
     // On the origin the stand-in serves, which is the web origin of the application beside it.
@@ -216,14 +241,19 @@ TEST_F(StandinLibraryTest, SharesAndViewOnlyLinks) {
     EXPECT_TRUE(sharing["links"][0]["expires_at"].is_number());
     EXPECT_EQ(sharing["links"][0]["include_audio"], true);
     EXPECT_FALSE(sharing["links"][0].contains("url"));
-    EXPECT_EQ(errorCode(send("POST", meetingPath(0, "/links"), token, Json{{"expires_days", 14}, {"include_audio", false}})), "invalid_link");
-    EXPECT_EQ(sendRaw("DELETE", meetingPath(0, "/links/" + link["id"].get<std::string>()), token, "", "")->status, 204);
+    EXPECT_EQ(errorCode(send("POST", meetingPath(0, "/links"), token,
+                             Json{{"expires_days", 14}, {"include_audio", false}})),
+              "invalid_link");
+    EXPECT_EQ(
+        sendRaw("DELETE", meetingPath(0, "/links/" + link["id"].get<std::string>()), token, "", "")->status,
+        204);
     EXPECT_EQ(bodyOf(get(meetingPath(0, "/sharing"), token))["links"], Json::array());
 
     service.setMeetingAccess(ids[0], StandinAccess{"viewer", "share", {{"edit", false}, {"share", false}}});
     EXPECT_EQ(get(meetingPath(0, "/sharing"), token)->status, 403);
     EXPECT_EQ(send("PATCH", meetingPath(0), token, Json{{"title", "x"}})->status, 403);
-    EXPECT_EQ(bodyOf(get(meetingPath(0), token))["access"], (Json{{"role", "viewer"}, {"via", "share"}, {"can", {{"edit", false}, {"share", false}}}}));
+    EXPECT_EQ(bodyOf(get(meetingPath(0), token))["access"],
+              (Json{{"role", "viewer"}, {"via", "share"}, {"can", {{"edit", false}, {"share", false}}}}));
 }
 
 TEST_F(StandinLibraryTest, RetentionSettings) {
@@ -232,8 +262,10 @@ TEST_F(StandinLibraryTest, RetentionSettings) {
     EXPECT_EQ(initial["retention_choices"], (Json::array({7, 30, 90, 365})));
     EXPECT_EQ(send("PUT", "/api/settings", token, Json{{"retention_days", 90}})->status, 200);
     EXPECT_EQ(bodyOf(get("/api/settings", token))["retention_days"], 90);
-    EXPECT_EQ(errorCode(send("PUT", "/api/settings", token, Json{{"retention_days", 60}})), "invalid_retention");
-    EXPECT_EQ(errorCode(send("PUT", "/api/settings", token, Json{{"retention_days", 90.5}})), "invalid_request");
+    EXPECT_EQ(errorCode(send("PUT", "/api/settings", token, Json{{"retention_days", 60}})),
+              "invalid_retention");
+    EXPECT_EQ(errorCode(send("PUT", "/api/settings", token, Json{{"retention_days", 90.5}})),
+              "invalid_request");
 }
 
 TEST_F(StandinLibraryTest, AudioDownloadWithContentTypes) {
@@ -245,12 +277,21 @@ TEST_F(StandinLibraryTest, AudioDownloadWithContentTypes) {
 
     // An uploaded meeting plays back the bytes that were uploaded.
     const std::string created = bodyOf(send("POST", "/api/meetings", token,
-                                            Json{{"attendees", Json::array()}, {"recorded_at", "2024-05-01T09:30:00Z"},
-                                                 {"duration_seconds", 3.0}, {"consent", true}, {"ai_notes", false},
-                                                 {"locale", "en"}, {"time_zone", "UTC"}}))["id"];
+                                            Json{{"attendees", Json::array()},
+                                                 {"recorded_at", "2024-05-01T09:30:00Z"},
+                                                 {"duration_seconds", 3.0},
+                                                 {"consent", true},
+                                                 {"ai_notes", false},
+                                                 {"locale", "en"},
+                                                 {"time_zone", "UTC"}}))["id"];
     EXPECT_EQ(errorCode(get("/api/meetings/" + created + "/audio", token)), "audio_unavailable");
-    ASSERT_EQ(sendRaw("PUT", "/api/meetings/" + created + "/audio/0", token, "m4a bytes", "audio/mp4")->status, 204);
-    ASSERT_EQ(send("POST", "/api/meetings/" + created + "/commit", token, Json{{"parts", 1}, {"sha256", sha256Hex("m4a bytes")}})->status, 200);
+    ASSERT_EQ(
+        sendRaw("PUT", "/api/meetings/" + created + "/audio/0", token, "m4a bytes", "audio/mp4")->status,
+        204);
+    ASSERT_EQ(send("POST", "/api/meetings/" + created + "/commit", token,
+                   Json{{"parts", 1}, {"sha256", sha256Hex("m4a bytes")}})
+                  ->status,
+              200);
     auto uploaded = get("/api/meetings/" + created + "/audio", token);
     EXPECT_EQ(uploaded->get_header_value("Content-Type"), "audio/mp4");
     EXPECT_EQ(uploaded->body, "m4a bytes");
@@ -263,7 +304,8 @@ TEST_F(StandinLibraryTest, AudioDownloadWithContentTypes) {
 }
 
 TEST_F(StandinLibraryTest, WorkspaceMembersSeeSharedMeetingsWithMemberRights) {
-    const std::vector<std::string> team = service.seedMeetings(1, StandinService::defaultAccountId, std::string("ws_team"));
+    const std::vector<std::string> team =
+        service.seedMeetings(1, StandinService::defaultAccountId, std::string("ws_team"));
     StandinAccount colleague;
     colleague.id = "acct_colleague";
     colleague.email = "colleague@nuvel.test";

@@ -1,11 +1,11 @@
 // The stand-in refuses what the service refuses, so a client that drifts from the contract fails
 // its tests instead of passing them. Requests are written by hand to control every header.
+#include "tests/service/StandinTestSupport.hpp"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "tests/service/StandinTestSupport.hpp"
 
 namespace nuvel::test {
 namespace {
@@ -19,9 +19,13 @@ struct Answer {
 // One request on its own connection, exactly as given; "Accept" only when `accept` is not empty.
 Answer exchange(int port, const std::string& method, const std::string& target, const std::string& token,
                 const std::string& accept, const std::string& body) {
-    std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token + "\r\n";
-    if (!accept.empty()) request += "Accept: " + accept + "\r\n";
-    if (!body.empty()) request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    std::string request =
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token + "\r\n";
+    if (!accept.empty())
+        request += "Accept: " + accept + "\r\n";
+    if (!body.empty())
+        request +=
+            "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     request += "Connection: close\r\n\r\n" + body;
 
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -34,7 +38,8 @@ Answer exchange(int port, const std::string& method, const std::string& target, 
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
         std::string response;
         char buffer[4096];
-        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) response.append(buffer, std::size_t(n));
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            response.append(buffer, std::size_t(n));
         const std::size_t end = response.find("\r\n\r\n");
         if (response.rfind("HTTP/1.1 ", 0) == 0 && end != std::string::npos) {
             answer.status = std::stoi(response.substr(9, 3));
@@ -48,7 +53,8 @@ Answer exchange(int port, const std::string& method, const std::string& target, 
 
 std::string codeOf(const Answer& answer) {
     const Json body = Json::parse(answer.body, nullptr, false);
-    if (!body.is_object() || !body.contains("error") || !body["error"].is_object()) return "<none>";
+    if (!body.is_object() || !body.contains("error") || !body["error"].is_object())
+        return "<none>";
     return body["error"].value("code", "<none>");
 }
 
@@ -61,8 +67,13 @@ protected:
         upload = bodyOf(send("POST", "/api/meetings", token, creation()))["id"];
     }
     static Json creation() {
-        return Json{{"title", "Board"}, {"attendees", Json::array()}, {"recorded_at", "2024-05-01T09:30:00Z"},
-                    {"duration_seconds", 61.5}, {"consent", true}, {"ai_notes", true}, {"locale", "en"},
+        return Json{{"title", "Board"},
+                    {"attendees", Json::array()},
+                    {"recorded_at", "2024-05-01T09:30:00Z"},
+                    {"duration_seconds", 61.5},
+                    {"consent", true},
+                    {"ai_notes", true},
+                    {"locale", "en"},
                     {"time_zone", "Europe/Berlin"}};
     }
     static std::string creationWith(const char* key, const Json& value) {
@@ -84,46 +95,57 @@ TEST_F(StandinRefusals, EachDeviationFromTheContractGetsItsStatusAndCode) {
         const char* code;
     } cases[] = {
         {"a bare ?", "GET", "/api/bootstrap?", json, "", 400, "invalid_query"},
-        {"an item the operation does not take", "GET", "/api/bootstrap?workspace=ws_team", json, "", 400, "invalid_query"},
-        {"an item where none is taken", "GET", "/api/settings?x=1", json, "", 400, "invalid_query"},
-        {"an item twice", "GET", "/api/meetings?workspace_id=ws_personal&workspace_id=ws_personal", json, "", 400,
+        {"an item the operation does not take", "GET", "/api/bootstrap?workspace=ws_team", json, "", 400,
          "invalid_query"},
+        {"an item where none is taken", "GET", "/api/settings?x=1", json, "", 400, "invalid_query"},
+        {"an item twice", "GET", "/api/meetings?workspace_id=ws_personal&workspace_id=ws_personal", json, "",
+         400, "invalid_query"},
         {"no Accept", "GET", "/api/bootstrap", "", "", 406, "not_acceptable"},
         {"an Accept without JSON", "GET", m, "text/html", "", 406, "not_acceptable"},
-        {"an empty reconcile id", "GET", "/api/meetings/reconcile?ids=" + seeded + ",,mt_x", json, "", 400, "invalid_ids"},
-        {"a trailing comma", "GET", "/api/meetings/reconcile?ids=" + seeded + ",", json, "", 400, "invalid_ids"},
+        {"an empty reconcile id", "GET", "/api/meetings/reconcile?ids=" + seeded + ",,mt_x", json, "", 400,
+         "invalid_ids"},
+        {"a trailing comma", "GET", "/api/meetings/reconcile?ids=" + seeded + ",", json, "", 400,
+         "invalid_ids"},
         {"an unknown key in the token exchange", "POST", "/api/device/token", "*/*",
          R"({"code":"c","verifier":"v","name":"Laptop","scope":"all"})", 400, "unknown_field"},
-        {"an unknown key in a creation", "POST", "/api/meetings", "*/*", creationWith("notes", "x"), 400, "unknown_field"},
-        {"a heartbeat that is not {}", "POST", u + "/heartbeat", "*/*", R"({"ok":true})", 400, "unknown_field"},
+        {"an unknown key in a creation", "POST", "/api/meetings", "*/*", creationWith("notes", "x"), 400,
+         "unknown_field"},
+        {"a heartbeat that is not {}", "POST", u + "/heartbeat", "*/*", R"({"ok":true})", 400,
+         "unknown_field"},
         {"an unknown key in a commit", "POST", u + "/commit", "*/*",
          R"({"parts":1,"sha256":")" + std::string(64, 'a') + R"(","size":3})", 400, "unknown_field"},
         {"an unknown key in a notepad line", "PUT", u + "/notepad", "*/*",
          R"({"base":0,"lines":[{"id":"nabc","text":"x","at":null,"color":"red"}]})", 400, "unknown_field"},
-        {"a notepad line without at", "PUT", u + "/notepad", "*/*", R"({"base":0,"lines":[{"id":"nabc","text":"x"}]})",
-         400, "invalid_notepad"},
-        {"an unknown key in a rename", "PATCH", m, json, R"({"title":"t","color":"red"})", 400, "unknown_field"},
+        {"a notepad line without at", "PUT", u + "/notepad", "*/*",
+         R"({"base":0,"lines":[{"id":"nabc","text":"x"}]})", 400, "invalid_notepad"},
+        {"an unknown key in a rename", "PATCH", m, json, R"({"title":"t","color":"red"})", 400,
+         "unknown_field"},
         {"a word_text operation with a label", "PATCH", m + "/revision", json,
          R"({"operation_id":"o","revision":1,"operations":[{"type":"word_text","word_id":"w","text":"a","label":"b"}]})",
          400, "unknown_field"},
         {"a guest share with user ids", "POST", m + "/shares", json,
-         R"({"kind":"guest","email":"a@example.com","permission":"viewer","user_ids":["u1"]})", 400, "unknown_field"},
-        {"an unknown key in a link", "POST", m + "/links", json, R"({"expires_days":7,"include_audio":false,"x":1})", 400,
+         R"({"kind":"guest","email":"a@example.com","permission":"viewer","user_ids":["u1"]})", 400,
          "unknown_field"},
-        {"an unknown key in the settings", "PUT", "/api/settings", json, R"({"retention_days":30,"x":1})", 400,
-         "unknown_field"},
+        {"an unknown key in a link", "POST", m + "/links", json,
+         R"({"expires_days":7,"include_audio":false,"x":1})", 400, "unknown_field"},
+        {"an unknown key in the settings", "PUT", "/api/settings", json, R"({"retention_days":30,"x":1})",
+         400, "unknown_field"},
         {"an empty title", "POST", "/api/meetings", "*/*", creationWith("title", ""), 422, "invalid_title"},
-        {"an empty location", "POST", "/api/meetings", "*/*", creationWith("location", ""), 422, "invalid_location"},
-        {"an empty address list", "POST", "/api/meetings", "*/*", creationWith("attendee_emails", Json::array()), 422,
-         "invalid_attendees"},
-        {"a fractional recorded_at", "POST", "/api/meetings", "*/*", creationWith("recorded_at", "2024-05-01T09:30:00.5Z"),
-         400, "invalid_recorded_at"},
+        {"an empty location", "POST", "/api/meetings", "*/*", creationWith("location", ""), 422,
+         "invalid_location"},
+        {"an empty address list", "POST", "/api/meetings", "*/*",
+         creationWith("attendee_emails", Json::array()), 422, "invalid_attendees"},
+        {"a fractional recorded_at", "POST", "/api/meetings", "*/*",
+         creationWith("recorded_at", "2024-05-01T09:30:00.5Z"), 400, "invalid_recorded_at"},
         {"a recorded_at with an offset", "POST", "/api/meetings", "*/*",
          creationWith("recorded_at", "2024-05-01T11:30:00+02:00"), 400, "invalid_recorded_at"},
-        {"a regional locale", "POST", "/api/meetings", "*/*", creationWith("locale", "en-US"), 400, "invalid_locale"},
-        {"another language", "POST", "/api/meetings", "*/*", creationWith("locale", "de"), 400, "invalid_locale"},
+        {"a regional locale", "POST", "/api/meetings", "*/*", creationWith("locale", "en-US"), 400,
+         "invalid_locale"},
+        {"another language", "POST", "/api/meetings", "*/*", creationWith("locale", "de"), 400,
+         "invalid_locale"},
         {"an upper-case client recording id", "POST", "/api/meetings", "*/*",
-         creationWith("client_recording_id", "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"), 400, "invalid_client_recording_id"},
+         creationWith("client_recording_id", "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"), 400,
+         "invalid_client_recording_id"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -160,7 +182,8 @@ TEST_F(StandinRefusals, RangedAudioIsAPartialAnswerAndWholeAudioAPlainOne) {
     EXPECT_EQ(part->get_header_value("Content-Range"), "bytes 0-1023/" + std::to_string(audio.size()));
 
     httplib::Headers beyond = bearer(token);
-    beyond.emplace("Range", "bytes=" + std::to_string(audio.size()) + "-" + std::to_string(audio.size() + 10));
+    beyond.emplace("Range",
+                   "bytes=" + std::to_string(audio.size()) + "-" + std::to_string(audio.size() + 10));
     EXPECT_EQ(c.Get(path, beyond)->status, 416);
 
     // A refusal of a ranged request keeps its whole error body.

@@ -1,15 +1,14 @@
 // The stand-in's device and upload API, its request log, hostile input and the child-process mode,
 // all over real HTTP on loopback.
+#include "tests/service/StandinTestSupport.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <regex>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <regex>
 #include <thread>
-
-#include "tests/service/StandinTestSupport.hpp"
-#include "tests/support/TempDir.hpp"
+#include <unistd.h>
 
 extern char** environ;
 
@@ -31,14 +30,16 @@ TEST_F(StandinDeviceTest, BrowserSignInRedirectsToTheAppAndTheCodeNeedsTheMatchi
     EXPECT_EQ(redirect->get_header_value("Content-Type").rfind("text/html", 0), 0u);
     std::smatch code;
     const std::string location = redirect->get_header_value("Location");
-    ASSERT_TRUE(std::regex_match(location, code, std::regex("nuvel://auth\\?code=([0-9a-f]{64})"))) << location;
+    ASSERT_TRUE(std::regex_match(location, code, std::regex("nuvel://auth\\?code=([0-9a-f]{64})")))
+        << location;
     // Another account signs in through the approve page.
     auto other = c.Get(std::string("/device/approve?challenge=") + rfcChallenge + "&account=nobody");
     ASSERT_TRUE(other);
     EXPECT_EQ(other->status, 404);
 
     auto exchange = [&](const std::string& grant, const std::string& verifier) {
-        return send("POST", "/api/device/token", "", Json{{"code", grant}, {"verifier", verifier}, {"name", "Laptop"}});
+        return send("POST", "/api/device/token", "",
+                    Json{{"code", grant}, {"verifier", verifier}, {"name", "Laptop"}});
     };
     auto session = exchange(code[1], rfcVerifier);
     ASSERT_TRUE(session);
@@ -119,17 +120,25 @@ protected:
         token = service.issueToken();
     }
     Json creation(const std::optional<std::string>& clientId = std::nullopt) const {
-        Json r{{"attendees", Json::array()}, {"recorded_at", "2024-05-01T09:30:00Z"}, {"duration_seconds", 61.5},
-               {"consent", true}, {"ai_notes", true}, {"locale", "en"}, {"time_zone", "Europe/Berlin"}};
-        if (clientId) r["client_recording_id"] = *clientId;
+        Json r{{"attendees", Json::array()},
+               {"recorded_at", "2024-05-01T09:30:00Z"},
+               {"duration_seconds", 61.5},
+               {"consent", true},
+               {"ai_notes", true},
+               {"locale", "en"},
+               {"time_zone", "Europe/Berlin"}};
+        if (clientId)
+            r["client_recording_id"] = *clientId;
         return r;
     }
     std::string create() const { return bodyOf(send("POST", "/api/meetings", token, creation()))["id"]; }
-    httplib::Result part(const std::string& id, int index, const std::string& bytes, const std::string& type = "audio/mp4") const {
+    httplib::Result part(const std::string& id, int index, const std::string& bytes,
+                         const std::string& type = "audio/mp4") const {
         return sendRaw("PUT", "/api/meetings/" + id + "/audio/" + std::to_string(index), token, bytes, type);
     }
     httplib::Result commit(const std::string& id, int parts, const std::string& sha) const {
-        return send("POST", "/api/meetings/" + id + "/commit", token, Json{{"parts", parts}, {"sha256", sha}});
+        return send("POST", "/api/meetings/" + id + "/commit", token,
+                    Json{{"parts", parts}, {"sha256", sha}});
     }
     std::string token;
 };
@@ -176,11 +185,13 @@ TEST_F(StandinUploadTest, PartsHeartbeatAndCommitWithDigestCheck) {
     EXPECT_EQ(part(id, 0, audio.substr(0, 1000))->status, 204);
     EXPECT_EQ(part(id, 2, audio.substr(2000))->status, 204);
     EXPECT_EQ(errorCode(part(id, 1, std::string(1001, 'x'))), "part_too_large");
-    EXPECT_EQ(errorCode(part(id, 1, audio.substr(1000, 1000), "application/octet-stream")), "unsupported_media_type");
+    EXPECT_EQ(errorCode(part(id, 1, audio.substr(1000, 1000), "application/octet-stream")),
+              "unsupported_media_type");
     EXPECT_EQ(errorCode(part(id, 3, "x")), "invalid_part");
     EXPECT_EQ(errorCode(part(id, 1, "")), "empty_part");
     status = bodyOf(get("/api/meetings/" + id + "/upload", token));
-    EXPECT_EQ(status["parts"], (Json::array({{{"index", 0}, {"bytes", 1000}}, {{"index", 2}, {"bytes", 500}}})));
+    EXPECT_EQ(status["parts"],
+              (Json::array({{{"index", 0}, {"bytes", 1000}}, {{"index", 2}, {"bytes", 500}}})));
 
     // A missing part, a wrong count or a wrong digest is refused, and the refused commit is reported.
     EXPECT_EQ(errorCode(commit(id, 3, sha256Hex(audio))), "part_count_mismatch");
@@ -234,14 +245,18 @@ TEST(StandinKeptState, SessionsMeetingsAndUploadsSurviveARestart) {
         httplib::Client c("127.0.0.1", first.port());
         const httplib::Headers auth{{"Authorization", "Bearer " + (token = first.issueToken())}};
         seeded = first.meetingIds().front();
-        ASSERT_EQ(c.Patch("/api/meetings/" + seeded, auth, R"({"title":"Kept title"})", "application/json")->status, 200);
+        ASSERT_EQ(
+            c.Patch("/api/meetings/" + seeded, auth, R"({"title":"Kept title"})", "application/json")->status,
+            200);
         const Json created{{"attendees", Json::array()}, {"recorded_at", "2024-05-01T09:30:00Z"},
-                           {"duration_seconds", 2.0}, {"consent", true}, {"ai_notes", false},
-                           {"locale", "en"}, {"time_zone", "UTC"}};
+                           {"duration_seconds", 2.0},    {"consent", true},
+                           {"ai_notes", false},          {"locale", "en"},
+                           {"time_zone", "UTC"}};
         auto made = c.Post("/api/meetings", auth, created.dump(), "application/json");
         ASSERT_EQ(made->status, 201) << made->body;
         id = Json::parse(made->body)["id"];
-        ASSERT_EQ(c.Put("/api/meetings/" + id + "/audio/0", auth, audio.substr(0, 1000), "audio/mp4")->status, 204);
+        ASSERT_EQ(c.Put("/api/meetings/" + id + "/audio/0", auth, audio.substr(0, 1000), "audio/mp4")->status,
+                  204);
     }
     options.seed = false;
     StandinService second(options);
@@ -253,7 +268,8 @@ TEST(StandinKeptState, SessionsMeetingsAndUploadsSurviveARestart) {
     EXPECT_EQ(second.meetingIds().size(), 4u);
     ASSERT_EQ(c.Put("/api/meetings/" + id + "/audio/1", auth, audio.substr(1000), "audio/mp4")->status, 204);
     const Json commit{{"parts", 2}, {"sha256", sha256Hex(audio)}};
-    EXPECT_EQ(c.Post("/api/meetings/" + id + "/commit", auth, commit.dump(), "application/json")->status, 200);
+    EXPECT_EQ(c.Post("/api/meetings/" + id + "/commit", auth, commit.dump(), "application/json")->status,
+              200);
     EXPECT_EQ(second.storedAudio(id), audio);
     second.stop();
 
@@ -268,7 +284,8 @@ TEST_F(StandinUploadTest, ProcessingMovesOnAfterCommitAndProducesTranscriptAndNo
     ASSERT_EQ(commit(id, 1, sha256Hex("audio"))->status, 200);
 
     std::vector<std::string> states;
-    for (int i = 0; i < 4; ++i) states.push_back(bodyOf(get("/api/meetings/" + id, token))["state"]);
+    for (int i = 0; i < 4; ++i)
+        states.push_back(bodyOf(get("/api/meetings/" + id, token))["state"]);
     EXPECT_EQ(states, (std::vector<std::string>{"queued", "running", "completed", "completed"}));
     const Json meeting = bodyOf(get("/api/meetings/" + id, token));
     EXPECT_EQ(meeting["progress"], 1.0);
@@ -291,7 +308,8 @@ TEST_F(StandinUploadTest, ProcessingMovesOnAfterCommitAndProducesTranscriptAndNo
 TEST_F(StandinUploadTest, NotepadSavesByRevisionAndAnswersConflictsWithTheEnvelope) {
     const std::string id = create();
     const std::string path = "/api/meetings/" + id + "/notepad";
-    const Json lines = Json::array({{{"id", "nabc1"}, {"text", "Agenda"}, {"at", nullptr}}, {{"id", "nabc2"}, {"text", "Budget"}, {"at", 1200}}});
+    const Json lines = Json::array({{{"id", "nabc1"}, {"text", "Agenda"}, {"at", nullptr}},
+                                    {{"id", "nabc2"}, {"text", "Budget"}, {"at", 1200}}});
     auto saved = send("PUT", path, token, Json{{"base", 0}, {"lines", lines}});
     ASSERT_EQ(saved->status, 200) << saved->body;
     EXPECT_EQ(bodyOf(saved), (Json{{"revision", 1}}));
@@ -303,10 +321,13 @@ TEST_F(StandinUploadTest, NotepadSavesByRevisionAndAnswersConflictsWithTheEnvelo
     EXPECT_EQ(envelope["error"]["detail"]["revision"], 1);
     EXPECT_EQ(envelope["error"]["detail"]["lines"], lines);
 
-    EXPECT_EQ(errorCode(send("PUT", path, token, Json{{"base", 1}, {"lines", Json::array({{{"id", "X"}, {"text", "t"}, {"at", nullptr}}})}})),
+    EXPECT_EQ(errorCode(send("PUT", path, token,
+                             Json{{"base", 1},
+                                  {"lines", Json::array({{{"id", "X"}, {"text", "t"}, {"at", nullptr}}})}})),
               "invalid_notepad");
     service.setNotepad(id, StandinNotepad{7, R"([{"id":"nzz9","text":"Server","at":null}])"});
-    EXPECT_EQ(bodyOf(send("PUT", path, token, Json{{"base", 7}, {"lines", Json::array()}})), (Json{{"revision", 8}}));
+    EXPECT_EQ(bodyOf(send("PUT", path, token, Json{{"base", 7}, {"lines", Json::array()}})),
+              (Json{{"revision", 8}}));
     EXPECT_EQ(service.notepad(id)->linesJson, "[]");
 }
 
@@ -325,10 +346,12 @@ TEST_F(StandinUploadTest, ConcurrentUploadsAllLand) {
             part(id, 1, audio.substr(1000));
             part(id, 0, audio.substr(0, 1000));
             sendRaw("POST", "/api/meetings/" + id + "/heartbeat", token, "{}", "application/json");
-            if (commit(id, 2, sha256Hex(audio))->status == 200) ids[t] = id;
+            if (commit(id, 2, sha256Hex(audio))->status == 200)
+                ids[t] = id;
         });
     }
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads)
+        t.join();
     for (std::size_t t = 0; t < ids.size(); ++t) {
         ASSERT_FALSE(ids[t].empty()) << t;
         EXPECT_EQ(service.storedAudio(ids[t]), std::string(1500, static_cast<char>('a' + t)));
@@ -363,18 +386,21 @@ protected:
 
 TEST_F(StandinSmallBodyTest, HostileInputGetsJsonErrors) {
     const std::string token = service.issueToken();
-    auto check = [](const httplib::Result& r, int status, const std::string& code, int line = __builtin_LINE()) {
+    auto check = [](const httplib::Result& r, int status, const std::string& code,
+                    int line = __builtin_LINE()) {
         SCOPED_TRACE(line);
         ASSERT_TRUE(r);
         EXPECT_EQ(r->status, status) << r->body;
         EXPECT_EQ(r->get_header_value("Content-Type"), "application/json");
         EXPECT_EQ(errorCode(r), code);
     };
-    check(sendRaw("POST", "/api/meetings", token, "{\"attendees\": [", "application/json"), 400, "invalid_json");
+    check(sendRaw("POST", "/api/meetings", token, "{\"attendees\": [", "application/json"), 400,
+          "invalid_json");
     check(sendRaw("POST", "/api/meetings", token, "[1,2]", "application/json"), 400, "invalid_request");
     check(sendRaw("POST", "/api/meetings", token, "{\"n\": 1e400}", "application/json"), 400, "invalid_json");
     check(sendRaw("POST", "/api/meetings", token, "{}", "text/plain"), 415, "unsupported_media_type");
-    check(sendRaw("POST", "/api/meetings", token, std::string(5000, ' '), "application/json"), 413, "too_large");
+    check(sendRaw("POST", "/api/meetings", token, std::string(5000, ' '), "application/json"), 413,
+          "too_large");
     check(get("/api/nothing/here", token), 404, "not_found");
     check(get("/api/meetings/..%2F..%2Fetc/audio", token), 404, "not_found");
     check(get("/api/meetings/%zz", token), 400, "invalid_request");
@@ -385,24 +411,30 @@ TEST_F(StandinSmallBodyTest, HostileInputGetsJsonErrors) {
     EXPECT_EQ(wrongMethod->get_header_value("Allow"), "GET");
     // A chunked body is bounded as it is read.
     httplib::Client c = client();
-    auto chunked = c.Post("/api/meetings", bearer(token), [](std::size_t offset, httplib::DataSink& sink) {
-        if (offset < 8192) {
-            sink.write(std::string(1024, ' ').data(), 1024);
-        } else {
-            sink.done();
-        }
-        return true;
-    }, "application/json");
+    auto chunked = c.Post(
+        "/api/meetings", bearer(token),
+        [](std::size_t offset, httplib::DataSink& sink) {
+            if (offset < 8192) {
+                sink.write(std::string(1024, ' ').data(), 1024);
+            } else {
+                sink.done();
+            }
+            return true;
+        },
+        "application/json");
     check(chunked, 413, "too_large");
     EXPECT_EQ(service.requests().back().bodyLength, 8192u);
-    auto small = c.Post("/api/meetings", bearer(token), [](std::size_t offset, httplib::DataSink& sink) {
-        if (offset == 0) {
-            sink.write("{}", 2);
-        } else {
-            sink.done();
-        }
-        return true;
-    }, "application/json");
+    auto small = c.Post(
+        "/api/meetings", bearer(token),
+        [](std::size_t offset, httplib::DataSink& sink) {
+            if (offset == 0) {
+                sink.write("{}", 2);
+            } else {
+                sink.done();
+            }
+            return true;
+        },
+        "application/json");
     check(small, 400, "invalid_request"); // read whole, then found wanting
     // The service still answers afterwards.
     EXPECT_EQ(get("/api/bootstrap", token)->status, 200);
@@ -468,7 +500,8 @@ Child spawnStandin() {
 std::string firstLine(int fd) {
     std::string line;
     char c;
-    while (read(fd, &c, 1) == 1 && c != '\n') line.push_back(c);
+    while (read(fd, &c, 1) == 1 && c != '\n')
+        line.push_back(c);
     return line;
 }
 
@@ -476,7 +509,8 @@ std::string firstLine(int fd) {
 int waitForExit(pid_t pid) {
     for (int i = 0; i < 500; ++i) {
         int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     kill(pid, SIGKILL);
@@ -488,7 +522,8 @@ TEST(StandinProcess, PrintsItsOriginAndEndsWhenItsInputCloses) {
     Child child = spawnStandin();
     std::smatch port;
     const std::string line = firstLine(child.output);
-    ASSERT_TRUE(std::regex_match(line, port, std::regex("listening on http://127\\.0\\.0\\.1:(\\d+)"))) << line;
+    ASSERT_TRUE(std::regex_match(line, port, std::regex("listening on http://127\\.0\\.0\\.1:(\\d+)")))
+        << line;
     httplib::Client c("127.0.0.1", std::stoi(port[1]));
     auto page = c.Get(std::string("/device?challenge=") + rfcChallenge);
     ASSERT_TRUE(page);

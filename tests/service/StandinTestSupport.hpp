@@ -1,29 +1,29 @@
 #pragma once
 
 // Helpers for the tests that drive the stand-in service over real HTTP with a plain client.
-#include <httplib.h>
-#include <openssl/evp.h>
+#include "tools/standin-service/StandinService.hpp"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
+#include <httplib.h>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 #include <string>
-
-#include "tools/standin-service/StandinService.hpp"
 
 namespace nuvel::test {
 
 using Json = nlohmann::json;
 
 inline Json bodyOf(const httplib::Result& result) {
-    if (!result) return Json();
+    if (!result)
+        return Json();
     return Json::parse(result->body, nullptr, false);
 }
 
 inline std::string errorCode(const httplib::Result& result) {
     const Json body = bodyOf(result);
-    if (!body.is_object() || !body.contains("error") || !body["error"].contains("code")) return "<none>";
+    if (!body.is_object() || !body.contains("error") || !body["error"].contains("code"))
+        return "<none>";
     return body["error"]["code"].get<std::string>();
 }
 
@@ -69,19 +69,28 @@ protected:
         c.set_read_timeout(std::chrono::seconds(5));
         return c;
     }
-    static httplib::Headers bearer(const std::string& token) { return {{"Authorization", "Bearer " + token}}; }
+    static httplib::Headers bearer(const std::string& token) {
+        return {{"Authorization", "Bearer " + token}};
+    }
 
-    httplib::Result get(const std::string& path, const std::string& token) const { return client().Get(path, bearer(token)); }
-    httplib::Result send(const std::string& method, const std::string& path, const std::string& token, const Json& body) const {
+    httplib::Result get(const std::string& path, const std::string& token) const {
+        return client().Get(path, bearer(token));
+    }
+    httplib::Result send(const std::string& method, const std::string& path, const std::string& token,
+                         const Json& body) const {
         return sendRaw(method, path, token, body.dump(), "application/json");
     }
     httplib::Result sendRaw(const std::string& method, const std::string& path, const std::string& token,
                             const std::string& body, const std::string& type) const {
         httplib::Client c = client();
-        if (method == "POST") return c.Post(path, bearer(token), body, type);
-        if (method == "PUT") return c.Put(path, bearer(token), body, type);
-        if (method == "PATCH") return c.Patch(path, bearer(token), body, type);
-        if (method == "DELETE") return body.empty() ? c.Delete(path, bearer(token)) : c.Delete(path, bearer(token), body, type);
+        if (method == "POST")
+            return c.Post(path, bearer(token), body, type);
+        if (method == "PUT")
+            return c.Put(path, bearer(token), body, type);
+        if (method == "PATCH")
+            return c.Patch(path, bearer(token), body, type);
+        if (method == "DELETE")
+            return body.empty() ? c.Delete(path, bearer(token)) : c.Delete(path, bearer(token), body, type);
         return c.Get(path, bearer(token));
     }
 

@@ -1,6 +1,6 @@
 #include "NuvelKit/service/APIError.hpp"
-#include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/service/UploadReconciliation.hpp"
+#include "NuvelKit/store/RecordingError.hpp"
 
 #include <cctype>
 #include <functional>
@@ -121,7 +121,8 @@ TEST(UploadReconciliation, AcknowledgesOnlyPartsOfTheExpectedSize) {
 }
 
 TEST(UploadReconciliation, PartOutOfRangeFailsTheWholeReduction) {
-    EXPECT_EQ(contractFailure(status({{0, P}, {3, P}}), local(3 * P)), RecordingError::Code::invalidTransport);
+    EXPECT_EQ(contractFailure(status({{0, P}, {3, P}}), local(3 * P)),
+              RecordingError::Code::invalidTransport);
     EXPECT_EQ(contractFailure(status({{-1, P}, {0, P}}), local(3 * P)),
               RecordingError::Code::invalidTransport);
     EXPECT_EQ(contractFailure(status({{0, P}, {4, 1}}), local(3 * P + 1)),

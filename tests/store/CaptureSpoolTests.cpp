@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/store/CaptureSpoolError.hpp"
 #include "tests/capture/AudioTestFiles.hpp"
 #include "tests/store/LiveStoreSupport.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel {
 namespace {
@@ -11,8 +11,7 @@ namespace fs = std::filesystem;
 using test::expectRecordingError;
 using test::signal;
 
-template <class F>
-void expectSpoolError(CaptureSpoolError expected, F&& f) {
+template <class F> void expectSpoolError(CaptureSpoolError expected, F&& f) {
     try {
         f();
         ADD_FAILURE() << "no error";
@@ -79,7 +78,8 @@ TEST_F(CaptureSpool, ContinuesAfterTheLastSavedBlockAndKeepsShortTailsWhenAsked)
     EXPECT_EQ(test::sealedAudio(store, recording.id, converted.segments[0].id), signal(240000, 240000));
 
     // The spool is kept until every frame of it is a segment.
-    expectRecordingError(RecordingError::Code::invalidTransport, [&] { store.captureSpoolFile(recording.id); });
+    expectRecordingError(RecordingError::Code::invalidTransport,
+                         [&] { store.captureSpoolFile(recording.id); });
     EXPECT_TRUE(fs::exists(spoolPath()));
     EXPECT_EQ(store.loadRecording(recording.id).captureAssetID, spoolID);
 
@@ -102,16 +102,19 @@ TEST_F(CaptureSpool, KeepsTheSpoolsOwnRateAndChannels) {
 
 TEST_F(CaptureSpool, RefusesWhatItCannotConvert) {
     plantSpool(1000, 1001);
-    expectSpoolError(CaptureSpoolError::truncatedCapture(), [&] { store.recoverCaptureSpool(recording.id, true); });
+    expectSpoolError(CaptureSpoolError::truncatedCapture(),
+                     [&] { store.recoverCaptureSpool(recording.id, true); });
     plantSpool(1000, -1);
-    expectSpoolError(CaptureSpoolError::truncatedCapture(), [&] { store.recoverCaptureSpool(recording.id, true); });
+    expectSpoolError(CaptureSpoolError::truncatedCapture(),
+                     [&] { store.recoverCaptureSpool(recording.id, true); });
 
     // A compressed spool (mu-law in CAF).
     fs::remove(spoolPath());
     test::makeWithFfmpeg("-f lavfi -i sine=sample_rate=8000:duration=1 -c:a pcm_mulaw -f caf", spoolPath());
     recording.capturedFrames.reset();
     store.saveManifest(recording);
-    expectSpoolError(CaptureSpoolError::unsupportedFormat(), [&] { store.recoverCaptureSpool(recording.id, true); });
+    expectSpoolError(CaptureSpoolError::unsupportedFormat(),
+                     [&] { store.recoverCaptureSpool(recording.id, true); });
 
     fs::remove(spoolPath());
     EXPECT_THROW(store.recoverCaptureSpool(recording.id, true), fs::filesystem_error);

@@ -1,14 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <set>
-
 #include "NuvelKit/store/EncryptedMedia.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
 
 namespace nuvel {
 namespace {
@@ -38,7 +36,8 @@ void writeFile(const fs::path& path, ByteView bytes) {
 
 std::set<std::string> names(const fs::path& folder) {
     std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder)) out.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        out.insert(entry.path().filename().string());
     return out;
 }
 
@@ -51,7 +50,8 @@ std::vector<Bytes> records(const Bytes& container) {
         std::size_t length = std::size_t(container[at]) << 24 | std::size_t(container[at + 1]) << 16 |
                              std::size_t(container[at + 2]) << 8 | container[at + 3];
         at += 4;
-        out.emplace_back(container.begin() + std::ptrdiff_t(at), container.begin() + std::ptrdiff_t(at + length));
+        out.emplace_back(container.begin() + std::ptrdiff_t(at),
+                         container.begin() + std::ptrdiff_t(at + length));
         at += length;
     }
     EXPECT_EQ(at, container.size());
@@ -62,7 +62,8 @@ Bytes container(const std::vector<Bytes>& boxes) {
     Bytes out = bytesOf(EncryptedMedia::header);
     for (const Bytes& box : boxes) {
         auto n = std::uint32_t(box.size());
-        out.insert(out.end(), {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
+        out.insert(out.end(),
+                   {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n)});
         out.insert(out.end(), box.begin(), box.end());
     }
     return out;
@@ -90,8 +91,7 @@ protected:
     }
 
     // A decrypt of `tampered` that must fail leaves neither clear output nor a temporary file.
-    template <class Check>
-    void expectRejected(const Bytes& tampered, Check&& check) {
+    template <class Check> void expectRejected(const Bytes& tampered, Check&& check) {
         writeFile(sealed, tampered);
         fs::remove(output);
         std::set<std::string> before = names(dir.path());
@@ -99,7 +99,8 @@ protected:
         EXPECT_EQ(names(dir.path()), before);
     }
     void expectMalformed(const Bytes& tampered) {
-        expectRejected(tampered, [](auto run) { expectRecordingError(RecordingError::Code::invalidManifest, run); });
+        expectRejected(tampered,
+                       [](auto run) { expectRecordingError(RecordingError::Code::invalidManifest, run); });
     }
     void expectUnauthentic(const Bytes& tampered) {
         expectRejected(tampered, [](auto run) { expectAuthenticationFailure(run); });
@@ -147,8 +148,8 @@ TEST_F(EncryptedMediaTest, TruncatedOrExtendedContainersAreMalformed) {
     // Cut after each data record: the end record is missing.
     for (std::size_t keep = 0; keep < 3; ++keep)
         expectMalformed(container(std::vector<Bytes>(boxes.begin(), boxes.begin() + std::ptrdiff_t(keep))));
-    expectMalformed(Bytes(file.begin(), file.end() - 1));  // end record short
-    expectMalformed(Bytes(file.begin(), file.end() - 30)); // length field short
+    expectMalformed(Bytes(file.begin(), file.end() - 1));              // end record short
+    expectMalformed(Bytes(file.begin(), file.end() - 30));             // length field short
     expectMalformed(Bytes(file.begin(), file.begin() + 8 + 4 + 1000)); // data record short
     Bytes extended = file;
     extended.push_back(0);
@@ -234,13 +235,15 @@ TEST_F(EncryptedMediaTest, TheDestinationIsNeverReplaced) {
 
 TEST_F(EncryptedMediaTest, DriverFailuresLeaveNothingBehind) {
     auto before = names(dir.path());
-    EXPECT_THROW(EncryptedMedia::encryptFile(dir / "missing.caf", sealed, key, context), fs::filesystem_error);
+    EXPECT_THROW(EncryptedMedia::encryptFile(dir / "missing.caf", sealed, key, context),
+                 fs::filesystem_error);
     EXPECT_EQ(names(dir.path()), before);
 
     writeFile(clear, pattern(10));
     before = names(dir.path());
-    expectRecordingError(RecordingError::Code::missingMedia,
-                         [&] { EncryptedMedia::encryptFile(clear, dir / "no-folder" / "a.nuvel", key, context); });
+    expectRecordingError(RecordingError::Code::missingMedia, [&] {
+        EncryptedMedia::encryptFile(clear, dir / "no-folder" / "a.nuvel", key, context);
+    });
 
     // A transform that writes clear bytes and then fails.
     struct Failed {};
@@ -255,15 +258,17 @@ TEST_F(EncryptedMediaTest, DriverFailuresLeaveNothingBehind) {
     // The temporary file is named after the direction and created owner-only.
     std::string seen;
     mode_t mode = 0;
-    transcodeMediaFile(clear, output, false, [&](const files::FileDescriptor& in, const files::FileDescriptor& out) {
-        for (const auto& name : names(dir.path()))
-            if (name.ends_with(".partial")) seen = name;
-        struct stat st {};
-        ::fstat(out.get(), &st);
-        mode = st.st_mode & 0777;
-        std::uint8_t b[16];
-        out.writeAll(ByteView(b, in.readUpTo(b, sizeof b, {})), {});
-    });
+    transcodeMediaFile(clear, output, false,
+                       [&](const files::FileDescriptor& in, const files::FileDescriptor& out) {
+                           for (const auto& name : names(dir.path()))
+                               if (name.ends_with(".partial"))
+                                   seen = name;
+                           struct stat st {};
+                           ::fstat(out.get(), &st);
+                           mode = st.st_mode & 0777;
+                           std::uint8_t b[16];
+                           out.writeAll(ByteView(b, in.readUpTo(b, sizeof b, {})), {});
+                       });
     EXPECT_TRUE(seen.starts_with("cipher-") && seen.size() == 7 + 36 + 8) << seen;
     EXPECT_EQ(mode, 0600u);
     EXPECT_EQ(files::readFile(output), pattern(10));

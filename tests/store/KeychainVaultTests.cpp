@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include "NuvelKit/store/FallbackSecretBackend.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace nuvel;
 
@@ -55,7 +54,9 @@ void checkVaultRules(const std::shared_ptr<SecretBackend>& backend) {
 
 } // namespace
 
-TEST(KeychainVault, RulesOnTheMemoryBackend) { checkVaultRules(std::make_shared<MemorySecretBackend>()); }
+TEST(KeychainVault, RulesOnTheMemoryBackend) {
+    checkVaultRules(std::make_shared<MemorySecretBackend>());
+}
 
 TEST(KeychainVault, RulesOnTheOwnerOnlyFileBackend) {
     test::TempDir dir;

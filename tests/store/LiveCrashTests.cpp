@@ -3,28 +3,26 @@
 // every frame that reached the live file, as contiguous segments, leaving no clear audio behind.
 // A power cut keeps less than a kill (only what was synced): the store's file-system calls are
 // traced and checked for the order that makes each change durable.
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <fstream>
-#include <map>
-#include <memory>
-
 #include "NuvelKit/meetings/MeetingCache.hpp"
 #include "NuvelKit/service/NativeDiscoveryCache.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/service/ServiceStub.hpp"
 #include "tests/store/LiveStoreSupport.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace nuvel {
 namespace {
@@ -37,12 +35,13 @@ using Moment = RecordingStore::Moment;
 // returns into the test. Forked before any thread exists: the tests start none.
 class Child {
 public:
-    template <class Body>
-    explicit Child(Body body) {
+    template <class Body> explicit Child(Body body) {
         int fds[2];
-        if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+        if (::pipe(fds) != 0)
+            throw std::runtime_error("pipe");
         pid_ = ::fork();
-        if (pid_ < 0) throw std::runtime_error("fork");
+        if (pid_ < 0)
+            throw std::runtime_error("fork");
         if (pid_ == 0) {
             ::close(fds[0]);
             int code = 0;
@@ -57,7 +56,8 @@ public:
         fd_ = fds[0];
     }
     ~Child() {
-        if (pid_ > 0) kill();
+        if (pid_ > 0)
+            kill();
         ::close(fd_);
     }
     pid_t pid() const { return pid_; }
@@ -67,8 +67,10 @@ public:
         auto* p = static_cast<char*>(into);
         while (size > 0) {
             const ssize_t n = ::read(fd_, p, size);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
             p += n;
             size -= std::size_t(n);
         }
@@ -93,21 +95,24 @@ private:
 };
 
 void send(int fd, const void* data, std::size_t size) {
-    if (::write(fd, data, size) != ssize_t(size)) ::_exit(98);
+    if (::write(fd, data, size) != ssize_t(size))
+        ::_exit(98);
 }
 
 struct LiveCrash : test::LiveStoreFixture {
     // A store as the capture process has it, reporting its moments to `atMoment`.
     RecordingStore::Options childOptions(std::function<void(Moment)> hook) const {
-        return {[](const fs::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); }, std::move(hook)};
+        return {[](const fs::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); },
+                std::move(hook)};
     }
 
     // Appends the signal in runs until it has `frames` frames, then finishes the live file.
-    static void capture(RecordingStore& store, const Uuid& id, double rate, std::int64_t run, std::int64_t frames,
-                        const std::function<void()>& afterAppend = {}) {
+    static void capture(RecordingStore& store, const Uuid& id, double rate, std::int64_t run,
+                        std::int64_t frames, const std::function<void()>& afterAppend = {}) {
         for (std::int64_t at = 0; at < frames; at += run) {
             store.appendLiveAudio(signal(at, std::min(run, frames - at)), rate, id);
-            if (afterAppend) afterAppend();
+            if (afterAppend)
+                afterAppend();
         }
         store.finishLiveSegment(id);
     }
@@ -124,7 +129,8 @@ struct LiveCrash : test::LiveStoreFixture {
     std::map<std::string, Bytes> contents() const {
         std::map<std::string, Bytes> out;
         for (const std::string& name : test::names(folder()))
-            if (name != "manifest.nuvel") out[name] = files::readFile(folder() / name);
+            if (name != "manifest.nuvel")
+                out[name] = files::readFile(folder() / name);
         return out;
     }
 
@@ -167,7 +173,9 @@ struct KillPoint {
     std::int64_t framesWritten; // frames in complete writes when the moment comes
 };
 
-void PrintTo(const KillPoint& point, std::ostream* os) { *os << point.name; }
+void PrintTo(const KillPoint& point, std::ostream* os) {
+    *os << point.name;
+}
 
 struct LiveCrashAt : LiveCrash, testing::WithParamInterface<KillPoint> {};
 
@@ -177,10 +185,12 @@ TEST_P(LiveCrashAt, RecoveryKeepsEveryWrittenFrame) {
         Child child([&](int fd) {
             int seen = 0;
             RecordingStore store(root, key, childOptions([&](Moment m) {
-                if (m != point.moment || ++seen != point.occurrence) return;
-                send(fd, "!", 1);
-                for (;;) ::pause(); // until the parent's SIGKILL
-            }));
+                                     if (m != point.moment || ++seen != point.occurrence)
+                                         return;
+                                     send(fd, "!", 1);
+                                     for (;;)
+                                         ::pause(); // until the parent's SIGKILL
+                                 }));
             capture(store, recording.id, point.rate, point.run, 1000000);
         });
         char reached = 0;
@@ -202,7 +212,8 @@ TEST_P(LiveCrashAt, RecoveryKeepsEveryWrittenFrame) {
     case Moment::sealEncrypted:
         EXPECT_TRUE([&] {
             for (const std::string& name : test::names(folder()))
-                if (name.starts_with("cipher-") && name.ends_with(".partial")) return true;
+                if (name.starts_with("cipher-") && name.ends_with(".partial"))
+                    return true;
             return false;
         }());
         break;
@@ -304,7 +315,8 @@ TEST_F(LiveCrash, AFullDiskReachesTheCallerAndKeepsWhatWasSealed) {
         }
         EXPECT_FALSE([&] {
             for (const std::string& name : test::names(folder()))
-                if (name.ends_with(".partial")) return true;
+                if (name.ends_with(".partial"))
+                    return true;
             return false;
         }());
 
@@ -327,7 +339,9 @@ struct FsCall {
     std::string line; // as traced, for messages
 };
 
-std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+std::string folderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
 
 // The quoted strings and the descriptors' <paths> of a traced call's arguments, in order.
 std::vector<std::string> operands(const std::string& arguments) {
@@ -336,7 +350,8 @@ std::vector<std::string> operands(const std::string& arguments) {
         if (arguments[i] == '"') {
             std::string text;
             for (++i; i < arguments.size() && arguments[i] != '"'; ++i) {
-                if (arguments[i] == '\\' && i + 1 < arguments.size()) ++i;
+                if (arguments[i] == '\\' && i + 1 < arguments.size())
+                    ++i;
                 text += arguments[i];
             }
             out.push_back(text);
@@ -359,29 +374,38 @@ std::optional<FsCall> parseCall(std::string line) {
     line.erase(0, std::min(line.size(), line.find_first_not_of(" ", line.find_first_not_of("0123456789"))));
     const std::size_t open = line.find('(');
     const std::size_t equals = line.rfind(") = ");
-    if (open == std::string::npos || equals == std::string::npos || equals < open) return std::nullopt;
+    if (open == std::string::npos || equals == std::string::npos || equals < open)
+        return std::nullopt;
     const std::string name = line.substr(0, open);
     const std::string arguments = line.substr(open + 1, equals - open - 1);
     const std::string result = line.substr(equals + 4);
-    if (result.starts_with("-1") || result.starts_with("?")) return std::nullopt;
+    if (result.starts_with("-1") || result.starts_with("?"))
+        return std::nullopt;
     const std::vector<std::string> o = operands(arguments);
     auto call = [&](FsCall::Kind kind, std::string path, std::string to = {}) {
         return FsCall{kind, std::move(path), std::move(to), line};
     };
-    if (o.empty()) return std::nullopt;
-    if (name == "write" || name == "pwrite64" || name == "writev" || name == "pwritev" || name == "ftruncate") {
-        if (o.size() > 1 && o[1] == "step-end") return call(FsCall::stepEnd, {});
+    if (o.empty())
+        return std::nullopt;
+    if (name == "write" || name == "pwrite64" || name == "writev" || name == "pwritev" ||
+        name == "ftruncate") {
+        if (o.size() > 1 && o[1] == "step-end")
+            return call(FsCall::stepEnd, {});
         return call(FsCall::write, o[0]);
     }
-    if (name == "fsync" || name == "fdatasync") return call(FsCall::sync, o[0]);
-    if (name == "close") return call(FsCall::close, o[0]);
+    if (name == "fsync" || name == "fdatasync")
+        return call(FsCall::sync, o[0]);
+    if (name == "close")
+        return call(FsCall::close, o[0]);
     if ((name == "openat" || name == "open" || name == "creat") &&
         (name == "creat" || arguments.find("O_CREAT") != std::string::npos)) {
         const std::size_t at = result.find('<');
-        if (at == std::string::npos) return std::nullopt;
+        if (at == std::string::npos)
+            return std::nullopt;
         return call(FsCall::create, result.substr(at + 1, result.rfind('>') - at - 1));
     }
-    if (name == "rename" && o.size() == 2) return call(FsCall::rename, o[0], o[1]);
+    if (name == "rename" && o.size() == 2)
+        return call(FsCall::rename, o[0], o[1]);
     if ((name == "renameat" || name == "renameat2") && o.size() == 4)
         return call(FsCall::rename, resolved(o[0], o[1]), resolved(o[2], o[3]));
     if (name == "mkdir" || name == "unlink" || name == "rmdir")
@@ -403,23 +427,27 @@ std::vector<std::string> durabilityFaults(const std::vector<FsCall>& calls, cons
     std::set<std::string> unsynced; // files reported once, not at each write
     // Lines shortened to what follows the checked folder's name.
     auto short_ = [&](std::string line) {
-        for (std::size_t at; (at = line.find(base)) != std::string::npos;) line.replace(at, base.size(), "...");
+        for (std::size_t at; (at = line.find(base)) != std::string::npos;)
+            line.replace(at, base.size(), "...");
         return line;
     };
     auto find = [&](std::size_t from, std::size_t to, auto&& match) {
         for (std::size_t k = from; k < to; ++k)
-            if (match(calls[k])) return k;
+            if (match(calls[k]))
+                return k;
         return to;
     };
     auto synced = [&](const std::string& path, std::size_t from, std::size_t to) {
-        return find(from + 1, to, [&](const FsCall& c) { return c.kind == FsCall::sync && c.path == path; }) < to;
+        return find(from + 1, to, [&](const FsCall& c) { return c.kind == FsCall::sync && c.path == path; }) <
+               to;
     };
     std::function<bool(const std::string&, std::size_t, std::size_t)> removalDurable =
         [&](const std::string& path, std::size_t at, std::size_t end) {
             const std::string folder = folderOf(path);
-            if (synced(folder, at, end)) return true;
-            const std::size_t gone =
-                find(at + 1, end, [&](const FsCall& c) { return c.kind == FsCall::remove && c.path == folder; });
+            if (synced(folder, at, end))
+                return true;
+            const std::size_t gone = find(
+                at + 1, end, [&](const FsCall& c) { return c.kind == FsCall::remove && c.path == folder; });
             return gone < end && removalDurable(folder, gone, end);
         };
 
@@ -438,32 +466,40 @@ std::vector<std::string> durabilityFaults(const std::vector<FsCall>& calls, cons
         }
         case FsCall::create:
         case FsCall::makeFolder:
-            if (!synced(folderOf(c.path), i, stepEnd)) faults.push_back("name not synced: " + short_(c.line));
+            if (!synced(folderOf(c.path), i, stepEnd))
+                faults.push_back("name not synced: " + short_(c.line));
             break;
         case FsCall::rename:
             if (!synced(folderOf(c.to), i, stepEnd) || !synced(folderOf(c.path), i, stepEnd))
                 faults.push_back("rename not synced: " + short_(c.line));
             break;
         case FsCall::remove:
-            if (!removalDurable(c.path, i, stepEnd)) faults.push_back("removal not synced: " + short_(c.line));
+            if (!removalDurable(c.path, i, stepEnd))
+                faults.push_back("removal not synced: " + short_(c.line));
             break;
         default:
             break;
         }
-        if (c.kind != FsCall::create) continue;
-        // Made in place (never moved): listed by the first manifest saved after its close.
-        if (find(i + 1, calls.size(), [&](const FsCall& e) { return e.kind == FsCall::rename && e.path == c.path; }) <
-            calls.size())
+        if (c.kind != FsCall::create)
             continue;
-        const std::size_t closed =
-            find(i + 1, calls.size(), [&](const FsCall& e) { return e.kind == FsCall::close && e.path == c.path; });
+        // Made in place (never moved): listed by the first manifest saved after its close.
+        if (find(i + 1, calls.size(), [&](const FsCall& e) {
+                return e.kind == FsCall::rename && e.path == c.path;
+            }) < calls.size())
+            continue;
+        const std::size_t closed = find(i + 1, calls.size(), [&](const FsCall& e) {
+            return e.kind == FsCall::close && e.path == c.path;
+        });
         const std::string manifest = folderOf(c.path) + "/manifest.nuvel";
-        const std::size_t listed =
-            find(closed, calls.size(), [&](const FsCall& e) { return e.kind == FsCall::rename && e.to == manifest; });
-        if (listed == calls.size()) continue;
+        const std::size_t listed = find(closed, calls.size(), [&](const FsCall& e) {
+            return e.kind == FsCall::rename && e.to == manifest;
+        });
+        if (listed == calls.size())
+            continue;
         std::size_t lastWrite = i;
         for (std::size_t k = i; k < listed; ++k)
-            if (calls[k].kind == FsCall::write && calls[k].path == c.path) lastWrite = k;
+            if (calls[k].kind == FsCall::write && calls[k].path == c.path)
+                lastWrite = k;
         if (!synced(c.path, lastWrite, listed) || !synced(folderOf(c.path), i, listed))
             faults.push_back("listed before it is durable: " + short_(c.line));
     }
@@ -476,13 +512,15 @@ using Steps = std::vector<std::function<void()>>;
 // stepEnd after each step. The trace goes to `traceFile`.
 std::vector<FsCall> traceSteps(const fs::path& base, const fs::path& traceFile, const Steps& steps) {
     int go[2];
-    if (::pipe2(go, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(go, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
     Child child([&](int) {
         ::close(go[1]);
         // Lets strace attach where the kernel allows only ancestors to trace.
         ::prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
         char start = 0;
-        if (::read(go[0], &start, 1) != 1) ::_exit(97);
+        if (::read(go[0], &start, 1) != 1)
+            ::_exit(97);
         const int marker = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         for (const auto& step : steps) {
             step();
@@ -492,12 +530,14 @@ std::vector<FsCall> traceSteps(const fs::path& base, const fs::path& traceFile, 
     ::close(go[0]);
 
     int messages[2];
-    if (::pipe2(messages, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(messages, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
     const std::string pid = std::to_string(child.pid());
-    std::vector<std::string> args = {"strace", "-f", "-y", "-z", "-e", "trace=%file,%desc", "-o", traceFile.string(),
-                                     "-p", pid};
+    std::vector<std::string> args = {"strace",           "-f", "-y", "-z", "-e", "trace=%file,%desc", "-o",
+                                     traceFile.string(), "-p", pid};
     std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -517,8 +557,10 @@ std::vector<FsCall> traceSteps(const fs::path& base, const fs::path& traceFile, 
     char buffer[256];
     while (said.find("attached") == std::string::npos) {
         const ssize_t n = ::read(messages[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         said.append(buffer, std::size_t(n));
     }
     const bool attached = said.find("attached") != std::string::npos;
@@ -541,7 +583,8 @@ std::vector<FsCall> traceSteps(const fs::path& base, const fs::path& traceFile, 
     std::ifstream trace(traceFile);
     for (std::string line; std::getline(trace, line);) {
         std::optional<FsCall> call = parseCall(line);
-        if (call && inside(call->path) && inside(call->to)) calls.push_back(std::move(*call));
+        if (call && inside(call->path) && inside(call->to))
+            calls.push_back(std::move(*call));
     }
     return calls;
 }
@@ -566,7 +609,9 @@ struct PowerCutCase {
     bool clearCopyDataMayStayUnsynced = false;
 };
 
-void PrintTo(const PowerCutCase& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const PowerCutCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 struct PowerCutDuring : PowerCut, testing::WithParamInterface<PowerCutCase> {};
 
@@ -574,8 +619,9 @@ TEST_P(PowerCutDuring, EveryChangeIsDurableWhenTheCallReturns) {
     const PowerCutCase& row = GetParam();
     const Steps steps = row.prepare(*this);
     const std::vector<FsCall> calls = traceSteps(root, traceFile, steps);
-    ASSERT_EQ(std::count_if(calls.begin(), calls.end(), [](const FsCall& c) { return c.kind == FsCall::stepEnd; }),
-              std::ptrdiff_t(steps.size()));
+    ASSERT_EQ(
+        std::count_if(calls.begin(), calls.end(), [](const FsCall& c) { return c.kind == FsCall::stepEnd; }),
+        std::ptrdiff_t(steps.size()));
     for (FsCall::Kind kind : row.exercises)
         EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [&](const FsCall& c) { return c.kind == kind; }))
             << "no call of kind " << kind;
@@ -585,7 +631,8 @@ TEST_P(PowerCutDuring, EveryChangeIsDurableWhenTheCallReturns) {
             return fault.starts_with("unsynced write") && fault.find("/clear-") != std::string::npos;
         });
     std::string listed;
-    for (const std::string& fault : faults) listed += "\n  " + fault;
+    for (const std::string& fault : faults)
+        listed += "\n  " + fault;
     EXPECT_TRUE(faults.empty()) << listed;
 }
 
@@ -596,16 +643,20 @@ const Date T{730000000};
 INSTANTIATE_TEST_SUITE_P(
     Operations, PowerCutDuring,
     testing::Values(
-        PowerCutCase{"newStoreAndRecording", {FsCall::makeFolder, FsCall::rename},
+        PowerCutCase{"newStoreAndRecording",
+                     {FsCall::makeFolder, FsCall::rename},
                      [](PowerCut& f) -> Steps {
                          auto made = std::make_shared<std::unique_ptr<RecordingStore>>();
-                         return {[&f, made] { *made = std::make_unique<RecordingStore>(f.root / "a" / "b", f.key); },
+                         return {[&f, made] {
+                                     *made = std::make_unique<RecordingStore>(f.root / "a" / "b", f.key);
+                                 },
                                  [made] {
-                                     (*made)->saveManifest(LocalRecording::make("acct", std::nullopt, "Standup", false,
-                                                                                T, Uuid::random()));
+                                     (*made)->saveManifest(LocalRecording::make(
+                                         "acct", std::nullopt, "Standup", false, T, Uuid::random()));
                                  }};
                      }},
-        PowerCutCase{"liveSegments", {FsCall::create, FsCall::sync, FsCall::rename, FsCall::remove},
+        PowerCutCase{"liveSegments",
+                     {FsCall::create, FsCall::sync, FsCall::rename, FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          Steps steps;
                          // 12 s: two files sealed when full, the third when finished.
@@ -614,30 +665,36 @@ INSTANTIATE_TEST_SUITE_P(
                          steps.push_back([&f] { f.store.finishLiveSegment(f.recording.id); });
                          return steps;
                      }},
-        PowerCutCase{"captureSpoolCheckpoints", {FsCall::create, FsCall::rename, FsCall::remove},
+        PowerCutCase{"captureSpoolCheckpoints",
+                     {FsCall::create, FsCall::rename, FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          f.recording.captureAssetID = Uuid::random();
                          f.store.saveManifest(f.recording);
-                         test::writeCaf(f.store.workingFileURL(f.recording.id, *f.recording.captureAssetID, "caf",
-                                                               "capture"),
+                         test::writeCaf(f.store.workingFileURL(f.recording.id, *f.recording.captureAssetID,
+                                                               "caf", "capture"),
                                         signal(0, 96000), 8000);
                          return {[&f] { f.store.recoverCaptureSpool(f.recording.id, true); },
                                  [&f] { f.store.captureSpoolFile(f.recording.id); }};
                      }},
-        PowerCutCase{"clearCopyAndItsRemoval", {FsCall::create, FsCall::rename, FsCall::remove},
+        PowerCutCase{"clearCopyAndItsRemoval",
+                     {FsCall::create, FsCall::rename, FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          const Uuid asset = f.sealedSegment();
                          auto copy = std::make_shared<fs::path>();
-                         return {[&f, copy, asset] { *copy = f.store.openClearCopy(f.recording.id, asset, "caf"); },
+                         return {[&f, copy, asset] {
+                                     *copy = f.store.openClearCopy(f.recording.id, asset, "caf");
+                                 },
                                  [&f, copy] { f.store.removeWorkingFiles(*copy); }};
                      },
                      true},
-        PowerCutCase{"deleteRecording", {FsCall::remove},
+        PowerCutCase{"deleteRecording",
+                     {FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          f.sealedSegment();
                          return {[&f] { f.store.deleteRecording(f.recording.id, "acct"); }};
                      }},
-        PowerCutCase{"recoveryOfAKilledRecording", {FsCall::create, FsCall::rename, FsCall::remove},
+        PowerCutCase{"recoveryOfAKilledRecording",
+                     {FsCall::create, FsCall::rename, FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          {
                              // Left as a kill leaves it: a live file that no manifest lists.
@@ -647,7 +704,8 @@ INSTANTIATE_TEST_SUITE_P(
                          }
                          return {[&f] { RecordingStore(f.root, f.key).recover("acct"); }};
                      }},
-        PowerCutCase{"meetingCacheRemoveAndPurge", {FsCall::makeFolder, FsCall::rename, FsCall::remove},
+        PowerCutCase{"meetingCacheRemoveAndPurge",
+                     {FsCall::makeFolder, FsCall::rename, FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          auto cache = std::make_shared<std::unique_ptr<MeetingCache>>();
                          return {[&f, cache] {
@@ -658,19 +716,21 @@ INSTANTIATE_TEST_SUITE_P(
                                  },
                                  [cache] { (*cache)->remove("m1"); }, [cache] { (*cache)->purge(); }};
                      }},
-        PowerCutCase{"discoveryCacheRemove", {FsCall::makeFolder, FsCall::rename, FsCall::remove},
+        PowerCutCase{"discoveryCacheRemove",
+                     {FsCall::makeFolder, FsCall::rename, FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          auto cache = std::make_shared<std::unique_ptr<NativeDiscoveryCache>>();
                          return {[&f, cache] {
-                                     *cache = std::make_unique<NativeDiscoveryCache>(f.root / "discovery", f.key,
-                                                                                     "acc_1");
+                                     *cache = std::make_unique<NativeDiscoveryCache>(f.root / "discovery",
+                                                                                     f.key, "acc_1");
                                      NativeBootstrap contract = NativeBootstrap::decode(test::contractText());
                                      contract.limits.offlineAccessSeconds = 3600;
                                      (*cache)->save(contract, T);
                                  },
                                  [cache] { (*cache)->remove(); }};
                      }},
-        PowerCutCase{"keyringItem", {FsCall::makeFolder, FsCall::rename, FsCall::remove},
+        PowerCutCase{"keyringItem",
+                     {FsCall::makeFolder, FsCall::rename, FsCall::remove},
                      [](PowerCut& f) -> Steps {
                          auto keyring = std::make_shared<FileSecretBackend>(f.root / "keyring");
                          return {[keyring] { keyring->add("nuvel", "acct", bytesOf("secret")); },

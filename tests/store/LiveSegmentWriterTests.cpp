@@ -1,12 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <limits>
-
 #include "NuvelKit/store/CaptureSpoolError.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/store/LiveStoreSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <limits>
+#include <sys/stat.h>
 
 namespace nuvel {
 namespace {
@@ -84,8 +82,12 @@ TEST_F(LiveWriter, OneAppendMayFinishAFileAndGoOnInTheNextAt8k) {
 TEST_F(LiveWriter, RefusesRunsAndRatesOutsideTheLimits) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    for (auto [count, rate] : {std::pair<std::int64_t, double>{0, 48000}, {32769, 48000}, {1, 7999}, {1, 192001},
-                               {1, inf}, {1, nan}}) {
+    for (auto [count, rate] : {std::pair<std::int64_t, double>{0, 48000},
+                               {32769, 48000},
+                               {1, 7999},
+                               {1, 192001},
+                               {1, inf},
+                               {1, nan}}) {
         SCOPED_TRACE(testing::Message() << count << " at " << rate);
         expectRecordingError(RecordingError::Code::invalidTransport,
                              [&] { store.appendLiveAudio(signal(0, count), rate, recording.id); });
@@ -129,7 +131,8 @@ TEST_F(LiveWriter, GuardsTheOpenFileAgainstOtherRecordingsAndRates) {
 }
 
 TEST_F(LiveWriter, OpensALiveFileOnlyWithMoreThan100MBFree) {
-    for (std::optional<std::int64_t> space : {std::optional<std::int64_t>(100000000), std::optional<std::int64_t>()}) {
+    for (std::optional<std::int64_t> space :
+         {std::optional<std::int64_t>(100000000), std::optional<std::int64_t>()}) {
         freeSpace = space;
         expectRecordingError(RecordingError::Code::missingMedia,
                              [&] { store.appendLiveAudio(signal(0, 4800), 48000, recording.id); });
@@ -150,7 +153,8 @@ TEST_F(LiveWriter, SavesTheManifestBeforeItSeals) {
     RecordingStore observer(root, key);
     bool checked = false;
     atMoment = [&](Moment m) {
-        if (m != Moment::segmentSaved) return;
+        if (m != Moment::segmentSaved)
+            return;
         const LocalRecording seen = observer.loadRecording(recording.id);
         ASSERT_EQ(seen.segments.size(), 1u);
         EXPECT_EQ(seen.capturedFrames, 240000);
@@ -164,15 +168,15 @@ TEST_F(LiveWriter, SavesTheManifestBeforeItSeals) {
     // A seal that fails reaches the caller; the writer is closed and the listed file stays for
     // recovery, which seals it.
     atMoment = [&](Moment m) {
-        if (m == Moment::sealEncrypted) throw std::runtime_error("injected");
+        if (m == Moment::sealEncrypted)
+            throw std::runtime_error("injected");
     };
     EXPECT_THROW(append(240000, 240000), std::runtime_error);
     atMoment = nullptr;
     LocalRecording stored = store.loadRecording(recording.id);
     ASSERT_EQ(stored.segments.size(), 2u);
     EXPECT_EQ(stored.capturedFrames, 480000);
-    EXPECT_EQ(test::clearNames(folder()),
-              (std::set<std::string>{stored.segments[1].fileName()}));
+    EXPECT_EQ(test::clearNames(folder()), (std::set<std::string>{stored.segments[1].fileName()}));
     append(480000, 4800); // a new file at the advanced frame count
     EXPECT_TRUE(liveFiles(recording).back().filename().string().starts_with("live-00000000000000480000-"));
     store.finishLiveSegment(recording.id);
@@ -193,10 +197,12 @@ TEST_F(LiveWriter, ManifestUpdatesAndDeletion) {
     EXPECT_EQ(paused.capture, CaptureState::paused);
     EXPECT_EQ(store.loadRecording(recording.id), paused);
 
-    expectRecordingError(RecordingError::Code::accountMismatch, [&] { store.deleteRecording(recording.id, "ACCT"); });
+    expectRecordingError(RecordingError::Code::accountMismatch,
+                         [&] { store.deleteRecording(recording.id, "ACCT"); });
     append(0, 4800);
     // Not while its live file is open: the capture would go on into a folder without a manifest.
-    expectRecordingError(RecordingError::Code::invalidTransport, [&] { store.deleteRecording(recording.id, "acct"); });
+    expectRecordingError(RecordingError::Code::invalidTransport,
+                         [&] { store.deleteRecording(recording.id, "acct"); });
     EXPECT_EQ(liveFiles(recording).size(), 1u);
     store.finishLiveSegment(recording.id);
     store.deleteRecording(recording.id, "acct");

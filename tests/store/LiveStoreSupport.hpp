@@ -3,29 +3,31 @@
 // Shared by the tests of the live writer, the capture spool and recovery: a store over a
 // temporary root with a recording in it, a deterministic signal, and the audio of sealed assets.
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <filesystem>
-#include <set>
-#include <string>
-#include <vector>
-
 #include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
 #include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <cmath>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
 namespace nuvel::test {
 
 // Sample `frame` of the test signal: exact in 32-bit float, different at every frame of a run.
 // (Unsigned, so that frames near the end of the 64-bit range can be made too.)
-inline float signalAt(std::uint64_t frame) { return float(int(frame % 1000) - 500) / 1024.0f; }
+inline float signalAt(std::uint64_t frame) {
+    return float(int(frame % 1000) - 500) / 1024.0f;
+}
 
 inline std::vector<float> signal(std::int64_t start, std::int64_t frames) {
     std::vector<float> samples(static_cast<std::size_t>(frames));
-    for (std::int64_t i = 0; i < frames; ++i) samples[std::size_t(i)] = signalAt(std::uint64_t(start) + std::uint64_t(i));
+    for (std::int64_t i = 0; i < frames; ++i)
+        samples[std::size_t(i)] = signalAt(std::uint64_t(start) + std::uint64_t(i));
     return samples;
 }
 
@@ -54,7 +56,8 @@ inline std::set<std::string> names(const std::filesystem::path& folder) {
 inline std::set<std::string> clearNames(const std::filesystem::path& folder) {
     std::set<std::string> out;
     for (const std::string& name : names(folder))
-        if (!name.ends_with(".nuvel")) out.insert(name);
+        if (!name.ends_with(".nuvel"))
+            out.insert(name);
     return out;
 }
 
@@ -85,7 +88,8 @@ struct LiveStoreFixture : testing::Test {
     RecordingStore store{root, key,
                          RecordingStore::Options{[this](const std::filesystem::path&) { return freeSpace; },
                                                  [this](RecordingStore::Moment m) {
-                                                     if (atMoment) atMoment(m);
+                                                     if (atMoment)
+                                                         atMoment(m);
                                                  }}};
     LocalRecording recording = makeRecording();
 
@@ -111,7 +115,8 @@ struct LiveStoreFixture : testing::Test {
     std::vector<std::filesystem::path> liveFiles(const LocalRecording& r) const {
         std::vector<std::filesystem::path> out;
         for (const std::string& name : names(folder(r)))
-            if (name.starts_with("live-")) out.push_back(folder(r) / name);
+            if (name.starts_with("live-"))
+                out.push_back(folder(r) / name);
         return out;
     }
 };

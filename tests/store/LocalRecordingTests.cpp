@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <limits>
-#include <optional>
-
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
+
+#include <gtest/gtest.h>
+#include <limits>
+#include <optional>
 
 namespace nuvel {
 namespace {
@@ -15,15 +14,18 @@ const Uuid recordingID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
 const std::string recordingUUID = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
 const Uuid otherID = *Uuid::parse("11111111-2222-4333-8444-555555555555");
 
-const std::vector<std::string> requiredKeys = {"version",  "id",       "accountID", "createdAt", "title",
-                                               "aiNotes",  "consentAt", "capture",  "transfer",  "segments",
-                                               "bookmarks", "scratchpad", "acknowledgedParts"};
+const std::vector<std::string> requiredKeys = {
+    "version", "id",       "accountID", "createdAt", "title",      "aiNotes",          "consentAt",
+    "capture", "transfer", "segments",  "bookmarks", "scratchpad", "acknowledgedParts"};
 
-LocalRecording fresh() { return LocalRecording::make("acct-1", std::nullopt, "Weekly", true, Date{700000000.5}, recordingID); }
+LocalRecording fresh() {
+    return LocalRecording::make("acct-1", std::nullopt, "Weekly", true, Date{700000000.5}, recordingID);
+}
 
 // A manifest with every one of the 39 fields set.
 LocalRecording full() {
-    LocalRecording r = LocalRecording::make("acct-1", std::string("ws-9"), "  Board\n", false, Date{700000000.25}, recordingID);
+    LocalRecording r = LocalRecording::make("acct-1", std::string("ws-9"), "  Board\n", false,
+                                            Date{700000000.25}, recordingID);
     r.consentAt = Date{700000001};
     r.capture = CaptureState::saved;
     r.transfer = TransferState::uploading;
@@ -33,7 +35,8 @@ LocalRecording full() {
     r.captureAssetID = otherID;
     r.capturedFrames = 312000;
     CaptureTimeline timeline;
-    timeline.spans = {{100.5, Date{700000002}, 0, 240000, 105.5}, {200.0, Date{700000100}, 240000, 312000, std::nullopt}};
+    timeline.spans = {{100.5, Date{700000002}, 0, 240000, 105.5},
+                      {200.0, Date{700000100}, 240000, 312000, std::nullopt}};
     timeline.intervals = {{"system", 48000, 0, 100.5, 105.5, 0, 240000, 240000}};
     timeline.committedFrames = 312000;
     r.sourceTimeline = timeline;
@@ -72,7 +75,9 @@ LocalRecording full() {
     return r;
 }
 
-json::Value documentOf(const LocalRecording& r) { return json::parse(r.encoded()); }
+json::Value documentOf(const LocalRecording& r) {
+    return json::parse(r.encoded());
+}
 
 std::optional<JsonError::Code> decodeError(const json::Value& doc) {
     try {
@@ -84,7 +89,8 @@ std::optional<JsonError::Code> decodeError(const json::Value& doc) {
 }
 
 TEST(LocalRecordingCreation, SetsTheStartingValues) {
-    LocalRecording r = LocalRecording::make("acct-1", std::string("ws"), " \t\n Weekly sync \u2028\n", true, Date{42}, recordingID);
+    LocalRecording r = LocalRecording::make("acct-1", std::string("ws"), " \t\n Weekly sync \u2028\n", true,
+                                            Date{42}, recordingID);
     EXPECT_EQ(r.version, 1);
     EXPECT_EQ(r.title, "Weekly sync");
     EXPECT_EQ(r.consentAt, Date{42});
@@ -118,14 +124,16 @@ TEST(LocalRecordingCreation, RequireAccountAndTotalDuration) {
 }
 
 TEST(LocalRecordingJson, NewManifestWritesExactlyTheRequiredKeys) {
-    EXPECT_EQ(fresh().encoded(),
-              R"({"version":1,"id":")" + recordingUUID +
-                  R"(","accountID":"acct-1","createdAt":700000000.5,"title":"Weekly","aiNotes":true,)"
-                  R"("consentAt":700000000.5,"capture":"recording","transfer":"local","segments":[],"bookmarks":[],)"
-                  R"("scratchpad":"","acknowledgedParts":[]})");
+    EXPECT_EQ(
+        fresh().encoded(),
+        R"({"version":1,"id":")" + recordingUUID +
+            R"(","accountID":"acct-1","createdAt":700000000.5,"title":"Weekly","aiNotes":true,)"
+            R"("consentAt":700000000.5,"capture":"recording","transfer":"local","segments":[],"bookmarks":[],)"
+            R"("scratchpad":"","acknowledgedParts":[]})");
     json::Value doc = documentOf(fresh());
     EXPECT_EQ(doc.size(), requiredKeys.size());
-    for (const std::string& key : requiredKeys) EXPECT_TRUE(doc.contains(key)) << key;
+    for (const std::string& key : requiredKeys)
+        EXPECT_TRUE(doc.contains(key)) << key;
     EXPECT_EQ(LocalRecording::fromJson(doc), fresh());
 }
 
@@ -248,7 +256,8 @@ TEST(LocalRecordingJson, DecodingChecksNoRangesValidateDoes) {
     LocalRecording v2 = LocalRecording::fromJson(doc);
     EXPECT_EQ(v2.version, 2);
 
-    auto validateCode = [](const LocalRecording& r, const Uuid& folder) -> std::optional<RecordingError::Code> {
+    auto validateCode = [](const LocalRecording& r,
+                           const Uuid& folder) -> std::optional<RecordingError::Code> {
         try {
             r.validate(folder);
         } catch (const RecordingError& e) {
@@ -286,13 +295,18 @@ TEST(LocalRecordingInterruption, RunningCapturesAndLostAnswers) {
         bool ambiguous;
     };
     const Case cases[] = {
-        {CaptureState::recording, TransferState::local, CaptureState::interrupted, TransferState::local, false},
-        {CaptureState::paused, TransferState::committing, CaptureState::interrupted, TransferState::needsReview, true},
-        {CaptureState::finalizing, TransferState::creating, CaptureState::interrupted, TransferState::needsReview, true},
+        {CaptureState::recording, TransferState::local, CaptureState::interrupted, TransferState::local,
+         false},
+        {CaptureState::paused, TransferState::committing, CaptureState::interrupted,
+         TransferState::needsReview, true},
+        {CaptureState::finalizing, TransferState::creating, CaptureState::interrupted,
+         TransferState::needsReview, true},
         {CaptureState::saved, TransferState::uploading, CaptureState::saved, TransferState::uploading, false},
-        {CaptureState::interrupted, TransferState::failed, CaptureState::interrupted, TransferState::failed, false},
+        {CaptureState::interrupted, TransferState::failed, CaptureState::interrupted, TransferState::failed,
+         false},
         {CaptureState::saved, TransferState::accepted, CaptureState::saved, TransferState::accepted, false},
-        {CaptureState::saved, TransferState::needsReview, CaptureState::saved, TransferState::needsReview, false},
+        {CaptureState::saved, TransferState::needsReview, CaptureState::saved, TransferState::needsReview,
+         false},
     };
     for (const Case& c : cases) {
         LocalRecording r = full();

@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <set>
-
 #include "NuvelKit/store/EncryptedMedia.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
 #include "NuvelKit/store/StoreFiles.hpp"
 #include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+#include <set>
 
 namespace nuvel {
 namespace {
@@ -21,17 +20,21 @@ const Uuid assetID = *Uuid::parse("11111111-2222-4333-8444-555555555555");
 
 std::set<std::string> names(const fs::path& folder) {
     std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder)) out.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        out.insert(entry.path().filename().string());
     return out;
 }
 
 Bytes audio(std::size_t size, std::uint8_t seed) {
     Bytes out(size);
-    for (std::size_t i = 0; i < size; ++i) out[i] = std::uint8_t(i * 31 + seed + (i >> 13));
+    for (std::size_t i = 0; i < size; ++i)
+        out[i] = std::uint8_t(i * 31 + seed + (i >> 13));
     return out;
 }
 
-void writeFile(const fs::path& path, ByteView bytes) { files::createExclusive(path).writeAll(bytes, path); }
+void writeFile(const fs::path& path, ByteView bytes) {
+    files::createExclusive(path).writeAll(bytes, path);
+}
 
 class MediaAssetsTest : public testing::Test {
 protected:
@@ -86,7 +89,8 @@ TEST_F(MediaAssetsTest, SealingAgainChecksTheAudioAlreadySealed) {
     // An interrupted seal left the clear file beside its asset: it is only deleted.
     RecordingStore::MediaDigest again;
     store.sealClearMedia(stage(clear), recordingID, assetID, &again);
-    EXPECT_EQ(again, (RecordingStore::MediaDigest{hexString(Sha256::hash(clear)), std::int64_t(clear.size())}));
+    EXPECT_EQ(again,
+              (RecordingStore::MediaDigest{hexString(Sha256::hash(clear)), std::int64_t(clear.size())}));
     EXPECT_EQ(names(folder), std::set<std::string>{asset.filename()});
     EXPECT_EQ(files::readFile(asset), sealed);
 
@@ -107,10 +111,12 @@ TEST_F(MediaAssetsTest, SealingAgainChecksTheAudioAlreadySealed) {
 }
 
 TEST_F(MediaAssetsTest, FailuresLeaveNoClearFiles) {
-    EXPECT_THROW(store.sealClearMedia(folder / "stage-missing.caf", recordingID, assetID), fs::filesystem_error);
+    EXPECT_THROW(store.sealClearMedia(folder / "stage-missing.caf", recordingID, assetID),
+                 fs::filesystem_error);
     EXPECT_TRUE(fs::is_empty(folder));
 
-    expectRecordingError(RecordingError::Code::unsafePath, [&] { store.openClearCopy(recordingID, assetID, "wav"); });
+    expectRecordingError(RecordingError::Code::unsafePath,
+                         [&] { store.openClearCopy(recordingID, assetID, "wav"); });
     EXPECT_THROW(store.openClearCopy(recordingID, assetID, "m4a"), fs::filesystem_error); // no asset
     EXPECT_TRUE(fs::is_empty(folder));
 
@@ -139,18 +145,20 @@ TEST_F(MediaAssetsTest, OnlyWorkingFilesOfARecordingFolderAreRemoved) {
         folder / "manifest.nuvel",
         folder / asset.filename(),
         folder / "Clear-a.caf",
-        dir / "root" / "clear-a.caf",                   // directly under the root
+        dir / "root" / "clear-a.caf",                       // directly under the root
         dir / "root" / "nested" / "deeper" / "clear-a.caf", // two folders deep
-        dir / "elsewhere" / "A" / "clear-a.caf",        // another tree
-        folder / ".." / ".." / "clear-a.caf",           // resolves to beside the root
+        dir / "elsewhere" / "A" / "clear-a.caf",            // another tree
+        folder / ".." / ".." / "clear-a.caf",               // resolves to beside the root
         dir / "root" / "nested" / ".." / "clear-a.caf",
         "clear-a.caf",
     };
     for (const fs::path& path : refused) {
-        if (!fs::exists(path)) writeFile(path, viewOf("keep"));
+        if (!fs::exists(path))
+            writeFile(path, viewOf("keep"));
         expectRecordingError(RecordingError::Code::unsafePath, [&] { store.removeWorkingFiles(path); });
         EXPECT_TRUE(fs::exists(path)) << path;
-        if (path.is_relative()) fs::remove(path);
+        if (path.is_relative())
+            fs::remove(path);
     }
 
     // Paths that resolve into a recording folder are accepted.
@@ -168,7 +176,8 @@ TEST_F(MediaAssetsTest, OnlyWorkingFilesOfARecordingFolderAreRemoved) {
 TEST(Sha256OfFile, DigestsInLowerCaseHexadecimal) {
     test::TempDir dir("digest");
     writeFile(dir / "empty", {});
-    EXPECT_EQ(sha256OfFile(dir / "empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256OfFile(dir / "empty"),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     const Bytes big = audio(3 * (1 << 20) + 5, 9);
     writeFile(dir / "big", big);
     EXPECT_EQ(sha256OfFile(dir / "big"), hexString(Sha256::hash(big)));

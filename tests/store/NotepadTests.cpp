@@ -1,9 +1,8 @@
-#include <gtest/gtest.h>
-
-#include <regex>
-
 #include "NuvelKit/store/Notepad.hpp"
 #include "NuvelKit/support/Unicode.hpp"
+
+#include <gtest/gtest.h>
+#include <regex>
 
 namespace nuvel {
 namespace {
@@ -17,7 +16,8 @@ struct IdSequence {
     int counter = 0;
     Notepad::IdMaker maker() {
         return [this] {
-            if (next < queued.size()) return queued[next++];
+            if (next < queued.size())
+                return queued[next++];
             return "nnew" + std::to_string(++counter);
         };
     }
@@ -25,36 +25,44 @@ struct IdSequence {
 
 std::vector<std::string> idsOf(const Lines& lines) {
     std::vector<std::string> out;
-    for (const auto& l : lines) out.push_back(l.id);
+    for (const auto& l : lines)
+        out.push_back(l.id);
     return out;
 }
 std::vector<std::string> textsOf(const Lines& lines) {
     std::vector<std::string> out;
-    for (const auto& l : lines) out.push_back(l.text);
+    for (const auto& l : lines)
+        out.push_back(l.text);
     return out;
 }
 
 std::string repeat(const std::string& s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
+    for (int i = 0; i < n; ++i)
+        out += s;
     return out;
 }
 
 TEST(NotepadLine, JsonAlwaysWritesAtAndReadsNullOrMissingAsNone) {
-    EXPECT_EQ(json::dump(NotepadLine{"nabc", "hi", std::nullopt}.toJson()), R"({"id":"nabc","text":"hi","at":null})");
+    EXPECT_EQ(json::dump(NotepadLine{"nabc", "hi", std::nullopt}.toJson()),
+              R"({"id":"nabc","text":"hi","at":null})");
     EXPECT_EQ(json::dump(NotepadLine{"nabc", "hi", 5}.toJson()), R"({"id":"nabc","text":"hi","at":5})");
     for (const char* text : {R"({"id":"n1","text":"a","at":null})", R"({"id":"n1","text":"a","extra":1})"})
-        EXPECT_EQ(NotepadLine::fromJson(json::Reader(json::parse(text))), (NotepadLine{"n1", "a", std::nullopt}));
+        EXPECT_EQ(NotepadLine::fromJson(json::Reader(json::parse(text))),
+                  (NotepadLine{"n1", "a", std::nullopt}));
     EXPECT_EQ(NotepadLine::fromJson(json::Reader(json::parse(R"({"id":"n1","text":"a","at":7.0})"))).at, 7);
     EXPECT_THROW(NotepadLine::fromJson(json::Reader(json::parse(R"({"id":"n1","at":7})"))), json::JsonError);
-    EXPECT_THROW(NotepadLine::fromJson(json::Reader(json::parse(R"({"id":"n1","text":"a","at":"7"})"))), json::JsonError);
+    EXPECT_THROW(NotepadLine::fromJson(json::Reader(json::parse(R"({"id":"n1","text":"a","at":"7"})"))),
+                 json::JsonError);
 }
 
 TEST(NotepadIds, GeneratedIdsFitThePattern) {
     const std::regex pattern("^n[a-z0-9]{8}$");
-    for (int i = 0; i < 200; ++i) EXPECT_TRUE(std::regex_match(Notepad::makeLineID(), pattern));
+    for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(std::regex_match(Notepad::makeLineID(), pattern));
     EXPECT_NE(Notepad::makeLineID(), Notepad::makeLineID());
-    for (const char* ok : {"nabc", "n0123456789abcde", "n999"}) EXPECT_TRUE(Notepad::isValidLineID(ok)) << ok;
+    for (const char* ok : {"nabc", "n0123456789abcde", "n999"})
+        EXPECT_TRUE(Notepad::isValidLineID(ok)) << ok;
     for (const char* bad : {"nab", "n0123456789abcdef", "nAbc", "xabc", "n-abc", "", "n", "nab\xC3\xA9"})
         EXPECT_FALSE(Notepad::isValidLineID(bad)) << bad;
 }
@@ -104,7 +112,8 @@ TEST(NotepadLines, MatchesTheWayTheWalkBreaksTies) {
     // moved-up line is the inserted one.
     IdSequence swapIds;
     const Lines swapped = {{"n001", "y", 1}, {"n002", "x", 2}};
-    EXPECT_EQ(Notepad::lines("x\ny", swapped, 9, swapIds.maker()), (Lines{{"nnew1", "x", 9}, {"n001", "y", 1}}));
+    EXPECT_EQ(Notepad::lines("x\ny", swapped, 9, swapIds.maker()),
+              (Lines{{"nnew1", "x", 9}, {"n001", "y", 1}}));
     // A run of changed lines pairs up by position with the run it replaced.
     const Lines three = {{"n001", "x", 1}, {"n002", "y", 2}, {"n003", "z", 3}};
     EXPECT_EQ(idsOf(Notepad::lines("x\nY\nZ\nW\nz", three, 9, ids.maker())),
@@ -122,23 +131,31 @@ Lines referenceLines(const std::vector<std::string>& texts, const Lines& previou
             L[i][j] = texts[i] == previous[j].text ? L[i + 1][j + 1] + 1 : std::max(L[i + 1][j], L[i][j + 1]);
     std::vector<std::pair<std::size_t, std::size_t>> pairs;
     for (std::size_t i = 0, j = 0; i < n && j < m;) {
-        if (texts[i] == previous[j].text) pairs.emplace_back(i++, j++);
-        else if (L[i + 1][j] >= L[i][j + 1]) ++i;
-        else ++j;
+        if (texts[i] == previous[j].text)
+            pairs.emplace_back(i++, j++);
+        else if (L[i + 1][j] >= L[i][j + 1])
+            ++i;
+        else
+            ++j;
     }
     pairs.emplace_back(n, m);
     Lines out;
     std::size_t a = 0, b = 0;
     for (auto [pi, pj] : pairs) {
         for (std::size_t k = 0; a + k < pi; ++k) {
-            if (b + k < pj) out.push_back({previous[b + k].id, texts[a + k], previous[b + k].at ? previous[b + k].at : time});
-            else out.push_back({makeId(), texts[a + k], time});
+            if (b + k < pj)
+                out.push_back(
+                    {previous[b + k].id, texts[a + k], previous[b + k].at ? previous[b + k].at : time});
+            else
+                out.push_back({makeId(), texts[a + k], time});
         }
-        if (pi < n) out.push_back(previous[pj]);
+        if (pi < n)
+            out.push_back(previous[pj]);
         a = pi + 1;
         b = pj + 1;
     }
-    if (out.size() == 1 && out[0].text.empty()) return {};
+    if (out.size() == 1 && out[0].text.empty())
+        return {};
     return out;
 }
 
@@ -152,7 +169,8 @@ TEST(NotepadLines, AgreesWithTheFullTable) {
     for (int round = 0; round < 2000; ++round) {
         Lines previous;
         for (std::uint32_t i = 0, count = next(7); i < count; ++i)
-            previous.push_back({"np" + std::to_string(i) + "x", words[next(4)], next(2) ? std::optional<std::int64_t>(i) : std::nullopt});
+            previous.push_back({"np" + std::to_string(i) + "x", words[next(4)],
+                                next(2) ? std::optional<std::int64_t>(i) : std::nullopt});
         std::vector<std::string> texts;
         std::string text;
         for (std::uint32_t i = 0, count = 1 + next(7); i < count; ++i) {
@@ -160,7 +178,8 @@ TEST(NotepadLines, AgreesWithTheFullTable) {
             text += (i ? "\n" : "") + texts.back();
         }
         IdSequence mine, theirs;
-        ASSERT_EQ(Notepad::lines(text, previous, 77, mine.maker()), referenceLines(texts, previous, 77, theirs.maker()))
+        ASSERT_EQ(Notepad::lines(text, previous, 77, mine.maker()),
+                  referenceLines(texts, previous, 77, theirs.maker()))
             << text;
     }
 }
@@ -173,7 +192,8 @@ TEST(NotepadLines, RedrawsIdsThatAreAlreadyTaken) {
     EXPECT_EQ(idsOf(out), (std::vector<std::string>{"n001", "nfresh", "nother", "n002"}));
     // Ids of deleted lines are not handed out again either.
     IdSequence again{{"n002"}};
-    EXPECT_EQ(idsOf(Notepad::lines("b\none", previous, 5, again.maker())), (std::vector<std::string>{"nnew1", "n001"}));
+    EXPECT_EQ(idsOf(Notepad::lines("b\none", previous, 5, again.maker())),
+              (std::vector<std::string>{"nnew1", "n001"}));
     // A maker stuck on a taken id still ends with a unique, valid id.
     Lines stuck = Notepad::lines("one\nx\ntwo", previous, 5, [] { return std::string("n001"); });
     EXPECT_NE(stuck[1].id, "n001");
@@ -184,11 +204,18 @@ TEST(NotepadNormalize, CutsTextsAtCharactersAndUnits) {
     Lines out = Notepad::normalize({{"n001", std::string(1200, 'a'), 5}});
     EXPECT_EQ(out[0].text, std::string(1000, 'a'));
 
-    out = Notepad::normalize({{"n001", "a\tb\rc\x01" "d\x7F" "e\nf", 5}});
+    out = Notepad::normalize({{"n001",
+                               "a\tb\rc\x01"
+                               "d\x7F"
+                               "e\nf",
+                               5}});
     EXPECT_EQ(out[0].text, "a b c d e f");
 
     // Canonical composition: "e" + combining acute becomes one precomposed character.
-    out = Notepad::normalize({{"n001", "caf" "e\xCC\x81", 5}});
+    out = Notepad::normalize({{"n001",
+                               "caf"
+                               "e\xCC\x81",
+                               5}});
     EXPECT_EQ(out[0].text, "caf\xC3\xA9");
 
     // 1200 clusters of "a" + combining low line (no precomposed form): 2400 units, so the cut is
@@ -209,11 +236,13 @@ TEST(NotepadNormalize, CutsTextsAtCharactersAndUnits) {
 
 TEST(NotepadNormalize, LimitsLineCountAndTotalUnits) {
     Lines many;
-    for (int i = 0; i < 401; ++i) many.push_back({"n" + std::to_string(1000 + i), "x", 0});
+    for (int i = 0; i < 401; ++i)
+        many.push_back({"n" + std::to_string(1000 + i), "x", 0});
     EXPECT_EQ(Notepad::normalize(many).size(), 400u);
 
     Lines big;
-    for (int i = 0; i < 20; ++i) big.push_back({"n" + std::to_string(1000 + i), std::string(1000, 'a' + i % 26), 0});
+    for (int i = 0; i < 20; ++i)
+        big.push_back({"n" + std::to_string(1000 + i), std::string(1000, 'a' + i % 26), 0});
     Lines kept = Notepad::normalize(big);
     ASSERT_EQ(kept.size(), 16u); // the 17th would make 17000 units: it and all after it go
     EXPECT_EQ(kept.back().id, "n1015");
@@ -248,8 +277,13 @@ TEST(NotepadNormalize, ReplacesInvalidAndRepeatedIdsAndClampsTimes) {
 }
 
 TEST(NotepadNormalize, IsIdempotent) {
-    Lines messy = {{"X", "  caf" "e\xCC\x81\t", 99'999'999}, {"nabc", repeat("\xF0\x9F\x98\x80", 600), -1},
-                   {"nabc", "dup", 3}, {"nxyz", "", std::nullopt}};
+    Lines messy = {{"X",
+                    "  caf"
+                    "e\xCC\x81\t",
+                    99'999'999},
+                   {"nabc", repeat("\xF0\x9F\x98\x80", 600), -1},
+                   {"nabc", "dup", 3},
+                   {"nxyz", "", std::nullopt}};
     Lines once = Notepad::normalize(messy);
     EXPECT_EQ(Notepad::normalize(once), once);
 }
@@ -268,7 +302,8 @@ TEST(NotepadMerge, OneSidedEditsAndDeletions) {
     // local line before it.
     local = {{"n001", "a", 1}, {"n002", "b", 2}, {"n003", "C edited", 3}};
     remote = {{"n001", "a", 1}};
-    EXPECT_EQ(Notepad::merge(base, local, remote, ids.maker()), (Lines{{"n001", "a", 1}, {"n003", "C edited", 3}}));
+    EXPECT_EQ(Notepad::merge(base, local, remote, ids.maker()),
+              (Lines{{"n001", "a", 1}, {"n003", "C edited", 3}}));
 
     // Deleted here and unchanged there: gone; deleted here but changed there: kept.
     local = {{"n003", "c", 3}};
@@ -297,15 +332,15 @@ TEST(NotepadMerge, ConflictsKeepBothTextsRemoteFirst) {
 
 TEST(NotepadMerge, EmptyBaseAndLocalOnlyLines) {
     IdSequence ids;
-    const Lines local = {{"n010", "new first", 1}, {"n001", "same", 2}, {"n002", "mine", 3}, {"n011", "tail", 4}};
+    const Lines local = {
+        {"n010", "new first", 1}, {"n001", "same", 2}, {"n002", "mine", 3}, {"n011", "tail", 4}};
     const Lines remote = {{"n001", "same", 2}, {"n002", "theirs", 3}, {"n020", "remote only", 9}};
-    EXPECT_EQ(Notepad::merge({}, local, remote, ids.maker()),
-              (Lines{{"n010", "new first", 1},
-                     {"n001", "same", 2},
-                     {"n002", "theirs", 3},
-                     {"nnew1", "mine", 3},
-                     {"n011", "tail", 4},
-                     {"n020", "remote only", 9}}));
+    EXPECT_EQ(Notepad::merge({}, local, remote, ids.maker()), (Lines{{"n010", "new first", 1},
+                                                                     {"n001", "same", 2},
+                                                                     {"n002", "theirs", 3},
+                                                                     {"nnew1", "mine", 3},
+                                                                     {"n011", "tail", 4},
+                                                                     {"n020", "remote only", 9}}));
 }
 
 TEST(NotepadMerge, ConflictCopiesNeverReuseAnId) {

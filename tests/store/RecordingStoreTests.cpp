@@ -1,17 +1,15 @@
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <functional>
-#include <set>
-
 #include "NuvelKit/capture/MediaAssembly.hpp"
 #include "NuvelKit/store/EncryptedMedia.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingStore.hpp"
 #include "tests/support/ErrorExpectations.hpp"
 #include "tests/support/TempDir.hpp"
+
+#include <cerrno>
+#include <functional>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
 
 namespace nuvel {
 namespace {
@@ -32,12 +30,14 @@ mode_t modeOf(const fs::path& path) {
 
 std::set<std::string> names(const fs::path& folder) {
     std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder)) out.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        out.insert(entry.path().filename().string());
     return out;
 }
 
 LocalRecording recording(const Uuid& id = recordingID) {
-    LocalRecording r = LocalRecording::make("acct-1", std::string("ws-1"), " Weekly ", true, Date{700000000.5}, id);
+    LocalRecording r =
+        LocalRecording::make("acct-1", std::string("ws-1"), " Weekly ", true, Date{700000000.5}, id);
     r.segments = {RecordingSegment{otherID, 5.0, Date{700000001}, "caf", 0, "live"}};
     r.scratchpad = "from the manifest";
     r.bookmarks = {Bookmark{otherID, 1200, Date{700000002}, "manifest"}};
@@ -70,8 +70,13 @@ TEST_F(RecordingStoreTest, WorkingFileNamesAreCheckedBeforeAnythingIsMade) {
         EXPECT_EQ(store.workingFileURL(recordingID, fileID, "caf", kind).filename().string(),
                   std::string(kind) + "-ABCDEFAB-CDEF-4ABC-8DEF-ABCDEFABCDEF.caf");
 
-    for (auto [extension, kind] : {std::pair{"m4a", "Clear"}, {"m4a", "cipher"}, {"m4a", "live"}, {"wav", "clear"},
-                                   {"M4A", "clear"}, {"m4a/..", "clear"}, {"", "clear"}})
+    for (auto [extension, kind] : {std::pair{"m4a", "Clear"},
+                                   {"m4a", "cipher"},
+                                   {"m4a", "live"},
+                                   {"wav", "clear"},
+                                   {"M4A", "clear"},
+                                   {"m4a/..", "clear"},
+                                   {"", "clear"}})
         expectRecordingError(RecordingError::Code::unsafePath,
                              [&] { store.workingFileURL(otherID, fileID, extension, kind); });
     EXPECT_FALSE(fs::exists(folder(otherID)));
@@ -81,14 +86,16 @@ TEST_F(RecordingStoreTest, ManifestIsTheBareSealedJsonUnderItsRecordingID) {
     const LocalRecording r = recording();
     store.saveManifest(r);
     const Bytes first = files::readFile(manifest());
-    EXPECT_EQ(stringOf(aesgcm::open(key, first, viewOf("0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"))), r.encoded());
+    EXPECT_EQ(stringOf(aesgcm::open(key, first, viewOf("0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"))),
+              r.encoded());
     EXPECT_EQ(store.loadRecording(recordingID), r);
 
     // A fresh nonce for every save; the older file still opens to the same JSON.
     store.saveManifest(r);
     const Bytes second = files::readFile(manifest());
     EXPECT_NE(first, second);
-    EXPECT_EQ(aesgcm::open(key, second, viewOf(recordingID.uppercase())), aesgcm::open(key, first, viewOf(recordingID.uppercase())));
+    EXPECT_EQ(aesgcm::open(key, second, viewOf(recordingID.uppercase())),
+              aesgcm::open(key, first, viewOf(recordingID.uppercase())));
     EXPECT_EQ(names(folder()), std::set<std::string>{"manifest.nuvel"}); // no temporary files stay
 
     // Version 2 is refused on saving, and the old manifest stays.
@@ -119,7 +126,8 @@ TEST_F(RecordingStoreTest, LoadChecksTheManifestAfterOpeningIt) {
         r.segments[0].duration = bad;
         store.saveManifest(r); // saving checks only the version
         const Bytes stored = files::readFile(manifest());
-        expectRecordingError(RecordingError::Code::invalidManifest, [&] { store.loadRecording(recordingID); });
+        expectRecordingError(RecordingError::Code::invalidManifest,
+                             [&] { store.loadRecording(recordingID); });
         EXPECT_EQ(files::readFile(manifest()), stored); // nothing changed on disk
     }
 
@@ -137,7 +145,8 @@ TEST_F(RecordingStoreTest, LoadChecksTheManifestAfterOpeningIt) {
 // Looking up or touching a recording the store does not hold (never made, or removed) fails as
 // not found and makes no folder: an empty one would come back from every recovery as unreadable.
 TEST_F(RecordingStoreTest, UnknownRecordingsFailAsNotFoundAndMakeNothing) {
-    MediaAssembly assembly([](const fs::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); });
+    MediaAssembly assembly(
+        [](const fs::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); });
     LocalRecording removed = recording(otherID);
     removed.segments = {};
     store.saveManifest(removed);
@@ -148,7 +157,8 @@ TEST_F(RecordingStoreTest, UnknownRecordingsFailAsNotFoundAndMakeNothing) {
         {"load", [&](const Uuid& id) { store.loadRecording(id); }},
         {"delete", [&](const Uuid& id) { store.deleteRecording(id, "acct-1"); }},
         {"capture state", [&](const Uuid& id) { store.setCaptureState(CaptureState::saved, id); }},
-        {"save keeping annotations", [&](const Uuid& id) {
+        {"save keeping annotations",
+         [&](const Uuid& id) {
              LocalRecording r = removed;
              r.id = id;
              store.saveManifestKeepingAnnotations(r);
@@ -157,7 +167,8 @@ TEST_F(RecordingStoreTest, UnknownRecordingsFailAsNotFoundAndMakeNothing) {
         {"finish", [&](const Uuid& id) { store.finishLiveSegment(id); }},
         {"folder", [&](const Uuid& id) { store.recordingDirectory(id); }},
         {"clear copy", [&](const Uuid& id) { store.openClearCopy(id, fileID, "m4a"); }},
-        {"assemble", [&](const Uuid& id) {
+        {"assemble",
+         [&](const Uuid& id) {
              LocalRecording r = removed;
              r.id = id;
              assembly.assemble(r, store);
@@ -192,7 +203,8 @@ TEST_F(RecordingStoreTest, DocumentsMovedToAnotherRecordingDoNotOpen) {
     expectAuthenticationFailure([&] { store.loadRecording(otherID); });
 
     // The annotations are sealed apart from the manifest: one cannot stand in for the other.
-    fs::copy_file(folder(recordingID) / "annotations.nuvel", manifest(recordingID), fs::copy_options::overwrite_existing);
+    fs::copy_file(folder(recordingID) / "annotations.nuvel", manifest(recordingID),
+                  fs::copy_options::overwrite_existing);
     expectAuthenticationFailure([&] { store.loadRecording(recordingID); });
 }
 
@@ -221,21 +233,25 @@ TEST_F(RecordingStoreTest, AnnotationsOverlayTheManifest) {
 
     // The overlay is a view: the manifest on disk is untouched.
     const std::string aad = recordingID.uppercase();
-    EXPECT_EQ(LocalRecording::decode(stringOf(aesgcm::open(key, files::readFile(manifest()), viewOf(aad)))), r);
+    EXPECT_EQ(LocalRecording::decode(stringOf(aesgcm::open(key, files::readFile(manifest()), viewOf(aad)))),
+              r);
 
     // The JSON inside, and a null notepad read as absent.
     const fs::path annotations = folder() / "annotations.nuvel";
     store.saveAnnotations(recordingID, {"s", {mark}, std::nullopt});
-    const std::string json = stringOf(aesgcm::open(key, files::readFile(annotations), viewOf(aad + "/annotations")));
+    const std::string json =
+        stringOf(aesgcm::open(key, files::readFile(annotations), viewOf(aad + "/annotations")));
     EXPECT_EQ(json, R"({"scratchpad":"s","bookmarks":[)" + json::dump(mark.toJson()) + "]}");
-    files::atomicWrite(annotations, aesgcm::seal(key, viewOf(R"({"scratchpad":"n","bookmarks":[],"notepad":null,"x":1})"),
-                                                 viewOf(aad + "/annotations")));
+    files::atomicWrite(annotations,
+                       aesgcm::seal(key, viewOf(R"({"scratchpad":"n","bookmarks":[],"notepad":null,"x":1})"),
+                                    viewOf(aad + "/annotations")));
     loaded = store.loadRecording(recordingID);
     EXPECT_EQ(loaded.scratchpad, "n");
     EXPECT_EQ(loaded.notepad, r.notepad);
 
     // Unreadable annotations fail the whole load.
-    files::atomicWrite(annotations, aesgcm::seal(key, viewOf(R"({"scratchpad":"n"})"), viewOf(aad + "/annotations")));
+    files::atomicWrite(annotations,
+                       aesgcm::seal(key, viewOf(R"({"scratchpad":"n"})"), viewOf(aad + "/annotations")));
     EXPECT_THROW(store.loadRecording(recordingID), json::JsonError);
     Bytes damaged = aesgcm::seal(key, viewOf(json), viewOf(aad + "/annotations"));
     damaged[20] ^= 1;
@@ -269,7 +285,8 @@ TEST(RecordingStorePermissions, OwnerOnlyEvenWithAPermissiveUmask) {
         const fs::path folder = store.recordingDirectory(recordingID);
         EXPECT_EQ(modeOf(folder), 0700u);
         EXPECT_EQ(names(folder).size(), 4u); // manifest, annotations, asset, clear copy
-        for (const auto& entry : fs::directory_iterator(folder)) EXPECT_EQ(modeOf(entry.path()), 0600u) << entry.path();
+        for (const auto& entry : fs::directory_iterator(folder))
+            EXPECT_EQ(modeOf(entry.path()), 0600u) << entry.path();
     }
     ::umask(previous);
 }

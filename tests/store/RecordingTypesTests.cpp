@@ -1,8 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <limits>
-#include <optional>
-
 #include "NuvelKit/store/Bookmark.hpp"
 #include "NuvelKit/store/NuvelLink.hpp"
 #include "NuvelKit/store/RecordingClock.hpp"
@@ -10,14 +5,17 @@
 #include "NuvelKit/store/RecordingSegment.hpp"
 #include "NuvelKit/store/RecordingStates.hpp"
 
+#include <gtest/gtest.h>
+#include <limits>
+#include <optional>
+
 namespace nuvel {
 namespace {
 
 const Uuid segmentID = *Uuid::parse("3f2504e0-4f89-41d3-9a0c-0305e82c3301");
 const std::string segmentUUID = "3F2504E0-4F89-41D3-9A0C-0305E82C3301";
 
-template <class F>
-std::optional<RecordingError::Code> recordingErrorOf(F&& f) {
+template <class F> std::optional<RecordingError::Code> recordingErrorOf(F&& f) {
     try {
         f();
     } catch (const RecordingError& e) {
@@ -27,11 +25,12 @@ std::optional<RecordingError::Code> recordingErrorOf(F&& f) {
 }
 
 TEST(RecordingStates, RawValuesMatchExactlyAndRoundTrip) {
-    for (auto s : {CaptureState::recording, CaptureState::paused, CaptureState::interrupted, CaptureState::finalizing,
-                   CaptureState::saved})
+    for (auto s : {CaptureState::recording, CaptureState::paused, CaptureState::interrupted,
+                   CaptureState::finalizing, CaptureState::saved})
         EXPECT_EQ(captureStateFromRawValue(rawValue(s)), s);
-    for (auto s : {TransferState::local, TransferState::creating, TransferState::uploading, TransferState::committing,
-                   TransferState::accepted, TransferState::needsReview, TransferState::failed})
+    for (auto s :
+         {TransferState::local, TransferState::creating, TransferState::uploading, TransferState::committing,
+          TransferState::accepted, TransferState::needsReview, TransferState::failed})
         EXPECT_EQ(transferStateFromRawValue(rawValue(s)), s);
     EXPECT_EQ(rawValue(TransferState::needsReview), "needsReview");
     for (const char* raw : {"Recording", "SAVED", "saved ", "", "needsreview"}) {
@@ -43,7 +42,8 @@ TEST(RecordingStates, RawValuesMatchExactlyAndRoundTrip) {
 
 TEST(RecordingSegment, ChecksTheExtensionBeforeTheDuration) {
     auto make = [](std::string ext, double duration) {
-        return recordingErrorOf([&] { RecordingSegment::make(segmentID, Date{1}, ext, std::nullopt, std::nullopt, duration); });
+        return recordingErrorOf(
+            [&] { RecordingSegment::make(segmentID, Date{1}, ext, std::nullopt, std::nullopt, duration); });
     };
     EXPECT_EQ(make("M4A", 1), RecordingError::Code::unsafePath);
     EXPECT_EQ(make(".caf", 1), RecordingError::Code::unsafePath);
@@ -86,8 +86,9 @@ TEST(RecordingSegment, JsonOmitsAbsentFieldsAndReadsNullAsAbsent) {
     RecordingSegment s{segmentID, 2.5, Date{100.25}, std::nullopt, std::nullopt, std::nullopt};
     EXPECT_EQ(json::dump(s.toJson()), R"({"id":")" + segmentUUID + R"(","duration":2.5,"startedAt":100.25})");
 
-    auto doc = json::parse(R"({"id":"3f2504e0-4f89-41d3-9a0c-0305e82c3301","duration":2.5,"startedAt":100.25,)"
-                           R"("fileExtension":null,"capturedFrameStart":96000.0,"captureFileKind":"live","x":1})");
+    auto doc =
+        json::parse(R"({"id":"3f2504e0-4f89-41d3-9a0c-0305e82c3301","duration":2.5,"startedAt":100.25,)"
+                    R"("fileExtension":null,"capturedFrameStart":96000.0,"captureFileKind":"live","x":1})");
     auto read = RecordingSegment::fromJson(json::Reader(doc));
     EXPECT_EQ(read, (RecordingSegment{segmentID, 2.5, Date{100.25}, std::nullopt, 96000, "live"}));
     // Decoding checks no ranges: a zero duration is the store's business.
@@ -170,8 +171,10 @@ TEST(NuvelLink, AcceptsOnlyAMeetingPathOnTheWebHost) {
 }
 
 TEST(RecordingError, ComparesByCase) {
-    EXPECT_EQ(RecordingError(RecordingError::Code::unsafePath), RecordingError(RecordingError::Code::unsafePath));
-    EXPECT_FALSE(RecordingError(RecordingError::Code::unsafePath) == RecordingError(RecordingError::Code::missingMedia));
+    EXPECT_EQ(RecordingError(RecordingError::Code::unsafePath),
+              RecordingError(RecordingError::Code::unsafePath));
+    EXPECT_FALSE(RecordingError(RecordingError::Code::unsafePath) ==
+                 RecordingError(RecordingError::Code::missingMedia));
     EXPECT_EQ(int(RecordingError::Code::ambiguousRequest), 7);
     EXPECT_STREQ(RecordingError::name(RecordingError::Code::invalidTransport), "invalidTransport");
 }

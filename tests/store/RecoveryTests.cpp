@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <limits>
-
 #include "NuvelKit/support/Files.hpp"
 #include "tests/capture/AudioTestFiles.hpp"
 #include "tests/store/LiveStoreSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <limits>
 
 namespace nuvel {
 namespace {
@@ -86,12 +85,13 @@ TEST_F(Recovery, FoldersWithNothingToKeepGoAndLeftoverTemporaryDocumentsWithThem
     const std::vector<std::string> leftovers = {".manifest.nuvel." + tag + ".tmp",
                                                 ".manifest.nuvel.ffffffffffffffff.tmp",
                                                 ".annotations.nuvel." + tag + ".tmp"};
-    const std::vector<std::string> lookAlikes = {".manifest.nuvel.0123456789ABCDEF.tmp",
-                                                 ".manifest.nuvel.0123456789abcde.tmp",
-                                                 ".manifest.nuvel." + tag + ".tmp.x", ".notes." + tag + ".tmp",
-                                                 "manifest.nuvel." + tag + ".tmp"};
-    for (const std::string& name : leftovers) plant(name, test::garbage(100));
-    for (const std::string& name : lookAlikes) plant(name);
+    const std::vector<std::string> lookAlikes = {
+        ".manifest.nuvel.0123456789ABCDEF.tmp", ".manifest.nuvel.0123456789abcde.tmp",
+        ".manifest.nuvel." + tag + ".tmp.x", ".notes." + tag + ".tmp", "manifest.nuvel." + tag + ".tmp"};
+    for (const std::string& name : leftovers)
+        plant(name, test::garbage(100));
+    for (const std::string& name : lookAlikes)
+        plant(name);
     const std::int64_t usage = store.storageUsage();
     const auto manifestBefore = std::int64_t(fs::file_size(folder() / "manifest.nuvel"));
 
@@ -180,7 +180,8 @@ TEST_F(Recovery, SealsKnownClearFilesAndDeletesLeftoverWorkingFiles) {
     store.saveManifest(recording);
     plant("stage-" + staged.uppercase() + ".m4a", "staged audio");
 
-    for (const char* prefix : {"clear-", "transport-", "checkpoint-"}) plant(prefix + Uuid::random().uppercase() + ".caf");
+    for (const char* prefix : {"clear-", "transport-", "checkpoint-"})
+        plant(prefix + Uuid::random().uppercase() + ".caf");
     plant("cipher-" + Uuid::random().uppercase() + ".partial");
     plant("clear-" + Uuid::random().uppercase() + ".partial");
     const std::string otherSpool = "capture-" + Uuid::random().uppercase() + ".caf";
@@ -265,7 +266,8 @@ TEST_F(Recovery, LeftoverNamesThatDoNotQualifyStayUntouched) {
         "stage-" + id + ".wav",
         "stage-" + id.substr(1) + ".m4a",
     };
-    for (const std::string& name : odd) test::writeCaf(folder() / name, signal(0, 10), 48000);
+    for (const std::string& name : odd)
+        test::writeCaf(folder() / name, signal(0, 10), 48000);
     const std::set<std::string> before = clearNames(folder());
 
     const LocalRecording repaired = recoverOne();
@@ -303,7 +305,8 @@ TEST_F(Recovery, StagedFilesBecomeSegmentsOrRecoveryAssets) {
               (std::set<Uuid>{noise, silent}));
     EXPECT_EQ(repaired.recoveryAssetIDs->size(), 2u);
     EXPECT_EQ(clearNames(folder()), std::set<std::string>{});
-    for (const Uuid& id : {good, silent, noise}) EXPECT_TRUE(fs::exists(folder() / (id.uppercase() + ".nuvel")));
+    for (const Uuid& id : {good, silent, noise})
+        EXPECT_TRUE(fs::exists(folder() / (id.uppercase() + ".nuvel")));
 }
 
 TEST_F(Recovery, ResumesTheCaptureSpoolOrKeepsItWhole) {

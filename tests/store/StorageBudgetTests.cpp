@@ -1,9 +1,8 @@
-#include <gtest/gtest.h>
+#include "NuvelKit/store/StorageBudget.hpp"
 
+#include <gtest/gtest.h>
 #include <limits>
 #include <optional>
-
-#include "NuvelKit/store/StorageBudget.hpp"
 
 namespace nuvel {
 namespace {
@@ -12,7 +11,8 @@ constexpr std::int64_t maxInt64 = std::numeric_limits<std::int64_t>::max();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-std::optional<StorageBudgetError> budgetError(std::int64_t base, std::int64_t rate, std::int64_t reserve, double duration) {
+std::optional<StorageBudgetError> budgetError(std::int64_t base, std::int64_t rate, std::int64_t reserve,
+                                              double duration) {
     try {
         StorageBudget(base, rate, reserve, duration);
     } catch (const StorageBudgetError& e) {

@@ -10,7 +10,8 @@
 namespace nuvel::test {
 
 FakeLiveAudioSink::FakeLiveAudioSink()
-    : recording_(LocalRecording::make("account", std::nullopt, "Test", false, Date{700000000}, Uuid::random())) {}
+    : recording_(
+          LocalRecording::make("account", std::nullopt, "Test", false, Date{700000000}, Uuid::random())) {}
 
 void FakeLiveAudioSink::appendLiveAudio(std::span<const float> samples, double sampleRate, const Uuid&) {
     std::lock_guard lock(mutex_);
@@ -127,7 +128,8 @@ bool ParkingCaptureClock::runPass(double timeoutSeconds) {
 
 bool ParkingCaptureClock::waitForSleeps(int count, double timeoutSeconds) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return sleeps_ >= count; });
+    return changed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                             [&] { return sleeps_ >= count; });
 }
 
 bool ScriptedCaptureClock::sleep(double seconds, std::stop_token stop) {

@@ -113,8 +113,7 @@ private:
 // `timeoutSeconds` of real time.
 void runWithWorkers(ManualMainQueue& queue, Task<void> task, double timeoutSeconds = 20.0);
 
-template <class T>
-T runWithWorkers(ManualMainQueue& queue, Task<T> task, double timeoutSeconds = 20.0) {
+template <class T> T runWithWorkers(ManualMainQueue& queue, Task<T> task, double timeoutSeconds = 20.0) {
     std::optional<T> value;
     std::exception_ptr error;
     runWithWorkers(queue, detail::storeOutcome(std::move(task), &value, &error), timeoutSeconds);

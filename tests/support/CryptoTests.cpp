@@ -1,15 +1,16 @@
-#include <gtest/gtest.h>
+#include "NuvelKit/support/Crypto.hpp"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "NuvelKit/support/Crypto.hpp"
 
 using namespace nuvel;
 
 namespace {
 
-Bytes hex(std::string_view text) { return parseHex(text).value(); }
+Bytes hex(std::string_view text) {
+    return parseHex(text).value();
+}
 
 std::array<std::uint8_t, 12> nonceOf(std::string_view text) {
     Bytes b = hex(text);
@@ -30,22 +31,27 @@ struct GcmVector {
 
 // AES-256 cases of McGrew and Viega's published GCM test vectors (test cases 13-16).
 const GcmVector vectors[] = {
-    {"case13", "0000000000000000000000000000000000000000000000000000000000000000", "000000000000000000000000", "", "",
-     "", "530f8afbc74536b9a963b4f1c4cb738b"},
+    {"case13", "0000000000000000000000000000000000000000000000000000000000000000", "000000000000000000000000",
+     "", "", "", "530f8afbc74536b9a963b4f1c4cb738b"},
     {"case14", "0000000000000000000000000000000000000000000000000000000000000000", "000000000000000000000000",
-     "00000000000000000000000000000000", "", "cea7403d4d606b6e074ec5d3baf39d18", "d0d1c8a799996bf0265b98b5d48ab919"},
+     "00000000000000000000000000000000", "", "cea7403d4d606b6e074ec5d3baf39d18",
+     "d0d1c8a799996bf0265b98b5d48ab919"},
     {"case15", "feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308", "cafebabefacedbaddecaf888",
-     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de6"
+     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf"
+     "5aa0de6"
      "57ba637b391aafd255",
      "",
-     "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a"
+     "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa8cb08e48590dbb3da7b08b1056828838c5f61e6"
+     "393ba7a"
      "0abcc9f662898015ad",
      "b094dac5d93471bdec1a502270e3cc6c"},
     {"case16", "feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308", "cafebabefacedbaddecaf888",
-     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de6"
+     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf"
+     "5aa0de6"
      "57ba637b39",
      "feedfacedeadbeeffeedfacedeadbeefabaddad2",
-     "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a"
+     "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa8cb08e48590dbb3da7b08b1056828838c5f61e6"
+     "393ba7a"
      "0abcc9f662",
      "76fc6ece0f4e1768cddf8853bb2d551b"},
 };
@@ -152,7 +158,8 @@ TEST(AesGcm, CallerBuffersHoldExactlyTheCombinedFormOrThePlaintext) {
     EXPECT_EQ(clear, message);
 
     Bytes wrong(message.size() + 27);
-    EXPECT_EQ(codeOf([&] { aesgcm::sealInto(key, message, {}, wrong); }), CryptoError::Code::incorrectParameterSize);
+    EXPECT_EQ(codeOf([&] { aesgcm::sealInto(key, message, {}, wrong); }),
+              CryptoError::Code::incorrectParameterSize);
     Bytes longer(message.size() + 1);
     EXPECT_EQ(codeOf([&] { aesgcm::openInto(key, box, viewOf("ctx/0"), longer); }),
               CryptoError::Code::incorrectParameterSize);
@@ -176,14 +183,17 @@ TEST(AesGcm, CallerBuffersHoldExactlyTheCombinedFormOrThePlaintext) {
 }
 
 TEST(Sha256, KnownDigestsAndStreaming) {
-    EXPECT_EQ(hexString(Sha256::hash({})), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hexString(Sha256::hash({})),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(hexString(Sha256::hash(viewOf("abc"))),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 
     Bytes data(200000);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i * 31 + 7);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = std::uint8_t(i * 31 + 7);
     Sha256Digest whole = Sha256::hash(data);
-    for (std::size_t split : {std::size_t(0), std::size_t(1), std::size_t(63), std::size_t(64), std::size_t(99999)}) {
+    for (std::size_t split :
+         {std::size_t(0), std::size_t(1), std::size_t(63), std::size_t(64), std::size_t(99999)}) {
         Sha256 h;
         h.update(ByteView(data).first(split));
         h.update(ByteView(data).subspan(split));
@@ -203,14 +213,19 @@ TEST(Hex, LowerCaseOutStrictIn) {
 }
 
 TEST(Base64, Rfc4648VectorsAndStrictDecoding) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
-        {"foobar", "Zm9vYmFy"}};
+    const std::pair<const char*, const char*> cases[] = {{"", ""},
+                                                         {"f", "Zg=="},
+                                                         {"fo", "Zm8="},
+                                                         {"foo", "Zm9v"},
+                                                         {"foob", "Zm9vYg=="},
+                                                         {"fooba", "Zm9vYmE="},
+                                                         {"foobar", "Zm9vYmFy"}};
     for (auto [plain, encoded] : cases) {
         EXPECT_EQ(base64Encode(viewOf(plain)), encoded);
         EXPECT_EQ(base64Decode(encoded), bytesOf(plain));
     }
-    for (const char* bad : {"Zg", "Zg=", "Z===", "Zm9v\n", " Zm9v", "Zh==", "Zm9=", "Zm=v", "Zm9v====", "Zm-v"})
+    for (const char* bad :
+         {"Zg", "Zg=", "Z===", "Zm9v\n", " Zm9v", "Zh==", "Zm9=", "Zm=v", "Zm9v====", "Zm-v"})
         EXPECT_FALSE(base64Decode(bad)) << bad;
 
     EXPECT_EQ(base64UrlEncode(Bytes{0xfb, 0xff}), "-_8");

@@ -1,12 +1,10 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/support/Defaults.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <sys/stat.h>
-
 #include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace nuvel;
@@ -43,7 +41,8 @@ TEST(Defaults, UnreadableFileStartsEmptyAndIsReplaced) {
     const std::vector<Row> rows = {
         {"not json", [](const auto& path) { files::atomicWrite(path, viewOf("{not json")); }, false},
         {"exactly 1 MiB", [&](const auto& path) { files::atomicWrite(path, viewOf(padded)); }, true},
-        {"one byte over 1 MiB", [&](const auto& path) { files::atomicWrite(path, viewOf(padded + " ")); }, false},
+        {"one byte over 1 MiB", [&](const auto& path) { files::atomicWrite(path, viewOf(padded + " ")); },
+         false},
         {"link to a regular file",
          [](const auto& path) {
              files::atomicWrite(path.parent_path() / "elsewhere.json", viewOf(R"({"a": 2})"));
@@ -52,7 +51,8 @@ TEST(Defaults, UnreadableFileStartsEmptyAndIsReplaced) {
          true},
         {"named pipe", [](const auto& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false},
         {"folder", [](const auto& path) { std::filesystem::create_directory(path); }, false},
-        {"link to a device", [](const auto& path) { std::filesystem::create_symlink("/dev/zero", path); }, false},
+        {"link to a device", [](const auto& path) { std::filesystem::create_symlink("/dev/zero", path); },
+         false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -60,7 +60,10 @@ TEST(Defaults, UnreadableFileStartsEmptyAndIsReplaced) {
         auto path = dir / "defaults.json";
         row.make(path);
         const auto before = std::filesystem::symlink_status(path);
-        const auto size = [&] { return before.type() == std::filesystem::file_type::regular ? std::filesystem::file_size(path) : 0; };
+        const auto size = [&] {
+            return before.type() == std::filesystem::file_type::regular ? std::filesystem::file_size(path)
+                                                                        : 0;
+        };
         const auto sizeBefore = size();
         FileDefaultsStore store(path);
         EXPECT_EQ(store.number("a"), row.readable ? std::optional<double>(2.0) : std::nullopt);
@@ -70,7 +73,8 @@ TEST(Defaults, UnreadableFileStartsEmptyAndIsReplaced) {
             continue; // a folder in its place makes writes fail: see the test below
         store.set("b", 1);
         EXPECT_EQ(FileDefaultsStore(path).number("b"), 1.0);
-        EXPECT_EQ(FileDefaultsStore(path).number("a"), row.readable ? std::optional<double>(2.0) : std::nullopt);
+        EXPECT_EQ(FileDefaultsStore(path).number("a"),
+                  row.readable ? std::optional<double>(2.0) : std::nullopt);
     }
 }
 

@@ -1,15 +1,14 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/support/Crypto.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel::test {
 
 // Runs `f` and expects it to throw the RecordingError case `code`.
-template <class F>
-void expectRecordingError(RecordingError::Code code, F&& f) {
+template <class F> void expectRecordingError(RecordingError::Code code, F&& f) {
     try {
         f();
         ADD_FAILURE() << "no error, expected " << RecordingError::name(code);
@@ -19,8 +18,7 @@ void expectRecordingError(RecordingError::Code code, F&& f) {
 }
 
 // Runs `f` and expects a sealed box to fail authentication.
-template <class F>
-void expectAuthenticationFailure(F&& f) {
+template <class F> void expectAuthenticationFailure(F&& f) {
     try {
         f();
         ADD_FAILURE() << "opened";

@@ -1,14 +1,13 @@
-#include <gtest/gtest.h>
+#include "NuvelKit/support/FileRemoval.hpp"
+#include "NuvelKit/support/Files.hpp"
+#include "tests/support/TempDir.hpp"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "NuvelKit/support/FileRemoval.hpp"
-#include "NuvelKit/support/Files.hpp"
-#include "tests/support/TempDir.hpp"
 
 using namespace nuvel;
 namespace fs = std::filesystem;
@@ -23,7 +22,8 @@ mode_t modeOf(const fs::path& p) {
 
 std::vector<std::string> namesIn(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/support/Unicode.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel::unicode {
 namespace {
@@ -14,7 +14,7 @@ TEST(GraphemePrefixWithUnitLimit, StopsAtWhicheverLimitComesFirst) {
 }
 
 TEST(GraphemePrefixWithUnitLimit, NeverSplitsACluster) {
-    const std::string face = "\xF0\x9F\x98\x80";                     // U+1F600: two UTF-16 units
+    const std::string face = "\xF0\x9F\x98\x80";                               // U+1F600: two UTF-16 units
     const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9"; // man ZWJ woman: five units
     EXPECT_EQ(graphemePrefix(face + face + face, 10, 5), face + face);
     EXPECT_EQ(graphemePrefix("a" + family + "b", 10, 5), "a");

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/support/Json.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel::json {
 namespace {

@@ -1,12 +1,11 @@
-#include <gtest/gtest.h>
+#include "NuvelKit/support/Json.hpp"
+#include "NuvelKit/support/JsonReference.hpp"
 
 #include <cmath>
 #include <deque>
-#include <optional>
+#include <gtest/gtest.h>
 #include <limits>
-
-#include "NuvelKit/support/Json.hpp"
-#include "NuvelKit/support/JsonReference.hpp"
+#include <optional>
 
 using namespace nuvel;
 using json::JsonError;
@@ -35,7 +34,8 @@ TEST(JsonParse, RejectsSyntaxDepthAndOverflow) {
     EXPECT_EQ(failure([] { json::parse("{"); }), JsonError::Code::syntax);
     EXPECT_EQ(failure([] { json::parse("{\"a\":1} x"); }), JsonError::Code::syntax);
     EXPECT_EQ(failure([] { json::parse("NaN"); }), JsonError::Code::syntax);
-    EXPECT_EQ(failure([] { json::parse(std::string(600, '[') + std::string(600, ']')); }), JsonError::Code::syntax);
+    EXPECT_EQ(failure([] { json::parse(std::string(600, '[') + std::string(600, ']')); }),
+              JsonError::Code::syntax);
     EXPECT_NO_THROW(json::parse(std::string(500, '[') + std::string(500, ']')));
     for (const char* overflow : {"1e400", "[1,{\"a\":-1e999}]", "{\"a\":[[[1.8e308]]]}"})
         EXPECT_EQ(failure([&] { json::parse(overflow); }), JsonError::Code::nonFinite) << overflow;
@@ -63,7 +63,7 @@ TEST(JsonParse, FastReaderAgreesWithTheReferenceAtTheEdges) {
         {"\"\xED\xA0\x80\"", JsonError::Code::syntax},
         {"\"\xFF\"", JsonError::Code::syntax},
         {"\"\x01\"", JsonError::Code::syntax}, // a control character unescaped
-        {"\xEF\xBB\xBF[1]", std::nullopt}, // a byte order mark, which nlohmann skips
+        {"\xEF\xBB\xBF[1]", std::nullopt},     // a byte order mark, which nlohmann skips
         {"[1]\f", JsonError::Code::syntax},
         {"[01]", JsonError::Code::syntax},
         {"[1.]", JsonError::Code::syntax},
@@ -192,7 +192,8 @@ TEST(Json, WholeDoublesAreWrittenAsIntegers) {
     EXPECT_EQ(json::dump(json::number(-0.0)), "-0.0");
     EXPECT_EQ(json::dump(json::number(-9223372036854775808.0)), "-9223372036854775808");
     // 2^63 and beyond do not fit an Int64: written as doubles that read back unchanged.
-    EXPECT_EQ(json::parse(json::dump(json::number(9223372036854775808.0))).get<double>(), 9223372036854775808.0);
+    EXPECT_EQ(json::parse(json::dump(json::number(9223372036854775808.0))).get<double>(),
+              9223372036854775808.0);
     EXPECT_EQ(json::dump(json::number(1e300)), "1e+300");
     EXPECT_THROW(json::dump(json::number(std::nan(""))), JsonError);
     EXPECT_THROW(json::dump(json::number(std::numeric_limits<double>::infinity())), JsonError);

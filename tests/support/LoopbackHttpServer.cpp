@@ -2,17 +2,17 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <stdexcept>
 
 namespace nuvel::test {
 namespace {
 
 int listenOnLoopback(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket");
+    if (fd < 0)
+        throw std::runtime_error("socket");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -33,12 +33,14 @@ DroppingServer::DroppingServer() {
     thread_ = std::thread([fd = listener_] {
         for (;;) {
             int client = ::accept(fd, nullptr, nullptr);
-            if (client < 0) return;
+            if (client < 0)
+                return;
             char buffer[4096];
             std::string seen;
             while (seen.find("\r\n\r\n") == std::string::npos) {
                 ssize_t n = ::read(client, buffer, sizeof buffer);
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 seen.append(buffer, std::size_t(n));
             }
             ::close(client);
@@ -49,7 +51,8 @@ DroppingServer::DroppingServer() {
 DroppingServer::~DroppingServer() {
     ::shutdown(listener_, SHUT_RDWR);
     ::close(listener_);
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 int closedLoopbackPort() {

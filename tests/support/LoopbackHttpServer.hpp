@@ -1,7 +1,6 @@
 #pragma once
 
 #include <httplib.h>
-
 #include <string>
 #include <thread>
 
@@ -19,14 +18,18 @@ public:
     void start() {
         port_ = server.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server.listen_after_bind(); });
-        while (!server.is_running()) std::this_thread::yield();
+        while (!server.is_running())
+            std::this_thread::yield();
     }
     void stop() {
         server.stop();
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
     int port() const { return port_; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
 
     httplib::Server server;
 

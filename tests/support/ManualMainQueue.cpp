@@ -5,7 +5,9 @@
 
 namespace nuvel {
 namespace {
-double sanitizeDelay(double seconds) { return std::isfinite(seconds) && seconds > 0 ? seconds : 0; }
+double sanitizeDelay(double seconds) {
+    return std::isfinite(seconds) && seconds > 0 ? seconds : 0;
+}
 } // namespace
 
 ManualMainQueue::ManualMainQueue(double startTime) : owner_(std::this_thread::get_id()), now_(startTime) {}
@@ -22,7 +24,8 @@ ManualMainQueue::~ManualMainQueue() {
         }
         timers.swap(timers_);
         timerKeys_.clear();
-        if (work.empty() && timers.empty()) break;
+        if (work.empty() && timers.empty())
+            break;
         work.clear();
         timers.clear();
     }
@@ -54,7 +57,8 @@ MainQueue::TimerId ManualMainQueue::startRepeatingTimer(double intervalSeconds, 
     requireCurrent("ManualMainQueue::startRepeatingTimer");
     TimerId id = nextTimer_++;
     double interval = sanitizeDelay(intervalSeconds);
-    if (interval == 0) interval = 1e-3; // a zero interval would never let time move on
+    if (interval == 0)
+        interval = 1e-3; // a zero interval would never let time move on
     Key key{now_ + interval, nextSequence_++};
     timers_.emplace(key, Timer{id, interval, std::move(fire)});
     timerKeys_.emplace(id, key);
@@ -64,7 +68,8 @@ MainQueue::TimerId ManualMainQueue::startRepeatingTimer(double intervalSeconds, 
 void ManualMainQueue::cancelTimer(TimerId id) {
     requireCurrent("ManualMainQueue::cancelTimer");
     auto it = timerKeys_.find(id);
-    if (it == timerKeys_.end()) return;
+    if (it == timerKeys_.end())
+        return;
     auto node = timers_.extract(it->second);
     timerKeys_.erase(it);
     // `node` (and the timer's callback) is destroyed here, outside the maps.
@@ -74,7 +79,8 @@ bool ManualMainQueue::runOnePosted() {
     std::function<void()> work;
     {
         std::lock_guard guard(lock_);
-        if (work_.empty()) return false;
+        if (work_.empty())
+            return false;
         work = std::move(work_.front());
         work_.pop_front();
     }
@@ -83,7 +89,8 @@ bool ManualMainQueue::runOnePosted() {
 }
 
 bool ManualMainQueue::fireDue() {
-    if (timers_.empty() || timers_.begin()->first.first > now_) return false;
+    if (timers_.empty() || timers_.begin()->first.first > now_)
+        return false;
     auto node = timers_.extract(timers_.begin());
     Timer& timer = node.mapped();
     timerKeys_.erase(timer.id);
@@ -130,14 +137,16 @@ void ManualMainQueue::advance(double seconds) {
 
 bool ManualMainQueue::fireNextTimer() {
     requireCurrent("ManualMainQueue::fireNextTimer");
-    if (timers_.empty()) return false;
+    if (timers_.empty())
+        return false;
     now_ = std::max(now_, timers_.begin()->first.first);
     drain();
     return true;
 }
 
 std::optional<double> ManualMainQueue::nextDeadline() const {
-    if (timers_.empty()) return std::nullopt;
+    if (timers_.empty())
+        return std::nullopt;
     return timers_.begin()->first.first;
 }
 

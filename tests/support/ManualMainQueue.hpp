@@ -1,5 +1,8 @@
 #pragma once
 
+#include "NuvelKit/support/MainQueue.hpp"
+#include "NuvelKit/support/Task.hpp"
+
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -8,9 +11,6 @@
 #include <optional>
 #include <thread>
 #include <utility>
-
-#include "NuvelKit/support/MainQueue.hpp"
-#include "NuvelKit/support/Task.hpp"
 
 namespace nuvel {
 
@@ -69,8 +69,7 @@ private:
 };
 
 namespace detail {
-template <class T>
-Task<void> storeOutcome(Task<T> task, std::optional<T>* value, std::exception_ptr* error) {
+template <class T> Task<void> storeOutcome(Task<T> task, std::optional<T>* value, std::exception_ptr* error) {
     try {
         value->emplace(co_await std::move(task));
     } catch (...) {
@@ -89,27 +88,32 @@ inline Task<void> storeOutcomeVoid(Task<void> task, bool* done, std::exception_p
 
 // Runs a task to its end on a manual queue, advancing virtual time through its sleeps.
 // Returns its value or rethrows its exception.
-template <class T>
-T runToCompletion(ManualMainQueue& queue, Task<T> task) {
+template <class T> T runToCompletion(ManualMainQueue& queue, Task<T> task) {
     std::exception_ptr error;
     if constexpr (std::is_void_v<T>) {
         bool done = false;
         TaskHandle h = spawn(queue, detail::storeOutcomeVoid(std::move(task), &done, &error));
         while (!h.isFinished()) {
             queue.drain();
-            if (!h.isFinished() && !queue.fireNextTimer()) break;
+            if (!h.isFinished() && !queue.fireNextTimer())
+                break;
         }
-        if (error) std::rethrow_exception(error);
-        if (!done) throw Error("task did not finish: it waits on something that never comes");
+        if (error)
+            std::rethrow_exception(error);
+        if (!done)
+            throw Error("task did not finish: it waits on something that never comes");
     } else {
         std::optional<T> value;
         TaskHandle h = spawn(queue, detail::storeOutcome(std::move(task), &value, &error));
         while (!h.isFinished()) {
             queue.drain();
-            if (!h.isFinished() && !queue.fireNextTimer()) break;
+            if (!h.isFinished() && !queue.fireNextTimer())
+                break;
         }
-        if (error) std::rethrow_exception(error);
-        if (!value) throw Error("task did not finish: it waits on something that never comes");
+        if (error)
+            std::rethrow_exception(error);
+        if (!value)
+            throw Error("task did not finish: it waits on something that never comes");
         return std::move(*value);
     }
 }

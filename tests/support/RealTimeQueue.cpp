@@ -34,7 +34,8 @@ void runInRealTime(ManualMainQueue& queue, Task<void> task, double timeoutSecond
     bool done = false;
     std::exception_ptr error;
     TaskHandle handle = spawn(queue, nuvel::detail::storeOutcomeVoid(std::move(task), &done, &error));
-    if (!driveInRealTime(queue, [&] { return handle.isFinished(); }, timeoutSeconds))
+    if (!driveInRealTime(
+            queue, [&] { return handle.isFinished(); }, timeoutSeconds))
         throw std::runtime_error("task did not finish in time");
     if (error)
         std::rethrow_exception(error);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tests/support/ManualMainQueue.hpp"
 #include "NuvelKit/support/Task.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 
 #include <functional>
 

@@ -1,9 +1,8 @@
-#include <gtest/gtest.h>
-
-#include <thread>
-
-#include "tests/support/ManualMainQueue.hpp"
 #include "NuvelKit/support/Task.hpp"
+#include "tests/support/ManualMainQueue.hpp"
+
+#include <gtest/gtest.h>
+#include <thread>
 
 using namespace nuvel;
 
@@ -95,7 +94,8 @@ TEST(ManualMainQueue, RepeatingTimerAndTimeSeenInsideCallbacks) {
     MainQueue::TimerId id = 0;
     id = q.startRepeatingTimer(0.1, [&] {
         at.push_back(q.now());
-        if (at.size() == 3) q.cancelTimer(id);
+        if (at.size() == 3)
+            q.cancelTimer(id);
     });
     q.advance(1);
     ASSERT_EQ(at.size(), 3u);
@@ -172,7 +172,8 @@ TEST(Tasks, WorkRunsOffTheMainThreadAndResumesOnIt) {
     bool off = false, back = false;
     int result = 0;
     TaskHandle h = spawn(q, hop(&pool, &q, &off, &back, &result));
-    for (int i = 0; i < 100 && !h.isFinished(); ++i) q.waitAndDrain(1.0);
+    for (int i = 0; i < 100 && !h.isFinished(); ++i)
+        q.waitAndDrain(1.0);
     ASSERT_TRUE(h.isFinished());
     EXPECT_TRUE(off);
     EXPECT_TRUE(back);

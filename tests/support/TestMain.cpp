@@ -1,12 +1,11 @@
 // The main of every test program: runs the tests with HOME and the XDG folders pointed at a
 // fresh temporary folder, so no test can touch the real home.
-#include <gtest/gtest.h>
+#include "tests/support/TempDir.hpp"
 
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
-
-#include "tests/support/TempDir.hpp"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

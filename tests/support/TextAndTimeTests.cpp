@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-
 #include "NuvelKit/support/Time.hpp"
 #include "NuvelKit/support/Unicode.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
 
 using namespace nuvel;
 
@@ -38,8 +37,9 @@ TEST(Dates, ReferenceDateAndIsoForms) {
     EXPECT_EQ(parseIso8601("2024-05-01T11:30:00+02:00")->unixSeconds(), 1714555800.0);
     EXPECT_NEAR(parseIso8601("2024-05-01T09:30:00.250Z")->unixSeconds(), 1714555800.25, 1e-6);
     EXPECT_TRUE(parseIso8601("2024-02-29T00:00:00Z"));
-    for (const char* bad : {"2023-02-29T00:00:00Z", "2024-05-01 09:30:00Z", "2024-05-01T09:30:00", "2024-13-01T00:00:00Z",
-                            "2024-05-01T24:00:00Z", "2024-05-01T09:30:00Zjunk", "2024-05-01T09:30:00.Z"})
+    for (const char* bad :
+         {"2023-02-29T00:00:00Z", "2024-05-01 09:30:00Z", "2024-05-01T09:30:00", "2024-13-01T00:00:00Z",
+          "2024-05-01T24:00:00Z", "2024-05-01T09:30:00Zjunk", "2024-05-01T09:30:00.Z"})
         EXPECT_FALSE(parseIso8601(bad)) << bad;
 }
 
@@ -51,13 +51,14 @@ TEST(Clocks, MonotonicAndTimeZone) {
 }
 
 TEST(Unicode, NormalisationAndLengths) {
-    const std::string decomposed = "e\xCC\x81";  // e + combining acute
-    const std::string composed = "\xC3\xA9";     // é
+    const std::string decomposed = "e\xCC\x81"; // e + combining acute
+    const std::string composed = "\xC3\xA9";    // é
     EXPECT_EQ(unicode::nfc(decomposed), composed);
     EXPECT_TRUE(unicode::canonicallyEqual(decomposed, composed));
     EXPECT_FALSE(unicode::canonicallyEqual("e", composed));
 
-    const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"; // 👨‍👩‍👧
+    const std::string family =
+        "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"; // 👨‍👩‍👧
     EXPECT_EQ(unicode::graphemeCount(family), 1u);
     EXPECT_EQ(unicode::utf16Length(family), 8u);
     EXPECT_EQ(unicode::graphemeCount(decomposed + "a"), 2u);
@@ -70,7 +71,8 @@ TEST(Unicode, NormalisationAndLengths) {
 
 TEST(Unicode, TrimmingAndValidity) {
     // tab, no-break space, ideographic space, line separator, NEL around the text
-    EXPECT_EQ(unicode::trimWhitespaceAndNewlines("\t\xC2\xA0\xE3\x80\x80 a b\r\n\xE2\x80\xA8\xC2\x85"), "a b");
+    EXPECT_EQ(unicode::trimWhitespaceAndNewlines("\t\xC2\xA0\xE3\x80\x80 a b\r\n\xE2\x80\xA8\xC2\x85"),
+              "a b");
     EXPECT_EQ(unicode::trimWhitespaceAndNewlines("   "), "");
     EXPECT_EQ(unicode::trimWhitespaceAndNewlines("x"), "x");
     // zero-width space is not white space

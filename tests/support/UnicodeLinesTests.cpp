@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
+#include "NuvelKit/support/Unicode.hpp"
 
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "NuvelKit/support/Unicode.hpp"
 
 using namespace nuvel;
 
@@ -12,7 +11,8 @@ namespace {
 
 std::vector<std::string> pieces(std::string_view text) {
     std::vector<std::string> out;
-    for (std::string_view piece : unicode::splitAtNewlines(text)) out.emplace_back(piece);
+    for (std::string_view piece : unicode::splitAtNewlines(text))
+        out.emplace_back(piece);
     return out;
 }
 

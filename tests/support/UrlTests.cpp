@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "NuvelKit/support/Url.hpp"
+
+#include <gtest/gtest.h>
 
 namespace nuvel {
 namespace {
@@ -46,10 +46,11 @@ TEST(Url, AbsentAndEmptyComponentsDiffer) {
 }
 
 TEST(Url, RefusesRelativeAndMalformedText) {
-    for (const char* text : {"", "example.com/path", "/m/x", "://x", "1http://x", "ht tp://x", "https://exa mple.com/",
-                             "https://example.com/a b", "https://example.com/%zz", "https://example.com/%4",
-                             "https://example.com:80a/", "https://[::1/", "https://[::1]x/", "https://a@b@c/",
-                             "https://example.com/\xC3\xA9", "https://example.com/#a#b", "https://exa<mple.com/"})
+    for (const char* text :
+         {"", "example.com/path", "/m/x", "://x", "1http://x", "ht tp://x", "https://exa mple.com/",
+          "https://example.com/a b", "https://example.com/%zz", "https://example.com/%4",
+          "https://example.com:80a/", "https://[::1/", "https://[::1]x/", "https://a@b@c/",
+          "https://example.com/\xC3\xA9", "https://example.com/#a#b", "https://exa<mple.com/"})
         EXPECT_FALSE(Url::parse(text)) << text;
 }
 

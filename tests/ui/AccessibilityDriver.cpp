@@ -1,9 +1,8 @@
 #include "tests/ui/AccessibilityDriver.hpp"
 
+#include <algorithm>
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
-
-#include <algorithm>
 #include <sstream>
 
 namespace nuvel::test {
@@ -71,7 +70,8 @@ void collect(const AccessibleElement& element, const AccessibleQuery& query, boo
 void describeInto(const AccessibleElement& element, int depth, std::ostringstream& out) {
     if (depth > 40)
         return;
-    out << std::string(std::size_t(depth) * 2, ' ') << '[' << element.role() << "] \"" << element.name() << '"';
+    out << std::string(std::size_t(depth) * 2, ' ') << '[' << element.role() << "] \"" << element.name()
+        << '"';
     if (!element.showing())
         out << " (hidden)";
     if (!element.enabled())
@@ -210,8 +210,8 @@ bool AccessibleElement::perform(const std::string& action) const {
     const auto index = dbus_int32_t(found - names.begin());
     // The call libatspi makes (Action.DoAction), sent without waiting for its reply.
     const AtspiObject* object = ATSPI_OBJECT(raw(object_));
-    DBusMessage* message =
-        dbus_message_new_method_call(object->app->bus_name, object->path, "org.a11y.atspi.Action", "DoAction");
+    DBusMessage* message = dbus_message_new_method_call(object->app->bus_name, object->path,
+                                                        "org.a11y.atspi.Action", "DoAction");
     if (message == nullptr)
         return false;
     dbus_message_append_args(message, DBUS_TYPE_INT32, &index, DBUS_TYPE_INVALID);
@@ -227,7 +227,8 @@ bool AccessibleElement::setText(const std::string& text) const {
     if (editable == nullptr)
         return false;
     GError* error = nullptr;
-    const bool done = atspi_editable_text_set_text_contents(editable, text.c_str(), &error) && error == nullptr;
+    const bool done =
+        atspi_editable_text_set_text_contents(editable, text.c_str(), &error) && error == nullptr;
     g_clear_error(&error);
     g_object_unref(editable);
     return done;

@@ -1,6 +1,12 @@
 // The application delegate over the real model: its launch order, the closures it installs,
 // the main menu, the status item and the library window's frame.
-#include <gtest/gtest.h>
+#include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
+#include "Nuvel/ui/shell/TrayStatusItem.hpp"
+#include "tests/model/FakeCloud.hpp"
+#include "tests/ui/MeetingDetailWorld.hpp"
+#include "tests/ui/SheetFakes.hpp"
+#include "tests/ui/ShellFakes.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -12,16 +18,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
-
+#include <gtest/gtest.h>
 #include <thread>
-
-#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
-#include "Nuvel/ui/common/MainActorEntry.hpp"
-#include "Nuvel/ui/shell/TrayStatusItem.hpp"
-#include "tests/model/FakeCloud.hpp"
-#include "tests/ui/MeetingDetailWorld.hpp"
-#include "tests/ui/SheetFakes.hpp"
-#include "tests/ui/ShellFakes.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -158,7 +156,8 @@ TEST(AppDelegate, TheMainMenuHoldsItsItemsInOrderWithTheirShortcuts) {
             if (item->isSeparator())
                 rows.push_back({top->text().toStdString(), "-", "", ""});
             else
-                rows.push_back({top->text().toStdString(), item->text().toStdString(), item->objectName().toStdString(),
+                rows.push_back({top->text().toStdString(), item->text().toStdString(),
+                                item->objectName().toStdString(),
                                 item->shortcut().toString(QKeySequence::PortableText).toStdString()});
         }
     }
@@ -200,9 +199,17 @@ TEST(AppDelegate, MenuActionsReachTheirTargets) {
          {},
          "Finish the update before starting a recording."},
         {"import", {}, "importAudio", {"activate", "library.chooseAudioFile"}, ""},
-        {"import while an update installs", [](DelegateFixture& f) { f.updates->updating = true; }, "importAudio", {}, ""},
+        {"import while an update installs",
+         [](DelegateFixture& f) { f.updates->updating = true; },
+         "importAudio",
+         {},
+         ""},
         {"find in the notes editor", {}, "findMeeting", {"library.findInScratchpad"}, ""},
-        {"find on the cloud side", [](DelegateFixture& f) { f.library->cloud = true; }, "findMeeting", {}, ""},
+        {"find on the cloud side",
+         [](DelegateFixture& f) { f.library->cloud = true; },
+         "findMeeting",
+         {},
+         ""},
         {"settings, made once", {}, "showSettings", {"settings.make", "settings.show"}, ""},
         {"check for updates", {}, "checkForUpdates", {"updates.check"}, ""},
         {"open library", {}, "showLibrary", {"activate"}, ""},
@@ -304,7 +311,8 @@ TEST(AppDelegate, TheFindKeyGoesToTheOpenMeetingOrTheLibrarySearch) {
         const char* name;
         QWidget* from;
         QWidget* to;
-    } presses[] = {{"reading the meeting's notes", notes, meetingSearch}, {"in the meeting list", list, librarySearch}};
+    } presses[] = {{"reading the meeting's notes", notes, meetingSearch},
+                   {"in the meeting list", list, librarySearch}};
     for (const auto& press : presses) {
         SCOPED_TRACE(press.name);
         press.from->setFocus(Qt::OtherFocusReason);
@@ -338,9 +346,13 @@ TEST(AppDelegate, TheStatusItemShowsTheRecordingState) {
 
     const Row expected[] = {
         {"idle", {"", false, "waveform", "Nuvel", "Nuvel"}, "Nuvel"},
-        {"capturing", {" 00:12", true, "record.circle.fill", "Recording", "Recording 00:12"}, "Recording 00:12"},
+        {"capturing",
+         {" 00:12", true, "record.circle.fill", "Recording", "Recording 00:12"},
+         "Recording 00:12"},
         {"paused", {" 00:12", false, "pause.circle", "Nuvel", "Nuvel"}, "Nuvel 00:12"},
-        {"an hour in", {" 1:02:05", true, "record.circle.fill", "Recording", "Recording 1:02:05"}, "Recording 1:02:05"},
+        {"an hour in",
+         {" 1:02:05", true, "record.circle.fill", "Recording", "Recording 1:02:05"},
+         "Recording 1:02:05"},
     };
     ASSERT_EQ(rows.size(), std::size(expected));
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -437,9 +449,11 @@ TEST(LibraryWindowFrame, SavedFramesAreParsedStrictlyAndKeptOnlyWhenUsable) {
         poll.start(10);
         settled.exec();
         ASSERT_EQ(f.world.executor.held.size(), 1u);
-        EXPECT_TRUE(f.world.defaults.string(LibraryWindowFrame::defaultsKey).value_or("").ends_with(" 1000 700"));
+        EXPECT_TRUE(
+            f.world.defaults.string(LibraryWindowFrame::defaultsKey).value_or("").ends_with(" 1000 700"));
         f.world.executor.release();
-        EXPECT_TRUE(f.world.defaults.string(LibraryWindowFrame::defaultsKey).value_or("").ends_with(" 1100 750"));
+        EXPECT_TRUE(
+            f.world.defaults.string(LibraryWindowFrame::defaultsKey).value_or("").ends_with(" 1100 750"));
     }
 }
 
@@ -453,7 +467,8 @@ TEST(AppDelegate, UnderArabicTheWindowRunsRightToLeftWithAnArabicTitle) {
         AppDelegate& delegate = f.launched();
         EXPECT_EQ(delegate.libraryWindow()->windowTitle(), title);
         EXPECT_EQ(delegate.libraryWindow()->layoutDirection(), direction);
-        EXPECT_EQ(delegate.mainMenu()->actions().first()->text(), "Nuvel") << "the application menu is not translated";
+        EXPECT_EQ(delegate.mainMenu()->actions().first()->text(), "Nuvel")
+            << "the application menu is not translated";
     }
 }
 
@@ -465,8 +480,9 @@ TEST(AppDelegate, ForwardedMessagesReopenOrCarryOnlyTheSignInCallback) {
     delegate.libraryWindow()->close();
     delegate.handleInstanceMessage("reopen");
     EXPECT_TRUE(delegate.libraryWindow()->isVisible());
-    for (const char* message : {"open nuvel://auth?code=0123abcd", "open NUVEL://AUTH?code=1", "open nuvel://other?x=1",
-                                "open https://auth/?code=2", "open nuvel:auth", "open not a url", "bogus"})
+    for (const char* message :
+         {"open nuvel://auth?code=0123abcd", "open NUVEL://AUTH?code=1", "open nuvel://other?x=1",
+          "open https://auth/?code=2", "open nuvel:auth", "open not a url", "bogus"})
         delegate.handleInstanceMessage(message);
     EXPECT_EQ(callbacks, (std::vector<std::string>{"nuvel://auth?code=0123abcd", "NUVEL://AUTH?code=1"}));
 }

@@ -1,16 +1,15 @@
 // Importing audio over the real model and store: the gate of both steps, the AI-notes box, the
 // open panel's file types, and a drop on the library window that leads to the same question.
-#include <gtest/gtest.h>
+#include "Nuvel/ui/library/AudioImport.hpp"
+#include "tests/capture/AudioTestFiles.hpp"
+#include "tests/ui/SheetFakes.hpp"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
-
-#include "Nuvel/ui/library/AudioImport.hpp"
-#include "tests/capture/AudioTestFiles.hpp"
-#include "tests/ui/SheetFakes.hpp"
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -20,7 +19,8 @@ namespace {
 const char* const question = "Import this recording?";
 
 struct ImportFixture {
-    explicit ImportFixture(bool signedIn = true) : world(signedIn), import(*world.model, world.dialogs, world.defaults) {
+    explicit ImportFixture(bool signedIn = true)
+        : world(signedIn), import(*world.model, world.dialogs, world.defaults) {
         world.model->start();
         world.queue.drain();
     }
@@ -52,23 +52,33 @@ TEST(AudioImport, BothStepsKeepTheGateAndTheConfirmationHandsTheFileOn) {
     const std::vector<Case> cases = {
         {"idle", true, {}, true, true, true, "Saved on this Mac. Send to Nuvel when you are ready."},
         {"a paused recording", true, paused, false, false, false, ""},
-        {"an update installs", true, [](ImportFixture& f) { f.world.model->setUpdateInProgress(true); }, false, false,
-         false, ""},
+        {"an update installs", true, [](ImportFixture& f) { f.world.model->setUpdateInProgress(true); },
+         false, false, false, ""},
         {"busy", true,
          [](ImportFixture& f) {
              f.world.executor.holding = true;
              f.world.model->importAudio("/nonexistent.wav", false);
          },
          false, false, false, ""},
-        {"signed out: sign-in instead (no browser here)", false, {}, false, false, false,
+        {"signed out: sign-in instead (no browser here)",
+         false,
+         {},
+         false,
+         false,
+         false,
          "Sign-in could not finish. Please try again."},
         {"the model changed while the panel was open", true,
-         [](ImportFixture& f) { f.world.dialogs.onOpenPanel = [&f] { f.world.model->setUpdateInProgress(true); }; },
+         [](ImportFixture& f) {
+             f.world.dialogs.onOpenPanel = [&f] { f.world.model->setUpdateInProgress(true); };
+         },
          true, false, false, ""},
-        {"the panel cancelled", true, [](ImportFixture& f) { f.world.dialogs.files = {std::nullopt}; }, true, false,
-         false, ""},
-        {"the question cancelled", true, [](ImportFixture& f) { f.world.dialogs.answers = {{1, true}}; }, true, true,
-         false, ""},
+        {"the panel cancelled", true, [](ImportFixture& f) { f.world.dialogs.files = {std::nullopt}; }, true,
+         false, false, ""},
+        {"the question cancelled", true,
+         [](ImportFixture& f) {
+             f.world.dialogs.answers = {{1, true}};
+         },
+         true, true, false, ""},
     };
     for (const bool viaPanel : {true, false}) {
         for (const Case& c : cases) {
@@ -94,9 +104,10 @@ TEST(AudioImport, BothStepsKeepTheGateAndTheConfirmationHandsTheFileOn) {
             if (c.question) {
                 const Alert& alert = f.world.dialogs.asked[0];
                 EXPECT_EQ(alert.message, question);
-                EXPECT_EQ(alert.informativeText,
-                          "Confirm you have permission to process this audio. It is copied into Nuvel's encrypted "
-                          "local storage. Your original file is unchanged; upload is a separate step.");
+                EXPECT_EQ(
+                    alert.informativeText,
+                    "Confirm you have permission to process this audio. It is copied into Nuvel's encrypted "
+                    "local storage. Your original file is unchanged; upload is a separate step.");
                 EXPECT_EQ(alert.checkbox, "Generate AI notes when I send this recording");
                 EXPECT_EQ(alert.buttons, (QStringList{"Confirm and import", "Cancel"}));
             }
@@ -134,8 +145,10 @@ TEST(AudioImport, TheOpenPanelOffersAudioAndMovieFilesInOneFilter) {
     ASSERT_EQ(filters.size(), 1);
     const QString& filter = filters[0];
     EXPECT_TRUE(filter.startsWith("Audio and movie files ("));
-    for (const char* pattern : {"*.wav", "*.mp3", "*.m4a", "*.ogg", "*.flac", "*.mp4", "*.mkv", "*.webm", "*.mov"})
-        EXPECT_TRUE(filter.contains(QString(" ") + pattern + " ") || filter.contains(QString("(") + pattern + " ") ||
+    for (const char* pattern :
+         {"*.wav", "*.mp3", "*.m4a", "*.ogg", "*.flac", "*.mp4", "*.mkv", "*.webm", "*.mov"})
+        EXPECT_TRUE(filter.contains(QString(" ") + pattern + " ") ||
+                    filter.contains(QString("(") + pattern + " ") ||
                     filter.contains(QString(" ") + pattern + ")"))
             << pattern;
     for (const char* pattern : {"*.txt", "*.png", "*.pdf"})
@@ -162,7 +175,12 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
              f.world.queue.drain();
          },
          1, false, ""},
-        {"signed out: sign-in, the file is not kept", false, {}, 1, false, "Sign-in could not finish. Please try again."},
+        {"signed out: sign-in, the file is not kept",
+         false,
+         {},
+         1,
+         false,
+         "Sign-in could not finish. Please try again."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

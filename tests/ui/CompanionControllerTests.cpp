@@ -1,7 +1,10 @@
 // The status item's popover over the real model: what it shows in each state, where its
 // buttons go, and how it looks left to right and in Arabic (with the library window and its
 // menu), saved to the test artifacts folder.
-#include <gtest/gtest.h>
+#include "Nuvel/ui/library/LibraryController.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "tests/ui/SheetFakes.hpp"
+#include "tests/ui/ShellFakes.hpp"
 
 #include <QFrame>
 #include <QLabel>
@@ -10,11 +13,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
-
-#include "Nuvel/ui/widgets/LevelIndicator.hpp"
-#include "Nuvel/ui/library/LibraryController.hpp"
-#include "tests/ui/SheetFakes.hpp"
-#include "tests/ui/ShellFakes.hpp"
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -25,15 +24,16 @@ const QColor red(0xFF, 0x3B, 0x30);
 
 struct Popover {
     QWidget* root;
-    template <class T>
-    T* find(const char* name) const {
+    template <class T> T* find(const char* name) const {
         T* found = root->findChild<T*>(name);
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
     QString text(const char* name) const { return find<QLabel>(name)->text(); }
     bool shown(const char* name) const { return !find<QWidget>(name)->isHidden(); }
-    QColor stateColor() const { return find<QLabel>("companion-state")->palette().color(QPalette::WindowText); }
+    QColor stateColor() const {
+        return find<QLabel>("companion-state")->palette().color(QPalette::WindowText);
+    }
 };
 
 // What the popover shows, as one comparable line per control.
@@ -51,7 +51,8 @@ std::ostream& operator<<(std::ostream& out, const Seen& s) {
                << " sources=" << s.sources << " app=" << s.application << " buttons=" << s.buttons << "/"
                << s.buttonsEnabled << " sep=" << s.separator << " pause=" << s.pause.toStdString()
                << " mic=" << s.microphone.toStdString() << " appName=" << s.applicationName.toStdString()
-               << " queue=" << s.queue.toStdString() << " recent=" << s.recent << ":" << s.recentText.toStdString();
+               << " queue=" << s.queue.toStdString() << " recent=" << s.recent << ":"
+               << s.recentText.toStdString();
 }
 
 Seen look(const Popover& p, bool detailed) {
@@ -102,8 +103,8 @@ TEST(CompanionController, ShowsEachStateOfTheModel) {
     const Case cases[] = {
         {"no recording",
          [](DelegateFixture&) {},
-         {"Not recording", false, false, false, false, false, false, false, true, "Pause", "System default microphone",
-          "Application audio", noQueue, "Recent: Earlier"}},
+         {"Not recording", false, false, false, false, false, false, false, true, "Pause",
+          "System default microphone", "Application audio", noQueue, "Recent: Earlier"}},
         {"a room recording",
          start(std::nullopt, "Microphone", std::nullopt),
          {"Recording", true, true, true, false, true, true, true, true, "Pause", "System default microphone",
@@ -126,12 +127,12 @@ TEST(CompanionController, ShowsEachStateOfTheModel) {
           "Microphone", noQueue, "Recent: Earlier"}},
         {"application audio without a stored name, on a chosen microphone",
          start(SystemAudioSelection::allSystem(), "", std::string("usb-mic")),
-         {"Recording", true, true, true, true, true, true, true, true, "Pause", "USB Microphone", "Application audio",
-          noQueue, "Recent: Earlier"}},
+         {"Recording", true, true, true, true, true, true, true, true, "Pause", "USB Microphone",
+          "Application audio", noQueue, "Recent: Earlier"}},
         {"a chosen microphone that is gone",
          start(SystemAudioSelection::application(42), "Zoom", std::string("gone-mic")),
-         {"Recording", true, true, true, true, true, true, true, true, "Pause", "Selected microphone unavailable",
-          "Zoom", noQueue, "Recent: Earlier"}},
+         {"Recording", true, true, true, true, true, true, true, true, "Pause",
+          "Selected microphone unavailable", "Zoom", noQueue, "Recent: Earlier"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -222,8 +223,8 @@ QImage windowWithMenu(QMainWindow* window) {
     QImage menuShot = menu->grab().toImage();
     QPainter painter(&shot);
     const QPoint at = bar->mapTo(window, window->layoutDirection() == Qt::RightToLeft
-                                            ? QPoint(item.right() - menuShot.width(), item.bottom())
-                                            : item.bottomLeft());
+                                             ? QPoint(item.right() - menuShot.width(), item.bottom())
+                                             : item.bottomLeft());
     painter.drawImage(at, menuShot);
     painter.end();
     menu->hide();
@@ -231,8 +232,8 @@ QImage windowWithMenu(QMainWindow* window) {
 }
 
 TEST(CompanionController, ScreenshotsLeftToRightAndArabic) {
-    for (const auto& [suffix, languages] :
-         {std::pair{std::string("ltr"), QStringList{"en-US"}}, std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
+    for (const auto& [suffix, languages] : {std::pair{std::string("ltr"), QStringList{"en-US"}},
+                                            std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
         PreferredLanguagesScope scope(languages);
         DelegateFixture f;
         f.world.seed({ShellWorld::recording("Weekly planning", TransferState::local, true)});
@@ -252,10 +253,13 @@ TEST(CompanionController, ScreenshotsLeftToRightAndArabic) {
         QWidget* popover = delegate.companion()->view();
         EXPECT_EQ(popover->layoutDirection(), suffix == "ar" ? Qt::RightToLeft : Qt::LeftToRight);
         const auto folder = artifactsFolder();
-        const QString popoverFile = QString::fromStdString((folder / ("shell-popover-" + suffix + ".png")).string());
+        const QString popoverFile =
+            QString::fromStdString((folder / ("shell-popover-" + suffix + ".png")).string());
         ASSERT_TRUE(popover->grab().save(popoverFile, "PNG")) << popoverFile.toStdString();
-        const QString windowFile = QString::fromStdString((folder / ("shell-window-menu-" + suffix + ".png")).string());
-        ASSERT_TRUE(windowWithMenu(delegate.libraryWindow()).save(windowFile, "PNG")) << windowFile.toStdString();
+        const QString windowFile =
+            QString::fromStdString((folder / ("shell-window-menu-" + suffix + ".png")).string());
+        ASSERT_TRUE(windowWithMenu(delegate.libraryWindow()).save(windowFile, "PNG"))
+            << windowFile.toStdString();
         f.world.model->stopRecording();
         f.world.queue.drain();
     }
@@ -272,7 +276,8 @@ TEST(LibraryController, ANewRecordingAsksForPermissionChecksTheMicrophoneThenSta
     };
     const Case cases[] = {
         {"confirmed with permission", true, 0, true, true, ""},
-        {"without the permission box", true, 0, false, false, "Confirm permission before starting a recording."},
+        {"without the permission box", true, 0, false, false,
+         "Confirm permission before starting a recording."},
         {"cancelled", true, 1, true, false, ""},
         {"signed out: sign-in (no browser here), no sheet", false, 0, true, false,
          "Sign-in could not finish. Please try again."},

@@ -4,7 +4,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
-
 #include <sstream>
 
 namespace nuvel::test {
@@ -119,8 +118,10 @@ bool DisplayKeyboard::type(const std::vector<std::string>& chords) const {
         std::stringstream parts(chord);
         std::string part;
         while (std::getline(parts, part, '+')) {
-            const char* name = part == "ctrl" ? "Control_L" : part == "shift" ? "Shift_L"
-                             : part == "alt"  ? "Alt_L"     : part.c_str();
+            const char* name = part == "ctrl"    ? "Control_L"
+                               : part == "shift" ? "Shift_L"
+                               : part == "alt"   ? "Alt_L"
+                                                 : part.c_str();
             const KeySym symbol = XStringToKeysym(name);
             const KeyCode code = symbol == NoSymbol ? 0 : XKeysymToKeycode(display, symbol);
             if (code == 0)

@@ -1,16 +1,4 @@
 // The English wording the windows show: no sentence of the model names the other platform.
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QMenu>
-#include <QMenuBar>
-#include <QRegularExpression>
-
 #include "Nuvel/model/StatusText.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/upload/UploadSentences.hpp"
@@ -22,6 +10,17 @@
 #include "tests/ui/LibraryWorld.hpp"
 #include "tests/ui/ShellFakes.hpp"
 #include "tests/ui/UiTestSupport.hpp"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 
@@ -69,8 +68,8 @@ void collectTexts(QObject* object, QStringList& texts) {
 }
 
 // The other platform's names for its places and panels.
-const QRegularExpression otherPlatform(
-    QStringLiteral("\\b(Mac|Finder|System Settings|Login Items?|in Applications)\\b"));
+const QRegularExpression
+    otherPlatform(QStringLiteral("\\b(Mac|Finder|System Settings|Login Items?|in Applications)\\b"));
 
 } // namespace
 
@@ -96,8 +95,8 @@ TEST_F(EnglishWordingTest, NoWindowShowsTheOtherPlatformsNames) {
     SourceCheckController check(library.world.queue, SourceChecks{}, SystemAudioSelection::allSystem(),
                                 QStringLiteral("Check"), std::nullopt);
     collectTexts(&check, texts);
-    MeetingPrompts prompts(library.model(), library.world.queue, std::make_shared<MeetingPreferences>(defaults), {},
-                           nullptr);
+    MeetingPrompts prompts(library.model(), library.world.queue,
+                           std::make_shared<MeetingPreferences>(defaults), {}, nullptr);
     prompts.panel().show(prompts.microphoneContent({MeetingApp::zoom, std::nullopt}, std::nullopt), 60);
     collectTexts(prompts.panel().panel(), texts);
     prompts.dismiss();
@@ -107,16 +106,16 @@ TEST_F(EnglishWordingTest, NoWindowShowsTheOtherPlatformsNames) {
     for (const QString& text : texts)
         EXPECT_FALSE(otherPlatform.match(text).hasMatch()) << text.toStdString();
     EXPECT_TRUE(texts.contains(QStringLiteral("Open Autostart Folder")));
-    EXPECT_TRUE(texts.contains(
-        QStringLiteral("Launch at login needs the Nuvel program, which was not found where it was installed.")));
+    EXPECT_TRUE(texts.contains(QStringLiteral(
+        "Launch at login needs the Nuvel program, which was not found where it was installed.")));
 }
 
 TEST_F(EnglishWordingTest, NoSentenceTheModelShowsNamesTheOtherPlatform) {
     std::vector<std::string_view> sentences(allStatusSentences().begin(), allStatusSentences().end());
     // The sending and cloud sentences that name a place on the machine.
-    sentences.insert(sentences.end(), {upload_sentences::ambiguous, upload_sentences::signIn, upload_sentences::paused,
-                                       cloud_sentences::draftNotSaved, cloud_sentences::correctionNotSent,
-                                       cloud_sentences::cacheNotCleared});
+    sentences.insert(sentences.end(), {upload_sentences::ambiguous, upload_sentences::signIn,
+                                       upload_sentences::paused, cloud_sentences::draftNotSaved,
+                                       cloud_sentences::correctionNotSent, cloud_sentences::cacheNotCleared});
     for (std::string_view sentence : sentences) {
         const std::string shown = localize(sentence);
         for (const char* word : {"Mac", "Finder", "System Settings"})
@@ -131,7 +130,8 @@ TEST_F(EnglishWordingTest, NoSentenceTheModelShowsNamesTheOtherPlatform) {
         {"Show in Finder", "Show in Files"},
         {"Login item could not be changed. Check Login Items Settings.",
          "Launch at login could not be changed. Check the autostart folder."},
-        {"Recording was interrupted. Your saved audio is safe.", "Recording was interrupted. Your saved audio is safe."},
+        {"Recording was interrupted. Your saved audio is safe.",
+         "Recording was interrupted. Your saved audio is safe."},
     };
     for (const auto& [key, shown] : cases)
         EXPECT_EQ(localize(key), shown);

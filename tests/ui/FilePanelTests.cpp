@@ -9,7 +9,6 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTimer>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -83,7 +82,8 @@ TEST(FilePanels, AlertsShowTheirTextsAsTyped) {
         QMetaObject::invokeMethod(box, "reject");
     });
     QtDialogs dialogs;
-    dialogs.runModal(Alert{"Rename <b>Q3</b> failed", "The service said: <b>busy</b>", {"OK"}, std::nullopt, false, nullptr});
+    dialogs.runModal(Alert{
+        "Rename <b>Q3</b> failed", "The service said: <b>busy</b>", {"OK"}, std::nullopt, false, nullptr});
     shown.sort();
     EXPECT_EQ(shown.join(" | ").toStdString(), "Rename <b>Q3</b> failed | The service said: <b>busy</b>");
 }

@@ -1,4 +1,9 @@
-#include <gtest/gtest.h>
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/prompts/DesktopApplications.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/widgets/ViewFactories.hpp"
+#include "tests/ui/UiTestSupport.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,17 +12,10 @@
 #include <QPushButton>
 #include <QTime>
 #include <QWidget>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <memory>
-
-#include "Nuvel/ui/prompts/DesktopApplications.hpp"
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
-#include "Nuvel/ui/widgets/LevelIndicator.hpp"
-#include "Nuvel/ui/common/PreferredLanguages.hpp"
-#include "Nuvel/ui/widgets/ViewFactories.hpp"
-#include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;
 using nuvel::test::PreferredLanguagesScope;
@@ -29,7 +27,9 @@ protected:
     void SetUp() override { test::application(); }
 };
 
-Qt::Alignment horizontal(const QLabel* label) { return label->alignment() & (Qt::AlignHorizontal_Mask); }
+Qt::Alignment horizontal(const QLabel* label) {
+    return label->alignment() & (Qt::AlignHorizontal_Mask);
+}
 
 TEST(FormatDuration, MinutesBelowAnHourHoursFromIt) {
     EXPECT_EQ(formatDuration(0), "00:00");
@@ -63,10 +63,17 @@ TEST(ShortTimes, SecondsGoWithTheirSeparatorOtherFieldsAndQuotedTextStay) {
         const char* format;
         const char* kept;
     } cases[] = {
-        {"HH:mm:ss", "HH:mm"},         {"h:mm:ss AP", "h:mm AP"},     {"H.mm.ss", "H.mm"},
-        {"HH:mm:ss.zzz", "HH:mm"},     {"HH:mm:s", "HH:mm"},          {"AP h:mm:ss", "AP h:mm"},
-        {"H:mm:ss 'ss'", "H:mm 'ss'"}, {"H:mm 'ch'''", "H:mm 'ch'''"}, {"h:mm AP", "h:mm AP"},
-        {"HH:mm", "HH:mm"},            {"", ""},
+        {"HH:mm:ss", "HH:mm"},
+        {"h:mm:ss AP", "h:mm AP"},
+        {"H.mm.ss", "H.mm"},
+        {"HH:mm:ss.zzz", "HH:mm"},
+        {"HH:mm:s", "HH:mm"},
+        {"AP h:mm:ss", "AP h:mm"},
+        {"H:mm:ss 'ss'", "H:mm 'ss'"},
+        {"H:mm 'ch'''", "H:mm 'ch'''"},
+        {"h:mm AP", "h:mm AP"},
+        {"HH:mm", "HH:mm"},
+        {"", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(hoursAndMinutesFormat(QString::fromUtf8(c.format)), QString::fromUtf8(c.kept)) << c.format;
@@ -74,10 +81,11 @@ TEST(ShortTimes, SecondsGoWithTheirSeparatorOtherFieldsAndQuotedTextStay) {
     // The C locale's short form holds seconds; the others' short forms are shown as they are.
     const QTime time(6, 28, 20);
     EXPECT_EQ(shortTimeText(QLocale::c(), time), "06:28");
-    for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates),
-                                  QLocale(QLocale::English, QLocale::UnitedKingdom), QLocale(QLocale::Finnish),
-                                  QLocale(QLocale::Arabic, QLocale::Egypt), QLocale(QLocale::Korean)})
-        EXPECT_EQ(shortTimeText(locale, time), locale.toString(time, QLocale::ShortFormat)) << locale.name().toStdString();
+    for (const QLocale& locale :
+         {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::English, QLocale::UnitedKingdom),
+          QLocale(QLocale::Finnish), QLocale(QLocale::Arabic, QLocale::Egypt), QLocale(QLocale::Korean)})
+        EXPECT_EQ(shortTimeText(locale, time), locale.toString(time, QLocale::ShortFormat))
+            << locale.name().toStdString();
 }
 
 TEST_F(InterfaceHelpers, LabelsAlignRightOnlyWhenTheFirstLanguageIsArabic) {
@@ -86,11 +94,9 @@ TEST_F(InterfaceHelpers, LabelsAlignRightOnlyWhenTheFirstLanguageIsArabic) {
         Qt::Alignment expected;
     };
     const Case cases[] = {
-        {{"ar-EG", "en-US"}, Qt::AlignRight},
-        {{"ar"}, Qt::AlignRight},
+        {{"ar-EG", "en-US"}, Qt::AlignRight}, {{"ar"}, Qt::AlignRight},
         {{"en-US", "ar-EG"}, Qt::AlignLeft}, // only the first language counts
-        {{"fr-FR"}, Qt::AlignLeft},
-        {{}, Qt::AlignLeft},
+        {{"fr-FR"}, Qt::AlignLeft},           {{}, Qt::AlignLeft},
     };
     for (const auto& c : cases) {
         PreferredLanguagesScope scope(c.languages);

@@ -16,7 +16,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
-
 #include <gtest/gtest.h>
 
 using namespace nuvel;
@@ -28,7 +27,8 @@ QStringList rowsOf(QListView* list) {
     QStringList rows;
     QAbstractItemModel* m = list->model();
     for (int i = 0; i < m->rowCount(); ++i)
-        rows << m->index(i, 0).data().toString() + " | " + m->index(i, 0).data(SidebarListModel::subtitleRole).toString();
+        rows << m->index(i, 0).data().toString() + " | " +
+                    m->index(i, 0).data(SidebarListModel::subtitleRole).toString();
     return rows;
 }
 
@@ -49,7 +49,11 @@ TEST(LibraryController, ADropOfExactlyOneLocalFileIsTakenAsACopyAndAnythingElseR
     const QUrl audio = QUrl::fromLocalFile("/tmp/talk.m4a");
     const Case cases[] = {
         {"one file", {audio}, true},
-        {"one file its source proposes to move", {audio}, true, Qt::CopyAction | Qt::MoveAction, Qt::ShiftModifier},
+        {"one file its source proposes to move",
+         {audio},
+         true,
+         Qt::CopyAction | Qt::MoveAction,
+         Qt::ShiftModifier},
         {"one file that may only be moved", {audio}, false, Qt::MoveAction},
         {"two files", {audio, QUrl::fromLocalFile("/tmp/other.m4a")}, false},
         {"a web address", {QUrl("https://example.com/talk.m4a")}, false},
@@ -155,14 +159,28 @@ TEST(LibraryController, RowsNameEachRecordingMeetingAndHit) {
         SidebarRow expected;
     };
     const Case cases[] = {
-        {"untitled local recording", localRow(untitled, other, false), {"Untitled recording", date + " · 00:00"}},
-        {"the running recording", localRow(untitled, untitled.id, false), {"Untitled recording", "Recording · " + date}},
-        {"the paused recording", localRow(untitled, untitled.id, true), {"Untitled recording", "Paused · " + date}},
-        {"dated, American English", american, {"Standup", QString::fromUtf8("Dec 9, 2026, 1:13\u202fPM · 00:00")}},
+        {"untitled local recording",
+         localRow(untitled, other, false),
+         {"Untitled recording", date + " · 00:00"}},
+        {"the running recording",
+         localRow(untitled, untitled.id, false),
+         {"Untitled recording", "Recording · " + date}},
+        {"the paused recording",
+         localRow(untitled, untitled.id, true),
+         {"Untitled recording", "Paused · " + date}},
+        {"dated, American English",
+         american,
+         {"Standup", QString::fromUtf8("Dec 9, 2026, 1:13\u202fPM · 00:00")}},
         {"dated, British English", british, {"Standup", "9 Dec 2026, 13:13 · 00:00"}},
-        {"cloud meeting with an empty title", cloudRow(summary("m1", "", 3725.9, "ready")), {"", "1:02:05 · ready"}},
-        {"cloud meeting", cloudRow(summary("m2", "Budget", 65, "processing")), {"Budget", "01:05 · processing"}},
-        {"search hit", searchRow(hit("m3", "Budget", {"the ", "budget", " for May"})), {"Budget", "the budget for May"}},
+        {"cloud meeting with an empty title",
+         cloudRow(summary("m1", "", 3725.9, "ready")),
+         {"", "1:02:05 · ready"}},
+        {"cloud meeting",
+         cloudRow(summary("m2", "Budget", 65, "processing")),
+         {"Budget", "01:05 · processing"}},
+        {"search hit",
+         searchRow(hit("m3", "Budget", {"the ", "budget", " for May"})),
+         {"Budget", "the budget for May"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,16 +213,19 @@ TEST(LibraryController, TheListShowsTheSideAndModeChosen) {
     EXPECT_EQ(list->model()->rowCount(), 2);
     EXPECT_TRUE(w.cloud->take().empty()) << "the local side loads nothing";
     w.library->locationChanged(1);
-    EXPECT_EQ(w.cloud->take(), (std::vector<std::string>{"loadLibrary"})) << "the first page again, every time";
+    EXPECT_EQ(w.cloud->take(), (std::vector<std::string>{"loadLibrary"}))
+        << "the first page again, every time";
 
     // The local pane's open-result button shows the meeting on the cloud side, loading no page.
-    for (const std::optional<std::string>& remoteID : {std::optional<std::string>("r1"), std::optional<std::string>()}) {
+    for (const std::optional<std::string>& remoteID :
+         {std::optional<std::string>("r1"), std::optional<std::string>()}) {
         w.library->locationChanged(0);
         w.cloud->take();
         w.library->localPane().onOpenResult(remoteID);
         EXPECT_TRUE(w.library->cloudVisible());
         EXPECT_EQ(w.find<SegmentedControl>("library-location")->selectedSegment(), 1);
-        EXPECT_EQ(w.cloud->take(), remoteID ? std::vector<std::string>{"openMeeting r1"} : std::vector<std::string>{});
+        EXPECT_EQ(w.cloud->take(),
+                  remoteID ? std::vector<std::string>{"openMeeting r1"} : std::vector<std::string>{});
     }
 }
 
@@ -279,8 +300,9 @@ TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {
         if (c.alerts) {
             const Alert& alert = w.world.dialogs.asked[0];
             EXPECT_EQ(alert.message, "Sign out of Nuvel?");
-            EXPECT_EQ(alert.informativeText, "Pending recordings stay encrypted on this computer and belong to this "
-                                             "account. Sign back into the same account to access them.");
+            EXPECT_EQ(alert.informativeText,
+                      "Pending recordings stay encrypted on this computer and belong to this "
+                      "account. Sign back into the same account to access them.");
             EXPECT_EQ(alert.buttons, (QStringList{"Sign out", "Cancel"}));
         }
         EXPECT_EQ(w.model().session().has_value(), c.signedInAfter);
@@ -320,7 +342,8 @@ TEST(LibraryController, TheDividerStartsTwoHundredFiftyFromTheSidebarsEdgeUntilT
         EXPECT_EQ(splitter->sizes().first(), 250);
         const QWidget* sidebar = splitter->widget(0);
         if (languages.first() == "ar-EG")
-            EXPECT_GT(sidebar->geometry().left(), splitter->widget(1)->geometry().right()) << "the sidebar sits on the right";
+            EXPECT_GT(sidebar->geometry().left(), splitter->widget(1)->geometry().right())
+                << "the sidebar sits on the right";
         else
             EXPECT_EQ(sidebar->geometry().left(), 0);
         view->hide();
@@ -331,7 +354,8 @@ TEST(LibraryController, TheDividerStartsTwoHundredFiftyFromTheSidebarsEdgeUntilT
             splitter->setSizes({width, 1079 - width});
             Q_EMIT splitter->splitterMoved(width, 1);
         }
-        EXPECT_FALSE(w.world.defaults.value(LibraryController::splitDefaultsKey)) << "not while the divider moves";
+        EXPECT_FALSE(w.world.defaults.value(LibraryController::splitDefaultsKey))
+            << "not while the divider moves";
         QEventLoop settled;
         QTimer::singleShot(5000, &settled, &QEventLoop::quit);
         QTimer poll;

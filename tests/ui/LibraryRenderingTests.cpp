@@ -1,9 +1,9 @@
 // The library window's redraw: the message panes and the empty list's texts, what a running
 // recording forces, the meetings coming up for each calendar access, the cloud meeting pane, the
 // detail screen's fourteen requests, and screenshots of the whole window.
+#include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
 #include "Nuvel/ui/shell/AppDelegate.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
-#include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
 #include "tests/ui/LibraryWorld.hpp"
 
 #include <QApplication>
@@ -11,11 +11,10 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
-#include <QShortcut>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QTextCursor>
 #include <QToolBar>
-
 #include <gtest/gtest.h>
 
 using namespace nuvel;
@@ -39,25 +38,64 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         bool spins;
         bool defaultButton;
     };
-    const QStringList noRecordings = {
-        "No recordings", "Start a recording or import an audio file.",
-        "For an online meeting, select the meeting app and your microphone. For a room recording, use your microphone.",
-        "Audio is saved on this computer. Send a recording to Nuvel to create a transcript and optional AI notes."};
+    const QStringList noRecordings = {"No recordings", "Start a recording or import an audio file.",
+                                      "For an online meeting, select the meeting app and your microphone. "
+                                      "For a room recording, use your microphone.",
+                                      "Audio is saved on this computer. Send a recording to Nuvel to create "
+                                      "a transcript and optional AI notes."};
     const Case cases[] = {
-        {"local, signed in, nothing selected", true, false, {}, "", noRecordings + QStringList{"[New recording]"}, false,
+        {"local, signed in, nothing selected",
+         true,
+         false,
+         {},
+         "",
+         noRecordings + QStringList{"[New recording]"},
+         false,
          true},
-        {"local, signed out", false, false, {}, "", noRecordings + QStringList{"[Sign in to Nuvel]"}, false, true},
-        {"cloud, signed out", false, true, {}, "",
-         {"Sign in to read your Nuvel meetings.", "[Sign in to Nuvel]"}, false, true},
-        {"cloud, loading", true, true, [](LibraryWorld& w) { w.cloud->shown.loading = true; },
-         "Loading your meetings…", {"Loading your meetings…"}, true, false},
-        {"cloud, loaded", true, true, [](LibraryWorld& w) { w.cloud->shown.message = "You are offline."; }, "",
-         {"You are offline.", "Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"},
-         false, false},
-        {"cloud, search without hits", true, true, [](LibraryWorld& w) { w.library->searchLibrary("zebra"); },
-         "No results", {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"}, false,
+        {"local, signed out",
+         false,
+         false,
+         {},
+         "",
+         noRecordings + QStringList{"[Sign in to Nuvel]"},
+         false,
+         true},
+        {"cloud, signed out",
+         false,
+         true,
+         {},
+         "",
+         {"Sign in to read your Nuvel meetings.", "[Sign in to Nuvel]"},
+         false,
+         true},
+        {"cloud, loading",
+         true,
+         true,
+         [](LibraryWorld& w) { w.cloud->shown.loading = true; },
+         "Loading your meetings…",
+         {"Loading your meetings…"},
+         true,
          false},
-        {"cloud, the service no longer knows the session", true, true,
+        {"cloud, loaded",
+         true,
+         true,
+         [](LibraryWorld& w) { w.cloud->shown.message = "You are offline."; },
+         "",
+         {"You are offline.", "Choose a meeting to review its notes, transcript and evidence.",
+          "[Refresh library]"},
+         false,
+         false},
+        {"cloud, search without hits",
+         true,
+         true,
+         [](LibraryWorld& w) { w.library->searchLibrary("zebra"); },
+         "No results",
+         {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"},
+         false,
+         false},
+        {"cloud, the service no longer knows the session",
+         true,
+         true,
          [](LibraryWorld& w) {
              w.cloud->shown.message = "Sign in again to refresh your meeting library.";
              w.cloud->shown.signInNeeded = true;
@@ -65,20 +103,28 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
          "",
          {"Sign in again to refresh your meeting library.", "Sign in to read your Nuvel meetings.",
           "[Sign in to Nuvel]"},
-         false, true},
+         false,
+         true},
         {"local, a send refused for an unknown session", true, false,
-         [](LibraryWorld& w) { w.model().setMessage("Sign in again to continue."); },
-         "", QStringList{"Sign in again to continue.", "[Sign in to Nuvel]"} + noRecordings + QStringList{"[New recording]"},
+         [](LibraryWorld& w) { w.model().setMessage("Sign in again to continue."); }, "",
+         QStringList{"Sign in again to continue.", "[Sign in to Nuvel]"} + noRecordings +
+             QStringList{"[New recording]"},
          false, true},
-        {"cloud, with meetings", true, true,
-         [](LibraryWorld& w) { w.cloud->shown.meetings = {summary("m1", "Planning")}; }, "<hidden>",
-         {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"}, false, false},
+        {"cloud, with meetings",
+         true,
+         true,
+         [](LibraryWorld& w) { w.cloud->shown.meetings = {summary("m1", "Planning")}; },
+         "<hidden>",
+         {"Choose a meeting to review its notes, transcript and evidence.", "[Refresh library]"},
+         false,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // The local row's session is one the service no longer knows.
         LibraryWorld w(c.signedIn, {},
-                       std::string(c.name).starts_with("local, a send refused") ? std::optional(401) : std::nullopt);
+                       std::string(c.name).starts_with("local, a send refused") ? std::optional(401)
+                                                                                : std::nullopt);
         if (c.cloudSide)
             w.library->locationChanged(1);
         if (c.setUp)
@@ -100,7 +146,8 @@ TEST(LibraryRendering, TheModelsStatusSentenceAndTheMessageButtonsAct) {
     LibraryWorld w;
     w.model().setMessage("Saved on this Mac. Send to Nuvel when you are ready.");
     w.library->render();
-    EXPECT_EQ(w.detailTexts().first(), "Saved on this Mac. Send to Nuvel when you are ready.") << "as the model words it";
+    EXPECT_EQ(w.detailTexts().first(), "Saved on this Mac. Send to Nuvel when you are ready.")
+        << "as the model words it";
     w.library->locationChanged(1);
     w.cloud->take();
     w.find<QPushButton>("library-message-button")->click();
@@ -137,8 +184,15 @@ TEST(LibraryRendering, ARecordingForcesThisComputersListAndLocksTheSidebar) {
 TEST(LibraryRendering, ComingUpFollowsTheCalendarsAccess) {
     const Date now{800000000};
     auto meeting = [now](const char* id, double startsIn) {
-        return CalendarMeeting{id, std::string("Meeting ") + id, now.adding(startsIn), now.adding(startsIn + 1800),
-                               {}, {}, "", std::nullopt, std::nullopt};
+        return CalendarMeeting{id,
+                               std::string("Meeting ") + id,
+                               now.adding(startsIn),
+                               now.adding(startsIn + 1800),
+                               {},
+                               {},
+                               "",
+                               std::nullopt,
+                               std::nullopt};
     };
     using Access = SettingsActions::CalendarAccess;
     struct Case {
@@ -151,11 +205,20 @@ TEST(LibraryRendering, ComingUpFollowsTheCalendarsAccess) {
     const Case cases[] = {
         {"no calendar", false, Access::granted, {}, {"<hidden>"}},
         {"off", true, Access::off, {}, {"<hidden>"}},
-        {"needs permission", true, Access::needsPermission, {}, {"Coming up", "Waiting for Calendar access."}},
+        {"needs permission",
+         true,
+         Access::needsPermission,
+         {},
+         {"Coming up", "Waiting for Calendar access."}},
         {"denied", true, Access::denied, {}, {"Coming up", "[Allow Calendar access…]"}},
-        {"granted, none", true, Access::granted, {meeting("late", 50000)},
+        {"granted, none",
+         true,
+         Access::granted,
+         {meeting("late", 50000)},
          {"Coming up", "No more meetings in the next 12 hours"}},
-        {"granted, five", true, Access::granted,
+        {"granted, five",
+         true,
+         Access::granted,
          {meeting("e", 5000), meeting("a", 600), meeting("d", 4000), meeting("b", 1200), meeting("c", 3000)},
          {"Coming up", "Meeting a", "Meeting b", "Meeting c"}},
     };
@@ -216,8 +279,9 @@ TEST(LibraryRendering, TheOpenMeetingFillsTheCloudPaneAndGoesAwayWithTheDocument
     cloud.shown.session = DeviceSession{"token-1", DeviceAccount{"acc_1", "ada@example.com", std::nullopt}};
     w.library->retryCorrection();
     w.world.queue.drain();
-    EXPECT_EQ(cloud.take(), (std::vector<std::string>{"retryCorrection " + meeting.summary.id + " " +
-                                                     cloud.shown.pendingCorrection->operation_id + " token-1 current"}));
+    EXPECT_EQ(cloud.take(),
+              (std::vector<std::string>{"retryCorrection " + meeting.summary.id + " " +
+                                        cloud.shown.pendingCorrection->operation_id + " token-1 current"}));
 
     // Gone from the model: the screen is cleared, also while this computer's side shows.
     w.library->locationChanged(0);
@@ -239,14 +303,23 @@ TEST(LibraryRendering, EachDetailScreenRequestReachesTheCloudLibrary) {
         {"toggle", [](auto& d) { d.onTogglePlayback(); }, {"play"}},
         {"seek", [](auto& d) { d.onSeek(700); }, {"play 700"}},
         {"speed", [](auto& d) { d.onSpeed(1.5f); }, {"setSpeed 1.5"}},
-        {"word", [](auto& d) { d.onCorrection(MeetingCorrection::word("w1", "Hi"), "12"); },
+        {"word",
+         [](auto& d) { d.onCorrection(MeetingCorrection::word("w1", "Hi"), "12"); },
          {"submitCorrection 12 word_text:w1::Hi"}},
-        {"unreadable revision", [](auto& d) { d.onCorrection(MeetingCorrection::word("w1", "Hi"), "12a"); }, {}},
-        {"assignment", [](auto& d) { d.onCorrection(MeetingCorrection::assignSpeaker({"w2", "w1"}, "S2"), "3"); },
+        {"unreadable revision",
+         [](auto& d) { d.onCorrection(MeetingCorrection::word("w1", "Hi"), "12a"); },
+         {}},
+        {"assignment",
+         [](auto& d) {
+             d.onCorrection(MeetingCorrection::assignSpeaker({"w2", "w1"}, "S2"), "3");
+         },
          {"submitCorrection 3 word_speaker:w2:S2: word_speaker:w1:S2:"}},
         {"export vtt", [](auto& d) { d.onExport("vtt", "raw"); }, {"export 3 raw"}},
         {"export of another format", [](auto& d) { d.onExport("pdf", "raw"); }, {}},
-        {"share", [](auto& d) { d.onCreateShare(MeetingShareRequest{"guest", "g@example.com", "viewer", {}}); },
+        {"share",
+         [](auto& d) {
+             d.onCreateShare(MeetingShareRequest{"guest", "g@example.com", "viewer", {}});
+         },
          {"updateSharing guest g@example.com"}},
         {"revoke share", [](auto& d) { d.onRevokeShare("s1"); }, {"revokeShare s1"}},
         {"refresh", [](auto& d) { d.onRefresh(); }, {"openMeeting m1"}},
@@ -344,15 +417,16 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
         EXPECT_FALSE(focused);
         QWidget* now = QApplication::focusWidget();
         ASSERT_TRUE(now);
-        EXPECT_EQ(now, paneButton(QString::fromUtf8(text))) << now->metaObject()->className() << " " << now->objectName().toStdString();
+        EXPECT_EQ(now, paneButton(QString::fromUtf8(text)))
+            << now->metaObject()->className() << " " << now->objectName().toStdString();
     }
     view->hide();
 }
 
 // The whole window as the shell builds it, over three recordings and fifty cloud meetings.
 TEST(LibraryRendering, ScreenshotsLeftToRightAndArabic) {
-    for (const auto& [suffix, languages] :
-         {std::pair{std::string("ltr"), QStringList{"en-US"}}, std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
+    for (const auto& [suffix, languages] : {std::pair{std::string("ltr"), QStringList{"en-US"}},
+                                            std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
         SCOPED_TRACE(suffix);
         PreferredLanguagesScope scope(languages);
         const bool arabic = suffix == "ar";
@@ -360,13 +434,20 @@ TEST(LibraryRendering, ScreenshotsLeftToRightAndArabic) {
                               ShellWorld::recording(arabic ? "مراجعة التصميم" : "Design review"),
                               ShellWorld::recording("")});
         for (int i = 0; i < 50; ++i)
-            w.cloud->shown.meetings.push_back(summary("m" + std::to_string(i),
-                                                      (arabic ? "اجتماع رقم " : "Weekly meeting ") + std::to_string(i + 1),
-                                                      600 + 97 * i, i % 7 == 0 ? "processing" : "ready"));
+            w.cloud->shown.meetings.push_back(summary(
+                "m" + std::to_string(i), (arabic ? "اجتماع رقم " : "Weekly meeting ") + std::to_string(i + 1),
+                600 + 97 * i, i % 7 == 0 ? "processing" : "ready"));
         w.cloud->shown.hasMore = true;
         w.calendar.state = SettingsActions::CalendarAccess::granted;
-        w.calendar.held = {CalendarMeeting{"c1", arabic ? "مكالمة العميل" : "Customer call", w.calendar.clock.adding(900),
-                                           w.calendar.clock.adding(2700), {}, {}, "", std::nullopt, std::nullopt}};
+        w.calendar.held = {CalendarMeeting{"c1",
+                                           arabic ? "مكالمة العميل" : "Customer call",
+                                           w.calendar.clock.adding(900),
+                                           w.calendar.clock.adding(2700),
+                                           {},
+                                           {},
+                                           "",
+                                           std::nullopt,
+                                           std::nullopt}};
         w.library->setCalendar(&w.calendar);
 
         QMainWindow window;
@@ -385,13 +466,15 @@ TEST(LibraryRendering, ScreenshotsLeftToRightAndArabic) {
         w.library->render();
         const auto folder = artifactsFolder();
         QApplication::processEvents();
-        const QString local = QString::fromStdString((folder / ("library-local-" + suffix + ".png")).string());
+        const QString local =
+            QString::fromStdString((folder / ("library-local-" + suffix + ".png")).string());
         ASSERT_TRUE(window.grab().save(local, "PNG"));
         w.model().select(w.model().recordings()[0].id);
         w.world.queue.drain();
         w.library->render();
         QApplication::processEvents();
-        const QString chosen = QString::fromStdString((folder / ("library-recording-" + suffix + ".png")).string());
+        const QString chosen =
+            QString::fromStdString((folder / ("library-recording-" + suffix + ".png")).string());
         ASSERT_TRUE(window.grab().save(chosen, "PNG"));
 
         NativeMeetingDocument meeting = longMeeting(arabic);

@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,9 +34,19 @@ public:
     Date clock{800000000};
 };
 
-inline MeetingSummary summary(std::string id, std::string title, double seconds = 65, std::string state = "ready") {
-    return MeetingSummary{std::move(id), std::move(title), std::move(state), std::nullopt, 1,
-                          accessAllowing({{"delete", true}}), "", seconds, false, 1700000000, std::nullopt};
+inline MeetingSummary summary(std::string id, std::string title, double seconds = 65,
+                              std::string state = "ready") {
+    return MeetingSummary{std::move(id),
+                          std::move(title),
+                          std::move(state),
+                          std::nullopt,
+                          1,
+                          accessAllowing({{"delete", true}}),
+                          "",
+                          seconds,
+                          false,
+                          1700000000,
+                          std::nullopt};
 }
 
 inline MeetingSearchPage::Hit hit(std::string meetingID, std::string title, std::vector<std::string> pieces) {
@@ -96,8 +105,7 @@ struct LibraryWorld {
     }
 
     AppModel& model() { return *world.model; }
-    template <class T>
-    T* find(const char* name) const {
+    template <class T> T* find(const char* name) const {
         return library->view()->findChild<T*>(QLatin1String(name));
     }
     // The texts of the detail side's labels and buttons ("[title]" for a button), in order.
@@ -120,7 +128,9 @@ struct LibraryWorld {
         return texts;
     }
     // Whether the detail side shows a busy indicator.
-    bool detailSpins() const { return library->detail()->parentWidget()->findChild<QWidget*>("library-progress") != nullptr; }
+    bool detailSpins() const {
+        return library->detail()->parentWidget()->findChild<QWidget*>("library-progress") != nullptr;
+    }
 };
 
 } // namespace nuvel::test

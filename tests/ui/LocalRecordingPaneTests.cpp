@@ -1,7 +1,12 @@
 // The library window's pane of one local recording over the real model: its status texts, what
 // it shows in each state of the recording and the model, what its controls ask of the model,
 // and a notes editor that keeps the user's typing while the recording runs.
-#include <gtest/gtest.h>
+#include "Nuvel/ui/common/EnglishWording.hpp"
+#include "Nuvel/ui/library/LocalRecordingPane.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "tests/ui/ShellWorld.hpp"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -9,27 +14,21 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
-
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <tuple>
-
-#include "Nuvel/ui/common/EnglishWording.hpp"
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
-#include "Nuvel/ui/widgets/LevelIndicator.hpp"
-#include "Nuvel/ui/library/LocalRecordingPane.hpp"
-#include "Nuvel/ui/widgets/SegmentedControl.hpp"
-#include "tests/ui/ShellWorld.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;
 
 namespace {
 
-const char* const buttonNames[] = {"local-send",  "local-refresh", "local-open-result", "local-play", "local-export",
-                                   "local-remove", "local-pause",  "local-bookmark",    "local-stop"};
+const char* const buttonNames[] = {"local-send",  "local-refresh",  "local-open-result",
+                                   "local-play",  "local-export",   "local-remove",
+                                   "local-pause", "local-bookmark", "local-stop"};
 
 LocalRecording withTransfer(TransferState transfer, CaptureState capture = CaptureState::saved,
                             std::optional<std::string> remoteState = std::nullopt) {
@@ -54,7 +53,8 @@ struct Wording {
 TEST(LocalRecordingTexts, StatusLineCaptionAndExportName) {
     Wording wording;
     const QString saved = "Saved locally. Nothing is uploaded until you choose Send to Nuvel.";
-    const QString recovered = "Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.";
+    const QString recovered =
+        "Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.";
     const struct {
         LocalRecording recording;
         QString status;
@@ -68,28 +68,37 @@ TEST(LocalRecordingTexts, StatusLineCaptionAndExportName) {
         {withTransfer(TransferState::committing, CaptureState::interrupted), "Uploading audio…"},
         {withTransfer(TransferState::accepted), "Sent to Nuvel"},
         {withTransfer(TransferState::accepted, CaptureState::saved, "running"), "Sent to Nuvel · Processing"},
-        {withTransfer(TransferState::accepted, CaptureState::saved, "completed"), "Sent to Nuvel · Completed"},
-        {withTransfer(TransferState::accepted, CaptureState::saved, "Running"), "Sent to Nuvel · Status unavailable"},
-        {withTransfer(TransferState::accepted, CaptureState::saved, ""), "Sent to Nuvel · Status unavailable"},
-        {withTransfer(TransferState::needsReview),
-         "Check the meeting on Nuvel before retrying. A server response was interrupted, so automatic creation is "
-         "paused to avoid duplicates."},
+        {withTransfer(TransferState::accepted, CaptureState::saved, "completed"),
+         "Sent to Nuvel · Completed"},
+        {withTransfer(TransferState::accepted, CaptureState::saved, "Running"),
+         "Sent to Nuvel · Status unavailable"},
+        {withTransfer(TransferState::accepted, CaptureState::saved, ""),
+         "Sent to Nuvel · Status unavailable"},
+        {withTransfer(TransferState::needsReview), "Check the meeting on Nuvel before retrying. A server "
+                                                   "response was interrupted, so automatic creation is "
+                                                   "paused to avoid duplicates."},
     };
     for (const auto& c : statuses)
         EXPECT_EQ(transferStatusText(c.recording), c.status)
             << rawValue(c.recording.transfer) << " " << c.recording.remoteState.value_or("-");
 
     const std::map<std::string, QString> suffixes = {
-        {"uploading", " · Uploading"}, {"queued", " · Queued"},    {"running", " · Processing"},
-        {"completed", " · Completed"}, {"failed", " · Failed"},    {"expired", " · Expired"},
-        {"paused", " · Status unavailable"}, {"running ", " · Status unavailable"},
+        {"uploading", " · Uploading"},
+        {"queued", " · Queued"},
+        {"running", " · Processing"},
+        {"completed", " · Completed"},
+        {"failed", " · Failed"},
+        {"expired", " · Expired"},
+        {"paused", " · Status unavailable"},
+        {"running ", " · Status unavailable"},
     };
     for (const auto& [state, suffix] : suffixes)
         EXPECT_EQ(remoteStateSuffix(state), suffix) << state;
 
     const LocalRecording local = withTransfer(TransferState::local);
     const LocalRecording sent = withTransfer(TransferState::accepted);
-    const QString privateLine = "Only on this computer. These notes are not sent to Nuvel or included in audio exports.";
+    const QString privateLine =
+        "Only on this computer. These notes are not sent to Nuvel or included in audio exports.";
     const struct {
         const LocalRecording& recording;
         NotesCaptionContext context;
@@ -97,17 +106,20 @@ TEST(LocalRecordingTexts, StatusLineCaptionAndExportName) {
     } captions[] = {
         {local, {true, false, false, false}, privateLine},
         {sent, {true, true, true, true}, privateLine},
-        {local, {false, true, false, false},
+        {local,
+         {false, true, false, false},
          "Sent with this recording to guide its notes. Each line is stamped with the recording time."},
         {local, {false, false, true, false}, "Sent with this recording when you choose Send to Nuvel."},
         {sent, {false, false, true, true}, "Saving to this meeting's notepad on Nuvel…"},
         {sent, {false, false, true, false}, "Saved to this meeting's notepad on Nuvel."},
-        {sent, {false, false, false, true},
+        {sent,
+         {false, false, false, true},
          "Saved on this computer. Nuvel can't receive meeting notes from this computer yet."},
     };
     for (const auto& c : captions)
         EXPECT_EQ(notesCaption(c.recording, c.context), c.caption)
-            << c.context.editorIsPrivate << c.context.active << c.context.notepadSync << c.context.notepadNeedsSync;
+            << c.context.editorIsPrivate << c.context.active << c.context.notepadSync
+            << c.context.notepadNeedsSync;
 
     // The UTC calendar date, wherever the user is: just after midnight east of UTC is still the
     // day before.
@@ -154,7 +166,8 @@ struct PaneFixture {
         detail = new QVBoxLayout(&host);
         detail->setSpacing(8);
         detail->setContentsMargins(20, 20, 20, 20);
-        pane = std::make_unique<LocalRecordingPane>(*world.model, LocalRecordingPane::Dependencies{&world.dialogs});
+        pane = std::make_unique<LocalRecordingPane>(*world.model,
+                                                    LocalRecordingPane::Dependencies{&world.dialogs});
     }
     ~PaneFixture() {
         pane->detach();
@@ -211,7 +224,9 @@ struct PaneFixture {
     std::unique_ptr<LocalRecordingPane> pane;
 };
 
-Bookmark mark(std::int64_t ms) { return Bookmark::make(ms, "", Date{700000000}); }
+Bookmark mark(std::int64_t ms) {
+    return Bookmark::make(ms, "", Date{700000000});
+}
 
 } // namespace
 
@@ -219,12 +234,15 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
     const QString running = "Microphone is recording. Keep Nuvel open; you can close this window.";
     const QString paused = "Paused. No audio is being retained.";
     const QString saved = "Saved locally. Nothing is uploaded until you choose Send to Nuvel.";
-    const QString review = "Check the meeting on Nuvel before retrying. A server response was interrupted, so "
-                           "automatic creation is paused to avoid duplicates.";
-    const QString recovered = "Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.";
+    const QString review =
+        "Check the meeting on Nuvel before retrying. A server response was interrupted, so "
+        "automatic creation is paused to avoid duplicates.";
+    const QString recovered =
+        "Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.";
     using Enter = std::function<LocalRecording(PaneFixture&)>;
     // A capture of that mode and source, running or paused.
-    const auto active = [](std::optional<std::string> mode, std::optional<std::string> source, bool pause) -> Enter {
+    const auto active = [](std::optional<std::string> mode, std::optional<std::string> source,
+                           bool pause) -> Enter {
         return [=](PaneFixture& f) {
             f.world.record(3);
             if (pause) {
@@ -278,33 +296,38 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         bool readOnly = false;
         bool recovery = false;
     } cases[] = {
-        {"running room capture", active("room", {}, false), "Recording", running, "pause+ bookmark+ stop+", "", "", 220},
+        {"running room capture", active("room", {}, false), "Recording", running, "pause+ bookmark+ stop+",
+         "", "", 220},
         {"paused application capture", active("application_and_microphone", "Zoom", true), "Paused", paused,
          "pause+ bookmark+ stop+", "", "Zoom", 220},
         {"unnamed application capture", active("application_and_microphone", {}, false), "Recording",
-         "\u2068Application audio\u2069 and the microphone are recording. Keep Nuvel open; you can close this window.",
+         "\u2068Application audio\u2069 and the microphone are recording. Keep Nuvel open; you can close "
+         "this window.",
          "pause+ bookmark+ stop+", "", "Application audio", 220},
         {"running application capture", active("application_and_microphone", "Zoom", false), "Recording",
          "\u2068Zoom\u2069 and the microphone are recording. Keep Nuvel open; you can close this window.",
          "pause+ bookmark+ stop+", "", "Zoom", 220},
-        {"running capture of all system audio", active("application_and_microphone", "All system audio", false),
-         "Recording",
+        {"running capture of all system audio",
+         active("application_and_microphone", "All system audio", false), "Recording",
          "\u2068All system audio\u2069 and the microphone are recording. Keep Nuvel open; you can close this "
          "window.",
          "pause+ bookmark+ stop+", "", "All system audio", 220},
-        {"saved, idle", listed(same), "Saved on this computer", saved, "send+ play+ export+ remove+", "", "", 160},
-        {"saved without audio", listed([](LocalRecording& r) { r.segments.clear(); }), "Saved on this computer", saved,
-         "remove+", "", "", 160},
+        {"saved, idle", listed(same), "Saved on this computer", saved, "send+ play+ export+ remove+", "", "",
+         160},
+        {"saved without audio", listed([](LocalRecording& r) { r.segments.clear(); }),
+         "Saved on this computer", saved, "remove+", "", "", 160},
         {"another recording runs", listed(marks({5000, 3723000}), [](PaneFixture& f) { f.world.record(1); }),
          "Saved on this computer", saved, "send+ play+ export+ remove+", "00:05- 1:02:03-", "", 160},
         {"uploading another",
          listed(marks({61000}), [](PaneFixture& f) { f.world.model->startUploadIfAllowed(f.second, false); }),
          "Saved on this computer", saved, "send- play- export-", "01:01+", "", 160, true},
-        {"busy exporting", listed(marks({0}), [](PaneFixture& f) {
-             f.world.executor.holding = true;
-             f.world.model->exportAudio(f.world.data.path() / "held.m4a");
-             f.world.queue.drain();
-         }),
+        {"busy exporting",
+         listed(marks({0}),
+                [](PaneFixture& f) {
+                    f.world.executor.holding = true;
+                    f.world.model->exportAudio(f.world.data.path() / "held.m4a");
+                    f.world.queue.drain();
+                }),
          "Saved on this computer", saved, "send- play- export-", "00:00-", "", 160},
         {"accepted and processing", listed(accepted("running", true)), "Saved on this computer",
          "Sent to Nuvel · Processing", "refresh+ open-result+ play+ export+ remove+", "", "", 160},
@@ -337,7 +360,8 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         EXPECT_EQ(f.text("local-status"), c.status);
         EXPECT_EQ(f.text("local-title"), QString::fromStdString(shown.title));
         const QString details = f.text("local-details");
-        EXPECT_EQ(details.section('\n', 0, 0).endsWith(" · " + formatDuration(shown.totalDuration())), !isActive)
+        EXPECT_EQ(details.section('\n', 0, 0).endsWith(" · " + formatDuration(shown.totalDuration())),
+                  !isActive)
             << details.toStdString();
         EXPECT_EQ(details.section('\n', 1), "Field Team · AI notes off");
 
@@ -345,7 +369,9 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         for (const char* name : buttonNames) {
             QPushButton* b = f.button(name);
             const QString bare = QString(name).mid(6);
-            const QString state = expected.contains(bare + "+") ? "+" : expected.contains(bare + "-") ? "-" : "";
+            const QString state = expected.contains(bare + "+")   ? "+"
+                                  : expected.contains(bare + "-") ? "-"
+                                                                  : "";
             EXPECT_EQ(b ? (b->isEnabled() ? "+" : "-") : "", state) << name;
         }
         if (QPushButton* pause = f.button("local-pause")) {
@@ -393,7 +419,8 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         DateLocaleScope scope(locale, zone);
         PaneFixture f;
         f.show(f.listed(f.first));
-        EXPECT_TRUE(f.text("local-details").startsWith(QString::fromUtf8(date))) << f.text("local-details").toStdString();
+        EXPECT_TRUE(f.text("local-details").startsWith(QString::fromUtf8(date)))
+            << f.text("local-details").toStdString();
     }
 }
 
@@ -434,8 +461,9 @@ TEST(LocalRecordingPane, ControlsAskTheModel) {
         ASSERT_EQ(f.world.dialogs.asked.size(), 1u);
         const Alert& alert = f.world.dialogs.asked[0];
         EXPECT_EQ(alert.message, "Remove this local recording?");
-        EXPECT_EQ(alert.informativeText, "This deletes the audio and private notes saved on this computer. Export any "
-                                         "unsent recording first. It does not delete a meeting on Nuvel.");
+        EXPECT_EQ(alert.informativeText,
+                  "This deletes the audio and private notes saved on this computer. Export any "
+                  "unsent recording first. It does not delete a meeting on Nuvel.");
         EXPECT_EQ(alert.buttons, (QStringList{"Remove local copy", "Cancel"}));
         EXPECT_EQ(f.world.model->recordings().size(), c.removed ? 1u : 2u) << c.answer;
     }
@@ -554,7 +582,8 @@ TEST(LocalRecordingPane, Screenshots) {
     f.host.show();
     QCoreApplication::processEvents();
     const std::filesystem::path folder = artifactsFolder();
-    EXPECT_TRUE(f.host.grab().save(QString::fromStdString((folder / "local-pane-saved.png").string()), "PNG"));
+    EXPECT_TRUE(
+        f.host.grab().save(QString::fromStdString((folder / "local-pane-saved.png").string()), "PNG"));
 
     f.world.record(42);
     LocalRecording active = *f.world.model->activeRecording();
@@ -562,10 +591,12 @@ TEST(LocalRecordingPane, Screenshots) {
     active.captureSourceName = "Zoom";
     f.show(active);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(f.host.grab().save(QString::fromStdString((folder / "local-pane-active.png").string()), "PNG"));
+    EXPECT_TRUE(
+        f.host.grab().save(QString::fromStdString((folder / "local-pane-active.png").string()), "PNG"));
     // Nothing of the pane reaches past the window's width.
     for (QWidget* child : f.host.findChildren<QWidget*>())
         if (child->isVisible() && child->parentWidget() == f.find("local-pane")) {
-            EXPECT_LE(child->geometry().right(), f.find("local-pane")->width()) << child->objectName().toStdString();
+            EXPECT_LE(child->geometry().right(), f.find("local-pane")->width())
+                << child->objectName().toStdString();
         }
 }

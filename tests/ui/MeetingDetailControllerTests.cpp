@@ -16,12 +16,12 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QKeyEvent>
-#include <QPainter>
-#include <QPixmap>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
@@ -115,10 +115,11 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
 
     const NativeMeetingDocument meeting = longMeeting(false);
     renderMeeting(meeting, true, &meeting.transcript, "https://app.getnuvel.com/s/abc");
-    for (const char* id : {"meeting-detail-title", "meeting-detail-search", "meeting-detail-tabs",
-                           "meeting-detail-layer-popup", "meeting-detail-notes", "meeting-detail-transcript",
-                           "meeting-detail-stale-notes", "meeting-detail-playback", "meeting-detail-audio-status",
-                           "meeting-detail-export", "meeting-detail-share", "meeting-sharing-copy-link"})
+    for (const char* id :
+         {"meeting-detail-title", "meeting-detail-search", "meeting-detail-tabs",
+          "meeting-detail-layer-popup", "meeting-detail-notes", "meeting-detail-transcript",
+          "meeting-detail-stale-notes", "meeting-detail-playback", "meeting-detail-audio-status",
+          "meeting-detail-export", "meeting-detail-share", "meeting-sharing-copy-link"})
         EXPECT_NE(named(id), nullptr) << id;
     for (const char* id : {"meeting-detail-correction", "meeting-detail-rename"})
         EXPECT_NE(named<QAction>(id), nullptr) << id;
@@ -126,19 +127,21 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
     EXPECT_TRUE(named("meeting-detail-stale-notes")->isVisible());
 
     openCorrection("w0", "w0");
-    for (const char* id : {"meeting-correction-draft", "meeting-correction-status", "meeting-correction-reload",
-                           "meeting-correction-rebase"})
+    for (const char* id : {"meeting-correction-draft", "meeting-correction-status",
+                           "meeting-correction-reload", "meeting-correction-rebase"})
         EXPECT_NE(named(id), nullptr) << id;
     controller->cancelCorrection();
     controller->showRename();
     ASSERT_NE(controller->renameSheet(), nullptr);
-    for (const char* id : {"meeting-rename-title", "meeting-rename-save"}) EXPECT_NE(named(id), nullptr) << id;
+    for (const char* id : {"meeting-rename-title", "meeting-rename-save"})
+        EXPECT_NE(named(id), nullptr) << id;
     button("meeting-rename-cancel")->click();
     EXPECT_EQ(controller->renameSheet(), nullptr);
     controller->showSharing();
     ASSERT_NE(controller->sharingSheet(), nullptr);
-    for (const char* id : {"meeting-sharing-link-expiry", "meeting-sharing-link-audio", "meeting-sharing-create-link",
-                           "meeting-sharing-revoke-link-l1", "meeting-sharing-revoke-link-l2"})
+    for (const char* id :
+         {"meeting-sharing-link-expiry", "meeting-sharing-link-audio", "meeting-sharing-create-link",
+          "meeting-sharing-revoke-link-l1", "meeting-sharing-revoke-link-l2"})
         EXPECT_NE(controller->sharingSheet()->findChild<QWidget*>(id), nullptr) << id;
 }
 
@@ -190,7 +193,8 @@ TEST_F(DetailScreen, RedrawsLeaveOnlyTheShownDocumentsAlive) {
     std::vector<QPointer<QTextDocument>> made;
     for (int redraw = 0; redraw < 500; ++redraw) {
         renderMeeting(meeting);
-        if (redraw % 50 == 49) controller->clear();
+        if (redraw % 50 == 49)
+            controller->clear();
         made.emplace_back(transcript()->document());
         made.emplace_back(named<ReadableTextView>("meeting-detail-notes")->document());
     }
@@ -218,7 +222,8 @@ TEST_F(DetailScreen, PlaybackBarAndItsActions) {
     controller->changeSpeed();
     controller->exportSelected(3);
     controller->exportSelected(0);
-    EXPECT_EQ(spy.take(), (std::vector<std::string>{"toggle", "seek 1234", "speed 1.250000", "export srt corrected"}));
+    EXPECT_EQ(spy.take(),
+              (std::vector<std::string>{"toggle", "seek 1234", "speed 1.250000", "export srt corrected"}));
 
     controller->updatePlayback(false, 0, 0, false);
     EXPECT_FALSE(named("meeting-detail-playback")->isVisible());
@@ -239,7 +244,8 @@ TEST_F(DetailScreen, ThePullDownsOpenAndActThroughTheAccessibilityInterface) {
         EXPECT_EQ(button->childCount(), 0) << id;
     }
 
-    QAccessibleInterface* exportButton = QAccessible::queryAccessibleInterface(named("meeting-detail-export"));
+    QAccessibleInterface* exportButton =
+        QAccessible::queryAccessibleInterface(named("meeting-detail-export"));
     QMenu* menu = named<QPushButton>("meeting-detail-export")->menu();
     QStringList items;
     bool closedByThePress = false;
@@ -258,7 +264,8 @@ TEST_F(DetailScreen, ThePullDownsOpenAndActThroughTheAccessibilityInterface) {
         menu->hide();
     };
     QObject::connect(
-        menu, &QMenu::aboutToShow, menu, [&] { QTimer::singleShot(0, menu, readAndPress); }, Qt::SingleShotConnection);
+        menu, &QMenu::aboutToShow, menu, [&] { QTimer::singleShot(0, menu, readAndPress); },
+        Qt::SingleShotConnection);
     exportButton->actionInterface()->doAction(showMenu);
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(items, (QStringList{"Markdown", "Plain text", "SRT", "VTT"}));
@@ -279,15 +286,16 @@ TEST_F(DetailScreen, CorrectionSheetAssignsThreeWordsWithTheUnnamedSpeakerLast) 
     EXPECT_EQ(picker->itemText(2), "Unnamed speaker");
     EXPECT_EQ(picker->currentIndex(), 2);
     EXPECT_EQ(named<QLineEdit>("meeting-correction-draft")->text(), "Good.");
-    EXPECT_FALSE(named<QAction>("meeting-detail-correction")->isEnabled() && controller->correctionDraft()->saving());
+    EXPECT_FALSE(named<QAction>("meeting-detail-correction")->isEnabled() &&
+                 controller->correctionDraft()->saving());
 
     controller->changeCorrectionMode(2);
     EXPECT_FALSE(named("meeting-correction-draft")->isVisible());
     EXPECT_TRUE(picker->isVisible());
     picker->setCurrentIndex(1);
     button("meeting-correction-save")->click();
-    EXPECT_EQ(spy.take(), (std::vector<std::string>{"correct assign S2: " + id(turn3) + " " + id(turn3 + 1) + " " +
-                                                    id(turn3 + 2) + " @4"}));
+    EXPECT_EQ(spy.take(), (std::vector<std::string>{"correct assign S2: " + id(turn3) + " " + id(turn3 + 1) +
+                                                    " " + id(turn3 + 2) + " @4"}));
     EXPECT_EQ(named<QLabel>("meeting-correction-status")->text(), "Saving correction…");
     controller->cancelCorrection();
     EXPECT_NE(controller->correctionSheet(), nullptr) << "Cancel waits for the save";
@@ -321,7 +329,8 @@ TEST_F(DetailScreen, CorrectionConflictReloadAndRebaseKeepTheDraft) {
     EXPECT_FALSE(save->isEnabled());
     reload->click();
     EXPECT_EQ(spy.take(), (std::vector<std::string>{"reload"}));
-    EXPECT_EQ(named<QLabel>("meeting-correction-status")->text(), "Reloading the transcript. Your draft is kept.");
+    EXPECT_EQ(named<QLabel>("meeting-correction-status")->text(),
+              "Reloading the transcript. Your draft is kept.");
 
     meeting.transcript.revision = 5;
     meeting.transcript.transcript.words[1].text = "all.";
@@ -420,7 +429,8 @@ TEST_F(DetailScreen, SharingSheetRules) {
         inviteButton->click();
         EXPECT_EQ(spy.take(), invite.sent) << invite.address;
         EXPECT_EQ(controller->sharingSheet() == nullptr, !invite.sent.empty()) << invite.address;
-        if (controller->sharingSheet() != nullptr) sheet->findChild<QPushButton*>("meeting-sharing-done")->click();
+        if (controller->sharingSheet() != nullptr)
+            sheet->findChild<QPushButton*>("meeting-sharing-done")->click();
         EXPECT_EQ(controller->sharingSheet(), nullptr);
     }
 
@@ -428,7 +438,8 @@ TEST_F(DetailScreen, SharingSheetRules) {
         int expiry;
         bool audio, audioDeleted;
         const char* sent;
-    } links[] = {{1, true, false, "link 30 audio"}, {0, false, false, "link 7 no audio"},
+    } links[] = {{1, true, false, "link 30 audio"},
+                 {0, false, false, "link 7 no audio"},
                  {1, true, true, "link 30 no audio"}};
     for (const auto& link : links) {
         NativeMeetingDocument shown = meeting;
@@ -479,7 +490,8 @@ TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
     controller->render(meeting, &shownSharing, nullptr, std::nullopt);
     const auto labelIn = [](QWidget* parent, const QString& part) -> QLabel* {
         for (QLabel* label : parent->findChildren<QLabel*>())
-            if (label->text().contains(part)) return label;
+            if (label->text().contains(part))
+                return label;
         return nullptr;
     };
     const struct {
@@ -509,7 +521,8 @@ TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
              return labelIn(controller->sharingSheet(), "<i>guest</i>@example.com");
          },
          "<i>guest</i>@example.com"},
-        {"link row", [&] { return labelIn(controller->sharingSheet(), "<b>2030-05-01</b>"); }, "<b>2030-05-01</b>"},
+        {"link row", [&] { return labelIn(controller->sharingSheet(), "<b>2030-05-01</b>"); },
+         "<b>2030-05-01</b>"},
         {"info popover",
          [&] {
              controller->sharingSheet()->findChild<QPushButton*>("meeting-sharing-done")->click();
@@ -540,7 +553,8 @@ TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {
     auto* address = sheet->findChild<QLineEdit*>("meeting-sharing-address");
     EXPECT_EQ(address->layoutDirection(), Qt::LeftToRight);
     EXPECT_TRUE(address->alignment() & Qt::AlignLeft);
-    EXPECT_EQ(sheet->findChild<QCheckBox*>("meeting-sharing-acknowledge")->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(sheet->findChild<QCheckBox*>("meeting-sharing-acknowledge")->layoutDirection(),
+              Qt::RightToLeft);
     EXPECT_TRUE(transcript()->alignsTrailing());
 }
 
@@ -564,7 +578,8 @@ TEST_F(DetailScreen, LinksFindAndCopy) {
     controller->openLink("nuvel-evidence:2-0");
     controller->openLink("nuvel-evidence:9-9");
     const auto w60 = meeting.transcript.transcript.words[60];
-    EXPECT_EQ(spy.take(), (std::vector<std::string>{"play 9000", "play " + std::to_string(w60.start_ms - 750)}));
+    EXPECT_EQ(spy.take(),
+              (std::vector<std::string>{"play 9000", "play " + std::to_string(w60.start_ms - 750)}));
     EXPECT_EQ(transcript()->textCursor().selectedText(), QString::fromStdString(w60.text));
     // A cited moment (the summary's 0:09) selects one continuous span on the shown layer: from the
     // first word that ends after it through every word starting in the next twelve seconds (two
@@ -580,7 +595,8 @@ TEST_F(DetailScreen, LinksFindAndCopy) {
     controller->findNext();
     const int first = transcript()->textCursor().selectionStart();
     EXPECT_EQ(transcript()->textCursor().selectedText(), "budget");
-    for (int i = 0; i < 2; ++i) controller->findNext(); // two turns of twelve say "budget"
+    for (int i = 0; i < 2; ++i)
+        controller->findNext(); // two turns of twelve say "budget"
     EXPECT_EQ(transcript()->textCursor().selectionStart(), first) << "find wraps to the first match";
     named<QLineEdit>("meeting-detail-search")->setText(QString::fromUtf8("ـــ"));
     controller->findNext();
@@ -591,7 +607,8 @@ TEST_F(DetailScreen, LinksFindAndCopy) {
     named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(0);
     controller->changeTab();
     controller->copyDocument();
-    EXPECT_TRUE(QApplication::clipboard()->text().contains("under plan [0:09] and")) << "chips copy as their stamps";
+    EXPECT_TRUE(QApplication::clipboard()->text().contains("under plan [0:09] and"))
+        << "chips copy as their stamps";
     EXPECT_EQ(text("meeting-detail-status"), "Copied. Private notes are excluded.");
 }
 

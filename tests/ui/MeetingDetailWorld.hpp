@@ -14,8 +14,10 @@ namespace nuvel::test {
 
 inline const std::vector<std::vector<std::string>>& englishTurns() {
     static const std::vector<std::vector<std::string>> turns = {
-        {"Morning", "everyone.", "Let's", "start", "with", "the", "budget", "for", "the", "third", "quarter."},
-        {"Thanks", "Ada.", "We", "came", "in", "four", "percent", "under", "plan,", "mostly", "on", "travel."},
+        {"Morning", "everyone.", "Let's", "start", "with", "the", "budget", "for", "the", "third",
+         "quarter."},
+        {"Thanks", "Ada.", "We", "came", "in", "four", "percent", "under", "plan,", "mostly", "on",
+         "travel."},
         {"Good.", "Can", "we", "move", "that", "into", "the", "hiring", "line", "before", "May?"},
         {"I", "think", "so,", "but", "finance", "wants", "the", "résumé", "review", "done", "first."},
         {"Then", "let's", "agree:", "Ben", "sends", "the", "revised", "numbers", "by", "Friday."},
@@ -55,34 +57,39 @@ inline NativeMeetingDocument longMeeting(bool arabic, int turnCount = 120) {
         at += 1200;
     }
     NativeMeetingDocument document = meetingOf(std::move(words));
-    document.transcript.transcript.speakers = arabic
-        ? std::map<std::string, MeetingSpeaker>{{"S1", MeetingSpeaker{"عائشة"}}, {"S2", MeetingSpeaker{"بلال"}}}
-        : std::map<std::string, MeetingSpeaker>{{"S1", MeetingSpeaker{"Ada"}}, {"S2", MeetingSpeaker{"Ben"}}};
+    document.transcript.transcript.speakers =
+        arabic ? std::map<std::string, MeetingSpeaker>{{"S1", MeetingSpeaker{"عائشة"}},
+                                                       {"S2", MeetingSpeaker{"بلال"}}}
+               : std::map<std::string, MeetingSpeaker>{{"S1", MeetingSpeaker{"Ada"}},
+                                                       {"S2", MeetingSpeaker{"Ben"}}};
     document.transcript.corrections = MeetingJSON::array(std::move(corrections));
     document.transcript.duration_ms = at;
     document.summary.title = arabic ? "مراجعة ميزانية الربع الثالث" : "Q3 budget review";
     document.summary.duration = double(at) / 1000;
-    const std::string summary = arabic ? "أنفق الفريق أقل من الخطة [0:09] ويقترح نقل المبلغ إلى التوظيف."
-                                       : "The team came in under plan [0:09] and wants to move the money to hiring.";
+    const std::string summary =
+        arabic ? "أنفق الفريق أقل من الخطة [0:09] ويقترح نقل المبلغ إلى التوظيف."
+               : "The team came in under plan [0:09] and wants to move the money to hiring.";
     const std::string task = arabic ? "يرسل بلال الأرقام المعدلة" : "Ben sends the revised numbers by Friday";
-    const std::string risk = arabic ? "عقد المورد يتجدد بسعر أعلى" : "The vendor contract renews at a higher rate";
-    document.notes = notesDocument(R"({"meeting": {"status": "ready", "output": {"markdown": ")" + summary +
-                                       R"(", "action_items": [{"task": ")" + task +
-                                       R"(", "timestamp": "0:25"}], "decisions": [{"decision": ")" + risk +
-                                       R"("}]}}})",
-                                   R"([{"template": "meeting", "path": "/output/decisions/0", "start_ms": 0,
+    const std::string risk =
+        arabic ? "عقد المورد يتجدد بسعر أعلى" : "The vendor contract renews at a higher rate";
+    document.notes =
+        notesDocument(R"({"meeting": {"status": "ready", "output": {"markdown": ")" + summary +
+                          R"(", "action_items": [{"task": ")" + task +
+                          R"(", "timestamp": "0:25"}], "decisions": [{"decision": ")" + risk + R"("}]}}})",
+                      R"([{"template": "meeting", "path": "/output/decisions/0", "start_ms": 0,
                                         "word_id": "w60", "source_layer": "corrected"}])",
-                                   "null", true, "corrected", true);
+                      "null", true, "corrected", true);
     return document;
 }
 
 inline MeetingSharingDocument sharingOf(bool withEntries) {
     return MeetingSharingDocument::decode(
-        withEntries ? R"({"can": {}, "workspace_id": "ws", "plan_required": false,
+        withEntries
+            ? R"({"can": {}, "workspace_id": "ws", "plan_required": false,
                          "shares": [{"id": "s1", "kind": "guest", "email": "guest@example.com", "permission": "viewer"},
                                     {"id": "s2", "kind": "member"}],
                          "links": [{"id": "l1", "expires_at": "2030-05-01", "include_audio": true}, {"id": "l2"}]})"
-                    : R"({"can": {}, "workspace_id": "ws", "plan_required": false, "shares": [], "links": []})");
+            : R"({"can": {}, "workspace_id": "ws", "plan_required": false, "shares": [], "links": []})");
 }
 
 // Records every call of the screen's closures as one line of text.
@@ -103,13 +110,17 @@ struct DetailSpy {
             else {
                 const auto& a = std::get<MeetingCorrection::AssignSpeaker>(correction.value);
                 text = "assign " + a.speakerID + ":";
-                for (const auto& id : a.wordIDs) text += " " + id;
+                for (const auto& id : a.wordIDs)
+                    text += " " + id;
             }
             calls.push_back("correct " + text + " @" + revision);
         };
-        c.onExport = [this](const std::string& f, const std::string& v) { calls.push_back("export " + f + " " + v); };
+        c.onExport = [this](const std::string& f, const std::string& v) {
+            calls.push_back("export " + f + " " + v);
+        };
         c.onCreateShare = [this](const MeetingShareRequest& r) {
-            calls.push_back("share " + r.kind + " " + r.email.value_or("-") + " " + r.permission.value_or("-"));
+            calls.push_back("share " + r.kind + " " + r.email.value_or("-") + " " +
+                            r.permission.value_or("-"));
         };
         c.onRevokeShare = [this](const std::string& id) { calls.push_back("revoke share " + id); };
         c.onRefresh = [this] { calls.push_back("refresh"); };

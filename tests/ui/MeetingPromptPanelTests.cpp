@@ -1,6 +1,6 @@
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
-#include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/widgets/SymbolIcons.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 #include "tests/ui/UiTestSupport.hpp"

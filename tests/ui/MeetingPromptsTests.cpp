@@ -1,14 +1,13 @@
 // The two meeting prompts over the real model and panel: their texts, when they may show, what
 // their buttons do (the delegate's part included) and how long they stay; and the desktop entries
 // that name and show running applications in them.
-#include <gtest/gtest.h>
-
-#include <QLabel>
-#include <QPushButton>
-
 #include "Nuvel/ui/prompts/DesktopApplications.hpp"
 #include "Nuvel/ui/prompts/MeetingPrompts.hpp"
 #include "tests/ui/ShellFakes.hpp"
+
+#include <QLabel>
+#include <QPushButton>
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -52,7 +51,8 @@ struct PromptsFixture {
             iconsAsked.push_back(id);
             return QIcon();
         };
-        prompts = std::make_unique<MeetingPrompts>(*world.model, world.queue, preferences, apps, &world.executor);
+        prompts =
+            std::make_unique<MeetingPrompts>(*world.model, world.queue, preferences, apps, &world.executor);
         prompts->panel().continuousNow = [this] { return world.queue.now(); };
         prompts->onRecord = [this](const RecordingSuggestion& s) { suggestions.push_back(s); };
         prompts->onSettingsChanged = [this] { log.push_back("settingsChanged"); };
@@ -67,8 +67,8 @@ struct PromptsFixture {
     QWidget* panel() { return prompts->panel().panel(); }
 
     ShellWorld world;
-    std::shared_ptr<MeetingPreferences> preferences =
-        std::make_shared<MeetingPreferences>(std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), &world.defaults));
+    std::shared_ptr<MeetingPreferences> preferences = std::make_shared<MeetingPreferences>(
+        std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), &world.defaults));
     std::unique_ptr<MeetingPrompts> prompts;
     std::optional<CalendarMeeting> current;
     std::vector<RecordingSuggestion> suggestions;
@@ -87,17 +87,23 @@ TEST(MeetingPrompts, TheMicrophonePromptNamesTheApplicationAndTheMeetingOnNow) {
     };
     const std::vector<Case> cases = {
         {"a running application: its own name; the mute item the display name",
-         prompt(MeetingApp::zoom, "us.zoom.Zoom"), std::nullopt,
-         "Zoom Workplace is using your microphone.", "Don't ask for Zoom"},
+         prompt(MeetingApp::zoom, "us.zoom.Zoom"), std::nullopt, "Zoom Workplace is using your microphone.",
+         "Don't ask for Zoom"},
         {"not running any more: the display name", prompt(MeetingApp::teams, "com.microsoft.teams2"),
          std::nullopt, "Microsoft Teams is using your microphone.", "Don't ask for Microsoft Teams"},
-        {"a browser", {MeetingApp::browser, std::nullopt}, std::nullopt, "Web browsers is using your microphone.",
+        {"a browser",
+         {MeetingApp::browser, std::nullopt},
+         std::nullopt,
+         "Web browsers is using your microphone.",
          "Don't ask for web browsers"},
         {"with a meeting on now, its title isolated first", prompt(MeetingApp::zoom, "us.zoom.Zoom"),
          meeting("اجتماع الفريق", {"Ada"}, std::nullopt),
          fsi + "اجتماع الفريق" + pdi + "\nZoom Workplace is using your microphone.", "Don't ask for Zoom"},
-        {"an untitled meeting", {MeetingApp::webex, std::nullopt}, meeting("", {}, std::nullopt),
-         fsi + "Untitled meeting" + pdi + "\nWebex is using your microphone.", "Don't ask for Webex"},
+        {"an untitled meeting",
+         {MeetingApp::webex, std::nullopt},
+         meeting("", {}, std::nullopt),
+         fsi + "Untitled meeting" + pdi + "\nWebex is using your microphone.",
+         "Don't ask for Webex"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,9 +124,11 @@ TEST(MeetingPrompts, TheMicrophonePromptNamesTheApplicationAndTheMeetingOnNow) {
                   c.detail.contains("Zoom Workplace") ? "Zoom" : c.prompt.bundleID.value_or(""))
             << "the running application's own icon";
         const std::optional<MeetingPrompts::Running> running =
-            c.detail.contains("Zoom Workplace") ? std::optional<MeetingPrompts::Running>({"Zoom Workplace", "Zoom"})
-                                                : std::nullopt;
-        const MeetingPromptPanel::Content content = f.prompts->microphoneContent(c.prompt, c.current, running);
+            c.detail.contains("Zoom Workplace")
+                ? std::optional<MeetingPrompts::Running>({"Zoom Workplace", "Zoom"})
+                : std::nullopt;
+        const MeetingPromptPanel::Content content =
+            f.prompts->microphoneContent(c.prompt, c.current, running);
         EXPECT_EQ(content.title, "Record this meeting?");
         EXPECT_EQ(content.detail, c.detail);
         EXPECT_EQ(content.muteTitle, c.mute);
@@ -144,9 +152,9 @@ TEST(MeetingPrompts, TheReminderTellsWhenWithWhatAndWithWhom) {
     const std::vector<Case> cases = {
         {"untitled, no provider, no attendees", meeting("", {}, std::nullopt), fsi + "Untitled meeting" + pdi,
          "Starts in a minute\nRecord it with Nuvel?", std::nullopt},
-        {"Google Meet with attendees: a browser is suggested", meeting("Design review", {"A", "B", "C"}, P::meet),
-         fsi + "Design review" + pdi, "Starts in a minute · Google Meet · 3 attendees\nRecord it with Nuvel?",
-         MeetingApp::browser},
+        {"Google Meet with attendees: a browser is suggested",
+         meeting("Design review", {"A", "B", "C"}, P::meet), fsi + "Design review" + pdi,
+         "Starts in a minute · Google Meet · 3 attendees\nRecord it with Nuvel?", MeetingApp::browser},
         {"Teams", meeting("Sync", {}, P::teams), fsi + "Sync" + pdi,
          "Starts in a minute · Microsoft Teams\nRecord it with Nuvel?", MeetingApp::teams},
     };
@@ -177,8 +185,8 @@ TEST(MeetingPrompts, PromptsShowOnlyWhileSignedInIdleAndNotUpdating) {
         {"idle", true, {}, true, true},
         {"signed out", false, {}, false, false},
         {"recording", true, [](PromptsFixture& f) { f.world.record(1); }, false, false},
-        {"an update installs", true, [](PromptsFixture& f) { f.world.model->setUpdateInProgress(true); }, false,
-         false},
+        {"an update installs", true, [](PromptsFixture& f) { f.world.model->setUpdateInProgress(true); },
+         false, false},
         {"busy: the reminder still shows", true,
          [](PromptsFixture& f) {
              f.world.executor.holding = true;
@@ -212,8 +220,8 @@ TEST(MeetingPrompts, ALookUpThatReturnsAfterADismissalOrAnotherPromptShowsNothin
         bool reminderShown;
     } cases[] = {
         {"dismissed", [](PromptsFixture& f) { f.prompts->dismiss(); }, false},
-        {"a reminder came", [](PromptsFixture& f) { f.prompts->showReminderPrompt(meeting("Sync", {}, std::nullopt)); },
-         true},
+        {"a reminder came",
+         [](PromptsFixture& f) { f.prompts->showReminderPrompt(meeting("Sync", {}, std::nullopt)); }, true},
         {"the prompts went away", [](PromptsFixture& f) { f.prompts.reset(); }, false},
     };
     for (const auto& c : cases) {
@@ -241,7 +249,8 @@ TEST(MeetingPrompts, MutingWritesTheSettingsAndEachPromptGoesByItselfInTime) {
     f.prompts->panel().mute();
     f.prompts->showMicrophonePrompt({MeetingApp::browser, std::nullopt});
     f.prompts->panel().mute();
-    EXPECT_EQ(f.world.defaults.stringList("meetings.mutedApps"), (std::vector<std::string>{"browser", "zoom"}));
+    EXPECT_EQ(f.world.defaults.stringList("meetings.mutedApps"),
+              (std::vector<std::string>{"browser", "zoom"}));
     EXPECT_EQ(f.log, (std::vector<std::string>{"settingsChanged", "settingsChanged"}));
     // Muting the reminder turns reminders off.
     f.prompts->showReminderPrompt(meeting("Sync", {}, std::nullopt));
@@ -258,7 +267,11 @@ TEST(MeetingPrompts, MutingWritesTheSettingsAndEachPromptGoesByItselfInTime) {
         double seconds;
     };
     const Timing timings[] = {
-        {"microphone", [&f] { f.prompts->showMicrophonePrompt({MeetingApp::zoom, std::nullopt}); }, 60},
+        {"microphone",
+         [&f] {
+             f.prompts->showMicrophonePrompt({MeetingApp::zoom, std::nullopt});
+         },
+         60},
         {"reminder", [&f] { f.prompts->showReminderPrompt(meeting("Sync", {}, std::nullopt)); }, 90},
     };
     for (const Timing& t : timings) {
@@ -277,8 +290,8 @@ TEST(MeetingPrompts, TheDelegateLeadsTheButtonsToTheLibraryAndTheSettings) {
     DelegateFixture f;
     ShellFactories factories = f.factories();
     MeetingPrompts* prompts = nullptr;
-    auto preferences =
-        std::make_shared<MeetingPreferences>(std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), &f.world.defaults));
+    auto preferences = std::make_shared<MeetingPreferences>(
+        std::shared_ptr<DefaultsStore>(std::shared_ptr<void>(), &f.world.defaults));
     factories.makePrompts = [&]() -> std::unique_ptr<ShellPrompts> {
         auto made = std::make_unique<MeetingPrompts>(*f.world.model, f.world.queue, preferences,
                                                      MeetingPrompts::Applications{}, &f.world.executor);
@@ -315,8 +328,8 @@ TEST(MeetingPrompts, TheDelegateLeadsTheButtonsToTheLibraryAndTheSettings) {
 }
 
 TEST(MeetingPrompts, ScreenshotsLeftToRightAndArabic) {
-    for (const auto& [suffix, languages] :
-         {std::pair{std::string("ltr"), QStringList{"en-US"}}, std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
+    for (const auto& [suffix, languages] : {std::pair{std::string("ltr"), QStringList{"en-US"}},
+                                            std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
         PreferredLanguagesScope scope(languages);
         PromptsFixture f;
         f.current = meeting(suffix == "ar" ? "مراجعة التصميم" : "Design review", {"Ada"}, std::nullopt);
@@ -327,8 +340,8 @@ TEST(MeetingPrompts, ScreenshotsLeftToRightAndArabic) {
         const auto folder = artifactsFolder();
         EXPECT_TRUE(f.panel()->grab().save(
             QString::fromStdString((folder / ("meeting-prompt-microphone-" + suffix + ".png")).string())));
-        f.prompts->showReminderPrompt(
-            meeting(suffix == "ar" ? "اجتماع أسبوعي" : "Weekly sync", {"Ada", "Grace"}, CalendarMeeting::Provider::meet));
+        f.prompts->showReminderPrompt(meeting(suffix == "ar" ? "اجتماع أسبوعي" : "Weekly sync",
+                                              {"Ada", "Grace"}, CalendarMeeting::Provider::meet));
         ASSERT_NE(f.panel(), nullptr);
         EXPECT_TRUE(f.panel()->grab().save(
             QString::fromStdString((folder / ("meeting-prompt-reminder-" + suffix + ".png")).string())));
@@ -341,8 +354,9 @@ TEST(DesktopApplications, TheEntrysNameInTheUsersLanguageAndItsIcon) {
         QString text, language;
         std::optional<DesktopEntry> expected;
     };
-    const QString zoom = "# a comment\n[Desktop Entry]\nType=Application\nName=Zoom Workplace\nName[ar]=زوم\n"
-                         "Name[pt_BR]=Zoom BR\nIcon=Zoom\n[Desktop Action New]\nName=New meeting\nIcon=other\n";
+    const QString zoom =
+        "# a comment\n[Desktop Entry]\nType=Application\nName=Zoom Workplace\nName[ar]=زوم\n"
+        "Name[pt_BR]=Zoom BR\nIcon=Zoom\n[Desktop Action New]\nName=New meeting\nIcon=other\n";
     const std::vector<Case> cases = {
         {"the plain name", zoom, "en_US", DesktopEntry{"Zoom Workplace", "Zoom"}},
         {"the language alone", zoom, "ar_EG", DesktopEntry{"زوم", "Zoom"}},

@@ -1,18 +1,16 @@
 // The new-recording sheet over the real model: every refusal on the road to a recording, the
 // preselections a suggestion makes, the calendar attendees, the checks made again at "Start
 // recording" and what reaches the model's start.
-#include <gtest/gtest.h>
-
-#include <algorithm>
+#include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
+#include "tests/ui/SheetFakes.hpp"
 
 #include <QApplication>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
-
-#include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
-#include "Nuvel/ui/sheets/SourceCheckController.hpp"
-#include "tests/ui/SheetFakes.hpp"
+#include <algorithm>
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -143,7 +141,7 @@ TEST(NewRecordingSheet, EveryRefusalOnTheWayHasItsSentenceAndChangesNothing) {
         std::function<void(SheetFixture&)> setUp;
         int mode = NewRecordingSheet::room;
         std::vector<std::string> alerts;
-        std::optional<std::string> message; // none: the status line as it was
+        std::optional<std::string> message;   // none: the status line as it was
         std::vector<std::string> permissions; // what was asked, in order
         bool checkShown = false;
         std::function<void(SheetFixture&)> beforeStart = {};
@@ -156,54 +154,124 @@ TEST(NewRecordingSheet, EveryRefusalOnTheWayHasItsSentenceAndChangesNothing) {
         ASSERT_TRUE(f.world.model->busy());
     };
     const std::vector<Case> cases = {
-        {"a paused recording", true,
+        {"a paused recording",
+         true,
          [](SheetFixture& f) {
              f.world.record(2);
              f.world.model->togglePause();
              f.world.queue.drain();
          },
-         0, {}, std::nullopt, {}},
+         0,
+         {},
+         std::nullopt,
+         {}},
         {"busy", true, makeBusy, 0, {}, std::nullopt, {}},
-        {"an update installs", true, [](SheetFixture& f) { f.world.model->setUpdateInProgress(true); }, 0, {}, "", {}},
-        {"signed out: sign-in starts (no browser here)", false, {}, 0, {},
-         "Sign-in could not finish. Please try again.", {}},
-        {"the sheet cancelled", true,
-         [](SheetFixture& f) { f.world.dialogs.answers.push_back({1, false}); }, 0, {sheetTitle}, "", {}},
-        {"the permission box left off", true,
-         [](SheetFixture& f) { f.onSheet = [](SheetControls& c) { c.consent->setChecked(false); }; }, 0, {sheetTitle},
-         "Confirm permission before starting a recording.", {}},
-        {"screen capture refused, online meeting", true,
+        {"an update installs",
+         true,
+         [](SheetFixture& f) { f.world.model->setUpdateInProgress(true); },
+         0,
+         {},
+         "",
+         {}},
+        {"signed out: sign-in starts (no browser here)",
+         false,
+         {},
+         0,
+         {},
+         "Sign-in could not finish. Please try again.",
+         {}},
+        {"the sheet cancelled",
+         true,
+         [](SheetFixture& f) {
+             f.world.dialogs.answers.push_back({1, false});
+         },
+         0,
+         {sheetTitle},
+         "",
+         {}},
+        {"the permission box left off",
+         true,
+         [](SheetFixture& f) { f.onSheet = [](SheetControls& c) { c.consent->setChecked(false); }; },
+         0,
+         {sheetTitle},
+         "Confirm permission before starting a recording.",
+         {}},
+        {"screen capture refused, online meeting",
+         true,
          [](SheetFixture& f) { f.fakes.permission.preflight = f.fakes.permission.request = false; },
-         NewRecordingSheet::application, {sheetTitle},
-         "Allow Screen & System Audio Recording in System Settings to capture an online meeting. Room recording and "
+         NewRecordingSheet::application,
+         {sheetTitle},
+         "Allow Screen & System Audio Recording in System Settings to capture an online meeting. Room "
+         "recording and "
          "import are still available.",
          {"preflight", "request"}},
-        {"screen capture refused, all system audio: the microphone is never asked", true,
+        {"screen capture refused, all system audio: the microphone is never asked",
+         true,
          [](SheetFixture& f) { f.fakes.permission.preflight = f.fakes.permission.request = false; },
-         NewRecordingSheet::allSystem, {sheetTitle},
-         "Allow Screen & System Audio Recording in System Settings to capture an online meeting. Room recording and "
+         NewRecordingSheet::allSystem,
+         {sheetTitle},
+         "Allow Screen & System Audio Recording in System Settings to capture an online meeting. Room "
+         "recording and "
          "import are still available.",
          {"preflight", "request"}},
-        {"screen capture granted when asked", true, [](SheetFixture& f) { f.fakes.permission.preflight = false; },
-         NewRecordingSheet::allSystem, {sheetTitle}, "", {"preflight", "request", "microphone"}, true, {}, true},
-        {"the application list fails", true, [](SheetFixture& f) { f.fakes.sources.listFails = true; },
-         NewRecordingSheet::application, {sheetTitle},
-         "Meeting applications could not be listed. Check audio-capture permission and try again.", {"preflight"}},
-        {"no application to capture", true, [](SheetFixture& f) { f.fakes.sources.applications.clear(); },
-         NewRecordingSheet::application, {sheetTitle},
-         "No application is available for audio capture. Open the meeting app and try again.", {"preflight"}},
-        {"the chooser cancelled", true,
+        {"screen capture granted when asked",
+         true,
+         [](SheetFixture& f) { f.fakes.permission.preflight = false; },
+         NewRecordingSheet::allSystem,
+         {sheetTitle},
+         "",
+         {"preflight", "request", "microphone"},
+         true,
+         {},
+         true},
+        {"the application list fails",
+         true,
+         [](SheetFixture& f) { f.fakes.sources.listFails = true; },
+         NewRecordingSheet::application,
+         {sheetTitle},
+         "Meeting applications could not be listed. Check audio-capture permission and try again.",
+         {"preflight"}},
+        {"no application to capture",
+         true,
+         [](SheetFixture& f) { f.fakes.sources.applications.clear(); },
+         NewRecordingSheet::application,
+         {sheetTitle},
+         "No application is available for audio capture. Open the meeting app and try again.",
+         {"preflight"}},
+        {"the chooser cancelled",
+         true,
          [](SheetFixture& f) {
              f.world.dialogs.answers = {{0, false}, {1, false}};
          },
-         NewRecordingSheet::application, {sheetTitle, chooserTitle}, "", {"preflight"}},
-        {"microphone refused", true, [](SheetFixture& f) { f.fakes.permission.microphone = false; },
-         NewRecordingSheet::room, {sheetTitle},
-         "Microphone access is off. Enable Nuvel in System Settings, or import a recording.", {"microphone"}},
-        {"at Start recording: an update began", true, {}, 0, {sheetTitle}, "", {"microphone"}, true,
+         NewRecordingSheet::application,
+         {sheetTitle, chooserTitle},
+         "",
+         {"preflight"}},
+        {"microphone refused",
+         true,
+         [](SheetFixture& f) { f.fakes.permission.microphone = false; },
+         NewRecordingSheet::room,
+         {sheetTitle},
+         "Microphone access is off. Enable Nuvel in System Settings, or import a recording.",
+         {"microphone"}},
+        {"at Start recording: an update began",
+         true,
+         {},
+         0,
+         {sheetTitle},
+         "",
+         {"microphone"},
+         true,
          [](SheetFixture& f) { f.world.model->setUpdateInProgress(true); }},
         {"at Start recording: busy", true, {}, 0, {sheetTitle}, std::nullopt, {"microphone"}, true, makeBusy},
-        {"at Start recording: signed out meanwhile", true, {}, 0, {sheetTitle}, std::nullopt, {"microphone"}, true,
+        {"at Start recording: signed out meanwhile",
+         true,
+         {},
+         0,
+         {sheetTitle},
+         std::nullopt,
+         {"microphone"},
+         true,
          [](SheetFixture& f) {
              f.world.model->signOut();
              f.world.queue.drain();
@@ -279,20 +347,22 @@ TEST(NewRecordingSheet, ASuggestionPreselectsModeAndApplicationAndTheAttendeesRi
     const CalendarMeeting plain = meeting("Standup", {}, std::nullopt);
     const std::vector<Case> cases = {
         {"the microphone prompt's exact identifier beats an earlier entry of the same app",
-         RecordingSuggestion{MeetingApp::zoom, std::string("us.zoom.Zoom.helper"), std::nullopt}, std::nullopt, true,
-         1, std::nullopt, "", 3, false},
-        {"the suggested app without a listed identifier", RecordingSuggestion{MeetingApp::zoom, std::string("x"), {}},
-         std::nullopt, true, 1, std::nullopt, "", 2, false},
-        {"a Meet reminder: online mode, the first browser", RecordingSuggestion{std::nullopt, std::nullopt, meet},
-         std::nullopt, true, 1, "Add 2 attendees from Calendar", "Weekly sync", 1, true},
+         RecordingSuggestion{MeetingApp::zoom, std::string("us.zoom.Zoom.helper"), std::nullopt},
+         std::nullopt, true, 1, std::nullopt, "", 3, false},
+        {"the suggested app without a listed identifier",
+         RecordingSuggestion{MeetingApp::zoom, std::string("x"), {}}, std::nullopt, true, 1, std::nullopt, "",
+         2, false},
+        {"a Meet reminder: online mode, the first browser",
+         RecordingSuggestion{std::nullopt, std::nullopt, meet}, std::nullopt, true, 1,
+         "Add 2 attendees from Calendar", "Weekly sync", 1, true},
         {"the same with the attendees box off: no meeting, the first application",
          RecordingSuggestion{std::nullopt, std::nullopt, meet}, std::nullopt, false, 1,
          "Add 2 attendees from Calendar", "Weekly sync", 0, false},
         {"a meeting without attendees: no box, nothing attached",
-         RecordingSuggestion{std::nullopt, std::nullopt, plain}, std::nullopt, true, 0, std::nullopt, "Standup", -1,
-         false},
-        {"no suggestion: the calendar fills title and attendees, the mode stays room", std::nullopt, meet, true, 0,
-         "Add 2 attendees from Calendar", "Weekly sync", -1, true},
+         RecordingSuggestion{std::nullopt, std::nullopt, plain}, std::nullopt, true, 0, std::nullopt,
+         "Standup", -1, false},
+        {"no suggestion: the calendar fills title and attendees, the mode stays room", std::nullopt, meet,
+         true, 0, "Add 2 attendees from Calendar", "Weekly sync", -1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -335,8 +405,8 @@ TEST(NewRecordingSheet, TheConfirmedChoicesReachTheModelsStartUnchanged) {
         std::optional<std::uint32_t> deviceID;
     };
     const std::vector<Case> cases = {
-        {"room, default microphone, a title of spaces", 0, 0, "   ", false, std::nullopt, "Microphone", "room", "",
-         std::nullopt, std::nullopt},
+        {"room, default microphone, a title of spaces", 0, 0, "   ", false, std::nullopt, "Microphone",
+         "room", "", std::nullopt, std::nullopt},
         {"the chosen application with the second microphone", 1, 2, " Design review ", true,
          SystemAudioSelection::application(102), "Firefox", "application_and_microphone", "Design review",
          "headset-mic", 9},
@@ -404,26 +474,34 @@ TEST(NewRecordingSheet, ASheetClosedAtAnyStepOfItsOpeningIsNeverTouchedAgain) {
         std::vector<std::string> alerts;
     };
     const std::vector<Case> cases = {
-        {"before the opening's first step", [](SheetFixture& f) {
+        {"before the opening's first step",
+         [](SheetFixture& f) {
              f.sheet->beginNewRecording(nullptr);
              f.sheet.reset();
-         }, {}},
-        {"while the microphones are listed", [](SheetFixture& f) {
+         },
+         {}},
+        {"while the microphones are listed",
+         [](SheetFixture& f) {
              f.world.executor.holding = true;
              f.sheet->beginNewRecording(nullptr);
              f.world.queue.drain();
              f.sheet.reset();
              f.world.executor.release();
-         }, {}},
-        {"while its alert is shown", [](SheetFixture& f) {
+         },
+         {}},
+        {"while its alert is shown",
+         [](SheetFixture& f) {
              f.onSheet = [&f](SheetControls&) { f.sheet.reset(); };
              f.sheet->beginNewRecording(nullptr);
-         }, {sheetTitle}},
-        {"while the application chooser is shown", [](SheetFixture& f) {
+         },
+         {sheetTitle}},
+        {"while the application chooser is shown",
+         [](SheetFixture& f) {
              f.onSheet = [](SheetControls& c) { c.mode->setCurrentIndex(NewRecordingSheet::application); };
              f.onChooser = [&f](SheetControls&) { f.sheet.reset(); };
              f.sheet->beginNewRecording(nullptr);
-         }, {sheetTitle, chooserTitle}},
+         },
+         {sheetTitle, chooserTitle}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -433,8 +511,8 @@ TEST(NewRecordingSheet, ASheetClosedAtAnyStepOfItsOpeningIsNeverTouchedAgain) {
         flushDeferredDeletes();
         EXPECT_EQ(f.sheet, nullptr);
         EXPECT_EQ(f.alertMessages(), c.alerts);
-        EXPECT_TRUE(std::find(f.fakes.permission.asked.begin(), f.fakes.permission.asked.end(), "microphone") ==
-                    f.fakes.permission.asked.end())
+        EXPECT_TRUE(std::find(f.fakes.permission.asked.begin(), f.fakes.permission.asked.end(),
+                              "microphone") == f.fakes.permission.asked.end())
             << "nothing after the sheet went";
         EXPECT_FALSE(f.world.model->isRecording());
     }
@@ -463,12 +541,13 @@ public:
 };
 
 TEST(NewRecordingSheet, ScreenshotsLeftToRightAndArabic) {
-    for (const auto& [suffix, languages] :
-         {std::pair{std::string("ltr"), QStringList{"en-US"}}, std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
+    for (const auto& [suffix, languages] : {std::pair{std::string("ltr"), QStringList{"en-US"}},
+                                            std::pair{std::string("ar"), QStringList{"ar-EG"}}}) {
         PreferredLanguagesScope scope(languages);
         PhotographedDialogs dialogs;
         SheetFixture f(true, &dialogs);
-        f.calendar.current = meeting("Quarterly planning", {"Ada", "Grace", "Linus"}, CalendarMeeting::Provider::zoom);
+        f.calendar.current =
+            meeting("Quarterly planning", {"Ada", "Grace", "Linus"}, CalendarMeeting::Provider::zoom);
         f.run();
         ASSERT_EQ(dialogs.shots.size(), 1u);
         EXPECT_GE(dialogs.shots[0].width(), 510);

@@ -12,19 +12,16 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
-
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cstring>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace nuvel::test {
 
@@ -104,7 +101,8 @@ private:
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return false;
-        const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        const bool connected =
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
         ::close(fd);
         return connected;
     }
@@ -118,9 +116,9 @@ private:
 class StandinProcess {
 public:
     explicit StandinProcess(const QStringList& arguments = {}) {
-        process_.start(QString::fromStdString(
-                           (std::filesystem::path(NUVEL_BINARY_DIR) / "tools" / "standin-service" / "nuvel-standin")
-                               .string()),
+        process_.start(QString::fromStdString((std::filesystem::path(NUVEL_BINARY_DIR) / "tools" /
+                                               "standin-service" / "nuvel-standin")
+                                                  .string()),
                        arguments);
         if (waitForLine(process_, banner_, "\n", 60000))
             origin_ = banner_.trimmed().mid(QByteArray("listening on ").size()).toStdString();
@@ -152,18 +150,23 @@ public:
         : pages_(home.path("home") / "pages"), handedOver_(home.path("home") / "handed-over") {
         const auto applications = home.path("data") / "applications";
         std::filesystem::create_directories(applications);
-        std::string entry = fileContents(std::filesystem::path(NUVEL_SOURCE_DIR) / "Nuvel" / "nuvel.desktop.in");
+        std::string entry =
+            fileContents(std::filesystem::path(NUVEL_SOURCE_DIR) / "Nuvel" / "nuvel.desktop.in");
         // As scripts/run writes it for a plain path: unquoted.
         entry.replace(entry.find("@NUVEL_DESKTOP_EXEC@"), 20, nuvel.binary().string());
         std::ofstream(applications / "nuvel.desktop") << entry;
         const auto browser = home.path("home") / "browser";
-        writeExecutable(browser,
-                        "#!/bin/sh\n"
-                        "printf '%s\\n' \"$1\" >> '" + pages_.string() + "'\n"
-                        // The Location header as the page sent it (curl's own redirect_url adds a path).
-                        "location=$(curl -s -o /dev/null -D - \"$1\" | sed -n 's/^[Ll]ocation: *//p' | tr -d '\\r')\n"
-                        "xdg-open \"$location\"\n"
-                        "printf '%s %s\\n' \"$?\" \"$location\" >> '" + handedOver_.string() + "'\n");
+        writeExecutable(
+            browser,
+            "#!/bin/sh\n"
+            "printf '%s\\n' \"$1\" >> '" +
+                pages_.string() +
+                "'\n"
+                // The Location header as the page sent it (curl's own redirect_url adds a path).
+                "location=$(curl -s -o /dev/null -D - \"$1\" | sed -n 's/^[Ll]ocation: *//p' | tr -d '\\r')\n"
+                "xdg-open \"$location\"\n"
+                "printf '%s %s\\n' \"$?\" \"$location\" >> '" +
+                handedOver_.string() + "'\n");
         environment_ = home.environment();
         environment_.insert("DISPLAY", display.name());
         environment_.insert("QT_QPA_PLATFORM", "xcb");

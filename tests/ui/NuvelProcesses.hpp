@@ -9,12 +9,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
-
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace nuvel::test {
@@ -31,7 +29,8 @@ public:
         for (const auto& entry : std::filesystem::directory_iterator(builtNuvel().parent_path()))
             if (entry.path().extension() == ".so")
                 std::filesystem::copy_file(entry.path(), folder_.path() / entry.path().filename());
-        std::ofstream(folder_.path() / "Info.json") << R"({"NuvelServiceOrigin": ")" << origin << R"("})" << "\n";
+        std::ofstream(folder_.path() / "Info.json") << R"({"NuvelServiceOrigin": ")" << origin << R"("})"
+                                                    << "\n";
     }
     std::filesystem::path binary() const { return folder_.path() / "nuvel"; }
     QString program() const { return QString::fromStdString(binary().string()); }
@@ -82,7 +81,8 @@ inline std::vector<std::filesystem::path> recordingFolders(const std::filesystem
 }
 
 // Reads the process's output until `line` appears or the time is up.
-inline bool waitForLine(QProcess& process, QByteArray& seen, const QByteArray& line, int milliseconds = 10000) {
+inline bool waitForLine(QProcess& process, QByteArray& seen, const QByteArray& line,
+                        int milliseconds = 10000) {
     QElapsedTimer timer;
     timer.start();
     while (!seen.contains(line)) {

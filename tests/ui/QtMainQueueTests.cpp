@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
+#include "Nuvel/platform/QtMainQueue.hpp"
+#include "NuvelKit/support/Task.hpp"
 
 #include <QCoreApplication>
 #include <QTimer>
-
-#include "Nuvel/platform/QtMainQueue.hpp"
-#include "NuvelKit/support/Task.hpp"
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 

@@ -1,9 +1,9 @@
 // Every way to quit, decided over the real model: refused, asked, or ended once the recording
 // is saved and the notes save in flight has finished.
-#include <gtest/gtest.h>
-
 #include "Nuvel/ui/library/LibraryWindowFrame.hpp"
 #include "tests/ui/ShellFakes.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -27,8 +27,8 @@ struct Case {
     std::optional<int> answer; // the button the user chooses, when asked
     std::optional<QString> asked;
     Reply reply;
-    bool ends;                  // the application ends, after the model's work settled
-    std::string messageAfter;   // the status line then ("" = not checked)
+    bool ends;                // the application ends, after the model's work settled
+    std::string messageAfter; // the status line then ("" = not checked)
 };
 
 void enter(DelegateFixture& f, State state) {
@@ -59,18 +59,33 @@ void enter(DelegateFixture& f, State state) {
 TEST(QuitCoordinator, EachStateIsRefusedAskedOrEndedInOrder) {
     const Case cases[] = {
         {"nothing running", State::idle, Origin::interactive, {}, {}, Reply::later, true, ""},
-        {"recording, cancelled", State::recording, Origin::interactive, 1, stopTitle, Reply::cancel, false, ""},
-        {"recording, alert closed", State::recording, Origin::interactive, -1, stopTitle, Reply::cancel, false, ""},
-        {"recording, stopped and saved", State::recording, Origin::interactive, 0, stopTitle, Reply::later, true,
-         "Saved on this Mac. Send to Nuvel when you are ready."},
-        {"recording whose stop cannot save", State::recordingThatCannotSave, Origin::interactive, 0, stopTitle,
-         Reply::later, true, "Some audio needs recovery. Saved segments have been preserved."},
+        {"recording, cancelled", State::recording, Origin::interactive, 1, stopTitle, Reply::cancel, false,
+         ""},
+        {"recording, alert closed", State::recording, Origin::interactive, -1, stopTitle, Reply::cancel,
+         false, ""},
+        {"recording, stopped and saved", State::recording, Origin::interactive, 0, stopTitle, Reply::later,
+         true, "Saved on this Mac. Send to Nuvel when you are ready."},
+        {"recording whose stop cannot save", State::recordingThatCannotSave, Origin::interactive, 0,
+         stopTitle, Reply::later, true, "Some audio needs recovery. Saved segments have been preserved."},
         {"busy", State::busy, Origin::interactive, {}, {}, Reply::cancel, false, ""},
-        {"uploading, cancelled", State::uploading, Origin::interactive, 1, uploadTitle, Reply::cancel, false, ""},
+        {"uploading, cancelled", State::uploading, Origin::interactive, 1, uploadTitle, Reply::cancel, false,
+         ""},
         {"uploading, quit", State::uploading, Origin::interactive, 0, uploadTitle, Reply::later, true, ""},
-        {"a relaunch waits while recording", State::recordingWithRelaunchWaiting, Origin::interactive, {}, {},
-         Reply::cancel, false, ""},
-        {"a signal while recording", State::recording, Origin::unattended, {}, {}, Reply::later, true,
+        {"a relaunch waits while recording",
+         State::recordingWithRelaunchWaiting,
+         Origin::interactive,
+         {},
+         {},
+         Reply::cancel,
+         false,
+         ""},
+        {"a signal while recording",
+         State::recording,
+         Origin::unattended,
+         {},
+         {},
+         Reply::later,
+         true,
          "Saved on this Mac. Send to Nuvel when you are ready."},
         {"a signal while uploading", State::uploading, Origin::unattended, {}, {}, Reply::later, true, ""},
     };
@@ -94,7 +109,8 @@ TEST(QuitCoordinator, EachStateIsRefusedAskedOrEndedInOrder) {
             EXPECT_EQ(alert.buttons, (*c.asked == stopTitle ? QStringList{"Stop, save and quit", "Cancel"}
                                                             : QStringList{"Quit", "Cancel"}));
         }
-        const bool committed = std::find(f.log.begin(), f.log.end(), "library.commitScratchpad") != f.log.end();
+        const bool committed =
+            std::find(f.log.begin(), f.log.end(), "library.commitScratchpad") != f.log.end();
         EXPECT_EQ(committed, c.reply == Reply::later) << "the editor's text is written before quitting";
         EXPECT_EQ(f.terminations, 0) << "never at once: after the model's work";
 
@@ -108,7 +124,7 @@ TEST(QuitCoordinator, EachStateIsRefusedAskedOrEndedInOrder) {
             EXPECT_FALSE(f.world.model->isRecording());
             const LocalRecording stored = f.world.store().loadRecording(*recordingID);
             EXPECT_EQ(stored.capture, c.state == State::recordingThatCannotSave ? CaptureState::interrupted
-                                                                                 : CaptureState::saved);
+                                                                                : CaptureState::saved);
         }
         if (recordingID && !c.ends) {
             EXPECT_TRUE(f.world.model->isCapturing()) << "a refused quit leaves the recording running";

@@ -1,7 +1,8 @@
 // The segmented control reports each choice of the user's once, however it is made: a click, a
 // click on the selected segment, the space key, or an assistive tool's press or toggle; the
 // program's own selection is never reported.
-#include <gtest/gtest.h>
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "tests/ui/UiTestSupport.hpp"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -9,12 +10,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <vector>
-
-#include "Nuvel/ui/widgets/SegmentedControl.hpp"
-#include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -64,24 +62,21 @@ TEST(SegmentedControl, EveryWayOfChoosingASegmentReportsItOnceAndTheProgramsOwnS
     const Case cases[] = {
         {"a click", [](SegmentedControl&, QAbstractButton* b) { click(b); }, {1}, 1},
         {"a click on the selected segment",
-         [](SegmentedControl& c, QAbstractButton*) {
-             click(c.findChildren<QAbstractButton*>().at(0));
-         },
+         [](SegmentedControl& c, QAbstractButton*) { click(c.findChildren<QAbstractButton*>().at(0)); },
          {0},
          0},
-        {"a press that slides off",
-         [](SegmentedControl&, QAbstractButton* b) { slideOff(b); },
-         {},
-         0},
-        {"the space key",
-         [](SegmentedControl&, QAbstractButton* b) { space(b); },
-         {1},
-         1},
+        {"a press that slides off", [](SegmentedControl&, QAbstractButton* b) { slideOff(b); }, {}, 0},
+        {"the space key", [](SegmentedControl&, QAbstractButton* b) { space(b); }, {1}, 1},
         {"an assistive toggle",
-         [](SegmentedControl&, QAbstractButton* b) { accessibleAction(b, QAccessibleActionInterface::toggleAction()); },
+         [](SegmentedControl&, QAbstractButton* b) {
+             accessibleAction(b, QAccessibleActionInterface::toggleAction());
+         },
          {1},
          1},
-        {"the program's selection", [](SegmentedControl& c, QAbstractButton*) { c.setSelectedSegment(1); }, {}, 1},
+        {"the program's selection",
+         [](SegmentedControl& c, QAbstractButton*) { c.setSelectedSegment(1); },
+         {},
+         1},
         {"a press that slides off, then an assistive toggle, then a click on the segment it chose",
          [](SegmentedControl&, QAbstractButton* b) {
              slideOff(b);
@@ -96,7 +91,8 @@ TEST(SegmentedControl, EveryWayOfChoosingASegmentReportsItOnceAndTheProgramsOwnS
         SegmentedControl control({"On this computer", "Nuvel library"});
         control.show();
         std::vector<int> reported;
-        QObject::connect(&control, &SegmentedControl::segmentChosen, [&](int segment) { reported.push_back(segment); });
+        QObject::connect(&control, &SegmentedControl::segmentChosen,
+                         [&](int segment) { reported.push_back(segment); });
         control.setSelectedSegment(0);
         c.act(control, control.findChildren<QAbstractButton*>().at(1));
         EXPECT_EQ(reported, c.reported) << c.name;

@@ -439,7 +439,8 @@ TEST(SettingsController, everySectionLeftToRightAndInArabic) {
                     .string());
             EXPECT_TRUE(c.window()->grab().save(file, "PNG")) << file.toStdString();
         }
-        EXPECT_EQ(w.find<QPushButton>("Open Login Items Settings")->text(), QStringLiteral("Open Autostart Folder"));
+        EXPECT_EQ(w.find<QPushButton>("Open Login Items Settings")->text(),
+                  QStringLiteral("Open Autostart Folder"));
     }
     QCoreApplication::removeTranslator(&wording);
 }

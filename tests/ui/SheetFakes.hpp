@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QWidget>
-
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -100,8 +99,9 @@ struct SheetControls {
         if (accessory == nullptr)
             return;
         auto find = [accessory]<class T>(T*& slot, const char* name) {
-            slot = accessory->objectName() == QLatin1String(name) ? qobject_cast<T*>(accessory)
-                                                                  : accessory->findChild<T*>(QLatin1String(name));
+            slot = accessory->objectName() == QLatin1String(name)
+                       ? qobject_cast<T*>(accessory)
+                       : accessory->findChild<T*>(QLatin1String(name));
         };
         find(mode, "new-recording-mode");
         find(microphone, "new-recording-microphone");

@@ -8,7 +8,6 @@
 
 #include <QLineEdit>
 #include <QWidget>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -191,8 +190,9 @@ struct DelegateFixture {
         e.dialogs = &world.dialogs;
         e.defaults = &world.defaults;
         e.makeStatusItem = [this](QMenu*) -> std::unique_ptr<StatusItemView> {
-            log.push_back(std::string("statusItem.make") +
-                          (delegate->libraryWindow() && delegate->companion() ? " after the window and popover" : ""));
+            log.push_back(std::string("statusItem.make") + (delegate->libraryWindow() && delegate->companion()
+                                                                ? " after the window and popover"
+                                                                : ""));
             if (!tray)
                 return nullptr;
             auto made = std::make_unique<FakeStatusItem>();

@@ -10,8 +10,8 @@
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "NuvelKit/support/Defaults.hpp"
-#include "tests/support/ManualMainQueue.hpp"
 #include "tests/model/RecordingFakes.hpp"
+#include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
@@ -137,7 +137,8 @@ struct ShellWorld {
     explicit ShellWorld(bool signedIn = true) {
         application();
         if (signedIn) {
-            const DeviceSession session{"token-1", DeviceAccount{"acc_1", "ada@example.com", std::string("Ada")}};
+            const DeviceSession session{"token-1",
+                                        DeviceAccount{"acc_1", "ada@example.com", std::string("Ada")}};
             const std::string text = session.encode();
             keyring->add(AppModel::keychainService, KeychainVault::deviceSessionAccount,
                          ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
@@ -215,7 +216,9 @@ struct ShellWorld {
         d.openStore = &RecordingWorkspaceStore::open;
         d.capture = capture;
         d.media = std::make_shared<RecordingMediaAssembler>();
-        d.freeSpace = [](const std::filesystem::path&) { return std::optional<std::int64_t>(std::int64_t(1) << 40); };
+        d.freeSpace = [](const std::filesystem::path&) {
+            return std::optional<std::int64_t>(std::int64_t(1) << 40);
+        };
         d.dataRoot = data.path();
         d.continuousNow = [this] { return queue.now(); };
         return AppModel::make(std::move(d));
@@ -242,7 +245,8 @@ struct ShellWorld {
             std::vector<float> samples(std::size_t(seconds * 48000), 0.0f);
             for (std::size_t at = 0; at < samples.size(); at += RecordingStore::maxLiveSamples) {
                 const std::size_t n = std::min(samples.size() - at, RecordingStore::maxLiveSamples);
-                store.recordingStore()->appendLiveAudio(std::span<const float>(samples.data() + at, n), 48000, r.id);
+                store.recordingStore()->appendLiveAudio(std::span<const float>(samples.data() + at, n), 48000,
+                                                        r.id);
             }
             store.recordingStore()->finishLiveSegment(r.id);
             LocalRecording saved = store.setCaptureState(CaptureState::saved, r.id);
@@ -257,8 +261,8 @@ struct ShellWorld {
 
     static LocalRecording recording(const std::string& title, TransferState transfer = TransferState::local,
                                     std::optional<bool> queued = std::nullopt) {
-        LocalRecording r = LocalRecording::make("acc_1", std::string("ws_team"), title, false, Date{700000000},
-                                                Uuid::random());
+        LocalRecording r = LocalRecording::make("acc_1", std::string("ws_team"), title, false,
+                                                Date{700000000}, Uuid::random());
         r.transfer = transfer;
         r.uploadQueued = queued;
         return r;

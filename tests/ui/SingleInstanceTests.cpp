@@ -1,26 +1,24 @@
 // One Nuvel per user, with real processes: a second launch hands its nuvel:// address, or a
 // request to show the window again, to the running one and exits; a socket left behind by a
 // killed Nuvel does not keep a new one from starting.
-#include <gtest/gtest.h>
-
-#include <QElapsedTimer>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <functional>
-#include <vector>
-
 #include "Nuvel/platform/QtSingleInstance.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 #include "tests/ui/UiTestSupport.hpp"
+
+#include <QElapsedTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace nuvel::test;
 
 namespace {
 
 QString probeProgram() {
-    return QString::fromStdString((std::filesystem::path(NUVEL_BINARY_DIR) / "tests" / "single-instance-probe").string());
+    return QString::fromStdString(
+        (std::filesystem::path(NUVEL_BINARY_DIR) / "tests" / "single-instance-probe").string());
 }
 
 // Runs a second launch of the built program to its end; its exit status.
@@ -49,7 +47,8 @@ TEST(SingleInstance, ASecondLaunchHandsItsAddressOrAReopenToTheRunningOneAndExit
     const QString address = QString::fromStdString("nuvel://auth?code=" + code);
     const QString program = QString::fromStdString(builtNuvel().string());
     EXPECT_EQ(secondLaunch(home, program, {address}), 0);
-    EXPECT_TRUE(waitForLine(first, seen, "message: open " + address.toUtf8() + "\n", 60000)) << seen.toStdString();
+    EXPECT_TRUE(waitForLine(first, seen, "message: open " + address.toUtf8() + "\n", 60000))
+        << seen.toStdString();
     EXPECT_EQ(secondLaunch(home, program, {}), 0);
     EXPECT_TRUE(waitForLine(first, seen, "message: reopen\n", 60000)) << seen.toStdString();
 
@@ -128,7 +127,7 @@ TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwn) {
     struct Row {
         const char* name;
         std::function<void(const std::filesystem::path& first)> take; // what the first name already is
-        const char* folder;                                              // where the socket goes; null: nowhere
+        const char* folder;                                           // where the socket goes; null: nowhere
     };
     const auto anotherUsers = [](const std::filesystem::path& folder) {
         std::filesystem::create_directory(folder);
@@ -154,7 +153,8 @@ TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwn) {
         {"every name another user's",
          [&](const auto& first) {
              for (int i = 0; i < nuvel::QtSingleInstance::fallbackFolders; ++i)
-                 ASSERT_TRUE(anotherUsers(i == 0 ? first : std::filesystem::path(first.string() + "-" + std::to_string(i))));
+                 ASSERT_TRUE(anotherUsers(
+                     i == 0 ? first : std::filesystem::path(first.string() + "-" + std::to_string(i))));
          },
          nullptr},
     };

@@ -1,18 +1,16 @@
-#include <gtest/gtest.h>
+#include "Nuvel/ui/sheets/SourceCheckController.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
+#include "tests/support/ManualMainQueue.hpp"
+#include "tests/ui/UiTestSupport.hpp"
 
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
-
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
-
-#include "Nuvel/ui/widgets/LevelIndicator.hpp"
-#include "Nuvel/ui/sheets/SourceCheckController.hpp"
-#include "tests/support/ManualMainQueue.hpp"
-#include "tests/ui/UiTestSupport.hpp"
 
 using namespace nuvel;
 using nuvel::test::PreferredLanguagesScope;
@@ -67,7 +65,8 @@ Task<void> fakePasses(FakeCheck* fake, std::weak_ptr<SourceCheckMeters> meters) 
 
 SourceChecks fakeChecks(FakeCheck* fake) {
     SourceChecks checks;
-    checks.microphone = [fake](std::optional<std::uint32_t> deviceID, std::weak_ptr<SourceCheckMeters> meters) {
+    checks.microphone = [fake](std::optional<std::uint32_t> deviceID,
+                               std::weak_ptr<SourceCheckMeters> meters) {
         ++fake->runs;
         fake->system = false;
         fake->deviceID = deviceID;
@@ -114,8 +113,7 @@ protected:
         for (int i = 0; i < count; ++i)
             queue.advance(SourceCheck::passInterval);
     }
-    template <class T>
-    T* find(QWidget* sheet, const char* name) {
+    template <class T> T* find(QWidget* sheet, const char* name) {
         return sheet->findChild<T*>(QString::fromLatin1(name));
     }
     QPushButton* startButton(QWidget* sheet) { return find<QPushButton>(sheet, "source-check-start"); }
@@ -409,7 +407,8 @@ TEST_F(SourceCheckSheet, RunsRightToLeftWhenTheFirstLanguageIsArabic) {
     runPasses(30);
     auto* content = find<QWidget>(sheet, "source-check-content");
     EXPECT_EQ(content->layoutDirection(), Qt::RightToLeft);
-    for (const char* name : {"source-check-heading", "source-check-status", "source-check-microphone-caption"})
+    for (const char* name :
+         {"source-check-heading", "source-check-status", "source-check-microphone-caption"})
         EXPECT_EQ(find<QLabel>(sheet, name)->alignment() & Qt::AlignHorizontal_Mask,
                   Qt::AlignRight | Qt::AlignAbsolute)
             << name;

@@ -3,12 +3,13 @@
 // Shared by the interface tests: one QApplication per test program on the offscreen platform,
 // a fixed list of preferred languages, and the folder screenshots go to.
 
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QString>
 #include <QStringList>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,8 +17,6 @@
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
-
-#include "Nuvel/ui/common/PreferredLanguages.hpp"
 
 namespace nuvel::test {
 

@@ -1,5 +1,5 @@
-#include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QAccessible>
@@ -21,7 +21,8 @@ namespace {
 
 // Noon, local time, on a day without a clock change: "today" and "tomorrow" hold in any zone.
 Date localAt(int day, int hour, int minute, int second = 0) {
-    return Date::fromUnix(double(QDateTime(QDate(2026, 3, day), QTime(hour, minute, second)).toSecsSinceEpoch()));
+    return Date::fromUnix(
+        double(QDateTime(QDate(2026, 3, day), QTime(hour, minute, second)).toSecsSinceEpoch()));
 }
 const Date noon = localAt(2, 12, 0);
 

@@ -1,14 +1,14 @@
 #include "tools/standin-service/StandinBackend.hpp"
 
-#include <algorithm>
-#include <functional>
-#include <span>
-#include <stdexcept>
-
 #include "NuvelKit/store/NuvelLink.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Time.hpp"
 #include "tools/standin-service/StandinSample.hpp"
+
+#include <algorithm>
+#include <functional>
+#include <span>
+#include <stdexcept>
 
 namespace nuvel::standin {
 
@@ -28,7 +28,8 @@ using Handler = std::function<Reply()>;
 Reply byMethod(const std::string& method, std::initializer_list<std::pair<const char*, Handler>> handlers) {
     std::string allowed;
     for (const auto& [name, handler] : handlers) {
-        if (method == name) return handler();
+        if (method == name)
+            return handler();
         allowed += allowed.empty() ? name : std::string(", ") + name;
     }
     Reply reply = errorReply(405, "method_not_allowed", method + " is not allowed here");
@@ -43,11 +44,16 @@ std::span<const std::string_view> queryNamesOf(const std::string& method, const 
     static constexpr std::string_view search[] = {"q", "workspace_id"};
     static constexpr std::string_view reconcile[] = {"ids"};
     static constexpr std::string_view transcript[] = {"layer"};
-    if (method == "GET" && s.size() == 2 && s[1] == "bootstrap") return bootstrap;
-    if (method == "GET" && s.size() == 2 && s[1] == "meetings") return library;
-    if (method == "GET" && s.size() == 2 && s[1] == "search") return search;
-    if (method == "GET" && s.size() == 3 && s[1] == "meetings" && s[2] == "reconcile") return reconcile;
-    if (method == "GET" && s.size() == 4 && s[1] == "meetings" && s[3] == "transcript") return transcript;
+    if (method == "GET" && s.size() == 2 && s[1] == "bootstrap")
+        return bootstrap;
+    if (method == "GET" && s.size() == 2 && s[1] == "meetings")
+        return library;
+    if (method == "GET" && s.size() == 2 && s[1] == "search")
+        return search;
+    if (method == "GET" && s.size() == 3 && s[1] == "meetings" && s[2] == "reconcile")
+        return reconcile;
+    if (method == "GET" && s.size() == 4 && s[1] == "meetings" && s[3] == "transcript")
+        return transcript;
     return {};
 }
 
@@ -93,13 +99,16 @@ Reply Backend::handle(const Request& request, Time now) {
 Reply Backend::route(const Request& request, Time now) {
     const std::vector<std::string>& s = request.segments;
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
-    if (s.size() == 1 && s[0] == "device") return byMethod(method, {{"GET", [&] { return devicePage(request, now); }}});
+    if (s.size() == 1 && s[0] == "device")
+        return byMethod(method, {{"GET", [&] { return devicePage(request, now); }}});
     if (s.size() == 2 && s[0] == "device" && s[1] == "approve") {
         return byMethod(method, {{"GET", [&] { return approvePage(request, now); }}});
     }
-    if (s.size() < 2 || s[0] != "api") fail(404, "not_found", "no such page");
+    if (s.size() < 2 || s[0] != "api")
+        fail(404, "not_found", "no such page");
     // Both clients ask for JSON: the device client with "*/*", the library client by name.
-    if (!acceptsJson(request)) fail(406, "not_acceptable", "the request must accept application/json");
+    if (!acceptsJson(request))
+        fail(406, "not_acceptable", "the request must accept application/json");
     requireQueryNames(request, queryNamesOf(method, s));
     if (s.size() == 3 && s[1] == "device" && s[2] == "token") {
         return byMethod(method, {{"POST", [&] { return exchangeToken(request, now); }}});
@@ -107,10 +116,13 @@ Reply Backend::route(const Request& request, Time now) {
     if (s.size() == 3 && s[1] == "device" && s[2] == "revoke") {
         return byMethod(method, {{"POST", [&] { return revokeDevice(request); }}});
     }
-    if (s.size() == 2 && s[1] == "bootstrap") return byMethod(method, {{"GET", [&] { return bootstrap(request); }}});
-    if (s.size() == 2 && s[1] == "search") return byMethod(method, {{"GET", [&] { return search(request); }}});
+    if (s.size() == 2 && s[1] == "bootstrap")
+        return byMethod(method, {{"GET", [&] { return bootstrap(request); }}});
+    if (s.size() == 2 && s[1] == "search")
+        return byMethod(method, {{"GET", [&] { return search(request); }}});
     if (s.size() == 2 && s[1] == "settings") {
-        return byMethod(method, {{"GET", [&] { return settings(request); }}, {"PUT", [&] { return updateSettings(request); }}});
+        return byMethod(method, {{"GET", [&] { return settings(request); }},
+                                 {"PUT", [&] { return updateSettings(request); }}});
     }
     if (s.size() == 2 && s[1] == "meetings") {
         return byMethod(method, {{"GET", [&] { return libraryPage(request, now); }},
@@ -119,7 +131,8 @@ Reply Backend::route(const Request& request, Time now) {
     if (s.size() == 3 && s[1] == "meetings" && s[2] == "reconcile") {
         return byMethod(method, {{"GET", [&] { return reconcile(request, now); }}});
     }
-    if (s.size() >= 3 && s[1] == "meetings") return routeMeeting(request, method, now);
+    if (s.size() >= 3 && s[1] == "meetings")
+        return routeMeeting(request, method, now);
     fail(404, "not_found", "no such endpoint");
 }
 
@@ -132,20 +145,34 @@ Reply Backend::routeMeeting(const Request& request, const std::string& method, T
                                  {"PATCH", [&] { return rename(request, now); }},
                                  {"DELETE", [&] { return deleteMeeting(request, now); }}});
     }
-    if (n == 4 && leaf == "upload") return byMethod(method, {{"GET", [&] { return uploadStatus(request, now); }}});
-    if (n == 4 && leaf == "heartbeat") return byMethod(method, {{"POST", [&] { return heartbeat(request, now); }}});
-    if (n == 4 && leaf == "audio") return byMethod(method, {{"GET", [&] { return audio(request, now); }}});
-    if (n == 5 && leaf == "audio") return byMethod(method, {{"PUT", [&] { return uploadPart(request, now); }}});
-    if (n == 4 && leaf == "commit") return byMethod(method, {{"POST", [&] { return commitUpload(request, now); }}});
-    if (n == 4 && leaf == "notepad") return byMethod(method, {{"PUT", [&] { return saveNotepad(request, now); }}});
-    if (n == 4 && leaf == "transcript") return byMethod(method, {{"GET", [&] { return transcript(request, now); }}});
-    if (n == 4 && leaf == "notes") return byMethod(method, {{"GET", [&] { return notes(request, now); }}});
-    if (n == 4 && leaf == "revision") return byMethod(method, {{"PATCH", [&] { return revise(request, now); }}});
-    if (n == 4 && leaf == "sharing") return byMethod(method, {{"GET", [&] { return sharing(request, now); }}});
-    if (n == 4 && leaf == "shares") return byMethod(method, {{"POST", [&] { return addShare(request, now); }}});
-    if (n == 5 && leaf == "shares") return byMethod(method, {{"DELETE", [&] { return removeShare(request, now); }}});
-    if (n == 4 && leaf == "links") return byMethod(method, {{"POST", [&] { return createLink(request, now); }}});
-    if (n == 5 && leaf == "links") return byMethod(method, {{"DELETE", [&] { return revokeLink(request, now); }}});
+    if (n == 4 && leaf == "upload")
+        return byMethod(method, {{"GET", [&] { return uploadStatus(request, now); }}});
+    if (n == 4 && leaf == "heartbeat")
+        return byMethod(method, {{"POST", [&] { return heartbeat(request, now); }}});
+    if (n == 4 && leaf == "audio")
+        return byMethod(method, {{"GET", [&] { return audio(request, now); }}});
+    if (n == 5 && leaf == "audio")
+        return byMethod(method, {{"PUT", [&] { return uploadPart(request, now); }}});
+    if (n == 4 && leaf == "commit")
+        return byMethod(method, {{"POST", [&] { return commitUpload(request, now); }}});
+    if (n == 4 && leaf == "notepad")
+        return byMethod(method, {{"PUT", [&] { return saveNotepad(request, now); }}});
+    if (n == 4 && leaf == "transcript")
+        return byMethod(method, {{"GET", [&] { return transcript(request, now); }}});
+    if (n == 4 && leaf == "notes")
+        return byMethod(method, {{"GET", [&] { return notes(request, now); }}});
+    if (n == 4 && leaf == "revision")
+        return byMethod(method, {{"PATCH", [&] { return revise(request, now); }}});
+    if (n == 4 && leaf == "sharing")
+        return byMethod(method, {{"GET", [&] { return sharing(request, now); }}});
+    if (n == 4 && leaf == "shares")
+        return byMethod(method, {{"POST", [&] { return addShare(request, now); }}});
+    if (n == 5 && leaf == "shares")
+        return byMethod(method, {{"DELETE", [&] { return removeShare(request, now); }}});
+    if (n == 4 && leaf == "links")
+        return byMethod(method, {{"POST", [&] { return createLink(request, now); }}});
+    if (n == 5 && leaf == "links")
+        return byMethod(method, {{"DELETE", [&] { return revokeLink(request, now); }}});
     fail(404, "not_found", "no such endpoint");
 }
 
@@ -162,7 +189,8 @@ StandinAccount* Backend::findAccount(const std::string& id) {
 }
 
 std::string Backend::issueToken(const std::string& accountId, const std::string& deviceName) {
-    if (findAccount(accountId) == nullptr) throw std::invalid_argument("unknown account " + accountId);
+    if (findAccount(accountId) == nullptr)
+        throw std::invalid_argument("unknown account " + accountId);
     std::string token = "nvt_" + base64UrlEncode(randomBytes(32));
     tokens_[token] = DeviceToken{accountId, deviceName, false};
     return token;
@@ -170,23 +198,30 @@ std::string Backend::issueToken(const std::string& accountId, const std::string&
 
 void Backend::revokeToken(const std::string& token) {
     auto it = tokens_.find(token);
-    if (it != tokens_.end()) it->second.revoked = true;
+    if (it != tokens_.end())
+        it->second.revoked = true;
 }
 
 StandinAccount& Backend::authenticate(const Request& request) {
     const std::optional<std::string> token = bearerToken(request);
-    if (!token) fail(401, "unauthorized", "a bearer token is required");
+    if (!token)
+        fail(401, "unauthorized", "a bearer token is required");
     auto it = tokens_.find(*token);
-    if (it == tokens_.end()) fail(401, "unauthorized", "unknown token");
-    if (it->second.revoked) fail(401, "device_revoked", "this device was signed out");
+    if (it == tokens_.end())
+        fail(401, "unauthorized", "unknown token");
+    if (it->second.revoked)
+        fail(401, "device_revoked", "this device was signed out");
     StandinAccount* account = findAccount(it->second.accountId);
-    if (account == nullptr) fail(401, "unauthorized", "the account no longer exists");
+    if (account == nullptr)
+        fail(401, "unauthorized", "the account no longer exists");
     return *account;
 }
 
-const StandinWorkspace* Backend::workspaceOf(const StandinAccount& account, const std::string& workspaceId) const {
+const StandinWorkspace* Backend::workspaceOf(const StandinAccount& account,
+                                             const std::string& workspaceId) const {
     for (const StandinWorkspace& w : account.workspaces) {
-        if (w.id == workspaceId) return &w;
+        if (w.id == workspaceId)
+            return &w;
     }
     return nullptr;
 }
@@ -198,46 +233,53 @@ Meeting* Backend::findMeeting(const std::string& id) {
 
 Meeting& Backend::ownMeeting(const StandinAccount& account, const std::string& id) {
     Meeting* meeting = findMeeting(id);
-    if (meeting == nullptr || meeting->ownerAccountId != account.id) fail(404, "not_found", "no such meeting");
+    if (meeting == nullptr || meeting->ownerAccountId != account.id)
+        fail(404, "not_found", "no such meeting");
     return *meeting;
 }
 
 Meeting& Backend::visibleMeeting(const StandinAccount& account, const std::string& id) {
     Meeting* meeting = findMeeting(id);
-    if (meeting == nullptr || (meeting->ownerAccountId != account.id && workspaceOf(account, meeting->workspaceId) == nullptr)) {
+    if (meeting == nullptr ||
+        (meeting->ownerAccountId != account.id && workspaceOf(account, meeting->workspaceId) == nullptr)) {
         fail(404, "not_found", "no such meeting");
     }
     return *meeting;
 }
 
 bool Backend::audioGone(const Meeting& meeting, Time now) const {
-    if (meeting.audioDeleted) return true;
+    if (meeting.audioDeleted)
+        return true;
     auto it = retentionDays_.find(meeting.workspaceId);
     const std::int64_t days = it == retentionDays_.end() ? 30 : it->second;
     return meeting.committed() && unixSeconds(now) > meeting.createdAt + static_cast<double>(days) * 86400.0;
 }
 
 StandinAccess Backend::accessFor(const StandinAccount& account, const Meeting& meeting, Time now) const {
-    if (meeting.access) return *meeting.access;
+    if (meeting.access)
+        return *meeting.access;
     const bool owner = meeting.ownerAccountId == account.id;
     StandinAccess access;
     access.role = owner ? "owner" : "member";
     access.via = owner ? "owner" : "workspace";
-    access.can = {{"edit", true},  {"manage", owner},  {"share", true},
-                  {"delete", owner}, {"export", true}, {"audio", !audioGone(meeting, now)}};
+    access.can = {{"edit", true},    {"manage", owner}, {"share", true},
+                  {"delete", owner}, {"export", true},  {"audio", !audioGone(meeting, now)}};
     return access;
 }
 
-bool Backend::allows(const StandinAccount& account, const Meeting& meeting, const std::string& right, Time now) const {
+bool Backend::allows(const StandinAccount& account, const Meeting& meeting, const std::string& right,
+                     Time now) const {
     for (const auto& [name, granted] : accessFor(account, meeting, now).can) {
-        if (name == right) return granted;
+        if (name == right)
+            return granted;
     }
     return false;
 }
 
 json::Ordered Backend::accessJson(const StandinAccess& access) const {
     json::Ordered can = json::Ordered::object();
-    for (const auto& [name, granted] : access.can) can[name] = granted;
+    for (const auto& [name, granted] : access.can)
+        can[name] = granted;
     return json::Ordered{{"role", access.role}, {"via", access.via}, {"can", can}};
 }
 
@@ -255,7 +297,8 @@ json::Ordered Backend::meetingJson(const StandinAccount& account, const Meeting&
     out["duration"] = meeting.durationSeconds;
     out["audio_deleted"] = audioGone(meeting, now);
     out["created_at"] = meeting.createdAt;
-    if (meeting.recordedAt) out["recorded_at"] = *meeting.recordedAt;
+    if (meeting.recordedAt)
+        out["recorded_at"] = *meeting.recordedAt;
     const std::string& s = meeting.state;
     out["progress"] = s == "completed" || s == "failed" ? 1.0 : s == "running" ? 0.5 : 0.0;
     out["title_auto"] = meeting.titleAuto;
@@ -264,7 +307,8 @@ json::Ordered Backend::meetingJson(const StandinAccount& account, const Meeting&
 }
 
 void Backend::finishProcessing(Meeting& meeting) {
-    if (meeting.contentReady) return;
+    if (meeting.contentReady)
+        return;
     meeting.raw = sample::transcript(meeting.durationSeconds);
     meeting.corrected = meeting.raw;
     meeting.contentReady = true;
@@ -272,20 +316,23 @@ void Backend::finishProcessing(Meeting& meeting) {
 
 void Backend::setProcessingState(Meeting& meeting, const std::string& state) {
     meeting.state = state;
-    if (state == "completed") finishProcessing(meeting);
+    if (state == "completed")
+        finishProcessing(meeting);
 }
 
 std::vector<std::string> Backend::meetingIds() const {
     std::vector<const Meeting*> live;
     for (const auto& [id, meeting] : meetings_) {
-        if (!meeting.deleted) live.push_back(&meeting);
+        if (!meeting.deleted)
+            live.push_back(&meeting);
     }
     std::sort(live.begin(), live.end(), [](const Meeting* a, const Meeting* b) {
         return a->createdAt != b->createdAt ? a->createdAt > b->createdAt : a->id < b->id;
     });
     std::vector<std::string> ids;
     ids.reserve(live.size());
-    for (const Meeting* m : live) ids.push_back(m->id);
+    for (const Meeting* m : live)
+        ids.push_back(m->id);
     return ids;
 }
 
@@ -296,9 +343,11 @@ std::string Backend::audioOf(const Meeting& meeting) const {
 std::vector<std::string> Backend::seedMeetings(std::size_t count, const std::string& accountId,
                                                const std::optional<std::string>& workspaceId, Time now) {
     StandinAccount* account = findAccount(accountId);
-    if (account == nullptr) throw std::invalid_argument("unknown account " + accountId);
+    if (account == nullptr)
+        throw std::invalid_argument("unknown account " + accountId);
     const std::string workspace = workspaceId.value_or(account->defaultWorkspaceId);
-    if (workspaceOf(*account, workspace) == nullptr) throw std::invalid_argument("unknown workspace " + workspace);
+    if (workspaceOf(*account, workspace) == nullptr)
+        throw std::invalid_argument("unknown workspace " + workspace);
     std::vector<std::string> ids;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t n = seedCounter_++;

@@ -1,5 +1,10 @@
 #pragma once
 
+#include "NuvelKit/store/NuvelLink.hpp"
+#include "NuvelKit/support/Json.hpp"
+#include "tools/standin-service/StandinHttp.hpp"
+#include "tools/standin-service/StandinTypes.hpp"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -8,11 +13,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include "NuvelKit/store/NuvelLink.hpp"
-#include "NuvelKit/support/Json.hpp"
-#include "tools/standin-service/StandinHttp.hpp"
-#include "tools/standin-service/StandinTypes.hpp"
 
 // The in-memory service behind the stand-in's HTTP surface. Not thread-safe: StandinService calls
 // it under its one mutex.
@@ -165,7 +165,8 @@ private:
     Meeting& ownMeeting(const StandinAccount& account, const std::string& id);     // device API: owner only
     Meeting& visibleMeeting(const StandinAccount& account, const std::string& id); // library: owner or member
     StandinAccess accessFor(const StandinAccount& account, const Meeting& meeting, Time now) const;
-    bool allows(const StandinAccount& account, const Meeting& meeting, const std::string& right, Time now) const;
+    bool allows(const StandinAccount& account, const Meeting& meeting, const std::string& right,
+                Time now) const;
     bool audioGone(const Meeting& meeting, Time now) const;
 
     // Device and upload API.

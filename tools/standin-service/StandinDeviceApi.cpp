@@ -1,10 +1,10 @@
 // Device sign-in pages, the token exchange, device revocation and the workspace contract.
-#include <algorithm>
-#include <stdexcept>
-
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Unicode.hpp"
 #include "tools/standin-service/StandinBackend.hpp"
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace nuvel::standin {
 
@@ -32,11 +32,20 @@ std::string escapeHtml(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out.push_back(c);
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out.push_back(c);
         }
     }
     return out;
@@ -46,22 +55,26 @@ Reply html(int status, const std::string& body) {
     Reply reply;
     reply.status = status;
     reply.contentType = "text/html; charset=utf-8";
-    reply.body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Nuvel stand-in</title></head><body>\n" + body +
-                 "</body></html>\n";
+    reply.body =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Nuvel stand-in</title></head><body>\n" +
+        body + "</body></html>\n";
     return reply;
 }
 
 json::Ordered accountJson(const StandinAccount& account) {
     json::Ordered out{{"id", account.id}, {"email", account.email}};
-    if (account.name) out["name"] = *account.name;
+    if (account.name)
+        out["name"] = *account.name;
     return out;
 }
 
 } // namespace
 
 std::string Backend::approveSignIn(const std::string& challenge, const std::string& accountId, Time now) {
-    if (!isChallenge(challenge)) throw std::invalid_argument("not an S256 challenge");
-    if (findAccount(accountId) == nullptr) throw std::invalid_argument("unknown account " + accountId);
+    if (!isChallenge(challenge))
+        throw std::invalid_argument("not an S256 challenge");
+    if (findAccount(accountId) == nullptr)
+        throw std::invalid_argument("unknown account " + accountId);
     for (auto it = codes_.begin(); it != codes_.end();) {
         it = it->second.expiresAt <= now ? codes_.erase(it) : std::next(it);
     }
@@ -74,7 +87,8 @@ std::string Backend::approveSignIn(const std::string& challenge, const std::stri
 // the stand-in signs in its sample account at once.
 Reply Backend::devicePage(const Request& request, Time now) {
     const std::string challenge = request.param("challenge").value_or("");
-    if (!isChallenge(challenge)) fail(400, "invalid_challenge", "the page needs an S256 challenge");
+    if (!isChallenge(challenge))
+        fail(400, "invalid_challenge", "the page needs an S256 challenge");
     return approved(challenge, defaultAccountId, now);
 }
 
@@ -82,8 +96,10 @@ Reply Backend::devicePage(const Request& request, Time now) {
 Reply Backend::approvePage(const Request& request, Time now) {
     const std::string challenge = request.param("challenge").value_or("");
     const std::string accountId = request.param("account").value_or(defaultAccountId);
-    if (!isChallenge(challenge)) fail(400, "invalid_challenge", "the page needs an S256 challenge");
-    if (findAccount(accountId) == nullptr) fail(404, "not_found", "no such account");
+    if (!isChallenge(challenge))
+        fail(400, "invalid_challenge", "the page needs an S256 challenge");
+    if (findAccount(accountId) == nullptr)
+        fail(404, "not_found", "no such account");
     return approved(challenge, accountId, now);
 }
 
@@ -101,17 +117,21 @@ Reply Backend::exchangeToken(const Request& request, Time now) {
     const std::string code = reader.string("code");
     const std::string verifier = reader.string("verifier");
     const std::string name = reader.string("name");
-    if (name.empty() || unicode::graphemeCount(name) > 200) fail(400, "invalid_request", "the device name must be 1 to 200 characters");
+    if (name.empty() || unicode::graphemeCount(name) > 200)
+        fail(400, "invalid_request", "the device name must be 1 to 200 characters");
     auto it = codes_.find(code);
-    if (it == codes_.end() || it->second.expiresAt <= now) fail(400, "invalid_grant", "unknown or expired code");
+    if (it == codes_.end() || it->second.expiresAt <= now)
+        fail(400, "invalid_grant", "unknown or expired code");
     // A code is good for one exchange, even a failed one, so a verifier cannot be guessed.
     const SignInCode grant = it->second;
     codes_.erase(it);
-    if (!isVerifier(verifier) || base64UrlEncode(ByteView(Sha256::hash(viewOf(verifier)))) != grant.challenge) {
+    if (!isVerifier(verifier) ||
+        base64UrlEncode(ByteView(Sha256::hash(viewOf(verifier)))) != grant.challenge) {
         fail(400, "invalid_grant", "the verifier does not match the challenge");
     }
     const std::string token = issueToken(grant.accountId, name);
-    return jsonReply(200, json::Ordered{{"token", token}, {"account", accountJson(*findAccount(grant.accountId))}});
+    return jsonReply(
+        200, json::Ordered{{"token", token}, {"account", accountJson(*findAccount(grant.accountId))}});
 }
 
 Reply Backend::revokeDevice(const Request& request) {
@@ -124,11 +144,13 @@ Reply Backend::bootstrap(const Request& request) {
     const StandinAccount& account = authenticate(request);
     const std::string selected = request.param("workspace_id").value_or(account.defaultWorkspaceId);
     const StandinWorkspace* workspace = workspaceOf(account, selected);
-    if (workspace == nullptr) fail(404, "workspace_not_found", "the account has no such workspace");
+    if (workspace == nullptr)
+        fail(404, "workspace_not_found", "the account has no such workspace");
 
     json::Ordered workspaces = json::Ordered::array();
     for (const StandinWorkspace& w : account.workspaces) {
-        workspaces.push_back({{"id", w.id}, {"kind", w.kind}, {"name", w.name}, {"role", w.role}, {"seat", w.seat}});
+        workspaces.push_back(
+            {{"id", w.id}, {"kind", w.kind}, {"name", w.name}, {"role", w.role}, {"seat", w.seat}});
     }
     const StandinLimits& l = account.limits;
     json::Ordered limits{{"part_bytes", l.partBytes},

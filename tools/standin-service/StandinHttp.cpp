@@ -1,10 +1,9 @@
 #include "tools/standin-service/StandinHttp.hpp"
 
-#include <strings.h>
+#include "NuvelKit/support/Unicode.hpp"
 
 #include <algorithm>
-
-#include "NuvelKit/support/Unicode.hpp"
+#include <strings.h>
 
 namespace nuvel::standin {
 
@@ -15,9 +14,12 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -46,14 +48,16 @@ std::string decode(std::string_view text, bool plusIsSpace) {
 
 std::optional<std::string> Request::header(std::string_view name) const {
     for (const auto& [key, value] : headers) {
-        if (equalsIgnoringCase(key, name)) return value;
+        if (equalsIgnoringCase(key, name))
+            return value;
     }
     return std::nullopt;
 }
 
 std::optional<std::string> Request::param(std::string_view name) const {
     for (const auto& [key, value] : query) {
-        if (key == name) return value;
+        if (key == name)
+            return value;
     }
     return std::nullopt;
 }
@@ -73,12 +77,14 @@ Reply jsonReply(int status, const json::Ordered& body) {
     return reply;
 }
 
-Reply errorReply(int status, const std::string& code, const std::string& message, const json::Ordered& extra) {
+Reply errorReply(int status, const std::string& code, const std::string& message,
+                 const json::Ordered& extra) {
     json::Ordered error = json::Ordered::object();
     error["code"] = code;
     // The message may echo client input; keep it encodable whatever the client sent.
     error["message"] = unicode::isValidUtf8(message) ? message : std::string("request refused");
-    for (const auto& [key, value] : extra.items()) error[key] = value;
+    for (const auto& [key, value] : extra.items())
+        error[key] = value;
     json::Ordered body = json::Ordered::object();
     body["error"] = std::move(error);
     return jsonReply(status, body);
@@ -92,15 +98,24 @@ Reply emptyReply(int status) {
 
 std::string codeForStatus(int status) {
     switch (status) {
-    case 400: return "bad_request";
-    case 404: return "not_found";
-    case 405: return "method_not_allowed";
-    case 411: return "length_required";
-    case 413: return "too_large";
-    case 414: return "uri_too_long";
-    case 416: return "range_not_satisfiable";
-    case 417: return "expectation_failed";
-    default: return status >= 500 ? "internal_error" : "bad_request";
+    case 400:
+        return "bad_request";
+    case 404:
+        return "not_found";
+    case 405:
+        return "method_not_allowed";
+    case 411:
+        return "length_required";
+    case 413:
+        return "too_large";
+    case 414:
+        return "uri_too_long";
+    case 416:
+        return "range_not_satisfiable";
+    case 417:
+        return "expectation_failed";
+    default:
+        return status >= 500 ? "internal_error" : "bad_request";
     }
 }
 
@@ -108,30 +123,37 @@ Target parseTarget(std::string_view target) {
     Target result;
     const std::size_t mark = target.find('?');
     const std::string_view path = target.substr(0, mark);
-    if (path.empty() || path.front() != '/') fail(400, "invalid_request", "the target must be an absolute path");
+    if (path.empty() || path.front() != '/')
+        fail(400, "invalid_request", "the target must be an absolute path");
     std::size_t start = 1;
     while (true) {
         const std::size_t slash = path.find('/', start);
-        result.segments.push_back(decode(path.substr(start, slash == std::string_view::npos ? path.npos : slash - start), false));
-        if (slash == std::string_view::npos) break;
+        result.segments.push_back(
+            decode(path.substr(start, slash == std::string_view::npos ? path.npos : slash - start), false));
+        if (slash == std::string_view::npos)
+            break;
         start = slash + 1;
     }
-    if (mark == std::string_view::npos) return result;
+    if (mark == std::string_view::npos)
+        return result;
     std::string_view query = target.substr(mark + 1);
-    if (query.empty()) fail(400, "invalid_query", "a request without query items carries no \"?\"");
+    if (query.empty())
+        fail(400, "invalid_query", "a request without query items carries no \"?\"");
     while (!query.empty()) {
         const std::size_t amp = query.find('&');
         const std::string_view piece = query.substr(0, amp);
         if (!piece.empty()) {
             const std::size_t eq = piece.find('=');
             std::string name = decode(piece.substr(0, eq), true);
-            std::string value = eq == std::string_view::npos ? std::string() : decode(piece.substr(eq + 1), true);
+            std::string value =
+                eq == std::string_view::npos ? std::string() : decode(piece.substr(eq + 1), true);
             if (!unicode::isValidUtf8(name) || !unicode::isValidUtf8(value)) {
                 fail(400, "invalid_request", "query items must be UTF-8");
             }
             result.query.emplace_back(std::move(name), std::move(value));
         }
-        if (amp == std::string_view::npos) break;
+        if (amp == std::string_view::npos)
+            break;
         query.remove_prefix(amp + 1);
     }
     return result;
@@ -149,13 +171,16 @@ json::Value jsonBody(const Request& request, std::initializer_list<std::string_v
     } catch (const json::JsonError&) {
         fail(400, "invalid_json", "the body is not valid JSON");
     }
-    if (!value.is_object()) fail(400, "invalid_request", "the body must be a JSON object");
+    if (!value.is_object())
+        fail(400, "invalid_request", "the body must be a JSON object");
     requireMembers(value, members, "the body");
     return value;
 }
 
-void requireMembers(const json::Value& object, std::initializer_list<std::string_view> members, std::string_view what) {
-    if (!object.is_object()) return; // the typed readers refuse it with their own error
+void requireMembers(const json::Value& object, std::initializer_list<std::string_view> members,
+                    std::string_view what) {
+    if (!object.is_object())
+        return; // the typed readers refuse it with their own error
     for (const auto& [key, value] : object.items()) {
         if (std::find(members.begin(), members.end(), key) == members.end()) {
             fail(400, "unknown_field", std::string(what) + " has no member \"" + key + "\"");
@@ -170,35 +195,41 @@ void requireQueryNames(const Request& request, std::span<const std::string_view>
             fail(400, "invalid_query", "this request takes no query item \"" + name + "\"");
         }
         for (std::size_t j = 0; j < i; ++j) {
-            if (request.query[j].first == name) fail(400, "invalid_query", "the query item \"" + name + "\" comes twice");
+            if (request.query[j].first == name)
+                fail(400, "invalid_query", "the query item \"" + name + "\" comes twice");
         }
     }
 }
 
 bool acceptsJson(const Request& request) {
     const std::optional<std::string> accept = request.header("Accept");
-    if (!accept) return false;
+    if (!accept)
+        return false;
     std::string_view rest = *accept;
     while (true) {
         const std::size_t comma = rest.find(',');
         std::string_view range = rest.substr(0, comma);
         range = range.substr(0, range.find(';'));
         const std::string type = unicode::trimWhitespaceAndNewlines(range);
-        if (equalsIgnoringCase(type, "application/json") || equalsIgnoringCase(type, "application/*") || type == "*/*") {
+        if (equalsIgnoringCase(type, "application/json") || equalsIgnoringCase(type, "application/*") ||
+            type == "*/*") {
             return true;
         }
-        if (comma == std::string_view::npos) return false;
+        if (comma == std::string_view::npos)
+            return false;
         rest.remove_prefix(comma + 1);
     }
 }
 
 std::optional<std::string> bearerToken(const Request& request) {
     const std::optional<std::string> header = request.header("Authorization");
-    if (!header || header->size() <= 7 || !equalsIgnoringCase(std::string_view(*header).substr(0, 7), "Bearer ")) {
+    if (!header || header->size() <= 7 ||
+        !equalsIgnoringCase(std::string_view(*header).substr(0, 7), "Bearer ")) {
         return std::nullopt;
     }
     std::string token = header->substr(7);
-    if (token.empty() || token.find(' ') != std::string::npos) return std::nullopt;
+    if (token.empty() || token.find(' ') != std::string::npos)
+        return std::nullopt;
     return token;
 }
 

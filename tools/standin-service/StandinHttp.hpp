@@ -1,5 +1,9 @@
 #pragma once
 
+#include "NuvelKit/support/Error.hpp"
+#include "NuvelKit/support/Json.hpp"
+#include "tools/standin-service/StandinTypes.hpp"
+
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -8,17 +12,13 @@
 #include <utility>
 #include <vector>
 
-#include "NuvelKit/support/Error.hpp"
-#include "NuvelKit/support/Json.hpp"
-#include "tools/standin-service/StandinTypes.hpp"
-
 // The HTTP-facing pieces of the stand-in that do not depend on the server library: the request as
 // the API sees it, the reply, and the failures that turn into the service's error envelope.
 namespace nuvel::standin {
 
 struct Request {
-    std::string method;                              // "HEAD" is answered as "GET"
-    std::vector<std::string> segments;               // the path split at "/", each percent-decoded
+    std::string method;                                     // "HEAD" is answered as "GET"
+    std::vector<std::string> segments;                      // the path split at "/", each percent-decoded
     std::vector<std::pair<std::string, std::string>> query; // decoded, in order
     StandinHeaders headers;
     std::string body;
@@ -39,7 +39,8 @@ struct Reply {
 // the "error" object (the notepad conflict's "detail", for example).
 class ApiFailure : public Error {
 public:
-    ApiFailure(int status, std::string code, std::string message, json::Ordered extra = json::Ordered::object());
+    ApiFailure(int status, std::string code, std::string message,
+               json::Ordered extra = json::Ordered::object());
     int status() const { return status_; }
     const std::string& code() const { return code_; }
     const json::Ordered& extra() const { return extra_; }
@@ -76,7 +77,8 @@ json::Value jsonBody(const Request& request, std::initializer_list<std::string_v
 
 // Throws ApiFailure 400 "unknown_field" when `object` has a member outside `members`; `what`
 // names the object in the message.
-void requireMembers(const json::Value& object, std::initializer_list<std::string_view> members, std::string_view what);
+void requireMembers(const json::Value& object, std::initializer_list<std::string_view> members,
+                    std::string_view what);
 
 // Throws ApiFailure 400 "invalid_query" for a query item outside `names`, or one named twice.
 void requireQueryNames(const Request& request, std::span<const std::string_view> names);

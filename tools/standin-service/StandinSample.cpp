@@ -45,7 +45,8 @@ std::vector<ScriptWord> scriptWords() {
     for (std::size_t line = 0; line < lineCount; ++line) {
         std::istringstream in(script[line].text);
         std::string word;
-        while (in >> word) words.push_back({line, word});
+        while (in >> word)
+            words.push_back({line, word});
     }
     return words;
 }
@@ -69,14 +70,16 @@ std::string stamp(std::int64_t milliseconds) {
 const Word* firstWordOf(const Transcript& transcript, std::size_t line) {
     const std::vector<ScriptWord> words = scriptWords();
     for (std::size_t i = 0; i < words.size() && i < transcript.words.size(); ++i) {
-        if (words[i].line == line) return &transcript.words[i];
+        if (words[i].line == line)
+            return &transcript.words[i];
     }
     return nullptr;
 }
 
 json::Ordered item(std::initializer_list<std::pair<const char*, const char*>> members) {
     json::Ordered object = json::Ordered::object();
-    for (const auto& [key, value] : members) object[key] = value;
+    for (const auto& [key, value] : members)
+        object[key] = value;
     return object;
 }
 
@@ -85,17 +88,20 @@ json::Ordered item(std::initializer_list<std::pair<const char*, const char*>> me
 Transcript transcript(double durationSeconds) {
     Transcript result;
     result.speakers = {{"s1", "Maya"}, {"s2", "Jonas"}};
-    const double durationMs = std::isfinite(durationSeconds) && durationSeconds > 0 ? durationSeconds * 1000.0 : 1.0;
+    const double durationMs =
+        std::isfinite(durationSeconds) && durationSeconds > 0 ? durationSeconds * 1000.0 : 1.0;
     std::vector<ScriptWord> words = scriptWords();
     const std::size_t fitting = std::max<std::size_t>(1, static_cast<std::size_t>(durationMs / 20.0));
-    if (words.size() > fitting) words.resize(fitting);
+    if (words.size() > fitting)
+        words.resize(fitting);
     const double slot = durationMs * 0.95 / static_cast<double>(words.size());
     for (std::size_t i = 0; i < words.size(); ++i) {
         Word word;
         word.id = "w" + std::to_string(i + 1);
         word.text = words[i].text;
         word.startMs = static_cast<std::int64_t>(slot * static_cast<double>(i));
-        word.endMs = std::max(word.startMs + 1, static_cast<std::int64_t>(slot * (static_cast<double>(i) + 0.8)));
+        word.endMs =
+            std::max(word.startMs + 1, static_cast<std::int64_t>(slot * (static_cast<double>(i) + 0.8)));
         word.speaker = script[words[i].line].speaker;
         result.words.push_back(std::move(word));
     }
@@ -119,7 +125,8 @@ Notes notes(const Transcript& transcript) {
     output["open_proposals"] = json::Ordered::array(
         {item({{"proposal", "Include audio in shared links by default"}, {"proposed_by", "Jonas"}})});
     output["quotes"] = json::Ordered::array(
-        {item({{"quote", "Customers care most about their data staying on their own machine."}, {"speaker", "Maya"}})});
+        {item({{"quote", "Customers care most about their data staying on their own machine."},
+               {"speaker", "Maya"}})});
     json::Ordered discussed = item({{"text", "How long the offline cache lasts"}});
     discussed["timestamp"] = stamp(at(9));
     output["also_discussed"] = json::Ordered::array({discussed});
@@ -132,11 +139,14 @@ Notes notes(const Transcript& transcript) {
     result.notes["meeting"] = std::move(entry);
 
     result.evidence = json::Ordered::array();
-    const std::pair<const char*, std::size_t> cited[] = {
-        {"/output/action_items/0", 2}, {"/output/decisions/0", 6}, {"/output/open_proposals/0", 7}, {"/output/quotes/0", 10}};
+    const std::pair<const char*, std::size_t> cited[] = {{"/output/action_items/0", 2},
+                                                         {"/output/decisions/0", 6},
+                                                         {"/output/open_proposals/0", 7},
+                                                         {"/output/quotes/0", 10}};
     for (const auto& [path, line] : cited) {
         const Word* word = firstWordOf(transcript, line);
-        if (word == nullptr) continue;
+        if (word == nullptr)
+            continue;
         json::Ordered record = json::Ordered::object();
         record["template"] = "meeting";
         record["path"] = path;
@@ -156,7 +166,8 @@ std::string wavTone(double durationSeconds) {
     std::string out;
     out.reserve(44 + dataBytes);
     auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
     };
     auto u16 = [&](std::uint16_t v) {
         out.push_back(static_cast<char>(v & 0xff));
@@ -181,7 +192,8 @@ std::string wavTone(double durationSeconds) {
         period.push_back(static_cast<char>(static_cast<std::uint16_t>(v) & 0xff));
         period.push_back(static_cast<char>(static_cast<std::uint16_t>(v) >> 8));
     }
-    for (std::uint32_t i = 0; i < frames; i += 16) out.append(period, 0, std::min<std::size_t>(32, (frames - i) * 2));
+    for (std::uint32_t i = 0; i < frames; i += 16)
+        out.append(period, 0, std::min<std::size_t>(32, (frames - i) * 2));
     return out;
 }
 
@@ -190,7 +202,8 @@ std::string title(std::size_t n) {
                                          "Quarterly planning", "Support triage"};
     constexpr std::size_t count = sizeof(titles) / sizeof(titles[0]);
     std::string result = titles[n % count];
-    if (n >= count) result += " #" + std::to_string(n / count + 1);
+    if (n >= count)
+        result += " #" + std::to_string(n / count + 1);
     return result;
 }
 

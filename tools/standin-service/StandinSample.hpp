@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstddef>
-#include <string>
-
 #include "NuvelKit/support/Json.hpp"
 #include "tools/standin-service/StandinBackend.hpp"
+
+#include <cstddef>
+#include <string>
 
 // The fixed sample that stands in for speech recognition and note generation: every processed
 // meeting gets the same short conversation, stretched over its duration.

@@ -1,21 +1,20 @@
 #include "tools/standin-service/StandinService.hpp"
 
-#include <httplib.h>
-#include <sys/socket.h>
+#include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Files.hpp"
+#include "tools/standin-service/StandinBackend.hpp"
+#include "tools/standin-service/StandinSockets.hpp"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <httplib.h>
 #include <mutex>
 #include <regex>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <thread>
-
-#include "NuvelKit/support/Crypto.hpp"
-#include "NuvelKit/support/Files.hpp"
-#include "tools/standin-service/StandinBackend.hpp"
-#include "tools/standin-service/StandinSockets.hpp"
 
 namespace nuvel {
 
@@ -39,9 +38,11 @@ StandinLoggedRequest logEntry(const httplib::Request& req, const std::string& bo
     entry.target = req.target;
     const std::size_t mark = req.target.find('?');
     entry.path = req.target.substr(0, mark);
-    if (mark != std::string::npos) entry.query = req.target.substr(mark + 1);
+    if (mark != std::string::npos)
+        entry.query = req.target.substr(mark + 1);
     for (const auto& [name, value] : req.headers) {
-        if (!isPseudoHeader(name)) entry.headers.emplace_back(name, value);
+        if (!isPseudoHeader(name))
+            entry.headers.emplace_back(name, value);
     }
     entry.bodySha256 = hexString(Sha256::hash(viewOf(body)));
     entry.bodyLength = length;
@@ -51,9 +52,11 @@ StandinLoggedRequest logEntry(const httplib::Request& req, const std::string& bo
 
 void write(const standin::Reply& reply, httplib::Response& res) {
     res.status = reply.status;
-    for (const auto& [name, value] : reply.headers) res.set_header(name, value);
+    for (const auto& [name, value] : reply.headers)
+        res.set_header(name, value);
     if (!reply.body.empty() || !reply.contentType.empty()) {
-        res.set_content(reply.body, reply.contentType.empty() ? "application/octet-stream" : reply.contentType);
+        res.set_content(reply.body,
+                        reply.contentType.empty() ? "application/octet-stream" : reply.contentType);
     }
 }
 
@@ -111,9 +114,11 @@ struct StandinService::Impl {
     }
     std::optional<StandinFault> takeFault(const std::string& method, const std::string& path) {
         for (auto it = faults.begin(); it != faults.end(); ++it) {
-            if ((!it->method.empty() && it->method != method) || !std::regex_match(path, it->pattern)) continue;
+            if ((!it->method.empty() && it->method != method) || !std::regex_match(path, it->pattern))
+                continue;
             StandinFault hit = it->fault;
-            if (it->fault.remaining && --*it->fault.remaining <= 0) faults.erase(it);
+            if (it->fault.remaining && --*it->fault.remaining <= 0)
+                faults.erase(it);
             return hit;
         }
         return std::nullopt;
@@ -121,8 +126,8 @@ struct StandinService::Impl {
 
     // `length` is what the client sent; `body` is empty when that was more than the limit.
     // `unreadable`: the body could not be read to its end.
-    void serve(const httplib::Request& req, httplib::Response& res, const std::string& body, std::size_t length,
-               bool unreadable = false) {
+    void serve(const httplib::Request& req, httplib::Response& res, const std::string& body,
+               std::size_t length, bool unreadable = false) {
         answeredByService = true;
         StandinLoggedRequest entry = logEntry(req, body, length);
         standin::Reply reply;
@@ -130,7 +135,8 @@ struct StandinService::Impl {
             std::unique_lock lock(mutex);
             const std::uint64_t seq = append(std::move(entry));
             const std::optional<StandinFault> fault = takeFault(req.method, log.back().path);
-            if (fault && fault->delay.count() > 0 && wake.wait_for(lock, fault->delay, [&] { return stopping; })) {
+            if (fault && fault->delay.count() > 0 &&
+                wake.wait_for(lock, fault->delay, [&] { return stopping; })) {
                 reply = standin::errorReply(503, "stopping", "the service is stopping");
             } else if (fault && fault->action == StandinFault::Action::drop) {
                 setStatus(seq, 0);
@@ -152,21 +158,25 @@ struct StandinService::Impl {
                 reply = standin::errorReply(413, "too_large", "the request body is too large");
             } else {
                 reply = answer(req, body);
-                if (mayChange(req)) keep();
+                if (mayChange(req))
+                    keep();
             }
             setStatus(seq, reply.status);
         }
         // The server library applies a request's "Range" to any answer; only a partial answer
         // (206) is cut, so an error body or a canned fault reaches the client whole.
-        if (reply.status != 206) const_cast<httplib::Request&>(req).ranges.clear();
+        if (reply.status != 206)
+            const_cast<httplib::Request&>(req).ranges.clear();
         write(reply, res);
     }
 
     // Whether a request may change the world: every method but GET and HEAD, and a meeting's status
     // read, which moves its processing on.
     bool mayChange(const httplib::Request& req) const {
-        if (options.stateFolder.empty()) return false;
-        if (req.method != "GET" && req.method != "HEAD") return true;
+        if (options.stateFolder.empty())
+            return false;
+        if (req.method != "GET" && req.method != "HEAD")
+            return true;
         return options.advanceOnRead && req.path.starts_with("/api/meetings/");
     }
 
@@ -178,7 +188,8 @@ struct StandinService::Impl {
             standin::BlobFolder blobs{folder / "audio", {}};
             files::createOwnerOnlyDirectories(blobs.folder);
             std::string text = backend.saveState(blobs).dump();
-            if (text == keptText) return;
+            if (text == keptText)
+                return;
             files::atomicWrite(folder / "state.json", viewOf(text));
             keptText = std::move(text);
             blobs.removeUnused();
@@ -190,9 +201,11 @@ struct StandinService::Impl {
     // Loads a kept world; false when the folder holds none. Throws for a damaged one.
     bool loadKept() {
         const std::filesystem::path folder(options.stateFolder);
-        if (!std::filesystem::exists(folder / "state.json")) return false;
+        if (!std::filesystem::exists(folder / "state.json"))
+            return false;
         const Bytes text = files::readFile(folder / "state.json");
-        backend.loadState(json::Ordered::parse(text.begin(), text.end()), standin::BlobFolder{folder / "audio", {}});
+        backend.loadState(json::Ordered::parse(text.begin(), text.end()),
+                          standin::BlobFolder{folder / "audio", {}});
         keptText = stringOf(text);
         return true;
     }
@@ -209,7 +222,8 @@ struct StandinService::Impl {
         }
         request.method = req.method;
         for (const auto& [name, value] : req.headers) {
-            if (!isPseudoHeader(name)) request.headers.emplace_back(name, value);
+            if (!isPseudoHeader(name))
+                request.headers.emplace_back(name, value);
         }
         request.body = body;
         return backend.handle(request, Clock::now());
@@ -222,18 +236,21 @@ struct StandinService::Impl {
         answeredByService = false;
         int status = 0;
         std::string message;
-        const bool bodyMethod = req.method == "POST" || req.method == "PUT" || req.method == "PATCH" || req.method == "DELETE";
+        const bool bodyMethod =
+            req.method == "POST" || req.method == "PUT" || req.method == "PATCH" || req.method == "DELETE";
         if (req.has_header("Transfer-Encoding") && !bodyMethod) {
             status = 411;
             message = "request bodies need a Content-Length";
         } else if (req.has_header("Content-Length")) {
             const std::string text = req.get_header_value("Content-Length");
-            if (text.empty() || text.size() > 19 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            if (text.empty() || text.size() > 19 ||
+                !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
                 status = 400;
                 message = "Content-Length is not a number";
             }
         }
-        if (status == 0) return httplib::Server::HandlerResponse::Unhandled;
+        if (status == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
         answeredByService = true;
         StandinLoggedRequest entry = logEntry(req, "", 0);
         entry.status = status;
@@ -248,7 +265,8 @@ struct StandinService::Impl {
 
     // The server library's own error answers get the service's JSON error body and a log entry.
     void libraryError(const httplib::Request& req, httplib::Response& res) {
-        if (answeredByService) return;
+        if (answeredByService)
+            return;
         StandinLoggedRequest entry = logEntry(req, "", 0);
         entry.status = res.status;
         {
@@ -259,16 +277,20 @@ struct StandinService::Impl {
             const std::string code = standin::codeForStatus(res.status);
             write(standin::errorReply(res.status, code, "the request could not be read"), res);
             // The library writes no length on some of its own error paths.
-            if (!res.has_header("Content-Length")) res.set_header("Content-Length", std::to_string(res.body.size()));
+            if (!res.has_header("Content-Length"))
+                res.set_header("Content-Length", std::to_string(res.body.size()));
         }
     }
 };
 
 StandinService::StandinService(StandinOptions options) : impl_(std::make_unique<Impl>(options)) {
     std::lock_guard lock(impl_->mutex);
-    if (!options.stateFolder.empty() && impl_->loadKept()) return;
-    if (options.seed) impl_->backend.seedMeetings(3, defaultAccountId, std::nullopt, Clock::now());
-    if (!options.stateFolder.empty()) impl_->keep();
+    if (!options.stateFolder.empty() && impl_->loadKept())
+        return;
+    if (options.seed)
+        impl_->backend.seedMeetings(3, defaultAccountId, std::nullopt, Clock::now());
+    if (!options.stateFolder.empty())
+        impl_->keep();
 }
 
 StandinService::~StandinService() {
@@ -279,23 +301,28 @@ void StandinService::start() {
     Impl& d = *impl_;
     {
         std::lock_guard lock(d.mutex);
-        if (d.started) throw std::runtime_error("the stand-in service was already started");
+        if (d.started)
+            throw std::runtime_error("the stand-in service was already started");
         d.started = true;
     }
     d.server = std::make_unique<httplib::Server>();
     // Every idle keep-alive connection holds a worker; leave room for the ones a test keeps open.
     d.server->new_task_queue = [] { return new httplib::ThreadPool(32); };
-    d.server->set_pre_routing_handler([&d](const httplib::Request& req, httplib::Response& res) { return d.screen(req, res); });
-    d.server->set_error_handler(httplib::Server::HandlerWithResponse([&d](const httplib::Request& req, httplib::Response& res) {
-        d.libraryError(req, res);
-        return httplib::Server::HandlerResponse::Unhandled;
-    }));
-    d.server->set_logger([](const httplib::Request&, const httplib::Response&) { answeredByService = false; });
+    d.server->set_pre_routing_handler(
+        [&d](const httplib::Request& req, httplib::Response& res) { return d.screen(req, res); });
+    d.server->set_error_handler(
+        httplib::Server::HandlerWithResponse([&d](const httplib::Request& req, httplib::Response& res) {
+            d.libraryError(req, res);
+            return httplib::Server::HandlerResponse::Unhandled;
+        }));
+    d.server->set_logger(
+        [](const httplib::Request&, const httplib::Response&) { answeredByService = false; });
     // A declared length beyond the limit is read and dropped by the library itself (413). Bodies
     // that reach us are read here, so a chunked one is bounded too: past the limit the rest is
     // still read, so the client gets its answer instead of a reset connection, but not kept.
     d.server->set_payload_max_length(d.options.maxBodyBytes);
-    auto serveRead = [&d](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    auto serveRead = [&d](const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader& reader) {
         std::string body;
         std::size_t length = 0;
         const bool read = reader([&](const char* data, std::size_t size) {
@@ -308,11 +335,15 @@ void StandinService::start() {
             return true;
         });
         // The library refuses a declared length beyond the limit without handing over any of it.
-        const std::size_t declared = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
-        if (!read && declared > d.options.maxBodyBytes) length = declared;
+        const std::size_t declared =
+            std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+        if (!read && declared > d.options.maxBodyBytes)
+            length = declared;
         d.serve(req, res, body, length, !read && declared <= d.options.maxBodyBytes);
     };
-    auto serve = [&d](const httplib::Request& req, httplib::Response& res) { d.serve(req, res, req.body, req.body.size()); };
+    auto serve = [&d](const httplib::Request& req, httplib::Response& res) {
+        d.serve(req, res, req.body, req.body.size());
+    };
     d.server->Get(".*", serve);
     d.server->Post(".*", serveRead);
     d.server->Put(".*", serveRead);
@@ -328,32 +359,39 @@ void StandinService::start() {
         httplib::default_socket_options(sock);
         listening = sock;
     });
-    const int port = d.options.port == 0 ? d.server->bind_to_any_port("127.0.0.1")
-                                         : (d.server->bind_to_port("127.0.0.1", d.options.port) ? d.options.port : -1);
-    if (port <= 0) throw std::runtime_error("the stand-in service cannot bind 127.0.0.1:" + std::to_string(d.options.port));
+    const int port = d.options.port == 0
+                         ? d.server->bind_to_any_port("127.0.0.1")
+                         : (d.server->bind_to_port("127.0.0.1", d.options.port) ? d.options.port : -1);
+    if (port <= 0)
+        throw std::runtime_error("the stand-in service cannot bind 127.0.0.1:" +
+                                 std::to_string(d.options.port));
     d.port = port;
     {
         std::lock_guard lock(d.mutex);
         d.backend.setWebOrigin(origin());
     }
-    if (listening >= 0) ::listen(listening, SOMAXCONN);
+    if (listening >= 0)
+        ::listen(listening, SOMAXCONN);
     d.thread = std::thread([&d] { d.server->listen_after_bind(); });
     // stop() only reaches a server that is already listening.
-    while (!d.server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!d.server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void StandinService::stop() {
     Impl& d = *impl_;
     {
         std::lock_guard lock(d.mutex);
-        if (!d.started || d.stopping) return;
+        if (!d.started || d.stopping)
+            return;
         d.stopping = true;
     }
     d.wake.notify_all();
     d.server->stop();
     // Idle keep-alive connections would otherwise hold their workers until they time out.
     standin::shutdownConnections(d.port);
-    if (d.thread.joinable()) d.thread.join();
+    if (d.thread.joinable())
+        d.thread.join();
 }
 
 int StandinService::port() const {
@@ -405,13 +443,15 @@ namespace {
 
 StandinAccount& requireAccount(standin::Backend& backend, const std::string& id) {
     StandinAccount* account = backend.findAccount(id);
-    if (account == nullptr) throw std::invalid_argument("unknown account " + id);
+    if (account == nullptr)
+        throw std::invalid_argument("unknown account " + id);
     return *account;
 }
 
 standin::Meeting& requireMeeting(standin::Backend& backend, const std::string& id) {
     standin::Meeting* meeting = backend.findMeeting(id);
-    if (meeting == nullptr) throw std::invalid_argument("unknown meeting " + id);
+    if (meeting == nullptr)
+        throw std::invalid_argument("unknown meeting " + id);
     return *meeting;
 }
 
@@ -480,7 +520,8 @@ void StandinService::setProcessingState(const std::string& meetingId, const std:
 std::optional<std::string> StandinService::storedAudio(const std::string& meetingId) const {
     std::lock_guard lock(impl_->mutex);
     const standin::Meeting* meeting = impl_->backend.findMeeting(meetingId);
-    if (meeting == nullptr || !meeting->committed()) return std::nullopt;
+    if (meeting == nullptr || !meeting->committed())
+        return std::nullopt;
     return impl_->backend.audioOf(*meeting);
 }
 
@@ -497,7 +538,8 @@ void StandinService::setMeetingAccess(const std::string& meetingId, StandinAcces
 std::optional<StandinNotepad> StandinService::notepad(const std::string& meetingId) const {
     std::lock_guard lock(impl_->mutex);
     const standin::Meeting* meeting = impl_->backend.findMeeting(meetingId);
-    if (meeting == nullptr) return std::nullopt;
+    if (meeting == nullptr)
+        return std::nullopt;
     return StandinNotepad{meeting->notepadRevision, json::dump(meeting->notepadLines)};
 }
 
@@ -508,7 +550,8 @@ void StandinService::setNotepad(const std::string& meetingId, StandinNotepad not
     } catch (const json::JsonError&) {
         throw std::invalid_argument("the notepad lines are not JSON");
     }
-    if (!lines.is_array()) throw std::invalid_argument("the notepad lines must be a JSON array");
+    if (!lines.is_array())
+        throw std::invalid_argument("the notepad lines must be a JSON array");
     std::lock_guard lock(impl_->mutex);
     standin::Meeting& meeting = requireMeeting(impl_->backend, meetingId);
     meeting.notepadRevision = notepad.revision;

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "tools/standin-service/StandinTypes.hpp"
+
 #include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "tools/standin-service/StandinTypes.hpp"
 
 namespace nuvel {
 
@@ -60,7 +60,8 @@ public:
     // Throws std::invalid_argument for a malformed challenge or an unknown account.
     std::string approveSignIn(const std::string& challenge, const std::string& accountId = defaultAccountId);
     // A signed-in device session without the browser round trip; returns its bearer token.
-    std::string issueToken(const std::string& accountId = defaultAccountId, const std::string& deviceName = "Test device");
+    std::string issueToken(const std::string& accountId = defaultAccountId,
+                           const std::string& deviceName = "Test device");
     // Revokes a token as the website would; later requests with it get 401.
     void revokeToken(const std::string& token);
 

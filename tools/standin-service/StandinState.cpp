@@ -3,13 +3,12 @@
 // but audio; each piece of audio (an uploaded part, a committed recording) is a file named by its
 // SHA-256, written once. Sign-in codes live ten minutes and are not kept.
 
+#include "NuvelKit/support/Crypto.hpp"
+#include "NuvelKit/support/Files.hpp"
 #include "tools/standin-service/StandinBackend.hpp"
 
 #include <set>
 #include <stdexcept>
-
-#include "NuvelKit/support/Crypto.hpp"
-#include "NuvelKit/support/Files.hpp"
 
 namespace nuvel::standin {
 namespace {
@@ -23,21 +22,23 @@ Time timeOf(double seconds) {
     return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
 }
 
-template <class T>
-Ordered optional(const std::optional<T>& value) {
+template <class T> Ordered optional(const std::optional<T>& value) {
     return value ? Ordered(*value) : Ordered(nullptr);
 }
 
-template <class T>
-std::optional<T> optionalOf(const Ordered& value) {
-    if (value.is_null()) return std::nullopt;
+template <class T> std::optional<T> optionalOf(const Ordered& value) {
+    if (value.is_null())
+        return std::nullopt;
     return value.get<T>();
 }
 
 Ordered transcriptJson(const Transcript& transcript) {
     Ordered words = Ordered::array();
     for (const Word& word : transcript.words) {
-        words.push_back({{"id", word.id}, {"text", word.text}, {"start", word.startMs}, {"end", word.endMs},
+        words.push_back({{"id", word.id},
+                         {"text", word.text},
+                         {"start", word.startMs},
+                         {"end", word.endMs},
                          {"speaker", word.speaker}});
     }
     return {{"words", words}, {"speakers", transcript.speakers}};
@@ -47,7 +48,8 @@ Transcript transcriptOf(const Ordered& value) {
     Transcript transcript;
     for (const Ordered& word : value.at("words")) {
         transcript.words.push_back(Word{word.at("id").get<std::string>(), word.at("text").get<std::string>(),
-                                        word.at("start").get<std::int64_t>(), word.at("end").get<std::int64_t>(),
+                                        word.at("start").get<std::int64_t>(),
+                                        word.at("end").get<std::int64_t>(),
                                         word.at("speaker").get<std::string>()});
     }
     transcript.speakers = value.at("speakers").get<std::map<std::string, std::string>>();
@@ -57,8 +59,13 @@ Transcript transcriptOf(const Ordered& value) {
 Ordered accountJson(const StandinAccount& account) {
     Ordered workspaces = Ordered::array();
     for (const StandinWorkspace& w : account.workspaces) {
-        workspaces.push_back({{"id", w.id}, {"kind", w.kind}, {"name", w.name}, {"role", w.role}, {"seat", w.seat},
-                              {"canUpload", w.canUpload}, {"hardMaxMeetingSeconds", w.hardMaxMeetingSeconds}});
+        workspaces.push_back({{"id", w.id},
+                              {"kind", w.kind},
+                              {"name", w.name},
+                              {"role", w.role},
+                              {"seat", w.seat},
+                              {"canUpload", w.canUpload},
+                              {"hardMaxMeetingSeconds", w.hardMaxMeetingSeconds}});
     }
     const StandinCapabilities& c = account.capabilities;
     const StandinLimits& l = account.limits;
@@ -119,7 +126,8 @@ StandinAccount accountOf(const Ordered& value) {
 
 Ordered keptAccess(const StandinAccess& access) {
     Ordered can = Ordered::array();
-    for (const auto& [right, allowed] : access.can) can.push_back({right, allowed});
+    for (const auto& [right, allowed] : access.can)
+        can.push_back({right, allowed});
     return {{"role", access.role}, {"via", access.via}, {"can", can}};
 }
 
@@ -127,7 +135,8 @@ StandinAccess accessOf(const Ordered& value) {
     StandinAccess access;
     access.role = value.at("role").get<std::string>();
     access.via = value.at("via").get<std::string>();
-    for (const Ordered& right : value.at("can")) access.can.emplace_back(right.at(0).get<std::string>(), right.at(1).get<bool>());
+    for (const Ordered& right : value.at("can"))
+        access.can.emplace_back(right.at(0).get<std::string>(), right.at(1).get<bool>());
     return access;
 }
 
@@ -137,7 +146,8 @@ StandinAccess accessOf(const Ordered& value) {
 std::string BlobFolder::put(const std::string& bytes) {
     std::string name = hexString(Sha256::hash(viewOf(bytes)));
     const fs::path file = folder / name;
-    if (!fs::exists(file)) files::atomicWrite(file, viewOf(bytes));
+    if (!fs::exists(file))
+        files::atomicWrite(file, viewOf(bytes));
     used.insert(name);
     return name;
 }
@@ -153,13 +163,15 @@ void BlobFolder::removeUnused() const {
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
-        if (!used.contains(name) && name.size() == 64) fs::remove(entry.path(), error);
+        if (!used.contains(name) && name.size() == 64)
+            fs::remove(entry.path(), error);
     }
 }
 
 json::Ordered Backend::saveState(BlobFolder& blobs) const {
     Ordered accounts = Ordered::array();
-    for (const auto& [id, account] : accounts_) accounts.push_back(accountJson(account));
+    for (const auto& [id, account] : accounts_)
+        accounts.push_back(accountJson(account));
     Ordered tokens = Ordered::object();
     for (const auto& [token, t] : tokens_) {
         tokens[token] = {{"accountId", t.accountId}, {"deviceName", t.deviceName}, {"revoked", t.revoked}};
@@ -167,19 +179,27 @@ json::Ordered Backend::saveState(BlobFolder& blobs) const {
     Ordered meetings = Ordered::array();
     for (const auto& [id, m] : meetings_) {
         Ordered parts = Ordered::object();
-        for (const auto& [number, bytes] : m.parts) parts[std::to_string(number)] = blobs.put(bytes);
+        for (const auto& [number, bytes] : m.parts)
+            parts[std::to_string(number)] = blobs.put(bytes);
         Ordered shares = Ordered::array();
         for (const Share& s : m.shares) {
-            shares.push_back({{"id", s.id}, {"kind", s.kind}, {"email", optional(s.email)},
-                              {"permission", optional(s.permission)}, {"userId", optional(s.userId)}});
+            shares.push_back({{"id", s.id},
+                              {"kind", s.kind},
+                              {"email", optional(s.email)},
+                              {"permission", optional(s.permission)},
+                              {"userId", optional(s.userId)}});
         }
         Ordered links = Ordered::array();
         for (const Link& l : m.links) {
-            links.push_back({{"id", l.id}, {"expiresAt", l.expiresAt}, {"createdAt", l.createdAt},
+            links.push_back({{"id", l.id},
+                             {"expiresAt", l.expiresAt},
+                             {"createdAt", l.createdAt},
                              {"includeAudio", l.includeAudio}});
         }
         Ordered commit = nullptr;
-        if (m.commit) commit = {{"parts", m.commit->parts}, {"sha256", m.commit->sha256}, {"accepted", m.commit->accepted}};
+        if (m.commit)
+            commit = {
+                {"parts", m.commit->parts}, {"sha256", m.commit->sha256}, {"accepted", m.commit->accepted}};
         meetings.push_back({{"id", m.id},
                             {"ownerAccountId", m.ownerAccountId},
                             {"workspaceId", m.workspaceId},
@@ -222,7 +242,8 @@ json::Ordered Backend::saveState(BlobFolder& blobs) const {
 }
 
 void Backend::loadState(const json::Ordered& state, const BlobFolder& blobs) {
-    if (state.at("version").get<int>() != stateVersion) throw std::runtime_error("the kept state is of another version");
+    if (state.at("version").get<int>() != stateVersion)
+        throw std::runtime_error("the kept state is of another version");
     std::map<std::string, StandinAccount> accounts;
     for (const Ordered& a : state.at("accounts")) {
         StandinAccount account = accountOf(a);
@@ -230,8 +251,8 @@ void Backend::loadState(const json::Ordered& state, const BlobFolder& blobs) {
     }
     std::map<std::string, DeviceToken> tokens;
     for (const auto& [token, t] : state.at("tokens").items()) {
-        tokens[token] = DeviceToken{t.at("accountId").get<std::string>(), t.at("deviceName").get<std::string>(),
-                                    t.at("revoked").get<bool>()};
+        tokens[token] = DeviceToken{t.at("accountId").get<std::string>(),
+                                    t.at("deviceName").get<std::string>(), t.at("revoked").get<bool>()};
     }
     std::map<std::string, Meeting> meetings;
     for (const Ordered& v : state.at("meetings")) {
@@ -258,7 +279,8 @@ void Backend::loadState(const json::Ordered& state, const BlobFolder& blobs) {
             m.commit = UploadCommit{c.at("parts").get<std::int64_t>(), c.at("sha256").get<std::string>(),
                                     c.at("accepted").get<bool>()};
         }
-        if (const Ordered& audio = v.at("audio"); !audio.is_null()) m.audio = blobs.get(audio.get<std::string>());
+        if (const Ordered& audio = v.at("audio"); !audio.is_null())
+            m.audio = blobs.get(audio.get<std::string>());
         m.audioContentType = v.at("audioContentType").get<std::string>();
         m.sampleAudio = v.at("sampleAudio").get<bool>();
         m.audioDeleted = v.at("audioDeleted").get<bool>();
@@ -269,10 +291,12 @@ void Backend::loadState(const json::Ordered& state, const BlobFolder& blobs) {
         m.raw = transcriptOf(v.at("raw"));
         m.corrected = transcriptOf(v.at("corrected"));
         m.appliedOperations = v.at("appliedOperations").get<std::map<std::string, std::int64_t>>();
-        if (const Ordered& access = v.at("access"); !access.is_null()) m.access = accessOf(access);
+        if (const Ordered& access = v.at("access"); !access.is_null())
+            m.access = accessOf(access);
         for (const Ordered& s : v.at("shares")) {
             m.shares.push_back(Share{s.at("id").get<std::string>(), s.at("kind").get<std::string>(),
-                                     optionalOf<std::string>(s.at("email")), optionalOf<std::string>(s.at("permission")),
+                                     optionalOf<std::string>(s.at("email")),
+                                     optionalOf<std::string>(s.at("permission")),
                                      optionalOf<std::string>(s.at("userId"))});
         }
         for (const Ordered& l : v.at("links")) {

@@ -1,14 +1,15 @@
 #include "tools/standin-service/StandinTypes.hpp"
 
-#include <strings.h>
-
 #include "NuvelKit/support/Json.hpp"
+
+#include <strings.h>
 
 namespace nuvel {
 
 std::optional<std::string> StandinLoggedRequest::header(std::string_view name) const {
     for (const auto& [key, value] : headers) {
-        if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) return value;
+        if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0)
+            return value;
     }
     return std::nullopt;
 }

@@ -15,8 +15,8 @@ using StandinHeaders = std::vector<std::pair<std::string, std::string>>;
 
 // How the service was started.
 struct StandinOptions {
-    int port = 0;        // 0: a free port chosen by the system
-    bool seed = false;   // add sample meetings to the default account at start
+    int port = 0;      // 0: a free port chosen by the system
+    bool seed = false; // add sample meetings to the default account at start
     // A request whose declared body is longer than this is refused with 413 before it is read.
     std::size_t maxBodyBytes = 64u * 1024 * 1024;
     // true: every read of a committed meeting's status (GET meetings/{id}) moves its processing one
@@ -72,17 +72,17 @@ struct StandinAccount {
 
 // One request as the service received it.
 struct StandinLoggedRequest {
-    std::uint64_t sequence = 0;         // counts up from 1 over the service's life
+    std::uint64_t sequence = 0; // counts up from 1 over the service's life
     std::string method;
-    std::string target;                 // the request target exactly as sent (path and query)
-    std::string path;                   // the target before "?", not decoded
-    std::optional<std::string> query;   // the text after "?", not decoded; nullopt without "?"
-    StandinHeaders headers;             // as sent, ordered by name (the server library keeps no order)
-    std::string bodySha256;             // lower-case hex of the body's SHA-256 (of nothing when the
-                                        // body was over the limit and not kept)
-    std::size_t bodyLength = 0;         // bytes sent (or declared, when refused unread)
+    std::string target;               // the request target exactly as sent (path and query)
+    std::string path;                 // the target before "?", not decoded
+    std::optional<std::string> query; // the text after "?", not decoded; nullopt without "?"
+    StandinHeaders headers;           // as sent, ordered by name (the server library keeps no order)
+    std::string bodySha256;           // lower-case hex of the body's SHA-256 (of nothing when the
+                                      // body was over the limit and not kept)
+    std::size_t bodyLength = 0;       // bytes sent (or declared, when refused unread)
     std::chrono::system_clock::time_point time;
-    int status = 0;                     // the answer's status; 0 while pending or when dropped
+    int status = 0; // the answer's status; 0 while pending or when dropped
 
     // The first header of that name (case-insensitive).
     std::optional<std::string> header(std::string_view name) const;

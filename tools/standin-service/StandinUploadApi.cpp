@@ -1,14 +1,14 @@
 // Meeting creation, the resumable upload (status, heartbeat, parts, commit), the shared notepad and
 // the processing status.
-#include <algorithm>
-#include <set>
-
 #include "NuvelKit/store/Notepad.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/Time.hpp"
 #include "NuvelKit/support/Unicode.hpp"
 #include "NuvelKit/support/Uuid.hpp"
 #include "tools/standin-service/StandinBackend.hpp"
+
+#include <algorithm>
+#include <set>
 
 namespace nuvel::standin {
 
@@ -28,10 +28,12 @@ std::string mediaType(const Request& request) {
 // "2024-05-01T09:30:00Z": the form the device writes, nothing looser.
 bool isWholeSecondUtc(const std::string& text) {
     static constexpr std::string_view shape = "dddd-dd-ddTdd:dd:ddZ";
-    if (text.size() != shape.size()) return false;
+    if (text.size() != shape.size())
+        return false;
     for (std::size_t i = 0; i < shape.size(); ++i) {
         const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i])
+            return false;
     }
     return true;
 }
@@ -47,20 +49,23 @@ bool expired(const Meeting& meeting, Time now) {
 
 // Parts stay acceptable only while the upload is open.
 void requireOpen(const Meeting& meeting, Time now) {
-    if (meeting.committed()) fail(409, "upload_closed", "the upload was already committed");
-    if (expired(meeting, now)) fail(410, "upload_expired", "the upload expired");
+    if (meeting.committed())
+        fail(409, "upload_closed", "the upload was already committed");
+    if (expired(meeting, now))
+        fail(410, "upload_expired", "the upload expired");
 }
 
 json::Ordered createdJson(const Meeting& meeting) {
-    return json::Ordered{{"id", meeting.id}, {"part_bytes", meeting.partBytes}, {"max_parts", meeting.maxParts}};
+    return json::Ordered{
+        {"id", meeting.id}, {"part_bytes", meeting.partBytes}, {"max_parts", meeting.maxParts}};
 }
 
 } // namespace
 
 Reply Backend::createMeeting(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
-    const json::Value body = jsonBody(request, {"title", "attendees", "recorded_at", "duration_seconds", "consent",
-                                                "ai_notes", "locale", "time_zone", "workspace_id",
+    const json::Value body = jsonBody(request, {"title", "attendees", "recorded_at", "duration_seconds",
+                                                "consent", "ai_notes", "locale", "time_zone", "workspace_id",
                                                 "client_recording_id", "attendee_emails", "location"});
     const json::Reader r(body);
     const std::optional<std::string> title = r.optString("title");
@@ -76,28 +81,43 @@ Reply Backend::createMeeting(const Request& request, Time now) {
     const std::optional<std::vector<std::string>> attendeeEmails = r.optStringList("attendee_emails");
     const std::optional<std::string> location = r.optString("location");
     // The device leaves an empty title, location or address list out rather than sending it.
-    if (title && title->empty()) fail(422, "invalid_title", "an empty title is left out, not sent");
-    if (location && location->empty()) fail(422, "invalid_location", "an empty location is left out, not sent");
-    if (attendeeEmails && attendeeEmails->empty()) fail(422, "invalid_attendees", "an empty address list is left out, not sent");
-    const std::optional<Date> recorded = isWholeSecondUtc(recordedAt) ? parseIso8601(recordedAt) : std::nullopt;
-    if (!recorded) fail(400, "invalid_recorded_at", "recorded_at is a UTC time in whole seconds, such as 2024-05-01T09:30:00Z");
-    if (locale != "ar" && locale != "en") fail(400, "invalid_locale", "locale is \"ar\" or \"en\"");
-    if (timeZone.empty()) fail(400, "invalid_time_zone", "time_zone names the device's time zone");
+    if (title && title->empty())
+        fail(422, "invalid_title", "an empty title is left out, not sent");
+    if (location && location->empty())
+        fail(422, "invalid_location", "an empty location is left out, not sent");
+    if (attendeeEmails && attendeeEmails->empty())
+        fail(422, "invalid_attendees", "an empty address list is left out, not sent");
+    const std::optional<Date> recorded =
+        isWholeSecondUtc(recordedAt) ? parseIso8601(recordedAt) : std::nullopt;
+    if (!recorded)
+        fail(400, "invalid_recorded_at",
+             "recorded_at is a UTC time in whole seconds, such as 2024-05-01T09:30:00Z");
+    if (locale != "ar" && locale != "en")
+        fail(400, "invalid_locale", "locale is \"ar\" or \"en\"");
+    if (timeZone.empty())
+        fail(400, "invalid_time_zone", "time_zone names the device's time zone");
     if (clientRecordingId && !isLowerCaseUuid(*clientRecordingId)) {
         fail(400, "invalid_client_recording_id", "client_recording_id is a UUID in lower case");
     }
-    if (!consent) fail(422, "consent_required", "recording consent is required");
-    if (!(duration > 0)) fail(422, "invalid_duration", "duration_seconds must be above 0");
+    if (!consent)
+        fail(422, "consent_required", "recording consent is required");
+    if (!(duration > 0))
+        fail(422, "invalid_duration", "duration_seconds must be above 0");
 
-    const StandinWorkspace* workspace = workspaceOf(account, workspaceId.value_or(account.defaultWorkspaceId));
-    if (workspace == nullptr) fail(403, "workspace_forbidden", "the account has no such workspace");
-    if (!workspace->canUpload) fail(403, "upload_forbidden", "this device may not upload to the workspace");
-    if (duration > workspace->hardMaxMeetingSeconds) fail(422, "too_long", "the recording exceeds the workspace's limit");
+    const StandinWorkspace* workspace =
+        workspaceOf(account, workspaceId.value_or(account.defaultWorkspaceId));
+    if (workspace == nullptr)
+        fail(403, "workspace_forbidden", "the account has no such workspace");
+    if (!workspace->canUpload)
+        fail(403, "upload_forbidden", "this device may not upload to the workspace");
+    if (duration > workspace->hardMaxMeetingSeconds)
+        fail(422, "too_long", "the recording exceeds the workspace's limit");
 
     // The same client recording creates the same meeting, however often the request is repeated.
     if (clientRecordingId) {
         for (const auto& [id, existing] : meetings_) {
-            if (!existing.deleted && existing.ownerAccountId == account.id && existing.clientRecordingId == clientRecordingId) {
+            if (!existing.deleted && existing.ownerAccountId == account.id &&
+                existing.clientRecordingId == clientRecordingId) {
                 return jsonReply(200, createdJson(existing));
             }
         }
@@ -148,7 +168,8 @@ Reply Backend::uploadStatus(const Request& request, Time now) {
     out["max_parts"] = m.maxParts;
     out["parts"] = std::move(parts);
     if (m.commit) {
-        out["commit"] = {{"parts", m.commit->parts}, {"sha256", m.commit->sha256}, {"accepted", m.commit->accepted}};
+        out["commit"] = {
+            {"parts", m.commit->parts}, {"sha256", m.commit->sha256}, {"accepted", m.commit->accepted}};
     }
     out["can_upload"] = !m.committed() && !expired(m, now);
     out["heartbeat_seconds"] = account.limits.heartbeatSeconds;
@@ -170,15 +191,20 @@ Reply Backend::uploadPart(const Request& request, Time now) {
     const StandinAccount& account = authenticate(request);
     Meeting& m = ownMeeting(account, request.segments[2]);
     const std::string& text = request.segments[4];
-    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (text.empty() || text.size() > 18 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         fail(400, "invalid_part", "the part index must be a decimal number");
     }
     const std::int64_t index = std::stoll(text);
-    if (index >= m.maxParts) fail(400, "invalid_part", "the part index is beyond max_parts");
-    if (mediaType(request) != "audio/mp4") fail(415, "unsupported_media_type", "parts must be audio/mp4");
+    if (index >= m.maxParts)
+        fail(400, "invalid_part", "the part index is beyond max_parts");
+    if (mediaType(request) != "audio/mp4")
+        fail(415, "unsupported_media_type", "parts must be audio/mp4");
     requireOpen(m, now);
-    if (request.body.empty()) fail(400, "empty_part", "a part holds at least one byte");
-    if (static_cast<std::int64_t>(request.body.size()) > m.partBytes) fail(413, "part_too_large", "a part holds at most part_bytes");
+    if (request.body.empty())
+        fail(400, "empty_part", "a part holds at least one byte");
+    if (static_cast<std::int64_t>(request.body.size()) > m.partBytes)
+        fail(413, "part_too_large", "a part holds at most part_bytes");
     m.parts[index] = request.body;
     m.uploadExpiresAt = now + std::chrono::seconds(account.limits.uploadExpiresSeconds);
     return emptyReply(204);
@@ -191,30 +217,38 @@ Reply Backend::commitUpload(const Request& request, Time now) {
     const json::Reader r(body);
     const std::int64_t count = r.int64("parts");
     const std::string sha256 = r.string("sha256");
-    if (!isLowerHexDigest(sha256)) fail(400, "invalid_request", "sha256 must be 64 lower-case hexadecimal digits");
+    if (!isLowerHexDigest(sha256))
+        fail(400, "invalid_request", "sha256 must be 64 lower-case hexadecimal digits");
     const json::Ordered accepted{{"id", m.id}, {"state", "queued"}};
     if (m.committed()) {
-        if (m.commit->parts == count && m.commit->sha256 == sha256) return jsonReply(200, accepted);
+        if (m.commit->parts == count && m.commit->sha256 == sha256)
+            return jsonReply(200, accepted);
         fail(409, "already_committed", "another file was committed to this meeting");
     }
-    if (expired(m, now)) fail(410, "upload_expired", "the upload expired");
+    if (expired(m, now))
+        fail(410, "upload_expired", "the upload expired");
 
     // A refused commit is recorded too: the upload status then reports it as not accepted.
     m.commit = UploadCommit{count, sha256, false};
-    const bool contiguous = count >= 1 && count <= m.maxParts && static_cast<std::int64_t>(m.parts.size()) == count &&
+    const bool contiguous = count >= 1 && count <= m.maxParts &&
+                            static_cast<std::int64_t>(m.parts.size()) == count &&
                             m.parts.begin()->first == 0 && m.parts.rbegin()->first == count - 1;
-    if (!contiguous) fail(422, "part_count_mismatch", "the service holds a different set of parts");
+    if (!contiguous)
+        fail(422, "part_count_mismatch", "the service holds a different set of parts");
     for (const auto& [index, bytes] : m.parts) {
         if (index < count - 1 && static_cast<std::int64_t>(bytes.size()) != m.partBytes) {
             fail(422, "part_size_mismatch", "every part but the last must hold part_bytes");
         }
     }
     Sha256 digest;
-    for (const auto& [index, bytes] : m.parts) digest.update(viewOf(bytes));
-    if (hexString(digest.finalize()) != sha256) fail(422, "digest_mismatch", "the parts do not have that SHA-256");
+    for (const auto& [index, bytes] : m.parts)
+        digest.update(viewOf(bytes));
+    if (hexString(digest.finalize()) != sha256)
+        fail(422, "digest_mismatch", "the parts do not have that SHA-256");
 
     m.audio.clear();
-    for (const auto& [index, bytes] : m.parts) m.audio += bytes;
+    for (const auto& [index, bytes] : m.parts)
+        m.audio += bytes;
     m.parts.clear();
     m.commit->accepted = true;
     m.state = "queued";
@@ -232,22 +266,27 @@ Reply Backend::saveNotepad(const Request& request, Time now) {
     // A line is sent whole: "id", "text" and "at", which is null for a line without a time.
     for (const json::Value& line : body.at("lines")) {
         requireMembers(line, {"id", "text", "at"}, "a notepad line");
-        if (!line.contains("at")) fail(400, "invalid_notepad", "every line carries \"at\", null when it has no time");
+        if (!line.contains("at"))
+            fail(400, "invalid_notepad", "every line carries \"at\", null when it has no time");
     }
-    if (lines.size() > Notepad::maxLines) fail(422, "invalid_notepad", "a notepad holds at most 400 lines");
+    if (lines.size() > Notepad::maxLines)
+        fail(422, "invalid_notepad", "a notepad holds at most 400 lines");
     std::set<std::string> ids;
     for (const NotepadLine& line : lines) {
         if (!Notepad::isValidLineID(line.id) || !ids.insert(line.id).second) {
             fail(422, "invalid_notepad", "line ids must be unique and of the form n[a-z0-9]{3,15}");
         }
-        if (unicode::graphemeCount(line.text) > Notepad::maxLineCharacters) fail(422, "invalid_notepad", "a line is too long");
+        if (unicode::graphemeCount(line.text) > Notepad::maxLineCharacters)
+            fail(422, "invalid_notepad", "a line is too long");
     }
     if (base != m.notepadRevision) {
         json::Ordered detail{{"revision", m.notepadRevision}, {"lines", m.notepadLines}};
-        throw ApiFailure(409, "notepad_conflict", "the notepad changed since that revision", json::Ordered{{"detail", detail}});
+        throw ApiFailure(409, "notepad_conflict", "the notepad changed since that revision",
+                         json::Ordered{{"detail", detail}});
     }
     json::Ordered stored = json::Ordered::array();
-    for (const NotepadLine& line : lines) stored.push_back(line.toJson());
+    for (const NotepadLine& line : lines)
+        stored.push_back(line.toJson());
     m.notepadLines = std::move(stored);
     m.notepadRevision += 1;
     m.updatedAt = unixSeconds(now);

@@ -2,19 +2,18 @@
 //
 // Prints "listening on http://127.0.0.1:<port>" as its first line and serves until its standard
 // input reaches end of file (so it ends with the process that started it) or until SIGTERM/SIGINT.
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include "tools/standin-service/StandinService.hpp"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <poll.h>
+#include <signal.h>
 #include <string>
-
-#include "tools/standin-service/StandinService.hpp"
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,13 +34,16 @@ void waitForEnd(int signals) {
     char buffer[4096];
     while (true) {
         if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return;
         }
-        if (fds[1].revents != 0) return;
+        if (fds[1].revents != 0)
+            return;
         if (fds[0].revents != 0) {
             const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return;
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                return;
         }
     }
 }
@@ -81,7 +83,8 @@ int main(int argc, char** argv) {
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
     sigaddset(&mask, SIGINT);
-    if (pthread_sigmask(SIG_BLOCK, &mask, nullptr) != 0) return 1;
+    if (pthread_sigmask(SIG_BLOCK, &mask, nullptr) != 0)
+        return 1;
     const int signals = signalfd(-1, &mask, SFD_CLOEXEC);
     if (signals < 0) {
         std::fprintf(stderr, "nuvel-standin: signalfd: %s\n", std::strerror(errno));

@@ -39,7 +39,8 @@ void AnnotationSync::setNotepad(std::string_view text, const Uuid& id) {
         auto pending = notepadDebounce_.find(id);
         if (pending != notepadDebounce_.end())
             pending->second.cancel();
-        notepadDebounce_[id] = ctx_.tasks.start(debounceNotepad(ctx_.weakOwner(), id), ModelTasks::Scope::account);
+        notepadDebounce_[id] =
+            ctx_.tasks.start(debounceNotepad(ctx_.weakOwner(), id), ModelTasks::Scope::account);
     }
 }
 
@@ -60,8 +61,8 @@ void AnnotationSync::startAnnotationTask(const LocalRecording& recording) {
         return;
     RecordingStore::Annotations annotations{recording.scratchpad, recording.bookmarks, recording.notepad};
     TaskHandle previous = annotationTask_;
-    annotationTask_ =
-        ctx_.tasks.start(saveAfter(ctx_.hold(), previous, ctx_.state.store, recording.id, std::move(annotations)));
+    annotationTask_ = ctx_.tasks.start(
+        saveAfter(ctx_.hold(), previous, ctx_.state.store, recording.id, std::move(annotations)));
 }
 
 Task<void> AnnotationSync::saveAfter([[maybe_unused]] ModelContext::Hold hold, TaskHandle previous,

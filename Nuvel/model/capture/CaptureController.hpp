@@ -61,7 +61,8 @@ private:
     // ---- Starting and watching (CaptureStart.cpp) ----
     Task<void> startRecording(ModelContext::Hold hold, DeviceSession session, NewRecording request,
                               std::shared_ptr<WorkspaceStore> store);
-    Task<void> beginCapture(DeviceSession session, NewRecording request, std::shared_ptr<WorkspaceStore> store);
+    Task<void> beginCapture(DeviceSession session, NewRecording request,
+                            std::shared_ptr<WorkspaceStore> store);
     Task<void> makeCapturePipeline();
     void endStart();
     void startTicking();

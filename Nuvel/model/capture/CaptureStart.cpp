@@ -1,8 +1,7 @@
 // Starting a recording and watching it while it runs: the permission, the manifest, the source,
 // the activity, the tick with its meters and limit, the health check and the disk check.
-#include "Nuvel/model/capture/CaptureController.hpp"
-
 #include "Nuvel/model/Outcome.hpp"
+#include "Nuvel/model/capture/CaptureController.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 
 #include <utility>
@@ -61,8 +60,9 @@ Task<void> CaptureController::startRecording([[maybe_unused]] ModelContext::Hold
 Task<void> CaptureController::beginCapture(DeviceSession session, NewRecording request,
                                            std::shared_ptr<WorkspaceStore> store) {
     ModelState& state = ctx_.state;
-    LocalRecording recording = LocalRecording::make(session.account.id, state.selectedWorkspaceID(), request.title,
-                                                    request.aiNotes, ctx_.now(), Uuid::random());
+    LocalRecording recording =
+        LocalRecording::make(session.account.id, state.selectedWorkspaceID(), request.title, request.aiNotes,
+                             ctx_.now(), Uuid::random());
     recording.capturedFrames = 0;
     recording.captureMode = request.source ? "application_and_microphone" : "room";
     recording.captureSourceName = request.sourceName;
@@ -127,9 +127,8 @@ void CaptureController::endStart() {
 // ---- The tick ----
 
 void CaptureController::startTicking() {
-    timer_ = ctx_.queue().startRepeatingTimer(tickInterval, [this] {
-        ctx_.tasks.start(tickTask(ctx_.weakOwner()));
-    });
+    timer_ = ctx_.queue().startRepeatingTimer(tickInterval,
+                                              [this] { ctx_.tasks.start(tickTask(ctx_.weakOwner())); });
 }
 
 void CaptureController::cancelTicking() {

@@ -1,8 +1,7 @@
 // A running capture's transitions: pause and resume, stop and its two endings, the stops held
 // while other work runs, and the sleep and device notices that end a capture.
-#include "Nuvel/model/capture/CaptureController.hpp"
-
 #include "Nuvel/model/Outcome.hpp"
+#include "Nuvel/model/capture/CaptureController.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 
 #include <utility>
@@ -190,7 +189,8 @@ Task<void> CaptureController::interruptFor([[maybe_unused]] ModelContext::Hold h
     heldInterruption_.reset();
     runDeferredStop();
     releaseSleep();
-    ctx_.setMessage(kind == Interruption::sleep ? StatusText::stoppedBeforeSleep : StatusText::deviceDisconnected);
+    ctx_.setMessage(kind == Interruption::sleep ? StatusText::stoppedBeforeSleep
+                                                : StatusText::deviceDisconnected);
 }
 
 void CaptureController::releaseSleep() {

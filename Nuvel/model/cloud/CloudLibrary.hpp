@@ -154,7 +154,8 @@ private:
     }
     // The model behind `anchor` while it still shows `meetingID` in `generation`; null once it is
     // gone or has moved on. A task checks it after every await.
-    static CloudLibrary* showing(const AnchorRef& anchor, const Uuid& generation, const std::string& meetingID) {
+    static CloudLibrary* showing(const AnchorRef& anchor, const Uuid& generation,
+                                 const std::string& meetingID) {
         CloudLibrary* self = anchor->model;
         return self && self->isCurrentMeeting(generation, meetingID) ? self : nullptr;
     }

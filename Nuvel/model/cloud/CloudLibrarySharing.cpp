@@ -86,7 +86,9 @@ Task<Failure> CloudLibrary::reloadSharing(AnchorRef anchor, Uuid generation, std
     if (!self)
         co_return Failure();
     std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
-    auto reload = [client, meetingID, token](std::stop_token stop) { return client->sharing(meetingID, token, stop); };
+    auto reload = [client, meetingID, token](std::stop_token stop) {
+        return client->sharing(meetingID, token, stop);
+    };
     Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->actors(), reload);
     if (sharing.failed())
         co_return Failure(sharing);
@@ -149,7 +151,8 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
             self->state_.message = self->localized(cloud_sentences::linkCreated);
             self->notify();
 
-            failure = co_await reloadSharing(anchor, generation, meetingID, token, cloud_sentences::linkCreated);
+            failure =
+                co_await reloadSharing(anchor, generation, meetingID, token, cloud_sentences::linkCreated);
             if (!failure.failed())
                 co_return;
         } else if (const MeetingJSON* id = answer.value()["id"]; id && id->stringValue()) {

@@ -33,17 +33,22 @@ inline constexpr std::string_view correctionNotSent =
     "Correction not sent. Your draft is saved on this Mac; retry when online.";
 
 inline constexpr std::string_view audioAccessRemoved = "Your audio access was removed.";
-inline constexpr std::string_view audioExpired = "Audio has expired. The transcript and notes are still available.";
-inline constexpr std::string_view audioNotLoaded = "Audio could not be loaded. Check your connection and access.";
+inline constexpr std::string_view audioExpired =
+    "Audio has expired. The transcript and notes are still available.";
+inline constexpr std::string_view audioNotLoaded =
+    "Audio could not be loaded. Check your connection and access.";
 
 inline constexpr std::string_view sharingUpdated = "Sharing updated. Private notes were not included.";
-inline constexpr std::string_view sharingFailed = "Sharing could not be changed. Check your permission and connection.";
-inline constexpr std::string_view linkCreated = "View-only link created. Copy it now; its address is shown only once.";
+inline constexpr std::string_view sharingFailed =
+    "Sharing could not be changed. Check your permission and connection.";
+inline constexpr std::string_view linkCreated =
+    "View-only link created. Copy it now; its address is shown only once.";
 inline constexpr std::string_view linkListNotRefreshed =
     "Your new link is ready to copy. The sharing list could not be refreshed.";
 inline constexpr std::string_view linkFailed =
     "The link could not be created. Check your plan, permission and connection.";
-inline constexpr std::string_view linkNotRevoked = "The link could not be revoked. Check your permission and connection.";
+inline constexpr std::string_view linkNotRevoked =
+    "The link could not be revoked. Check your permission and connection.";
 inline constexpr std::string_view renameFailed =
     "The meeting title could not be changed. Check your permission and connection.";
 inline constexpr std::string_view deleteFailed = "The meeting could not be deleted. Please try again.";

@@ -11,8 +11,8 @@ constexpr std::size_t secretLength = 64;
 
 bool sameHostName(std::string_view a, std::string_view b) {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&lower](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&lower](char x, char y) { return lower(x) == lower(y); });
 }
 } // namespace
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "NuvelKit/support/Url.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "NuvelKit/support/Url.hpp"
 
 namespace nuvel {
 

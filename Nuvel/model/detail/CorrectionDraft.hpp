@@ -34,7 +34,8 @@ public:
     // does nothing: no snapshot or no edit permission, saving or in conflict, no owner, an
     // empty trimmed text (word and speaker name) or a picker choice out of range.
     std::optional<MeetingCorrection> save(const MeetingDetailSnapshot* shown, std::string_view fieldText,
-                                          int pickerIndex, bool ownerListening, const DetailLocale& locale = {});
+                                          int pickerIndex, bool ownerListening,
+                                          const DetailLocale& locale = {});
     // Whether to ask the owner to reload the transcript; the draft stays as it is.
     bool reload(const MeetingDetailSnapshot* shown, const DetailLocale& locale = {});
     // Moves the draft onto the shown revision; false when there is nothing to move.

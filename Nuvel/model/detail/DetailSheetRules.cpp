@@ -6,13 +6,15 @@ namespace nuvel::meetingdetail {
 
 std::optional<std::string> renamedTitle(std::string_view field) {
     std::string title = unicode::trimWhitespaceAndNewlines(field);
-    if (title.empty()) return std::nullopt;
+    if (title.empty())
+        return std::nullopt;
     return title;
 }
 
 std::string shareRowText(const MeetingDetailSnapshot::Share& share, const DetailLocale& locale) {
     std::string text = share.label + " · " + share.expires;
-    if (share.audioIncluded) text += " · " + locale.text("Audio included");
+    if (share.audioIncluded)
+        text += " · " + locale.text("Audio included");
     return text;
 }
 
@@ -21,7 +23,9 @@ std::string linkRowText(const MeetingDetailSnapshot::Link& link, const DetailLoc
            " · " + link.expires;
 }
 
-bool linkAudioAllowed(const MeetingDetailSnapshot& shown) { return shown.canDownloadAudio && !shown.audioDeleted; }
+bool linkAudioAllowed(const MeetingDetailSnapshot& shown) {
+    return shown.canDownloadAudio && !shown.audioDeleted;
+}
 
 LinkRequest linkRequest(int expiryIndex, bool audioAllowed, bool audioTicked) {
     return {expiryIndex == 1 ? 30 : 7, audioAllowed && audioTicked};

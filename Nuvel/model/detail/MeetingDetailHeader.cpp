@@ -13,7 +13,8 @@ namespace {
 std::string joined(const std::vector<std::string>& parts) {
     std::string out;
     for (const auto& part : parts) {
-        if (!out.empty()) out += " · ";
+        if (!out.empty())
+            out += " · ";
         out += part;
     }
     return out;
@@ -40,7 +41,8 @@ MeetingDetailHeader MeetingDetailHeader::make(const MeetingDetailSnapshot& displ
         source = locale.text("Notes use the original transcript");
     else if (layer == "corrected")
         source = locale.text("Notes use the corrected transcript");
-    const std::string notesRevision = display.notesSourceRevision.value_or(locale.text("Original transcript"));
+    const std::string notesRevision =
+        display.notesSourceRevision.value_or(locale.text("Original transcript"));
     const bool original = display.transcriptLayer == "original" || display.transcriptLayer == "raw";
     header.provenance = source + " · " + locale.text("Source revision") + ": " + notesRevision + "\n" +
                         locale.text(original ? "Original transcript" : "Corrected transcript") + " · " +
@@ -49,7 +51,8 @@ MeetingDetailHeader MeetingDetailHeader::make(const MeetingDetailSnapshot& displ
     std::vector<std::string> parts;
     if (display.recordedAt && *display.recordedAt > 0)
         parts.push_back(locale.date(*display.recordedAt, DateStyle::long_, DateStyle::short_));
-    if (display.durationMS > 0) parts.push_back(durationText(display.durationMS));
+    if (display.durationMS > 0)
+        parts.push_back(durationText(display.durationMS));
     header.subtitle = joined(parts);
 
     header.staleBanner = display.notesStale && dismissedStaleID != display.id;
@@ -58,8 +61,9 @@ MeetingDetailHeader MeetingDetailHeader::make(const MeetingDetailSnapshot& displ
     return header;
 }
 
-PlaybackBar PlaybackBar::make(bool playing, std::int64_t positionMS, std::int64_t durationMS, bool audioAvailable,
-                              const MeetingDetailSnapshot* shown, const DetailLocale& locale) {
+PlaybackBar PlaybackBar::make(bool playing, std::int64_t positionMS, std::int64_t durationMS,
+                              bool audioAvailable, const MeetingDetailSnapshot* shown,
+                              const DetailLocale& locale) {
     PlaybackBar bar;
     bar.playing = playing;
     bar.playTitle = locale.text(playing ? "Pause" : "Play");
@@ -70,7 +74,8 @@ PlaybackBar PlaybackBar::make(bool playing, std::int64_t positionMS, std::int64_
     bar.sliderValue = positionMS;
     bar.label = minuteClock(positionMS) + " / " + minuteClock(durationMS);
     if (!audioAvailable)
-        bar.tooltip = locale.text("Audio is unavailable or has expired. Transcript evidence remains available.");
+        bar.tooltip =
+            locale.text("Audio is unavailable or has expired. Transcript evidence remains available.");
     bar.audioStatus = audioStatusText(shown, audioAvailable, locale);
     return bar;
 }

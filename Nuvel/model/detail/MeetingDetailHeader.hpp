@@ -40,8 +40,9 @@ struct PlaybackBar {
     std::optional<std::string> audioStatus; // why the audio cannot be played; hidden when none
     std::string playTitle;                  // "Pause" while playing, else "Play"
 
-    static PlaybackBar make(bool playing, std::int64_t positionMS, std::int64_t durationMS, bool audioAvailable,
-                            const MeetingDetailSnapshot* shown, const DetailLocale& locale = {});
+    static PlaybackBar make(bool playing, std::int64_t positionMS, std::int64_t durationMS,
+                            bool audioAvailable, const MeetingDetailSnapshot* shown,
+                            const DetailLocale& locale = {});
 };
 
 } // namespace nuvel::meetingdetail

@@ -39,7 +39,8 @@ void LocalAudioFiles::importAudio(std::filesystem::path file, bool aiNotes) {
 }
 
 Task<void> LocalAudioFiles::importFile([[maybe_unused]] ModelContext::Hold hold, std::filesystem::path file,
-                                       DeviceSession session, bool aiNotes, std::shared_ptr<WorkspaceStore> store) {
+                                       DeviceSession session, bool aiNotes,
+                                       std::shared_ptr<WorkspaceStore> store) {
     ImportProgress progress;
     Task<LocalRecording> conversion = convert(file, session, aiNotes, store, &progress);
     Outcome<LocalRecording> imported = co_await attempt(conversion);
@@ -59,7 +60,8 @@ Task<void> LocalAudioFiles::importFile([[maybe_unused]] ModelContext::Hold hold,
 }
 
 Task<LocalRecording> LocalAudioFiles::convert(std::filesystem::path file, DeviceSession session, bool aiNotes,
-                                              std::shared_ptr<WorkspaceStore> store, ImportProgress* progress) {
+                                              std::shared_ptr<WorkspaceStore> store,
+                                              ImportProgress* progress) {
     LocalRecording recording = LocalRecording::make(session.account.id, ctx_.state.selectedWorkspaceID(), "",
                                                     aiNotes, ctx_.now(), Uuid::random());
     auto save = [store, recording] { store->saveManifest(recording); };
@@ -88,7 +90,9 @@ Task<LocalRecording> LocalAudioFiles::convert(std::filesystem::path file, Device
     auto saveAgain = [store, recording] { store->saveManifest(recording); };
     co_await runOn(ctx_.actors(), saveAgain);
 
-    auto seal = [store, target, recordingID, segmentID] { store->sealClearMedia(target, recordingID, segmentID); };
+    auto seal = [store, target, recordingID, segmentID] {
+        store->sealClearMedia(target, recordingID, segmentID);
+    };
     co_await runOn(ctx_.actors(), seal);
     co_return recording;
 }
@@ -155,7 +159,8 @@ Task<void> LocalAudioFiles::exportFile(ModelContext::Hold hold, std::shared_ptr<
 }
 
 Task<void> LocalAudioFiles::removeWorkingFile([[maybe_unused]] ModelContext::Hold hold,
-                                              std::shared_ptr<WorkspaceStore> store, std::filesystem::path file) {
+                                              std::shared_ptr<WorkspaceStore> store,
+                                              std::filesystem::path file) {
     auto remove = [store, file] { store->removeWorkingFiles(file); };
     Outcome<void> removed = co_await attemptOn(ctx_.actors(), remove);
     // A working file left behind goes with its recording's folder.

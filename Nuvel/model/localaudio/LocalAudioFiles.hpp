@@ -36,17 +36,18 @@ private:
         std::optional<std::filesystem::path> staging;
     };
 
-    Task<void> importFile(ModelContext::Hold hold, std::filesystem::path file, DeviceSession session, bool aiNotes,
-                          std::shared_ptr<WorkspaceStore> store);
+    Task<void> importFile(ModelContext::Hold hold, std::filesystem::path file, DeviceSession session,
+                          bool aiNotes, std::shared_ptr<WorkspaceStore> store);
     Task<LocalRecording> convert(std::filesystem::path file, DeviceSession session, bool aiNotes,
                                  std::shared_ptr<WorkspaceStore> store, ImportProgress* progress);
-    Task<void> undoImport(std::shared_ptr<WorkspaceStore> store, ImportProgress progress, std::string accountID);
-    Task<void> exportFile(ModelContext::Hold hold, std::shared_ptr<WorkspaceStore> store, LocalRecording recording,
-                          std::filesystem::path destination);
+    Task<void> undoImport(std::shared_ptr<WorkspaceStore> store, ImportProgress progress,
+                          std::string accountID);
+    Task<void> exportFile(ModelContext::Hold hold, std::shared_ptr<WorkspaceStore> store,
+                          LocalRecording recording, std::filesystem::path destination);
     Task<void> removeWorkingFile(ModelContext::Hold hold, std::shared_ptr<WorkspaceStore> store,
                                  std::filesystem::path file);
-    Task<void> removeLocalCopy(ModelContext::Hold hold, std::shared_ptr<WorkspaceStore> store, DeviceSession session,
-                               LocalRecording recording);
+    Task<void> removeLocalCopy(ModelContext::Hold hold, std::shared_ptr<WorkspaceStore> store,
+                               DeviceSession session, LocalRecording recording);
 
     ModelContext& ctx_;
     UploadQueue& upload_;

@@ -61,7 +61,8 @@ void LocalPlayback::stopPlayback() {
 }
 
 Task<void> LocalPlayback::releasePlayer([[maybe_unused]] ModelContext::Hold hold, TaskHandle previous,
-                                        std::shared_ptr<AudioPlayer> player, std::shared_ptr<WorkspaceStore> store,
+                                        std::shared_ptr<AudioPlayer> player,
+                                        std::shared_ptr<WorkspaceStore> store,
                                         std::optional<std::filesystem::path> file) {
     if (previous.isValid())
         co_await previous.join();

@@ -30,12 +30,14 @@ public:
     bool hasPlayer() const { return player_ != nullptr; }
 
 private:
-    Task<void> startPlayback(ModelContext::Hold hold, TaskHandle previous, std::shared_ptr<WorkspaceStore> store,
-                             LocalRecording recording, std::optional<double> at);
+    Task<void> startPlayback(ModelContext::Hold hold, TaskHandle previous,
+                             std::shared_ptr<WorkspaceStore> store, LocalRecording recording,
+                             std::optional<double> at);
     Task<void> drivePlayer(ModelContext::Hold hold, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
                            std::optional<double> at);
-    Task<void> releasePlayer(ModelContext::Hold hold, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
-                             std::shared_ptr<WorkspaceStore> store, std::optional<std::filesystem::path> file);
+    Task<void> releasePlayer(ModelContext::Hold hold, TaskHandle previous,
+                             std::shared_ptr<AudioPlayer> player, std::shared_ptr<WorkspaceStore> store,
+                             std::optional<std::filesystem::path> file);
 
     ModelContext& ctx_;
     UploadQueue& upload_;

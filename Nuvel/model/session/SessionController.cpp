@@ -27,7 +27,8 @@ Task<void> SessionController::restoreSession() {
         failed = true;
     } else if (const std::optional<Bytes>& bytes = item.value()) {
         auto decode = [&bytes] {
-            return DeviceSession::decode(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+            return DeviceSession::decode(
+                std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
         };
         Outcome<DeviceSession> decoded = attemptNow(decode);
         if (decoded.ok()) {
@@ -56,7 +57,9 @@ Task<void> SessionController::activateSession(DeviceSession session) {
     const std::string account = session.account.id;
     const std::filesystem::path dataRoot = ctx_.deps.dataRoot;
     const KeychainVault* vault = &ctx_.vault;
-    auto rootJob = [dataRoot, vault, account] { return WorkspaceOpener::workspacesRoot(dataRoot, *vault, account); };
+    auto rootJob = [dataRoot, vault, account] {
+        return WorkspaceOpener::workspacesRoot(dataRoot, *vault, account);
+    };
     WorkspaceOpener::AccountFolder folder = co_await runOn(ctx_.actors(), rootJob);
     auto cacheJob = [folder, account] {
         return std::make_shared<NativeDiscoveryCache>(folder.folder / "discovery", folder.key, account);

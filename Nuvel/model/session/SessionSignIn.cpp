@@ -1,7 +1,6 @@
 // The browser sign-in with its callback, and sign-out.
-#include "Nuvel/model/session/SessionController.hpp"
-
 #include "Nuvel/model/Outcome.hpp"
+#include "Nuvel/model/session/SessionController.hpp"
 
 namespace nuvel {
 

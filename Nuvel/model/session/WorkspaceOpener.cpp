@@ -41,7 +41,8 @@ bool holdsStoredData(const std::filesystem::path& folder) {
 }
 
 // Seconds of offline lease the cloud library gets.
-std::optional<double> offlineSeconds(const NativeBootstrap& contract, std::optional<Date> offlineUntil, Date now) {
+std::optional<double> offlineSeconds(const NativeBootstrap& contract, std::optional<Date> offlineUntil,
+                                     Date now) {
     if (!offlineUntil)
         return contract.limits.offlineAccessSeconds;
     double seconds = offlineUntil->sinceReferenceDate - now.sinceReferenceDate;
@@ -74,7 +75,8 @@ Task<void> WorkspaceOpener::openWorkspace(DeviceSession session, std::optional<N
     AccountFolder folder = co_await runOn(ctx_.actors(), rootJob);
 
     const bool personal = !contract || contract->workspace.kind == "personal";
-    const std::string name = personal ? std::string("personal") : "workspace-" + hexDigest(contract->workspace.id);
+    const std::string name =
+        personal ? std::string("personal") : "workspace-" + hexDigest(contract->workspace.id);
     WorkspaceStoreFactory factory = ctx_.deps.openStore;
     std::filesystem::path root = folder.folder / name;
     SymmetricKey key = folder.key;
@@ -91,7 +93,8 @@ Task<void> WorkspaceOpener::openWorkspace(DeviceSession session, std::optional<N
     if (contract && contract->capabilities.nativeLibrary) {
         const std::filesystem::path cacheRoot = folder.folder / "cloud-documents";
         const std::optional<double> offline = offlineSeconds(*contract, offlineUntil, ctx_.now());
-        co_await ctx_.cloud->configure(session, contract->selectedWorkspaceID, cacheRoot, folder.key, offline);
+        co_await ctx_.cloud->configure(session, contract->selectedWorkspaceID, cacheRoot, folder.key,
+                                       offline);
     } else {
         ctx_.cloud->reset();
     }
@@ -104,7 +107,8 @@ Task<void> WorkspaceOpener::openWorkspace(DeviceSession session, std::optional<N
     state.bootstrap = std::move(contract);
     state.store = store;
     state.recordings = std::move(report.recordings);
-    state.selectedID = state.recordings.empty() ? std::nullopt : std::optional<Uuid>(state.recordings.front().id);
+    state.selectedID =
+        state.recordings.empty() ? std::nullopt : std::optional<Uuid>(state.recordings.front().id);
     state.message = report.unreadable > 0 ? ctx_.localized(StatusText::recoveryNeeded) : std::string();
     ctx_.notifyChange();
     upload_.scheduleQueueWakeup();

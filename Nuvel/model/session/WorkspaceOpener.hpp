@@ -23,7 +23,8 @@ public:
         SymmetricKey key;
     };
 
-    WorkspaceOpener(ModelContext& context, UploadQueue& upload, AnnotationSync& annotations, LocalPlayback& playback)
+    WorkspaceOpener(ModelContext& context, UploadQueue& upload, AnnotationSync& annotations,
+                    LocalPlayback& playback)
         : ctx_(context), upload_(upload), annotations_(annotations), playback_(playback) {}
 
     // "<dataRoot>/Nuvel/production/<hex SHA-256 of the account id>" and the account's media key.

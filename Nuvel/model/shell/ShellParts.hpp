@@ -5,6 +5,7 @@
 
 #include "Nuvel/model/MeetingMonitor.hpp"
 #include "Nuvel/model/RecordingSuggestion.hpp"
+#include "Nuvel/model/shell/SettingsActions.hpp"
 #include "NuvelKit/calendar/CalendarMeeting.hpp"
 
 #include <functional>
@@ -12,8 +13,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "Nuvel/model/shell/SettingsActions.hpp"
 
 class QToolBar;
 class QWidget;

@@ -26,10 +26,12 @@ const RetryPolicy& uploadRetryPolicy() {
 
 TransferState classifyUploadFailure(const Failure& error, const LocalRecording& recording,
                                     const std::optional<NativeCapabilities>& capabilities) {
-    if (recording.transfer == TransferState::committing && !(capabilities && capabilities->commitReconciliation))
+    if (recording.transfer == TransferState::committing &&
+        !(capabilities && capabilities->commitReconciliation))
         return TransferState::needsReview;
     const bool recognisable = recording.creationRequest && recording.creationRequest->client_recording_id;
-    if (recording.transfer == TransferState::creating && !recognisable && !isClientRefusal(error.errorAs<APIError>()))
+    if (recording.transfer == TransferState::creating && !recognisable &&
+        !isClientRefusal(error.errorAs<APIError>()))
         return TransferState::needsReview;
     // The service accepted another file for this meeting: sending ours again cannot settle it.
     const RecordingError* local = error.errorAs<RecordingError>();
@@ -79,7 +81,8 @@ double clampedDelaySeconds(double seconds) {
 }
 
 void applyUploadFailure(LocalRecording& recording, const Failure& error,
-                        const std::optional<NativeCapabilities>& capabilities, Date now, const RetryJitter& jitter) {
+                        const std::optional<NativeCapabilities>& capabilities, Date now,
+                        const RetryJitter& jitter) {
     recording.transfer = classifyUploadFailure(error, recording, capabilities);
     recording.errorCode = uploadErrorCode(error, recording.transfer);
     const std::int64_t attempt = recording.retryAttempts.value_or(0) + 1;
@@ -95,7 +98,8 @@ void applyUploadFailure(LocalRecording& recording, const Failure& error,
     const APIError* refused = error.errorAs<APIError>();
     // Only a finite delay of at least zero counts; APIError keeps no other, and the spread
     // ignores any other as well.
-    const std::optional<double> server = refused ? APIError::usableDelay(refused->retryAfter()) : std::nullopt;
+    const std::optional<double> server =
+        refused ? APIError::usableDelay(refused->retryAfter()) : std::nullopt;
     const double wait = clampedDelaySeconds(jitter.spread(clampedDelaySeconds(later->after), server));
     recording.retryAt = Date{now.sinceReferenceDate + wait};
     recording.uploadQueued = true;

@@ -39,6 +39,7 @@ double clampedDelaySeconds(double seconds);
 // Applies the failure to `recording`: state, code, attempt count, queue mark and due time (from
 // `now`, the policy's delay spread by `jitter`, never shorter than the server's delay).
 void applyUploadFailure(LocalRecording& recording, const Failure& error,
-                        const std::optional<NativeCapabilities>& capabilities, Date now, const RetryJitter& jitter);
+                        const std::optional<NativeCapabilities>& capabilities, Date now,
+                        const RetryJitter& jitter);
 
 } // namespace nuvel

@@ -34,7 +34,8 @@ public:
     static constexpr std::int64_t progressSaveParts = 8;
     static constexpr double progressSaveSeconds = 2;
 
-    UploadQueue(ModelContext& context, AnnotationSync& annotations) : ctx_(context), annotations_(annotations) {}
+    UploadQueue(ModelContext& context, AnnotationSync& annotations)
+        : ctx_(context), annotations_(annotations) {}
 
     // The send gate. Refuses silently while the model cannot send the recording, and with one
     // sentence in a workspace that allows no uploads; otherwise marks the model uploading and
@@ -69,7 +70,8 @@ private:
     Task<void> sendParts(Run& run);
     // Reads the part `ahead` names from the decrypted copy while the road sends the one before.
     Task<void> readPartAhead(ModelContext::Hold hold, std::shared_ptr<MediaAssembler> media,
-                             std::filesystem::path file, std::int64_t partBytes, std::shared_ptr<PartAhead> ahead);
+                             std::filesystem::path file, std::int64_t partBytes,
+                             std::shared_ptr<PartAhead> ahead);
     Task<void> commit(Run& run);
     // Saves the working copy and puts it in the list.
     Task<void> saveAndPublish(Run& run, bool notify);

@@ -1,7 +1,6 @@
 // The upload road of one run: the sealed transport file, the meeting, the reconciliation with
 // the service, the heartbeat, the missing parts and the commit.
 #include "Nuvel/model/upload/UploadQueue.hpp"
-
 #include "Nuvel/model/upload/UploadRun.hpp"
 #include "Nuvel/model/upload/UploadSentences.hpp"
 #include "NuvelKit/service/APIError.hpp"
@@ -20,7 +19,8 @@ namespace {
 }
 
 // The first index after `after` that the service does not hold yet; `count` when none is left.
-std::int64_t nextUnsentPart(const std::set<std::int64_t>& acknowledged, std::int64_t after, std::int64_t count) {
+std::int64_t nextUnsentPart(const std::set<std::int64_t>& acknowledged, std::int64_t after,
+                            std::int64_t count) {
     std::int64_t index = after + 1;
     while (index < count && acknowledged.contains(index))
         ++index;
@@ -133,17 +133,18 @@ Task<void> UploadQueue::createMeeting(Run& run) {
     LocalRecording& r = run.recording;
     if (!r.creationRequest) {
         // Built once: every later run sends the same request, with the same client recording id.
-        r.creationRequest = CreateMeetingRequest::make(r, run.session.account.id,
-                                                       creationLanguage(ctx_.deps.preferredLanguage()),
-                                                       ctx_.deps.timeZone(),
-                                                       run.capability(&NativeCapabilities::createIdempotency));
+        r.creationRequest = CreateMeetingRequest::make(
+            r, run.session.account.id, creationLanguage(ctx_.deps.preferredLanguage()), ctx_.deps.timeZone(),
+            run.capability(&NativeCapabilities::createIdempotency));
     }
     r.transfer = TransferState::creating;
     co_await saveAndPublish(run, true);
     std::shared_ptr<NuvelAPI> api = ctx_.deps.api;
     const CreateMeetingRequest request = *r.creationRequest;
     const std::string token = run.session.token;
-    auto create = [api, request, token](std::stop_token stop) { return api->createMeeting(request, token, stop); };
+    auto create = [api, request, token](std::stop_token stop) {
+        return api->createMeeting(request, token, stop);
+    };
     const CreatedMeeting created = co_await runOn(ctx_.actors(), create);
     // Saved by the next step's save, or by the failure handling.
     r.remoteID = created.id;
@@ -157,7 +158,9 @@ Task<bool> UploadQueue::reconcile(Run& run) {
     std::shared_ptr<NuvelAPI> api = ctx_.deps.api;
     const std::string meetingID = *r.remoteID;
     const std::string token = run.session.token;
-    auto read = [api, meetingID, token](std::stop_token stop) { return api->uploadStatus(meetingID, token, stop); };
+    auto read = [api, meetingID, token](std::stop_token stop) {
+        return api->uploadStatus(meetingID, token, stop);
+    };
     const NativeUploadStatus status = co_await runOn(ctx_.actors(), read);
     const LocalUpload local{r.remoteID, r.workspaceID, *r.transportBytes, *r.transportSHA256};
     const UploadReconciliation reduced = reconcileUpload(status, local);
@@ -174,7 +177,9 @@ Task<void> UploadQueue::startHeartbeat(Run& run) {
     std::shared_ptr<NuvelAPI> api = ctx_.deps.api;
     const std::string meetingID = *run.recording.remoteID;
     const std::string token = run.session.token;
-    auto beat = [api, meetingID, token](std::stop_token stop) { return api->heartbeat(meetingID, token, stop); };
+    auto beat = [api, meetingID, token](std::stop_token stop) {
+        return api->heartbeat(meetingID, token, stop);
+    };
     const NativeHeartbeat first = co_await runOn(ctx_.actors(), beat);
     if (!first.ok)
         invalidTransport();
@@ -244,9 +249,9 @@ Task<void> UploadQueue::sendParts(Run& run) {
     }
 }
 
-Task<void> UploadQueue::readPartAhead([[maybe_unused]] ModelContext::Hold hold, std::shared_ptr<MediaAssembler> media,
-                                      std::filesystem::path file, std::int64_t partBytes,
-                                      std::shared_ptr<PartAhead> ahead) {
+Task<void> UploadQueue::readPartAhead([[maybe_unused]] ModelContext::Hold hold,
+                                      std::shared_ptr<MediaAssembler> media, std::filesystem::path file,
+                                      std::int64_t partBytes, std::shared_ptr<PartAhead> ahead) {
     const std::int64_t index = ahead->index;
     auto read = [media, file, index, partBytes] { return media->readPart(file, index, partBytes); };
     try {

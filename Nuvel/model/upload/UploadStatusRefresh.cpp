@@ -1,14 +1,13 @@
 // Around the upload road: the processing-status refresh of a sent recording, and the heartbeat
 // that keeps an upload open on the service while its parts go up.
-#include "Nuvel/model/upload/UploadQueue.hpp"
-
 #include "Nuvel/model/annotations/AnnotationSync.hpp"
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
+#include "Nuvel/model/upload/UploadQueue.hpp"
 #include "Nuvel/model/upload/UploadSentences.hpp"
 #include "NuvelKit/store/NuvelLink.hpp"
 
-#include <array>
 #include <algorithm>
+#include <array>
 
 namespace nuvel {
 
@@ -34,7 +33,9 @@ Task<void> UploadQueue::fetchRemoteStatus(Uuid id) {
     std::shared_ptr<NuvelAPI> api = ctx_.deps.api;
     const std::string meetingID = *listed->remoteID;
     const std::string token = session.token;
-    auto read = [api, meetingID, token](std::stop_token stop) { return api->meeting(meetingID, token, stop); };
+    auto read = [api, meetingID, token](std::stop_token stop) {
+        return api->meeting(meetingID, token, stop);
+    };
     Outcome<RemoteMeeting> fetched = co_await attemptOn(ctx_.actors(), read);
     if (!fetched.ok()) {
         fetched.drop("refreshing a meeting's status");
@@ -94,7 +95,9 @@ Task<void> UploadQueue::heartbeatLoop([[maybe_unused]] ModelContext::Hold hold, 
         }
         if ((co_await currentStopToken()).stop_requested())
             co_return;
-        auto beat = [api, remoteID, token](std::stop_token stop) { return api->heartbeat(remoteID, token, stop); };
+        auto beat = [api, remoteID, token](std::stop_token stop) {
+            return api->heartbeat(remoteID, token, stop);
+        };
         Outcome<NativeHeartbeat> answered = co_await attemptOn(ctx_.actors(), beat);
         if (answered.cancelled())
             co_return;

@@ -1,9 +1,8 @@
 #include "Nuvel/ui/common/Dialogs.hpp"
 
 #include "Nuvel/ui/common/Localization.hpp"
-
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 
 #include <QAbstractButton>
@@ -40,8 +39,9 @@ AlertAnswer QtDialogs::runModal(const Alert& alert) {
     for (int i = 0; i < alert.buttons.size(); ++i) {
         const QString& title = alert.buttons[i];
         const bool cancels = title == localized("Cancel");
-        QPushButton* button = box.addButton(title, i == 0 ? QMessageBox::AcceptRole
-                                                          : (cancels ? QMessageBox::RejectRole : QMessageBox::ActionRole));
+        QPushButton* button =
+            box.addButton(title, i == 0 ? QMessageBox::AcceptRole
+                                        : (cancels ? QMessageBox::RejectRole : QMessageBox::ActionRole));
         if (alert.destructive ? cancels : i == 0)
             box.setDefaultButton(button);
         if (alert.destructive && i == 0)
@@ -139,7 +139,8 @@ namespace {
 
 // Shows a file panel application-modal; the chosen file, or none when it was cancelled or
 // nothing was chosen. `proposedName`, when there is one, is filled in for the user.
-std::optional<std::filesystem::path> runFilePanel(QFileDialog::FileMode fileMode, QFileDialog::AcceptMode acceptMode,
+std::optional<std::filesystem::path> runFilePanel(QFileDialog::FileMode fileMode,
+                                                  QFileDialog::AcceptMode acceptMode,
                                                   const QStringList& nameFilters,
                                                   const std::optional<QString>& proposedName) {
     QFileDialog dialog;

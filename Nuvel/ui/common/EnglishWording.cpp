@@ -44,7 +44,8 @@ constexpr std::array<std::pair<const char*, const char*>, 5> loginItemSentences 
 
 } // namespace
 
-QString EnglishWording::translate(const char* sentenceContext, const char* sourceText, const char*, int) const {
+QString EnglishWording::translate(const char* sentenceContext, const char* sourceText, const char*,
+                                  int) const {
     if (sentenceContext == nullptr || sourceText == nullptr || std::strcmp(sentenceContext, context) != 0)
         return {};
     for (const auto& [word, shown] : processingStates)

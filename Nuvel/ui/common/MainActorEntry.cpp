@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QThread>
-
 #include <cstdio>
 #include <mutex>
 

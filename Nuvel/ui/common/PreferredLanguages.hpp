@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QStringList>
-
 #include <functional>
 
 namespace nuvel {

@@ -11,7 +11,8 @@
 
 namespace nuvel {
 
-SheetStackView::SheetStackView(int spacing, QWidget* parent) : QWidget(parent), column_(new QVBoxLayout(this)) {
+SheetStackView::SheetStackView(int spacing, QWidget* parent)
+    : QWidget(parent), column_(new QVBoxLayout(this)) {
     NUVEL_MAIN_ACTOR_ENTRY();
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
@@ -21,7 +22,8 @@ SheetStackView::SheetStackView(int spacing, QWidget* parent) : QWidget(parent), 
 
 void SheetStackView::add(QWidget* view, int spacingAfter) {
     column_->addWidget(view);
-    if (spacingAfter >= 0) column_->addSpacing(spacingAfter - column_->spacing());
+    if (spacingAfter >= 0)
+        column_->addSpacing(spacingAfter - column_->spacing());
 }
 
 ClosureButton::ClosureButton(const QString& title, std::function<void()> handler, QWidget* parent)
@@ -30,7 +32,8 @@ ClosureButton::ClosureButton(const QString& title, std::function<void()> handler
     setAutoDefault(false);
     connect(this, &QPushButton::clicked, this, [this] {
         NUVEL_MAIN_ACTOR_ENTRY();
-        if (this->handler) this->handler();
+        if (this->handler)
+            this->handler();
     });
 }
 
@@ -39,9 +42,11 @@ QWidget* makeButtonRow(const QList<QWidget*>& trailing, const QList<QWidget*>& l
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    for (QWidget* view : leading) layout->addWidget(view);
+    for (QWidget* view : leading)
+        layout->addWidget(view);
     layout->addStretch(1);
-    for (QWidget* view : trailing) layout->addWidget(view);
+    for (QWidget* view : trailing)
+        layout->addWidget(view);
     return row;
 }
 
@@ -65,7 +70,9 @@ void applyLayoutDirection(QWidget* view, Qt::LayoutDirection direction) {
             applyLayoutDirection(widget, direction);
 }
 
-void applySheetDirection(QWidget* view) { applyLayoutDirection(view, preferredLayoutDirection()); }
+void applySheetDirection(QWidget* view) {
+    applyLayoutDirection(view, preferredLayoutDirection());
+}
 
 QLabel* makeSheetHeading(const QString& text) {
     auto* title = new QLabel(text);

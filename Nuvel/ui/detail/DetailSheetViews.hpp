@@ -3,7 +3,6 @@
 #include <QList>
 #include <QPushButton>
 #include <QWidget>
-
 #include <functional>
 
 class QDialog;

@@ -48,10 +48,13 @@ QImage chipImage(const QString& label, const QColor& accent) {
 
 QColor colorOf(DetailColor color, const QPalette& palette) {
     switch (color) {
-    case DetailColor::link: return palette.color(QPalette::Link);
-    case DetailColor::secondaryLabel: return palette.color(QPalette::PlaceholderText);
+    case DetailColor::link:
+        return palette.color(QPalette::Link);
+    case DetailColor::secondaryLabel:
+        return palette.color(QPalette::PlaceholderText);
     case DetailColor::label:
-    case DetailColor::none: break;
+    case DetailColor::none:
+        break;
     }
     return palette.color(QPalette::Text);
 }
@@ -63,12 +66,14 @@ QTextCharFormat charFormat(const DetailStyle& style, const QPalette& palette) {
     font.setWeight(style.font.semibold ? QFont::DemiBold : QFont::Normal);
     format.setFont(font);
     format.setForeground(colorOf(style.color, palette));
-    if (style.underline) format.setFontUnderline(true);
+    if (style.underline)
+        format.setFontUnderline(true);
     if (!style.link.empty()) {
         format.setAnchor(true);
         format.setAnchorHref(QString::fromStdString(style.link));
     }
-    if (!style.tooltip.empty()) format.setToolTip(QString::fromStdString(style.tooltip));
+    if (!style.tooltip.empty())
+        format.setToolTip(QString::fromStdString(style.tooltip));
     return format;
 }
 
@@ -79,7 +84,8 @@ std::unique_ptr<QTextDocument> makeDetailTextDocument(const DetailText& text, co
     document->setUndoRedoEnabled(false);
     QTextOption option = document->defaultTextOption();
     option.setTextDirection(text.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
-    option.setAlignment(text.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute : Qt::AlignLeft | Qt::AlignAbsolute);
+    option.setAlignment(text.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
+                                         : Qt::AlignLeft | Qt::AlignAbsolute);
     document->setDefaultTextOption(option);
 
     QTextCursor cursor(document.get());
@@ -109,7 +115,8 @@ std::unique_ptr<QTextDocument> makeDetailTextDocument(const DetailText& text, co
             const std::size_t end = newline == std::u16string_view::npos ? piece.size() : newline;
             if (end > start)
                 cursor.insertText(QString::fromUtf16(piece.data() + start, qsizetype(end - start)), format);
-            if (newline == std::u16string_view::npos) break;
+            if (newline == std::u16string_view::npos)
+                break;
             cursor.insertBlock(QTextBlockFormat(), format);
             start = newline + 1;
         }
@@ -119,7 +126,8 @@ std::unique_ptr<QTextDocument> makeDetailTextDocument(const DetailText& text, co
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
         QTextBlockFormat format;
         format.setLayoutDirection(text.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
-        format.setAlignment(text.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute : Qt::AlignLeft | Qt::AlignAbsolute);
+        format.setAlignment(text.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
+                                             : Qt::AlignLeft | Qt::AlignAbsolute);
         if (const auto style = text.paragraphStyleAt(std::size_t(block.position()))) {
             format.setTopMargin(style->spacingBefore);
             format.setBottomMargin(style->spacing);

@@ -3,7 +3,6 @@
 #include "Nuvel/model/detail/DetailText.hpp"
 
 #include <QPalette>
-
 #include <memory>
 
 class QTextDocument;

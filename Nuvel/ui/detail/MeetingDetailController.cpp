@@ -3,12 +3,12 @@
 #include "Nuvel/model/detail/MeetingDetailHeader.hpp"
 #include "Nuvel/model/detail/MeetingDetailNotes.hpp"
 #include "Nuvel/model/detail/MeetingDetailTables.hpp"
-#include "Nuvel/ui/detail/DetailTextDocument.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
-#include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/detail/DetailTextDocument.hpp"
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
+#include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "NuvelKit/store/NuvelLink.hpp"
 
@@ -35,7 +35,9 @@ using namespace meetingdetail;
 #define ENTRY NUVEL_MAIN_ACTOR_ENTRY()
 
 namespace {
-QString qs(const std::string& text) { return QString::fromStdString(text); }
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 void setShownText(QLabel* label, const std::string& text) {
     label->setText(qs(text));
@@ -52,34 +54,41 @@ MeetingDetailController::MeetingDetailController(std::string webHost, QObject* p
 // The sheet's three controls live with the controller; should a window take an open sheet down
 // with it, they are made again.
 void MeetingDetailController::ensureCorrectionControls() {
-    if (correctionField_ == nullptr) correctionField_ = new QLineEdit;
+    if (correctionField_ == nullptr)
+        correctionField_ = new QLineEdit;
     if (correctionStatus_ == nullptr) {
         correctionStatus_ = new QLabel;
         correctionStatus_->setTextFormat(Qt::PlainText); // it quotes another editor's words
         correctionStatus_->setWordWrap(true);
     }
-    if (speakerPicker_ == nullptr) speakerPicker_ = new QComboBox;
+    if (speakerPicker_ == nullptr)
+        speakerPicker_ = new QComboBox;
 }
 
 MeetingDetailController::~MeetingDetailController() {
     putBackCorrectionControls();
     for (QPointer<QDialog>* sheet : {&correctionSheet_, &sharingSheet_, &renameSheet_})
-        if (*sheet != nullptr) delete sheet->data();
+        if (*sheet != nullptr)
+            delete sheet->data();
     delete correctionField_.data();
     delete correctionStatus_.data();
     delete speakerPicker_.data();
-    if (root_ != nullptr && root_->parent() == nullptr) delete root_.data();
+    if (root_ != nullptr && root_->parent() == nullptr)
+        delete root_.data();
 }
 
-void MeetingDetailController::render(const NativeMeetingDocument& document, const MeetingSharingDocument* sharing,
+void MeetingDetailController::render(const NativeMeetingDocument& document,
+                                     const MeetingSharingDocument* sharing,
                                      const MeetingTranscriptDocument* originalTranscript,
                                      const std::optional<std::string>& pendingLinkURL) {
     ENTRY;
     locale_.preferredLanguages.clear();
-    for (const QString& language : preferredLanguages()) locale_.preferredLanguages.push_back(language.toStdString());
+    for (const QString& language : preferredLanguages())
+        locale_.preferredLanguages.push_back(language.toStdString());
     const auto accepted = acceptedPendingLink(pendingLinkURL, webHost_);
-    originalTranscript_ =
-        originalTranscript != nullptr ? std::optional<MeetingTranscriptDocument>(*originalTranscript) : std::nullopt;
+    originalTranscript_ = originalTranscript != nullptr
+                              ? std::optional<MeetingTranscriptDocument>(*originalTranscript)
+                              : std::nullopt;
     if (!originalTranscript_) {
         showingOriginal_ = false;
     }
@@ -88,16 +97,20 @@ void MeetingDetailController::render(const NativeMeetingDocument& document, cons
     snapshot_ = std::move(next);
     if (!sameMeeting) {
         pendingLinkURL_.reset();
-        if (copyLinkButton_ != nullptr) copyLinkButton_->hide();
+        if (copyLinkButton_ != nullptr)
+            copyLinkButton_->hide();
         closeCorrectionSheet();
         closeSheet(sharingSheet_);
         closeSheet(renameSheet_);
         showingOriginal_ = false;
-        if (search_ != nullptr) search_->clear();
+        if (search_ != nullptr)
+            search_->clear();
     }
-    if (isViewLoaded()) redraw();
+    if (isViewLoaded())
+        redraw();
     pendingLinkURL_ = snapshot_->canShare ? accepted : std::nullopt;
-    if (copyLinkButton_ != nullptr) copyLinkButton_->setVisible(pendingLinkURL_.has_value());
+    if (copyLinkButton_ != nullptr)
+        copyLinkButton_->setVisible(pendingLinkURL_.has_value());
 }
 
 void MeetingDetailController::clear() {
@@ -119,7 +132,8 @@ void MeetingDetailController::clear() {
     speakerPicker_->clear();
     transcriptText_ = {};
     notesText_ = {};
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     copyLinkButton_->hide();
     layerPopup_->hide();
     titleLabel_->setText(localized("Select a meeting"));
@@ -155,7 +169,8 @@ void MeetingDetailController::redraw() {
     edit_->setEnabled(display.canEdit && !(draft_ && draft_->saving()));
     export_->setEnabled(display.canExport);
     rename_->setEnabled(snapshot_->canEdit);
-    if (!snapshot_->canEdit) closeSheet(renameSheet_);
+    if (!snapshot_->canEdit)
+        closeSheet(renameSheet_);
     share_->setEnabled(display.canShare);
     if (!display.canShare) {
         pendingLinkURL_.reset();
@@ -195,7 +210,8 @@ void MeetingDetailController::drawNotes(const MeetingDetailSnapshot& display) {
     notesText_ = std::move(content.text);
     notes_->setAlignsTrailing(notesText_.rightToLeft);
     notes_->replaceDocument(makeDetailTextDocument(notesText_, notes_->palette()));
-    if (content.showTranscript) selectTab(1);
+    if (content.showTranscript)
+        selectTab(1);
 }
 
 void MeetingDetailController::updatePlayback(bool playing, std::int64_t positionMS, std::int64_t durationMS,
@@ -203,9 +219,11 @@ void MeetingDetailController::updatePlayback(bool playing, std::int64_t position
     ENTRY;
     playing_ = playing;
     audioAvailable_ = audioAvailable;
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     const auto bar = PlaybackBar::make(playing, positionMS, durationMS, audioAvailable, snapshot(), locale_);
-    play_->setIcon(QApplication::style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+    play_->setIcon(
+        QApplication::style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     play_->setAccessibleName(qs(bar.playTitle));
     play_->setToolTip(qs(bar.playTitle));
     play_->setEnabled(bar.controlsEnabled);
@@ -224,14 +242,17 @@ void MeetingDetailController::updatePlayback(bool playing, std::int64_t position
 }
 
 void MeetingDetailController::updateAudioStatus() {
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     const auto status = audioStatusText(snapshot(), audioAvailable_, locale_);
     setShownText(audioStatusLabel_, status.value_or(""));
 }
 
-void MeetingDetailController::finishCorrection(bool saved, bool conflict, const std::optional<std::string>& message) {
+void MeetingDetailController::finishCorrection(bool saved, bool conflict,
+                                               const std::optional<std::string>& message) {
     ENTRY;
-    if (!snapshot_ || correctionSheet_ == nullptr || !draft_) return;
+    if (!snapshot_ || correctionSheet_ == nullptr || !draft_)
+        return;
     if (draft_->finish(saved, conflict, message, snapshot_->canEdit, locale_)) {
         closeCorrectionSheet();
         showStatus(locale_.text("Correction saved. Notes retain their stated source revision."));
@@ -251,18 +272,21 @@ void MeetingDetailController::setCanDelete(bool canDelete) {
 }
 
 void MeetingDetailController::showStatus(const std::string& sentence) {
-    if (statusLabel_ != nullptr) setShownText(statusLabel_, sentence);
+    if (statusLabel_ != nullptr)
+        setShownText(statusLabel_, sentence);
 }
 
 void MeetingDetailController::selectTab(int segment) {
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     tabs_->setSelectedSegment(segment);
     updateTabContent();
 }
 
 void MeetingDetailController::changeTab() {
     ENTRY;
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     updateTabContent();
 }
 
@@ -274,7 +298,8 @@ void MeetingDetailController::updateTabContent() {
 }
 
 void MeetingDetailController::updateLayerControls() {
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     layerPopup_->setVisible(originalTranscript_.has_value() && tabs_->selectedSegment() == 1);
     layerPopup_->setCurrentIndex(showingOriginal_ ? 1 : 0);
 }
@@ -282,23 +307,28 @@ void MeetingDetailController::updateLayerControls() {
 void MeetingDetailController::dismissStale() {
     ENTRY;
     dismissedStaleID_ = snapshot_ ? std::optional<std::string>(snapshot_->id) : std::nullopt;
-    if (staleBanner_ != nullptr) staleBanner_->hide();
+    if (staleBanner_ != nullptr)
+        staleBanner_->hide();
 }
 
 void MeetingDetailController::togglePlayback() {
     ENTRY;
-    if (onTogglePlayback) onTogglePlayback();
+    if (onTogglePlayback)
+        onTogglePlayback();
 }
 
 void MeetingDetailController::seekAudio() {
     ENTRY;
-    if (isViewLoaded() && onSeek) onSeek(seek_->value());
+    if (isViewLoaded() && onSeek)
+        onSeek(seek_->value());
 }
 
 void MeetingDetailController::changeSpeed() {
     ENTRY;
-    if (!isViewLoaded()) return;
-    if (const auto rate = playbackSpeed(speed_->currentIndex()); rate && onSpeed) onSpeed(*rate);
+    if (!isViewLoaded())
+        return;
+    if (const auto rate = playbackSpeed(speed_->currentIndex()); rate && onSpeed)
+        onSpeed(*rate);
 }
 
 void MeetingDetailController::exportSelected(int itemIndex) {
@@ -310,7 +340,8 @@ void MeetingDetailController::exportSelected(int itemIndex) {
 void MeetingDetailController::copyDocument() {
     ENTRY;
     const bool transcriptTab = tabs_ != nullptr && tabs_->selectedSegment() == 1;
-    const auto outcome = meetingdetail::copyDocument(snapshot(), transcriptTab, transcriptText_, notesText_, locale_);
+    const auto outcome =
+        meetingdetail::copyDocument(snapshot(), transcriptTab, transcriptText_, notesText_, locale_);
     if (const auto* refused = std::get_if<CopyRefused>(&outcome)) {
         showStatus(refused->sentence);
         return;
@@ -324,8 +355,10 @@ void MeetingDetailController::copyDocument() {
 
 void MeetingDetailController::showInfo() {
     ENTRY;
-    if (!snapshot_ || !isViewLoaded()) return;
-    if (infoPopover_ != nullptr) infoPopover_->close();
+    if (!snapshot_ || !isViewLoaded())
+        return;
+    if (infoPopover_ != nullptr)
+        infoPopover_->close();
     auto* popover = new QFrame(root_, Qt::Popup);
     popover->setAttribute(Qt::WA_DeleteOnClose);
     popover->setObjectName(QStringLiteral("meeting-detail-info-popover"));
@@ -348,12 +381,14 @@ void MeetingDetailController::showInfo() {
 
 void MeetingDetailController::refreshDocument() {
     ENTRY;
-    if (onRefresh) onRefresh();
+    if (onRefresh)
+        onRefresh();
 }
 
 void MeetingDetailController::deleteMeeting() {
     ENTRY;
-    if (onDelete) onDelete();
+    if (onDelete)
+        onDelete();
 }
 
 } // namespace nuvel

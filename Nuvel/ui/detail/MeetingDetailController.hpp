@@ -17,7 +17,6 @@
 #include <QDialog>
 #include <QObject>
 #include <QPointer>
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -71,7 +70,8 @@ public:
 
     // Entry points of the owner.
     void render(const NativeMeetingDocument& document, const MeetingSharingDocument* sharing,
-                const MeetingTranscriptDocument* originalTranscript, const std::optional<std::string>& pendingLinkURL);
+                const MeetingTranscriptDocument* originalTranscript,
+                const std::optional<std::string>& pendingLinkURL);
     void clear();
     void updatePlayback(bool playing, std::int64_t positionMS, std::int64_t durationMS, bool audioAvailable);
     void finishCorrection(bool saved, bool conflict, const std::optional<std::string>& message);

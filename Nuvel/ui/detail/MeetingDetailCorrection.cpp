@@ -1,10 +1,9 @@
 // The correction sheet: a window-modal sheet over the transcript words the user selected. The
 // draft itself and its rules are CorrectionDraft's; this shows it and reports the correction.
-#include "Nuvel/ui/detail/MeetingDetailController.hpp"
-
-#include "Nuvel/ui/detail/DetailSheetViews.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/detail/DetailSheetViews.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
 #include <QAction>
@@ -44,7 +43,8 @@ QDialog* MeetingDetailController::makeSheet(const QString& title, int width, int
 }
 
 void MeetingDetailController::closeSheet(QPointer<QDialog>& sheet) {
-    if (sheet == nullptr) return;
+    if (sheet == nullptr)
+        return;
     QDialog* closing = sheet;
     sheet = nullptr;
     closing->hide();
@@ -52,14 +52,17 @@ void MeetingDetailController::closeSheet(QPointer<QDialog>& sheet) {
 }
 
 bool MeetingDetailController::windowHasSheet() const {
-    if (root_ == nullptr) return false;
+    if (root_ == nullptr)
+        return false;
     for (QDialog* dialog : root_->window()->findChildren<QDialog*>())
-        if (dialog->isVisible() && dialog->windowModality() != Qt::NonModal) return true;
+        if (dialog->isVisible() && dialog->windowModality() != Qt::NonModal)
+            return true;
     return false;
 }
 
 void MeetingDetailController::putBackCorrectionControls() {
-    for (QWidget* control : std::initializer_list<QWidget*>{correctionField_, correctionStatus_, speakerPicker_})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{correctionField_, correctionStatus_, speakerPicker_})
         if (control != nullptr) {
             control->hide();
             control->setParent(nullptr);
@@ -98,17 +101,20 @@ void MeetingDetailController::correctSelection() {
     correctionStatus_->setObjectName(QStringLiteral("meeting-correction-status"));
     correctionStatus_->setFixedWidth(440);
     speakerPicker_->clear();
-    for (const auto& title : draft_->speakerTitles()) speakerPicker_->addItem(QString::fromStdString(title));
+    for (const auto& title : draft_->speakerTitles())
+        speakerPicker_->addItem(QString::fromStdString(title));
     speakerPicker_->setCurrentIndex(draft_->speakerIndex());
     speakerPicker_->setObjectName(QStringLiteral("meeting-correction-speaker"));
 
     QDialog* sheet = makeSheet(localized("Correct transcript"), 500, 350);
     sheet->setObjectName(QStringLiteral("meeting-correction-sheet"));
     auto* stack = new SheetStackView(12);
-    correctionModes_ = new SegmentedControl({localized("Word text"), localized("Speaker name"), localized("Assign speaker")});
+    correctionModes_ = new SegmentedControl(
+        {localized("Word text"), localized("Speaker name"), localized("Assign speaker")});
     correctionModes_->setObjectName(QStringLiteral("meeting-correction-mode"));
     correctionModes_->setSelectedSegment(0);
-    connect(correctionModes_, &SegmentedControl::segmentChosen, this, &MeetingDetailController::changeCorrectionMode);
+    connect(correctionModes_, &SegmentedControl::segmentChosen, this,
+            &MeetingDetailController::changeCorrectionMode);
     auto* cancel = new QPushButton(localized("Cancel"));
     cancel->setObjectName(QStringLiteral("meeting-correction-cancel"));
     connect(cancel, &QPushButton::clicked, this, &MeetingDetailController::cancelCorrection);
@@ -126,7 +132,8 @@ void MeetingDetailController::correctSelection() {
     rebaseButton_->setObjectName(QStringLiteral("meeting-correction-rebase"));
     connect(rebaseButton_, &QPushButton::clicked, this, &MeetingDetailController::useCurrentRevision);
     for (QPushButton* button : {cancel, saveButton_.data(), undo, reloadButton_.data(), rebaseButton_.data()})
-        if (button != saveButton_) button->setAutoDefault(false);
+        if (button != saveButton_)
+            button->setAutoDefault(false);
     auto* reloadRow = makeButtonRow({}, {reloadButton_, rebaseButton_});
 
     stack->add(makeSheetHeading(localized("Correct transcript")));
@@ -143,24 +150,30 @@ void MeetingDetailController::correctSelection() {
     installSheetContent(sheet, stack, 480);
     correctionSheet_ = sheet;
     showDraft();
-    if (root_ != nullptr) sheet->open();
+    if (root_ != nullptr)
+        sheet->open();
     correctionField_->setFocus(Qt::OtherFocusReason);
     updateEditEnabled();
 }
 
 // Puts the draft's state on the sheet's controls.
 void MeetingDetailController::showDraft() {
-    if (!draft_ || correctionSheet_ == nullptr) return;
+    if (!draft_ || correctionSheet_ == nullptr)
+        return;
     correctionStatus_->setText(QString::fromStdString(draft_->status()));
-    if (saveButton_ != nullptr) saveButton_->setEnabled(draft_->saveEnabled());
-    if (reloadButton_ != nullptr) reloadButton_->setVisible(draft_->reloadVisible());
-    if (rebaseButton_ != nullptr) rebaseButton_->setVisible(draft_->rebaseVisible());
+    if (saveButton_ != nullptr)
+        saveButton_->setEnabled(draft_->saveEnabled());
+    if (reloadButton_ != nullptr)
+        reloadButton_->setVisible(draft_->reloadVisible());
+    if (rebaseButton_ != nullptr)
+        rebaseButton_->setVisible(draft_->rebaseVisible());
     correctionSheet_->adjustSize(); // the status may have grown a line
 }
 
 void MeetingDetailController::changeCorrectionMode(int mode) {
     ENTRY;
-    if (!draft_ || correctionSheet_ == nullptr) return;
+    if (!draft_ || correctionSheet_ == nullptr)
+        return;
     const std::string text = draft_->changeMode(mode, snapshot());
     correctionField_->setVisible(mode != CorrectionDraft::assignSpeaker);
     speakerPicker_->setVisible(mode == CorrectionDraft::assignSpeaker);
@@ -169,27 +182,33 @@ void MeetingDetailController::changeCorrectionMode(int mode) {
 
 void MeetingDetailController::undoDraft() {
     ENTRY;
-    if (correctionSheet_ != nullptr && correctionField_->isUndoAvailable()) correctionField_->undo();
+    if (correctionSheet_ != nullptr && correctionField_->isUndoAvailable())
+        correctionField_->undo();
 }
 
 void MeetingDetailController::reloadCorrection() {
     ENTRY;
-    if (!draft_ || correctionSheet_ == nullptr || !draft_->reload(snapshot(), locale_)) return;
+    if (!draft_ || correctionSheet_ == nullptr || !draft_->reload(snapshot(), locale_))
+        return;
     showDraft();
-    if (onReloadCorrection) onReloadCorrection();
+    if (onReloadCorrection)
+        onReloadCorrection();
 }
 
 void MeetingDetailController::useCurrentRevision() {
     ENTRY;
-    if (draft_ && correctionSheet_ != nullptr && draft_->useCurrentRevision(snapshot(), locale_)) showDraft();
+    if (draft_ && correctionSheet_ != nullptr && draft_->useCurrentRevision(snapshot(), locale_))
+        showDraft();
 }
 
 void MeetingDetailController::saveCorrection() {
     ENTRY;
-    if (!draft_ || correctionSheet_ == nullptr) return;
+    if (!draft_ || correctionSheet_ == nullptr)
+        return;
     const auto correction = draft_->save(snapshot(), correctionField_->text().toStdString(),
                                          speakerPicker_->currentIndex(), bool(onCorrection), locale_);
-    if (!correction) return;
+    if (!correction)
+        return;
     showDraft();
     updateEditEnabled();
     // The owner may report the outcome before this call returns; the draft is saving already.
@@ -199,7 +218,8 @@ void MeetingDetailController::saveCorrection() {
 
 void MeetingDetailController::cancelCorrection() {
     ENTRY;
-    if (draft_ && draft_->saving()) return;
+    if (draft_ && draft_->saving())
+        return;
     closeCorrectionSheet();
 }
 

@@ -1,13 +1,12 @@
 // The detail screen's view tree: every control configured, wired and named, then stacked into
 // one column under a header bar.
-#include "Nuvel/ui/detail/MeetingDetailController.hpp"
-
 #include "Nuvel/model/detail/MeetingDetailTables.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
-#include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
+#include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 
@@ -37,7 +36,8 @@ class DetailRoot : public QWidget {
 public:
     explicit DetailRoot(std::function<void()> gone) : gone_(std::move(gone)) {}
     ~DetailRoot() override {
-        if (gone_) gone_();
+        if (gone_)
+            gone_();
     }
 
 private:
@@ -62,7 +62,8 @@ QLabel* smallLabel(bool secondary) {
     font.setPointSizeF(12);
     label->setFont(font);
     label->setWordWrap(true);
-    if (secondary) label->setForegroundRole(QPalette::PlaceholderText);
+    if (secondary)
+        label->setForegroundRole(QPalette::PlaceholderText);
     return label;
 }
 
@@ -86,14 +87,16 @@ MenuButton* toolbarMenuButton(const QString& id, const QString& tip) {
 } // namespace
 
 QWidget* MeetingDetailController::view() {
-    if (root_ == nullptr) loadView();
+    if (root_ == nullptr)
+        loadView();
     return root_;
 }
 
 void MeetingDetailController::loadView() {
     NUVEL_MAIN_ACTOR_ENTRY();
     root_ = new DetailRoot([self = QPointer<MeetingDetailController>(this)] {
-        if (self) self->forgetView();
+        if (self)
+            self->forgetView();
     });
     root_->setObjectName(QStringLiteral("meeting-detail"));
 
@@ -138,12 +141,15 @@ void MeetingDetailController::loadView() {
     configureReadingView(transcript_, localized("Meeting transcript"));
     notes_->setObjectName(QStringLiteral("meeting-detail-notes"));
     transcript_->setObjectName(QStringLiteral("meeting-detail-transcript"));
-    connect(notes_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) { openLink(url.toString()); });
+    connect(notes_, &QTextBrowser::anchorClicked, this,
+            [this](const QUrl& url) { openLink(url.toString()); });
     connect(transcript_, &QTextBrowser::anchorClicked, this, [] {}); // consumed: nothing to open there
     connect(transcript_, &QTextEdit::selectionChanged, this, &MeetingDetailController::updateEditEnabled);
-    connect(transcript_, &QTextEdit::cursorPositionChanged, this, &MeetingDetailController::updateEditEnabled);
+    connect(transcript_, &QTextEdit::cursorPositionChanged, this,
+            &MeetingDetailController::updateEditEnabled);
     transcript_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(transcript_, &QWidget::customContextMenuRequested, this, &MeetingDetailController::showTranscriptMenu);
+    connect(transcript_, &QWidget::customContextMenuRequested, this,
+            &MeetingDetailController::showTranscriptMenu);
     auto* content = new QWidget;
     auto* contentRow = new QHBoxLayout(content);
     contentRow->setContentsMargins(0, 0, 0, 0);
@@ -163,7 +169,8 @@ void MeetingDetailController::loadView() {
     auto* clock = new QLabel;
     clock->setPixmap(themedIcon("view-refresh", QStyle::SP_BrowserReload).pixmap(14, 14));
     auto* bannerText = smallLabel(true);
-    bannerText->setText(localized("Notes are from an earlier transcript version. Corrections do not update them."));
+    bannerText->setText(
+        localized("Notes are from an earlier transcript version. Corrections do not update them."));
     auto* dismiss = new QToolButton;
     dismiss->setAutoRaise(true);
     dismiss->setIcon(themedIcon("window-close", QStyle::SP_TitleBarCloseButton));
@@ -187,10 +194,12 @@ void MeetingDetailController::loadView() {
     seek_->setLayoutDirection(Qt::LeftToRight);
     connect(seek_, &QSlider::sliderMoved, this, &MeetingDetailController::seekAudio);
     connect(seek_, &QSlider::actionTriggered, this, [this](int action) {
-        if (action != QAbstractSlider::SliderMove) QMetaObject::invokeMethod(this, [this] { seekAudio(); });
+        if (action != QAbstractSlider::SliderMove)
+            QMetaObject::invokeMethod(this, [this] { seekAudio(); });
     });
     speed_ = new QComboBox;
-    for (auto title : meetingdetail::speedTitles) speed_->addItem(QString::fromUtf8(title.data(), qsizetype(title.size())));
+    for (auto title : meetingdetail::speedTitles)
+        speed_->addItem(QString::fromUtf8(title.data(), qsizetype(title.size())));
     speed_->setCurrentIndex(meetingdetail::defaultSpeedIndex);
     speed_->setFrame(false);
     speed_->setAccessibleName(localized("Playback speed"));
@@ -225,7 +234,8 @@ void MeetingDetailController::loadView() {
     QMenu* exportMenu = export_->menu();
     for (int i = 1; i < int(meetingdetail::exportItems.size()); ++i) {
         const auto title = meetingdetail::exportItems[std::size_t(i)].title;
-        QAction* item = exportMenu->addAction(localized(QString::fromUtf8(title.data(), qsizetype(title.size()))));
+        QAction* item =
+            exportMenu->addAction(localized(QString::fromUtf8(title.data(), qsizetype(title.size()))));
         connect(item, &QAction::triggered, this, [this, i] { exportSelected(i); });
     }
     share_ = toolbarButton(QStringLiteral("meeting-detail-share"), localized("Share…"));
@@ -259,7 +269,8 @@ void MeetingDetailController::loadView() {
     column->setSpacing(8);
     const auto add = [column](QWidget* view, int after, int stretch = 0) {
         column->addWidget(view, stretch);
-        if (after >= 0) column->addSpacing(after - 8);
+        if (after >= 0)
+            column->addSpacing(after - 8);
     };
     add(titleLabel_, 2);
     add(subtitleLabel_, 16);
@@ -301,24 +312,29 @@ void MeetingDetailController::forgetView() {
 
 void MeetingDetailController::buildMoreMenu() {
     QMenu* menu = more_->menu();
-    edit_ = menu->addAction(themedIcon("edit-rename", QStyle::SP_FileDialogDetailedView), localized("Correct selection…"));
+    edit_ = menu->addAction(themedIcon("edit-rename", QStyle::SP_FileDialogDetailedView),
+                            localized("Correct selection…"));
     edit_->setObjectName(QStringLiteral("meeting-detail-correction"));
     connect(edit_, &QAction::triggered, this, &MeetingDetailController::correctSelection);
-    rename_ = menu->addAction(themedIcon("document-edit", QStyle::SP_FileDialogContentsView), localized("Rename…"));
+    rename_ =
+        menu->addAction(themedIcon("document-edit", QStyle::SP_FileDialogContentsView), localized("Rename…"));
     rename_->setObjectName(QStringLiteral("meeting-detail-rename"));
     connect(rename_, &QAction::triggered, this, &MeetingDetailController::showRename);
     QAction* copy = menu->addAction(themedIcon("edit-copy", QStyle::SP_FileIcon), localized("Copy"));
     copy->setObjectName(QStringLiteral("meeting-detail-copy"));
     connect(copy, &QAction::triggered, this, &MeetingDetailController::copyDocument);
     menu->addSeparator();
-    QAction* info = menu->addAction(themedIcon("help-about", QStyle::SP_MessageBoxInformation), localized("Show Info"));
+    QAction* info =
+        menu->addAction(themedIcon("help-about", QStyle::SP_MessageBoxInformation), localized("Show Info"));
     info->setObjectName(QStringLiteral("meeting-detail-info"));
     connect(info, &QAction::triggered, this, &MeetingDetailController::showInfo);
-    QAction* refresh = menu->addAction(themedIcon("view-refresh", QStyle::SP_BrowserReload), localized("Refresh"));
+    QAction* refresh =
+        menu->addAction(themedIcon("view-refresh", QStyle::SP_BrowserReload), localized("Refresh"));
     refresh->setObjectName(QStringLiteral("meeting-detail-refresh"));
     connect(refresh, &QAction::triggered, this, &MeetingDetailController::refreshDocument);
     deleteSeparator_ = menu->addSeparator();
-    deleteItem_ = menu->addAction(themedIcon("edit-delete", QStyle::SP_TrashIcon), localized("Delete meeting…"));
+    deleteItem_ =
+        menu->addAction(themedIcon("edit-delete", QStyle::SP_TrashIcon), localized("Delete meeting…"));
     deleteItem_->setObjectName(QStringLiteral("meeting-detail-delete"));
     connect(deleteItem_, &QAction::triggered, this, &MeetingDetailController::deleteMeeting);
     canDelete_ = false;

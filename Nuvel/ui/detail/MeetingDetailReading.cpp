@@ -1,11 +1,10 @@
 // Reading the detail screen: links in the notes, the transcript selection and its menu, the
 // transcript layers, and find.
-#include "Nuvel/ui/detail/MeetingDetailController.hpp"
-
 #include "Nuvel/model/detail/DetailFind.hpp"
 #include "Nuvel/model/detail/DetailStamps.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
@@ -25,7 +24,8 @@ using namespace meetingdetail;
 namespace {
 TextRange selectionOf(const ReadableTextView* view) {
     const QTextCursor cursor = view->textCursor();
-    return {std::size_t(cursor.selectionStart()), std::size_t(cursor.selectionEnd() - cursor.selectionStart())};
+    return {std::size_t(cursor.selectionStart()),
+            std::size_t(cursor.selectionEnd() - cursor.selectionStart())};
 }
 } // namespace
 
@@ -46,19 +46,24 @@ void MeetingDetailController::jumpToTime(std::int64_t ms) {
         selectTab(1);
         transcript_->selectRange(int(jump.selection->location), int(jump.selection->length));
     }
-    if (onPlay) onPlay(jump.playFrom);
+    if (onPlay)
+        onPlay(jump.playFrom);
 }
 
 void MeetingDetailController::selectEvidence(const MeetingDetailSnapshot::Evidence& evidence) {
-    if (!isViewLoaded()) return;
-    const auto layer = evidenceLayer(evidence, snapshot_.has_value(), originalTranscript_.has_value(), locale_);
+    if (!isViewLoaded())
+        return;
+    const auto layer =
+        evidenceLayer(evidence, snapshot_.has_value(), originalTranscript_.has_value(), locale_);
     if (const auto* refused = std::get_if<EvidenceRefused>(&layer)) {
         showStatus(refused->sentence);
         return;
     }
     const auto choice = std::get<EvidenceLayer>(layer);
-    if (choice == EvidenceLayer::original) switchLayer(true);
-    if (choice == EvidenceLayer::corrected) switchLayer(false);
+    if (choice == EvidenceLayer::original)
+        switchLayer(true);
+    if (choice == EvidenceLayer::corrected)
+        switchLayer(false);
     const auto selection = evidenceSelection(evidence, displayedWords_, wordRanges_, locale_);
     if (const auto* refused = std::get_if<EvidenceRefused>(&selection)) {
         showStatus(refused->sentence);
@@ -68,31 +73,37 @@ void MeetingDetailController::selectEvidence(const MeetingDetailSnapshot::Eviden
     selectTab(1);
     transcript_->selectRange(int(chosen.selection.location), int(chosen.selection.length));
     transcript_->setFocus(Qt::OtherFocusReason);
-    if (chosen.playFrom && onPlay) onPlay(*chosen.playFrom);
+    if (chosen.playFrom && onPlay)
+        onPlay(*chosen.playFrom);
 }
 
 void MeetingDetailController::switchLayer(bool original) {
     showingOriginal_ = original;
     updateLayerControls();
-    if (isViewLoaded()) redraw();
+    if (isViewLoaded())
+        redraw();
 }
 
 void MeetingDetailController::chooseTranscriptLayer() {
     ENTRY;
-    if (!snapshot_ || !isViewLoaded()) return;
+    if (!snapshot_ || !isViewLoaded())
+        return;
     switchLayer(layerPopup_->currentIndex() == 1 && originalTranscript_.has_value());
 }
 
 std::vector<MeetingDetailSnapshot::Word> MeetingDetailController::selectedWords() const {
     std::vector<MeetingDetailSnapshot::Word> out;
-    if (!isViewLoaded()) return out;
-    for (std::size_t index : meetingdetail::selectedWords(displayedWords_, wordRanges_, selectionOf(transcript_)))
+    if (!isViewLoaded())
+        return out;
+    for (std::size_t index :
+         meetingdetail::selectedWords(displayedWords_, wordRanges_, selectionOf(transcript_)))
         out.push_back(displayedWords_[index]);
     return out;
 }
 
 void MeetingDetailController::updateEditEnabled() {
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     const bool saving = draft_ && draft_->saving();
     edit_->setEnabled(correctionAllowed(snapshot(), showingOriginal_, selectedWords().size(), saving));
 }
@@ -101,8 +112,10 @@ void MeetingDetailController::playSelection() {
     ENTRY;
     const auto words = selectedWords();
     std::vector<std::size_t> indexes;
-    for (std::size_t i = 0; i < words.size(); ++i) indexes.push_back(i);
-    if (const auto from = selectionPlayPosition(words, indexes); from && onPlay) onPlay(*from);
+    for (std::size_t i = 0; i < words.size(); ++i)
+        indexes.push_back(i);
+    if (const auto from = selectionPlayPosition(words, indexes); from && onPlay)
+        onPlay(*from);
 }
 
 void MeetingDetailController::showTranscriptMenu(const QPoint& at) {
@@ -119,9 +132,11 @@ void MeetingDetailController::showTranscriptMenu(const QPoint& at) {
 
 bool MeetingDetailController::findFromFocus() {
     ENTRY;
-    if (!isViewLoaded() || root_->isHidden()) return false;
+    if (!isViewLoaded() || root_->isHidden())
+        return false;
     QWidget* focus = root_->window()->focusWidget();
-    if (focus == nullptr || !root_->isAncestorOf(focus)) return false;
+    if (focus == nullptr || !root_->isAncestorOf(focus))
+        return false;
     search_->setFocus(Qt::ShortcutFocusReason);
     search_->selectAll();
     return true;
@@ -129,7 +144,8 @@ bool MeetingDetailController::findFromFocus() {
 
 void MeetingDetailController::findNext() {
     ENTRY;
-    if (!isViewLoaded()) return;
+    if (!isViewLoaded())
+        return;
     const bool transcriptTab = tabs_->selectedSegment() == 1;
     ReadableTextView* target = transcriptTab ? transcript_ : notes_;
     const DetailText& text = transcriptTab ? transcriptText_ : notesText_;

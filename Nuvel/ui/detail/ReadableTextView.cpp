@@ -20,7 +20,8 @@ ReadableTextView::ReadableTextView(QWidget* parent) : QTextBrowser(parent) {
 }
 
 void ReadableTextView::setAlignsTrailing(bool trailing) {
-    if (trailing == alignsTrailing_) return;
+    if (trailing == alignsTrailing_)
+        return;
     alignsTrailing_ = trailing;
     applyColumn();
     viewport()->update();
@@ -42,7 +43,8 @@ void ReadableTextView::replaceDocument(std::unique_ptr<QTextDocument> document) 
     const bool ownsPrevious = previous != nullptr && previous->parent() == this;
     document->setParent(this);
     setDocument(document.release());
-    if (ownsPrevious) delete previous;
+    if (ownsPrevious)
+        delete previous;
     applyColumn();
 }
 
@@ -64,7 +66,8 @@ void ReadableTextView::resizeEvent(QResizeEvent* event) {
 // the scroll bar stays at the edge.
 void ReadableTextView::applyColumn() {
     QTextDocument* doc = document();
-    if (doc == nullptr) return;
+    if (doc == nullptr)
+        return;
     doc->setDocumentMargin(0);
     QTextFrameFormat format = doc->rootFrame()->frameFormat();
     const int column = columnWidth();
@@ -73,7 +76,8 @@ void ReadableTextView::applyColumn() {
     format.setRightMargin(alignsTrailing_ ? 0 : rest);
     format.setTopMargin(verticalInset);
     format.setBottomMargin(verticalInset);
-    if (format != doc->rootFrame()->frameFormat()) doc->rootFrame()->setFrameFormat(format);
+    if (format != doc->rootFrame()->frameFormat())
+        doc->rootFrame()->setFrameFormat(format);
 }
 
 bool ReadableTextView::viewportEvent(QEvent* event) {

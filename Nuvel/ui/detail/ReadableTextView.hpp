@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QTextBrowser>
-
 #include <memory>
 
 namespace nuvel {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QSplitter>
-
 #include <filesystem>
 #include <functional>
 #include <optional>

@@ -8,13 +8,11 @@
 
 #include <QMimeDatabase>
 #include <QMimeType>
-
 #include <algorithm>
 
 namespace nuvel {
 
 namespace {
-
 
 bool isAudioOrVideo(const QString& name) {
     return name.startsWith(QStringLiteral("audio/")) || name.startsWith(QStringLiteral("video/"));
@@ -69,9 +67,9 @@ void AudioImport::confirmImport(const std::filesystem::path& audioFile) {
         return;
     Alert alert;
     alert.message = localized("Import this recording?");
-    alert.informativeText =
-        localized("Confirm you have permission to process this audio. It is copied into Nuvel's encrypted local "
-                  "storage. Your original file is unchanged; upload is a separate step.");
+    alert.informativeText = localized(
+        "Confirm you have permission to process this audio. It is copied into Nuvel's encrypted local "
+        "storage. Your original file is unchanged; upload is a separate step.");
     alert.checkbox = localized("Generate AI notes when I send this recording");
     alert.checked = defaults_.boolean("capture.aiNotesDefault").value_or(false);
     alert.buttons = {localized("Confirm and import"), localized("Cancel")};

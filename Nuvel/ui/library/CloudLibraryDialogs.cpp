@@ -23,10 +23,11 @@ Task<std::optional<std::filesystem::path>> chooseExportFile(Dialogs* dialogs, st
 }
 
 Task<bool> confirmMeetingDelete(Dialogs* dialogs) {
-    co_return confirmed(*dialogs, "Delete this meeting from Nuvel?",
-                        "This removes the shared transcript, notes and server audio. Unsent local recordings and "
-                        "separately exported files are preserved.",
-                        "Delete meeting");
+    co_return confirmed(
+        *dialogs, "Delete this meeting from Nuvel?",
+        "This removes the shared transcript, notes and server audio. Unsent local recordings and "
+        "separately exported files are preserved.",
+        "Delete meeting");
 }
 
 } // namespace nuvel

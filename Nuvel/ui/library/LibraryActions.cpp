@@ -1,12 +1,11 @@
 // The library window's actions: the list's selection, the sidebar's and the window's controls,
 // the per-tick refresh and the notes editor's commit.
-#include "Nuvel/ui/library/LibraryController.hpp"
-
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 
 #include <QComboBox>
 #include <QItemSelectionModel>
@@ -111,7 +110,8 @@ void LibraryController::accountAction() {
         return;
     }
     if (confirmed(*deps_.dialogs, "Sign out of Nuvel?",
-                  "Pending recordings stay encrypted on this Mac and belong to this account. Sign back into the same "
+                  "Pending recordings stay encrypted on this Mac and belong to this account. Sign back into "
+                  "the same "
                   "account to access them.",
                   "Sign out"))
         model_.signOut();

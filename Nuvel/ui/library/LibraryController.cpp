@@ -4,14 +4,14 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"
-#include "Nuvel/ui/library/AudioDropSplitter.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
-#include "Nuvel/ui/widgets/ElidingLabel.hpp"
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
-#include "Nuvel/ui/library/LibrarySidebar.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Defaults.hpp"
@@ -39,9 +39,8 @@ namespace nuvel {
 
 namespace {
 
-
 NewRecordingSheet::Environment sheetEnvironment(AppModel& model, const LibraryController::Dependencies& d,
-                                               LibraryController* library) {
+                                                LibraryController* library) {
     NewRecordingSheet::Environment e;
     e.commitScratchpad = [library] { library->commitScratchpad(); };
     e.window = [library]() -> QWidget* { return library->view(); };
@@ -330,12 +329,13 @@ void LibraryController::populateToolbar(QToolBar* toolbar) {
     auto* space = new QWidget;
     space->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(space);
-    importAudio_ =
-        toolbar->addAction(QIcon(QStringLiteral(":/icons/square.and.arrow.down.svg")), localized("Import audio…"));
+    importAudio_ = toolbar->addAction(QIcon(QStringLiteral(":/icons/square.and.arrow.down.svg")),
+                                      localized("Import audio…"));
     importAudio_->setObjectName(QStringLiteral("import-audio"));
     importAudio_->setToolTip(localized("Import audio…"));
     connect(importAudio_.data(), &QAction::triggered, this, &LibraryController::importAudio);
-    newRecording_ = toolbar->addAction(QIcon(QStringLiteral(":/icons/record.circle.svg")), localized("New recording"));
+    newRecording_ =
+        toolbar->addAction(QIcon(QStringLiteral(":/icons/record.circle.svg")), localized("New recording"));
     newRecording_->setObjectName(QStringLiteral("new-recording"));
     newRecording_->setToolTip(localized("New recording"));
     connect(newRecording_.data(), &QAction::triggered, this, &LibraryController::newRecordingAction);

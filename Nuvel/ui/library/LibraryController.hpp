@@ -1,18 +1,17 @@
 #pragma once
 
-#include "Nuvel/ui/library/AudioImport.hpp"
-#include "Nuvel/ui/widgets/FocusPlace.hpp"
-#include "Nuvel/ui/library/LocalRecordingPane.hpp"
-#include "Nuvel/ui/detail/MeetingDetailController.hpp"
-#include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
 #include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/library/AudioImport.hpp"
+#include "Nuvel/ui/library/LocalRecordingPane.hpp"
+#include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
 #include "Nuvel/ui/sheets/SourceCheckController.hpp"
+#include "Nuvel/ui/widgets/FocusPlace.hpp"
 
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
-
 #include <functional>
 #include <memory>
 #include <optional>

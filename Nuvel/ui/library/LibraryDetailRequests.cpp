@@ -1,8 +1,7 @@
 // The detail screen's intents, each led to the cloud library's request of the same name.
-#include "Nuvel/ui/library/LibraryController.hpp"
-
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/cloud/MeetingDetailRequests.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
 
 namespace nuvel {
 

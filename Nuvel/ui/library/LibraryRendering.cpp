@@ -1,14 +1,13 @@
 // The library window's redraw from the two models: the sidebar's controls and list, the
 // account row, the meetings coming up and the one pane of the detail side.
-#include "Nuvel/ui/library/LibraryController.hpp"
-
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/library/AudioDropSplitter.hpp"
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
-#include "Nuvel/ui/library/LibrarySidebar.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
-#include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
+#include "Nuvel/ui/library/LibraryController.hpp"
+#include "Nuvel/ui/library/LibrarySidebar.hpp"
 #include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
 
@@ -221,7 +220,8 @@ void LibraryController::renderWorkspaces() {
 
 void LibraryController::renderAccount() {
     const std::optional<DeviceSession>& session = model_.session();
-    const QString text = session ? QString::fromStdString(session->account.email) : localized("Not signed in");
+    const QString text =
+        session ? QString::fromStdString(session->account.email) : localized("Not signed in");
     account_->setText(text);
     account_->setToolTip(text);
     accountButton_->setText(localized(session ? "Sign out…" : "Sign in"));
@@ -254,7 +254,8 @@ void LibraryController::renderUpcoming() {
     }
     case SettingsActions::CalendarAccess::granted: {
         const Date now = calendar_->now();
-        const std::vector<CalendarMeeting> meetings = CalendarMeetings::upcoming(calendar_->meetings(), now, 3, 43200);
+        const std::vector<CalendarMeeting> meetings =
+            CalendarMeetings::upcoming(calendar_->meetings(), now, 3, 43200);
         if (meetings.empty())
             layout->addWidget(upcomingNote("No more meetings in the next 12 hours"));
         QPointer<LibraryController> self(this);
@@ -287,13 +288,15 @@ void LibraryController::renderCloud() {
         lastDocumentID_.reset();
         // A session the service no longer knows reads nothing until the user signs in again.
         if (!model_.session() || cloud.signInNeeded) {
-            showMessage("person.crop.circle", localized("Sign in to read your Nuvel meetings."), {},
-                        makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); }),
-                        true);
+            showMessage(
+                "person.crop.circle", localized("Sign in to read your Nuvel meetings."), {},
+                makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); }),
+                true);
         } else if (cloud.loading) {
             showMessage(nullptr, localized("Loading your meetings…"), {}, nullptr, false);
         } else {
-            showMessage("text.bubble", localized("Choose a meeting to review its notes, transcript and evidence."), {},
+            showMessage("text.bubble",
+                        localized("Choose a meeting to review its notes, transcript and evidence."), {},
                         makeActionButton(QStringLiteral("Refresh library"), "arrow.clockwise",
                                          [this] { refreshCloud(); }),
                         false);
@@ -302,7 +305,8 @@ void LibraryController::renderCloud() {
     }
     const NativeMeetingDocument& document = *cloud.document;
     cloudDetail_.render(document, cloud.sharing ? &*cloud.sharing : nullptr,
-                        cloud.originalTranscript ? &*cloud.originalTranscript : nullptr, cloud.pendingLinkURL);
+                        cloud.originalTranscript ? &*cloud.originalTranscript : nullptr,
+                        cloud.pendingLinkURL);
     lastDocumentID_ = document.summary.id;
     cloudDetail_.updatePlayback(cloud.isPlaying, cloud.playbackMilliseconds, cloud.durationMilliseconds,
                                 cloud.audioAvailable && !model_.isRecording());
@@ -312,12 +316,13 @@ void LibraryController::renderCloud() {
     cloudDetail_.setCanDelete(document.summary.access.canDelete());
     if (cloud.pendingCorrection) {
         QLabel* draft = makeWrappingLabel(
-            localized("A correction draft is saved on this Mac. Review the current revision before retrying."), 12,
-            QFont::Normal);
+            localized(
+                "A correction draft is saved on this Mac. Review the current revision before retrying."),
+            12, QFont::Normal);
         draft->setObjectName(QStringLiteral("library-correction-draft"));
         detail_->addWidget(draft);
-        QPushButton* retry =
-            makeActionButton(QStringLiteral("Retry saved correction"), "arrow.clockwise", [this] { retryCorrection(); });
+        QPushButton* retry = makeActionButton(QStringLiteral("Retry saved correction"), "arrow.clockwise",
+                                              [this] { retryCorrection(); });
         retry->setObjectName(QStringLiteral("library-retry-correction"));
         detail_->addWidget(retry, 0, Qt::AlignLeading);
     }
@@ -329,16 +334,19 @@ void LibraryController::renderLocal(const LocalRecording& recording) {
 
 void LibraryController::renderEmpty() {
     const bool signedIn = model_.session().has_value();
-    QPushButton* button = signedIn
-        ? makeActionButton(QStringLiteral("New recording"), std::nullopt, [this] { newRecordingAction(); })
-        : makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
-    showMessage("waveform", localized("No recordings"),
-                {localized("Start a recording or import an audio file."),
-                 localized("For an online meeting, select the meeting app and your microphone. For a room recording, "
-                           "use your microphone."),
-                 localized("Audio is saved on this Mac. Send a recording to Nuvel to create a transcript and optional "
-                           "AI notes.")},
-                button, true);
+    QPushButton* button =
+        signedIn ? makeActionButton(QStringLiteral("New recording"), std::nullopt,
+                                    [this] { newRecordingAction(); })
+                 : makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
+    showMessage(
+        "waveform", localized("No recordings"),
+        {localized("Start a recording or import an audio file."),
+         localized("For an online meeting, select the meeting app and your microphone. For a room recording, "
+                   "use your microphone."),
+         localized(
+             "Audio is saved on this Mac. Send a recording to Nuvel to create a transcript and optional "
+             "AI notes.")},
+        button, true);
 }
 
 void LibraryController::showMessage(const char* symbol, const QString& title, const QStringList& lines,
@@ -395,7 +403,8 @@ void LibraryController::showMessage(const char* symbol, const QString& title, co
         // The window has no dialog's default button: Return presses this one while the pane shows.
         if (isDefault)
             for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter})
-                new QShortcut(QKeySequence(key), pane, [button] { button->click(); }, Qt::WindowShortcut);
+                new QShortcut(
+                    QKeySequence(key), pane, [button] { button->click(); }, Qt::WindowShortcut);
     }
     detail_->addStretch(1);
     detail_->addWidget(pane);

@@ -1,14 +1,13 @@
 #include "Nuvel/ui/library/LibrarySidebar.hpp"
 
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "NuvelKit/support/DateFormat.hpp"
 
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QStyle>
-
 #include <cmath>
 
 namespace nuvel {
@@ -27,7 +26,8 @@ QString dateText(Date date) {
 
 SidebarRow localRow(const LocalRecording& recording, const std::optional<Uuid>& activeID, bool paused) {
     SidebarRow row;
-    row.title = recording.title.empty() ? localized("Untitled recording") : QString::fromStdString(recording.title);
+    row.title =
+        recording.title.empty() ? localized("Untitled recording") : QString::fromStdString(recording.title);
     const QString date = dateText(recording.createdAt);
     if (activeID && *activeID == recording.id)
         row.subtitle = localized(paused ? "Paused" : "Recording") + separator + date;
@@ -46,7 +46,8 @@ SidebarRow searchRow(const MeetingSearchPage::Hit& hit) {
     return {QString::fromStdString(hit.title), QString::fromStdString(hit.snippetText())};
 }
 
-SidebarListModel::SidebarListModel(std::function<int()> count, std::function<SidebarRow(int)> row, QObject* parent)
+SidebarListModel::SidebarListModel(std::function<int()> count, std::function<SidebarRow(int)> row,
+                                   QObject* parent)
     : QAbstractListModel(parent), count_(std::move(count)), row_(std::move(row)) {}
 
 bool SidebarListModel::reload() {
@@ -87,7 +88,8 @@ QColor SidebarRowDelegate::subtitleColor(const QStyleOptionViewItem& option) {
     return option.palette.color(QPalette::PlaceholderText);
 }
 
-void SidebarRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void SidebarRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
     QStyleOptionViewItem background = option;
     initStyleOption(&background, index);
     background.text.clear();
@@ -102,21 +104,24 @@ void SidebarRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const int spacing = 2;
     const int height = titleMetrics.height() + spacing + subtitleMetrics.height();
     const int top = area.top() + (area.height() - height) / 2;
-    const Qt::Alignment alignment = Qt::AlignVCenter | (option.direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft);
+    const Qt::Alignment alignment =
+        Qt::AlignVCenter | (option.direction == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft);
     const bool selected = option.state & QStyle::State_Selected;
 
     painter->save();
     painter->setFont(titleFont);
     painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
     const QRect titleRect(area.left(), top, area.width(), titleMetrics.height());
-    painter->drawText(titleRect, int(alignment),
-                      titleMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, area.width()));
+    painter->drawText(
+        titleRect, int(alignment),
+        titleMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, area.width()));
     painter->setFont(subtitleFont);
     painter->setPen(subtitleColor(option));
-    const QRect subtitleRect(area.left(), titleRect.bottom() + 1 + spacing, area.width(), subtitleMetrics.height());
+    const QRect subtitleRect(area.left(), titleRect.bottom() + 1 + spacing, area.width(),
+                             subtitleMetrics.height());
     painter->drawText(subtitleRect, int(alignment),
-                      subtitleMetrics.elidedText(index.data(SidebarListModel::subtitleRole).toString(), Qt::ElideRight,
-                                                 area.width()));
+                      subtitleMetrics.elidedText(index.data(SidebarListModel::subtitleRole).toString(),
+                                                 Qt::ElideRight, area.width()));
     painter->restore();
 }
 

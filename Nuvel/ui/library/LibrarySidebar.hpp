@@ -8,7 +8,6 @@
 #include <QAbstractListModel>
 #include <QString>
 #include <QStyledItemDelegate>
-
 #include <functional>
 #include <optional>
 
@@ -38,7 +37,8 @@ class SidebarListModel final : public QAbstractListModel {
 public:
     static constexpr int subtitleRole = Qt::UserRole + 1;
 
-    SidebarListModel(std::function<int()> count, std::function<SidebarRow(int)> row, QObject* parent = nullptr);
+    SidebarListModel(std::function<int()> count, std::function<SidebarRow(int)> row,
+                     QObject* parent = nullptr);
 
     // True when the list was reset (the view's selection is gone).
     bool reload();
@@ -58,7 +58,8 @@ class SidebarRowDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     // The subtitle's colour in a row drawn with these options.

@@ -49,13 +49,13 @@ QRect clamped(const QRect& usable, const std::optional<QRect>& saved) {
         return *saved;
     const int width = std::min(defaultWidth, std::max(usable.width(), 0));
     const int height = std::min(defaultHeight, std::max(usable.height(), 0));
-    return QRect(usable.x() + (usable.width() - width) / 2, usable.y() + (usable.height() - height) / 2, width,
-                 height);
+    return QRect(usable.x() + (usable.width() - width) / 2, usable.y() + (usable.height() - height) / 2,
+                 width, height);
 }
 
 std::string text(const QRect& frame) {
-    return std::to_string(frame.x()) + " " + std::to_string(frame.y()) + " " + std::to_string(frame.width()) + " " +
-           std::to_string(frame.height());
+    return std::to_string(frame.x()) + " " + std::to_string(frame.y()) + " " + std::to_string(frame.width()) +
+           " " + std::to_string(frame.height());
 }
 
 } // namespace nuvel::LibraryWindowFrame

@@ -3,11 +3,11 @@
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/annotations/AnnotationSync.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
-#include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/DateFormat.hpp"
@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QTextDocument>
 #include <QVBoxLayout>
-
 #include <cmath>
 
 namespace nuvel {
@@ -28,7 +27,9 @@ namespace {
 
 constexpr int meterWidth = 320;
 
-void showSecondary(QWidget* view) { view->setForegroundRole(QPalette::PlaceholderText); }
+void showSecondary(QWidget* view) {
+    view->setForegroundRole(QPalette::PlaceholderText);
+}
 
 void showRed(QWidget* view) {
     QPalette palette = view->palette();
@@ -36,12 +37,15 @@ void showRed(QWidget* view) {
     view->setPalette(palette);
 }
 
-QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+QString fromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // The creation time as the details line shows it: the locale's long date and short time, in the
 // user's time zone, as the cloud side writes its meetings' times.
 QString createdText(Date createdAt) {
-    return QString::fromStdString(formatDateTime(createdAt.unixSeconds(), DateStyle::long_, DateStyle::short_));
+    return QString::fromStdString(
+        formatDateTime(createdAt.unixSeconds(), DateStyle::long_, DateStyle::short_));
 }
 
 const QString separator = QStringLiteral(" \u00B7 ");
@@ -121,8 +125,8 @@ void LocalRecordingPane::showElapsed(const QString& text) {
     // A label of fixed size takes its new text each second without laying out the pane again
     // (the wrapping texts around it are costly to measure); the size follows the text only when
     // its length changes, past an hour. The timer's font is fixed-pitch.
-    const bool resize = text.size() != timerLabel_->text().size() ||
-                        timerLabel_->minimumSize() != timerLabel_->maximumSize();
+    const bool resize =
+        text.size() != timerLabel_->text().size() || timerLabel_->minimumSize() != timerLabel_->maximumSize();
     timerLabel_->setText(text);
     if (resize)
         timerLabel_->setFixedSize(timerLabel_->sizeHint());
@@ -139,9 +143,15 @@ void LocalRecordingPane::commitScratchpad() {
         model_.setNotepad(text, id);
 }
 
-QPlainTextEdit* LocalRecordingPane::scratchpad() const { return scratchpad_; }
-QLabel* LocalRecordingPane::timerLabel() const { return timerLabel_; }
-LevelIndicator* LocalRecordingPane::meter() const { return meter_; }
+QPlainTextEdit* LocalRecordingPane::scratchpad() const {
+    return scratchpad_;
+}
+QLabel* LocalRecordingPane::timerLabel() const {
+    return timerLabel_;
+}
+LevelIndicator* LocalRecordingPane::meter() const {
+    return meter_;
+}
 
 QString LocalRecordingPane::notesCaption(const LocalRecording& recording) const {
     NotesCaptionContext context;
@@ -163,7 +173,8 @@ void LocalRecordingPane::place(QWidget* view, int spacingAfter) {
     pendingSpacing_ = spacingAfter;
 }
 
-void LocalRecordingPane::addMeter(LevelIndicator* indicator, const QString& caption, const QString& accessibleName) {
+void LocalRecordingPane::addMeter(LevelIndicator* indicator, const QString& caption,
+                                  const QString& accessibleName) {
     QLabel* label = makeLabel(caption, 11, QFont::Normal);
     showSecondary(label);
     label->setText(label->fontMetrics().elidedText(caption, Qt::ElideMiddle, meterWidth));
@@ -188,8 +199,9 @@ QWidget* LocalRecordingPane::build(const LocalRecording& recording) {
     const bool active = isActive(recording);
     const bool paused = active && model_.isPaused();
 
-    QLabel* heading = makeLabel(active ? localized(paused ? "Paused" : "Recording") : localized("Saved on this Mac"), 11,
-                                QFont::DemiBold);
+    QLabel* heading =
+        makeLabel(active ? localized(paused ? "Paused" : "Recording") : localized("Saved on this Mac"), 11,
+                  QFont::DemiBold);
     heading->setObjectName(QStringLiteral("local-heading"));
     if (active && !paused)
         showRed(heading);
@@ -197,7 +209,8 @@ QWidget* LocalRecordingPane::build(const LocalRecording& recording) {
         showSecondary(heading);
     place(heading, 4);
 
-    QLabel* title = makeWrappingLabel(recording.title.empty() ? localized("Untitled recording") : fromStd(recording.title),
+    QLabel* title = makeWrappingLabel(recording.title.empty() ? localized("Untitled recording")
+                                                              : fromStd(recording.title),
                                       24, QFont::DemiBold);
     title->setObjectName(QStringLiteral("local-title"));
     place(title, 4);
@@ -218,9 +231,9 @@ QWidget* LocalRecordingPane::build(const LocalRecording& recording) {
         buildSaved(recording);
 
     if (recording.recoveryAssetIDs && !recording.recoveryAssetIDs->empty()) {
-        QLabel* tail = makeWrappingLabel(
-            localized("An unfinished audio tail is preserved for recovery. It is not included in playback or export."),
-            12, QFont::Normal);
+        QLabel* tail = makeWrappingLabel(localized("An unfinished audio tail is preserved for recovery. It "
+                                                   "is not included in playback or export."),
+                                         12, QFont::Normal);
         tail->setObjectName(QStringLiteral("local-recovery"));
         showSecondary(tail);
         place(tail);
@@ -253,10 +266,11 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     // The running sentence names what is recorded: the microphone alone, or the source with it.
     QString running = localized("Microphone is recording. Keep Nuvel open; you can close this window.");
     if (withSource)
-        running = localized("%@ and the microphone are recording. Keep Nuvel open; you can close this window.")
-                      .replace(QStringLiteral("%@"), QChar(0x2068) + sourceName + QChar(0x2069));
-    QLabel* status =
-        makeWrappingLabel(paused ? localized("Paused. No audio is being retained.") : running, 13, QFont::Normal);
+        running =
+            localized("%@ and the microphone are recording. Keep Nuvel open; you can close this window.")
+                .replace(QStringLiteral("%@"), QChar(0x2068) + sourceName + QChar(0x2069));
+    QLabel* status = makeWrappingLabel(paused ? localized("Paused. No audio is being retained.") : running,
+                                       13, QFont::Normal);
     status->setObjectName(QStringLiteral("local-status"));
     place(status, 12);
 
@@ -265,7 +279,8 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     pauseButton->setObjectName(QStringLiteral("local-pause"));
     QPushButton* mark = makeActionButton(QStringLiteral("Mark moment"), "bookmark", [this] { bookmark(); });
     mark->setObjectName(QStringLiteral("local-bookmark"));
-    QPushButton* stopButton = makeActionButton(QStringLiteral("Stop and save"), "stop.fill", [this] { stop(); });
+    QPushButton* stopButton =
+        makeActionButton(QStringLiteral("Stop and save"), "stop.fill", [this] { stop(); });
     stopButton->setObjectName(QStringLiteral("local-stop"));
     place(makeRow({pauseButton, mark, stopButton}));
 
@@ -279,7 +294,8 @@ void LocalRecordingPane::buildSaved(const LocalRecording& recording) {
 
     const bool idle = !model_.busy() && !model_.uploading();
     const bool hasAudio = !recording.segments.empty();
-    const auto button = [idle](const char* title, const char* symbol, const char* name, std::function<void()> action) {
+    const auto button = [idle](const char* title, const char* symbol, const char* name,
+                               std::function<void()> action) {
         QPushButton* made = makeActionButton(QString::fromUtf8(title), symbol, std::move(action));
         made->setObjectName(QString::fromLatin1(name));
         made->setEnabled(idle);
@@ -301,9 +317,10 @@ void LocalRecordingPane::buildSaved(const LocalRecording& recording) {
     if (hasAudio) {
         // The model tells which recording its player holds; that one is the one playing.
         const bool playing = model_.playbackID() == recording.id && model_.playbackPlaying();
-        second.append(button(playing ? "Pause playback" : "Play", playing ? "pause.fill" : "play.fill", "local-play",
-                             [this] { playAudio(); }));
-        second.append(button("Export audio…", "square.and.arrow.up", "local-export", [this] { exportAudio(); }));
+        second.append(button(playing ? "Pause playback" : "Play", playing ? "pause.fill" : "play.fill",
+                             "local-play", [this] { playAudio(); }));
+        second.append(
+            button("Export audio…", "square.and.arrow.up", "local-export", [this] { exportAudio(); }));
     }
     if (idle)
         second.append(button("Remove local copy…", "trash", "local-remove", [this] { discard(); }));
@@ -339,8 +356,9 @@ void LocalRecordingPane::buildNotes(const LocalRecording& recording) {
     // Tab leaves the notes as it leaves every other control: kept there, it would hold the
     // keyboard in the editor for good.
     editor->setTabChangesFocus(true);
-    editor->setPlainText(editorIsPrivate_ ? fromStd(recording.scratchpad)
-                                          : fromStd(Notepad::text(recording.notepad.value_or(std::vector<NotepadLine>{}))));
+    editor->setPlainText(
+        editorIsPrivate_ ? fromStd(recording.scratchpad)
+                         : fromStd(Notepad::text(recording.notepad.value_or(std::vector<NotepadLine>{}))));
     editor->setReadOnly(model_.uploading());
     editor->setAccessibleName(localized(editorIsPrivate_ ? "Private notes" : "Meeting notes"));
     editor->setFixedHeight(isActive(recording) && !editorIsPrivate_ ? 220 : 160);
@@ -430,7 +448,8 @@ void LocalRecordingPane::discard() {
     if (dependencies_.dialogs == nullptr)
         return;
     if (confirmed(*dependencies_.dialogs, "Remove this local recording?",
-                  "This deletes the audio and private notes saved on this Mac. Export any unsent recording first. It "
+                  "This deletes the audio and private notes saved on this Mac. Export any unsent recording "
+                  "first. It "
                   "does not delete a meeting on Nuvel.",
                   "Remove local copy"))
         model_.discardRecording();

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <optional>

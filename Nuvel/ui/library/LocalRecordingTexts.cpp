@@ -1,6 +1,5 @@
-#include "Nuvel/ui/library/LocalRecordingPane.hpp"
-
 #include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/library/LocalRecordingPane.hpp"
 #include "NuvelKit/support/Time.hpp"
 
 #include <array>
@@ -10,7 +9,7 @@ namespace nuvel {
 namespace {
 
 // The service's processing states the interface knows a word for.
-constexpr std::array<std::string_view, 6> processingStates = {"uploading", "queued",  "running",
+constexpr std::array<std::string_view, 6> processingStates = {"uploading", "queued", "running",
                                                               "completed", "failed", "expired"};
 
 const QString separator = QStringLiteral(" \u00B7 ");
@@ -44,7 +43,8 @@ QString transferStatusText(const LocalRecording& recording) {
         break;
     }
     if (recording.capture == CaptureState::interrupted)
-        return localized("Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.");
+        return localized(
+            "Recovered after an interruption. Sealed audio is safe; export it or send it to Nuvel.");
     return localized("Saved locally. Nothing is uploaded until you choose Send to Nuvel.");
 }
 
@@ -52,9 +52,9 @@ QString notesCaption(const LocalRecording& recording, const NotesCaptionContext&
     if (context.editorIsPrivate)
         return localized("Only on this Mac. These notes are not sent to Nuvel or included in audio exports.");
     if (recording.transfer != TransferState::accepted)
-        return context.active
-                   ? localized("Sent with this recording to guide its notes. Each line is stamped with the recording time.")
-                   : localized("Sent with this recording when you choose Send to Nuvel.");
+        return context.active ? localized("Sent with this recording to guide its notes. Each line is stamped "
+                                          "with the recording time.")
+                              : localized("Sent with this recording when you choose Send to Nuvel.");
     if (!context.notepadSync)
         return localized("Saved on this Mac. Nuvel can't receive meeting notes from this Mac yet.");
     return context.notepadNeedsSync ? localized("Saving to this meeting's notepad on Nuvel…")
@@ -62,7 +62,8 @@ QString notesCaption(const LocalRecording& recording, const NotesCaptionContext&
 }
 
 QString exportFileName(Date createdAt) {
-    return QStringLiteral("Nuvel-") + QString::fromStdString(isoCalendarDate(createdAt)) + QStringLiteral(".m4a");
+    return QStringLiteral("Nuvel-") + QString::fromStdString(isoCalendarDate(createdAt)) +
+           QStringLiteral(".m4a");
 }
 
 } // namespace nuvel

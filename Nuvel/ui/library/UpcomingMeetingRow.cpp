@@ -1,8 +1,8 @@
 #include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
 
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
-#include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 
 #include <QAccessible>

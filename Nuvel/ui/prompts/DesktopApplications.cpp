@@ -8,7 +8,6 @@
 #include <QLocale>
 #include <QStandardPaths>
 #include <QStringList>
-
 #include <unistd.h>
 
 namespace nuvel {
@@ -24,7 +23,8 @@ std::optional<RunningApplication> runningApplication(const std::string& bundleID
     return std::nullopt;
 }
 
-std::optional<DesktopEntry> entryFor(const std::string& bundleID, const std::optional<RunningApplication>& running) {
+std::optional<DesktopEntry> entryFor(const std::string& bundleID,
+                                     const std::optional<RunningApplication>& running) {
     if (running && running->desktopID)
         if (auto entry = findDesktopEntry(QString::fromStdString(*running->desktopID)))
             return entry;
@@ -89,7 +89,8 @@ std::optional<DesktopEntry> parseDesktopEntry(const QString& text, const QString
     }
     if (!found || name.isEmpty())
         return std::nullopt;
-    const QString shown = !localizedName.isEmpty() ? localizedName : (!shortName.isEmpty() ? shortName : name);
+    const QString shown =
+        !localizedName.isEmpty() ? localizedName : (!shortName.isEmpty() ? shortName : name);
     return DesktopEntry{shown, icon};
 }
 

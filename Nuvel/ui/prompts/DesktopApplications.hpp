@@ -4,7 +4,6 @@
 
 #include <QIcon>
 #include <QString>
-
 #include <optional>
 #include <string>
 

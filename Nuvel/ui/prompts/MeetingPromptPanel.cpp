@@ -1,11 +1,11 @@
 #include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
 
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
+#include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/prompts/PromptWindow.hpp"
 #include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
-#include "Nuvel/ui/common/PreferredLanguages.hpp"
-#include "Nuvel/ui/prompts/PromptWindow.hpp"
 #include "Nuvel/ui/widgets/SymbolIcons.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Time.hpp"

@@ -28,10 +28,11 @@ QString isolatedMeetingTitle(const CalendarMeeting& meeting) {
     return QChar(0x2068) + title + QChar(0x2069);
 }
 
-MeetingPrompts::MeetingPrompts(AppModel& model, MainQueue& queue, std::shared_ptr<MeetingPreferences> preferences,
-                               Applications applications, Executor* executor)
-    : model_(model), queue_(queue), preferences_(std::move(preferences)), applications_(std::move(applications)),
-      executor_(executor), panel_(queue) {}
+MeetingPrompts::MeetingPrompts(AppModel& model, MainQueue& queue,
+                               std::shared_ptr<MeetingPreferences> preferences, Applications applications,
+                               Executor* executor)
+    : model_(model), queue_(queue), preferences_(std::move(preferences)),
+      applications_(std::move(applications)), executor_(executor), panel_(queue) {}
 
 MeetingPrompts::~MeetingPrompts() = default;
 
@@ -57,12 +58,14 @@ MeetingPromptPanel::Content MeetingPrompts::microphoneContent(const MeetingMonit
         message = isolatedMeetingTitle(*meeting) + QLatin1Char('\n') + message;
 
     MeetingPromptPanel::Content content;
-    content.icon = iconFor(running ? std::optional<std::string>(running->iconID) : prompt.bundleID, Symbol::videoFill);
+    content.icon =
+        iconFor(running ? std::optional<std::string>(running->iconID) : prompt.bundleID, Symbol::videoFill);
     content.title = localized("Record this meeting?");
     content.detail = message;
-    content.muteTitle = prompt.app == MeetingApp::browser
-                            ? localized("Don't ask for web browsers")
-                            : localized("Don't ask for %@").replace(QStringLiteral("%@"), appName(prompt.app));
+    content.muteTitle =
+        prompt.app == MeetingApp::browser
+            ? localized("Don't ask for web browsers")
+            : localized("Don't ask for %@").replace(QStringLiteral("%@"), appName(prompt.app));
     return content;
 }
 
@@ -72,13 +75,14 @@ MeetingPromptPanel::Content MeetingPrompts::reminderContent(const CalendarMeetin
         parts.push_back(QString::fromUtf8(displayName(*meeting.provider).data(),
                                           qsizetype(displayName(*meeting.provider).size())));
     if (!meeting.attendees.empty())
-        parts.push_back(
-            localized("%d attendees").replace(QStringLiteral("%d"), QString::number(meeting.attendees.size())));
+        parts.push_back(localized("%d attendees")
+                            .replace(QStringLiteral("%d"), QString::number(meeting.attendees.size())));
 
     MeetingPromptPanel::Content content;
     content.icon = iconFor(std::string(calendarApplicationID), Symbol::calendar);
     content.title = isolatedMeetingTitle(meeting);
-    content.detail = parts.join(QStringLiteral(" · ")) + QLatin1Char('\n') + localized("Record it with Nuvel?");
+    content.detail =
+        parts.join(QStringLiteral(" · ")) + QLatin1Char('\n') + localized("Record it with Nuvel?");
     content.muteTitle = localized("Turn off meeting reminders");
     if (meeting.videoURL)
         content.joinURL = QUrl(QString::fromStdString(meeting.videoURL->string()));

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "Nuvel/model/MeetingPreferences.hpp"
-#include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
 #include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/ui/prompts/MeetingPromptPanel.hpp"
 #include "Nuvel/ui/widgets/SymbolIcons.hpp"
 
 #include <QIcon>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <memory>

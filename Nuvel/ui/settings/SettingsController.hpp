@@ -2,9 +2,9 @@
 
 #include "Nuvel/model/CapturePreferences.hpp"
 #include "Nuvel/model/MeetingPreferences.hpp"
-#include "Nuvel/platform/LoginItem.hpp"
 #include "Nuvel/model/shell/SettingsActions.hpp"
 #include "Nuvel/model/shell/ShellParts.hpp"
+#include "Nuvel/platform/LoginItem.hpp"
 
 #include <QMainWindow>
 #include <QObject>

@@ -7,10 +7,10 @@
 #include "NuvelKit/support/Files.hpp"
 
 #include <QCheckBox>
-#include <QSignalBlocker>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <filesystem>
 #include <system_error>
 

@@ -2,12 +2,12 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/CalendarMeetingDetails.hpp"
+#include "Nuvel/model/shell/ShellParts.hpp"
 #include "Nuvel/platform/CapturePermission.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/sheets/RecordingSources.hpp"
-#include "Nuvel/model/shell/ShellParts.hpp"
 #include "Nuvel/ui/sheets/SourceCheckController.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Defaults.hpp"
@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QStringList>
 #include <QWidget>
-
 #include <cmath>
 #include <memory>
 
@@ -32,9 +31,9 @@ constexpr int chooserHeight = 28;
 constexpr const char* roomSourceName = "Microphone";
 constexpr const char* allSystemSourceName = "All system audio";
 constexpr const char* consentMissing = "Confirm permission before starting a recording.";
-constexpr const char* screenCaptureRefused =
-    "Allow Screen & System Audio Recording in System Settings to capture an online meeting. Room recording and "
-    "import are still available.";
+constexpr const char* screenCaptureRefused = "Allow Screen & System Audio Recording in System Settings to "
+                                             "capture an online meeting. Room recording and "
+                                             "import are still available.";
 constexpr const char* applicationsUnlisted =
     "Meeting applications could not be listed. Check audio-capture permission and try again.";
 constexpr const char* noApplications =
@@ -139,7 +138,8 @@ void NewRecordingSheet::beginNewRecording(const RecordingSuggestion* suggestion)
 // model may have moved on meanwhile, so the opening checks it again before the sheet shows.
 // The sheet may be gone at any step: before the task's first step runs, across an await, and
 // across an alert's own event loop; `self` is checked before every use that follows one.
-Task<void> NewRecordingSheet::open(QPointer<NewRecordingSheet> self, std::optional<RecordingSuggestion> suggestion) {
+Task<void> NewRecordingSheet::open(QPointer<NewRecordingSheet> self,
+                                   std::optional<RecordingSuggestion> suggestion) {
     if (!self)
         co_return;
     RecordingSources* sources = self->env_.sources;
@@ -164,7 +164,8 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
                             const std::vector<MicrophoneDevices::Device>& microphones) {
     auto* mode = new QComboBox;
     mode->setObjectName(QStringLiteral("new-recording-mode"));
-    mode->addItems({localized("Room · microphone only"), localized("Online meeting · selected app + microphone"),
+    mode->addItems({localized("Room · microphone only"),
+                    localized("Online meeting · selected app + microphone"),
                     localized("All system audio + microphone")});
     mode->setCurrentIndex(suggestedMode(suggestion));
 
@@ -214,10 +215,10 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
 
     Alert alert;
     alert.message = localized("Choose recording sources");
-    alert.informativeText =
-        localized("Room mode records your microphone. Online meeting mode records your microphone and an "
-                  "application you choose. Use headphones to reduce echo. Audio is saved locally; Send uploads it "
-                  "for cloud transcription.");
+    alert.informativeText = localized(
+        "Room mode records your microphone. Online meeting mode records your microphone and an "
+        "application you choose. Use headphones to reduce echo. Audio is saved locally; Send uploads it "
+        "for cloud transcription.");
     alert.buttons = {localized("Check sources"), localized("Cancel")};
     alert.accessory = accessory.get();
     const AlertAnswer answer = env_.dialogs->runModal(alert);
@@ -305,13 +306,15 @@ NewRecordingSheet::chooseApplication(const std::vector<SystemAudioCapture::Appli
     popup->setObjectName(QStringLiteral("new-recording-application"));
     for (const auto& application : applications)
         popup->addItem(QString::fromStdString(application.name));
-    popup->setCurrentIndex(int(preselectedApplication(applications, choice.suggestion, choice.attachedMeeting)));
+    popup->setCurrentIndex(
+        int(preselectedApplication(applications, choice.suggestion, choice.attachedMeeting)));
     popup->setFixedSize(chooserWidth, chooserHeight);
 
     Alert alert;
     alert.message = localized("Choose the meeting application");
-    alert.informativeText = localized("This captures the application's audio, including all its browser tabs. It "
-                                      "never switches to another app automatically.");
+    alert.informativeText =
+        localized("This captures the application's audio, including all its browser tabs. It "
+                  "never switches to another app automatically.");
     alert.buttons = {localized("Check sources"), localized("Cancel")};
     alert.accessory = popup.get();
     if (env_.dialogs->runModal(alert).button != 0)
@@ -327,7 +330,8 @@ void NewRecordingSheet::presentSourceCheck(const Choice& choice, std::optional<S
     std::optional<std::uint32_t> deviceID;
     if (choice.microphone)
         deviceID = choice.microphone->id;
-    auto* sheet = new SourceCheckController(*env_.queue, env_.sources->checks(), source, sourceName, deviceID);
+    auto* sheet =
+        new SourceCheckController(*env_.queue, env_.sources->checks(), source, sourceName, deviceID);
     sheet->onStart = [weak = QPointer<NewRecordingSheet>(this), choice, source, sourceName] {
         if (weak)
             weak->startCheckedRecording(choice, source, sourceName);
@@ -338,7 +342,8 @@ void NewRecordingSheet::presentSourceCheck(const Choice& choice, std::optional<S
 
 // The user may have acted since the sheet was confirmed: the model's checks are made again
 // before anything changes.
-void NewRecordingSheet::startCheckedRecording(const Choice& choice, std::optional<SystemAudioSelection> source,
+void NewRecordingSheet::startCheckedRecording(const Choice& choice,
+                                              std::optional<SystemAudioSelection> source,
                                               const QString& sourceName) {
     AppModel& model = *env_.model;
     if (!model.session() || !model.store() || model.isRecording() || model.busy() || model.updateInProgress())

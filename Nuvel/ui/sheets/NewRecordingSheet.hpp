@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -93,9 +92,10 @@ public:
     // The application the chooser selects first: the exact identifier of the suggestion, then
     // the suggested meeting application, then the application of the attached meeting's
     // provider, else the first.
-    static std::size_t preselectedApplication(const std::vector<SystemAudioCapture::Application>& applications,
-                                              const std::optional<RecordingSuggestion>& suggestion,
-                                              const std::optional<CalendarMeeting>& attachedMeeting);
+    static std::size_t
+    preselectedApplication(const std::vector<SystemAudioCapture::Application>& applications,
+                           const std::optional<RecordingSuggestion>& suggestion,
+                           const std::optional<CalendarMeeting>& attachedMeeting);
     // The meeting that fills in the title and attendees: the suggestion's own, else the
     // calendar's current one.
     std::optional<CalendarMeeting> prefillMeeting(const std::optional<RecordingSuggestion>& suggestion) const;
@@ -108,9 +108,10 @@ private:
     std::optional<Choice> runSheet(const std::optional<RecordingSuggestion>& suggestion,
                                    const std::vector<MicrophoneDevices::Device>& microphones);
     // Runs the application chooser; the chosen index, none when cancelled.
-    std::optional<std::size_t> chooseApplication(const std::vector<SystemAudioCapture::Application>& applications,
-                                                 const Choice& choice);
-    void presentSourceCheck(const Choice& choice, std::optional<SystemAudioSelection> source, QString sourceName);
+    std::optional<std::size_t>
+    chooseApplication(const std::vector<SystemAudioCapture::Application>& applications, const Choice& choice);
+    void presentSourceCheck(const Choice& choice, std::optional<SystemAudioSelection> source,
+                            QString sourceName);
     void startCheckedRecording(const Choice& choice, std::optional<SystemAudioSelection> source,
                                const QString& sourceName);
 

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
-
 #include <algorithm>
 
 namespace nuvel {
@@ -23,18 +22,23 @@ constexpr int contentWidth = 460;
 constexpr int inset = 20; // around the content
 constexpr int initialContentHeight = 240;
 
-QString text(const char* key) { return QCoreApplication::translate("SourceCheckController", key); }
+QString text(const char* key) {
+    return QCoreApplication::translate("SourceCheckController", key);
+}
 
 // The status line's three sentences.
 QString checkingText() {
-    return text("Checking sources for three seconds. Audio is metered and discarded; nothing is saved or uploaded.");
+    return text(
+        "Checking sources for three seconds. Audio is metered and discarded; nothing is saved or uploaded.");
 }
 QString passedText() {
-    return text("Source check finished. If the meeting app was quiet during the check, cancel and repeat while it "
-                "plays a test sound. Silence can be normal. Start when ready.");
+    return text(
+        "Source check finished. If the meeting app was quiet during the check, cancel and repeat while it "
+        "plays a test sound. Silence can be normal. Start when ready.");
 }
 QString failedText() {
-    return text("A source could not be checked. Check permissions and the selected app, then cancel and try again.");
+    return text(
+        "A source could not be checked. Check permissions and the selected app, then cancel and try again.");
 }
 
 void useSecondaryTextColour(QWidget* widget) {
@@ -57,7 +61,8 @@ void setCustomSpacing(QWidget* stack, QWidget* after, int spacing) {
 // The meters as the checks see them: they follow the sheet's two level bars while those exist.
 class SheetMeters final : public SourceCheckMeters {
 public:
-    SheetMeters(LevelIndicator* microphone, LevelIndicator* system) : microphone_(microphone), system_(system) {}
+    SheetMeters(LevelIndicator* microphone, LevelIndicator* system)
+        : microphone_(microphone), system_(system) {}
     void setMicrophoneLevel(double level) override {
         if (microphone_)
             microphone_->setValue(level);
@@ -75,7 +80,8 @@ private:
 } // namespace
 
 SourceCheckController::SourceCheckController(MainQueue& queue, SourceChecks checks,
-                                             std::optional<SystemAudioSelection> source, const QString& heading,
+                                             std::optional<SystemAudioSelection> source,
+                                             const QString& heading,
                                              std::optional<std::uint32_t> microphoneDeviceID)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), queue_(&queue),
       checks_(std::move(checks)), source_(source), microphoneDeviceID_(microphoneDeviceID) {
@@ -290,9 +296,10 @@ void SourceCheckController::fitToContent() {
     const int width = contentWidth - 2 * inset - margins.left() - margins.right();
     int tallest = 0;
     for (const QString& sentence : {checkingText(), passedText(), failedText()})
-        tallest = std::max(tallest, status_->fontMetrics()
-                                        .boundingRect(QRect(0, 0, width, QWIDGETSIZE_MAX), Qt::TextWordWrap, sentence)
-                                        .height());
+        tallest = std::max(tallest,
+                           status_->fontMetrics()
+                               .boundingRect(QRect(0, 0, width, QWIDGETSIZE_MAX), Qt::TextWordWrap, sentence)
+                               .height());
     status_->setMinimumHeight(tallest + margins.top() + margins.bottom());
     content->activate();
     const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(contentWidth)

@@ -1,18 +1,17 @@
 #pragma once
 
+#include "NuvelKit/capture/SourceCheck.hpp"
+#include "NuvelKit/capture/SystemAudioSelection.hpp"
+#include "NuvelKit/support/MainQueue.hpp"
+#include "NuvelKit/support/Task.hpp"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-
-#include "NuvelKit/capture/SystemAudioSelection.hpp"
-#include "NuvelKit/capture/SourceCheck.hpp"
-#include "NuvelKit/support/MainQueue.hpp"
-#include "NuvelKit/support/Task.hpp"
 
 class QLabel;
 class QPushButton;

@@ -34,7 +34,9 @@ AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factori
         };
     }
     QuitCoordinator::Hooks hooks;
-    hooks.relaunchWaiting = [weak] { return weak && weak->updates_ && weak->updates_->hasDeferredRelaunch(); };
+    hooks.relaunchWaiting = [weak] {
+        return weak && weak->updates_ && weak->updates_->hasDeferredRelaunch();
+    };
     hooks.commitScratchpad = [weak] {
         if (weak && weak->library_)
             weak->library_->commitScratchpad();
@@ -46,7 +48,8 @@ AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factori
         if (weak->environment_.terminate)
             weak->environment_.terminate();
     };
-    quit_ = std::make_unique<QuitCoordinator>(*model_, *environment_.dialogs, *environment_.queue, std::move(hooks));
+    quit_ = std::make_unique<QuitCoordinator>(*model_, *environment_.dialogs, *environment_.queue,
+                                              std::move(hooks));
     // The browser's sign-in callback, forwarded by the desktop, ends the model's sign-in.
     std::weak_ptr<AppModel> signingIn = model_;
     onSignInCallback = [signingIn](const std::string& url) {

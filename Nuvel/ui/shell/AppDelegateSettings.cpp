@@ -4,9 +4,9 @@
 #include "Nuvel/model/CloudMeetingModel.hpp"
 #include "Nuvel/model/DiagnosticsSnapshot.hpp"
 #include "Nuvel/model/MeetingPreferences.hpp"
-#include "Nuvel/ui/shell/AppDelegate.hpp"
-#include "Nuvel/ui/settings/DiagnosticsExport.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/settings/DiagnosticsExport.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "NuvelKit/support/Task.hpp"
 

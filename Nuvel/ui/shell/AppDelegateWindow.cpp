@@ -1,12 +1,11 @@
 // The main menu and the library window of the application delegate.
-#include "Nuvel/ui/shell/AppDelegate.hpp"
-
 #include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
-#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/library/LibraryWindowFrame.hpp"
+#include "Nuvel/ui/shell/AppDelegate.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 
 #include <QAction>
@@ -22,7 +21,6 @@
 namespace nuvel {
 
 namespace {
-
 
 // The library window: closing it only hides it, so it is reused every time the library is
 // shown. It reports moves and resizes so its frame can be saved.
@@ -136,7 +134,8 @@ void AppDelegate::fillWindowMenu() {
     QList<QWidget*> windows;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = widget->windowType();
-        if (widget->isVisible() && !widget->windowTitle().isEmpty() && (type == Qt::Window || type == Qt::Dialog))
+        if (widget->isVisible() && !widget->windowTitle().isEmpty() &&
+            (type == Qt::Window || type == Qt::Dialog))
             windows.push_back(widget);
     }
     if (windows.isEmpty())
@@ -248,8 +247,9 @@ void AppDelegate::writePendingFrame(PendingFrame& pending, DefaultsStore* defaul
         text.swap(pending.text);
     }
     if (text)
-        attemptNow([&] { defaults->set(LibraryWindowFrame::defaultsKey, json::Value(*text)); })
-            .drop("saving the window frame");
+        attemptNow([&] {
+            defaults->set(LibraryWindowFrame::defaultsKey, json::Value(*text));
+        }).drop("saving the window frame");
 }
 
 void AppDelegate::saveLibraryWindowFrame() {
@@ -278,8 +278,9 @@ void AppDelegate::saveLibraryWindowFrameLater() {
     }
     // The delegate writes what is still pending as it goes, so work that runs after it finds
     // nothing to write and never reaches the defaults.
-    environment_.executor->execute(
-        [pending = pendingFrame_, defaults = environment_.defaults] { writePendingFrame(*pending, defaults); });
+    environment_.executor->execute([pending = pendingFrame_, defaults = environment_.defaults] {
+        writePendingFrame(*pending, defaults);
+    });
 }
 
 } // namespace nuvel

@@ -2,11 +2,11 @@
 
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/Outcome.hpp"
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
-#include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+#include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 
 #include <QApplication>
@@ -17,7 +17,6 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QWidget>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -86,9 +85,9 @@ CompanionController::CompanionController(AppModel& model, std::function<void()> 
     stop_ = new QPushButton;
     mark_ = new QPushButton;
     // Until the view is built they belong to its root.
-    for (QWidget* control : std::initializer_list<QWidget*>{timerLabel_, state_, microphoneName_, applicationName_,
-                                                            microphoneMeter_, systemMeter_, queueStatus_,
-                                                            recentTitle_, pause_, stop_, mark_})
+    for (QWidget* control : std::initializer_list<QWidget*>{timerLabel_, state_, microphoneName_,
+                                                            applicationName_, microphoneMeter_, systemMeter_,
+                                                            queueStatus_, recentTitle_, pause_, stop_, mark_})
         control->setParent(root_);
 }
 
@@ -160,8 +159,8 @@ void CompanionController::buildView() {
     separator_->setObjectName(QStringLiteral("companion-separator"));
 
     const std::pair<QWidget*, int> items[] = {
-        {header, 2},       {state_, 8},          {timerLabel_, 8},   {sourceGroup_, 12}, {buttonRow, 12},
-        {separator_, 12},  {queueStatus_, 8},    {recentTitle_, 12}, {openRow, 0},
+        {header, 2},      {state_, 8},       {timerLabel_, 8},   {sourceGroup_, 12}, {buttonRow, 12},
+        {separator_, 12}, {queueStatus_, 8}, {recentTitle_, 12}, {openRow, 0},
     };
     QList<QWidget*> stacked;
     for (const auto& [item, gap] : items) {
@@ -201,8 +200,8 @@ void CompanionController::render() {
     resolveMicrophoneName();
     setMiddleTruncated(microphoneName_, QString::fromStdString(resolvedMicrophoneName_));
     const bool named = active != nullptr && active->captureSourceName && !active->captureSourceName->empty();
-    setMiddleTruncated(applicationName_,
-                       named ? QString::fromStdString(*active->captureSourceName) : localized("Application audio"));
+    setMiddleTruncated(applicationName_, named ? QString::fromStdString(*active->captureSourceName)
+                                               : localized("Application audio"));
 
     int queued = 0;
     for (const LocalRecording& r : model_.recordings()) {
@@ -211,9 +210,11 @@ void CompanionController::render() {
         if (r.uploadQueued.value_or(false) && !moving)
             ++queued;
     }
-    const QString count = queued > 0 ? localized("%d uploads queued").replace(QStringLiteral("%d"), QString::number(queued))
-                                     : localized("No uploads queued");
-    queueStatus_->setText(model_.uploading() ? localized("Uploading audio…") + QStringLiteral("\n") + count : count);
+    const QString count =
+        queued > 0 ? localized("%d uploads queued").replace(QStringLiteral("%d"), QString::number(queued))
+                   : localized("No uploads queued");
+    queueStatus_->setText(model_.uploading() ? localized("Uploading audio…") + QStringLiteral("\n") + count
+                                             : count);
 
     const LocalRecording* recent = nullptr;
     for (const LocalRecording& r : model_.recordings()) {
@@ -286,11 +287,13 @@ void CompanionController::resolveMicrophoneName() {
         resolvedMicrophoneName_ = localized("Selected microphone unavailable").toStdString();
         return;
     }
-    lookup_ = spawn(queue_, lookUpMicrophone(this, &executor_, microphoneLookup_, *active->microphoneUID, active->id));
+    lookup_ = spawn(
+        queue_, lookUpMicrophone(this, &executor_, microphoneLookup_, *active->microphoneUID, active->id));
 }
 
 Task<void> CompanionController::lookUpMicrophone(QPointer<CompanionController> controller, Executor* executor,
-                                                 MicrophoneNameLookup lookup, std::string uid, Uuid recordingID) {
+                                                 MicrophoneNameLookup lookup, std::string uid,
+                                                 Uuid recordingID) {
     auto job = [lookup, uid] { return lookup(uid); };
     Outcome<std::optional<std::string>> looked = co_await attemptOn(*executor, job);
     if (looked.cancelled())

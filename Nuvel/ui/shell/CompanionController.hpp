@@ -1,18 +1,17 @@
 #pragma once
 
-#include <QObject>
-#include <QPointer>
-#include <QSize>
-
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-
 #include "NuvelKit/support/Executor.hpp"
 #include "NuvelKit/support/MainQueue.hpp"
 #include "NuvelKit/support/Task.hpp"
 #include "NuvelKit/support/Uuid.hpp"
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 class QFrame;
 class QLabel;
@@ -40,8 +39,8 @@ public:
 
     static constexpr int width = 360;
 
-    CompanionController(AppModel& model, std::function<void()> openLibrary, MainQueue& queue, Executor& executor,
-                        MicrophoneNameLookup microphoneName);
+    CompanionController(AppModel& model, std::function<void()> openLibrary, MainQueue& queue,
+                        Executor& executor, MicrophoneNameLookup microphoneName);
     ~CompanionController() override;
     CompanionController(const CompanionController&) = delete;
     CompanionController& operator=(const CompanionController&) = delete;

@@ -49,7 +49,8 @@ QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
         if (asks) {
             Alert alert;
             alert.message = localized("Stop and save before quitting?");
-            alert.informativeText = localized("Closing the window keeps recording. Quitting will stop and save your audio.");
+            alert.informativeText =
+                localized("Closing the window keeps recording. Quitting will stop and save your audio.");
             alert.buttons = {localized("Stop, save and quit"), localized("Cancel")};
             if (dialogs_.runModal(alert).button != 0)
                 return Reply::cancel;
@@ -67,8 +68,8 @@ QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
     if (model_.uploading() && asks) {
         Alert alert;
         alert.message = localized("Pause this upload and quit?");
-        alert.informativeText = localized(
-            "Your recording is saved. Open Nuvel again to continue; an interrupted create or commit may need review.");
+        alert.informativeText = localized("Your recording is saved. Open Nuvel again to continue; an "
+                                          "interrupted create or commit may need review.");
         alert.buttons = {localized("Quit"), localized("Cancel")};
         if (dialogs_.runModal(alert).button != 0)
             return Reply::cancel;

@@ -1,8 +1,8 @@
 #include "Nuvel/ui/shell/StatusItem.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 
 namespace nuvel {
 

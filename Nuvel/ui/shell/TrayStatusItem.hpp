@@ -3,7 +3,6 @@
 #include "Nuvel/ui/shell/StatusItem.hpp"
 
 #include <QIcon>
-
 #include <memory>
 
 class QMenu;

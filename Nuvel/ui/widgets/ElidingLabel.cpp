@@ -1,7 +1,7 @@
 #include "Nuvel/ui/widgets/ElidingLabel.hpp"
 
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 
 #include <QPainter>
 #include <QStyle>

@@ -16,7 +16,10 @@ public:
     // The text as drawn at the label's current width.
     QString displayedText() const;
     // Where the text is cut; at its end unless set.
-    void setElideMode(Qt::TextElideMode mode) { mode_ = mode; update(); }
+    void setElideMode(Qt::TextElideMode mode) {
+        mode_ = mode;
+        update();
+    }
 
     QSize minimumSizeHint() const override;
 

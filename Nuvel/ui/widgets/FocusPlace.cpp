@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QList>
-
 #include <algorithm>
 
 namespace nuvel {
@@ -24,8 +23,8 @@ QList<QWidget*> controls(QWidget* area) {
 }
 
 QString keyOf(const QWidget* widget) {
-    QString key = QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char('\n') + widget->objectName() +
-                  QLatin1Char('\n') + widget->accessibleName();
+    QString key = QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char('\n') +
+                  widget->objectName() + QLatin1Char('\n') + widget->accessibleName();
     if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
         key += QLatin1Char('\n') + button->text();
     return key;

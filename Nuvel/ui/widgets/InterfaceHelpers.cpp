@@ -8,7 +8,6 @@
 #include <QLocale>
 #include <QTime>
 #include <QWidget>
-
 #include <cmath>
 #include <cstdint>
 #include <limits>

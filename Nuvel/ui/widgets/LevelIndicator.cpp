@@ -1,7 +1,6 @@
 #include "Nuvel/ui/widgets/LevelIndicator.hpp"
 
 #include <QPainter>
-
 #include <algorithm>
 #include <cmath>
 
@@ -57,9 +56,13 @@ QColor LevelIndicator::fillColor() const {
     return QColor(0x43, 0xA0, 0x47);     // green
 }
 
-QSize LevelIndicator::sizeHint() const { return QSize(120, barHeight); }
+QSize LevelIndicator::sizeHint() const {
+    return QSize(120, barHeight);
+}
 
-QSize LevelIndicator::minimumSizeHint() const { return QSize(16, barHeight); }
+QSize LevelIndicator::minimumSizeHint() const {
+    return QSize(16, barHeight);
+}
 
 void LevelIndicator::paintEvent(QPaintEvent*) {
     QPainter painter(this);

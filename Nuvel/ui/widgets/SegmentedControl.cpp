@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QTimer>
 #include <QToolButton>
-
 #include <utility>
 
 namespace nuvel {
@@ -42,18 +41,23 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent)
     });
 }
 
-int SegmentedControl::count() const { return int(group_->buttons().size()); }
+int SegmentedControl::count() const {
+    return int(group_->buttons().size());
+}
 
 QString SegmentedControl::label(int segment) const {
     QAbstractButton* button = group_->button(segment);
     return button != nullptr ? button->text() : QString();
 }
 
-int SegmentedControl::selectedSegment() const { return group_->checkedId(); }
+int SegmentedControl::selectedSegment() const {
+    return group_->checkedId();
+}
 
 void SegmentedControl::setSelectedSegment(int segment) {
     selecting_ = true;
-    if (QAbstractButton* button = group_->button(segment)) button->setChecked(true);
+    if (QAbstractButton* button = group_->button(segment))
+        button->setChecked(true);
     selecting_ = false;
 }
 

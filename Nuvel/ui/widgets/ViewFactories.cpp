@@ -1,15 +1,14 @@
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 
-#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
-
 #include <cmath>
 #include <utility>
 
@@ -96,7 +95,8 @@ QWidget* makeStack(const QList<QWidget*>& views, double spacing) {
         // As wide as the stack: the layout stretches the view across, so it must be able to
         // grow and shrink horizontally.
         QSizePolicy policy = view->sizePolicy();
-        if (policy.horizontalPolicy() == QSizePolicy::Fixed || policy.horizontalPolicy() == QSizePolicy::Maximum)
+        if (policy.horizontalPolicy() == QSizePolicy::Fixed ||
+            policy.horizontalPolicy() == QSizePolicy::Maximum)
             policy.setHorizontalPolicy(QSizePolicy::Preferred);
         view->setSizePolicy(policy);
         view->setMaximumWidth(QWIDGETSIZE_MAX);

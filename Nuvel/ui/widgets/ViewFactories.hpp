@@ -4,7 +4,6 @@
 #include <QIcon>
 #include <QList>
 #include <QString>
-
 #include <functional>
 #include <optional>
 #include <string_view>

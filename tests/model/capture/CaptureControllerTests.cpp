@@ -68,7 +68,9 @@ protected:
             tick(audio);
     }
     LocalRecording stored(const Uuid& id) { return store->loadRecording(id); }
-    int count(const std::string& text) const { return int(std::count(messages.begin(), messages.end(), text)); }
+    int count(const std::string& text) const {
+        return int(std::count(messages.begin(), messages.end(), text));
+    }
 };
 
 TEST_F(RecordingTest, AStartSavesTheNewRecordingAndRunsTheCaptureUntilItIsStopped) {
@@ -144,7 +146,8 @@ TEST_F(RecordingTest, ARoomRecordingAndTheStartsThatCannotGoOn) {
     // Refused permission creates nothing.
     h.microphoneGranted = false;
     start();
-    EXPECT_EQ(m().message, "Microphone access is off. Enable Nuvel in System Settings, or import a recording.");
+    EXPECT_EQ(m().message,
+              "Microphone access is off. Enable Nuvel in System Settings, or import a recording.");
     EXPECT_EQ(m().recordings.size(), 1u);
     EXPECT_FALSE(m().busy);
 

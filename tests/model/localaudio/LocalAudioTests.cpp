@@ -18,12 +18,15 @@ namespace {
 const std::string savedText = "Saved on this Mac. Send to Nuvel when you are ready.";
 const std::string undecodableText = "This file could not be decoded. Try an audio export such as M4A or WAV.";
 const std::string exportedText = "Audio exported. Private notes were not included.";
-const std::string exportFailedText = "Audio could not be exported. Your saved segments are still on this Mac.";
+const std::string exportFailedText =
+    "Audio could not be exported. Your saved segments are still on this Mac.";
 const std::string playFailedText = "Audio could not be played. Your saved segments are still on this Mac.";
 const std::string removedText = "Local copy removed. This does not delete a meeting on Nuvel.";
 const std::string removeFailedText = "The local copy could not be removed. Please try again.";
 
-fs::path folderOf(const WorkspaceStore& store, const Uuid& id) { return store.root() / id.uppercase(); }
+fs::path folderOf(const WorkspaceStore& store, const Uuid& id) {
+    return store.root() / id.uppercase();
+}
 
 // Clear working files ("stage-", "clear-", "transport-") anywhere under `root`.
 std::vector<std::string> workingFilesUnder(const fs::path& root) {
@@ -58,7 +61,9 @@ void addQueuedLater(PartsHarness& h) {
 }
 
 // The wake-up task as it is now, to tell a new one from it later.
-std::shared_ptr<TaskState> wakeupNow(PartsHarness& h) { return h.parts->upload.queueWakeup().state(); }
+std::shared_ptr<TaskState> wakeupNow(PartsHarness& h) {
+    return h.parts->upload.queueWakeup().state();
+}
 
 void expectWakeupArmed(PartsHarness& h, const std::shared_ptr<TaskState>& before, const std::string& what) {
     const TaskHandle& wakeup = h.parts->upload.queueWakeup();
@@ -85,7 +90,8 @@ using PlaybackTest = ImportTest;
 TEST_F(ImportTest, AWavAndAnM4aBecomeSavedRecordingsFirstInTheListWithTheirSealedAudio) {
     makeWithFfmpeg("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -c:a pcm_s16le",
                    files / "tone.wav");
-    makeWithFfmpeg("-f lavfi -i sine=frequency=660:sample_rate=48000:duration=2 -c:a aac", files / "tone.m4a");
+    makeWithFfmpeg("-f lavfi -i sine=frequency=660:sample_rate=48000:duration=2 -c:a aac",
+                   files / "tone.m4a");
 
     std::vector<Uuid> imported;
     for (const char* name : {"tone.wav", "tone.m4a"}) {
@@ -208,7 +214,8 @@ TEST(ImportFailure, EveryFailedStepRemovesTheRecordingItHadSaved) {
         EXPECT_TRUE(h.state().recordings.empty());
         if (c.removesRecording) {
             ASSERT_FALSE(store->manifests.empty());
-            EXPECT_EQ(store->deleted, (std::vector<std::string>{store->manifests[0].id.uppercase() + " acc_1"}));
+            EXPECT_EQ(store->deleted,
+                      (std::vector<std::string>{store->manifests[0].id.uppercase() + " acc_1"}));
         } else {
             EXPECT_TRUE(store->deleted.empty());
         }
@@ -239,7 +246,10 @@ TEST(ImportFailure, AFileThatCannotBeDecodedOrIsNotAPlainMediaFileLeavesNothingT
          files / "meeting.wav",
          "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nprivate.mp3\n#EXT-X-ENDLIST\n",
          {}},
-        {"a concatenation list", files / "list.wav", "ffconcat version 1.0\nfile private.mp3\nduration 2\n", {}},
+        {"a concatenation list",
+         files / "list.wav",
+         "ffconcat version 1.0\nfile private.mp3\nduration 2\n",
+         {}},
         {"a named pipe", files / "pipe.wav", "", {}},
         {"a device", "/dev/zero", "", {}},
         {"a folder", files / "folder.wav", "", {}},
@@ -532,7 +542,8 @@ TEST_F(PlaybackTest, PlayingASecondRecordingStopsTheFirstAndRemovesItsClearFile)
     h.state().selectedID = second.id;
     h.parts->playback.togglePlayback(std::nullopt);
     h.queue.drain();
-    EXPECT_EQ(h.playerLog, (std::vector<std::string>{"seek 0.000000", "play", "stop", "seek 0.000000", "play"}));
+    EXPECT_EQ(h.playerLog,
+              (std::vector<std::string>{"seek 0.000000", "play", "stop", "seek 0.000000", "play"}));
     EXPECT_EQ(h.state().playbackID, second.id);
     ASSERT_EQ(h.playerFiles.size(), 2u);
     EXPECT_FALSE(fs::exists(h.playerFiles[0]));

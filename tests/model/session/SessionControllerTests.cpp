@@ -15,7 +15,8 @@ TEST(SessionSignIn, OpensTheBrowserOnceAndEndsSilentlyWhenNoCallbackComes) {
     session.signIn();
     ASSERT_EQ(h.browser->opened.size(), 1u);
     ASSERT_TRUE(session.pendingAttempt());
-    EXPECT_EQ(h.browser->opened[0], "https://nuvel.test/device?challenge=" + session.pendingAttempt()->challenge());
+    EXPECT_EQ(h.browser->opened[0],
+              "https://nuvel.test/device?challenge=" + session.pendingAttempt()->challenge());
     EXPECT_TRUE(session.isSigningIn());
     EXPECT_EQ(h.changes, 0);
 

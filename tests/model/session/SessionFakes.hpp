@@ -58,7 +58,9 @@ public:
 
     // Answers every contract request with the chosen workspace (the default: "ws_team").
     void answerEveryWorkspace() {
-        answer = [](const std::optional<std::string>& id) { return sampleContract("team", id.value_or("ws_team")); };
+        answer = [](const std::optional<std::string>& id) {
+            return sampleContract("team", id.value_or("ws_team"));
+        };
     }
 
     DeviceSession session = sampleSession();

@@ -40,7 +40,8 @@ TEST(SignIn, TheCallbackOfThePendingAttemptStoresTheSessionAndOpensItsWorkspace)
     ASSERT_TRUE(h.model->session());
     EXPECT_EQ(h.model->session()->token, "token-new");
     EXPECT_EQ(h.service->bootstrapCalls, (std::vector<std::string>{"token-new|-"}));
-    EXPECT_EQ(h.openedRoots, (std::vector<std::filesystem::path>{h.accountFolder() / ("workspace-" + hexOf("ws_team"))}));
+    EXPECT_EQ(h.openedRoots,
+              (std::vector<std::filesystem::path>{h.accountFolder() / ("workspace-" + hexOf("ws_team"))}));
     EXPECT_EQ(h.model->recordings().size(), 1u);
     EXPECT_EQ(h.model->message(), "");
     EXPECT_FALSE(h.model->busy());
@@ -59,7 +60,8 @@ TEST(SignIn, TheCallbackOfThePendingAttemptStoresTheSessionAndOpensItsWorkspace)
 TEST(SignIn, EveryFailureSaysOneSentenceUsesTheAttemptUpAndKeepsWhatTheModelHeld) {
     struct Case {
         std::string what;
-        std::function<std::string(SessionHarness&, const std::string& callback)> arrange; // the callback delivered
+        std::function<std::string(SessionHarness&, const std::string& callback)>
+            arrange; // the callback delivered
         bool exchanged;
     };
     const std::vector<Case> cases = {

@@ -12,7 +12,8 @@ using namespace nuvel;
 using namespace nuvel::test;
 
 namespace {
-const std::string revokeLaterText = "Signed out on this Mac. Revoke this device on the website when you are online.";
+const std::string revokeLaterText =
+    "Signed out on this Mac. Revoke this device on the website when you are online.";
 const std::string signOutFailedText = "Sign-out could not finish. Please try again.";
 const std::string switchFailedText =
     "This workspace could not be opened. Your recordings remain in their original workspace.";
@@ -136,7 +137,8 @@ TEST(WorkspaceSwitch, AFailedSwitchSaysSoAndKeepsTheOpenWorkspace) {
     };
     const std::vector<Case> cases = {
         {"the service cannot be reached", nullptr, false, "ws_team"},
-        {"the service refuses", [](const std::optional<std::string>&) -> NativeBootstrap { throw APIError(403, "forbidden"); },
+        {"the service refuses",
+         [](const std::optional<std::string>&) -> NativeBootstrap { throw APIError(403, "forbidden"); },
          false, "ws_team"},
         {"a contract for another account", contractFor("acc_2", "ws_other"), false, "ws_team"},
         {"an answer for another workspace", contractFor("acc_1", "ws_team"), false, "ws_team"},

@@ -1,9 +1,9 @@
 // The calendar and detection as the shell holds them.
-#include <gtest/gtest.h>
-
 #include "Nuvel/model/shell/ShellServices.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "tests/support/ManualMainQueue.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace nuvel;
 
@@ -50,7 +50,9 @@ TEST(ShellServices, TheCalendarReportsItsChangesRemindersAndCurrentMeetingToTheS
     CalendarService::Dependencies d;
     d.mainQueue = &queue;
     d.storeExecutor = &executor;
-    d.makeStore = [now] { return std::shared_ptr<CalendarStore>(std::make_shared<OneMeetingStore>(now.adding(30))); };
+    d.makeStore = [now] {
+        return std::shared_ptr<CalendarStore>(std::make_shared<OneMeetingStore>(now.adding(30)));
+    };
     d.defaults = defaults;
     d.remindersEnabled = [] { return true; };
     d.now = [&now] { return now; };
@@ -64,7 +66,8 @@ TEST(ShellServices, TheCalendarReportsItsChangesRemindersAndCurrentMeetingToTheS
     calendar.refresh(false);
     queue.drain();
     EXPECT_GT(changes, 0);
-    EXPECT_EQ(calendar.access(), SettingsActions::CalendarAccess::granted) << "what the settings window shows";
+    EXPECT_EQ(calendar.access(), SettingsActions::CalendarAccess::granted)
+        << "what the settings window shows";
     ASSERT_TRUE(calendar.currentMeeting()) << "a meeting within five minutes is the current one";
     EXPECT_EQ(calendar.currentMeeting()->title, "Design review");
     queue.advance(CalendarService::tickInterval);
@@ -77,7 +80,8 @@ TEST(ShellServices, TheMonitorAsksTheShellWhetherItRecordsAndStopsWithDetection)
     ManualMainQueue queue{0.0};
     auto defaults = std::make_shared<MemoryDefaultsStore>();
     auto preferences = std::make_shared<MeetingPreferences>(defaults);
-    DetectionMonitor monitor(std::make_unique<MeetingMonitor>(queue, preferences, std::make_shared<SilentSignals>()));
+    DetectionMonitor monitor(
+        std::make_unique<MeetingMonitor>(queue, preferences, std::make_shared<SilentSignals>()));
     int ended = 0;
     monitor.onCallEnded = [&ended] { ++ended; };
     EXPECT_FALSE(monitor.monitor().isCapturing()) << "unset: not capturing";

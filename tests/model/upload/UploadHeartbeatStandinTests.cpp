@@ -41,7 +41,9 @@ struct SentRecording {
         meeting = *s.stored(r.id).remoteID;
         s.service.clearRequests();
     }
-    std::vector<NotepadLine> notepad() const { return s.listed(r.id).notepad.value_or(std::vector<NotepadLine>{}); }
+    std::vector<NotepadLine> notepad() const {
+        return s.listed(r.id).notepad.value_or(std::vector<NotepadLine>{});
+    }
     StandinUploads s;
     LocalRecording r;
     std::string meeting;
@@ -88,7 +90,8 @@ TEST(UploadHeartbeat, AFailedBeatOrWaitEndsTheRunBeforeItsNextPart) {
             if (!failed && s.app->queue.nextDeadline()) {
                 failed = true;
                 if (beatFails)
-                    s.service.addFault("POST", "/api/meetings/[^/]+/heartbeat", StandinFault::error(503, "busy"));
+                    s.service.addFault("POST", "/api/meetings/[^/]+/heartbeat",
+                                       StandinFault::error(503, "busy"));
                 s.app->continuousClockFails = !beatFails;
                 s.app->queue.advance(30); // the loop's beat is now held behind the road's next step
                 s.app->continuousClockFails = false;
@@ -146,7 +149,8 @@ TEST(NotepadSync, OnePutThreeSecondsAfterTheLastEditThenInStepWithTheService) {
 
 TEST(NotepadSync, AConflictMergesTheServiceLinesAndThreeInARowLeaveItAhead) {
     SentRecording sent;
-    sent.s.service.setNotepad(sent.meeting, StandinNotepad{5, R"([{"id":"nweb001","text":"from the web","at":null}])"});
+    sent.s.service.setNotepad(sent.meeting,
+                              StandinNotepad{5, R"([{"id":"nweb001","text":"from the web","at":null}])"});
     sent.s.app->model->setNotepad("mine", sent.r.id);
     sent.s.app->queue.advance(3.1);
     EXPECT_EQ(sent.s.calls(), (Calls{"PUT notepad", "PUT notepad"}));

@@ -1,8 +1,7 @@
 // What the manifest holds of a run in progress: the parts' progress, saved in batches, and the
 // notepad and annotations, which the road's saves never take back.
-#include "tests/model/upload/UploadStandinHarness.hpp"
-
 #include "Nuvel/model/upload/UploadQueue.hpp"
+#include "tests/model/upload/UploadStandinHarness.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -24,7 +23,8 @@ StandinCapabilities noReconciliation() {
 TEST(UploadProgress, ARunThatDiesSendsAgainOnlyThePartsAfterTheLastSavedBatch) {
     constexpr std::int64_t parts = 25;
     constexpr std::int64_t batch = UploadQueue::progressSaveParts;
-    for (const std::int64_t diesAt : {std::int64_t(1), batch - 1, batch, batch + 1, 2 * batch + 3, parts - 1}) {
+    for (const std::int64_t diesAt :
+         {std::int64_t(1), batch - 1, batch, batch + 1, 2 * batch + 3, parts - 1}) {
         SCOPED_TRACE(diesAt);
         StandinUploads s(noReconciliation());
         s.media->defaultSize = parts * StandinUploads::smallParts().partBytes;
@@ -43,7 +43,8 @@ TEST(UploadProgress, ARunThatDiesSendsAgainOnlyThePartsAfterTheLastSavedBatch) {
         *s.savesLost = false;
         const std::set<std::int64_t> saved = s.stored(r.id).acknowledgedParts;
         const std::int64_t resumesAt = std::int64_t(saved.size());
-        EXPECT_EQ(saved.empty() ? -1 : *saved.rbegin(), resumesAt - 1) << "the parts saved are the first ones";
+        EXPECT_EQ(saved.empty() ? -1 : *saved.rbegin(), resumesAt - 1)
+            << "the parts saved are the first ones";
         EXPECT_EQ(resumesAt, diesAt / batch * batch);
         s.service.clearRequests();
         s.app->restart();
@@ -73,7 +74,8 @@ TEST(UploadProgress, TheRoadsSavesKeepANotepadSavedMeanwhile) {
         const LocalRecording r = s.recording();
         s.startWith({r});
         if (partFails)
-            s.service.addFault("PUT", "/api/meetings/[^/]+/audio/12", StandinFault::error(503, "busy").times(1));
+            s.service.addFault("PUT", "/api/meetings/[^/]+/audio/12",
+                               StandinFault::error(503, "busy").times(1));
         s.api->beforePart = [&](std::int64_t index) {
             if (index != 1)
                 return;

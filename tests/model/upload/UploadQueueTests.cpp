@@ -11,7 +11,9 @@ namespace {
 // Three recordings, the second and third queued with retries due in the given seconds.
 std::vector<LocalRecording> queued(std::optional<double> firstRetryIn, std::optional<double> secondRetryIn) {
     auto list = sampleRecordings(3);
-    auto due = [](std::optional<double> in) { return in ? std::optional<Date>(Date{700000000 + *in}) : std::nullopt; };
+    auto due = [](std::optional<double> in) {
+        return in ? std::optional<Date>(Date{700000000 + *in}) : std::nullopt;
+    };
     list[1].uploadQueued = true;
     list[1].transfer = TransferState::failed;
     list[1].retryAt = due(firstRetryIn);
@@ -41,14 +43,19 @@ TEST(UploadGate, RefusesSilentlyWhatTheModelCannotSendNow) {
         std::function<void(PartsHarness&, std::vector<LocalRecording>&)> arrange;
     };
     const std::vector<Case> cases = {
-        {"an unknown recording", [](PartsHarness&, std::vector<LocalRecording>& l) { l[0].id = Uuid::random(); }},
+        {"an unknown recording",
+         [](PartsHarness&, std::vector<LocalRecording>& l) { l[0].id = Uuid::random(); }},
         {"signed out", [](PartsHarness& h, auto&) { h.state().session.reset(); }},
         {"no store", [](PartsHarness& h, auto&) { h.state().store.reset(); }},
         {"recording", [](PartsHarness& h, auto& l) { h.state().activeID = l[1].id; }},
         {"busy", [](PartsHarness& h, auto&) { h.state().busy = true; }},
         {"uploading", [](PartsHarness& h, auto&) { h.state().uploading = true; }},
         {"updating", [](PartsHarness& h, auto&) { h.state().updateInProgress = true; }},
-        {"accepted", [](PartsHarness& h, auto& l) { h.state().recordings[0].transfer = TransferState::accepted; l = h.state().recordings; }},
+        {"accepted",
+         [](PartsHarness& h, auto& l) {
+             h.state().recordings[0].transfer = TransferState::accepted;
+             l = h.state().recordings;
+         }},
         {"needs review, unrecognisable",
          [](PartsHarness& h, auto& l) {
              h.state().recordings[0].transfer = TransferState::needsReview;
@@ -143,7 +150,8 @@ TEST(UploadQueue, NoRetryTimeIsDueAtOnceAndTheFirstInTheListWinsATie) {
         h.nextReport.recordings = queued(first, second);
         int runs = 0;
         h.context().setObservers(countingStarts(h, runs), {});
-        runToCompletion(h.queue, h.parts->workspaces.openWorkspace(sampleSession(), std::nullopt, std::nullopt));
+        runToCompletion(h.queue,
+                        h.parts->workspaces.openWorkspace(sampleSession(), std::nullopt, std::nullopt));
         h.queue.drain();
         EXPECT_EQ(runs, expectedRuns) << "sent without a sleep";
     }
@@ -200,7 +208,8 @@ TEST(UploadQueue, ARecordingThatNeedsReviewWakesOnlyWhenTheServiceCanRecogniseIt
     };
     EXPECT_FALSE(wakes(std::nullopt, TransferState::needsReview, true)) << "no contract";
     EXPECT_TRUE(wakes(sampleContract(), TransferState::needsReview, true));
-    EXPECT_FALSE(wakes(sampleContract("team", "ws_team", withoutReconciliation), TransferState::needsReview, true));
+    EXPECT_FALSE(
+        wakes(sampleContract("team", "ws_team", withoutReconciliation), TransferState::needsReview, true));
     EXPECT_FALSE(wakes(sampleContract(), TransferState::accepted, true)) << "accepted";
     EXPECT_FALSE(wakes(sampleContract(), TransferState::failed, false)) << "not queued";
     EXPECT_TRUE(wakes(sampleContract(), TransferState::failed, true));

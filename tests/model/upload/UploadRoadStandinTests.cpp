@@ -1,9 +1,8 @@
 // The upload road end to end against the stand-in service: the order of the calls, resuming
 // after a failure and after a restart, the reconciliation of an earlier commit, and the
 // failures that must never send a recording twice.
-#include "tests/model/upload/UploadStandinHarness.hpp"
-
 #include "Nuvel/model/upload/UploadSentences.hpp"
+#include "tests/model/upload/UploadStandinHarness.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -30,10 +29,13 @@ TEST(UploadRoad, SendsOnceInTheOrderTheCapabilitiesAskAndEndsAccepted) {
         Calls expected;
     };
     const std::vector<Case> cases = {
-        {"every capability", StandinCapabilities{},
-         {"POST meetings", "GET upload", "POST heartbeat", "PUT audio/0", "PUT audio/1", "PUT audio/2", "POST commit",
-          "GET meeting"}},
-        {"none", allOff(), {"POST meetings", "PUT audio/0", "PUT audio/1", "PUT audio/2", "POST commit", "GET meeting"}},
+        {"every capability",
+         StandinCapabilities{},
+         {"POST meetings", "GET upload", "POST heartbeat", "PUT audio/0", "PUT audio/1", "PUT audio/2",
+          "POST commit", "GET meeting"}},
+        {"none",
+         allOff(),
+         {"POST meetings", "PUT audio/0", "PUT audio/1", "PUT audio/2", "POST commit", "GET meeting"}},
     };
     for (const Case& c : cases) {
         StandinUploads s(c.capabilities);
@@ -56,7 +58,8 @@ TEST(UploadRoad, SendsOnceInTheOrderTheCapabilitiesAskAndEndsAccepted) {
         EXPECT_EQ(stored.acknowledgedParts, (std::set<std::int64_t>{0, 1, 2})) << c.what;
         EXPECT_EQ(s.service.meetingIds(), std::vector<std::string>{*stored.remoteID}) << c.what;
         EXPECT_EQ(hexOf(*s.service.storedAudio(*stored.remoteID)), stored.transportSHA256) << c.what;
-        EXPECT_EQ(stored.creationRequest->client_recording_id.has_value(), c.capabilities.createIdempotency) << c.what;
+        EXPECT_EQ(stored.creationRequest->client_recording_id.has_value(), c.capabilities.createIdempotency)
+            << c.what;
         EXPECT_EQ(s.app->model->message(), upload_sentences::sent) << c.what;
         EXPECT_EQ(s.listed(r.id).remoteState, "queued") << c.what << ": read after the commit";
         EXPECT_FALSE(s.app->model->uploading()) << c.what;
@@ -200,7 +203,7 @@ TEST(UploadRoad, AnAcceptedRecordingWhoseSaveFailsStaysAcceptedAndIsWrittenAtThe
         std::string_view message;
     };
     const std::vector<Case> cases = {
-        {1, TransferState::accepted, upload_sentences::sent},               // the status refresh writes it
+        {1, TransferState::accepted, upload_sentences::sent},                 // the status refresh writes it
         {2, TransferState::committing, upload_sentences::statusNotRefreshed}, // the next run writes it
     };
     for (const Case& c : cases) {

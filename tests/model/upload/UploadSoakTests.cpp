@@ -36,7 +36,8 @@ std::string randomTarget(std::mt19937& random) {
     case 2:
         return "/api/meetings/[^/]+/heartbeat";
     case 3:
-        return "/api/meetings/[^/]+/audio/" + std::to_string(std::uniform_int_distribution<int>(0, 5)(random));
+        return "/api/meetings/[^/]+/audio/" +
+               std::to_string(std::uniform_int_distribution<int>(0, 5)(random));
     default:
         return "/api/meetings/[^/]+/commit";
     }
@@ -74,7 +75,8 @@ TEST(UploadSoak, FortyUploadsThroughAnUnreliableServiceEndWholeAndOnce) {
     int accepted = 0;
     for (const LocalRecording& r : list) {
         const LocalRecording stored = s.stored(r.id);
-        const bool named = stored.transfer == TransferState::accepted || stored.transfer == TransferState::failed ||
+        const bool named = stored.transfer == TransferState::accepted ||
+                           stored.transfer == TransferState::failed ||
                            stored.transfer == TransferState::needsReview;
         EXPECT_TRUE(named) << r.title;
         if (stored.remoteID)

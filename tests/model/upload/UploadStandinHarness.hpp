@@ -90,15 +90,16 @@ public:
     LocalRecording setCaptureState(CaptureState state, const Uuid& id) override {
         return inner_->setCaptureState(state, id);
     }
-    std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID, std::string_view extension,
-                                         std::string_view kind) override {
+    std::filesystem::path workingFileURL(const Uuid& recordingID, const Uuid& fileID,
+                                         std::string_view extension, std::string_view kind) override {
         return inner_->workingFileURL(recordingID, fileID, extension, kind);
     }
     void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
                         RecordingStore::MediaDigest* digest = nullptr) override {
         inner_->sealClearMedia(source, recordingID, assetID, digest);
     }
-    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID, std::string_view extension,
+    std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
+                                        std::string_view extension,
                                         RecordingStore::MediaDigest* digest = nullptr) override {
         return inner_->openClearCopy(recordingID, assetID, extension, digest);
     }
@@ -112,7 +113,8 @@ private:
     void failWhileDue(const LocalRecording& recording) {
         if (recording.transfer == TransferState::accepted && *failures_ > 0) {
             --*failures_;
-            throw std::filesystem::filesystem_error("manifest", std::make_error_code(std::errc::no_space_on_device));
+            throw std::filesystem::filesystem_error("manifest",
+                                                    std::make_error_code(std::errc::no_space_on_device));
         }
     }
 
@@ -149,9 +151,11 @@ public:
 
     // A saved recording of a minute, in the account's personal workspace.
     LocalRecording recording(const std::string& title = "Standup") {
-        LocalRecording r = LocalRecording::make(account, "ws_personal", title, false, Date{700000000}, Uuid::random());
+        LocalRecording r =
+            LocalRecording::make(account, "ws_personal", title, false, Date{700000000}, Uuid::random());
         r.capture = CaptureState::saved;
-        r.segments = {RecordingSegment::make(Uuid::random(), r.createdAt, "m4a", std::nullopt, std::nullopt, 60)};
+        r.segments = {
+            RecordingSegment::make(Uuid::random(), r.createdAt, "m4a", std::nullopt, std::nullopt, 60)};
         return r;
     }
     // Writes the recordings into the personal store, then starts the model signed in.
@@ -183,7 +187,8 @@ public:
         static const std::regex meeting("^/api/meetings/[^/]+/?");
         std::vector<std::string> out;
         for (const StandinLoggedRequest& request : service.requests()) {
-            std::string path = request.path == "/api/meetings" ? "meetings" : std::regex_replace(request.path, meeting, "");
+            std::string path =
+                request.path == "/api/meetings" ? "meetings" : std::regex_replace(request.path, meeting, "");
             if (path.empty())
                 path = "meeting";
             out.push_back(request.method + " " + path);

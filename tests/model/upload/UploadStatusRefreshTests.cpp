@@ -1,8 +1,7 @@
 // The processing-status refresh of a sent recording against the stand-in service: what it
 // takes from the meeting, what it leaves alone, and its one sentence when it cannot refresh.
-#include "tests/model/upload/UploadStandinHarness.hpp"
-
 #include "Nuvel/model/upload/UploadSentences.hpp"
+#include "tests/model/upload/UploadStandinHarness.hpp"
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -13,7 +12,8 @@ namespace {
 struct PartsOverStandin {
     PartsOverStandin() {
         service.start();
-        session = DeviceSession{service.issueToken(), DeviceAccount{StandinService::defaultAccountId, "", {}}};
+        session =
+            DeviceSession{service.issueToken(), DeviceAccount{StandinService::defaultAccountId, "", {}}};
         auto api = std::make_shared<NuvelAPI>(service.origin(), std::make_shared<CurlTransport>());
         contract = api->bootstrap(session.token, std::nullopt);
         h = std::make_unique<PartsHarness>([this, api](AppModelDependencies& d) {
@@ -58,7 +58,8 @@ TEST(UploadStatusRefresh, TakesOnlyItsOwnFieldsIntoTheRecordingAsItIsWhenTheAnsw
         TransferState after;
     };
     const std::vector<Case> cases = {
-        {"failed processing still holds the upload", "failed", TransferState::failed, TransferState::accepted},
+        {"failed processing still holds the upload", "failed", TransferState::failed,
+         TransferState::accepted},
         {"completed", "completed", TransferState::needsReview, TransferState::accepted},
         {"a word outside the list", "archived", TransferState::failed, TransferState::failed},
     };

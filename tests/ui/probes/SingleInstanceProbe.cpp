@@ -5,10 +5,8 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
-
-#include <unistd.h>
-
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -16,7 +14,7 @@ int main(int argc, char** argv) {
     const auto role = instance.claim(QStringLiteral("probe"));
     std::printf("%s\n", role == nuvel::QtSingleInstance::Role::primary     ? "primary"
                         : role == nuvel::QtSingleInstance::Role::forwarded ? "forwarded"
-                                                                            : "failed");
+                                                                           : "failed");
     std::fflush(stdout);
     if (role != nuvel::QtSingleInstance::Role::primary)
         return 0;
