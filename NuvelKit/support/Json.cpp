@@ -141,6 +141,10 @@ bool convert(simdjson::dom::element element, Value& out) {
 }
 
 std::optional<Value> fastParse(std::string_view text) {
+    // An empty body may come with no storage at all, and simdjson copies it with memcpy, which
+    // must not be given a null pointer; the reference reader refuses it.
+    if (text.empty())
+        return std::nullopt;
     simdjson::dom::parser parser;
     if (parser.allocate(std::max<std::size_t>(text.size(), 64), fastDepth) != simdjson::SUCCESS)
         return std::nullopt;
