@@ -219,8 +219,8 @@ TEST_F(CaptureServerTest, AnApplicationThatQuitsLeavesTheCaptureUnhealthyWithIts
 TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioKept) {
     NUVEL_CONNECT_PULSE(connection);
     std::string sourceName = uniqueName("nuvel_usbmic");
-    LoadedModule module(nullSourceModule(sourceName, {"rate=16000", "channels=2"}));
-    ASSERT_TRUE(module.loaded());
+    auto module = privateSource(sourceName, {"rate=16000", "channels=2"});
+    ASSERT_TRUE(module->loaded());
     auto device = MicrophoneDevices::device(*connection, sourceName);
     ASSERT_TRUE(device);
 
@@ -229,8 +229,8 @@ TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioK
     capture.start();
     EXPECT_EQ(capture.sampleRate(), 16000);
     expectHealthyFor(capture, 1.5);
-    module.unload();
-    EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 2.0));
+    module->unload();
+    EXPECT_TRUE(waitFor([&] { return !capture.isHealthy(); }, 30.0));
     expectRecordingError(RecordingError::Code::invalidTransport,
                          [&] { runWithWorkers(queue, capture.stop()); });
     LocalRecording recording = store.store->loadRecording(store.id);

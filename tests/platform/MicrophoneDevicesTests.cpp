@@ -13,7 +13,7 @@ namespace devices = nuvel::MicrophoneDevices;
 namespace {
 
 std::unique_ptr<LoadedModule> nullSource(const std::string& name, const std::string& description) {
-    return std::make_unique<LoadedModule>(nullSourceModule(name, {"description=\"" + description + "\""}));
+    return privateSource(name, {"description=\"" + description + "\""});
 }
 
 const devices::Device* findByUid(const std::vector<devices::Device>& list, const std::string& uid) {
@@ -84,6 +84,7 @@ TEST(MicrophoneDevices, DevicesAppearAndVanishWithTheirSources) {
 
     std::uint32_t goneID = tenDevice->id;
     tenSource->unload();
+    ASSERT_TRUE(waitFor([&] { return !sourceListed(ten); }, 30.0));
     auto after = devices::inputDevices(*connection);
     EXPECT_EQ(findByUid(after, ten), nullptr);
     EXPECT_NE(findByUid(after, two), nullptr);

@@ -273,15 +273,15 @@ TEST(PulseRecordStream, APausedApplicationStillYieldsTimedSilence) {
 TEST(PulseRecordStream, AStreamWhoseSourceDisappearsReportsFailure) {
     NUVEL_CONNECT_PULSE(connection);
     std::string name = uniqueName("nuvel_vanishing");
-    LoadedModule source(nullSourceModule(name));
-    ASSERT_TRUE(source.loaded());
+    auto source = privateSource(name);
+    ASSERT_TRUE(source->loaded());
     Recording recording;
     PulseRecordStream::Options options;
     options.source = name;
     PulseRecordStream stream(connection, options, recording.consumer(), recording.problems());
     ASSERT_TRUE(recording.waitForSeconds(0.1));
-    source.unload();
-    ASSERT_TRUE(waitFor([&] { return !recording.reported().empty(); }, 3.0));
+    source->unload();
+    ASSERT_TRUE(waitFor([&] { return !recording.reported().empty(); }, 30.0));
     EXPECT_EQ(recording.reported(), std::vector<Problem>{Problem::failed});
     EXPECT_TRUE(stream.hasFailed());
     EXPECT_TRUE(connection->isConnected());

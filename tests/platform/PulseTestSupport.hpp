@@ -151,18 +151,29 @@ inline std::vector<std::string> nullSourceModule(const std::string& name,
 
 inline bool waitFor(const std::function<bool()>& condition, double seconds);
 
+// Whether the server lists a source of this name. PipeWire's server adds a module's devices a
+// moment after the module, and removes them a moment after it is unloaded.
+inline bool sourceListed(const std::string& name) {
+    auto sources = runProgram({"pactl", "list", "short", "sources"});
+    return sources && sources->find("\t" + name + "\t") != std::string::npos;
+}
+
 // A private null sink, so that tests running at the same time do not hear each other. Returned
-// once its monitor is listed: PipeWire's server adds the devices a moment after the module.
+// once its monitor is listed.
 inline std::unique_ptr<LoadedModule> privateSink(const std::string& name) {
     auto module =
         std::make_unique<LoadedModule>(std::vector<std::string>{"module-null-sink", "sink_name=" + name});
     if (module->loaded())
-        waitFor(
-            [&] {
-                auto sources = runProgram({"pactl", "list", "short", "sources"});
-                return sources && sources->find(name + ".monitor\t") != std::string::npos;
-            },
-            30.0);
+        waitFor([&] { return sourceListed(name + ".monitor"); }, 30.0);
+    return module;
+}
+
+// A silent microphone of one test's own (see nullSourceModule), returned once it is listed.
+inline std::unique_ptr<LoadedModule> privateSource(const std::string& name,
+                                                   std::vector<std::string> extra = {}) {
+    auto module = std::make_unique<LoadedModule>(nullSourceModule(name, std::move(extra)));
+    if (module->loaded())
+        waitFor([&] { return sourceListed(name); }, 30.0);
     return module;
 }
 

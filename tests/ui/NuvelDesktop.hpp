@@ -59,7 +59,10 @@ public:
         const QString xvfb = QStandardPaths::findExecutable("Xvfb");
         if (xvfb.isEmpty())
             return;
-        server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        // -noreset: by default the server resets when its last client leaves, and a connection
+        // made during the reset fails; the readiness check below is such a last client.
+        server_.start(xvfb,
+                      {"-displayfd", "1", "-noreset", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
         QByteArray said;
         // Generous: a loaded machine may take a while to start a server.
         if (!waitForLine(server_, said, "\n", 60000))
