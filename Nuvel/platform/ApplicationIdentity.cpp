@@ -1,5 +1,7 @@
 #include "Nuvel/platform/ApplicationIdentity.hpp"
 
+#include "NuvelKit/support/Bytes.hpp"
+
 #include <vector>
 
 namespace nuvel {
@@ -65,15 +67,7 @@ template <class Member> std::optional<std::string> knownBy(Member member, std::s
 
 // Undoes systemd's unit-name escaping ("\x2d" for "-").
 std::string unescapeUnitName(std::string_view text) {
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
+    const auto hex = hexValue;
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' && hex(text[i + 2]) >= 0 &&

@@ -334,19 +334,10 @@ std::string hexString(ByteView bytes) {
 std::optional<Bytes> parseHex(std::string_view text) {
     if (text.size() % 2 != 0)
         return std::nullopt;
-    auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     Bytes out;
     out.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        int hi = value(text[i]), lo = value(text[i + 1]);
+        int hi = hexValue(text[i]), lo = hexValue(text[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out.push_back(std::uint8_t(hi << 4 | lo));

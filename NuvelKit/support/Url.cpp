@@ -1,5 +1,7 @@
 #include "NuvelKit/support/Url.hpp"
 
+#include "NuvelKit/support/Bytes.hpp"
+
 namespace nuvel {
 namespace {
 
@@ -10,7 +12,7 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 bool isHex(char c) {
-    return isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    return hexValue(c) >= 0;
 }
 bool isUnreserved(char c) {
     return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
@@ -176,7 +178,6 @@ std::optional<std::vector<QueryItem>> Url::queryItems() const {
 }
 
 std::optional<std::string> percentDecode(std::string_view text) {
-    auto value = [](char c) { return isDigit(c) ? c - '0' : (c >= 'a' ? c - 'a' + 10 : c - 'A' + 10); };
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -186,7 +187,7 @@ std::optional<std::string> percentDecode(std::string_view text) {
         }
         if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))
             return std::nullopt;
-        out.push_back(char(value(text[i + 1]) << 4 | value(text[i + 2])));
+        out.push_back(char(hexValue(text[i + 1]) << 4 | hexValue(text[i + 2])));
         i += 2;
     }
     return out;

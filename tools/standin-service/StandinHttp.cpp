@@ -1,5 +1,6 @@
 #include "tools/standin-service/StandinHttp.hpp"
 
+#include "NuvelKit/support/Bytes.hpp"
 #include "NuvelKit/support/Unicode.hpp"
 
 #include <algorithm>
@@ -11,16 +12,6 @@ namespace {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Percent-decodes; in a query, "+" stands for a space (form encoding, as servers read queries).
