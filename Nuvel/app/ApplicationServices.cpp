@@ -151,11 +151,17 @@ public:
                                 Executor& executor)
         : server_(server), capture_(std::move(capture)), executor_(executor) {}
 
-    std::vector<MicrophoneDevices::Device> inputDevices() override {
-        return MicrophoneDevices::inputDevices(*server_.connection());
+    std::vector<MicrophoneChoice> inputDevices() override {
+        std::vector<MicrophoneDevices::Device> devices =
+            MicrophoneDevices::inputDevices(*server_.connection());
+        std::vector<MicrophoneChoice> choices;
+        choices.reserve(devices.size());
+        for (MicrophoneDevices::Device& device : devices)
+            choices.push_back({device.id, std::move(device.name), std::move(device.uid)});
+        return choices;
     }
 
-    Task<std::vector<SystemAudioCapture::Application>> availableApplications() override {
+    Task<std::vector<ApplicationChoice>> availableApplications() override {
         return listApplications(capture_);
     }
 
@@ -176,13 +182,18 @@ public:
     }
 
 private:
-    static Task<std::vector<SystemAudioCapture::Application>>
+    static Task<std::vector<ApplicationChoice>>
     listApplications(std::shared_ptr<SoundServerCaptureFactory> capture) {
         CapturePlatform* platform = co_await capture->currentPlatform();
         std::vector<SystemAudioCapture::Application> applications =
             co_await SystemAudioCapture::availableApplications(*platform);
         useDetectionIdentifiers(applications, ProcessScanner());
-        co_return applications;
+        std::vector<ApplicationChoice> choices;
+        choices.reserve(applications.size());
+        for (SystemAudioCapture::Application& application : applications)
+            choices.push_back(
+                {application.id, std::move(application.name), std::move(application.bundleIdentifier)});
+        co_return choices;
     }
 
     static Task<void> systemCheck(std::shared_ptr<SoundServerCaptureFactory> capture,

@@ -1,5 +1,5 @@
 // The application delegate over the real model: its launch order, the closures it installs,
-// the main menu, the status item and the library window's frame.
+// the main menu, the status item, the quit's alerts and the library window's frame.
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/library/LibraryWindowFrame.hpp"
 #include "Nuvel/ui/shell/TrayStatusItem.hpp"
@@ -379,6 +379,79 @@ TEST(AppDelegate, TheStatusItemShowsTheRecordingState) {
     EXPECT_EQ(plain.statusItem(), nullptr);
     plain.togglePopover();
     EXPECT_FALSE(plain.popover().isShown());
+}
+
+TEST(AppDelegate, QuittingAsksWithItsAlertsAndEndsThroughTheLibraryAndTheWindow) {
+    // The quit's questions are the delegate's alerts; only their first button goes on, and a
+    // relaunch the updater holds refuses without one.
+    struct Row {
+        const char* name;
+        bool uploading;
+        bool relaunchWaiting;
+        int answer; // the button the user chooses
+        std::optional<Alert> asked;
+        QuitCoordinator::Reply reply;
+    };
+    Alert stop;
+    stop.message = "Stop and save before quitting?";
+    stop.informativeText = "Closing the window keeps recording. Quitting will stop and save your audio.";
+    stop.buttons = {"Stop, save and quit", "Cancel"};
+    Alert upload;
+    upload.message = "Pause this upload and quit?";
+    upload.informativeText = "Your recording is saved. Open Nuvel again to continue; an interrupted create "
+                             "or commit may need review.";
+    upload.buttons = {"Quit", "Cancel"};
+    const Row rows[] = {
+        {"recording, alert closed", false, false, -1, stop, QuitCoordinator::Reply::cancel},
+        {"uploading, cancelled", true, false, 1, upload, QuitCoordinator::Reply::cancel},
+        {"uploading, quit", true, false, 0, upload, QuitCoordinator::Reply::later},
+        {"a relaunch waits while recording", false, true, 0, std::nullopt, QuitCoordinator::Reply::cancel},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DelegateFixture f;
+        f.world.seed({ShellWorld::recording("Earlier")});
+        AppDelegate& delegate = f.launched();
+        if (row.uploading)
+            f.world.model->startUploadIfAllowed(f.world.model->recordings().front().id, false);
+        else
+            f.world.record(4);
+        f.updates->relaunch = row.relaunchWaiting;
+        f.world.dialogs.answers.push_back(AlertAnswer{row.answer, false});
+        f.log.clear();
+
+        EXPECT_EQ(delegate.requestQuit(QuitCoordinator::Origin::interactive), row.reply);
+        ASSERT_EQ(f.world.dialogs.asked.size(), row.asked ? 1u : 0u);
+        if (row.asked) {
+            const Alert& alert = f.world.dialogs.asked[0];
+            EXPECT_EQ(alert.message, row.asked->message);
+            EXPECT_EQ(alert.informativeText, row.asked->informativeText);
+            EXPECT_EQ(alert.buttons, row.asked->buttons);
+        }
+        const bool committed =
+            std::find(f.log.begin(), f.log.end(), "library.commitScratchpad") != f.log.end();
+        EXPECT_EQ(committed, row.reply == QuitCoordinator::Reply::later);
+        f.world.queue.drain();
+        EXPECT_EQ(f.terminations, row.reply == QuitCoordinator::Reply::later ? 1 : 0);
+        EXPECT_EQ(f.world.model->isCapturing(), !row.uploading)
+            << "a refused quit leaves the recording running";
+    }
+}
+
+TEST(AppDelegate, AnUpdatesRelaunchQuitsUnaskedWithTheLibrarysNotesAndKeepsTheWindowsFrame) {
+    DelegateFixture f;
+    f.world.seed({ShellWorld::recording("Earlier")});
+    AppDelegate& delegate = f.launched();
+    f.world.defaults.remove(LibraryWindowFrame::defaultsKey);
+    f.log.clear();
+    ASSERT_TRUE(f.updates->quit);
+    f.updates->quit();
+    EXPECT_TRUE(delegate.quitCoordinator().isTerminating());
+    EXPECT_TRUE(f.world.dialogs.asked.empty()) << "nobody is asked: the user chose to install";
+    EXPECT_NE(std::find(f.log.begin(), f.log.end(), "library.commitScratchpad"), f.log.end());
+    f.world.queue.drain();
+    EXPECT_EQ(f.terminations, 1);
+    EXPECT_TRUE(f.world.defaults.string(LibraryWindowFrame::defaultsKey)) << "the window's frame is kept";
 }
 
 TEST(LibraryWindowFrame, SavedFramesAreParsedStrictlyAndKeptOnlyWhenUsable) {

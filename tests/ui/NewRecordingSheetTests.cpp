@@ -42,7 +42,7 @@ CalendarMeeting meeting(std::string title, std::vector<std::string> attendees,
     return m;
 }
 
-const std::vector<SystemAudioCapture::Application> applications = {
+const std::vector<ApplicationChoice> applications = {
     {101, "Music", "org.gnome.Rhythmbox3"},
     {102, "Firefox", "org.mozilla.firefox"},
     {103, "Zoom", "us.zoom.Zoom"},

@@ -20,13 +20,13 @@ namespace nuvel::test {
 
 class FakeRecordingSources final : public RecordingSources {
 public:
-    std::vector<MicrophoneDevices::Device> inputDevices() override {
+    std::vector<MicrophoneChoice> inputDevices() override {
         ++deviceListings;
         if (devicesFail)
             throw std::runtime_error("no sound server");
         return devices;
     }
-    Task<std::vector<SystemAudioCapture::Application>> availableApplications() override { return list(this); }
+    Task<std::vector<ApplicationChoice>> availableApplications() override { return list(this); }
     SourceChecks checks() override {
         SourceChecks checks;
         FakeRecordingSources* self = this;
@@ -38,9 +38,9 @@ public:
         return checks;
     }
 
-    std::vector<MicrophoneDevices::Device> devices;
+    std::vector<MicrophoneChoice> devices;
     bool devicesFail = false;
-    std::vector<SystemAudioCapture::Application> applications;
+    std::vector<ApplicationChoice> applications;
     bool listFails = false;
     int deviceListings = 0;
     int applicationListings = 0;
@@ -48,7 +48,7 @@ public:
     std::vector<std::pair<std::optional<SystemAudioSelection>, std::optional<std::uint32_t>>> checked;
 
 private:
-    static Task<std::vector<SystemAudioCapture::Application>> list(FakeRecordingSources* self) {
+    static Task<std::vector<ApplicationChoice>> list(FakeRecordingSources* self) {
         ++self->applicationListings;
         if (self->listFails)
             throw std::runtime_error("cannot list");

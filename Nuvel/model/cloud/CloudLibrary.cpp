@@ -1,5 +1,5 @@
 // The library's lifecycle: construction, attaching to a workspace, reset, the network state,
-// stopping playback, and the access lease of the open meeting with its expiry.
+// the access lease of the open meeting with its expiry, and the steps its parts share.
 #include "Nuvel/model/cloud/CloudLibrary.hpp"
 
 #include "Nuvel/model/Outcome.hpp"
@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -33,73 +32,34 @@ std::unique_ptr<CloudMeetingModel> makeCloudMeetingModel(CloudLibraryDependencie
 }
 
 CloudLibrary::CloudLibrary(CloudLibraryDependencies dependencies)
-    : deps_(std::move(dependencies)), anchor_(std::make_shared<Anchor>(Anchor{this})) {
-    if (!deps_.mainQueue)
-        throw std::invalid_argument("the cloud library needs a main queue");
-    if (!deps_.actorExecutor)
-        throw std::invalid_argument("the cloud library needs an actor executor");
-    if (!deps_.client)
-        throw std::invalid_argument("the cloud library needs the meeting client");
-    deps_.mainQueue->requireCurrent("CloudLibrary");
-    if (!deps_.localize)
-        deps_.localize = [](std::string_view text) { return std::string(text); };
-    if (!deps_.now)
-        deps_.now = [] { return Date::now(); };
-    if (!deps_.continuousNow)
-        deps_.continuousNow = [] { return continuousTimeSeconds(); };
-}
+    : context_(std::move(dependencies)),
+      anchor_(std::make_shared<PartAnchor<CloudLibrary>>(PartAnchor<CloudLibrary>{this})),
+      playback_(context_, *this), listing_(context_, *this), opening_(context_, *this),
+      corrections_(context_, *this), export_(context_), settings_(context_, *this),
+      sharing_(context_, *this) {}
 
 CloudLibrary::~CloudLibrary() {
-    anchor_->model = nullptr;
-    loadTask_.cancel();
+    // No task of any part may act once the first part is gone.
+    anchor_->part = nullptr;
+    playback_.detach();
+    listing_.detach();
+    opening_.detach();
+    corrections_.detach();
+    export_.detach();
+    settings_.detach();
+    sharing_.detach();
+    context_.loadTask.cancel();
     documentExpiryTask_.cancel();
-    libraryExpiryTask_.cancel();
-    if (playbackTimer_)
-        deps_.mainQueue->cancelTimer(*playbackTimer_);
-    if (player_ || audioURL_)
-        spawn(*deps_.mainQueue, releasePlayer(actors(), playerWork_, std::move(player_), audioURL_));
-}
-
-// ---- Shared steps ----
-
-void CloudLibrary::requireMain(const char* where) const {
-    deps_.mainQueue->requireCurrent(where);
-}
-
-void CloudLibrary::notify() {
-    if (onChange_)
-        onChange_();
-}
-
-std::string CloudLibrary::localized(std::string_view text) const {
-    return deps_.localize(text);
-}
-
-Date CloudLibrary::now() const {
-    return deps_.now();
-}
-
-CloudLibrary::LoadTicket CloudLibrary::takeLoadTicket() {
-    return LoadTicket{state_.generation, ++loadSerial_};
-}
-
-void CloudLibrary::cancelLoad() {
-    loadTask_.cancel();
-    ++loadSerial_;
-}
-
-bool CloudLibrary::isCurrentLoad(const LoadTicket& ticket) const {
-    return state_.generation == ticket.generation && loadSerial_ == ticket.serial;
 }
 
 void CloudLibrary::setOnChange(std::function<void()> onChange) {
-    requireMain("CloudLibrary::setOnChange");
-    onChange_ = std::move(onChange);
+    context_.requireMain("CloudLibrary::setOnChange");
+    context_.onChange = std::move(onChange);
 }
 
 void CloudLibrary::setOnPlaybackTick(std::function<void()> onPlaybackTick) {
-    requireMain("CloudLibrary::setOnPlaybackTick");
-    onPlaybackTick_ = std::move(onPlaybackTick);
+    context_.requireMain("CloudLibrary::setOnPlaybackTick");
+    context_.onPlaybackTick = std::move(onPlaybackTick);
 }
 
 // ---- Attachment ----
@@ -107,134 +67,103 @@ void CloudLibrary::setOnPlaybackTick(std::function<void()> onPlaybackTick) {
 Task<void> CloudLibrary::configure(const DeviceSession& session, const std::string& workspaceID,
                                    const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
                                    std::optional<double> offlineSeconds) {
-    requireMain("CloudLibrary::configure");
+    context_.requireMain("CloudLibrary::configure");
     return attach(anchor_, session, workspaceID, cacheRoot, mediaKey, offlineSeconds);
 }
 
 Task<void> CloudLibrary::attach(AnchorRef anchor, DeviceSession session, std::string workspaceID,
                                 std::filesystem::path cacheRoot, SymmetricKey key,
                                 std::optional<double> offlineSeconds) {
-    CloudLibrary* self = anchor->model;
+    CloudLibrary* self = anchor->part;
     if (!self)
         co_return;
     self->reset();
-    const Uuid generation = self->state_.generation;
-    self->state_.session = session;
-    self->state_.workspaceID = workspaceID;
-    self->state_.cacheRoot = cacheRoot;
+    const Uuid generation = self->context_.state.generation;
+    self->context_.state.session = session;
+    self->context_.state.workspaceID = workspaceID;
+    self->context_.state.cacheRoot = cacheRoot;
     const bool usable = offlineSeconds && std::isfinite(*offlineSeconds) && *offlineSeconds > 0;
-    self->state_.offlineLease = usable ? std::min(maximumOfflineSeconds, *offlineSeconds) : 0;
+    self->context_.state.offlineLease = usable ? std::min(maximumCloudOfflineSeconds, *offlineSeconds) : 0;
 
     MeetingCacheScope scope{session.account.id, workspaceID};
     auto prepare = [cacheRoot, key, scope] {
         emptyPlaybackFolder(cacheRoot / "playback");
         return std::make_shared<MeetingCache>(cacheRoot, key, scope);
     };
-    std::shared_ptr<MeetingCache> cache = co_await runOn(self->actors(), prepare);
+    std::shared_ptr<MeetingCache> cache = co_await runOn(self->context_.actors(), prepare);
 
-    self = anchor->model;
-    if (!self || !self->isCurrentGeneration(generation))
+    self = anchor->part;
+    if (!self || !self->context_.isCurrentGeneration(generation))
         co_return;
-    self->cache_ = std::move(cache);
+    self->context_.cache = std::move(cache);
     self->loadLibrary(false);
 }
 
 void CloudLibrary::reset() {
-    requireMain("CloudLibrary::reset");
-    state_.generation = Uuid::random();
-    cancelLoad();
-    loadTask_ = TaskHandle();
+    context_.requireMain("CloudLibrary::reset");
+    context_.state.generation = Uuid::random();
+    context_.cancelLoad();
+    context_.loadTask = TaskHandle();
     documentExpiryTask_.cancel();
-    libraryExpiryTask_.cancel();
-    state_.documentValidatedAt.reset();
-    state_.documentExpiresAt.reset();
+    listing_.cancelExpiry();
+    context_.state.documentValidatedAt.reset();
+    context_.state.documentExpiresAt.reset();
     stopPlayback();
-    state_.session.reset();
-    cache_.reset();
-    state_.cacheRoot.reset();
-    state_.meetings.clear();
-    state_.searchResults.clear();
-    state_.document.reset();
-    state_.originalTranscript.reset();
-    state_.sharing.reset();
-    state_.pendingLinkURL.reset();
-    state_.pendingCorrection.reset();
-    state_.selectedID.reset();
-    state_.nextCursor.reset();
-    state_.hasMore = false;
-    state_.loading = false;
-    state_.retentionDays.reset();
-    state_.retentionChoices.clear();
-    state_.message.clear();
-    state_.signInNeeded = false;
-    state_.offline = false;
-    notify();
+    context_.state.session.reset();
+    context_.cache.reset();
+    context_.state.cacheRoot.reset();
+    context_.state.meetings.clear();
+    context_.state.searchResults.clear();
+    context_.state.document.reset();
+    context_.state.originalTranscript.reset();
+    context_.state.sharing.reset();
+    context_.state.pendingLinkURL.reset();
+    context_.state.pendingCorrection.reset();
+    context_.state.selectedID.reset();
+    context_.state.nextCursor.reset();
+    context_.state.hasMore = false;
+    context_.state.loading = false;
+    context_.state.retentionDays.reset();
+    context_.state.retentionChoices.clear();
+    context_.state.message.clear();
+    context_.state.signInNeeded = false;
+    context_.state.offline = false;
+    context_.notify();
 }
 
 void CloudLibrary::refuseSession() {
-    requireMain("CloudLibrary::refuseSession");
+    context_.requireMain("CloudLibrary::refuseSession");
     reset();
-    state_.message = localized(cloud_sentences::librarySignIn);
-    state_.signInNeeded = true;
-    notify();
+    context_.state.message = context_.localized(cloud_sentences::librarySignIn);
+    context_.state.signInNeeded = true;
+    context_.notify();
 }
 
 void CloudLibrary::setOnline(bool online) {
-    requireMain("CloudLibrary::setOnline");
-    state_.online = online;
-    if (!online && state_.document && !documentLeaseIsValid())
+    context_.requireMain("CloudLibrary::setOnline");
+    context_.state.online = online;
+    if (!online && context_.state.document && !context_.documentLeaseIsValid())
         expireDocument();
-}
-
-void CloudLibrary::stopPlayback() {
-    requireMain("CloudLibrary::stopPlayback");
-    playbackGeneration_ = Uuid::random();
-    if (playbackTimer_) {
-        deps_.mainQueue->cancelTimer(*playbackTimer_);
-        playbackTimer_.reset();
-    }
-    tickRunning_ = false;
-    state_.isPlaying = false;
-    loadedAudioID_.reset();
-    state_.playbackMilliseconds = 0;
-    std::optional<fs::path> file = std::exchange(audioURL_, std::nullopt);
-    if (!player_ && !file)
-        return;
-    // Releasing the player may wait for the sound server and deleting the file for the disk:
-    // both run off the main thread, after the player's earlier work. A file left behind goes with
-    // the next clean-up of the playback folder.
-    TaskHandle previous = std::exchange(playerWork_, TaskHandle());
-    playerWork_ =
-        spawn(*deps_.mainQueue, releasePlayer(actors(), previous, std::move(player_), std::move(file)));
 }
 
 // ---- The open meeting's lease ----
 
-bool CloudLibrary::documentLeaseIsValid() const {
-    if (!state_.document)
-        return false;
-    if (state_.documentValidatedAt && state_.documentExpiresAt) {
-        const Date at = now();
-        return *state_.documentValidatedAt <= at && at < *state_.documentExpiresAt;
-    }
-    return state_.online && !state_.offline;
-}
-
 void CloudLibrary::scheduleDocumentExpiry(Date validatedAt, Date expiresAt) {
-    state_.documentValidatedAt = validatedAt;
-    state_.documentExpiresAt = expiresAt;
+    context_.state.documentValidatedAt = validatedAt;
+    context_.state.documentExpiresAt = expiresAt;
     documentExpiryTask_.cancel();
     documentExpiryTask_ =
-        spawn(*deps_.mainQueue, documentExpiry(anchor_, state_.generation, state_.selectedID, expiresAt));
+        spawn(*context_.deps.mainQueue,
+              documentExpiry(anchor_, context_.state.generation, context_.state.selectedID, expiresAt));
 }
 
 Task<void> CloudLibrary::documentExpiry(AnchorRef anchor, Uuid generation,
                                         std::optional<std::string> selectedID, Date expiresAt) {
-    CloudLibrary* self = anchor->model;
+    CloudLibrary* self = anchor->part;
     if (!self)
         co_return;
-    const double seconds = expiresAt.sinceReferenceDate - self->now().sinceReferenceDate;
-    Task<void> wait = sleepOnContinuousClock(seconds, self->deps_.continuousNow);
+    const double seconds = expiresAt.sinceReferenceDate - self->context_.now().sinceReferenceDate;
+    Task<void> wait = sleepOnContinuousClock(seconds, self->context_.deps.continuousNow);
     Outcome<void> waited = co_await attempt(wait);
     if (waited.cancelled())
         co_return;
@@ -242,30 +171,35 @@ Task<void> CloudLibrary::documentExpiry(AnchorRef anchor, Uuid generation,
         std::rethrow_exception(waited.error());
     if ((co_await currentStopToken()).stop_requested())
         co_return;
-    self = anchor->model;
-    if (!self || !self->isCurrentGeneration(generation) || self->state_.selectedID != selectedID)
+    self = anchor->part;
+    if (!self || !self->context_.isCurrentGeneration(generation) ||
+        self->context_.state.selectedID != selectedID)
         co_return;
     self->expireDocument();
 }
 
 void CloudLibrary::closeDocument() {
     stopPlayback();
-    state_.document.reset();
-    state_.originalTranscript.reset();
-    state_.sharing.reset();
-    state_.pendingLinkURL.reset();
-    state_.pendingCorrection.reset();
-    state_.documentValidatedAt.reset();
-    state_.documentExpiresAt.reset();
-    state_.selectedID.reset();
+    context_.state.document.reset();
+    context_.state.originalTranscript.reset();
+    context_.state.sharing.reset();
+    context_.state.pendingLinkURL.reset();
+    context_.state.pendingCorrection.reset();
+    context_.state.documentValidatedAt.reset();
+    context_.state.documentExpiresAt.reset();
+    context_.state.selectedID.reset();
+}
+
+Task<bool> CloudLibrary::handleAccessError(Failure failure, std::string meetingID) {
+    return corrections_.handleAccessError(std::move(failure), std::move(meetingID));
 }
 
 void CloudLibrary::expireDocument() {
     closeDocument();
-    cancelLoad();
-    state_.loading = false;
-    state_.message = localized(cloud_sentences::leaseExpired);
-    notify();
+    context_.cancelLoad();
+    context_.state.loading = false;
+    context_.state.message = context_.localized(cloud_sentences::leaseExpired);
+    context_.notify();
 }
 
 } // namespace nuvel

@@ -1,14 +1,19 @@
 #pragma once
 
-#include "Nuvel/model/AudioPlayer.hpp"
 #include "Nuvel/model/CloudMeetingModel.hpp"
+#include "Nuvel/model/cloud/CloudLibraryContext.hpp"
+#include "Nuvel/model/cloud/CloudLibraryCorrections.hpp"
 #include "Nuvel/model/cloud/CloudLibraryDependencies.hpp"
-#include "NuvelKit/meetings/MeetingCache.hpp"
-#include "NuvelKit/meetings/MeetingLibrary.hpp"
+#include "Nuvel/model/cloud/CloudLibraryExport.hpp"
+#include "Nuvel/model/cloud/CloudLibraryListing.hpp"
+#include "Nuvel/model/cloud/CloudLibraryOpening.hpp"
+#include "Nuvel/model/cloud/CloudLibraryPlayback.hpp"
+#include "Nuvel/model/cloud/CloudLibrarySettings.hpp"
+#include "Nuvel/model/cloud/CloudLibrarySharing.hpp"
 #include "NuvelKit/support/Task.hpp"
 
+#include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -33,15 +38,18 @@ std::unique_ptr<CloudMeetingModel> makeCloudMeetingModel(CloudLibraryDependencie
 // under and writes only while it is unchanged; `reset` (and so `configure`) takes a new one. A
 // library or meeting load also holds a load ticket: only the newest load writes, so a load that
 // was overtaken (a refresh during a load, a load cancelled by opening a meeting) changes nothing,
-// not even `loading`. Tasks hold the model through an anchor that the destructor clears, so a task
-// that outlives the model does nothing.
-class CloudLibrary final : public CloudMeetingModel {
+// not even `loading`. Tasks hold the part that started them through an anchor that the destructor
+// clears first, so a task that outlives the library does nothing.
+//
+// The library keeps its lifecycle and the open meeting's lease itself and hands each kind of
+// request to the part that does it; the parts share the context it owns and reach across through
+// the steps it provides.
+class CloudLibrary final : public CloudMeetingModel, private CloudLibrarySteps {
 public:
-    // The library's cache key of its own offline copy.
-    static constexpr const char* libraryKey = "__library__";
-    static constexpr std::int64_t pageSize = 50;
-    static constexpr std::size_t reconcileBatch = 100;
-    static constexpr double maximumOfflineSeconds = 86400;
+    static constexpr const char* libraryKey = CloudLibraryListing::libraryKey;
+    static constexpr std::int64_t pageSize = CloudLibraryListing::pageSize;
+    static constexpr std::size_t reconcileBatch = CloudLibraryListing::reconcileBatch;
+    static constexpr double maximumOfflineSeconds = maximumCloudOfflineSeconds;
 
     explicit CloudLibrary(CloudLibraryDependencies dependencies);
     ~CloudLibrary() override;
@@ -50,74 +58,70 @@ public:
 
     void setOnChange(std::function<void()> onChange) override;
     void setOnPlaybackTick(std::function<void()> onPlaybackTick) override;
-    const CloudMeetingState& state() const override { return state_; }
-    bool documentLeaseIsValid() const override;
+    const CloudMeetingState& state() const override { return context_.state; }
+    bool documentLeaseIsValid() const override { return context_.documentLeaseIsValid(); }
 
     Task<void> configure(const DeviceSession& session, const std::string& workspaceID,
                          const std::filesystem::path& cacheRoot, const SymmetricKey& mediaKey,
                          std::optional<double> offlineSeconds) override;
     void reset() override;
     void refuseSession() override;
-    void stopPlayback() override;
+    void stopPlayback() override { playback_.stopPlayback(); }
     void setOnline(bool online) override;
 
-    void loadLibrary(bool more) override;
-    void search(const std::string& query) override;
-    void openMeeting(const std::string& meetingID, bool refreshing) override;
-    void exportMeeting(MeetingExport::Format format, const std::string& variant) override;
+    void loadLibrary(bool more) override { listing_.loadLibrary(more); }
+    void search(const std::string& query) override { listing_.search(query); }
+    void openMeeting(const std::string& meetingID, bool refreshing) override {
+        opening_.openMeeting(meetingID, refreshing);
+    }
+    void exportMeeting(MeetingExport::Format format, const std::string& variant) override {
+        export_.exportMeeting(format, variant);
+    }
 
     void submitCorrection(std::vector<MeetingRevisionOperation> operations, std::int64_t baseRevision,
-                          CorrectionCompletion completion) override;
+                          CorrectionCompletion completion) override {
+        corrections_.submitCorrection(std::move(operations), baseRevision, std::move(completion));
+    }
     Task<void> retryCorrection(std::string meetingID, MeetingRevisionRequest request,
                                CorrectionCompletion completion, DeviceSession session,
-                               Uuid generation) override;
+                               Uuid generation) override {
+        return corrections_.retryCorrection(std::move(meetingID), std::move(request), std::move(completion),
+                                            std::move(session), generation);
+    }
 
-    void play(std::optional<std::int64_t> positionMilliseconds) override;
-    void setSpeed(float speed) override;
+    void play(std::optional<std::int64_t> positionMilliseconds) override {
+        playback_.play(positionMilliseconds);
+    }
+    void setSpeed(float speed) override { playback_.setSpeed(speed); }
 
-    void updateSharing(MeetingShareRequest request) override;
-    void revokeShare(std::string shareID) override;
-    void createLink(int days, bool includeAudio) override;
-    void revokeLink(std::string linkID) override;
-    void renameTitle(std::string title) override;
-    void confirmDelete() override;
+    void updateSharing(MeetingShareRequest request) override { sharing_.updateSharing(std::move(request)); }
+    void revokeShare(std::string shareID) override { sharing_.revokeShare(std::move(shareID)); }
+    void createLink(int days, bool includeAudio) override { sharing_.createLink(days, includeAudio); }
+    void revokeLink(std::string linkID) override { sharing_.revokeLink(std::move(linkID)); }
+    void renameTitle(std::string title) override { sharing_.renameTitle(std::move(title)); }
+    void confirmDelete() override { sharing_.confirmDelete(); }
 
-    Task<void> refreshServerRetention(Uuid generation, DeviceSession session) override;
-    void setServerRetentionDays(std::int64_t days) override;
-    Task<void> clearCache(Uuid generation) override;
+    Task<void> refreshServerRetention(Uuid generation, DeviceSession session) override {
+        return settings_.refreshServerRetention(generation, std::move(session));
+    }
+    void setServerRetentionDays(std::int64_t days) override { settings_.setServerRetentionDays(days); }
+    Task<void> clearCache(Uuid generation) override { return settings_.clearCache(generation); }
 
     // The draft key of a meeting's correction.
-    static std::string draftKey(std::string_view meetingID) { return "edit:" + std::string(meetingID); }
+    static std::string draftKey(std::string_view meetingID) { return correctionDraftKey(meetingID); }
 
 private:
-    // What tasks hold instead of the model: cleared when the model goes.
-    struct Anchor {
-        CloudLibrary* model = nullptr;
-    };
-    using AnchorRef = std::shared_ptr<Anchor>;
+    using AnchorRef = PartAnchorRef<CloudLibrary>;
 
-    // Identifies one library or meeting load.
-    struct LoadTicket {
-        Uuid generation;
-        std::uint64_t serial = 0;
-    };
-
-    // ---- Shared steps (CloudLibrary.cpp) ----
-    void requireMain(const char* where) const;
-    void notify();
-    std::string localized(std::string_view text) const;
-    Date now() const;
-    Executor& actors() const { return *deps_.actorExecutor; }
-    // Starts a new load: the running one, if any, may no longer write.
-    LoadTicket takeLoadTicket();
-    // Cancels the running load and retires its ticket.
-    void cancelLoad();
-    bool isCurrentLoad(const LoadTicket& ticket) const;
-    bool isCurrentGeneration(const Uuid& generation) const { return state_.generation == generation; }
-    void scheduleDocumentExpiry(Date validatedAt, Date expiresAt);
-    void expireDocument();
-    // Forgets the open meeting's fields (not the lists, not `loading`).
-    void closeDocument();
+    // ---- Steps the parts share (CloudLibrarySteps) ----
+    void closeDocument() override;
+    void expireDocument() override;
+    void scheduleDocumentExpiry(Date validatedAt, Date expiresAt) override;
+    void cancelDocumentExpiry() override { documentExpiryTask_.cancel(); }
+    Task<void> revokeMeetings(std::vector<std::string> meetingIDs) override {
+        return listing_.revokeMeetings(std::move(meetingIDs));
+    }
+    Task<bool> handleAccessError(Failure failure, std::string meetingID) override;
 
     static Task<void> attach(AnchorRef anchor, DeviceSession session, std::string workspaceID,
                              std::filesystem::path cacheRoot, SymmetricKey key,
@@ -125,122 +129,18 @@ private:
     static Task<void> documentExpiry(AnchorRef anchor, Uuid generation, std::optional<std::string> selectedID,
                                      Date expiresAt);
 
-    // ---- The library (CloudLibraryListing.cpp) ----
-    void scheduleLibraryExpiry(Date expiresAt);
-    static Task<void> libraryLoad(AnchorRef anchor, LoadTicket ticket, bool more,
-                                  std::shared_ptr<MeetingCache> cache, std::string workspaceID,
-                                  std::optional<std::string> cursor, DeviceSession session);
-    static Task<void> libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, Failure failure,
-                                        std::shared_ptr<MeetingCache> cache);
-    static Task<void> libraryExpiry(AnchorRef anchor, Uuid generation, Date expiresAt);
-    // The revocation step: the meetings' cached copies and drafts are revoked, the meetings leave
-    // the lists, and the open meeting closes when it is among them. No sentence, no observer call.
-    static Task<void> revokeMeetings(AnchorRef anchor, std::vector<std::string> meetingIDs);
-    static Task<void> searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial,
-                                    std::string query, DeviceSession session);
-
-    // ---- Opening a meeting (CloudLibraryOpening.cpp) ----
-    void finishDocumentLoad(const LoadTicket& ticket);
-    static Task<void> meetingLoad(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
-                                  std::shared_ptr<MeetingCache> cache, DeviceSession session);
-    // The shared rule for a failed summary, transcript, restore, store or sharing request.
-    static Task<void> meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
-                                        Failure failure);
-
-    // ---- Corrections (CloudLibraryCorrections.cpp) ----
-    // The generation is still `generation` and `meetingID` is still the selected meeting.
-    bool isCurrentMeeting(const Uuid& generation, const std::string& meetingID) const {
-        return isCurrentGeneration(generation) && state_.selectedID == meetingID;
-    }
-    // The model behind `anchor` while it still shows `meetingID` in `generation`; null once it is
-    // gone or has moved on. A task checks it after every await.
-    static CloudLibrary* showing(const AnchorRef& anchor, const Uuid& generation,
-                                 const std::string& meetingID) {
-        CloudLibrary* self = anchor->model;
-        return self && self->isCurrentMeeting(generation, meetingID) ? self : nullptr;
-    }
-    static Task<void> saveAndSendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                            MeetingRevisionRequest request, CorrectionCompletion completion,
-                                            DeviceSession session, std::shared_ptr<MeetingCache> cache);
-    static Task<void> sendCorrection(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                     MeetingRevisionRequest request, CorrectionCompletion completion,
-                                     DeviceSession session);
-    // The shared answer to a failed meeting request: a rejected session purges the cache and
-    // resets; a forbidden or unknown meeting is revoked. True when it was one of those.
-    static Task<bool> handleAccessError(AnchorRef anchor, Failure failure, std::string meetingID);
-
-    // ---- Playback (CloudLibraryPlayback.cpp) ----
-    static Task<void> downloadAndPlay(AnchorRef anchor, Uuid generation, Uuid playbackGeneration,
-                                      std::string meetingID, DeviceSession session,
-                                      std::filesystem::path cacheRoot, std::optional<std::int64_t> position);
-    static Task<void> playbackFailed(AnchorRef anchor, Uuid generation, Uuid playbackGeneration,
-                                     std::string meetingID, Failure failure);
-    static Task<void> drivePlayer(AnchorRef anchor, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
-                                  Uuid playbackGeneration, std::optional<std::int64_t> position);
-    static Task<void> applyRate(Executor& actors, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
-                                double rate);
-    static Task<void> readPlayer(AnchorRef anchor, TaskHandle previous, std::shared_ptr<AudioPlayer> player,
-                                 Uuid playbackGeneration);
-    // Stops and drops the player after the work before it, then deletes the file; runs to its end
-    // even when the model is gone.
-    static Task<void> releasePlayer(Executor& actors, TaskHandle previous,
-                                    std::shared_ptr<AudioPlayer> player,
-                                    std::optional<std::filesystem::path> file);
-    void startPlaybackTimer();
-    void playbackTick();
-
-    // ---- Sharing, links, rename, delete (CloudLibrarySharing.cpp) ----
-    // The launch guard: the lease, the selection, the session, the document and the right.
-    bool mayChange(std::string_view right) const;
-    // The failure rule: an access error is handled; any other error writes `sentence`.
-    static Task<void> changeFailed(AnchorRef anchor, std::string meetingID, Failure failure,
-                                   std::string sentence);
-    static Task<void> shareChange(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                  DeviceSession session, std::optional<MeetingShareRequest> invite,
-                                  std::optional<std::string> shareID);
-    // After a change of the open meeting's links: loads its sharing again and shows it, with
-    // `sentence` when given. A failed reload comes back; a meeting no longer shown takes nothing.
-    static Task<Failure> reloadSharing(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                       std::string token, std::optional<std::string_view> sentence);
-    static Task<void> linkCreation(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                   DeviceSession session, int days, bool includeAudio);
-    static Task<void> linkRevocation(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                     DeviceSession session, std::string linkID);
-    static Task<void> titleChange(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                  DeviceSession session, std::string title);
-    static Task<void> deletion(AnchorRef anchor, Uuid generation, std::string meetingID,
-                               DeviceSession session);
-
-    // ---- Settings and export (CloudLibrarySettings.cpp, CloudLibraryExport.cpp) ----
-    static Task<void> readRetention(AnchorRef anchor, Uuid generation, DeviceSession session);
-    static Task<void> updateRetention(AnchorRef anchor, Uuid generation, DeviceSession session,
-                                      std::int64_t days);
-    static Task<void> purgeCache(AnchorRef anchor, Uuid generation);
-    static Task<void> saveExport(AnchorRef anchor, Uuid generation, std::string meetingID, std::string text,
-                                 std::string proposedName);
-
-    CloudLibraryDependencies deps_;
+    // Declared first: the parts refer to it until they go.
+    CloudLibraryContext context_;
     AnchorRef anchor_;
-    CloudMeetingState state_;
-    std::function<void()> onChange_;
-    std::function<void()> onPlaybackTick_;
-
-    std::shared_ptr<MeetingCache> cache_;
-    TaskHandle loadTask_;
     TaskHandle documentExpiryTask_;
-    TaskHandle libraryExpiryTask_;
-    std::uint64_t loadSerial_ = 0;
-    std::uint64_t searchSerial_ = 0;
 
-    // Playback of the open meeting's audio.
-    std::shared_ptr<AudioPlayer> player_;
-    // The newest player operation; each waits for the one before.
-    TaskHandle playerWork_;
-    bool tickRunning_ = false;
-    std::optional<std::filesystem::path> audioURL_;
-    std::optional<MainQueue::TimerId> playbackTimer_;
-    std::optional<std::string> loadedAudioID_;
-    Uuid playbackGeneration_ = Uuid::random();
+    CloudLibraryPlayback playback_;
+    CloudLibraryListing listing_;
+    CloudLibraryOpening opening_;
+    CloudLibraryCorrections corrections_;
+    CloudLibraryExport export_;
+    CloudLibrarySettings settings_;
+    CloudLibrarySharing sharing_;
 };
 
 } // namespace nuvel

@@ -1,8 +1,9 @@
 // The library list: page loads with the offline copy shown first, reconciliation of the listed
 // meetings, the library's lease, the revocation step and the library-wide search.
+#include "Nuvel/model/cloud/CloudLibraryListing.hpp"
+
 #include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudFailure.hpp"
-#include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "NuvelKit/support/Unicode.hpp"
@@ -24,42 +25,60 @@ double pageAllowance(const MeetingLibraryPage& page) {
     const std::optional<double>& seconds = page.offline_access_seconds;
     if (!seconds || !std::isfinite(*seconds) || *seconds <= 0)
         return 0;
-    return std::min(*seconds, CloudLibrary::maximumOfflineSeconds);
+    return std::min(*seconds, maximumCloudOfflineSeconds);
 }
 } // namespace
 
-// ---- Loading the library ----
+CloudLibraryListing::CloudLibraryListing(CloudLibraryContext& context, CloudLibrarySteps& steps)
+    : ctx_(context), steps_(steps),
+      anchor_(std::make_shared<PartAnchor<CloudLibraryListing>>(PartAnchor<CloudLibraryListing>{this})) {}
 
-void CloudLibrary::loadLibrary(bool more) {
-    requireMain("CloudLibrary::loadLibrary");
-    if (!state_.session || !cache_ || state_.loading)
-        return;
-    const LoadTicket ticket = takeLoadTicket();
-    std::optional<std::string> cursor = more ? state_.nextCursor : std::nullopt;
-    state_.loading = true;
-    state_.message.clear();
-    notify();
-    // The handle of an earlier load is let go, not cancelled; its ticket is no longer current.
-    loadTask_ = spawn(*deps_.mainQueue, libraryLoad(anchor_, ticket, more, cache_, state_.workspaceID,
-                                                    std::move(cursor), *state_.session));
+CloudLibraryListing::~CloudLibraryListing() {
+    anchor_->part = nullptr;
+    libraryExpiryTask_.cancel();
 }
 
-Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool more,
-                                     std::shared_ptr<MeetingCache> cache, std::string workspaceID,
-                                     std::optional<std::string> cursor, DeviceSession session) {
-    CloudLibrary* self = anchor->model;
+void CloudLibraryListing::cancelExpiry() {
+    libraryExpiryTask_.cancel();
+}
+
+Task<void> CloudLibraryListing::revokeMeetings(std::vector<std::string> meetingIDs) {
+    return revokeFromLibrary(anchor_, std::move(meetingIDs));
+}
+
+// ---- Loading the library ----
+
+void CloudLibraryListing::loadLibrary(bool more) {
+    ctx_.requireMain("CloudLibrary::loadLibrary");
+    if (!ctx_.state.session || !ctx_.cache || ctx_.state.loading)
+        return;
+    const LoadTicket ticket = ctx_.takeLoadTicket();
+    std::optional<std::string> cursor = more ? ctx_.state.nextCursor : std::nullopt;
+    ctx_.state.loading = true;
+    ctx_.state.message.clear();
+    ctx_.notify();
+    // The handle of an earlier load is let go, not cancelled; its ticket is no longer current.
+    ctx_.loadTask =
+        spawn(*ctx_.deps.mainQueue, libraryLoad(anchor_, ticket, more, ctx_.cache, ctx_.state.workspaceID,
+                                                std::move(cursor), *ctx_.state.session));
+}
+
+Task<void> CloudLibraryListing::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool more,
+                                            std::shared_ptr<MeetingCache> cache, std::string workspaceID,
+                                            std::optional<std::string> cursor, DeviceSession session) {
+    CloudLibraryListing* self = anchor->part;
     auto current = [&anchor, &ticket, &self] {
-        self = anchor->model;
-        return self && self->isCurrentLoad(ticket);
+        self = anchor->part;
+        return self && self->ctx_.isCurrentLoad(ticket);
     };
     if (!current())
         co_return;
-    Executor& actors = self->actors();
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    Executor& actors = self->ctx_.actors();
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
 
     // The offline copy first, while its lease holds.
-    if (!more && self->state_.meetings.empty()) {
-        const Date at = self->now();
+    if (!more && self->ctx_.state.meetings.empty()) {
+        const Date at = self->ctx_.now();
         auto readCopy = [cache, at] { return cache->loadWithLease<MeetingLibraryPage>(libraryKey, at); };
         Outcome<MeetingCache::Leased<MeetingLibraryPage>> read = co_await attemptOn(actors, readCopy);
         if (!read.missingFile())
@@ -67,21 +86,21 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
         if (!current())
             co_return;
         MeetingCache::Leased<MeetingLibraryPage>* copy = read.ok() ? &read.value() : nullptr;
-        if (copy && self->now() < copy->lease.expiresAt) {
-            self->state_.meetings = std::move(copy->value.meetings);
-            self->state_.offline = true;
+        if (copy && self->ctx_.now() < copy->lease.expiresAt) {
+            self->ctx_.state.meetings = std::move(copy->value.meetings);
+            self->ctx_.state.offline = true;
             self->scheduleLibraryExpiry(copy->lease.expiresAt);
-            self->notify();
+            self->ctx_.notify();
         }
     }
 
     std::vector<std::string> toReconcile;
     {
         std::set<std::string> ids;
-        for (const MeetingSummary& meeting : self->state_.meetings)
+        for (const MeetingSummary& meeting : self->ctx_.state.meetings)
             ids.insert(meeting.id);
-        if (self->state_.selectedID)
-            ids.insert(*self->state_.selectedID);
+        if (self->ctx_.state.selectedID)
+            ids.insert(*self->ctx_.state.selectedID);
         toReconcile.assign(ids.begin(), ids.end());
     }
 
@@ -99,7 +118,7 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
         co_return;
     const MeetingLibraryPage& page = fetched.value();
 
-    CloudMeetingState& state = self->state_;
+    CloudMeetingState& state = self->ctx_.state;
     if (!more) {
         state.meetings = page.meetings;
     } else {
@@ -113,7 +132,7 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
     state.nextCursor = page.next_cursor;
     state.hasMore = state.nextCursor.has_value();
     state.offline = false;
-    const Date validatedAt = self->now();
+    const Date validatedAt = self->ctx_.now();
     state.offlineLease = std::min(pageAllowance(page), state.offlineLease);
     const double lease = state.offlineLease;
     if (lease > 0)
@@ -153,7 +172,7 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
         if (!current())
             co_return;
         std::vector<std::string> removed = std::move(answer.value().removed_ids);
-        Task<void> revocation = revokeMeetings(anchor, removed);
+        Task<void> revocation = revokeFromLibrary(anchor, removed);
         Outcome<void> revoked = co_await attempt(revocation);
         if (revoked.failed()) {
             co_await libraryLoadFailed(anchor, ticket, revoked, cache);
@@ -166,8 +185,8 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
     if (lease > 0) {
         MeetingLibraryPage copy;
         copy.contract_version = 1;
-        copy.meetings = self->state_.meetings;
-        copy.next_cursor = self->state_.nextCursor;
+        copy.meetings = self->ctx_.state.meetings;
+        copy.next_cursor = self->ctx_.state.nextCursor;
         copy.as_of = page.as_of;
         copy.offline_access_seconds = lease;
         auto store = [cache, copy = std::move(copy), validatedAt, lease] {
@@ -180,56 +199,57 @@ Task<void> CloudLibrary::libraryLoad(AnchorRef anchor, LoadTicket ticket, bool m
         }
         if (!current())
             co_return;
-        if (self->now() >= validatedAt.adding(lease)) {
-            self->state_.meetings.clear();
-            self->state_.searchResults.clear();
+        if (self->ctx_.now() >= validatedAt.adding(lease)) {
+            self->ctx_.state.meetings.clear();
+            self->ctx_.state.searchResults.clear();
         }
     }
     if (!current())
         co_return;
-    self->state_.loading = false;
-    self->notify();
+    self->ctx_.state.loading = false;
+    self->ctx_.notify();
 }
 
-Task<void> CloudLibrary::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, Failure failure,
-                                           std::shared_ptr<MeetingCache> cache) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibraryListing::libraryLoadFailed(AnchorRef anchor, LoadTicket ticket, Failure failure,
+                                                  std::shared_ptr<MeetingCache> cache) {
+    CloudLibraryListing* self = anchor->part;
     // A load that was overtaken or cancelled ends without a word.
-    if (!self || !self->isCurrentLoad(ticket))
+    if (!self || !self->ctx_.isCurrentLoad(ticket))
         co_return;
     const std::optional<int> status = serviceStatus(failure);
     if (status == 401 || status == 403) {
         auto purge = [cache] { cache->purge(); };
-        Outcome<void> purged = co_await attemptOn(self->actors(), purge);
+        Outcome<void> purged = co_await attemptOn(self->ctx_.actors(), purge);
         // The session ends all the same.
         purged.drop("emptying the cache of a refused session");
-        self = anchor->model;
-        if (!self || !self->isCurrentLoad(ticket))
+        self = anchor->part;
+        if (!self || !self->ctx_.isCurrentLoad(ticket))
             co_return;
-        self->reset();
-        self->state_.message = self->localized(*status == 401 ? cloud_sentences::librarySignIn
-                                                              : cloud_sentences::libraryAccessRemoved);
-        self->state_.signInNeeded = *status == 401;
-        self->notify();
+        self->steps_.reset();
+        self->ctx_.state.message = self->ctx_.localized(
+            *status == 401 ? cloud_sentences::librarySignIn : cloud_sentences::libraryAccessRemoved);
+        self->ctx_.state.signInNeeded = *status == 401;
+        self->ctx_.notify();
         co_return;
     }
-    self->state_.offline = true;
-    self->state_.message = self->localized(cloud_sentences::libraryOffline);
-    self->state_.loading = false;
-    self->notify();
+    self->ctx_.state.offline = true;
+    self->ctx_.state.message = self->ctx_.localized(cloud_sentences::libraryOffline);
+    self->ctx_.state.loading = false;
+    self->ctx_.notify();
 }
 
-void CloudLibrary::scheduleLibraryExpiry(Date expiresAt) {
+void CloudLibraryListing::scheduleLibraryExpiry(Date expiresAt) {
     libraryExpiryTask_.cancel();
-    libraryExpiryTask_ = spawn(*deps_.mainQueue, libraryExpiry(anchor_, state_.generation, expiresAt));
+    libraryExpiryTask_ =
+        spawn(*ctx_.deps.mainQueue, libraryExpiry(anchor_, ctx_.state.generation, expiresAt));
 }
 
-Task<void> CloudLibrary::libraryExpiry(AnchorRef anchor, Uuid generation, Date expiresAt) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibraryListing::libraryExpiry(AnchorRef anchor, Uuid generation, Date expiresAt) {
+    CloudLibraryListing* self = anchor->part;
     if (!self)
         co_return;
-    const double seconds = expiresAt.sinceReferenceDate - self->now().sinceReferenceDate;
-    Task<void> wait = sleepOnContinuousClock(seconds, self->deps_.continuousNow);
+    const double seconds = expiresAt.sinceReferenceDate - self->ctx_.now().sinceReferenceDate;
+    Task<void> wait = sleepOnContinuousClock(seconds, self->ctx_.deps.continuousNow);
     Outcome<void> waited = co_await attempt(wait);
     if (waited.cancelled())
         co_return;
@@ -237,86 +257,86 @@ Task<void> CloudLibrary::libraryExpiry(AnchorRef anchor, Uuid generation, Date e
         std::rethrow_exception(waited.error());
     if ((co_await currentStopToken()).stop_requested())
         co_return;
-    self = anchor->model;
-    if (!self || !self->isCurrentGeneration(generation))
+    self = anchor->part;
+    if (!self || !self->ctx_.isCurrentGeneration(generation))
         co_return;
-    self->state_.meetings.clear();
-    self->state_.searchResults.clear();
-    self->notify();
+    self->ctx_.state.meetings.clear();
+    self->ctx_.state.searchResults.clear();
+    self->ctx_.notify();
 }
 
 // ---- Revocation ----
 
-Task<void> CloudLibrary::revokeMeetings(AnchorRef anchor, std::vector<std::string> meetingIDs) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibraryListing::revokeFromLibrary(AnchorRef anchor, std::vector<std::string> meetingIDs) {
+    CloudLibraryListing* self = anchor->part;
     if (!self || meetingIDs.empty())
         co_return;
-    const Uuid generation = self->state_.generation;
-    if (std::shared_ptr<MeetingCache> cache = self->cache_) {
+    const Uuid generation = self->ctx_.state.generation;
+    if (std::shared_ptr<MeetingCache> cache = self->ctx_.cache) {
         std::vector<std::string> keys = meetingIDs;
         for (const std::string& id : meetingIDs)
-            keys.push_back(draftKey(id));
+            keys.push_back(correctionDraftKey(id));
         auto revoke = [cache, keys] { cache->revoke(keys); };
-        Outcome<void> sealed = co_await attemptOn(self->actors(), revoke);
+        Outcome<void> sealed = co_await attemptOn(self->ctx_.actors(), revoke);
         // The meetings leave the lists all the same.
         sealed.drop("revoking meetings in the cache");
-        self = anchor->model;
-        if (!self || !self->isCurrentGeneration(generation))
+        self = anchor->part;
+        if (!self || !self->ctx_.isCurrentGeneration(generation))
             co_return;
     }
-    CloudMeetingState& state = self->state_;
+    CloudMeetingState& state = self->ctx_.state;
     std::erase_if(state.meetings,
                   [&](const MeetingSummary& meeting) { return contains(meetingIDs, meeting.id); });
     std::erase_if(state.searchResults,
                   [&](const MeetingSearchPage::Hit& hit) { return contains(meetingIDs, hit.meeting_id); });
     if (state.selectedID && contains(meetingIDs, *state.selectedID)) {
-        self->documentExpiryTask_.cancel();
-        self->closeDocument();
+        self->steps_.cancelDocumentExpiry();
+        self->steps_.closeDocument();
     }
 }
 
 // ---- Search ----
 
-void CloudLibrary::search(const std::string& query) {
-    requireMain("CloudLibrary::search");
-    if (!state_.session)
+void CloudLibraryListing::search(const std::string& query) {
+    ctx_.requireMain("CloudLibrary::search");
+    if (!ctx_.state.session)
         return;
     // Every new query, an empty one too, retires the answers still on their way.
     const std::uint64_t serial = ++searchSerial_;
     std::string trimmed = unicode::trimWhitespaceAndNewlines(query);
     if (trimmed.empty()) {
-        state_.searchResults.clear();
-        notify();
+        ctx_.state.searchResults.clear();
+        ctx_.notify();
         return;
     }
-    spawn(*deps_.mainQueue,
-          searchLibrary(anchor_, state_.generation, serial, std::move(trimmed), *state_.session));
+    spawn(*ctx_.deps.mainQueue,
+          searchLibrary(anchor_, ctx_.state.generation, serial, std::move(trimmed), *ctx_.state.session));
 }
 
-Task<void> CloudLibrary::searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial,
-                                       std::string query, DeviceSession session) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibraryListing::searchLibrary(AnchorRef anchor, Uuid generation, std::uint64_t serial,
+                                              std::string query, DeviceSession session) {
+    CloudLibraryListing* self = anchor->part;
     if (!self)
         co_return;
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
-    const std::optional<std::string> workspaceID = self->state_.workspaceID;
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
+    const std::optional<std::string> workspaceID = self->ctx_.state.workspaceID;
     const std::string token = session.token;
     auto ask = [client, query, workspaceID, token](std::stop_token stop) {
         return client->search(query, workspaceID, token, stop);
     };
-    Outcome<MeetingSearchPage> page = co_await attemptOn(self->actors(), ask);
-    self = anchor->model;
-    if (!self || !self->isCurrentGeneration(generation) || self->searchSerial_ != serial)
+    Outcome<MeetingSearchPage> page = co_await attemptOn(self->ctx_.actors(), ask);
+    self = anchor->part;
+    if (!self || !self->ctx_.isCurrentGeneration(generation) || self->searchSerial_ != serial)
         co_return;
     if (page.ok()) {
-        self->state_.searchResults = std::move(page.value().results);
-        self->state_.message =
-            page.value().truncated ? self->localized(cloud_sentences::searchTruncated) : std::string();
+        self->ctx_.state.searchResults = std::move(page.value().results);
+        self->ctx_.state.message =
+            page.value().truncated ? self->ctx_.localized(cloud_sentences::searchTruncated) : std::string();
     } else {
-        self->state_.searchResults.clear();
-        self->state_.message = self->localized(cloud_sentences::searchOffline);
+        self->ctx_.state.searchResults.clear();
+        self->ctx_.state.message = self->ctx_.localized(cloud_sentences::searchOffline);
     }
-    self->notify();
+    self->ctx_.notify();
 }
 
 } // namespace nuvel

@@ -1,9 +1,10 @@
 // Opening a cloud meeting: the offline copy while its lease holds, the saved correction draft,
 // then the summary, the corrected and the original transcript, the notes and the sharing list
 // from the service, and the fresh offline copy.
+#include "Nuvel/model/cloud/CloudLibraryOpening.hpp"
+
 #include "Nuvel/model/Outcome.hpp"
 #include "Nuvel/model/cloud/CloudFailure.hpp"
-#include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 
 #include <utility>
@@ -21,50 +22,59 @@ bool revokesMeeting(std::optional<int> status) {
 }
 } // namespace
 
-void CloudLibrary::openMeeting(const std::string& meetingID, bool refreshing) {
-    requireMain("CloudLibrary::openMeeting");
-    if (!state_.session || !cache_)
-        return;
-    stopPlayback();
-    documentExpiryTask_.cancel();
-    state_.documentValidatedAt.reset();
-    state_.documentExpiresAt.reset();
-    state_.selectedID = meetingID;
-    if (!refreshing) {
-        state_.pendingLinkURL.reset();
-        state_.sharing.reset();
-        state_.document.reset();
-        state_.originalTranscript.reset();
-        state_.pendingCorrection.reset();
-    }
-    state_.audioAvailable = true;
-    state_.loading = true;
-    state_.message.clear();
-    notify();
-    loadTask_.cancel();
-    const LoadTicket ticket = takeLoadTicket();
-    loadTask_ = spawn(*deps_.mainQueue, meetingLoad(anchor_, ticket, meetingID, cache_, *state_.session));
+CloudLibraryOpening::CloudLibraryOpening(CloudLibraryContext& context, CloudLibrarySteps& steps)
+    : ctx_(context), steps_(steps),
+      anchor_(std::make_shared<PartAnchor<CloudLibraryOpening>>(PartAnchor<CloudLibraryOpening>{this})) {}
+
+CloudLibraryOpening::~CloudLibraryOpening() {
+    anchor_->part = nullptr;
 }
 
-void CloudLibrary::finishDocumentLoad(const LoadTicket& ticket) {
+void CloudLibraryOpening::openMeeting(const std::string& meetingID, bool refreshing) {
+    ctx_.requireMain("CloudLibrary::openMeeting");
+    if (!ctx_.state.session || !ctx_.cache)
+        return;
+    steps_.stopPlayback();
+    steps_.cancelDocumentExpiry();
+    ctx_.state.documentValidatedAt.reset();
+    ctx_.state.documentExpiresAt.reset();
+    ctx_.state.selectedID = meetingID;
+    if (!refreshing) {
+        ctx_.state.pendingLinkURL.reset();
+        ctx_.state.sharing.reset();
+        ctx_.state.document.reset();
+        ctx_.state.originalTranscript.reset();
+        ctx_.state.pendingCorrection.reset();
+    }
+    ctx_.state.audioAvailable = true;
+    ctx_.state.loading = true;
+    ctx_.state.message.clear();
+    ctx_.notify();
+    ctx_.loadTask.cancel();
+    const LoadTicket ticket = ctx_.takeLoadTicket();
+    ctx_.loadTask =
+        spawn(*ctx_.deps.mainQueue, meetingLoad(anchor_, ticket, meetingID, ctx_.cache, *ctx_.state.session));
+}
+
+void CloudLibraryOpening::finishDocumentLoad(const LoadTicket& ticket) {
     // Keyed to the load, not to the selection: a load whose meeting was closed under it still
     // ends, and one that a newer load overtook leaves `loading` to that one.
-    if (!isCurrentLoad(ticket))
+    if (!ctx_.isCurrentLoad(ticket))
         return;
-    state_.loading = false;
-    notify();
+    ctx_.state.loading = false;
+    ctx_.notify();
 }
 
-Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
-                                     std::shared_ptr<MeetingCache> cache, DeviceSession session) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibraryOpening::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
+                                            std::shared_ptr<MeetingCache> cache, DeviceSession session) {
+    CloudLibraryOpening* self = anchor->part;
     // After every wait: an overtaken load stops without a word; a load whose meeting is no
     // longer the selected one ends without writing more.
     auto holds = [&anchor, &ticket, &meetingID, &self] {
-        self = anchor->model;
-        if (!self || !self->isCurrentLoad(ticket))
+        self = anchor->part;
+        if (!self || !self->ctx_.isCurrentLoad(ticket))
             return false;
-        if (self->state_.selectedID != meetingID) {
+        if (self->ctx_.state.selectedID != meetingID) {
             self->finishDocumentLoad(ticket);
             return false;
         }
@@ -72,14 +82,14 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
     };
     if (!holds())
         co_return;
-    Executor& actors = self->actors();
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    Executor& actors = self->ctx_.actors();
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
     const std::string token = session.token;
-    const std::string draft = draftKey(meetingID);
+    const std::string draft = correctionDraftKey(meetingID);
 
     // The offline copy, shown at once while its lease holds.
     {
-        const Date at = self->now();
+        const Date at = self->ctx_.now();
         auto readCopy = [cache, meetingID, at] {
             return cache->loadWithLease<NativeMeetingDocument>(meetingID, at);
         };
@@ -92,14 +102,14 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
         if (read.ok())
             copy = std::move(read.value());
         if (copy && at < copy->lease.expiresAt) {
-            CloudMeetingState& state = self->state_;
+            CloudMeetingState& state = self->ctx_.state;
             state.originalTranscript = copy->value.originalTranscript;
             state.durationMilliseconds = copy->value.transcript.duration_ms;
             state.audioAvailable = audioAllowed(copy->value);
             state.document = std::move(copy->value);
-            self->scheduleDocumentExpiry(copy->lease.validatedAt, copy->lease.expiresAt);
+            self->steps_.scheduleDocumentExpiry(copy->lease.validatedAt, copy->lease.expiresAt);
             state.offline = true;
-            self->notify();
+            self->ctx_.notify();
         }
     }
 
@@ -111,9 +121,9 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
         if (!holds())
             co_return;
         if (saved.ok())
-            self->state_.pendingCorrection = std::move(saved.value());
+            self->ctx_.state.pendingCorrection = std::move(saved.value());
         else
-            self->state_.pendingCorrection.reset();
+            self->ctx_.state.pendingCorrection.reset();
     }
 
     // Summary and corrected transcript: the first publication.
@@ -153,7 +163,7 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
     NativeMeetingDocument working;
     Date validatedAt;
     {
-        CloudMeetingState& state = self->state_;
+        CloudMeetingState& state = self->ctx_.state;
         for (MeetingSummary& listed : state.meetings) {
             if (listed.id == meetingID) {
                 listed = summary;
@@ -165,10 +175,10 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
         state.durationMilliseconds = working.transcript.duration_ms;
         state.audioAvailable = audioAllowed(working);
         state.offline = false;
-        validatedAt = self->now();
+        validatedAt = self->ctx_.now();
         if (state.offlineLease > 0)
-            self->scheduleDocumentExpiry(validatedAt, validatedAt.adding(state.offlineLease));
-        self->notify();
+            self->steps_.scheduleDocumentExpiry(validatedAt, validatedAt.adding(state.offlineLease));
+        self->ctx_.notify();
     }
 
     // The original transcript and the notes; without them the transcript stays readable.
@@ -182,7 +192,7 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
     } else {
         if (!holds())
             co_return;
-        self->state_.originalTranscript = raw.value();
+        self->ctx_.state.originalTranscript = raw.value();
         working.originalTranscript = std::move(raw.value());
         auto fetchNotes = [client, meetingID, token](std::stop_token stop) {
             return client->notes(meetingID, token, stop);
@@ -202,19 +212,19 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
         const std::optional<int> status = serviceStatus(notesFailure);
         if (status == 401 || revokesMeeting(status)) {
             std::vector<std::string> ids{meetingID};
-            co_await revokeMeetings(anchor, ids);
-            self = anchor->model;
+            co_await self->steps_.revokeMeetings(ids);
+            self = anchor->part;
             if (self)
                 self->finishDocumentLoad(ticket);
             co_return;
         }
-        self->state_.message = self->localized(cloud_sentences::notesUnavailable);
+        self->ctx_.state.message = self->ctx_.localized(cloud_sentences::notesUnavailable);
     }
 
     // The second publication, the fresh offline copy and the sharing list.
-    self->state_.document = working;
-    self->notify();
-    const double lease = self->state_.offlineLease;
+    self->ctx_.state.document = working;
+    self->ctx_.notify();
+    const double lease = self->ctx_.state.offlineLease;
     if (lease > 0) {
         auto store = [cache, working, meetingID, validatedAt, lease] {
             cache->store(working, meetingID, validatedAt, lease);
@@ -238,47 +248,47 @@ Task<void> CloudLibrary::meetingLoad(AnchorRef anchor, LoadTicket ticket, std::s
         }
         if (!holds())
             co_return;
-        self->state_.sharing = std::move(sharing.value());
+        self->ctx_.state.sharing = std::move(sharing.value());
     }
     self->finishDocumentLoad(ticket);
 }
 
-Task<void> CloudLibrary::meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
-                                           Failure failure) {
-    CloudLibrary* self = anchor->model;
-    if (!self || !self->isCurrentLoad(ticket))
+Task<void> CloudLibraryOpening::meetingLoadFailed(AnchorRef anchor, LoadTicket ticket, std::string meetingID,
+                                                  Failure failure) {
+    CloudLibraryOpening* self = anchor->part;
+    if (!self || !self->ctx_.isCurrentLoad(ticket))
         co_return;
-    if (self->state_.selectedID != meetingID) {
+    if (self->ctx_.state.selectedID != meetingID) {
         self->finishDocumentLoad(ticket);
         co_return;
     }
     const std::optional<int> status = serviceStatus(failure);
     if (revokesMeeting(status)) {
         std::vector<std::string> ids{meetingID};
-        co_await revokeMeetings(anchor, ids);
-        self = anchor->model;
+        co_await self->steps_.revokeMeetings(ids);
+        self = anchor->part;
         // The sentence follows the closing and is shown with it, unless a newer load took over.
-        if (!self || !self->isCurrentLoad(ticket))
+        if (!self || !self->ctx_.isCurrentLoad(ticket))
             co_return;
-        self->state_.message = self->localized(cloud_sentences::meetingRemoved);
+        self->ctx_.state.message = self->ctx_.localized(cloud_sentences::meetingRemoved);
         self->finishDocumentLoad(ticket);
         co_return;
     }
     if (status == 401) {
-        self->expireDocument();
-        self->state_.message = self->localized(cloud_sentences::meetingSignIn);
-        self->state_.signInNeeded = true;
-        self->notify();
+        self->steps_.expireDocument();
+        self->ctx_.state.message = self->ctx_.localized(cloud_sentences::meetingSignIn);
+        self->ctx_.state.signInNeeded = true;
+        self->ctx_.notify();
         co_return;
     }
-    self->state_.offline = true;
-    if (!self->documentLeaseIsValid()) {
-        self->expireDocument();
-        self->state_.message = self->localized(cloud_sentences::meetingOffline);
-        self->notify();
+    self->ctx_.state.offline = true;
+    if (!self->ctx_.documentLeaseIsValid()) {
+        self->steps_.expireDocument();
+        self->ctx_.state.message = self->ctx_.localized(cloud_sentences::meetingOffline);
+        self->ctx_.notify();
         co_return;
     }
-    self->state_.message = self->localized(cloud_sentences::meetingOffline);
+    self->ctx_.state.message = self->ctx_.localized(cloud_sentences::meetingOffline);
     self->finishDocumentLoad(ticket);
 }
 

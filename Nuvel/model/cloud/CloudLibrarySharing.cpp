@@ -1,8 +1,9 @@
 // Changes the user makes to the open meeting on the service: invitations and their removal,
 // view-only links, the title and deleting the meeting. Each reloads what it changed and reports
 // one sentence; an error of the session or of the meeting's access goes to the shared rule.
+#include "Nuvel/model/cloud/CloudLibrarySharing.hpp"
+
 #include "Nuvel/model/Outcome.hpp"
-#include "Nuvel/model/cloud/CloudLibrary.hpp"
 #include "Nuvel/model/cloud/CloudSentences.hpp"
 #include "Nuvel/model/cloud/ViewOnlyLink.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
@@ -16,46 +17,57 @@ namespace {
 constexpr std::size_t longestTitle = 200;
 }
 
-bool CloudLibrary::mayChange(std::string_view right) const {
-    return documentLeaseIsValid() && state_.selectedID && state_.session && state_.document &&
-           state_.document->summary.access.allows(right);
+CloudLibrarySharing::CloudLibrarySharing(CloudLibraryContext& context, CloudLibrarySteps& steps)
+    : ctx_(context), steps_(steps),
+      anchor_(std::make_shared<PartAnchor<CloudLibrarySharing>>(PartAnchor<CloudLibrarySharing>{this})) {}
+
+CloudLibrarySharing::~CloudLibrarySharing() {
+    anchor_->part = nullptr;
 }
 
-Task<void> CloudLibrary::changeFailed(AnchorRef anchor, std::string meetingID, Failure failure,
-                                      std::string sentence) {
-    const bool handled = co_await handleAccessError(anchor, failure, std::move(meetingID));
-    CloudLibrary* self = anchor->model;
+bool CloudLibrarySharing::mayChange(std::string_view right) const {
+    return ctx_.documentLeaseIsValid() && ctx_.state.selectedID && ctx_.state.session &&
+           ctx_.state.document && ctx_.state.document->summary.access.allows(right);
+}
+
+Task<void> CloudLibrarySharing::changeFailed(AnchorRef anchor, std::string meetingID, Failure failure,
+                                             std::string sentence) {
+    CloudLibrarySharing* self = anchor->part;
+    if (!self)
+        co_return;
+    const bool handled = co_await self->steps_.handleAccessError(failure, std::move(meetingID));
+    self = anchor->part;
     if (handled || !self)
         co_return;
-    self->state_.message = self->localized(sentence);
-    self->notify();
+    self->ctx_.state.message = self->ctx_.localized(sentence);
+    self->ctx_.notify();
 }
 
 // ---- Shares ----
 
-void CloudLibrary::updateSharing(MeetingShareRequest request) {
-    requireMain("CloudLibrary::updateSharing");
+void CloudLibrarySharing::updateSharing(MeetingShareRequest request) {
+    ctx_.requireMain("CloudLibrary::updateSharing");
     if (!mayChange("share"))
         return;
-    spawn(*deps_.mainQueue, shareChange(anchor_, state_.generation, *state_.selectedID, *state_.session,
-                                        std::move(request), std::nullopt));
+    spawn(*ctx_.deps.mainQueue, shareChange(anchor_, ctx_.state.generation, *ctx_.state.selectedID,
+                                            *ctx_.state.session, std::move(request), std::nullopt));
 }
 
-void CloudLibrary::revokeShare(std::string shareID) {
-    requireMain("CloudLibrary::revokeShare");
+void CloudLibrarySharing::revokeShare(std::string shareID) {
+    ctx_.requireMain("CloudLibrary::revokeShare");
     if (!mayChange("share"))
         return;
-    spawn(*deps_.mainQueue, shareChange(anchor_, state_.generation, *state_.selectedID, *state_.session,
-                                        std::nullopt, std::move(shareID)));
+    spawn(*ctx_.deps.mainQueue, shareChange(anchor_, ctx_.state.generation, *ctx_.state.selectedID,
+                                            *ctx_.state.session, std::nullopt, std::move(shareID)));
 }
 
-Task<void> CloudLibrary::shareChange(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                     DeviceSession session, std::optional<MeetingShareRequest> invite,
-                                     std::optional<std::string> shareID) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibrarySharing::shareChange(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                            DeviceSession session, std::optional<MeetingShareRequest> invite,
+                                            std::optional<std::string> shareID) {
+    CloudLibrarySharing* self = anchor->part;
     if (!self)
         co_return;
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
     const std::string token = session.token;
     auto change = [client, meetingID, token, invite, shareID](std::stop_token stop) {
         if (invite)
@@ -64,7 +76,7 @@ Task<void> CloudLibrary::shareChange(AnchorRef anchor, Uuid generation, std::str
             client->removeShare(meetingID, shareID.value_or(""), token, stop);
         return client->sharing(meetingID, token, stop);
     };
-    Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->actors(), change);
+    Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->ctx_.actors(), change);
     self = showing(anchor, generation, meetingID);
     if (!self)
         co_return;
@@ -72,56 +84,57 @@ Task<void> CloudLibrary::shareChange(AnchorRef anchor, Uuid generation, std::str
         co_await changeFailed(anchor, meetingID, sharing, std::string(cloud_sentences::sharingFailed));
         co_return;
     }
-    self->state_.sharing = std::move(sharing.value());
+    self->ctx_.state.sharing = std::move(sharing.value());
     if (invite)
-        self->state_.message = self->localized(cloud_sentences::sharingUpdated);
-    self->notify();
+        self->ctx_.state.message = self->ctx_.localized(cloud_sentences::sharingUpdated);
+    self->ctx_.notify();
 }
 
 // ---- View-only links ----
 
-Task<Failure> CloudLibrary::reloadSharing(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                          std::string token, std::optional<std::string_view> sentence) {
-    CloudLibrary* self = anchor->model;
+Task<Failure> CloudLibrarySharing::reloadSharing(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                                 std::string token,
+                                                 std::optional<std::string_view> sentence) {
+    CloudLibrarySharing* self = anchor->part;
     if (!self)
         co_return Failure();
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
     auto reload = [client, meetingID, token](std::stop_token stop) {
         return client->sharing(meetingID, token, stop);
     };
-    Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->actors(), reload);
+    Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->ctx_.actors(), reload);
     if (sharing.failed())
         co_return Failure(sharing);
     self = showing(anchor, generation, meetingID);
     if (!self)
         co_return Failure();
-    self->state_.sharing = std::move(sharing.value());
+    self->ctx_.state.sharing = std::move(sharing.value());
     if (sentence)
-        self->state_.message = self->localized(*sentence);
-    self->notify();
+        self->ctx_.state.message = self->ctx_.localized(*sentence);
+    self->ctx_.notify();
     co_return Failure();
 }
 
-void CloudLibrary::createLink(int days, bool includeAudio) {
-    requireMain("CloudLibrary::createLink");
+void CloudLibrarySharing::createLink(int days, bool includeAudio) {
+    ctx_.requireMain("CloudLibrary::createLink");
     if (!mayChange("share"))
         return;
-    spawn(*deps_.mainQueue,
-          linkCreation(anchor_, state_.generation, *state_.selectedID, *state_.session, days, includeAudio));
+    spawn(*ctx_.deps.mainQueue, linkCreation(anchor_, ctx_.state.generation, *ctx_.state.selectedID,
+                                             *ctx_.state.session, days, includeAudio));
 }
 
-Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                      DeviceSession session, int days, bool includeAudio) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibrarySharing::linkCreation(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                             DeviceSession session, int days, bool includeAudio) {
+    CloudLibrarySharing* self = anchor->part;
     if (!self)
         co_return;
-    Executor& actors = self->actors();
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    Executor& actors = self->ctx_.actors();
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
     const std::string token = session.token;
     // The link this task made, once it is shown: only then may a failure say it is ready.
     std::optional<std::string> created;
     auto failureSentence = [&created, &self] {
-        const bool shown = created && self->state_.pendingLinkURL == created;
+        const bool shown = created && self->ctx_.state.pendingLinkURL == created;
         return std::string(shown ? cloud_sentences::linkListNotRefreshed : cloud_sentences::linkFailed);
     };
 
@@ -138,7 +151,7 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
             const MeetingJSON* url = answer.value()["url"];
             const std::string* address = url ? url->stringValue() : nullptr;
             std::optional<std::string> accepted =
-                address ? acceptedViewOnlyLink(*address, self->deps_.webHost) : std::nullopt;
+                address ? acceptedViewOnlyLink(*address, self->ctx_.deps.webHost) : std::nullopt;
             if (!accepted)
                 throw RecordingError(RecordingError::Code::invalidTransport);
             return *accepted;
@@ -146,10 +159,10 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
         Outcome<std::string> accepted = attemptNow(accept);
         failure = accepted;
         if (accepted.ok()) {
-            self->state_.pendingLinkURL = accepted.value();
+            self->ctx_.state.pendingLinkURL = accepted.value();
             created = std::move(accepted.value());
-            self->state_.message = self->localized(cloud_sentences::linkCreated);
-            self->notify();
+            self->ctx_.state.message = self->ctx_.localized(cloud_sentences::linkCreated);
+            self->ctx_.notify();
 
             failure =
                 co_await reloadSharing(anchor, generation, meetingID, token, cloud_sentences::linkCreated);
@@ -171,21 +184,21 @@ Task<void> CloudLibrary::linkCreation(AnchorRef anchor, Uuid generation, std::st
     co_await changeFailed(anchor, meetingID, failure, failureSentence());
 }
 
-void CloudLibrary::revokeLink(std::string linkID) {
-    requireMain("CloudLibrary::revokeLink");
+void CloudLibrarySharing::revokeLink(std::string linkID) {
+    ctx_.requireMain("CloudLibrary::revokeLink");
     if (!mayChange("share"))
         return;
-    spawn(*deps_.mainQueue,
-          linkRevocation(anchor_, state_.generation, *state_.selectedID, *state_.session, std::move(linkID)));
+    spawn(*ctx_.deps.mainQueue, linkRevocation(anchor_, ctx_.state.generation, *ctx_.state.selectedID,
+                                               *ctx_.state.session, std::move(linkID)));
 }
 
-Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                        DeviceSession session, std::string linkID) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibrarySharing::linkRevocation(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                               DeviceSession session, std::string linkID) {
+    CloudLibrarySharing* self = anchor->part;
     if (!self)
         co_return;
-    Executor& actors = self->actors();
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    Executor& actors = self->ctx_.actors();
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
     const std::string token = session.token;
     auto revoke = [client, meetingID, linkID, token](std::stop_token stop) {
         client->revokeLink(meetingID, linkID, token, stop);
@@ -196,7 +209,7 @@ Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::
         self = showing(anchor, generation, meetingID);
         if (!self)
             co_return;
-        self->state_.pendingLinkURL.reset();
+        self->ctx_.state.pendingLinkURL.reset();
         failure = co_await reloadSharing(anchor, generation, meetingID, token, std::nullopt);
         if (!failure.failed())
             co_return;
@@ -209,28 +222,28 @@ Task<void> CloudLibrary::linkRevocation(AnchorRef anchor, Uuid generation, std::
 
 // ---- Title ----
 
-void CloudLibrary::renameTitle(std::string title) {
-    requireMain("CloudLibrary::renameTitle");
+void CloudLibrarySharing::renameTitle(std::string title) {
+    ctx_.requireMain("CloudLibrary::renameTitle");
     if (!mayChange("edit"))
         return;
     std::string trimmed = unicode::trimWhitespaceAndNewlines(title);
     if (trimmed.empty() || unicode::graphemeCount(trimmed) > longestTitle)
         return;
-    spawn(*deps_.mainQueue,
-          titleChange(anchor_, state_.generation, *state_.selectedID, *state_.session, std::move(trimmed)));
+    spawn(*ctx_.deps.mainQueue, titleChange(anchor_, ctx_.state.generation, *ctx_.state.selectedID,
+                                            *ctx_.state.session, std::move(trimmed)));
 }
 
-Task<void> CloudLibrary::titleChange(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                     DeviceSession session, std::string title) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibrarySharing::titleChange(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                            DeviceSession session, std::string title) {
+    CloudLibrarySharing* self = anchor->part;
     if (!self)
         co_return;
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
     const std::string token = session.token;
     auto rename = [client, meetingID, title, token](std::stop_token stop) {
         client->rename(meetingID, title, token, stop);
     };
-    Outcome<void> failure = co_await attemptOn(self->actors(), rename);
+    Outcome<void> failure = co_await attemptOn(self->ctx_.actors(), rename);
     self = showing(anchor, generation, meetingID);
     if (!self)
         co_return;
@@ -238,50 +251,51 @@ Task<void> CloudLibrary::titleChange(AnchorRef anchor, Uuid generation, std::str
         co_await changeFailed(anchor, meetingID, failure, std::string(cloud_sentences::renameFailed));
         co_return;
     }
-    self->openMeeting(meetingID, true);
-    self->loadLibrary(false);
+    self->steps_.openMeeting(meetingID, true);
+    self->steps_.loadLibrary(false);
 }
 
 // ---- Deleting ----
 
-void CloudLibrary::confirmDelete() {
-    requireMain("CloudLibrary::confirmDelete");
-    if (!mayChange("delete") || !deps_.confirmDelete)
+void CloudLibrarySharing::confirmDelete() {
+    ctx_.requireMain("CloudLibrary::confirmDelete");
+    if (!mayChange("delete") || !ctx_.deps.confirmDelete)
         return;
-    spawn(*deps_.mainQueue, deletion(anchor_, state_.generation, *state_.selectedID, *state_.session));
+    spawn(*ctx_.deps.mainQueue,
+          deletion(anchor_, ctx_.state.generation, *ctx_.state.selectedID, *ctx_.state.session));
 }
 
-Task<void> CloudLibrary::deletion(AnchorRef anchor, Uuid generation, std::string meetingID,
-                                  DeviceSession session) {
-    CloudLibrary* self = anchor->model;
+Task<void> CloudLibrarySharing::deletion(AnchorRef anchor, Uuid generation, std::string meetingID,
+                                         DeviceSession session) {
+    CloudLibrarySharing* self = anchor->part;
     if (!self)
         co_return;
-    DeleteConfirmation confirm = self->deps_.confirmDelete;
+    DeleteConfirmation confirm = self->ctx_.deps.confirmDelete;
     const bool confirmed = co_await confirm();
-    self = anchor->model;
+    self = anchor->part;
     // The question was about this session's meeting: a sign-out meanwhile deletes nothing.
-    if (!confirmed || !self || !self->isCurrentGeneration(generation))
+    if (!confirmed || !self || !self->ctx_.isCurrentGeneration(generation))
         co_return;
-    std::shared_ptr<NativeMeetingClient> client = self->deps_.client;
+    std::shared_ptr<NativeMeetingClient> client = self->ctx_.deps.client;
     const std::string token = session.token;
     auto remove = [client, meetingID, token](std::stop_token stop) {
         client->deleteMeeting(meetingID, token, stop);
     };
-    Outcome<void> failure = co_await attemptOn(self->actors(), remove);
-    self = anchor->model;
-    if (!self || !self->isCurrentGeneration(generation))
+    Outcome<void> failure = co_await attemptOn(self->ctx_.actors(), remove);
+    self = anchor->part;
+    if (!self || !self->ctx_.isCurrentGeneration(generation))
         co_return;
     if (failure.failed()) {
         co_await changeFailed(anchor, meetingID, failure, std::string(cloud_sentences::deleteFailed));
         co_return;
     }
     std::vector<std::string> ids{meetingID};
-    co_await revokeMeetings(anchor, ids);
-    self = anchor->model;
-    if (!self || !self->isCurrentGeneration(generation))
+    co_await self->steps_.revokeMeetings(ids);
+    self = anchor->part;
+    if (!self || !self->ctx_.isCurrentGeneration(generation))
         co_return;
-    self->loadLibrary(false);
-    self->notify();
+    self->steps_.loadLibrary(false);
+    self->ctx_.notify();
 }
 
 } // namespace nuvel

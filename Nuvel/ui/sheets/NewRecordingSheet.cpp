@@ -80,10 +80,9 @@ int NewRecordingSheet::suggestedMode(const std::optional<RecordingSuggestion>& s
     return room;
 }
 
-std::size_t
-NewRecordingSheet::preselectedApplication(const std::vector<SystemAudioCapture::Application>& applications,
-                                          const std::optional<RecordingSuggestion>& suggestion,
-                                          const std::optional<CalendarMeeting>& attachedMeeting) {
+std::size_t NewRecordingSheet::preselectedApplication(const std::vector<ApplicationChoice>& applications,
+                                                      const std::optional<RecordingSuggestion>& suggestion,
+                                                      const std::optional<CalendarMeeting>& attachedMeeting) {
     auto firstWhere = [&applications](auto matches) -> std::optional<std::size_t> {
         for (std::size_t i = 0; i < applications.size(); ++i)
             if (matches(applications[i]))
@@ -91,12 +90,12 @@ NewRecordingSheet::preselectedApplication(const std::vector<SystemAudioCapture::
         return std::nullopt;
     };
     auto byApp = [&firstWhere](MeetingApp app) {
-        return firstWhere([app](const SystemAudioCapture::Application& candidate) {
+        return firstWhere([app](const ApplicationChoice& candidate) {
             return meetingAppForBundleID(candidate.bundleIdentifier) == app;
         });
     };
     if (suggestion && suggestion->bundleID)
-        if (auto index = firstWhere([&suggestion](const SystemAudioCapture::Application& candidate) {
+        if (auto index = firstWhere([&suggestion](const ApplicationChoice& candidate) {
                 return candidate.bundleIdentifier == *suggestion->bundleID;
             }))
             return *index;
@@ -143,14 +142,14 @@ Task<void> NewRecordingSheet::open(QPointer<NewRecordingSheet> self,
     if (!self)
         co_return;
     RecordingSources* sources = self->env_.sources;
-    auto listing = [sources]() -> std::vector<MicrophoneDevices::Device> {
+    auto listing = [sources]() -> std::vector<MicrophoneChoice> {
         try {
             return sources->inputDevices();
         } catch (const std::exception&) {
             return {}; // only the system default is offered
         }
     };
-    std::vector<MicrophoneDevices::Device> microphones = co_await runOn(*self->env_.executor, listing);
+    std::vector<MicrophoneChoice> microphones = co_await runOn(*self->env_.executor, listing);
     if (!self || !self->mayOpen() || !self->env_.model->session())
         co_return;
     std::optional<Choice> choice = self->runSheet(suggestion, microphones);
@@ -161,7 +160,7 @@ Task<void> NewRecordingSheet::open(QPointer<NewRecordingSheet> self,
 
 std::optional<NewRecordingSheet::Choice>
 NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion,
-                            const std::vector<MicrophoneDevices::Device>& microphones) {
+                            const std::vector<MicrophoneChoice>& microphones) {
     auto* mode = new QComboBox;
     mode->setObjectName(QStringLiteral("new-recording-mode"));
     mode->addItems({localized("Room · microphone only"),
@@ -259,7 +258,7 @@ Task<void> NewRecordingSheet::prepareRecordingSources(QPointer<NewRecordingSheet
         }
     }
     if (choice.mode == application) {
-        std::vector<SystemAudioCapture::Application> applications;
+        std::vector<ApplicationChoice> applications;
         bool listed = true;
         try {
             applications = co_await self->env_.sources->availableApplications();
@@ -281,7 +280,7 @@ Task<void> NewRecordingSheet::prepareRecordingSources(QPointer<NewRecordingSheet
         const std::optional<std::size_t> chosen = self->chooseApplication(applications, choice);
         if (!self || !chosen)
             co_return;
-        const SystemAudioCapture::Application& picked = applications[*chosen];
+        const ApplicationChoice& picked = applications[*chosen];
         source = SystemAudioSelection::application(picked.id);
         sourceName = QString::fromStdString(picked.name);
     } else if (choice.mode == allSystem) {
@@ -300,7 +299,7 @@ Task<void> NewRecordingSheet::prepareRecordingSources(QPointer<NewRecordingSheet
 }
 
 std::optional<std::size_t>
-NewRecordingSheet::chooseApplication(const std::vector<SystemAudioCapture::Application>& applications,
+NewRecordingSheet::chooseApplication(const std::vector<ApplicationChoice>& applications,
                                      const Choice& choice) {
     auto popup = std::make_unique<QComboBox>();
     popup->setObjectName(QStringLiteral("new-recording-application"));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Nuvel/model/RecordingSuggestion.hpp"
-#include "Nuvel/platform/MicrophoneDevices.hpp"
-#include "Nuvel/platform/SystemAudioCapture.hpp"
+#include "Nuvel/model/capture/SourceChoices.hpp"
 #include "NuvelKit/calendar/CalendarMeeting.hpp"
+#include "NuvelKit/capture/SystemAudioSelection.hpp"
 #include "NuvelKit/support/Task.hpp"
 
 #include <QObject>
@@ -65,8 +65,8 @@ public:
         int mode = room;
         std::optional<RecordingSuggestion> suggestion;
         std::optional<CalendarMeeting> attachedMeeting;
-        std::optional<MicrophoneDevices::Device> microphone; // none: the system default
-        std::string title;                                   // as typed
+        std::optional<MicrophoneChoice> microphone; // none: the system default
+        std::string title;                          // as typed
         bool aiNotes = false;
     };
 
@@ -92,10 +92,9 @@ public:
     // The application the chooser selects first: the exact identifier of the suggestion, then
     // the suggested meeting application, then the application of the attached meeting's
     // provider, else the first.
-    static std::size_t
-    preselectedApplication(const std::vector<SystemAudioCapture::Application>& applications,
-                           const std::optional<RecordingSuggestion>& suggestion,
-                           const std::optional<CalendarMeeting>& attachedMeeting);
+    static std::size_t preselectedApplication(const std::vector<ApplicationChoice>& applications,
+                                              const std::optional<RecordingSuggestion>& suggestion,
+                                              const std::optional<CalendarMeeting>& attachedMeeting);
     // The meeting that fills in the title and attendees: the suggestion's own, else the
     // calendar's current one.
     std::optional<CalendarMeeting> prefillMeeting(const std::optional<RecordingSuggestion>& suggestion) const;
@@ -106,10 +105,10 @@ private:
     bool mayOpen() const;
     // Runs the sheet; the choice when it was confirmed with the permission given.
     std::optional<Choice> runSheet(const std::optional<RecordingSuggestion>& suggestion,
-                                   const std::vector<MicrophoneDevices::Device>& microphones);
+                                   const std::vector<MicrophoneChoice>& microphones);
     // Runs the application chooser; the chosen index, none when cancelled.
-    std::optional<std::size_t>
-    chooseApplication(const std::vector<SystemAudioCapture::Application>& applications, const Choice& choice);
+    std::optional<std::size_t> chooseApplication(const std::vector<ApplicationChoice>& applications,
+                                                 const Choice& choice);
     void presentSourceCheck(const Choice& choice, std::optional<SystemAudioSelection> source,
                             QString sourceName);
     void startCheckedRecording(const Choice& choice, std::optional<SystemAudioSelection> source,

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "Nuvel/platform/MicrophoneDevices.hpp"
-#include "Nuvel/platform/SystemAudioCapture.hpp"
+#include "Nuvel/model/capture/SourceChoices.hpp"
 #include "Nuvel/ui/sheets/SourceCheckController.hpp"
 #include "NuvelKit/support/Task.hpp"
 
@@ -18,10 +17,10 @@ public:
 
     // The input devices in the order to offer them. Blocks on the sound server: called off the
     // main thread. Throws when they cannot be listed.
-    virtual std::vector<MicrophoneDevices::Device> inputDevices() = 0;
+    virtual std::vector<MicrophoneChoice> inputDevices() = 0;
     // The capturable applications, each with the identifier detection knows it by where it has
     // one. Main actor; throws when they cannot be listed.
-    virtual Task<std::vector<SystemAudioCapture::Application>> availableApplications() = 0;
+    virtual Task<std::vector<ApplicationChoice>> availableApplications() = 0;
     // The checks the source-check sheet runs.
     virtual SourceChecks checks() = 0;
 };

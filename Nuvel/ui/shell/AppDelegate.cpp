@@ -13,6 +13,30 @@
 
 namespace nuvel {
 
+namespace {
+
+// The quit coordinator's alerts; true for the first button, which quits.
+bool confirmQuit(Dialogs& dialogs, QuitCoordinator::Question question) {
+    Alert alert;
+    switch (question) {
+    case QuitCoordinator::Question::stopAndSave:
+        alert.message = localized("Stop and save before quitting?");
+        alert.informativeText =
+            localized("Closing the window keeps recording. Quitting will stop and save your audio.");
+        alert.buttons = {localized("Stop, save and quit"), localized("Cancel")};
+        break;
+    case QuitCoordinator::Question::pauseUpload:
+        alert.message = localized("Pause this upload and quit?");
+        alert.informativeText = localized("Your recording is saved. Open Nuvel again to continue; an "
+                                          "interrupted create or commit may need review.");
+        alert.buttons = {localized("Quit"), localized("Cancel")};
+        break;
+    }
+    return dialogs.runModal(alert).button == 0;
+}
+
+} // namespace
+
 AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factories, Environment environment)
     : model_(std::move(model)), factories_(std::move(factories)), environment_(std::move(environment)),
       popover_(std::make_unique<Popover>()) {
@@ -48,8 +72,10 @@ AppDelegate::AppDelegate(std::shared_ptr<AppModel> model, ShellFactories factori
         if (weak->environment_.terminate)
             weak->environment_.terminate();
     };
-    quit_ = std::make_unique<QuitCoordinator>(*model_, *environment_.dialogs, *environment_.queue,
-                                              std::move(hooks));
+    hooks.ask = [dialogs = environment_.dialogs](QuitCoordinator::Question question) {
+        return confirmQuit(*dialogs, question);
+    };
+    quit_ = std::make_unique<QuitCoordinator>(*model_, *environment_.queue, std::move(hooks));
     // The browser's sign-in callback, forwarded by the desktop, ends the model's sign-in.
     std::weak_ptr<AppModel> signingIn = model_;
     onSignInCallback = [signingIn](const std::string& url) {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "Nuvel/model/shell/QuitCoordinator.hpp"
 #include "Nuvel/model/shell/ShellParts.hpp"
 #include "Nuvel/ui/shell/CompanionController.hpp"
 #include "Nuvel/ui/shell/Popover.hpp"
-#include "Nuvel/ui/shell/QuitCoordinator.hpp"
 #include "Nuvel/ui/shell/StatusItem.hpp"
 
 #include <QAction>

@@ -9,7 +9,6 @@
 namespace nuvel {
 
 class AppModel;
-class Dialogs;
 
 // Decides every request to quit: the menu's and the tray's, a termination signal and the end
 // of the desktop session. Quitting never loses audio, never interrupts an upload without the
@@ -31,6 +30,8 @@ class QuitCoordinator {
 public:
     enum class Reply { cancel, later };
     enum class Origin { interactive, unattended };
+    // The alerts a quit may put up: steps 2 and 4 above.
+    enum class Question { stopAndSave, pauseUpload };
 
     struct Hooks {
         // An installed update holds its relaunch until running work ends.
@@ -39,9 +40,12 @@ public:
         std::function<void()> commitScratchpad;
         // Ends the application; called once.
         std::function<void()> terminate;
+        // Puts up the alert and returns once it is answered: true for its first answer, which
+        // quits. Only interactive requests ask.
+        std::function<bool(Question)> ask;
     };
 
-    QuitCoordinator(AppModel& model, Dialogs& dialogs, MainQueue& queue, Hooks hooks);
+    QuitCoordinator(AppModel& model, MainQueue& queue, Hooks hooks);
     ~QuitCoordinator();
     QuitCoordinator(const QuitCoordinator&) = delete;
     QuitCoordinator& operator=(const QuitCoordinator&) = delete;
@@ -61,12 +65,12 @@ private:
     struct Shared;
 
     bool refusedWhileWorkRuns() const;
+    bool confirmed(Question question) const;
     void stopThenReply();
     void replyAfterNotesSaved();
     static Task<void> replyTask(std::weak_ptr<Shared> shared, TaskHandle notes);
 
     AppModel& model_;
-    Dialogs& dialogs_;
     MainQueue& queue_;
     std::shared_ptr<Shared> shared_;
     bool terminating_ = false;

@@ -1,8 +1,6 @@
-#include "Nuvel/ui/shell/QuitCoordinator.hpp"
+#include "Nuvel/model/shell/QuitCoordinator.hpp"
 
 #include "Nuvel/model/AppModel.hpp"
-#include "Nuvel/ui/common/Dialogs.hpp"
-#include "Nuvel/ui/common/Localization.hpp"
 
 namespace nuvel {
 
@@ -19,8 +17,8 @@ struct QuitCoordinator::Shared {
     }
 };
 
-QuitCoordinator::QuitCoordinator(AppModel& model, Dialogs& dialogs, MainQueue& queue, Hooks hooks)
-    : model_(model), dialogs_(dialogs), queue_(queue), shared_(std::make_shared<Shared>()) {
+QuitCoordinator::QuitCoordinator(AppModel& model, MainQueue& queue, Hooks hooks)
+    : model_(model), queue_(queue), shared_(std::make_shared<Shared>()) {
     shared_->hooks = std::move(hooks);
 }
 
@@ -35,6 +33,11 @@ bool QuitCoordinator::refusedWhileWorkRuns() const {
     return !model_.isRecording() && model_.busy();
 }
 
+// Without anyone to put the alert up, the quit goes on as an unattended one would.
+bool QuitCoordinator::confirmed(Question question) const {
+    return !shared_->hooks.ask || shared_->hooks.ask(question);
+}
+
 QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
     queue_.requireCurrent("QuitCoordinator::confirmTermination");
     if (terminating_)
@@ -47,12 +50,7 @@ QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
     }
     if (model_.isRecording()) {
         if (asks) {
-            Alert alert;
-            alert.message = localized("Stop and save before quitting?");
-            alert.informativeText =
-                localized("Closing the window keeps recording. Quitting will stop and save your audio.");
-            alert.buttons = {localized("Stop, save and quit"), localized("Cancel")};
-            if (dialogs_.runModal(alert).button != 0)
+            if (!confirmed(Question::stopAndSave))
                 return Reply::cancel;
             // The world may have moved on while the alert was up.
             if (terminating_)
@@ -66,12 +64,7 @@ QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
         return Reply::later;
     }
     if (model_.uploading() && asks) {
-        Alert alert;
-        alert.message = localized("Pause this upload and quit?");
-        alert.informativeText = localized("Your recording is saved. Open Nuvel again to continue; an "
-                                          "interrupted create or commit may need review.");
-        alert.buttons = {localized("Quit"), localized("Cancel")};
-        if (dialogs_.runModal(alert).button != 0)
+        if (!confirmed(Question::pauseUpload))
             return Reply::cancel;
         if (terminating_)
             return Reply::later;
