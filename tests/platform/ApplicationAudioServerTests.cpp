@@ -131,7 +131,12 @@ TEST_F(ApplicationAudioServerTest, AStreamMovedToAnotherOutputIsFollowed) {
     expectHealthyFor(capture, 1.5);
     const double moved = hostTimeSeconds();
     ASSERT_TRUE(runProgram({"pactl", "move-sink-input", std::to_string(input->index), second}));
-    ASSERT_TRUE(waitFor([&] { return sinkInputOf(*connection, meeting.pid())->sink != input->sink; }, 10.0));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto now = sinkInputOf(*connection, meeting.pid(), 0.0);
+            return now && now->sink != input->sink;
+        },
+        30.0));
     // The application's stream plays on elsewhere, and is recorded there. PipeWire's server
     // stalls its streams for a moment when one moves, longer under load, and what arrives too
     // late is cut: there the stream is measured once it has settled.
