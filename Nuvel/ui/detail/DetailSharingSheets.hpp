@@ -8,6 +8,7 @@
 #include "Nuvel/model/detail/MeetingDetailSnapshot.hpp"
 
 #include <QPointer>
+#include <optional>
 #include <string>
 
 class QDialog;

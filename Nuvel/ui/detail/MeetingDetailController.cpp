@@ -15,11 +15,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QFrame>
 #include <QLabel>
-#include <QPushButton>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 namespace nuvel {
 
@@ -71,8 +68,7 @@ void MeetingDetailController::render(const NativeMeetingDocument& document,
     snapshot_ = std::move(next);
     if (!sameMeeting) {
         pendingLinkURL_.reset();
-        if (copyLinkButton_ != nullptr)
-            copyLinkButton_->hide();
+        toolbar_.showCopyLink(false);
         closeCorrectionSheet();
         sheets_.closeSharing();
         sheets_.closeRename();
@@ -82,8 +78,7 @@ void MeetingDetailController::render(const NativeMeetingDocument& document,
     if (isViewLoaded())
         redraw();
     pendingLinkURL_ = snapshot_->canShare ? accepted : std::nullopt;
-    if (copyLinkButton_ != nullptr)
-        copyLinkButton_->setVisible(pendingLinkURL_.has_value());
+    toolbar_.showCopyLink(pendingLinkURL_.has_value());
 }
 
 void MeetingDetailController::clear() {
@@ -100,7 +95,7 @@ void MeetingDetailController::clear() {
     correction_.clear();
     if (!isViewLoaded())
         return;
-    copyLinkButton_->hide();
+    toolbar_.showCopyLink(false);
     layerPopup_->hide();
     titleLabel_->setText(localized("Select a meeting"));
     subtitleLabel_->clear();
@@ -112,10 +107,10 @@ void MeetingDetailController::clear() {
     find_.clear();
     tabs_->setSelectedSegment(0);
     updateTabContent();
-    edit_->setEnabled(false);
-    export_->setEnabled(false);
-    share_->setEnabled(false);
-    rename_->setEnabled(false);
+    toolbar_.correctItem()->setEnabled(false);
+    toolbar_.exportButton()->setEnabled(false);
+    toolbar_.shareButton()->setEnabled(false);
+    toolbar_.renameItem()->setEnabled(false);
     updatePlayback(false, 0, 0, false);
 }
 
@@ -131,15 +126,15 @@ void MeetingDetailController::redraw() {
     setShownText(statusLabel_, header.status);
     updateLayerControls();
 
-    edit_->setEnabled(display.canEdit && !correction_.saving());
-    export_->setEnabled(display.canExport);
-    rename_->setEnabled(snapshot_->canEdit);
+    toolbar_.correctItem()->setEnabled(display.canEdit && !correction_.saving());
+    toolbar_.exportButton()->setEnabled(display.canExport);
+    toolbar_.renameItem()->setEnabled(snapshot_->canEdit);
     if (!snapshot_->canEdit)
         sheets_.closeRename();
-    share_->setEnabled(display.canShare);
+    toolbar_.shareButton()->setEnabled(display.canShare);
     if (!display.canShare) {
         pendingLinkURL_.reset();
-        copyLinkButton_->hide();
+        toolbar_.showCopyLink(false);
         sheets_.closeSharing();
     }
     panes_.drawTranscript(display, locale_);
@@ -182,10 +177,7 @@ void MeetingDetailController::finishCorrection(bool saved, bool conflict,
 
 void MeetingDetailController::setCanDelete(bool canDelete) {
     canDelete_ = canDelete;
-    if (deleteItem_ != nullptr) {
-        deleteItem_->setVisible(canDelete);
-        deleteSeparator_->setVisible(canDelete);
-    }
+    toolbar_.showDelete(canDelete);
 }
 
 void MeetingDetailController::showStatus(const std::string& sentence) {
@@ -272,26 +264,7 @@ void MeetingDetailController::showInfo() {
     ENTRY;
     if (!snapshot_ || !isViewLoaded())
         return;
-    if (infoPopover_ != nullptr)
-        infoPopover_->close();
-    auto* popover = new QFrame(root_, Qt::Popup);
-    popover->setAttribute(Qt::WA_DeleteOnClose);
-    popover->setObjectName(QStringLiteral("meeting-detail-info-popover"));
-    auto* layout = new QVBoxLayout(popover);
-    layout->setContentsMargins(14, 12, 14, 12);
-    auto* text = new QLabel(provenance_);
-    text->setTextFormat(Qt::PlainText);
-    QFont font = text->font();
-    font.setPointSizeF(12);
-    text->setFont(font);
-    text->setWordWrap(true);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    text->setMaximumWidth(300);
-    layout->addWidget(text);
-    popover->adjustSize();
-    popover->move(more_->mapToGlobal(QPoint(0, more_->height())));
-    popover->show();
-    infoPopover_ = popover;
+    toolbar_.showInfo(root_, provenance_);
 }
 
 void MeetingDetailController::refreshDocument() {
@@ -371,7 +344,7 @@ void MeetingDetailController::chooseTranscriptLayer() {
 void MeetingDetailController::updateEditEnabled() {
     if (!isViewLoaded())
         return;
-    edit_->setEnabled(
+    toolbar_.correctItem()->setEnabled(
         correctionAllowed(snapshot(), showingOriginal_, panes_.selectedWords().size(), correction_.saving()));
 }
 

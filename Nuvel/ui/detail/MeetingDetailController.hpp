@@ -14,6 +14,7 @@
 #include "Nuvel/ui/detail/DetailPlaybackBar.hpp"
 #include "Nuvel/ui/detail/DetailReadingPanes.hpp"
 #include "Nuvel/ui/detail/DetailSharingSheets.hpp"
+#include "Nuvel/ui/detail/DetailToolbar.hpp"
 #include "NuvelKit/meetings/MeetingCorrection.hpp"
 #include "NuvelKit/meetings/MeetingSharing.hpp"
 #include "NuvelKit/meetings/NativeMeetingDocument.hpp"
@@ -27,16 +28,12 @@
 #include <string>
 #include <vector>
 
-class QAction;
 class QComboBox;
 class QLabel;
-class QPushButton;
-class QToolButton;
 class QWidget;
 
 namespace nuvel {
 
-class MenuButton;
 class SegmentedControl;
 
 class MeetingDetailController : public QObject {
@@ -124,7 +121,6 @@ public:
 private:
     void loadView();
     void forgetView();
-    void buildMoreMenu();
     void redraw();
     void updateTabContent();
     void updateLayerControls();
@@ -158,6 +154,7 @@ private:
     DetailPlaybackBar playback_;
     DetailCorrectionSheet correction_;
     DetailSharingSheets sheets_;
+    DetailToolbar toolbar_;
 
     // The view tree, once loaded.
     QPointer<QWidget> root_;
@@ -166,16 +163,7 @@ private:
     QLabel* subtitleLabel_ = nullptr;
     QComboBox* layerPopup_ = nullptr;
     QWidget* staleBanner_ = nullptr;
-    QPointer<QWidget> infoPopover_;
-    QAction* deleteItem_ = nullptr;
-    QAction* deleteSeparator_ = nullptr;
     SegmentedControl* tabs_ = nullptr;
-    QAction* edit_ = nullptr;
-    MenuButton* export_ = nullptr;
-    QToolButton* share_ = nullptr;
-    QPushButton* copyLinkButton_ = nullptr;
-    QAction* rename_ = nullptr;
-    MenuButton* more_ = nullptr;
 };
 
 } // namespace nuvel

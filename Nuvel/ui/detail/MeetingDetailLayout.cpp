@@ -1,6 +1,5 @@
 // The detail screen's view tree: every control configured, wired and named, then stacked into
 // one column under a header bar.
-#include "Nuvel/model/detail/MeetingDetailTables.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
@@ -9,20 +8,13 @@
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
-#include "Nuvel/ui/widgets/ViewFactories.hpp"
 
-#include <QAction>
-#include <QApplication>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
-#include <QSlider>
-#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
@@ -44,23 +36,6 @@ public:
 private:
     std::function<void()> gone_;
 };
-
-QToolButton* toolbarButton(const QString& id, const QString& tip) {
-    auto* button = new QToolButton;
-    button->setObjectName(id);
-    button->setAutoRaise(true);
-    button->setToolTip(tip);
-    button->setAccessibleName(tip);
-    return button;
-}
-
-MenuButton* toolbarMenuButton(const QString& id, const QString& tip) {
-    auto* button = new MenuButton;
-    button->setObjectName(id);
-    button->setToolTip(tip);
-    button->setAccessibleName(tip);
-    return button;
-}
 
 } // namespace
 
@@ -138,26 +113,8 @@ void MeetingDetailController::loadView() {
 
     playback_.build(*this);
 
-    export_ = toolbarMenuButton(QStringLiteral("meeting-detail-export"), localized("Export…"));
-    export_->setAccessibleName(localized("Export meeting"));
-    export_->setIcon(themedIcon("document-save-as", QStyle::SP_DialogSaveButton));
-    QMenu* exportMenu = export_->menu();
-    for (int i = 1; i < int(meetingdetail::exportItems.size()); ++i) {
-        const auto title = meetingdetail::exportItems[std::size_t(i)].title;
-        QAction* item =
-            exportMenu->addAction(localized(QString::fromUtf8(title.data(), qsizetype(title.size()))));
-        connect(item, &QAction::triggered, this, [this, i] { exportSelected(i); });
-    }
-    share_ = toolbarButton(QStringLiteral("meeting-detail-share"), localized("Share…"));
-    share_->setIcon(themedIcon("contact-new", QStyle::SP_FileDialogNewFolder));
-    connect(share_, &QToolButton::clicked, this, &MeetingDetailController::showSharing);
-    copyLinkButton_ = new QPushButton(localized("Copy new link"));
-    copyLinkButton_->setObjectName(QStringLiteral("meeting-sharing-copy-link"));
-    copyLinkButton_->setVisible(pendingLinkURL_.has_value());
-    connect(copyLinkButton_, &QPushButton::clicked, this, &MeetingDetailController::copyCreatedLink);
-    more_ = toolbarMenuButton(QStringLiteral("meeting-detail-more"), localized("More"));
-    more_->setIcon(themedIcon("view-more", QStyle::SP_TitleBarUnshadeButton));
-    buildMoreMenu();
+    toolbar_.build(*this, pendingLinkURL_.has_value());
+    canDelete_ = false;
 
     auto* header = new QWidget;
     auto* headerRow = new QHBoxLayout(header);
@@ -167,12 +124,12 @@ void MeetingDetailController::loadView() {
     headerRow->addSpacing(6);
     headerRow->addWidget(layerPopup_);
     headerRow->addStretch(1);
-    headerRow->addWidget(copyLinkButton_);
+    headerRow->addWidget(toolbar_.copyLinkButton());
     headerRow->addWidget(search);
     headerRow->addSpacing(4);
-    headerRow->addWidget(share_);
-    headerRow->addWidget(export_);
-    headerRow->addWidget(more_);
+    headerRow->addWidget(toolbar_.shareButton());
+    headerRow->addWidget(toolbar_.exportButton());
+    headerRow->addWidget(toolbar_.moreButton());
 
     auto* column = new QVBoxLayout(root_);
     column->setContentsMargins(0, 0, 0, 0);
@@ -212,43 +169,8 @@ void MeetingDetailController::forgetView() {
     playback_.forget();
     layerPopup_ = nullptr;
     staleBanner_ = nullptr;
-    deleteItem_ = deleteSeparator_ = edit_ = rename_ = nullptr;
+    toolbar_.forget();
     tabs_ = nullptr;
-    share_ = nullptr;
-    export_ = more_ = nullptr;
-    copyLinkButton_ = nullptr;
-}
-
-void MeetingDetailController::buildMoreMenu() {
-    QMenu* menu = more_->menu();
-    edit_ = menu->addAction(themedIcon("edit-rename", QStyle::SP_FileDialogDetailedView),
-                            localized("Correct selection…"));
-    edit_->setObjectName(QStringLiteral("meeting-detail-correction"));
-    connect(edit_, &QAction::triggered, this, &MeetingDetailController::correctSelection);
-    rename_ =
-        menu->addAction(themedIcon("document-edit", QStyle::SP_FileDialogContentsView), localized("Rename…"));
-    rename_->setObjectName(QStringLiteral("meeting-detail-rename"));
-    connect(rename_, &QAction::triggered, this, &MeetingDetailController::showRename);
-    QAction* copy = menu->addAction(themedIcon("edit-copy", QStyle::SP_FileIcon), localized("Copy"));
-    copy->setObjectName(QStringLiteral("meeting-detail-copy"));
-    connect(copy, &QAction::triggered, this, &MeetingDetailController::copyDocument);
-    menu->addSeparator();
-    QAction* info =
-        menu->addAction(themedIcon("help-about", QStyle::SP_MessageBoxInformation), localized("Show Info"));
-    info->setObjectName(QStringLiteral("meeting-detail-info"));
-    connect(info, &QAction::triggered, this, &MeetingDetailController::showInfo);
-    QAction* refresh =
-        menu->addAction(themedIcon("view-refresh", QStyle::SP_BrowserReload), localized("Refresh"));
-    refresh->setObjectName(QStringLiteral("meeting-detail-refresh"));
-    connect(refresh, &QAction::triggered, this, &MeetingDetailController::refreshDocument);
-    deleteSeparator_ = menu->addSeparator();
-    deleteItem_ =
-        menu->addAction(themedIcon("edit-delete", QStyle::SP_TrashIcon), localized("Delete meeting…"));
-    deleteItem_->setObjectName(QStringLiteral("meeting-detail-delete"));
-    connect(deleteItem_, &QAction::triggered, this, &MeetingDetailController::deleteMeeting);
-    canDelete_ = false;
-    deleteItem_->setVisible(false);
-    deleteSeparator_->setVisible(false);
 }
 
 } // namespace nuvel
