@@ -3,7 +3,10 @@
 // The meeting detail screen: one opened cloud meeting inside the library window's detail pane.
 // It never talks to the service or the cloud model. The owner hands it the opened meeting
 // through render, clear, updatePlayback and finishCorrection, and receives every intent of the
-// user through the closure properties below.
+// user through the closure properties below. The screen's parts with a job of their own (the
+// reading panes, the find field, the playback bar, the toolbar, the correction sheet and the
+// rename and sharing sheets) are classes it owns; this one holds the opened meeting, draws its
+// header and passes each part what it shows.
 
 #include "Nuvel/model/detail/CorrectionDraft.hpp"
 #include "Nuvel/model/detail/DetailLocale.hpp"
