@@ -84,4 +84,34 @@ QLabel* makeSheetHeading(const QString& text) {
     return title;
 }
 
+QDialog* makeSheet(QWidget* root, const QString& title, int width, int height, QObject* context,
+                   std::function<void(QDialog*)> rejected) {
+    auto* sheet = new QDialog(root != nullptr ? root->window() : nullptr);
+    sheet->setWindowTitle(title);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->resize(width, height);
+    // Closing the window by other means ends the sheet as Cancel or Done would.
+    QObject::connect(sheet, &QDialog::rejected, context,
+                     [sheet, rejected = std::move(rejected)] { rejected(sheet); });
+    return sheet;
+}
+
+void closeSheet(QPointer<QDialog>& sheet) {
+    if (sheet == nullptr)
+        return;
+    QDialog* closing = sheet;
+    sheet = nullptr;
+    closing->hide();
+    closing->deleteLater();
+}
+
+bool windowHasSheet(const QWidget* root) {
+    if (root == nullptr)
+        return false;
+    for (QDialog* dialog : root->window()->findChildren<QDialog*>())
+        if (dialog->isVisible() && dialog->windowModality() != Qt::NonModal)
+            return true;
+    return false;
+}
+
 } // namespace nuvel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 #include <functional>
@@ -47,5 +48,16 @@ QLabel* makeSheetHeading(const QString& text);
 
 void applyLayoutDirection(QWidget* view, Qt::LayoutDirection direction);
 void applySheetDirection(QWidget* view);
+
+// A window-modal sheet over the window of `root` (none while the screen has no view). Closing the
+// window by other means calls `rejected` with the sheet, for as long as `context` lives.
+QDialog* makeSheet(QWidget* root, const QString& title, int width, int height, QObject* context,
+                   std::function<void(QDialog*)> rejected);
+
+// Takes a sheet down and forgets it; nothing when none is open.
+void closeSheet(QPointer<QDialog>& sheet);
+
+// Whether the window of `root` shows a modal dialog now.
+bool windowHasSheet(const QWidget* root);
 
 } // namespace nuvel

@@ -1,12 +1,11 @@
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
 
+#include "Nuvel/model/detail/DetailStamps.hpp"
 #include "Nuvel/model/detail/MeetingDetailHeader.hpp"
-#include "Nuvel/model/detail/MeetingDetailNotes.hpp"
 #include "Nuvel/model/detail/MeetingDetailTables.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
-#include "Nuvel/ui/detail/DetailTextDocument.hpp"
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
@@ -16,17 +15,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDialog>
-#include <QFrame>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSlider>
-#include <QStyle>
 #include <QToolButton>
-#include <QVBoxLayout>
-#include <limits>
-#include <memory>
 
 namespace nuvel {
 
@@ -46,33 +36,14 @@ void setShownText(QLabel* label, const std::string& text) {
 } // namespace
 
 MeetingDetailController::MeetingDetailController(std::string webHost, QObject* parent)
-    : QObject(parent), webHost_(webHost.empty() ? std::string(NuvelLink::webHost) : std::move(webHost)) {
+    : QObject(parent), webHost_(webHost.empty() ? std::string(NuvelLink::webHost) : std::move(webHost)),
+      correction_(*this, locale_, [this] { closeCorrectionSheet(); }), sheets_(*this, locale_) {
     locale_.localize = [](std::string_view key) { return localize(key); };
-    ensureCorrectionControls();
-}
-
-// The sheet's three controls live with the controller; should a window take an open sheet down
-// with it, they are made again.
-void MeetingDetailController::ensureCorrectionControls() {
-    if (correctionField_ == nullptr)
-        correctionField_ = new QLineEdit;
-    if (correctionStatus_ == nullptr) {
-        correctionStatus_ = new QLabel;
-        correctionStatus_->setTextFormat(Qt::PlainText); // it quotes another editor's words
-        correctionStatus_->setWordWrap(true);
-    }
-    if (speakerPicker_ == nullptr)
-        speakerPicker_ = new QComboBox;
 }
 
 MeetingDetailController::~MeetingDetailController() {
-    putBackCorrectionControls();
-    for (QPointer<QDialog>* sheet : {&correctionSheet_, &sharingSheet_, &renameSheet_})
-        if (*sheet != nullptr)
-            delete sheet->data();
-    delete correctionField_.data();
-    delete correctionStatus_.data();
-    delete speakerPicker_.data();
+    correction_.deleteViews();
+    sheets_.deleteViews();
     if (root_ != nullptr && root_->parent() == nullptr)
         delete root_.data();
 }
@@ -97,20 +68,17 @@ void MeetingDetailController::render(const NativeMeetingDocument& document,
     snapshot_ = std::move(next);
     if (!sameMeeting) {
         pendingLinkURL_.reset();
-        if (copyLinkButton_ != nullptr)
-            copyLinkButton_->hide();
+        toolbar_.showCopyLink(false);
         closeCorrectionSheet();
-        closeSheet(sharingSheet_);
-        closeSheet(renameSheet_);
+        sheets_.closeSharing();
+        sheets_.closeRename();
         showingOriginal_ = false;
-        if (search_ != nullptr)
-            search_->clear();
+        find_.clear();
     }
     if (isViewLoaded())
         redraw();
     pendingLinkURL_ = snapshot_->canShare ? accepted : std::nullopt;
-    if (copyLinkButton_ != nullptr)
-        copyLinkButton_->setVisible(pendingLinkURL_.has_value());
+    toolbar_.showCopyLink(pendingLinkURL_.has_value());
 }
 
 void MeetingDetailController::clear() {
@@ -119,22 +87,15 @@ void MeetingDetailController::clear() {
     pendingLinkURL_.reset();
     originalTranscript_.reset();
     showingOriginal_ = false;
-    displayedWords_.clear();
+    panes_.setDisplayedWords({});
     closeCorrectionSheet();
-    closeSheet(sharingSheet_);
-    closeSheet(renameSheet_);
-    wordRanges_.clear();
-    evidenceRanges_.clear();
-    draft_.reset();
-    ensureCorrectionControls();
-    correctionField_->clear();
-    correctionStatus_->clear();
-    speakerPicker_->clear();
-    transcriptText_ = {};
-    notesText_ = {};
+    sheets_.closeSharing();
+    sheets_.closeRename();
+    panes_.forgetContent();
+    correction_.clear();
     if (!isViewLoaded())
         return;
-    copyLinkButton_->hide();
+    toolbar_.showCopyLink(false);
     layerPopup_->hide();
     titleLabel_->setText(localized("Select a meeting"));
     subtitleLabel_->clear();
@@ -142,22 +103,21 @@ void MeetingDetailController::clear() {
     provenance_.clear();
     staleBanner_->hide();
     setShownText(statusLabel_, {});
-    notes_->replaceDocument(std::make_unique<QTextDocument>());
-    transcript_->replaceDocument(std::make_unique<QTextDocument>());
-    search_->clear();
+    panes_.clearDocuments();
+    find_.clear();
     tabs_->setSelectedSegment(0);
     updateTabContent();
-    edit_->setEnabled(false);
-    export_->setEnabled(false);
-    share_->setEnabled(false);
-    rename_->setEnabled(false);
+    toolbar_.correctItem()->setEnabled(false);
+    toolbar_.exportButton()->setEnabled(false);
+    toolbar_.shareButton()->setEnabled(false);
+    toolbar_.renameItem()->setEnabled(false);
     updatePlayback(false, 0, 0, false);
 }
 
 void MeetingDetailController::redraw() {
     const MeetingDetailSnapshot display =
         snapshot_->displayCopy(originalTranscript_ ? &*originalTranscript_ : nullptr, showingOriginal_);
-    displayedWords_ = display.words;
+    panes_.setDisplayedWords(display.words);
     const auto header = MeetingDetailHeader::make(display, dismissedStaleID_, locale_);
     titleLabel_->setText(qs(header.title));
     provenance_ = qs(header.provenance);
@@ -166,52 +126,23 @@ void MeetingDetailController::redraw() {
     setShownText(statusLabel_, header.status);
     updateLayerControls();
 
-    edit_->setEnabled(display.canEdit && !(draft_ && draft_->saving()));
-    export_->setEnabled(display.canExport);
-    rename_->setEnabled(snapshot_->canEdit);
+    toolbar_.correctItem()->setEnabled(display.canEdit && !correction_.saving());
+    toolbar_.exportButton()->setEnabled(display.canExport);
+    toolbar_.renameItem()->setEnabled(snapshot_->canEdit);
     if (!snapshot_->canEdit)
-        closeSheet(renameSheet_);
-    share_->setEnabled(display.canShare);
+        sheets_.closeRename();
+    toolbar_.shareButton()->setEnabled(display.canShare);
     if (!display.canShare) {
         pendingLinkURL_.reset();
-        copyLinkButton_->hide();
-        closeSheet(sharingSheet_);
+        toolbar_.showCopyLink(false);
+        sheets_.closeSharing();
     }
-    drawTranscript(display);
-    drawNotes(display);
-    updateAudioStatus();
-    if (correctionSheet_ != nullptr && draft_) {
-        draft_->apply(display, locale_);
-        showDraft();
-    }
-    updateEditEnabled();
-}
-
-void MeetingDetailController::drawTranscript(const MeetingDetailSnapshot& display) {
-    const int keptAnchor = transcript_->textCursor().anchor();
-    const int keptPosition = transcript_->textCursor().position();
-    TranscriptContent content = transcriptContent(display, locale_);
-    wordRanges_ = std::move(content.wordRanges);
-    transcriptText_ = std::move(content.text);
-    transcript_->setAlignsTrailing(transcriptText_.rightToLeft);
-    transcript_->replaceDocument(makeDetailTextDocument(transcriptText_, transcript_->palette()));
-    const int end = transcript_->document()->characterCount() - 1;
-    if (std::max(keptAnchor, keptPosition) <= end) {
-        QTextCursor cursor(transcript_->document());
-        cursor.setPosition(keptAnchor);
-        cursor.setPosition(keptPosition, QTextCursor::KeepAnchor);
-        transcript_->setTextCursor(cursor);
-    }
-}
-
-void MeetingDetailController::drawNotes(const MeetingDetailSnapshot& display) {
-    NotesContent content = notesContent(display, locale_);
-    evidenceRanges_ = std::move(content.evidenceRanges);
-    notesText_ = std::move(content.text);
-    notes_->setAlignsTrailing(notesText_.rightToLeft);
-    notes_->replaceDocument(makeDetailTextDocument(notesText_, notes_->palette()));
-    if (content.showTranscript)
+    panes_.drawTranscript(display, locale_);
+    if (panes_.drawNotes(display, locale_))
         selectTab(1);
+    updateAudioStatus();
+    correction_.apply(display);
+    updateEditEnabled();
 }
 
 void MeetingDetailController::updatePlayback(bool playing, std::int64_t positionMS, std::int64_t durationMS,
@@ -221,54 +152,32 @@ void MeetingDetailController::updatePlayback(bool playing, std::int64_t position
     audioAvailable_ = audioAvailable;
     if (!isViewLoaded())
         return;
-    const auto bar = PlaybackBar::make(playing, positionMS, durationMS, audioAvailable, snapshot(), locale_);
-    play_->setIcon(
-        QApplication::style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
-    play_->setAccessibleName(qs(bar.playTitle));
-    play_->setToolTip(qs(bar.playTitle));
-    play_->setEnabled(bar.controlsEnabled);
-    seek_->setEnabled(bar.controlsEnabled);
-    speed_->setEnabled(bar.controlsEnabled);
-    playbackBar_->setVisible(!bar.barHidden);
-    playbackSeparator_->setVisible(!bar.separatorHidden);
-    constexpr std::int64_t top = std::numeric_limits<int>::max();
-    seek_->blockSignals(true);
-    seek_->setMaximum(int(std::min(bar.sliderMaximum, top)));
-    seek_->setValue(int(std::clamp<std::int64_t>(bar.sliderValue, 0, top)));
-    seek_->blockSignals(false);
-    playbackLabel_->setText(qs(bar.label));
-    playbackLabel_->setToolTip(qs(bar.tooltip));
+    playback_.show(PlaybackBar::make(playing, positionMS, durationMS, audioAvailable, snapshot(), locale_),
+                   playing);
     updateAudioStatus();
 }
 
 void MeetingDetailController::updateAudioStatus() {
     if (!isViewLoaded())
         return;
-    const auto status = audioStatusText(snapshot(), audioAvailable_, locale_);
-    setShownText(audioStatusLabel_, status.value_or(""));
+    playback_.showAudioStatus(audioStatusText(snapshot(), audioAvailable_, locale_));
 }
 
 void MeetingDetailController::finishCorrection(bool saved, bool conflict,
                                                const std::optional<std::string>& message) {
     ENTRY;
-    if (!snapshot_ || correctionSheet_ == nullptr || !draft_)
+    if (!snapshot_ || correction_.sheet() == nullptr || !correction_.draft())
         return;
-    if (draft_->finish(saved, conflict, message, snapshot_->canEdit, locale_)) {
+    if (correction_.finish(saved, conflict, message, snapshot_->canEdit)) {
         closeCorrectionSheet();
         showStatus(locale_.text("Correction saved. Notes retain their stated source revision."));
-        updateEditEnabled();
-        return;
     }
-    showDraft();
     updateEditEnabled();
 }
 
 void MeetingDetailController::setCanDelete(bool canDelete) {
     canDelete_ = canDelete;
-    if (deleteItem_ != nullptr) {
-        deleteItem_->setVisible(canDelete);
-        deleteSeparator_->setVisible(canDelete);
-    }
+    toolbar_.showDelete(canDelete);
 }
 
 void MeetingDetailController::showStatus(const std::string& sentence) {
@@ -291,9 +200,7 @@ void MeetingDetailController::changeTab() {
 }
 
 void MeetingDetailController::updateTabContent() {
-    const bool transcriptTab = tabs_->selectedSegment() == 1;
-    notes_->setVisible(!transcriptTab);
-    transcript_->setVisible(transcriptTab);
+    panes_.showTab(tabs_->selectedSegment() == 1);
     updateLayerControls();
 }
 
@@ -320,14 +227,14 @@ void MeetingDetailController::togglePlayback() {
 void MeetingDetailController::seekAudio() {
     ENTRY;
     if (isViewLoaded() && onSeek)
-        onSeek(seek_->value());
+        onSeek(playback_.position());
 }
 
 void MeetingDetailController::changeSpeed() {
     ENTRY;
     if (!isViewLoaded())
         return;
-    if (const auto rate = playbackSpeed(speed_->currentIndex()); rate && onSpeed)
+    if (const auto rate = playbackSpeed(playback_.speedIndex()); rate && onSpeed)
         onSpeed(*rate);
 }
 
@@ -340,8 +247,8 @@ void MeetingDetailController::exportSelected(int itemIndex) {
 void MeetingDetailController::copyDocument() {
     ENTRY;
     const bool transcriptTab = tabs_ != nullptr && tabs_->selectedSegment() == 1;
-    const auto outcome =
-        meetingdetail::copyDocument(snapshot(), transcriptTab, transcriptText_, notesText_, locale_);
+    const auto outcome = meetingdetail::copyDocument(snapshot(), transcriptTab, panes_.transcriptText(),
+                                                     panes_.notesText(), locale_);
     if (const auto* refused = std::get_if<CopyRefused>(&outcome)) {
         showStatus(refused->sentence);
         return;
@@ -357,26 +264,7 @@ void MeetingDetailController::showInfo() {
     ENTRY;
     if (!snapshot_ || !isViewLoaded())
         return;
-    if (infoPopover_ != nullptr)
-        infoPopover_->close();
-    auto* popover = new QFrame(root_, Qt::Popup);
-    popover->setAttribute(Qt::WA_DeleteOnClose);
-    popover->setObjectName(QStringLiteral("meeting-detail-info-popover"));
-    auto* layout = new QVBoxLayout(popover);
-    layout->setContentsMargins(14, 12, 14, 12);
-    auto* text = new QLabel(provenance_);
-    text->setTextFormat(Qt::PlainText);
-    QFont font = text->font();
-    font.setPointSizeF(12);
-    text->setFont(font);
-    text->setWordWrap(true);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    text->setMaximumWidth(300);
-    layout->addWidget(text);
-    popover->adjustSize();
-    popover->move(more_->mapToGlobal(QPoint(0, more_->height())));
-    popover->show();
-    infoPopover_ = popover;
+    toolbar_.showInfo(root_, provenance_);
 }
 
 void MeetingDetailController::refreshDocument() {
@@ -389,6 +277,174 @@ void MeetingDetailController::deleteMeeting() {
     ENTRY;
     if (onDelete)
         onDelete();
+}
+
+void MeetingDetailController::openLink(const QString& link) {
+    ENTRY;
+    const DetailLink parsed = parseDetailLink(link.toStdString());
+    if (const auto* time = std::get_if<TimeLink>(&parsed)) {
+        jumpToTime(time->milliseconds);
+    } else if (const auto* evidence = std::get_if<EvidenceLink>(&parsed)) {
+        if (const auto found = panes_.evidence(evidence->key))
+            selectEvidence(*found);
+    }
+}
+
+void MeetingDetailController::jumpToTime(std::int64_t ms) {
+    const TimeJump jump = meetingdetail::jumpToTime(panes_.displayedWords(), panes_.wordRanges(), ms);
+    if (jump.selection && isViewLoaded()) {
+        selectTab(1);
+        panes_.transcript()->selectRange(int(jump.selection->location), int(jump.selection->length));
+    }
+    if (onPlay)
+        onPlay(jump.playFrom);
+}
+
+void MeetingDetailController::selectEvidence(const MeetingDetailSnapshot::Evidence& evidence) {
+    if (!isViewLoaded())
+        return;
+    const auto layer =
+        evidenceLayer(evidence, snapshot_.has_value(), originalTranscript_.has_value(), locale_);
+    if (const auto* refused = std::get_if<EvidenceRefused>(&layer)) {
+        showStatus(refused->sentence);
+        return;
+    }
+    const auto choice = std::get<EvidenceLayer>(layer);
+    if (choice == EvidenceLayer::original)
+        switchLayer(true);
+    if (choice == EvidenceLayer::corrected)
+        switchLayer(false);
+    const auto selection = evidenceSelection(evidence, panes_.displayedWords(), panes_.wordRanges(), locale_);
+    if (const auto* refused = std::get_if<EvidenceRefused>(&selection)) {
+        showStatus(refused->sentence);
+        return;
+    }
+    const auto& chosen = std::get<EvidenceSelection>(selection);
+    selectTab(1);
+    panes_.transcript()->selectRange(int(chosen.selection.location), int(chosen.selection.length));
+    panes_.transcript()->setFocus(Qt::OtherFocusReason);
+    if (chosen.playFrom && onPlay)
+        onPlay(*chosen.playFrom);
+}
+
+void MeetingDetailController::switchLayer(bool original) {
+    showingOriginal_ = original;
+    updateLayerControls();
+    if (isViewLoaded())
+        redraw();
+}
+
+void MeetingDetailController::chooseTranscriptLayer() {
+    ENTRY;
+    if (!snapshot_ || !isViewLoaded())
+        return;
+    switchLayer(layerPopup_->currentIndex() == 1 && originalTranscript_.has_value());
+}
+
+void MeetingDetailController::updateEditEnabled() {
+    if (!isViewLoaded())
+        return;
+    toolbar_.correctItem()->setEnabled(
+        correctionAllowed(snapshot(), showingOriginal_, panes_.selectedWords().size(), correction_.saving()));
+}
+
+void MeetingDetailController::playSelection() {
+    ENTRY;
+    const auto words = panes_.selectedWords();
+    std::vector<std::size_t> indexes;
+    for (std::size_t i = 0; i < words.size(); ++i)
+        indexes.push_back(i);
+    if (const auto from = selectionPlayPosition(words, indexes); from && onPlay)
+        onPlay(*from);
+}
+
+bool MeetingDetailController::findFromFocus() {
+    ENTRY;
+    return find_.takeFocusWithin(root_);
+}
+
+void MeetingDetailController::findNext() {
+    ENTRY;
+    if (!isViewLoaded())
+        return;
+    if (const auto none = panes_.findNext(find_.query(), tabs_->selectedSegment() == 1, locale_))
+        showStatus(*none);
+}
+
+// The correction sheet's flow: the sheet keeps the draft, the screen its edit command and status.
+void MeetingDetailController::closeCorrectionSheet() {
+    correction_.close();
+    updateEditEnabled();
+}
+
+void MeetingDetailController::correctSelection() {
+    ENTRY;
+    if (!snapshot_ || !snapshot_->canEdit || showingOriginal_ || correction_.saving() ||
+        correction_.sheet() != nullptr)
+        return;
+    if (!correction_.open(*snapshot_, panes_.selectedWords(), root_)) {
+        showStatus(locale_.text("Select transcript words to correct them."));
+        return;
+    }
+    updateEditEnabled();
+}
+
+void MeetingDetailController::changeCorrectionMode(int mode) {
+    ENTRY;
+    correction_.changeMode(mode, snapshot());
+}
+
+void MeetingDetailController::undoDraft() {
+    ENTRY;
+    correction_.undo();
+}
+
+void MeetingDetailController::reloadCorrection() {
+    ENTRY;
+    if (correction_.reload(snapshot()) && onReloadCorrection)
+        onReloadCorrection();
+}
+
+void MeetingDetailController::useCurrentRevision() {
+    ENTRY;
+    correction_.useCurrentRevision(snapshot());
+}
+
+void MeetingDetailController::saveCorrection() {
+    ENTRY;
+    const auto saving = correction_.save(snapshot(), bool(onCorrection));
+    if (!saving)
+        return;
+    updateEditEnabled();
+    // The owner may report the outcome before this call returns; the draft is saving already.
+    onCorrection(saving->first, saving->second);
+}
+
+void MeetingDetailController::cancelCorrection() {
+    ENTRY;
+    if (correction_.saving())
+        return;
+    closeCorrectionSheet();
+}
+
+void MeetingDetailController::showRename() {
+    ENTRY;
+    sheets_.showRename(root_);
+}
+
+void MeetingDetailController::showSharing() {
+    ENTRY;
+    sheets_.showSharing(root_, pendingLinkURL_);
+}
+
+void MeetingDetailController::copyCreatedLink() {
+    ENTRY;
+    if (!snapshot_ || !snapshot_->canShare || !pendingLinkURL_)
+        return;
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(QString::fromStdString(*pendingLinkURL_));
+    showStatus(locale_.text("Share link copied. Anyone with this link has the access you chose."));
 }
 
 } // namespace nuvel

@@ -3,13 +3,21 @@
 // The meeting detail screen: one opened cloud meeting inside the library window's detail pane.
 // It never talks to the service or the cloud model. The owner hands it the opened meeting
 // through render, clear, updatePlayback and finishCorrection, and receives every intent of the
-// user through the closure properties below.
+// user through the closure properties below. The screen's parts with a job of their own (the
+// reading panes, the find field, the playback bar, the toolbar, the correction sheet and the
+// rename and sharing sheets) are classes it owns; this one holds the opened meeting, draws its
+// header and passes each part what it shows.
 
 #include "Nuvel/model/detail/CorrectionDraft.hpp"
 #include "Nuvel/model/detail/DetailLocale.hpp"
-#include "Nuvel/model/detail/DetailText.hpp"
 #include "Nuvel/model/detail/MeetingDetailSnapshot.hpp"
 #include "Nuvel/model/detail/MeetingDetailTranscript.hpp"
+#include "Nuvel/ui/detail/DetailCorrectionSheet.hpp"
+#include "Nuvel/ui/detail/DetailFindBar.hpp"
+#include "Nuvel/ui/detail/DetailPlaybackBar.hpp"
+#include "Nuvel/ui/detail/DetailReadingPanes.hpp"
+#include "Nuvel/ui/detail/DetailSharingSheets.hpp"
+#include "Nuvel/ui/detail/DetailToolbar.hpp"
 #include "NuvelKit/meetings/MeetingCorrection.hpp"
 #include "NuvelKit/meetings/MeetingSharing.hpp"
 #include "NuvelKit/meetings/NativeMeetingDocument.hpp"
@@ -19,26 +27,16 @@
 #include <QPointer>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-class QAction;
 class QComboBox;
-class QFrame;
 class QLabel;
-class QLineEdit;
-class QMenu;
-class QPushButton;
-class QSlider;
-class QToolButton;
 class QWidget;
 
 namespace nuvel {
 
-class MenuButton;
-class ReadableTextView;
 class SegmentedControl;
 
 class MeetingDetailController : public QObject {
@@ -114,20 +112,19 @@ public:
     const MeetingDetailSnapshot* snapshot() const { return snapshot_ ? &*snapshot_ : nullptr; }
     bool showingOriginal() const { return showingOriginal_; }
     const std::optional<std::string>& pendingLinkURL() const { return pendingLinkURL_; }
-    const meetingdetail::WordRanges& wordRanges() const { return wordRanges_; }
-    const std::optional<meetingdetail::CorrectionDraft>& correctionDraft() const { return draft_; }
-    QDialog* correctionSheet() const { return correctionSheet_; }
-    QDialog* sharingSheet() const { return sharingSheet_; }
-    QDialog* renameSheet() const { return renameSheet_; }
+    const meetingdetail::WordRanges& wordRanges() const { return panes_.wordRanges(); }
+    const std::optional<meetingdetail::CorrectionDraft>& correctionDraft() const {
+        return correction_.draft();
+    }
+    QDialog* correctionSheet() const { return correction_.sheet(); }
+    QDialog* sharingSheet() const { return sheets_.sharingSheet(); }
+    QDialog* renameSheet() const { return sheets_.renameSheet(); }
     bool canDelete() const { return canDelete_; }
 
 private:
     void loadView();
     void forgetView();
-    void buildMoreMenu();
     void redraw();
-    void drawTranscript(const MeetingDetailSnapshot& display);
-    void drawNotes(const MeetingDetailSnapshot& display);
     void updateTabContent();
     void updateLayerControls();
     void updateEditEnabled();
@@ -137,78 +134,39 @@ private:
     void jumpToTime(std::int64_t ms);
     void selectEvidence(const MeetingDetailSnapshot::Evidence& evidence);
     void switchLayer(bool original);
-    std::vector<MeetingDetailSnapshot::Word> selectedWords() const;
-    void showTranscriptMenu(const QPoint& at);
-    QDialog* makeSheet(const QString& title, int width, int height);
-    void closeSheet(QPointer<QDialog>& sheet);
     void closeCorrectionSheet();
-    void showDraft();
-    void putBackCorrectionControls();
-    void ensureCorrectionControls();
-    QWidget* sharingContent(const MeetingDetailSnapshot& opened);
-    bool stillShowing(const std::string& id) const;
-    bool windowHasSheet() const;
 
     meetingdetail::DetailLocale locale_;
     std::string webHost_;
 
     std::optional<MeetingDetailSnapshot> snapshot_;
-    meetingdetail::WordRanges wordRanges_;
     std::optional<MeetingTranscriptDocument> originalTranscript_;
     bool showingOriginal_ = false;
-    std::vector<MeetingDetailSnapshot::Word> displayedWords_;
-    std::map<std::string, MeetingDetailSnapshot::Evidence> evidenceRanges_;
     std::optional<std::string> dismissedStaleID_;
     bool canDelete_ = false;
     std::optional<std::string> pendingLinkURL_;
-    meetingdetail::DetailText transcriptText_;
-    meetingdetail::DetailText notesText_;
     bool playing_ = false;
     bool audioAvailable_ = false;
 
-    // The correction draft; the sheet's three controls are made once and moved into each sheet.
-    std::optional<meetingdetail::CorrectionDraft> draft_;
-    QPointer<QDialog> correctionSheet_;
-    QPointer<QDialog> sharingSheet_;
-    QPointer<QDialog> renameSheet_;
-    QPointer<QLineEdit> correctionField_;
-    QPointer<QLabel> correctionStatus_;
-    QPointer<QComboBox> speakerPicker_;
-    QPointer<SegmentedControl> correctionModes_;
-    QPointer<QPushButton> saveButton_;
-    QPointer<QPushButton> reloadButton_;
-    QPointer<QPushButton> rebaseButton_;
-
     // Where the shown notes came from; the info popover says it.
     QString provenance_;
+
+    // The parts of the screen with a job of their own.
+    DetailReadingPanes panes_;
+    DetailFindBar find_;
+    DetailPlaybackBar playback_;
+    DetailCorrectionSheet correction_;
+    DetailSharingSheets sheets_;
+    DetailToolbar toolbar_;
 
     // The view tree, once loaded.
     QPointer<QWidget> root_;
     QLabel* titleLabel_ = nullptr;
     QLabel* statusLabel_ = nullptr;
-    ReadableTextView* transcript_ = nullptr;
-    ReadableTextView* notes_ = nullptr;
     QLabel* subtitleLabel_ = nullptr;
     QComboBox* layerPopup_ = nullptr;
     QWidget* staleBanner_ = nullptr;
-    QWidget* playbackBar_ = nullptr;
-    QFrame* playbackSeparator_ = nullptr;
-    QPointer<QWidget> infoPopover_;
-    QAction* deleteItem_ = nullptr;
-    QAction* deleteSeparator_ = nullptr;
-    QLineEdit* search_ = nullptr;
     SegmentedControl* tabs_ = nullptr;
-    QToolButton* play_ = nullptr;
-    QSlider* seek_ = nullptr;
-    QLabel* playbackLabel_ = nullptr;
-    QLabel* audioStatusLabel_ = nullptr;
-    QComboBox* speed_ = nullptr;
-    QAction* edit_ = nullptr;
-    MenuButton* export_ = nullptr;
-    QToolButton* share_ = nullptr;
-    QPushButton* copyLinkButton_ = nullptr;
-    QAction* rename_ = nullptr;
-    MenuButton* more_ = nullptr;
 };
 
 } // namespace nuvel

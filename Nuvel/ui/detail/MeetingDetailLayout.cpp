@@ -1,27 +1,20 @@
 // The detail screen's view tree: every control configured, wired and named, then stacked into
 // one column under a header bar.
-#include "Nuvel/model/detail/MeetingDetailTables.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/detail/DetailViewMakers.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
-#include "Nuvel/ui/widgets/ViewFactories.hpp"
 
-#include <QAction>
-#include <QApplication>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
-#include <QSlider>
-#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
@@ -43,46 +36,6 @@ public:
 private:
     std::function<void()> gone_;
 };
-
-QIcon themedIcon(const char* name, QStyle::StandardPixmap fallback) {
-    return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
-}
-
-// Every label of this screen shows its text as typed: titles, statuses and the service's words
-// are never read as markup.
-QLabel* plainLabel(QWidget* parent = nullptr) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-QLabel* smallLabel(bool secondary) {
-    auto* label = plainLabel();
-    QFont font = label->font();
-    font.setPointSizeF(12);
-    label->setFont(font);
-    label->setWordWrap(true);
-    if (secondary)
-        label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
-
-QToolButton* toolbarButton(const QString& id, const QString& tip) {
-    auto* button = new QToolButton;
-    button->setObjectName(id);
-    button->setAutoRaise(true);
-    button->setToolTip(tip);
-    button->setAccessibleName(tip);
-    return button;
-}
-
-MenuButton* toolbarMenuButton(const QString& id, const QString& tip) {
-    auto* button = new MenuButton;
-    button->setObjectName(id);
-    button->setToolTip(tip);
-    button->setAccessibleName(tip);
-    return button;
-}
 
 } // namespace
 
@@ -113,14 +66,7 @@ void MeetingDetailController::loadView() {
     statusLabel_->setAccessibleName(localized("Meeting status"));
     statusLabel_->setObjectName(QStringLiteral("meeting-detail-status"));
 
-    search_ = new QLineEdit;
-    search_->setPlaceholderText(localized("Find in this meeting"));
-    search_->setAccessibleName(localized("Find in this meeting"));
-    search_->setObjectName(QStringLiteral("meeting-detail-search"));
-    search_->setClearButtonEnabled(true);
-    search_->setMinimumWidth(120);
-    search_->setMaximumWidth(220);
-    connect(search_, &QLineEdit::returnPressed, this, &MeetingDetailController::findNext);
+    QLineEdit* search = find_.build(*this);
 
     tabs_ = new SegmentedControl({localized("Notes"), localized("Transcript")});
     tabs_->setAccessibleName(localized("Meeting content"));
@@ -135,29 +81,12 @@ void MeetingDetailController::loadView() {
     layerPopup_->hide();
     connect(layerPopup_, &QComboBox::activated, this, &MeetingDetailController::chooseTranscriptLayer);
 
-    notes_ = new ReadableTextView;
-    transcript_ = new ReadableTextView;
-    configureReadingView(notes_, localized("Meeting notes"));
-    configureReadingView(transcript_, localized("Meeting transcript"));
-    notes_->setObjectName(QStringLiteral("meeting-detail-notes"));
-    transcript_->setObjectName(QStringLiteral("meeting-detail-transcript"));
-    connect(notes_, &QTextBrowser::anchorClicked, this,
-            [this](const QUrl& url) { openLink(url.toString()); });
-    connect(transcript_, &QTextBrowser::anchorClicked, this, [] {}); // consumed: nothing to open there
-    connect(transcript_, &QTextEdit::selectionChanged, this, &MeetingDetailController::updateEditEnabled);
-    connect(transcript_, &QTextEdit::cursorPositionChanged, this,
+    QWidget* content = panes_.build(*this);
+    // The edit command follows the transcript's selection.
+    connect(panes_.transcript(), &QTextEdit::selectionChanged, this,
             &MeetingDetailController::updateEditEnabled);
-    transcript_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(transcript_, &QWidget::customContextMenuRequested, this,
-            &MeetingDetailController::showTranscriptMenu);
-    auto* content = new QWidget;
-    auto* contentRow = new QHBoxLayout(content);
-    contentRow->setContentsMargins(0, 0, 0, 0);
-    contentRow->addWidget(notes_);
-    contentRow->addWidget(transcript_);
-    transcript_->hide();
-    content->setMinimumHeight(180);
-    content->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    connect(panes_.transcript(), &QTextEdit::cursorPositionChanged, this,
+            &MeetingDetailController::updateEditEnabled);
 
     staleBanner_ = new QFrame;
     staleBanner_->setObjectName(QStringLiteral("meeting-detail-stale-notes"));
@@ -182,72 +111,10 @@ void MeetingDetailController::loadView() {
     bannerRow->addWidget(dismiss);
     staleBanner_->hide();
 
-    play_ = new QToolButton;
-    play_->setAutoRaise(true);
-    play_->setIconSize(QSize(18, 18));
-    play_->setObjectName(QStringLiteral("meeting-detail-playback"));
-    connect(play_, &QToolButton::clicked, this, &MeetingDetailController::togglePlayback);
-    seek_ = new QSlider(Qt::Horizontal);
-    seek_->setRange(0, 1);
-    seek_->setAccessibleName(localized("Audio position"));
-    seek_->setObjectName(QStringLiteral("meeting-detail-seek"));
-    seek_->setLayoutDirection(Qt::LeftToRight);
-    connect(seek_, &QSlider::sliderMoved, this, &MeetingDetailController::seekAudio);
-    connect(seek_, &QSlider::actionTriggered, this, [this](int action) {
-        if (action != QAbstractSlider::SliderMove)
-            QMetaObject::invokeMethod(this, [this] { seekAudio(); });
-    });
-    speed_ = new QComboBox;
-    for (auto title : meetingdetail::speedTitles)
-        speed_->addItem(QString::fromUtf8(title.data(), qsizetype(title.size())));
-    speed_->setCurrentIndex(meetingdetail::defaultSpeedIndex);
-    speed_->setFrame(false);
-    speed_->setAccessibleName(localized("Playback speed"));
-    speed_->setObjectName(QStringLiteral("meeting-detail-speed"));
-    speed_->setLayoutDirection(Qt::LeftToRight);
-    connect(speed_, &QComboBox::activated, this, &MeetingDetailController::changeSpeed);
-    playbackLabel_ = plainLabel();
-    QFont clockFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    clockFont.setPointSizeF(11);
-    playbackLabel_->setFont(clockFont);
-    playbackLabel_->setForegroundRole(QPalette::PlaceholderText);
-    playbackLabel_->setObjectName(QStringLiteral("meeting-detail-playback-time"));
-    playbackBar_ = new QWidget;
-    playbackBar_->setLayoutDirection(Qt::LeftToRight);
-    auto* barRow = new QHBoxLayout(playbackBar_);
-    barRow->setContentsMargins(0, 0, 0, 0);
-    barRow->setSpacing(10);
-    barRow->addWidget(play_);
-    barRow->addWidget(seek_, 1);
-    barRow->addWidget(playbackLabel_);
-    barRow->addWidget(speed_);
-    playbackSeparator_ = new QFrame;
-    playbackSeparator_->setFrameShape(QFrame::HLine);
-    playbackSeparator_->setFrameShadow(QFrame::Sunken);
-    audioStatusLabel_ = smallLabel(true);
-    audioStatusLabel_->setAccessibleName(localized("Audio availability"));
-    audioStatusLabel_->setObjectName(QStringLiteral("meeting-detail-audio-status"));
+    playback_.build(*this);
 
-    export_ = toolbarMenuButton(QStringLiteral("meeting-detail-export"), localized("Export…"));
-    export_->setAccessibleName(localized("Export meeting"));
-    export_->setIcon(themedIcon("document-save-as", QStyle::SP_DialogSaveButton));
-    QMenu* exportMenu = export_->menu();
-    for (int i = 1; i < int(meetingdetail::exportItems.size()); ++i) {
-        const auto title = meetingdetail::exportItems[std::size_t(i)].title;
-        QAction* item =
-            exportMenu->addAction(localized(QString::fromUtf8(title.data(), qsizetype(title.size()))));
-        connect(item, &QAction::triggered, this, [this, i] { exportSelected(i); });
-    }
-    share_ = toolbarButton(QStringLiteral("meeting-detail-share"), localized("Share…"));
-    share_->setIcon(themedIcon("contact-new", QStyle::SP_FileDialogNewFolder));
-    connect(share_, &QToolButton::clicked, this, &MeetingDetailController::showSharing);
-    copyLinkButton_ = new QPushButton(localized("Copy new link"));
-    copyLinkButton_->setObjectName(QStringLiteral("meeting-sharing-copy-link"));
-    copyLinkButton_->setVisible(pendingLinkURL_.has_value());
-    connect(copyLinkButton_, &QPushButton::clicked, this, &MeetingDetailController::copyCreatedLink);
-    more_ = toolbarMenuButton(QStringLiteral("meeting-detail-more"), localized("More"));
-    more_->setIcon(themedIcon("view-more", QStyle::SP_TitleBarUnshadeButton));
-    buildMoreMenu();
+    toolbar_.build(*this, pendingLinkURL_.has_value());
+    canDelete_ = false;
 
     auto* header = new QWidget;
     auto* headerRow = new QHBoxLayout(header);
@@ -257,12 +124,12 @@ void MeetingDetailController::loadView() {
     headerRow->addSpacing(6);
     headerRow->addWidget(layerPopup_);
     headerRow->addStretch(1);
-    headerRow->addWidget(copyLinkButton_);
-    headerRow->addWidget(search_);
+    headerRow->addWidget(toolbar_.copyLinkButton());
+    headerRow->addWidget(search);
     headerRow->addSpacing(4);
-    headerRow->addWidget(share_);
-    headerRow->addWidget(export_);
-    headerRow->addWidget(more_);
+    headerRow->addWidget(toolbar_.shareButton());
+    headerRow->addWidget(toolbar_.exportButton());
+    headerRow->addWidget(toolbar_.moreButton());
 
     auto* column = new QVBoxLayout(root_);
     column->setContentsMargins(0, 0, 0, 0);
@@ -278,14 +145,14 @@ void MeetingDetailController::loadView() {
     add(statusLabel_, 12);
     add(header, 4);
     add(content, 8, 1);
-    add(playbackSeparator_, -1);
-    add(playbackBar_, -1);
-    add(audioStatusLabel_, -1);
+    add(playback_.separator(), -1);
+    add(playback_.bar(), -1);
+    add(playback_.audioStatus(), -1);
     root_->setLayoutDirection(preferredLayoutDirection());
-    for (QLabel* label : {titleLabel_, subtitleLabel_, statusLabel_, audioStatusLabel_, bannerText})
+    for (QLabel* label : {titleLabel_, subtitleLabel_, statusLabel_, playback_.audioStatus(), bannerText})
         label->setAlignment(preferredTextAlignment() | Qt::AlignVCenter);
     // The playback bar keeps its left-to-right order under a right-to-left interface.
-    playbackBar_->setLayoutDirection(Qt::LeftToRight);
+    playback_.bar()->setLayoutDirection(Qt::LeftToRight);
 
     updatePlayback(false, 0, 0, false);
     if (snapshot_)
@@ -296,50 +163,14 @@ void MeetingDetailController::loadView() {
 
 void MeetingDetailController::forgetView() {
     root_ = nullptr;
-    titleLabel_ = statusLabel_ = subtitleLabel_ = playbackLabel_ = audioStatusLabel_ = nullptr;
-    transcript_ = notes_ = nullptr;
-    layerPopup_ = speed_ = nullptr;
-    staleBanner_ = playbackBar_ = nullptr;
-    playbackSeparator_ = nullptr;
-    deleteItem_ = deleteSeparator_ = edit_ = rename_ = nullptr;
-    search_ = nullptr;
+    titleLabel_ = statusLabel_ = subtitleLabel_ = nullptr;
+    panes_.forget();
+    find_.forget();
+    playback_.forget();
+    layerPopup_ = nullptr;
+    staleBanner_ = nullptr;
+    toolbar_.forget();
     tabs_ = nullptr;
-    play_ = share_ = nullptr;
-    export_ = more_ = nullptr;
-    seek_ = nullptr;
-    copyLinkButton_ = nullptr;
-}
-
-void MeetingDetailController::buildMoreMenu() {
-    QMenu* menu = more_->menu();
-    edit_ = menu->addAction(themedIcon("edit-rename", QStyle::SP_FileDialogDetailedView),
-                            localized("Correct selection…"));
-    edit_->setObjectName(QStringLiteral("meeting-detail-correction"));
-    connect(edit_, &QAction::triggered, this, &MeetingDetailController::correctSelection);
-    rename_ =
-        menu->addAction(themedIcon("document-edit", QStyle::SP_FileDialogContentsView), localized("Rename…"));
-    rename_->setObjectName(QStringLiteral("meeting-detail-rename"));
-    connect(rename_, &QAction::triggered, this, &MeetingDetailController::showRename);
-    QAction* copy = menu->addAction(themedIcon("edit-copy", QStyle::SP_FileIcon), localized("Copy"));
-    copy->setObjectName(QStringLiteral("meeting-detail-copy"));
-    connect(copy, &QAction::triggered, this, &MeetingDetailController::copyDocument);
-    menu->addSeparator();
-    QAction* info =
-        menu->addAction(themedIcon("help-about", QStyle::SP_MessageBoxInformation), localized("Show Info"));
-    info->setObjectName(QStringLiteral("meeting-detail-info"));
-    connect(info, &QAction::triggered, this, &MeetingDetailController::showInfo);
-    QAction* refresh =
-        menu->addAction(themedIcon("view-refresh", QStyle::SP_BrowserReload), localized("Refresh"));
-    refresh->setObjectName(QStringLiteral("meeting-detail-refresh"));
-    connect(refresh, &QAction::triggered, this, &MeetingDetailController::refreshDocument);
-    deleteSeparator_ = menu->addSeparator();
-    deleteItem_ =
-        menu->addAction(themedIcon("edit-delete", QStyle::SP_TrashIcon), localized("Delete meeting…"));
-    deleteItem_->setObjectName(QStringLiteral("meeting-detail-delete"));
-    connect(deleteItem_, &QAction::triggered, this, &MeetingDetailController::deleteMeeting);
-    canDelete_ = false;
-    deleteItem_->setVisible(false);
-    deleteSeparator_->setVisible(false);
 }
 
 } // namespace nuvel

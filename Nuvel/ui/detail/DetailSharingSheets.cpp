@@ -1,15 +1,11 @@
-// The rename and sharing sheets. Each action button acts only while the screen still shows the
-// meeting the sheet was opened on; Cancel and Done always close.
+#include "Nuvel/ui/detail/DetailSharingSheets.hpp"
+
 #include "Nuvel/model/detail/DetailSheetRules.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
-#include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/detail/DetailSheetViews.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
 
-#include <QAction>
-#include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
 #include <QFrame>
@@ -19,13 +15,12 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace nuvel {
 
 using namespace meetingdetail;
-
-#define ENTRY NUVEL_MAIN_ACTOR_ENTRY()
 
 namespace {
 QLabel* notice(const QString& text, int width) {
@@ -47,35 +42,57 @@ QWidget* row(const QList<QWidget*>& views) {
 }
 } // namespace
 
-bool MeetingDetailController::stillShowing(const std::string& id) const {
-    return snapshot_ && snapshot_->id == id;
+DetailSharingSheets::DetailSharingSheets(MeetingDetailController& owner, const DetailLocale& locale)
+    : owner_(owner), locale_(locale) {}
+
+bool DetailSharingSheets::stillShowing(const std::string& id) const {
+    const MeetingDetailSnapshot* shown = owner_.snapshot();
+    return shown != nullptr && shown->id == id;
 }
 
-void MeetingDetailController::showRename() {
-    ENTRY;
-    if (!snapshot_ || !snapshot_->canEdit || !isViewLoaded() || windowHasSheet())
+void DetailSharingSheets::closeSharing() {
+    closeSheet(sharingSheet_);
+}
+
+void DetailSharingSheets::closeRename() {
+    closeSheet(renameSheet_);
+}
+
+void DetailSharingSheets::deleteViews() {
+    for (QPointer<QDialog>* sheet : {&sharingSheet_, &renameSheet_})
+        if (*sheet != nullptr)
+            delete sheet->data();
+}
+
+void DetailSharingSheets::showRename(QWidget* root) {
+    const MeetingDetailSnapshot* shown = owner_.snapshot();
+    if (shown == nullptr || !shown->canEdit || root == nullptr || windowHasSheet(root))
         return;
-    QDialog* sheet = makeSheet(localized("Rename meeting"), 500, 190);
+    QDialog* sheet =
+        makeSheet(root, localized("Rename meeting"), 500, 190, &owner_, [this](QDialog* closing) {
+            if (closing == renameSheet_)
+                closeRename();
+        });
     sheet->setObjectName(QStringLiteral("meeting-rename-sheet"));
     auto* stack = new SheetStackView(12);
-    auto* field = new QLineEdit(QString::fromStdString(snapshot_->title));
+    auto* field = new QLineEdit(QString::fromStdString(shown->title));
     field->setAccessibleName(localized("Meeting title"));
     field->setObjectName(QStringLiteral("meeting-rename-title"));
     field->setFixedWidth(440);
-    QPointer<MeetingDetailController> self(this);
-    const std::string openedID = snapshot_->id;
-    auto* cancel = new ClosureButton(localized("Cancel"), [self] {
+    QPointer<MeetingDetailController> self(&owner_);
+    const std::string openedID = shown->id;
+    auto* cancel = new ClosureButton(localized("Cancel"), [self, this] {
         if (self)
-            self->closeSheet(self->renameSheet_);
+            closeRename();
     });
     cancel->setObjectName(QStringLiteral("meeting-rename-cancel"));
-    auto* save = new ClosureButton(localized("Save title"), [self, field, openedID] {
+    auto* save = new ClosureButton(localized("Save title"), [self, this, field, openedID] {
         const auto title = renamedTitle(field->text().toStdString());
-        if (!title || !self || !self->stillShowing(openedID) || !self->snapshot_->canEdit)
+        if (!title || !self || !stillShowing(openedID) || !self->snapshot()->canEdit)
             return;
         if (self->onRename)
             self->onRename(*title);
-        self->closeSheet(self->renameSheet_);
+        closeRename();
     });
     save->setObjectName(QStringLiteral("meeting-rename-save"));
     save->setDefault(true);
@@ -89,13 +106,16 @@ void MeetingDetailController::showRename() {
     field->setFocus(Qt::OtherFocusReason);
 }
 
-void MeetingDetailController::showSharing() {
-    ENTRY;
-    if (!snapshot_ || !snapshot_->canShare || sharingSheet_ != nullptr || !isViewLoaded())
+void DetailSharingSheets::showSharing(QWidget* root, const std::optional<std::string>& pendingLinkURL) {
+    const MeetingDetailSnapshot* shown = owner_.snapshot();
+    if (shown == nullptr || !shown->canShare || sharingSheet_ != nullptr || root == nullptr)
         return;
-    QDialog* sheet = makeSheet(localized("Sharing"), 540, 620);
+    QDialog* sheet = makeSheet(root, localized("Sharing"), 540, 620, &owner_, [this](QDialog* closing) {
+        if (closing == sharingSheet_)
+            closeSharing();
+    });
     sheet->setObjectName(QStringLiteral("meeting-sharing-sheet"));
-    QWidget* content = sharingContent(*snapshot_);
+    QWidget* content = sharingContent(*shown, pendingLinkURL);
     auto* scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
@@ -113,15 +133,17 @@ void MeetingDetailController::showSharing() {
         address->setFocus(Qt::OtherFocusReason);
 }
 
-QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& opened) {
+QWidget* DetailSharingSheets::sharingContent(const MeetingDetailSnapshot& opened,
+                                             const std::optional<std::string>& pendingLinkURL) {
     auto* stack = new SheetStackView(10);
     stack->column()->setContentsMargins(0, 20, 0, 20);
-    QPointer<MeetingDetailController> self(this);
+    QPointer<MeetingDetailController> self(&owner_);
     const std::string openedID = opened.id;
-    // An action of the sheet: only while the same meeting is shown and may still be shared.
-    const auto acting = [self, openedID](auto body) {
-        return [self, openedID, body] {
-            if (!self || !self->stillShowing(openedID) || !self->snapshot_->canShare)
+    // An action of the sheet: only while the same meeting is shown and may still be shared. The
+    // sheets live as long as their controller.
+    const auto acting = [self, this, openedID](auto body) {
+        return [self, this, openedID, body] {
+            if (!self || !stillShowing(openedID) || !self->snapshot()->canShare)
                 return;
             body(*self);
         };
@@ -145,16 +167,16 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
         auto* label = new QLabel(QString::fromStdString(shareRowText(share, locale_)));
         label->setTextFormat(Qt::PlainText);
         auto* revoke =
-            new ClosureButton(localized("Revoke"), acting([id = share.id](MeetingDetailController& c) {
+            new ClosureButton(localized("Revoke"), acting([this, id = share.id](MeetingDetailController& c) {
                                   if (c.onRevokeShare)
                                       c.onRevokeShare(id);
-                                  c.closeSheet(c.sharingSheet_);
+                                  closeSharing();
                               }));
         revoke->setObjectName(QString::fromStdString("meeting-sharing-revoke-" + share.id));
         stack->add(row({label, revoke}));
     }
     auto* invite = new ClosureButton(
-        localized("Invite guest"), acting([address, acknowledge](MeetingDetailController& c) {
+        localized("Invite guest"), acting([this, address, acknowledge](MeetingDetailController& c) {
             const auto invitation =
                 MeetingShareRequest::guestInvitation(address->text().toStdString(), acknowledge->isChecked());
             if (const auto* refusal = std::get_if<GuestInvitationRefusal>(&invitation)) {
@@ -166,7 +188,7 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
             }
             if (c.onCreateShare)
                 c.onCreateShare(std::get<MeetingShareRequest>(invitation));
-            c.closeSheet(c.sharingSheet_);
+            closeSharing();
         }));
     invite->setObjectName(QStringLiteral("meeting-sharing-invite"));
     // A press before the acknowledgement would send nothing and say nothing: the button waits for it.
@@ -191,19 +213,19 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
     audio->setObjectName(QStringLiteral("meeting-sharing-link-audio"));
     audio->setEnabled(linkAudioAllowed(opened));
     auto* create =
-        new ClosureButton(localized("Create link"), acting([expiry, audio](MeetingDetailController& c) {
+        new ClosureButton(localized("Create link"), acting([this, expiry, audio](MeetingDetailController& c) {
                               const LinkRequest request =
                                   linkRequest(expiry->currentIndex(), audio->isEnabled(), audio->isChecked());
                               if (c.onCreateLink)
                                   c.onCreateLink(request.days, request.includeAudio);
-                              c.closeSheet(c.sharingSheet_);
+                              closeSharing();
                           }));
     create->setObjectName(QStringLiteral("meeting-sharing-create-link"));
     stack->add(expiry);
     stack->add(audio);
     stack->add(row({create}));
-    if (pendingLinkURL_) {
-        auto* link = notice(QString::fromStdString(*pendingLinkURL_), 430);
+    if (pendingLinkURL) {
+        auto* link = notice(QString::fromStdString(*pendingLinkURL), 430);
         link->setTextInteractionFlags(Qt::TextSelectableByMouse);
         link->setObjectName(QStringLiteral("meeting-sharing-new-link"));
         auto* copy = new ClosureButton(localized("Copy new link"), [self] {
@@ -215,18 +237,18 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
     }
     for (const auto& entry : opened.links) {
         auto* label = notice(QString::fromStdString(linkRowText(entry, locale_)), 320);
-        auto* revoke =
-            new ClosureButton(localized("Revoke link"), acting([id = entry.id](MeetingDetailController& c) {
-                                  if (c.onRevokeLink)
-                                      c.onRevokeLink(id);
-                                  c.closeSheet(c.sharingSheet_);
-                              }));
+        auto* revoke = new ClosureButton(localized("Revoke link"),
+                                         acting([this, id = entry.id](MeetingDetailController& c) {
+                                             if (c.onRevokeLink)
+                                                 c.onRevokeLink(id);
+                                             closeSharing();
+                                         }));
         revoke->setObjectName(QString::fromStdString("meeting-sharing-revoke-link-" + entry.id));
         stack->add(row({label, revoke}));
     }
-    auto* done = new ClosureButton(localized("Done"), [self] {
+    auto* done = new ClosureButton(localized("Done"), [self, this] {
         if (self)
-            self->closeSheet(self->sharingSheet_);
+            closeSharing();
     });
     done->setObjectName(QStringLiteral("meeting-sharing-done"));
     stack->column()->addSpacing(10);
@@ -238,16 +260,6 @@ QWidget* MeetingDetailController::sharingContent(const MeetingDetailSnapshot& op
     address->setLayoutDirection(Qt::LeftToRight);
     address->setAlignment(Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter);
     return stack;
-}
-
-void MeetingDetailController::copyCreatedLink() {
-    ENTRY;
-    if (!snapshot_ || !snapshot_->canShare || !pendingLinkURL_)
-        return;
-    QClipboard* clipboard = QApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(QString::fromStdString(*pendingLinkURL_));
-    showStatus(locale_.text("Share link copied. Anyone with this link has the access you chose."));
 }
 
 } // namespace nuvel
