@@ -148,7 +148,6 @@ void MeetingDetailController::redraw() {
 void MeetingDetailController::updatePlayback(bool playing, std::int64_t positionMS, std::int64_t durationMS,
                                              bool audioAvailable) {
     ENTRY;
-    playing_ = playing;
     audioAvailable_ = audioAvailable;
     if (!isViewLoaded())
         return;

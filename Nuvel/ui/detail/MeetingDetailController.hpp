@@ -145,7 +145,6 @@ private:
     std::optional<std::string> dismissedStaleID_;
     bool canDelete_ = false;
     std::optional<std::string> pendingLinkURL_;
-    bool playing_ = false;
     bool audioAvailable_ = false;
 
     // Where the shown notes came from; the info popover says it.
