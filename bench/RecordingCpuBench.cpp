@@ -12,11 +12,11 @@
 #include "NuvelKit/service/PKCEAttempt.hpp"
 #include "NuvelKit/store/KeychainVault.hpp"
 #include "NuvelKit/store/SecretBackend.hpp"
+#include "tests/ui/DisplayKeyboard.hpp"
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
 
 #include <QCoreApplication>
-#include <QStandardPaths>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -54,20 +54,6 @@ double cpuSeconds(qint64 pid) {
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
-std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
-                              const QProcessEnvironment& env) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    if (!process.waitForFinished(15000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        process.kill();
-        process.waitForFinished();
-        return std::nullopt;
-    }
-    return process.readAllStandardOutput();
-}
-
 // Seconds of audio in the recording's live file, 0 until it has some.
 double liveSeconds(const std::filesystem::path& production) {
     const auto folders = recordingFolders(production);
@@ -99,9 +85,8 @@ void RoomRecordingCpu(benchmark::State& state) {
     char name[] = "bench";
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
-    const QString xdotool = QStandardPaths::findExecutable("xdotool");
-    if (xdotool.isEmpty() || qEnvironmentVariable("PULSE_SERVER").isEmpty()) {
-        state.SkipWithError("needs xdotool and Xvfb, and runs inside scripts/test-env");
+    if (qEnvironmentVariable("PULSE_SERVER").isEmpty()) {
+        state.SkipWithError("runs inside scripts/test-env");
         return;
     }
     const char* seconds = std::getenv("NUVEL_BENCH_SECONDS");
@@ -137,6 +122,12 @@ void RoomRecordingCpu(benchmark::State& state) {
         state.SkipWithError("Xvfb did not start");
         return;
     }
+    // Gone before its X server is: Xlib ends a program whose server goes away.
+    auto keyboard = std::make_unique<DisplayKeyboard>(display.name().toStdString());
+    if (!keyboard->connected()) {
+        state.SkipWithError("the X server has no test extension");
+        return;
+    }
     QProcessEnvironment env = home.environment();
     env.insert("DISPLAY", display.name());
     env.insert("QT_QPA_PLATFORM", "xcb");
@@ -147,24 +138,22 @@ void RoomRecordingCpu(benchmark::State& state) {
     app.start(nuvel.program(), {});
     app.waitForStarted();
 
-    auto windows = [&](const QString& title, qsizetype count) {
-        QList<QByteArray> found;
+    auto windows = [&](const std::string& title, std::size_t count) {
+        std::vector<unsigned long> found;
         eventually(
             [&] {
-                const auto listed = run(xdotool, {"search", "--onlyvisible", "--name", title}, env);
-                found = listed ? listed->trimmed().split('\n') : QList<QByteArray>{};
-                found.removeAll(QByteArray());
+                found = keyboard->windows(title);
                 return found.size() == count;
             },
             60000);
         return found;
     };
-    auto keys = [&](const QByteArray& window, const QStringList& sequence) {
-        run(xdotool, {"windowfocus", "--sync", QString::fromUtf8(window)}, env);
-        run(xdotool, QStringList{"key", "--clearmodifiers"} + sequence, env);
+    auto keys = [&](unsigned long window, const std::vector<std::string>& chords) {
+        keyboard->focus(window);
+        keyboard->type(chords);
     };
     const auto production = home.path("data") / "Nuvel" / "production";
-    const QList<QByteArray> main = windows("^Nuvel$", 1);
+    const std::vector<unsigned long> main = windows("Nuvel", 1);
     // Signed in once the workspace's store has its folder.
     const bool signedIn = eventually(
         [&] {
@@ -182,20 +171,20 @@ void RoomRecordingCpu(benchmark::State& state) {
         return;
     }
     // File ▸ New recording, the permission box, Check sources, then Start recording once it may.
-    keys(main.first(), {"ctrl+n"});
-    const QList<QByteArray> named = windows("^Nuvel$", 2);
+    keys(main.front(), {"ctrl+n"});
+    const std::vector<unsigned long> named = windows("Nuvel", 2);
     if (named.size() != 2) {
         state.SkipWithError("no new-recording sheet");
         return;
     }
-    keys(named.first() == main.first() ? named.last() : named.first(), {"space", "Return"});
-    const QList<QByteArray> check = windows("^Check recording sources$", 1);
-    const bool recording = !check.isEmpty() && eventually(
-                                                   [&] {
-                                                       keys(check.first(), {"Return"});
-                                                       return !recordingFolders(production).empty();
-                                                   },
-                                                   60000);
+    keys(named.front() == main.front() ? named.back() : named.front(), {"space", "Return"});
+    const std::vector<unsigned long> check = windows("Check recording sources", 1);
+    const bool recording = !check.empty() && eventually(
+                                                 [&] {
+                                                     keys(check.front(), {"Return"});
+                                                     return !recordingFolders(production).empty();
+                                                 },
+                                                 60000);
     // Measured from the first second of audio on, when the start's own work is done.
     if (!recording || !eventually([&] { return liveSeconds(production) >= 2.0; }, 60000)) {
         state.SkipWithError("no recording started");

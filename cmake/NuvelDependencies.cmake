@@ -35,4 +35,8 @@ endif()
 if(NUVEL_BUILD_BENCH)
   find_package(benchmark REQUIRED)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+  # The recording benchmark types on its X server as the tests do.
+  if(NOT TARGET PkgConfig::XTST)
+    pkg_check_modules(XTST REQUIRED IMPORTED_TARGET xtst x11)
+  endif()
 endif()
