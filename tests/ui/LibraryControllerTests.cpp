@@ -6,13 +6,16 @@
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "tests/ui/LibraryWorld.hpp"
 
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -268,6 +271,26 @@ TEST(LibraryController, SelectionOpensMeetingsSelectsRecordingsAndRenderKeepsOrL
     // Back on this computer's side the model's selected recording is selected again.
     w.library->locationChanged(0);
     EXPECT_EQ(selectedRow(list), 1);
+
+    // Only while the list has the keyboard does a row say it has it; Tab back to the list finds
+    // the selected row.
+    QWidget* view = w.library->view();
+    view->show();
+    view->activateWindow();
+    QApplication::setActiveWindow(view);
+    const auto rowFocused = [&] {
+        QAccessibleInterface* row = QAccessible::queryAccessibleInterface(list)->child(1);
+        return row != nullptr && row->state().focused;
+    };
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_TRUE(rowFocused());
+    w.find<QPushButton>("library-account-button")->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(rowFocused());
+    list->setFocus(Qt::BacktabFocusReason);
+    EXPECT_EQ(list->currentIndex().row(), 1);
+    EXPECT_TRUE(rowFocused());
+    QApplication::setActiveWindow(nullptr);
 }
 
 TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {

@@ -8,8 +8,10 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <functional>
 #include <gtest/gtest.h>
 #include <vector>
@@ -98,6 +100,41 @@ TEST(SegmentedControl, EveryWayOfChoosingASegmentReportsItOnceAndTheProgramsOwnS
         EXPECT_EQ(reported, c.reported) << c.name;
         EXPECT_EQ(control.selectedSegment(), c.selected) << c.name;
     }
+}
+
+// The segment Tab gives the keyboard to (the selected one: the arrows move between segments)
+// shows it, as the style draws any control's focus; the control looks as it did once the keyboard
+// has left.
+TEST(SegmentedControl, TheSegmentWithTheKeyboardShowsIt) {
+    application();
+    QWidget window;
+    auto* control = new SegmentedControl({"Notes", "Transcript"}, &window);
+    auto* elsewhere = new QPushButton("Elsewhere", &window);
+    elsewhere->move(0, 40);
+    control->setSelectedSegment(0);
+    window.show();
+    window.activateWindow();
+    QApplication::setActiveWindow(&window);
+    elsewhere->setFocus();
+    const auto tab = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget(), &press);
+    };
+    const QImage unfocused = control->grab().toImage();
+    EXPECT_TRUE(
+        unfocused.save(QString::fromStdString((artifactsFolder() / "segmented-nofocus.png").string())));
+    tab();
+    QAbstractButton* selected = control->findChildren<QAbstractButton*>().at(0);
+    ASSERT_TRUE(selected->hasFocus());
+    const QImage focused = control->grab().toImage();
+    // The whole segment, not only a tint of its edge.
+    const QRect inside = selected->geometry().adjusted(2, 2, -2, -2);
+    EXPECT_NE(focused.copy(inside), unfocused.copy(inside));
+    EXPECT_TRUE(focused.save(QString::fromStdString((artifactsFolder() / "segmented-focus.png").string())));
+    tab();
+    ASSERT_TRUE(elsewhere->hasFocus());
+    EXPECT_EQ(control->grab().toImage(), unfocused);
+    QApplication::setActiveWindow(nullptr);
 }
 
 } // namespace

@@ -5,10 +5,13 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QDateTime>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 #include <memory>
@@ -121,7 +124,7 @@ TEST_F(UpcomingRow, TimesAreHoursAndMinutesInTheUsersShortFormat) {
     EXPECT_TRUE(usTime(15, 0).startsWith("3:00")); // the 12-hour form, as the user reads it
 }
 
-TEST_F(UpcomingRow, OnlyAReleaseInsideOrAnAccessibilityPressRunsTheAction) {
+TEST_F(UpcomingRow, OnlyAReleaseInsideAnAccessibilityPressOrAKeyRunsTheAction) {
     int presses = 0;
     UpcomingMeetingRow row(meetingAt(localAt(2, 15, 0), localAt(2, 16, 0)), noon, [&] { ++presses; });
     row.resize(240, 40);
@@ -157,6 +160,29 @@ TEST_F(UpcomingRow, OnlyAReleaseInsideOrAnAccessibilityPressRunsTheAction) {
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&row, &leave);
     EXPECT_FALSE(row.hovering());
+
+    // Tab reaches the row, which shows that it has the keyboard; Space and Return press it,
+    // another key does not.
+    QWidget window;
+    auto* before = new QPushButton("Before", &window);
+    auto* tabbed = new UpcomingMeetingRow(
+        meetingAt(localAt(2, 15, 0), localAt(2, 16, 0)), noon, [&] { ++presses; }, &window);
+    tabbed->setGeometry(0, 40, 240, 40);
+    window.show();
+    window.activateWindow();
+    QApplication::setActiveWindow(&window);
+    before->setFocus();
+    const QImage unfocused = tabbed->grab().toImage();
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(before, &tab);
+    ASSERT_TRUE(tabbed->hasFocus());
+    EXPECT_NE(tabbed->grab().toImage(), unfocused);
+    for (const auto key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_A}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(tabbed, &press);
+    }
+    EXPECT_EQ(presses, 5);
+    QApplication::setActiveWindow(nullptr);
 }
 
 TEST_F(UpcomingRow, NarrowRowsTruncateAndArabicMirrors) {

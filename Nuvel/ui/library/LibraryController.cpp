@@ -198,7 +198,7 @@ void LibraryController::buildSidebar() {
                                       },
                                       this);
     listModel_->reload();
-    table_ = new QListView;
+    table_ = new SidebarList;
     table_->setObjectName(QStringLiteral("library-list"));
     table_->setAccessibleName(localized("Recordings"));
     table_->setModel(listModel_);

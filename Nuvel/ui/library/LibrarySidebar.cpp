@@ -5,7 +5,9 @@
 #include "NuvelKit/support/DateFormat.hpp"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QFontMetrics>
+#include <QItemSelectionModel>
 #include <QPainter>
 #include <QStyle>
 #include <cmath>
@@ -80,6 +82,20 @@ QVariant SidebarListModel::data(const QModelIndex& index, int role) const {
     default:
         return {};
     }
+}
+
+void SidebarList::focusInEvent(QFocusEvent* event) {
+    if (const QModelIndexList selected = selectionModel()->selectedRows();
+        !selected.isEmpty() && currentIndex() != selected.first())
+        selectionModel()->setCurrentIndex(selected.first(), QItemSelectionModel::NoUpdate);
+    QListView::focusInEvent(event);
+}
+
+void SidebarList::focusOutEvent(QFocusEvent* event) {
+    QListView::focusOutEvent(event);
+    // A menu of the list's own keeps its place.
+    if (event->reason() != Qt::PopupFocusReason)
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
 
 QColor SidebarRowDelegate::subtitleColor(const QStyleOptionViewItem& option) {

@@ -6,6 +6,7 @@
 #include "NuvelKit/support/Uuid.hpp"
 
 #include <QAbstractListModel>
+#include <QListView>
 #include <QString>
 #include <QStyledItemDelegate>
 #include <functional>
@@ -49,6 +50,19 @@ private:
     std::function<int()> count_;
     std::function<SidebarRow(int)> row_;
     int shown_ = 0;
+};
+
+// The list itself. Its current row is the keyboard's place in it only while the list has the
+// keyboard: accessibility reports the current row as focused whether or not the list is, so a
+// screen reader would hear of two focused controls. The keyboard comes back to the selected row.
+class SidebarList final : public QListView {
+    Q_OBJECT
+public:
+    using QListView::QListView;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 };
 
 // Draws a row as a title (13 pt, medium) over a subtitle (11 pt, in the secondary colour, or in

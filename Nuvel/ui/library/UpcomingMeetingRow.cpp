@@ -10,10 +10,13 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <cmath>
 #include <mutex>
 
@@ -109,6 +112,9 @@ UpcomingMeetingRow::UpcomingMeetingRow(const CalendarMeeting& meeting, Date now,
         part->setAttribute(Qt::WA_TransparentForMouseEvents);
     setLayoutDirection(preferredLayoutDirection());
     setAttribute(Qt::WA_Hover);
+    // A button to accessibility, and so one to the keyboard too: Tab reaches it, Space or Return
+    // presses it. A click leaves the keyboard where it was, as a tool button's does.
+    setFocusPolicy(Qt::TabFocus);
     setToolTip(helpText());
     setAccessibleName(titleText + QStringLiteral(", ") + second);
     setAccessibleDescription(helpText());
@@ -146,15 +152,40 @@ void UpcomingMeetingRow::leaveEvent(QEvent*) {
 }
 
 void UpcomingMeetingRow::paintEvent(QPaintEvent*) {
-    if (!hovering_)
+    if (!hovering_ && !hasFocus())
         return;
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::WindowText);
-    fill.setAlphaF(0.05); // a faint wash of the text colour
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
-    painter.drawRoundedRect(QRectF(rect()), hoverCornerRadius, hoverCornerRadius);
+    if (hovering_) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = palette().color(QPalette::WindowText);
+        fill.setAlphaF(0.05); // a faint wash of the text colour
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(QRectF(rect()), hoverCornerRadius, hoverCornerRadius);
+        painter.restore();
+    }
+    // The keyboard's place, drawn as the style draws it on any control.
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+void UpcomingMeetingRow::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        if (!event->isAutoRepeat())
+            press();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void UpcomingMeetingRow::mousePressEvent(QMouseEvent* event) {

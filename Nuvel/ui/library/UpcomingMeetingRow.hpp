@@ -16,8 +16,9 @@ namespace nuvel {
 class ElidingLabel;
 
 // One calendar meeting in the library's "Coming up" list: an icon, the title and a line with
-// the time and the video provider. The whole row is one button: a click released inside it, or
-// an accessibility press, runs its action; a press dragged out before release does nothing.
+// the time and the video provider. The whole row is one button: a click released inside it, an
+// accessibility press, or Space or Return while it has the keyboard, runs its action; a press
+// dragged out before release does nothing.
 // The row is built for one meeting at one moment and never changes its texts; the list is
 // rebuilt when the calendar changes.
 class UpcomingMeetingRow final : public QWidget {
@@ -47,6 +48,7 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
