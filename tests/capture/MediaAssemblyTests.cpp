@@ -17,6 +17,7 @@
 using namespace nuvel;
 using test::expectAuthenticationFailure;
 using test::expectRecordingError;
+using test::namesIn;
 namespace fs = std::filesystem;
 
 namespace {
@@ -33,17 +34,10 @@ template <class F> std::optional<StorageBudgetError> budgetError(F&& f) {
     return std::nullopt;
 }
 
-std::set<std::string> names(const fs::path& folder) {
-    std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder))
-        out.insert(entry.path().filename().string());
-    return out;
-}
-
 // Names in the folder that are not sealed assets.
 std::set<std::string> workingNames(const fs::path& folder) {
     std::set<std::string> out;
-    for (const std::string& name : names(folder))
+    for (const std::string& name : namesIn(folder))
         if (!name.ends_with(".nuvel"))
             out.insert(name);
     return out;
@@ -207,9 +201,9 @@ TEST_F(MediaAssemblyTest, ARecordingWithoutUsableSegmentsFailsCleanly) {
     // A missing asset is found by the space check, before any clear copy is made.
     addTone(48000, 1.0);
     recording.segments.push_back(RecordingSegment{Uuid::random(), 1.0, recording.createdAt, "caf", {}, {}});
-    const std::set<std::string> before = names(folder);
+    const std::set<std::string> before = namesIn(folder);
     EXPECT_THROW(assembly.assemble(recording, store), fs::filesystem_error);
-    EXPECT_EQ(names(folder), before);
+    EXPECT_EQ(namesIn(folder), before);
 }
 
 TEST_F(MediaAssemblyTest, FreeSpaceIsCheckedAgainstTheEstimateFirst) {
@@ -220,7 +214,7 @@ TEST_F(MediaAssemblyTest, FreeSpaceIsCheckedAgainstTheEstimateFirst) {
         test::writeBytes(folder / (id.uppercase() + ".nuvel"), test::garbage(std::size_t(size)));
         recording.segments.push_back(RecordingSegment{id, seconds, recording.createdAt, "caf", {}, {}});
     }
-    const std::set<std::string> before = names(folder);
+    const std::set<std::string> before = namesIn(folder);
 
     freeSpace = 271355455;
     auto error = budgetError([&] { assembly.assemble(recording, store); });
@@ -242,14 +236,14 @@ TEST_F(MediaAssemblyTest, FreeSpaceIsCheckedAgainstTheEstimateFirst) {
     freeSpace = std::int64_t(1) << 40;
     EXPECT_EQ(budgetError([&] { assembly.assemble(recording, store); }),
               StorageBudgetError::invalidEstimate());
-    EXPECT_EQ(names(folder), before);
+    EXPECT_EQ(namesIn(folder), before);
 
     // A probe that fails is the caller's error.
     MediaAssembly failing(
         [](const fs::path& path) -> std::optional<std::int64_t> { files::throwErrno("statvfs", path, EIO); });
     recording.segments[0].duration = 25.0;
     EXPECT_THROW(failing.assemble(recording, store), fs::filesystem_error);
-    EXPECT_EQ(names(folder), before);
+    EXPECT_EQ(namesIn(folder), before);
 }
 
 TEST_F(MediaAssemblyTest, PartsAreBoundedAndCutAtFixedOffsets) {

@@ -1,6 +1,7 @@
 #include "NuvelKit/capture/AudioRing.hpp"
 #include "NuvelKit/capture/SourceCheck.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
+#include "tests/support/CaptureFakes.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 
 #include <gtest/gtest.h>
@@ -9,15 +10,9 @@
 #include <vector>
 
 using namespace nuvel;
+using nuvel::test::RecordedMeters;
 
 namespace {
-
-struct RecordedMeters final : SourceCheckMeters {
-    std::vector<double> microphone;
-    int systemSets = 0;
-    void setMicrophoneLevel(double level) override { microphone.push_back(level); }
-    void setSystemLevel(double) override { ++systemSets; }
-};
 
 // A microphone on the manual queue's clock: one buffer of `frames` frames of `value` every
 // `interval` seconds while `deliver` is true.

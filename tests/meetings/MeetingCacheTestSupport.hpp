@@ -57,13 +57,6 @@ template <class F> int fileErrorOf(F&& body) {
     return 0;
 }
 
-inline std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& item : fs::directory_iterator(folder))
-        names.insert(item.path().filename().string());
-    return names;
-}
-
 inline mode_t modeOf(const fs::path& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)

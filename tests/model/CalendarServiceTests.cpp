@@ -1,5 +1,6 @@
 #include "Nuvel/model/CalendarService.hpp"
 #include "NuvelKit/calendar/CalendarMeetings.hpp"
+#include "tests/support/HoldingExecutor.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 
 #include <deque>
@@ -18,25 +19,7 @@ namespace {
 // Wall time at the queue's start; the service's clock moves with the queue's virtual clock.
 const Date wallStart = Date::fromUnix(1'800'000'000);
 
-// Runs work at once, or keeps it while holding, until the test lets it run.
-class HoldingExecutor final : public Executor {
-public:
-    void execute(std::function<void()> work) override {
-        if (holding)
-            held.push_back(std::move(work));
-        else
-            work();
-    }
-    void runHeld() {
-        while (!held.empty()) {
-            auto work = std::move(held.front());
-            held.pop_front();
-            work();
-        }
-    }
-    bool holding = false;
-    std::deque<std::function<void()>> held;
-};
+using test::HoldingExecutor;
 
 class FakeStore final : public CalendarStore {
 public:
@@ -325,11 +308,11 @@ TEST_F(CalendarServiceTest, ReadsAreOneAtATimeAndAStopDropsTheOneUnderWay) {
     store->reportChange();
     queue.drain();
     EXPECT_EQ(executor.held.size(), 1u); // one read under way, the reports wait for it
-    executor.runHeld();
+    executor.runAll();
     queue.drain();
     EXPECT_EQ(meetingIDs(), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(executor.held.size(), 1u); // the one read that follows
-    executor.runHeld();
+    executor.runAll();
     queue.drain();
     EXPECT_EQ(store->reads, 3);
 
@@ -338,7 +321,7 @@ TEST_F(CalendarServiceTest, ReadsAreOneAtATimeAndAStopDropsTheOneUnderWay) {
     queue.drain();
     setCalendar(false);
     refresh();
-    executor.runHeld();
+    executor.runAll();
     queue.drain();
     EXPECT_TRUE(service->meetings().empty());
     EXPECT_EQ(service->access(), Access::off);

@@ -69,9 +69,7 @@ TEST(CloudLibraryCorrections, EachServiceAnswerEndsInItsSentenceAndCompletion) {
     for (const AnswerRow& row : rows) {
         SCOPED_TRACE(row.name);
         CloudHarness h;
-        h.list(2);
-        h.attach();
-        h.open("m0");
+        h.listAndOpen(2, "m0");
         if (row.status >= 0)
             h.service->fail(revision, row.status);
         // The draft is on disk, sealed, when the request arrives.
@@ -111,9 +109,7 @@ TEST(CloudLibraryCorrections, EachServiceAnswerEndsInItsSentenceAndCompletion) {
 
 TEST(CloudLibraryCorrections, ARetrySendsTheSameLowerCaseKeyWithoutSavingAgain) {
     CloudHarness h;
-    h.list(1);
-    h.attach();
-    h.open("m0");
+    h.listAndOpen(1, "m0");
     h.service->offline = true;
     Completions done;
     h.model->submitCorrection(fixHello(), 3, done.make());
@@ -145,9 +141,7 @@ TEST(CloudLibraryCorrections, ARetrySendsTheSameLowerCaseKeyWithoutSavingAgain) 
 
 TEST(CloudLibraryCorrections, AnOlderCorrectionConfirmedLateKeepsTheNewerDraft) {
     CloudHarness h;
-    h.list(1);
-    h.attach();
-    h.open("m0");
+    h.listAndOpen(1, "m0");
     h.service->offline = true;
     Completions done;
     h.model->submitCorrection(fixHello(), 3, done.make()); // R1: kept as the draft
@@ -195,9 +189,7 @@ TEST(CloudLibraryCorrections, ACorrectionThatCannotGoOutEndsTheWaitOnlyWhileItsM
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CloudHarness h;
-        h.list(2);
-        h.attach();
-        h.open("m0");
+        h.listAndOpen(2, "m0");
         h.service->clearSeen();
         h.executor.holding = true;
         Completions done;
@@ -233,9 +225,7 @@ TEST(CloudLibraryCorrections, NothingIsSavedOrSentWithoutTheRightOrWhenTheDraftC
     }
     {
         CloudHarness h;
-        h.list(1);
-        h.attach();
-        h.open("m0");
+        h.listAndOpen(1, "m0");
         // A folder where the draft file goes: the sealed write cannot replace it.
         std::unique_ptr<MeetingCache> cache = h.diskCache();
         cache->saveDraft(MeetingRevisionRequest{}, CloudLibrary::draftKey("m0"));

@@ -11,6 +11,7 @@
 #include "NuvelKit/meetings/NativeMeetingClient.hpp"
 #include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/support/Url.hpp"
+#include "tests/support/HoldingExecutor.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -29,29 +30,6 @@
 namespace nuvel::test {
 
 namespace fs = std::filesystem;
-
-// Runs work inline, or, while holding, keeps it until the test runs it, in any order.
-class HeldExecutor final : public Executor {
-public:
-    void execute(std::function<void()> work) override {
-        if (holding)
-            held.push_back(std::move(work));
-        else
-            work();
-    }
-    void run(std::size_t index) {
-        auto work = std::move(held.at(index));
-        held.erase(held.begin() + std::ptrdiff_t(index));
-        work();
-    }
-    void runAll() {
-        while (!held.empty())
-            run(0);
-    }
-
-    bool holding = false;
-    std::deque<std::function<void()>> held;
-};
 
 inline MeetingAccess rights(std::vector<std::string> granted) {
     MeetingAccess access{"owner", "owner", {}};
@@ -447,9 +425,16 @@ struct CloudHarness {
         queue.drain();
     }
 
+    // Lists m0 ... m(count-1), attaches, and opens `id`.
+    void listAndOpen(std::size_t count, const std::string& id) {
+        list(count);
+        attach();
+        open(id);
+    }
+
     TempDir dir{"cloud-library"};
     ManualMainQueue queue{0};
-    HeldExecutor executor;
+    HoldingExecutor executor;
     std::shared_ptr<FakeMeetingService> service = std::make_shared<FakeMeetingService>();
     DeviceSession session{"token-1", DeviceAccount{"acct_1", "ada@example.com", std::nullopt}};
     std::string workspace = "ws_1";
@@ -488,6 +473,15 @@ private:
             h->whilePanelOpen();
         co_return h->exportChoice;
     }
+};
+
+// Two meetings listed, the library attached and "m0" open, with the requests so far forgotten.
+struct OpenedMeeting {
+    explicit OpenedMeeting(std::string webHost = std::string(NuvelLink::webHost)) : h(std::move(webHost)) {
+        h.listAndOpen(2, "m0");
+        h.service->clearSeen();
+    }
+    CloudHarness h;
 };
 
 } // namespace nuvel::test

@@ -146,9 +146,7 @@ TEST(CloudLibraryLifecycle, AWorkspaceSwitchDropsEveryLateResultOfTheOldOne) {
 
 TEST(CloudLibraryLifecycle, ResetForgetsTheAttachmentButNotTheWorkspaceLeaseOrNetwork) {
     CloudHarness h;
-    h.list(3);
-    h.attach();
-    h.open("m1");
+    h.listAndOpen(3, "m1");
     runToCompletion(h.queue, h.model->refreshServerRetention(h.s().generation, h.session));
     h.model->setOnline(false); // the meeting holds its lease offline
     ASSERT_TRUE(h.s().document);

@@ -153,9 +153,7 @@ TEST(CloudLibraryListing, LoadingMoreAppendsOnlyMeetingsNotListedYet) {
 
 TEST(CloudLibraryListing, AReconciledRemovalRevokesTheMeetingAndClosesItSilently) {
     CloudHarness h;
-    h.list(3);
-    h.attach();
-    h.open("m1");
+    h.listAndOpen(3, "m1");
     h.diskCache()->saveDraft(MeetingRevisionRequest::make(Uuid::random(), 3, {}),
                              CloudLibrary::draftKey("m1"));
     h.service->searchAnswers["from"].results = {

@@ -17,15 +17,7 @@ std::size_t playbackFiles(const CloudHarness& h) {
     return std::size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
-struct Opened {
-    Opened() {
-        h.list(2);
-        h.attach();
-        h.open("m0");
-        h.service->clearSeen();
-    }
-    CloudHarness h;
-};
+using Opened = OpenedMeeting;
 
 } // namespace
 

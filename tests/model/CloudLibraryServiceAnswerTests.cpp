@@ -68,9 +68,7 @@ TEST(CloudLibraryServiceAnswers, RefusalsFollowOneRuleForLoadsAndForOpening) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.request) + " " + std::to_string(row.status));
         CloudHarness h;
-        h.list(3);
-        h.attach();
-        h.open("m1");
+        h.listAndOpen(3, "m1");
         const MeetingRevisionRequest draft = MeetingRevisionRequest::make(Uuid::random(), 3, {});
         h.diskCache()->saveDraft(draft, CloudLibrary::draftKey("m1"));
         if (!row.opening)

@@ -113,9 +113,7 @@ TEST(CloudLibrarySettings, ClearingTheCacheClosesTheMeetingAndEmptiesTheLists) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         CloudHarness h;
-        h.list(3);
-        h.attach();
-        h.open("m1");
+        h.listAndOpen(3, "m1");
         h.service->searchAnswers["from"].results = {
             MeetingSearchPage::Hit{1, "m1", "", "corrected", "text", 0, {}}};
         h.model->search("from");
@@ -153,9 +151,7 @@ TEST(CloudLibrarySettings, ClearingTheCacheClosesTheMeetingAndEmptiesTheLists) {
 
 TEST(CloudLibrarySettings, ACacheThatCouldNotOpenIsClearedSoTheNextAttachmentWorks) {
     CloudHarness h;
-    h.list(2);
-    h.attach();
-    h.open("m1");
+    h.listAndOpen(2, "m1");
     const fs::path folder = h.cacheRoot() / h.scope().directoryName();
     std::ofstream(folder / MeetingCache::revocationsFileName, std::ios::trunc) << "damaged";
     EXPECT_ANY_THROW(h.attach());

@@ -11,15 +11,7 @@ std::string linkAnswer(const std::string& url) {
     return R"({"id":"ln_1","url":")" + url + R"(","include_audio":true})";
 }
 
-struct Opened {
-    explicit Opened(std::string webHost = std::string(NuvelLink::webHost)) : h(std::move(webHost)) {
-        h.list(2);
-        h.attach();
-        h.open("m0");
-        h.service->clearSeen();
-    }
-    CloudHarness h;
-};
+using Opened = OpenedMeeting;
 
 } // namespace
 

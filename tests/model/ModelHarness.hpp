@@ -15,6 +15,7 @@
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "tests/model/FakeCloud.hpp"
 #include "tests/model/RecordingFakes.hpp"
+#include "tests/support/HoldingExecutor.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -31,26 +32,6 @@
 #include <vector>
 
 namespace nuvel::test {
-
-// Runs work inline, or, while holding, keeps it until the test runs it.
-class HoldingExecutor final : public Executor {
-public:
-    void execute(std::function<void()> work) override {
-        if (holding)
-            held.push_back(std::move(work));
-        else
-            work();
-    }
-    // Runs the newest held job (so a test sees whether older work was waiting at all).
-    void runNewest() {
-        auto work = std::move(held.back());
-        held.pop_back();
-        work();
-    }
-
-    bool holding = false;
-    std::deque<std::function<void()>> held;
-};
 
 // A store in memory that records what it was asked and fails where a test says.
 class FakeStore final : public WorkspaceStore {

@@ -1,20 +1,14 @@
-// A program of its own: Qt keeps its bus connections for the life of a process, so the
-// "no bus" case must run in a process that never reached one.
+// A program of its own, for the "no bus" case (see NoBusApplication).
 #include "Nuvel/platform/QtLogind.hpp"
+#include "tests/platform/NoBusApplication.hpp"
 
 #include <QCoreApplication>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace nuvel;
 
 TEST(QtLogind, WithoutABusNoticesAndKeepAwakeDoNothing) {
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus", 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/session_bus", 1);
-    int argc = 1;
-    char name[] = "tests";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    test::NoBusApplication app;
 
     QtLogindSleepNotices notices;
     EXPECT_FALSE(notices.isAvailable());

@@ -28,50 +28,6 @@ std::filesystem::path renamedCopy(const TempDir& folder, const std::string& prog
     return copy;
 }
 
-// A child with extra environment settings and its output discarded, ended by its pid.
-class QuietChild {
-public:
-    QuietChild(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
-        std::vector<std::string> variables;
-        for (char** v = environ; *v != nullptr; ++v) {
-            std::string variable(*v);
-            bool replaced = variable.starts_with("DBUS_SESSION_BUS_ADDRESS=");
-            for (const auto& setting : environment)
-                replaced = replaced || variable.starts_with(setting.substr(0, setting.find('=') + 1));
-            if (!replaced)
-                variables.push_back(variable);
-        }
-        variables.insert(variables.end(), environment.begin(), environment.end());
-        std::vector<char*> argv, envp;
-        for (const auto& a : arguments)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (const auto& v : variables)
-            envp.push_back(const_cast<char*>(v.c_str()));
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~QuietChild() { stop(); }
-    pid_t pid() const { return pid_; }
-    void stop() {
-        if (pid_ == 0)
-            return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = 0;
-    }
-
-private:
-    pid_t pid_ = 0;
-};
-
 bool onPath(const std::string& program) {
     return runProgram({"sh", "-c", "command -v " + program + " >/dev/null"}).has_value();
 }
@@ -88,7 +44,7 @@ TEST(PulseInputActivity, FollowsRecordingAcrossAServerThatGoesAndComesBack) {
     std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
     std::string socket = (runtime / "native").string();
     auto startServer = [&] {
-        return std::make_unique<QuietChild>(
+        return std::make_unique<ChildProcess>(
             std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
                                      "--disable-shm=yes", "--use-pid-file=no",
                                      "--load=module-null-source source_name=privatemic",
@@ -110,9 +66,9 @@ TEST(PulseInputActivity, FollowsRecordingAcrossAServerThatGoesAndComesBack) {
     // A recorder of the input device shows with its process; one of the sink's monitor does not.
     TempDir programs("renamed");
     auto zoom = renamedCopy(programs, "/usr/bin/pacat", "zoom", "recorder");
-    QuietChild monitorReader({"parec", "--server=unix:" + socket, "-d", "privatesink.monitor", "/dev/null"},
-                             {});
-    QuietChild recorder(
+    ChildProcess monitorReader({"parec", "--server=unix:" + socket, "-d", "privatesink.monitor", "/dev/null"},
+                               {});
+    ChildProcess recorder(
         {zoom.string(), "--record", "--server=unix:" + socket, "-d", "privatemic", "/dev/null"}, {});
     auto recording = [&](const InputActivity& a) {
         return a.connected && a.defaultSourceRunning && a.clients.size() == 1 &&

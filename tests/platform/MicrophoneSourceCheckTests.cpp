@@ -2,6 +2,7 @@
 #include "Nuvel/platform/MicrophoneSourceCheck.hpp"
 #include "Nuvel/platform/QtMainQueue.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
+#include "tests/support/CaptureFakes.hpp"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -13,13 +14,6 @@ using namespace nuvel;
 using namespace nuvel::test;
 
 namespace {
-
-struct RecordedMeters final : SourceCheckMeters {
-    std::vector<double> microphone;
-    int systemSets = 0;
-    void setMicrophoneLevel(double level) override { microphone.push_back(level); }
-    void setSystemLevel(double) override { ++systemSets; }
-};
 
 int argc = 1;
 char name[] = "tests";

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -212,6 +213,34 @@ public:
         argv.push_back(nullptr);
         if (posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
             pid_ = 0;
+    }
+    // With `environment` ("NAME=value") over this process's own but without its session bus,
+    // and its output discarded.
+    ChildProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+        std::vector<std::string> variables;
+        for (char** v = environ; *v != nullptr; ++v) {
+            std::string variable(*v);
+            bool replaced = variable.starts_with("DBUS_SESSION_BUS_ADDRESS=");
+            for (const auto& setting : environment)
+                replaced = replaced || variable.starts_with(setting.substr(0, setting.find('=') + 1));
+            if (!replaced)
+                variables.push_back(variable);
+        }
+        variables.insert(variables.end(), environment.begin(), environment.end());
+        std::vector<char*> argv, envp;
+        for (const auto& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& v : variables)
+            envp.push_back(const_cast<char*>(v.c_str()));
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
     }
     ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;

@@ -9,6 +9,7 @@
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/platform/UpdateFixtures.hpp"
+#include "tests/support/HoldingExecutor.hpp"
 #include "tests/support/LoopbackHttpServer.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
@@ -23,6 +24,7 @@ namespace nuvel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::HoldingExecutor;
 using test::SigningKey;
 using test::TarEntry;
 using test::TempDir;
@@ -53,18 +55,6 @@ struct Release {
     bool wrongKey = false;
     std::int64_t lengthDelta = 0;
     std::string url; // the item's address; empty: the loopback server's
-};
-
-// Runs work at once, or, while holding, keeps it until the test lets it run.
-struct HoldingExecutor final : Executor {
-    void execute(std::function<void()> work) override {
-        if (holding)
-            held.push_back(std::move(work));
-        else
-            work();
-    }
-    bool holding = false;
-    std::vector<std::function<void()>> held;
 };
 
 struct UpdaterWorld {

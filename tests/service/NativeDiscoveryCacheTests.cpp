@@ -14,6 +14,7 @@ namespace nuvel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::namesIn;
 
 NativeBootstrap contract(std::optional<double> offlineSeconds = 3600) {
     NativeBootstrap b = NativeBootstrap::decode(test::contractText());
@@ -28,14 +29,6 @@ std::optional<MeetingCacheError::Code> cacheError(const std::function<void()>& f
         return e.code();
     }
     return std::nullopt;
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 mode_t modeOf(const fs::path& path) {
@@ -64,7 +57,7 @@ TEST(NativeDiscoveryCache, CreatesItsOwnerOnlyFolderAndNamesTheFileAfterTheAccou
 
     NativeDiscoveryCache c(f.root, f.key, "acc_1");
     c.save(contract(), T);
-    EXPECT_EQ(namesIn(f.root), std::vector<std::string>{c.file().filename().string()});
+    EXPECT_EQ(namesIn(f.root), std::set<std::string>{c.file().filename().string()});
     EXPECT_EQ(modeOf(c.file()), 0600u);
     // Nothing but nonce, ciphertext and tag: the account id is nowhere in the bytes.
     Bytes sealed = files::readFile(c.file());
@@ -190,11 +183,11 @@ TEST(NativeDiscoveryCache, FailedSavesLeaveNoTemporaryFile) {
     // The rename cannot replace a folder that holds something.
     fs::create_directories(c.file() / "blocker");
     EXPECT_THROW(c.save(contract(), T), fs::filesystem_error);
-    EXPECT_EQ(namesIn(f.root), std::vector<std::string>{c.file().filename().string()});
+    EXPECT_EQ(namesIn(f.root), std::set<std::string>{c.file().filename().string()});
     fs::remove_all(c.file());
 
     c.save(contract(), T);
-    EXPECT_EQ(namesIn(f.root), std::vector<std::string>{c.file().filename().string()});
+    EXPECT_EQ(namesIn(f.root), std::set<std::string>{c.file().filename().string()});
 
     // Without its folder the temporary file cannot be created.
     fs::remove_all(f.root);

@@ -14,6 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::expectAuthenticationFailure;
 using test::expectRecordingError;
+using test::namesIn;
 
 constexpr std::size_t MiB = 1 << 20;
 const std::string context = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D/11111111-2222-4333-8444-555555555555";
@@ -32,13 +33,6 @@ void writeFile(const fs::path& path, ByteView bytes) {
     fs::remove(path);
     files::FileDescriptor fd = files::createExclusive(path);
     fd.writeAll(bytes, path);
-}
-
-std::set<std::string> names(const fs::path& folder) {
-    std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder))
-        out.insert(entry.path().filename().string());
-    return out;
 }
 
 // The records of a container, checked for the header and well-formed framing.
@@ -94,9 +88,9 @@ protected:
     template <class Check> void expectRejected(const Bytes& tampered, Check&& check) {
         writeFile(sealed, tampered);
         fs::remove(output);
-        std::set<std::string> before = names(dir.path());
+        std::set<std::string> before = namesIn(dir.path());
         check([&] { EncryptedMedia::decryptFile(sealed, output, key, context); });
-        EXPECT_EQ(names(dir.path()), before);
+        EXPECT_EQ(namesIn(dir.path()), before);
     }
     void expectMalformed(const Bytes& tampered) {
         expectRejected(tampered,
@@ -213,11 +207,11 @@ TEST_F(EncryptedMediaTest, RecordsThatDoNotBelongFailAuthentication) {
 TEST_F(EncryptedMediaTest, TheDestinationIsNeverReplaced) {
     writeFile(clear, pattern(5000));
     writeFile(sealed, bytesOf("older asset"));
-    auto before = names(dir.path());
+    auto before = namesIn(dir.path());
     expectRecordingError(RecordingError::Code::invalidManifest,
                          [&] { EncryptedMedia::encryptFile(clear, sealed, key, context); });
     EXPECT_EQ(files::readFile(sealed), bytesOf("older asset"));
-    EXPECT_EQ(names(dir.path()), before);
+    EXPECT_EQ(namesIn(dir.path()), before);
 
     seal(pattern(5000));
     writeFile(output, bytesOf("older copy"));
@@ -234,13 +228,13 @@ TEST_F(EncryptedMediaTest, TheDestinationIsNeverReplaced) {
 }
 
 TEST_F(EncryptedMediaTest, DriverFailuresLeaveNothingBehind) {
-    auto before = names(dir.path());
+    auto before = namesIn(dir.path());
     EXPECT_THROW(EncryptedMedia::encryptFile(dir / "missing.caf", sealed, key, context),
                  fs::filesystem_error);
-    EXPECT_EQ(names(dir.path()), before);
+    EXPECT_EQ(namesIn(dir.path()), before);
 
     writeFile(clear, pattern(10));
-    before = names(dir.path());
+    before = namesIn(dir.path());
     expectRecordingError(RecordingError::Code::missingMedia, [&] {
         EncryptedMedia::encryptFile(clear, dir / "no-folder" / "a.nuvel", key, context);
     });
@@ -253,14 +247,14 @@ TEST_F(EncryptedMediaTest, DriverFailuresLeaveNothingBehind) {
                                         throw Failed{};
                                     }),
                  Failed);
-    EXPECT_EQ(names(dir.path()), before);
+    EXPECT_EQ(namesIn(dir.path()), before);
 
     // The temporary file is named after the direction and created owner-only.
     std::string seen;
     mode_t mode = 0;
     transcodeMediaFile(clear, output, false,
                        [&](const files::FileDescriptor& in, const files::FileDescriptor& out) {
-                           for (const auto& name : names(dir.path()))
+                           for (const auto& name : namesIn(dir.path()))
                                if (name.ends_with(".partial"))
                                    seen = name;
                            struct stat st {};

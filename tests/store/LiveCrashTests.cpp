@@ -118,7 +118,7 @@ struct LiveCrash : test::LiveStoreFixture {
     }
 
     bool anyClearAudio() const {
-        for (const std::string& name : test::names(folder()))
+        for (const std::string& name : test::namesIn(folder()))
             if (name.starts_with("live-") || name.starts_with("clear-") || name.starts_with("cipher-") ||
                 name.ends_with(".partial"))
                 return true;
@@ -128,7 +128,7 @@ struct LiveCrash : test::LiveStoreFixture {
     // The folder's files and their bytes, the manifest aside (it is sealed afresh on every save).
     std::map<std::string, Bytes> contents() const {
         std::map<std::string, Bytes> out;
-        for (const std::string& name : test::names(folder()))
+        for (const std::string& name : test::namesIn(folder()))
             if (name != "manifest.nuvel")
                 out[name] = files::readFile(folder() / name);
         return out;
@@ -154,7 +154,7 @@ struct LiveCrash : test::LiveStoreFixture {
         EXPECT_EQ(repaired.capturedFrames.value_or(0), frames);
         EXPECT_EQ(repaired.capture, CaptureState::interrupted);
         EXPECT_EQ(test::timelineAudio(fresh, repaired), signal(0, frames));
-        EXPECT_FALSE(anyClearAudio()) << testing::PrintToString(test::names(folder()));
+        EXPECT_FALSE(anyClearAudio()) << testing::PrintToString(test::namesIn(folder()));
 
         // A second scan changes nothing.
         const std::map<std::string, Bytes> before = contents();
@@ -211,7 +211,7 @@ TEST_P(LiveCrashAt, RecoveryKeepsEveryWrittenFrame) {
         break;
     case Moment::sealEncrypted:
         EXPECT_TRUE([&] {
-            for (const std::string& name : test::names(folder()))
+            for (const std::string& name : test::namesIn(folder()))
                 if (name.starts_with("cipher-") && name.ends_with(".partial"))
                     return true;
             return false;
@@ -314,7 +314,7 @@ TEST_F(LiveCrash, AFullDiskReachesTheCallerAndKeepsWhatWasSealed) {
             EXPECT_EQ(liveFiles(recording).size(), 1u);
         }
         EXPECT_FALSE([&] {
-            for (const std::string& name : test::names(folder()))
+            for (const std::string& name : test::namesIn(folder()))
                 if (name.ends_with(".partial"))
                     return true;
             return false;

@@ -11,7 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::expectRecordingError;
-using test::names;
 using test::signal;
 using Moment = RecordingStore::Moment;
 

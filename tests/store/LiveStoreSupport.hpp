@@ -45,17 +45,10 @@ inline void writeCaf(const std::filesystem::path& file, const std::vector<float>
     writer.close();
 }
 
-inline std::set<std::string> names(const std::filesystem::path& folder) {
-    std::set<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        out.insert(entry.path().filename().string());
-    return out;
-}
-
 // Names of the clear files: everything but the sealed documents and assets (".nuvel").
 inline std::set<std::string> clearNames(const std::filesystem::path& folder) {
     std::set<std::string> out;
-    for (const std::string& name : names(folder))
+    for (const std::string& name : namesIn(folder))
         if (!name.ends_with(".nuvel"))
             out.insert(name);
     return out;
@@ -114,7 +107,7 @@ struct LiveStoreFixture : testing::Test {
 
     std::vector<std::filesystem::path> liveFiles(const LocalRecording& r) const {
         std::vector<std::filesystem::path> out;
-        for (const std::string& name : names(folder(r)))
+        for (const std::string& name : namesIn(folder(r)))
             if (name.starts_with("live-"))
                 out.push_back(folder(r) / name);
         return out;

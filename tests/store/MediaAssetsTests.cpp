@@ -14,16 +14,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::expectAuthenticationFailure;
 using test::expectRecordingError;
+using test::namesIn;
 
 const Uuid recordingID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
 const Uuid assetID = *Uuid::parse("11111111-2222-4333-8444-555555555555");
-
-std::set<std::string> names(const fs::path& folder) {
-    std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder))
-        out.insert(entry.path().filename().string());
-    return out;
-}
 
 Bytes audio(std::size_t size, std::uint8_t seed) {
     Bytes out(size);
@@ -59,7 +53,7 @@ TEST_F(MediaAssetsTest, SealedAudioComesBackAsFreshClearCopies) {
     RecordingStore::MediaDigest sealed;
     store.sealClearMedia(source, recordingID, assetID, &sealed);
     EXPECT_EQ(sealed, expected);
-    EXPECT_EQ(names(folder), std::set<std::string>{asset.filename()});
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{asset.filename()});
 
     // The asset's records are bound to the recording and the asset.
     EncryptedMedia::decryptFile(asset, dir / "direct.caf", key,
@@ -78,7 +72,7 @@ TEST_F(MediaAssetsTest, SealedAudioComesBackAsFreshClearCopies) {
     store.removeWorkingFiles(first);
     store.removeWorkingFiles(second);
     store.removeWorkingFiles(second); // already gone
-    EXPECT_EQ(names(folder), std::set<std::string>{asset.filename()});
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{asset.filename()});
 }
 
 TEST_F(MediaAssetsTest, SealingAgainChecksTheAudioAlreadySealed) {
@@ -91,14 +85,14 @@ TEST_F(MediaAssetsTest, SealingAgainChecksTheAudioAlreadySealed) {
     store.sealClearMedia(stage(clear), recordingID, assetID, &again);
     EXPECT_EQ(again,
               (RecordingStore::MediaDigest{hexString(Sha256::hash(clear)), std::int64_t(clear.size())}));
-    EXPECT_EQ(names(folder), std::set<std::string>{asset.filename()});
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{asset.filename()});
     EXPECT_EQ(files::readFile(asset), sealed);
 
     // Other audio under the same asset id: refused, both stay, no clear copy is left.
     const fs::path other = stage(audio(300000, 2));
     expectRecordingError(RecordingError::Code::invalidTransport,
                          [&] { store.sealClearMedia(other, recordingID, assetID); });
-    EXPECT_EQ(names(folder), (std::set<std::string>{asset.filename(), other.filename()}));
+    EXPECT_EQ(namesIn(folder), (std::set<std::string>{asset.filename(), other.filename()}));
     EXPECT_EQ(files::readFile(asset), sealed);
 
     // An asset that no longer opens: the clear file stays.
@@ -107,7 +101,7 @@ TEST_F(MediaAssetsTest, SealingAgainChecksTheAudioAlreadySealed) {
     fs::remove(asset);
     writeFile(asset, damaged);
     EXPECT_THROW(store.sealClearMedia(other, recordingID, assetID), CryptoError);
-    EXPECT_EQ(names(folder), (std::set<std::string>{asset.filename(), other.filename()}));
+    EXPECT_EQ(namesIn(folder), (std::set<std::string>{asset.filename(), other.filename()}));
 }
 
 TEST_F(MediaAssetsTest, FailuresLeaveNoClearFiles) {
@@ -126,7 +120,7 @@ TEST_F(MediaAssetsTest, FailuresLeaveNoClearFiles) {
     const fs::path otherFolder = store.workingFileURL(otherRecording, assetID, "caf", "stage").parent_path();
     fs::copy_file(asset, otherFolder / asset.filename());
     EXPECT_THROW(store.openClearCopy(otherRecording, assetID, "m4a"), CryptoError);
-    EXPECT_EQ(names(otherFolder), std::set<std::string>{asset.filename()});
+    EXPECT_EQ(namesIn(otherFolder), std::set<std::string>{asset.filename()});
 }
 
 TEST_F(MediaAssetsTest, OnlyWorkingFilesOfARecordingFolderAreRemoved) {

@@ -17,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::expectAuthenticationFailure;
 using test::expectRecordingError;
+using test::namesIn;
 
 const Uuid recordingID = *Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
 const Uuid otherID = *Uuid::parse("11111111-2222-4333-8444-555555555555");
@@ -26,13 +27,6 @@ mode_t modeOf(const fs::path& path) {
     struct stat st {};
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st.st_mode & 07777;
-}
-
-std::set<std::string> names(const fs::path& folder) {
-    std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder))
-        out.insert(entry.path().filename().string());
-    return out;
 }
 
 LocalRecording recording(const Uuid& id = recordingID) {
@@ -96,7 +90,7 @@ TEST_F(RecordingStoreTest, ManifestIsTheBareSealedJsonUnderItsRecordingID) {
     EXPECT_NE(first, second);
     EXPECT_EQ(aesgcm::open(key, second, viewOf(recordingID.uppercase())),
               aesgcm::open(key, first, viewOf(recordingID.uppercase())));
-    EXPECT_EQ(names(folder()), std::set<std::string>{"manifest.nuvel"}); // no temporary files stay
+    EXPECT_EQ(namesIn(folder()), std::set<std::string>{"manifest.nuvel"}); // no temporary files stay
 
     // Version 2 is refused on saving, and the old manifest stays.
     LocalRecording future = r;
@@ -260,7 +254,7 @@ TEST_F(RecordingStoreTest, AnnotationsOverlayTheManifest) {
 
     // Annotations need no manifest.
     store.saveAnnotations(otherID, {"orphan", {}, std::nullopt});
-    EXPECT_EQ(names(folder(otherID)), std::set<std::string>{"annotations.nuvel"});
+    EXPECT_EQ(namesIn(folder(otherID)), std::set<std::string>{"annotations.nuvel"});
 }
 
 TEST(RecordingStorePermissions, OwnerOnlyEvenWithAPermissiveUmask) {
@@ -284,7 +278,7 @@ TEST(RecordingStorePermissions, OwnerOnlyEvenWithAPermissiveUmask) {
 
         const fs::path folder = store.recordingDirectory(recordingID);
         EXPECT_EQ(modeOf(folder), 0700u);
-        EXPECT_EQ(names(folder).size(), 4u); // manifest, annotations, asset, clear copy
+        EXPECT_EQ(namesIn(folder).size(), 4u); // manifest, annotations, asset, clear copy
         for (const auto& entry : fs::directory_iterator(folder))
             EXPECT_EQ(modeOf(entry.path()), 0600u) << entry.path();
     }

@@ -10,7 +10,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::clearNames;
-using test::names;
+using test::namesIn;
 using test::signal;
 
 struct Recovery : test::LiveStoreFixture {
@@ -54,14 +54,14 @@ TEST_F(Recovery, CountsFoldersThatFailAndIgnoresWhatIsNoRecording) {
     test::writeCaf(lowerFolder / RecordingSegment{Uuid::random(), 0, {}, "caf", 0, "live"}.fileName(),
                    signal(0, 100), 48000);
     test::writeBytes(lowerFolder / "clear-left.caf", "clear audio");
-    const std::set<std::string> lowerFiles = names(lowerFolder);
+    const std::set<std::string> lowerFiles = namesIn(lowerFolder);
 
     const RecoveryReport report = store.recover("acct");
     EXPECT_EQ(report.unreadable, 3);
     ASSERT_EQ(report.recordings.size(), 1u);
     EXPECT_EQ(report.recordings[0].id, good.id);
     EXPECT_FALSE(fs::exists(folder(lower)));
-    EXPECT_EQ(names(lowerFolder), lowerFiles);
+    EXPECT_EQ(namesIn(lowerFolder), lowerFiles);
 
     fs::remove_all(root);
     EXPECT_THROW(store.recover("acct"), fs::filesystem_error);
@@ -117,13 +117,13 @@ TEST_F(Recovery, NeverTouchesARecordingItCannotRead) {
     plant("checkpoint-" + Uuid::random().uppercase() + ".caf");
     plant("stage-" + Uuid::random().uppercase() + ".m4a");
     test::writeBytes(folder() / "manifest.nuvel", test::garbage(300));
-    const std::set<std::string> before = names(folder());
+    const std::set<std::string> before = namesIn(folder());
 
     const RecoveryReport report = store.recover("acct");
     EXPECT_EQ(report.unreadable, 1);
     ASSERT_EQ(report.recordings.size(), 1u);
     EXPECT_EQ(report.recordings[0].id, other.id);
-    EXPECT_EQ(names(folder()), before);
+    EXPECT_EQ(namesIn(folder()), before);
 }
 
 TEST_F(Recovery, OnlyTheAccountsRecordingsNewestFirst) {

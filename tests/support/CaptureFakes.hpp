@@ -5,6 +5,7 @@
 
 #include "NuvelKit/capture/CaptureClock.hpp"
 #include "NuvelKit/capture/LiveAudioSink.hpp"
+#include "NuvelKit/capture/SourceCheck.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 
 #include <atomic>
@@ -17,6 +18,14 @@
 #include <vector>
 
 namespace nuvel::test {
+
+// The meters of a source check, keeping every microphone level they are given.
+struct RecordedMeters final : SourceCheckMeters {
+    std::vector<double> microphone;
+    int systemSets = 0;
+    void setMicrophoneLevel(double level) override { microphone.push_back(level); }
+    void setSystemLevel(double) override { ++systemSets; }
+};
 
 // The store's live writer, in memory. Finishing turns the frames appended since the last
 // finish into one segment of the recording. Safe from any thread (consumers append on theirs).

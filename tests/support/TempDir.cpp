@@ -1,8 +1,13 @@
 #include "tests/support/TempDir.hpp"
 
+#include <cerrno>
+#include <signal.h>
 #include <stdexcept>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace nuvel::test {
 
@@ -22,6 +27,36 @@ TempDir::~TempDir() {
             ::chmod(it->path().c_str(), 0700);
     }
     std::filesystem::remove_all(path_, ec);
+}
+
+std::set<std::string> namesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+int exitUnderFileSizeLimit(std::uintmax_t limitBytes, const std::function<void()>& write) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(limitBytes), rlim_t(limitBytes)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            write();
+            ::_exit(1);
+        } catch (const std::filesystem::filesystem_error& e) {
+            ::_exit(e.code().value() == EFBIG ? 0 : 2);
+        } catch (...) {
+            ::_exit(3);
+        }
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 } // namespace nuvel::test

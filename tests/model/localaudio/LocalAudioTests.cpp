@@ -49,6 +49,14 @@ std::string contentsOf(const fs::path& file) {
     return out.str();
 }
 
+// A saved recording whose manifest names no audio at all.
+LocalRecording savedSilentRecording(WorkspaceStore& store) {
+    LocalRecording silent = sampleRecording("No audio");
+    silent.capture = CaptureState::saved;
+    store.saveManifest(silent);
+    return silent;
+}
+
 // A recording queued to be sent in ten minutes, added at the end of the list: whatever task
 // ends next should arm the upload-queue wake-up for it.
 void addQueuedLater(PartsHarness& h) {
@@ -348,19 +356,13 @@ TEST_F(ExportTest, ExportWritesAValidM4aToANewPathAndOverAnExistingFile) {
     }
     EXPECT_NE(contentsOf(existing), "the old export");
     // Nothing but the two exports in the destination folder: no temporary file left over.
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(files.path()))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"existing.m4a", "fresh.m4a"}));
+    EXPECT_EQ(test::namesIn(files.path()), (std::set<std::string>{"existing.m4a", "fresh.m4a"}));
     EXPECT_EQ(store->loadRecording(recording.id), recording) << "the recording is not changed";
 }
 
 TEST_F(ExportTest, AnImpossibleDestinationOrARecordingWithoutAudioFailsAndLeavesNoWorkingFile) {
     LocalRecording withAudio = savedRecording(*store, 3, "With audio");
-    LocalRecording silent = sampleRecording("No audio");
-    silent.capture = CaptureState::saved;
-    store->saveManifest(silent);
+    const LocalRecording silent = savedSilentRecording(*store);
 
     struct Case {
         std::string what;
@@ -433,9 +435,7 @@ TEST_F(PlaybackTest, PlaybackStartsAtTheBookmarkOrAtTheBeginningFromAClearM4a) {
 
 TEST_F(PlaybackTest, AFailedStartSaysSoAndRemovesTheClearFile) {
     LocalRecording recording = savedRecording(*store, 3, "Short");
-    LocalRecording silent = sampleRecording("No audio");
-    silent.capture = CaptureState::saved;
-    store->saveManifest(silent);
+    const LocalRecording silent = savedSilentRecording(*store);
 
     struct Case {
         std::string what;

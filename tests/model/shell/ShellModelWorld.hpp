@@ -10,6 +10,7 @@
 #include "NuvelKit/store/SecretBackend.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "tests/model/RecordingFakes.hpp"
+#include "tests/support/HoldingExecutor.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -53,27 +54,6 @@ public:
 
 private:
     std::optional<int> refusal_;
-};
-
-// Runs work inline, or, while holding, keeps it until the test lets it run.
-class HoldingExecutor final : public Executor {
-public:
-    void execute(std::function<void()> work) override {
-        if (holding)
-            held.push_back(std::move(work));
-        else
-            work();
-    }
-    void release() {
-        holding = false;
-        while (!held.empty()) {
-            auto work = std::move(held.front());
-            held.pop_front();
-            work();
-        }
-    }
-    bool holding = false;
-    std::deque<std::function<void()>> held;
 };
 
 struct ShellModelWorld {

@@ -1,6 +1,7 @@
 // The calendar and detection as the shell holds them.
 #include "Nuvel/model/shell/ShellServices.hpp"
 #include "NuvelKit/support/Defaults.hpp"
+#include "NuvelKit/support/Executor.hpp"
 #include "tests/support/ManualMainQueue.hpp"
 
 #include <gtest/gtest.h>
@@ -8,11 +9,6 @@
 using namespace nuvel;
 
 namespace {
-
-class InlineExecutor final : public Executor {
-public:
-    void execute(std::function<void()> work) override { work(); }
-};
 
 // One meeting with a video link, starting 30 s after the service's clock.
 class OneMeetingStore final : public CalendarStore {
