@@ -50,11 +50,12 @@ struct StoreFixture {
     }
 };
 
-// A tone's amplitude: the median over half-second windows. The phase of a source may step by a
-// fraction of a millisecond where its stream re-anchored or a stretch began, and under load the
-// test microphone's own feed may stutter; either spoils one long measurement but only a few
-// windows. PipeWire's server, under load, stalls every stream for a moment when a stream comes
-// or goes, and what arrives too late is cut: there the upper quartile is taken.
+// A tone's amplitude: the upper quartile over half-second windows. The phase of a source may
+// step by a fraction of a millisecond where its stream re-anchored or a stretch began, and under
+// load the test microphone's own feed may stutter; either spoils one long measurement but only a
+// few windows. Under load, too, a starved player underruns, and a stream whose audio comes later
+// than the mix waits for leaves a gap (PipeWire's server also stalls every stream for a moment
+// when a stream comes or goes): the tone must be heard at its level for a quarter of the stretch.
 inline double windowedAmplitude(const std::vector<float>& samples, double frequency, double rate) {
     const auto window = std::size_t(rate / 2);
     std::vector<double> amplitudes;
@@ -65,7 +66,7 @@ inline double windowedAmplitude(const std::vector<float>& samples, double freque
     }
     if (amplitudes.empty())
         return 0;
-    const std::size_t rank = onPipeWire() ? amplitudes.size() * 3 / 4 : amplitudes.size() / 2;
+    const std::size_t rank = amplitudes.size() * 3 / 4;
     std::nth_element(amplitudes.begin(), amplitudes.begin() + std::ptrdiff_t(rank), amplitudes.end());
     return amplitudes[rank];
 }

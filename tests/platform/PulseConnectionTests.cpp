@@ -128,7 +128,7 @@ TEST(PulseConnection, ListsTheSinkInputsOfOtherProcesses) {
     auto sink = privateSink(sinkName);
     ASSERT_TRUE(sink->loaded());
     TempDir folder("pulse-apps");
-    writeToneWav(folder / "tone.wav", 440, 5, 0.3);
+    writeToneWav(folder / "tone.wav", 440, 30, 0.3); // outlasts any wait of a loaded machine
     ChildProcess player({"paplay", "-d", sinkName, (folder / "tone.wav").string()});
     ASSERT_NE(player.pid(), 0);
 
@@ -179,7 +179,7 @@ TEST(PulseConnection, ReportsSourcesAndSinkInputsComingMovingAndGoing) {
     auto sinkA = privateSink(firstSink);
     auto sinkB = privateSink(secondSink);
     TempDir folder("pulse-events");
-    writeToneWav(folder / "tone.wav", 440, 5, 0.3);
+    writeToneWav(folder / "tone.wav", 440, 30, 0.3); // outlasts any wait of a loaded machine
     ChildProcess player({"paplay", "-d", firstSink, (folder / "tone.wav").string()});
     auto input = playingSinkInputOf(*connection, player.pid(), firstSink);
     ASSERT_TRUE(input);

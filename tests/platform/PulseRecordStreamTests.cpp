@@ -294,7 +294,7 @@ TEST(PulseRecordStream, AnApplicationThatStopsOrMovesIsReported) {
     auto sinkA = privateSink(first);
     auto sinkB = privateSink(second);
     TempDir folder("pulse-leaving");
-    writeToneWav(folder / "tone.wav", 440, 5, 0.3);
+    writeToneWav(folder / "tone.wav", 440, 30, 0.3); // outlasts any wait of a loaded machine
 
     ChildProcess ending({"paplay", "-d", first, (folder / "tone.wav").string()});
     auto endingInput = sinkInputOf(*connection, ending.pid());
@@ -306,7 +306,7 @@ TEST(PulseRecordStream, AnApplicationThatStopsOrMovesIsReported) {
                                    endingRecording.problems());
     ASSERT_TRUE(endingRecording.waitForSeconds(0.1));
     ending.stop();
-    EXPECT_TRUE(waitFor([&] { return endingStream.hasFailed(); }, 3.0));
+    EXPECT_TRUE(waitFor([&] { return endingStream.hasFailed(); }, 30.0));
 
     ChildProcess moving({"paplay", "-d", first, (folder / "tone.wav").string()});
     auto movingInput = playingSinkInputOf(*connection, moving.pid(), first);
@@ -319,7 +319,7 @@ TEST(PulseRecordStream, AnApplicationThatStopsOrMovesIsReported) {
     ASSERT_TRUE(runProgram({"pactl", "move-sink-input", std::to_string(movingInput->index), second}));
     if (!onPipeWire()) {
         // PulseAudio ends a stream that follows a sink-input when the sink-input changes sink.
-        EXPECT_TRUE(waitFor([&] { return movingStream.hasFailed(); }, 3.0));
+        EXPECT_TRUE(waitFor([&] { return movingStream.hasFailed(); }, 30.0));
         return;
     }
     // PipeWire's server keeps the stream on the sink-input: the application is still heard
