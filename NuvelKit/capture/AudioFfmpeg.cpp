@@ -41,7 +41,8 @@ bool isFileSystemErrno(int e) {
 }
 
 // The containers an imported or downloaded file may be in (FFmpeg's demuxer names). Playlist and
-// reference formats (hls, concat, dash, ...) would read other files named inside them.
+// reference formats (hls, concat, dash, ...) would read other files named inside them. The open
+// panel's file names (readableContainerPatterns) follow this list.
 constexpr const char* allowedDemuxers = "wav,caf,mp3,mov,ogg,flac,matroska,aac,aiff";
 
 constexpr int ioBufferSize = 64 * 1024;

@@ -5,6 +5,7 @@
 #include "tests/capture/AudioTestFiles.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -91,6 +92,42 @@ TEST_F(AudioFixtures, WavMp3OggAndAMoviesSoundLoadAndDecode) {
         double frames = double(pcm.size()) / f.channels;
         EXPECT_NEAR(frames / f.sampleRate, 2.0, 0.06);
         EXPECT_NEAR(rms(pcm, pcm.size() / 4, pcm.size() * 3 / 4), f.rms, f.rms * 0.1);
+    }
+}
+
+// Each kind of file the import's open panel offers opens; a container it leaves out is refused
+// whatever it holds, so the panel never offers a file that is then turned away for its kind.
+TEST(AudioContainers, TheKindsOfferedOpenAndOthersAreRefused) {
+    test::TempDir dir{"containers"};
+    struct Row {
+        const char* name;
+        const char* codec;
+    };
+    for (const Row& row : std::initializer_list<Row>{{"a.flac", "flac"},
+                                                     {"a.opus", "libopus"},
+                                                     {"a.webm", "libopus"},
+                                                     {"a.mka", "flac"},
+                                                     {"a.aiff", "pcm_s16be"},
+                                                     {"a.caf", "pcm_s16le"},
+                                                     {"a.aac", "aac"},
+                                                     {"a.m4a", "aac"},
+                                                     {"a.3gp", "aac"},
+                                                     {"a.avi", "pcm_s16le"},
+                                                     {"a.wma", "wmav2"},
+                                                     {"a.au", "pcm_s16be"}}) {
+        SCOPED_TRACE(row.name);
+        test::makeWithFfmpeg(sine2s + " -c:a " + row.codec, dir / row.name);
+        ASSERT_FALSE(HasFatalFailure());
+        const std::string pattern = std::string("*") + fs::path(row.name).extension().string();
+        const bool offered = std::find(readableContainerPatterns.begin(), readableContainerPatterns.end(),
+                                       pattern) != readableContainerPatterns.end();
+        try {
+            EXPECT_EQ(AudioFileInfo::load(dir / row.name).audioTracks.size(), 1u);
+            EXPECT_TRUE(offered) << "opens but is not offered";
+        } catch (const MediaError& e) {
+            EXPECT_EQ(e.code(), MediaError::Code::unreadable);
+            EXPECT_FALSE(offered) << "offered but refused: " << e.what();
+        }
     }
 }
 

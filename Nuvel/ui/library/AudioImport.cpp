@@ -4,36 +4,19 @@
 #include "Nuvel/ui/common/Dialogs.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "NuvelKit/capture/AudioFileInfo.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 
-#include <QMimeDatabase>
-#include <QMimeType>
-#include <algorithm>
-
 namespace nuvel {
-
-namespace {
-
-bool isAudioOrVideo(const QString& name) {
-    return name.startsWith(QStringLiteral("audio/")) || name.startsWith(QStringLiteral("video/"));
-}
-
-} // namespace
 
 AudioImport::AudioImport(AppModel& model, Dialogs& dialogs, DefaultsStore& defaults)
     : model_(model), dialogs_(dialogs), defaults_(defaults) {}
 
+// Only the containers an import reads: a file the panel offers is never refused for its kind.
 QStringList AudioImport::nameFilters() {
     QStringList patterns;
-    for (const QMimeType& type : QMimeDatabase().allMimeTypes()) {
-        const QStringList ancestors = type.allAncestors();
-        if (!isAudioOrVideo(type.name()) && std::none_of(ancestors.begin(), ancestors.end(), isAudioOrVideo))
-            continue;
-        for (const QString& pattern : type.globPatterns())
-            patterns.push_back(pattern);
-    }
-    patterns.sort();
-    patterns.removeDuplicates();
+    for (std::string_view pattern : readableContainerPatterns)
+        patterns.push_back(QString::fromLatin1(pattern.data(), qsizetype(pattern.size())));
     return {localized("Audio and movie files") + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
             QStringLiteral(")")};
 }
