@@ -482,7 +482,7 @@ TEST_F(DetailScreen, SharingSheetRules) {
 // Titles, statuses and the service's words are shown as typed, never read as markup.
 TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
     NativeMeetingDocument meeting = longMeeting(false, 6);
-    meeting.summary.title = "Q3 <b>budget</b> review";
+    meeting.summary.title = "Q3 <b>budget</b> review: a < b and c > d";
     shownSharing = MeetingSharingDocument::decode(
         R"({"can": {}, "workspace_id": "ws", "plan_required": false,
             "shares": [{"id": "s1", "kind": "guest", "email": "<i>guest</i>@example.com", "permission": "viewer"}],
@@ -499,7 +499,8 @@ TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
         std::function<QLabel*()> shown;
         QString markup;
     } rows[] = {
-        {"title", [&] { return named<QLabel>("meeting-detail-title"); }, "Q3 <b>budget</b> review"},
+        {"title", [&] { return named<QLabel>("meeting-detail-title"); },
+         "Q3 <b>budget</b> review: a < b and c > d"},
         {"status line",
          [&] {
              controller->copyDocument();
