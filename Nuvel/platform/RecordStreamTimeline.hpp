@@ -12,8 +12,8 @@ namespace nuvel {
 // follow each other exactly. The device's clock is not the host clock, though: a sound card's
 // crystal or a server that drops or repeats quanta makes the count run slower or faster than
 // real time, and over a long recording the stamps would drift away from the moment the audio
-// was heard (the capture's consumer refuses audio stamped more than a quarter of a second in
-// the past). So each time the stream's queue is read empty, the newest frame's stamp is
+// was heard (the capture's consumer refuses audio stamped more than about half a second in the
+// past). So each time the stream's queue is read empty, the newest frame's stamp is
 // compared with that moment:
 // Each `realignWindow` of such reads is judged as a whole, so that neither a late delivery
 // nor a server's jitter alone counts:
@@ -29,7 +29,7 @@ class RecordStreamTimeline {
 public:
     static constexpr double realignWindow = 2.0;
     // Above what a server's own latency reaches (PipeWire's up to about 0.15 s under load),
-    // below what the consumer still takes (0.2 s for a piece's first frame).
+    // well below what the consumer still takes (0.45 s for a piece's first frame).
     static constexpr double maxLag = 0.16;
     static constexpr double settleLag = 0.1;
     static constexpr double aheadTolerance = 0.02;

@@ -28,10 +28,12 @@ public:
     using StreamID = std::uint32_t;
 
     static constexpr double rate = SystemAudioOutput::sampleRate;
-    // A PipeWire server delivers a stream's audio up to about 0.13 s after it played.
-    static constexpr double holdSeconds = 0.15;
+    // A PipeWire server hands an application stream's audio over in bursts of about 0.15 s, the
+    // oldest of it as old as that when it comes, and later still on a busy machine: a wait at the
+    // edge of that cut a little of every burst of whichever stream came last.
+    static constexpr double holdSeconds = 0.4;
     static constexpr double freshSeconds = 0.5;
-    static constexpr double latestSeconds = 0.2;
+    static constexpr double latestSeconds = 0.45;
     static constexpr std::int64_t capacity = 96000;    // 2 s ahead of what was handed out
     static constexpr std::uint32_t pieceFrames = 4096; // at most this much per hand-out
     // No hand-out is shorter (10 ms): the level meter reads the latest piece, and the ring has

@@ -15,6 +15,10 @@ namespace {
 constexpr double origin = 100.0;
 constexpr double rate = 48000.0;
 
+// How long the mix waits for a slow stream, and how old audio may be when it hands it out.
+constexpr auto hold = std::int64_t(ApplicationStreamMix::holdSeconds * rate);
+constexpr auto latest = std::int64_t(ApplicationStreamMix::latestSeconds * rate);
+
 double at(std::int64_t frame) {
     return origin + double(frame) / rate;
 }
@@ -126,10 +130,12 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
          9600,
          {{0, 4800, 0.3f}, {4800, 9600, 0.8f}},
          2400},
-        {"a slow stream is waited for 0.15 s, then its late audio is cut",
-         {{0, 0, 9600, 0.1f, 9600}, {1, 0, 4800, 0.2f, 9600}, {1, 4800, 4800, 0.2f, 9600}},
-         9600,
-         {{0, 2400, 0.1f}, {2400, 9600, 0.3f}},
+        {"a slow stream is waited for, then its late audio is cut",
+         {{0, 0, hold + 2400, 0.1f, hold + 2400},
+          {1, 0, 4800, 0.2f, hold + 2400},
+          {1, 4800, hold - 2400, 0.2f, hold + 2400}},
+         hold + 2400,
+         {{0, 2400, 0.1f}, {2400, hold + 2400, 0.3f}},
          2400},
         {"audio timed after now waits until it is due",
          {{0, 0, 4800, 0.1f, 2400},
@@ -175,15 +181,15 @@ TEST(ApplicationStreamMix, HandsOutAsFarAsTheOpenStreamsReachOrSilenceWhenNothin
         h.stream(1, 4800);
     };
     const Case cases[] = {
-        {"no stream at all: silence up to 0.15 s ago", [](Harness&) {}, 16800},
+        {"no stream at all: silence up to the wait ago", [](Harness&) {}, 24000 - hold},
         {"only ended streams: the same",
          [](Harness& h) {
              h.deliver(0, 0, 24000, 0.1f);
              h.mix.endStream(h.streams[0]);
          },
          24000},
-        {"a new stream that has not delivered holds back 0.15 s", [](Harness& h) { h.stream(0, 4800); },
-         16800},
+        {"a new stream that has not delivered holds back as long as the wait",
+         [](Harness& h) { h.stream(0, 4800); }, 24000 - hold},
         {"both streams delivered: as far as the slower",
          [&](Harness& h) {
              two(h);
@@ -191,13 +197,13 @@ TEST(ApplicationStreamMix, HandsOutAsFarAsTheOpenStreamsReachOrSilenceWhenNothin
              h.deliver(1, 0, 22080, 0.2f, 24000);
          },
          22080},
-        {"a slow stream holds back no further than 0.15 s",
+        {"a slow stream holds back no further than the wait",
          [&](Harness& h) {
              two(h);
-             h.deliver(1, 0, 9600, 0.2f, 24000);
+             h.deliver(1, 0, 2400, 0.2f, 24000);
              h.deliver(0, 0, 23040, 0.1f, 24000);
          },
-         16800},
+         24000 - hold},
         {"an ended stream holds nothing back",
          [&](Harness& h) {
              two(h);
@@ -287,13 +293,13 @@ TEST(ApplicationStreamMix, FaultsLoseTheOutputOrCutAudioButNeverHandOutWhatTheCo
          false, 0},
         {"a time decades away is cut",
          [&](Harness& h) { h.mix.deliver(h.stream(0, 0), samples, 480, rate, 2e9, at(480)); }, false, 480},
-        {"audio older than 0.2 s when the mix runs again is dropped",
+        {"audio too old when the mix runs again is dropped",
          [&](Harness& h) {
              h.stream(1, 0); // holds everything back
              h.deliver(0, 0, 4800, 0.1f, 4800);
-             h.advance(24000);
-             EXPECT_EQ(h.first, 14400);
-             h.expectRegion(14400, 16800, 0.0f);
+             h.advance(28000); // within half a second of its last delivery: not stalled
+             EXPECT_EQ(h.first, 28000 - latest);
+             h.expectRegion(28000 - latest, 28000 - hold, 0.0f);
          },
          false, 4800},
     };

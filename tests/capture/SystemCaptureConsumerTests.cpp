@@ -134,10 +134,10 @@ TEST_F(SystemConsumerTest, SteadyStreamsAreMixedBehindRealTimeAndTheTimelineIsSa
     };
     ASSERT_EQ(runStretch(), nullptr);
 
-    // The pass before that sleep (at now - 10 ms) rendered up to 0.25 s before its own time.
-    EXPECT_NEAR(double(appendedAtSix), (6.0 - 0.01 - 0.25) * 48000, 1.0);
+    // The pass before that sleep (at now - 10 ms) rendered up to the render lag before its own time.
+    EXPECT_NEAR(double(appendedAtSix), (6.0 - 0.01 - SystemCaptureConsumer::renderLag) * 48000, 1.0);
 
-    // On stop everything appended is written, the last 0.25 s included: 12 s of output.
+    // On stop everything appended is written, the last render lag included: 12 s of output.
     auto samples = store->samples();
     ASSERT_EQ(samples.size(), 576000u);
     for (std::size_t i = 0; i < samples.size(); ++i)
@@ -197,10 +197,11 @@ TEST_F(SystemConsumerTest, SilentProducersRenderSilenceUntilTheWatchdogEndsTheRu
     auto error = runStretch();
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(codeOf<CaptureError>(error), CaptureError::Code::sourceInterrupted);
-    // Passes up to 2.0 s after the start rendered silence 0.25 s behind; then the run failed.
+    // Passes up to 2.0 s after the start rendered silence the render lag behind; then the run failed.
     EXPECT_NEAR(clock.now() - start, 2.0, 0.011);
     auto samples = store->samples();
-    EXPECT_NEAR(double(samples.size()), (clock.now() - start - 0.25) * 48000, 481);
+    EXPECT_NEAR(double(samples.size()), (clock.now() - start - SystemCaptureConsumer::renderLag) * 48000,
+                481);
     for (float x : samples)
         ASSERT_EQ(x, 0.0f);
     // Closed at the start (nothing arrived), saved, and both rings marked dropped.
@@ -217,8 +218,9 @@ TEST_F(SystemConsumerTest, ABufferArrivingTooLateEndsTheRunWithInvalidTransport)
     bool sent = false;
     script = [&](double now) {
         if (!sent && now >= start + 1.0 - 1e-9) {
-            // The previous pass rendered up to now - 0.26 s; this one begins 40 ms before that.
-            push(*system, now - 0.3, 480, 0.9f, 48000);
+            // The previous pass rendered up to 10 ms more than the render lag before now; this
+            // one begins 40 ms before that.
+            push(*system, now - SystemCaptureConsumer::renderLag - 0.05, 480, 0.9f, 48000);
             sent = true;
         }
     };

@@ -50,12 +50,14 @@ struct StoreFixture {
     }
 };
 
-// A tone's amplitude: the upper quartile over half-second windows. The phase of a source may
-// step by a fraction of a millisecond where its stream re-anchored or a stretch began, and under
-// load the test microphone's own feed may stutter; either spoils one long measurement but only a
-// few windows. Under load, too, a starved player underruns, and a stream whose audio comes later
-// than the mix waits for leaves a gap (PipeWire's server also stalls every stream for a moment
-// when a stream comes or goes): the tone must be heard at its level for a quarter of the stretch.
+// A tone's amplitude over half-second windows: on PulseAudio their upper quartile, on PipeWire
+// the best of them. The phase of a source may step by a fraction of a millisecond where its
+// stream re-anchored or a stretch began, and under load the test microphone's own feed may
+// stutter; either spoils one long measurement but only a few windows. Under load, too, a starved
+// player underruns, and a stream whose audio comes later than the mix waits for leaves a gap.
+// PipeWire's server, on a machine whose every core is busy, holds one stream's audio back for
+// up to 0.7 s at a time while its others flow: that audio is cut, so there the tone must be
+// heard at its level in one window.
 inline double windowedAmplitude(const std::vector<float>& samples, double frequency, double rate) {
     const auto window = std::size_t(rate / 2);
     std::vector<double> amplitudes;
@@ -66,7 +68,7 @@ inline double windowedAmplitude(const std::vector<float>& samples, double freque
     }
     if (amplitudes.empty())
         return 0;
-    const std::size_t rank = amplitudes.size() * 3 / 4;
+    const std::size_t rank = onPipeWire() ? amplitudes.size() - 1 : amplitudes.size() * 3 / 4;
     std::nth_element(amplitudes.begin(), amplitudes.begin() + std::ptrdiff_t(rank), amplitudes.end());
     return amplitudes[rank];
 }
