@@ -16,9 +16,14 @@ MeetingSignals SystemMeetingSignals::currentSignals() {
     // processes are looked at only while it is in use, so an idle poll reads memory alone.
     if (!signals.microphoneActive)
         return signals;
+    signals.inputBundleIDs = inputBundleIDs(activity, processes_, options_.ownProcessID);
+    // What runs counts only where the input names no process, or to name the application of a
+    // call the input shows: while no meeting application records (this program's own recording
+    // above all) a poll reads the recording processes alone, not all of /proc.
+    if (signals.inputBundleIDs && !signals.meetingApp())
+        return signals;
     for (auto& application : runningApplications())
         signals.runningBundleIDs.push_back(std::move(application.bundleID));
-    signals.inputBundleIDs = inputBundleIDs(activity, processes_, options_.ownProcessID);
     return signals;
 }
 

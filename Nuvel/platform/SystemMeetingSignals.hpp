@@ -19,8 +19,9 @@ namespace nuvel {
 // whether the default one runs (from the sound server, kept current in the background), and
 // the running applications (from /proc). A poll never waits for the sound server. While the
 // microphone is idle it reads memory alone and gives no running applications (nothing could
-// be inferred from them); while it is in use it scans /proc. Wayland names no frontmost
-// application, so none is given.
+// be inferred from them); while it is in use it scans /proc, unless the recording processes
+// are known and none is a meeting application. Wayland names no frontmost application, so
+// none is given.
 //
 // Called from one thread (the main queue): the process scan remembers what it has read.
 class SystemMeetingSignals final : public MeetingSignalSource {
