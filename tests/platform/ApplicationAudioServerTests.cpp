@@ -63,10 +63,10 @@ TEST_F(ApplicationAudioServerTest, EveryStreamIsHeardAlsoOneTheApplicationCloses
 
     SystemAudioCapture capture(store.sink, store.id, Selection::application(player.pid()), true, std::nullopt,
                                platform);
-    // PipeWire's server holds back a fresh stream's first audio (up to about a second under
-    // load) and then sends it at once, too late to be mixed: there it is cut, and each stream is
-    // measured once it has settled.
-    const double settle = onPipeWire() ? 1.5 : 0.0;
+    // PipeWire's server holds back a fresh stream's first audio (up to about two seconds when
+    // every core is busy) and then sends it at once, too late to be mixed: there it is cut, and
+    // each stream is measured once it has settled.
+    const double settle = onPipeWire() ? 2.5 : 0.0;
     runWithWorkers(queue, capture.start());
     const double started = hostTimeSeconds();
     expectHealthyFor(capture, 2.5 + settle);
