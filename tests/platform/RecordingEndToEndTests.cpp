@@ -17,6 +17,7 @@
 #include "tests/ui/DisplayKeyboard.hpp"
 #include "tests/ui/NuvelDesktop.hpp"
 #include "tests/ui/NuvelProcesses.hpp"
+#include "tests/ui/StatusNotifierWatcher.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QProcess>
@@ -93,12 +94,13 @@ public:
             milliseconds);
     }
 
-    // The element that has the keyboard focus.
+    // The element that has the keyboard focus. A group that passes its focus on to a child (a
+    // message box's row of buttons) says it has it too: the child is the one.
     std::optional<AccessibleElement> focusedElement() {
         const auto application = bus_.application(int(process_.processId()));
         if (application)
             for (const AccessibleElement& element : application->findAll({}))
-                if (element.focused())
+                if (element.focused() && element.role() != "panel")
                     return element;
         return std::nullopt;
     }
@@ -409,8 +411,24 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
 // Every control on screen in each state of the windows has a name a screen reader says and an
 // action it can take. The count per state is printed, so that a new control shows in it.
 TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
+    // A panel's tray on the session bus before the program looks for one, so that it shows its
+    // status item, whose click opens the popover.
+    const StatusNotifierWatcher tray;
+    ASSERT_TRUE(tray.owned()) << "another tray host holds the session's watcher";
     auto app = start();
+    // Clicks the program's tray icon, as a panel at the top right of the screen does.
+    const auto clickTrayIcon = [&] {
+        std::optional<QString> item;
+        return eventually([&] { return (item = tray.itemOf(app->process().processId())).has_value(); },
+                          60000) &&
+               tray.activate(*item, 1260, 12);
+    };
     const auto close = [&](const char* button) { return app->act({"push button", button}); };
+    // Closes the dialog with its button and waits for it to go: a menu opened while it goes would
+    // close with it, as the library window takes the activation back.
+    const auto closeDialog = [&](const char* button, const char* dialog) {
+        return close(button) && eventually([&] { return !app->waitFor({"dialog", dialog}, 0); }, 60000);
+    };
     struct State {
         const char* name;
         std::function<bool()> reach;
@@ -419,9 +437,11 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         std::string windowName = "Nuvel";
         // Whether Tab is followed round it: not in a menu, which arrows go through, nor in the
         // meeting prompt, which never takes the keyboard from the application in front, nor in
-        // the toolkit's own open panel and message box (the panel's file list takes the focus
-        // cell by cell; the box is titled as the library window is).
+        // the toolkit's own file panels (their file list takes the focus cell by cell).
         bool tabRound = true;
+        // The role of the window Tab goes round, where another window is titled as it is (a
+        // message box is titled as the library window); empty for any.
+        std::string windowRole;
     };
     // A program named like a meeting application, recording the test microphone while a row
     // needs it.
@@ -433,6 +453,10 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
     // An audio file to import, which the import sheet offers once it is chosen.
     const std::filesystem::path audio = home.path("home") / "Interview.wav";
     writeToneWav(audio, 440, 1.0, 0.5);
+    // The meeting's provenance, as its info popover reads.
+    const auto provenance = [](const std::string& text) {
+        return text.find("Source revision") != std::string::npos;
+    };
     const State states[] = {
         {"library, this computer, signed out", [] { return true; }},
         {"library, Nuvel library, signed out",
@@ -505,9 +529,25 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
              return app->act({"push button", "Start recording"}) &&
                     app->waitFor({"push button", "Stop and save"});
          }},
+        // The popover a click on the status item opens, with the recording's remote control.
+        {"popover, recording",
+         [&] {
+             if (!clickTrayIcon() || !app->waitFor({"push button", "Open library"}))
+                 return false;
+             EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-popover-open.png"));
+             return true;
+         },
+         "", "", true, "filler"},
         {"library, saved recording",
          [&] {
-             return app->act({"push button", "Stop and save"}) &&
+             // A second click closes the popover.
+             return clickTrayIcon() &&
+                    eventually(
+                        [&] {
+                            return !app->waitFor({"push button", "Open library"}, 0);
+                        },
+                        10000) &&
+                    app->act({"push button", "Stop and save"}) &&
                     app->waitFor({"push button", "Send to Nuvel"});
          }},
         // The meeting the service made of the recording, opened from the Nuvel library.
@@ -531,20 +571,22 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
          "Sharing", "Sharing"},
         {"meeting, export menu",
          [&] {
-             return close("Done") && app->act({"push button", "Export meeting"}, "ShowMenu") &&
+             return closeDialog("Done", "Sharing") &&
+                    app->act({"push button", "Export meeting"}, "ShowMenu") &&
                     app->waitFor({"menu item", "Markdown"});
+         },
+         "", "", false},
+        // The toolkit's save panel, for Markdown; cancelled, it writes nothing. A loaded machine
+        // may take long to show it.
+        {"meeting, export save panel",
+         [&] {
+             return app->act({"menu item", "Markdown"}) && app->waitFor({"dialog", "Save As"}, 180000);
          },
          "", "", false},
         {"meeting, more menu",
          [&] {
-             // Escape closes the export menu, which has the keyboard while it is open.
-             return keyboard->type({"Escape"}) &&
-                    eventually(
-                        [&] {
-                            return !app->waitFor({"menu item", "Markdown"}, 0);
-                        },
-                        10000) &&
-                    app->act({"push button", "More"}, "ShowMenu") && app->waitFor({"menu item", "Rename…"});
+             return closeDialog("Cancel", "Save As") && app->act({"push button", "More"}, "ShowMenu") &&
+                    app->waitFor({"menu item", "Rename…"});
          },
          "", "", false},
         {"meeting, rename sheet",
@@ -577,10 +619,29 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                     app->waitFor({"dialog", "Correct transcript"});
          },
          "Correct transcript", "Correct transcript"},
+        // The meeting's provenance, in a panel under the More button, which Escape closes.
+        {"meeting, info popover",
+         [&] {
+             return closeDialog("Cancel", "Correct transcript") &&
+                    app->act({"push button", "More"}, "ShowMenu") && app->act({"menu item", "Show Info"}) &&
+                    app->showsLabel(provenance, 60000);
+         },
+         "", "", false},
+        // Deleting the meeting asks first; the audit cancels, and the meeting stays.
+        {"meeting, delete confirmation",
+         [&] {
+             return keyboard->type({"Escape"}) &&
+                    eventually([&] { return !app->showsLabel(provenance, 0); }, 10000) &&
+                    app->act({"push button", "More"}, "ShowMenu") &&
+                    app->act({"menu item", "Delete meeting…"}) &&
+                    app->waitFor({"push button", "Delete meeting"});
+         },
+         "Nuvel", "Nuvel", true, "alert"},
         {"import, open panel",
          [&] {
-             return close("Cancel") && app->act({"push button", "Import audio…"}) &&
-                    app->waitFor({"dialog", "Open"});
+             // Cancelled, the deletion leaves the meeting in the library.
+             return close("Cancel") && app->waitFor({"list item", title}) &&
+                    app->act({"push button", "Import audio…"}) && app->waitFor({"dialog", "Open"});
          },
          "", "", false},
         {"import, confirmation",
@@ -591,7 +652,7 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
              return name && name->setText(audio.string()) && app->act({"push button", "Open"}) &&
                     app->waitFor({"push button", "Confirm and import"});
          },
-         "", "", false},
+         "Nuvel", "Nuvel", true, "alert"},
         {"meeting prompt",
          [&] {
              meetingApp = std::make_unique<ChildProcess>(
@@ -646,7 +707,6 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         // Tab goes round the state's window through every control that takes the focus.
         if (!state.tabRound)
             continue;
-        ASSERT_TRUE(focusWindow(state.window)) << app->state();
         const auto identity = [](const AccessibleElement& element) {
             const auto box = element.box();
             return "[" + element.role() + "] \"" + element.name() + "\" at " +
@@ -656,6 +716,10 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
             const std::optional<AccessibleElement> element = app->focusedElement();
             return element ? identity(*element) : std::string();
         };
+        // An untitled panel takes the keyboard itself when it shows.
+        if (!state.window.empty()) {
+            ASSERT_TRUE(focusWindow(state.window)) << app->state();
+        }
         std::set<std::string> visited;
         std::string first = focusedNow(), now = first, walk;
         for (int tabs = 0; tabs < 80 && (tabs == 0 || now != first); ++tabs) {
@@ -670,7 +734,8 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         const auto application = bus->application(int(app->process().processId()));
         ASSERT_TRUE(application);
         for (const AccessibleElement& window : application->children()) {
-            if (!window.showing() || window.name() != state.windowName)
+            if (!window.showing() || window.name() != state.windowName ||
+                (!state.windowRole.empty() && window.role() != state.windowRole))
                 continue;
             for (const AccessibleElement& element : window.findAll({}))
                 // A list's rows, and a menu's items, are gone through with the arrows.

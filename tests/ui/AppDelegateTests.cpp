@@ -372,6 +372,14 @@ TEST(AppDelegate, TheStatusItemShowsTheRecordingState) {
     EXPECT_GE(delegate.popover().geometry().top(), 24);
     item.onActivate();
     EXPECT_FALSE(delegate.popover().isShown());
+    // Shown, it takes the keyboard; a click elsewhere takes it away and closes it. When that click
+    // was on the item, the item's word that follows does not open it again.
+    item.onActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&delegate.popover()));
+    delegate.libraryWindow()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !delegate.popover().isShown(); }));
+    item.onActivate();
+    EXPECT_FALSE(delegate.popover().isShown());
 
     // Without a tray there is no status item; the toggle does nothing.
     DelegateFixture bare(true, false);

@@ -5,6 +5,7 @@
 #include "Nuvel/ui/detail/DetailViewMakers.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
+#include "Nuvel/ui/widgets/TransientWindow.hpp"
 
 #include <QAction>
 #include <QFrame>
@@ -120,7 +121,8 @@ void DetailToolbar::showDelete(bool shown) {
 void DetailToolbar::showInfo(QWidget* root, const QString& provenance) {
     if (infoPopover_ != nullptr)
         infoPopover_->close();
-    auto* popover = new QFrame(root, Qt::Popup);
+    auto* popover = new QFrame(root);
+    makeTransientWindow(popover);
     popover->setAttribute(Qt::WA_DeleteOnClose);
     popover->setObjectName(QStringLiteral("meeting-detail-info-popover"));
     auto* layout = new QVBoxLayout(popover);

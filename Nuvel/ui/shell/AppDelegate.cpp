@@ -266,7 +266,7 @@ void AppDelegate::togglePopover() {
     NUVEL_MAIN_ACTOR_ENTRY();
     if (!statusItem_)
         return;
-    if (popover_->isShown()) {
+    if (popover_->isShown() || popover_->closedJustNow()) {
         popover_->performClose();
         return;
     }

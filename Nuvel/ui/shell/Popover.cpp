@@ -1,14 +1,18 @@
 #include "Nuvel/ui/shell/Popover.hpp"
 
+#include "Nuvel/ui/widgets/TransientWindow.hpp"
+
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
 
 namespace nuvel {
 
-Popover::Popover() : QWidget(nullptr, Qt::Popup) {
+Popover::Popover() {
     setObjectName(QStringLiteral("status-popover"));
+    makeTransientWindow(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -40,6 +44,16 @@ void Popover::showRelativeTo(const QRect& anchor) {
     move(origin);
     show();
     raise();
+}
+
+bool Popover::closedJustNow() const {
+    return deactivated_.isValid() && deactivated_.elapsed() < 500;
+}
+
+void Popover::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isVisible() && !isActiveWindow())
+        deactivated_.start();
+    QWidget::changeEvent(event);
 }
 
 void Popover::performClose() {
