@@ -477,7 +477,7 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
              return app->act({"check box", "On this computer"}, "Toggle") &&
                     app->act({"push button", "New recording"}) && app->waitFor({"dialog", ""}).has_value();
          },
-         "Nuvel", "Nuvel", false},
+         "", "Nuvel", true, "dialog"},
         {"settings, General",
          [&] {
              return close("Cancel") && app->act({"menu item", "Settings…", false, true});

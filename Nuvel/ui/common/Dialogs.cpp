@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -121,13 +122,19 @@ AlertAnswer QtDialogs::runWithAccessory(const Alert& alert) {
     layout->addLayout(texts, 1);
     dialog.setSizeGripEnabled(false);
     // The accessory's focus proxy, when it has one, is what the user answers first; Return
-    // still presses the default button.
+    // still presses the default button. The proxy is lifted while the dialog runs: kept, it
+    // makes the whole accessory one Tab stop, and Tab would never reach its other controls.
     QWidget* accessory = alert.accessory;
-    if (accessory->focusProxy() != nullptr)
-        QTimer::singleShot(0, accessory, [accessory] { accessory->setFocus(Qt::OtherFocusReason); });
+    QPointer<QWidget> first = accessory->focusProxy();
+    if (first) {
+        accessory->setFocusProxy(nullptr);
+        QTimer::singleShot(0, first, [first] { first->setFocus(Qt::OtherFocusReason); });
+    }
     dialog.exec();
 
-    // The accessory stays the caller's.
+    // The accessory stays the caller's, as it came.
+    if (first)
+        accessory->setFocusProxy(first);
     alert.accessory->hide();
     alert.accessory->setParent(nullptr);
     AlertAnswer answer;
