@@ -56,10 +56,7 @@ QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
             if (terminating_)
                 return Reply::later;
         }
-        heldUnattended_ = false;
-        terminating_ = true;
-        if (shared_->hooks.commitScratchpad)
-            shared_->hooks.commitScratchpad();
+        beginTerminating();
         stopThenReply();
         return Reply::later;
     }
@@ -69,12 +66,18 @@ QuitCoordinator::Reply QuitCoordinator::confirmTermination(Origin origin) {
         if (terminating_)
             return Reply::later;
     }
+    beginTerminating();
+    replyAfterNotesSaved();
+    return Reply::later;
+}
+
+// From here on every request waits for the one quit under way; the notes editor's text goes to
+// the model first, so the save the reply waits for holds it.
+void QuitCoordinator::beginTerminating() {
     heldUnattended_ = false;
     terminating_ = true;
     if (shared_->hooks.commitScratchpad)
         shared_->hooks.commitScratchpad();
-    replyAfterNotesSaved();
-    return Reply::later;
 }
 
 void QuitCoordinator::stopThenReply() {

@@ -66,6 +66,7 @@ private:
 
     bool refusedWhileWorkRuns() const;
     bool confirmed(Question question) const;
+    void beginTerminating();
     void stopThenReply();
     void replyAfterNotesSaved();
     static Task<void> replyTask(std::weak_ptr<Shared> shared, TaskHandle notes);
