@@ -228,7 +228,9 @@ TEST_F(SystemAudioCaptureTest, MicrophoneAudioTooOldToBeMixedIsCutWhereItArrives
     struct Case {
         double age;
         std::int64_t keptFrames; // 0: nothing reaches the recording
-    } cases[] = {{0.15, 4800}, {0.25, 2400}, {0.3, 0}, {0.6, 0}};
+    };
+    constexpr double latest = SystemCaptureConsumer::latestAge;
+    const Case cases[] = {{latest - 0.05, 4800}, {latest + 0.05, 2400}, {latest + 0.1, 0}, {latest + 0.4, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.age);
         auto capture = make();
