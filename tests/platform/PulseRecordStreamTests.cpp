@@ -80,7 +80,7 @@ TEST(PulseRecordStream, DeliversSmallPiecesTimedOnTheHostClock) {
     auto sink = privateSink(sinkName);
     ASSERT_TRUE(sink->loaded());
     SinePlayer player(connection, sinkName, 440, 0.5);
-    ASSERT_TRUE(sinkInputPlayingOn(*connection, ::getpid(), sinkName)) << "the tone plays elsewhere";
+    ASSERT_TRUE(playingSinkInputOf(*connection, ::getpid(), sinkName));
 
     Recording recording;
     PulseRecordStream::Options options;

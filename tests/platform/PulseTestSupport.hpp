@@ -303,18 +303,6 @@ inline std::optional<PulseSinkInputInfo> playingSinkInputOf(PulseConnection& con
     return input;
 }
 
-// The same, moving the stream onto `sink` when the server placed it elsewhere: PipeWire's session
-// manager may link a stream made just as its sink appeared to the default sink for good, which
-// leaves the sink idle and its monitor without a sound.
-inline std::optional<PulseSinkInputInfo> sinkInputPlayingOn(PulseConnection& connection, pid_t pid,
-                                                            const std::string& sink) {
-    if (auto input = playingSinkInputOf(connection, pid, sink))
-        return input;
-    if (auto placed = sinkInputOf(connection, pid, 0.0))
-        runProgram({"pactl", "move-sink-input", std::to_string(placed->index), sink});
-    return playingSinkInputOf(connection, pid, sink);
-}
-
 struct Piece {
     std::vector<float> samples;
     double sampleRate = 0;
