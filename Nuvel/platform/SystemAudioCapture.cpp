@@ -107,9 +107,14 @@ Task<void> SystemAudioCapture::start() {
     stream_ = service.makeStream(filter, output_);
 
     std::exception_ptr failure;
-    // The microphone side waits for the sound server (its device, format and stream): on the
-    // executor, while nothing else can reach this capture yet.
-    auto startInputs = [this] {
+    // On the executor, while nothing else can reach this capture yet: the microphone opens first
+    // (it waits for the sound server: its device, format and stream), then the stream, and then
+    // the recording's clock starts. A sound server takes a moment to deliver a fresh stream's
+    // audio, and whatever plays after Start must be kept; what comes before the clock starts is
+    // not recorded. Neither ring is read before the clock starts, and opening a source can take
+    // longer on a busy machine than a ring holds: the stream opens last, and the microphone's
+    // ring keeps nothing until the clock starts.
+    auto openInputs = [this, stream = stream_.get()] {
         if (includesMicrophone_) {
             engine_->setInputDevice(microphoneDeviceID_);
             const CaptureEngine::Format format = engine_->inputFormat();
@@ -119,28 +124,20 @@ Task<void> SystemAudioCapture::start() {
             engine_->installTap(tapBufferSize, handleTap(microphone_, microphoneRate_, platform_.clock()));
             tapInstalled_ = true;
             routeObserver_ = engine_->addConfigurationObserver([ring = microphone_] { ring->markDropped(); });
+            microphone_->setPaused(true);
+            engine_->start();
         }
+        stream->startCapture();
+        microphone_->setPaused(false);
         startedAt_ = platform_.clock().now();
         ledger_->beginSpan(startedAt_, Date::now());
         paused_ = false;
-        if (includesMicrophone_)
-            engine_->start();
     };
-    // The stream opens, and delivers its first audio, before the recording's clock starts: a
-    // sound server takes a moment to deliver a fresh stream's audio, and whatever plays after
-    // Start must be kept. What comes before the clock starts is not recorded.
     try {
-        co_await runOn(platform_.executor(), [stream = stream_.get()] { stream->startCapture(); });
+        co_await runOn(platform_.executor(), openInputs);
+        startConsumer();
     } catch (...) {
         failure = std::current_exception();
-    }
-    if (!failure) {
-        try {
-            co_await runOn(platform_.executor(), startInputs);
-            startConsumer();
-        } catch (...) {
-            failure = std::current_exception();
-        }
     }
     if (failure) {
         co_await cleanUpFailedStart();

@@ -10,6 +10,7 @@
 #include "Nuvel/platform/SystemAudioService.hpp"
 #include "tests/support/CaptureFakes.hpp"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -23,6 +24,7 @@ struct FakeEngineState {
     CaptureEngine::Format format{48000, 1, PcmSampleFormat::float32, false};
     bool deviceUnavailable = false;
     bool startFails = false;
+    std::function<void()> whileStarting; // runs inside start(), as a slow server's delay
     // Record.
     std::optional<std::uint32_t> device;
     CaptureEngine::Tap tap;
@@ -74,6 +76,8 @@ public:
         ++state_->starts;
         if (state_->startFails)
             throw std::runtime_error("the engine did not start");
+        if (state_->whileStarting)
+            state_->whileStarting();
         state_->running = true;
     }
     void stop() override {
@@ -91,6 +95,7 @@ struct FakeStreamState {
     SystemAudioService::Filter filter;
     std::shared_ptr<SystemAudioOutput> output;
     bool startFails = false;
+    std::function<void()> whileStarting; // runs inside startCapture(), as a slow server's delay
     bool started = false;
     bool stopped = false;
 
@@ -116,6 +121,7 @@ public:
     bool contentFails = false;
     bool makeFails = false;
     bool startFails = false;
+    std::function<void()> whileStarting;             // given to every stream made
     std::map<std::int32_t, std::uint64_t> processes; // running process id -> start time
     int contentQueries = 0;
     std::shared_ptr<FakeStreamState> stream; // the latest one made
@@ -135,6 +141,7 @@ public:
         stream->filter = filter;
         stream->output = std::move(output);
         stream->startFails = startFails;
+        stream->whileStarting = whileStarting;
         return std::make_unique<Stream>(stream);
     }
     std::optional<ProcessIdentity> identifyProcess(std::int32_t processID) override {
@@ -155,6 +162,8 @@ private:
         void startCapture() override {
             if (state_->startFails)
                 throw std::runtime_error("the stream did not start");
+            if (state_->whileStarting)
+                state_->whileStarting();
             state_->started = true;
         }
         void stopCapture() override { state_->stopped = true; }
@@ -178,6 +187,7 @@ public:
         state->format = engine->format;
         state->deviceUnavailable = engine->deviceUnavailable;
         state->startFails = engine->startFails;
+        state->whileStarting = engine->whileStarting;
         engine = state;
         return std::make_unique<FakeCaptureEngine>(state);
     }

@@ -112,6 +112,21 @@ TEST_F(SystemAudioCaptureTest, StartRecordsTheChosenApplicationOrAllSystemAudioW
     stop(*all);
 }
 
+TEST_F(SystemAudioCaptureTest, ASourceThatTakesSecondsToOpenOverflowsNeitherRing) {
+    // Each source delivers more buffers than a ring holds while the other one opens; neither ring
+    // is read before the clock starts.
+    const auto flood = [this](bool microphone) {
+        for (std::uint32_t i = 0; i < 2 * SystemAudioCapture::ringSlots; ++i)
+            microphone ? engine().deliver(480, 0.2f, now()) : stream().deliver(480, 0.4f, now());
+    };
+    engine().whileStarting = [&] { flood(false); };
+    platform.service.whileStarting = [&] { flood(true); };
+    auto capture = make();
+    start(*capture);
+    EXPECT_TRUE(capture->isHealthy());
+    stop(*capture);
+}
+
 TEST_F(SystemAudioCaptureTest, StartRefusesWithoutPermissionOrWithoutTheChosenSource) {
     platform.service.permission = false;
     auto capture = make();
