@@ -112,8 +112,9 @@ Task<void> SystemAudioCapture::start() {
     // the recording's clock starts. A sound server takes a moment to deliver a fresh stream's
     // audio, and whatever plays after Start must be kept; what comes before the clock starts is
     // not recorded. Neither ring is read before the clock starts, and opening a source can take
-    // longer on a busy machine than a ring holds: the stream opens last, and the microphone's
-    // ring keeps nothing until the clock starts.
+    // longer on a busy machine than a ring holds: the stream opens last, the microphone's ring
+    // keeps nothing until the clock starts, and the reader starts with the clock, not after a
+    // turn of the main queue.
     auto openInputs = [this, stream = stream_.get()] {
         if (includesMicrophone_) {
             engine_->setInputDevice(microphoneDeviceID_);
@@ -132,10 +133,10 @@ Task<void> SystemAudioCapture::start() {
         startedAt_ = platform_.clock().now();
         ledger_->beginSpan(startedAt_, Date::now());
         paused_ = false;
+        startConsumer();
     };
     try {
         co_await runOn(platform_.executor(), openInputs);
-        startConsumer();
     } catch (...) {
         failure = std::current_exception();
     }
