@@ -50,6 +50,13 @@ void RecordingWorkspaceStore::sealClearMedia(const std::filesystem::path& source
     store_.sealClearMedia(source, recordingID, assetID, digest);
 }
 
+std::filesystem::path
+RecordingWorkspaceStore::sealClearMediaKeepingCopy(const std::filesystem::path& source,
+                                                   const Uuid& recordingID, const Uuid& assetID,
+                                                   RecordingStore::MediaDigest& digest) {
+    return store_.sealClearMediaKeepingCopy(source, recordingID, assetID, digest);
+}
+
 std::filesystem::path RecordingWorkspaceStore::openClearCopy(const Uuid& recordingID, const Uuid& assetID,
                                                              std::string_view extension,
                                                              RecordingStore::MediaDigest* digest) {

@@ -45,6 +45,11 @@ public:
     // pass as the cipher (see RecordingStore).
     virtual void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID,
                                 const Uuid& assetID, RecordingStore::MediaDigest* digest = nullptr) = 0;
+    // Seals a clear working file and keeps its bytes as a clear copy of the asset, whose path is
+    // returned (see RecordingStore).
+    virtual std::filesystem::path sealClearMediaKeepingCopy(const std::filesystem::path& source,
+                                                            const Uuid& recordingID, const Uuid& assetID,
+                                                            RecordingStore::MediaDigest& digest) = 0;
     virtual std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
                                                 std::string_view extension,
                                                 RecordingStore::MediaDigest* digest = nullptr) = 0;
@@ -81,6 +86,9 @@ public:
                                          std::string_view extension, std::string_view kind) override;
     void sealClearMedia(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
                         RecordingStore::MediaDigest* digest = nullptr) override;
+    std::filesystem::path sealClearMediaKeepingCopy(const std::filesystem::path& source,
+                                                    const Uuid& recordingID, const Uuid& assetID,
+                                                    RecordingStore::MediaDigest& digest) override;
     std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
                                         std::string_view extension,
                                         RecordingStore::MediaDigest* digest = nullptr) override;

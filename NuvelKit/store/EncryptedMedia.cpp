@@ -5,9 +5,14 @@
 
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace nuvel {
@@ -36,6 +41,9 @@ void putLength(std::uint8_t* field, std::size_t length) {
     field[3] = std::uint8_t(length);
 }
 
+// How much of a container is written before its pages are sent on to storage.
+constexpr std::int64_t writebackSpan = 8 << 20;
+
 [[noreturn]] void malformed() {
     throw RecordingError(RecordingError::Code::invalidManifest);
 }
@@ -48,31 +56,123 @@ bool somethingAt(const fs::path& path) {
     return fs::exists(status);
 }
 
+// Feeds a digest on a thread of its own, one piece at a time and in the order handed over.
+class DigestThread {
+public:
+    explicit DigestThread(Sha256& digest) : digest_(digest), thread_([this] { run(); }) {}
+    ~DigestThread() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    DigestThread(const DigestThread&) = delete;
+    DigestThread& operator=(const DigestThread&) = delete;
+
+    // Hands over the next piece, which must stay as it is until wait() returns.
+    void start(ByteView piece) {
+        {
+            std::lock_guard lock(mutex_);
+            piece_ = piece;
+            pending_ = true;
+        }
+        changed_.notify_all();
+    }
+    // Until the piece handed over is digested; the digest's failure is thrown here.
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !pending_; });
+        if (error_)
+            std::rethrow_exception(error_);
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return pending_ || stopping_; });
+            if (stopping_)
+                return;
+            const ByteView piece = piece_;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                digest_.update(piece);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            if (error && !error_)
+                error_ = error;
+            pending_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    Sha256& digest_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    ByteView piece_;
+    bool pending_ = false;
+    bool stopping_ = false;
+    std::exception_ptr error_;
+    std::thread thread_; // last: it starts once the members above exist
+};
+
 } // namespace
 
 void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::FileDescriptor& output,
                              const SymmetricKey& key, std::string_view context, Sha256* clearDigest) {
     output.writeAll(viewOf(header), {});
-    // One buffer for the length field and the box, reused for every record: the chunk is read
-    // straight to where its ciphertext goes and sealed in place, so a record is one read, one
-    // pass of the cipher and one write. Left uninitialised: every byte written is read first.
-    auto framed = std::make_unique_for_overwrite<std::uint8_t[]>(4 + maxRecordLength);
-    std::uint8_t* const box = framed.get() + 4;
-    std::uint8_t* const chunk = box + SealedBox::nonceSize;
-    std::uint64_t index = 0;
-    for (;;) {
-        const std::size_t got = input.readUpTo(chunk, chunkSize, {});
-        const bool isEnd = got == 0;
+    // Two buffers, each holding the length field and the box of one record: a chunk is read
+    // straight to where its ciphertext goes and sealed in place, so a record is one read, one pass
+    // of the cipher and one write. While one record is digested (on a thread of its own) the next
+    // is read into the other buffer, and while the next is digested the first is sealed and
+    // written: every chunk is digested before it is sealed in place, and in the file's order.
+    // Left uninitialised: every byte written is read first.
+    struct Record {
+        std::unique_ptr<std::uint8_t[]> framed =
+            std::make_unique_for_overwrite<std::uint8_t[]>(4 + maxRecordLength);
+        std::size_t got = 0;
+        std::uint8_t* box() const { return framed.get() + 4; }
+        std::uint8_t* chunk() const { return box() + SealedBox::nonceSize; }
+    };
+    std::array<Record, 2> records;
+    std::optional<DigestThread> digesting;
+    if (clearDigest != nullptr)
+        digesting.emplace(*clearDigest);
+    // The container's pages are sent to storage as they are written, so that the sync that makes
+    // an asset durable does not start writing only once the whole file is sealed.
+    std::int64_t written = std::int64_t(header.size()), sentFrom = 0;
+    records[0].got = input.readUpTo(records[0].chunk(), chunkSize, {});
+    if (digesting)
+        digesting->start(ByteView(records[0].chunk(), records[0].got));
+    for (std::uint64_t index = 0;; ++index) {
+        Record& record = records[index % 2];
+        Record& next = records[(index + 1) % 2];
+        const bool isEnd = record.got == 0;
+        if (!isEnd)
+            next.got = input.readUpTo(next.chunk(), chunkSize, {});
+        if (digesting) {
+            digesting->wait();
+            if (!isEnd)
+                digesting->start(ByteView(next.chunk(), next.got));
+        }
         const std::string aad = isEnd ? endContext(context, index) : dataContext(context, index);
-        const std::size_t length = got + SealedBox::overhead;
-        putLength(framed.get(), length);
-        if (clearDigest != nullptr)
-            clearDigest->update(ByteView(chunk, got)); // before it is sealed in place
-        aesgcm::sealInto(key, ByteView(chunk, got), viewOf(aad), std::span(box, length));
-        output.writeAll(ByteView(framed.get(), 4 + length), {});
+        const std::size_t length = record.got + SealedBox::overhead;
+        putLength(record.framed.get(), length);
+        aesgcm::sealInto(key, ByteView(record.chunk(), record.got), viewOf(aad),
+                         std::span(record.box(), length));
+        output.writeAll(ByteView(record.framed.get(), 4 + length), {});
+        written += std::int64_t(4 + length);
         if (isEnd)
             return;
-        ++index;
+        if (written - sentFrom >= writebackSpan) {
+            output.startWriteback(sentFrom, written - sentFrom);
+            sentFrom = written;
+        }
     }
 }
 

@@ -28,7 +28,8 @@ inline constexpr std::size_t maxRecordLength = chunkSize + SealedBox::overhead; 
 
 // Streams the clear input into a container. Read, write and crypto errors are thrown; what was
 // written so far is left for the caller to discard. `clearDigest`, when given, is fed every clear
-// byte sealed, in the same pass.
+// byte sealed, in the same pass, on a thread of its own while the records before are sealed and
+// written; the caller leaves it alone until the call returns.
 void encrypt(const files::FileDescriptor& input, const files::FileDescriptor& output, const SymmetricKey& key,
              std::string_view context, Sha256* clearDigest = nullptr);
 

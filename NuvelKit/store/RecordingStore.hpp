@@ -150,6 +150,17 @@ public:
     std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
                                         std::string_view extension, MediaDigest* digest = nullptr);
 
+    // Seals a clear working file of the recording as sealClearMedia does, digest included, but
+    // keeps its bytes as a clear copy of the asset instead of deleting them: once the asset is in
+    // place the file moves to a new "clear-<UUID>.<its extension>" name in the recording's folder,
+    // whose path is returned; the caller removes it with removeWorkingFiles, and recovery after a
+    // crash does. The file must lie directly in the recording's folder, with a name that
+    // removeWorkingFiles takes and an extension of m4a or caf; otherwise RecordingError::unsafePath
+    // and nothing happens. On any failure the file stays under its own name.
+    std::filesystem::path sealClearMediaKeepingCopy(const std::filesystem::path& source,
+                                                    const Uuid& recordingID, const Uuid& assetID,
+                                                    MediaDigest& digest);
+
     // Deletes one working file, only when it lies directly in a recording folder of this store
     // and its name begins with "stage-", "clear-" or "transport-"; otherwise
     // RecordingError::unsafePath and nothing is deleted. A file already gone is no error.
@@ -234,6 +245,9 @@ private:
     void saveAnnotationsUnlocked(const Uuid& recordingID, const Annotations& annotations) const;
     void sealClearMediaUnlocked(const std::filesystem::path& source, const Uuid& recordingID,
                                 const Uuid& assetID, MediaDigest* digest = nullptr) const;
+    // The asset placed (or found equal) and durable; the clear file not yet dealt with.
+    void placeSealUnlocked(const std::filesystem::path& source, const Uuid& recordingID, const Uuid& assetID,
+                           MediaDigest* digest) const;
     std::filesystem::path openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
                                                 std::string_view extension,
                                                 MediaDigest* digest = nullptr) const;

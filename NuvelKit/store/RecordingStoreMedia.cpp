@@ -33,6 +33,11 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// The working files a caller may remove, by the start of their names.
+bool isRemovableWorkingFile(std::string_view name) {
+    return startsWith(name, "stage-") || startsWith(name, "clear-") || startsWith(name, "transport-");
+}
+
 // The digest taken while streaming, with the size of the clear file it was taken of.
 RecordingStore::MediaDigest finished(Sha256& digest, const fs::path& file) {
     return {hexString(digest.finalize()), std::int64_t(fs::file_size(file))};
@@ -52,6 +57,25 @@ fs::path RecordingStore::openClearCopy(const Uuid& recordingID, const Uuid& asse
     return openClearCopyUnlocked(recordingID, assetID, extension, digest);
 }
 
+fs::path RecordingStore::sealClearMediaKeepingCopy(const fs::path& source, const Uuid& recordingID,
+                                                   const Uuid& assetID, MediaDigest& digest) {
+    Lock lock(mutex_);
+    const fs::path clean = fs::absolute(source).lexically_normal();
+    const std::string name = clean.filename().string();
+    std::string extension = clean.extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    if (clean.parent_path() != normalizedRoot_ / recordingID.uppercase() || !isMediaExtension(extension) ||
+        !isRemovableWorkingFile(name))
+        throw RecordingError(RecordingError::Code::unsafePath);
+    placeSealUnlocked(clean, recordingID, assetID, &digest);
+    at(Moment::sealPlaced);
+    // A new name that no other working file has; moved durably, as every name the store changes.
+    fs::path copy = workingFileURLUnlocked(recordingID, Uuid::random(), extension, "clear");
+    files::moveNoReplace(clean, copy);
+    return copy;
+}
+
 void RecordingStore::removeWorkingFiles(const fs::path& file) {
     Lock lock(mutex_);
     removeWorkingFilesUnlocked(file);
@@ -59,6 +83,13 @@ void RecordingStore::removeWorkingFiles(const fs::path& file) {
 
 void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& recordingID,
                                             const Uuid& assetID, MediaDigest* digest) const {
+    placeSealUnlocked(source, recordingID, assetID, digest);
+    at(Moment::sealPlaced);
+    files::removeFileIfPresent(source);
+}
+
+void RecordingStore::placeSealUnlocked(const fs::path& source, const Uuid& recordingID, const Uuid& assetID,
+                                       MediaDigest* digest) const {
     const fs::path folder = recordingDirectoryUnlocked(recordingID);
     const fs::path asset = assetPath(folder, assetID);
     const std::string context = assetContext(recordingID, assetID);
@@ -94,8 +125,6 @@ void RecordingStore::sealClearMediaUnlocked(const fs::path& source, const Uuid& 
         // is on stable storage too (a new asset's move syncs the folder itself).
         files::fsyncDirectory(folder);
     }
-    at(Moment::sealPlaced);
-    files::removeFileIfPresent(source);
 }
 
 fs::path RecordingStore::openClearCopyUnlocked(const Uuid& recordingID, const Uuid& assetID,
@@ -129,8 +158,7 @@ void RecordingStore::removeWorkingFilesUnlocked(const fs::path& file) const {
     const fs::path clean = fs::absolute(file).lexically_normal();
     if (clean.parent_path().parent_path() != normalizedRoot_)
         throw RecordingError(RecordingError::Code::unsafePath);
-    const std::string name = clean.filename().string();
-    if (!startsWith(name, "stage-") && !startsWith(name, "clear-") && !startsWith(name, "transport-"))
+    if (!isRemovableWorkingFile(clean.filename().string()))
         throw RecordingError(RecordingError::Code::unsafePath);
     files::removeFileIfPresent(clean);
 }

@@ -79,6 +79,10 @@ void FileDescriptor::sync(const fs::path& path) const {
         throwErrno("fsync", path, errno);
 }
 
+void FileDescriptor::startWriteback(std::int64_t offset, std::int64_t length) const noexcept {
+    ::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 FileDescriptor createExclusive(const fs::path& path, mode_t mode) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0)

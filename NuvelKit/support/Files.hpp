@@ -40,6 +40,10 @@ public:
     // Reads up to `count` bytes; fewer only at the end of the file.
     std::size_t readUpTo(std::uint8_t* into, std::size_t count, const fs::path& pathForErrors) const;
     void sync(const fs::path& pathForErrors) const;
+    // Starts writing the range's dirty pages to storage without waiting for them
+    // (sync_file_range SYNC_FILE_RANGE_WRITE), so that a later sync finds less left to write.
+    // Makes nothing durable; a file that does not take it (a pipe) is no error.
+    void startWriteback(std::int64_t offset, std::int64_t length) const noexcept;
 
 private:
     int fd_ = -1;

@@ -78,6 +78,12 @@ public:
         if (failSeal)
             throw RecordingError(RecordingError::Code::invalidTransport);
     }
+    std::filesystem::path sealClearMediaKeepingCopy(const std::filesystem::path& source, const Uuid&,
+                                                    const Uuid&, RecordingStore::MediaDigest&) override {
+        if (failSeal)
+            throw RecordingError(RecordingError::Code::invalidTransport);
+        return source;
+    }
     std::filesystem::path openClearCopy(const Uuid&, const Uuid&, std::string_view,
                                         RecordingStore::MediaDigest* = nullptr) override {
         throw RecordingError(RecordingError::Code::missingMedia);

@@ -134,6 +134,25 @@ TEST_F(EncryptedMediaTest, ChunksOfOneMebibyteBoundToTheirPositionAndCount) {
     EXPECT_FALSE(std::equal(boxes[0].begin(), boxes[0].begin() + 12, boxes[1].begin()));
 }
 
+TEST_F(EncryptedMediaTest, TheDigestFedWhileSealingIsOfTheClearBytesInOrder) {
+    for (const std::size_t size : {std::size_t(0), std::size_t(1), MiB, 3 * MiB + 5}) {
+        const Bytes plaintext = pattern(size, 3);
+        writeFile(clear, plaintext);
+        writeFile(sealed, {});
+        Sha256 digest;
+        EncryptedMedia::encrypt(files::openForReading(clear), files::openForWriting(sealed), key, context,
+                                &digest);
+        EXPECT_EQ(digest.finalize(), Sha256::hash(plaintext)) << size;
+        EXPECT_EQ(open(), plaintext) << size;
+    }
+    // A digest that fails stops the seal with its error.
+    Sha256 finished;
+    finished.finalize();
+    EXPECT_THROW(EncryptedMedia::encrypt(files::openForReading(clear), files::openForWriting(sealed), key,
+                                         context, &finished),
+                 CryptoError);
+}
+
 TEST_F(EncryptedMediaTest, TruncatedOrExtendedContainersAreMalformed) {
     const Bytes file = seal(pattern(2 * MiB + 100));
     auto boxes = records(file);

@@ -687,6 +687,20 @@ INSTANTIATE_TEST_SUITE_P(
                                  [&f, copy] { f.store.removeWorkingFiles(*copy); }};
                      },
                      true},
+        PowerCutCase{"transportSealKeepingItsClearCopy",
+                     {FsCall::create, FsCall::sync, FsCall::rename, FsCall::remove},
+                     [](PowerCut& f) -> Steps {
+                         const fs::path transport =
+                             f.store.workingFileURL(f.recording.id, Uuid::random(), "m4a", "transport");
+                         files::createExclusive(transport).writeAll(Bytes(300000, 7), transport);
+                         auto copy = std::make_shared<fs::path>();
+                         return {[&f, copy, transport] {
+                                     RecordingStore::MediaDigest digest;
+                                     *copy = f.store.sealClearMediaKeepingCopy(transport, f.recording.id,
+                                                                               Uuid::random(), digest);
+                                 },
+                                 [&f, copy] { f.store.removeWorkingFiles(*copy); }};
+                     }},
         PowerCutCase{"deleteRecording",
                      {FsCall::remove},
                      [](PowerCut& f) -> Steps {

@@ -104,6 +104,51 @@ TEST_F(MediaAssetsTest, SealingAgainChecksTheAudioAlreadySealed) {
     EXPECT_EQ(namesIn(folder), (std::set<std::string>{asset.filename(), other.filename()}));
 }
 
+TEST_F(MediaAssetsTest, ASealCanKeepItsClearBytesAsAWorkingCopy) {
+    const Bytes clear = audio((1 << 20) + 5, 6);
+    const RecordingStore::MediaDigest expected{hexString(Sha256::hash(clear)), std::int64_t(clear.size())};
+    const fs::path transport = store.workingFileURL(recordingID, Uuid::random(), "m4a", "transport");
+    writeFile(transport, clear);
+    RecordingStore::MediaDigest sealed;
+    const fs::path copy = store.sealClearMediaKeepingCopy(transport, recordingID, assetID, sealed);
+    EXPECT_EQ(sealed, expected);
+    EXPECT_EQ(copy.parent_path(), folder);
+    EXPECT_TRUE(copy.filename().string().starts_with("clear-") && copy.extension() == ".m4a") << copy;
+    EXPECT_EQ(namesIn(folder), (std::set<std::string>{asset.filename(), copy.filename()}));
+    EXPECT_EQ(files::readFile(copy), clear);
+    RecordingStore::MediaDigest opened;
+    store.removeWorkingFiles(store.openClearCopy(recordingID, assetID, "m4a", &opened));
+    EXPECT_EQ(opened, expected);
+    store.removeWorkingFiles(copy);
+
+    // The same audio again under the sealed id (a seal interrupted before the move) is kept too;
+    // other audio is refused and stays under its own name.
+    const fs::path again = stage(clear);
+    const fs::path kept = store.sealClearMediaKeepingCopy(again, recordingID, assetID, sealed);
+    EXPECT_EQ(sealed, expected);
+    EXPECT_EQ(namesIn(folder), (std::set<std::string>{asset.filename(), kept.filename()}));
+    store.removeWorkingFiles(kept);
+    const fs::path other = stage(audio(5000, 7));
+    expectRecordingError(RecordingError::Code::invalidTransport,
+                         [&] { store.sealClearMediaKeepingCopy(other, recordingID, assetID, sealed); });
+    EXPECT_EQ(namesIn(folder), (std::set<std::string>{asset.filename(), other.filename()}));
+    store.removeWorkingFiles(other);
+
+    // Only a removable working file of the recording's own folder, and nothing happens otherwise.
+    const Uuid fresh = Uuid::random();
+    const fs::path otherFolder = store.workingFileURL(Uuid::random(), assetID, "caf", "stage").parent_path();
+    for (const fs::path& path :
+         {folder / "capture-a.caf", folder / "transport-a.wav", otherFolder / "stage-a.caf",
+          dir / "root" / "stage-a.caf", dir / "stage-a.caf"}) {
+        writeFile(path, clear);
+        expectRecordingError(RecordingError::Code::unsafePath,
+                             [&] { store.sealClearMediaKeepingCopy(path, recordingID, fresh, sealed); });
+        EXPECT_EQ(files::readFile(path), clear) << path;
+        fs::remove(path);
+    }
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{asset.filename()});
+}
+
 TEST_F(MediaAssetsTest, FailuresLeaveNoClearFiles) {
     EXPECT_THROW(store.sealClearMedia(folder / "stage-missing.caf", recordingID, assetID),
                  fs::filesystem_error);

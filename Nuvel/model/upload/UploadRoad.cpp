@@ -59,23 +59,27 @@ Task<void> UploadQueue::road(Run& run) {
     if (!r.transportAssetID || !r.transportSHA256 || !r.transportBytes)
         invalidTransport();
 
-    // The sealed transport of this or an earlier run, decrypted for reading the parts; the copy's
-    // digest is taken from the bytes as they are decrypted, not by reading the copy again.
-    std::shared_ptr<WorkspaceStore> store = run.store;
-    const Uuid recordingID = r.id;
-    const Uuid assetID = *r.transportAssetID;
-    auto open = [store, recordingID, assetID] {
-        RecordingStore::MediaDigest digest;
-        std::filesystem::path copy = store->openClearCopy(recordingID, assetID, "m4a", &digest);
-        return std::make_pair(std::move(copy), std::move(digest));
-    };
-    const std::pair<std::filesystem::path, RecordingStore::MediaDigest> opened =
-        co_await runOn(ctx_.actors(), open);
-    run.transportFile = opened.first;
+    // A transport sealed by this run is read from the clear bytes it was sealed from, whose
+    // digest the seal took. One sealed by an earlier run is decrypted for reading the parts and
+    // checked: the copy's digest is taken from the bytes as they are decrypted, not by reading
+    // the copy again.
+    if (!run.transportFile) {
+        std::shared_ptr<WorkspaceStore> store = run.store;
+        const Uuid recordingID = r.id;
+        const Uuid assetID = *r.transportAssetID;
+        auto open = [store, recordingID, assetID] {
+            RecordingStore::MediaDigest digest;
+            std::filesystem::path copy = store->openClearCopy(recordingID, assetID, "m4a", &digest);
+            return std::make_pair(std::move(copy), std::move(digest));
+        };
+        const std::pair<std::filesystem::path, RecordingStore::MediaDigest> opened =
+            co_await runOn(ctx_.actors(), open);
+        run.transportFile = opened.first;
+        if (opened.second.sha256 != *r.transportSHA256)
+            invalidTransport();
+    }
     if (!ctx_.deps.media)
         throw RecordingError(RecordingError::Code::missingMedia);
-    if (opened.second.sha256 != *r.transportSHA256)
-        invalidTransport();
 
     if (run.maxSourceBytes && *r.transportBytes > *run.maxSourceBytes)
         throw APIError(413, "too_large");
@@ -113,16 +117,20 @@ Task<void> UploadQueue::makeTransport(Run& run) {
     };
     run.transportFile = co_await runOn(ctx_.actors(), compose);
     const std::filesystem::path composed = *run.transportFile;
-    // The digest and size are those of the very bytes sealed, taken in the sealing pass.
+    // The digest and size are those of the very bytes sealed, taken in the sealing pass. The
+    // composed file stays as the run's clear working copy under a new name: decrypting the asset
+    // again would only give back the bytes just digested.
     const Uuid assetID = Uuid::random();
     const Uuid recordingID = recording.id;
     auto seal = [store, composed, recordingID, assetID] {
         RecordingStore::MediaDigest digest;
-        store->sealClearMedia(composed, recordingID, assetID, &digest);
-        return digest;
+        std::filesystem::path copy = store->sealClearMediaKeepingCopy(composed, recordingID, assetID, digest);
+        return std::make_pair(std::move(copy), std::move(digest));
     };
-    const RecordingStore::MediaDigest made = co_await runOn(ctx_.actors(), seal);
-    run.transportFile.reset(); // the seal removed the clear file
+    const std::pair<std::filesystem::path, RecordingStore::MediaDigest> sealed =
+        co_await runOn(ctx_.actors(), seal);
+    const RecordingStore::MediaDigest& made = sealed.second;
+    run.transportFile = sealed.first;
     run.recording.transportAssetID = assetID;
     run.recording.transportSHA256 = made.sha256;
     run.recording.transportBytes = made.size;

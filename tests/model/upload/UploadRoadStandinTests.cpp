@@ -2,6 +2,7 @@
 // after a failure and after a restart, the reconciliation of an earlier commit, and the
 // failures that must never send a recording twice.
 #include "Nuvel/model/upload/UploadSentences.hpp"
+#include "NuvelKit/support/Files.hpp"
 #include "tests/model/upload/UploadStandinHarness.hpp"
 
 using namespace nuvel;
@@ -235,5 +236,81 @@ TEST(UploadRoad, AnAcceptedRecordingWhoseSaveFailsStaysAcceptedAndIsWrittenAtThe
         EXPECT_EQ(s.stored(second.id).transfer, TransferState::accepted) << c.failures;
         EXPECT_EQ(s.count("POST commit"), 1) << c.failures << ": only the second is sent";
         EXPECT_EQ(s.service.meetingIds().size(), 2u) << c.failures;
+    }
+}
+
+// The run that seals the transport sends from the bytes it composed and digested, decrypting
+// nothing; it dies before its second part, leaving that clear copy behind. Recovery at the next
+// start deletes it, and the next run decrypts the sealed transport and checks it against the
+// stored digest before any request: a transport that fails either check is never sent.
+TEST(UploadRoad, ALaterRunDecryptsAndChecksTheTransportThatTheSealingRunSentFromItsClearBytes) {
+    struct Case {
+        std::string what;
+        std::function<void(StandinUploads&, const LocalRecording&)> damage;
+    };
+    const std::vector<Case> cases = {
+        {"intact", {}},
+        {"another digest stored",
+         [](StandinUploads& s, const LocalRecording& r) {
+             LocalRecording stored = s.stored(r.id);
+             stored.transportSHA256 = hexOf("other bytes");
+             s.app->model->store()->saveManifest(stored);
+         }},
+        {"asset changed on disk",
+         [](StandinUploads& s, const LocalRecording& r) {
+             const auto asset = s.app->model->store()->root() / r.id.uppercase() /
+                                (s.stored(r.id).transportAssetID->uppercase() + ".nuvel");
+             Bytes sealed = files::readFile(asset);
+             sealed[sealed.size() / 2] ^= 1;
+             std::ofstream(asset, std::ios::binary | std::ios::trunc)
+                 .write(reinterpret_cast<const char*>(sealed.data()), std::streamsize(sealed.size()));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandinUploads s;
+        const LocalRecording r = s.recording();
+        s.startWith({r});
+        const auto folder = s.app->model->store()->root() / r.id.uppercase();
+        auto clearFiles = [&] {
+            std::set<std::string> names;
+            for (const std::string& name : namesIn(folder))
+                if (name.starts_with("clear-") || name.starts_with("transport-"))
+                    names.insert(name);
+            return names;
+        };
+        s.api->beforePart = [&](std::int64_t index) {
+            if (index == 1 && !*s.savesLost) {
+                *s.savesLost = true;
+                throw std::runtime_error("the process died");
+            }
+        };
+        s.send(r.id);
+        EXPECT_EQ(*s.clearCopies, 0) << "the sealing run decrypts nothing";
+        EXPECT_EQ(s.count("PUT audio/0"), 1);
+        EXPECT_EQ(clearFiles().size(), 1u) << "the dead run's clear copy is still there";
+
+        *s.savesLost = false;
+        if (c.damage)
+            c.damage(s, r);
+        s.service.clearRequests();
+        s.app->restart();
+        EXPECT_EQ(clearFiles(), std::set<std::string>{}) << "recovery deleted it";
+        s.app->queue.advance(1);
+
+        EXPECT_EQ(*s.clearCopies, 1);
+        EXPECT_EQ(s.media->assembled, 1);
+        const LocalRecording stored = s.stored(r.id);
+        if (!c.damage) {
+            EXPECT_EQ(s.calls(), (Calls{"GET /api/bootstrap", "GET upload", "POST heartbeat", "PUT audio/1",
+                                        "PUT audio/2", "POST commit", "GET meeting"}));
+            EXPECT_EQ(stored.transfer, TransferState::accepted);
+            EXPECT_EQ(hexOf(*s.service.storedAudio(*stored.remoteID)), stored.transportSHA256);
+        } else {
+            EXPECT_EQ(s.calls(), Calls{"GET /api/bootstrap"});
+            EXPECT_EQ(stored.transfer, TransferState::failed);
+            EXPECT_EQ(stored.errorCode, "transfer_failed");
+        }
+        EXPECT_EQ(clearFiles(), std::set<std::string>{}) << "the later run's copy is removed";
     }
 }

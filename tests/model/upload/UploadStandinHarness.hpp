@@ -62,13 +62,14 @@ public:
 };
 
 // A real store whose saves of an accepted manifest fail while `failures` lasts, as a full disk
-// would, and whose manifest saves vanish while `lost` holds, as after the process died; every
-// other call goes through.
+// would, and whose manifest saves and working-file removals vanish while `lost` holds, as after
+// the process died; every other call goes through. It counts the clear copies decrypted.
 class AcceptedSaveFaults final : public WorkspaceStore {
 public:
     AcceptedSaveFaults(std::shared_ptr<WorkspaceStore> inner, std::shared_ptr<int> failures,
-                       std::shared_ptr<bool> lost)
-        : inner_(std::move(inner)), failures_(std::move(failures)), lost_(std::move(lost)) {}
+                       std::shared_ptr<bool> lost, std::shared_ptr<int> clearCopies)
+        : inner_(std::move(inner)), failures_(std::move(failures)), lost_(std::move(lost)),
+          clearCopies_(std::move(clearCopies)) {}
 
     const std::filesystem::path& root() const override { return inner_->root(); }
     RecoveryReport recover(const std::string& accountID) override { return inner_->recover(accountID); }
@@ -98,12 +99,21 @@ public:
                         RecordingStore::MediaDigest* digest = nullptr) override {
         inner_->sealClearMedia(source, recordingID, assetID, digest);
     }
+    std::filesystem::path sealClearMediaKeepingCopy(const std::filesystem::path& source,
+                                                    const Uuid& recordingID, const Uuid& assetID,
+                                                    RecordingStore::MediaDigest& digest) override {
+        return inner_->sealClearMediaKeepingCopy(source, recordingID, assetID, digest);
+    }
     std::filesystem::path openClearCopy(const Uuid& recordingID, const Uuid& assetID,
                                         std::string_view extension,
                                         RecordingStore::MediaDigest* digest = nullptr) override {
+        ++*clearCopies_;
         return inner_->openClearCopy(recordingID, assetID, extension, digest);
     }
-    void removeWorkingFiles(const std::filesystem::path& file) override { inner_->removeWorkingFiles(file); }
+    void removeWorkingFiles(const std::filesystem::path& file) override {
+        if (!*lost_)
+            inner_->removeWorkingFiles(file);
+    }
     void deleteRecording(const Uuid& id, const std::string& accountID) override {
         inner_->deleteRecording(id, accountID);
     }
@@ -121,6 +131,7 @@ private:
     std::shared_ptr<WorkspaceStore> inner_;
     std::shared_ptr<int> failures_;
     std::shared_ptr<bool> lost_;
+    std::shared_ptr<int> clearCopies_;
 };
 
 class StandinUploads {
@@ -135,9 +146,9 @@ public:
         app = std::make_unique<AppHarness>([this](AppModelDependencies& d) {
             d.api = api = std::make_shared<HookedAPI>(service.origin(), std::make_shared<CurlTransport>());
             d.media = media;
-            d.openStore = [open = d.openStore, failures = acceptedSaveFailures,
-                           lost = savesLost](const std::filesystem::path& root, const SymmetricKey& key) {
-                return std::make_shared<AcceptedSaveFaults>(open(root, key), failures, lost);
+            d.openStore = [open = d.openStore, failures = acceptedSaveFailures, lost = savesLost,
+                           copies = clearCopies](const std::filesystem::path& root, const SymmetricKey& key) {
+                return std::make_shared<AcceptedSaveFaults>(open(root, key), failures, lost, copies);
             };
         });
         app->realStores = true;
@@ -205,8 +216,10 @@ public:
     std::shared_ptr<HookedAPI> api;
     // How many saves of an accepted manifest are still to fail.
     std::shared_ptr<int> acceptedSaveFailures = std::make_shared<int>(0);
-    // While true, manifest saves reach no disk.
+    // While true, manifest saves and working-file removals reach no disk.
     std::shared_ptr<bool> savesLost = std::make_shared<bool>(false);
+    // Clear copies of sealed transports decrypted so far.
+    std::shared_ptr<int> clearCopies = std::make_shared<int>(0);
     DeviceSession session;
     std::unique_ptr<AppHarness> app;
 };
