@@ -2,10 +2,10 @@
 
 #include "Nuvel/app/UpdateController.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
+#include "Nuvel/platform/TransportModule.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/settings/SettingsController.hpp"
-#include "NuvelKit/service/CurlTransport.hpp"
 
 #include <QDesktopServices>
 
@@ -59,7 +59,7 @@ std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info,
         SignedUpdater::Dependencies deps;
         deps.queue = q;
         deps.executor = e;
-        deps.transport = std::make_shared<CurlTransport>();
+        deps.transport = makeProgramHttpTransport();
         deps.feedURL = settings.feedURL;
         deps.publicKey = settings.publicKey;
         deps.currentVersion = NUVEL_VERSION;

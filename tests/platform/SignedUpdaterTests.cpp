@@ -4,8 +4,10 @@
 
 #include "Nuvel/app/UpdateController.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
+#include "Nuvel/platform/TransportModule.hpp"
 #include "Nuvel/platform/UpdateArchive.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
+#include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/platform/UpdateFixtures.hpp"
@@ -73,6 +75,8 @@ struct UpdaterWorld {
     int onChanges = 0;
     std::vector<fs::path> relaunched;
     bool relaunchWorks = true;
+    // The program's transport, whose module is not beside the test program.
+    bool programTransport = false;
     std::unique_ptr<UpdateController> controller;
 
     UpdaterWorld() {
@@ -112,7 +116,7 @@ struct UpdaterWorld {
             SignedUpdater::Dependencies d;
             d.queue = &queue;
             d.executor = &executor;
-            d.transport = std::make_shared<CurlTransport>();
+            d.transport = programTransport ? makeProgramHttpTransport() : std::make_shared<CurlTransport>();
             d.feedURL = server.url("/feed.json"); // the controller's own is https
             d.publicKey = settings.publicKey;
             d.currentVersion = "1.0";
@@ -213,6 +217,7 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
         Release release;
         bool relaunchWorks;
         int confirmations;
+        bool programTransport = false;
     };
     const std::vector<Case> cases = {
         {"tampered feed", {{}, "2.0", true}, true, 0},
@@ -230,12 +235,14 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
          {.url = "http://updates.nuvel.test/nuvel.tar.gz"},
          true,
          0},
+        {"transport whose module is missing", {}, true, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UpdaterWorld w;
         w.publish(c.release);
         w.relaunchWorks = c.relaunchWorks;
+        w.programTransport = c.programTransport;
         w.makeController();
         w.check();
         EXPECT_EQ(w.confirmations, c.confirmations);
@@ -248,6 +255,16 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
             EXPECT_EQ(w.leftovers(), std::vector<std::string>{});
         }
         EXPECT_TRUE(w.controller->canCheckForUpdates()) << "a new check may start";
+        if (c.programTransport) {
+            try {
+                makeProgramHttpTransport()->send({"GET", w.server.url("/feed.json")}, {});
+                ADD_FAILURE() << "sent without its module";
+            } catch (const TransportError& error) {
+                EXPECT_EQ(error.code(), TransportError::Code::other);
+                EXPECT_NE(std::string(error.what()).find("nuvel-transport.so"), std::string::npos)
+                    << error.what();
+            }
+        }
     }
 }
 
