@@ -1,6 +1,7 @@
 #include "Nuvel/app/SettingsAndUpdates.hpp"
 
 #include "Nuvel/app/UpdateController.hpp"
+#include "Nuvel/platform/ArchiveModule.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
 #include "Nuvel/platform/TransportModule.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
@@ -64,6 +65,7 @@ std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info,
         deps.publicKey = settings.publicKey;
         deps.currentVersion = NUVEL_VERSION;
         deps.installedTree = InfoProperties::executableFolder();
+        deps.unpack = &unpackWithArchiveModule;
         deps.confirmInstall = [d](const UpdateItem& item) { return confirmInstall(*d, item); };
         deps.relaunch = [q, quit](const std::filesystem::path& program) {
             return relaunchInto(program, *q, quit);
