@@ -22,6 +22,7 @@
 #include "Nuvel/platform/RunningApplications.hpp"
 #include "Nuvel/platform/SystemAudioCapture.hpp"
 #include "Nuvel/platform/SystemMeetingSignals.hpp"
+#include "Nuvel/platform/TransportModule.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/library/CloudLibraryDialogs.hpp"
@@ -30,7 +31,6 @@
 #include "Nuvel/ui/prompts/MeetingPrompts.hpp"
 #include "Nuvel/ui/sheets/RecordingSources.hpp"
 #include "Nuvel/ui/shell/TrayStatusItem.hpp"
-#include "NuvelKit/service/CurlTransport.hpp"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -222,12 +222,11 @@ ApplicationServices::ApplicationServices(const InfoProperties& info)
     d.mainQueue = &queue_;
     d.actorExecutor = &executor_;
     d.keyring = makeProgramSecretBackend();
-    d.api = std::make_shared<NuvelAPI>(info.serviceOrigin(), std::make_shared<CurlTransport>());
+    d.api = std::make_shared<NuvelAPI>(info.serviceOrigin(), makeProgramHttpTransport());
     CloudLibraryDependencies cloud;
     cloud.mainQueue = &queue_;
     cloud.actorExecutor = &executor_;
-    cloud.client =
-        std::make_shared<NativeMeetingClient>(info.serviceOrigin(), std::make_shared<CurlTransport>());
+    cloud.client = std::make_shared<NativeMeetingClient>(info.serviceOrigin(), makeProgramHttpTransport());
     cloud.localize = [](std::string_view text) { return localize(text); };
     cloud.webHost = webHostOf(info.webOrigin());
     QtDialogs* dialogs = &dialogs_;

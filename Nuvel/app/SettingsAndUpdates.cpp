@@ -1,11 +1,12 @@
 #include "Nuvel/app/SettingsAndUpdates.hpp"
 
 #include "Nuvel/app/UpdateController.hpp"
+#include "Nuvel/platform/ArchiveModule.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
+#include "Nuvel/platform/TransportModule.hpp"
 #include "Nuvel/ui/common/Dialogs.hpp"
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/settings/SettingsController.hpp"
-#include "NuvelKit/service/CurlTransport.hpp"
 
 #include <QDesktopServices>
 
@@ -59,11 +60,12 @@ std::unique_ptr<ShellUpdates> makeApplicationUpdates(const InfoProperties& info,
         SignedUpdater::Dependencies deps;
         deps.queue = q;
         deps.executor = e;
-        deps.transport = std::make_shared<CurlTransport>();
+        deps.transport = makeProgramHttpTransport();
         deps.feedURL = settings.feedURL;
         deps.publicKey = settings.publicKey;
         deps.currentVersion = NUVEL_VERSION;
         deps.installedTree = InfoProperties::executableFolder();
+        deps.unpack = &unpackWithArchiveModule;
         deps.confirmInstall = [d](const UpdateItem& item) { return confirmInstall(*d, item); };
         deps.relaunch = [q, quit](const std::filesystem::path& program) {
             return relaunchInto(program, *q, quit);

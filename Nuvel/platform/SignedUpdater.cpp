@@ -22,7 +22,7 @@ HttpRequest get(const std::string& url) {
 
 SignedUpdater::SignedUpdater(Dependencies dependencies, UpdaterDelegate& delegate)
     : d_(std::move(dependencies)), delegate_(delegate),
-      installer_(std::make_shared<UpdateInstaller>(d_.installedTree)) {}
+      installer_(std::make_shared<UpdateInstaller>(d_.installedTree, d_.unpack)) {}
 
 SignedUpdater::~SignedUpdater() {
     *alive_ = false;

@@ -50,6 +50,8 @@ public:
         Bytes publicKey; // raw 32 bytes
         std::string currentVersion;
         std::filesystem::path installedTree;
+        // Unpacks the archive once its signature holds (UpdateArchive::Unpack).
+        UpdateArchive::Unpack unpack = nullptr;
         // The user's consent to install this release; installation always asks.
         std::function<bool(const UpdateItem& item)> confirmInstall;
         // Starts the new build after this process ends and ends this process in order; false

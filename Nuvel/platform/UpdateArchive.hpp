@@ -12,4 +12,8 @@ namespace nuvel::UpdateArchive {
 // Set-user-id, set-group-id and sticky bits and writing by the group or others are dropped.
 void unpack(const std::filesystem::path& archive, const std::filesystem::path& destination);
 
+// What unpacks an update: `unpack` itself where libarchive is linked, the archive module's in the
+// program.
+using Unpack = void (*)(const std::filesystem::path& archive, const std::filesystem::path& destination);
+
 } // namespace nuvel::UpdateArchive

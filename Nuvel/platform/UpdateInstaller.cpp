@@ -41,7 +41,8 @@ void removeQuietly(const fs::path& path) {
 
 } // namespace
 
-UpdateInstaller::UpdateInstaller(fs::path installedTree) : installed_(std::move(installedTree)) {
+UpdateInstaller::UpdateInstaller(fs::path installedTree, UpdateArchive::Unpack unpack)
+    : installed_(std::move(installedTree)), unpack_(unpack) {
     std::error_code error;
     fs::path real = fs::canonical(installed_, error);
     if (!error)
@@ -71,7 +72,7 @@ void UpdateInstaller::stage(const fs::path& archive) {
         beginStaging();
     newTree_.clear();
     const fs::path unpacked = staging_ / "tree";
-    UpdateArchive::unpack(archive, unpacked);
+    unpack_(archive, unpacked);
     std::vector<fs::path> found;
     if (holdsProgram(unpacked))
         found.push_back(unpacked);

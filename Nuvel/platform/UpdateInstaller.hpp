@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Nuvel/platform/UpdateArchive.hpp"
 #include "NuvelKit/support/Files.hpp"
 
 #include <filesystem>
@@ -18,8 +19,9 @@ public:
     static constexpr const char* programName = "nuvel";
     static constexpr const char* stagingPrefix = ".nuvel-update-";
 
-    // `installedTree`: the program folder now running (links are resolved).
-    explicit UpdateInstaller(std::filesystem::path installedTree);
+    // `installedTree`: the program folder now running (links are resolved); `unpack` unpacks
+    // the archives staged.
+    UpdateInstaller(std::filesystem::path installedTree, UpdateArchive::Unpack unpack);
     // Removes what staging is left.
     ~UpdateInstaller();
     UpdateInstaller(const UpdateInstaller&) = delete;
@@ -50,6 +52,7 @@ public:
 
 private:
     std::filesystem::path installed_;
+    UpdateArchive::Unpack unpack_;
     std::filesystem::path staging_;
     std::filesystem::path newTree_;
 };

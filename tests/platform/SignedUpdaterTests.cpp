@@ -3,9 +3,12 @@
 // relaunched; the update controller holds the install while a recording runs.
 
 #include "Nuvel/app/UpdateController.hpp"
+#include "Nuvel/platform/ArchiveModule.hpp"
 #include "Nuvel/platform/SignedUpdater.hpp"
+#include "Nuvel/platform/TransportModule.hpp"
 #include "Nuvel/platform/UpdateArchive.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
+#include "NuvelKit/service/TransportError.hpp"
 #include "NuvelKit/support/Ed25519.hpp"
 #include "NuvelKit/support/Files.hpp"
 #include "tests/platform/UpdateFixtures.hpp"
@@ -73,6 +76,9 @@ struct UpdaterWorld {
     int onChanges = 0;
     std::vector<fs::path> relaunched;
     bool relaunchWorks = true;
+    // The module the program would load for it, which is not beside the test program:
+    // nuvel-transport.so or nuvel-archive.so.
+    std::string missingModule;
     std::unique_ptr<UpdateController> controller;
 
     UpdaterWorld() {
@@ -112,11 +118,14 @@ struct UpdaterWorld {
             SignedUpdater::Dependencies d;
             d.queue = &queue;
             d.executor = &executor;
-            d.transport = std::make_shared<CurlTransport>();
+            d.transport = missingModule == "nuvel-transport.so" ? makeProgramHttpTransport()
+                                                                : std::make_shared<CurlTransport>();
             d.feedURL = server.url("/feed.json"); // the controller's own is https
             d.publicKey = settings.publicKey;
             d.currentVersion = "1.0";
             d.installedTree = installed;
+            d.unpack =
+                missingModule == "nuvel-archive.so" ? &unpackWithArchiveModule : &UpdateArchive::unpack;
             d.confirmInstall = [this](const UpdateItem&) {
                 ++confirmations;
                 return true;
@@ -213,6 +222,7 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
         Release release;
         bool relaunchWorks;
         int confirmations;
+        std::string missingModule = {};
     };
     const std::vector<Case> cases = {
         {"tampered feed", {{}, "2.0", true}, true, 0},
@@ -230,12 +240,15 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
          {.url = "http://updates.nuvel.test/nuvel.tar.gz"},
          true,
          0},
+        {"transport whose module is missing", {}, true, 0, "nuvel-transport.so"},
+        {"unpacking whose module is missing", {}, true, 1, "nuvel-archive.so"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UpdaterWorld w;
         w.publish(c.release);
         w.relaunchWorks = c.relaunchWorks;
+        w.missingModule = c.missingModule;
         w.makeController();
         w.check();
         EXPECT_EQ(w.confirmations, c.confirmations);
@@ -248,6 +261,23 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
             EXPECT_EQ(w.leftovers(), std::vector<std::string>{});
         }
         EXPECT_TRUE(w.controller->canCheckForUpdates()) << "a new check may start";
+        if (!c.missingModule.empty()) {
+            std::string why;
+            try {
+                if (c.missingModule == "nuvel-transport.so")
+                    makeProgramHttpTransport()->send({"GET", w.server.url("/feed.json")}, {});
+                else
+                    unpackWithArchiveModule(w.root.path() / "a.tar.gz", w.root.path() / "unpacked");
+                ADD_FAILURE() << "worked without its module";
+            } catch (const TransportError& error) {
+                EXPECT_EQ(error.code(), TransportError::Code::other);
+                why = error.what();
+            } catch (const UpdateError& error) {
+                EXPECT_EQ(error.code(), UpdateError::Code::install);
+                why = error.what();
+            }
+            EXPECT_NE(why.find(c.missingModule), std::string::npos) << why;
+        }
     }
 }
 
@@ -373,7 +403,7 @@ TEST(SignUpdateTool, makesArchivesAndFeedsTheUpdaterAccepts) {
     EXPECT_EQ(items[0].length, archive.size());
     EXPECT_TRUE(ed25519::verify(key, archive, items[0].signature));
     fs::create_directories(dir / "installed/lib/nuvel");
-    UpdateInstaller installer(dir / "installed/lib/nuvel");
+    UpdateInstaller installer(dir / "installed/lib/nuvel", &UpdateArchive::unpack);
     installer.stage(dir / "a.tar.gz");
     EXPECT_TRUE(installer.staged());
 }

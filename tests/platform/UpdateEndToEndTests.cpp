@@ -137,15 +137,17 @@ TEST(UpdateEndToEnd, CheckForUpdatesInstallsTheSignedBuildAndRelaunchesItFromThe
     const fs::path newer = root / "newer";
     ASSERT_TRUE(installInto(installed, infoJSON(feedURL, publicKey, "old")));
     ASSERT_TRUE(installInto(newer, infoJSON(feedURL, publicKey, "new")));
-    // The codecs, the calendar client and the keyring come with modules beside the program,
-    // loaded when first used: the program itself needs none of their libraries to start.
+    // The codecs, the calendar client, the keyring, the HTTP transport and the archive reader
+    // come with modules beside the program, loaded when first used: the program itself needs
+    // none of their libraries to start.
     const std::optional<std::string> needed =
         run("readelf", {"-d", q(installed / "lib" / "nuvel" / "nuvel")});
     ASSERT_TRUE(needed);
-    for (const char* library :
-         {"libavcodec", "libavformat", "libavfilter", "libecal", "libedataserver", "libsecret"})
+    for (const char* library : {"libavcodec", "libavformat", "libavfilter", "libecal", "libedataserver",
+                                "libsecret", "libcurl", "libarchive"})
         EXPECT_EQ(needed->find(library), std::string::npos) << library;
-    for (const char* module : {"nuvel-media.so", "nuvel-calendar.so", "nuvel-keyring.so"})
+    for (const char* module : {"nuvel-media.so", "nuvel-calendar.so", "nuvel-keyring.so",
+                               "nuvel-transport.so", "nuvel-archive.so"})
         EXPECT_TRUE(fs::is_regular_file(installed / "lib" / "nuvel" / module)) << module;
     ASSERT_TRUE(run(signUpdate, {"archive", q(newer), "999.0", q(root / "served" / "nuvel.tar.gz")}));
     ASSERT_TRUE(run(signUpdate, {"feed", q(root / "key.pem"), "999.0",

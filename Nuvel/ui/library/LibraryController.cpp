@@ -288,13 +288,17 @@ void LibraryController::buildDetail() {
     splitter_->addWidget(detailScroll_);
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
+    wireDetailRequests();
+}
 
-    // The one detail screen: its view is parented here for good and placed by each render.
+QWidget* LibraryController::detailScreen() {
+    if (cloudDetail_.isViewLoaded())
+        return cloudDetail_.view();
     QWidget* screen = cloudDetail_.view();
     screen->setParent(detailHost_);
     screen->setMinimumHeight(440);
     screen->hide();
-    wireDetailRequests();
+    return screen;
 }
 
 void LibraryController::restoreDivider() {

@@ -113,6 +113,9 @@ public:
 private:
     void buildSidebar();
     void buildDetail();
+    // The one detail screen's view, built when the first meeting is shown: parented to the
+    // detail side for good and placed by each render.
+    QWidget* detailScreen();
     void wireDetailRequests();
     void restoreDivider();
     // Saves the divider's place in the defaults now.

@@ -304,13 +304,13 @@ void LibraryController::renderCloud() {
         return;
     }
     const NativeMeetingDocument& document = *cloud.document;
+    QWidget* screen = detailScreen();
     cloudDetail_.render(document, cloud.sharing ? &*cloud.sharing : nullptr,
                         cloud.originalTranscript ? &*cloud.originalTranscript : nullptr,
                         cloud.pendingLinkURL);
     lastDocumentID_ = document.summary.id;
     cloudDetail_.updatePlayback(cloud.isPlaying, cloud.playbackMilliseconds, cloud.durationMilliseconds,
                                 cloud.audioAvailable && !model_.isRecording());
-    QWidget* screen = cloudDetail_.view();
     detail_->addWidget(screen, 1);
     screen->show();
     cloudDetail_.setCanDelete(document.summary.access.canDelete());
