@@ -6,9 +6,11 @@
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTime>
 #include <QWidget>
@@ -247,6 +249,23 @@ TEST_F(InterfaceHelpers, LevelIndicatorsClampAndChangeColourAtTheirThresholds) {
     for (auto [in, shown] : {std::pair{7.0, 1.0}, {-1.0, 0.0}, {std::nan(""), 0.0}, {inf, 1.0}}) {
         meter.setValue(in);
         EXPECT_EQ(meter.value(), shown) << in;
+    }
+
+    // The bar fills from the leading edge in the colour of its value, over the empty track.
+    meter.resize(200, 8);
+    const QColor track = meter.palette().color(QPalette::Base);
+    struct Row {
+        double value;
+        Qt::LayoutDirection direction;
+        int filledAt, emptyAt;
+    };
+    for (const Row& row : {Row{0.5, Qt::LeftToRight, 50, 150}, Row{0.5, Qt::RightToLeft, 150, 50},
+                           Row{0.96, Qt::LeftToRight, 100, 197}, Row{0.3, Qt::LeftToRight, 30, 100}}) {
+        meter.setLayoutDirection(row.direction);
+        meter.setValue(row.value);
+        const QImage shown = meter.grab().toImage();
+        EXPECT_EQ(shown.pixelColor(row.filledAt, 4), meter.fillColor()) << row.value << " " << row.direction;
+        EXPECT_EQ(shown.pixelColor(row.emptyAt, 4), track) << row.value << " " << row.direction;
     }
 }
 

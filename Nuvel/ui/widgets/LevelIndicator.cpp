@@ -64,30 +64,48 @@ QSize LevelIndicator::minimumSizeHint() const {
     return QSize(16, barHeight);
 }
 
-void LevelIndicator::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
+void LevelIndicator::renderBars() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    const QColor line = palette().color(QPalette::Mid);
+    const QColor base = palette().color(QPalette::Base);
+    const QColor colour = fillColor();
+    if (track_.size() == pixels && track_.devicePixelRatio() == ratio && trackLine_ == line &&
+        trackBase_ == base && barColour_ == colour)
+        return;
     const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const double radius = track.height() / 2;
+    auto draw = [&](QPixmap& into, const QPen& pen, const QColor& brush) {
+        into = QPixmap(pixels);
+        into.setDevicePixelRatio(ratio);
+        into.fill(Qt::transparent);
+        QPainter painter(&into);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(pen);
+        painter.setBrush(brush);
+        painter.drawRoundedRect(track, radius, radius);
+    };
+    draw(track_, QPen(line, 1), base);
+    draw(bar_, Qt::NoPen, colour);
+    trackLine_ = line;
+    trackBase_ = base;
+    barColour_ = colour;
+}
 
-    painter.setPen(QPen(palette().color(QPalette::Mid), 1));
-    painter.setBrush(palette().color(QPalette::Base));
-    painter.drawRoundedRect(track, radius, radius);
-
-    const double width = track.width() * value_;
-    if (width <= 0)
+void LevelIndicator::paintEvent(QPaintEvent*) {
+    // The meter repaints up to ten times a second while recording: it copies the track and the
+    // leading part of the bar, drawn beforehand, rather than drawing their rounded shapes again.
+    renderBars();
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, track_);
+    const int filled = filledPixels();
+    if (filled <= 0)
         return;
     // The fill grows from the leading edge: the right one when laid out right to left.
-    QRectF fill = track;
-    fill.setWidth(width);
-    if (isRightToLeft())
-        fill.moveRight(track.right());
-    // The track's shape cut at the level: through a clip rectangle, which is far cheaper to
-    // paint through than a clip path, ten times a second.
-    painter.setClipRect(fill);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fillColor());
-    painter.drawRoundedRect(track, radius, radius);
+    const int x = isRightToLeft() ? width() - filled : 0;
+    const qreal ratio = bar_.devicePixelRatio();
+    painter.drawPixmap(QRectF(x, 0, filled, height()), bar_,
+                       QRectF(x * ratio, 0, filled * ratio, height() * ratio));
 }
 
 } // namespace nuvel

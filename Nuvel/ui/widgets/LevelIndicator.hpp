@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 namespace nuvel {
@@ -34,10 +35,19 @@ protected:
 private:
     // The width of the fill in whole pixels.
     int filledPixels() const;
+    // Draws the empty track and the full bar in the fill colour, once for each size, colour
+    // and palette: a repaint then copies the two in part.
+    void renderBars();
 
     double value_ = 0.0;
     double warning_ = 0.8;
     double critical_ = 0.95;
+
+    QPixmap track_;
+    QPixmap bar_;
+    QColor barColour_;
+    QColor trackLine_;
+    QColor trackBase_;
 };
 
 } // namespace nuvel
