@@ -76,10 +76,12 @@ TEST(PulseRecordStream, RecordsTheMicrophoneTone) {
 
 TEST(PulseRecordStream, DeliversSmallPiecesTimedOnTheHostClock) {
     NUVEL_CONNECT_PULSE(connection);
+    // The player stands for another program: it has a connection, and a thread, of its own.
+    NUVEL_CONNECT_PULSE(playerConnection);
     std::string sinkName = uniqueName("nuvel_clock");
     auto sink = privateSink(sinkName);
     ASSERT_TRUE(sink->loaded());
-    SinePlayer player(connection, sinkName, 440, 0.5);
+    SinePlayer player(playerConnection, sinkName, 440, 0.5);
     ASSERT_TRUE(playingSinkInputOf(*connection, ::getpid(), sinkName));
 
     Recording recording;
