@@ -1,9 +1,10 @@
 // Sending a 200 MB transport file to the stand-in service over loopback through the whole upload
 // road, from Send to the commit's answer (the seal with its digest, which keeps the composed file
 // as the clear copy the parts are read from; meeting, reconciliation, heartbeat, parts, commit),
-// beside curl PUT-ing the same parts to the same service in the same run. The service runs as a child process, so the resident memory reported
-// is the application's alone. The composition itself is not the road's: the transport file is
-// made before the clock starts and handed over by a rename when the road asks for it.
+// beside curl PUT-ing the same parts to the same service in the same run. The service runs as a child
+// process, so the resident memory reported is the application's alone. The composition itself is not the
+// road's: the transport file is made before the clock starts and handed over by a rename when the road asks
+// for it.
 //
 // Counters: app_MBps (the file's bytes over the time from Send to the commit's answer),
 // parts_MBps (over the time from the first part to the commit), curl_MBps (one curl process
