@@ -126,23 +126,28 @@ private:
 void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::FileDescriptor& output,
                              const SymmetricKey& key, std::string_view context, Sha256* clearDigest) {
     output.writeAll(viewOf(header), {});
-    // Two buffers, each holding the length field and the box of one record: a chunk is read
-    // straight to where its ciphertext goes and sealed in place, so a record is one read, one pass
-    // of the cipher and one write. While one record is digested (on a thread of its own) the next
-    // is read into the other buffer, and while the next is digested the first is sealed and
-    // written: every chunk is digested before it is sealed in place, and in the file's order.
-    // Left uninitialised: every byte written is read first.
+    // A buffer holds the length field and the box of one record: a chunk is read straight to
+    // where its ciphertext goes and sealed in place, so a record is one read, one pass of the
+    // cipher and one write. With a digest to feed there are two: while one record is digested (on
+    // a thread of its own) the next is read into the other buffer, and while the next is digested
+    // the first is sealed and written, so every chunk is digested before it is sealed in place,
+    // and in the file's order. Without one, a single buffer is reused for every record, and a
+    // small asset costs one allocation. Left uninitialised: every byte written is read first.
     struct Record {
-        std::unique_ptr<std::uint8_t[]> framed =
-            std::make_unique_for_overwrite<std::uint8_t[]>(4 + maxRecordLength);
+        std::unique_ptr<std::uint8_t[]> framed;
         std::size_t got = 0;
+        void allocate() { framed = std::make_unique_for_overwrite<std::uint8_t[]>(4 + maxRecordLength); }
         std::uint8_t* box() const { return framed.get() + 4; }
         std::uint8_t* chunk() const { return box() + SealedBox::nonceSize; }
     };
+    const bool overlapped = clearDigest != nullptr;
     std::array<Record, 2> records;
+    records[0].allocate();
     std::optional<DigestThread> digesting;
-    if (clearDigest != nullptr)
+    if (overlapped) {
+        records[1].allocate();
         digesting.emplace(*clearDigest);
+    }
     // The container's pages are sent to storage as they are written, so that the sync that makes
     // an asset durable does not start writing only once the whole file is sealed.
     std::int64_t written = std::int64_t(header.size()), sentFrom = 0;
@@ -150,12 +155,12 @@ void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::Fi
     if (digesting)
         digesting->start(ByteView(records[0].chunk(), records[0].got));
     for (std::uint64_t index = 0;; ++index) {
-        Record& record = records[index % 2];
-        Record& next = records[(index + 1) % 2];
+        Record& record = records[overlapped ? index % 2 : 0];
+        Record& next = records[overlapped ? (index + 1) % 2 : 0];
         const bool isEnd = record.got == 0;
-        if (!isEnd)
-            next.got = input.readUpTo(next.chunk(), chunkSize, {});
         if (digesting) {
+            if (!isEnd)
+                next.got = input.readUpTo(next.chunk(), chunkSize, {});
             digesting->wait();
             if (!isEnd)
                 digesting->start(ByteView(next.chunk(), next.got));
@@ -173,6 +178,8 @@ void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::Fi
             output.startWriteback(sentFrom, written - sentFrom);
             sentFrom = written;
         }
+        if (!overlapped)
+            next.got = input.readUpTo(next.chunk(), chunkSize, {});
     }
 }
 
