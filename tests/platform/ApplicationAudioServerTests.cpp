@@ -51,8 +51,8 @@ TEST_F(ApplicationAudioServerTest, EveryStreamIsHeardAlsoOneTheApplicationCloses
     ASSERT_TRUE(sink->loaded());
     ChildProcess player({twoStreamPlayer(), sinkName, "1000", "2000", "0.4"});
     ASSERT_TRUE(waitFor([&] { return streamsOf(*connection, player.pid()) == 2; }, 5.0));
-    WarmSource output(connection, sinkName + ".monitor");
-    WarmSource microphone(connection, "testmic");
+    WarmSource output(sinkName + ".monitor");
+    WarmSource microphone("testmic");
     ASSERT_TRUE(output.warm() && microphone.warm());
 
     PulseCapturePlatform platform(connection, queue, executor);
@@ -118,9 +118,9 @@ TEST_F(ApplicationAudioServerTest, AStreamMovedToAnotherOutputIsFollowed) {
     ChildProcess meeting({"paplay", "-d", first, (tones / "meeting.wav").string()});
     auto input = playingSinkInputOf(*connection, meeting.pid(), first);
     ASSERT_TRUE(input);
-    WarmSource outputA(connection, first + ".monitor");
-    WarmSource outputB(connection, second + ".monitor");
-    WarmSource microphone(connection, "testmic");
+    WarmSource outputA(first + ".monitor");
+    WarmSource outputB(second + ".monitor");
+    WarmSource microphone("testmic");
     ASSERT_TRUE(outputA.warm() && outputB.warm() && microphone.warm());
 
     PulseCapturePlatform platform(connection, queue, executor);

@@ -106,10 +106,14 @@ inline void expectFewIntervals(const CaptureTimeline& timeline) {
 // stream of the test's own, open for the whole test, keeps a source quick to deliver.
 class WarmSource {
 public:
-    WarmSource(std::shared_ptr<PulseConnection> connection, const std::string& source) {
+    explicit WarmSource(const std::string& source) {
+        std::string why;
+        connection_ = tryConnect(why);
+        if (!connection_)
+            return;
         PulseRecordStream::Options options;
         options.source = source;
-        stream_ = std::make_unique<PulseRecordStream>(connection, options, recording_.consumer(),
+        stream_ = std::make_unique<PulseRecordStream>(connection_, options, recording_.consumer(),
                                                       recording_.problems());
         // PipeWire's server holds back a fresh record stream's first audio, seconds under load.
         warm_ = recording_.waitForSeconds(0.05, 30.0);
@@ -117,6 +121,10 @@ public:
     bool warm() const { return warm_; }
 
 private:
+    // Its own connection, as another program recording the source would have: on a busy machine
+    // PipeWire's server holds back one stream of a connection that carries many for seconds, so
+    // the streams under test keep the connection to themselves.
+    std::shared_ptr<PulseConnection> connection_;
     Recording recording_;
     std::unique_ptr<PulseRecordStream> stream_;
     bool warm_ = false;
@@ -125,10 +133,10 @@ private:
 // One application playing a 30 s, 1000 Hz tone into a private sink, with that sink's monitor and
 // the test microphone both delivering before the test begins.
 struct MeetingOnPrivateSink {
-    MeetingOnPrivateSink(const std::shared_ptr<PulseConnection>& connection, const std::string& stem)
+    explicit MeetingOnPrivateSink(const std::string& stem)
         : sinkName(uniqueName(stem)), sink(privateSink(sinkName)),
-          meeting({"paplay", "-d", sinkName, toneFile(tones)}), output(connection, sinkName + ".monitor"),
-          microphone(connection, "testmic") {}
+          meeting({"paplay", "-d", sinkName, toneFile(tones)}), output(sinkName + ".monitor"),
+          microphone("testmic") {}
 
     bool ready(PulseConnection& connection) const {
         return sink->loaded() && sinkInputOf(connection, meeting.pid()) && output.warm() && microphone.warm();

@@ -30,7 +30,7 @@ protected:
 
 TEST_F(CaptureServerTest, ATwelveSecondRoomRecordingIsSealedSegmentsOfTheTone) {
     NUVEL_CONNECT_PULSE(connection);
-    WarmSource microphone(connection, "testmic");
+    WarmSource microphone("testmic");
     ASSERT_TRUE(microphone.warm());
     PulseCapturePlatform platform(connection, queue, executor);
     MicrophoneCapture capture(store.id, store.sink, std::nullopt, platform);
@@ -70,8 +70,8 @@ TEST_F(CaptureServerTest, OneApplicationIsCapturedWithTheMicrophoneAndWithoutThe
     ChildProcess other({"paplay", "-d", sinkName, (tones / "other.wav").string()}); // same sink
     ASSERT_TRUE(sinkInputOf(*connection, meeting.pid()));
     ASSERT_TRUE(sinkInputOf(*connection, other.pid()));
-    WarmSource output(connection, sinkName + ".monitor");
-    WarmSource microphone(connection, "testmic");
+    WarmSource output(sinkName + ".monitor");
+    WarmSource microphone("testmic");
     ASSERT_TRUE(output.warm() && microphone.warm());
 
     PulseCapturePlatform platform(connection, queue, executor);
@@ -130,8 +130,8 @@ TEST_F(CaptureServerTest, AllSystemAudioIsEverythingTheOutputPlaysWithTheMicroph
     ChildProcess two({"paplay", "-d", sinkName, (tones / "two.wav").string()});
     ASSERT_TRUE(sinkInputOf(*connection, one.pid()));
     ASSERT_TRUE(sinkInputOf(*connection, two.pid()));
-    WarmSource output(connection, sinkName + ".monitor");
-    WarmSource microphone(connection, "testmic");
+    WarmSource output(sinkName + ".monitor");
+    WarmSource microphone("testmic");
     ASSERT_TRUE(output.warm() && microphone.warm());
 
     // "All system audio" is this test's own output, so parallel tests are not heard.
@@ -190,7 +190,7 @@ TEST_F(CaptureServerTest, WhatPlaysRightAtStartIsInTheRecordingFromItsBeginning)
 
 TEST_F(CaptureServerTest, AnApplicationThatQuitsLeavesTheCaptureUnhealthyWithItsAudioKept) {
     NUVEL_CONNECT_PULSE(connection);
-    MeetingOnPrivateSink app(connection, "nuvel_quitting");
+    MeetingOnPrivateSink app("nuvel_quitting");
     ASSERT_TRUE(app.ready(*connection));
 
     PulseCapturePlatform platform(connection, queue, executor);
@@ -250,7 +250,7 @@ TEST_F(CaptureServerTest, AMicrophoneThatGoesAwayEndsTheRoomCaptureWithItsAudioK
 
 TEST_F(CaptureServerTest, TheSourceCheckMetersAnApplicationAndTheMicrophoneForThreeSeconds) {
     NUVEL_CONNECT_PULSE(connection);
-    MeetingOnPrivateSink app(connection, "nuvel_check");
+    MeetingOnPrivateSink app("nuvel_check");
     ASSERT_TRUE(app.ready(*connection));
 
     struct Meters final : SourceCheckMeters {
