@@ -252,6 +252,9 @@ private:
                                                 std::string_view extension,
                                                 MediaDigest* digest = nullptr) const;
     void removeWorkingFilesUnlocked(const std::filesystem::path& file) const;
+    // `file` normalised, once it names a removable working file in a recording's folder;
+    // RecordingError::unsafePath otherwise.
+    std::filesystem::path workingFileUnlocked(const std::filesystem::path& file) const;
     LocalRecording finishLiveSegmentUnlocked(const Uuid& recordingID);
     LocalRecording recoverCaptureSpoolUnlocked(const Uuid& recordingID, bool includeShortTail) const;
     LocalRecording captureSpoolFileUnlocked(const Uuid& recordingID) const;

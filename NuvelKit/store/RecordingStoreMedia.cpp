@@ -60,13 +60,11 @@ fs::path RecordingStore::openClearCopy(const Uuid& recordingID, const Uuid& asse
 fs::path RecordingStore::sealClearMediaKeepingCopy(const fs::path& source, const Uuid& recordingID,
                                                    const Uuid& assetID, MediaDigest& digest) {
     Lock lock(mutex_);
-    const fs::path clean = fs::absolute(source).lexically_normal();
-    const std::string name = clean.filename().string();
+    const fs::path clean = workingFileUnlocked(source);
     std::string extension = clean.extension().string();
     if (!extension.empty())
         extension.erase(0, 1);
-    if (clean.parent_path() != normalizedRoot_ / recordingID.uppercase() || !isMediaExtension(extension) ||
-        !isRemovableWorkingFile(name))
+    if (clean.parent_path() != normalizedRoot_ / recordingID.uppercase() || !isMediaExtension(extension))
         throw RecordingError(RecordingError::Code::unsafePath);
     placeSealUnlocked(clean, recordingID, assetID, &digest);
     at(Moment::sealPlaced);
@@ -152,15 +150,18 @@ fs::path RecordingStore::openClearCopyUnlocked(const Uuid& recordingID, const Uu
     return copy;
 }
 
-void RecordingStore::removeWorkingFilesUnlocked(const fs::path& file) const {
+fs::path RecordingStore::workingFileUnlocked(const fs::path& file) const {
     // Normalised before taking the folders, so "root/A/../../clear-x" cannot pass for a file of
     // a recording folder while it names one beside the root.
-    const fs::path clean = fs::absolute(file).lexically_normal();
-    if (clean.parent_path().parent_path() != normalizedRoot_)
+    fs::path clean = fs::absolute(file).lexically_normal();
+    if (clean.parent_path().parent_path() != normalizedRoot_ ||
+        !isRemovableWorkingFile(clean.filename().string()))
         throw RecordingError(RecordingError::Code::unsafePath);
-    if (!isRemovableWorkingFile(clean.filename().string()))
-        throw RecordingError(RecordingError::Code::unsafePath);
-    files::removeFileIfPresent(clean);
+    return clean;
+}
+
+void RecordingStore::removeWorkingFilesUnlocked(const fs::path& file) const {
+    files::removeFileIfPresent(workingFileUnlocked(file));
 }
 
 } // namespace nuvel
