@@ -2,6 +2,7 @@
 
 #include "NuvelKit/support/Files.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace nuvel {
@@ -18,10 +19,18 @@ std::optional<Bytes> readDefaultsFile(const std::filesystem::path& file) {
     const files::FileDescriptor fd = files::openRegularFile(file, st);
     if (!fd || std::size_t(st.st_size) > largestDefaultsFile)
         return std::nullopt;
-    Bytes text(largestDefaultsFile + 1);
-    text.resize(fd.readUpTo(text.data(), text.size(), file));
-    if (text.size() > largestDefaultsFile)
+    // Room for the file as it stands and a byte more; a file that grew since the stat is read on,
+    // to one byte past the largest size. A buffer of the largest size would be a mebibyte to zero
+    // at every start.
+    Bytes text(std::size_t(st.st_size) + 1);
+    std::size_t got = fd.readUpTo(text.data(), text.size(), file);
+    while (got == text.size() && text.size() <= largestDefaultsFile) {
+        text.resize(std::min(text.size() * 2, largestDefaultsFile + 1));
+        got += fd.readUpTo(text.data() + got, text.size() - got, file);
+    }
+    if (got > largestDefaultsFile)
         return std::nullopt;
+    text.resize(got);
     return text;
 }
 
