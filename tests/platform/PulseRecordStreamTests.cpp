@@ -139,7 +139,11 @@ TEST(PulseRecordStream, ConvertsToTheRequestedRateAndDownmixesChannels) {
     auto pieces = recording.pieces();
     for (const auto& piece : pieces)
         EXPECT_EQ(piece.sampleRate, 48000);
-    auto samples = joined(pieces, 4);
+    // The tone's shape and pitch, over what sounded: PipeWire's server may fill a moment of a
+    // fresh stream with silence, which says nothing of the conversion.
+    const auto recorded = joined(pieces, 4);
+    const auto samples = sounding(recorded);
+    EXPECT_GT(samples.size(), recorded.size() / 2);
     double amplitude = peak(samples);
     EXPECT_GT(amplitude, 0.05);
     EXPECT_NEAR(rms(samples) / amplitude, std::sqrt(0.5), 0.02);

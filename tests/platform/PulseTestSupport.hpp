@@ -369,6 +369,20 @@ inline double rms(const std::vector<float>& samples) {
     return samples.empty() ? 0 : std::sqrt(sum / samples.size());
 }
 
+// The windows of `samples` (480 samples each: 10 ms at 48 kHz) that carry sound, joined. What a
+// server filled with silence, a fresh stream held back or a stream stalled for a moment, is left
+// out, so that what is measured is the sound alone.
+inline std::vector<float> sounding(const std::vector<float>& samples) {
+    constexpr std::size_t window = 480;
+    std::vector<float> sound;
+    for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+        const std::vector<float> part(samples.begin() + long(at), samples.begin() + long(at + window));
+        if (rms(part) > 0.02)
+            sound.insert(sound.end(), part.begin(), part.end());
+    }
+    return sound;
+}
+
 inline double peak(const std::vector<float>& samples) {
     double result = 0;
     for (float x : samples)

@@ -50,14 +50,7 @@ struct SinkUnderTest {
             },
             30.0);
         monitor->close();
-        std::vector<float> all = joined(recording.pieces());
-        std::vector<float> sound;
-        for (std::size_t at = 0; at + 480 <= all.size(); at += 480) {
-            std::vector<float> window(all.begin() + long(at), all.begin() + long(at + 480));
-            if (rms(window) > 0.02)
-                sound.insert(sound.end(), window.begin(), window.end());
-        }
-        return sound;
+        return sounding(joined(recording.pieces()));
     }
     std::optional<std::uint32_t> playerSinkInput(PulseConnection& connection) {
         auto sink = sinkInfo(connection, name);
