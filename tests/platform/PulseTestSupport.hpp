@@ -369,9 +369,9 @@ inline double rms(const std::vector<float>& samples) {
     return samples.empty() ? 0 : std::sqrt(sum / samples.size());
 }
 
-// The windows of `samples` (480 samples each: 10 ms at 48 kHz) that carry sound, joined. What a
-// server filled with silence, a fresh stream held back or a stream stalled for a moment, is left
-// out, so that what is measured is the sound alone.
+// The windows of `samples` (480 samples each: 10 ms at 48 kHz) that carry sound, joined. Silence
+// that a server put in for a fresh stream it held back, or for a stream it stalled for a moment, is
+// left out, so that what is measured is the sound alone.
 inline std::vector<float> sounding(const std::vector<float>& samples) {
     constexpr std::size_t window = 480;
     std::vector<float> sound;
