@@ -140,14 +140,13 @@ void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::Fi
         std::uint8_t* box() const { return framed.get() + 4; }
         std::uint8_t* chunk() const { return box() + SealedBox::nonceSize; }
     };
-    const bool overlapped = clearDigest != nullptr;
+    const std::size_t buffers = clearDigest != nullptr ? 2 : 1;
     std::array<Record, 2> records;
-    records[0].allocate();
+    for (std::size_t i = 0; i < buffers; ++i)
+        records[i].allocate();
     std::optional<DigestThread> digesting;
-    if (overlapped) {
-        records[1].allocate();
+    if (clearDigest != nullptr)
         digesting.emplace(*clearDigest);
-    }
     // The container's pages are sent to storage as they are written, so that the sync that makes
     // an asset durable does not start writing only once the whole file is sealed.
     std::int64_t written = std::int64_t(header.size()), sentFrom = 0;
@@ -155,8 +154,8 @@ void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::Fi
     if (digesting)
         digesting->start(ByteView(records[0].chunk(), records[0].got));
     for (std::uint64_t index = 0;; ++index) {
-        Record& record = records[overlapped ? index % 2 : 0];
-        Record& next = records[overlapped ? (index + 1) % 2 : 0];
+        Record& record = records[index % buffers];
+        Record& next = records[(index + 1) % buffers];
         const bool isEnd = record.got == 0;
         if (digesting) {
             if (!isEnd)
@@ -178,7 +177,7 @@ void EncryptedMedia::encrypt(const files::FileDescriptor& input, const files::Fi
             output.startWriteback(sentFrom, written - sentFrom);
             sentFrom = written;
         }
-        if (!overlapped)
+        if (!digesting)
             next.got = input.readUpTo(next.chunk(), chunkSize, {});
     }
 }
