@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace nuvel::test {
 
@@ -50,7 +51,7 @@ struct StoreFixture {
     }
 };
 
-// A tone's amplitude over half-second windows: on PulseAudio their upper quartile, on PipeWire
+// Of several measurements of one steady sound: on PulseAudio their upper quartile, on PipeWire
 // the best of them. The phase of a source may step by a fraction of a millisecond where its
 // stream re-anchored or a stretch began, and under load the test microphone's own feed may
 // stutter; either spoils one long measurement but only a few windows. Under load, too, a starved
@@ -58,6 +59,15 @@ struct StoreFixture {
 // PipeWire's server, on a machine whose every core is busy, holds one stream's audio back for
 // up to 0.7 s at a time while its others flow: that audio is cut, so there the tone must be
 // heard at its level in one window.
+inline double steadyLevel(std::vector<double> measured) {
+    if (measured.empty())
+        return 0;
+    const std::size_t rank = onPipeWire() ? measured.size() - 1 : measured.size() * 3 / 4;
+    std::nth_element(measured.begin(), measured.begin() + std::ptrdiff_t(rank), measured.end());
+    return measured[rank];
+}
+
+// A tone's amplitude over half-second windows, as a steady level of them.
 inline double windowedAmplitude(const std::vector<float>& samples, double frequency, double rate) {
     const auto window = std::size_t(rate / 2);
     std::vector<double> amplitudes;
@@ -66,11 +76,7 @@ inline double windowedAmplitude(const std::vector<float>& samples, double freque
                                 samples.begin() + std::ptrdiff_t(at + window));
         amplitudes.push_back(toneAmplitude(part, frequency, rate));
     }
-    if (amplitudes.empty())
-        return 0;
-    const std::size_t rank = onPipeWire() ? amplitudes.size() - 1 : amplitudes.size() * 3 / 4;
-    std::nth_element(amplitudes.begin(), amplitudes.begin() + std::ptrdiff_t(rank), amplitudes.end());
-    return amplitudes[rank];
+    return steadyLevel(std::move(amplitudes));
 }
 
 inline void sleepSeconds(double seconds) {
