@@ -12,7 +12,7 @@ void AudioComposition::append(const std::filesystem::path& path, const AudioTrac
         throw MediaError(MediaError::Code::invalidArgument, "no time range to insert from " + path.string());
     if (track.streamIndex < 0 || track.sampleRate <= 0 || track.channels <= 0)
         throw MediaError(MediaError::Code::invalidArgument, "not an audio track of " + path.string());
-    items_.push_back(Item{path, track, duration});
+    items_.push_back(Item{path, track, duration, false});
 }
 
 void AudioComposition::appendWholeFile(const std::filesystem::path& path, const AudioFileInfo& info) {
@@ -20,6 +20,7 @@ void AudioComposition::appendWholeFile(const std::filesystem::path& path, const 
     if (track == nullptr)
         throw MediaError(MediaError::Code::noAudioTrack, "no audio track in " + path.string());
     append(path, *track, info.duration);
+    items_.back().whole = true;
 }
 
 double AudioComposition::duration() const {

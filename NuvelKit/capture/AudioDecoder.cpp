@@ -9,6 +9,7 @@ extern "C" {
 #include "NuvelKit/capture/AudioFfmpeg.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -60,12 +61,63 @@ struct DecoderState {
     void seek(double seconds);
     double trackSeconds(std::int64_t timestamp) const;
     int framesToSkip(const AVFrame* source);
-    void convert(const AVFrame* source, int skipFrames);
+    void convert(AVFrame* source, int skipFrames);
     void drainResampler();
     void makeResampler(const AVFrame* source);
     void appendConverted(const std::uint8_t* const* input, int inputFrames);
     void noteDamage(int error, const char* what);
 };
+
+// Whether a decoded float sample is one a sound card could play as it is.
+template <class T> bool playable(T v) {
+    return v >= T(-1) && v <= T(1); // false for NaN too
+}
+
+template <class T> T played(T v) {
+    return std::isnan(v) ? T(0) : std::clamp(v, T(-1), T(1));
+}
+
+template <class T> void clampPlanes(AVFrame* frame, int planes, std::size_t perPlane) {
+    for (int p = 0; p < planes; ++p) {
+        auto* samples = reinterpret_cast<T*>(frame->extended_data[p]);
+        for (std::size_t i = 0; i < perPlane; ++i)
+            samples[i] = played(samples[i]);
+    }
+}
+
+template <class T> bool allPlayable(const AVFrame* frame, int planes, std::size_t perPlane) {
+    for (int p = 0; p < planes; ++p) {
+        const auto* samples = reinterpret_cast<const T*>(frame->extended_data[p]);
+        for (std::size_t i = 0; i < perPlane; ++i)
+            if (!playable(samples[i]))
+                return false;
+    }
+    return true;
+}
+
+// Float audio beyond full scale is clipped to it, and a sample that is not a number is silence,
+// as a player's output would have them: one bad sample of a float WAV must neither spread
+// through the resampler nor stop the encoder, which refuses what is not finite.
+void clampFloatSamples(AVFrame* frame) {
+    const auto format = AVSampleFormat(frame->format);
+    const bool isFloat = format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP;
+    const bool isDouble = format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
+    if (!isFloat && !isDouble)
+        return;
+    const int channels = frame->ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const int planes = planar ? channels : 1;
+    const std::size_t perPlane = std::size_t(frame->nb_samples) * std::size_t(planar ? 1 : channels);
+    if (isFloat ? allPlayable<float>(frame, planes, perPlane) : allPlayable<double>(frame, planes, perPlane))
+        return;
+    // The decoder may share the frame's buffers with what it keeps.
+    if (av_frame_make_writable(frame) < 0)
+        throw std::bad_alloc();
+    if (isFloat)
+        clampPlanes<float>(frame, planes, perPlane);
+    else
+        clampPlanes<double>(frame, planes, perPlane);
+}
 
 } // namespace
 
@@ -265,12 +317,13 @@ void DecoderState::seek(double seconds) {
     skipUntil = seconds;
 }
 
-void DecoderState::convert(const AVFrame* source, int skipFrames) {
+void DecoderState::convert(AVFrame* source, int skipFrames) {
     if (source->nb_samples - skipFrames <= 0)
         return;
     if (source->ch_layout.nb_channels <= 0)
         throw MediaError(MediaError::Code::decodeFailed,
                          "decoded audio without channels in " + path.string());
+    clampFloatSamples(source);
     int rate = source->sample_rate > 0 ? source->sample_rate : track.sampleRate;
     if (!resampler || source->format != inFormat || rate != inRate ||
         !(ffmpeg::ChannelLayout::of(source->ch_layout, source->ch_layout.nb_channels) == inLayout))

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <mutex>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,8 +145,23 @@ PacketPtr makePacket() {
     return packet;
 }
 
-InputPtr openInput(const fs::path& path) {
-    silenceLogs();
+namespace {
+
+// An audio track of an MP4 file whose media header has no time scale: FFmpeg counts it in whole
+// seconds, which leaves all its samples but the first outside the track's edit list.
+bool hasTimelessMovieTrack(const AVFormatContext* input) {
+    if (std::string_view(input->iformat->name).find("mp4") == std::string_view::npos)
+        return false;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* stream = input->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && stream->time_base.num == 1 &&
+            stream->time_base.den == 1)
+            return true;
+    }
+    return false;
+}
+
+InputPtr openOnce(const fs::path& path, bool plainEditLists) {
     auto source = std::make_unique<FileSource>();
     source->fd = openRegularFile(path);
 
@@ -174,6 +190,8 @@ InputPtr openInput(const fs::path& path) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "format_whitelist", allowedDemuxers, 0);
     av_dict_set(&options, "protocol_whitelist", "file", 0);
+    if (plainEditLists)
+        av_dict_set(&options, "advanced_editlist", "0", 0);
     // "file:" keeps a name with a colon in it from being read as another protocol.
     std::string url = "file:" + path.string();
     // On failure FFmpeg frees the context but leaves a caller's own I/O alone.
@@ -187,6 +205,18 @@ InputPtr openInput(const fs::path& path) {
     result = avformat_find_stream_info(input.get(), nullptr);
     if (result < 0)
         fail(MediaError::Code::unreadable, "read stream information of", path, result);
+    return input;
+}
+
+} // namespace
+
+InputPtr openInput(const fs::path& path) {
+    silenceLogs();
+    InputPtr input = openOnce(path, false);
+    // Read again with the plain edit-list handling, which takes the edit list as a count of
+    // leading samples to skip rather than as a time range: the whole track comes through.
+    if (hasTimelessMovieTrack(input.get()))
+        input = openOnce(path, true);
     return input;
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -85,8 +86,11 @@ public:
         std::vector<float> interleaved(decodeChunkFrames * std::size_t(format_.channels));
         for (const AudioComposition::Item& item : composition.items()) {
             AudioDecoder decoder(item.path, {format_.sampleRate, format_.channels}, item.track.streamIndex);
-            // The item lasts its inserted duration; audio the decoder has beyond that is cut.
-            auto limit = std::int64_t(std::llround(item.duration * format_.sampleRate));
+            // The item lasts its inserted duration; audio the decoder has beyond that is cut,
+            // unless the item is a whole file.
+            const std::int64_t limit = item.whole
+                                           ? std::numeric_limits<std::int64_t>::max()
+                                           : std::int64_t(std::llround(item.duration * format_.sampleRate));
             std::int64_t taken = 0;
             while (taken < limit) {
                 std::size_t want = std::size_t(std::min<std::int64_t>(limit - taken, decodeChunkFrames));

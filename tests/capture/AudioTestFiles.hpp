@@ -124,6 +124,54 @@ inline void writeBytes(const std::filesystem::path& path, const std::string& byt
     std::fclose(f);
 }
 
+// A mono 32-bit float WAV of `samples` at `rate`, written byte by byte so that any value, NaN and
+// infinity included, reaches the file as it is.
+inline void writeFloatWav(const std::filesystem::path& path, int rate, const std::vector<float>& samples) {
+    std::string bytes;
+    auto put32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes += char((v >> (8 * i)) & 0xff);
+    };
+    auto put16 = [&](std::uint16_t v) {
+        bytes += char(v & 0xff);
+        bytes += char(v >> 8);
+    };
+    const auto dataBytes = std::uint32_t(samples.size() * sizeof(float));
+    bytes += "RIFF";
+    put32(36 + dataBytes);
+    bytes += "WAVEfmt ";
+    put32(16);
+    put16(3); // IEEE float
+    put16(1);
+    put32(std::uint32_t(rate));
+    put32(std::uint32_t(rate) * 4);
+    put16(4);
+    put16(32);
+    bytes += "data";
+    put32(dataBytes);
+    bytes.append(reinterpret_cast<const char*>(samples.data()), dataBytes);
+    writeBytes(path, bytes);
+}
+
+// A copy of `from` with the big-endian 32-bit field `offset` bytes after the first box named
+// `box` (its four letters) set to `value`: an MP4 header damaged in one field.
+inline void writeWithBoxField(const std::filesystem::path& from, const std::filesystem::path& into,
+                              const char* box, std::size_t offset, std::uint32_t value) {
+    FILE* f = std::fopen(from.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string bytes;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, f))
+        bytes.append(buffer, n);
+    std::fclose(f);
+    const std::size_t at = bytes.find(box);
+    ASSERT_NE(at, std::string::npos) << box;
+    ASSERT_LE(at + offset + 4, bytes.size());
+    for (int i = 0; i < 4; ++i)
+        bytes[at + offset + std::size_t(i)] = char((value >> (8 * (3 - i))) & 0xff);
+    writeBytes(into, bytes);
+}
+
 // The file's first `size` bytes written to `into`: a file cut short.
 inline void writeTruncatedCopy(const std::filesystem::path& from, const std::filesystem::path& into,
                                std::size_t size) {

@@ -285,8 +285,41 @@ TEST_F(MediaAssemblyTest, ImportsOfAudioAndMoviesBecomeOwnerOnlyM4a) {
     test::makeWithFfmpeg("-f lavfi -i testsrc=duration=2:size=160x120:rate=10 -f lavfi -i sine=duration=2 "
                          "-c:v mpeg4 -c:a aac -ac 2 -shortest",
                          dir / "movie.mp4");
-    for (auto [name, seconds] :
-         {std::pair{"talk.wav", 3.0}, {"talk.mp3", 2.0}, {"talk.ogg", 2.5}, {"movie.mp4", 2.0}}) {
+    // Three logical streams one after the other, as a chained Ogg file holds them.
+    Bytes chained;
+    for (int stream = 0; stream < 3; ++stream) {
+        const fs::path part = dir / ("link" + std::to_string(stream) + ".ogg");
+        test::makeWithFfmpeg("-f lavfi -i sine=sample_rate=44100:duration=2 -c:a libvorbis -serial_offset " +
+                                 std::to_string(1000 * (stream + 1)),
+                             part);
+        const Bytes link = files::readFile(part);
+        chained.insert(chained.end(), link.begin(), link.end());
+    }
+    test::writeBytes(dir / "chained.ogg", std::string(chained.begin(), chained.end()));
+    // Float audio with one sample a player could not play as it is, among 144,000.
+    for (auto [name, bad] : {std::pair{"nan.wav", std::numeric_limits<float>::quiet_NaN()},
+                             {"inf.wav", std::numeric_limits<float>::infinity()},
+                             {"huge.wav", 1e30f}}) {
+        std::vector<float> samples = test::tone(48000, 144000);
+        samples[70000] = bad;
+        test::writeFloatWav(dir / name, 48000, samples);
+    }
+    // A movie header whose duration or time scale is damaged; the samples are whole.
+    test::makeWithFfmpeg("-f lavfi -i sine=sample_rate=48000:duration=2 -c:a aac", dir / "whole.m4a");
+    test::writeWithBoxField(dir / "whole.m4a", dir / "timescale0.m4a", "mdhd", 16, 0);
+    test::writeWithBoxField(dir / "whole.m4a", dir / "movie-timescale0.m4a", "mvhd", 16, 0);
+    test::writeWithBoxField(dir / "whole.m4a", dir / "duration-max.m4a", "mvhd", 20, 0xFFFFFFFF);
+    for (auto [name, seconds] : {std::pair{"talk.wav", 3.0},
+                                 {"talk.mp3", 2.0},
+                                 {"talk.ogg", 2.5},
+                                 {"movie.mp4", 2.0},
+                                 {"chained.ogg", 6.0},
+                                 {"nan.wav", 3.0},
+                                 {"inf.wav", 3.0},
+                                 {"huge.wav", 3.0},
+                                 {"timescale0.m4a", 2.0},
+                                 {"movie-timescale0.m4a", 2.0},
+                                 {"duration-max.m4a", 2.0}}) {
         SCOPED_TRACE(name);
         const fs::path destination = store.workingFileURL(recording.id, Uuid::random(), "m4a", "stage");
         const double duration = assembly.convertImport(dir / name, destination);
