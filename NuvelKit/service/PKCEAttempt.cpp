@@ -59,35 +59,32 @@ std::string PKCEAttempt::validateCallback(std::string_view callbackURL) {
     if (consumed_)
         throw AuthenticationError(AuthenticationError::Code::replayed);
     consumed_ = true;
+    std::optional<std::string> code = callbackCode(callbackURL);
+    if (!code)
+        throw AuthenticationError(AuthenticationError::Code::invalidCallback);
+    return std::move(*code);
+}
 
-    auto invalid = [] { return AuthenticationError(AuthenticationError::Code::invalidCallback); };
+std::optional<std::string> PKCEAttempt::callbackCode(std::string_view callbackURL) {
     auto url = Url::parse(callbackURL);
     if (!url)
-        throw invalid();
-    if (url->scheme() != "nuvel")
-        throw invalid();
-    if (url->host() != "auth")
-        throw invalid();
-    if (!url->path().empty())
-        throw invalid();
-    if (url->user() || url->password())
-        throw invalid();
-    if (url->port())
-        throw invalid();
-    if (url->fragment())
-        throw invalid();
+        return std::nullopt;
+    if (url->scheme() != "nuvel" || url->host() != "auth" || !url->path().empty())
+        return std::nullopt;
+    if (url->user() || url->password() || url->port() || url->fragment())
+        return std::nullopt;
     auto items = url->queryItems();
     if (!items || items->size() != 1)
-        throw invalid();
+        return std::nullopt;
     const QueryItem& item = items->front();
     if (item.name != "code" || !item.value)
-        throw invalid();
+        return std::nullopt;
     const std::string& code = *item.value;
     if (code.size() != codeLength)
-        throw invalid();
+        return std::nullopt;
     for (char c : code)
         if (!isLowerHex(c))
-            throw invalid();
+            return std::nullopt;
     return code;
 }
 

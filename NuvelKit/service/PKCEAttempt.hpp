@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,10 @@ public:
     // AuthenticationError::invalidCallback unless the address is exactly
     // "nuvel://auth?code=" followed by 64 lower-case hexadecimal digits.
     std::string validateCallback(std::string_view callbackURL);
+
+    // The code of a callback address of exactly that form; none for any other address. Consumes
+    // nothing: it tells the service's callback from an address any page or program made up.
+    static std::optional<std::string> callbackCode(std::string_view callbackURL);
 
 private:
     PKCEAttempt(std::string verifier, std::string challenge);

@@ -41,7 +41,8 @@ public:
     void signIn();
     // The end of a browser attempt: the callback address the desktop handed over, or none when
     // the attempt ended without one. A callback is checked against the pending attempt, which
-    // it uses up; a good one is exchanged for a session that is stored and opened. A callback
+    // it uses up; a good one is exchanged for a session that is stored and opened. An address
+    // that is not of the callback's form leaves a pending attempt waiting, unused. A callback
     // while a capture, an upload or other model work runs is refused: the session and the
     // store never change under running work.
     void completeSignIn(std::optional<std::string> callbackURL);

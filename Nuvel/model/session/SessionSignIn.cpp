@@ -53,6 +53,11 @@ void SessionController::endAuthSession() {
 }
 
 void SessionController::completeSignIn(std::optional<std::string> callbackURL) {
+    // Any web page or local program can open a nuvel:// address. One that is not of the form the
+    // service's device page answers with is not the pending attempt's callback: the attempt keeps
+    // waiting for its own, and nothing is said.
+    if (callbackURL && attempt_ && !PKCEAttempt::callbackCode(*callbackURL))
+        return;
     endAuthSession();
     if (!callbackURL) {
         // Given up, or never finished in the browser: the attempt goes, and nothing is said.

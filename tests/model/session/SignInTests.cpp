@@ -71,14 +71,6 @@ TEST(SignIn, EveryFailureSaysOneSentenceUsesTheAttemptUpAndKeepsWhatTheModelHeld
              return callback;
          },
          false},
-        {"a callback of another form", [](SessionHarness&, const std::string& c) { return c + "0"; }, false},
-        {"an upper-case code",
-         [](SessionHarness&, const std::string& c) {
-             std::string upper = c;
-             upper.back() = 'A';
-             return upper;
-         },
-         false},
         {"the exchange fails",
          [](SessionHarness& h, const std::string& c) {
              h.service->exchangeFails = true;
@@ -126,6 +118,43 @@ TEST(SignIn, EveryFailureSaysOneSentenceUsesTheAttemptUpAndKeepsWhatTheModelHeld
         h.model->completeSignIn(h.service->approve(h.browser->opened.back()));
         h.queue.drain();
         EXPECT_EQ(h.model->message(), signInFailedText) << c.what;
+    }
+}
+
+// Any web page or local program can open a nuvel:// address while the browser sign-in runs: one
+// that is not the form the device page answers with leaves the attempt waiting for its own.
+TEST(SignIn, AnAddressNotOfTheCallbacksFormLeavesThePendingAttemptWaiting) {
+    const std::vector<std::pair<std::string, std::function<std::string(const std::string&)>>> forged = {
+        {"a state the attempt never made", [](const std::string& c) { return c + "&state=forged"; }},
+        {"a code of another length", [](const std::string& c) { return c + "0"; }},
+        {"an upper-case code",
+         [](const std::string& c) {
+             std::string upper = c;
+             upper.back() = 'A';
+             return upper;
+         }},
+        {"another host", [](const std::string& c) { return "nuvel://other?" + c.substr(c.find("code=")); }},
+        {"no code", [](const std::string&) { return std::string("nuvel://auth"); }},
+    };
+    for (const auto& [what, forge] : forged) {
+        SessionHarness h;
+        h.startUp();
+        h.service->answerEveryWorkspace();
+        h.model->signIn();
+        const std::string callback = h.service->approve(h.browser->opened[0]);
+        h.model->completeSignIn(forge(callback));
+        h.queue.drain();
+        EXPECT_EQ(h.model->message(), "") << what;
+        EXPECT_TRUE(h.model->isSigningIn()) << what;
+        EXPECT_FALSE(h.model->busy()) << what;
+        EXPECT_EQ(h.queue.pendingTimers(), 1u) << what << ": the attempt's time still runs";
+        EXPECT_TRUE(h.service->exchanges.empty()) << what;
+
+        h.model->completeSignIn(callback);
+        h.queue.drain();
+        EXPECT_EQ(h.model->message(), "") << what;
+        ASSERT_TRUE(h.model->session()) << what << ": the attempt's own callback still signs in";
+        EXPECT_EQ(h.service->exchanges.size(), 1u) << what;
     }
 }
 
