@@ -2,6 +2,7 @@
 
 #include "Nuvel/platform/UpdateFeed.hpp"
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <memory>
@@ -18,6 +19,17 @@ using Writer = std::unique_ptr<struct archive, decltype(&archive_write_free)>;
 
 [[noreturn]] void refuse(const std::string& why) {
     throw UpdateError(UpdateError::Code::archiveUnsafe, why);
+}
+
+// No longer than the limits, in all and in every step: a name the file system could not take
+// is refused here rather than met as an error of the file system.
+bool shortEnough(const fs::path& name) {
+    if (name.native().size() > maximumNameBytes)
+        return false;
+    for (const fs::path& step : name)
+        if (step.native().size() > maximumStepBytes)
+            return false;
+    return true;
 }
 
 // A relative name without "..", "." only as a whole.
@@ -55,12 +67,14 @@ constexpr auto strippedBits = fs::perms::set_uid | fs::perms::set_gid | fs::perm
 // `root` (one link alone may look inside while the chain leaves); no file or folder keeps a bit
 // it must not have, including one a folder inherited from the folder it was made in.
 void settle(const fs::path& root) {
-    const fs::path top = fs::canonical(root);
     std::error_code error;
+    const fs::path top = fs::canonical(root, error);
     for (auto it = fs::recursive_directory_iterator(top, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         const fs::path& path = it->path();
-        const fs::file_status status = it->symlink_status();
+        const fs::file_status status = it->symlink_status(error);
+        if (error)
+            break;
         if (fs::is_symlink(status)) {
             std::error_code resolving;
             const fs::path resolved = fs::weakly_canonical(path, resolving);
@@ -68,7 +82,9 @@ void settle(const fs::path& root) {
             if (resolving || relative.empty() || *relative.begin() == "..")
                 refuse("a chain of links that leads out: " + path.lexically_relative(top).string());
         } else if ((status.permissions() & strippedBits) != fs::perms::none) {
-            fs::permissions(path, status.permissions() & ~strippedBits, fs::perm_options::replace);
+            fs::permissions(path, status.permissions() & ~strippedBits, fs::perm_options::replace, error);
+            if (error)
+                break;
         }
     }
     if (error)
@@ -104,7 +120,10 @@ void unpack(const fs::path& archive, const fs::path& destination) {
     archive_write_disk_set_options(
         writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                           ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_NO_OVERWRITE);
+    const std::string tooLarge =
+        "an archive that unpacks to more than " + std::to_string(maximumUnpackedBytes >> 20) + " MiB";
     std::size_t entries = 0;
+    std::int64_t unpackedBytes = 0; // of the entries finished
     while (true) {
         struct archive_entry* entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
@@ -117,6 +136,9 @@ void unpack(const fs::path& archive, const fs::path& destination) {
         const fs::path name = fs::path(rawName).lexically_normal();
         if (name == "." || name == "./")
             continue;
+        if (!shortEnough(name))
+            refuse("an entry name longer than " + std::to_string(maximumNameBytes) +
+                   " bytes, or a step in it longer than " + std::to_string(maximumStepBytes));
         if (!staysInside(name))
             refuse(std::string("an entry outside the archive: ") + rawName);
         if (archive_entry_hardlink(entry) != nullptr)
@@ -129,9 +151,16 @@ void unpack(const fs::path& archive, const fs::path& destination) {
         } else if (type != AE_IFREG && type != AE_IFDIR) {
             refuse(std::string("an entry that is not a file, folder or link: ") + rawName);
         }
+        if (++entries > maximumEntries)
+            refuse("more than " + std::to_string(maximumEntries) + " entries");
+        // The size an entry says it has, then what it really unpacks to, are held to the limit.
+        if (type == AE_IFREG && archive_entry_size_is_set(entry) != 0 &&
+            archive_entry_size(entry) > maximumUnpackedBytes - unpackedBytes)
+            refuse(tooLarge);
         archive_entry_set_pathname(entry, (destination / name).c_str());
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0755);
         check(writer.get(), archive_write_header(writer.get(), entry), "unpacking");
+        std::int64_t entryBytes = 0; // holes included
         if (type == AE_IFREG) {
             const void* block = nullptr;
             std::size_t size = 0;
@@ -141,13 +170,19 @@ void unpack(const fs::path& archive, const fs::path& destination) {
                 if (read == ARCHIVE_EOF)
                     break;
                 check(reader.get(), read, "reading the archive");
+                if (offset < 0 || la_int64_t(size) > maximumUnpackedBytes - unpackedBytes ||
+                    offset > maximumUnpackedBytes - unpackedBytes - la_int64_t(size))
+                    refuse(tooLarge);
+                entryBytes = std::max<std::int64_t>(entryBytes, offset + la_int64_t(size));
                 check(writer.get(),
                       static_cast<int>(archive_write_data_block(writer.get(), block, size, offset)),
                       "unpacking");
             }
         }
         check(writer.get(), archive_write_finish_entry(writer.get()), "unpacking");
-        ++entries;
+        if (type == AE_IFREG)
+            entryBytes = std::max<std::int64_t>(entryBytes, archive_entry_size(entry));
+        unpackedBytes += entryBytes;
     }
     check(writer.get(), archive_write_close(writer.get()), "unpacking");
     if (entries == 0)

@@ -30,6 +30,27 @@ bool holdsProgram(const fs::path& folder) {
            fs::is_regular_file(folder / "Info.json", error);
 }
 
+// Only the program folder is installed; the rest of the archive goes with the staging. Every
+// link in the folder, followed through every link on its way, must therefore end inside it.
+void requireLinksInside(const fs::path& tree) {
+    std::error_code error;
+    const fs::path top = fs::canonical(tree, error);
+    for (auto it = fs::recursive_directory_iterator(top, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_symlink(error) || error)
+            continue;
+        std::error_code resolving;
+        const fs::path relative = fs::weakly_canonical(it->path(), resolving).lexically_relative(top);
+        if (resolving || relative.empty() || *relative.begin() == "..")
+            throw UpdateError(UpdateError::Code::archiveUnsafe,
+                              "a link that leads out of the program folder: " +
+                                  it->path().lexically_relative(top).string());
+    }
+    if (error)
+        throw UpdateError(UpdateError::Code::archiveUnsafe,
+                          "the program folder cannot be read: " + error.message());
+}
+
 // Removes a folder the updater made, never following a link in it; what cannot be removed is
 // swept when the next update begins staging.
 void removeQuietly(const fs::path& path) {
@@ -78,11 +99,14 @@ void UpdateInstaller::stage(const fs::path& archive) {
         found.push_back(unpacked);
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(unpacked, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error))
-        if (!it->is_symlink() && it->is_directory() && holdsProgram(it->path()))
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::error_code kind;
+        if (!it->is_symlink(kind) && it->is_directory(kind) && !kind && holdsProgram(it->path()))
             found.push_back(it->path());
+    }
     if (found.size() != 1)
         throw UpdateError(UpdateError::Code::install, "the archive holds no single program folder");
+    requireLinksInside(found.front());
     newTree_ = found.front();
 }
 

@@ -33,7 +33,8 @@ public:
     // left behind are removed first.
     std::filesystem::path beginStaging();
     // Unpacks the archive into the staging folder and finds the new program folder in it.
-    // Throws UpdateError (archiveUnsafe, or install when no program folder is in it).
+    // Throws UpdateError (archiveUnsafe, also for a link in the program folder that ends outside
+    // it; install when no program folder is in it).
     void stage(const std::filesystem::path& archive);
     bool staged() const { return !newTree_.empty(); }
     struct Installed {

@@ -234,6 +234,15 @@ TEST(SignedUpdater, whatIsNotSignedOrSafeIsRefusedAndTheCycleEnds) {
          true,
          1},
         {"signed archive without a program", {{{"lib/nuvel/readme", "x"}}}, true, 1},
+        {"signed archive whose program is a link out of what is installed",
+         {{{"bin", "", "", true},
+           {"bin/real", "#!/bin/sh\n", "", false, false, 0755},
+           {"lib", "", "", true},
+           {"lib/nuvel", "", "", true},
+           {"lib/nuvel/nuvel", "", "../../bin/real"},
+           {"lib/nuvel/Info.json", "{\"version\": \"2.0\"}"}}},
+         true,
+         1},
         {"relaunch that fails", {}, false, 1},
         {"archive at a local file", {.url = "file:///etc/passwd"}, true, 0},
         {"archive over plain http to another machine",
@@ -331,6 +340,23 @@ TEST(UpdateArchive, unpacksFoldersFilesAndInnerLinksAndRefusesTheRest) {
         {"hard link", {{"f", "x"}, {"g", "f", "", false, true}}, false},
         {"absolute link", {{"l", "", "/etc/passwd"}}, false},
         {"link that climbs out", {{"a/l", "", "../../x"}}, false},
+        {"a file that unpacks to more than the limit",
+         {{"big", "x", "", false, false, 0644, UpdateArchive::maximumUnpackedBytes + 1}},
+         false},
+        {"files that together unpack to more than the limit",
+         {{"half", "x", "", false, false, 0644, UpdateArchive::maximumUnpackedBytes / 2 + 1},
+          {"other half", "x", "", false, false, 0644, UpdateArchive::maximumUnpackedBytes / 2 + 1}},
+         false},
+        {"a name step longer than a file name may be", {{std::string(256, 'n'), "x"}}, false},
+        {"a name longer than a path may be",
+         {{[] {
+               std::string deep;
+               for (int i = 0; i < 20; ++i)
+                   deep += std::string(250, 'd') + "/";
+               return deep + "f";
+           }(),
+           "x"}},
+         false},
         {"empty archive", {}, false},
     };
     for (const Case& c : cases) {

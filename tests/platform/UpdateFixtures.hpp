@@ -51,6 +51,8 @@ struct TarEntry {
     bool directory = false;
     bool hardLink = false; // content names the target
     int mode = 0644;
+    // Above 0: a sparse file of this many bytes, a hole and then `content` at its end.
+    std::int64_t sparseSize = 0;
 };
 
 // A gzip-compressed tar archive of the entries, in order.
@@ -75,6 +77,12 @@ inline Bytes makeTarGz(const std::vector<TarEntry>& entries) {
         } else if (e.hardLink) {
             archive_entry_set_filetype(entry, AE_IFREG);
             archive_entry_set_hardlink(entry, e.content.c_str());
+        } else if (e.sparseSize > 0) {
+            archive_entry_set_filetype(entry, AE_IFREG);
+            archive_entry_set_perm(entry, e.mode);
+            archive_entry_set_size(entry, e.sparseSize);
+            archive_entry_sparse_add_entry(entry, e.sparseSize - la_int64_t(e.content.size()),
+                                           la_int64_t(e.content.size()));
         } else {
             archive_entry_set_filetype(entry, AE_IFREG);
             archive_entry_set_perm(entry, e.mode);
