@@ -226,7 +226,8 @@ public:
     // interruption: marks it interrupted where its states say so, seals clear files of known
     // segments, deletes leftover working files, turns leftover live and staged files into
     // segments (or recovery assets), converts an unfinished capture spool and saves the
-    // manifest, and removes the store's own temporary documents that a kill mid-save left.
+    // manifest, and removes the store's own temporary documents that a kill mid-save left, and
+    // sealed assets the saved manifest does not name (a transport sealed but never listed).
     // Recordings of other accounts are not touched. A recording folder that holds nothing but
     // such temporary documents (or nothing at all) has no audio to lose: it is removed and not
     // counted. A recording folder whose repair fails is counted as unreadable and left as it is

@@ -4,6 +4,7 @@
 #include "NuvelKit/support/Files.hpp"
 
 #include <algorithm>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -71,6 +72,40 @@ bool removeIfNothingToKeep(const fs::path& folder) {
             return false;
     // Removes only an empty folder: whatever appeared meanwhile keeps it.
     return fs::remove(folder, ec) && !ec;
+}
+
+// Every asset id the manifest names: its segments, the audio kept outside the timeline, the
+// capture spool and the transport.
+std::set<Uuid> listedAssets(const LocalRecording& recording) {
+    std::set<Uuid> ids;
+    for (const RecordingSegment& segment : recording.segments)
+        ids.insert(segment.id);
+    for (const Uuid& id : recording.recoveryAssetIDs.value_or(std::vector<Uuid>{}))
+        ids.insert(id);
+    if (recording.captureAssetID)
+        ids.insert(*recording.captureAssetID);
+    if (recording.transportAssetID)
+        ids.insert(*recording.transportAssetID);
+    return ids;
+}
+
+// Audio is listed in the manifest before it is sealed, with one exception: the upload's
+// transport, whose digest comes from its seal, is listed by the save after it. A sealed asset the
+// saved manifest does not name is therefore a transport whose run ended between the two, a copy
+// of audio the segments hold that nothing will ever read again.
+void removeUnlistedAssets(const fs::path& folder, const LocalRecording& saved) {
+    const std::set<Uuid> listed = listedAssets(saved);
+    const std::string_view extension = RecordingStore::assetExtension;
+    for (const fs::path& entry : listing(folder)) {
+        const std::string name = entry.filename().string();
+        if (!name.ends_with(extension) || isSymlink(entry))
+            continue;
+        const std::string stem = name.substr(0, name.size() - extension.size());
+        const std::optional<Uuid> id = Uuid::parse(stem);
+        if (!id || stem != id->uppercase() || listed.contains(*id))
+            continue;
+        files::removeFileIfPresent(entry);
+    }
 }
 
 } // namespace
@@ -161,6 +196,7 @@ std::optional<LocalRecording> RecordingStore::recoverRecording(const Uuid& id,
         recording.segments.begin(), recording.segments.end(),
         [](const RecordingSegment& a, const RecordingSegment& b) { return a.startedAt < b.startedAt; });
     saveManifestUnlocked(recording);
+    removeUnlistedAssets(folder, recording);
     return recording;
 }
 

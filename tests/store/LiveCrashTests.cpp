@@ -257,6 +257,43 @@ TEST_F(LiveCrash, KilledAtAnyMomentLosesNoReturnedAppend) {
     }
 }
 
+// The upload's writer dies after it sealed the transport and before the save that names it: the
+// sealed copy, which no manifest names, goes at recovery; a transport the manifest names stays.
+TEST_F(LiveCrash, ATransportSealedButNeverListedIsRemovedByRecovery) {
+    append(0, 240000); // one sealed segment
+    const Uuid unlisted = Uuid::random();
+    const auto sealTransport = [this](RecordingStore& writer, const Uuid& assetID) {
+        const fs::path transport = writer.workingFileURL(recording.id, Uuid::random(), "m4a", "transport");
+        files::createExclusive(transport).writeAll(Bytes(300000, 7), transport);
+        RecordingStore::MediaDigest digest;
+        writer.sealClearMediaKeepingCopy(transport, recording.id, assetID, digest);
+    };
+    {
+        Child child([&](int fd) {
+            RecordingStore writer(root, key, childOptions({}));
+            sealTransport(writer, unlisted);
+            send(fd, "!", 1);
+            for (;;)
+                ::pause(); // until the parent's SIGKILL, before any save
+        });
+        char reached = 0;
+        ASSERT_TRUE(child.read(&reached, 1)) << "the child never sealed the transport";
+        child.kill();
+    }
+    const fs::path orphan = folder() / (unlisted.uppercase() + ".nuvel");
+    ASSERT_TRUE(fs::exists(orphan));
+    EXPECT_EQ(recoverAndCheck(48000), 240000);
+    EXPECT_FALSE(fs::exists(orphan)) << testing::PrintToString(test::namesIn(folder()));
+
+    const Uuid listed = Uuid::random();
+    sealTransport(store, listed);
+    LocalRecording named = store.loadRecording(recording.id);
+    named.transportAssetID = listed;
+    store.saveManifest(named);
+    EXPECT_EQ(recoverAndCheck(48000), 240000);
+    EXPECT_TRUE(fs::exists(folder() / (listed.uppercase() + ".nuvel")));
+}
+
 // The result of a capture that met a full disk, as the child saw it.
 struct DiskFull {
     std::int64_t framesAccepted = 0; // frames of the appends that returned
