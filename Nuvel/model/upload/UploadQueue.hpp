@@ -22,17 +22,13 @@ class AnnotationSync;
 //
 // A run resumes where the last one stopped: after every durable step it saves the recording's
 // manifest, so the transport file is composed once, the meeting created once, and only the
-// parts the service does not hold are sent (the parts' progress is saved in batches: a run
-// that dies in between sends the last batch again).
+// parts the service does not hold are sent (the manifest is saved after every accepted part: a
+// run that dies sends again at most the part that was in flight).
 class UploadQueue {
 public:
     // The heartbeat interval the service may ask for is held to this range.
     static constexpr std::int64_t shortestHeartbeat = 5;
     static constexpr std::int64_t longestHeartbeat = 60;
-    // The parts sent are written to the manifest after this many parts, or sooner once this
-    // long has passed since the last write; a failed run writes all of them.
-    static constexpr std::int64_t progressSaveParts = 8;
-    static constexpr double progressSaveSeconds = 2;
 
     UploadQueue(ModelContext& context, AnnotationSync& annotations)
         : ctx_(context), annotations_(annotations) {}

@@ -204,8 +204,6 @@ Task<void> UploadQueue::sendParts(Run& run) {
     const std::filesystem::path file = *run.transportFile;
     const std::int64_t partBytes = *r.partBytes;
     const std::int64_t count = uploadPartCount(*r.transportBytes, partBytes);
-    std::int64_t unsaved = 0;
-    double savedAt = ctx_.queue().now();
     // The part after the one being sent is read meanwhile, so the connection does not wait for
     // the disk: two parts at most are held in memory, the one going and the next.
     std::shared_ptr<PartAhead> ahead;
@@ -236,18 +234,9 @@ Task<void> UploadQueue::sendParts(Run& run) {
         };
         co_await runOn(ctx_.actors(), send);
         r.acknowledgedParts.insert(index);
-        // Every part shows at once; the manifest takes them in batches. A run that dies between
-        // two saves sends the parts after the last one again, and never counts an unsent one.
-        ++unsaved;
-        const double now = ctx_.queue().now();
-        if (unsaved >= progressSaveParts || now - savedAt >= progressSaveSeconds) {
-            co_await saveAndPublish(run, true);
-            unsaved = 0;
-            savedAt = ctx_.queue().now();
-        } else {
-            ctx_.state.replaceRecording(r);
-            ctx_.notifyChange();
-        }
+        // Saved before the next part goes: a run that stops sends again at most the part that
+        // was in flight, and never counts an unsent one.
+        co_await saveAndPublish(run, true);
     }
     if (heartbeatFailure_)
         std::rethrow_exception(heartbeatFailure_);

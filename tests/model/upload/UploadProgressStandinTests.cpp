@@ -1,7 +1,8 @@
-// What the manifest holds of a run in progress: the parts' progress, saved in batches, and the
-// notepad and annotations, which the road's saves never take back.
-#include "Nuvel/model/upload/UploadQueue.hpp"
+// What the manifest holds of a run in progress: the parts' progress, saved after every part, and
+// the notepad and annotations, which the road's saves never take back.
 #include "tests/model/upload/UploadStandinHarness.hpp"
+
+#include <numeric>
 
 using namespace nuvel;
 using namespace nuvel::test;
@@ -19,20 +20,24 @@ StandinCapabilities noReconciliation() {
 } // namespace
 
 // The process dies just before part `diesAt` goes: nothing written after that reaches the disk.
-// The next start sends again from the last batch the manifest holds, never past an unsent part.
-TEST(UploadProgress, ARunThatDiesSendsAgainOnlyThePartsAfterTheLastSavedBatch) {
+// Every part the service accepted is in the manifest before the next one goes, so the next start
+// sends only the parts from the one that died on.
+TEST(UploadProgress, ARunThatDiesSendsAgainOnlyThePartsNotYetAccepted) {
     constexpr std::int64_t parts = 25;
-    constexpr std::int64_t batch = UploadQueue::progressSaveParts;
     for (const std::int64_t diesAt :
-         {std::int64_t(1), batch - 1, batch, batch + 1, 2 * batch + 3, parts - 1}) {
+         {std::int64_t(1), std::int64_t(7), std::int64_t(8), std::int64_t(9), std::int64_t(19), parts - 1}) {
         SCOPED_TRACE(diesAt);
         StandinUploads s(noReconciliation());
         s.media->defaultSize = parts * StandinUploads::smallParts().partBytes;
         const LocalRecording r = s.recording();
         s.startWith({r});
         bool died = false;
+        std::vector<std::size_t> savedAsEachGoes; // parts in the stored manifest as each part goes
         s.api->beforePart = [&](std::int64_t index) {
-            if (index == diesAt && !died) {
+            if (died)
+                return;
+            savedAsEachGoes.push_back(s.stored(r.id).acknowledgedParts.size());
+            if (index == diesAt) {
                 died = *s.savesLost = true;
                 throw std::runtime_error("the process died");
             }
@@ -45,7 +50,10 @@ TEST(UploadProgress, ARunThatDiesSendsAgainOnlyThePartsAfterTheLastSavedBatch) {
         const std::int64_t resumesAt = std::int64_t(saved.size());
         EXPECT_EQ(saved.empty() ? -1 : *saved.rbegin(), resumesAt - 1)
             << "the parts saved are the first ones";
-        EXPECT_EQ(resumesAt, diesAt / batch * batch);
+        EXPECT_EQ(resumesAt, diesAt);
+        std::vector<std::size_t> onePerPart(std::size_t(diesAt) + 1);
+        std::iota(onePerPart.begin(), onePerPart.end(), std::size_t(0));
+        EXPECT_EQ(savedAsEachGoes, onePerPart) << "one manifest save per accepted part";
         s.service.clearRequests();
         s.app->restart();
         s.app->queue.advance(1);
