@@ -6,14 +6,17 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace nuvel {
 
@@ -30,6 +33,32 @@ bool isOwnerOnlyFolder(const QByteArray& path) {
     if (lstat(path.constData(), &info) != 0)
         return false;
     return S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0;
+}
+
+// This user's home: $HOME when it names a folder, else the one the user database gives.
+QString homeFolder() {
+    const QByteArray home = qgetenv("HOME");
+    if (home.startsWith('/'))
+        return QFile::decodeName(home);
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+        found->pw_dir == nullptr || found->pw_dir[0] != '/')
+        return {};
+    return QFile::decodeName(found->pw_dir);
+}
+
+// The machine's name, as far as it can stand in a file name.
+QString hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return QStringLiteral("localhost");
+    QString kept;
+    for (const char* c = name; *c != '\0' && kept.size() < 64; ++c)
+        kept +=
+            std::isalnum(static_cast<unsigned char>(*c)) || *c == '-' || *c == '.' ? QChar(*c) : QChar('_');
+    return kept;
 }
 
 // Holds an exclusive lock on a file for as long as it lives.
@@ -100,24 +129,20 @@ QString QtSingleInstance::defaultSocketPath() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && isOwnerOnlyFolder(runtime))
         return QFile::decodeName(runtime) + QStringLiteral("/nuvel-instance");
-    // The temporary folder is everyone's: another user may have made any name there first. A
-    // name that is not a folder of ours alone is passed over for the next one, and every launch
-    // walks the same names, so this user's launches all meet in the first one that is ours.
-    const QString base = QDir::tempPath() + QStringLiteral("/nuvel-") + QString::number(geteuid());
-    for (int attempt = 0; attempt < fallbackFolders; ++attempt) {
-        const QString folder = attempt == 0 ? base : base + QLatin1Char('-') + QString::number(attempt);
-        const QByteArray encoded = QFile::encodeName(folder);
-        mkdir(encoded.constData(), 0700); // made now, or there already: what counts is what it is
-        if (isOwnerOnlyFolder(encoded))
-            return folder + QStringLiteral("/instance");
-    }
-    return {};
+    // A shared folder such as the temporary one would let another user make every name this user
+    // could try before it does; nobody else can make a name in this user's home. The home may be
+    // shared by several machines, each with a Nuvel of its own: the socket is named for this one.
+    const QString home = homeFolder();
+    if (home.isEmpty())
+        return {};
+    const QString state = home + QStringLiteral("/.local/state");
+    QDir().mkpath(state);
+    return state + QStringLiteral("/nuvel/instance-") + hostName();
 }
 
 QtSingleInstance::Role QtSingleInstance::claim(const QString& message) {
     if (path_.isEmpty()) {
-        failure_ = QStringLiteral("no folder under ") + QDir::tempPath() +
-                   QStringLiteral(" is this user's alone, and no runtime folder is set (XDG_RUNTIME_DIR)");
+        failure_ = QStringLiteral("neither a runtime folder (XDG_RUNTIME_DIR) nor a home folder is set");
         return Role::failed;
     }
     const QString folder = QFileInfo(path_).absolutePath();

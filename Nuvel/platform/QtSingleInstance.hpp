@@ -13,10 +13,11 @@ namespace nuvel {
 // One Nuvel per user. The first process listens on a local socket that only its user can
 // reach; a later launch hands it one line ("reopen", or "open <url>") and exits.
 //
-// The socket lives in $XDG_RUNTIME_DIR (else in a folder of the temporary folder that this user
-// owns and nobody else can enter: the first of a few names that is one). A socket left behind
-// by a process that died is taken over. Two launches at the same moment settle who listens
-// under a lock file beside the socket.
+// The socket lives in $XDG_RUNTIME_DIR, else in a folder of the user's own home that only this
+// user can enter (~/.local/state/nuvel, the socket named for the machine): never in a shared
+// folder, where another user could take the name first. A socket left behind by a process that
+// died is taken over. Two launches at the same moment settle who listens under a lock file beside
+// the socket; a launch that cannot hold the lock does not run.
 class QtSingleInstance final : public QObject {
     Q_OBJECT
 public:
@@ -28,14 +29,12 @@ public:
 
     // The longest message taken; longer ones are dropped.
     static constexpr qsizetype maximumMessageBytes = 8192;
-    // How many names of the temporary folder are tried when there is no runtime folder.
-    static constexpr int fallbackFolders = 16;
 
     // `socketPath` empty: the user's default place.
     explicit QtSingleInstance(QString socketPath = {});
     ~QtSingleInstance() override;
 
-    // Empty when there is no runtime folder and none of the temporary folder's names is ours.
+    // Empty when there is neither a runtime folder nor a home folder.
     static QString defaultSocketPath();
     const QString& socketPath() const { return path_; }
 

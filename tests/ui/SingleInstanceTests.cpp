@@ -6,8 +6,10 @@
 #include "tests/ui/UiTestSupport.hpp"
 
 #include <QElapsedTimer>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -21,10 +23,12 @@ QString probeProgram() {
         (std::filesystem::path(NUVEL_BINARY_DIR) / "tests" / "single-instance-probe").string());
 }
 
-// Runs a second launch of the built program to its end; its exit status.
-int secondLaunch(const PrivateHome& home, const QString& program, const QStringList& arguments) {
+// Runs a second launch of the built program to its end, in the home's environment unless
+// another is given; its exit status.
+int secondLaunch(const PrivateHome& home, const QString& program, const QStringList& arguments,
+                 const std::optional<QProcessEnvironment>& environment = std::nullopt) {
     QProcess second;
-    second.setProcessEnvironment(home.environment());
+    second.setProcessEnvironment(environment.value_or(home.environment()));
     second.start(program, arguments);
     if (!second.waitForFinished(60000)) {
         second.kill();
@@ -119,47 +123,53 @@ TEST(SingleInstance, ASocketLeftByAKilledNuvelDoesNotBlockANewStart) {
     EXPECT_FALSE(std::filesystem::exists(socket)) << "a clean end removes the socket";
 }
 
-// Without a runtime folder the socket goes to a folder of the temporary folder. Whatever another
-// user left under the first name, this user's launches meet in a folder of their own.
-TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwn) {
+// Without a runtime folder the socket goes to a folder of the user's own home, whatever another
+// user made in the temporary folder; a folder in its place that is not this user's alone fails
+// the claim (Nuvel then says it cannot start and ends), so no launch runs without the lock.
+TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwnHome) {
     application();
     const std::string uid = std::to_string(geteuid());
     struct Row {
         const char* name;
-        std::function<void(const std::filesystem::path& first)> take; // what the first name already is
-        const char* folder;                                           // where the socket goes; null: nowhere
+        // Prepares the temporary folder and the folder in the home that the socket would go in.
+        std::function<void(const std::filesystem::path& tmp, const std::filesystem::path& folder)> take;
+        bool starts;
     };
-    const auto anotherUsers = [](const std::filesystem::path& folder) {
-        std::filesystem::create_directory(folder);
-        chmod(folder.c_str(), 0700);
-        return chown(folder.c_str(), 65534, 65534) == 0;
+    std::vector<Row> rows = {
+        {"free", [](const auto&, const auto&) {}, true},
+        {"every name of the temporary folder taken",
+         [&](const std::filesystem::path& tmp, const auto&) {
+             // What another user's folders would be to this one: names it cannot use.
+             for (int i = 0; i < 16; ++i) {
+                 const std::string name = "nuvel-" + uid + (i == 0 ? "" : "-" + std::to_string(i));
+                 std::ofstream(tmp / name) << "taken";
+             }
+         },
+         true},
+        {"the folder open to all",
+         [](const auto&, const std::filesystem::path& folder) {
+             std::filesystem::create_directories(folder);
+             chmod(folder.c_str(), 0777);
+         },
+         false},
+        {"a link in place of the folder",
+         [](const auto&, const std::filesystem::path& folder) {
+             std::filesystem::create_directories(folder.parent_path());
+             std::filesystem::create_directory(folder.string() + "-target");
+             chmod((folder.string() + "-target").c_str(), 0700);
+             std::filesystem::create_directory_symlink(folder.string() + "-target", folder);
+         },
+         false},
     };
-    const std::vector<Row> rows = {
-        {"free", [](const auto&) {}, ""},
-        {"another user's folder", [&](const auto& first) { ASSERT_TRUE(anotherUsers(first)); }, "-1"},
-        {"a folder open to all",
-         [](const auto& first) {
-             std::filesystem::create_directory(first);
-             chmod(first.c_str(), 0777);
-         },
-         "-1"},
-        {"a link to a folder of ours",
-         [](const auto& first) {
-             std::filesystem::create_directory(first.string() + "-target");
-             chmod((first.string() + "-target").c_str(), 0700);
-             std::filesystem::create_directory_symlink(first.string() + "-target", first);
-         },
-         "-1"},
-        {"every name another user's",
-         [&](const auto& first) {
-             for (int i = 0; i < nuvel::QtSingleInstance::fallbackFolders; ++i)
-                 ASSERT_TRUE(anotherUsers(
-                     i == 0 ? first : std::filesystem::path(first.string() + "-" + std::to_string(i))));
-         },
-         nullptr},
-    };
-    if (geteuid() != 0)
-        GTEST_SKIP() << "making a folder another user's needs root";
+    // Handing a folder to another user takes root; the rows above run as any user.
+    if (geteuid() == 0)
+        rows.push_back({"another user's folder in its place",
+                        [](const auto&, const std::filesystem::path& folder) {
+                            std::filesystem::create_directories(folder);
+                            chmod(folder.c_str(), 0700);
+                            ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+                        },
+                        false});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         PrivateHome home;
@@ -167,32 +177,35 @@ TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwn) {
         QProcessEnvironment env = home.environment();
         env.remove("XDG_RUNTIME_DIR");
         env.insert("TMPDIR", QString::fromStdString(tmp.path().string()));
-        const std::filesystem::path first = tmp.path() / ("nuvel-" + uid);
-        row.take(first);
+        const std::filesystem::path folder = home.path("home") / ".local" / "state" / "nuvel";
+        row.take(tmp.path(), folder);
+        ASSERT_FALSE(HasFatalFailure());
 
         QProcess probe;
         probe.setProcessEnvironment(env);
         probe.start(probeProgram(), {});
         QByteArray seen;
-        if (row.folder == nullptr) {
+        if (!row.starts) {
             EXPECT_TRUE(waitForLine(probe, seen, "failed\n")) << seen.toStdString();
             EXPECT_TRUE(probe.waitForFinished(5000));
             continue;
         }
         ASSERT_TRUE(waitForLine(probe, seen, "primary\n")) << seen.toStdString();
         struct stat info {};
-        const std::filesystem::path folder = first.string() + row.folder;
         ASSERT_EQ(lstat(folder.c_str(), &info), 0);
         EXPECT_TRUE(S_ISDIR(info.st_mode));
         EXPECT_EQ(info.st_uid, geteuid());
         EXPECT_EQ(info.st_mode & 07777, 0700u);
-        EXPECT_TRUE(std::filesystem::is_socket(folder / "instance"));
+        std::vector<std::string> sockets;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.is_socket())
+                sockets.push_back(entry.path().filename().string());
+        ASSERT_EQ(sockets.size(), 1u);
+        EXPECT_TRUE(sockets[0].starts_with("instance-")) << sockets[0];
+        for (const auto& entry : std::filesystem::directory_iterator(tmp.path()))
+            EXPECT_FALSE(entry.is_directory()) << "nothing made in the temporary folder: " << entry.path();
         // A second launch finds the same folder.
-        QProcess second;
-        second.setProcessEnvironment(env);
-        second.start(QString::fromStdString(builtNuvel().string()), {});
-        ASSERT_TRUE(second.waitForFinished(15000));
-        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(secondLaunch(home, QString::fromStdString(builtNuvel().string()), {}, env), 0);
         EXPECT_TRUE(waitForLine(probe, seen, "message: reopen\n")) << seen.toStdString();
         probe.closeWriteChannel();
         EXPECT_TRUE(probe.waitForFinished(5000));
