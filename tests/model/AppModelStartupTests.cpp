@@ -4,6 +4,8 @@
 #include "NuvelKit/service/NativeDiscoveryCache.hpp"
 #include "tests/model/ModelHarness.hpp"
 
+#include <cerrno>
+#include <dirent.h>
 #include <fstream>
 #include <linux/capability.h>
 #include <optional>
@@ -48,6 +50,16 @@ public:
     }
     UnreadableFolder(const UnreadableFolder&) = delete;
     UnreadableFolder& operator=(const UnreadableFolder&) = delete;
+
+    // Whether this thread really cannot list the folder: a process that keeps a capability
+    // (one in a container that refuses capset, say) still reads it.
+    bool unreadable() const {
+        DIR* listing = ::opendir(folder_.c_str());
+        if (listing == nullptr)
+            return errno == EACCES;
+        ::closedir(listing);
+        return false;
+    }
 
 private:
     std::filesystem::path folder_;
@@ -241,6 +253,15 @@ TEST(AppModelStartup, AMissingMediaKeyBesideStoredOrUnreadableDataMakesNoNewKeyA
         {"a store folder that cannot be read", "personal"},
         {"an account folder that cannot be read", ""},
     };
+    // An unreadable folder must give the same answer as one holding a recording: only a folder
+    // that truly cannot be read makes those rows show anything.
+    {
+        TempDir probe("unreadable");
+        UnreadableFolder locked(probe.path());
+        if (!locked.unreadable())
+            GTEST_SKIP() << "this process reads a folder of mode 000 even with CAP_DAC_OVERRIDE and "
+                            "CAP_DAC_READ_SEARCH dropped, so no folder can be made unreadable to it";
+    }
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         AppHarness h;
@@ -251,8 +272,10 @@ TEST(AppModelStartup, AMissingMediaKeyBesideStoredOrUnreadableDataMakesNoNewKeyA
         std::ofstream(folder / "manifest.nuvel") << "sealed";
         {
             std::optional<UnreadableFolder> locked;
-            if (row.lockedFolder)
+            if (row.lockedFolder) {
                 locked.emplace(h.accountFolder() / row.lockedFolder);
+                ASSERT_TRUE(locked->unreadable());
+            }
             startUp(h);
         }
         EXPECT_EQ(h.model->message(), unlockText);

@@ -2,9 +2,15 @@
 #include "NuvelKit/support/Files.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace nuvel;
@@ -28,6 +34,48 @@ TEST(Defaults, FileStoreSurvivesReopenAndKeepsTypes) {
     store.remove("meetings.detection");
     EXPECT_FALSE(FileDefaultsStore(path).value("meetings.detection"));
 }
+
+namespace {
+
+// A writer on a named pipe that hands it the text `{"a": 2}` as soon as anyone opens the pipe for
+// reading, so that a reader that should never have opened it reads a value instead of waiting
+// for a writer that never comes. `finish` stands in for that reader when there was none.
+class PipeFeeder {
+public:
+    explicit PipeFeeder(std::filesystem::path pipe)
+        : pipe_(std::move(pipe)), writer_([this] {
+              // A reader that has gone already makes the write fail rather than end the test.
+              sigset_t pipeSignal;
+              sigemptyset(&pipeSignal);
+              sigaddset(&pipeSignal, SIGPIPE);
+              pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+              const int fd = ::open(pipe_.c_str(), O_WRONLY | O_CLOEXEC); // waits for a reader
+              if (fd < 0)
+                  return;
+              const char text[] = R"({"a": 2})";
+              [[maybe_unused]] const ssize_t written = ::write(fd, text, sizeof text - 1);
+              ::close(fd);
+          }) {}
+    ~PipeFeeder() { finish(); }
+    PipeFeeder(const PipeFeeder&) = delete;
+    PipeFeeder& operator=(const PipeFeeder&) = delete;
+
+    void finish() {
+        if (!writer_.joinable())
+            return;
+        // Held open until the writer is done, whenever it reaches its own open.
+        const int reader = ::open(pipe_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        writer_.join();
+        if (reader >= 0)
+            ::close(reader);
+    }
+
+private:
+    std::filesystem::path pipe_;
+    std::thread writer_;
+};
+
+} // namespace
 
 // Only a regular file of at most 1 MiB is read. Anything else reads as empty, is left as it is
 // on opening (no partial read is written back), and is replaced by the next write.
@@ -65,7 +113,13 @@ TEST(Defaults, UnreadableFileStartsEmptyAndIsReplaced) {
                                                                         : 0;
         };
         const auto sizeBefore = size();
+        // A reader that opened the pipe would read a value from it, not wait.
+        std::optional<PipeFeeder> feeder;
+        if (before.type() == std::filesystem::file_type::fifo)
+            feeder.emplace(path);
         FileDefaultsStore store(path);
+        if (feeder)
+            feeder->finish();
         EXPECT_EQ(store.number("a"), row.readable ? std::optional<double>(2.0) : std::nullopt);
         EXPECT_EQ(std::filesystem::symlink_status(path).type(), before.type());
         EXPECT_EQ(size(), sizeBefore);

@@ -67,7 +67,9 @@ TEST(JsonParse, FastReaderAgreesWithTheReferenceAtTheEdges) {
         {"[1]\f", JsonError::Code::syntax},
         {"[01]", JsonError::Code::syntax},
         {"[1.]", JsonError::Code::syntax},
-        {"", JsonError::Code::syntax},
+        {"", JsonError::Code::syntax}, // no value at all, however the text is padded
+        {" \t\r\n", JsonError::Code::syntax},
+        {"\xEF\xBB\xBF", JsonError::Code::syntax},
         {"[-1e400]", JsonError::Code::nonFinite},
         {nul, std::nullopt},
         {"[-0,-0.0,0,1E2,4.9e-325,18446744073709551615]", std::nullopt},
