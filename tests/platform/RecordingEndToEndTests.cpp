@@ -27,6 +27,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <numeric>
 #include <set>
 #include <signal.h>
 #include <sys/stat.h>
@@ -291,8 +292,8 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     EXPECT_EQ(cloud.listed().size(), 1u);
 
     // In the Nuvel library: the meeting's row opens its detail screen.
-    ASSERT_TRUE(app->act({"check box", "Nuvel library"}, "Toggle")) << app->state();
-    ASSERT_TRUE(app->holds({"check box", "Nuvel library"}, &AccessibleElement::checked)) << app->state();
+    ASSERT_TRUE(app->act({"page tab", "Nuvel library"})) << app->state();
+    ASSERT_TRUE(app->holds({"page tab", "Nuvel library"}, &AccessibleElement::selected)) << app->state();
     ASSERT_TRUE(app->act({"list item", title}, "Toggle")) << app->state();
     ASSERT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
 
@@ -415,6 +416,9 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
     // status item, whose click opens the popover.
     const StatusNotifierWatcher tray;
     ASSERT_TRUE(tray.owned()) << "another tray host holds the session's watcher";
+    // Listening as a screen reader does, before the program starts.
+    ShowingEvents showing;
+    ASSERT_TRUE(showing.listening());
     auto app = start();
     // Clicks the program's tray icon, as a panel at the top right of the screen does.
     const auto clickTrayIcon = [&] {
@@ -442,6 +446,13 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         // The role of the window Tab goes round, where another window is titled as it is (a
         // message box is titled as the library window); empty for any.
         std::string windowRole;
+        // Texts the state shows that a screen reader must be able to read.
+        std::vector<std::string> reads = {};
+        // Whether the keyboard is to reach every control that acts: not in a window that never
+        // takes it, nor in the toolkit's own panels.
+        bool keyboard = true;
+        // How the screen reader hears of a window that comes by itself: "[role] name".
+        std::optional<std::string> announced = std::nullopt;
     };
     // A program named like a meeting application, recording the test microphone while a row
     // needs it.
@@ -461,20 +472,20 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         {"library, this computer, signed out", [] { return true; }},
         {"library, Nuvel library, signed out",
          [&] {
-             return app->act({"check box", "Nuvel library"}, "Toggle");
+             return app->act({"page tab", "Nuvel library"});
          }},
         {"library, this computer, signed in",
          [&] {
              signIn(*app, *desktop);
-             return !HasFatalFailure() && app->act({"check box", "On this computer"}, "Toggle");
+             return !HasFatalFailure() && app->act({"page tab", "On this computer"});
          }},
         {"library, Nuvel library, signed in",
          [&] {
-             return app->act({"check box", "Nuvel library"}, "Toggle");
+             return app->act({"page tab", "Nuvel library"});
          }},
         {"new-recording sheet",
          [&] {
-             return app->act({"check box", "On this computer"}, "Toggle") &&
+             return app->act({"page tab", "On this computer"}) &&
                     app->act({"push button", "New recording"}) && app->waitFor({"dialog", ""}).has_value();
          },
          "", "Nuvel", true, "dialog"},
@@ -485,27 +496,27 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
          "General", "General"},
         {"settings, Account",
          [&] {
-             return app->act({"check box", "Account"}, "Toggle");
+             return app->act({"page tab", "Account"});
          },
          "Account", "Account"},
         {"settings, Capture",
          [&] {
-             return app->act({"check box", "Capture"}, "Toggle");
+             return app->act({"page tab", "Capture"});
          },
          "Capture", "Capture"},
         {"settings, Meetings",
          [&] {
-             return app->act({"check box", "Meetings"}, "Toggle");
+             return app->act({"page tab", "Meetings"});
          },
          "Meetings", "Meetings"},
         {"settings, Privacy & Storage",
          [&] {
-             return app->act({"check box", "Privacy & Storage"}, "Toggle");
+             return app->act({"page tab", "Privacy & Storage"});
          },
          "Privacy & Storage", "Privacy & Storage"},
         {"settings, Diagnostics",
          [&] {
-             return app->act({"check box", "Diagnostics"}, "Toggle");
+             return app->act({"page tab", "Diagnostics"});
          },
          "Diagnostics", "Diagnostics"},
         {"source check",
@@ -555,15 +566,55 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
          [&] {
              const auto sent = [](const std::string& text) { return text.starts_with("Sent to Nuvel."); };
              return app->act({"push button", "Send to Nuvel"}) && app->showsLabel(sent, 60000) &&
-                    app->act({"check box", "Nuvel library"}, "Toggle") &&
-                    app->act({"list item", title}, "Toggle") &&
+                    app->act({"page tab", "Nuvel library"}) && app->act({"list item", title}, "Toggle") &&
                     app->waitFor({"push button", "Export meeting"});
-         }},
+         },
+         "Nuvel",
+         "Nuvel",
+         true,
+         "",
+         {title}},
         {"meeting, transcript",
          [&] {
-             return app->act({"check box", "Transcript"}, "Toggle") &&
-                    app->holds({"check box", "Transcript"}, &AccessibleElement::checked);
-         }},
+             return app->act({"page tab", "Transcript"}) &&
+                    app->holds({"page tab", "Transcript"}, &AccessibleElement::selected);
+         },
+         "Nuvel",
+         "Nuvel",
+         true,
+         "",
+         {title}},
+        // A word the meeting does not hold, looked for with the find field's Return: the status
+        // line says so.
+        {"meeting, find without a match",
+         [&] {
+             const std::optional<AccessibleElement> find = app->waitFor({"text", "Find in this meeting"});
+             if (!find || !find->setText("xylophone") || !focusWindow("Nuvel") ||
+                 !find->perform("SetFocus") ||
+                 !app->holds({"text", "Find in this meeting"}, &AccessibleElement::focused) ||
+                 !keyboard->type({"Return"}))
+                 return false;
+             // The sentence shows at once; whether it reads is the audit's to say.
+             const auto said = [](const std::string& text) {
+                 return text.find("No matches") != std::string::npos;
+             };
+             eventually(
+                 [&] {
+                     const auto application = bus->application(int(app->process().processId()));
+                     if (application)
+                         for (const AccessibleElement& element : application->findAll({}))
+                             if (said(element.text()) || said(element.name()))
+                                 return true;
+                     return false;
+                 },
+                 10000);
+             return true;
+         },
+         "Nuvel",
+         "Nuvel",
+         false,
+         "",
+         {title, "No matches in this meeting."}},
         {"meeting, sharing sheet",
          [&] {
              return app->act({"push button", "Share…"}) && app->waitFor({"dialog", "Sharing"});
@@ -582,7 +633,12 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
          [&] {
              return app->act({"menu item", "Markdown"}) && app->waitFor({"dialog", "Save As"}, 180000);
          },
-         "", "", false},
+         "",
+         "",
+         false,
+         "",
+         {},
+         false},
         {"meeting, more menu",
          [&] {
              return closeDialog("Cancel", "Save As") && app->act({"push button", "More"}, "ShowMenu") &&
@@ -643,7 +699,12 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
              return close("Cancel") && app->waitFor({"list item", title}) &&
                     app->act({"push button", "Import audio…"}) && app->waitFor({"dialog", "Open"});
          },
-         "", "", false},
+         "",
+         "",
+         false,
+         "",
+         {},
+         false},
         {"import, confirmation",
          [&] {
              const std::optional<AccessibleElement> panel = app->waitFor({"dialog", "Open"});
@@ -659,11 +720,36 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                  std::vector<std::string>{zoom.string(), "--record", "-d", "testmic", "/dev/null"});
              return close("Cancel") && app->waitFor({"push button", "Dismiss"});
          },
-         "", "", false},
+         "",
+         "",
+         false,
+         "",
+         {},
+         false,
+         "[notification] "},
     };
     const std::set<std::string> actionable = {"push button", "check box",   "toggle button", "radio button",
                                               "menu item",   "combo box",   "text",          "list item",
                                               "slider",      "spin button", "page tab"};
+    // Roles that say nothing of what a control does: a Tab stop with one is a trap.
+    const std::set<std::string> noControl = {"filler", "panel", "label", "unknown", "redundant object"};
+    const auto identity = [](const AccessibleElement& element) {
+        const auto box = element.box();
+        return "[" + element.role() + "] \"" + element.name() + "\" at " +
+               (box ? std::to_string((*box)[0]) + "," + std::to_string((*box)[1]) : std::string("?"));
+    };
+    // A button inside a text field (its clear button) acts on what the field's keys edit too.
+    const auto inField = [](const AccessibleElement& element) {
+        const std::optional<AccessibleElement> parent = element.parent();
+        return parent && parent->role() == "text" && parent->focusable();
+    };
+    // What can be done to it besides taking the focus.
+    const auto acts = [](const AccessibleElement& element) {
+        for (const std::string& action : element.actions())
+            if (action != "SetFocus")
+                return true;
+        return false;
+    };
     std::string counts;
     for (const State& state : states) {
         SCOPED_TRACE(state.name);
@@ -671,6 +757,9 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         // The state's controls settle: the same counts twice in a row.
         std::string walked, before = "-";
         std::string faults;
+        // Per window: the controls, and those a keyboard cannot reach; the texts read.
+        std::map<std::string, std::vector<AccessibleElement>> unreachable;
+        std::string hidden;
         ASSERT_TRUE(eventually(
             [&] {
                 const auto application = bus->application(int(app->process().processId()));
@@ -678,40 +767,110 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                     return false;
                 walked.clear();
                 faults.clear();
+                unreachable.clear();
+                hidden.clear();
+                std::vector<std::string> unread(state.reads.begin(), state.reads.end());
                 for (const AccessibleElement& window : application->children()) {
                     if (!window.showing())
                         continue;
-                    std::size_t controls = 0;
+                    const std::string windowKey = window.role() + " \"" + window.name() + "\"";
+                    std::size_t controls = 0, unnamed = 0, noKeyboard = 0, valueNames = 0;
+                    // The window's menu bar commands, which the keyboard reaches through the bar.
+                    std::set<std::string> commands;
+                    for (const AccessibleElement& bar : window.findAll({"menu bar", ""}))
+                        for (const AccessibleElement& item : bar.findAll({"menu item", "", false, true}))
+                            commands.insert(item.name());
+                    bool pageTabFocusable = false;
+                    std::vector<AccessibleElement> pageTabs;
                     for (const AccessibleElement& element : window.findAll({})) {
-                        if (!actionable.contains(element.role()) ||
-                            (element.role() == "text" && !element.focusable()))
+                        const std::string role = element.role();
+                        // The texts the user reads there, each exposed as text: a label's name is
+                        // its text; anything else must offer the text interface.
+                        const std::string said = element.hasText() ? element.text()
+                                                 : role == "label" ? element.name()
+                                                                   : std::string();
+                        std::erase_if(unread, [&](const std::string& text) {
+                            return !said.empty() && said.find(text) != std::string::npos;
+                        });
+                        if (!actionable.contains(role) || (role == "text" && !element.focusable()))
                             continue;
                         // The menu bar's closed menus are left to the menu bar.
-                        if (element.role() == "menu item" && !element.box())
+                        if (role == "menu item" && !element.box())
                             continue;
                         ++controls;
                         // A control that is off offers nothing to do, but is still named.
-                        if (element.name().empty() || (element.enabled() && element.actions().empty()))
-                            faults += "[" + element.role() + "] \"" + element.name() + "\" " +
+                        if (element.name().empty() || (element.enabled() && element.actions().empty())) {
+                            ++unnamed;
+                            faults += "[" + role + "] \"" + element.name() + "\" " +
                                       std::to_string(element.actions().size()) + " actions\n";
+                        }
+                        // A choice is named for its purpose, not by one of its values.
+                        if (role == "combo box" && state.keyboard)
+                            for (const AccessibleElement& item :
+                                 element.findAll({"list item", element.name(), false, true}))
+                                if (!element.name().empty() && item.name() == element.name()) {
+                                    ++valueNames;
+                                    faults += "named by its value: " + identity(element) + "\n";
+                                    break;
+                                }
+                        // Reached by the keyboard: a control that acts takes the focus, or is a
+                        // row or item its list or menu goes through with the arrows, or a page
+                        // tab among others one of which takes it.
+                        if (!state.keyboard || !element.enabled() || !acts(element) || role == "menu item" ||
+                            role == "list item")
+                            continue;
+                        if (role == "page tab") {
+                            pageTabs.push_back(element);
+                            pageTabFocusable = pageTabFocusable || element.focusable();
+                        } else if (element.focusable()) {
+                            unreachable[windowKey].push_back(element);
+                        } else if (!commands.contains(element.name()) && !inField(element)) {
+                            ++noKeyboard;
+                            faults += "no keyboard reaches " + identity(element) + "\n";
+                        }
                     }
-                    walked +=
-                        " " + window.role() + " \"" + window.name() + "\" " + std::to_string(controls) + ";";
+                    for (const AccessibleElement& tab : pageTabs) {
+                        if (!pageTabFocusable) {
+                            ++noKeyboard;
+                            faults += "no keyboard reaches " + identity(tab) + "\n";
+                        } else if (tab.focusable()) {
+                            unreachable[windowKey].push_back(tab);
+                        }
+                    }
+                    walked += " " + windowKey + " " + std::to_string(controls);
+                    for (const auto& [count, what] :
+                         {std::pair{unnamed, "unnamed"}, std::pair{noKeyboard, "without keyboard"},
+                          std::pair{valueNames, "named by value"}})
+                        if (count > 0)
+                            walked += ", " + std::to_string(count) + " " + what;
+                    walked += ";";
                 }
+                for (const std::string& text : unread)
+                    hidden += "\"" + text + "\" is shown but not exposed as text\n";
+                if (!unread.empty())
+                    walked += " " + std::to_string(unread.size()) + " texts not exposed;";
                 return std::exchange(before, walked) == walked;
             },
             30000));
         EXPECT_TRUE(faults.empty()) << faults;
-        counts += std::string(state.name) + ":" + walked + "\n";
+        EXPECT_TRUE(hidden.empty()) << hidden << app->state();
+        if (state.announced) {
+            // The window that came by itself was announced as it showed.
+            const std::vector<std::string>& shown = showing.shown();
+            EXPECT_TRUE(
+                std::any_of(shown.begin(), shown.end(),
+                            [&](const std::string& one) { return one.starts_with(*state.announced); }))
+                << "announced:\n"
+                << std::accumulate(shown.begin(), shown.end(), std::string(),
+                                   [](std::string all, const std::string& one) { return all + one + "\n"; });
+        }
 
-        // Tab goes round the state's window through every control that takes the focus.
-        if (!state.tabRound)
+        // Tab goes round the state's window through every control that takes the focus; each
+        // place it stops is on screen and named.
+        if (!state.tabRound) {
+            counts += std::string(state.name) + ":" + walked + "\n";
             continue;
-        const auto identity = [](const AccessibleElement& element) {
-            const auto box = element.box();
-            return "[" + element.role() + "] \"" + element.name() + "\" at " +
-                   (box ? std::to_string((*box)[0]) + "," + std::to_string((*box)[1]) : std::string("?"));
-        };
+        }
         const auto focusedNow = [&] {
             const std::optional<AccessibleElement> element = app->focusedElement();
             return element ? identity(*element) : std::string();
@@ -721,33 +880,145 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
             ASSERT_TRUE(focusWindow(state.window)) << app->state();
         }
         std::set<std::string> visited;
-        std::string first = focusedNow(), now = first, walk;
+        std::string first = focusedNow(), now = first, walk, badStops;
+        std::size_t stops = 0;
         for (int tabs = 0; tabs < 80 && (tabs == 0 || now != first); ++tabs) {
             visited.insert(now);
             walk += now + "\n";
+            if (const std::optional<AccessibleElement> element = app->focusedElement()) {
+                ++stops;
+                const auto box = element->box();
+                if (element->name().empty() || !element->showing() || !box ||
+                    noControl.contains(element->role()))
+                    badStops += identity(*element) + "\n";
+            }
             ASSERT_TRUE(keyboard->type({"Tab"}));
             const std::string was = now;
             eventually([&] { return (now = focusedNow()) != was; }, 5000);
         }
         EXPECT_EQ(now, first) << "Tab did not come back";
+        EXPECT_TRUE(badStops.empty()) << "Tab stops unnamed or out of sight:\n"
+                                      << badStops << "Tab went:\n"
+                                      << walk;
         std::string missed;
-        const auto application = bus->application(int(app->process().processId()));
-        ASSERT_TRUE(application);
-        for (const AccessibleElement& window : application->children()) {
-            if (!window.showing() || window.name() != state.windowName ||
-                (!state.windowRole.empty() && window.role() != state.windowRole))
+        std::size_t missedCount = 0;
+        bool pageTabVisited = false;
+        for (const std::string& place : visited)
+            pageTabVisited = pageTabVisited || place.starts_with("[page tab]");
+        for (const auto& [windowKey, elements] : unreachable) {
+            if (windowKey != state.windowRole + " \"" + state.windowName + "\"" &&
+                !(state.windowRole.empty() && windowKey.ends_with(" \"" + state.windowName + "\"")))
                 continue;
-            for (const AccessibleElement& element : window.findAll({}))
-                // A list's rows, and a menu's items, are gone through with the arrows.
-                if (actionable.contains(element.role()) && element.role() != "menu item" &&
-                    element.role() != "list item" && element.focusable() && element.enabled() &&
-                    !visited.contains(identity(element)))
+            for (const AccessibleElement& element : elements)
+                if (!visited.contains(identity(element)) &&
+                    !(element.role() == "page tab" && pageTabVisited)) {
                     missed += identity(element) + "\n";
+                    ++missedCount;
+                }
         }
         EXPECT_TRUE(missed.empty()) << "Tab never reached:\n" << missed << "Tab went:\n" << walk;
+        std::size_t bad = std::count(badStops.begin(), badStops.end(), '\n');
+        counts += std::string(state.name) + ":" + walked + " Tab: " + std::to_string(stops) + " stops" +
+                  (bad > 0 ? ", " + std::to_string(bad) + " unnamed or unseen" : std::string()) +
+                  (missedCount > 0 ? ", " + std::to_string(missedCount) + " never reached" : std::string()) +
+                  "\n";
     }
     std::ofstream(artifactsFolder() / "accessibility-audit.txt") << counts;
     std::printf("%s", counts.c_str());
+}
+
+// Settings with the keyboard alone, left to right and in Arabic: Ctrl+, opens the window, Tab
+// reaches the row of sections, the arrows, Ctrl+Tab and Ctrl+Page Down go from section to
+// section and back, Tab goes through each section's controls and Space toggles one, and Escape
+// closes the window.
+TEST_F(RecordingEndToEnd, TheKeyboardAloneGoesThroughEverySettingsSection) {
+    const std::vector<std::pair<std::string, std::string>> sections = {
+        {"General", "[check box] Launch Nuvel at login"},
+        {"Account", "[push button] Sign in"},
+        {"Capture", "[check box] Enable AI notes for new recordings"},
+        {"Meetings", "[check box] Ask to record when a call starts"},
+        {"Privacy & Storage", "[push button] Clear cached cloud meetings…"},
+        {"Diagnostics", "[push button] Preview diagnostics…"}};
+    // The library window is titled in the language.
+    for (const auto& [language, library] :
+         {std::pair{"en_US", "Nuvel"}, std::pair{"ar_EG", "\u0646\u0648\u0641\u0644"}}) {
+        SCOPED_TRACE(language);
+        desktop->environment().insert("LANGUAGE", language);
+        auto app = start();
+        ASSERT_TRUE(app->waitFor({"push button", "Import audio…"})) << app->state();
+        ASSERT_TRUE(focusWindow(library)) << app->state();
+        ASSERT_TRUE(keyboard->type({"ctrl+comma"}));
+        ASSERT_TRUE(focusWindow("General")) << app->state();
+
+        // Tab until the keyboard is on `wanted`; the places it went, for failure messages.
+        const auto tabTo = [&](const std::string& wanted, std::set<std::string>* visited = nullptr) {
+            std::string walked;
+            for (int tabs = 0; tabs < 30; ++tabs) {
+                const std::string now = app->focused();
+                if (visited != nullptr)
+                    visited->insert(now);
+                if (now == wanted && (tabs > 0 || visited == nullptr))
+                    return testing::AssertionSuccess() << walked;
+                walked += now + " | ";
+                if (!keyboard->type({"Tab"}))
+                    break;
+                eventually([&] { return app->focused() != now; }, 5000);
+            }
+            return testing::AssertionFailure() << "walked: " << walked << "\n" << app->state();
+        };
+        const auto shows = [&](const std::string& section) {
+            return eventually(
+                [&] {
+                    const std::optional<AccessibleElement> tab = app->waitFor({"page tab", section}, 0);
+                    return tab && tab->selected() && tab->focused() && !keyboard->windows(section).empty();
+                },
+                10000);
+        };
+        ASSERT_TRUE(tabTo("[page tab] General"));
+        // The next section lies to the right, or under Arabic to the left.
+        const auto general = app->waitFor({"page tab", "General"});
+        const auto account = app->waitFor({"page tab", "Account"});
+        ASSERT_TRUE(general && account && general->box() && account->box()) << app->state();
+        const bool mirrored = (*account->box())[0] < (*general->box())[0];
+        EXPECT_EQ(mirrored, std::string(language).starts_with("ar"));
+        const std::string next = mirrored ? "Left" : "Right", previous = mirrored ? "Right" : "Left";
+        const std::vector<std::string> forward = {"", next, "ctrl+Tab", "ctrl+Next", next, "ctrl+Tab"};
+        for (std::size_t i = 0; i < sections.size(); ++i) {
+            const auto& [section, control] = sections[i];
+            SCOPED_TRACE(section);
+            if (!forward[i].empty()) {
+                ASSERT_TRUE(keyboard->type({forward[i]}));
+            }
+            ASSERT_TRUE(shows(section)) << app->focused() << "\n" << app->state();
+            // Round the section and back to its tab, past its control.
+            std::set<std::string> visited;
+            ASSERT_TRUE(tabTo("[page tab] " + section, &visited));
+            EXPECT_TRUE(visited.contains(control)) << control;
+            if (section != "Meetings")
+                continue;
+            ASSERT_TRUE(tabTo(control));
+            const std::optional<AccessibleElement> ask = app->waitFor({"check box", control.substr(12)});
+            ASSERT_TRUE(ask) << app->state();
+            const bool was = ask->checked();
+            ASSERT_TRUE(keyboard->type({"space"}));
+            EXPECT_TRUE(eventually([&] { return ask->checked() != was; }, 10000));
+            EXPECT_TRUE(display.screenshot(
+                artifactsFolder() / ("settings-meetings-by-keyboard-" + std::string(language, 2) + ".png")));
+            ASSERT_TRUE(tabTo("[page tab] Meetings"));
+        }
+        // Back, and back again from the first to the last.
+        ASSERT_TRUE(keyboard->type({"ctrl+Prior"}));
+        ASSERT_TRUE(shows("Privacy & Storage")) << app->state();
+        ASSERT_TRUE(keyboard->type({previous, "Home"}));
+        ASSERT_TRUE(shows("General")) << app->state();
+        ASSERT_TRUE(keyboard->type({"ctrl+shift+Tab"}));
+        ASSERT_TRUE(shows("Diagnostics")) << app->state();
+        // Escape closes the window from one of its controls.
+        ASSERT_TRUE(tabTo("[push button] Preview diagnostics…"));
+        ASSERT_TRUE(keyboard->type({"Escape"}));
+        EXPECT_TRUE(eventually([&] { return keyboard->windows("Diagnostics").empty(); }, 10000))
+            << app->state();
+    }
 }
 
 // A disk that takes no preference writes (a folder where the defaults file goes) and a umask of
@@ -818,7 +1089,7 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     for (const auto& [page, setting] : {std::pair{"General", "Launch Nuvel at login"},
                                         std::pair{"Capture", "Enable AI notes for new recordings"},
                                         std::pair{"Meetings", "Ask to record when a call starts"}}) {
-        ASSERT_TRUE(app->act({"check box", page}, "Toggle")) << app->state();
+        ASSERT_TRUE(app->act({"page tab", page})) << app->state();
         const std::optional<AccessibleElement> box = app->waitFor({"check box", setting});
         ASSERT_TRUE(box) << app->state();
         const bool was = box->checked();

@@ -129,6 +129,22 @@ bool AccessibleElement::checked() const {
     return hasState(raw(object_), ATSPI_STATE_CHECKED);
 }
 
+bool AccessibleElement::selected() const {
+    return hasState(raw(object_), ATSPI_STATE_SELECTED);
+}
+
+bool AccessibleElement::readOnly() const {
+    return hasState(raw(object_), ATSPI_STATE_READ_ONLY);
+}
+
+bool AccessibleElement::hasText() const {
+    AtspiText* text = atspi_accessible_get_text_iface(raw(object_));
+    if (text == nullptr)
+        return false;
+    g_object_unref(text);
+    return true;
+}
+
 std::optional<std::array<int, 4>> AccessibleElement::box() const {
     AtspiComponent* component = atspi_accessible_get_component_iface(raw(object_));
     if (component == nullptr)
@@ -172,6 +188,15 @@ std::vector<AccessibleElement> AccessibleElement::children() const {
             result.emplace_back(adopt(child));
     }
     return result;
+}
+
+std::optional<AccessibleElement> AccessibleElement::parent() const {
+    GError* error = nullptr;
+    AtspiAccessible* parent = atspi_accessible_get_parent(raw(object_), &error);
+    g_clear_error(&error);
+    if (parent == nullptr)
+        return std::nullopt;
+    return AccessibleElement(adopt(parent));
 }
 
 std::optional<AccessibleElement> AccessibleElement::find(const AccessibleQuery& query) const {
@@ -247,6 +272,41 @@ AccessibilityBus::AccessibilityBus() {
 AccessibilityBus::~AccessibilityBus() {
     if (connected_)
         atspi_exit();
+}
+
+namespace {
+
+void noteShowing(AtspiEvent* event, void* data) {
+    auto* shown = static_cast<std::vector<std::string>*>(data);
+    if (event->detail1 == 1 && event->source != nullptr) {
+        GError* error = nullptr;
+        const std::string role = taken(atspi_accessible_get_role_name(event->source, &error), error);
+        const std::string name = taken(atspi_accessible_get_name(event->source, &error), error);
+        shown->push_back("[" + role + "] " + name);
+    }
+    g_boxed_free(ATSPI_TYPE_EVENT, event);
+}
+
+} // namespace
+
+ShowingEvents::ShowingEvents() {
+    AtspiEventListener* listener = atspi_event_listener_new(noteShowing, &shown_, nullptr);
+    GError* error = nullptr;
+    if (atspi_event_listener_register(listener, "object:state-changed:showing", &error) && error == nullptr)
+        listener_ = listener;
+    else
+        g_object_unref(listener);
+    g_clear_error(&error);
+}
+
+ShowingEvents::~ShowingEvents() {
+    if (listener_ == nullptr)
+        return;
+    auto* listener = static_cast<AtspiEventListener*>(listener_);
+    GError* error = nullptr;
+    atspi_event_listener_deregister(listener, "object:state-changed:showing", &error);
+    g_clear_error(&error);
+    g_object_unref(listener);
 }
 
 std::optional<AccessibleElement> AccessibilityBus::application(int pid) const {

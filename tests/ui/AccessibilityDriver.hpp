@@ -39,6 +39,11 @@ public:
     bool showing() const;
     bool enabled() const;
     bool checked() const;
+    // Chosen among its siblings, as the page tab whose page shows.
+    bool selected() const;
+    bool readOnly() const;
+    // Offers the text interface, through which a screen reader reads what it shows.
+    bool hasText() const;
     // Has the keyboard focus.
     bool focused() const;
     // Can take the keyboard focus.
@@ -52,6 +57,7 @@ public:
     std::optional<std::pair<int, int>> centre() const;
 
     std::vector<AccessibleElement> children() const;
+    std::optional<AccessibleElement> parent() const;
     // The first element below this one (itself included) that matches, depth first.
     std::optional<AccessibleElement> find(const AccessibleQuery& query) const;
     std::vector<AccessibleElement> findAll(const AccessibleQuery& query) const;
@@ -88,6 +94,25 @@ public:
 
 private:
     bool connected_ = false;
+};
+
+// What the program tells a listening screen reader: the "showing" changes it reports, each as
+// the role and name of the element that came to show, from the moment this listens on. The
+// events arrive while this program runs its events.
+class ShowingEvents {
+public:
+    ShowingEvents();
+    ~ShowingEvents();
+    ShowingEvents(const ShowingEvents&) = delete;
+    ShowingEvents& operator=(const ShowingEvents&) = delete;
+
+    bool listening() const { return listener_ != nullptr; }
+    // "[role] name" of each element that came to show, oldest first.
+    const std::vector<std::string>& shown() const { return shown_; }
+
+private:
+    void* listener_ = nullptr; // an AtspiEventListener
+    std::vector<std::string> shown_;
 };
 
 } // namespace nuvel::test

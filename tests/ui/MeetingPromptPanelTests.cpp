@@ -212,11 +212,14 @@ TEST_F(MeetingPrompt, LongTextsAreCutAndThePanelSitsInTheTopCornerWithoutTakingF
         QWidget* window = prompt.panel();
         ASSERT_TRUE(window);
         queue.advance(MeetingPromptPanel::fadeInSeconds);
-        // The alert is raised on an element that reads the prompt whole, though it is shown cut.
-        auto* announcement = find<QWidget>("meeting-prompt-announcement");
-        ASSERT_TRUE(announcement);
-        EXPECT_EQ(announcement->accessibleName(), content.title + ". " + content.detail);
-        EXPECT_TRUE(announcement->size().isEmpty());
+        // A screen reader hears a notification, its title and its whole detail, though the
+        // detail is shown cut.
+        QAccessibleInterface* told = QAccessible::queryAccessibleInterface(window);
+        ASSERT_TRUE(told);
+        EXPECT_EQ(told->role(), QAccessible::Notification);
+        EXPECT_EQ(told->text(QAccessible::Name), content.title);
+        EXPECT_EQ(told->text(QAccessible::Description), content.detail);
+        EXPECT_NE(find<QLabel>("meeting-prompt-detail")->text(), content.detail);
 
         EXPECT_EQ(QApplication::activeWindow(), &front);
         EXPECT_TRUE(window->windowFlags() & Qt::WindowDoesNotAcceptFocus);

@@ -69,9 +69,19 @@ TEST(SegmentedControl, EveryWayOfChoosingASegmentReportsItOnceAndTheProgramsOwnS
          0},
         {"a press that slides off", [](SegmentedControl&, QAbstractButton* b) { slideOff(b); }, {}, 0},
         {"the space key", [](SegmentedControl&, QAbstractButton* b) { space(b); }, {1}, 1},
-        {"an assistive toggle",
-         [](SegmentedControl&, QAbstractButton* b) {
-             accessibleAction(b, QAccessibleActionInterface::toggleAction());
+        // A screen reader sees page tabs, the chosen one selected, and presses one.
+        {"an assistive press",
+         [](SegmentedControl& c, QAbstractButton* b) {
+             QAccessibleInterface* row = QAccessible::queryAccessibleInterface(&c);
+             QAccessibleInterface* first =
+                 QAccessible::queryAccessibleInterface(c.findChildren<QAbstractButton*>().at(0));
+             ASSERT_TRUE(row && first);
+             EXPECT_EQ(row->role(), QAccessible::PageTabList);
+             EXPECT_EQ(first->role(), QAccessible::PageTab);
+             EXPECT_TRUE(first->state().selected);
+             EXPECT_EQ(first->text(QAccessible::Name), "On this computer");
+             accessibleAction(b, QAccessibleActionInterface::pressAction());
+             EXPECT_FALSE(first->state().selected);
          },
          {1},
          1},
@@ -79,10 +89,10 @@ TEST(SegmentedControl, EveryWayOfChoosingASegmentReportsItOnceAndTheProgramsOwnS
          [](SegmentedControl& c, QAbstractButton*) { c.setSelectedSegment(1); },
          {},
          1},
-        {"a press that slides off, then an assistive toggle, then a click on the segment it chose",
+        {"a press that slides off, then an assistive press, then a click on the segment it chose",
          [](SegmentedControl&, QAbstractButton* b) {
              slideOff(b);
-             accessibleAction(b, QAccessibleActionInterface::toggleAction());
+             accessibleAction(b, QAccessibleActionInterface::pressAction());
              QCoreApplication::processEvents();
              click(b);
          },

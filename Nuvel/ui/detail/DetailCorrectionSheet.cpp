@@ -3,6 +3,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/detail/DetailSheetViews.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
 #include <QComboBox>
@@ -31,8 +32,10 @@ void DetailCorrectionSheet::ensureControls() {
         status_->setTextFormat(Qt::PlainText); // it quotes another editor's words
         status_->setWordWrap(true);
     }
-    if (speakerPicker_ == nullptr)
+    if (speakerPicker_ == nullptr) {
         speakerPicker_ = new QComboBox;
+        nameChoice(speakerPicker_, localized("Speaker"));
+    }
 }
 
 void DetailCorrectionSheet::putBackControls() {

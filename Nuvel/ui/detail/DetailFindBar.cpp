@@ -2,6 +2,7 @@
 
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 
 #include <QLineEdit>
 
@@ -13,6 +14,7 @@ QLineEdit* DetailFindBar::build(MeetingDetailController& owner) {
     field_->setAccessibleName(localized("Find in this meeting"));
     field_->setObjectName(QStringLiteral("meeting-detail-search"));
     field_->setClearButtonEnabled(true);
+    nameClearButton(field_, localized("Clear search"));
     field_->setMinimumWidth(120);
     field_->setMaximumWidth(220);
     QObject::connect(field_, &QLineEdit::returnPressed, &owner, &MeetingDetailController::findNext);

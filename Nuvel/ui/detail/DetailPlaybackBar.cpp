@@ -4,6 +4,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/detail/DetailViewMakers.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 
 #include <QApplication>
 #include <QComboBox>
@@ -47,7 +48,7 @@ void DetailPlaybackBar::build(MeetingDetailController& owner) {
         speed_->addItem(QString::fromUtf8(title.data(), qsizetype(title.size())));
     speed_->setCurrentIndex(meetingdetail::defaultSpeedIndex);
     speed_->setFrame(false);
-    speed_->setAccessibleName(localized("Playback speed"));
+    nameChoice(speed_, localized("Playback speed"));
     speed_->setObjectName(QStringLiteral("meeting-detail-speed"));
     speed_->setLayoutDirection(Qt::LeftToRight);
     QObject::connect(speed_, &QComboBox::activated, self, &MeetingDetailController::changeSpeed);
@@ -70,7 +71,7 @@ void DetailPlaybackBar::build(MeetingDetailController& owner) {
     separator_->setFrameShape(QFrame::HLine);
     separator_->setFrameShadow(QFrame::Sunken);
     audioStatus_ = smallLabel(true);
-    audioStatus_->setAccessibleName(localized("Audio availability"));
+    markAsReadout(audioStatus_, localized("Audio availability"));
     audioStatus_->setObjectName(QStringLiteral("meeting-detail-audio-status"));
 }
 

@@ -4,6 +4,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/detail/DetailSheetViews.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -118,6 +119,9 @@ void DetailSharingSheets::showSharing(QWidget* root, const std::optional<std::st
     QWidget* content = sharingContent(*shown, pendingLinkURL);
     auto* scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
+    // The sheet's controls take the keyboard, and the area scrolls to the one that has it; the
+    // area itself is no Tab stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(content);
@@ -207,7 +211,7 @@ QWidget* DetailSharingSheets::sharingContent(const MeetingDetailSnapshot& opened
         430));
     auto* expiry = new QComboBox;
     expiry->addItems({localized("Expires in 7 days"), localized("Expires in 30 days")});
-    expiry->setAccessibleName(localized("Share link expiry"));
+    nameChoice(expiry, localized("Share link expiry"));
     expiry->setObjectName(QStringLiteral("meeting-sharing-link-expiry"));
     auto* audio = new QCheckBox(localized("Include retained audio in this link"));
     audio->setObjectName(QStringLiteral("meeting-sharing-link-audio"));

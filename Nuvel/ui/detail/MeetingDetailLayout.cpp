@@ -6,6 +6,7 @@
 #include "Nuvel/ui/detail/DetailViewMakers.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
@@ -59,11 +60,11 @@ void MeetingDetailController::loadView() {
     titleFont.setWeight(QFont::DemiBold);
     titleLabel_->setFont(titleFont);
     titleLabel_->setWordWrap(true);
-    titleLabel_->setAccessibleName(localized("Meeting title"));
+    markAsReadout(titleLabel_, localized("Meeting title"));
     titleLabel_->setObjectName(QStringLiteral("meeting-detail-title"));
     subtitleLabel_ = smallLabel(true);
     statusLabel_ = smallLabel(true);
-    statusLabel_->setAccessibleName(localized("Meeting status"));
+    markAsReadout(statusLabel_, localized("Meeting status"));
     statusLabel_->setObjectName(QStringLiteral("meeting-detail-status"));
 
     QLineEdit* search = find_.build(*this);
@@ -76,7 +77,7 @@ void MeetingDetailController::loadView() {
     layerPopup_ = new QComboBox;
     layerPopup_->addItems({localized("Corrected transcript"), localized("Original transcript")});
     layerPopup_->setFrame(false);
-    layerPopup_->setAccessibleName(localized("Transcript version"));
+    nameChoice(layerPopup_, localized("Transcript version"));
     layerPopup_->setObjectName(QStringLiteral("meeting-detail-layer-popup"));
     layerPopup_->hide();
     connect(layerPopup_, &QComboBox::activated, this, &MeetingDetailController::chooseTranscriptLayer);

@@ -1,6 +1,7 @@
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
 
 #include "Nuvel/ui/common/MainActorEntry.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 
 #include <QHelpEvent>
 #include <QScrollBar>
@@ -110,6 +111,7 @@ void configureReadingView(ReadableTextView* view, const QString& accessibleName)
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setAccessibleName(accessibleName);
+    markAsReadingText(view);
 }
 
 } // namespace nuvel

@@ -10,6 +10,7 @@
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/library/AudioDropSplitter.hpp"
 #include "Nuvel/ui/library/LibrarySidebar.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 #include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
@@ -156,7 +157,7 @@ void LibraryController::buildSidebar() {
 
     workspacePicker_ = new QComboBox;
     workspacePicker_->setObjectName(QStringLiteral("library-workspace"));
-    workspacePicker_->setAccessibleName(localized("Workspace"));
+    nameChoice(workspacePicker_, localized("Workspace"));
     connect(workspacePicker_, &QComboBox::activated, this, &LibraryController::workspaceChanged);
 
     librarySearch_ = new QLineEdit;
@@ -165,6 +166,7 @@ void LibraryController::buildSidebar() {
     // A screen reader does not read the placeholder as the field's name.
     librarySearch_->setAccessibleName(librarySearch_->placeholderText());
     librarySearch_->setClearButtonEnabled(true);
+    nameClearButton(librarySearch_, localized("Clear search"));
     connect(librarySearch_, &QLineEdit::textChanged, this, &LibraryController::searchLibrary);
 
     upcoming_ = new QWidget;
@@ -325,6 +327,9 @@ void LibraryController::populateToolbar(QToolBar* toolbar) {
     toggleSidebar_->setObjectName(QStringLiteral("toggle-sidebar"));
     toggleSidebar_->setIcon(QIcon(QStringLiteral(":/icons/sidebar.left.svg")));
     toggleSidebar_->setToolTip(localized("Toggle sidebar"));
+    // No menu command does what it does: the keyboard reaches the button itself.
+    if (QWidget* button = toolbar->widgetForAction(toggleSidebar_))
+        button->setFocusPolicy(Qt::TabFocus);
     connect(toggleSidebar_.data(), &QAction::triggered, this, [this] {
         NUVEL_MAIN_ACTOR_ENTRY();
         sidebar_->setVisible(!sidebar_->isVisible());

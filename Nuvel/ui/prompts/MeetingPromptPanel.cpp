@@ -3,6 +3,7 @@
 #include "Nuvel/model/cloud/ContinuousSleep.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/prompts/PromptWindow.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 #include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
@@ -10,7 +11,6 @@
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Time.hpp"
 
-#include <QAccessible>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -104,12 +104,9 @@ void MeetingPromptPanel::show(const Content& content, double dismissAfter) {
     PromptWindow* window = build(content);
     place(window);
     panel_ = window;
+    // Shown, the window tells a screen reader that a notification came, which it reads out: its
+    // name is the prompt's title and its description the whole detail, though it shows cut.
     window->fadeIn(fadeInSeconds);
-    // An alert carries no text of its own: it is raised on an element that reads the whole prompt.
-    if (auto* spoken = window->findChild<QWidget*>(QStringLiteral("meeting-prompt-announcement"))) {
-        QAccessibleEvent announcement(spoken, QAccessible::Alert);
-        QAccessible::updateAccessibility(&announcement);
-    }
 
     dismissAt(continuousNow() + dismissAfter);
 }
@@ -182,6 +179,7 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     window->setObjectName(QStringLiteral("meeting-prompt"));
     window->setAccessibleName(content.title);
     window->setAccessibleDescription(content.detail);
+    markAsNotification(window);
     window->setLayoutDirection(direction);
     window->resize(width, initialHeight);
 
@@ -199,11 +197,6 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     detail->setText(clampedToLines(content.detail, detail->font(), detailWidth, detailLines));
     detail->setAccessibleName(content.detail);
     useSecondaryTextColour(detail);
-    // What an assistive tool reads out when the prompt appears: "title. detail". Takes no room.
-    auto* announcement = new QWidget(window);
-    announcement->setObjectName(QStringLiteral("meeting-prompt-announcement"));
-    announcement->setAccessibleName(content.title + QStringLiteral(". ") + content.detail);
-    announcement->setFixedSize(0, 0);
     for (QLabel* label : {static_cast<QLabel*>(title), detail})
         label->setLayoutDirection(direction);
 

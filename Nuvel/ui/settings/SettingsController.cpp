@@ -3,6 +3,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -22,6 +24,7 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -126,15 +129,24 @@ void SettingsController::build() {
             NUVEL_MAIN_ACTOR_ENTRY();
             select(i, true);
         });
+        auto* button = qobject_cast<QToolButton*>(toolbar_->widgetForAction(item));
+        if (button == nullptr)
+            continue;
         // An assistive tool toggles the section's button, which does not trigger its action.
-        if (auto* button = qobject_cast<QAbstractButton*>(toolbar_->widgetForAction(item)))
-            connect(button, &QAbstractButton::toggled, this, [this, i](bool on) {
-                NUVEL_MAIN_ACTOR_ENTRY();
-                if (on && tabs_->currentIndex() != i)
-                    select(i, true);
-            });
+        connect(button, &QAbstractButton::toggled, this, [this, i](bool on) {
+            NUVEL_MAIN_ACTOR_ENTRY();
+            if (on && tabs_->currentIndex() != i)
+                select(i, true);
+        });
+        button->setAccessibleName(localized(sections()[i]));
+        markAsPageTab(button);
+        button->installEventFilter(this);
+        sectionTabs_.push_back(button);
     }
+    markAsPageTabList(toolbar_);
     window_->addToolBar(Qt::TopToolBarArea, toolbar_);
+    // The section keys and Escape reach the window from whichever control has the keyboard.
+    window_->installEventFilter(this);
 
     // The six pages.
     login_ = makeCheckbox("login", "Launch Nuvel at login", &SettingsController::toggleLogin);
@@ -225,6 +237,7 @@ void SettingsController::build() {
 
     retention_ = new QComboBox;
     retention_->setObjectName(QStringLiteral("retention"));
+    nameChoice(retention_, localized("Server audio retention"));
     retention_->addItem(localized("Choose server audio retention…"));
     connect(retention_, qOverload<int>(&QComboBox::activated), this, [this] {
         NUVEL_MAIN_ACTOR_ENTRY();
@@ -376,6 +389,14 @@ void SettingsController::select(int index, bool animate) {
     tabs_->setCurrentIndex(index);
     if (QAction* item = sectionActions_->actions().value(index))
         item->setChecked(true);
+    // Tab stops at the selected section's tab only; the arrows go to the others. The keyboard on
+    // another section's tab moves with the selection, or Tab would leave the row for good.
+    const bool onTabs =
+        std::find(sectionTabs_.begin(), sectionTabs_.end(), window_->focusWidget()) != sectionTabs_.end();
+    for (std::size_t i = 0; i < sectionTabs_.size(); ++i)
+        sectionTabs_[i]->setFocusPolicy(int(i) == index ? Qt::StrongFocus : Qt::ClickFocus);
+    if (onTabs && std::size_t(index) < sectionTabs_.size())
+        sectionTabs_[std::size_t(index)]->setFocus(Qt::OtherFocusReason);
     window_->setWindowTitle(localized(sections()[index]));
     // The page's height for its column's width: wrapped descriptions take the lines they need.
     QWidget* page = tabs_->widget(index);
@@ -392,6 +413,60 @@ void SettingsController::select(int index, bool animate) {
     window_->setFixedSize(contentWidth, toolbarHeight + pageHeight + 8 + 8);
     if (window_->isVisible())
         window_->move(topLeft);
+}
+
+void SettingsController::chooseFromKeyboard(int index) {
+    const int count = int(sections().size());
+    index = (index % count + count) % count;
+    select(index, true);
+    if (std::size_t(index) < sectionTabs_.size())
+        sectionTabs_[std::size_t(index)]->setFocus(Qt::TabFocusReason);
+}
+
+bool SettingsController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !window_)
+        return QObject::eventFilter(watched, event);
+    NUVEL_MAIN_ACTOR_ENTRY();
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    const int current = selectedSection();
+    if (watched == window_) {
+        // Ctrl+Shift+Tab arrives as Backtab.
+        const bool control = modifiers & Qt::ControlModifier;
+        if (control && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_PageDown)) {
+            chooseFromKeyboard(current + 1);
+            return true;
+        }
+        if (control && (key->key() == Qt::Key_Backtab || key->key() == Qt::Key_PageUp)) {
+            chooseFromKeyboard(current - 1);
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape && modifiers == Qt::NoModifier) {
+            window_->close();
+            return true;
+        }
+        return false;
+    }
+    if (modifiers != Qt::NoModifier)
+        return false;
+    // On a section's tab: the arrows go to the neighbour on that side of the screen.
+    const bool mirrored = static_cast<QWidget*>(watched)->isRightToLeft();
+    switch (key->key()) {
+    case Qt::Key_Right:
+        chooseFromKeyboard(current + (mirrored ? -1 : 1));
+        return true;
+    case Qt::Key_Left:
+        chooseFromKeyboard(current + (mirrored ? 1 : -1));
+        return true;
+    case Qt::Key_Home:
+        chooseFromKeyboard(0);
+        return true;
+    case Qt::Key_End:
+        chooseFromKeyboard(int(sections().size()) - 1);
+        return true;
+    default:
+        return false;
+    }
 }
 
 int SettingsController::selectedSection() const {

@@ -25,8 +25,10 @@ class QComboBox;
 class QLabel;
 
 class QPushButton;
+class QEvent;
 class QStackedWidget;
 class QToolBar;
+class QToolButton;
 class QWidget;
 
 namespace nuvel {
@@ -34,9 +36,12 @@ namespace nuvel {
 class Dialogs;
 
 // The settings window: a toolbar of six sections, each a page of controls in one centred
-// column. It shows what the rest of the application holds and reports the user's choices
-// through its SettingsActions, or writes the user defaults itself. Made once, on the first
-// request to show settings, and kept for the life of the process. Main thread only.
+// column. The toolbar is a row of page tabs for the keyboard too: Tab reaches the selected one,
+// the arrows (Home, End) choose another, Ctrl+Tab and Ctrl+Page Down (with Shift, Page Up) go
+// from section to section anywhere in the window, and Escape closes it. It shows what the rest of the
+// application holds and reports the user's choices through its SettingsActions, or writes the user defaults
+// itself. Made once, on the first request to show settings, and kept for the life of the process. Main thread
+// only.
 class SettingsController final : public QObject, public ShellSettings {
     Q_OBJECT
 public:
@@ -85,8 +90,13 @@ public:
     void checkForUpdates();
     void openWebsite();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void build();
+    // Selects a section chosen with the keyboard and gives its tab the keyboard.
+    void chooseFromKeyboard(int index);
     void addSection(const QString& title, const std::vector<std::vector<QWidget*>>& groups);
     QWidget* descriptionView(QLabel* field, int inset);
     QWidget* indented(QWidget* view, int inset);
@@ -103,6 +113,7 @@ private:
     QStackedWidget* tabs_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QActionGroup* sectionActions_ = nullptr;
+    std::vector<QToolButton*> sectionTabs_;
     std::map<const QWidget*, int> descriptionInsets_;
     QLabel* account_ = nullptr;
     QPushButton* signInButton_ = nullptr;

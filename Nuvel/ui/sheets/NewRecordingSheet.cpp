@@ -9,6 +9,7 @@
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/sheets/RecordingSources.hpp"
 #include "Nuvel/ui/sheets/SourceCheckController.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 
@@ -167,6 +168,7 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
                     localized("Online meeting · selected app + microphone"),
                     localized("All system audio + microphone")});
     mode->setCurrentIndex(suggestedMode(suggestion));
+    nameChoice(mode, localized("Recording mode"));
 
     const std::optional<CalendarMeeting> prefill = prefillMeeting(suggestion);
 
@@ -176,6 +178,7 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
     for (const auto& device : microphones)
         microphone->addItem(QString::fromStdString(device.name));
     microphone->setCurrentIndex(0);
+    nameChoice(microphone, localized("Microphone"));
 
     auto* title = new QLineEdit;
     title->setObjectName(QStringLiteral("new-recording-title"));

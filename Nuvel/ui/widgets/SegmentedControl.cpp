@@ -1,5 +1,7 @@
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -15,11 +17,14 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     group_->setExclusive(true);
+    // Each segment shows its own page: a screen reader hears a list of page tabs.
+    markAsPageTabList(this);
     for (int i = 0; i < labels.size(); ++i) {
         auto* segment = new QToolButton(this);
         segment->setText(labels[i]);
         segment->setAccessibleName(labels[i]);
         segment->setCheckable(true);
+        markAsPageTab(segment);
         segment->setAutoRaise(false);
         segment->setToolButtonStyle(Qt::ToolButtonTextOnly);
         group_->addButton(segment, i);
