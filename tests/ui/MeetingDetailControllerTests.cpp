@@ -311,6 +311,132 @@ TEST_F(DetailScreen, CorrectionSheetAssignsThreeWordsWithTheUnnamedSpeakerLast) 
     EXPECT_EQ(text("meeting-detail-status"), "Select transcript words to correct them.");
 }
 
+// The keyboard alone: the caret put before the second turn's first word, the word selected with
+// Shift and the arrows, the correction command reached by Tab and the More button or by the
+// transcript's own menu, the word retyped and saved with Return. The words saved are the ones
+// selected, whatever the focus went through on the way; the keyboard is back in the transcript
+// once the sheet has closed.
+TEST_F(DetailScreen, TheKeyboardCorrectsTheWordsItSelected) {
+    using Keys = std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>>;
+    const Qt::KeyboardModifiers shift = Qt::ShiftModifier, wordwise = Qt::ControlModifier | Qt::ShiftModifier;
+    // The focused control gets each key, as the window hands it on.
+    const auto type = [](const Keys& keys) {
+        for (const auto& [key, modifiers] : keys) {
+            QWidget* focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            QTest::keyClick(focused, key, modifiers);
+        }
+    };
+    // Presses `key`; the keys `inMenu` go to the menu it opens, from inside the menu's own loop.
+    // The menu's item titles, none when no menu opened.
+    const auto throughMenu = [&](const Keys& key, const Keys& inMenu) {
+        QStringList titles;
+        QTimer::singleShot(0, window.get(), [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr)
+                return;
+            for (QAction* item : menu->actions())
+                if (item->isVisible() && !item->isSeparator())
+                    titles << item->text();
+            for (const auto& [k, modifiers] : inMenu)
+                QTest::keyClick(menu, k, modifiers);
+            if (menu->isVisible())
+                menu->close();
+        });
+        type(key);
+        QApplication::processEvents();
+        return titles;
+    };
+    const auto tabToMore = [&] {
+        for (int tabs = 0; tabs < 40 && !named("meeting-detail-more")->hasFocus(); ++tabs)
+            type({{Qt::Key_Tab, Qt::NoModifier}});
+        return named("meeting-detail-more")->hasFocus();
+    };
+    const QStringList moreMenu{"Correct selection…", "Rename…", "Copy", "Show Info", "Refresh"};
+    const QStringList transcriptMenu{"Copy", "Play selection", "Correct selection…"};
+    const auto times = [](int n, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        return Keys(std::size_t(n), {key, modifiers});
+    };
+    const auto andReturn = [](Keys keys) {
+        keys.emplace_back(Qt::Key_Return, Qt::NoModifier);
+        return keys;
+    };
+    // The first item of the More menu, the third of the transcript's.
+    const Keys firstItem = andReturn(times(1, Qt::Key_Down)), thirdItem = andReturn(times(3, Qt::Key_Down));
+    const struct {
+        const char* name;
+        bool arabic;
+        Keys select;
+        bool byTab;
+        Keys open;
+        Keys inMenu;
+        QStringList menu;
+        QString shown;
+        std::string saved;
+    } cases[] = {
+        {"the word and its space, Tab to More, Space", false, times(1, Qt::Key_Right, wordwise), true,
+         times(1, Qt::Key_Space), firstItem, moreMenu, "Thanks", "correct word w11=Thank you @4"},
+        {"exactly the word, Tab to More, Return", false, times(6, Qt::Key_Right, shift), true,
+         times(1, Qt::Key_Return), firstItem, moreMenu, "Thanks", "correct word w11=Thank you @4"},
+        {"the word, Shift+F10", false, times(1, Qt::Key_Right, wordwise), false, times(1, Qt::Key_F10, shift),
+         thirdItem, transcriptMenu, "Thanks", "correct word w11=Thank you @4"},
+        {"two words, the Menu key", false, times(2, Qt::Key_Right, wordwise), false, times(1, Qt::Key_Menu),
+         thirdItem, transcriptMenu, "Thanks", "correct word w11=Thank you @4"},
+        // Right to left, the next word is on the left.
+        {"Arabic, the word and its space, Tab to More, Space", true, times(1, Qt::Key_Left, wordwise), true,
+         times(1, Qt::Key_Space), firstItem, moreMenu, QString::fromUtf8("شكراً"),
+         "correct word w7=Thank you @4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PreferredLanguagesScope languages(c.arabic ? QStringList{"ar-SA"} : QStringList{"en-US"});
+        makeScreen();
+        const NativeMeetingDocument meeting = longMeeting(c.arabic, 6);
+        renderMeeting(meeting);
+        QApplication::setActiveWindow(window.get());
+        named<SegmentedControl>("meeting-detail-tabs")->setSelectedSegment(1);
+        controller->changeTab();
+        const std::string first = c.arabic ? "w7" : "w11";
+        QTextCursor caret(transcript()->document());
+        caret.setPosition(int(controller->wordRanges().at(first).location));
+        transcript()->setTextCursor(caret);
+        transcript()->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(transcript()->hasFocus());
+        type(c.select);
+        const QString selected = transcript()->textCursor().selectedText();
+        if (c.byTab) {
+            ASSERT_TRUE(tabToMore());
+        }
+        EXPECT_EQ(throughMenu(c.open, c.inMenu), c.menu);
+        ASSERT_NE(controller->correctionSheet(), nullptr) << text("meeting-detail-status").toStdString();
+        EXPECT_EQ(transcript()->textCursor().selectedText(), selected) << "the selection is kept";
+        auto* field = named<QLineEdit>("meeting-correction-draft");
+        EXPECT_EQ(field->text(), c.shown);
+        if (c.byTab) {
+            QApplication::processEvents();
+            QPixmap shot = window->grab();
+            QPainter(&shot).drawPixmap((window->width() - controller->correctionSheet()->width()) / 2, 80,
+                                       controller->correctionSheet()->grab());
+            const auto path = artifactsFolder() / (std::string("meeting-detail-correction-by-keyboard") +
+                                                   (c.arabic ? "-arabic" : "-ltr") + ".png");
+            EXPECT_TRUE(shot.save(QString::fromStdString(path.string()))) << path;
+        }
+        ASSERT_TRUE(field->hasFocus());
+        type({{Qt::Key_A, Qt::ControlModifier}});
+        QTest::keyClicks(field, "Thank you");
+        type(times(1, Qt::Key_Return));
+        EXPECT_EQ(spy.take(), (std::vector<std::string>{c.saved}));
+        controller->finishCorrection(true, false, std::nullopt);
+        QApplication::processEvents();
+        EXPECT_EQ(controller->correctionSheet(), nullptr);
+        // The window's keyboard, which it has again once it is active.
+        QWidget* focused = window->focusWidget();
+        EXPECT_EQ(focused, transcript())
+            << (focused != nullptr ? focused->objectName().toStdString() : "none");
+        QApplication::setActiveWindow(nullptr);
+    }
+}
+
 TEST_F(DetailScreen, CorrectionConflictReloadAndRebaseKeepTheDraft) {
     NativeMeetingDocument meeting = longMeeting(false, 6);
     renderMeeting(meeting);

@@ -31,7 +31,7 @@ QWidget* DetailReadingPanes::build(MeetingDetailController& owner) {
     notes_ = new ReadableTextView;
     transcript_ = new ReadableTextView;
     configureReadingView(notes_, localized("Meeting notes"));
-    configureReadingView(transcript_, localized("Meeting transcript"));
+    configureReadingView(transcript_, localized("Meeting transcript"), false);
     notes_->setObjectName(QStringLiteral("meeting-detail-notes"));
     transcript_->setObjectName(QStringLiteral("meeting-detail-transcript"));
     QObject::connect(notes_, &QTextBrowser::anchorClicked, self,

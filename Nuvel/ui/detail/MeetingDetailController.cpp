@@ -170,6 +170,10 @@ void MeetingDetailController::finishCorrection(bool saved, bool conflict,
     if (correction_.finish(saved, conflict, message, snapshot_->canEdit)) {
         closeCorrectionSheet();
         showStatus(locale_.text("Correction saved. Notes retain their stated source revision."));
+        // The keyboard goes back to the words just corrected, not to wherever the window's
+        // activation would put it.
+        if (isViewLoaded() && panes_.transcript()->isVisibleTo(root_))
+            panes_.transcript()->setFocus(Qt::OtherFocusReason);
     }
     updateEditEnabled();
 }

@@ -3,7 +3,10 @@
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -81,6 +84,17 @@ void ReadableTextView::applyColumn() {
         doc->rootFrame()->setFrameFormat(format);
 }
 
+bool ReadableTextView::event(QEvent* event) {
+    // Some window systems make a menu request of the Menu key besides passing the key on, at the
+    // pointer; the key's own handling below opens the menu once, at the caret.
+    if (event->type() == QEvent::ContextMenu && event->spontaneous() &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+        event->accept();
+        return true;
+    }
+    return QTextBrowser::event(event);
+}
+
 bool ReadableTextView::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
@@ -99,9 +113,28 @@ bool ReadableTextView::viewportEvent(QEvent* event) {
     return QTextBrowser::viewportEvent(event);
 }
 
-void configureReadingView(ReadableTextView* view, const QString& accessibleName) {
+void ReadableTextView::keyPressEvent(QKeyEvent* event) {
+    const bool menuKey = event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier;
+    const bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+    if (menuKey || shiftF10) {
+        // At the caret in the viewport's coordinates, as a click's request is; mid-view when the
+        // caret is scrolled away.
+        QPoint at = cursorRect().center();
+        if (!viewport()->rect().contains(at))
+            at = viewport()->rect().center();
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, at, viewport()->mapToGlobal(at),
+                                  event->modifiers());
+        QCoreApplication::sendEvent(this, &request);
+        event->accept();
+        return;
+    }
+    QTextBrowser::keyPressEvent(event);
+}
+
+void configureReadingView(ReadableTextView* view, const QString& accessibleName, bool links) {
     view->setReadOnly(true);
-    view->setTextInteractionFlags(Qt::TextBrowserInteraction | Qt::TextSelectableByKeyboard);
+    view->setTextInteractionFlags(links ? Qt::TextBrowserInteraction | Qt::TextSelectableByKeyboard
+                                        : Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     QFont font = view->font();
     font.setPointSizeF(14);
     view->setFont(font);
