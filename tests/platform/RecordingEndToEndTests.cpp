@@ -22,6 +22,7 @@
 
 #include <QProcess>
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -187,6 +188,12 @@ public:
             .at("transcript");
     }
 
+    // Who the meeting is shared with and its view-only links.
+    json::Value sharing(const std::string& meetingID) const {
+        return json::parse(
+            api_.send("meetings/" + meetingID + "/sharing", "GET", token_, std::nullopt, false, {}));
+    }
+
 private:
     mutable NuvelAPI api_;
     std::string token_;
@@ -207,18 +214,25 @@ protected:
         bus = std::make_unique<AccessibilityBus>();
         ASSERT_TRUE(bus->connected()) << "the accessibility bus did not start (at-spi2-core)";
         ASSERT_FALSE(standin.origin().empty()) << standin.banner();
-        nuvel = std::make_unique<InstalledNuvel>(standin.origin());
-        desktop = std::make_unique<SignInDesktop>(home, *nuvel, display);
-        ASSERT_FALSE(desktop->registerNuvel());
-        // On the session's bus, where its accessibility bus and keyring are.
-        desktop->environment().insert("DBUS_SESSION_BUS_ADDRESS", sessionBus);
-        desktop->environment().insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        installFor(standin);
+        ASSERT_FALSE(HasFatalFailure());
         vault.remove(KeychainVault::deviceSessionAccount);
         keyboard = std::make_unique<DisplayKeyboard>(display.name().toStdString());
         ASSERT_TRUE(keyboard->connected()) << "the X server has no test extension";
     }
     // The session's keyring outlives the test: it leaves no session behind.
     void TearDown() override { vault.remove(KeychainVault::deviceSessionAccount); }
+
+    // Nuvel installed for `service`, on a desktop that hands its sign-in back to it.
+    void installFor(const StandinProcess& service) {
+        nuvel = std::make_unique<InstalledNuvel>(service.origin());
+        desktop = std::make_unique<SignInDesktop>(home, *nuvel, display);
+        ASSERT_FALSE(desktop->registerNuvel());
+        // On the session's bus, where its accessibility bus and keyring are.
+        desktop->environment().insert("DBUS_SESSION_BUS_ADDRESS",
+                                      qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"));
+        desktop->environment().insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    }
 
     std::unique_ptr<RunningNuvel> start() {
         return std::make_unique<RunningNuvel>(*bus, *nuvel, desktop->environment());
@@ -229,6 +243,35 @@ protected:
         std::vector<unsigned long> found;
         return eventually([&] { return !(found = keyboard->windows(title)).empty(); }, 60000) &&
                keyboard->focus(found.back());
+    }
+
+    // Presses Tab (Shift+Tab `backwards`) until the focus is on `wanted`: "[role] name", or a
+    // name alone, of any role.
+    testing::AssertionResult tabTo(RunningNuvel& app, const std::string& wanted, bool backwards = false) {
+        std::string walked;
+        for (int tabs = 0; tabs < 60; ++tabs) {
+            const std::string now = app.focused();
+            if (now == wanted || (now.ends_with("] " + wanted) && wanted.find(']') == std::string::npos))
+                return testing::AssertionSuccess() << walked;
+            walked += now + " | ";
+            if (!keyboard->type({backwards ? "shift+Tab" : "Tab"}))
+                break;
+            // The focus moves before the next Tab goes.
+            eventually([&] { return app.focused() != now; }, 10000);
+        }
+        return testing::AssertionFailure() << "walked: " << walked << "\n" << app.state();
+    }
+
+    // The keys that type `text` on the server's US layout: letters, digits, spaces and full stops.
+    static std::vector<std::string> keysOf(const std::string& text) {
+        std::vector<std::string> keys;
+        for (const char c : text)
+            keys.push_back(c == ' '   ? std::string("space")
+                           : c == '.' ? std::string("period")
+                           : std::isupper(static_cast<unsigned char>(c))
+                               ? "shift+" + std::string(1, char(std::tolower(static_cast<unsigned char>(c))))
+                               : std::string(1, c));
+        return keys;
     }
 
     QApplication& app_ = application();
@@ -373,22 +416,8 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
     ASSERT_TRUE(app->waitFor({"push button", "Stop and save"})) << app->state();
 
     // Tab to a button of the pane; no control keeps the Tab key (the notes editor passes it on).
-    const auto tabTo = [&](const std::string& wanted) {
-        std::string walked;
-        for (int tabs = 0; tabs < 40; ++tabs) {
-            const std::string now = app->focused();
-            if (now == wanted)
-                return testing::AssertionSuccess() << walked;
-            walked += now + " | ";
-            if (!keyboard->type({"Tab"}))
-                break;
-            // The focus moves before the next Tab goes.
-            eventually([&] { return app->focused() != now; }, 10000);
-        }
-        return testing::AssertionFailure() << "walked: " << walked << "\n" << app->state();
-    };
     ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
-    ASSERT_TRUE(tabTo("[push button] Stop and save"));
+    ASSERT_TRUE(tabTo(*app, "[push button] Stop and save"));
     ASSERT_TRUE(
         app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000));
     ASSERT_TRUE(keyboard->type({"space"}));
@@ -396,7 +425,7 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
     // The pane was rebuilt without "Stop and save": the keyboard stayed in it.
     EXPECT_TRUE(eventually([&] { return app->focusOnDetailSide(); }, 10000)) << app->focused();
     EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-keyboard-after-stop.png"));
-    ASSERT_TRUE(tabTo("[push button] Send to Nuvel"));
+    ASSERT_TRUE(tabTo(*app, "[push button] Send to Nuvel"));
     ASSERT_TRUE(keyboard->type({"space"}));
 
     const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
@@ -407,6 +436,205 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
     ASSERT_TRUE(eventually([&] { return cloud.listed().size() == 1; }, 60000)) << app->state();
     // And again without "Send to Nuvel".
     EXPECT_TRUE(eventually([&] { return app->focusOnDetailSide(); }, 10000)) << app->focused();
+}
+
+// A cloud meeting with the keyboard alone, left to right and then under an Arabic interface: the
+// library's side and the meeting chosen with Tab, Space and the arrows, the transcript shown, a
+// word found with Ctrl+F, corrected through More (Return opens it) and saved with Return; a
+// view-only link made in the sharing sheet, Markdown exported through the Export menu, the
+// meeting deleted. The second time the word is corrected through the transcript's own menu, the
+// Menu key's. Each change reaches the service; after the correction the keyboard is back in
+// the transcript, after the deletion in the list.
+TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
+    StandinProcess seeded({"--seed"});
+    ASSERT_FALSE(seeded.origin().empty()) << seeded.banner();
+    installFor(seeded);
+    ASSERT_FALSE(HasFatalFailure());
+    std::optional<CloudMeetings> cloud;
+    const auto meetingTitled = [&](const std::string& wanted) -> std::string {
+        for (const json::Value& meeting : cloud->listed())
+            if (meeting.at("title") == wanted)
+                return meeting.at("id");
+        return {};
+    };
+    const auto press = [&](RunningNuvel& app, const std::vector<std::string>& keys) {
+        return keyboard->type(keys) ? testing::AssertionSuccess()
+                                    : testing::AssertionFailure() << app.state();
+    };
+    // Tab reaches the chosen segment of a pair, the arrows the other; Space chooses it.
+    const auto choose = [&](RunningNuvel& app, const std::vector<std::string>& pair,
+                            const std::string& wanted) {
+        if (!tabTo(app, pair[0]) && !tabTo(app, pair[1]))
+            return testing::AssertionFailure() << "Tab reaches neither segment\n" << app.state();
+        for (const char* arrow : {"Right", "Left"})
+            if (!app.focused().ends_with("] " + wanted)) {
+                const std::string was = app.focused();
+                keyboard->type({arrow});
+                eventually([&] { return app.focused() != was; }, 5000);
+            }
+        if (!app.focused().ends_with("] " + wanted))
+            return testing::AssertionFailure() << "the arrows went to " << app.focused();
+        return press(app, {"space"});
+    };
+    for (const bool arabic : {false, true}) {
+        SCOPED_TRACE(arabic ? "Arabic" : "left to right");
+        const std::string suffix = arabic ? "-arabic" : "-ltr";
+        // The library window's title: the product's name, in Arabic script under an Arabic interface.
+        const std::string window = arabic ? "نوفل" : "Nuvel";
+        if (arabic)
+            desktop->environment().insert("LANGUAGE", "ar_EG:en_US");
+        auto app = start();
+        if (!arabic) {
+            signIn(*app, *desktop);
+            ASSERT_FALSE(HasFatalFailure());
+            const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
+            ASSERT_TRUE(stored);
+            cloud.emplace(seeded.origin(),
+                          DeviceSession::decode(
+                              std::string_view(reinterpret_cast<const char*>(stored->data()), stored->size()))
+                              .token);
+        }
+        ASSERT_TRUE(app->waitFor({"label", "you@nuvel.test"})) << app->state();
+        ASSERT_TRUE(focusWindow(window)) << app->state();
+
+        // The Nuvel library, its newest meeting opened from the list, its transcript shown.
+        const std::string title = arabic ? "Weekly design sync" : "Beta launch review";
+        const std::string meetingID = meetingTitled(title);
+        ASSERT_FALSE(meetingID.empty()) << cloud->listed().dump();
+        ASSERT_TRUE(choose(*app, {"On this computer", "Nuvel library"}, "Nuvel library"));
+        ASSERT_TRUE(app->waitFor({"list item", title})) << app->state();
+        ASSERT_TRUE(tabTo(*app, "Recordings") || tabTo(*app, title));
+        ASSERT_TRUE(press(*app, {"space"}));
+        ASSERT_TRUE(app->waitFor({"push button", "Export meeting"})) << app->state();
+        ASSERT_TRUE(choose(*app, {"Notes", "Transcript"}, "Transcript"));
+        ASSERT_TRUE(app->waitFor({"", "Meeting transcript"})) << app->state();
+        // Tab goes round the window through named controls that show where the keyboard is:
+        // never the frame the meeting scrolls in, nor the one-pixel divider.
+        if (!arabic) {
+            const std::string first = app->focused();
+            std::string now = first, walk, astray;
+            for (int tabs = 0; tabs < 60 && (tabs == 0 || now != first); ++tabs) {
+                walk += now + " | ";
+                if (now.ends_with("] ") || now.ends_with("] Divider"))
+                    astray += now + " | ";
+                ASSERT_TRUE(press(*app, {"Tab"}));
+                const std::string was = now;
+                eventually([&] { return (now = app->focused()) != was; }, 5000);
+            }
+            EXPECT_EQ(now, first) << walk;
+            EXPECT_EQ(astray, "") << walk;
+        }
+
+        // The word found, then the correction sheet over it.
+        ASSERT_TRUE(press(*app, {"ctrl+f"}));
+        ASSERT_TRUE(eventually([&] { return app->focused().ends_with("] Find in this meeting"); }, 10000))
+            << app->focused();
+        std::vector<std::string> find = keysOf("Thanks");
+        find.push_back("Return");
+        ASSERT_TRUE(press(*app, find));
+        ASSERT_TRUE(tabTo(*app, "Meeting transcript"));
+        if (!arabic) {
+            ASSERT_TRUE(tabTo(*app, "More"));
+            ASSERT_TRUE(press(*app, {"Return"}));
+            ASSERT_TRUE(app->waitFor({"menu item", "Correct selection…"})) << app->state();
+            ASSERT_TRUE(press(*app, {"Down", "Return"}));
+        } else {
+            ASSERT_TRUE(press(*app, {"Menu", "Down", "Down", "Down", "Return"}));
+        }
+        const std::optional<AccessibleElement> sheet = app->waitFor({"dialog", "Correct transcript"});
+        ASSERT_TRUE(sheet) << app->state();
+        const std::optional<AccessibleElement> draft = sheet->find({"text", "Correction draft"});
+        ASSERT_TRUE(draft) << app->state();
+        EXPECT_EQ(draft->text(), "Thanks");
+        ASSERT_TRUE(eventually([&] { return app->focused().ends_with("] Correction draft"); }, 10000))
+            << app->focused();
+        EXPECT_TRUE(display.screenshot(artifactsFolder() / ("e2e-keyboard-correction" + suffix + ".png")));
+        std::vector<std::string> correction = {"ctrl+a"};
+        for (const std::string& key : keysOf(arabic ? "Thank you all" : "Thank you"))
+            correction.push_back(key);
+        correction.push_back("Return");
+        ASSERT_TRUE(press(*app, correction));
+        ASSERT_TRUE(eventually(
+            [&] {
+                const json::Value words = cloud->transcript(meetingID).at("words");
+                return !words.empty() && words.front().at("text") == (arabic ? "Thank you all" : "Thank you");
+            },
+            60000))
+            << cloud->transcript(meetingID).dump() << app->state();
+        ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Correct transcript"}, 0); }, 30000));
+        // With no window manager on this server, the window gets the keyboard back as from one.
+        ASSERT_TRUE(focusWindow(window)) << app->state();
+        EXPECT_TRUE(eventually([&] { return app->focused().ends_with("] Meeting transcript"); }, 10000))
+            << "after the correction the keyboard is at " << app->focused();
+        if (arabic)
+            continue;
+
+        // A view-only link.
+        ASSERT_TRUE(tabTo(*app, "Share…"));
+        ASSERT_TRUE(press(*app, {"space"}));
+        ASSERT_TRUE(app->waitFor({"dialog", "Sharing"})) << app->state();
+        ASSERT_TRUE(tabTo(*app, "Create link"));
+        ASSERT_TRUE(press(*app, {"space"}));
+        EXPECT_TRUE(eventually([&] { return cloud->sharing(meetingID).at("links").size() == 1; }, 60000))
+            << cloud->sharing(meetingID).dump();
+        ASSERT_TRUE(eventually(
+            [&] {
+                return !app->waitFor({"dialog", "Sharing"}, 0);
+            },
+            30000))
+            << app->state();
+        ASSERT_TRUE(focusWindow(window)) << app->state();
+
+        // Markdown through the Export menu, which Return opens.
+        ASSERT_TRUE(tabTo(*app, "Export meeting"));
+        ASSERT_TRUE(press(*app, {"Return"}));
+        ASSERT_TRUE(app->waitFor({"menu item", "Markdown"})) << app->state();
+        ASSERT_TRUE(press(*app, {"Down", "Return"}));
+        const std::optional<AccessibleElement> panel = app->waitFor({"dialog", "Save As"}, 180000);
+        ASSERT_TRUE(panel) << app->state();
+        const std::filesystem::path exported = home.path("home") / "Launch review.md";
+        const std::optional<AccessibleElement> fileName = panel->find({"text", "File name:"});
+        ASSERT_TRUE(fileName && fileName->setText(exported.string())) << app->state();
+        ASSERT_TRUE(eventually([&] { return app->focused().ends_with("] File name:"); }, 10000))
+            << app->focused();
+        ASSERT_TRUE(press(*app, {"Return"}));
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(exported); }, 60000)) << app->state();
+        EXPECT_NE(fileContents(exported).find("Thank you"), std::string::npos) << fileContents(exported);
+        ASSERT_TRUE(eventually(
+            [&] {
+                return !app->waitFor({"dialog", "Save As"}, 0);
+            },
+            30000))
+            << app->state();
+        ASSERT_TRUE(focusWindow(window)) << app->state();
+
+        // Deleted, after the question; the keyboard stays in the list, on the meeting now in its place.
+        ASSERT_TRUE(tabTo(*app, "More"));
+        ASSERT_TRUE(press(*app, {"Return"}));
+        ASSERT_TRUE(app->waitFor({"menu item", "Delete meeting…"})) << app->state();
+        ASSERT_TRUE(press(*app, {"Up", "Return"}));
+        ASSERT_TRUE(app->waitFor({"push button", "Delete meeting"})) << app->state();
+        ASSERT_TRUE(tabTo(*app, "[push button] Delete meeting"));
+        ASSERT_TRUE(press(*app, {"space"}));
+        ASSERT_TRUE(eventually([&] { return meetingTitled(title).empty(); }, 60000))
+            << cloud->listed().dump();
+        ASSERT_TRUE(eventually(
+            [&] {
+                return !app->waitFor({"list item", title}, 0);
+            },
+            30000))
+            << app->state();
+        ASSERT_TRUE(focusWindow(window)) << app->state();
+        EXPECT_TRUE(eventually(
+            [&] {
+                const std::string now = app->focused();
+                return now == "[list] Recordings" || now.starts_with("[list item] ");
+            },
+            10000))
+            << "after the deletion the keyboard is at " << app->focused();
+        ::kill(pid_t(app->process().processId()), SIGTERM);
+        ASSERT_TRUE(app->process().waitForFinished(60000));
+    }
 }
 
 // Every control on screen in each state of the windows has a name a screen reader says and an

@@ -13,13 +13,14 @@
 namespace nuvel {
 
 namespace {
-// The divider: dragged with the mouse as any splitter's, and for someone without one reached
-// with Tab and moved with the arrow keys (Shift for longer steps). While it has the keyboard it
-// widens and takes the highlight colour, since a one-pixel line shows no focus.
+// The divider: dragged with the mouse as any splitter's, and moved with the arrow keys (Shift for
+// longer steps) once it has the keyboard, from a click or an assistive tool's focus. Tab passes
+// it by: a one-pixel line is no place to leave the keyboard. While it has the keyboard it widens
+// and takes the highlight colour.
 class Divider final : public QSplitterHandle {
 public:
     Divider(Qt::Orientation orientation, QSplitter* parent) : QSplitterHandle(orientation, parent) {
-        setFocusPolicy(Qt::TabFocus);
+        setFocusPolicy(Qt::ClickFocus);
         setAccessibleName(localized("Divider"));
     }
 

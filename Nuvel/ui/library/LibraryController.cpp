@@ -278,6 +278,8 @@ void LibraryController::buildDetail() {
     detailScroll_->setObjectName(QStringLiteral("library-detail"));
     detailScroll_->setWidgetResizable(true);
     detailScroll_->setFrameShape(QFrame::NoFrame);
+    // The controls inside take the keyboard; the scrolling frame around them is no Tab stop.
+    detailScroll_->setFocusPolicy(Qt::NoFocus);
     detailScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     detailScroll_->setMinimumWidth(480);
     detailScroll_->setLayoutDirection(preferredLayoutDirection());

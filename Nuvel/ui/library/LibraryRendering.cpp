@@ -96,6 +96,10 @@ void LibraryController::render() {
     renderUpcoming();
 
     const CloudMeetingState& cloud = model_.cloud().state();
+    // The open meeting has closed (deleted, or closed under the user; not reloading, which keeps
+    // it selected): a keyboard that was in it goes to the list, where the next one is chosen,
+    // rather than to whatever the window finds first.
+    const bool meetingGone = cloudVisible_ && lastDocumentID_ && !cloud.document && !cloud.selectedID;
     if (!cloud.document) {
         cloudDetail_.clear();
         lastDocumentID_.reset();
@@ -130,6 +134,11 @@ void LibraryController::render() {
         detail_->addWidget(spinner());
     if (!cloudVisible_ || !cloud.document)
         detail_->addStretch(1);
+    if (!lostFocus_.empty() && meetingGone) {
+        lostFocus_ = {};
+        focusReturns_ = 0;
+        table_->setFocus(Qt::OtherFocusReason);
+    }
     // Once the new controls show, which they do on the next turn of the event loop.
     if (!lostFocus_.empty()) {
         ++focusReturns_;
