@@ -23,6 +23,10 @@ namespace nuvel {
 // sentence with it.
 using CorrectionCompletion = std::function<void(bool saved, bool conflict)>;
 
+// How a guest invitation ended, for the sharing sheet: invited (and the sharing list reloaded),
+// or not; the sheet shows the model's status sentence with a failure.
+using InvitationCompletion = std::function<void(bool invited)>;
+
 // The cloud meeting library the application model owns: configured for the open workspace,
 // reset on sign-out, told whether the network can be reached; the library window reads its
 // state and reports the user's requests to it, the settings window reads and changes the
@@ -94,8 +98,9 @@ public:
     virtual void setSpeed(float speed) = 0;
 
     // Sharing ("share"): invite, revoke a guest's share, create a view-only link (shown once in
-    // `pendingLinkURL`), revoke a link.
-    virtual void updateSharing(MeetingShareRequest request) = 0;
+    // `pendingLinkURL`), revoke a link. An invitation's end goes to `completion`, after the
+    // model's change; a refused launch answers false at once.
+    virtual void updateSharing(MeetingShareRequest request, InvitationCompletion completion) = 0;
     virtual void revokeShare(std::string shareID) = 0;
     virtual void createLink(int days, bool includeAudio) = 0;
     virtual void revokeLink(std::string linkID) = 0;

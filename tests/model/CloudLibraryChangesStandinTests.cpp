@@ -94,7 +94,7 @@ TEST_F(CloudChangesStandin, ACorrectionIsSavedThenAStaleOneConflictsAndAReplayCo
 }
 
 TEST_F(CloudChangesStandin, AGuestALinkARenameAndADeleteReachTheService) {
-    model->updateSharing({"guest", "guest@example.com", "viewer", std::nullopt});
+    model->updateSharing({"guest", "guest@example.com", "viewer", std::nullopt}, {});
     queue.drain();
     EXPECT_EQ(s().message, cloud_sentences::sharingUpdated);
     ASSERT_TRUE(s().sharing);

@@ -81,19 +81,23 @@ TEST(CloudLibrarySharing, EachChangeReportsItsOwnSentence) {
         std::string_view message;
         bool pendingLinkBefore;
         std::optional<std::string> pendingLinkAfter; // "new" for the created link
+        std::optional<bool> invited = std::nullopt;  // how an invitation ended, for the sheet
     };
+    std::optional<bool> invited;
     const std::string fresh = "https://app.getnuvel.com/s/#" + std::string(64, 'a');
-    auto invite = [](CloudMeetingModel& m) {
-        m.updateSharing({"email", "guest@example.com", "viewer", std::nullopt});
+    auto invite = [&invited](CloudMeetingModel& m) {
+        m.updateSharing({"email", "guest@example.com", "viewer", std::nullopt},
+                        [&invited](bool done) { invited = done; });
     };
     auto removeShare = [](CloudMeetingModel& m) { m.revokeShare("sh_1"); };
     auto link = [](CloudMeetingModel& m) { m.createLink(7, false); };
     auto unlink = [](CloudMeetingModel& m) { m.revokeLink("ln_1"); };
     const std::vector<Row> rows = {
-        {"invited", invite, "", sharingUpdated, false, std::nullopt},
+        {"invited", invite, "", sharingUpdated, false, std::nullopt, true},
         {"invited but the list did not reload", invite, "GET /api/meetings/m0/sharing", sharingFailed, false,
-         std::nullopt},
-        {"invitation refused", invite, "POST /api/meetings/m0/shares", sharingFailed, false, std::nullopt},
+         std::nullopt, false},
+        {"invitation refused", invite, "POST /api/meetings/m0/shares", sharingFailed, false, std::nullopt,
+         false},
         {"share revoked: no sentence", removeShare, "", "", false, std::nullopt},
         {"share not revoked", removeShare, "DELETE /api/meetings/m0/shares/sh_1", sharingFailed, false,
          std::nullopt},
@@ -102,7 +106,7 @@ TEST(CloudLibrarySharing, EachChangeReportsItsOwnSentence) {
         // An earlier link still shown is not the link that failed now.
         {"link refused with an earlier one shown", link, "POST /api/meetings/m0/links", linkFailed, true,
          earlier},
-        {"link revoked: the sentence stays", unlink, "", linkCreated, true, std::nullopt},
+        {"link revoked: the sentence offering it goes", unlink, "", "", true, std::nullopt},
         {"link not revoked", unlink, "DELETE /api/meetings/m0/links/ln_1", linkNotRevoked, true, earlier},
         {"renamed: no sentence", [](CloudMeetingModel& m) { m.renameTitle("Plan"); }, "", "", false,
          std::nullopt},
@@ -125,8 +129,10 @@ TEST(CloudLibrarySharing, EachChangeReportsItsOwnSentence) {
         const std::string sharingBefore = listed();
         if (!row.failing.empty())
             o.h.service->fail(row.failing, 500);
+        invited.reset();
         row.act(*o.h.model);
         o.h.queue.drain();
+        EXPECT_EQ(invited, row.invited);
         EXPECT_EQ(o.h.s().message, row.message);
         EXPECT_EQ(o.h.s().pendingLinkURL, row.pendingLinkAfter);
         EXPECT_EQ(o.h.s().selectedID, std::optional<std::string>("m0"));
@@ -218,7 +224,7 @@ TEST(CloudLibrarySharing, ADeleteIsAskedFirstAndClosesTheMeetingEvenAfterAnother
 TEST(CloudLibrarySharing, NothingStartsWithoutTheRightOrTheLeaseAndAccessErrorsTakeOver) {
     using namespace cloud_sentences;
     auto everything = [](CloudMeetingModel& m) {
-        m.updateSharing({"email", "guest@example.com", "viewer", std::nullopt});
+        m.updateSharing({"email", "guest@example.com", "viewer", std::nullopt}, {});
         m.revokeShare("sh_1");
         m.createLink(7, false);
         m.revokeLink("ln_1");

@@ -72,8 +72,9 @@ public:
         calls.push_back(position ? "play " + std::to_string(*position) : "play");
     }
     void setSpeed(float speed) override { calls.push_back("setSpeed " + std::to_string(speed).substr(0, 3)); }
-    void updateSharing(MeetingShareRequest request) override {
+    void updateSharing(MeetingShareRequest request, InvitationCompletion completion) override {
         calls.push_back("updateSharing " + request.kind + " " + request.email.value_or(""));
+        invitations.push_back(std::move(completion));
     }
     void revokeShare(std::string id) override { calls.push_back("revokeShare " + id); }
     void createLink(int days, bool audio) override {
@@ -87,6 +88,7 @@ public:
 
     CloudMeetingState shown;
     std::vector<CorrectionCompletion> completions;
+    std::vector<InvitationCompletion> invitations;
     bool leaseValid = false;
 
     std::function<void()> onChange, onPlaybackTick;

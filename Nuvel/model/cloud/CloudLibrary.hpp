@@ -94,7 +94,9 @@ public:
     }
     void setSpeed(float speed) override { playback_.setSpeed(speed); }
 
-    void updateSharing(MeetingShareRequest request) override { sharing_.updateSharing(std::move(request)); }
+    void updateSharing(MeetingShareRequest request, InvitationCompletion completion) override {
+        sharing_.updateSharing(std::move(request), std::move(completion));
+    }
     void revokeShare(std::string shareID) override { sharing_.revokeShare(std::move(shareID)); }
     void createLink(int days, bool includeAudio) override { sharing_.createLink(days, includeAudio); }
     void revokeLink(std::string linkID) override { sharing_.revokeLink(std::move(linkID)); }

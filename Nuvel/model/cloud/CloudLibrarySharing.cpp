@@ -15,7 +15,12 @@ namespace nuvel {
 
 namespace {
 constexpr std::size_t longestTitle = 200;
+
+void complete(const InvitationCompletion& completion, bool invited) {
+    if (completion)
+        completion(invited);
 }
+} // namespace
 
 CloudLibrarySharing::CloudLibrarySharing(CloudLibraryContext& context, CloudLibrarySteps& steps)
     : ctx_(context), steps_(steps),
@@ -45,12 +50,15 @@ Task<void> CloudLibrarySharing::changeFailed(AnchorRef anchor, std::string meeti
 
 // ---- Shares ----
 
-void CloudLibrarySharing::updateSharing(MeetingShareRequest request) {
+void CloudLibrarySharing::updateSharing(MeetingShareRequest request, InvitationCompletion completion) {
     ctx_.requireMain("CloudLibrary::updateSharing");
-    if (!mayChange("share"))
+    if (!mayChange("share")) {
+        complete(completion, false);
         return;
-    spawn(*ctx_.deps.mainQueue, shareChange(anchor_, ctx_.state.generation, *ctx_.state.selectedID,
-                                            *ctx_.state.session, std::move(request), std::nullopt));
+    }
+    spawn(*ctx_.deps.mainQueue,
+          shareChange(anchor_, ctx_.state.generation, *ctx_.state.selectedID, *ctx_.state.session,
+                      std::move(request), std::nullopt, std::move(completion)));
 }
 
 void CloudLibrarySharing::revokeShare(std::string shareID) {
@@ -58,12 +66,13 @@ void CloudLibrarySharing::revokeShare(std::string shareID) {
     if (!mayChange("share"))
         return;
     spawn(*ctx_.deps.mainQueue, shareChange(anchor_, ctx_.state.generation, *ctx_.state.selectedID,
-                                            *ctx_.state.session, std::nullopt, std::move(shareID)));
+                                            *ctx_.state.session, std::nullopt, std::move(shareID), {}));
 }
 
 Task<void> CloudLibrarySharing::shareChange(AnchorRef anchor, Uuid generation, std::string meetingID,
                                             DeviceSession session, std::optional<MeetingShareRequest> invite,
-                                            std::optional<std::string> shareID) {
+                                            std::optional<std::string> shareID,
+                                            InvitationCompletion completion) {
     CloudLibrarySharing* self = anchor->part;
     if (!self)
         co_return;
@@ -78,16 +87,20 @@ Task<void> CloudLibrarySharing::shareChange(AnchorRef anchor, Uuid generation, s
     };
     Outcome<MeetingSharingDocument> sharing = co_await attemptOn(self->ctx_.actors(), change);
     self = showing(anchor, generation, meetingID);
-    if (!self)
+    if (!self) {
+        complete(completion, false);
         co_return;
+    }
     if (sharing.failed()) {
         co_await changeFailed(anchor, meetingID, sharing, std::string(cloud_sentences::sharingFailed));
+        complete(completion, false);
         co_return;
     }
     self->ctx_.state.sharing = std::move(sharing.value());
     if (invite)
         self->ctx_.state.message = self->ctx_.localized(cloud_sentences::sharingUpdated);
     self->ctx_.notify();
+    complete(completion, true);
 }
 
 // ---- View-only links ----
@@ -210,6 +223,10 @@ Task<void> CloudLibrarySharing::linkRevocation(AnchorRef anchor, Uuid generation
         if (!self)
             co_return;
         self->ctx_.state.pendingLinkURL.reset();
+        // The sentences that offer the new link for copying are no longer true once it is gone.
+        for (std::string_view offer : {cloud_sentences::linkCreated, cloud_sentences::linkListNotRefreshed})
+            if (self->ctx_.state.message == self->ctx_.localized(offer))
+                self->ctx_.state.message.clear();
         failure = co_await reloadSharing(anchor, generation, meetingID, token, std::nullopt);
         if (!failure.failed())
             co_return;

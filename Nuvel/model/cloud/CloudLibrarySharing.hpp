@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Nuvel/model/CloudMeetingModel.hpp"
 #include "Nuvel/model/cloud/CloudLibraryContext.hpp"
 #include "NuvelKit/meetings/MeetingSharing.hpp"
 #include "NuvelKit/service/DeviceSession.hpp"
@@ -28,7 +29,7 @@ public:
     void detach() { anchor_->part = nullptr; }
 
     // See CloudMeetingModel::updateSharing ... confirmDelete.
-    void updateSharing(MeetingShareRequest request);
+    void updateSharing(MeetingShareRequest request, InvitationCompletion completion);
     void revokeShare(std::string shareID);
     void createLink(int days, bool includeAudio);
     void revokeLink(std::string linkID);
@@ -52,7 +53,7 @@ private:
                                    std::string sentence);
     static Task<void> shareChange(AnchorRef anchor, Uuid generation, std::string meetingID,
                                   DeviceSession session, std::optional<MeetingShareRequest> invite,
-                                  std::optional<std::string> shareID);
+                                  std::optional<std::string> shareID, InvitationCompletion completion);
     // After a change of the open meeting's links: loads its sharing again and shows it, with
     // `sentence` when given. A failed reload comes back; a meeting no longer shown takes nothing.
     static Task<Failure> reloadSharing(AnchorRef anchor, Uuid generation, std::string meetingID,

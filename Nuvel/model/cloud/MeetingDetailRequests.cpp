@@ -17,9 +17,11 @@ Task<void> retryPending(CloudMeetingModel* cloud, std::string meetingID, Meeting
 
 MeetingDetailRequests::MeetingDetailRequests(CloudMeetingModel& cloud, MainQueue& queue,
                                              std::function<void()> stopLocalPlayback,
-                                             CorrectionResult showCorrectionResult)
+                                             CorrectionResult showCorrectionResult,
+                                             InvitationResult showInvitationResult)
     : cloud_(cloud), queue_(queue), stopLocalPlayback_(std::move(stopLocalPlayback)),
-      showCorrectionResult_(std::move(showCorrectionResult)), alive_(std::make_shared<Alive>(Alive{this})) {}
+      showCorrectionResult_(std::move(showCorrectionResult)),
+      showInvitationResult_(std::move(showInvitationResult)), alive_(std::make_shared<Alive>(Alive{this})) {}
 
 MeetingDetailRequests::~MeetingDetailRequests() {
     alive_->requests = nullptr;
@@ -77,7 +79,12 @@ void MeetingDetailRequests::exportMeeting(std::string_view format, const std::st
 }
 
 void MeetingDetailRequests::createShare(MeetingShareRequest request) {
-    cloud_.updateSharing(std::move(request));
+    cloud_.updateSharing(std::move(request), [alive = alive_](bool invited) {
+        MeetingDetailRequests* self = alive->requests;
+        if (!self || !self->showInvitationResult_)
+            return;
+        self->showInvitationResult_(invited, self->cloud_.state().message);
+    });
 }
 
 void MeetingDetailRequests::revokeShare(std::string shareID) {

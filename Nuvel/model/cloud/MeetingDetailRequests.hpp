@@ -16,20 +16,23 @@ namespace nuvel {
 // How a correction ended, as the detail screen shows it: the two flags and the library's status
 // sentence at that moment.
 using CorrectionResult = std::function<void(bool saved, bool conflict, const std::string& message)>;
+// How a guest invitation ended, as the sharing sheet shows it: the flag and the library's status
+// sentence at that moment.
+using InvitationResult = std::function<void(bool invited, const std::string& message)>;
 
 // What the meeting detail screen asks for, turned into calls of the cloud meeting library. The
 // library window owns one beside its detail screen and wires each of the screen's requests to the
 // member of the same name. Everything runs on the main queue.
 //
-// A correction's outcome comes back through `showCorrectionResult`, never after this object is
-// gone.
+// A correction's outcome comes back through `showCorrectionResult`, an invitation's through
+// `showInvitationResult`, never after this object is gone.
 class MeetingDetailRequests {
 public:
     // `stopLocalPlayback` ends the playback of a local recording (the application model's);
-    // `showCorrectionResult` finishes the correction sheet. The cloud library and the queue
-    // outlive this object.
+    // `showCorrectionResult` finishes the correction sheet and `showInvitationResult` the
+    // invitation of the sharing sheet. The cloud library and the queue outlive this object.
     MeetingDetailRequests(CloudMeetingModel& cloud, MainQueue& queue, std::function<void()> stopLocalPlayback,
-                          CorrectionResult showCorrectionResult);
+                          CorrectionResult showCorrectionResult, InvitationResult showInvitationResult = {});
     ~MeetingDetailRequests();
     MeetingDetailRequests(const MeetingDetailRequests&) = delete;
     MeetingDetailRequests& operator=(const MeetingDetailRequests&) = delete;
@@ -74,6 +77,7 @@ private:
     MainQueue& queue_;
     std::function<void()> stopLocalPlayback_;
     CorrectionResult showCorrectionResult_;
+    InvitationResult showInvitationResult_;
     std::shared_ptr<Alive> alive_;
 };
 

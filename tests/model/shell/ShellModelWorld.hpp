@@ -65,11 +65,11 @@ struct ShellModelWorld {
     MemoryDefaultsStore defaults;
     std::shared_ptr<AppModel> model;
 
-    // `signedIn`: a device session waits in the keyring, so the model's start opens its store.
-    explicit ShellModelWorld(bool signedIn = true) {
+    // `signedIn`: a device session of the account with that e-mail address waits in the keyring,
+    // so the model's start opens its store.
+    explicit ShellModelWorld(bool signedIn = true, const std::string& email = "ada@example.com") {
         if (signedIn) {
-            const DeviceSession session{"token-1",
-                                        DeviceAccount{"acc_1", "ada@example.com", std::string("Ada")}};
+            const DeviceSession session{"token-1", DeviceAccount{"acc_1", email, std::string("Ada")}};
             const std::string text = session.encode();
             keyring->add(AppModel::keychainService, KeychainVault::deviceSessionAccount,
                          ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
@@ -109,7 +109,9 @@ struct ShellModelWorld {
         }
         void play(std::optional<std::int64_t>) override {}
         void setSpeed(float) override {}
-        void updateSharing(MeetingShareRequest) override {}
+        void updateSharing(MeetingShareRequest, InvitationCompletion completion) override {
+            completion(false);
+        }
         void revokeShare(std::string) override {}
         void createLink(int, bool) override {}
         void revokeLink(std::string) override {}
