@@ -4,10 +4,13 @@
 #include "tests/capture/AudioTestFiles.hpp"
 #include "tests/ui/SheetFakes.hpp"
 
+#include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -156,7 +159,8 @@ TEST(AudioImport, TheOpenPanelOffersAudioAndMovieFilesInOneFilter) {
         EXPECT_FALSE(filter.contains(QString(" ") + pattern + " ")) << pattern;
 }
 
-// A drop on the library window leads to the same question as a chosen file.
+// A drop on the library window leads to the same question as a chosen file, wherever on the
+// window it lands; the notes editor takes text only.
 TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
     struct Case {
         const char* name;
@@ -165,6 +169,14 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
         int urls;
         bool asked;
         std::string message;
+        const char* onto = nullptr; // the widget under the drop; the window when none
+        QString text = {};          // what the drag carries besides its files
+        bool cloudSide = false;     // the window shows the Nuvel library
+    };
+    const auto saved = [](ImportFixture& f) {
+        f.world.record(1, "Standup");
+        f.world.model->stopRecording();
+        f.world.queue.drain();
     };
     const std::vector<Case> cases = {
         {"one file", true, {}, 1, true, "Saved on this Mac. Send to Nuvel when you are ready."},
@@ -182,6 +194,21 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
          1,
          false,
          "Sign-in could not finish. Please try again."},
+        {"on the notes editor of a saved recording", true, saved, 1, true,
+         "Saved on this Mac. Send to Nuvel when you are ready.", "local-notes-editor", "file path"},
+        {"two files on the notes editor: not taken, nothing written", true, saved, 2, false, "",
+         "local-notes-editor"},
+        {"on the library's search field",
+         true,
+         {},
+         1,
+         true,
+         "Saved on this Mac. Send to Nuvel when you are ready.",
+         "library-search",
+         "file path",
+         true},
+        {"text on the notes editor: written there", true, saved, 0, false, "", "local-notes-editor",
+         "Agenda"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,17 +221,38 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
         QList<QUrl> urls;
         for (int i = 0; i < c.urls; ++i)
             urls.push_back(QUrl::fromLocalFile(QString::fromStdString(f.tone().string())));
-        data.setUrls(urls);
+        if (!urls.isEmpty())
+            data.setUrls(urls);
+        if (!c.text.isEmpty())
+            data.setText(c.text);
         QWidget* view = library.view();
+        if (c.cloudSide)
+            library.locationChanged(1);
+        auto* notes = view->findChild<QPlainTextEdit*>("local-notes-editor");
+        QWidget* onto = view;
+        if (c.onto != nullptr) {
+            onto = view->findChild<QWidget*>(c.onto);
+            ASSERT_NE(onto, nullptr) << c.onto;
+            if (auto* scrolled = qobject_cast<QAbstractScrollArea*>(onto))
+                onto = scrolled->viewport(); // where a drop on a text view lands
+        }
+        const QString notesBefore = notes != nullptr ? notes->toPlainText() : QString();
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(view, &enter);
-        EXPECT_EQ(enter.isAccepted(), c.urls == 1);
+        QCoreApplication::sendEvent(onto, &enter);
+        EXPECT_EQ(enter.isAccepted(), c.urls == 1 || (c.urls == 0 && !c.text.isEmpty()));
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(view, &drop);
+        QCoreApplication::sendEvent(onto, &drop);
+        if (notes != nullptr) {
+            EXPECT_EQ(notes->toPlainText(), c.urls == 0 ? notesBefore + c.text : notesBefore)
+                << "the notes editor takes text only";
+        }
+        if (auto* field = qobject_cast<QLineEdit*>(onto)) {
+            EXPECT_EQ(field->text(), "") << "no path typed into a field";
+        }
         EXPECT_TRUE(f.world.dialogs.asked.empty()) << "nothing is asked inside the drop";
         QCoreApplication::sendPostedEvents();
         f.world.queue.drain();
-        EXPECT_EQ(f.world.dialogs.asked.size(), c.asked ? 1u : 0u);
+        ASSERT_EQ(f.world.dialogs.asked.size(), c.asked ? 1u : 0u);
         if (c.asked) {
             EXPECT_EQ(f.world.dialogs.asked[0].message, question);
         }

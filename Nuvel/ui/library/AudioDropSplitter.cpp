@@ -3,12 +3,14 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QUrl>
+#include <algorithm>
 
 namespace nuvel {
 
@@ -62,6 +64,9 @@ AudioDropSplitter::AudioDropSplitter(QWidget* parent) : QSplitter(Qt::Horizontal
     setAcceptDrops(true);
     setHandleWidth(1);
     setChildrenCollapsible(false);
+    // A drag reaches the widget under it first: the split sees it there, before any field does.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->installEventFilter(this);
 }
 
 QSplitterHandle* AudioDropSplitter::createHandle() {
@@ -93,6 +98,28 @@ bool takeAsCopy(QDropEvent* event, const QMimeData* data) {
 }
 
 } // namespace
+
+bool AudioDropSplitter::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || widget == this || !isAncestorOf(widget))
+        return false;
+    auto* drag = static_cast<QDropEvent*>(event);
+    const QMimeData* data = drag->mimeData();
+    const QList<QUrl> urls = data != nullptr ? data->urls() : QList<QUrl>();
+    const bool carriesFiles =
+        std::any_of(urls.cbegin(), urls.cend(), [](const QUrl& url) { return url.isLocalFile(); });
+    if (!carriesFiles)
+        return false; // text goes to whatever takes text
+    // Taken here, or refused: a refusal travels on to the parents and ends at the split.
+    if (type == QEvent::Drop)
+        dropEvent(drag);
+    else
+        takeAsCopy(drag, data);
+    return true;
+}
 
 void AudioDropSplitter::dragEnterEvent(QDragEnterEvent* event) {
     NUVEL_MAIN_ACTOR_ENTRY();
