@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,11 +20,37 @@
 namespace nuvel::test {
 namespace {
 
+// Puts an environment variable in place for as long as it lives.
+class EnvironmentScope {
+public:
+    EnvironmentScope(const char* name, const std::string& value) : name_(name) {
+        if (const char* before = std::getenv(name))
+            before_ = before;
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvironmentScope() {
+        if (before_)
+            setenv(name_, before_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    EnvironmentScope(const EnvironmentScope&) = delete;
+    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> before_;
+};
+
 // The real open and save panels, answered while they run: the user picks a file in `folder`,
-// or cancels.
+// or cancels. A panel opens in the user's Music folder, or home without one, until a file is
+// chosen; then in that file's folder. Never in the program's working folder.
 TEST(FilePanels, AskForTheRightKindOfFileAndReturnTheChoiceOrNone) {
     application();
     TempDir folder("panels");
+    TempDir home("panels-home");
+    const EnvironmentScope homeScope("HOME", home.path().string());
+    const EnvironmentScope configScope("XDG_CONFIG_HOME", (home.path() / ".config").string());
     const std::filesystem::path existing = folder.path() / "talk.mp3";
     std::ofstream(existing) << "x";
     const QStringList filters{QStringLiteral("Audio (*.mp3)")};
@@ -33,20 +60,28 @@ TEST(FilePanels, AskForTheRightKindOfFileAndReturnTheChoiceOrNone) {
         bool save;
         bool pick;
         std::optional<std::filesystem::path> chosen;
+        std::filesystem::path opensIn;
+        bool musicFolder = true;
     };
     const Row rows[] = {
-        {"open, picked", false, true, existing},
-        {"open, cancelled", false, false, std::nullopt},
-        {"save, proposed name kept", true, true, folder.path() / "notes.m4a"},
-        {"save, cancelled", true, false, std::nullopt},
+        {"save, cancelled, without a Music folder", true, false, std::nullopt, home.path(), false},
+        {"open, picked", false, true, existing, home.path() / "Music"},
+        {"open, cancelled", false, false, std::nullopt, folder.path()},
+        {"save, proposed name kept", true, true, folder.path() / "notes.m4a", folder.path()},
+        {"save, cancelled", true, false, std::nullopt, folder.path()},
     };
+    QtDialogs dialogs;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        if (row.musicFolder)
+            std::filesystem::create_directories(home.path() / "Music");
         bool answered = false;
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             answered = true;
+            EXPECT_EQ(std::filesystem::path(dialog->directory().canonicalPath().toStdString()),
+                      std::filesystem::canonical(row.opensIn));
             EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
             EXPECT_EQ(dialog->acceptMode(), row.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
             EXPECT_EQ(dialog->fileMode(), row.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -60,7 +95,6 @@ TEST(FilePanels, AskForTheRightKindOfFileAndReturnTheChoiceOrNone) {
                 dialog->selectFile(QString::fromStdString(existing.string()));
             QMetaObject::invokeMethod(dialog, "accept");
         });
-        QtDialogs dialogs;
         const std::optional<std::filesystem::path> result =
             row.save ? dialogs.runSavePanel(SavePanel{QStringLiteral("notes.m4a"), filters})
                      : dialogs.runOpenPanel(OpenPanel{filters});

@@ -9,12 +9,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -142,19 +145,26 @@ AlertAnswer QtDialogs::runWithAccessory(const Alert& alert) {
     return answer;
 }
 
-namespace {
+QString QtDialogs::startFolder() const {
+    if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir())
+        return lastFolder_;
+    QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir())
+        return music;
+    return QDir::homePath();
+}
 
 // Shows a file panel application-modal; the chosen file, or none when it was cancelled or
 // nothing was chosen. `proposedName`, when there is one, is filled in for the user.
-std::optional<std::filesystem::path> runFilePanel(QFileDialog::FileMode fileMode,
-                                                  QFileDialog::AcceptMode acceptMode,
-                                                  const QStringList& nameFilters,
-                                                  const std::optional<QString>& proposedName) {
+std::optional<std::filesystem::path> QtDialogs::runFilePanel(int fileMode, int acceptMode,
+                                                             const QStringList& nameFilters,
+                                                             const std::optional<QString>& proposedName) {
     QFileDialog dialog;
     dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setFileMode(fileMode);
-    dialog.setAcceptMode(acceptMode);
+    dialog.setFileMode(QFileDialog::FileMode(fileMode));
+    dialog.setAcceptMode(QFileDialog::AcceptMode(acceptMode));
     dialog.setNameFilters(nameFilters);
+    dialog.setDirectory(startFolder());
     if (proposedName)
         dialog.selectFile(*proposedName);
     if (dialog.exec() != QDialog::Accepted)
@@ -162,10 +172,9 @@ std::optional<std::filesystem::path> runFilePanel(QFileDialog::FileMode fileMode
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.first().isEmpty())
         return std::nullopt;
+    lastFolder_ = QFileInfo(files.first()).absolutePath();
     return std::filesystem::path(files.first().toStdString());
 }
-
-} // namespace
 
 std::optional<std::filesystem::path> QtDialogs::runOpenPanel(const OpenPanel& panel) {
     return runFilePanel(QFileDialog::ExistingFile, QFileDialog::AcceptOpen, panel.nameFilters, std::nullopt);

@@ -27,7 +27,8 @@ struct Alert {
 };
 
 // A panel that opens one existing file (no folders), offering the files that match one of
-// the name filters ("Audio and movie files (*.mp3 *.mp4 …)").
+// the name filters ("Audio and movie files (*.mp3 *.mp4 …)"). Like the save panel, it opens in
+// the folder of the file last chosen in either, else the user's Music folder, else the home folder.
 struct OpenPanel {
     QStringList nameFilters;
 };
@@ -66,7 +67,7 @@ public:
 // `action`. Every text is shown through the wording table.
 bool confirmed(Dialogs& dialogs, const char* message, const char* informativeText, const char* action);
 
-// Alerts as QMessageBoxes.
+// Alerts as QMessageBoxes, panels as file dialogs.
 class QtDialogs final : public Dialogs {
 public:
     AlertAnswer runModal(const Alert& alert) override;
@@ -76,6 +77,14 @@ public:
 
 private:
     AlertAnswer runWithAccessory(const Alert& alert);
+    // Where the next panel opens; never the program's working folder.
+    QString startFolder() const;
+    std::optional<std::filesystem::path> runFilePanel(int fileMode, int acceptMode,
+                                                      const QStringList& nameFilters,
+                                                      const std::optional<QString>& proposedName);
+
+    // The folder of the file last chosen in a panel.
+    QString lastFolder_;
 };
 
 } // namespace nuvel
