@@ -94,7 +94,7 @@ TEST(MeetingPrompts, TheMicrophonePromptNamesTheApplicationAndTheMeetingOnNow) {
         {"a browser",
          {MeetingApp::browser, std::nullopt},
          std::nullopt,
-         "Web browsers is using your microphone.",
+         "A web browser is using your microphone.",
          "Don't ask for web browsers"},
         {"with a meeting on now, its title isolated first", prompt(MeetingApp::zoom, "us.zoom.Zoom"),
          meeting("اجتماع الفريق", {"Ada"}, std::nullopt),

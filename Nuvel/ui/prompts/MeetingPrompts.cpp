@@ -52,8 +52,12 @@ QIcon MeetingPrompts::iconFor(const std::optional<std::string>& bundleID, Symbol
 MeetingPromptPanel::Content MeetingPrompts::microphoneContent(const MeetingMonitorPrompt& prompt,
                                                               const std::optional<CalendarMeeting>& meeting,
                                                               const std::optional<Running>& running) const {
-    const QString name = running && !running->name.isEmpty() ? running->name : appName(prompt.app);
-    QString message = localized("%@ is using your microphone.").replace(QStringLiteral("%@"), name);
+    const bool named = running && !running->name.isEmpty();
+    // "Web browsers" names a group of applications: the sentence speaks of one of them.
+    QString message = !named && prompt.app == MeetingApp::browser
+                          ? localized("A web browser is using your microphone.")
+                          : localized("%@ is using your microphone.")
+                                .replace(QStringLiteral("%@"), named ? running->name : appName(prompt.app));
     if (meeting)
         message = isolatedMeetingTitle(*meeting) + QLatin1Char('\n') + message;
 
