@@ -7,11 +7,14 @@
 #include "tests/support/TempDir.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QToolBar>
 #include <QWidget>
 #include <deque>
 #include <fstream>
@@ -407,6 +410,26 @@ TEST(SettingsController, sectionsKeepTheWidthAndTopLeftAndFollowTheToolbar) {
     c.window()->close();
     c.show();
     EXPECT_EQ(c.selectedSection(), 3) << "a new showing keeps the section";
+
+    // Each section's button has an icon of its own.
+    std::vector<QImage> icons;
+    for (QAction* item : c.window()->findChild<QToolBar*>("NuvelSettingsToolbar")->actions())
+        icons.push_back(item->icon().pixmap(32, 32).toImage());
+    ASSERT_EQ(icons.size(), std::size_t(SettingsController::sections().size()));
+    for (std::size_t i = 0; i < icons.size(); ++i)
+        for (std::size_t j = i + 1; j < icons.size(); ++j)
+            EXPECT_NE(icons[i], icons[j]) << SettingsController::sections()[int(i)].toStdString() << " and "
+                                          << SettingsController::sections()[int(j)].toStdString();
+
+    // The retention box is named, on screen and to an assistive tool.
+    auto* retention = w.find<QComboBox>("retention");
+    EXPECT_EQ(retention->accessibleName(), QStringLiteral("Server audio retention"));
+    const QLabel* named = nullptr;
+    for (const QLabel* label : c.window()->findChildren<QLabel*>())
+        if (label->buddy() == retention)
+            named = label;
+    ASSERT_NE(named, nullptr);
+    EXPECT_EQ(named->text(), QStringLiteral("Server audio retention"));
 }
 
 TEST(SettingsController, everySectionLeftToRightAndInArabic) {

@@ -36,15 +36,22 @@ namespace {
 constexpr const char* descriptionIdentifier = "settings-description";
 constexpr int contentWidth = 600;
 
-// Icons of the desktop's theme for the six sections, with a style icon where the theme has none.
+// Icons of the desktop's theme for the six sections, the first of each row the theme has, else a
+// style icon; no two sections share one.
 QIcon sectionIcon(int index) {
-    static const char* const names[] = {"preferences-system", "avatar-default", "audio-input-microphone",
-                                        "x-office-calendar",  "security-high",  "utilities-system-monitor"};
+    static const char* const names[][2] = {{"preferences-system", "preferences-other"},
+                                           {"avatar-default", "system-users"},
+                                           {"audio-input-microphone", "audio-input-microphone-symbolic"},
+                                           {"x-office-calendar", "office-calendar"},
+                                           {"security-high", "drive-harddisk"},
+                                           {"utilities-system-monitor", "computer"}};
     static const QStyle::StandardPixmap fallbacks[] = {
         QStyle::SP_FileDialogDetailedView, QStyle::SP_DirHomeIcon, QStyle::SP_MediaVolume,
-        QStyle::SP_FileDialogInfoView,     QStyle::SP_DriveHDIcon, QStyle::SP_MessageBoxInformation};
-    return QIcon::fromTheme(QString::fromLatin1(names[index]),
-                            QApplication::style()->standardIcon(fallbacks[index]));
+        QStyle::SP_FileDialogContentsView, QStyle::SP_DriveHDIcon, QStyle::SP_ComputerIcon};
+    for (const char* name : names[index])
+        if (QIcon::hasThemeIcon(QString::fromLatin1(name)))
+            return QIcon::fromTheme(QString::fromLatin1(name));
+    return QApplication::style()->standardIcon(fallbacks[index]);
 }
 
 Qt::LayoutDirection direction() {
@@ -238,6 +245,10 @@ void SettingsController::build() {
     retention_ = new QComboBox;
     retention_->setObjectName(QStringLiteral("retention"));
     nameChoice(retention_, localized("Server audio retention"));
+    // Named on screen too: the pop-up shows only a number of days.
+    auto* retentionLabel = new QLabel(localized("Server audio retention"));
+    retentionLabel->setTextFormat(Qt::PlainText);
+    retentionLabel->setBuddy(retention_);
     retention_->addItem(localized("Choose server audio retention…"));
     connect(retention_, qOverload<int>(&QComboBox::activated), this, [this] {
         NUVEL_MAIN_ACTOR_ENTRY();
@@ -254,7 +265,7 @@ void SettingsController::build() {
                                             "correction drafts from this Mac. It does not delete meetings on "
                                             "Nuvel, local recordings or independent exports.")),
                      0)},
-                {retention_, descriptionView(retentionStatus_, 0),
+                {retentionLabel, retention_, descriptionView(retentionStatus_, 0),
                  makeButton("Refresh server retention", &SettingsController::refreshRetention)}});
 
     updateButton_ = makeButton("Check for Updates…", &SettingsController::checkForUpdates);
