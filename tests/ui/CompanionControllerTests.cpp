@@ -71,9 +71,9 @@ Seen look(const Popover& p, bool detailed) {
     s.queue = p.text("companion-queue");
     if (detailed) {
         s.pause = p.find<QPushButton>("companion-pause")->text();
-        s.microphone = p.find<QLabel>("companion-microphone")->toolTip();
-        s.applicationName = p.find<QLabel>("companion-application")->toolTip();
-        s.recentText = p.find<QLabel>("companion-recent")->toolTip();
+        s.microphone = toolTipAsRead(p.find<QLabel>("companion-microphone")->toolTip());
+        s.applicationName = toolTipAsRead(p.find<QLabel>("companion-application")->toolTip());
+        s.recentText = toolTipAsRead(p.find<QLabel>("companion-recent")->toolTip());
     }
     return s;
 }
@@ -161,7 +161,7 @@ TEST(CompanionController, CountsQueuedUploadsAndNamesTheRecentRecording) {
     // The list is in the store's order; whichever comes first is the recent one.
     const LocalRecording& first = f.world.model->recordings().front();
     const QString firstTitle = first.title.empty() ? "Untitled meeting" : QString::fromStdString(first.title);
-    EXPECT_EQ(p.find<QLabel>("companion-recent")->toolTip(), "Recent: " + firstTitle);
+    EXPECT_EQ(toolTipAsRead(p.find<QLabel>("companion-recent")->toolTip()), "Recent: " + firstTitle);
 
     const Uuid queued = [&] {
         for (const auto& r : f.world.model->recordings())
@@ -182,7 +182,7 @@ TEST(CompanionController, CountsQueuedUploadsAndNamesTheRecentRecording) {
     alone.world.model->stopRecording();
     alone.world.queue.drain();
     EXPECT_TRUE(q.shown("companion-recent"));
-    EXPECT_EQ(q.find<QLabel>("companion-recent")->toolTip(), "Recent: Untitled meeting");
+    EXPECT_EQ(toolTipAsRead(q.find<QLabel>("companion-recent")->toolTip()), "Recent: Untitled meeting");
 }
 
 TEST(CompanionController, ButtonsGoStraightToTheModelAndTheOwner) {

@@ -1,10 +1,13 @@
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/prompts/DesktopApplications.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -15,6 +18,7 @@
 #include <QTime>
 #include <QWidget>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 #include <memory>
@@ -143,6 +147,46 @@ TEST_F(InterfaceHelpers, LabelsShowPlainTextInTheSystemFont) {
     EXPECT_EQ(heading->font().weight(), QFont::DemiBold);
     // It gives way when the row is narrow: no minimum width of the longest word.
     EXPECT_LE(heading->minimumWidth(), 1);
+}
+
+// Under an Arabic interface a text in English keeps its own direction where it is shown: its
+// punctuation stays at its end. Each widget draws its text as it would draw the same text
+// isolated left to right, never as one isolated right to left, also where the desktop's Arabic
+// locale turns the whole application right to left (every painter starts in its direction).
+TEST_F(InterfaceHelpers, TextKeepsItsOwnDirectionInARightToLeftInterface) {
+    PreferredLanguagesScope arabic({"ar-EG"});
+    QGuiApplication::setLayoutDirection(Qt::RightToLeft);
+    const QString ltr = QChar(0x2066), rtl = QChar(0x2067), pop = QChar(0x2069);
+    const struct {
+        const char* name;
+        std::function<QWidget*(const QString&)> make;
+        QString text;
+    } rows[] = {
+        {"a button", [](const QString& t) { return new QPushButton(t); }, "Sign out…"},
+        {"a prompt's title", [](const QString& t) { return new ElidingLabel(t, 13, QFont::DemiBold); },
+         "Record this meeting?"},
+        {"a pop-up",
+         [](const QString& t) {
+             auto* box = new QComboBox;
+             box->addItem(t);
+             return box;
+         },
+         "1×"},
+        {"a check box", [](const QString& t) { return new QCheckBox(t); }, "Remind me (once)."},
+    };
+    const auto drawn = [](QWidget* widget) {
+        widget->setLayoutDirection(Qt::RightToLeft);
+        widget->resize(240, 32);
+        return widget->grab().toImage();
+    };
+    for (const auto& row : rows) {
+        std::unique_ptr<QWidget> shown(row.make(row.text)), leftToRight(row.make(ltr + row.text + pop)),
+            rightToLeft(row.make(rtl + row.text + pop));
+        const QImage image = drawn(shown.get());
+        EXPECT_EQ(image, drawn(leftToRight.get())) << row.name;
+        EXPECT_NE(image, drawn(rightToLeft.get())) << row.name;
+    }
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
 }
 
 TEST_F(InterfaceHelpers, StacksLayOutTheirViewsFullWidthInOrder) {

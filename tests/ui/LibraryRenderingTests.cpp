@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QShortcut>
+#include <QTest>
 #include <QTextCursor>
 #include <QToolBar>
 #include <gtest/gtest.h>
@@ -138,6 +139,88 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         EXPECT_EQ(pane->findChildren<QShortcut*>().size(), c.defaultButton ? 2 : 0) << "Return and Enter";
         if (auto* button = w.find<QPushButton>("library-message-button")) {
             EXPECT_EQ(button->isDefault(), c.defaultButton);
+        }
+    }
+}
+
+// What a sentence says stops being true: it goes, and what shows in its place is true.
+TEST(LibraryRendering, EachSentenceGoesWhenItStopsBeingTrue) {
+    struct Case {
+        const char* name;
+        std::optional<int> refusal; // the service's answer to the stored session's contract
+        std::function<void(LibraryWorld&)> before, act;
+        std::vector<std::pair<const char*, QString>> shownBefore, shownAfter;
+    };
+    const auto shown = [](LibraryWorld& w, const char* name) -> QString {
+        if (auto* label = w.find<QLabel>(name))
+            return label->isHidden() ? QStringLiteral("<hidden>") : label->text();
+        if (auto* button = w.find<QPushButton>(name))
+            return "[" + button->text() + "]";
+        return QStringLiteral("<missing>");
+    };
+    const auto openMeeting = [](LibraryWorld& w) {
+        w.cloud->shown.document = longMeeting(false, 6);
+        w.cloud->shown.selectedID = w.cloud->shown.document->summary.id;
+        w.library->locationChanged(1);
+        auto* field = w.find<QLineEdit>("meeting-detail-search");
+        QTest::keyClicks(field, "zebra");
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+    const std::vector<std::pair<const char*, QString>> signedIn = {{"library-account", "ada@example.com"},
+                                                                   {"library-account-button", "[Sign out…]"}};
+    const std::vector<std::pair<const char*, QString>> signInAgain = {
+        {"library-account", "Not signed in"}, {"library-account-button", "[Sign in]"}};
+    const Case cases[] = {
+        {"no matches, then the find field emptied",
+         std::nullopt,
+         openMeeting,
+         [](LibraryWorld& w) {
+             auto* field = w.find<QLineEdit>("meeting-detail-search");
+             QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+             QTest::keyClick(field, Qt::Key_Backspace);
+         },
+         {{"meeting-detail-status", "No matches in this meeting."}},
+         {{"meeting-detail-status", "<hidden>"}}},
+        {"no matches, then another query typed",
+         std::nullopt,
+         openMeeting,
+         [](LibraryWorld& w) { QTest::keyClick(w.find<QLineEdit>("meeting-detail-search"), Qt::Key_S); },
+         {{"meeting-detail-status", "No matches in this meeting."}},
+         {{"meeting-detail-status", "<hidden>"}}},
+        {"the account, once the meeting library found the session unknown",
+         std::nullopt,
+         {},
+         [](LibraryWorld& w) {
+             w.cloud->shown.message = "Sign in again to refresh your meeting library.";
+             w.cloud->shown.signInNeeded = true;
+             w.library->render();
+         },
+         signedIn,
+         signInAgain},
+        {"the account, when the contract was refused for an unknown session at launch",
+         401,
+         {},
+         {},
+         {},
+         signInAgain},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LibraryWorld w(true, {}, c.refusal);
+        if (c.before)
+            c.before(w);
+        for (const auto& [name, text] : c.shownBefore)
+            EXPECT_EQ(shown(w, name).toStdString(), text.toStdString()) << name;
+        if (c.act)
+            c.act(w);
+        for (const auto& [name, text] : c.shownAfter)
+            EXPECT_EQ(shown(w, name).toStdString(), text.toStdString()) << name;
+        if (c.shownAfter == signInAgain) {
+            // What the button says it does: a sign-in (no browser here), never the sign-out question.
+            w.find<QPushButton>("library-account-button")->click();
+            w.world.queue.drain();
+            EXPECT_TRUE(w.world.dialogs.asked.empty());
+            EXPECT_EQ(w.model().message(), "Sign-in could not finish. Please try again.");
         }
     }
 }

@@ -68,9 +68,11 @@ struct LibraryWorld {
 
     // `seeded`: recordings saved in the store before the model starts.
     // `bootstrapRefusal`: the service refuses the stored session's contract with that status.
+    // `email`: the signed-in account's address.
     explicit LibraryWorld(bool signedIn = true, const std::vector<LocalRecording>& seeded = {},
-                          std::optional<int> bootstrapRefusal = std::nullopt)
-        : world(signedIn) {
+                          std::optional<int> bootstrapRefusal = std::nullopt,
+                          const std::string& email = "ada@example.com")
+        : world(signedIn, email) {
         world.bootstrapRefusal = bootstrapRefusal;
         // This desktop's words, as the application shows them.
         static EnglishWording* wording = [] {

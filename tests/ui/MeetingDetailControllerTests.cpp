@@ -4,7 +4,9 @@
 #include "Nuvel/ui/detail/DetailTextDocument.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
 #include "Nuvel/ui/detail/ReadableTextView.hpp"
+#include "Nuvel/ui/shell/CompanionController.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
+#include "tests/ui/LibraryWorld.hpp"
 #include "tests/ui/MeetingDetailWorld.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
@@ -19,6 +21,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -532,15 +535,19 @@ TEST_F(DetailScreen, AWindowThatGoesUnderAnOpenSheetLeavesAWorkingController) {
 TEST_F(DetailScreen, SharingSheetRules) {
     NativeMeetingDocument meeting = longMeeting(false, 6);
     meeting.summary.access.can["audio"] = true;
+    const QString refused = "Sharing could not be changed. Check your permission and connection.";
     const struct {
         bool ticked;
         const char* address;
         std::vector<std::string> sent;
+        std::optional<bool> invited; // how the owner says the invitation ended
     } invites[] = {
-        {false, "guest@example.com", {}},
-        {true, "guest.example.com", {}},
-        {true, "guest@exa\nmple.com", {}},
-        {true, "  guest@example.com \n", {"share guest guest@example.com viewer"}},
+        {false, "guest@example.com", {}, std::nullopt},
+        {true, "guest.example.com", {}, std::nullopt},
+        {true, "guest@exa\nmple.com", {}, std::nullopt},
+        {true, "  guest@example.com \n", {"share guest guest@example.com viewer"}, true},
+        // A failure keeps the sheet and what was typed, and says why; the next press sends again.
+        {true, "guest@example.com", {"share guest guest@example.com viewer"}, false},
     };
     for (const auto& invite : invites) {
         renderMeeting(meeting);
@@ -552,9 +559,27 @@ TEST_F(DetailScreen, SharingSheetRules) {
         EXPECT_FALSE(inviteButton->isEnabled()) << "waits for the acknowledgement";
         sheet->findChild<QCheckBox*>("meeting-sharing-acknowledge")->setChecked(invite.ticked);
         EXPECT_EQ(inviteButton->isEnabled(), invite.ticked);
-        inviteButton->click();
+        QTest::mouseClick(inviteButton, Qt::LeftButton);
         EXPECT_EQ(spy.take(), invite.sent) << invite.address;
-        EXPECT_EQ(controller->sharingSheet() == nullptr, !invite.sent.empty()) << invite.address;
+        ASSERT_NE(controller->sharingSheet(), nullptr) << "the sheet waits for the outcome";
+        if (invite.invited) {
+            EXPECT_FALSE(inviteButton->isEnabled()) << "one invitation at a time";
+            controller->finishInvitation(*invite.invited,
+                                         *invite.invited ? std::string() : refused.toStdString());
+        }
+        EXPECT_EQ(controller->sharingSheet() == nullptr, invite.invited.value_or(false)) << invite.address;
+        if (invite.invited == false) {
+            auto* status = sheet->findChild<QLabel*>("meeting-sharing-status");
+            EXPECT_FALSE(status->isHidden());
+            EXPECT_EQ(status->text(), refused);
+            EXPECT_EQ(sheet->findChild<QLineEdit*>("meeting-sharing-address")->text(),
+                      QString::fromUtf8(invite.address));
+            ASSERT_TRUE(inviteButton->isEnabled());
+            QTest::mouseClick(inviteButton, Qt::LeftButton);
+            EXPECT_EQ(spy.take(), invite.sent) << "sent again";
+            controller->finishInvitation(true, "");
+            EXPECT_EQ(controller->sharingSheet(), nullptr);
+        }
         if (controller->sharingSheet() != nullptr)
             sheet->findChild<QPushButton*>("meeting-sharing-done")->click();
         EXPECT_EQ(controller->sharingSheet(), nullptr);
@@ -669,6 +694,96 @@ TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
         }
     }
     spy.take();
+
+    // A tooltip that looks like markup is read as rich text: the service's, the calendar's and
+    // the user's words in one read as typed, and no local image is shown.
+    const std::string typed = "Q3 <b>budget</b> <img src=\"file:///etc/hosts\"> a < b";
+    const QString typedText = QString::fromStdString(typed);
+    NativeMeetingDocument corrected = longMeeting(false, 6);
+    corrected.transcript.corrections = MeetingJSON::array(
+        {MeetingJSON::object({{"id", MeetingJSON::string("w1")}, {"from", MeetingJSON::string(typed)}})});
+    const auto formatTip = [](ReadableTextView* view, const QString& starting) {
+        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next())
+            for (auto part = block.begin(); !part.atEnd(); ++part)
+                if (const QString tip = part.fragment().charFormat().toolTip();
+                    toolTipAsRead(tip).startsWith(starting))
+                    return tip;
+        return QString();
+    };
+    LibraryWorld w(true, {ShellWorld::recording(typed)}, std::nullopt, typed + "@example.com");
+    std::unique_ptr<CompanionController> companion;
+    CalendarMeeting planned;
+    planned.id = "evt-1";
+    planned.title = "Weekly sync";
+    planned.start = Date{800000000};
+    planned.end = Date{800003600};
+    planned.attendees = {typed, "Grace"};
+    const struct {
+        const char* name;
+        std::function<QString()> tip;
+        QString read;
+    } tips[] = {
+        {"a corrected word's original",
+         [&] {
+             renderMeeting(corrected);
+             return formatTip(transcript(), "Corrected transcript");
+         },
+         "Corrected transcript: " + typedText},
+        {"the library list's cloud meeting",
+         [&] {
+             w.cloud->shown.meetings = {summary("m1", typed)};
+             w.library->locationChanged(1);
+             return w.library->table()->model()->index(0, 0).data(Qt::ToolTipRole).toString();
+         },
+         typedText},
+        {"the account's e-mail address", [&] { return w.find<QLabel>("library-account")->toolTip(); },
+         typedText + "@example.com"},
+        {"calendar attendees in the new-recording sheet",
+         [&] {
+             QString tip;
+             w.world.dialogs.onAlert = [&tip](const Alert& alert) {
+                 if (SheetControls controls(alert.accessory); controls.attendees != nullptr)
+                     tip = controls.attendees->toolTip();
+             };
+             w.world.dialogs.answers.push_back({1, false});
+             const RecordingSuggestion suggestion{std::nullopt, std::nullopt, planned};
+             w.library->beginNewRecording(&suggestion);
+             w.world.queue.drain();
+             flushDeferredDeletes();
+             return tip;
+         },
+         typedText + ", Grace"},
+        {"the recent recording in the status panel",
+         [&] {
+             companion = std::make_unique<CompanionController>(
+                 w.model(), [] {}, w.world.queue, w.world.executor,
+                 [](const std::string&) { return std::optional<std::string>(); });
+             QLabel* recent = companion->view()->findChild<QLabel*>("companion-recent");
+             companion->render();
+             return recent != nullptr ? recent->toolTip() : QString();
+         },
+         "Recent: " + typedText},
+        {"the meter caption of the recorded application",
+         [&] {
+             AppModel::NewRecording request;
+             request.title = "Live";
+             request.source = SystemAudioSelection::application(42);
+             request.sourceName = typed;
+             w.model().startNewRecording(request);
+             w.world.queue.drain();
+             w.world.capture->control->duration = 1;
+             w.world.queue.advance(0.1);
+             w.library->render();
+             for (QLabel* label : w.library->view()->findChildren<QLabel*>())
+                 if (label->text().startsWith("Q3"))
+                     return label->toolTip();
+             return QString();
+         },
+         typedText},
+    };
+    for (const auto& tip : tips)
+        EXPECT_EQ(toolTipAsRead(tip.tip()).toStdString(), tip.read.toStdString()) << tip.name;
+    companion.reset();
 }
 
 TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {

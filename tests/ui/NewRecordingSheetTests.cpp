@@ -70,7 +70,8 @@ struct SheetFixture {
         world.dialogs.onAlert = [this](const Alert& alert) {
             SheetControls controls(alert.accessory);
             if (controls.consent) {
-                seenTooltip = controls.attendees ? controls.attendees->toolTip().toStdString() : "";
+                seenTooltip =
+                    controls.attendees ? toolTipAsRead(controls.attendees->toolTip()).toStdString() : "";
                 seenAttendees = controls.attendees ? std::optional(controls.attendees->text().toStdString())
                                                    : std::nullopt;
                 seenTitle = controls.title->text().toStdString();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace nuvel::test {
@@ -62,7 +63,10 @@ public:
 
 // The shell's model with the alerts answered from a script.
 struct ShellWorld : ShellModelWorld {
-    explicit ShellWorld(bool signedIn = true) : ShellModelWorld(signedIn) { application(); }
+    explicit ShellWorld(bool signedIn = true, const std::string& email = "ada@example.com")
+        : ShellModelWorld(signedIn, email) {
+        application();
+    }
 
     ScriptedDialogs dialogs;
 };

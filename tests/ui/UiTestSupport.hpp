@@ -1,15 +1,18 @@
 #pragma once
 
 // Shared by the interface tests: one QApplication per test program on the offscreen platform,
-// a fixed list of preferred languages, and the folder screenshots go to.
+// with the application's style, a fixed list of preferred languages, and the folder screenshots
+// go to.
 
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/TextDirectionStyle.hpp"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QString>
 #include <QStringList>
+#include <QTextDocument>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -45,7 +48,9 @@ inline QApplication& application() {
         static char name[] = "nuvel-ui-tests";
         static char* argv[] = {name, nullptr};
         detail::previousMessageHandler = qInstallMessageHandler(detail::quietMessages);
-        return new QApplication(argc, argv); // lives until the process ends
+        auto* made = new QApplication(argc, argv); // lives until the process ends
+        useTextDirectionStyle();                   // as the application does
+        return made;
     }();
     return *app;
 }
@@ -88,6 +93,16 @@ private:
     icu::Locale locale_;
     std::unique_ptr<icu::TimeZone> zone_;
 };
+
+// A tooltip as the user reads it. Qt renders a tooltip that looks like markup as rich text, so
+// what shows is that document's text, where an image stands as U+FFFC.
+inline QString toolTipAsRead(const QString& tip) {
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
+}
 
 // $NUVEL_TEST_ARTIFACTS when set, else the build folder.
 inline std::filesystem::path artifactsFolder() {

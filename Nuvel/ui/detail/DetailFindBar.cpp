@@ -18,6 +18,7 @@ QLineEdit* DetailFindBar::build(MeetingDetailController& owner) {
     field_->setMinimumWidth(120);
     field_->setMaximumWidth(220);
     QObject::connect(field_, &QLineEdit::returnPressed, &owner, &MeetingDetailController::findNext);
+    QObject::connect(field_, &QLineEdit::textChanged, &owner, &MeetingDetailController::findChanged);
     return field_;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// The detail screen's find field. Return asks the screen's controller for the next match; the
-// window's find key lands here while the focus is inside the screen.
+// The detail screen's find field. Return asks the screen's controller for the next match, and
+// every change of its text is reported to it; the window's find key lands here while the focus
+// is inside the screen.
 
 #include <string>
 

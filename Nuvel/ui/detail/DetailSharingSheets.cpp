@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -52,7 +53,32 @@ bool DetailSharingSheets::stillShowing(const std::string& id) const {
 }
 
 void DetailSharingSheets::closeSharing() {
+    inviting_ = false;
     closeSheet(sharingSheet_);
+}
+
+void DetailSharingSheets::finishInvitation(bool invited, const QString& sentence) {
+    if (sharingSheet_ == nullptr || !inviting_)
+        return;
+    inviting_ = false;
+    if (invited) {
+        closeSharing();
+        return;
+    }
+    auto* status = sharingSheet_->findChild<QLabel*>(QStringLiteral("meeting-sharing-status"));
+    auto* invite = sharingSheet_->findChild<QPushButton*>(QStringLiteral("meeting-sharing-invite"));
+    auto* address = sharingSheet_->findChild<QLineEdit*>(QStringLiteral("meeting-sharing-address"));
+    auto* acknowledge = sharingSheet_->findChild<QCheckBox*>(QStringLiteral("meeting-sharing-acknowledge"));
+    if (status != nullptr) {
+        status->setText(sentence);
+        status->setVisible(!sentence.isEmpty());
+    }
+    if (invite != nullptr && acknowledge != nullptr)
+        invite->setEnabled(acknowledge->isChecked());
+    if (address != nullptr) {
+        address->setReadOnly(false);
+        address->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void DetailSharingSheets::closeRename() {
@@ -179,26 +205,38 @@ QWidget* DetailSharingSheets::sharingContent(const MeetingDetailSnapshot& opened
         revoke->setObjectName(QString::fromStdString("meeting-sharing-revoke-" + share.id));
         stack->add(row({label, revoke}));
     }
-    auto* invite = new ClosureButton(
-        localized("Invite guest"), acting([this, address, acknowledge](MeetingDetailController& c) {
-            const auto invitation =
-                MeetingShareRequest::guestInvitation(address->text().toStdString(), acknowledge->isChecked());
-            if (const auto* refusal = std::get_if<GuestInvitationRefusal>(&invitation)) {
-                if (*refusal == GuestInvitationRefusal::acknowledgementMissing)
-                    acknowledge->setFocus(Qt::OtherFocusReason);
-                else
-                    address->setFocus(Qt::OtherFocusReason);
-                return;
-            }
-            if (c.onCreateShare)
-                c.onCreateShare(std::get<MeetingShareRequest>(invitation));
-            closeSharing();
-        }));
+    // How an invitation that did not go through ended: the sheet keeps what was typed.
+    auto* status = notice({}, 430);
+    status->setObjectName(QStringLiteral("meeting-sharing-status"));
+    status->setVisible(false);
+    auto* invite = new ClosureButton(localized("Invite guest"), {});
+    invite->handler = acting([this, address, acknowledge, invite, status](MeetingDetailController& c) {
+        if (inviting_)
+            return;
+        const auto invitation =
+            MeetingShareRequest::guestInvitation(address->text().toStdString(), acknowledge->isChecked());
+        if (const auto* refusal = std::get_if<GuestInvitationRefusal>(&invitation)) {
+            if (*refusal == GuestInvitationRefusal::acknowledgementMissing)
+                acknowledge->setFocus(Qt::OtherFocusReason);
+            else
+                address->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+        // The sheet waits for the outcome, with the address kept as typed.
+        inviting_ = true;
+        status->setVisible(false);
+        invite->setEnabled(false);
+        address->setReadOnly(true);
+        if (c.onCreateShare)
+            c.onCreateShare(std::get<MeetingShareRequest>(invitation));
+    });
     invite->setObjectName(QStringLiteral("meeting-sharing-invite"));
     // A press before the acknowledgement would send nothing and say nothing: the button waits for it.
     invite->setEnabled(acknowledge->isChecked());
-    QObject::connect(acknowledge, &QCheckBox::toggled, invite, &QWidget::setEnabled);
+    QObject::connect(acknowledge, &QCheckBox::toggled, invite,
+                     [this, invite](bool on) { invite->setEnabled(on && !inviting_); });
     stack->add(row({invite}), 16);
+    stack->add(status);
     auto* line = new QFrame;
     line->setFrameShape(QFrame::HLine);
     line->setFixedWidth(430);

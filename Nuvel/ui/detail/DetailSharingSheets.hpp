@@ -8,6 +8,7 @@
 #include "Nuvel/model/detail/MeetingDetailSnapshot.hpp"
 
 #include <QPointer>
+#include <QString>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,9 @@ public:
     void showSharing(QWidget* root, const std::optional<std::string>& pendingLinkURL);
     void closeSharing();
     void closeRename();
+    // The sharing sheet's invitation ended. Invited: the sheet closes. Not: it stays with the
+    // address as typed, says `sentence` and may be sent again.
+    void finishInvitation(bool invited, const QString& sentence);
 
     // The screen is going: the sheets with it.
     void deleteViews();
@@ -44,6 +48,8 @@ private:
     MeetingDetailController& owner_;
     const meetingdetail::DetailLocale& locale_;
     QPointer<QDialog> sharingSheet_;
+    // The sharing sheet's invitation is on its way.
+    bool inviting_ = false;
     QPointer<QDialog> renameSheet_;
 };
 

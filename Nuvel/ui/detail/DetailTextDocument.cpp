@@ -1,5 +1,7 @@
 #include "Nuvel/ui/detail/DetailTextDocument.hpp"
 
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
+
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
@@ -73,7 +75,7 @@ QTextCharFormat charFormat(const DetailStyle& style, const QPalette& palette) {
         format.setAnchorHref(QString::fromStdString(style.link));
     }
     if (!style.tooltip.empty())
-        format.setToolTip(QString::fromStdString(style.tooltip));
+        format.setToolTip(plainToolTip(QString::fromStdString(style.tooltip)));
     return format;
 }
 

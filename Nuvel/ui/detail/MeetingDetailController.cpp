@@ -102,6 +102,7 @@ void MeetingDetailController::clear() {
     subtitleLabel_->hide();
     provenance_.clear();
     staleBanner_->hide();
+    statusSaysNoMatches_ = false;
     setShownText(statusLabel_, {});
     panes_.clearDocuments();
     find_.clear();
@@ -123,6 +124,7 @@ void MeetingDetailController::redraw() {
     provenance_ = qs(header.provenance);
     setShownText(subtitleLabel_, header.subtitle);
     staleBanner_->setVisible(header.staleBanner);
+    statusSaysNoMatches_ = false;
     setShownText(statusLabel_, header.status);
     updateLayerControls();
 
@@ -178,12 +180,18 @@ void MeetingDetailController::finishCorrection(bool saved, bool conflict,
     updateEditEnabled();
 }
 
+void MeetingDetailController::finishInvitation(bool invited, const std::string& message) {
+    ENTRY;
+    sheets_.finishInvitation(invited, qs(message));
+}
+
 void MeetingDetailController::setCanDelete(bool canDelete) {
     canDelete_ = canDelete;
     toolbar_.showDelete(canDelete);
 }
 
 void MeetingDetailController::showStatus(const std::string& sentence) {
+    statusSaysNoMatches_ = false;
     if (statusLabel_ != nullptr)
         setShownText(statusLabel_, sentence);
 }
@@ -370,8 +378,16 @@ void MeetingDetailController::findNext() {
     ENTRY;
     if (!isViewLoaded())
         return;
-    if (const auto none = panes_.findNext(find_.query(), tabs_->selectedSegment() == 1, locale_))
+    if (const auto none = panes_.findNext(find_.query(), tabs_->selectedSegment() == 1, locale_)) {
         showStatus(*none);
+        statusSaysNoMatches_ = true;
+    }
+}
+
+void MeetingDetailController::findChanged() {
+    ENTRY;
+    if (statusSaysNoMatches_)
+        showStatus({});
 }
 
 // The correction sheet's flow: the sheet keeps the draft, the screen its edit command and status.

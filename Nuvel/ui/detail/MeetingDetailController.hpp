@@ -73,11 +73,16 @@ public:
     void clear();
     void updatePlayback(bool playing, std::int64_t positionMS, std::int64_t durationMS, bool audioAvailable);
     void finishCorrection(bool saved, bool conflict, const std::optional<std::string>& message);
+    // How the guest invitation of the sharing sheet ended: invited closes the sheet; otherwise
+    // the sheet stays with the address as typed and shows `message`.
+    void finishInvitation(bool invited, const std::string& message);
     // Set by the owner after each render from the meeting's "delete" permission.
     void setCanDelete(bool canDelete);
 
     // Actions of the screen's controls.
     void findNext();
+    // The find field's text changed: a sentence about the earlier query goes.
+    void findChanged();
     // The find command (the window's find key): when the window's focus is inside this screen,
     // the find field takes it with its text selected. False when the focus is elsewhere.
     bool findFromFocus();
@@ -146,6 +151,8 @@ private:
     bool canDelete_ = false;
     std::optional<std::string> pendingLinkURL_;
     bool audioAvailable_ = false;
+    // The status line says that the find field's query has no match.
+    bool statusSaysNoMatches_ = false;
 
     // Where the shown notes came from; the info popover says it.
     QString provenance_;

@@ -105,7 +105,7 @@ void LibraryController::workspaceChanged(int index) {
 
 void LibraryController::accountAction() {
     NUVEL_MAIN_ACTOR_ENTRY();
-    if (!model_.session()) {
+    if (!model_.signedIn()) {
         model_.signIn();
         return;
     }

@@ -16,6 +16,10 @@ void LibraryController::wireDetailRequests() {
         [self](bool saved, bool conflict, const std::string& message) {
             if (self)
                 self->cloudDetail_.finishCorrection(saved, conflict, message);
+        },
+        [self](bool invited, const std::string& message) {
+            if (self)
+                self->cloudDetail_.finishInvitation(invited, message);
         });
     // Each closure finds the requests through the controller, so none outlives it.
     auto requests = [self]() -> MeetingDetailRequests* { return self ? self->requests_.get() : nullptr; };

@@ -228,12 +228,13 @@ void LibraryController::renderWorkspaces() {
 }
 
 void LibraryController::renderAccount() {
-    const std::optional<DeviceSession>& session = model_.session();
+    const bool signedIn = model_.signedIn();
     const QString text =
-        session ? QString::fromStdString(session->account.email) : localized("Not signed in");
+        signedIn ? QString::fromStdString(model_.session()->account.email) : localized("Not signed in");
     account_->setText(text);
-    account_->setToolTip(text);
-    accountButton_->setText(localized(session ? "Sign out…" : "Sign in"));
+    account_->setToolTip(plainToolTip(text));
+    accountButton_->setText(localized(signedIn ? "Sign out…" : "Sign in"));
+    accountButton_->setEnabled(!model_.recordingOrSending());
 }
 
 void LibraryController::renderUpcoming() {

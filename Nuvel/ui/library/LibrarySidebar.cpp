@@ -74,9 +74,10 @@ QVariant SidebarListModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
         return row_(index.row()).title;
+    case Qt::ToolTipRole:
+        return plainToolTip(row_(index.row()).title);
     case subtitleRole:
         return row_(index.row()).subtitle;
     default:
@@ -128,16 +129,19 @@ void SidebarRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->setFont(titleFont);
     painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
     const QRect titleRect(area.left(), top, area.width(), titleMetrics.height());
-    painter->drawText(
-        titleRect, int(alignment),
-        titleMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, area.width()));
+    // Through the style, which draws each text in its own direction; with the pen set here.
+    style->drawItemText(
+        painter, titleRect, int(alignment), option.palette, true,
+        titleMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, area.width()),
+        QPalette::NoRole);
     painter->setFont(subtitleFont);
     painter->setPen(subtitleColor(option));
     const QRect subtitleRect(area.left(), titleRect.bottom() + 1 + spacing, area.width(),
                              subtitleMetrics.height());
-    painter->drawText(subtitleRect, int(alignment),
-                      subtitleMetrics.elidedText(index.data(SidebarListModel::subtitleRole).toString(),
-                                                 Qt::ElideRight, area.width()));
+    style->drawItemText(painter, subtitleRect, int(alignment), option.palette, true,
+                        subtitleMetrics.elidedText(index.data(SidebarListModel::subtitleRole).toString(),
+                                                   Qt::ElideRight, area.width()),
+                        QPalette::NoRole);
     painter->restore();
 }
 

@@ -178,7 +178,7 @@ void LocalRecordingPane::addMeter(LevelIndicator* indicator, const QString& capt
     QLabel* label = makeLabel(caption, 11, QFont::Normal);
     showSecondary(label);
     label->setText(label->fontMetrics().elidedText(caption, Qt::ElideMiddle, meterWidth));
-    label->setToolTip(caption);
+    label->setToolTip(plainToolTip(caption));
     indicator->setAccessibleName(accessibleName);
     QWidget* stack = makeStack({label, indicator}, 4);
     indicator->setVisible(true);

@@ -10,6 +10,7 @@
 #include "Nuvel/ui/sheets/RecordingSources.hpp"
 #include "Nuvel/ui/sheets/SourceCheckController.hpp"
 #include "Nuvel/ui/widgets/AccessibleRoles.hpp"
+#include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/ViewFactories.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 
@@ -193,7 +194,7 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
         attendees = new QCheckBox(attendeesTitle(prefill->attendees.size()));
         attendees->setObjectName(QStringLiteral("new-recording-attendees"));
         attendees->setChecked(true);
-        attendees->setToolTip(joined(prefill->attendees, ", "));
+        attendees->setToolTip(plainToolTip(joined(prefill->attendees, ", ")));
         // A long title gives way rather than widening the sheet.
         attendees->setMinimumWidth(0);
         attendees->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);

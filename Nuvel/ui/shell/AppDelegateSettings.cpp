@@ -27,9 +27,9 @@ void startRetentionRefresh(AppModel& model, MainQueue& queue) {
 SettingsActions AppDelegate::makeSettingsActions() {
     QPointer<AppDelegate> weak(this);
     SettingsActions a;
-    a.signedIn = [weak] { return weak && weak->model_->session().has_value(); };
+    a.signedIn = [weak] { return weak && weak->model_->signedIn(); };
     a.accountSummary = [weak] {
-        if (!weak || !weak->model_->session())
+        if (!weak || !weak->model_->signedIn())
             return localize("Not signed in");
         return weak->model_->session()->account.email;
     };
@@ -65,7 +65,7 @@ SettingsActions AppDelegate::makeSettingsActions() {
     };
     a.updateStatus = [weak] { return weak && weak->updates_ ? weak->updates_->status() : std::string(); };
     a.canCheckForUpdates = [weak] { return weak && weak->updates_ && weak->updates_->canCheckForUpdates(); };
-    a.isCapturing = [weak] { return weak && (weak->model_->isRecording() || weak->model_->uploading()); };
+    a.isCapturing = [weak] { return weak && weak->model_->recordingOrSending(); };
     a.serverRetentionDays = [weak]() -> std::optional<std::int64_t> {
         if (!weak)
             return std::nullopt;

@@ -65,6 +65,12 @@ QFont systemFont(double pointSize, QFont::Weight weight) {
     return font;
 }
 
+QString plainToolTip(const QString& text) {
+    if (text.isEmpty())
+        return {};
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 QLabel* makeLabel(const QString& text, double pointSize, QFont::Weight weight) {
     auto* label = new QLabel;
     // Plain text always: a caller's text that looks like markup is shown as written.

@@ -36,4 +36,10 @@ void pinToSuperview(QWidget* view, QWidget* container, double inset);
 // The system font at a point size and weight.
 QFont systemFont(double pointSize, QFont::Weight weight);
 
+// A tooltip that shows `text` exactly as written. Qt reads any tooltip that looks like markup as
+// rich text (an image of a local file included), and offers no plain-text tooltip: so the text
+// is escaped, in a paragraph that keeps its spaces and line breaks. Every tooltip that carries
+// the service's, the calendar's or the user's words goes through here. Empty text gives none.
+QString plainToolTip(const QString& text);
+
 } // namespace nuvel
