@@ -1,6 +1,8 @@
 // The library window's redraw: the message panes and the empty list's texts, what a running
 // recording forces, the meetings coming up for each calendar access, the cloud meeting pane, the
 // detail screen's fourteen requests, and screenshots of the whole window.
+#include "Nuvel/model/upload/UploadSentences.hpp"
+#include "Nuvel/ui/library/AudioDropSplitter.hpp"
 #include "Nuvel/ui/library/UpcomingMeetingRow.hpp"
 #include "Nuvel/ui/shell/AppDelegate.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
@@ -11,11 +13,14 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QShortcut>
 #include <QTest>
 #include <QTextCursor>
 #include <QToolBar>
+#include <QUrl>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace nuvel;
@@ -427,7 +432,7 @@ TEST(LibraryRendering, EachDetailScreenRequestReachesTheCloudLibrary) {
     EXPECT_TRUE(w.cloud->take().empty());
 }
 
-TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
+TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusThePaneIsRedrawnAroundIt) {
     LibraryWorld w(true, {ShellWorld::recording("Standup")});
     w.model().select(w.model().recordings()[0].id);
     w.world.queue.drain();
@@ -447,37 +452,40 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
     caret.setPosition(3);
     editor->setTextCursor(caret);
 
-    // A model change under the editor redraws nothing: same editor, same caret, no new sentence.
+    // A model change under the editor redraws the window but not the editor: same editor, same
+    // caret and keyboard, the new sentence above it.
     w.model().setMessage("Status changed");
     w.library->render();
-    flushDeferredDeletes();
+    LibraryWorld::settle();
     ASSERT_TRUE(editor);
     EXPECT_EQ(w.library->localPane().scratchpad(), editor.data());
     EXPECT_EQ(editor->textCursor().position(), 3);
-    EXPECT_FALSE(w.detailTexts().contains("Status changed"));
+    EXPECT_EQ(QApplication::focusWidget(), editor.data());
+    EXPECT_TRUE(w.detailTexts().contains("Status changed")) << w.detailTexts().join(" | ").toStdString();
+    EXPECT_EQ(w.library->detail()->parentWidget()->findChildren<QPlainTextEdit*>().size(), 1);
 
-    // With another application in front the window keeps its focus in the editor: still nothing
-    // is redrawn, so caret and undo history survive.
+    // With another application in front the window keeps its focus in the editor: the caret and
+    // undo history survive the redraw as well, and the window's focus stays in the editor.
     editor->insertPlainText("x");
     QApplication::setActiveWindow(nullptr);
     ASSERT_EQ(QApplication::focusWidget(), nullptr);
     w.model().setMessage("Upload part sent");
     w.library->render();
-    flushDeferredDeletes();
+    LibraryWorld::settle();
     ASSERT_TRUE(editor);
     EXPECT_EQ(w.library->localPane().scratchpad(), editor.data());
     EXPECT_EQ(editor->textCursor().position(), 4);
     EXPECT_TRUE(editor->document()->isUndoAvailable());
-    EXPECT_FALSE(w.detailTexts().contains("Upload part sent"));
+    EXPECT_EQ(view->focusWidget(), editor.data());
+    EXPECT_TRUE(w.detailTexts().contains("Upload part sent"));
     QApplication::setActiveWindow(view);
 
-    // Once the editor lets the focus go, the next render rebuilds the pane.
+    // Once the editor lets the focus go, the next render builds the pane anew.
     w.find<QListView>("library-list")->setFocus();
     w.library->render();
-    QApplication::processEvents();
-    flushDeferredDeletes();
+    LibraryWorld::settle();
     EXPECT_FALSE(editor) << "the old editor is gone";
-    EXPECT_TRUE(w.detailTexts().contains("Upload part sent"));
+    EXPECT_EQ(w.library->localPane().scratchpad()->toPlainText(), "Agexnda") << "as typed";
 
     // A redraw that rebuilds the pane gives the keyboard back to the rebuilt button, or, when
     // that button is gone, to the one now in its place; never to the sidebar.
@@ -504,6 +512,99 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusOnlyTheTickRuns) {
             << now->metaObject()->className() << " " << now->objectName().toStdString();
     }
     view->hide();
+}
+
+// The end of every task the recording's pane waits on shows in the pane, started as the user
+// starts it: a click on the pane's button (whose redraw gives the keyboard to another control of
+// the pane, the notes editor among them), or a file dropped on the window while typing notes.
+TEST(LibraryRendering, ThePaneShowsTheEndOfEveryTaskItWaitsOn) {
+    const auto click = [](LibraryWorld& w, const char* name) {
+        auto* button = w.find<QPushButton>(name);
+        ASSERT_NE(button, nullptr) << name;
+        QTest::mouseClick(button, Qt::LeftButton);
+    };
+    const auto drop = [](LibraryWorld& w, const std::filesystem::path& file) {
+        QPlainTextEdit* editor = w.library->localPane().scratchpad();
+        ASSERT_NE(editor, nullptr);
+        QTest::mouseClick(editor->viewport(), Qt::LeftButton);
+        QTest::keyClicks(editor, "Agenda");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
+        QDragEnterEvent enter(QPoint(8, 8), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.library->splitter(), &enter);
+        QDropEvent event(QPointF(8, 8), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.library->splitter(), &event);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(LibraryWorld&)> start;
+        std::string_view sentence;
+        const char* screenshot = nullptr;
+    };
+    const Case cases[] = {
+        {"export",
+         [&](LibraryWorld& w) {
+             w.world.dialogs.saveFiles.push_back(w.world.data.path() / "Standup.m4a");
+             click(w, "local-export");
+         },
+         sentence(StatusText::exported), "local-pane-after-export.png"},
+        {"export into a folder that is gone",
+         [&](LibraryWorld& w) {
+             w.world.dialogs.saveFiles.push_back(w.world.data.path() / "gone" / "Standup.m4a");
+             click(w, "local-export");
+         },
+         sentence(StatusText::exportFailed)},
+        {"play without a sound output", [&](LibraryWorld& w) { click(w, "local-play"); },
+         sentence(StatusText::playFailed)},
+        {"import of a file that is not audio",
+         [&](LibraryWorld& w) {
+             const std::filesystem::path junk = w.world.data.path() / "notes.wav";
+             std::ofstream(junk) << "not audio";
+             drop(w, junk);
+         },
+         sentence(StatusText::undecodable)},
+        {"send that cannot reach the service", [&](LibraryWorld& w) { click(w, "local-send"); },
+         upload_sentences::paused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LibraryWorld w(true, {ShellWorld::recording("Standup")});
+        w.redrawOnChange();
+        w.model().select(w.model().recordings()[0].id);
+        w.world.queue.drain();
+        w.showActive();
+        if (QApplication::focusWidget() == nullptr)
+            w.library->table()->setFocus();
+        if (QApplication::focusWidget() == nullptr)
+            GTEST_SKIP() << "this platform gives no keyboard focus";
+
+        // The work waits on the executor while the pane shows it busy.
+        w.world.executor.holding = true;
+        c.start(w);
+        LibraryWorld::settle();
+        ASSERT_TRUE(w.model().busy() || w.model().uploading());
+        EXPECT_TRUE(w.detailSpins());
+        w.world.executor.release();
+        w.world.queue.drain();
+        LibraryWorld::settle();
+
+        ASSERT_FALSE(w.model().busy() || w.model().uploading());
+        EXPECT_FALSE(w.detailSpins());
+        // As the model words it.
+        EXPECT_TRUE(
+            w.detailTexts().contains(QString::fromUtf8(c.sentence.data(), qsizetype(c.sentence.size()))))
+            << w.detailTexts().join(" | ").toStdString();
+        for (const char* name : {"local-send", "local-play", "local-export", "local-remove"}) {
+            auto* button = w.find<QPushButton>(name);
+            EXPECT_TRUE(button && button->isEnabled()) << name;
+        }
+        EXPECT_TRUE(w.find<QComboBox>("library-workspace")->isEnabled());
+        if (c.screenshot) {
+            EXPECT_TRUE(w.library->view()->grab().save(
+                QString::fromStdString((artifactsFolder() / c.screenshot).string()), "PNG"));
+        }
+        QApplication::setActiveWindow(nullptr);
+    }
 }
 
 // The whole window as the shell builds it, over three recordings and fifty cloud meetings.

@@ -11,6 +11,7 @@
 #include "tests/ui/SheetFakes.hpp"
 #include "tests/ui/ShellWorld.hpp"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -107,6 +108,26 @@ struct LibraryWorld {
     }
 
     AppModel& model() { return *world.model; }
+    // Every change of the model redraws the window, as the shell has it.
+    void redrawOnChange() {
+        world.model->onChange = [this] {
+            if (library)
+                library->render();
+        };
+    }
+    // The window on screen with the keyboard, as after a click on it.
+    void showActive() {
+        QWidget* view = library->view();
+        view->resize(1080, 720);
+        view->show();
+        view->activateWindow();
+        QApplication::setActiveWindow(view);
+    }
+    // Lets the event loop run what the last step posted, and the views it let go be deleted.
+    static void settle() {
+        QCoreApplication::processEvents();
+        flushDeferredDeletes();
+    }
     template <class T> T* find(const char* name) const {
         return library->view()->findChild<T*>(QLatin1String(name));
     }

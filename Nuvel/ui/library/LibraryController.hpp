@@ -127,7 +127,9 @@ private:
     void renderWorkspaces();
     void renderAccount();
     void validateToolbar();
-    void emptyDetail();
+    // Empties the detail side; with `keepEditor` the local pane holds its notes editor for the
+    // pane that is built next.
+    void emptyDetail(bool keepEditor);
     void renderCloud();
     void renderEmpty();
     void renderLocal(const LocalRecording& recording);

@@ -54,14 +54,16 @@ QLabel* upcomingNote(const char* text) {
     return label;
 }
 
-void removeAll(QLayout* layout, QWidget* keep) {
+// Empties the layout: its views go, but `keep`, which is hidden, and `held`, which stays on
+// screen (it holds the keyboard) until it is placed again.
+void removeAll(QLayout* layout, QWidget* keep, QWidget* held = nullptr) {
     while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget(); widget != nullptr && widget != keep) {
+        if (QWidget* widget = item->widget(); widget == keep && keep != nullptr) {
+            keep->hide();
+        } else if (widget != nullptr && widget != held) {
             widget->hide();
             widget->setParent(nullptr);
             widget->deleteLater();
-        } else if (widget == keep && keep != nullptr) {
-            keep->hide();
         }
         delete item;
     }
@@ -82,10 +84,8 @@ bool LibraryController::notesEditorHasFocus() const {
 void LibraryController::render() {
     if (!splitter_)
         return;
-    if (notesEditorHasFocus()) {
-        tick();
-        return;
-    }
+    // The user is typing notes: the pane is built again around the editor, which stays as it is.
+    const bool keepEditor = notesEditorHasFocus() && model_.selectedRecording() != nullptr;
     isRendering_ = true;
     // The detail side is rebuilt below: the keyboard goes back where it was. A redraw before
     // the last one's controls showed finds the keyboard gone already, and keeps the place.
@@ -104,7 +104,7 @@ void LibraryController::render() {
         cloudDetail_.clear();
         lastDocumentID_.reset();
     }
-    emptyDetail();
+    emptyDetail(keepEditor);
     if (!model_.message().empty()) {
         QLabel* status = makeWrappingLabel(QString::fromStdString(model_.message()), 12, QFont::Normal);
         status->setObjectName(QStringLiteral("library-status"));
@@ -279,9 +279,13 @@ void LibraryController::renderUpcoming() {
     }
 }
 
-void LibraryController::emptyDetail() {
-    pane_.detach();
-    removeAll(detail_, cloudDetail_.isViewLoaded() ? cloudDetail_.view() : nullptr);
+void LibraryController::emptyDetail(bool keepEditor) {
+    QWidget* held = nullptr;
+    if (keepEditor)
+        held = pane_.holdEditor();
+    else
+        pane_.detach();
+    removeAll(detail_, cloudDetail_.isViewLoaded() ? cloudDetail_.view() : nullptr, held);
     pane_.setRenderedID(model_.selectedID());
 }
 

@@ -91,12 +91,19 @@ void LocalRecordingPane::ensureLongLivedViews() {
 }
 
 void LocalRecordingPane::render(QVBoxLayout* detail, const LocalRecording& recording) {
-    detach();
+    QWidget* held = nullptr;
+    if (holdsEditor_ && pane_ != nullptr && scratchpad_ != nullptr && renderedID_ == recording.id &&
+        detail != nullptr) {
+        held = pane_;
+        holdsEditor_ = false;
+    } else {
+        detach();
+    }
     renderedID_ = recording.id;
     detail_ = detail;
     if (detail == nullptr)
         return;
-    pane_ = build(recording);
+    pane_ = build(recording, held);
     detail->addWidget(pane_);
 }
 
@@ -108,8 +115,37 @@ void LocalRecordingPane::detach() {
                           static_cast<QWidget*>(systemMeter_)})
         if (view != nullptr && view->parentWidget() != nullptr)
             view->setParent(nullptr);
+    // A held view that no render took back goes as the owner's views do.
+    if (holdsEditor_ && pane_ != nullptr) {
+        pane_->hide();
+        pane_->setParent(nullptr);
+        pane_->deleteLater();
+    }
+    holdsEditor_ = false;
     pane_ = nullptr;
     column_ = nullptr;
+}
+
+QWidget* LocalRecordingPane::holdEditor() {
+    if (pane_ == nullptr || scratchpad_ == nullptr || column_ == nullptr) {
+        detach();
+        return nullptr;
+    }
+    for (QWidget* view : {static_cast<QWidget*>(timerLabel_), static_cast<QWidget*>(meter_),
+                          static_cast<QWidget*>(systemMeter_)})
+        if (view != nullptr && view->parentWidget() != nullptr)
+            view->setParent(nullptr);
+    // None of these has the keyboard, so taking them away moves it nowhere.
+    while (QLayoutItem* item = column_->takeAt(0)) {
+        if (QWidget* view = item->widget(); view != nullptr && view != scratchpad_) {
+            view->hide();
+            view->setParent(nullptr);
+            view->deleteLater();
+        }
+        delete item;
+    }
+    holdsEditor_ = true;
+    return pane_;
 }
 
 void LocalRecordingPane::tick() {
@@ -187,13 +223,17 @@ void LocalRecordingPane::addMeter(LevelIndicator* indicator, const QString& capt
     column_->setAlignment(stack, Qt::AlignLeading);
 }
 
-QWidget* LocalRecordingPane::build(const LocalRecording& recording) {
-    auto* pane = new QWidget;
-    pane->setObjectName(QStringLiteral("local-pane"));
-    pane->setLayoutDirection(preferredLayoutDirection());
-    column_ = new QVBoxLayout(pane);
-    column_->setContentsMargins(0, 0, 0, 0);
-    column_->setSpacing(0);
+QWidget* LocalRecordingPane::build(const LocalRecording& recording, QWidget* held) {
+    QPlainTextEdit* kept = held != nullptr ? scratchpad_.data() : nullptr;
+    QWidget* pane = held;
+    if (pane == nullptr) {
+        pane = new QWidget;
+        pane->setObjectName(QStringLiteral("local-pane"));
+        pane->setLayoutDirection(preferredLayoutDirection());
+        column_ = new QVBoxLayout(pane);
+        column_->setContentsMargins(0, 0, 0, 0);
+        column_->setSpacing(0);
+    }
     pendingSpacing_ = -1;
 
     const bool active = isActive(recording);
@@ -245,7 +285,7 @@ QWidget* LocalRecordingPane::build(const LocalRecording& recording) {
     line->setFrameShadow(QFrame::Sunken);
     place(line, 20);
 
-    buildNotes(recording);
+    buildNotes(recording, kept);
     buildBookmarks(recording);
     return pane;
 }
@@ -328,7 +368,7 @@ void LocalRecordingPane::buildSaved(const LocalRecording& recording) {
         place(makeRow(second));
 }
 
-void LocalRecordingPane::buildNotes(const LocalRecording& recording) {
+void LocalRecordingPane::buildNotes(const LocalRecording& recording, QPlainTextEdit* kept) {
     auto* mode = new SegmentedControl({localized("Meeting notes"), localized("Private notes")});
     mode->setObjectName(QStringLiteral("local-notes-mode"));
     mode->setAccessibleName(localized("Notes"));
@@ -339,13 +379,23 @@ void LocalRecordingPane::buildNotes(const LocalRecording& recording) {
     place(mode, 8);
     column_->setAlignment(mode, Qt::AlignLeading);
 
-    editorIsPrivate_ = showsPrivateNotes_;
+    // A kept editor shows the mode it was built in: the mode changes only through the switch,
+    // whose own redraw builds a new editor.
+    if (kept == nullptr)
+        editorIsPrivate_ = showsPrivateNotes_;
 
     QLabel* caption = makeWrappingLabel(notesCaption(recording), 11, QFont::Normal);
     caption->setObjectName(QStringLiteral("local-notes-caption"));
     showSecondary(caption);
     place(caption);
 
+    if (kept != nullptr) {
+        // What the user typed is the recording's already: each change was written through.
+        kept->setReadOnly(model_.uploading());
+        kept->setFixedHeight(isActive(recording) && !editorIsPrivate_ ? 220 : 160);
+        place(kept);
+        return;
+    }
     auto* editor = new QPlainTextEdit;
     editor->setObjectName(QStringLiteral("local-notes-editor"));
     editor->setFont(systemFont(13, QFont::Normal));

@@ -63,11 +63,17 @@ public:
     std::function<void()> onRenderNeeded;
 
     // Builds the pane of `recording` at the end of `detail`, which its owner emptied first, and
-    // remembers `recording.id` as the recording shown.
+    // remembers `recording.id` as the recording shown. After `holdEditor`, and for the same
+    // recording, the pane is built again around the editor it holds.
     void render(QVBoxLayout* detail, const LocalRecording& recording);
     // Called right before the owner empties the detail side: the editor is forgotten and the
     // long-lived timer and meters are taken back out of it.
     void detach();
+    // Called instead of `detach` while the user types in the notes editor: everything of the
+    // pane but the editor goes, and the next render builds the pane anew around it, so that the
+    // editor keeps its text, caret, undo history and the keyboard. Answers the pane's view,
+    // which the owner leaves on screen, out of its stack, until that render places it again.
+    QWidget* holdEditor();
     // The running recording's time and levels, between renders.
     void tick();
     // Writes the editor's whole text into the private notes or the meeting notes of the
@@ -89,10 +95,12 @@ private:
     void showElapsed(const QString& text);
 
     bool isActive(const LocalRecording& recording) const;
-    QWidget* build(const LocalRecording& recording);
+    // The pane's view: `held`, emptied around its notes editor by holdEditor, or a new one.
+    QWidget* build(const LocalRecording& recording, QWidget* held = nullptr);
     void buildActive(const LocalRecording& recording);
     void buildSaved(const LocalRecording& recording);
-    void buildNotes(const LocalRecording& recording);
+    // The notes-mode switch, its caption and the editor: `kept`, or a new one with the notes.
+    void buildNotes(const LocalRecording& recording, QPlainTextEdit* kept);
     void buildBookmarks(const LocalRecording& recording);
     void place(QWidget* view, int spacingAfter = 8);
     void addMeter(LevelIndicator* indicator, const QString& caption, const QString& accessibleName);
@@ -125,6 +133,8 @@ private:
     QPointer<QWidget> pane_;
     QVBoxLayout* column_ = nullptr;
     int pendingSpacing_ = -1;
+    // Set by holdEditor until the next render.
+    bool holdsEditor_ = false;
 };
 
 } // namespace nuvel
