@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -258,16 +259,18 @@ TEST(LibraryController, SelectionOpensMeetingsSelectsRecordingsAndRenderKeepsOrL
     list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
     EXPECT_EQ(cloud.take(), (std::vector<std::string>{"openMeeting m1"}));
     EXPECT_EQ(w.library->selectedCloudID(), std::optional<std::string>("m1"));
+    cloud.shown.selectedID = "m1"; // as the library opens it
 
-    // Search mode: a hit opens its meeting, and render leaves the user's selection where it is.
-    cloud.shown.searchResults = {hit("m9", "Elsewhere", {"x"}), hit("m2", "Review", {"x"})};
+    // Search mode: a hit opens its meeting, and render leaves the user's selection where it is,
+    // not where the library's list has that meeting.
+    cloud.shown.searchResults = {hit("m2", "Review", {"x"}), hit("m9", "Elsewhere", {"x"})};
     w.library->searchLibrary("x");
     cloud.take();
-    list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
+    list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
     EXPECT_EQ(cloud.take(), (std::vector<std::string>{"openMeeting m2"}));
-    cloud.shown.selectedID = "m1"; // the library's row 0: not looked up while searching
+    cloud.shown.selectedID = "m2"; // the library's row 1: not looked up while searching
     w.library->render();
-    EXPECT_EQ(selectedRow(list), 1);
+    EXPECT_EQ(selectedRow(list), 0);
     EXPECT_TRUE(cloud.take().empty());
 
     // Back on this computer's side the model's selected recording is selected again.
@@ -293,6 +296,82 @@ TEST(LibraryController, SelectionOpensMeetingsSelectsRecordingsAndRenderKeepsOrL
     EXPECT_EQ(list->currentIndex().row(), 1);
     EXPECT_TRUE(rowFocused());
     QApplication::setActiveWindow(nullptr);
+}
+
+// After a step that leaves no meeting open, no row is highlighted, and a click on any row opens
+// its meeting; the cloud library answers each request as the service's would.
+TEST(LibraryController, AStepThatLeavesNoMeetingOpenLeavesNoRowHighlighted) {
+    const auto clickRow = [](QListView* list, int row) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          list->visualRect(list->model()->index(row, 0)).center());
+    };
+    const auto opened = [](FakeCloud& cloud, const std::string& id) {
+        cloud.shown.selectedID = id;
+        NativeMeetingDocument document = longMeeting(false, 6);
+        document.summary = summary(id, "Meeting " + id);
+        cloud.shown.document = document;
+        cloud.onChange();
+    };
+    struct Case {
+        const char* name;
+        std::function<void(LibraryWorld&)> step;
+        std::string clicked; // the meeting a click on the second row then opens
+        const char* screenshot = nullptr;
+    };
+    const Case cases[] = {
+        {"the open meeting deleted",
+         [&](LibraryWorld& w) {
+             w.library->locationChanged(1);
+             clickRow(w.library->table(), 1);
+             ASSERT_EQ(w.cloud->take(), (std::vector<std::string>{"loadLibrary", "openMeeting m2"}));
+             opened(*w.cloud, "m2");
+             ASSERT_EQ(selectedRow(w.library->table()), 1);
+             auto* remove = w.library->view()->findChild<QAction*>("meeting-detail-delete");
+             ASSERT_TRUE(remove && remove->isVisible());
+             remove->trigger();
+             ASSERT_EQ(w.cloud->take(), (std::vector<std::string>{"confirmDelete"}));
+             // Deleted on the service: the meeting leaves the list and closes, the page is read again.
+             std::erase_if(w.cloud->shown.meetings, [](const MeetingSummary& m) { return m.id == "m2"; });
+             w.cloud->shown.selectedID.reset();
+             w.cloud->shown.document.reset();
+             w.cloud->onChange();
+         },
+         "m3", "library-after-delete.png"},
+        {"this computer's list left for the Nuvel library",
+         [&](LibraryWorld& w) {
+             clickRow(w.library->table(), 0);
+             ASSERT_EQ(selectedRow(w.library->table()), 0);
+             auto* location = w.find<SegmentedControl>("library-location");
+             QTest::mouseClick(location->findChildren<QToolButton*>().at(1), Qt::LeftButton);
+             ASSERT_EQ(w.cloud->take(), (std::vector<std::string>{"loadLibrary"}));
+         },
+         "m2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LibraryWorld w(true, {ShellWorld::recording("Standup"), ShellWorld::recording("Retro")});
+        w.redrawOnChange();
+        w.cloud->shown.meetings = {summary("m1", "Planning"), summary("m2", "Review"),
+                                   summary("m3", "Retro")};
+        w.showActive();
+        LibraryWorld::settle();
+        c.step(w);
+        if (HasFatalFailure())
+            return;
+        LibraryWorld::settle();
+        QListView* list = w.library->table();
+        EXPECT_EQ(selectedRow(list), -1);
+        EXPECT_TRUE(
+            w.detailTexts().contains("Choose a meeting to review its notes, transcript and evidence."))
+            << w.detailTexts().join(" | ").toStdString();
+        if (c.screenshot) {
+            EXPECT_TRUE(w.library->view()->grab().save(
+                QString::fromStdString((artifactsFolder() / c.screenshot).string()), "PNG"));
+        }
+        clickRow(list, 1);
+        EXPECT_EQ(w.cloud->take(), (std::vector<std::string>{"openMeeting " + c.clicked}));
+        QApplication::setActiveWindow(nullptr);
+    }
 }
 
 TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {

@@ -161,11 +161,7 @@ void LibraryController::renderSidebar() {
     librarySearch_->setVisible(cloudVisible_);
     more_->setVisible(cloudVisible_ && model_.cloud().state().hasMore && !searchMode_);
     location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
-    // As a reload keeps the selected row where the list still has it.
-    const QModelIndexList selected = table_->selectionModel()->selectedRows();
-    const int kept = selected.isEmpty() ? -1 : selected.first().row();
-    if (listModel_->reload() && kept >= 0 && kept < rowCount())
-        table_->selectionModel()->select(listModel_->index(kept, 0), QItemSelectionModel::ClearAndSelect);
+    listModel_->reload();
     restoreSelection();
 
     const bool signedIn = model_.session().has_value();
@@ -182,10 +178,21 @@ void LibraryController::renderSidebar() {
 }
 
 void LibraryController::restoreSelection() {
+    // The highlighted row is the open meeting or the selected recording, or no row is: the view
+    // keeps its selection by the row's place, which after a removal, a reload or a change of side
+    // holds another meeting.
+    QItemSelectionModel* selection = table_->selectionModel();
     std::optional<int> row;
     if (cloudVisible_) {
         const CloudMeetingState& cloud = model_.cloud().state();
-        if (cloud.selectedID && !searchMode_) {
+        if (cloud.selectedID && searchMode_) {
+            // A hit the user chose stays chosen while its meeting is the open one.
+            const QModelIndexList chosen = selection->selectedRows();
+            const int at = chosen.isEmpty() ? -1 : chosen.first().row();
+            if (at >= 0 && std::size_t(at) < cloud.searchResults.size() &&
+                cloud.searchResults[std::size_t(at)].meeting_id == *cloud.selectedID)
+                row = at;
+        } else if (cloud.selectedID) {
             for (std::size_t i = 0; i < cloud.meetings.size(); ++i)
                 if (cloud.meetings[i].id == *cloud.selectedID) {
                     row = int(i);
@@ -200,13 +207,16 @@ void LibraryController::restoreSelection() {
                 break;
             }
     }
-    if (!row)
+    if (!row) {
+        if (selection->hasSelection())
+            selection->clearSelection();
         return;
+    }
     const QModelIndex index = listModel_->index(*row, 0);
-    if (table_->selectionModel()->isSelected(index))
+    if (selection->isSelected(index))
         return;
-    table_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
-    table_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    selection->select(index, QItemSelectionModel::ClearAndSelect);
+    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
 }
 
 void LibraryController::renderWorkspaces() {
