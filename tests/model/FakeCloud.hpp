@@ -42,6 +42,8 @@ public:
     void search(const std::string& query) override { calls.push_back("search " + query); }
     void openMeeting(const std::string& id, bool refreshing) override {
         calls.push_back("openMeeting " + id + (refreshing ? " refreshing" : ""));
+        if (onOpenMeeting)
+            onOpenMeeting(id);
     }
     void exportMeeting(MeetingExport::Format format, const std::string& variant) override {
         calls.push_back("export " + std::to_string(int(format)) + " " + variant);
@@ -92,6 +94,8 @@ public:
     bool leaseValid = false;
 
     std::function<void()> onChange, onPlaybackTick;
+    // Called after an open is recorded: the test plays the start of the load there.
+    std::function<void(const std::string&)> onOpenMeeting;
     std::vector<std::string> calls;
     bool failConfigure = false;
     std::string configuredAccount, configuredWorkspace;

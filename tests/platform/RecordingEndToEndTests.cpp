@@ -637,6 +637,94 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
     }
 }
 
+// What the window shows stays what is true along the road of one recording beside a library of
+// three processed meetings: the pane comes back from an export started with the keyboard (whose
+// redraw leaves the keyboard in the notes editor), a sent recording's pane follows the service's
+// processing to its end at each refresh, the library opened from the pane lists the new meeting
+// and highlights it alone, and after the meeting is deleted no row is highlighted until one is
+// chosen, which then opens.
+TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
+    const StandinProcess samples({"--seed"});
+    ASSERT_FALSE(samples.origin().empty()) << samples.banner();
+    installFor(samples);
+    ASSERT_FALSE(HasFatalFailure());
+    constexpr const char* sent = "Retro on the pane road";
+    auto app = start();
+    signInAndStartRecording(*app, *desktop, sent);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(
+        app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000))
+        << app->state();
+    ASSERT_TRUE(app->act({"push button", "Stop and save"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 60000)) << app->state();
+    const auto showsText = [&](const std::string& wanted, int milliseconds = 30000) {
+        return app->showsLabel([&](const std::string& text) { return text == wanted; }, milliseconds);
+    };
+    const auto highlighted = [&] {
+        std::string rows;
+        if (const auto application = bus->application(int(app->process().processId())))
+            for (const AccessibleElement& row : application->findAll({"list item", ""}))
+                if (row.selected())
+                    rows += "[" + row.name() + "]";
+        return rows;
+    };
+    const std::string choose = "Choose a meeting to review its notes, transcript and evidence.";
+
+    // The library read while this computer's recording is highlighted: no meeting is open, so
+    // none of its rows is.
+    ASSERT_TRUE(app->act({"page tab", "Nuvel library"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"list item", "Beta launch review"})) << app->state();
+    EXPECT_TRUE(showsText(choose)) << app->state();
+    EXPECT_TRUE(eventually([&] { return highlighted().empty(); }, 10000)) << highlighted();
+    ASSERT_TRUE(app->act({"page tab", "On this computer"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 60000)) << app->state();
+
+    // Export audio with the keyboard; Save in the panel.
+    ASSERT_TRUE(focusWindow("Nuvel")) << app->state();
+    ASSERT_TRUE(tabTo(*app, "[push button] Export audio…"));
+    ASSERT_TRUE(keyboard->type({"space"}));
+    const std::optional<AccessibleElement> panel = app->waitFor({"dialog", "Save As"});
+    ASSERT_TRUE(panel) << app->state();
+    const std::filesystem::path exported = home.path("home") / "Retro.m4a";
+    const std::optional<AccessibleElement> fileName = panel->find({"text", "File name:"});
+    ASSERT_TRUE(fileName && fileName->setText(exported.string())) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Save"})) << app->state();
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(exported); }, 60000)) << app->state();
+    EXPECT_TRUE(showsText("Audio exported. Private notes were not included.")) << app->state();
+    EXPECT_TRUE(app->waitFor({"push button", "Remove local copy…"}, 10000)) << app->state();
+    EXPECT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 10000)) << app->state();
+    EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-pane-after-export.png"));
+
+    // Sent, then refreshed: the stand-in moves the meeting on at each read, to its end.
+    ASSERT_TRUE(app->act({"push button", "Send to Nuvel"})) << app->state();
+    ASSERT_TRUE(showsText("Sent to Nuvel · Queued", 60000)) << app->state();
+    for (const char* state : {"Processing", "Completed"}) {
+        ASSERT_TRUE(app->act({"push button", "Refresh status"})) << app->state();
+        ASSERT_TRUE(showsText(std::string("Sent to Nuvel · ") + state)) << state << "\n" << app->state();
+    }
+    EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-pane-after-send.png"));
+
+    // Opened from the pane: the list, read before the meeting was made, shows it, highlighted.
+    ASSERT_TRUE(app->act({"push button", "Open in Nuvel library"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return highlighted() == "[" + std::string(sent) + "]"; }, 30000))
+        << highlighted() << "\n"
+        << app->state();
+
+    // Deleted: the meeting leaves the list, and no row is highlighted.
+    ASSERT_TRUE(app->act({"push button", "More"}, "ShowMenu")) << app->state();
+    ASSERT_TRUE(app->act({"menu item", "Delete meeting…"})) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Delete meeting"})) << app->state();
+    ASSERT_TRUE(eventually([&] { return !app->waitFor({"list item", sent}, 0); }, 60000)) << app->state();
+    EXPECT_TRUE(showsText(choose)) << app->state();
+    EXPECT_TRUE(eventually([&] { return highlighted().empty(); }, 10000)) << highlighted();
+    EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-library-after-delete.png"));
+    // The row in its place opens its meeting when chosen.
+    ASSERT_TRUE(app->act({"list item", "Beta launch review"}, "Toggle")) << app->state();
+    EXPECT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return highlighted() == "[Beta launch review]"; }, 30000)) << highlighted();
+}
+
 // Every control on screen in each state of the windows has a name a screen reader says and an
 // action it can take. The count per state is printed, so that a new control shows in it.
 TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {

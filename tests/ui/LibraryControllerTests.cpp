@@ -235,6 +235,51 @@ TEST(LibraryController, TheListShowsTheSideAndModeChosen) {
     }
 }
 
+// A sent recording's meeting, opened from its pane, is new to a list read before it was made: the
+// list is read again once the meeting has loaded, unless it has the meeting by then.
+TEST(LibraryController, TheMeetingOpenedFromASentRecordingsPaneComesIntoTheList) {
+    for (const bool listed : {false, true}) {
+        SCOPED_TRACE(listed ? "listed" : "new to the list");
+        LocalRecording sent = ShellWorld::recording("Standup", TransferState::accepted);
+        sent.remoteID = "m9";
+        sent.remoteState = "completed";
+        sent.resultURL = Url::parse("https://app.nuvel.test/m/m9");
+        LibraryWorld w(true, {sent});
+        w.redrawOnChange();
+        w.cloud->shown.meetings = {summary("m1", "Planning")};
+        if (listed)
+            w.cloud->shown.meetings.push_back(summary("m9", "Standup"));
+        w.model().select(w.model().recordings()[0].id);
+        w.world.queue.drain();
+        w.showActive();
+        LibraryWorld::settle();
+        // The meeting loads as the cloud library loads it.
+        w.cloud->onOpenMeeting = [&](const std::string& id) {
+            w.cloud->shown.selectedID = id;
+            w.cloud->shown.loading = true;
+            w.cloud->onChange();
+        };
+        auto* open = w.find<QPushButton>("local-open-result");
+        ASSERT_NE(open, nullptr);
+        QTest::mouseClick(open, Qt::LeftButton);
+        LibraryWorld::settle();
+        EXPECT_EQ(w.cloud->take(), (std::vector<std::string>{"openMeeting m9"}));
+        NativeMeetingDocument document = longMeeting(false, 6);
+        document.summary = summary("m9", "Standup");
+        w.cloud->shown.document = document;
+        w.cloud->shown.loading = false;
+        w.cloud->onChange();
+        LibraryWorld::settle();
+        EXPECT_EQ(w.cloud->take(),
+                  listed ? std::vector<std::string>{} : std::vector<std::string>{"loadLibrary"});
+        EXPECT_EQ(selectedRow(w.library->table()), listed ? 1 : -1) << "the open meeting's row, or none";
+        w.cloud->onChange();
+        LibraryWorld::settle();
+        EXPECT_TRUE(w.cloud->take().empty()) << "read once";
+        QApplication::setActiveWindow(nullptr);
+    }
+}
+
 TEST(LibraryController, SelectionOpensMeetingsSelectsRecordingsAndRenderKeepsOrLeavesIt) {
     LibraryWorld w(true, {ShellWorld::recording("Standup"), ShellWorld::recording("Retro")});
     QListView* list = w.library->table();

@@ -92,8 +92,10 @@ LibraryController::LibraryController(AppModel& model, Dependencies dependencies)
             return;
         self->cloudVisible_ = true;
         self->location_->setSelectedSegment(1);
-        if (remoteID)
+        if (remoteID) {
+            self->listingAwaited_ = remoteID;
             self->model_.cloud().openMeeting(*remoteID, false);
+        }
         self->render();
     };
     buildSidebar();

@@ -124,6 +124,7 @@ private:
     // render's parts.
     void renderSidebar();
     void restoreSelection();
+    void readListForOpenedMeeting();
     void renderWorkspaces();
     void renderAccount();
     void validateToolbar();
@@ -179,6 +180,9 @@ private:
     // A drag moves the divider many times a second: its place is saved once the drag settles.
     QTimer dividerSave_;
     std::optional<std::string> selectedCloudID_;
+    // A sent recording's meeting, opened from its pane: the list, read before the meeting was
+    // made, is read again once the meeting has loaded, unless it has the meeting by then.
+    std::optional<std::string> listingAwaited_;
     // The id of the meeting last handed to the detail screen.
     std::optional<std::string> lastDocumentID_;
 };

@@ -25,6 +25,8 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
 
 namespace nuvel {
 
@@ -163,6 +165,7 @@ void LibraryController::renderSidebar() {
     location_->setSelectedSegment(cloudVisible_ ? 1 : 0);
     listModel_->reload();
     restoreSelection();
+    readListForOpenedMeeting();
 
     const bool signedIn = model_.session().has_value();
     const CloudMeetingState& cloud = model_.cloud().state();
@@ -217,6 +220,28 @@ void LibraryController::restoreSelection() {
         return;
     selection->select(index, QItemSelectionModel::ClearAndSelect);
     selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+void LibraryController::readListForOpenedMeeting() {
+    if (!listingAwaited_)
+        return;
+    const CloudMeetingState& cloud = model_.cloud().state();
+    // Another meeting chosen, or this one gone: nothing is awaited any more.
+    if (!cloudVisible_ || cloud.selectedID != listingAwaited_) {
+        listingAwaited_.reset();
+        return;
+    }
+    if (cloud.loading)
+        return;
+    const std::string id = *std::exchange(listingAwaited_, std::nullopt);
+    if (std::any_of(cloud.meetings.begin(), cloud.meetings.end(),
+                    [&](const MeetingSummary& meeting) { return meeting.id == id; }))
+        return;
+    // Once this redraw has ended: the load tells of its start with a redraw of its own.
+    QTimer::singleShot(0, this, [this] {
+        if (cloudVisible_)
+            model_.cloud().loadLibrary(false);
+    });
 }
 
 void LibraryController::renderWorkspaces() {
