@@ -50,6 +50,7 @@ set(nuvelkit_capture_sources
   capture/CafFile.cpp
   capture/CaptureClock.cpp
   capture/CaptureError.cpp
+  capture/CaptureLosses.cpp
   capture/CaptureMixer.cpp
   capture/CaptureTimeline.cpp
   capture/CaptureTimelineLedger.cpp

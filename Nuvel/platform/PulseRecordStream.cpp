@@ -1,6 +1,7 @@
 #include "Nuvel/platform/PulseRecordStream.hpp"
 
 #include "Nuvel/platform/PulseIntrospection.hpp"
+#include "NuvelKit/capture/CaptureLosses.hpp"
 #include "NuvelKit/support/Time.hpp"
 
 #include <algorithm>
@@ -90,6 +91,7 @@ void PulseRecordStream::open(const Options& options) {
     pa_stream_set_read_callback(stream_, onRead, this);
     pa_stream_set_moved_callback(stream_, onMoved, this);
     pa_stream_set_suspended_callback(stream_, onSuspended, this);
+    pa_stream_set_overflow_callback(stream_, onOverflow, this);
     if (sinkInput_ && pa_stream_set_monitor_stream(stream_, *sinkInput_) < 0)
         connection_->throwContextError("record stream: monitor a sink input");
 
@@ -171,6 +173,7 @@ void PulseRecordStream::release() {
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
         pa_stream_set_moved_callback(stream_, nullptr, nullptr);
         pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
             pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
@@ -210,6 +213,7 @@ void PulseRecordStream::onReadable() {
         }
         if (data == nullptr) {
             // A hole: audio the server could not keep. Time jumps, so anchor again.
+            CaptureLossTally::shared().addServerHoleFrames(std::int64_t(bytes / frameBytes_));
             pa_stream_drop(stream_);
             partialBytes_ = 0;
             needsAnchor_ = true;
@@ -383,6 +387,12 @@ void PulseRecordStream::onState(pa_stream* stream, void* userdata) {
 
 void PulseRecordStream::onMoved(pa_stream*, void* userdata) {
     static_cast<PulseRecordStream*>(userdata)->report(Problem::moved);
+}
+
+void PulseRecordStream::onOverflow(pa_stream*, void*) {
+    // The server's buffer for the stream ran full and it dropped audio; what is lost shows as a
+    // hole or as the timeline falling behind, and is counted there.
+    CaptureLossTally::shared().addServerOverflow();
 }
 
 void PulseRecordStream::onSuspended(pa_stream* stream, void* userdata) {

@@ -48,6 +48,9 @@ namespace nuvel {
 // does) leaves it opening: after `pendingOpenSeconds` the constructor returns, and the timer's
 // silence runs until the audio comes.
 //
+// Losses (a server's overflow or hole, a timeline's correction) are added to the process's
+// CaptureLossTally.
+//
 // Threads: the consumer and the problem handler run on the connection's mainloop thread, the
 // audio thread of this layer. They must not block, lock or allocate; push into a lock-free
 // ring and return. After `close()` (or the destructor) returns neither runs again. Open
@@ -126,6 +129,7 @@ private:
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);
     static void onMoved(pa_stream* stream, void* self);
     static void onSuspended(pa_stream* stream, void* self);
+    static void onOverflow(pa_stream* stream, void* self);
     static void onTiming(pa_stream* stream, int success, void* self);
     static void onTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
     static void onCorkInfo(pa_context* context, const pa_sink_input_info* info, int eol, void* self);

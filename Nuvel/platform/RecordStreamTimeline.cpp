@@ -1,5 +1,7 @@
 #include "Nuvel/platform/RecordStreamTimeline.hpp"
 
+#include "NuvelKit/capture/CaptureLosses.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -26,6 +28,7 @@ bool RecordStreamTimeline::dropNextFrame() noexcept {
         return false;
     --pendingDrops_;
     ++dropped_;
+    CaptureLossTally::shared().addTimelineDroppedFrames(1);
     return true;
 }
 
@@ -48,6 +51,7 @@ void RecordStreamTimeline::drained(double now) noexcept {
         const double jump = windowLeastLag_ - settleLag;
         anchorTime_ += jump;
         skipped_ += jump;
+        CaptureLossTally::shared().addTimelineSkippedFrames(std::llround(jump * rate_));
     } else if (windowMostLag_ < -aheadTolerance) {
         // Ahead all window long: the frames up to the moment of arrival are dropped as they come.
         pendingDrops_ = std::uint64_t(std::llround(-windowMostLag_ * rate_));

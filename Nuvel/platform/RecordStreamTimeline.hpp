@@ -48,7 +48,8 @@ public:
     // The stream's queue was read empty at `now`: its newest frame has arrived.
     void drained(double now) noexcept;
 
-    // Frames dropped and seconds skipped by the corrections, for tracing and tests.
+    // Frames dropped and seconds skipped by the corrections, for tracing and tests; both are also
+    // added to the process's CaptureLossTally as they happen.
     std::uint64_t droppedFrames() const noexcept { return dropped_; }
     double skippedSeconds() const noexcept { return skipped_; }
 

@@ -1,5 +1,7 @@
 #include "NuvelKit/capture/ApplicationStreamMix.hpp"
 
+#include "NuvelKit/capture/CaptureLosses.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -59,7 +61,7 @@ void ApplicationStreamMix::deliver(StreamID id, const float* mono, std::uint32_t
     stream->lastArrival = now;
     if (frames > 0) {
         if (std::fabs(hostTime - origin_) > farSeconds) {
-            cut_ += frames;
+            cut(frames);
         } else {
             std::int64_t start = std::llround((hostTime - origin_) * rate);
             if (stream->delivered && std::llabs(start - stream->end) <= continuityFrames)
@@ -70,7 +72,7 @@ void ApplicationStreamMix::deliver(StreamID id, const float* mono, std::uint32_t
                 from = std::max(from, stream->end); // a stream never adds twice onto one frame
             const std::int64_t to = std::min(end, next_ + capacity);
             const std::int64_t placed = std::max<std::int64_t>(0, to - from);
-            cut_ += std::int64_t(frames) - placed;
+            cut(std::int64_t(frames) - placed);
             for (std::int64_t f = from; f < to; ++f) {
                 const float sample = mono[f - start];
                 if (std::isfinite(sample))
@@ -117,8 +119,13 @@ void ApplicationStreamMix::advance(double now) {
         handOut(until);
 }
 
+void ApplicationStreamMix::cut(std::int64_t frames) noexcept {
+    cut_ += frames;
+    CaptureLossTally::shared().addMixerLateFrames(frames);
+}
+
 void ApplicationStreamMix::drop(std::int64_t until) {
-    cut_ += std::max<std::int64_t>(0, std::min(until, placedEnd_) - next_);
+    cut(std::max<std::int64_t>(0, std::min(until, placedEnd_) - next_));
     const std::int64_t zeroed = std::min(until - next_, capacity);
     for (std::int64_t f = next_; f < next_ + zeroed; ++f)
         buffer_[std::size_t(f % capacity)] = 0.0f;

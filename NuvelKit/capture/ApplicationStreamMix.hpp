@@ -18,8 +18,9 @@ namespace nuvel {
 // open (an application that plays nothing is quiet, not gone). Audio that arrives for frames
 // already handed out, or more than `capacity` frames ahead, is cut; frames older than
 // `latestSeconds` are not handed out at all (the capture's consumer would refuse them) and are
-// cut too. When every open stream has been silent for more than `freshSeconds`, the mix hands
-// out nothing: a stalled stream shows as a source that stopped delivering.
+// cut too; what is cut is counted in the process's CaptureLossTally. When every open stream has
+// been silent for more than `freshSeconds`, the mix hands out nothing: a stalled stream shows as
+// a source that stopped delivering.
 //
 // Not thread-safe: one caller serialises every call (the sound server's mainloop lock). Only
 // `addStream` allocates.
@@ -75,6 +76,8 @@ private:
     std::int64_t target(double now) const;
     void handOut(std::int64_t until);
     void drop(std::int64_t until);
+    // Counts frames cut, here and in the process's CaptureLossTally.
+    void cut(std::int64_t frames) noexcept;
 
     std::shared_ptr<SystemAudioOutput> output_;
     double origin_;

@@ -1,5 +1,6 @@
 #include "NuvelKit/capture/AudioRing.hpp"
 
+#include "NuvelKit/capture/CaptureLosses.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 
 namespace nuvel {
@@ -15,6 +16,12 @@ AudioRing::~AudioRing() {
     ring::destroy(ring_);
 }
 
+bool AudioRing::counted(bool stored, std::uint32_t frames) noexcept {
+    if (!stored)
+        CaptureLossTally::shared().addRingRefusedFrames(frames);
+    return stored;
+}
+
 bool AudioRing::acceptable(const PcmBuffer& buffer) noexcept {
     return buffer.format == PcmSampleFormat::float32 && !buffer.interleaved &&
            buffer.floatChannelData != nullptr;
@@ -23,23 +30,25 @@ bool AudioRing::acceptable(const PcmBuffer& buffer) noexcept {
 bool AudioRing::write(const PcmBuffer& buffer, double hostTime) noexcept {
     if (!acceptable(buffer)) {
         ring::markOverflow(ring_);
-        return false;
+        return counted(false, buffer.frameLength);
     }
-    return ring::push(ring_, buffer.floatChannelData, buffer.channelCount, buffer.frameLength, hostTime,
-                      buffer.sampleRate);
+    return counted(ring::push(ring_, buffer.floatChannelData, buffer.channelCount, buffer.frameLength,
+                              hostTime, buffer.sampleRate),
+                   buffer.frameLength);
 }
 
 bool AudioRing::writeUntimed(const PcmBuffer& buffer) noexcept {
     if (!acceptable(buffer)) {
         ring::markOverflow(ring_);
-        return false;
+        return counted(false, buffer.frameLength);
     }
-    return ring::pushUntimed(ring_, buffer.floatChannelData, buffer.channelCount, buffer.frameLength);
+    return counted(ring::pushUntimed(ring_, buffer.floatChannelData, buffer.channelCount, buffer.frameLength),
+                   buffer.frameLength);
 }
 
 bool AudioRing::push(const float* const* channels, int channelCount, std::uint32_t frameCount,
                      double hostTime, double sampleRate) noexcept {
-    return ring::push(ring_, channels, channelCount, frameCount, hostTime, sampleRate);
+    return counted(ring::push(ring_, channels, channelCount, frameCount, hostTime, sampleRate), frameCount);
 }
 
 std::optional<AudioRing::TimedSamples> AudioRing::read() {

@@ -11,7 +11,8 @@ namespace nuvel {
 
 // Owns one FrameRing: the producer side takes PCM buffers or raw channel pointers, the consumer
 // side returns popped slots as arrays. Producer and consumer rules are the ring's: one thread
-// writes, one thread reads, any thread may pause, mark or query.
+// writes, one thread reads, any thread may pause, mark or query. The frames of every refused
+// write are added to the process's CaptureLossTally.
 class AudioRing {
 public:
     struct TimedSamples {
@@ -52,6 +53,7 @@ public:
 
 private:
     static bool acceptable(const PcmBuffer& buffer) noexcept;
+    static bool counted(bool stored, std::uint32_t frames) noexcept;
 
     FrameRing* ring_;
     std::uint32_t capacity_;

@@ -1,5 +1,6 @@
 #include "NuvelKit/capture/CaptureMixer.hpp"
 
+#include "NuvelKit/capture/CaptureLosses.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 
 #include <algorithm>
@@ -68,6 +69,9 @@ void CaptureMixer::append(std::span<const float> samples, Source source, double 
         refuse();
     }
     const std::int64_t first = std::max<std::int64_t>(0, -start);
+    // Frames before the first one rendered are the start's own cut, not a loss.
+    if (renderedFrames_ != 0)
+        CaptureLossTally::shared().addMixerLateFrames(std::min(first, n));
     if (first >= n) {
         return;
     }

@@ -27,11 +27,12 @@ public:
 
     // Places mono `samples` taken at `sampleRate`, whose first sample begins at `hostTime`, into
     // the source's buffer, resampled linearly to 48000 Hz; later appends of one source overwrite
-    // earlier ones where they overlap. Throws RecordingError(invalidTransport), having written
-    // nothing, for a rate outside 8000...192000 Hz, a non-finite host time or sample, a buffer
-    // that begins more than 480 frames before the render position once rendering has begun (or
-    // ends at or before frame 0 before it has), or one that ends more than `capacity` frames
-    // after the render position.
+    // earlier ones where they overlap. The part of a late buffer dropped once rendering has begun
+    // is added to the process's CaptureLossTally (as mixerLateFrames). Throws
+    // RecordingError(invalidTransport), having written nothing, for a rate outside
+    // 8000...192000 Hz, a non-finite host time or sample, a buffer that begins more than 480
+    // frames before the render position once rendering has begun (or ends at or before frame 0
+    // before it has), or one that ends more than `capacity` frames after the render position.
     void append(std::span<const float> samples, Source source, double sampleRate, double hostTime);
 
     // The next output frames, from the render position up to the frame that begins at `until`,

@@ -1,6 +1,7 @@
 // One application's streams summed onto one timeline: placing, waiting for slow streams,
 // silence while nothing plays, and the audio that is cut rather than failing the capture.
 #include "NuvelKit/capture/ApplicationStreamMix.hpp"
+#include "NuvelKit/capture/CaptureLosses.hpp"
 
 #include <cmath>
 #include <functional>
@@ -305,10 +306,13 @@ TEST(ApplicationStreamMix, FaultsLoseTheOutputOrCutAudioButNeverHandOutWhatTheCo
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::int64_t lateBefore = CaptureLossTally::shared().snapshot().mixerLateFrames;
         Harness h;
         c.act(h);
         EXPECT_EQ(h.ring->overflowed(), c.lost);
         EXPECT_EQ(h.mix.cutFrames(), c.cut);
+        // What is cut is counted as lost audio.
+        EXPECT_EQ(CaptureLossTally::shared().snapshot().mixerLateFrames - lateBefore, c.cut);
     }
 }
 

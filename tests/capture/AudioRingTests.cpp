@@ -1,4 +1,5 @@
 #include "NuvelKit/capture/AudioRing.hpp"
+#include "NuvelKit/capture/CaptureLosses.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 
 #include <gtest/gtest.h>
@@ -99,9 +100,21 @@ TEST(AudioRing, PauseDropsAndMarkDroppedIsSticky) {
     EXPECT_EQ(ring.lastCallbackHostTime(), 2.0);
     ring.setPaused(false);
 
+    // A full ring refuses, and so does one marked as lost: each refused frame is counted.
+    const std::int64_t before = CaptureLossTally::shared().snapshot().ringRefusedFrames;
+    AudioRing full(2, 8);
+    ASSERT_TRUE(full.push(channels, 1, 8, 1.0, 48000.0));
+    ASSERT_TRUE(full.push(channels, 1, 8, 1.1, 48000.0));
+    EXPECT_FALSE(full.push(channels, 1, 5, 1.2, 48000.0));
+    EXPECT_TRUE(full.overflowed());
+    EXPECT_EQ(CaptureLossTally::shared().snapshot().ringRefusedFrames - before, 5);
+
     ring.markDropped();
     EXPECT_TRUE(ring.overflowed());
     EXPECT_FALSE(ring.push(channels, 1, 8, 3.0, 48000.0));
+    const PcmBuffer buffer{PcmSampleFormat::float32, false, 1, 48000.0, 3, channels};
+    EXPECT_FALSE(ring.write(buffer, 3.1));
+    EXPECT_EQ(CaptureLossTally::shared().snapshot().ringRefusedFrames - before, 5 + 8 + 3);
     // The slot stored before is still handed out.
     auto slot = ring.read();
     ASSERT_TRUE(slot.has_value());

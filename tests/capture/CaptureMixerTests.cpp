@@ -1,3 +1,4 @@
+#include "NuvelKit/capture/CaptureLosses.hpp"
 #include "NuvelKit/capture/CaptureMixer.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 
@@ -126,6 +127,7 @@ TEST(CaptureMixer, ResamplesFrom44100ByLinearInterpolation) {
 TEST(CaptureMixer, LateBuffersAfterRenderingBegan) {
     CaptureMixer mixer(144000, origin);
     ASSERT_EQ(mixer.render(upTo(10000), 48000).size(), 10000u);
+    const std::int64_t lateBefore = CaptureLossTally::shared().snapshot().mixerLateFrames;
 
     // 300 frames late: the first 300 are dropped, the rest land at the render position.
     std::vector<float> samples(1000);
@@ -147,6 +149,8 @@ TEST(CaptureMixer, LateBuffersAfterRenderingBegan) {
     for (float s : after) {
         ASSERT_EQ(s, 0.0f);
     }
+    // Both drops are counted as lost audio; the refused buffer is the capture's failure instead.
+    EXPECT_EQ(CaptureLossTally::shared().snapshot().mixerLateFrames - lateBefore, 300 + 100);
 }
 
 TEST(CaptureMixer, BuffersBeforeTheOriginBeforeRenderingBegan) {
@@ -156,7 +160,10 @@ TEST(CaptureMixer, BuffersBeforeTheOriginBeforeRenderingBegan) {
     for (std::size_t i = 0; i < samples.size(); ++i) {
         samples[i] = 0.0005f * float(i);
     }
+    const std::int64_t lateBefore = CaptureLossTally::shared().snapshot().mixerLateFrames;
     mixer.append(samples, Source::microphone, 48000, at(-1000));
+    // What lies before the first frame rendered is the start's cut, not lost audio.
+    EXPECT_EQ(CaptureLossTally::shared().snapshot().mixerLateFrames, lateBefore);
     auto out = mixer.render(upTo(600), 4800);
     ASSERT_EQ(out.size(), 600u);
     EXPECT_EQ(out[0], samples[1000] * 0.5f);

@@ -1,4 +1,5 @@
 #include "Nuvel/platform/RecordStreamTimeline.hpp"
+#include "NuvelKit/capture/CaptureLosses.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -96,6 +97,7 @@ TEST(RecordStreamTimeline, KeepsADriftingOrHeldBackStreamOnTheHostClock) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const CaptureLosses before = CaptureLossTally::shared().snapshot();
         StreamRun run;
         run.drift = c.drift;
         run.holdFrom = c.holdFrom;
@@ -107,6 +109,12 @@ TEST(RecordStreamTimeline, KeepsADriftingOrHeldBackStreamOnTheHostClock) {
         EXPECT_LE(run.worstLead, c.leadBound);
         EXPECT_NEAR(double(run.timeline.droppedFrames()) / nominal, c.droppedSeconds, 0.06);
         EXPECT_NEAR(run.timeline.skippedSeconds(), c.skippedSeconds, 0.06);
+        // Every correction is counted in the process's tally of lost audio.
+        const CaptureLosses after = CaptureLossTally::shared().snapshot();
+        EXPECT_EQ(after.timelineDroppedFrames - before.timelineDroppedFrames,
+                  std::int64_t(run.timeline.droppedFrames()));
+        EXPECT_NEAR(double(after.timelineSkippedFrames - before.timelineSkippedFrames),
+                    run.timeline.skippedSeconds() * nominal, 2);
     }
 }
 
