@@ -1,12 +1,25 @@
-// CPU the running program spends on a room recording (the test microphone alone) with its library
-// window open: the release build on an X server of its own (Xvfb), signed in to the stand-in
-// service, starts a recording from File ▸ New recording as a user would and records for 60 s.
-// Over the same 60 s `parec` records the same source into a file, as the reference. Each figure
-// is the process's user and system time from /proc over the wall time, as % of one core, and
-// the program's figure beside parec's as a ratio. Runs inside scripts/test-env (the private sound
-// server and its test microphone). NUVEL_BENCH_SECONDS changes the 60 s; NUVEL_BENCH_PROGRAM runs
-// another build of the program instead of this one's.
+// The running program on a room recording (the test microphone alone) with its library window
+// open: the release build on an X server of its own (Xvfb), signed in to the stand-in service,
+// starts a recording from File ▸ New recording as a user would. Each benchmark measures it beside
+// `parec` recording the same source over the same time, as the reference:
+//   - RoomRecordingCpu: user and system time from /proc over 60 s of wall time, as % of one
+//     core, and the program's figure over parec's as a ratio. NUVEL_BENCH_SECONDS changes the
+//     60 s.
+//   - MicrophoneUnderLoad: 120 s with 32 busy loops (one more than four per core on this kind of
+//     machine), then the holes in the tone of each recording: the program's as saved in its store,
+//     parec's as it wrote it. A hole is any break in the tone (lost, doubled or silent audio);
+//     the tone's samples repeat only after a whole second (437 Hz: NUVEL_TEST_TONE_HZ, which
+//     scripts/test-env plays), so a lost buffer of the capture (a fragment of 4800 frames, a piece
+//     of 8192) always breaks its phase. NUVEL_BENCH_SECONDS and NUVEL_BENCH_BUSY change the 120 s
+//     and the 32 loops.
+//   - RecordingMemory: the resident memory of the program and of parec after 1, 10 and 30 minutes
+//     of recording, and each one's growth per minute between the first and the last moment.
+//     NUVEL_BENCH_MINUTES=<a,b,c> changes the moments.
+// Runs inside scripts/test-env (the private sound server and its test microphone);
+// NUVEL_BENCH_PROGRAM runs another build of the program instead of this one's.
 #include "Nuvel/model/AppModel.hpp"
+#include "Nuvel/model/WorkspaceStore.hpp"
+#include "NuvelKit/capture/CafFile.hpp"
 #include "NuvelKit/service/CurlTransport.hpp"
 #include "NuvelKit/service/NuvelAPI.hpp"
 #include "NuvelKit/service/PKCEAttempt.hpp"
@@ -20,10 +33,12 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <signal.h>
 #include <sstream>
@@ -34,6 +49,8 @@ namespace {
 
 using namespace nuvel;
 using namespace nuvel::test;
+
+constexpr double micRate = 48000; // the test microphone: mono float at 48 kHz
 
 // The process's user + system time in seconds, its threads included.
 double cpuSeconds(qint64 pid) {
@@ -54,6 +71,15 @@ double cpuSeconds(qint64 pid) {
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
+// A "Key:   123 kB" line of /proc/<pid>/status, in kB; 0 when absent.
+double statusKiB(qint64 pid, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key + ":", 0) == 0)
+            return std::atof(line.c_str() + key.size() + 1);
+    return 0;
+}
+
 // Seconds of audio in the recording's live file, 0 until it has some.
 double liveSeconds(const std::filesystem::path& production) {
     const auto folders = recordingFolders(production);
@@ -62,8 +88,7 @@ double liveSeconds(const std::filesystem::path& production) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folders.front(), error))
         if (entry.path().extension() == ".caf")
-            return double(entry.file_size(error)) /
-                   (48000.0 * 4); // the test microphone: mono float at 48 kHz
+            return double(entry.file_size(error)) / (micRate * 4);
     return 0;
 }
 
@@ -80,132 +105,316 @@ bool stillRecording(const std::filesystem::path& production) {
     return std::filesystem::file_time_type::clock::now() - newest < std::chrono::seconds(10);
 }
 
-void RoomRecordingCpu(benchmark::State& state) {
-    int argc = 1;
-    char name[] = "bench";
-    char* argv[] = {name, nullptr};
-    QCoreApplication application(argc, argv);
-    if (qEnvironmentVariable("PULSE_SERVER").isEmpty()) {
-        state.SkipWithError("runs inside scripts/test-env");
-        return;
-    }
-    const char* seconds = std::getenv("NUVEL_BENCH_SECONDS");
-    const double window = seconds ? std::atof(seconds) : 60.0;
+double environmentNumber(const char* name, double fallback) {
+    const char* value = std::getenv(name);
+    return value ? std::atof(value) : fallback;
+}
 
-    // The stand-in service and a device session it issued, stored where Nuvel reads it.
-    StandinProcess standin;
-    if (standin.origin().empty()) {
-        state.SkipWithError("the stand-in service did not start");
-        return;
-    }
-    auto transport = std::make_shared<CurlTransport>();
-    PKCEAttempt attempt = PKCEAttempt::make();
-    HttpRequest approve;
-    approve.url =
-        standin.origin() + "/device/approve?challenge=" + attempt.challenge() + "&account=acct_standin";
-    const std::string location = transport->send(approve, {}).header("Location").value_or("");
-    const std::string code = location.substr(location.find("code=") + 5);
-    const std::string session =
-        NuvelAPI(standin.origin(), transport).exchangeCode(code, attempt.verifier(), "Benchmark").encode();
-    PrivateHome home;
-    KeychainVault(AppModel::keychainService,
-                  std::make_shared<FileSecretBackend>(home.path("data") / "Nuvel" / "keyring"))
-        .save(ByteView(reinterpret_cast<const std::uint8_t*>(session.data()), session.size()),
-              KeychainVault::deviceSessionAccount);
-    InstalledNuvel nuvel(standin.origin());
-    // Another build of the program in its place, to compare two builds in one run.
-    if (const char* other = std::getenv("NUVEL_BENCH_PROGRAM"))
-        std::filesystem::copy_file(other, nuvel.binary(), std::filesystem::copy_options::overwrite_existing);
+// The breaks in a recorded sine of `hz`: samples that do not continue the two before them as a
+// sine does (x[n] = 2 cos w x[n-1] - x[n-2]), and runs of silence, which the tone never has.
+// Breaks closer than 10 ms together are one hole.
+struct ToneHoles {
+    std::size_t count = 0;
+    double silentSeconds = 0;
+    double longestSeconds = 0;
+};
 
-    VirtualDisplay display;
-    if (!display.ready()) {
-        state.SkipWithError("Xvfb did not start");
-        return;
+ToneHoles toneHoles(const std::vector<float>& x, double hz) {
+    constexpr double tolerance = 0.01; // a 0.5 tone's phase broken by 0.02 rad or more
+    constexpr double silence = 1e-4;   // below the tone's step at its zero crossings (0.03)
+    const std::size_t merge = std::size_t(0.010 * micRate);
+    const double c = 2 * std::cos(2 * M_PI * hz / micRate);
+    ToneHoles holes;
+    std::optional<std::size_t> start, last;
+    std::size_t silent = 0;
+    for (std::size_t n = 2; n + 1 < x.size(); ++n) {
+        const bool quiet =
+            std::fabs(x[n - 1]) < silence && std::fabs(x[n]) < silence && std::fabs(x[n + 1]) < silence;
+        const bool broken = std::fabs(double(x[n]) - c * x[n - 1] + x[n - 2]) > tolerance;
+        silent += quiet;
+        if (!quiet && !broken)
+            continue;
+        if (!last || n - *last > merge) {
+            if (start)
+                holes.longestSeconds = std::max(holes.longestSeconds, double(*last - *start + 1) / micRate);
+            ++holes.count;
+            start = n;
+        }
+        last = n;
     }
-    // Gone before its X server is: Xlib ends a program whose server goes away.
-    auto keyboard = std::make_unique<DisplayKeyboard>(display.name().toStdString());
-    if (!keyboard->connected()) {
-        state.SkipWithError("the X server has no test extension");
-        return;
-    }
-    QProcessEnvironment env = home.environment();
-    env.insert("DISPLAY", display.name());
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    QProcess app;
-    app.setProcessEnvironment(env);
-    app.setStandardOutputFile(QProcess::nullDevice());
-    app.setStandardErrorFile(QProcess::nullDevice());
-    app.start(nuvel.program(), {});
-    app.waitForStarted();
+    if (start)
+        holes.longestSeconds = std::max(holes.longestSeconds, double(*last - *start + 1) / micRate);
+    holes.silentSeconds = double(silent) / micRate;
+    return holes;
+}
 
-    auto windows = [&](const std::string& title, std::size_t count) {
+// The part of a capture measured: its first second (a stream's start) and its last 0.2 s (its
+// end) left out.
+std::vector<float> measuredPart(const std::vector<float>& samples) {
+    const auto head = std::size_t(micRate), tail = std::size_t(0.2 * micRate);
+    if (samples.size() <= head + tail)
+        return {};
+    return {samples.begin() + std::ptrdiff_t(head), samples.end() - std::ptrdiff_t(tail)};
+}
+
+std::vector<float> rawFloats(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::copy_n(bytes.data(), samples.size() * sizeof(float), reinterpret_cast<char*>(samples.data()));
+    return samples;
+}
+
+// `parec` recording the test microphone in its own format into a file, with the fragment the
+// program asks for (0.1 s).
+class ParecCapture {
+public:
+    explicit ParecCapture(const std::filesystem::path& file) : file_(file) {
+        process_.setStandardOutputFile(QString::fromStdString(file.string()));
+        process_.start("parec", {"-d", "testmic", "--raw", "--format=float32le", "--rate=48000",
+                                 "--channels=1", "--latency-msec=100"});
+        process_.waitForStarted();
+    }
+    ~ParecCapture() { stop(); }
+    ParecCapture(const ParecCapture&) = delete;
+    ParecCapture& operator=(const ParecCapture&) = delete;
+
+    qint64 pid() const { return process_.processId(); }
+    void stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(10000))
+            process_.kill();
+    }
+    std::vector<float> samples() const { return rawFloats(file_); }
+
+private:
+    std::filesystem::path file_;
+    QProcess process_;
+};
+
+// `count` shell loops that spin until they are killed.
+class BusyLoops {
+public:
+    explicit BusyLoops(int count) {
+        for (int i = 0; i < count; ++i) {
+            auto loop = std::make_unique<QProcess>();
+            loop->start("sh", {"-c", "while :; do :; done"});
+            loop->waitForStarted();
+            loops_.push_back(std::move(loop));
+        }
+    }
+    ~BusyLoops() {
+        for (auto& loop : loops_) {
+            loop->kill();
+            loop->waitForFinished(10000);
+        }
+    }
+    BusyLoops(const BusyLoops&) = delete;
+    BusyLoops& operator=(const BusyLoops&) = delete;
+
+private:
+    std::vector<std::unique_ptr<QProcess>> loops_;
+};
+
+// The program signed in, recording from the test microphone with its library window open.
+class RoomRecording {
+public:
+    RoomRecording() {
+        if (qEnvironmentVariable("PULSE_SERVER").isEmpty()) {
+            failure_ = "runs inside scripts/test-env";
+            return;
+        }
+        standin_ = std::make_unique<StandinProcess>();
+        if (standin_->origin().empty()) {
+            failure_ = "the stand-in service did not start";
+            return;
+        }
+        // A device session the stand-in service issued, stored where Nuvel reads it.
+        auto transport = std::make_shared<CurlTransport>();
+        PKCEAttempt attempt = PKCEAttempt::make();
+        HttpRequest approve;
+        approve.url =
+            standin_->origin() + "/device/approve?challenge=" + attempt.challenge() + "&account=acct_standin";
+        const std::string location = transport->send(approve, {}).header("Location").value_or("");
+        const std::string code = location.substr(location.find("code=") + 5);
+        const DeviceSession session =
+            NuvelAPI(standin_->origin(), transport).exchangeCode(code, attempt.verifier(), "Benchmark");
+        account_ = session.account.id;
+        const std::string encoded = session.encode();
+        vault().save(ByteView(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()),
+                     KeychainVault::deviceSessionAccount);
+        nuvel_ = std::make_unique<InstalledNuvel>(standin_->origin());
+        // Another build of the program in its place, to compare two builds in one run.
+        if (const char* other = std::getenv("NUVEL_BENCH_PROGRAM"))
+            std::filesystem::copy_file(other, nuvel_->binary(),
+                                       std::filesystem::copy_options::overwrite_existing);
+        display_ = std::make_unique<VirtualDisplay>();
+        if (!display_->ready()) {
+            failure_ = "Xvfb did not start";
+            return;
+        }
+        keyboard_ = std::make_unique<DisplayKeyboard>(display_->name().toStdString());
+        if (!keyboard_->connected()) {
+            failure_ = "the X server has no test extension";
+            return;
+        }
+        QProcessEnvironment env = home_.environment();
+        env.insert("DISPLAY", display_->name());
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        app_.setProcessEnvironment(env);
+        app_.setStandardOutputFile(QProcess::nullDevice());
+        app_.setStandardErrorFile(QProcess::nullDevice());
+        app_.start(nuvel_->program(), {});
+        app_.waitForStarted();
+        start();
+    }
+    ~RoomRecording() {
+        // Gone before its X server is: Xlib ends a program whose server goes away.
+        quit();
+        keyboard_.reset();
+    }
+    RoomRecording(const RoomRecording&) = delete;
+    RoomRecording& operator=(const RoomRecording&) = delete;
+
+    // Why the recording is not running, empty while it is.
+    const std::string& failure() const { return failure_; }
+    qint64 pid() const { return app_.processId(); }
+    bool stillRecording() const { return ::stillRecording(production()); }
+    std::filesystem::path cache() const { return home_.path("cache"); }
+
+    // Saved on the way out, as a user's quit would.
+    void quit() {
+        if (app_.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(app_.processId()), SIGTERM);
+        if (!app_.waitForFinished(60000))
+            app_.kill();
+    }
+
+    // After quit: the recording's audio as saved in the store, its segments one after another.
+    std::vector<float> savedAudio() const {
+        const auto folders = recordingFolders(production());
+        if (folders.empty())
+            return {};
+        RecordingWorkspaceStore store(folders.front().parent_path(), vault().mediaKey(account_, true));
+        const RecoveryReport report = store.recover(account_);
+        std::vector<float> audio;
+        for (const LocalRecording& recording : report.recordings)
+            for (const RecordingSegment& segment : recording.segments) {
+                const auto clear = store.openClearCopy(recording.id, segment.id, "caf");
+                CafReader reader = CafReader::open(clear);
+                std::vector<float> samples(std::size_t(reader.format().frames));
+                samples.resize(reader.read(samples));
+                audio.insert(audio.end(), samples.begin(), samples.end());
+                store.removeWorkingFiles(clear);
+            }
+        return audio;
+    }
+
+private:
+    std::filesystem::path production() const { return home_.path("data") / "Nuvel" / "production"; }
+    KeychainVault vault() const {
+        return KeychainVault(AppModel::keychainService,
+                             std::make_shared<FileSecretBackend>(home_.path("data") / "Nuvel" / "keyring"));
+    }
+
+    std::vector<unsigned long> windows(const std::string& title, std::size_t count) {
         std::vector<unsigned long> found;
         eventually(
             [&] {
-                found = keyboard->windows(title);
+                found = keyboard_->windows(title);
                 return found.size() == count;
             },
             60000);
         return found;
-    };
-    auto keys = [&](unsigned long window, const std::vector<std::string>& chords) {
-        keyboard->focus(window);
-        keyboard->type(chords);
-    };
-    const auto production = home.path("data") / "Nuvel" / "production";
-    const std::vector<unsigned long> main = windows("Nuvel", 1);
-    // Signed in once the workspace's store has its folder.
-    const bool signedIn = eventually(
-        [&] {
-            std::error_code error;
-            for (auto it = std::filesystem::recursive_directory_iterator(production, error);
-                 !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-                if (const std::string leaf = it->path().filename().string();
-                    leaf == "personal" || leaf.starts_with("workspace-"))
-                    return true;
-            return false;
-        },
-        60000);
-    if (main.size() != 1 || !signedIn) {
-        state.SkipWithError("the library window did not open signed in");
-        return;
     }
-    // File ▸ New recording, the permission box, Check sources, then Start recording once it may.
-    keys(main.front(), {"ctrl+n"});
-    const std::vector<unsigned long> named = windows("Nuvel", 2);
-    if (named.size() != 2) {
-        state.SkipWithError("no new-recording sheet");
-        return;
-    }
-    keys(named.front() == main.front() ? named.back() : named.front(), {"space", "Return"});
-    const std::vector<unsigned long> check = windows("Check recording sources", 1);
-    const bool recording = !check.empty() && eventually(
-                                                 [&] {
-                                                     keys(check.front(), {"Return"});
-                                                     return !recordingFolders(production).empty();
-                                                 },
-                                                 60000);
-    // Measured from the first second of audio on, when the start's own work is done.
-    if (!recording || !eventually([&] { return liveSeconds(production) >= 2.0; }, 60000)) {
-        state.SkipWithError("no recording started");
-        return;
+    void keys(unsigned long window, const std::vector<std::string>& chords) {
+        keyboard_->focus(window);
+        keyboard_->type(chords);
     }
 
+    void start() {
+        const std::vector<unsigned long> main = windows("Nuvel", 1);
+        // Signed in once the workspace's store has its folder.
+        const bool signedIn = eventually(
+            [&] {
+                std::error_code error;
+                for (auto it = std::filesystem::recursive_directory_iterator(production(), error);
+                     !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+                    if (const std::string leaf = it->path().filename().string();
+                        leaf == "personal" || leaf.starts_with("workspace-"))
+                        return true;
+                return false;
+            },
+            60000);
+        if (main.size() != 1 || !signedIn) {
+            failure_ = "the library window did not open signed in";
+            return;
+        }
+        // File ▸ New recording, the permission box, Check sources, then Start recording once it may.
+        // A program still busy with its start may miss the first press: pressed again every 5 s.
+        std::vector<unsigned long> named;
+        for (int attempt = 0; attempt < 12 && named.size() != 2; ++attempt) {
+            keys(main.front(), {"ctrl+n"});
+            eventually(
+                [&] {
+                    named = keyboard_->windows("Nuvel");
+                    return named.size() == 2;
+                },
+                5000);
+        }
+        if (named.size() != 2) {
+            failure_ = "no new-recording sheet";
+            return;
+        }
+        keys(named.front() == main.front() ? named.back() : named.front(), {"space", "Return"});
+        const std::vector<unsigned long> check = windows("Check recording sources", 1);
+        const bool recording = !check.empty() && eventually(
+                                                     [&] {
+                                                         keys(check.front(), {"Return"});
+                                                         return !recordingFolders(production()).empty();
+                                                     },
+                                                     60000);
+        // Measured from the first second of audio on, when the start's own work is done.
+        if (!recording || !eventually([&] { return liveSeconds(production()) >= 2.0; }, 60000))
+            failure_ = "no recording started";
+    }
+
+    std::unique_ptr<StandinProcess> standin_;
+    std::string account_;
+    PrivateHome home_;
+    std::unique_ptr<InstalledNuvel> nuvel_;
+    std::unique_ptr<VirtualDisplay> display_;
+    std::unique_ptr<DisplayKeyboard> keyboard_;
+    QProcess app_;
+    std::string failure_;
+};
+
+int argc = 1;
+char name[] = "bench";
+char* argv[] = {name, nullptr};
+
+void RoomRecordingCpu(benchmark::State& state) {
+    QCoreApplication application(argc, argv);
+    const double window = environmentNumber("NUVEL_BENCH_SECONDS", 60);
+    RoomRecording recording;
+    if (!recording.failure().empty()) {
+        state.SkipWithError(recording.failure().c_str());
+        return;
+    }
     for (auto _ : state) {
-        QProcess parec;
-        parec.setStandardOutputFile(QString::fromStdString((home.path("cache") / "parec.raw").string()));
-        parec.start("parec", {"-d", "testmic"});
-        parec.waitForStarted();
+        ParecCapture parec(recording.cache() / "parec.raw");
         const auto start = std::chrono::steady_clock::now();
-        const double nuvelBefore = cpuSeconds(app.processId());
-        const double parecBefore = cpuSeconds(parec.processId());
+        const double nuvelBefore = cpuSeconds(recording.pid());
+        const double parecBefore = cpuSeconds(parec.pid());
         std::this_thread::sleep_for(std::chrono::duration<double>(window));
-        const double nuvelCpu = cpuSeconds(app.processId()) - nuvelBefore;
-        const double parecCpu = cpuSeconds(parec.processId()) - parecBefore;
+        const double nuvelCpu = cpuSeconds(recording.pid()) - nuvelBefore;
+        const double parecCpu = cpuSeconds(parec.pid()) - parecBefore;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        parec.terminate();
-        parec.waitForFinished(10000);
-        if (!stillRecording(production)) {
+        parec.stop();
+        if (!recording.stillRecording()) {
             state.SkipWithError("the recording ended during the measurement (see its status line)");
             break;
         }
@@ -213,17 +422,110 @@ void RoomRecordingCpu(benchmark::State& state) {
         state.counters["nuvel_pct_core"] = 100 * nuvelCpu / wall;
         state.counters["parec_pct_core"] = 100 * parecCpu / wall;
         state.counters["x_parec"] = parecCpu > 0 ? nuvelCpu / parecCpu : 0;
-        // parec's own fragments may be seconds long (PipeWire honours its default): no ratio then.
         const std::string ratio = parecCpu > 0 ? std::to_string(nuvelCpu / parecCpu).substr(0, 4) : "n/a";
         std::printf("recording %.0f s, window open: Nuvel %.2f %% of one core, parec %.2f %%, ratio %s\n",
                     wall, 100 * nuvelCpu / wall, 100 * parecCpu / wall, ratio.c_str());
     }
-    // Saved on the way out, as a user's quit would.
-    ::kill(pid_t(app.processId()), SIGTERM);
-    if (!app.waitForFinished(60000))
-        app.kill();
+}
+
+void MicrophoneUnderLoad(benchmark::State& state) {
+    QCoreApplication application(argc, argv);
+    const double window = environmentNumber("NUVEL_BENCH_SECONDS", 120);
+    const int busy = int(environmentNumber("NUVEL_BENCH_BUSY", 32));
+    const double hz = environmentNumber("NUVEL_TEST_TONE_HZ", 440);
+    RoomRecording recording;
+    if (!recording.failure().empty()) {
+        state.SkipWithError(recording.failure().c_str());
+        return;
+    }
+    for (auto _ : state) {
+        ParecCapture parec(recording.cache() / "parec.raw");
+        const auto start = std::chrono::steady_clock::now();
+        {
+            BusyLoops loops(busy);
+            std::this_thread::sleep_for(std::chrono::duration<double>(window));
+        }
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        parec.stop();
+        double load = 0;
+        std::ifstream("/proc/loadavg") >> load;
+        if (!recording.stillRecording()) {
+            state.SkipWithError("the recording ended during the measurement (see its status line)");
+            break;
+        }
+        recording.quit();
+        const std::vector<float> mine = measuredPart(recording.savedAudio());
+        const std::vector<float> theirs = measuredPart(parec.samples());
+        const ToneHoles nuvel = toneHoles(mine, hz);
+        const ToneHoles reference = toneHoles(theirs, hz);
+        state.SetIterationTime(wall);
+        state.counters["nuvel_holes"] = double(nuvel.count);
+        state.counters["parec_holes"] = double(reference.count);
+        std::printf("microphone under %d busy loops (load %.1f on %ld cores), %.0f s of a %.0f Hz tone: "
+                    "Nuvel %zu holes in %.1f s (longest %.0f ms, %.0f ms silent), parec %zu holes in %.1f s "
+                    "(longest %.0f ms, %.0f ms silent); holes per minute %.2f beside %.2f\n",
+                    busy, load, sysconf(_SC_NPROCESSORS_ONLN), wall, hz, nuvel.count,
+                    double(mine.size()) / micRate, 1000 * nuvel.longestSeconds, 1000 * nuvel.silentSeconds,
+                    reference.count, double(theirs.size()) / micRate, 1000 * reference.longestSeconds,
+                    1000 * reference.silentSeconds, 60 * double(nuvel.count) * micRate / double(mine.size()),
+                    60 * double(reference.count) * micRate / double(theirs.size()));
+    }
+}
+
+void RecordingMemory(benchmark::State& state) {
+    QCoreApplication application(argc, argv);
+    std::vector<double> moments;
+    std::istringstream list(std::getenv("NUVEL_BENCH_MINUTES") ? std::getenv("NUVEL_BENCH_MINUTES")
+                                                               : "1,10,30");
+    for (std::string item; std::getline(list, item, ',');)
+        moments.push_back(std::atof(item.c_str()));
+    RoomRecording recording;
+    if (!recording.failure().empty()) {
+        state.SkipWithError(recording.failure().c_str());
+        return;
+    }
+    for (auto _ : state) {
+        ParecCapture parec(recording.cache() / "parec.raw");
+        const auto start = std::chrono::steady_clock::now();
+        struct Reading {
+            double minutes, nuvel, nuvelAnonymous, parec;
+        };
+        std::vector<Reading> readings;
+        for (double minutes : moments) {
+            std::this_thread::sleep_until(start + std::chrono::duration<double>(60 * minutes));
+            readings.push_back({minutes, statusKiB(recording.pid(), "VmRSS"),
+                                statusKiB(recording.pid(), "RssAnon"), statusKiB(parec.pid(), "VmRSS")});
+            const Reading& r = readings.back();
+            std::printf(
+                "recording memory after %g min: Nuvel %.0f kB resident (%.0f kB anonymous), parec %.0f "
+                "kB, ratio %.1f\n",
+                r.minutes, r.nuvel, r.nuvelAnonymous, r.parec, r.parec > 0 ? r.nuvel / r.parec : 0);
+            std::fflush(stdout);
+        }
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        parec.stop();
+        if (!recording.stillRecording()) {
+            state.SkipWithError("the recording ended during the measurement (see its status line)");
+            break;
+        }
+        state.SetIterationTime(wall);
+        if (readings.size() >= 2) {
+            const Reading& first = readings.front();
+            const Reading& last = readings.back();
+            const double span = last.minutes - first.minutes;
+            std::printf(
+                "recording memory growth from %g to %g min: Nuvel %.1f kB/min (anonymous %.1f kB/min), "
+                "parec %.1f kB/min\n",
+                first.minutes, last.minutes, (last.nuvel - first.nuvel) / span,
+                (last.nuvelAnonymous - first.nuvelAnonymous) / span, (last.parec - first.parec) / span);
+            state.counters["nuvel_kB_per_min"] = (last.nuvel - first.nuvel) / span;
+            state.counters["parec_kB_per_min"] = (last.parec - first.parec) / span;
+        }
+    }
 }
 
 BENCHMARK(RoomRecordingCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(MicrophoneUnderLoad)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(RecordingMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace
