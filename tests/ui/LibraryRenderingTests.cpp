@@ -535,11 +535,22 @@ TEST(LibraryRendering, ThePaneShowsTheEndOfEveryTaskItWaitsOn) {
         QDropEvent event(QPointF(8, 8), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(w.library->splitter(), &event);
     };
+    // As a keyboard user does: Tab to the button, then Space, through the window.
+    const auto press = [](LibraryWorld& w, const char* name) {
+        auto* button = w.find<QPushButton>(name);
+        ASSERT_NE(button, nullptr) << name;
+        button->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), button);
+        QTest::keyClick(w.library->view()->windowHandle(), Qt::Key_Space);
+    };
     struct Case {
         const char* name;
         std::function<void(LibraryWorld&)> start;
         std::string_view sentence;
         const char* screenshot = nullptr;
+        // The button pressed with the keyboard, which has it back once the task has ended.
+        const char* pressed = nullptr;
+        bool sidebarHidden = false;
     };
     const Case cases[] = {
         {"export",
@@ -565,6 +576,35 @@ TEST(LibraryRendering, ThePaneShowsTheEndOfEveryTaskItWaitsOn) {
          sentence(StatusText::undecodable)},
         {"send that cannot reach the service", [&](LibraryWorld& w) { click(w, "local-send"); },
          upload_sentences::paused},
+        {"export by keyboard",
+         [&](LibraryWorld& w) {
+             w.world.dialogs.saveFiles.push_back(w.world.data.path() / "Standup.m4a");
+             press(w, "local-export");
+         },
+         sentence(StatusText::exported), nullptr, "local-export"},
+        {"play by keyboard", [&](LibraryWorld& w) { press(w, "local-play"); },
+         sentence(StatusText::playFailed), nullptr, "local-play"},
+        {"send by keyboard", [&](LibraryWorld& w) { press(w, "local-send"); }, upload_sentences::paused,
+         nullptr, "local-send"},
+        {"export by keyboard with the sidebar hidden",
+         [&](LibraryWorld& w) {
+             w.world.dialogs.saveFiles.push_back(w.world.data.path() / "Standup.m4a");
+             press(w, "local-export");
+         },
+         sentence(StatusText::exported), nullptr, "local-export", true},
+    };
+    // Where the keyboard is: a control on screen with a name, which takes no typing, or the
+    // window itself.
+    const auto keyboardIsHarmless = [](LibraryWorld& w) {
+        QWidget* now = QApplication::focusWidget();
+        if (now == nullptr) {
+            EXPECT_EQ(QApplication::activeWindow(), w.library->view()->window());
+            return;
+        }
+        EXPECT_TRUE(now->isVisible()) << now->objectName().toStdString();
+        EXPECT_FALSE(now->accessibleName().isEmpty()) << now->objectName().toStdString();
+        EXPECT_EQ(qobject_cast<QPlainTextEdit*>(now), nullptr);
+        EXPECT_EQ(qobject_cast<QLineEdit*>(now), nullptr);
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -573,6 +613,8 @@ TEST(LibraryRendering, ThePaneShowsTheEndOfEveryTaskItWaitsOn) {
         w.model().select(w.model().recordings()[0].id);
         w.world.queue.drain();
         w.showActive();
+        if (c.sidebarHidden)
+            w.find<QWidget>("library-sidebar")->hide();
         if (QApplication::focusWidget() == nullptr)
             w.library->table()->setFocus();
         if (QApplication::focusWidget() == nullptr)
@@ -584,9 +626,29 @@ TEST(LibraryRendering, ThePaneShowsTheEndOfEveryTaskItWaitsOn) {
         LibraryWorld::settle();
         ASSERT_TRUE(w.model().busy() || w.model().uploading());
         EXPECT_TRUE(w.detailSpins());
+        if (c.pressed) {
+            // The greyed button lets the keyboard go to a control the user can see and hear
+            // named, where a key pressed next writes nothing into the notes sent along.
+            const auto notes = w.model().recordings()[0].notepad;
+            const QString typed = w.library->localPane().scratchpad()->toPlainText();
+            // The event loop turns between two key presses, as it does between a user's.
+            QTest::keyClick(w.library->view()->windowHandle(), Qt::Key_Space);
+            LibraryWorld::settle();
+            QTest::keyClick(w.library->view()->windowHandle(), Qt::Key_X);
+            LibraryWorld::settle();
+            EXPECT_EQ(w.model().recordings()[0].notepad, notes);
+            EXPECT_EQ(w.library->localPane().scratchpad()->toPlainText(), typed);
+            keyboardIsHarmless(w);
+            EXPECT_TRUE(w.model().busy() || w.model().uploading());
+        }
         w.world.executor.release();
         w.world.queue.drain();
         LibraryWorld::settle();
+        if (c.pressed) {
+            QWidget* now = QApplication::focusWidget();
+            ASSERT_TRUE(now);
+            EXPECT_EQ(now, w.find<QPushButton>(c.pressed)) << now->objectName().toStdString();
+        }
 
         ASSERT_FALSE(w.model().busy() || w.model().uploading());
         EXPECT_FALSE(w.detailSpins());

@@ -7,6 +7,7 @@
 #include "Nuvel/ui/sheets/NewRecordingSheet.hpp"
 #include "Nuvel/ui/sheets/SourceCheckController.hpp"
 #include "Nuvel/ui/widgets/FocusPlace.hpp"
+#include "NuvelKit/support/Uuid.hpp"
 
 #include <QObject>
 #include <QPointer>
@@ -137,6 +138,8 @@ private:
     void showMessage(const char* symbol, const QString& title, const QStringList& lines, QPushButton* button,
                      bool isDefault);
     bool notesEditorHasFocus() const;
+    // After a redraw, once its controls show: the keyboard back where it was in the detail side.
+    void returnFocus();
 
     void selectionChanged();
     int rowCount() const;
@@ -176,6 +179,13 @@ private:
     // yet, and how many of those redraws are still to give it back.
     FocusPlace lostFocus_;
     int focusReturns_ = 0;
+    // A control that stands greyed while its task runs, which has the keyboard back once it is
+    // enabled again; meanwhile the keyboard waits on the list's row of `greyedFocusFor_` (or on
+    // the window, with the list hidden), for as long as the user leaves it there and that
+    // recording stays chosen.
+    FocusPlace greyedFocus_;
+    std::optional<Uuid> greyedFocusFor_;
+    bool focusWaitsOnList_ = false;
     bool dividerPlaced_ = false;
     // A drag moves the divider many times a second: its place is saved once the drag settles.
     QTimer dividerSave_;

@@ -142,17 +142,52 @@ void LibraryController::render() {
         table_->setFocus(Qt::OtherFocusReason);
     }
     // Once the new controls show, which they do on the next turn of the event loop.
-    if (!lostFocus_.empty()) {
+    if (!lostFocus_.empty() || !greyedFocus_.empty()) {
         ++focusReturns_;
         QTimer::singleShot(0, detailHost_, [this] {
             --focusReturns_;
-            if (lostFocus_.restore() || focusReturns_ <= 0) {
-                lostFocus_ = {};
-                focusReturns_ = 0;
-            }
+            returnFocus();
         });
     }
     isRendering_ = false;
+}
+
+void LibraryController::returnFocus() {
+    // A later redraw whose controls have not shown yet answers for itself.
+    const bool last = focusReturns_ <= 0;
+    switch (lostFocus_.restore()) {
+    case FocusPlace::Restored::given:
+        lostFocus_ = {};
+        focusReturns_ = 0;
+        break;
+    case FocusPlace::Restored::greyed:
+        // The control the keyboard was on stands greyed while its task runs, and Qt has sent
+        // the keyboard on along the tab order, often into the notes editor, where the next key
+        // would be typed into notes sent with the recording. It waits on the recording's row
+        // instead (with the sidebar hidden, on the window itself, where a key does nothing),
+        // and goes back to the control once the control is enabled again.
+        greyedFocus_ = std::exchange(lostFocus_, {});
+        greyedFocusFor_ = model_.selectedID();
+        focusWaitsOnList_ =
+            table_->isVisible() && table_->isEnabled() && table_->selectionModel()->hasSelection();
+        if (focusWaitsOnList_)
+            table_->setFocus(Qt::OtherFocusReason);
+        else if (QWidget* focused = splitter_->window()->focusWidget())
+            focused->clearFocus();
+        return;
+    case FocusPlace::Restored::nowhere:
+        if (last) {
+            lostFocus_ = {};
+            focusReturns_ = 0;
+        }
+        break;
+    }
+    if (greyedFocus_.empty() || !last)
+        return;
+    // The user has moved the keyboard, or chosen another recording, meanwhile: it stays there.
+    if (splitter_->window()->focusWidget() != (focusWaitsOnList_ ? table_ : nullptr) || cloudVisible_ ||
+        model_.selectedID() != greyedFocusFor_ || greyedFocus_.restore() != FocusPlace::Restored::greyed)
+        greyedFocus_ = {};
 }
 
 void LibraryController::renderSidebar() {

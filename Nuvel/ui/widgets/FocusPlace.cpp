@@ -1,22 +1,28 @@
 #include "Nuvel/ui/widgets/FocusPlace.hpp"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QList>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <algorithm>
 
 namespace nuvel {
 
 namespace {
 
-// The area's controls that Tab reaches, in tab order.
-QList<QWidget*> controls(QWidget* area) {
+// The area's controls that Tab reaches, in tab order; with `greyed`, those it would reach if
+// they were enabled.
+QList<QWidget*> controls(QWidget* area, bool greyed = false) {
     QList<QWidget*> found;
     for (QWidget* widget = area->nextInFocusChain(); widget != nullptr && widget != area;
          widget = widget->nextInFocusChain()) {
         if (found.contains(widget))
             break;
-        if (area->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() &&
-            widget->isVisibleTo(area))
+        if (area->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) &&
+            widget->isEnabled() != greyed && widget->isVisibleTo(area))
             found.push_back(widget);
     }
     return found;
@@ -30,6 +36,25 @@ QString keyOf(const QWidget* widget) {
     return key;
 }
 
+// The `occurrence`th of `all` with `key`.
+QWidget* withKey(const QList<QWidget*>& all, const QString& key, int occurrence) {
+    int seen = 0;
+    for (QWidget* widget : all)
+        if (keyOf(widget) == key && seen++ == occurrence)
+            return widget;
+    return nullptr;
+}
+
+// A field that takes typing (read-only for now or not).
+bool takesTyping(const QWidget* widget) {
+    if (const auto* box = qobject_cast<const QComboBox*>(widget))
+        return box->isEditable();
+    return qobject_cast<const QLineEdit*>(widget) != nullptr ||
+           qobject_cast<const QPlainTextEdit*>(widget) != nullptr ||
+           qobject_cast<const QTextEdit*>(widget) != nullptr ||
+           qobject_cast<const QAbstractSpinBox*>(widget) != nullptr;
+}
+
 } // namespace
 
 FocusPlace FocusPlace::inside(QWidget* area) {
@@ -41,6 +66,7 @@ FocusPlace FocusPlace::inside(QWidget* area) {
     place.area_ = area;
     place.widget_ = focused;
     place.key_ = keyOf(focused);
+    place.typing_ = takesTyping(focused);
     const QList<QWidget*> all = controls(area);
     place.index_ = std::max<qsizetype>(0, all.indexOf(focused));
     for (QWidget* widget : all) {
@@ -51,31 +77,37 @@ FocusPlace FocusPlace::inside(QWidget* area) {
     return place;
 }
 
-bool FocusPlace::restore() const {
+FocusPlace::Restored FocusPlace::restore() const {
     if (area_.isNull())
-        return false;
+        return Restored::nowhere;
     // Still inside: the control survived, or the user has moved on within the area.
     if (QWidget* now = area_->window()->focusWidget(); now != nullptr && area_->isAncestorOf(now))
-        return true;
+        return Restored::given;
     const QList<QWidget*> all = controls(area_);
     QWidget* target = nullptr;
     if (!widget_.isNull() && all.contains(widget_.data())) {
         target = widget_.data();
     } else {
-        int seen = 0;
-        for (QWidget* widget : all)
-            if (keyOf(widget) == key_ && seen++ == occurrence_) {
-                target = widget;
-                break;
+        target = withKey(all, key_, occurrence_);
+        if (target == nullptr && withKey(controls(area_, true), key_, occurrence_) != nullptr)
+            return Restored::greyed;
+        if (target == nullptr) {
+            QList<QWidget*> places = all;
+            if (!typing_)
+                places.removeIf([](const QWidget* widget) { return takesTyping(widget); });
+            // The one now in its place, else the last before it.
+            if (!places.isEmpty()) {
+                const auto at = std::find_if(places.begin(), places.end(),
+                                             [&](QWidget* widget) { return all.indexOf(widget) >= index_; });
+                target = at != places.end() ? *at : places.back();
             }
-        if (target == nullptr && !all.isEmpty())
-            target = all.at(std::min<qsizetype>(index_, all.size() - 1));
+        }
     }
     if (target == nullptr)
-        return false;
+        return Restored::nowhere;
     if (!target->hasFocus())
         target->setFocus(Qt::OtherFocusReason);
-    return true;
+    return Restored::given;
 }
 
 } // namespace nuvel
