@@ -82,16 +82,30 @@ private:
     QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
-// Plain text read through the accessible text interface; positions are characters of `text()`.
-class ReadoutAccessible final : public MarkedAccessible, public QAccessibleTextInterface {
+// A widget whose text is read through the accessible text interface, with one selection and
+// no text attributes.
+class TextAccessible : public MarkedAccessible, public QAccessibleTextInterface {
 public:
-    explicit ReadoutAccessible(QLabel* label) : MarkedAccessible(label, QAccessible::EditableText) {}
+    explicit TextAccessible(QWidget* widget) : MarkedAccessible(widget, QAccessible::EditableText) {}
 
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::TextInterface)
             return static_cast<QAccessibleTextInterface*>(this);
         return MarkedAccessible::interface_cast(type);
     }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    QString attributes(int, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+};
+
+// Plain text read through the accessible text interface; positions are characters of `text()`.
+class ReadoutAccessible final : public TextAccessible {
+public:
+    explicit ReadoutAccessible(QLabel* label) : TextAccessible(label) {}
+
     QAccessible::State state() const override {
         QAccessible::State state = MarkedAccessible::state();
         state.readOnly = true;
@@ -113,7 +127,6 @@ public:
         }
     }
     int selectionCount() const override { return label()->hasSelectedText() ? 1 : 0; }
-    void addSelection(int start, int end) override { setSelection(0, start, end); }
     void removeSelection(int index) override {
         if (index == 0)
             label()->setSelection(0, 0);
@@ -134,11 +147,6 @@ public:
     QRect characterRect(int) const override { return {}; }
     int offsetAtPoint(const QPoint&) const override { return -1; }
     void scrollToSubstring(int, int) override {}
-    QString attributes(int, int* start, int* end) const override {
-        *start = 0;
-        *end = characterCount();
-        return {};
-    }
 
 private:
     QLabel* label() const { return static_cast<QLabel*>(widget()); }
@@ -146,15 +154,10 @@ private:
 };
 
 // A document view read through the accessible text interface; positions are the document's.
-class ReadingTextAccessible final : public MarkedAccessible, public QAccessibleTextInterface {
+class ReadingTextAccessible final : public TextAccessible {
 public:
-    explicit ReadingTextAccessible(QTextEdit* view) : MarkedAccessible(view, QAccessible::EditableText) {}
+    explicit ReadingTextAccessible(QTextEdit* view) : TextAccessible(view) {}
 
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TextInterface)
-            return static_cast<QAccessibleTextInterface*>(this);
-        return MarkedAccessible::interface_cast(type);
-    }
     QAccessible::State state() const override {
         QAccessible::State state = MarkedAccessible::state();
         state.readOnly = view()->isReadOnly();
@@ -178,7 +181,6 @@ public:
         }
     }
     int selectionCount() const override { return view()->textCursor().hasSelection() ? 1 : 0; }
-    void addSelection(int start, int end) override { setSelection(0, start, end); }
     void removeSelection(int index) override {
         if (index != 0)
             return;
@@ -218,11 +220,6 @@ public:
         QScrollBar* bar = view()->verticalScrollBar();
         if (box.top() < 0 || box.bottom() > view()->viewport()->height())
             bar->setValue(bar->value() + box.top());
-    }
-    QString attributes(int, int* start, int* end) const override {
-        *start = 0;
-        *end = characterCount();
-        return {};
     }
 
 private:
