@@ -111,6 +111,12 @@ void LocalRecording::validate(const Uuid& folderID) const {
 }
 
 json::Ordered LocalRecording::toJson() const {
+    json::Ordered o = toJsonWithoutSegments();
+    o["segments"] = array(segments);
+    return o;
+}
+
+json::Ordered LocalRecording::toJsonWithoutSegments() const {
     json::Ordered o = json::Ordered::object();
     o["version"] = version;
     o["id"] = storejson::encode(id);
@@ -122,7 +128,7 @@ json::Ordered LocalRecording::toJson() const {
     o["consentAt"] = storejson::encode(consentAt);
     o["capture"] = std::string(rawValue(capture));
     o["transfer"] = std::string(rawValue(transfer));
-    o["segments"] = array(segments);
+    o["segments"] = json::Ordered::array(); // in its place; toJson fills it
     if (recoveryAssetIDs)
         o["recoveryAssetIDs"] = uuidArray(*recoveryAssetIDs);
     if (captureAssetID)
@@ -216,7 +222,29 @@ LocalRecording LocalRecording::fromJson(const json::Value& document) {
 }
 
 std::string LocalRecording::encoded() const {
-    return json::dump(toJson());
+    // The text json::dump(toJson()) gives, with the segments written one at a time: a long
+    // recording's segment list as one tree would take many times the size of its text.
+    const json::Ordered fields = toJsonWithoutSegments();
+    std::string text = "{";
+    for (auto field = fields.begin(); field != fields.end(); ++field) {
+        if (field != fields.begin())
+            text += ',';
+        text += json::dump(json::Ordered(field.key()));
+        text += ':';
+        if (field.key() != "segments") {
+            text += json::dump(field.value());
+            continue;
+        }
+        text += '[';
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            if (i > 0)
+                text += ',';
+            text += json::dump(segments[i].toJson());
+        }
+        text += ']';
+    }
+    text += '}';
+    return text;
 }
 
 LocalRecording LocalRecording::decode(std::string_view text) {

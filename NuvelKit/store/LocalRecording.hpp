@@ -98,11 +98,15 @@ struct LocalRecording {
     // unknown state string, or text that is not a UUID or an absolute URL.
     static LocalRecording fromJson(const json::Value& document);
 
-    // Compact JSON text, and back.
+    // Compact JSON text (json::dump of toJson), and back.
     std::string encoded() const;
     static LocalRecording decode(std::string_view text);
 
     bool operator==(const LocalRecording&) const = default;
+
+private:
+    // toJson with an empty "segments" array in the segments' place.
+    json::Ordered toJsonWithoutSegments() const;
 };
 
 } // namespace nuvel

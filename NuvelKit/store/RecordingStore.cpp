@@ -164,18 +164,26 @@ fs::path RecordingStore::workingFileURLUnlocked(const Uuid& recordingID, const U
 void RecordingStore::saveManifestUnlocked(const LocalRecording& recording) const {
     if (recording.version != 1)
         throw RecordingError(RecordingError::Code::invalidManifest);
-    writeSealedDocument(recording.id, manifestFileName, recording.encoded(), recording.id.uppercase());
+    // Forgotten first: after a failed write the file may hold the old document or the new one.
+    writtenManifest_.reset();
+    const Bytes sealed =
+        writeSealedDocument(recording.id, manifestFileName, recording.encoded(), recording.id.uppercase());
+    writtenManifest_ = WrittenManifest{recording.id, Sha256::hash(sealed), recording};
 }
 
 LocalRecording RecordingStore::loadRecordingUnlocked(const Uuid& id) const {
     // Only read: an unknown id fails as the manifest's not-found and leaves no folder behind.
     const fs::path folder = root_ / id.uppercase();
-    LocalRecording recording =
-        LocalRecording::decode(readSealedDocument(folder / manifestFileName, id.uppercase()));
+    const Bytes sealed = files::readFile(folder / manifestFileName);
+    LocalRecording recording = writtenManifest_ && writtenManifest_->id == id &&
+                                       writtenManifest_->sealedDigest == Sha256::hash(sealed)
+                                   ? writtenManifest_->recording
+                                   : LocalRecording::decode(openSealedDocument(sealed, id.uppercase()));
 
     const fs::path annotationsFile = folder / annotationsFileName;
     if (fs::exists(annotationsFile)) {
-        const json::Value document = json::parse(readSealedDocument(annotationsFile, annotationsContext(id)));
+        const json::Value document =
+            json::parse(openSealedDocument(files::readFile(annotationsFile), annotationsContext(id)));
         Annotations annotations = Annotations::fromJson(json::Reader(document));
         recording.scratchpad = std::move(annotations.scratchpad);
         recording.bookmarks = std::move(annotations.bookmarks);
@@ -192,9 +200,9 @@ void RecordingStore::saveAnnotationsUnlocked(const Uuid& recordingID, const Anno
                         annotationsContext(recordingID));
 }
 
-void RecordingStore::writeSealedDocument(const Uuid& recordingID, std::string_view name,
-                                         std::string_view document,
-                                         std::string_view authenticatedData) const {
+Bytes RecordingStore::writeSealedDocument(const Uuid& recordingID, std::string_view name,
+                                          std::string_view document,
+                                          std::string_view authenticatedData) const {
     const Bytes sealed = aesgcm::seal(key_, viewOf(document), viewOf(authenticatedData));
     const fs::path file = recordingDirectoryUnlocked(recordingID) / name;
     // The temporary file is created 0600 with O_EXCL, synced, renamed over the old document and
@@ -203,11 +211,10 @@ void RecordingStore::writeSealedDocument(const Uuid& recordingID, std::string_vi
     // Created 0600 already; set again so the document's mode never rests on how it was created.
     if (::chmod(file.c_str(), 0600) != 0)
         files::throwErrno("chmod", file, errno);
+    return sealed;
 }
 
-std::string RecordingStore::readSealedDocument(const fs::path& file,
-                                               std::string_view authenticatedData) const {
-    const Bytes contents = files::readFile(file);
+std::string RecordingStore::openSealedDocument(ByteView contents, std::string_view authenticatedData) const {
     const SealedBox box = SealedBox::fromCombined(contents);
     return stringOf(aesgcm::open(key_, box, viewOf(authenticatedData)));
 }

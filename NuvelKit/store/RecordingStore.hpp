@@ -35,8 +35,9 @@ namespace nuvel {
 //
 // UUIDs in names and in authenticated data are the upper-case 36-character form. A sealed
 // document is the bare AES-GCM combined form; its authenticated data is the recording's UUID
-// (manifest) or the UUID + "/annotations". Directories are 0700, files 0600. Nothing is cached:
-// every operation reads the folder afresh.
+// (manifest) or the UUID + "/annotations". Directories are 0700, files 0600. Every operation
+// reads the folder afresh; only a manifest whose file still holds exactly the bytes this store
+// wrote last is not opened and decoded again (see writtenManifest_).
 //
 // An actor: each public operation runs start to end under the store's one mutex, so operations
 // never interleave. They block on the disk and are called from worker threads. Operations call
@@ -281,12 +282,12 @@ private:
             options_.atMoment(moment);
     }
 
-    // Seals `document` and writes it as `name` in the recording's folder, atomically, 0600.
-    void writeSealedDocument(const Uuid& recordingID, std::string_view name, std::string_view document,
-                             std::string_view authenticatedData) const;
-    // Reads and opens a sealed document; the JSON text inside.
-    std::string readSealedDocument(const std::filesystem::path& file,
-                                   std::string_view authenticatedData) const;
+    // Seals `document` and writes it as `name` in the recording's folder, atomically, 0600; the
+    // sealed bytes written.
+    Bytes writeSealedDocument(const Uuid& recordingID, std::string_view name, std::string_view document,
+                              std::string_view authenticatedData) const;
+    // Opens the bytes of a sealed document; the JSON text inside.
+    std::string openSealedDocument(ByteView contents, std::string_view authenticatedData) const;
 
     static std::filesystem::path assetPath(const std::filesystem::path& folder, const Uuid& assetID);
     // The authenticated-data prefix of an asset's records: recording UUID + "/" + asset UUID.
@@ -307,6 +308,20 @@ private:
     std::int64_t liveFrames_ = 0;
     std::int64_t liveSyncedFrames_ = 0;
     double liveRate_ = 0;
+
+    // The manifest this store saved last: the recording and the SHA-256 of the sealed file. A load
+    // that reads the very same bytes again takes the recording from here rather than opening and
+    // decoding the document: a running capture saves its manifest and reads it back several
+    // times every five seconds, and decoding needs many times the document's size in short-lived
+    // memory on whichever worker thread loads it, which the allocator keeps as the manifest of a
+    // long recording grows. Any other bytes in the file (another writer, a damaged or replaced
+    // file) are opened and decoded as always. Guarded by mutex_.
+    struct WrittenManifest {
+        Uuid id;
+        Sha256Digest sealedDigest;
+        LocalRecording recording;
+    };
+    mutable std::optional<WrittenManifest> writtenManifest_;
 };
 
 } // namespace nuvel

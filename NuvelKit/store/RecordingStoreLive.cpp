@@ -128,8 +128,10 @@ LocalRecording RecordingStore::finishLiveSegmentUnlocked(const Uuid& recordingID
             liveFrameStart_, "live", double(liveFrames_) / liveRate_);
         const bool listed = std::any_of(recording.segments.begin(), recording.segments.end(),
                                         [&](const RecordingSegment& s) { return s.id == segment.id; });
-        if (!listed)
+        if (!listed) {
+            recording.segments.reserve(recording.segments.size() + 1); // not twice the list
             recording.segments.push_back(segment);
+        }
         recording.capturedFrames = end;
 
         // Listed before it is sealed: an interruption in between leaves a known segment whose

@@ -2,9 +2,71 @@
 #include "NuvelKit/support/Files.hpp"
 #include "tests/store/LiveStoreSupport.hpp"
 
+#include <atomic>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <limits>
+#include <malloc.h>
+#include <new>
 #include <sys/stat.h>
+
+namespace {
+// The bytes operator new has handed out and not yet taken back, and the most there were since
+// the last reset, over every thread: one row weighs the memory a checkpoint takes for a while.
+std::atomic<std::size_t> heldBytes{0};
+std::atomic<std::size_t> peakHeldBytes{0};
+
+void* take(std::size_t size) noexcept {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr)
+        return nullptr;
+    const std::size_t held = heldBytes += malloc_usable_size(block);
+    std::size_t peak = peakHeldBytes;
+    while (held > peak && !peakHeldBytes.compare_exchange_weak(peak, held)) {
+    }
+    return block;
+}
+void give(void* block) noexcept {
+    if (block != nullptr)
+        heldBytes -= malloc_usable_size(block);
+    std::free(block);
+}
+} // namespace
+
+// Every form a library may call (the standard library binds some of them to each other
+// internally, so replacing one is not enough).
+void* operator new(std::size_t size) {
+    if (void* block = take(size))
+        return block;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return take(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return take(size);
+}
+void operator delete(void* block) noexcept {
+    give(block);
+}
+void operator delete[](void* block) noexcept {
+    give(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    give(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    give(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    give(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    give(block);
+}
 
 namespace nuvel {
 namespace {
@@ -207,6 +269,54 @@ TEST_F(LiveWriter, ManifestUpdatesAndDeletion) {
     store.deleteRecording(recording.id, "acct");
     EXPECT_FALSE(fs::exists(folder()));
     EXPECT_THROW(store.deleteRecording(recording.id, "acct"), fs::filesystem_error);
+}
+
+TEST_F(LiveWriter, ACheckpointTakesMemoryInProportionToTheManifestNotManyTimesIt) {
+    // Every five seconds a capture finishes its live file and opens the next, and the coordinator
+    // reads the manifest back, on worker threads whose allocator keeps the most they ever used:
+    // the memory each of these steps takes for a while may grow with the manifest's text, not
+    // many times over.
+    auto heldDuring = [](auto&& step) {
+        const std::size_t before = heldBytes;
+        peakHeldBytes = before;
+        step();
+        return double(peakHeldBytes - before);
+    };
+    struct Weights {
+        double open, finish, reload, manifest;
+    };
+    auto checkpoint = [&](std::int64_t listed) {
+        LocalRecording listing = store.loadRecording(recording.id);
+        while (std::int64_t(listing.segments.size()) < listed) {
+            const std::int64_t start = std::int64_t(listing.segments.size()) * 40000;
+            listing.segments.push_back(RecordingSegment::make(
+                Uuid::random(), listing.createdAt.adding(double(start) / 8000), "caf", start, "live", 5.0));
+        }
+        listing.capturedFrames = listed * 40000;
+        store.saveManifest(listing);
+        const std::vector<float> opening = signal(0, 32768), filling = signal(32768, 7232);
+        Weights w{};
+        w.open = heldDuring([&] { store.appendLiveAudio(opening, 8000, recording.id); });
+        // Up to the saved manifest: the seal that follows takes a fixed buffer, whatever the list.
+        const std::size_t beforeFinish = heldBytes;
+        peakHeldBytes = beforeFinish;
+        atMoment = [&](Moment m) {
+            if (m == Moment::segmentSaved)
+                w.finish = double(peakHeldBytes - beforeFinish);
+        };
+        store.appendLiveAudio(filling, 8000, recording.id);
+        atMoment = nullptr;
+        w.reload = heldDuring(
+            [&] { EXPECT_EQ(store.loadRecording(recording.id).segments.size(), std::size_t(listed + 1)); });
+        w.manifest = double(fs::file_size(folder() / RecordingStore::manifestFileName));
+        return w;
+    };
+    const Weights few = checkpoint(40);
+    const Weights many = checkpoint(840); // about 70 minutes of recording
+    const double grown = many.manifest - few.manifest;
+    EXPECT_LT((many.open - few.open) / grown, 5) << "opening the next live file";
+    EXPECT_LT((many.finish - few.finish) / grown, 5) << "finishing a live file";
+    EXPECT_LT((many.reload - few.reload) / grown, 5) << "reading the manifest back";
 }
 
 TEST(LiveWriterStorage, CountsTheBytesOfRegularFilesOnly) {

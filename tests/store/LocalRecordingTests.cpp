@@ -143,6 +143,7 @@ TEST(LocalRecordingJson, EveryFieldSurvivesARoundTrip) {
     LocalRecording back = LocalRecording::decode(text);
     EXPECT_EQ(back, r);
     EXPECT_EQ(back.encoded(), text);
+    EXPECT_EQ(text, json::dump(r.toJson())); // the text of the whole tree, segments and all
     EXPECT_EQ(documentOf(r).size(), 39u);
 
     // Spot checks of the written forms.
