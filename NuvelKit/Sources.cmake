@@ -26,7 +26,6 @@ set(nuvelkit_store_sources
   store/LocalRecording.cpp
   store/Notepad.cpp
   store/NuvelLink.cpp
-  store/RecordingClock.cpp
   store/RecordingError.cpp
   store/RecordingSegment.cpp
   store/RecordingStates.cpp

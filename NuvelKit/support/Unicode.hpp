@@ -72,8 +72,9 @@ private:
     std::unique_ptr<Compiled> compiled_;
 };
 
-// Finder-like ordering: case-insensitive, numbers compared by value ("a2" < "a10"); never
-// reports equal for strings that differ. Returns <0, 0 or >0.
+// The order in which people expect names in a list: by the user's language, case-insensitive,
+// runs of digits compared by their value ("a2" < "a10"); never reports equal for strings that
+// differ. Returns <0, 0 or >0.
 int localizedStandardCompare(std::string_view a, std::string_view b);
 
 // Lower-cased, without diacritics, NFC: for case- and diacritic-insensitive matching.

@@ -1,5 +1,4 @@
 #include "Nuvel/platform/MicrophoneDevices.hpp"
-#include "Nuvel/platform/MicrophonePermission.hpp"
 #include "Nuvel/platform/PulseIntrospection.hpp"
 #include "NuvelKit/support/Unicode.hpp"
 #include "tests/platform/PulseTestSupport.hpp"
@@ -25,7 +24,7 @@ const devices::Device* findByUid(const std::vector<devices::Device>& list, const
 
 } // namespace
 
-TEST(MicrophoneDevices, ErrorTextsAndPermission) {
+TEST(MicrophoneDevices, ErrorTexts) {
     auto configuration = devices::DeviceError::configuration(-50);
     EXPECT_EQ(configuration.kind(), devices::DeviceError::Case::configuration);
     EXPECT_EQ(configuration.status(), -50);
@@ -34,12 +33,6 @@ TEST(MicrophoneDevices, ErrorTextsAndPermission) {
     EXPECT_EQ(unavailable.kind(), devices::DeviceError::Case::unavailable);
     EXPECT_EQ(unavailable.description(),
               "The selected microphone is unavailable. Choose another microphone.");
-
-    MicrophonePermission permission;
-    EXPECT_TRUE(permission.isGranted());
-    std::optional<bool> answer;
-    permission.requestAccess([&](bool granted) { answer = granted; });
-    EXPECT_EQ(answer, true);
 }
 
 TEST(MicrophoneDevices, ListsMicrophonesWithoutMonitorsSortedByName) {

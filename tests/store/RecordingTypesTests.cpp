@@ -1,6 +1,5 @@
 #include "NuvelKit/store/Bookmark.hpp"
 #include "NuvelKit/store/NuvelLink.hpp"
-#include "NuvelKit/store/RecordingClock.hpp"
 #include "NuvelKit/store/RecordingError.hpp"
 #include "NuvelKit/store/RecordingSegment.hpp"
 #include "NuvelKit/store/RecordingStates.hpp"
@@ -118,23 +117,6 @@ TEST(Bookmark, WholeMillisecondsNeverLeavesTheRange) {
     EXPECT_EQ(Bookmark::wholeMilliseconds(std::numeric_limits<double>::infinity()), 0);
     EXPECT_EQ(Bookmark::wholeMilliseconds(1e300), 0);
     EXPECT_EQ(Bookmark::wholeMilliseconds(9.2e15), 9'200'000'000'000'000'000);
-}
-
-TEST(RecordingClock, StandsStillWhilePaused) {
-    RecordingClock clock;
-    EXPECT_EQ(clock.elapsedAt(50), 0);
-    clock.startAt(10);
-    clock.startAt(20); // a second start keeps the first
-    EXPECT_EQ(clock.elapsedAt(25), 15);
-    clock.pauseAt(30);
-    clock.pauseAt(40); // a second pause adds nothing
-    EXPECT_EQ(clock.accumulated, 20);
-    EXPECT_EQ(clock.elapsedAt(1000), 20);
-    clock.startAt(100);
-    EXPECT_EQ(clock.elapsedAt(95), 20); // a clock reading before the start counts as no time
-    clock.pauseAt(90);
-    EXPECT_EQ(clock.accumulated, 20);
-    EXPECT_FALSE(clock.start);
 }
 
 TEST(NuvelLink, AcceptsOnlyAMeetingPathOnTheWebHost) {
