@@ -203,7 +203,7 @@ void RecordingStore::saveAnnotationsUnlocked(const Uuid& recordingID, const Anno
 Bytes RecordingStore::writeSealedDocument(const Uuid& recordingID, std::string_view name,
                                           std::string_view document,
                                           std::string_view authenticatedData) const {
-    const Bytes sealed = aesgcm::seal(key_, viewOf(document), viewOf(authenticatedData));
+    Bytes sealed = aesgcm::seal(key_, viewOf(document), viewOf(authenticatedData));
     const fs::path file = recordingDirectoryUnlocked(recordingID) / name;
     // The temporary file is created 0600 with O_EXCL, synced, renamed over the old document and
     // the folder synced: a crash leaves the old document or the new one, never neither.
