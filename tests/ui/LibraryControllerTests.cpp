@@ -429,6 +429,7 @@ TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {
         std::size_t alerts;
         bool signedInAfter;
         bool recording = false;
+        std::optional<int> refusal; // the service's answer to the stored session's contract
     };
     const Case cases[] = {
         {"signed out: sign-in, no alert", false, 0, "Not signed in", "Sign in", 0, false},
@@ -436,10 +437,12 @@ TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {
         {"signed in, signed out", true, 0, "ada@example.com", "Sign out…", 1, false},
         // The rule of the settings window's button: greyed while a recording runs.
         {"recording: greyed", true, 0, "ada@example.com", "Sign out…", 0, true, true},
+        // A session the service no longer knows is still this device's: the user may leave it.
+        {"refused by the service, signed out", true, 0, "ada@example.com", "Sign out…", 1, false, false, 401},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        LibraryWorld w(c.signedIn);
+        LibraryWorld w(c.signedIn, {}, c.refusal);
         if (c.recording) {
             w.world.record(1);
             w.library->render();
