@@ -439,6 +439,20 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusThePaneIsRedrawnAroundIt) {
     view->show();
     view->activateWindow();
     QApplication::setActiveWindow(view);
+    // Where Tab goes from the account button on: the controls on screen that take it, by name.
+    const auto tabChain = [&] {
+        QStringList names;
+        QWidget* start = w.find<QPushButton>("library-account-button");
+        for (QWidget* at = start->nextInFocusChain(); at != start && names.size() < 40;
+             at = at->nextInFocusChain())
+            if ((at->focusPolicy() & Qt::TabFocus) && at->isVisibleTo(view) && at->isEnabled())
+                names << (at->objectName().isEmpty() ? "[" + at->accessibleName() + "]" : at->objectName());
+        return names.join(" > ").toStdString();
+    };
+    const QStringList paneChain{"local-send",      "local-play",      "local-export",      "local-remove",
+                                "[Meeting notes]", "[Private notes]", "local-notes-editor"};
+    const std::string ordinary = tabChain();
+    EXPECT_TRUE(ordinary.starts_with(paneChain.join(" > ").toStdString())) << ordinary;
     editor->setFocus();
     if (QApplication::focusWidget() != editor)
         GTEST_SKIP() << "this platform gives no keyboard focus";
@@ -458,6 +472,8 @@ TEST(LibraryRendering, WhileTheNotesEditorHasTheFocusThePaneIsRedrawnAroundIt) {
     EXPECT_EQ(QApplication::focusWidget(), editor.data());
     EXPECT_TRUE(w.detailTexts().contains("Status changed")) << w.detailTexts().join(" | ").toStdString();
     EXPECT_EQ(w.library->detail()->parentWidget()->findChildren<QPlainTextEdit*>().size(), 1);
+    // Tab goes through the pane built around the kept editor as through one built anew.
+    EXPECT_EQ(tabChain(), ordinary);
 
     // With another application in front the window keeps its focus in the editor: the caret and
     // undo history survive the redraw as well, and the window's focus stays in the editor.
