@@ -436,6 +436,21 @@ TEST_F(DetailScreen, TheKeyboardCorrectsTheWordsItSelected) {
         QWidget* focused = window->focusWidget();
         EXPECT_EQ(focused, transcript())
             << (focused != nullptr ? focused->objectName().toStdString() : "none");
+        // The model reopens the meeting: cleared, drawn from this computer's copy, then from the
+        // service's new revision. Its transcript shows the corrected word selected, whichever tab
+        // an ordinary opening shows.
+        controller->clear();
+        renderMeeting(meeting);
+        EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1);
+        EXPECT_EQ(transcript()->textCursor().selectedText(), c.shown);
+        NativeMeetingDocument reloaded = meeting;
+        reloaded.transcript.revision += 1;
+        for (MeetingWord& word : reloaded.transcript.transcript.words)
+            if (word.id == first)
+                word.text = "Thank you";
+        renderMeeting(reloaded);
+        EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1);
+        EXPECT_EQ(transcript()->textCursor().selectedText(), "Thank you");
         QApplication::setActiveWindow(nullptr);
     }
 }
