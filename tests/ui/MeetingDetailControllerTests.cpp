@@ -27,6 +27,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTest>
 #include <QTextBlock>
@@ -589,6 +590,17 @@ TEST_F(DetailScreen, SharingSheetRules) {
             EXPECT_EQ(status->text(), refused);
             EXPECT_EQ(sheet->findChild<QLineEdit*>("meeting-sharing-address")->text(),
                       QString::fromUtf8(invite.address));
+            // The sentence fits in the sheet, which shows every control whole across.
+            QApplication::processEvents();
+            const QWidget* viewport = sheet->findChild<QScrollArea*>()->viewport();
+            for (const char* name : {"meeting-sharing-address", "meeting-sharing-status",
+                                     "meeting-sharing-link-expiry", "meeting-sharing-done"}) {
+                const QWidget* control = sheet->findChild<QWidget*>(name);
+                EXPECT_LE(control->mapTo(viewport, control->rect().topRight()).x(), viewport->width() - 1)
+                    << name;
+            }
+            EXPECT_TRUE(sheet->grab().save(QString::fromStdString(
+                (artifactsFolder() / "meeting-sharing-invitation-failed.png").string())));
             ASSERT_TRUE(inviteButton->isEnabled());
             QTest::mouseClick(inviteButton, Qt::LeftButton);
             EXPECT_EQ(spy.take(), invite.sent) << "sent again";
