@@ -705,6 +705,8 @@ TEST(LibraryRendering, ScreenshotsLeftToRightAndArabic) {
                                            "",
                                            std::nullopt,
                                            std::nullopt}};
+        w.calendar.held[0].videoURL = Url::parse("https://zoom.us/j/5550100");
+        w.calendar.held[0].provider = CalendarMeeting::Provider::zoom;
         w.library->setCalendar(&w.calendar);
 
         QMainWindow window;
