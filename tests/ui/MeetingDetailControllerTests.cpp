@@ -813,9 +813,26 @@ TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
     companion.reset();
 }
 
-TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {
+// Each text in its own direction on the right-hand side: the address field and the interface's
+// English words in Arabic notes left to right, the meeting's Arabic right to left.
+TEST_F(DetailScreen, UnderAnArabicInterfaceEachTextRunsInItsOwnDirection) {
     PreferredLanguagesScope arabic({"ar-EG", "en-US"});
     renderMeeting(longMeeting(true, 6));
+    const struct {
+        QString starts;
+        Qt::LayoutDirection direction;
+    } paragraphs[] = {{"AI-generated notes. Check sources before sharing.", Qt::LeftToRight},
+                      {"Summary", Qt::LeftToRight},
+                      {QString::fromUtf8("أنفق الفريق"), Qt::RightToLeft}};
+    const QTextDocument* notes = named<ReadableTextView>("meeting-detail-notes")->document();
+    for (const auto& paragraph : paragraphs) {
+        QTextBlock block = notes->begin();
+        while (block.isValid() && !block.text().startsWith(paragraph.starts))
+            block = block.next();
+        ASSERT_TRUE(block.isValid()) << paragraph.starts.toStdString();
+        EXPECT_EQ(block.textDirection(), paragraph.direction) << paragraph.starts.toStdString();
+        EXPECT_TRUE(block.blockFormat().alignment() & Qt::AlignRight) << paragraph.starts.toStdString();
+    }
     controller->showSharing();
     QDialog* sheet = controller->sharingSheet();
     ASSERT_NE(sheet, nullptr);
