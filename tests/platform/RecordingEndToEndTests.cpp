@@ -439,10 +439,11 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
 }
 
 // A cloud meeting with the keyboard alone, left to right and then under an Arabic interface: the
-// library's side and the meeting chosen with Tab, Space and the arrows, the transcript shown, a
-// word found with Ctrl+F, corrected through More (Return opens it) and saved with Return; a
-// view-only link made in the sharing sheet, Markdown exported through the Export menu, the
-// meeting deleted. The second time the word is corrected through the transcript's own menu, the
+// library's side chosen with Tab, Space and the arrows, the meeting's row with Return, the
+// transcript shown, a word found with Ctrl+F, corrected through More (Return opens it) and saved
+// with Return; the audio played and paused with Return, a view-only link made in the sharing
+// sheet with Return on its buttons, Markdown exported through the Export menu, the meeting
+// deleted. The second time the word is corrected through the transcript's own menu, the
 // Menu key's. Each change reaches the service; after the correction the keyboard is back in
 // the transcript, after the deletion in the list.
 TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
@@ -504,7 +505,8 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
         ASSERT_TRUE(choose(*app, {"On this computer", "Nuvel library"}, "Nuvel library"));
         ASSERT_TRUE(app->waitFor({"list item", title})) << app->state();
         ASSERT_TRUE(tabTo(*app, "Recordings") || tabTo(*app, title));
-        ASSERT_TRUE(press(*app, {"space"}));
+        // Return chooses the row the keyboard is on, as Space does.
+        ASSERT_TRUE(press(*app, {"Return"}));
         ASSERT_TRUE(app->waitFor({"push button", "Export meeting"})) << app->state();
         ASSERT_TRUE(choose(*app, {"Notes", "Transcript"}, "Transcript"));
         ASSERT_TRUE(app->waitFor({"", "Meeting transcript"})) << app->state();
@@ -569,12 +571,27 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
         if (arabic)
             continue;
 
-        // A view-only link.
+        // The audio played and paused with Return, as with Space: the position moves on, then stays.
+        ASSERT_TRUE(tabTo(*app, "[push button] Play"));
+        ASSERT_TRUE(press(*app, {"Return"}));
+        EXPECT_TRUE(app->showsLabel(
+            [](const std::string& text) {
+                return text.find(" / ") != std::string::npos && !text.starts_with("0:00 ");
+            },
+            30000))
+            << app->state();
+        ASSERT_TRUE(eventually([&] { return app->focused() == "[push button] Pause"; }, 10000))
+            << app->focused();
+        ASSERT_TRUE(press(*app, {"Return"}));
+        ASSERT_TRUE(eventually([&] { return app->focused() == "[push button] Play"; }, 10000))
+            << app->focused();
+
+        // A view-only link, with Return on each button.
         ASSERT_TRUE(tabTo(*app, "Share…"));
-        ASSERT_TRUE(press(*app, {"space"}));
+        ASSERT_TRUE(press(*app, {"Return"}));
         ASSERT_TRUE(app->waitFor({"dialog", "Sharing"})) << app->state();
         ASSERT_TRUE(tabTo(*app, "Create link"));
-        ASSERT_TRUE(press(*app, {"space"}));
+        ASSERT_TRUE(press(*app, {"Return"}));
         EXPECT_TRUE(eventually([&] { return cloud->sharing(meetingID).at("links").size() == 1; }, 60000))
             << cloud->sharing(meetingID).dump();
         ASSERT_TRUE(eventually(
