@@ -448,6 +448,7 @@ TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {
         auto* button = w.find<QPushButton>("library-account-button");
         EXPECT_EQ(account->text(), c.account);
         EXPECT_EQ(toolTipAsRead(account->toolTip()), c.account);
+        EXPECT_EQ(descriptionAsRead(account), c.account);
         EXPECT_EQ(button->text(), c.button);
         EXPECT_EQ(button->isEnabled(), !c.recording);
         w.world.dialogs.answers.push_back({c.answer, false});

@@ -214,7 +214,7 @@ void LocalRecordingPane::addMeter(LevelIndicator* indicator, const QString& capt
     QLabel* label = makeLabel(caption, 11, QFont::Normal);
     showSecondary(label);
     label->setText(label->fontMetrics().elidedText(caption, Qt::ElideMiddle, meterWidth));
-    label->setToolTip(plainToolTip(caption));
+    setPlainToolTip(label, caption);
     indicator->setAccessibleName(accessibleName);
     QWidget* stack = makeStack({label, indicator}, 4);
     indicator->setVisible(true);

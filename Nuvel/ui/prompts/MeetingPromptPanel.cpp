@@ -238,7 +238,7 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     joinURL_ = content.joinURL;
     if (content.joinURL) {
         QPushButton* join = makeButton(text("Join"), "meeting-prompt-join");
-        join->setToolTip(plainToolTip(content.joinURL->host()));
+        setPlainToolTip(join, content.joinURL->host());
         connect(join, &QPushButton::clicked, this, &MeetingPromptPanel::openJoin);
         row->addWidget(join);
     }
