@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <numeric>
+#include <regex>
 #include <set>
 #include <signal.h>
 #include <sys/stat.h>
@@ -96,15 +97,23 @@ public:
             milliseconds);
     }
 
-    // The element that has the keyboard focus. A group that passes its focus on to a child (a
-    // message box's row of buttons) says it has it too: the child is the one.
-    std::optional<AccessibleElement> focusedElement() {
-        const auto application = bus_.application(int(process_.processId()));
-        if (application)
+    // The elements that say they have the keyboard focus: the control, and a list's row with
+    // its list. A group that passes its focus on to a child (a message box's row of buttons)
+    // says it has it too: the child is the one.
+    std::vector<AccessibleElement> focusedElements() {
+        std::vector<AccessibleElement> found;
+        if (const auto application = bus_.application(int(process_.processId())))
             for (const AccessibleElement& element : application->findAll({}))
                 if (element.focused() && element.role() != "panel")
-                    return element;
-        return std::nullopt;
+                    found.push_back(element);
+        return found;
+    }
+    // The element that has the keyboard focus.
+    std::optional<AccessibleElement> focusedElement() {
+        std::vector<AccessibleElement> found = focusedElements();
+        if (found.empty())
+            return std::nullopt;
+        return found.front();
     }
     // Its role and name ("" when none has the focus).
     std::string focused() {
@@ -743,7 +752,10 @@ TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
 }
 
 // Every control on screen in each state of the windows has a name a screen reader says and an
-// action it can take. The count per state is printed, so that a new control shows in it.
+// action it can take; every window, the status item's panel included, is named as a window; no
+// name, description or text holds direction marks or markup; and each Tab stop is a named
+// control that takes the keyboard, with nothing else saying it has it. The count per state is
+// printed, so that a new control shows in it.
 TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
     // A panel's tray on the session bus before the program looks for one, so that it shows its
     // status item, whose click opens the popover.
@@ -881,7 +893,7 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
              EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-popover-open.png"));
              return true;
          },
-         "", "", true, "filler"},
+         "", "Nuvel", true, "dialog"},
         {"library, saved recording",
          [&] {
              // A second click closes the popover.
@@ -1071,6 +1083,19 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         return "[" + element.role() + "] \"" + element.name() + "\" at " +
                (box ? std::to_string((*box)[0]) + "," + std::to_string((*box)[1]) : std::string("?"));
     };
+    // What a screen reader is never to be handed: the invisible marks that set a text's writing
+    // direction, which belong to the text as drawn, or markup, which it would read as written.
+    const auto unreadable = [](const std::string& text) -> const char* {
+        for (const char* mark : {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D", "\u202E",
+                                 "\u2066", "\u2067", "\u2068", "\u2069"})
+            if (text.find(mark) != std::string::npos)
+                return "direction marks";
+        static const std::regex markup(
+            R"(<\s*/?[A-Za-z][A-Za-z0-9]*(\s[^<>]*)?/?>|&(lt|gt|amp|quot|nbsp|#[0-9]+);)");
+        return std::regex_search(text, markup) ? "markup" : nullptr;
+    };
+    // The roles a screen reader announces as a window, by its name.
+    const std::set<std::string> windowRoles = {"frame", "dialog", "alert", "notification", "file chooser"};
     // A button inside a text field (its clear button) acts on what the field's keys edit too.
     const auto inField = [](const AccessibleElement& element) {
         const std::optional<AccessibleElement> parent = element.parent();
@@ -1107,7 +1132,11 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                     if (!window.showing())
                         continue;
                     const std::string windowKey = window.role() + " \"" + window.name() + "\"";
-                    std::size_t controls = 0, unnamed = 0, noKeyboard = 0, valueNames = 0;
+                    std::size_t controls = 0, unnamed = 0, noKeyboard = 0, valueNames = 0, unreadables = 0;
+                    if (window.name().empty() || !windowRoles.contains(window.role())) {
+                        ++unnamed;
+                        faults += "a window a screen reader cannot name: " + windowKey + "\n";
+                    }
                     // The window's menu bar commands, which the keyboard reaches through the bar.
                     std::set<std::string> commands;
                     for (const AccessibleElement& bar : window.findAll({"menu bar", ""}))
@@ -1125,6 +1154,15 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                         std::erase_if(unread, [&](const std::string& text) {
                             return !said.empty() && said.find(text) != std::string::npos;
                         });
+                        for (const auto& [what, text] :
+                             {std::pair{"name", element.name()},
+                              std::pair{"description", element.description()}, std::pair{"text", said}})
+                            if (const char* fault = unreadable(text)) {
+                                ++unreadables;
+                                faults += std::string(fault) + " in the " + what + " of " +
+                                          identity(element) + ": " + text + "\n";
+                                break;
+                            }
                         if (!actionable.contains(role) || (role == "text" && !element.focusable()))
                             continue;
                         // The menu bar's closed menus are left to the menu bar.
@@ -1173,7 +1211,8 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                     walked += " " + windowKey + " " + std::to_string(controls);
                     for (const auto& [count, what] :
                          {std::pair{unnamed, "unnamed"}, std::pair{noKeyboard, "without keyboard"},
-                          std::pair{valueNames, "named by value"}})
+                          std::pair{valueNames, "named by value"},
+                          std::pair{unreadables, "with direction marks or markup"}})
                         if (count > 0)
                             walked += ", " + std::to_string(count) + " " + what;
                     walked += ";";
@@ -1218,12 +1257,17 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         for (int tabs = 0; tabs < 80 && (tabs == 0 || now != first); ++tabs) {
             visited.insert(now);
             walk += now + "\n";
-            if (const std::optional<AccessibleElement> element = app->focusedElement()) {
-                ++stops;
-                const auto box = element->box();
-                if (element->name().empty() || !element->showing() || !box ||
-                    noControl.contains(element->role()))
-                    badStops += identity(*element) + "\n";
+            ++stops;
+            // Every element that says it has the keyboard is a control that takes it; a stop
+            // where none says so leaves a screen reader silent.
+            const std::vector<AccessibleElement> holders = app->focusedElements();
+            if (holders.empty())
+                badStops += "none says it has the keyboard\n";
+            for (const AccessibleElement& element : holders) {
+                const auto box = element.box();
+                if (element.name().empty() || !element.showing() || !box || !element.focusable() ||
+                    noControl.contains(element.role()))
+                    badStops += identity(element) + (element.focusable() ? "" : " (not focusable)") + "\n";
             }
             ASSERT_TRUE(keyboard->type({"Tab"}));
             const std::string was = now;

@@ -312,6 +312,7 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     QLabel* status = makeWrappingLabel(paused ? localized("Paused. No audio is being retained.") : running,
                                        13, QFont::Normal);
     status->setObjectName(QStringLiteral("local-status"));
+    status->setAccessibleName(withoutDirectionMarks(status->text()));
     place(status, 12);
 
     QPushButton* pauseButton = makeActionButton(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),
