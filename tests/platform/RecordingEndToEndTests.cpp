@@ -2,8 +2,9 @@
 // accessibility bus as an assistive tool would: Nuvel on an X server of its own signs in with
 // the stand-in service through the browser, opens the new-recording sheet, takes the consent,
 // runs the source check on the test microphone, records for three seconds on the wall clock,
-// stops and saves, sends the recording, finds the meeting the service made of it in the Nuvel
-// library, opens it and exports it as Markdown through the save panel.
+// stops and saves, exports the audio, sends the recording, finds the meeting the service made of
+// it in the Nuvel library, opens it, exports it as Markdown through the save panel, corrects a
+// word, makes a view-only link and quits from the menu.
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
@@ -319,6 +320,20 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     }
     EXPECT_GE(assets, 1u);
     EXPECT_EQ(live, 0u);
+
+    // The audio, exported through the save panel.
+    const std::filesystem::path audio = home.path("home") / "Standup.m4a";
+    ASSERT_TRUE(app->act({"push button", "Export audio…"})) << app->state();
+    const std::optional<AccessibleElement> audioPanel = app->waitFor({"dialog", "Save As"});
+    ASSERT_TRUE(audioPanel) << app->state();
+    const std::optional<AccessibleElement> audioName = audioPanel->find({"text", "File name:"});
+    ASSERT_TRUE(audioName && audioName->setText(audio.string())) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Save"})) << app->state();
+    ASSERT_TRUE(eventually(
+        [&] { return std::filesystem::exists(audio) && std::filesystem::file_size(audio) > 0; }, 60000))
+        << app->state();
+    ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Save As"}, 0); }, 30000)) << app->state();
+
     // Not in the cloud until it is sent.
     const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
     ASSERT_TRUE(stored);
@@ -382,9 +397,63 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     EXPECT_EQ(std::count(markdown.begin(), markdown.end(), '['), std::ptrdiff_t(words.size())) << markdown;
 
     EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-meeting-exported.png"));
-    ::kill(pid_t(app->process().processId()), SIGTERM);
-    ASSERT_TRUE(app->process().waitForFinished(60000));
+    ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Save As"}, 0); }, 30000)) << app->state();
+
+    // A word corrected: the transcript's words selected with the keyboard, "Correct selection…"
+    // from the More menu, the draft retyped and saved.
+    const std::string meetingID = meeting.at("id");
+    ASSERT_TRUE(app->act({"page tab", "Transcript"})) << app->state();
+    const std::optional<AccessibleElement> shownTranscript = app->waitFor({"", "Meeting transcript"});
+    ASSERT_TRUE(shownTranscript && focusWindow("Nuvel") && shownTranscript->perform("SetFocus"))
+        << app->state();
+    ASSERT_TRUE(app->holds({"", "Meeting transcript"}, &AccessibleElement::focused)) << app->state();
+    // The menu's item comes on with a selection; the keys again should they have come before the
+    // window had the keyboard.
+    ASSERT_TRUE(eventually(
+        [&] {
+            if (!keyboard->type({"ctrl+a"}) || !app->act({"push button", "More"}, "ShowMenu"))
+                return false;
+            const auto item = app->waitFor({"menu item", "Correct selection…"}, 3000);
+            if (item && item->enabled())
+                return item->perform("Press");
+            keyboard->type({"Escape"});
+            eventually([&] { return !app->waitFor({"menu item", "Rename…"}, 0); }, 5000);
+            return false;
+        },
+        30000))
+        << app->state();
+    const std::optional<AccessibleElement> draft = app->waitFor({"text", "Correction draft"});
+    ASSERT_TRUE(draft && draft->setText("Corrected")) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Save correction"})) << app->state();
+    ASSERT_TRUE(eventually(
+        [&] {
+            const json::Value corrected = cloud.transcript(meetingID).at("words");
+            return !corrected.empty() && corrected.front().at("text") == "Corrected";
+        },
+        60000))
+        << cloud.transcript(meetingID).dump() << app->state();
+    ASSERT_TRUE(eventually(
+        [&] {
+            return !app->waitFor({"dialog", "Correct transcript"}, 0);
+        },
+        30000))
+        << app->state();
+
+    // Shared: a view-only link.
+    ASSERT_TRUE(app->act({"push button", "Share…"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"dialog", "Sharing"})) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Create link"})) << app->state();
+    EXPECT_TRUE(eventually([&] { return cloud.sharing(meetingID).at("links").size() == 1; }, 60000))
+        << cloud.sharing(meetingID).dump();
+    ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Sharing"}, 0); }, 30000)) << app->state();
+
+    // Quit from the menu. All along, nothing was written to the error stream: it is for faults.
+    ASSERT_TRUE(app->act({"menu item", "Quit Nuvel", false, true})) << app->state();
+    ASSERT_TRUE(app->process().waitForFinished(60000)) << app->state();
     EXPECT_EQ(app->process().exitCode(), 0) << app->state();
+    const std::string said = app->process().readAllStandardError().toStdString();
+    std::ofstream(artifactsFolder() / "e2e-session-stderr.txt") << said;
+    EXPECT_EQ(said, "");
 
     // Sent, the local copy stays, and it holds the test microphone's tone for as long as the clock ran.
     RecordingWorkspaceStore store(folders.front().parent_path(), vault.mediaKey(session.account.id, true));
