@@ -7,15 +7,22 @@
 #include <QAccessibleWidget>
 #include <QAction>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMetaObject>
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QVariant>
+#include <QWindow>
 #include <algorithm>
+#include <vector>
 
 namespace nuvel {
 
@@ -282,30 +289,235 @@ private:
     QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
 };
 
-// The viewport a scroll area draws its content in. It hands the keyboard focus to its area,
-// which has the focus alone: the toolkit says the viewport has it too.
-class ViewportAccessible final : public MarkedAccessible {
+// A widget a scroll area keeps for itself: the viewport it draws its content in, and on an item
+// view every widget of its own (the scroll bars' holders, the headers). The viewport hands the
+// keyboard focus to its area, which has the focus alone: the toolkit says the viewport has it
+// too. An item view's accessible children are its items (and header cells) only, so its own
+// widgets are no child of it and have no parent: the toolkit still tells of their state changes
+// (shown, enabled with the view), and a screen reader that asked where one sits was answered
+// from a list that does not hold it, with a warning.
+class ScrollAreaPartAccessible final : public MarkedAccessible {
 public:
-    explicit ViewportAccessible(QWidget* viewport) : MarkedAccessible(viewport, QAccessible::Client) {}
+    explicit ScrollAreaPartAccessible(QWidget* part) : MarkedAccessible(part, QAccessible::Client) {}
 
     QAccessible::State state() const override {
         QAccessible::State state = MarkedAccessible::state();
         state.focused = false;
         return state;
     }
+    QAccessibleInterface* parent() const override {
+        if (qobject_cast<const QAbstractItemView*>(widget()->parentWidget()) != nullptr)
+            return nullptr;
+        return MarkedAccessible::parent();
+    }
 };
 
-bool isViewport(const QWidget* widget) {
-    const auto* area = qobject_cast<const QAbstractScrollArea*>(widget->parentWidget());
-    return area != nullptr && area->viewport() == widget;
+bool isScrollAreaPart(const QWidget* widget) {
+    const QWidget* holder = widget->parentWidget();
+    if (const auto* area = qobject_cast<const QAbstractScrollArea*>(holder);
+        area != nullptr && area->viewport() == widget)
+        return true;
+    return qobject_cast<const QAbstractItemView*>(holder) != nullptr;
+}
+
+// One file or folder of a file panel's list.
+class FolderItemAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    FolderItemAccessible(QListView* view, const QModelIndex& index) : view_(view), index_(index) {}
+
+    const QPersistentModelIndex& index() const { return index_; }
+
+    bool isValid() const override {
+        return view_ != nullptr && view_->model() != nullptr && index_.isValid();
+    }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return view_ != nullptr ? view_->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(view_); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    void setText(QAccessible::Text, const QString&) override {}
+
+    QString text(QAccessible::Text kind) const override {
+        if (!isValid())
+            return {};
+        if (kind == QAccessible::Description)
+            return index_.data(Qt::AccessibleDescriptionRole).toString();
+        if (kind != QAccessible::Name)
+            return {};
+        const QString told = index_.data(Qt::AccessibleTextRole).toString();
+        return told.isEmpty() ? index_.data(Qt::DisplayRole).toString() : told;
+    }
+    QRect rect() const override {
+        if (!isValid())
+            return {};
+        const QRect box = view_->visualRect(index_);
+        if (box.isNull())
+            return {};
+        return {view_->viewport()->mapToGlobal(box.topLeft()), box.size()};
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        if (!isValid())
+            return state;
+        if (!QRect(view_->mapToGlobal(QPoint(0, 0)), view_->size()).intersects(rect()))
+            state.invisible = true;
+        const QItemSelectionModel* selection = view_->selectionModel();
+        state.selected = selection != nullptr && selection->isSelected(index_);
+        state.focused = selection != nullptr && selection->currentIndex() == index_;
+        if (index_.flags() & Qt::ItemIsSelectable) {
+            state.selectable = true;
+            state.focusable = true;
+            state.multiSelectable = view_->selectionMode() == QAbstractItemView::MultiSelection;
+            state.extSelectable = view_->selectionMode() == QAbstractItemView::ExtendedSelection;
+        }
+        return state;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface*>(this);
+        return nullptr;
+    }
+    QStringList actionNames() const override { return {toggleAction()}; }
+    // Chooses the item as a click does (the panel then takes its name), or lets it go.
+    void doAction(const QString& action) override {
+        if (action != toggleAction() || !isValid() || view_->selectionModel() == nullptr ||
+            view_->selectionMode() == QAbstractItemView::NoSelection)
+            return;
+        QItemSelectionModel* selection = view_->selectionModel();
+        const bool several = view_->selectionMode() == QAbstractItemView::MultiSelection ||
+                             view_->selectionMode() == QAbstractItemView::ExtendedSelection;
+        if (!selection->isSelected(index_))
+            selection->select(index_,
+                              several ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect);
+        else if (several)
+            selection->select(index_, QItemSelectionModel::Deselect);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<QListView> view_;
+    QPersistentModelIndex index_;
+};
+
+// The toolkit's file panel shows one folder as a list: the rows under the list's root, the
+// folder, of the file system's model. The toolkit's own interface for a list counts the rows and
+// columns at the top of the model instead, so the list read as the first file's name, size, type
+// and date, or in an empty folder as four items that are not there (each one a warning). This
+// one holds an item for each row of the folder.
+class FolderListAccessible final : public MarkedAccessible {
+public:
+    explicit FolderListAccessible(QListView* view) : MarkedAccessible(view, QAccessible::List) {}
+    ~FolderListAccessible() override {
+        unwatch();
+        forget();
+    }
+
+    int childCount() const override {
+        const QAbstractItemModel* model = follow();
+        return model != nullptr ? model->rowCount(view()->rootIndex()) : 0;
+    }
+    QAccessibleInterface* child(int row) const override {
+        const QAbstractItemModel* model = follow();
+        if (model == nullptr || row < 0)
+            return nullptr;
+        const QModelIndex index = model->index(row, view()->modelColumn(), view()->rootIndex());
+        if (!index.isValid())
+            return nullptr;
+        if (const auto known = items_.constFind(row); known != items_.constEnd()) {
+            auto* item = static_cast<FolderItemAccessible*>(QAccessible::accessibleInterface(*known));
+            if (item != nullptr && item->index() == index)
+                return item;
+            QAccessible::deleteAccessibleInterface(*known);
+            items_.erase(known);
+        }
+        auto* item = new FolderItemAccessible(view(), index);
+        items_.insert(row, QAccessible::registerAccessibleInterface(item));
+        return item;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        if (child == nullptr || child->role() != QAccessible::ListItem || child->parent() != this)
+            return -1;
+        const QPersistentModelIndex& index = static_cast<const FolderItemAccessible*>(child)->index();
+        return index.isValid() && index.parent() == view()->rootIndex() ? index.row() : -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        const QModelIndex index = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index.isValid() && index.parent() == view()->rootIndex() ? child(index.row()) : nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        const QModelIndex current = view()->currentIndex();
+        if (!current.isValid() || current.parent() != view()->rootIndex())
+            return nullptr;
+        return child(current.row());
+    }
+
+private:
+    QListView* view() const { return static_cast<QListView*>(widget()); }
+
+    // The view's model, whose changes drop the items made so far; after another folder is
+    // shown they are dropped too.
+    const QAbstractItemModel* follow() const {
+        QAbstractItemModel* model = view()->model();
+        if (model != model_) {
+            unwatch();
+            forget();
+            model_ = model;
+            if (model != nullptr) {
+                const auto drop = [this] { forget(); };
+                watched_ = {
+                    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, view(), drop),
+                    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, view(), drop),
+                    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeMoved, view(), drop),
+                    QObject::connect(model, &QAbstractItemModel::layoutAboutToBeChanged, view(), drop),
+                    QObject::connect(model, &QAbstractItemModel::modelAboutToBeReset, view(), drop)};
+            }
+        }
+        if (root_ != view()->rootIndex()) {
+            forget();
+            root_ = view()->rootIndex();
+        }
+        return model;
+    }
+    void unwatch() const {
+        for (const QMetaObject::Connection& connection : watched_)
+            QObject::disconnect(connection);
+        watched_.clear();
+    }
+    void forget() const {
+        for (const QAccessible::Id id : std::as_const(items_))
+            QAccessible::deleteAccessibleInterface(id);
+        items_.clear();
+    }
+
+    mutable QPointer<QAbstractItemModel> model_;
+    mutable QPersistentModelIndex root_;
+    mutable QHash<int, QAccessible::Id> items_;
+    mutable std::vector<QMetaObject::Connection> watched_;
+};
+
+// The list of files of the toolkit's own file panel (it names it so).
+QListView* folderList(QWidget* widget) {
+    auto* view = qobject_cast<QListView*>(widget);
+    if (view == nullptr || view->objectName() != QLatin1String("listView"))
+        return nullptr;
+    for (QWidget* up = view->parentWidget(); up != nullptr; up = up->parentWidget())
+        if (qobject_cast<QFileDialog*>(up) != nullptr)
+            return view;
+    return nullptr;
 }
 
 QAccessibleInterface* markedAccessible(const QString&, QObject* object) {
     auto* widget = qobject_cast<QWidget*>(object);
     if (widget == nullptr)
         return nullptr;
-    if (isViewport(widget))
-        return new ViewportAccessible(widget);
+    if (isScrollAreaPart(widget))
+        return new ScrollAreaPartAccessible(widget);
+    if (QListView* list = folderList(widget))
+        return new FolderListAccessible(list);
     switch (markOf(widget)) {
     case Mark::pageTab:
         if (auto* button = qobject_cast<QAbstractButton*>(widget))

@@ -44,7 +44,10 @@ void nameClearButton(QLineEdit* field, const QString& name);
 
 // Installs the interfaces above; the marking functions call it. Repeated calls do nothing. From
 // then on a scroll area's viewport no longer says it has the keyboard focus: it passes the focus
-// to its area, and the toolkit reported both, the viewport as an unnamed second control.
+// to its area, and the toolkit reported both, the viewport as an unnamed second control. An item
+// view's own widgets (viewport, scroll bar holders, headers), which are not among its accessible
+// children, no longer name it as their parent. And the list of the toolkit's file panel holds
+// the files and folders of the folder it shows, one item each.
 void installAccessibleRoles();
 
 } // namespace nuvel
