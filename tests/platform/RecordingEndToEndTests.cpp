@@ -298,6 +298,11 @@ protected:
 };
 
 TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
+    // A screen reader listens all along; and the home has the empty Music folder of a new
+    // desktop user, where the audio export's save panel opens.
+    ShowingEvents screenReader;
+    ASSERT_TRUE(screenReader.listening());
+    std::filesystem::create_directories(home.path("home") / "Music");
     auto app = start();
     signInAndStartRecording(*app, *desktop, title);
     ASSERT_FALSE(HasFatalFailure());
@@ -328,6 +333,11 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     ASSERT_TRUE(app->act({"push button", "Export audio…"})) << app->state();
     const std::optional<AccessibleElement> audioPanel = app->waitFor({"dialog", "Save As"});
     ASSERT_TRUE(audioPanel) << app->state();
+    // Shown as a list, its files are none in the empty folder.
+    ASSERT_TRUE(app->act({"push button", "List View"})) << app->state();
+    const std::optional<AccessibleElement> files = app->waitFor({"list", "Files"});
+    ASSERT_TRUE(files) << app->state();
+    EXPECT_TRUE(files->children().empty()) << files->describe();
     const std::optional<AccessibleElement> audioName = audioPanel->find({"text", "File name:"});
     ASSERT_TRUE(audioName && audioName->setText(audio.string())) << app->state();
     ASSERT_TRUE(app->act({"push button", "Save"})) << app->state();
@@ -885,6 +895,8 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         bool keyboard = true;
         // How the screen reader hears of a window that comes by itself: "[role] name".
         std::optional<std::string> announced = std::nullopt;
+        // In a file panel, what its list of files reads: each file and folder it shows, once.
+        std::optional<std::vector<std::string>> files = std::nullopt;
     };
     // A program named like a meeting application, recording the test microphone while a row
     // needs it.
@@ -1059,18 +1071,21 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                     app->waitFor({"menu item", "Markdown"});
          },
          "", "", false},
-        // The toolkit's save panel, for Markdown; cancelled, it writes nothing. A loaded machine
-        // may take long to show it.
+        // The toolkit's save panel, for Markdown, shown as a list; cancelled, it writes nothing. A
+        // loaded machine may take long to show it.
         {"meeting, export save panel",
          [&] {
-             return app->act({"menu item", "Markdown"}) && app->waitFor({"dialog", "Save As"}, 180000);
+             return app->act({"menu item", "Markdown"}) && app->waitFor({"dialog", "Save As"}, 180000) &&
+                    app->act({"push button", "List View"});
          },
          "",
          "",
          false,
          "",
          {},
-         false},
+         false,
+         std::nullopt,
+         std::vector<std::string>{}},
         {"meeting, more menu",
          [&] {
              return closeDialog("Cancel", "Save As") && app->act({"push button", "More"}, "ShowMenu") &&
@@ -1129,14 +1144,17 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
          [&] {
              // Cancelled, the deletion leaves the meeting in the library.
              return close("Cancel") && app->waitFor({"list item", title}) &&
-                    app->act({"push button", "Import audio…"}) && app->waitFor({"dialog", "Open"});
+                    app->act({"push button", "Import audio…"}) && app->waitFor({"dialog", "Open"}) &&
+                    app->act({"push button", "List View"});
          },
          "",
          "",
          false,
          "",
          {},
-         false},
+         false,
+         std::nullopt,
+         std::vector<std::string>{"Interview.wav"}},
         {"import, confirmation",
          [&] {
              const std::optional<AccessibleElement> panel = app->waitFor({"dialog", "Open"});
@@ -1313,6 +1331,13 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
             30000));
         EXPECT_TRUE(faults.empty()) << faults;
         EXPECT_TRUE(hidden.empty()) << hidden << app->state();
+        if (state.files) {
+            std::vector<std::string> listed;
+            if (const std::optional<AccessibleElement> list = app->waitFor({"list", "Files"}, 0))
+                for (const AccessibleElement& item : list->children())
+                    listed.push_back(item.name());
+            EXPECT_EQ(listed, *state.files) << app->state();
+        }
         if (state.announced) {
             // The window that came by itself was announced as it showed.
             const std::vector<std::string>& shown = showing.shown();

@@ -4,6 +4,7 @@
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 #include <sstream>
+#include <string_view>
 
 namespace nuvel::test {
 
@@ -299,13 +300,21 @@ AccessibilityBus::~AccessibilityBus() {
 
 namespace {
 
-void noteShowing(AtspiEvent* event, void* data) {
+constexpr const char* stateChanges = "object:state-changed";
+
+void noteStateChange(AtspiEvent* event, void* data) {
     auto* shown = static_cast<std::vector<std::string>*>(data);
-    if (event->detail1 == 1 && event->source != nullptr) {
+    if (event->source != nullptr) {
         GError* error = nullptr;
-        const std::string role = taken(atspi_accessible_get_role_name(event->source, &error), error);
-        const std::string name = taken(atspi_accessible_get_name(event->source, &error), error);
-        shown->push_back("[" + role + "] " + name);
+        // Where the element sits among its parent's children, which a screen reader asks of
+        // every element it hears of, to tell a live one from one that is gone.
+        atspi_accessible_get_index_in_parent(event->source, &error);
+        g_clear_error(&error);
+        if (event->detail1 == 1 && std::string_view(event->type) == "object:state-changed:showing") {
+            const std::string role = taken(atspi_accessible_get_role_name(event->source, &error), error);
+            const std::string name = taken(atspi_accessible_get_name(event->source, &error), error);
+            shown->push_back("[" + role + "] " + name);
+        }
     }
     g_boxed_free(ATSPI_TYPE_EVENT, event);
 }
@@ -313,9 +322,9 @@ void noteShowing(AtspiEvent* event, void* data) {
 } // namespace
 
 ShowingEvents::ShowingEvents() {
-    AtspiEventListener* listener = atspi_event_listener_new(noteShowing, &shown_, nullptr);
+    AtspiEventListener* listener = atspi_event_listener_new(noteStateChange, &shown_, nullptr);
     GError* error = nullptr;
-    if (atspi_event_listener_register(listener, "object:state-changed:showing", &error) && error == nullptr)
+    if (atspi_event_listener_register(listener, stateChanges, &error) && error == nullptr)
         listener_ = listener;
     else
         g_object_unref(listener);
@@ -327,7 +336,7 @@ ShowingEvents::~ShowingEvents() {
         return;
     auto* listener = static_cast<AtspiEventListener*>(listener_);
     GError* error = nullptr;
-    atspi_event_listener_deregister(listener, "object:state-changed:showing", &error);
+    atspi_event_listener_deregister(listener, stateChanges, &error);
     g_clear_error(&error);
     g_object_unref(listener);
 }

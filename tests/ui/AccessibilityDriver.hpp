@@ -101,8 +101,9 @@ private:
 };
 
 // What the program tells a listening screen reader: the "showing" changes it reports, each as
-// the role and name of the element that came to show, from the moment this listens on. The
-// events arrive while this program runs its events.
+// the role and name of the element that came to show, from the moment this listens on. Of every
+// element whose state it hears changed, it asks where the element sits in its parent, as a
+// screen reader does. The events arrive while this program runs its events.
 class ShowingEvents {
 public:
     ShowingEvents();
