@@ -2,8 +2,8 @@
 // accessibility bus as an assistive tool would: Nuvel on an X server of its own signs in with
 // the stand-in service through the browser, opens the new-recording sheet, takes the consent,
 // runs the source check on the test microphone, records for three seconds on the wall clock,
-// stops and saves, sends the recording, finds the meeting the service made of it in the Nuvel
-// library, opens it and exports it as Markdown through the save panel.
+// stops and saves, plays it to its end, sends the recording, finds the meeting the service made
+// of it in the Nuvel library, opens it and exports it as Markdown through the save panel.
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
@@ -310,6 +310,39 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     }
     EXPECT_GE(assets, 1u);
     EXPECT_EQ(live, 0u);
+
+    // Played to its end: the pane offers Play again, the player's stream has closed and no clear
+    // copy of the audio is left beside the sealed one.
+    NUVEL_CONNECT_PULSE(pulse);
+    const auto playerStreams = [&] {
+        std::size_t streams = 0;
+        for (const PulseSinkInputInfo& input : listSinkInputs(*pulse))
+            streams += input.processID == app->process().processId();
+        return streams;
+    };
+    const auto listing = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folders.front()))
+            names.insert(entry.path().filename().string());
+        return names;
+    };
+    const auto show = [&](const char* when) {
+        std::string names;
+        for (const std::string& name : listing())
+            names += "  " + name + "\n";
+        std::printf("The recording's folder %s:\n%s", when, names.c_str());
+    };
+    const std::set<std::string> sealed = listing();
+    ASSERT_TRUE(app->act({"push button", "Play"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Pause playback"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return playerStreams() == 1; }, 10000)) << "no stream plays";
+    EXPECT_EQ(listing().size(), sealed.size() + 1) << "the clear copy being played";
+    show("while it plays");
+    ASSERT_TRUE(app->waitFor({"push button", "Play"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return playerStreams() == 0; }, 10000)) << "the player's stream stayed open";
+    EXPECT_TRUE(eventually([&] { return listing() == sealed; }, 10000));
+    show("once its playback ended");
+
     // Not in the cloud until it is sent.
     const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
     ASSERT_TRUE(stored);
