@@ -76,6 +76,7 @@ LibraryController::LibraryController(AppModel& model, Dependencies dependencies)
         if (self)
             self->dropFile(path);
     };
+    pane_.onFile = splitter_->onFile;
     splitter_->onFirstShow = [self] {
         if (self)
             self->restoreDivider();

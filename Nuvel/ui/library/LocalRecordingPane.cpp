@@ -6,6 +6,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/library/NotesEditor.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
@@ -396,8 +397,12 @@ void LocalRecordingPane::buildNotes(const LocalRecording& recording, QPlainTextE
         place(kept);
         return;
     }
-    auto* editor = new QPlainTextEdit;
+    auto* editor = new NotesEditor;
     editor->setObjectName(QStringLiteral("local-notes-editor"));
+    editor->onFile = [this](const std::filesystem::path& file) {
+        if (onFile)
+            onFile(file);
+    };
     editor->setFont(systemFont(13, QFont::Normal));
     editor->document()->setDocumentMargin(8);
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

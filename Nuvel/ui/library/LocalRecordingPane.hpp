@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -61,6 +62,8 @@ public:
     // Set by the library window: its whole redraw, after the notes mode changed. Without it the
     // pane rebuilds itself in place.
     std::function<void()> onRenderNeeded;
+    // Set by the library window: a local file pasted into the notes editor, as a drop would be.
+    std::function<void(const std::filesystem::path&)> onFile;
 
     // Builds the pane of `recording` at the end of `detail`, which its owner emptied first, and
     // remembers `recording.id` as the recording shown. After `holdEditor`, and for the same
