@@ -674,8 +674,10 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
 // three processed meetings: the pane comes back from an export started with the keyboard (whose
 // redraw leaves the keyboard in the notes editor), a sent recording's pane follows the service's
 // processing to its end at each refresh, the library opened from the pane lists the new meeting
-// and highlights it alone, and after the meeting is deleted no row is highlighted until one is
-// chosen, which then opens.
+// and highlights it alone (the sentence about the sending stays with the recording), and after
+// the meeting is deleted no row is highlighted until one is chosen, which then opens; the
+// recording then reads as sent, with no processing state and no way to the meeting, also after
+// a restart.
 TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
     const StandinProcess samples({"--seed"});
     ASSERT_FALSE(samples.origin().empty()) << samples.banner();
@@ -736,10 +738,15 @@ TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
         ASSERT_TRUE(showsText(std::string("Sent to Nuvel · ") + state)) << state << "\n" << app->state();
     }
     EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-pane-after-send.png"));
+    const std::string sentSentence = "Sent to Nuvel. Your local audio is kept until you choose to remove it.";
+    EXPECT_TRUE(showsText(sentSentence, 0)) << app->state();
 
     // Opened from the pane: the list, read before the meeting was made, shows it, highlighted.
     ASSERT_TRUE(app->act({"push button", "Open in Nuvel library"})) << app->state();
     ASSERT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return !showsText(sentSentence, 0); }, 10000))
+        << "the recording's sentence over its meeting\n"
+        << app->state();
     EXPECT_TRUE(eventually([&] { return highlighted() == "[" + std::string(sent) + "]"; }, 30000))
         << highlighted() << "\n"
         << app->state();
@@ -756,6 +763,23 @@ TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
     ASSERT_TRUE(app->act({"list item", "Beta launch review"}, "Toggle")) << app->state();
     EXPECT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
     EXPECT_TRUE(eventually([&] { return highlighted() == "[Beta launch review]"; }, 30000)) << highlighted();
+
+    // Back on this computer, the recording reads as sent, no more; and so after a restart.
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "after the deletion" : "after a restart");
+        ASSERT_TRUE(app->act({"page tab", "On this computer"})) << app->state();
+        ASSERT_TRUE(app->act({"list item", sent}, "Toggle")) << app->state();
+        EXPECT_TRUE(showsText("Sent to Nuvel")) << app->state();
+        EXPECT_FALSE(showsText("Sent to Nuvel · Completed", 0)) << app->state();
+        EXPECT_FALSE(app->waitFor({"push button", "Open in Nuvel library"}, 0)) << app->state();
+        EXPECT_FALSE(app->waitFor({"push button", "Send to Nuvel"}, 0)) << app->state();
+        if (run == 0) {
+            EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-pane-after-delete.png"));
+            ::kill(pid_t(app->process().processId()), SIGTERM);
+            ASSERT_TRUE(app->process().waitForFinished(60000));
+            app = start();
+        }
+    }
 }
 
 // Every control on screen in each state of the windows has a name a screen reader says and an

@@ -190,7 +190,7 @@ Task<void> LocalPlayback::startPlayback([[maybe_unused]] ModelContext::Hold hold
     }
     if (!playing) {
         stopPlayback();
-        ctx_.writeMessage(StatusText::playFailed);
+        ctx_.writeMessageAbout(StatusText::playFailed, recording.id);
     }
     ctx_.state.busy = false;
     ctx_.notifyChange();

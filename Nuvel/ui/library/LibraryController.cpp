@@ -93,6 +93,7 @@ LibraryController::LibraryController(AppModel& model, Dependencies dependencies)
             return;
         self->cloudVisible_ = true;
         self->location_->setSelectedSegment(1);
+        self->model_.showingCloudLibrary();
         if (remoteID) {
             self->listingAwaited_ = remoteID;
             self->model_.cloud().openMeeting(*remoteID, false);
