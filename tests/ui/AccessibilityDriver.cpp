@@ -105,6 +105,24 @@ std::string AccessibleElement::text() const {
     return result;
 }
 
+std::string AccessibleElement::selectedText() const {
+    AtspiText* text = atspi_accessible_get_text_iface(raw(object_));
+    if (text == nullptr)
+        return {};
+    GError* error = nullptr;
+    std::string result;
+    if (atspi_text_get_n_selections(text, &error) > 0) {
+        AtspiRange* range = atspi_text_get_selection(text, 0, &error);
+        if (range != nullptr) {
+            result = taken(atspi_text_get_text(text, range->start_offset, range->end_offset, &error), error);
+            g_free(range);
+        }
+    }
+    g_clear_error(&error);
+    g_object_unref(text);
+    return result;
+}
+
 bool AccessibleElement::showing() const {
     return hasState(raw(object_), ATSPI_STATE_SHOWING);
 }

@@ -36,6 +36,8 @@ public:
     std::string role() const;
     // The text of a text field or label; the name when the element has no text.
     std::string text() const;
+    // The part of its text that is selected; empty when none is.
+    std::string selectedText() const;
     bool showing() const;
     bool enabled() const;
     bool checked() const;

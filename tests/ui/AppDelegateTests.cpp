@@ -136,6 +136,20 @@ TEST(AppDelegate, TheInstalledClosuresFollowTheModelAndHoldTheDelegateWeakly) {
     EXPECT_FALSE(isCapturing());
     callEnded();
     EXPECT_FALSE(f.world.model->onChange) << "the model's observers are taken back";
+
+    // Settings' account is the session the device holds, also one the service has refused:
+    // it names the account and offers to sign out.
+    for (const std::optional<int> refusal : {std::optional<int>(), std::optional<int>(401)}) {
+        SCOPED_TRACE(refusal ? "refused" : "known");
+        DelegateFixture held;
+        held.world.bootstrapRefusal = refusal;
+        held.world.model = held.world.makeModel();
+        held.launched().action("showSettings")->trigger();
+        ASSERT_TRUE(held.settingsActions);
+        EXPECT_EQ(held.world.model->sessionRefused(), refusal.has_value());
+        EXPECT_TRUE(held.settingsActions->signedIn());
+        EXPECT_EQ(held.settingsActions->accountSummary(), "ada@example.com");
+    }
 }
 
 struct MenuRow {

@@ -16,6 +16,8 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
+#include <QLayout>
+#include <QList>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
@@ -50,6 +52,30 @@ QString createdText(Date createdAt) {
 }
 
 const QString separator = QStringLiteral(" \u00B7 ");
+
+// The controls Tab reaches in `layout`, in the order they stand in it, nested layouts included.
+void collectTabStops(QLayout* layout, QList<QWidget*>& stops) {
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QLayout* inner = item->layout()) {
+            collectTabStops(inner, stops);
+        } else if (QWidget* widget = item->widget()) {
+            if (QLayout* own = widget->layout())
+                collectTabStops(own, stops);
+            else if (widget->focusPolicy() & Qt::TabFocus)
+                stops.append(widget);
+        }
+    }
+}
+
+// Tab goes through the pane top to bottom. The window's order is the order the controls were
+// made in, and a pane built again around the kept notes editor makes its buttons after it.
+void orderTabStops(QLayout* column) {
+    QList<QWidget*> stops;
+    collectTabStops(column, stops);
+    for (qsizetype i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1], stops[i]);
+}
 
 } // namespace
 
@@ -288,6 +314,7 @@ QWidget* LocalRecordingPane::build(const LocalRecording& recording, QWidget* hel
 
     buildNotes(recording, kept);
     buildBookmarks(recording);
+    orderTabStops(column_);
     return pane;
 }
 
