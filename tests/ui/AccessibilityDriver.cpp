@@ -90,6 +90,11 @@ std::string AccessibleElement::name() const {
     return taken(atspi_accessible_get_name(raw(object_), &error), error);
 }
 
+std::string AccessibleElement::description() const {
+    GError* error = nullptr;
+    return taken(atspi_accessible_get_description(raw(object_), &error), error);
+}
+
 std::string AccessibleElement::role() const {
     GError* error = nullptr;
     return taken(atspi_accessible_get_role_name(raw(object_), &error), error);

@@ -33,6 +33,8 @@ public:
     explicit AccessibleElement(std::shared_ptr<void> object) : object_(std::move(object)) {}
 
     std::string name() const;
+    // What a screen reader says after the name ("" when none).
+    std::string description() const;
     std::string role() const;
     // The text of a text field or label; the name when the element has no text.
     std::string text() const;

@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -271,6 +272,21 @@ TEST(AppDelegate, MenuActionsReachTheirTargets) {
         delegate.action("cut")->trigger();
         EXPECT_EQ(field->text(), "");
         delegate.action("undo")->trigger();
+        EXPECT_EQ(field->text(), "kitchen");
+
+        // On a button, which cannot select, the command passes without a word.
+        auto* button = new QPushButton(QStringLiteral("Share…"), delegate.libraryWindow()->centralWidget());
+        button->show();
+        button->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), button);
+        static QStringList said;
+        said.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& message) { said << message; });
+        for (const char* command : {"selectAll", "copy", "cut", "paste", "undo", "redo"})
+            delegate.action(command)->trigger();
+        qInstallMessageHandler(previous);
+        EXPECT_EQ(said, QStringList()) << said.join('\n').toStdString();
         EXPECT_EQ(field->text(), "kitchen");
     }
     // Without a settings window the item is there but disabled.

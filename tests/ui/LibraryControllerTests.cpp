@@ -467,6 +467,7 @@ TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {
                 QString::fromStdString((artifactsFolder() / c.screenshot).string())));
         }
         EXPECT_EQ(toolTipAsRead(account->toolTip()), c.account);
+        EXPECT_EQ(descriptionAsRead(account), c.account);
         EXPECT_EQ(button->text(), c.button);
         EXPECT_EQ(button->isEnabled(), !c.recording);
         w.world.dialogs.answers.push_back({c.answer, false});

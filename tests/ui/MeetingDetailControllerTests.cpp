@@ -134,6 +134,7 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
     for (const char* id : {"meeting-correction-draft", "meeting-correction-status",
                            "meeting-correction-reload", "meeting-correction-rebase"})
         EXPECT_NE(named(id), nullptr) << id;
+    EXPECT_EQ(named("meeting-correction-mode")->accessibleName(), "Correction type");
     controller->cancelCorrection();
     controller->showRename();
     ASSERT_NE(controller->renameSheet(), nullptr);
@@ -147,6 +148,15 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
          {"meeting-sharing-link-expiry", "meeting-sharing-link-audio", "meeting-sharing-create-link",
           "meeting-sharing-revoke-link-l1", "meeting-sharing-revoke-link-l2"})
         EXPECT_NE(controller->sharingSheet()->findChild<QWidget*>(id), nullptr) << id;
+    // Each share's button is named for whose access it takes away.
+    for (const auto& [id, name] :
+         {std::pair{"meeting-sharing-revoke-s1", "Revoke access for guest@example.com"},
+          std::pair{"meeting-sharing-revoke-s2", "Revoke access for Workspace member"}}) {
+        const auto* revoke = controller->sharingSheet()->findChild<QPushButton*>(id);
+        ASSERT_NE(revoke, nullptr) << id;
+        EXPECT_EQ(revoke->text(), "Revoke");
+        EXPECT_EQ(revoke->accessibleName(), name);
+    }
 }
 
 TEST_F(DetailScreen, ASameMeetingKeepsTheScreenAndANewOneResetsIt) {

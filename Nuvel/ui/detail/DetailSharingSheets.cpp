@@ -218,6 +218,9 @@ QWidget* DetailSharingSheets::sharingContent(const MeetingDetailSnapshot& opened
                                   closeSharing();
                               }));
         revoke->setObjectName(QString::fromStdString("meeting-sharing-revoke-" + share.id));
+        // Each row's button says whose access it takes away.
+        revoke->setAccessibleName(localized("Revoke access for %@")
+                                      .replace(QStringLiteral("%@"), QString::fromStdString(share.label)));
         stack->add(row({label, revoke}));
     }
     // How an invitation that did not go through ended: the sheet keeps what was typed.

@@ -336,7 +336,7 @@ void LibraryController::renderAccount() {
     const QString text =
         signedIn ? QString::fromStdString(model_.session()->account.email) : localized("Not signed in");
     account_->setText(text);
-    account_->setToolTip(plainToolTip(text));
+    setPlainToolTip(account_, text);
     accountButton_->setText(localized(signedIn ? "Sign out…" : "Sign in"));
     accountButton_->setEnabled(!model_.recordingOrSending());
 }

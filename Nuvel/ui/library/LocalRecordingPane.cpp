@@ -241,7 +241,7 @@ void LocalRecordingPane::addMeter(LevelIndicator* indicator, const QString& capt
     QLabel* label = makeLabel(caption, 11, QFont::Normal);
     showSecondary(label);
     label->setText(label->fontMetrics().elidedText(caption, Qt::ElideMiddle, meterWidth));
-    label->setToolTip(plainToolTip(caption));
+    setPlainToolTip(label, caption);
     indicator->setAccessibleName(accessibleName);
     QWidget* stack = makeStack({label, indicator}, 4);
     indicator->setVisible(true);
@@ -340,6 +340,7 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     QLabel* status = makeWrappingLabel(paused ? localized("Paused. No audio is being retained.") : running,
                                        13, QFont::Normal);
     status->setObjectName(QStringLiteral("local-status"));
+    status->setAccessibleName(withoutDirectionMarks(status->text()));
     place(status, 12);
 
     QPushButton* pauseButton = makeActionButton(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),
