@@ -1565,7 +1565,8 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     signInAndStartRecording(*app, *desktop, "Unwritable defaults");
     ASSERT_FALSE(HasFatalFailure());
     // The window's frame is saved half a second after the window shows.
-    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 60000))
+    ASSERT_TRUE(
+        app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000))
         << app->state();
 
     // The divider, moved 60 points with the keyboard.
@@ -1618,10 +1619,9 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
         ASSERT_TRUE(comesTo(setting, !was)) << setting << "\n" << app->state();
     }
 
-    // Ten seconds on the window's clock, then stop and save.
-    ASSERT_TRUE(app->showsLabel(
-        [](const std::string& text) { return text.size() == 5 && text >= "00:10" && text <= "00:19"; },
-        30000))
+    // Ten seconds on the window's clock (more when the steps above took longer), then stop and save.
+    ASSERT_TRUE(
+        app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:10"; }, 30000))
         << app->state();
     ASSERT_TRUE(app->act({"push button", "Stop and save"})) << app->state();
     ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 20000)) << app->state();

@@ -44,6 +44,7 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         QStringList detail;
         bool spins;
         bool defaultButton;
+        bool signInGreyed = false; // a press would do nothing: the model takes no sign-in now
     };
     const QStringList noRecordings = {"No recordings", "Start a recording or import an audio file.",
                                       "For an online meeting, select the meeting app and your microphone. "
@@ -112,6 +113,21 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
           "[Sign in to Nuvel]"},
          false,
          true},
+        {"cloud, the service no longer knows the session, while an import runs",
+         true,
+         true,
+         [](LibraryWorld& w) {
+             w.cloud->shown.message = "Sign in again to refresh your meeting library.";
+             w.cloud->shown.signInNeeded = true;
+             w.world.executor.holding = true;
+             w.model().importAudio("/nonexistent/talk.m4a", false);
+         },
+         "",
+         {"Sign in again to refresh your meeting library.", "Sign in to read your Nuvel meetings.",
+          "[Sign in to Nuvel]"},
+         true,
+         true,
+         true},
         {"local, a send refused for an unknown session", true, false,
          [](LibraryWorld& w) { w.model().setMessage("Sign in again to continue."); }, "",
          QStringList{"Sign in again to continue.", "[Sign in to Nuvel]"} + noRecordings +
@@ -146,6 +162,13 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         if (auto* button = w.find<QPushButton>("library-message-button")) {
             EXPECT_EQ(button->isDefault(), c.defaultButton);
         }
+        for (auto* button : pane->window()->findChildren<QPushButton*>()) {
+            if (button->text() == "Sign in to Nuvel") {
+                EXPECT_EQ(button->isEnabled(), !c.signInGreyed);
+            }
+        }
+        w.world.executor.release();
+        w.world.queue.drain();
     }
 }
 
