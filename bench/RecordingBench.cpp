@@ -20,8 +20,10 @@
 //   - RecordingMemory: the resident memory of the program and of parec after 1, 10 and 30 minutes
 //     of recording, and each one's growth per minute between the first and the last moment.
 //     NUVEL_BENCH_MINUTES=<a,b,c> changes the moments.
-// Runs inside scripts/test-env (the private sound server and its test microphone);
-// NUVEL_BENCH_PROGRAM runs another build of the program instead of this one's.
+// Each ends with the program's own count of the audio its capture lost over the recording (the
+// capture's debug line, switched on for it). Runs inside scripts/test-env (the private sound
+// server and its test microphone); NUVEL_BENCH_PROGRAM runs another build of the program instead
+// of this one's.
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "NuvelKit/capture/CafFile.hpp"
@@ -397,9 +399,11 @@ public:
         QProcessEnvironment env = home_.environment();
         env.insert("DISPLAY", display_->name());
         env.insert("QT_QPA_PLATFORM", "xcb");
+        // The capture's debug line, with the audio lost, when the recording ends.
+        env.insert("QT_LOGGING_RULES", "nuvel.capture.debug=true");
         app_.setProcessEnvironment(env);
         app_.setStandardOutputFile(QProcess::nullDevice());
-        app_.setStandardErrorFile(QProcess::nullDevice());
+        app_.setStandardErrorFile(QString::fromStdString(errors().string()));
         app_.start(nuvel_->program(), {});
         app_.waitForStarted();
         start();
@@ -429,6 +433,15 @@ public:
             app_.kill();
     }
 
+    // After quit: the capture's line about the audio the recording lost, or why there is none.
+    std::string losses() const {
+        std::ifstream in(errors());
+        for (std::string line; std::getline(in, line);)
+            if (const auto at = line.find("recording ended:"); at != std::string::npos)
+                return line.substr(at + std::string("recording ended:").size() + 1);
+        return "none logged";
+    }
+
     // After quit: the recording's audio as saved in the store, its segments one after another.
     std::vector<float> savedAudio() const {
         const auto folders = recordingFolders(production());
@@ -451,6 +464,7 @@ public:
 
 private:
     std::filesystem::path production() const { return home_.path("data") / "Nuvel" / "production"; }
+    std::filesystem::path errors() const { return home_.path("cache") / "nuvel-stderr.txt"; }
     KeychainVault vault() const {
         return KeychainVault(AppModel::keychainService,
                              std::make_shared<FileSecretBackend>(home_.path("data") / "Nuvel" / "keyring"));
@@ -617,6 +631,8 @@ void RoomRecordingCpu(benchmark::State& state) {
         report(state, open, "open", "");
         report(state, minimised, "minimised", "minimised_");
     }
+    recording.quit();
+    std::printf("recording losses: %s\n", recording.losses().c_str());
 }
 
 void MicrophoneUnderLoad(benchmark::State& state) {
@@ -660,6 +676,7 @@ void MicrophoneUnderLoad(benchmark::State& state) {
                     reference.count, double(theirs.size()) / micRate, 1000 * reference.longestSeconds,
                     1000 * reference.silentSeconds, 60 * double(nuvel.count) * micRate / double(mine.size()),
                     60 * double(reference.count) * micRate / double(theirs.size()));
+        std::printf("recording losses: %s\n", recording.losses().c_str());
     }
 }
 
@@ -713,6 +730,8 @@ void RecordingMemory(benchmark::State& state) {
             state.counters["parec_kB_per_min"] = (last.parec - first.parec) / span;
         }
     }
+    recording.quit();
+    std::printf("recording losses: %s\n", recording.losses().c_str());
 }
 
 BENCHMARK(RoomRecordingCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

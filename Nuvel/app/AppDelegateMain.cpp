@@ -10,6 +10,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
 #include "Nuvel/ui/shell/AppDelegate.hpp"
+#include "Nuvel/ui/widgets/ReturnKey.hpp"
 #include "Nuvel/ui/widgets/TextDirectionStyle.hpp"
 
 #include <QApplication>
@@ -84,6 +85,7 @@ int AppDelegate::main(int argc, char** argv) {
     EnglishWording wording;
     QCoreApplication::installTranslator(&wording);
     useTextDirectionStyle();
+    useReturnAsSpace();
     // The window thread never waits on the sound server: a debug build stops where it would.
     PulseConnection::refuseWaitsOn(std::this_thread::get_id());
 

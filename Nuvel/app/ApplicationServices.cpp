@@ -1,5 +1,6 @@
 #include "Nuvel/app/ApplicationServices.hpp"
 
+#include "Nuvel/app/CaptureLossLog.hpp"
 #include "Nuvel/app/SettingsAndUpdates.hpp"
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/CalendarService.hpp"
@@ -67,7 +68,7 @@ public:
     Task<std::unique_ptr<CaptureSource>> start(CaptureRequest request) override {
         CapturePlatform* platform = co_await currentPlatform();
         PulseCaptureFactory factory(*platform);
-        co_return co_await factory.start(std::move(request));
+        co_return withCaptureLossLog(co_await factory.start(std::move(request)));
     }
 
     // The platform over the current connection, connecting off the main thread when needed.

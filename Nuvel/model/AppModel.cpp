@@ -70,10 +70,6 @@ void AppModel::setUpdateInProgress(bool inProgress) {
     parts_.upload.scheduleQueueWakeup();
 }
 
-bool AppModel::signedIn() const {
-    return state().session && !state().sessionRefused && !cloud().state().signInNeeded;
-}
-
 std::string AppModel::workspaceTitle() const {
     const auto& contract = state().bootstrap;
     if (contract && contract->workspace.kind != "personal")

@@ -88,10 +88,11 @@ public:
     std::string workspaceTitle() const;
     // Whether the library may offer to send the recording.
     bool canSend(const LocalRecording& recording) const { return state().canSend(recording); }
-    // Signed in with a session the service still knows: false without a session, and once the
-    // service answered that it no longer knows it (at the contract, an upload or the meeting
-    // library), until a sign-in opens the account again. The windows offer to sign in then.
-    bool signedIn() const;
+    // Holds a device session. The device stays signed in when the service refuses the session
+    // (`sessionRefused`, or the cloud model's `signInNeeded`): the account row and Settings still
+    // name the account and offer to sign out, while the status line and the Nuvel library offer
+    // to sign in again.
+    bool signedIn() const { return state().session.has_value(); }
     // A recording runs or one is being sent: signing in and out, and changing the workspace's
     // server settings, wait until that ends; every window greys the controls for them meanwhile.
     bool recordingOrSending() const { return isRecording() || uploading(); }

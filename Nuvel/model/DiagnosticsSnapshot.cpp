@@ -7,9 +7,9 @@
 namespace nuvel {
 
 DiagnosticsSnapshot::DiagnosticsSnapshot(const std::vector<LocalRecording>& recordings, bool capture,
-                                         bool upload, const CaptureLosses& losses)
+                                         bool upload)
     : totalRecordings(static_cast<std::int64_t>(recordings.size())), captureActive(capture),
-      uploadActive(upload), captureLosses(losses) {
+      uploadActive(upload) {
     const auto accepted = [](const LocalRecording& r) { return r.transfer == TransferState::accepted; };
     pendingRecordings =
         std::count_if(recordings.begin(), recordings.end(), [&](const auto& r) { return !accepted(r); });
@@ -28,12 +28,6 @@ Bytes DiagnosticsSnapshot::encoded() const {
         {"acceptedRecordings", std::to_string(acceptedRecordings)},
         {"acknowledgedParts", std::to_string(acknowledgedParts)},
         {"captureActive", flag(captureActive)},
-        {"captureMixerLateFrames", std::to_string(captureLosses.mixerLateFrames)},
-        {"captureRingRefusedFrames", std::to_string(captureLosses.ringRefusedFrames)},
-        {"captureServerHoleFrames", std::to_string(captureLosses.serverHoleFrames)},
-        {"captureServerOverflows", std::to_string(captureLosses.serverOverflows)},
-        {"captureTimelineDroppedFrames", std::to_string(captureLosses.timelineDroppedFrames)},
-        {"captureTimelineSkippedFrames", std::to_string(captureLosses.timelineSkippedFrames)},
         {"interruptedRecordings", std::to_string(interruptedRecordings)},
         {"pendingRecordings", std::to_string(pendingRecordings)},
         {"schemaVersion", std::to_string(schemaVersion)},

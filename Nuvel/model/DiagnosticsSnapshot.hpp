@@ -1,6 +1,5 @@
 #pragma once
 
-#include "NuvelKit/capture/CaptureLosses.hpp"
 #include "NuvelKit/store/LocalRecording.hpp"
 #include "NuvelKit/support/Bytes.hpp"
 
@@ -10,9 +9,8 @@
 
 namespace nuvel {
 
-// The support file "Nuvel-diagnostics.json": counters about the local recordings, the model's
-// activity and the audio the capture path lost since the program started, at one moment.
-// Never names, titles, identifiers, tokens, audio or text.
+// The support file "Nuvel-diagnostics.json": counters about the local recordings and the
+// model's activity at one moment. Never names, titles, identifiers, tokens, audio or text.
 struct DiagnosticsSnapshot {
     static constexpr const char* fileName = "Nuvel-diagnostics.json";
 
@@ -24,11 +22,9 @@ struct DiagnosticsSnapshot {
     std::int64_t acknowledgedParts = 0;     // summed over the recordings
     bool captureActive = false;
     bool uploadActive = false;
-    CaptureLosses captureLosses; // each counter under its own key, "capture" and its name
 
     DiagnosticsSnapshot() = default;
-    DiagnosticsSnapshot(const std::vector<LocalRecording>& recordings, bool captureActive, bool uploadActive,
-                        const CaptureLosses& captureLosses = {});
+    DiagnosticsSnapshot(const std::vector<LocalRecording>& recordings, bool captureActive, bool uploadActive);
 
     // The file's bytes: one pretty-printed object with the keys in byte order, two-space
     // indentation, `"key" : value`, and no final newline.

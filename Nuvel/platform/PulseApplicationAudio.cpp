@@ -60,6 +60,9 @@ void PulseApplicationAudio::startCapture() {
             seen = requests_;
         }
         reconcile(true);
+        // The streams' first audio has come: what it brought from before now is not recorded.
+        ApplicationStreamMix* mix = mix_.get();
+        connection_->locked([mix] { mix->recordFrom(hostTimeSeconds()); });
         worker_ = std::jthread([this, seen](std::stop_token stop) {
             std::uint64_t handled = seen;
             while (!stop.stop_requested()) {

@@ -198,8 +198,9 @@ void PulseRecordStream::onReadable() {
             return;
         }
         if (bytes == 0) {
-            // Nothing (more) to read: the newest frame is in.
-            timeline_.drained(hostTimeSeconds());
+            // Nothing (more) to read: the newest frame is in, and the server's latency is what
+            // it still holds.
+            timeline_.drained(hostTimeSeconds(), latencySeconds());
             return;
         }
         if (data != nullptr && needsAnchor_ && !timingFresh_) {

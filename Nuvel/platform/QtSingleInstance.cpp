@@ -1,5 +1,7 @@
 #include "Nuvel/platform/QtSingleInstance.hpp"
 
+#include "NuvelKit/support/Files.hpp"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +29,9 @@ constexpr int connectMilliseconds = 2000;
 constexpr int answerMilliseconds = 3000;
 constexpr int lockMilliseconds = 5000;
 constexpr int clientMilliseconds = 5000;
+// The longest socket path Qt takes: a socket address holds 108 bytes, and Qt keeps two of them
+// back. A home deeper than about 58 characters gives a longer one.
+constexpr qsizetype longestSocketPath = qsizetype(sizeof(sockaddr_un::sun_path)) - 2;
 
 // A folder only this user can enter: ours, a real folder (not a link), no access for others.
 bool isOwnerOnlyFolder(const QByteArray& path) {
@@ -92,6 +98,31 @@ private:
     bool locked_ = false;
 };
 
+// The name by which this process reaches the socket at `path`: the path itself when a socket
+// address holds it; else the socket's file name in its folder, reached through the descriptor
+// `folder` opens on that folder ("/proc/self/fd/<n>/<file>"), short whatever the folder's depth.
+// `folder` must stay open while the name is used. Empty when /proc does not give the folder.
+QString socketName(const QString& path, files::FileDescriptor& folder) {
+    if (QFile::encodeName(path).size() <= longestSocketPath)
+        return path;
+    const QFileInfo info(path);
+    folder = files::FileDescriptor(open(QFile::encodeName(info.absolutePath()).constData(),
+                                        O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder)
+        return {};
+    QString name = QStringLiteral("/proc/self/fd/%1/").arg(folder.get()) + info.fileName();
+    // The folder opened is still this user's alone; where /proc is not mounted, or is not this
+    // process's, the name would lead nowhere or elsewhere.
+    struct stat opened {};
+    struct stat reached {};
+    const QByteArray through = QFile::encodeName(QFileInfo(name).path());
+    if (fstat(folder.get(), &opened) != 0 || opened.st_uid != geteuid() || (opened.st_mode & 077) != 0 ||
+        stat(through.constData(), &reached) != 0 || opened.st_dev != reached.st_dev ||
+        opened.st_ino != reached.st_ino || QFile::encodeName(name).size() > longestSocketPath)
+        return {};
+    return name;
+}
+
 enum class Delivery { delivered, nobody, noAnswer };
 
 Delivery deliver(const QString& path, const QString& message) {
@@ -155,12 +186,22 @@ QtSingleInstance::Role QtSingleInstance::claim(const QString& message) {
         failure_ = QStringLiteral("the folder ") + folder + QStringLiteral(" is not this user's alone");
         return Role::failed;
     }
+    const QString name = socketName(path_, folder_);
+    if (name.isEmpty()) {
+        failure_ = QStringLiteral("Nuvel keeps to one copy through a file in %1, a path longer than the "
+                                  "%2 bytes the system allows for it, and without /proc no shorter name "
+                                  "reaches it. Start Nuvel in a session that sets XDG_RUNTIME_DIR, or "
+                                  "with a shorter home folder.")
+                       .arg(folder)
+                       .arg(longestSocketPath);
+        return Role::failed;
+    }
     LockFile lock(path_ + QStringLiteral(".lock"));
     if (!lock.locked()) {
         failure_ = QStringLiteral("another launch holds ") + path_ + QStringLiteral(".lock");
         return Role::failed;
     }
-    switch (deliver(path_, message)) {
+    switch (deliver(name, message)) {
     case Delivery::delivered:
         return Role::forwarded;
     case Delivery::noAnswer:
@@ -170,11 +211,11 @@ QtSingleInstance::Role QtSingleInstance::claim(const QString& message) {
         break;
     }
     // Nobody listens: a socket file left here belongs to a process that is gone.
-    QLocalServer::removeServer(path_);
+    QLocalServer::removeServer(name);
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     server_->setMaxPendingConnections(8);
-    if (!server_->listen(path_)) {
+    if (!server_->listen(name)) {
         failure_ = server_->errorString();
         server_.reset();
         return Role::failed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NuvelKit/support/Files.hpp"
+
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -15,8 +17,9 @@ namespace nuvel {
 //
 // The socket lives in $XDG_RUNTIME_DIR, else in a folder of the user's own home that only this
 // user can enter (~/.local/state/nuvel, the socket named for the machine): never in a shared
-// folder, where another user could take the name first. A socket left behind by a process that
-// died is taken over. Two launches at the same moment settle who listens under a lock file beside
+// folder, where another user could take the name first. A path too long for a socket's address
+// (a deep home) is reached through a descriptor on its folder. A socket left behind by a process
+// that died is taken over. Two launches at the same moment settle who listens under a lock file beside
 // the socket; a launch that cannot hold the lock does not run.
 class QtSingleInstance final : public QObject {
     Q_OBJECT
@@ -54,6 +57,8 @@ private:
 
     QString path_;
     QString failure_;
+    // The socket's folder while the server listens through it (a path too long to name directly).
+    files::FileDescriptor folder_;
     std::unique_ptr<QLocalServer> server_;
 };
 

@@ -32,10 +32,12 @@ bool RecordStreamTimeline::dropNextFrame() noexcept {
     return true;
 }
 
-void RecordStreamTimeline::drained(double now) noexcept {
+void RecordStreamTimeline::drained(double now, double latency) noexcept {
     if (!anchored_)
         return;
     const double lag = now - end();
+    // How far the newest stamp trails the moment the server says that frame was recorded.
+    const double trail = lag - std::max(latency, 0.0);
     // The window opens with its first read, so that a stream that sent nothing for a while and
     // then a burst is judged on what follows the burst too.
     if (!windowOpen_) {
@@ -44,11 +46,13 @@ void RecordStreamTimeline::drained(double now) noexcept {
     }
     windowLeastLag_ = std::min(windowLeastLag_, lag);
     windowMostLag_ = std::max(windowMostLag_, lag);
+    windowLeastTrail_ = std::min(windowLeastTrail_, trail);
     if (now - windowStart_ < realignWindow)
         return;
-    if (windowLeastLag_ > maxLag) {
+    const double jump = std::max(windowLeastTrail_ > maxLag ? windowLeastTrail_ - settleLag : 0.0,
+                                 windowLeastLag_ > lateLag ? windowLeastLag_ - settleLag : 0.0);
+    if (jump > 0) {
         // Behind all window long: skip forward, leaving a gap.
-        const double jump = windowLeastLag_ - settleLag;
         anchorTime_ += jump;
         skipped_ += jump;
         CaptureLossTally::shared().addTimelineSkippedFrames(std::llround(jump * rate_));
@@ -63,6 +67,7 @@ void RecordStreamTimeline::startWindow() noexcept {
     windowOpen_ = false;
     windowLeastLag_ = std::numeric_limits<double>::infinity();
     windowMostLag_ = -std::numeric_limits<double>::infinity();
+    windowLeastTrail_ = std::numeric_limits<double>::infinity();
 }
 
 } // namespace nuvel

@@ -12,25 +12,30 @@ namespace nuvel {
 // follow each other exactly. The device's clock is not the host clock, though: a sound card's
 // crystal or a server that drops or repeats quanta makes the count run slower or faster than
 // real time, and over a long recording the stamps would drift away from the moment the audio
-// was heard (the capture's consumer refuses audio stamped more than about half a second in the
-// past). So each time the stream's queue is read empty, the newest frame's stamp is
-// compared with that moment:
-// Each `realignWindow` of such reads is judged as a whole, so that neither a late delivery
-// nor a server's jitter alone counts:
+// was heard. So each time the stream's queue is read empty, the newest frame's stamp is
+// compared with that moment, which is "now" less what the server still holds of the stream
+// (its latency: audio recorded but not yet read, a stalled server's backlog among it). Each
+// `realignWindow` of such reads is judged as a whole, so that neither a late delivery nor a
+// server's jitter alone counts:
 //   - stamped in the future by more than `aheadTolerance` on every read (impossible for
 //     recorded audio): the next frames are dropped until the stamps are back at arrival;
-//   - trailing arrival by more than `maxLag` on every read: the timeline jumps forward to
-//     `settleLag` behind arrival, leaving a gap, never an overlap.
-// A late burst (a server that holds back what it recorded, then sends it at once) is not a
-// drift: its newest frame arrives fresh, and its stamps stay true.
+//   - trailing the moment the audio was recorded by more than `maxLag` on every read (a clock
+//     that runs slow): the timeline jumps forward to `settleLag` behind it, leaving a gap, never
+//     an overlap;
+//   - trailing arrival by more than `lateLag` on every read, however true the stamps: the
+//     timeline jumps forward to `settleLag` behind arrival, since audio that late no longer
+//     reaches the capture's consumer in time (it refuses audio older than 0.45 s).
+// Audio that a server delivers late but whole (a burst after a stall, or seconds of it behind
+// real time on a busy machine) is not a drift: its stamps stay true and it stays continuous.
 //
 // A plain value of the stream's audio thread.
 class RecordStreamTimeline {
 public:
     static constexpr double realignWindow = 2.0;
-    // Above what a server's own latency reaches (PipeWire's up to about 0.15 s under load),
-    // well below what the consumer still takes (0.45 s for a piece's first frame).
     static constexpr double maxLag = 0.16;
+    // A piece that ends this late began up to 0.1 s earlier still: just below the 0.4 s an
+    // application's mix waits for a slow stream and the 0.45 s the consumer still takes.
+    static constexpr double lateLag = 0.35;
     static constexpr double settleLag = 0.1;
     static constexpr double aheadTolerance = 0.02;
 
@@ -45,8 +50,9 @@ public:
     double place(std::uint32_t frames) noexcept;
     // True when the next frame of the stream is to be dropped (and counts it as dropped).
     bool dropNextFrame() noexcept;
-    // The stream's queue was read empty at `now`: its newest frame has arrived.
-    void drained(double now) noexcept;
+    // The stream's queue was read empty at `now`: its newest frame has arrived, and the server
+    // says the next one is `latency` seconds old (0 when it cannot tell).
+    void drained(double now, double latency) noexcept;
 
     // Frames dropped and seconds skipped by the corrections, for tracing and tests; both are also
     // added to the process's CaptureLossTally as they happen.
@@ -65,6 +71,7 @@ private:
     double windowStart_ = 0;
     double windowLeastLag_ = std::numeric_limits<double>::infinity();
     double windowMostLag_ = -std::numeric_limits<double>::infinity();
+    double windowLeastTrail_ = std::numeric_limits<double>::infinity();
     std::uint64_t dropped_ = 0;
     double skipped_ = 0;
 };

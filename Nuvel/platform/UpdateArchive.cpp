@@ -1,6 +1,7 @@
 #include "Nuvel/platform/UpdateArchive.hpp"
 
 #include "Nuvel/platform/UpdateFeed.hpp"
+#include "NuvelKit/support/UpdateSafety.hpp"
 
 #include <algorithm>
 #include <archive.h>
@@ -76,10 +77,7 @@ void settle(const fs::path& root) {
         if (error)
             break;
         if (fs::is_symlink(status)) {
-            std::error_code resolving;
-            const fs::path resolved = fs::weakly_canonical(path, resolving);
-            const fs::path relative = resolved.lexically_relative(top);
-            if (resolving || relative.empty() || *relative.begin() == "..")
+            if (!UpdateSafety::linkEndsInside(path, top))
                 refuse("a chain of links that leads out: " + path.lexically_relative(top).string());
         } else if ((status.permissions() & strippedBits) != fs::perms::none) {
             fs::permissions(path, status.permissions() & ~strippedBits, fs::perm_options::replace, error);

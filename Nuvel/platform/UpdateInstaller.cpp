@@ -5,6 +5,7 @@
 #include "Nuvel/platform/WindowThreadRefusal.hpp"
 #include "NuvelKit/support/Crypto.hpp"
 #include "NuvelKit/support/FileRemoval.hpp"
+#include "NuvelKit/support/UpdateSafety.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -39,9 +40,7 @@ void requireLinksInside(const fs::path& tree) {
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         if (!it->is_symlink(error) || error)
             continue;
-        std::error_code resolving;
-        const fs::path relative = fs::weakly_canonical(it->path(), resolving).lexically_relative(top);
-        if (resolving || relative.empty() || *relative.begin() == "..")
+        if (!UpdateSafety::linkEndsInside(it->path(), top))
             throw UpdateError(UpdateError::Code::archiveUnsafe,
                               "a link that leads out of the program folder: " +
                                   it->path().lexically_relative(top).string());

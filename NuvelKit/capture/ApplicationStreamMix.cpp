@@ -35,6 +35,11 @@ void ApplicationStreamMix::endStream(StreamID id) {
         stream->open = false;
 }
 
+void ApplicationStreamMix::recordFrom(double hostTime) {
+    if (std::isfinite(hostTime) && std::fabs(hostTime - origin_) <= farSeconds)
+        recordedFrom_ = std::max(recordedFrom_, frameAt(hostTime));
+}
+
 std::size_t ApplicationStreamMix::openStreams() const noexcept {
     return std::size_t(
         std::count_if(streams_.begin(), streams_.end(), [](const Stream& s) { return s.open; }));
@@ -61,18 +66,25 @@ void ApplicationStreamMix::deliver(StreamID id, const float* mono, std::uint32_t
     stream->lastArrival = now;
     if (frames > 0) {
         if (std::fabs(hostTime - origin_) > farSeconds) {
-            cut(frames);
+            cut(frames, frames);
         } else {
             std::int64_t start = std::llround((hostTime - origin_) * rate);
             if (stream->delivered && std::llabs(start - stream->end) <= continuityFrames)
                 start = stream->end; // rounding, not a gap or an overlap
             const std::int64_t end = start + std::int64_t(frames);
+            // Where this stream's own audio ends: frames before it are not missing from the
+            // recording when this piece is cut there.
+            const std::int64_t own = stream->delivered ? std::max(start, stream->end) : start;
             std::int64_t from = std::max(start, next_);
             if (stream->delivered)
                 from = std::max(from, stream->end); // a stream never adds twice onto one frame
             const std::int64_t to = std::min(end, next_ + capacity);
             const std::int64_t placed = std::max<std::int64_t>(0, to - from);
-            cut(std::int64_t(frames) - placed);
+            // Lost: frames handed out without this piece, and frames beyond the window.
+            const std::int64_t late =
+                std::max<std::int64_t>(0, std::min(end, next_) - std::max(own, recordedFrom_));
+            const std::int64_t ahead = std::max<std::int64_t>(0, end - std::max(start, next_ + capacity));
+            cut(std::int64_t(frames) - placed, late + ahead);
             for (std::int64_t f = from; f < to; ++f) {
                 const float sample = mono[f - start];
                 if (std::isfinite(sample))
@@ -119,13 +131,15 @@ void ApplicationStreamMix::advance(double now) {
         handOut(until);
 }
 
-void ApplicationStreamMix::cut(std::int64_t frames) noexcept {
+void ApplicationStreamMix::cut(std::int64_t frames, std::int64_t lost) noexcept {
     cut_ += frames;
-    CaptureLossTally::shared().addMixerLateFrames(frames);
+    CaptureLossTally::shared().addMixerLateFrames(lost);
 }
 
 void ApplicationStreamMix::drop(std::int64_t until) {
-    cut(std::max<std::int64_t>(0, std::min(until, placedEnd_) - next_));
+    const std::int64_t placed = std::min(until, placedEnd_);
+    cut(std::max<std::int64_t>(0, placed - next_),
+        std::max<std::int64_t>(0, placed - std::max(next_, recordedFrom_)));
     const std::int64_t zeroed = std::min(until - next_, capacity);
     for (std::int64_t f = next_; f < next_ + zeroed; ++f)
         buffer_[std::size_t(f % capacity)] = 0.0f;

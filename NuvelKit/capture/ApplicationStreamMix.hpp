@@ -18,9 +18,10 @@ namespace nuvel {
 // open (an application that plays nothing is quiet, not gone). Audio that arrives for frames
 // already handed out, or more than `capacity` frames ahead, is cut; frames older than
 // `latestSeconds` are not handed out at all (the capture's consumer would refuse them) and are
-// cut too; what is cut is counted in the process's CaptureLossTally. When every open stream has
-// been silent for more than `freshSeconds`, the mix hands out nothing: a stalled stream shows as
-// a source that stopped delivering.
+// cut too. Of what is cut, the process's CaptureLossTally counts the frames the recording then
+// lacks: not those where the stream's own audio already lies, and none before the recording
+// began (`recordFrom`). When every open stream has been silent for more than `freshSeconds`,
+// the mix hands out nothing: a stalled stream shows as a source that stopped delivering.
 //
 // Not thread-safe: one caller serialises every call (the sound server's mainloop lock). Only
 // `addStream` allocates.
@@ -49,6 +50,9 @@ public:
     StreamID addStream(double now);
     // The stream contributes nothing from now on. Unknown ids are ignored.
     void endStream(StreamID id);
+    // The recording begins at `hostTime` (at the origin until this is called): what is cut
+    // before it is not lost, such as the older part of a starting stream's first audio.
+    void recordFrom(double hostTime);
 
     // Adds mono audio of an open stream whose first frame begins at `hostTime`, then hands out
     // what is due at `now`. Audio at another rate than 48000 Hz, or with a non-finite time, marks
@@ -76,8 +80,9 @@ private:
     std::int64_t target(double now) const;
     void handOut(std::int64_t until);
     void drop(std::int64_t until);
-    // Counts frames cut, here and in the process's CaptureLossTally.
-    void cut(std::int64_t frames) noexcept;
+    // Counts frames cut here, and those of them the recording lacks in the process's
+    // CaptureLossTally.
+    void cut(std::int64_t frames, std::int64_t lost) noexcept;
 
     std::shared_ptr<SystemAudioOutput> output_;
     double origin_;
@@ -87,7 +92,8 @@ private:
     StreamID nextID_ = 1;
     std::int64_t next_ = 0; // the next frame to hand out
     std::int64_t cut_ = 0;
-    std::int64_t placedEnd_ = 0; // frame after the latest audio placed in the buffer
+    std::int64_t placedEnd_ = 0;    // frame after the latest audio placed in the buffer
+    std::int64_t recordedFrom_ = 0; // the recording's first frame
 };
 
 } // namespace nuvel

@@ -69,9 +69,14 @@ void CaptureMixer::append(std::span<const float> samples, Source source, double 
         refuse();
     }
     const std::int64_t first = std::max<std::int64_t>(0, -start);
-    // Frames before the first one rendered are the start's own cut, not a loss.
+    // Frames before the first one rendered are the start's own cut, not a loss; nor are those
+    // where the source's own earlier audio was rendered.
+    std::int64_t& written = writtenEnd_[source == Source::microphone ? 0 : 1];
+    const std::int64_t at = renderedFrames_ + start; // the first sample's output frame
     if (renderedFrames_ != 0)
-        CaptureLossTally::shared().addMixerLateFrames(std::min(first, n));
+        CaptureLossTally::shared().addMixerLateFrames(
+            std::max<std::int64_t>(0, std::min(at + n, renderedFrames_) - std::max(at, written)));
+    written = std::max(written, at + n);
     if (first >= n) {
         return;
     }

@@ -28,7 +28,9 @@ public:
     // Places mono `samples` taken at `sampleRate`, whose first sample begins at `hostTime`, into
     // the source's buffer, resampled linearly to 48000 Hz; later appends of one source overwrite
     // earlier ones where they overlap. The part of a late buffer dropped once rendering has begun
-    // is added to the process's CaptureLossTally (as mixerLateFrames). Throws
+    // is added to the process's CaptureLossTally (as mixerLateFrames) where it is missing from
+    // the mix: not where the source's own earlier audio was rendered (a source's buffers come in
+    // the order of their times). Throws
     // RecordingError(invalidTransport), having written nothing, for a rate outside
     // 8000...192000 Hz, a non-finite host time or sample, a buffer that begins more than 480
     // frames before the render position once rendering has begun (or ends at or before frame 0
@@ -52,6 +54,8 @@ private:
     double origin_;
     std::int64_t renderedFrames_ = 0;
     std::int64_t capacity_;
+    // Per source: the output frame after the latest one its appends wrote.
+    std::int64_t writtenEnd_[2] = {0, 0};
 };
 
 } // namespace nuvel

@@ -46,4 +46,17 @@ bool validate(const Configuration& c) {
     return !c.automaticallyUpdate && !c.allowsAutomaticUpdates;
 }
 
+bool linkEndsInside(const std::filesystem::path& link, const std::filesystem::path& top) {
+    std::error_code error;
+    const std::filesystem::path text = std::filesystem::read_symlink(link, error);
+    if (error)
+        return false;
+    // An absolute text replaces the folder.
+    const std::filesystem::path end = std::filesystem::weakly_canonical(link.parent_path() / text, error);
+    if (error)
+        return false;
+    const std::filesystem::path relative = end.lexically_relative(top);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
 } // namespace nuvel::UpdateSafety

@@ -99,28 +99,35 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
         std::int64_t handedOut; // frames handed out from frame 0
         std::vector<Region> regions;
         std::int64_t cut;
+        std::int64_t lost;             // of the cut frames, those the handed-out timeline lacks
+        std::int64_t recordedFrom = 0; // the recording's first frame
     };
     const Case cases[] = {
         {"two streams over the same frames",
          {{0, 0, 4800, 0.1f}, {1, 0, 4800, 0.2f}},
          4800,
          {{0, 4800, 0.3f}},
+         0,
          0},
         {"the later stream decides how far",
          {{0, 0, 4800, 0.1f}, {1, 2400, 4800, 0.2f}},
          4800,
          {{0, 2400, 0.1f}, {2400, 4800, 0.3f}},
+         0,
          0},
         {"a piece within two frames of its stream's end continues it",
          {{0, 0, 2400, 0.1f, 4800}, {0, 2402, 2400, 0.1f, 4800}, {1, 0, 4800, 0.2f, 4800}},
          4800,
          {{0, 4800, 0.3f}},
+         0,
          0},
+        // The overlap is cut where the stream's own audio already lies: nothing is missing.
         {"a stream never adds twice onto one frame",
          {{0, 0, 4800, 0.1f, 4800}, {0, 4000, 4800, 0.1f, 4800}, {1, 0, 8800, 0.2f, 8800}},
          8800,
          {{0, 8800, 0.3f}},
-         800},
+         800,
+         0},
         {"a new stream's audio for frames already handed out is cut",
          {{0, 0, 4800, 0.1f},
           {1, 0, 4800, 0.2f},
@@ -130,13 +137,33 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
           {2, 7200, 2400, 0.5f, 9600}},
          9600,
          {{0, 4800, 0.3f}, {4800, 9600, 0.8f}},
+         2400,
          2400},
+        {"a new stream's audio from before the recording began is cut, not lost",
+         {{0, 0, 4800, 0.1f},
+          {1, 0, 4800, 0.2f},
+          {2, 2400, 4800, 0.5f, 7200},
+          {0, 4800, 4800, 0.1f, 9600},
+          {1, 4800, 4800, 0.2f, 9600},
+          {2, 7200, 2400, 0.5f, 9600}},
+         9600,
+         {{0, 4800, 0.3f}, {4800, 9600, 0.8f}},
+         2400,
+         1200,
+         3600},
+        {"a stream's first audio from before the mix began is cut, not lost",
+         {{0, -2400, 7200, 0.1f, 4800}, {1, -2400, 7200, 0.2f, 4800}},
+         4800,
+         {{0, 4800, 0.3f}},
+         4800,
+         0},
         {"a slow stream is waited for, then its late audio is cut",
          {{0, 0, hold + 2400, 0.1f, hold + 2400},
           {1, 0, 4800, 0.2f, hold + 2400},
           {1, 4800, hold - 2400, 0.2f, hold + 2400}},
          hold + 2400,
          {{0, 2400, 0.1f}, {2400, hold + 2400, 0.3f}},
+         2400,
          2400},
         {"audio timed after now waits until it is due",
          {{0, 0, 4800, 0.1f, 2400},
@@ -145,16 +172,20 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
           {1, 4800, 4800, 0.2f, 7200}},
          7200,
          {{0, 7200, 0.3f}},
+         0,
          0},
         {"audio more than two seconds ahead is cut",
          {{0, 0, 4800, 0.1f, 4800}, {1, 0, 4800, 0.2f, 4800}, {0, 4800 + 96000 - 100, 200, 0.4f, 4800}},
          4800,
          {{0, 4800, 0.3f}},
+         100,
          100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::int64_t lostBefore = CaptureLossTally::shared().snapshot().mixerLateFrames;
         Harness h;
+        h.mix.recordFrom(at(c.recordedFrom));
         h.stream(0, 0);
         h.stream(1, 0);
         for (const Piece& p : c.pieces)
@@ -165,6 +196,7 @@ TEST(ApplicationStreamMix, EveryStreamIsSummedOnTheTimelineAndLateAudioIsCut) {
         for (const Region& r : c.regions)
             h.expectRegion(r.from, r.to, r.value);
         EXPECT_EQ(h.mix.cutFrames(), c.cut);
+        EXPECT_EQ(CaptureLossTally::shared().snapshot().mixerLateFrames - lostBefore, c.lost);
         EXPECT_FALSE(h.ring->overflowed());
     }
 }

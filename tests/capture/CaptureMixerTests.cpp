@@ -139,17 +139,21 @@ TEST(CaptureMixer, LateBuffersAfterRenderingBegan) {
     ASSERT_EQ(out.size(), 700u);
     EXPECT_EQ(out[0], samples[300] * 0.5f);
     EXPECT_EQ(out[699], samples[999] * 0.5f);
+    // 300 frames late again, but over what its source had there already: dropped, not lost.
+    mixer.append(samples, Source::system, 48000, at(10700 - 300));
+    ASSERT_EQ(mixer.render(upTo(11400), 4800).size(), 700u);
 
     // 481 frames late: refused as a whole.
-    expectRefused(mixer, samples, Source::system, 48000, at(10700 - 481));
+    expectRefused(mixer, samples, Source::system, 48000, at(11400 - 481));
     // A buffer wholly before the render position but within the allowance is dropped silently.
-    mixer.append(std::vector<float>(100, 0.5f), Source::microphone, 48000, at(10700 - 400));
-    auto after = mixer.render(upTo(10800), 4800);
+    mixer.append(std::vector<float>(100, 0.5f), Source::microphone, 48000, at(11400 - 400));
+    auto after = mixer.render(upTo(11500), 4800);
     ASSERT_EQ(after.size(), 100u);
     for (float s : after) {
         ASSERT_EQ(s, 0.0f);
     }
-    // Both drops are counted as lost audio; the refused buffer is the capture's failure instead.
+    // The drops over a gap are counted as lost audio; the refused buffer is the capture's failure
+    // instead.
     EXPECT_EQ(CaptureLossTally::shared().snapshot().mixerLateFrames - lateBefore, 300 + 100);
 }
 

@@ -119,8 +119,8 @@ TEST(MeetingDetailNotes, NotesTextKeysEveryCitation) {
     }
 
     // Paragraph styles at the start of the disclaimer, a header and a body.
-    EXPECT_EQ(content.text.paragraphStyleAt(0), (DetailParagraphStyle{0, 6, 3}));
-    EXPECT_EQ(content.text.paragraphStyleAt(50), (DetailParagraphStyle{14, 4, 3}));
+    EXPECT_EQ(content.text.paragraphStyleAt(0), (DetailParagraphStyle{0, 6, 3, true}));
+    EXPECT_EQ(content.text.paragraphStyleAt(50), (DetailParagraphStyle{14, 4, 3, true}));
     EXPECT_EQ(content.text.paragraphStyleAt(58), (DetailParagraphStyle{0, 4, 3}));
 }
 

@@ -2,8 +2,9 @@
 // accessibility bus as an assistive tool would: Nuvel on an X server of its own signs in with
 // the stand-in service through the browser, opens the new-recording sheet, takes the consent,
 // runs the source check on the test microphone, records for three seconds on the wall clock,
-// stops and saves, sends the recording, finds the meeting the service made of it in the Nuvel
-// library, opens it and exports it as Markdown through the save panel.
+// stops and saves, exports the audio, sends the recording, finds the meeting the service made of
+// it in the Nuvel library, opens it, exports it as Markdown through the save panel, corrects a
+// word, makes a view-only link and quits from the menu.
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
@@ -20,7 +21,9 @@
 #include "tests/ui/StatusNotifierWatcher.hpp"
 #include "tests/ui/UiTestSupport.hpp"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -29,6 +32,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <numeric>
+#include <regex>
 #include <set>
 #include <signal.h>
 #include <sys/stat.h>
@@ -96,15 +100,23 @@ public:
             milliseconds);
     }
 
-    // The element that has the keyboard focus. A group that passes its focus on to a child (a
-    // message box's row of buttons) says it has it too: the child is the one.
-    std::optional<AccessibleElement> focusedElement() {
-        const auto application = bus_.application(int(process_.processId()));
-        if (application)
+    // The elements that say they have the keyboard focus: the control, and a list's row with
+    // its list. A group that passes its focus on to a child (a message box's row of buttons)
+    // says it has it too: the child is the one.
+    std::vector<AccessibleElement> focusedElements() {
+        std::vector<AccessibleElement> found;
+        if (const auto application = bus_.application(int(process_.processId())))
             for (const AccessibleElement& element : application->findAll({}))
                 if (element.focused() && element.role() != "panel")
-                    return element;
-        return std::nullopt;
+                    found.push_back(element);
+        return found;
+    }
+    // The element that has the keyboard focus.
+    std::optional<AccessibleElement> focusedElement() {
+        std::vector<AccessibleElement> found = focusedElements();
+        if (found.empty())
+            return std::nullopt;
+        return found.front();
     }
     // Its role and name ("" when none has the focus).
     std::string focused() {
@@ -310,6 +322,20 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     }
     EXPECT_GE(assets, 1u);
     EXPECT_EQ(live, 0u);
+
+    // The audio, exported through the save panel.
+    const std::filesystem::path audio = home.path("home") / "Standup.m4a";
+    ASSERT_TRUE(app->act({"push button", "Export audio…"})) << app->state();
+    const std::optional<AccessibleElement> audioPanel = app->waitFor({"dialog", "Save As"});
+    ASSERT_TRUE(audioPanel) << app->state();
+    const std::optional<AccessibleElement> audioName = audioPanel->find({"text", "File name:"});
+    ASSERT_TRUE(audioName && audioName->setText(audio.string())) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Save"})) << app->state();
+    ASSERT_TRUE(eventually(
+        [&] { return std::filesystem::exists(audio) && std::filesystem::file_size(audio) > 0; }, 60000))
+        << app->state();
+    ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Save As"}, 0); }, 30000)) << app->state();
+
     // Not in the cloud until it is sent.
     const std::optional<Bytes> stored = vault.load(KeychainVault::deviceSessionAccount);
     ASSERT_TRUE(stored);
@@ -373,9 +399,63 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     EXPECT_EQ(std::count(markdown.begin(), markdown.end(), '['), std::ptrdiff_t(words.size())) << markdown;
 
     EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-meeting-exported.png"));
-    ::kill(pid_t(app->process().processId()), SIGTERM);
-    ASSERT_TRUE(app->process().waitForFinished(60000));
+    ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Save As"}, 0); }, 30000)) << app->state();
+
+    // A word corrected: the transcript's words selected with the keyboard, "Correct selection…"
+    // from the More menu, the draft retyped and saved.
+    const std::string meetingID = meeting.at("id");
+    ASSERT_TRUE(app->act({"page tab", "Transcript"})) << app->state();
+    const std::optional<AccessibleElement> shownTranscript = app->waitFor({"", "Meeting transcript"});
+    ASSERT_TRUE(shownTranscript && focusWindow("Nuvel") && shownTranscript->perform("SetFocus"))
+        << app->state();
+    ASSERT_TRUE(app->holds({"", "Meeting transcript"}, &AccessibleElement::focused)) << app->state();
+    // The menu's item comes on with a selection; the keys again should they have come before the
+    // window had the keyboard.
+    ASSERT_TRUE(eventually(
+        [&] {
+            if (!keyboard->type({"ctrl+a"}) || !app->act({"push button", "More"}, "ShowMenu"))
+                return false;
+            const auto item = app->waitFor({"menu item", "Correct selection…"}, 3000);
+            if (item && item->enabled())
+                return item->perform("Press");
+            keyboard->type({"Escape"});
+            eventually([&] { return !app->waitFor({"menu item", "Rename…"}, 0); }, 5000);
+            return false;
+        },
+        30000))
+        << app->state();
+    const std::optional<AccessibleElement> draft = app->waitFor({"text", "Correction draft"});
+    ASSERT_TRUE(draft && draft->setText("Corrected")) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Save correction"})) << app->state();
+    ASSERT_TRUE(eventually(
+        [&] {
+            const json::Value corrected = cloud.transcript(meetingID).at("words");
+            return !corrected.empty() && corrected.front().at("text") == "Corrected";
+        },
+        60000))
+        << cloud.transcript(meetingID).dump() << app->state();
+    ASSERT_TRUE(eventually(
+        [&] {
+            return !app->waitFor({"dialog", "Correct transcript"}, 0);
+        },
+        30000))
+        << app->state();
+
+    // Shared: a view-only link.
+    ASSERT_TRUE(app->act({"push button", "Share…"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"dialog", "Sharing"})) << app->state();
+    ASSERT_TRUE(app->act({"push button", "Create link"})) << app->state();
+    EXPECT_TRUE(eventually([&] { return cloud.sharing(meetingID).at("links").size() == 1; }, 60000))
+        << cloud.sharing(meetingID).dump();
+    ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Sharing"}, 0); }, 30000)) << app->state();
+
+    // Quit from the menu. All along, nothing was written to the error stream: it is for faults.
+    ASSERT_TRUE(app->act({"menu item", "Quit Nuvel", false, true})) << app->state();
+    ASSERT_TRUE(app->process().waitForFinished(60000)) << app->state();
     EXPECT_EQ(app->process().exitCode(), 0) << app->state();
+    const std::string said = app->process().readAllStandardError().toStdString();
+    std::ofstream(artifactsFolder() / "e2e-session-stderr.txt") << said;
+    EXPECT_EQ(said, "");
 
     // Sent, the local copy stays, and it holds the test microphone's tone for as long as the clock ran.
     RecordingWorkspaceStore store(folders.front().parent_path(), vault.mediaKey(session.account.id, true));
@@ -439,10 +519,11 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneRecordsStopsAndSends) {
 }
 
 // A cloud meeting with the keyboard alone, left to right and then under an Arabic interface: the
-// library's side and the meeting chosen with Tab, Space and the arrows, the transcript shown, a
-// word found with Ctrl+F, corrected through More (Return opens it) and saved with Return; a
-// view-only link made in the sharing sheet, Markdown exported through the Export menu, the
-// meeting deleted. The second time the word is corrected through the transcript's own menu, the
+// library's side chosen with Tab, Space and the arrows, the meeting's row with Return, the
+// transcript shown, a word found with Ctrl+F, corrected through More (Return opens it) and saved
+// with Return; the audio played and paused with Return, a view-only link made in the sharing
+// sheet with Return on its buttons, Markdown exported through the Export menu, the meeting
+// deleted. The second time the word is corrected through the transcript's own menu, the
 // Menu key's. Each change reaches the service; after the correction the keyboard is back in
 // the transcript, after the deletion in the list.
 TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
@@ -504,7 +585,8 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
         ASSERT_TRUE(choose(*app, {"On this computer", "Nuvel library"}, "Nuvel library"));
         ASSERT_TRUE(app->waitFor({"list item", title})) << app->state();
         ASSERT_TRUE(tabTo(*app, "Recordings") || tabTo(*app, title));
-        ASSERT_TRUE(press(*app, {"space"}));
+        // Return chooses the row the keyboard is on, as Space does.
+        ASSERT_TRUE(press(*app, {"Return"}));
         ASSERT_TRUE(app->waitFor({"push button", "Export meeting"})) << app->state();
         ASSERT_TRUE(choose(*app, {"Notes", "Transcript"}, "Transcript"));
         ASSERT_TRUE(app->waitFor({"", "Meeting transcript"})) << app->state();
@@ -553,28 +635,59 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
         for (const std::string& key : keysOf(arabic ? "Thank you all" : "Thank you"))
             correction.push_back(key);
         correction.push_back("Return");
+        const std::string corrected = arabic ? "Thank you all" : "Thank you";
+        const std::vector<unsigned long> library = keyboard->windows(window);
+        ASSERT_FALSE(library.empty());
         ASSERT_TRUE(press(*app, correction));
+        // With no window manager on this server, the window gets the keyboard back as from one:
+        // the moment the sheet over it has gone, while the meeting loads again with the correction.
+        QElapsedTimer waited;
+        waited.start();
+        while (!keyboard->windows("Correct transcript").empty() && waited.elapsed() < 60000)
+            QThread::usleep(500);
+        ASSERT_TRUE(keyboard->focus(library.back())) << app->state();
         ASSERT_TRUE(eventually(
             [&] {
                 const json::Value words = cloud->transcript(meetingID).at("words");
-                return !words.empty() && words.front().at("text") == (arabic ? "Thank you all" : "Thank you");
+                return !words.empty() && words.front().at("text") == corrected;
             },
             60000))
             << cloud->transcript(meetingID).dump() << app->state();
-        ASSERT_TRUE(eventually([&] { return !app->waitFor({"dialog", "Correct transcript"}, 0); }, 30000));
-        // With no window manager on this server, the window gets the keyboard back as from one.
-        ASSERT_TRUE(focusWindow(window)) << app->state();
-        EXPECT_TRUE(eventually([&] { return app->focused().ends_with("] Meeting transcript"); }, 10000))
-            << "after the correction the keyboard is at " << app->focused();
+        // Back in the transcript, on the words corrected.
+        EXPECT_TRUE(eventually(
+            [&] {
+                const std::optional<AccessibleElement> now = app->focusedElement();
+                return now && now->name() == "Meeting transcript" && now->selectedText() == corrected;
+            },
+            10000))
+            << "after the correction the keyboard is at " << app->focused() << ", on \""
+            << (app->focusedElement() ? app->focusedElement()->selectedText() : std::string()) << "\"";
+        EXPECT_TRUE(
+            display.screenshot(artifactsFolder() / ("e2e-keyboard-after-correction" + suffix + ".png")));
         if (arabic)
             continue;
 
-        // A view-only link.
+        // The audio played and paused with Return, as with Space: the position moves on, then stays.
+        ASSERT_TRUE(tabTo(*app, "[push button] Play"));
+        ASSERT_TRUE(press(*app, {"Return"}));
+        EXPECT_TRUE(app->showsLabel(
+            [](const std::string& text) {
+                return text.find(" / ") != std::string::npos && !text.starts_with("0:00 ");
+            },
+            30000))
+            << app->state();
+        ASSERT_TRUE(eventually([&] { return app->focused() == "[push button] Pause"; }, 10000))
+            << app->focused();
+        ASSERT_TRUE(press(*app, {"Return"}));
+        ASSERT_TRUE(eventually([&] { return app->focused() == "[push button] Play"; }, 10000))
+            << app->focused();
+
+        // A view-only link, with Return on each button.
         ASSERT_TRUE(tabTo(*app, "Share…"));
-        ASSERT_TRUE(press(*app, {"space"}));
+        ASSERT_TRUE(press(*app, {"Return"}));
         ASSERT_TRUE(app->waitFor({"dialog", "Sharing"})) << app->state();
         ASSERT_TRUE(tabTo(*app, "Create link"));
-        ASSERT_TRUE(press(*app, {"space"}));
+        ASSERT_TRUE(press(*app, {"Return"}));
         EXPECT_TRUE(eventually([&] { return cloud->sharing(meetingID).at("links").size() == 1; }, 60000))
             << cloud->sharing(meetingID).dump();
         ASSERT_TRUE(eventually(
@@ -726,7 +839,10 @@ TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
 }
 
 // Every control on screen in each state of the windows has a name a screen reader says and an
-// action it can take. The count per state is printed, so that a new control shows in it.
+// action it can take; every window, the status item's panel included, is named as a window; no
+// name, description or text holds direction marks or markup; and each Tab stop is a named
+// control that takes the keyboard, with nothing else saying it has it. The count per state is
+// printed, so that a new control shows in it.
 TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
     // A panel's tray on the session bus before the program looks for one, so that it shows its
     // status item, whose click opens the popover.
@@ -864,7 +980,7 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
              EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-popover-open.png"));
              return true;
          },
-         "", "", true, "filler"},
+         "", "Nuvel", true, "dialog"},
         {"library, saved recording",
          [&] {
              // A second click closes the popover.
@@ -1054,6 +1170,19 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         return "[" + element.role() + "] \"" + element.name() + "\" at " +
                (box ? std::to_string((*box)[0]) + "," + std::to_string((*box)[1]) : std::string("?"));
     };
+    // What a screen reader is never to be handed: the invisible marks that set a text's writing
+    // direction, which belong to the text as drawn, or markup, which it would read as written.
+    const auto unreadable = [](const std::string& text) -> const char* {
+        for (const char* mark : {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D", "\u202E",
+                                 "\u2066", "\u2067", "\u2068", "\u2069"})
+            if (text.find(mark) != std::string::npos)
+                return "direction marks";
+        static const std::regex markup(
+            R"(<\s*/?[A-Za-z][A-Za-z0-9]*(\s[^<>]*)?/?>|&(lt|gt|amp|quot|nbsp|#[0-9]+);)");
+        return std::regex_search(text, markup) ? "markup" : nullptr;
+    };
+    // The roles a screen reader announces as a window, by its name.
+    const std::set<std::string> windowRoles = {"frame", "dialog", "alert", "notification", "file chooser"};
     // A button inside a text field (its clear button) acts on what the field's keys edit too.
     const auto inField = [](const AccessibleElement& element) {
         const std::optional<AccessibleElement> parent = element.parent();
@@ -1090,7 +1219,11 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                     if (!window.showing())
                         continue;
                     const std::string windowKey = window.role() + " \"" + window.name() + "\"";
-                    std::size_t controls = 0, unnamed = 0, noKeyboard = 0, valueNames = 0;
+                    std::size_t controls = 0, unnamed = 0, noKeyboard = 0, valueNames = 0, unreadables = 0;
+                    if (window.name().empty() || !windowRoles.contains(window.role())) {
+                        ++unnamed;
+                        faults += "a window a screen reader cannot name: " + windowKey + "\n";
+                    }
                     // The window's menu bar commands, which the keyboard reaches through the bar.
                     std::set<std::string> commands;
                     for (const AccessibleElement& bar : window.findAll({"menu bar", ""}))
@@ -1108,6 +1241,15 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                         std::erase_if(unread, [&](const std::string& text) {
                             return !said.empty() && said.find(text) != std::string::npos;
                         });
+                        for (const auto& [what, text] :
+                             {std::pair{"name", element.name()},
+                              std::pair{"description", element.description()}, std::pair{"text", said}})
+                            if (const char* fault = unreadable(text)) {
+                                ++unreadables;
+                                faults += std::string(fault) + " in the " + what + " of " +
+                                          identity(element) + ": " + text + "\n";
+                                break;
+                            }
                         if (!actionable.contains(role) || (role == "text" && !element.focusable()))
                             continue;
                         // The menu bar's closed menus are left to the menu bar.
@@ -1156,7 +1298,8 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                     walked += " " + windowKey + " " + std::to_string(controls);
                     for (const auto& [count, what] :
                          {std::pair{unnamed, "unnamed"}, std::pair{noKeyboard, "without keyboard"},
-                          std::pair{valueNames, "named by value"}})
+                          std::pair{valueNames, "named by value"},
+                          std::pair{unreadables, "with direction marks or markup"}})
                         if (count > 0)
                             walked += ", " + std::to_string(count) + " " + what;
                     walked += ";";
@@ -1201,12 +1344,17 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
         for (int tabs = 0; tabs < 80 && (tabs == 0 || now != first); ++tabs) {
             visited.insert(now);
             walk += now + "\n";
-            if (const std::optional<AccessibleElement> element = app->focusedElement()) {
-                ++stops;
-                const auto box = element->box();
-                if (element->name().empty() || !element->showing() || !box ||
-                    noControl.contains(element->role()))
-                    badStops += identity(*element) + "\n";
+            ++stops;
+            // Every element that says it has the keyboard is a control that takes it; a stop
+            // where none says so leaves a screen reader silent.
+            const std::vector<AccessibleElement> holders = app->focusedElements();
+            if (holders.empty())
+                badStops += "none says it has the keyboard\n";
+            for (const AccessibleElement& element : holders) {
+                const auto box = element.box();
+                if (element.name().empty() || !element.showing() || !box || !element.focusable() ||
+                    noControl.contains(element.role()))
+                    badStops += identity(element) + (element.focusable() ? "" : " (not focusable)") + "\n";
             }
             ASSERT_TRUE(keyboard->type({"Tab"}));
             const std::string was = now;

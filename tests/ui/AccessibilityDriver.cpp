@@ -90,6 +90,11 @@ std::string AccessibleElement::name() const {
     return taken(atspi_accessible_get_name(raw(object_), &error), error);
 }
 
+std::string AccessibleElement::description() const {
+    GError* error = nullptr;
+    return taken(atspi_accessible_get_description(raw(object_), &error), error);
+}
+
 std::string AccessibleElement::role() const {
     GError* error = nullptr;
     return taken(atspi_accessible_get_role_name(raw(object_), &error), error);
@@ -101,6 +106,24 @@ std::string AccessibleElement::text() const {
         return name();
     GError* error = nullptr;
     std::string result = taken(atspi_text_get_text(text, 0, -1, &error), error);
+    g_object_unref(text);
+    return result;
+}
+
+std::string AccessibleElement::selectedText() const {
+    AtspiText* text = atspi_accessible_get_text_iface(raw(object_));
+    if (text == nullptr)
+        return {};
+    GError* error = nullptr;
+    std::string result;
+    if (atspi_text_get_n_selections(text, &error) > 0) {
+        AtspiRange* range = atspi_text_get_selection(text, 0, &error);
+        if (range != nullptr) {
+            result = taken(atspi_text_get_text(text, range->start_offset, range->end_offset, &error), error);
+            g_free(range);
+        }
+    }
+    g_clear_error(&error);
     g_object_unref(text);
     return result;
 }

@@ -33,9 +33,13 @@ public:
     explicit AccessibleElement(std::shared_ptr<void> object) : object_(std::move(object)) {}
 
     std::string name() const;
+    // What a screen reader says after the name ("" when none).
+    std::string description() const;
     std::string role() const;
     // The text of a text field or label; the name when the element has no text.
     std::string text() const;
+    // The part of its text that is selected; empty when none is.
+    std::string selectedText() const;
     bool showing() const;
     bool enabled() const;
     bool checked() const;

@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -136,6 +137,20 @@ TEST(AppDelegate, TheInstalledClosuresFollowTheModelAndHoldTheDelegateWeakly) {
     EXPECT_FALSE(isCapturing());
     callEnded();
     EXPECT_FALSE(f.world.model->onChange) << "the model's observers are taken back";
+
+    // Settings' account is the session the device holds, also one the service has refused:
+    // it names the account and offers to sign out.
+    for (const std::optional<int> refusal : {std::optional<int>(), std::optional<int>(401)}) {
+        SCOPED_TRACE(refusal ? "refused" : "known");
+        DelegateFixture held;
+        held.world.bootstrapRefusal = refusal;
+        held.world.model = held.world.makeModel();
+        held.launched().action("showSettings")->trigger();
+        ASSERT_TRUE(held.settingsActions);
+        EXPECT_EQ(held.world.model->sessionRefused(), refusal.has_value());
+        EXPECT_TRUE(held.settingsActions->signedIn());
+        EXPECT_EQ(held.settingsActions->accountSummary(), "ada@example.com");
+    }
 }
 
 struct MenuRow {
@@ -257,6 +272,21 @@ TEST(AppDelegate, MenuActionsReachTheirTargets) {
         delegate.action("cut")->trigger();
         EXPECT_EQ(field->text(), "");
         delegate.action("undo")->trigger();
+        EXPECT_EQ(field->text(), "kitchen");
+
+        // On a button, which cannot select, the command passes without a word.
+        auto* button = new QPushButton(QStringLiteral("Share…"), delegate.libraryWindow()->centralWidget());
+        button->show();
+        button->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), button);
+        static QStringList said;
+        said.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& message) { said << message; });
+        for (const char* command : {"selectAll", "copy", "cut", "paste", "undo", "redo"})
+            delegate.action(command)->trigger();
+        qInstallMessageHandler(previous);
+        EXPECT_EQ(said, QStringList()) << said.join('\n').toStdString();
         EXPECT_EQ(field->text(), "kitchen");
     }
     // Without a settings window the item is there but disabled.

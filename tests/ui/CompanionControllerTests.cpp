@@ -74,6 +74,11 @@ Seen look(const Popover& p, bool detailed) {
         s.microphone = toolTipAsRead(p.find<QLabel>("companion-microphone")->toolTip());
         s.applicationName = toolTipAsRead(p.find<QLabel>("companion-application")->toolTip());
         s.recentText = toolTipAsRead(p.find<QLabel>("companion-recent")->toolTip());
+        // A screen reader reads each tooltip's text, not its markup.
+        for (const char* name : {"companion-microphone", "companion-application", "companion-recent"}) {
+            QLabel* label = p.find<QLabel>(name);
+            EXPECT_EQ(descriptionAsRead(label), toolTipAsRead(label->toolTip())) << name;
+        }
     }
     return s;
 }

@@ -8,14 +8,22 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
+#include <QListView>
 #include <QLocale>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStringListModel>
+#include <QTest>
 #include <QTime>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <cmath>
 #include <functional>
@@ -174,7 +182,13 @@ TEST_F(InterfaceHelpers, TextKeepsItsOwnDirectionInARightToLeftInterface) {
          "1×"},
         {"a check box", [](const QString& t) { return new QCheckBox(t); }, "Remind me (once)."},
     };
+    // Each from the widget's own font alone. A font that has the marks (none of the project's has
+    // them) would lend them, invisible and without width, its taller line, and the text would sit
+    // lower in the references than where the widget draws the same text without them.
     const auto drawn = [](QWidget* widget) {
+        QFont font = widget->font();
+        font.setStyleStrategy(QFont::NoFontMerging);
+        widget->setFont(font);
         widget->setLayoutDirection(Qt::RightToLeft);
         widget->resize(240, 32);
         return widget->grab().toImage();
@@ -310,6 +324,108 @@ TEST_F(InterfaceHelpers, LevelIndicatorsClampAndChangeColourAtTheirThresholds) {
         const QImage shown = meter.grab().toImage();
         EXPECT_EQ(shown.pixelColor(row.filledAt, 4), meter.fillColor()) << row.value << " " << row.direction;
         EXPECT_EQ(shown.pixelColor(row.emptyAt, 4), track) << row.value << " " << row.direction;
+    }
+}
+
+// A key on the focused control, as the window hands it on: Return and Enter press a push button
+// or choose a list's row as Space does; a window's default button keeps Return, and a check box
+// or a text field keeps its own.
+TEST_F(InterfaceHelpers, ReturnDoesWhatSpaceDoesOnTheFocusedButtonOrRow) {
+    using Make = std::function<QWidget*(QWidget & window, QStringList & log)>;
+    const auto button = [](const char* title) -> Make {
+        return [title](QWidget& window, QStringList& log) {
+            auto* made = new QPushButton(QString::fromUtf8(title), &window);
+            QObject::connect(made, &QPushButton::clicked,
+                             [&log, title] { log << QString("pressed ") + title; });
+            return made;
+        };
+    };
+    const Make toolButton = [](QWidget& window, QStringList& log) {
+        auto* made = new QToolButton(&window);
+        made->setText("Play");
+        made->setFocusPolicy(Qt::StrongFocus);
+        QObject::connect(made, &QToolButton::clicked, [&log] { log << "pressed Play"; });
+        return made;
+    };
+    const Make listRow = [](QWidget& window, QStringList& log) {
+        auto* list = new QListView(&window);
+        list->setModel(new QStringListModel({"Beta launch review", "Weekly design sync"}, list));
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        // The keyboard on the second row, which is not chosen yet.
+        list->selectionModel()->setCurrentIndex(list->model()->index(1, 0), QItemSelectionModel::NoUpdate);
+        QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, [&log, list] {
+            for (const QModelIndex& row : list->selectionModel()->selectedRows())
+                log << "chose " + row.data().toString();
+        });
+        return list;
+    };
+    const Make checkBox = [](QWidget& window, QStringList& log) {
+        auto* made = new QCheckBox("Include retained audio", &window);
+        QObject::connect(made, &QCheckBox::toggled, [&log] { log << "toggled"; });
+        return made;
+    };
+    const Make field = [](QWidget& window, QStringList& log) {
+        auto* made = new QLineEdit(&window);
+        QObject::connect(made, &QLineEdit::returnPressed, [&log] { log << "field"; });
+        return made;
+    };
+    const Qt::KeyboardModifiers none = Qt::NoModifier;
+    const struct {
+        const char* name;
+        Make make;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool withDefault; // a dialog whose default button is "OK"
+        QStringList logged;
+    } rows[] = {
+        {"a push button", button("Share…"), Qt::Key_Return, none, false, {"pressed Share…"}},
+        {"a push button, Space", button("Share…"), Qt::Key_Space, none, false, {"pressed Share…"}},
+        {"a push button, Enter on the keypad",
+         button("Create link"),
+         Qt::Key_Enter,
+         Qt::KeypadModifier,
+         false,
+         {"pressed Create link"}},
+        {"a push button, Shift+Return", button("Share…"), Qt::Key_Return, Qt::ShiftModifier, false, {}},
+        {"a tool button", toolButton, Qt::Key_Return, none, false, {"pressed Play"}},
+        {"a list's focused row", listRow, Qt::Key_Return, none, false, {"chose Weekly design sync"}},
+        {"a list's focused row, Space", listRow, Qt::Key_Space, none, false, {"chose Weekly design sync"}},
+        {"a check box keeps Return", checkBox, Qt::Key_Return, none, false, {}},
+        {"a text field keeps Return", field, Qt::Key_Return, none, false, {"field"}},
+        {"a button beside a default button: Return is the default's",
+         button("Undo draft"),
+         Qt::Key_Return,
+         none,
+         true,
+         {"pressed OK"}},
+        {"the same button, Space", button("Undo draft"), Qt::Key_Space, none, true, {"pressed Undo draft"}},
+        {"a text field beside a default button", field, Qt::Key_Return, none, true, {"field", "pressed OK"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QStringList log;
+        std::unique_ptr<QWidget> window =
+            row.withDefault ? std::make_unique<QDialog>() : std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        QWidget* focused = row.make(*window, log);
+        layout->addWidget(focused);
+        if (row.withDefault) {
+            auto* ok = new QPushButton("OK", window.get());
+            ok->setAutoDefault(false);
+            ok->setDefault(true);
+            QObject::connect(ok, &QPushButton::clicked, [&log] { log << "pressed OK"; });
+            layout->addWidget(ok);
+            if (auto* other = qobject_cast<QPushButton*>(focused))
+                other->setAutoDefault(false);
+        }
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        focused->setFocus(Qt::TabFocusReason);
+        if (QApplication::focusWidget() != focused)
+            GTEST_SKIP() << "this platform gives no keyboard focus";
+        QTest::keyClick(window->windowHandle(), row.key, row.modifiers);
+        EXPECT_EQ(log, row.logged);
+        QApplication::setActiveWindow(nullptr);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "Nuvel/ui/library/AudioDropSplitter.hpp"
 #include "Nuvel/ui/library/CloudLibraryDialogs.hpp"
 #include "Nuvel/ui/library/LibrarySidebar.hpp"
+#include "Nuvel/ui/widgets/ElidingLabel.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
 #include "tests/ui/LibraryWorld.hpp"
 
@@ -429,25 +430,44 @@ TEST(LibraryController, TheAccountRowSignsInOrAsksBeforeSigningOut) {
         std::size_t alerts;
         bool signedInAfter;
         bool recording = false;
+        std::optional<int> refusal; // the service's answer to the stored session's contract
+        std::string email = "ada@example.com";
+        const char* screenshot = nullptr;
     };
     const Case cases[] = {
         {"signed out: sign-in, no alert", false, 0, "Not signed in", "Sign in", 0, false},
-        {"signed in, cancelled", true, 1, "ada@example.com", "Sign out…", 1, true},
+        {"signed in, cancelled", true, 1, "ada@example.com", "Sign out…", 1, true, false, std::nullopt,
+         "ada@example.com", "library-account-row-under.png"},
+        {"a short address, beside the button", true, 1, "you@nuvel.test", "Sign out…", 1, true, false,
+         std::nullopt, "you@nuvel.test", "library-account-row-beside.png"},
         {"signed in, signed out", true, 0, "ada@example.com", "Sign out…", 1, false},
         // The rule of the settings window's button: greyed while a recording runs.
         {"recording: greyed", true, 0, "ada@example.com", "Sign out…", 0, true, true},
+        // A session the service no longer knows is still this device's: the user may leave it.
+        {"refused by the service, signed out", true, 0, "ada@example.com", "Sign out…", 1, false, false, 401},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        LibraryWorld w(c.signedIn);
+        LibraryWorld w(c.signedIn, {}, c.refusal, c.email);
         if (c.recording) {
             w.world.record(1);
             w.library->render();
         }
-        auto* account = w.find<QLabel>("library-account");
+        auto* account = w.find<ElidingLabel>("library-account");
         auto* button = w.find<QPushButton>("library-account-button");
         EXPECT_EQ(account->text(), c.account);
+        // Whole in the sidebar as it first opens, with the button beside it or under it.
+        w.showActive();
+        QApplication::processEvents();
+        EXPECT_EQ(account->displayedText().toStdString(), c.account.toStdString());
+        EXPECT_FALSE(account->geometry().intersects(button->geometry()));
+        EXPECT_LE(button->geometry().right(), account->parentWidget()->width());
+        if (c.screenshot) {
+            EXPECT_TRUE(account->parentWidget()->grab().save(
+                QString::fromStdString((artifactsFolder() / c.screenshot).string())));
+        }
         EXPECT_EQ(toolTipAsRead(account->toolTip()), c.account);
+        EXPECT_EQ(descriptionAsRead(account), c.account);
         EXPECT_EQ(button->text(), c.button);
         EXPECT_EQ(button->isEnabled(), !c.recording);
         w.world.dialogs.answers.push_back({c.answer, false});

@@ -399,7 +399,12 @@ TEST(LocalRecordingPane, ShowsWhatFitsTheRecordingAndTheModel) {
         }
         if (system) {
             EXPECT_EQ(system->accessibleName(), "Application audio level");
+            // The caption's tooltip, as a screen reader reads it: the text, not its markup.
+            EXPECT_EQ(descriptionAsRead(system->parentWidget()->findChild<QLabel*>()), c.systemCaption);
         }
+        // Read without the marks that set the source's direction where it is drawn.
+        EXPECT_EQ(nameAsRead(f.find<QLabel>("local-status")),
+                  QString(c.status).remove(QChar(0x2068)).remove(QChar(0x2069)));
         EXPECT_EQ(f.find<QLabel>("local-recovery") != nullptr, c.recovery);
 
         QPlainTextEdit* editor = f.pane->scratchpad();

@@ -27,6 +27,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTest>
 #include <QTextBlock>
@@ -133,6 +134,7 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
     for (const char* id : {"meeting-correction-draft", "meeting-correction-status",
                            "meeting-correction-reload", "meeting-correction-rebase"})
         EXPECT_NE(named(id), nullptr) << id;
+    EXPECT_EQ(named("meeting-correction-mode")->accessibleName(), "Correction type");
     controller->cancelCorrection();
     controller->showRename();
     ASSERT_NE(controller->renameSheet(), nullptr);
@@ -146,6 +148,15 @@ TEST_F(DetailScreen, EveryIdentifierIsPresentAndTheUnplacedViewsAreHiddenChildre
          {"meeting-sharing-link-expiry", "meeting-sharing-link-audio", "meeting-sharing-create-link",
           "meeting-sharing-revoke-link-l1", "meeting-sharing-revoke-link-l2"})
         EXPECT_NE(controller->sharingSheet()->findChild<QWidget*>(id), nullptr) << id;
+    // Each share's button is named for whose access it takes away.
+    for (const auto& [id, name] :
+         {std::pair{"meeting-sharing-revoke-s1", "Revoke access for guest@example.com"},
+          std::pair{"meeting-sharing-revoke-s2", "Revoke access for Workspace member"}}) {
+        const auto* revoke = controller->sharingSheet()->findChild<QPushButton*>(id);
+        ASSERT_NE(revoke, nullptr) << id;
+        EXPECT_EQ(revoke->text(), "Revoke");
+        EXPECT_EQ(revoke->accessibleName(), name);
+    }
 }
 
 TEST_F(DetailScreen, ASameMeetingKeepsTheScreenAndANewOneResetsIt) {
@@ -436,6 +447,21 @@ TEST_F(DetailScreen, TheKeyboardCorrectsTheWordsItSelected) {
         QWidget* focused = window->focusWidget();
         EXPECT_EQ(focused, transcript())
             << (focused != nullptr ? focused->objectName().toStdString() : "none");
+        // The model reopens the meeting: cleared, drawn from this computer's copy, then from the
+        // service's new revision. Its transcript shows the corrected word selected, whichever tab
+        // an ordinary opening shows.
+        controller->clear();
+        renderMeeting(meeting);
+        EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1);
+        EXPECT_EQ(transcript()->textCursor().selectedText(), c.shown);
+        NativeMeetingDocument reloaded = meeting;
+        reloaded.transcript.revision += 1;
+        for (MeetingWord& word : reloaded.transcript.transcript.words)
+            if (word.id == first)
+                word.text = "Thank you";
+        renderMeeting(reloaded);
+        EXPECT_EQ(named<SegmentedControl>("meeting-detail-tabs")->selectedSegment(), 1);
+        EXPECT_EQ(transcript()->textCursor().selectedText(), "Thank you");
         QApplication::setActiveWindow(nullptr);
     }
 }
@@ -574,6 +600,17 @@ TEST_F(DetailScreen, SharingSheetRules) {
             EXPECT_EQ(status->text(), refused);
             EXPECT_EQ(sheet->findChild<QLineEdit*>("meeting-sharing-address")->text(),
                       QString::fromUtf8(invite.address));
+            // The sentence fits in the sheet, which shows every control whole across.
+            QApplication::processEvents();
+            const QWidget* viewport = sheet->findChild<QScrollArea*>()->viewport();
+            for (const char* name : {"meeting-sharing-address", "meeting-sharing-status",
+                                     "meeting-sharing-link-expiry", "meeting-sharing-done"}) {
+                const QWidget* control = sheet->findChild<QWidget*>(name);
+                EXPECT_LE(control->mapTo(viewport, control->rect().topRight()).x(), viewport->width() - 1)
+                    << name;
+            }
+            EXPECT_TRUE(sheet->grab().save(QString::fromStdString(
+                (artifactsFolder() / "meeting-sharing-invitation-failed.png").string())));
             ASSERT_TRUE(inviteButton->isEnabled());
             QTest::mouseClick(inviteButton, Qt::LeftButton);
             EXPECT_EQ(spy.take(), invite.sent) << "sent again";
@@ -786,9 +823,26 @@ TEST_F(DetailScreen, ServiceAndUserTextIsNeverReadAsMarkup) {
     companion.reset();
 }
 
-TEST_F(DetailScreen, UnderAnArabicInterfaceTheAddressFieldStaysLeftToRight) {
+// Each text in its own direction on the right-hand side: the address field and the interface's
+// English words in Arabic notes left to right, the meeting's Arabic right to left.
+TEST_F(DetailScreen, UnderAnArabicInterfaceEachTextRunsInItsOwnDirection) {
     PreferredLanguagesScope arabic({"ar-EG", "en-US"});
     renderMeeting(longMeeting(true, 6));
+    const struct {
+        QString starts;
+        Qt::LayoutDirection direction;
+    } paragraphs[] = {{"AI-generated notes. Check sources before sharing.", Qt::LeftToRight},
+                      {"Summary", Qt::LeftToRight},
+                      {QString::fromUtf8("أنفق الفريق"), Qt::RightToLeft}};
+    const QTextDocument* notes = named<ReadableTextView>("meeting-detail-notes")->document();
+    for (const auto& paragraph : paragraphs) {
+        QTextBlock block = notes->begin();
+        while (block.isValid() && !block.text().startsWith(paragraph.starts))
+            block = block.next();
+        ASSERT_TRUE(block.isValid()) << paragraph.starts.toStdString();
+        EXPECT_EQ(block.textDirection(), paragraph.direction) << paragraph.starts.toStdString();
+        EXPECT_TRUE(block.blockFormat().alignment() & Qt::AlignRight) << paragraph.starts.toStdString();
+    }
     controller->showSharing();
     QDialog* sheet = controller->sharingSheet();
     ASSERT_NE(sheet, nullptr);

@@ -151,6 +151,7 @@ TEST_F(MeetingPrompt, EveryChoiceButJoinTakesThePromptDownFirst) {
     auto* join = find<QPushButton>("meeting-prompt-join");
     ASSERT_TRUE(join);
     EXPECT_EQ(test::toolTipAsRead(join->toolTip()), "meet.google.com");
+    EXPECT_EQ(test::descriptionAsRead(join), "meet.google.com");
     join->click();
     EXPECT_EQ(opened, std::vector<QUrl>{QUrl("https://meet.google.com/abc-defg-hij")});
     EXPECT_TRUE(prompt.panel());

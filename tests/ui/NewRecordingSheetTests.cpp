@@ -72,6 +72,8 @@ struct SheetFixture {
             if (controls.consent) {
                 seenTooltip =
                     controls.attendees ? toolTipAsRead(controls.attendees->toolTip()).toStdString() : "";
+                seenDescription =
+                    controls.attendees ? descriptionAsRead(controls.attendees).toStdString() : "";
                 seenAttendees = controls.attendees ? std::optional(controls.attendees->text().toStdString())
                                                    : std::nullopt;
                 seenTitle = controls.title->text().toStdString();
@@ -122,7 +124,8 @@ struct SheetFixture {
     std::function<void(SheetControls&)> onSheet;
     std::function<void(SheetControls&)> onChooser;
     std::function<void()> beforeStart;
-    std::string seenTooltip; // the attendees box's
+    std::string seenTooltip;     // the attendees box's
+    std::string seenDescription; // and what a screen reader reads of it
     std::optional<std::string> seenAttendees;
     std::string seenTitle;
     int seenMode = -1;
@@ -378,6 +381,7 @@ TEST(NewRecordingSheet, ASuggestionPreselectsModeAndApplicationAndTheAttendeesRi
         EXPECT_EQ(f.seenMode, c.mode);
         EXPECT_EQ(f.seenAttendees, c.attendeesBox);
         EXPECT_EQ(f.seenTooltip, c.attendeesBox ? "Ada, Grace" : "");
+        EXPECT_EQ(f.seenDescription, c.attendeesBox ? "Ada, Grace" : "");
         EXPECT_EQ(f.seenTitle, c.title);
         EXPECT_EQ(f.seenApplication, c.application);
         ASSERT_TRUE(f.world.model->isRecording());

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -176,8 +177,9 @@ struct DelegateFixture {
         f.makePrompts = [this] { return std::make_unique<FakePrompts>(log); };
         if (!withSettings)
             return f;
-        f.makeSettings = [this](SettingsActions) {
+        f.makeSettings = [this](SettingsActions actions) {
             log.push_back("settings.make");
+            settingsActions = std::move(actions);
             return std::make_unique<FakeSettings>(log);
         };
         return f;
@@ -230,6 +232,8 @@ struct DelegateFixture {
     FakeLibrary* library = nullptr;
     FakeMonitor* monitor = nullptr;
     FakeStatusItem* statusItem = nullptr;
+    // What the settings window was given, once it was made.
+    std::optional<SettingsActions> settingsActions;
     int terminations = 0;
 };
 

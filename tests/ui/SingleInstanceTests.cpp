@@ -124,8 +124,9 @@ TEST(SingleInstance, ASocketLeftByAKilledNuvelDoesNotBlockANewStart) {
 }
 
 // Without a runtime folder the socket goes to a folder of the user's own home, whatever another
-// user made in the temporary folder; a folder in its place that is not this user's alone fails
-// the claim (Nuvel then says it cannot start and ends), so no launch runs without the lock.
+// user made in the temporary folder and however deep the home lies (a socket's address holds
+// 108 bytes); a folder in its place that is not this user's alone fails the claim (Nuvel then
+// says it cannot start and ends), so no launch runs without the lock.
 TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwnHome) {
     application();
     const std::string uid = std::to_string(geteuid());
@@ -134,9 +135,12 @@ TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwnHome) {
         // Prepares the temporary folder and the folder in the home that the socket would go in.
         std::function<void(const std::filesystem::path& tmp, const std::filesystem::path& folder)> take;
         bool starts;
+        std::string home = "home"; // the home folder, under the private root
     };
     std::vector<Row> rows = {
         {"free", [](const auto&, const auto&) {}, true},
+        {"a home whose socket path is longer than a socket's address holds", [](const auto&, const auto&) {},
+         true, "home/" + std::string(80, 'h')},
         {"every name of the temporary folder taken",
          [&](const std::filesystem::path& tmp, const auto&) {
              // What another user's folders would be to this one: names it cannot use.
@@ -174,10 +178,13 @@ TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInAFolderOfTheirOwnHome) {
         SCOPED_TRACE(row.name);
         PrivateHome home;
         TempDir tmp("nuvel-tmp");
+        const std::filesystem::path homeFolder = home.path("") / row.home;
+        std::filesystem::create_directories(homeFolder);
         QProcessEnvironment env = home.environment();
         env.remove("XDG_RUNTIME_DIR");
         env.insert("TMPDIR", QString::fromStdString(tmp.path().string()));
-        const std::filesystem::path folder = home.path("home") / ".local" / "state" / "nuvel";
+        env.insert("HOME", QString::fromStdString(homeFolder.string()));
+        const std::filesystem::path folder = homeFolder / ".local" / "state" / "nuvel";
         row.take(tmp.path(), folder);
         ASSERT_FALSE(HasFatalFailure());
 

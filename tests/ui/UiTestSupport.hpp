@@ -5,14 +5,17 @@
 // go to.
 
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/widgets/ReturnKey.hpp"
 #include "Nuvel/ui/widgets/TextDirectionStyle.hpp"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QString>
 #include <QStringList>
 #include <QTextDocument>
+#include <QWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -50,6 +53,7 @@ inline QApplication& application() {
         detail::previousMessageHandler = qInstallMessageHandler(detail::quietMessages);
         auto* made = new QApplication(argc, argv); // lives until the process ends
         useTextDirectionStyle();                   // as the application does
+        useReturnAsSpace();
         return made;
     }();
     return *app;
@@ -102,6 +106,16 @@ inline QString toolTipAsRead(const QString& tip) {
     QTextDocument document;
     document.setHtml(tip);
     return document.toPlainText();
+}
+
+// What a screen reader reads of a widget: its accessible name, and after it its description.
+inline QString nameAsRead(const QWidget* widget) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(const_cast<QWidget*>(widget));
+    return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
+}
+inline QString descriptionAsRead(const QWidget* widget) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(const_cast<QWidget*>(widget));
+    return accessible != nullptr ? accessible->text(QAccessible::Description) : QString();
 }
 
 // $NUVEL_TEST_ARTIFACTS when set, else the build folder.

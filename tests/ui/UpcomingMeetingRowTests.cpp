@@ -190,6 +190,9 @@ TEST_F(UpcomingRow, NarrowRowsTruncateAndArabicMirrors) {
         SCOPED_TRACE(language);
         PreferredLanguagesScope scope({QString::fromLatin1(language)});
         const bool arabic = QString(language).startsWith("ar");
+        // Arabic times: Arabic digits and the part of the day.
+        if (arabic)
+            QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
         QWidget list;
         list.setLayoutDirection(arabic ? Qt::RightToLeft : Qt::LeftToRight);
         auto* column = new QVBoxLayout(&list);
@@ -205,7 +208,7 @@ TEST_F(UpcomingRow, NarrowRowsTruncateAndArabicMirrors) {
         QApplication::sendEvent(later, &enter); // shows the hover fill in the screenshot
         for (auto* row : {under, later})
             column->addWidget(row);
-        list.resize(220, 100);
+        list.resize(220, 160);
         list.show();
 
         EXPECT_LT(later->minimumSizeHint().width(), 100); // the texts give way, the row does not widen
@@ -213,6 +216,13 @@ TEST_F(UpcomingRow, NarrowRowsTruncateAndArabicMirrors) {
         ASSERT_TRUE(title);
         EXPECT_TRUE(title->displayedText().endsWith(QChar(0x2026)));
         EXPECT_EQ(title->text(), "A very long meeting title that cannot fit the sidebar");
+
+        // The time and the provider whole, on a second line of their own if need be.
+        auto* detail = under->findChild<QLabel*>("upcoming-meeting-detail");
+        ASSERT_TRUE(detail);
+        const auto* eliding = qobject_cast<ElidingLabel*>(detail);
+        EXPECT_TRUE(eliding == nullptr || eliding->displayedText() == eliding->text());
+        EXPECT_GE(detail->height(), detail->heightForWidth(detail->width()));
 
         auto* icon = under->findChild<QLabel*>("upcoming-meeting-icon");
         ASSERT_TRUE(icon);

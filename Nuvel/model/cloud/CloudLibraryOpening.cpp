@@ -117,7 +117,9 @@ Task<void> CloudLibraryOpening::meetingLoad(AnchorRef anchor, LoadTicket ticket,
     {
         auto readDraft = [cache, draft] { return cache->loadDraft<MeetingRevisionRequest>(draft); };
         Outcome<MeetingRevisionRequest> saved = co_await attemptOn(actors, readDraft);
-        saved.drop("reading the correction draft");
+        // Most meetings have no draft: only an unsent correction leaves one.
+        if (!saved.missingFile())
+            saved.drop("reading the correction draft");
         if (!holds())
             co_return;
         if (saved.ok())

@@ -63,6 +63,10 @@ struct DetailParagraphStyle {
     double spacingBefore = 0;
     double spacing = 0; // after the paragraph
     double lineSpacing = 0;
+    // The paragraph runs in its own text's direction rather than the text's base direction (it
+    // keeps the base's side): the interface's own words, such as an English line in notes that
+    // read right to left.
+    bool ownDirection = false;
 
     friend bool operator==(const DetailParagraphStyle&, const DetailParagraphStyle&) = default;
 };

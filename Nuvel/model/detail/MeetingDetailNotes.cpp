@@ -24,8 +24,9 @@ std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
     return a + b;
 }
 
-const DetailParagraphStyle disclaimerParagraph{0, 6, 3};
-const DetailParagraphStyle headerParagraph{14, 4, 3};
+// The disclaimer and the headers are the interface's words, whatever language the notes are in.
+const DetailParagraphStyle disclaimerParagraph{0, 6, 3, true};
+const DetailParagraphStyle headerParagraph{14, 4, 3, true};
 const DetailParagraphStyle bodyParagraph{0, 4, 3};
 const DetailParagraphStyle statusParagraph{0, 0, 3};
 

@@ -110,6 +110,7 @@ bool DetailCorrectionSheet::open(const MeetingDetailSnapshot& shown,
     modes_ = new SegmentedControl(
         {localized("Word text"), localized("Speaker name"), localized("Assign speaker")});
     modes_->setObjectName(QStringLiteral("meeting-correction-mode"));
+    modes_->setAccessibleName(localized("Correction type"));
     modes_->setSelectedSegment(0);
     QObject::connect(modes_, &SegmentedControl::segmentChosen, owner,
                      &MeetingDetailController::changeCorrectionMode);

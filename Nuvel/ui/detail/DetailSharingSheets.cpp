@@ -16,9 +16,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 namespace nuvel {
 
@@ -72,6 +73,7 @@ void DetailSharingSheets::finishInvitation(bool invited, const QString& sentence
     if (status != nullptr) {
         status->setText(sentence);
         status->setVisible(!sentence.isEmpty());
+        fitSharingSheet(sharingSheet_);
     }
     if (invite != nullptr && acknowledge != nullptr)
         invite->setEnabled(acknowledge->isChecked());
@@ -154,13 +156,26 @@ void DetailSharingSheets::showSharing(QWidget* root, const std::optional<std::st
     auto* layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(20, 0, 20, 0);
     layout->addWidget(scroll);
-    content->adjustSize();
-    const int height = std::min(620, int(std::ceil(content->sizeHint().height())));
-    sheet->resize(470, height);
+    fitSharingSheet(sheet);
     sharingSheet_ = sheet;
     sheet->open();
     if (auto* address = sheet->findChild<QLineEdit*>(QStringLiteral("meeting-sharing-address")))
         address->setFocus(Qt::OtherFocusReason);
+}
+
+void DetailSharingSheets::fitSharingSheet(QDialog* sheet) {
+    auto* scroll = sheet != nullptr ? sheet->findChild<QScrollArea*>() : nullptr;
+    if (scroll == nullptr || scroll->widget() == nullptr)
+        return;
+    QWidget* content = scroll->widget();
+    content->adjustSize();
+    const int wanted = content->sizeHint().height();
+    const int height = std::min(620, wanted);
+    int width = 470;
+    if (wanted > height)
+        width +=
+            scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll->verticalScrollBar());
+    sheet->resize(width, height);
 }
 
 QWidget* DetailSharingSheets::sharingContent(const MeetingDetailSnapshot& opened,
@@ -203,6 +218,9 @@ QWidget* DetailSharingSheets::sharingContent(const MeetingDetailSnapshot& opened
                                   closeSharing();
                               }));
         revoke->setObjectName(QString::fromStdString("meeting-sharing-revoke-" + share.id));
+        // Each row's button says whose access it takes away.
+        revoke->setAccessibleName(localized("Revoke access for %@")
+                                      .replace(QStringLiteral("%@"), QString::fromStdString(share.label)));
         stack->add(row({label, revoke}));
     }
     // How an invitation that did not go through ended: the sheet keeps what was typed.

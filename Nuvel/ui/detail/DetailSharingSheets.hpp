@@ -41,6 +41,9 @@ public:
     void deleteViews();
 
 private:
+    // Sizes the sharing sheet to its content, at most 620 tall; once it scrolls, the sheet is
+    // wider by the scroll bar, which would otherwise cover the right edge of every control.
+    static void fitSharingSheet(QDialog* sheet);
     QWidget* sharingContent(const MeetingDetailSnapshot& opened,
                             const std::optional<std::string>& pendingLinkURL);
     bool stillShowing(const std::string& id) const;

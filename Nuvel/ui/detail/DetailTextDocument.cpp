@@ -127,10 +127,13 @@ std::unique_ptr<QTextDocument> makeDetailTextDocument(const DetailText& text, co
     // first character.
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
         QTextBlockFormat format;
-        format.setLayoutDirection(text.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+        const auto style = text.paragraphStyleAt(std::size_t(block.position()));
+        const bool rightToLeft =
+            style && style->ownDirection ? block.text().isRightToLeft() : text.rightToLeft;
+        format.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
         format.setAlignment(text.rightToLeft ? Qt::AlignRight | Qt::AlignAbsolute
                                              : Qt::AlignLeft | Qt::AlignAbsolute);
-        if (const auto style = text.paragraphStyleAt(std::size_t(block.position()))) {
+        if (style) {
             format.setTopMargin(style->spacingBefore);
             format.setBottomMargin(style->spacing);
             format.setLineHeight(style->lineSpacing, QTextBlockFormat::LineDistanceHeight);

@@ -4,6 +4,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/detail/DetailViewMakers.hpp"
 #include "Nuvel/ui/detail/MeetingDetailController.hpp"
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 #include "Nuvel/ui/widgets/MenuButton.hpp"
 #include "Nuvel/ui/widgets/TransientWindow.hpp"
 
@@ -125,6 +126,7 @@ void DetailToolbar::showInfo(QWidget* root, const QString& provenance) {
     makeTransientWindow(popover);
     popover->setAttribute(Qt::WA_DeleteOnClose);
     popover->setObjectName(QStringLiteral("meeting-detail-info-popover"));
+    markAsPanel(popover, localized("Notes provenance"));
     auto* layout = new QVBoxLayout(popover);
     layout->setContentsMargins(14, 12, 14, 12);
     auto* text = new QLabel(provenance);

@@ -17,6 +17,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QToolButton>
+#include <algorithm>
+#include <variant>
 
 namespace nuvel {
 
@@ -32,6 +34,18 @@ QString qs(const std::string& text) {
 void setShownText(QLabel* label, const std::string& text) {
     label->setText(qs(text));
     label->setVisible(!text.empty());
+}
+
+// The words a correction changed: the word retyped, the words given to a speaker, or the words
+// selected when a speaker was renamed.
+std::vector<std::string> correctedWordIDs(const CorrectionDraft& draft) {
+    if (const auto& pending = draft.pending()) {
+        if (const auto* word = std::get_if<MeetingCorrection::Word>(&pending->value))
+            return {word->id};
+        if (const auto* assigned = std::get_if<MeetingCorrection::AssignSpeaker>(&pending->value))
+            return assigned->wordIDs;
+    }
+    return draft.wordIDs();
 }
 } // namespace
 
@@ -65,6 +79,7 @@ void MeetingDetailController::render(const NativeMeetingDocument& document,
     }
     MeetingDetailSnapshot next = MeetingDetailSnapshot::make(document, sharing, locale_);
     const bool sameMeeting = snapshot_ && snapshot_->id == next.id;
+    const bool sameRevision = sameMeeting && snapshot_->revision == next.revision;
     snapshot_ = std::move(next);
     if (!sameMeeting) {
         pendingLinkURL_.reset();
@@ -79,6 +94,33 @@ void MeetingDetailController::render(const NativeMeetingDocument& document,
         redraw();
     pendingLinkURL_ = snapshot_->canShare ? accepted : std::nullopt;
     toolbar_.showCopyLink(pendingLinkURL_.has_value());
+    // The meeting drawn anew after a saved correction, until it shows the corrected revision (a
+    // redraw of the text on screen keeps the selection as it is).
+    if (corrected_ && corrected_->meetingID != snapshot_->id) {
+        corrected_.reset();
+    } else if (corrected_ && !sameRevision) {
+        if (isViewLoaded())
+            showCorrectedWords(corrected_->wordIDs);
+        if (snapshot_->revision != corrected_->revision)
+            corrected_.reset();
+    }
+}
+
+void MeetingDetailController::showCorrectedWords(const std::vector<std::string>& wordIDs) {
+    std::optional<TextRange> words;
+    for (const std::string& id : wordIDs) {
+        const auto range = panes_.wordRanges().find(id);
+        if (range == panes_.wordRanges().end())
+            continue;
+        const std::size_t start =
+            words ? std::min(words->location, range->second.location) : range->second.location;
+        const std::size_t end = words ? std::max(words->end(), range->second.end()) : range->second.end();
+        words = TextRange{start, end - start};
+    }
+    if (!words)
+        return;
+    selectTab(1);
+    panes_.transcript()->selectRange(int(words->location), int(words->length));
 }
 
 void MeetingDetailController::clear() {
@@ -169,7 +211,9 @@ void MeetingDetailController::finishCorrection(bool saved, bool conflict,
     ENTRY;
     if (!snapshot_ || correction_.sheet() == nullptr || !correction_.draft())
         return;
+    std::vector<std::string> wordIDs = correctedWordIDs(*correction_.draft());
     if (correction_.finish(saved, conflict, message, snapshot_->canEdit)) {
+        corrected_ = CorrectedWords{snapshot_->id, std::move(wordIDs), snapshot_->revision};
         closeCorrectionSheet();
         showStatus(locale_.text("Correction saved. Notes retain their stated source revision."));
         // The keyboard goes back to the words just corrected, not to wherever the window's

@@ -140,6 +140,8 @@ private:
     void selectEvidence(const MeetingDetailSnapshot::Evidence& evidence);
     void switchLayer(bool original);
     void closeCorrectionSheet();
+    // The transcript shown with the words of the last saved correction selected.
+    void showCorrectedWords(const std::vector<std::string>& wordIDs);
 
     meetingdetail::DetailLocale locale_;
     std::string webHost_;
@@ -153,6 +155,15 @@ private:
     bool audioAvailable_ = false;
     // The status line says that the find field's query has no match.
     bool statusSaysNoMatches_ = false;
+    // A saved correction's meeting, words and the revision it was made on: the meeting is
+    // cleared and loaded again (from this computer's copy first, then with the new revision from
+    // the service), and each time it is drawn anew its transcript shows those words selected.
+    struct CorrectedWords {
+        std::string meetingID;
+        std::vector<std::string> wordIDs;
+        std::string revision;
+    };
+    std::optional<CorrectedWords> corrected_;
 
     // Where the shown notes came from; the info popover says it.
     QString provenance_;

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QComboBox>
+#include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -54,6 +55,62 @@ NewRecordingSheet::Environment sheetEnvironment(AppModel& model, const LibraryCo
     e.permission = d.permission;
     return e;
 }
+
+// The account row: the symbol, the account's address and its button on one line while the
+// address fits there whole; otherwise the button goes under the address, which keeps the line's
+// width to itself. Only a sidebar too narrow for the address alone cuts it, in the middle.
+class AccountRowArranger final : public QObject {
+public:
+    AccountRowArranger(QWidget* row, QGridLayout* grid, QLabel* symbol, ElidingLabel* address,
+                       QPushButton* button)
+        : QObject(row), row_(row), grid_(grid), symbol_(symbol), address_(address), button_(button) {
+        row->installEventFilter(this);
+        arrange();
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // A new address asks the row for a new layout; so does a new width.
+        if (watched == row_ && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
+            arrange();
+        return false;
+    }
+
+private:
+    void arrange() {
+        const QMargins margins = grid_->contentsMargins();
+        int room = row_->width() - margins.left() - margins.right() - buttonGap -
+                   button_->sizeHint().width() - grid_->horizontalSpacing();
+        if (!symbol_->isHidden())
+            room -= symbol_->sizeHint().width() + grid_->horizontalSpacing();
+        const bool beside = address_->fontMetrics().horizontalAdvance(address_->text()) <= room;
+        const int buttonColumn = button_->sizeHint().width() + buttonGap;
+        if (placed_ && beside == beside_ && (!beside || buttonColumn == grid_->columnMinimumWidth(2)))
+            return;
+        placed_ = true;
+        beside_ = beside;
+        grid_->removeWidget(button_);
+        grid_->removeWidget(address_);
+        if (beside) {
+            // The button at the end of its column, a little apart from the address.
+            grid_->setColumnMinimumWidth(2, buttonColumn);
+            grid_->addWidget(address_, 0, 1);
+            grid_->addWidget(button_, 0, 2, Qt::AlignTrailing | Qt::AlignVCenter);
+        } else {
+            grid_->setColumnMinimumWidth(2, 0);
+            grid_->addWidget(address_, 0, 1, 1, 2);
+            grid_->addWidget(button_, 1, 1, 1, 2, Qt::AlignLeading);
+        }
+    }
+
+    static constexpr int buttonGap = 4; // after the address, beside the spacing
+    QWidget* row_;
+    QGridLayout* grid_;
+    QLabel* symbol_;
+    ElidingLabel* address_;
+    QPushButton* button_;
+    bool placed_ = false;
+    bool beside_ = false;
+};
 
 QFrame* separatorLine() {
     auto* line = new QFrame;
@@ -237,6 +294,8 @@ void LibraryController::buildSidebar() {
     const QIcon personIcon = symbolNamed("person.crop.circle");
     if (!personIcon.isNull())
         person->setPixmap(personIcon.pixmap(15, 15));
+    else
+        person->hide(); // no room is kept for a symbol the desktop does not have
     auto* account = new ElidingLabel(QString(), 12, QFont::Normal);
     account->setElideMode(Qt::ElideMiddle);
     account_ = account;
@@ -248,14 +307,15 @@ void LibraryController::buildSidebar() {
     accountButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(accountButton_, &QPushButton::clicked, this, &LibraryController::accountAction);
     auto* accountRow = new QWidget;
-    auto* accountLayout = new QHBoxLayout(accountRow);
+    accountRow->setObjectName(QStringLiteral("library-account-row"));
+    auto* accountLayout = new QGridLayout(accountRow);
     accountLayout->setContentsMargins(14, 0, 10, 0);
-    accountLayout->setSpacing(6);
-    accountLayout->addWidget(person);
-    accountLayout->addWidget(account_, 1);
-    accountLayout->addSpacing(4);
-    accountLayout->addWidget(accountButton_);
+    accountLayout->setHorizontalSpacing(6);
+    accountLayout->setVerticalSpacing(6);
+    accountLayout->setColumnStretch(1, 1);
+    accountLayout->addWidget(person, 0, 0);
     accountRow->setLayoutDirection(preferredLayoutDirection());
+    new AccountRowArranger(accountRow, accountLayout, person, account, accountButton_);
 
     auto* layout = new QVBoxLayout(sidebar_);
     layout->setContentsMargins(0, 8, 0, 8);

@@ -140,6 +140,8 @@ private:
     bool notesEditorHasFocus() const;
     // After a redraw, once its controls show: the keyboard back where it was in the detail side.
     void returnFocus();
+    // Keeps the keyboard's place on the open meeting's screen while the meeting loads again.
+    void holdFocusWhileReloading(bool meetingReloads);
 
     void selectionChanged();
     int rowCount() const;
@@ -186,6 +188,13 @@ private:
     FocusPlace greyedFocus_;
     std::optional<Uuid> greyedFocusFor_;
     bool focusWaitsOnList_ = false;
+    // The open meeting is loaded again (a saved correction reopens it with the new revision):
+    // while its screen is away, the keyboard that was on it waits on the meeting's row (or on
+    // the window), where the window's activation finds it too, and goes back once the meeting
+    // `reloadFocusFor_` shows again, unless the user has moved it meanwhile.
+    FocusPlace reloadFocus_;
+    std::optional<std::string> reloadFocusFor_;
+    QPointer<QWidget> reloadFocusWait_;
     bool dividerPlaced_ = false;
     // A drag moves the divider many times a second: its place is saved once the drag settles.
     QTimer dividerSave_;

@@ -102,6 +102,9 @@ void LibraryController::render() {
     // it selected): a keyboard that was in it goes to the list, where the next one is chosen,
     // rather than to whatever the window finds first.
     const bool meetingGone = cloudVisible_ && lastDocumentID_ && !cloud.document && !cloud.selectedID;
+    // The open meeting goes to be loaded again; its screen is away until it has.
+    const bool meetingReloads =
+        cloudVisible_ && lastDocumentID_ && !cloud.document && cloud.selectedID == lastDocumentID_;
     if (!cloud.document) {
         cloudDetail_.clear();
         lastDocumentID_.reset();
@@ -141,6 +144,7 @@ void LibraryController::render() {
         focusReturns_ = 0;
         table_->setFocus(Qt::OtherFocusReason);
     }
+    holdFocusWhileReloading(meetingReloads);
     // Once the new controls show, which they do on the next turn of the event loop.
     if (!lostFocus_.empty() || !greyedFocus_.empty()) {
         ++focusReturns_;
@@ -150,6 +154,36 @@ void LibraryController::render() {
         });
     }
     isRendering_ = false;
+}
+
+void LibraryController::holdFocusWhileReloading(bool meetingReloads) {
+    const CloudMeetingState& cloud = model_.cloud().state();
+    QWidget* window = splitter_->window();
+    if (meetingReloads && !lostFocus_.empty()) {
+        // Left on the screen that is away, the keyboard would go to the window's first control
+        // (the toolbar's) as soon as the window is activated, which it is as the sheet over it
+        // closes.
+        reloadFocus_ = std::exchange(lostFocus_, {});
+        focusReturns_ = 0;
+        reloadFocusFor_ = cloud.selectedID;
+        const bool onList =
+            table_->isVisible() && table_->isEnabled() && table_->selectionModel()->hasSelection();
+        reloadFocusWait_ = onList ? static_cast<QWidget*>(table_) : window;
+        reloadFocusWait_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (!reloadFocusFor_)
+        return;
+    if (cloudVisible_ && cloud.selectedID == reloadFocusFor_ && !cloud.document)
+        return; // still loading
+    // The meeting shows again, or another one was chosen meanwhile.
+    QWidget* now = window->focusWidget();
+    if (cloudVisible_ && cloud.selectedID == reloadFocusFor_ &&
+        (now == nullptr || now == reloadFocusWait_ || !now->isVisible()))
+        lostFocus_ = reloadFocus_;
+    reloadFocus_ = {};
+    reloadFocusFor_.reset();
+    reloadFocusWait_ = nullptr;
 }
 
 void LibraryController::returnFocus() {
@@ -302,7 +336,7 @@ void LibraryController::renderAccount() {
     const QString text =
         signedIn ? QString::fromStdString(model_.session()->account.email) : localized("Not signed in");
     account_->setText(text);
-    account_->setToolTip(plainToolTip(text));
+    setPlainToolTip(account_, text);
     accountButton_->setText(localized(signedIn ? "Sign out…" : "Sign in"));
     accountButton_->setEnabled(!model_.recordingOrSending());
 }

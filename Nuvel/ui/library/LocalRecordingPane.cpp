@@ -15,6 +15,8 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
+#include <QLayout>
+#include <QList>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
@@ -50,6 +52,30 @@ QString createdText(Date createdAt) {
 }
 
 const QString separator = QStringLiteral(" \u00B7 ");
+
+// The controls Tab reaches in `layout`, in the order they stand in it, nested layouts included.
+void collectTabStops(QLayout* layout, QList<QWidget*>& stops) {
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (QLayout* inner = item->layout()) {
+            collectTabStops(inner, stops);
+        } else if (QWidget* widget = item->widget()) {
+            if (QLayout* own = widget->layout())
+                collectTabStops(own, stops);
+            else if (widget->focusPolicy() & Qt::TabFocus)
+                stops.append(widget);
+        }
+    }
+}
+
+// Tab goes through the pane top to bottom. The window's order is the order the controls were
+// made in, and a pane built again around the kept notes editor makes its buttons after it.
+void orderTabStops(QLayout* column) {
+    QList<QWidget*> stops;
+    collectTabStops(column, stops);
+    for (qsizetype i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1], stops[i]);
+}
 
 } // namespace
 
@@ -224,7 +250,7 @@ void LocalRecordingPane::addMeter(LevelIndicator* indicator, const QString& capt
     QLabel* label = makeLabel(caption, 11, QFont::Normal);
     showSecondary(label);
     label->setText(label->fontMetrics().elidedText(caption, Qt::ElideMiddle, meterWidth));
-    label->setToolTip(plainToolTip(caption));
+    setPlainToolTip(label, caption);
     indicator->setAccessibleName(accessibleName);
     QWidget* stack = makeStack({label, indicator}, 4);
     indicator->setVisible(true);
@@ -297,6 +323,7 @@ QWidget* LocalRecordingPane::build(const LocalRecording& recording, QWidget* hel
 
     buildNotes(recording, kept);
     buildBookmarks(recording);
+    orderTabStops(column_);
     return pane;
 }
 
@@ -322,6 +349,7 @@ void LocalRecordingPane::buildActive(const LocalRecording& recording) {
     QLabel* status = makeWrappingLabel(paused ? localized("Paused. No audio is being retained.") : running,
                                        13, QFont::Normal);
     status->setObjectName(QStringLiteral("local-status"));
+    status->setAccessibleName(withoutDirectionMarks(status->text()));
     place(status, 12);
 
     QPushButton* pauseButton = makeActionButton(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),

@@ -83,7 +83,10 @@ UpcomingMeetingRow::UpcomingMeetingRow(const CalendarMeeting& meeting, Date now,
 
     title_ = new ElidingLabel(titleText, 12, QFont::Medium);
     title_->setObjectName(QStringLiteral("upcoming-meeting-title"));
-    detail_ = new ElidingLabel(second, 11, QFont::Normal);
+    // The time and the provider are shown whole: in a narrow sidebar, or with a longer time (an
+    // Arabic one adds its own digits and the part of the day), the line wraps under the title.
+    detail_ = makeWrappingLabel(second, 11, QFont::Normal);
+    detail_->setTextInteractionFlags(Qt::NoTextInteraction);
     detail_->setObjectName(QStringLiteral("upcoming-meeting-detail"));
     QPalette secondary = detail_->palette();
     secondary.setColor(QPalette::WindowText, secondary.color(QPalette::PlaceholderText));

@@ -56,7 +56,7 @@ private:
     std::function<void()> action_;
     bool hovering_ = false;
     ElidingLabel* title_ = nullptr;
-    ElidingLabel* detail_ = nullptr;
+    QLabel* detail_ = nullptr;
     Symbol symbol_ = Symbol::calendar;
     QColor tint_;
 };

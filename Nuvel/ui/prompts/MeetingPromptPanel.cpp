@@ -177,8 +177,9 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     const Qt::LayoutDirection direction = preferredLayoutDirection();
     auto* window = new PromptWindow(*queue_);
     window->setObjectName(QStringLiteral("meeting-prompt"));
-    window->setAccessibleName(content.title);
-    window->setAccessibleDescription(content.detail);
+    // The texts keep their direction marks where they are drawn; a screen reader gets them without.
+    window->setAccessibleName(withoutDirectionMarks(content.title));
+    window->setAccessibleDescription(withoutDirectionMarks(content.detail));
     markAsNotification(window);
     window->setLayoutDirection(direction);
     window->resize(width, initialHeight);
@@ -191,11 +192,12 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
 
     auto* title = new ElidingLabel(content.title, 13, QFont::DemiBold);
     title->setObjectName(QStringLiteral("meeting-prompt-title"));
+    title->setAccessibleName(withoutDirectionMarks(content.title));
     QLabel* detail = makeWrappingLabel(QString(), 12, QFont::Normal);
     detail->setObjectName(QStringLiteral("meeting-prompt-detail"));
     detail->setTextInteractionFlags(Qt::NoTextInteraction);
     detail->setText(clampedToLines(content.detail, detail->font(), detailWidth, detailLines));
-    detail->setAccessibleName(content.detail);
+    detail->setAccessibleName(withoutDirectionMarks(content.detail));
     useSecondaryTextColour(detail);
     for (QLabel* label : {static_cast<QLabel*>(title), detail})
         label->setLayoutDirection(direction);
@@ -238,7 +240,7 @@ PromptWindow* MeetingPromptPanel::build(const Content& content) {
     joinURL_ = content.joinURL;
     if (content.joinURL) {
         QPushButton* join = makeButton(text("Join"), "meeting-prompt-join");
-        join->setToolTip(plainToolTip(content.joinURL->host()));
+        setPlainToolTip(join, content.joinURL->host());
         connect(join, &QPushButton::clicked, this, &MeetingPromptPanel::openJoin);
         row->addWidget(join);
     }

@@ -194,7 +194,7 @@ NewRecordingSheet::runSheet(const std::optional<RecordingSuggestion>& suggestion
         attendees = new QCheckBox(attendeesTitle(prefill->attendees.size()));
         attendees->setObjectName(QStringLiteral("new-recording-attendees"));
         attendees->setChecked(true);
-        attendees->setToolTip(plainToolTip(joined(prefill->attendees, ", ")));
+        setPlainToolTip(attendees, joined(prefill->attendees, ", "));
         // A long title gives way rather than widening the sheet.
         attendees->setMinimumWidth(0);
         attendees->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);

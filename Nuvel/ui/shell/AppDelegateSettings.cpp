@@ -7,7 +7,6 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/settings/DiagnosticsExport.hpp"
 #include "Nuvel/ui/shell/AppDelegate.hpp"
-#include "NuvelKit/capture/CaptureLosses.hpp"
 #include "NuvelKit/support/Defaults.hpp"
 #include "NuvelKit/support/Task.hpp"
 
@@ -52,8 +51,7 @@ SettingsActions AppDelegate::makeSettingsActions() {
         if (!weak)
             return;
         const AppModel& model = *weak->model_;
-        const DiagnosticsSnapshot snapshot(model.recordings(), model.isRecording(), model.uploading(),
-                                           CaptureLossTally::shared().snapshot());
+        const DiagnosticsSnapshot snapshot(model.recordings(), model.isRecording(), model.uploading());
         if (weak->environment_.diagnosticsPanels != nullptr) {
             nuvel::exportDiagnostics(snapshot, *weak->environment_.diagnosticsPanels);
             return;

@@ -159,8 +159,11 @@ void AppDelegate::fillWindowMenu() {
 }
 
 void AppDelegate::sendToFocus(const char* slot) {
-    // As the responder chain would: the widget with the keyboard focus acts, when it can.
-    if (QWidget* focus = QApplication::focusWidget())
+    // As the responder chain would: the widget with the keyboard focus acts when it can; a
+    // control that cannot (a button has the focus) lets the command pass.
+    QWidget* focus = QApplication::focusWidget();
+    const QByteArray signature = QByteArray(slot) + "()";
+    if (focus != nullptr && focus->metaObject()->indexOfMethod(signature.constData()) >= 0)
         QMetaObject::invokeMethod(focus, slot, Qt::DirectConnection);
 }
 

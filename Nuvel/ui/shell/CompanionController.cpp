@@ -42,7 +42,7 @@ void setTextColor(QWidget* widget, const QColor& color) {
 void setMiddleTruncated(QLabel* label, const QString& text) {
     const int room = CompanionController::width - 2 * inset;
     label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
-    label->setToolTip(plainToolTip(text));
+    setPlainToolTip(label, text);
 }
 
 QWidget* makeRow(const QList<QWidget*>& views, int spacing) {

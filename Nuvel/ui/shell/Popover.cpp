@@ -1,5 +1,6 @@
 #include "Nuvel/ui/shell/Popover.hpp"
 
+#include "Nuvel/ui/widgets/AccessibleRoles.hpp"
 #include "Nuvel/ui/widgets/TransientWindow.hpp"
 
 #include <QCursor>
@@ -13,6 +14,8 @@ namespace nuvel {
 Popover::Popover() {
     setObjectName(QStringLiteral("status-popover"));
     makeTransientWindow(this);
+    // Named as its header reads: the product's name, as it is.
+    markAsPanel(this, QStringLiteral("Nuvel"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize);

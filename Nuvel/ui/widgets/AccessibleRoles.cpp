@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QAction>
@@ -22,7 +23,7 @@ namespace {
 
 constexpr const char* roleProperty = "nuvelAccessibleRole";
 
-enum class Mark { pageTab = 1, pageTabList, readout, readingText, choice, notification };
+enum class Mark { pageTab = 1, pageTabList, readout, readingText, choice, notification, panel };
 
 Mark markOf(const QWidget* widget) {
     return Mark(widget->property(roleProperty).toInt());
@@ -281,10 +282,30 @@ private:
     QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
 };
 
+// The viewport a scroll area draws its content in. It hands the keyboard focus to its area,
+// which has the focus alone: the toolkit says the viewport has it too.
+class ViewportAccessible final : public MarkedAccessible {
+public:
+    explicit ViewportAccessible(QWidget* viewport) : MarkedAccessible(viewport, QAccessible::Client) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = MarkedAccessible::state();
+        state.focused = false;
+        return state;
+    }
+};
+
+bool isViewport(const QWidget* widget) {
+    const auto* area = qobject_cast<const QAbstractScrollArea*>(widget->parentWidget());
+    return area != nullptr && area->viewport() == widget;
+}
+
 QAccessibleInterface* markedAccessible(const QString&, QObject* object) {
     auto* widget = qobject_cast<QWidget*>(object);
     if (widget == nullptr)
         return nullptr;
+    if (isViewport(widget))
+        return new ViewportAccessible(widget);
     switch (markOf(widget)) {
     case Mark::pageTab:
         if (auto* button = qobject_cast<QAbstractButton*>(widget))
@@ -306,6 +327,8 @@ QAccessibleInterface* markedAccessible(const QString&, QObject* object) {
         break;
     case Mark::notification:
         return new MarkedAccessible(widget, QAccessible::Notification);
+    case Mark::panel:
+        return new MarkedAccessible(widget, QAccessible::Dialog);
     }
     return nullptr;
 }
@@ -364,6 +387,11 @@ void nameClearButton(QLineEdit* field, const QString& name) {
 
 void markAsNotification(QWidget* window) {
     mark(window, Mark::notification);
+}
+
+void markAsPanel(QWidget* window, const QString& name) {
+    window->setAccessibleName(name);
+    mark(window, Mark::panel);
 }
 
 } // namespace nuvel

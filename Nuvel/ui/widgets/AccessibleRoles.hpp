@@ -34,11 +34,17 @@ void nameChoice(QComboBox* box, const QString& purpose);
 // screen reader announces as it shows.
 void markAsNotification(QWidget* window);
 
+// A panel of controls that opens by itself over the other windows (the status item's panel):
+// role "dialog", named `name`, so that a screen reader says what it is and reads its controls.
+void markAsPanel(QWidget* window, const QString& name);
+
 // Names the clear button of a field that has one ("Clear search"), which the toolkit leaves
 // unnamed.
 void nameClearButton(QLineEdit* field, const QString& name);
 
-// Installs the interfaces above; the marking functions call it. Repeated calls do nothing.
+// Installs the interfaces above; the marking functions call it. Repeated calls do nothing. From
+// then on a scroll area's viewport no longer says it has the keyboard focus: it passes the focus
+// to its area, and the toolkit reported both, the viewport as an unnamed second control.
 void installAccessibleRoles();
 
 } // namespace nuvel

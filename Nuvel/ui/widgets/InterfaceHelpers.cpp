@@ -71,6 +71,21 @@ QString plainToolTip(const QString& text) {
     return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
+void setPlainToolTip(QWidget* widget, const QString& text) {
+    widget->setToolTip(plainToolTip(text));
+    widget->setAccessibleDescription(withoutDirectionMarks(text));
+}
+
+QString withoutDirectionMarks(const QString& text) {
+    QString plain = text;
+    plain.removeIf([](QChar c) {
+        const char16_t code = c.unicode();
+        return code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+               (code >= 0x2066 && code <= 0x2069);
+    });
+    return plain;
+}
+
 QLabel* makeLabel(const QString& text, double pointSize, QFont::Weight weight) {
     auto* label = new QLabel;
     // Plain text always: a caller's text that looks like markup is shown as written.

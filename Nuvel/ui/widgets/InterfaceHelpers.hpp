@@ -41,5 +41,13 @@ QFont systemFont(double pointSize, QFont::Weight weight);
 // is escaped, in a paragraph that keeps its spaces and line breaks. Every tooltip that carries
 // the service's, the calendar's or the user's words goes through here. Empty text gives none.
 QString plainToolTip(const QString& text);
+// Gives `widget` the plain tooltip above and the same text, as written, as its accessible
+// description: without one the toolkit hands a screen reader the tooltip's markup instead.
+void setPlainToolTip(QWidget* widget, const QString& text);
+
+// `text` as a screen reader is to be given it: without the invisible marks that set the writing
+// direction of the text between them (U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069),
+// which matter only to the text as it is drawn.
+QString withoutDirectionMarks(const QString& text);
 
 } // namespace nuvel

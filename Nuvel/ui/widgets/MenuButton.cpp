@@ -1,7 +1,6 @@
 #include "Nuvel/ui/widgets/MenuButton.hpp"
 
 #include <QAccessibleWidget>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPen>
@@ -82,17 +81,6 @@ MenuButton::MenuButton(QWidget* parent) : QPushButton(parent) {
     // An item triggered by an assistive tool leaves the menu open on its own.
     connect(menu, &QMenu::triggered, menu, &QMenu::hide);
     setMenu(menu);
-}
-
-void MenuButton::keyPressEvent(QKeyEvent* event) {
-    // Outside a dialog a push button leaves Return to the window; this one's only action is its menu.
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && menu() != nullptr) {
-        event->accept();
-        showMenu();
-        return;
-    }
-    QPushButton::keyPressEvent(event);
 }
 
 void MenuButton::paintEvent(QPaintEvent* event) {

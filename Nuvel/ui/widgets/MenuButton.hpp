@@ -9,14 +9,13 @@ namespace nuvel {
 // interface offers "ShowMenu" (and "Press"), and while the menu is open the menu is the button's
 // accessible child, so its items can be found and pressed; Qt otherwise leaves pop-up windows out
 // of the application's accessible tree. A menu item pressed that way closes the menu, as a click
-// on it would. Return and Enter open the menu too, as Space does.
+// on it would.
 class MenuButton : public QPushButton {
     Q_OBJECT
 public:
     explicit MenuButton(QWidget* parent = nullptr);
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 };
 
