@@ -129,6 +129,7 @@ private:
     bool editorIsPrivate_ = false;
     QPointer<QPlainTextEdit> scratchpad_;
     QPointer<QLabel> timerLabel_;
+    double shownSecond_ = 0; // the whole second the timer shows; NaN when it shows none yet
     QPointer<LevelIndicator> meter_;
     QPointer<LevelIndicator> systemMeter_;
     // Where the pane sits, while it is shown: the owner's stack and the pane's own column.
