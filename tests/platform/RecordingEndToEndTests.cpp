@@ -274,6 +274,23 @@ protected:
         return testing::AssertionFailure() << "walked: " << walked << "\n" << app.state();
     }
 
+    // Selects the whole transcript and chooses More ▸ Correct selection…. The menu's item comes on
+    // with a selection; the keys again should they have come before the window had the keyboard.
+    bool chooseCorrectSelection(RunningNuvel& app) {
+        return eventually(
+            [&] {
+                if (!keyboard->type({"ctrl+a"}) || !app.act({"push button", "More"}, "ShowMenu"))
+                    return false;
+                const auto item = app.waitFor({"menu item", "Correct selection…"}, 3000);
+                if (item && item->enabled())
+                    return item->perform("Press");
+                keyboard->type({"Escape"});
+                eventually([&] { return !app.waitFor({"menu item", "Rename…"}, 0); }, 5000);
+                return false;
+            },
+            30000);
+    }
+
     // The keys that type `text` on the server's US layout: letters, digits, spaces and full stops.
     static std::vector<std::string> keysOf(const std::string& text) {
         std::vector<std::string> keys;
@@ -441,21 +458,7 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     ASSERT_TRUE(shownTranscript && focusWindow("Nuvel") && shownTranscript->perform("SetFocus"))
         << app->state();
     ASSERT_TRUE(app->holds({"", "Meeting transcript"}, &AccessibleElement::focused)) << app->state();
-    // The menu's item comes on with a selection; the keys again should they have come before the
-    // window had the keyboard.
-    ASSERT_TRUE(eventually(
-        [&] {
-            if (!keyboard->type({"ctrl+a"}) || !app->act({"push button", "More"}, "ShowMenu"))
-                return false;
-            const auto item = app->waitFor({"menu item", "Correct selection…"}, 3000);
-            if (item && item->enabled())
-                return item->perform("Press");
-            keyboard->type({"Escape"});
-            eventually([&] { return !app->waitFor({"menu item", "Rename…"}, 0); }, 5000);
-            return false;
-        },
-        30000))
-        << app->state();
+    ASSERT_TRUE(chooseCorrectSelection(*app)) << app->state();
     const std::optional<AccessibleElement> draft = app->waitFor({"text", "Correction draft"});
     ASSERT_TRUE(draft && draft->setText("Corrected")) << app->state();
     ASSERT_TRUE(app->act({"push button", "Save correction"})) << app->state();
@@ -1146,21 +1149,7 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                  !transcript->perform("SetFocus") ||
                  !app->holds({"", "Meeting transcript"}, &AccessibleElement::focused))
                  return false;
-             // The menu's item comes on with a selection; the keys again should they have come
-             // before the window had the keyboard.
-             return eventually(
-                        [&] {
-                            if (!keyboard->type({"ctrl+a"}) || !app->act({"push button", "More"}, "ShowMenu"))
-                                return false;
-                            const auto item = app->waitFor({"menu item", "Correct selection…"}, 3000);
-                            if (item && item->enabled())
-                                return item->perform("Press");
-                            keyboard->type({"Escape"});
-                            eventually([&] { return !app->waitFor({"menu item", "Rename…"}, 0); }, 5000);
-                            return false;
-                        },
-                        30000) &&
-                    app->waitFor({"dialog", "Correct transcript"});
+             return chooseCorrectSelection(*app) && app->waitFor({"dialog", "Correct transcript"});
          },
          "Correct transcript", "Correct transcript"},
         // The meeting's provenance, in a panel under the More button, which Escape closes.
