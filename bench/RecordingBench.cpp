@@ -2,9 +2,14 @@
 // open: the release build on an X server of its own (Xvfb), signed in to the stand-in service,
 // starts a recording from File ▸ New recording as a user would. Each benchmark measures it beside
 // `parec` recording the same source over the same time, as the reference:
-//   - RoomRecordingCpu: user and system time from /proc over 60 s of wall time, as % of one
-//     core, and the program's figure over parec's as a ratio. NUVEL_BENCH_SECONDS changes the
-//     60 s.
+//   - RoomRecordingCpu: user and system time from /proc over 60 s of wall time with the window
+//     open, then over 60 s more with it minimised, as % of one core, and the program's figure
+//     over parec's as a ratio. Where `perf` (Debian's linux-perf) may profile the program, each
+//     figure is split by the program's own call stacks into the tick and redraw (the window's
+//     thread), the capture (the sound server's thread, the ring and the live file's appends),
+//     the sealing (closing, listing and sealing each five-second part, opening the next), the
+//     checkpoints (each second's push of the live file to disk, the check every five seconds)
+//     and the rest. NUVEL_BENCH_SECONDS changes the 60 s.
 //   - MicrophoneUnderLoad: 120 s with 32 busy loops (one more than four per core on this kind of
 //     machine), then the holes in the tone of each recording: the program's as saved in its store,
 //     parec's as it wrote it. A hole is any break in the tone (lost, doubled or silent audio);
@@ -32,7 +37,9 @@
 #include "tests/ui/NuvelProcesses.hpp"
 
 #include <QCoreApplication>
+#include <QStandardPaths>
 #include <algorithm>
+#include <array>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
@@ -41,7 +48,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numeric>
 #include <optional>
+#include <set>
 #include <signal.h>
 #include <sstream>
 #include <thread>
@@ -220,6 +229,131 @@ private:
     std::vector<std::unique_ptr<QProcess>> loops_;
 };
 
+// Where a process spends its CPU by what it does: `perf` samples its call stacks on its CPU
+// clock (199 a second, a few percent of the figure it measures), and each sample counts for one
+// share. Empty when perf is missing or may not profile here.
+class CpuSplit {
+public:
+    enum Share { tickAndRedraw, capture, sealing, checkpoints, other, shareCount };
+    static constexpr const char* names[shareCount] = {"tick and redraw", "capture", "sealing", "checkpoints",
+                                                      "other"};
+
+    CpuSplit(qint64 pid, const std::filesystem::path& file) : pid_(pid), file_(file) {
+        const QString perf = QStandardPaths::findExecutable("perf");
+        if (perf.isEmpty())
+            return;
+        perf_.setProgram(perf);
+        perf_.setArguments({"record", "-q", "-e", "cpu-clock", "-F", "199", "--call-graph", "dwarf,16384",
+                            "-p", QString::number(pid), "-o", QString::fromStdString(file.string())});
+        perf_.setStandardOutputFile(QProcess::nullDevice());
+        perf_.setStandardErrorFile(QProcess::nullDevice());
+        perf_.start();
+        perf_.waitForStarted();
+    }
+    ~CpuSplit() { stop(); }
+    CpuSplit(const CpuSplit&) = delete;
+    CpuSplit& operator=(const CpuSplit&) = delete;
+
+    // Ends the profile and reads it: the samples of each share.
+    void stop() {
+        if (perf_.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(perf_.processId()), SIGINT);
+        if (!perf_.waitForFinished(60000))
+            perf_.kill();
+        const std::filesystem::path text = file_.string() + ".txt";
+        QProcess script;
+        script.setStandardOutputFile(QString::fromStdString(text.string()));
+        script.setStandardErrorFile(QProcess::nullDevice());
+        script.start(perf_.program(), {"script", "-i", QString::fromStdString(file_.string()), "--no-inline",
+                                       "-F", "comm,tid,ip,sym"});
+        script.waitForFinished(600000);
+        read(text);
+    }
+
+    std::size_t samples() const { return std::accumulate(counts_.begin(), counts_.end(), std::size_t(0)); }
+    double fraction(Share share) const {
+        return samples() > 0 ? double(counts_[share]) / double(samples()) : 0;
+    }
+
+private:
+    // A sample's header names its thread ("comm tid"); its frames follow, one a line after a
+    // tab, each "address symbol"; a blank line ends it. A stack cut short (perf keeps 16 kB of
+    // it) may not reach the consumer's own frames: the consumer's thread is known by its other
+    // samples, and what it does that no frame names is its capture.
+    void read(const std::filesystem::path& text) {
+        std::ifstream in(text);
+        std::string comm, line;
+        long tid = 0;
+        std::vector<std::string> frames;
+        std::vector<std::pair<long, std::optional<Share>>> taken;
+        std::set<long> consumers;
+        auto count = [&] {
+            if (tid != 0) {
+                taken.emplace_back(tid, classify(comm, tid, frames));
+                if (isConsumer(frames))
+                    consumers.insert(tid);
+            }
+            tid = 0;
+            frames.clear();
+        };
+        while (std::getline(in, line)) {
+            if (line.empty()) {
+                count();
+            } else if (line[0] != '\t') {
+                count();
+                // perf pads the two fields to a width: "nuvel  7028 ".
+                const auto begin = line.find_first_not_of(' ');
+                const auto end = line.find_last_not_of(' ');
+                const auto space = end == std::string::npos ? end : line.rfind(' ', end);
+                const auto last = space == std::string::npos ? space : line.find_last_not_of(' ', space);
+                if (last == std::string::npos || last < begin)
+                    continue;
+                comm = line.substr(begin, last + 1 - begin);
+                tid = std::atol(line.c_str() + space + 1);
+            } else {
+                const auto address = line.find_first_not_of(" \t");
+                const auto symbol = line.find(' ', address);
+                if (symbol != std::string::npos)
+                    frames.push_back(line.substr(symbol + 1));
+            }
+        }
+        count();
+        for (const auto& [thread, share] : taken)
+            ++counts_[share ? *share : consumers.count(thread) > 0 ? capture : other];
+    }
+
+    static bool has(const std::vector<std::string>& frames, const char* name) {
+        return std::any_of(frames.begin(), frames.end(),
+                           [&](const std::string& frame) { return frame.find(name) != std::string::npos; });
+    }
+    static bool isConsumer(const std::vector<std::string>& frames) {
+        return has(frames, "Consumer::run") || has(frames, "ConsumerRun") || has(frames, "appendLiveAudio") ||
+               has(frames, "CaptureClock::sleep");
+    }
+
+    std::optional<Share> classify(const std::string& comm, long tid,
+                                  const std::vector<std::string>& frames) const {
+        if (has(frames, "finishLiveSegment") || has(frames, "openLiveFile"))
+            return sealing;
+        if (has(frames, "checkCapture") || has(frames, "checkpointCapture") ||
+            has(frames, "setSourceTimeline") ||
+            (has(frames, "appendLiveAudio") &&
+             (has(frames, "FileDescriptor::sync") || has(frames, "sf_write_sync"))))
+            return checkpoints;
+        if (tid == long(pid_) || comm == "QXcbEventQueue")
+            return tickAndRedraw;
+        if (comm == "threaded-ml" || isConsumer(frames) || has(frames, "AudioRing"))
+            return capture;
+        return std::nullopt;
+    }
+
+    qint64 pid_;
+    std::filesystem::path file_;
+    QProcess perf_;
+    std::array<std::size_t, shareCount> counts_{};
+};
+
 // The program signed in, recording from the test microphone with its library window open.
 class RoomRecording {
 public:
@@ -287,6 +421,8 @@ public:
     qint64 pid() const { return app_.processId(); }
     bool stillRecording() const { return ::stillRecording(production()); }
     std::filesystem::path cache() const { return home_.path("cache"); }
+    // Minimises the library window, as its title bar's button would.
+    bool minimise() { return keyboard_->minimise(library_); }
 
     // Saved on the way out, as a user's quit would.
     void quit() {
@@ -367,6 +503,7 @@ private:
             failure_ = "the library window did not open signed in";
             return;
         }
+        library_ = main.front();
         // File ▸ New recording, the permission box, Check sources, then Start recording once it may.
         // A program still busy with its start may miss the first press: pressed again every 5 s.
         std::vector<unsigned long> named;
@@ -402,6 +539,7 @@ private:
     std::unique_ptr<InstalledNuvel> nuvel_;
     std::unique_ptr<VirtualDisplay> display_;
     std::unique_ptr<DisplayKeyboard> keyboard_;
+    unsigned long library_ = 0;
     QProcess app_;
     std::string failure_;
 };
@@ -409,6 +547,66 @@ private:
 int argc = 1;
 char name[] = "bench";
 char* argv[] = {name, nullptr};
+
+// One stretch of the CPU benchmark: the program's CPU and parec's over the same time, and where
+// the program's went.
+struct CpuStretch {
+    double wall = 0, nuvel = 0, parec = 0; // seconds
+    std::array<double, CpuSplit::shareCount> shares{};
+    std::size_t samples = 0;
+};
+
+CpuStretch measureCpu(const RoomRecording& recording, double seconds, const std::string& name) {
+    ParecCapture parec(recording.cache() / (name + ".raw"));
+    CpuStretch stretch;
+    const auto start = std::chrono::steady_clock::now();
+    const double nuvelBefore = cpuSeconds(recording.pid());
+    const double parecBefore = cpuSeconds(parec.pid());
+    {
+        CpuSplit split(recording.pid(), recording.cache() / (name + ".perf"));
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        stretch.nuvel = cpuSeconds(recording.pid()) - nuvelBefore;
+        stretch.parec = cpuSeconds(parec.pid()) - parecBefore;
+        stretch.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        parec.stop();
+        split.stop();
+        stretch.samples = split.samples();
+        for (int share = 0; share < CpuSplit::shareCount; ++share)
+            stretch.shares[std::size_t(share)] = split.fraction(CpuSplit::Share(share));
+    }
+    return stretch;
+}
+
+void report(benchmark::State& state, const CpuStretch& stretch, const std::string& window,
+            const std::string& counter) {
+    const double nuvel = 100 * stretch.nuvel / stretch.wall, parec = 100 * stretch.parec / stretch.wall;
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    state.counters[counter + "nuvel_pct_core"] = nuvel;
+    state.counters[counter + "parec_pct_core"] = parec;
+    state.counters[counter + "x_parec"] = stretch.parec > 0 ? stretch.nuvel / stretch.parec : 0;
+    const std::string ratio =
+        stretch.parec > 0 ? std::to_string(stretch.nuvel / stretch.parec).substr(0, 4) : "n/a";
+    std::printf(
+        "recording %.0f s, window %s: Nuvel %.2f %% of one core, parec %.2f %%, ratio %s (load %.1f on "
+        "%ld cores)\n",
+        stretch.wall, window.c_str(), nuvel, parec, ratio.c_str(), load, sysconf(_SC_NPROCESSORS_ONLN));
+    if (stretch.samples == 0) {
+        std::printf("recording split, window %s: none (perf is missing or may not profile here)\n",
+                    window.c_str());
+        return;
+    }
+    std::string split;
+    for (int share = 0; share < CpuSplit::shareCount; ++share) {
+        char part[96];
+        std::snprintf(part, sizeof part, "%s%s %.3f %% (%.0f %%)", share == 0 ? "" : ", ",
+                      CpuSplit::names[share], nuvel * stretch.shares[std::size_t(share)],
+                      100 * stretch.shares[std::size_t(share)]);
+        split += part;
+    }
+    std::printf("recording split, window %s: %s of one core; %zu samples\n", window.c_str(), split.c_str(),
+                stretch.samples);
+}
 
 void RoomRecordingCpu(benchmark::State& state) {
     QCoreApplication application(argc, argv);
@@ -419,26 +617,19 @@ void RoomRecordingCpu(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        ParecCapture parec(recording.cache() / "parec.raw");
-        const auto start = std::chrono::steady_clock::now();
-        const double nuvelBefore = cpuSeconds(recording.pid());
-        const double parecBefore = cpuSeconds(parec.pid());
-        std::this_thread::sleep_for(std::chrono::duration<double>(window));
-        const double nuvelCpu = cpuSeconds(recording.pid()) - nuvelBefore;
-        const double parecCpu = cpuSeconds(parec.pid()) - parecBefore;
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        parec.stop();
+        const CpuStretch open = measureCpu(recording, window, "open");
+        if (!recording.minimise()) {
+            state.SkipWithError("the library window could not be minimised");
+            break;
+        }
+        const CpuStretch minimised = measureCpu(recording, window, "minimised");
         if (!recording.stillRecording()) {
             state.SkipWithError("the recording ended during the measurement (see its status line)");
             break;
         }
-        state.SetIterationTime(wall);
-        state.counters["nuvel_pct_core"] = 100 * nuvelCpu / wall;
-        state.counters["parec_pct_core"] = 100 * parecCpu / wall;
-        state.counters["x_parec"] = parecCpu > 0 ? nuvelCpu / parecCpu : 0;
-        const std::string ratio = parecCpu > 0 ? std::to_string(nuvelCpu / parecCpu).substr(0, 4) : "n/a";
-        std::printf("recording %.0f s, window open: Nuvel %.2f %% of one core, parec %.2f %%, ratio %s\n",
-                    wall, 100 * nuvelCpu / wall, 100 * parecCpu / wall, ratio.c_str());
+        state.SetIterationTime(open.wall + minimised.wall);
+        report(state, open, "open", "");
+        report(state, minimised, "minimised", "minimised_");
     }
     recording.quit();
     std::printf("recording losses: %s\n", recording.losses().c_str());

@@ -38,6 +38,10 @@ void AppModel::install() {
         if (self && self->onTick)
             self->onTick();
     });
+    parts_.context.cloud->setOnMeetingsGone([weak](const std::vector<std::string>& meetingIDs) {
+        if (auto self = weak.lock())
+            self->parts_.upload.forgetMeetings(meetingIDs);
+    });
     if (parts_.context.deps.network) {
         MainQueue* main = parts_.context.deps.mainQueue;
         parts_.context.deps.network->start([weak, main](bool satisfied) {
@@ -124,7 +128,7 @@ void AppModel::startNewRecording(NewRecording request) {
 
 void AppModel::setMessage(std::string_view text) {
     requireMain("AppModel::setMessage");
-    state().message = parts_.context.localized(text);
+    state().writeMessage(parts_.context.localized(text));
     parts_.context.notifyChange();
 }
 
@@ -133,7 +137,14 @@ void AppModel::select(std::optional<Uuid> id) {
     if (id == state().selectedID)
         return;
     state().selectedID = id;
+    state().showingRecording(id);
     parts_.context.notifyChange();
+}
+
+void AppModel::showingCloudLibrary() {
+    requireMain("AppModel::showingCloudLibrary");
+    if (state().showingCloudLibrary())
+        parts_.context.notifyChange();
 }
 
 void AppModel::signIn() {

@@ -103,7 +103,11 @@ public:
     void startNewRecording(NewRecording request);
     // The one writer of the status line: the localised sentence, then `onChange`.
     void setMessage(std::string_view text);
+    // Selects a recording; a status sentence about another one goes.
     void select(std::optional<Uuid> id);
+    // The library window turned to the Nuvel library, or opened a meeting there: a status
+    // sentence about a recording goes.
+    void showingCloudLibrary();
     // Opens the browser on the sign-in page; a pending attempt is replaced.
     void signIn();
     // The sign-in callback (nuvel://auth?code=…) the desktop handed over.

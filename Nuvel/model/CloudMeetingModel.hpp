@@ -40,6 +40,9 @@ public:
     // Observers the application model forwards to its own `onChange` and `onTick`.
     virtual void setOnChange(std::function<void()> onChange) = 0;
     virtual void setOnPlaybackTick(std::function<void()> onPlaybackTick) = 0;
+    // Told the ids of the meetings the library has let go because they are gone for this user:
+    // deleted here or on the service, or no longer theirs to read.
+    virtual void setOnMeetingsGone(std::function<void(const std::vector<std::string>&)> onGone) = 0;
 
     // What the windows draw.
     virtual const CloudMeetingState& state() const = 0;

@@ -80,4 +80,9 @@ void ModelContext::setMessage(StatusText text) {
     notifyChange();
 }
 
+void ModelContext::setMessageAbout(StatusText text, std::optional<Uuid> recording) {
+    writeMessageAbout(text, recording);
+    notifyChange();
+}
+
 } // namespace nuvel

@@ -53,7 +53,16 @@ public:
     // The status line: `setMessage` also tells the windows; `writeMessage` leaves that to the
     // caller's own notification.
     void setMessage(StatusText text);
-    void writeMessage(StatusText text) { state.message = localized(text); }
+    void writeMessage(StatusText text) { state.writeMessage(localized(text)); }
+    // The same for a sentence about one recording, or about the pane shown when it is written
+    // (none: the empty pane): it goes once the windows show something else.
+    void setMessageAbout(StatusText text, std::optional<Uuid> recording);
+    void writeMessageAbout(std::string_view text, std::optional<Uuid> recording) {
+        state.writeMessageAbout(localized(text), recording);
+    }
+    void writeMessageAbout(StatusText text, std::optional<Uuid> recording) {
+        writeMessageAbout(sentence(text), recording);
+    }
 
     AppModelDependencies deps;
     std::unique_ptr<CloudMeetingModel> cloud;

@@ -2,6 +2,32 @@
 
 namespace nuvel {
 
+void ModelState::writeMessage(std::string text) {
+    message = std::move(text);
+    messageAboutRecording = false;
+    messageRecording.reset();
+}
+
+void ModelState::writeMessageAbout(std::string text, std::optional<Uuid> recording) {
+    message = std::move(text);
+    messageAboutRecording = true;
+    messageRecording = recording;
+}
+
+bool ModelState::showingRecording(const std::optional<Uuid>& shown) {
+    if (!messageAboutRecording || shown == messageRecording)
+        return false;
+    writeMessage({});
+    return true;
+}
+
+bool ModelState::showingCloudLibrary() {
+    if (!messageAboutRecording)
+        return false;
+    writeMessage({});
+    return true;
+}
+
 bool ModelState::isCapturing() const {
     const LocalRecording* active = recordingMatching(activeID);
     return active && active->capture == CaptureState::recording;

@@ -30,7 +30,12 @@ struct ModelState {
     std::optional<Uuid> selectedID;
     // The recording being captured (recording or paused).
     std::optional<Uuid> activeID;
+    // The status sentence. One about a recording (`messageRecording`; none for the empty pane it
+    // was written over) goes once the windows show another recording or the Nuvel library; one
+    // about the application, the session or the workspace stays until another replaces it.
     std::string message;
+    bool messageAboutRecording = false;
+    std::optional<Uuid> messageRecording;
     // A long operation runs: most entry points refuse.
     bool busy = false;
     bool uploading = false;
@@ -46,6 +51,14 @@ struct ModelState {
     std::optional<Uuid> playbackID;
     // Whether that recording's player is playing (not paused), as of its last operation.
     bool playbackPlaying = false;
+
+    // Replaces the status sentence with one about the application (empty: none), or about a recording.
+    void writeMessage(std::string text);
+    void writeMessageAbout(std::string text, std::optional<Uuid> recording);
+    // The windows show the pane of `shown` now (none: the empty pane), or the Nuvel library: a
+    // sentence about another recording, or about any, goes. True when one went.
+    bool showingRecording(const std::optional<Uuid>& shown);
+    bool showingCloudLibrary();
 
     bool isRecording() const { return activeID.has_value(); }
     bool isCapturing() const;

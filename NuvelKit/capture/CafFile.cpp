@@ -164,7 +164,9 @@ CafWriter CafWriter::create(const fs::path& path, double sampleRate, int channel
     SF_INFO info{};
     info.samplerate = int(sampleRate);
     info.channels = channels;
-    info.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    // In the machine's own byte order: the samples go to the file as they are, in one write,
+    // rather than swapped into the library's buffer and written from it 8 kB at a time.
+    info.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
     state->file = sf_open_virtual(&virtualIo, SFM_WRITE, &info, &state->io);
     if (state->file == nullptr) {
         ::unlink(path.c_str());

@@ -22,10 +22,10 @@ struct CafFormat {
     std::int64_t frames = 0;
 };
 
-// Writes 32-bit float PCM, interleaved when there is more than one channel. The header is
-// rewritten after every append, so if the process dies at any moment the file on disk still
-// reads back with every frame of every append that returned (and possibly the one in flight).
-// Without that a reader would see no frames at all until the file is closed.
+// Writes 32-bit float PCM in the machine's byte order, interleaved when there is more than one
+// channel. The header is rewritten after every append, so if the process dies at any moment the
+// file on disk still reads back with every frame of every append that returned (and possibly the
+// one in flight). Without that a reader would see no frames at all until the file is closed.
 class CafWriter {
 public:
     // Creates `path`, which must not exist yet (EEXIST otherwise), with mode 0600 from the

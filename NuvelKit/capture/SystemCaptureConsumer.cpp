@@ -119,8 +119,11 @@ void SystemCaptureConsumer::run(const Inputs& inputs, CaptureClock& clock, std::
     Run run(inputs);
     try {
         while (!stop.stop_requested()) {
-            run.drainRings();
+            // The clock is read before the rings are drained: a buffer pushed after this moment
+            // begins no earlier than `latestAge` before it, behind nothing this pass renders, also
+            // when this thread is held up between the drain and the render.
             const double now = clock.now();
+            run.drainRings();
             run.checkHealth(now);
             run.writeUntil(now - renderLag);
             if (!clock.sleep(passInterval, stop))

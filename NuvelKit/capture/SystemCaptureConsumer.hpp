@@ -19,7 +19,7 @@ namespace nuvel {
 // The other side of the system-audio source's two rings: one consumer run per capture stretch
 // places every buffer of the application (or system) ring and of the microphone ring on the
 // 48000 Hz timeline (CaptureMixer), records their intervals in the ledger, renders the mix
-// 0.5 s behind real time in chunks of at most 4800 frames into the recording's live segment,
+// 0.75 s behind real time in chunks of at most 4800 frames into the recording's live segment,
 // saves the timeline every 240000 committed frames and when it ends, and watches that both
 // sources keep delivering.
 struct SystemCaptureConsumer {
@@ -27,7 +27,7 @@ struct SystemCaptureConsumer {
 
     static constexpr std::int64_t mixerCapacity = 144000; // 3 s: how far ahead a buffer may reach
     static constexpr double systemRate = 48000.0;         // the only rate of the system ring
-    static constexpr double renderLag = 0.5;              // rendering stays this far behind now
+    static constexpr double renderLag = 0.75;             // rendering stays this far behind now
     static constexpr std::int64_t chunkLimit = 4800;      // frames per render and per append
     static constexpr double passInterval = 0.010;         // sleep between passes
     static constexpr std::int64_t saveInterval = 240000;  // committed frames between timeline saves
@@ -35,7 +35,10 @@ struct SystemCaptureConsumer {
     // refuses a buffer that begins before what it rendered, which ends the recording; so the
     // producers cut the part of a buffer that is older than this when they push it (a sound
     // server that holds back a fresh stream's first audio, or a thread that was kept waiting),
-    // leaving a gap instead. What is left still reaches the run before it renders that far.
+    // leaving a gap instead. What is left still reaches the run before it renders that far: the
+    // 0.3 s between the two is how long a producer may be held up between reading the clock for
+    // its cut and pushing (a busy machine keeps an ordinary thread waiting for tens of
+    // milliseconds now and then).
     static constexpr double latestAge = 0.45;
 
     // How many leading frames of a buffer whose first frame is at `hostTime` are older than

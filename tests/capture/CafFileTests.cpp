@@ -4,7 +4,9 @@
 #include "tests/capture/AudioTestFiles.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <signal.h>
 #include <sndfile.h>
 #include <sys/resource.h>
@@ -93,6 +95,15 @@ TEST(CafFile, WritesFloatMonoThatReadsBackExactlyOwnerOnly) {
     EXPECT_EQ(tail[0], sampleAt(5000));
     EXPECT_THROW(reader.seek(5801), MediaError);
     EXPECT_THROW(reader.seek(-1), MediaError);
+
+    // The samples are kept as the machine holds them, not swapped on the way: the file ends
+    // with their own bytes.
+    const std::vector<float> last = samplesFrom(1000, 4800);
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t size = last.size() * sizeof(float);
+    ASSERT_GE(bytes.size(), size);
+    EXPECT_EQ(bytes.compare(bytes.size() - size, size, reinterpret_cast<const char*>(last.data()), size), 0);
 
     // FFmpeg reads the same file as the exact duration.
     AudioFileInfo info = AudioFileInfo::load(file);

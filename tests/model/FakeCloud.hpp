@@ -19,6 +19,9 @@ class FakeCloud final : public CloudMeetingModel {
 public:
     void setOnChange(std::function<void()> f) override { onChange = std::move(f); }
     void setOnPlaybackTick(std::function<void()> f) override { onPlaybackTick = std::move(f); }
+    void setOnMeetingsGone(std::function<void(const std::vector<std::string>&)> f) override {
+        onMeetingsGone = std::move(f);
+    }
     Task<void> configure(const DeviceSession& session, const std::string& workspaceID,
                          const std::filesystem::path& cacheRoot, const SymmetricKey&,
                          std::optional<double> offlineSeconds) override {
@@ -94,6 +97,7 @@ public:
     bool leaseValid = false;
 
     std::function<void()> onChange, onPlaybackTick;
+    std::function<void(const std::vector<std::string>&)> onMeetingsGone;
     // Called after an open is recorded: the test plays the start of the load there.
     std::function<void(const std::string&)> onOpenMeeting;
     std::vector<std::string> calls;

@@ -2,9 +2,9 @@
 // accessibility bus as an assistive tool would: Nuvel on an X server of its own signs in with
 // the stand-in service through the browser, opens the new-recording sheet, takes the consent,
 // runs the source check on the test microphone, records for three seconds on the wall clock,
-// stops and saves, exports the audio, sends the recording, finds the meeting the service made of
-// it in the Nuvel library, opens it, exports it as Markdown through the save panel, corrects a
-// word, makes a view-only link and quits from the menu.
+// stops and saves, plays it to its end, exports the audio, sends the recording, finds the
+// meeting the service made of it in the Nuvel library, opens it, exports it as Markdown through
+// the save panel, corrects a word, makes a view-only link and quits from the menu.
 #include "Nuvel/model/AppModel.hpp"
 #include "Nuvel/model/WorkspaceStore.hpp"
 #include "Nuvel/platform/LibsecretBackend.hpp"
@@ -274,6 +274,23 @@ protected:
         return testing::AssertionFailure() << "walked: " << walked << "\n" << app.state();
     }
 
+    // Selects the whole transcript and chooses More ▸ Correct selection…. The menu's item comes on
+    // with a selection; the keys again should they have come before the window had the keyboard.
+    bool chooseCorrectSelection(RunningNuvel& app) {
+        return eventually(
+            [&] {
+                if (!keyboard->type({"ctrl+a"}) || !app.act({"push button", "More"}, "ShowMenu"))
+                    return false;
+                const auto item = app.waitFor({"menu item", "Correct selection…"}, 3000);
+                if (item && item->enabled())
+                    return item->perform("Press");
+                keyboard->type({"Escape"});
+                eventually([&] { return !app.waitFor({"menu item", "Rename…"}, 0); }, 5000);
+                return false;
+            },
+            30000);
+    }
+
     // The keys that type `text` on the server's US layout: letters, digits, spaces and full stops.
     static std::vector<std::string> keysOf(const std::string& text) {
         std::vector<std::string> keys;
@@ -327,6 +344,38 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     }
     EXPECT_GE(assets, 1u);
     EXPECT_EQ(live, 0u);
+
+    // Played to its end: the pane offers Play again, the player's stream has closed and no clear
+    // copy of the audio is left beside the sealed one.
+    NUVEL_CONNECT_PULSE(pulse);
+    const auto playerStreams = [&] {
+        std::size_t streams = 0;
+        for (const PulseSinkInputInfo& input : listSinkInputs(*pulse))
+            streams += input.processID == app->process().processId();
+        return streams;
+    };
+    const auto listing = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folders.front()))
+            names.insert(entry.path().filename().string());
+        return names;
+    };
+    const auto show = [&](const char* when) {
+        std::string names;
+        for (const std::string& name : listing())
+            names += "  " + name + "\n";
+        std::printf("The recording's folder %s:\n%s", when, names.c_str());
+    };
+    const std::set<std::string> sealed = listing();
+    ASSERT_TRUE(app->act({"push button", "Play"})) << app->state();
+    ASSERT_TRUE(app->waitFor({"push button", "Pause playback"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return playerStreams() == 1; }, 10000)) << "no stream plays";
+    EXPECT_EQ(listing().size(), sealed.size() + 1) << "the clear copy being played";
+    show("while it plays");
+    ASSERT_TRUE(app->waitFor({"push button", "Play"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return playerStreams() == 0; }, 10000)) << "the player's stream stayed open";
+    EXPECT_TRUE(eventually([&] { return listing() == sealed; }, 10000));
+    show("once its playback ended");
 
     // The audio, exported through the save panel.
     const std::filesystem::path audio = home.path("home") / "Standup.m4a";
@@ -419,21 +468,7 @@ TEST_F(RecordingEndToEnd, RecordSendOpenAndExportAMeetingThroughTheInterface) {
     ASSERT_TRUE(shownTranscript && focusWindow("Nuvel") && shownTranscript->perform("SetFocus"))
         << app->state();
     ASSERT_TRUE(app->holds({"", "Meeting transcript"}, &AccessibleElement::focused)) << app->state();
-    // The menu's item comes on with a selection; the keys again should they have come before the
-    // window had the keyboard.
-    ASSERT_TRUE(eventually(
-        [&] {
-            if (!keyboard->type({"ctrl+a"}) || !app->act({"push button", "More"}, "ShowMenu"))
-                return false;
-            const auto item = app->waitFor({"menu item", "Correct selection…"}, 3000);
-            if (item && item->enabled())
-                return item->perform("Press");
-            keyboard->type({"Escape"});
-            eventually([&] { return !app->waitFor({"menu item", "Rename…"}, 0); }, 5000);
-            return false;
-        },
-        30000))
-        << app->state();
+    ASSERT_TRUE(chooseCorrectSelection(*app)) << app->state();
     const std::optional<AccessibleElement> draft = app->waitFor({"text", "Correction draft"});
     ASSERT_TRUE(draft && draft->setText("Corrected")) << app->state();
     ASSERT_TRUE(app->act({"push button", "Save correction"})) << app->state();
@@ -764,8 +799,10 @@ TEST_F(RecordingEndToEnd, TheKeyboardAloneWorksThroughACloudMeeting) {
 // three processed meetings: the pane comes back from an export started with the keyboard (whose
 // redraw leaves the keyboard in the notes editor), a sent recording's pane follows the service's
 // processing to its end at each refresh, the library opened from the pane lists the new meeting
-// and highlights it alone, and after the meeting is deleted no row is highlighted until one is
-// chosen, which then opens.
+// and highlights it alone (the sentence about the sending stays with the recording), and after
+// the meeting is deleted no row is highlighted until one is chosen, which then opens; the
+// recording then reads as sent, with no processing state and no way to the meeting, also after
+// a restart.
 TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
     const StandinProcess samples({"--seed"});
     ASSERT_FALSE(samples.origin().empty()) << samples.banner();
@@ -826,10 +863,15 @@ TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
         ASSERT_TRUE(showsText(std::string("Sent to Nuvel · ") + state)) << state << "\n" << app->state();
     }
     EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-pane-after-send.png"));
+    const std::string sentSentence = "Sent to Nuvel. Your local audio is kept until you choose to remove it.";
+    EXPECT_TRUE(showsText(sentSentence, 0)) << app->state();
 
     // Opened from the pane: the list, read before the meeting was made, shows it, highlighted.
     ASSERT_TRUE(app->act({"push button", "Open in Nuvel library"})) << app->state();
     ASSERT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
+    EXPECT_TRUE(eventually([&] { return !showsText(sentSentence, 0); }, 10000))
+        << "the recording's sentence over its meeting\n"
+        << app->state();
     EXPECT_TRUE(eventually([&] { return highlighted() == "[" + std::string(sent) + "]"; }, 30000))
         << highlighted() << "\n"
         << app->state();
@@ -846,6 +888,23 @@ TEST_F(RecordingEndToEnd, ThePaneAndTheListFollowAnExportASendAndADelete) {
     ASSERT_TRUE(app->act({"list item", "Beta launch review"}, "Toggle")) << app->state();
     EXPECT_TRUE(app->waitFor({"push button", "Export meeting"}, 60000)) << app->state();
     EXPECT_TRUE(eventually([&] { return highlighted() == "[Beta launch review]"; }, 30000)) << highlighted();
+
+    // Back on this computer, the recording reads as sent, no more; and so after a restart.
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "after the deletion" : "after a restart");
+        ASSERT_TRUE(app->act({"page tab", "On this computer"})) << app->state();
+        ASSERT_TRUE(app->act({"list item", sent}, "Toggle")) << app->state();
+        EXPECT_TRUE(showsText("Sent to Nuvel")) << app->state();
+        EXPECT_FALSE(showsText("Sent to Nuvel · Completed", 0)) << app->state();
+        EXPECT_FALSE(app->waitFor({"push button", "Open in Nuvel library"}, 0)) << app->state();
+        EXPECT_FALSE(app->waitFor({"push button", "Send to Nuvel"}, 0)) << app->state();
+        if (run == 0) {
+            EXPECT_TRUE(display.screenshot(artifactsFolder() / "e2e-pane-after-delete.png"));
+            ::kill(pid_t(app->process().processId()), SIGTERM);
+            ASSERT_TRUE(app->process().waitForFinished(60000));
+            app = start();
+        }
+    }
 }
 
 // Every control on screen in each state of the windows has a name a screen reader says and an
@@ -1105,21 +1164,7 @@ TEST_F(RecordingEndToEnd, EveryControlOnScreenHasANameAndAnAction) {
                  !transcript->perform("SetFocus") ||
                  !app->holds({"", "Meeting transcript"}, &AccessibleElement::focused))
                  return false;
-             // The menu's item comes on with a selection; the keys again should they have come
-             // before the window had the keyboard.
-             return eventually(
-                        [&] {
-                            if (!keyboard->type({"ctrl+a"}) || !app->act({"push button", "More"}, "ShowMenu"))
-                                return false;
-                            const auto item = app->waitFor({"menu item", "Correct selection…"}, 3000);
-                            if (item && item->enabled())
-                                return item->perform("Press");
-                            keyboard->type({"Escape"});
-                            eventually([&] { return !app->waitFor({"menu item", "Rename…"}, 0); }, 5000);
-                            return false;
-                        },
-                        30000) &&
-                    app->waitFor({"dialog", "Correct transcript"});
+             return chooseCorrectSelection(*app) && app->waitFor({"dialog", "Correct transcript"});
          },
          "Correct transcript", "Correct transcript"},
         // The meeting's provenance, in a panel under the More button, which Escape closes.
@@ -1534,7 +1579,8 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
     signInAndStartRecording(*app, *desktop, "Unwritable defaults");
     ASSERT_FALSE(HasFatalFailure());
     // The window's frame is saved half a second after the window shows.
-    ASSERT_TRUE(app->showsLabel([](const std::string& text) { return text == "00:02"; }, 60000))
+    ASSERT_TRUE(
+        app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:02"; }, 60000))
         << app->state();
 
     // The divider, moved 60 points with the keyboard.
@@ -1587,10 +1633,9 @@ TEST_F(RecordingEndToEnd, AnUnwritableDefaultsFileAndAnOpenUmaskChangeNothingAUs
         ASSERT_TRUE(comesTo(setting, !was)) << setting << "\n" << app->state();
     }
 
-    // Ten seconds on the window's clock, then stop and save.
-    ASSERT_TRUE(app->showsLabel(
-        [](const std::string& text) { return text.size() == 5 && text >= "00:10" && text <= "00:19"; },
-        30000))
+    // Ten seconds on the window's clock (more when the steps above took longer), then stop and save.
+    ASSERT_TRUE(
+        app->showsLabel([](const std::string& text) { return text.size() == 5 && text >= "00:10"; }, 30000))
         << app->state();
     ASSERT_TRUE(app->act({"push button", "Stop and save"})) << app->state();
     ASSERT_TRUE(app->waitFor({"push button", "Send to Nuvel"}, 20000)) << app->state();

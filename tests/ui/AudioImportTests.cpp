@@ -5,12 +5,15 @@
 #include "tests/ui/SheetFakes.hpp"
 
 #include <QAbstractScrollArea>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -160,7 +163,7 @@ TEST(AudioImport, TheOpenPanelOffersAudioAndMovieFilesInOneFilter) {
 }
 
 // A drop on the library window leads to the same question as a chosen file, wherever on the
-// window it lands; the notes editor takes text only.
+// window it lands, and so does a file pasted into the notes editor; the editor takes text only.
 TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
     struct Case {
         const char* name;
@@ -172,6 +175,7 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
         const char* onto = nullptr; // the widget under the drop; the window when none
         QString text = {};          // what the drag carries besides its files
         bool cloudSide = false;     // the window shows the Nuvel library
+        bool pasted = false;        // copied, then pasted into the notes editor with Ctrl+V
     };
     const auto saved = [](ImportFixture& f) {
         f.world.record(1, "Standup");
@@ -209,6 +213,12 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
          true},
         {"text on the notes editor: written there", true, saved, 0, false, "", "local-notes-editor",
          "Agenda"},
+        {"a copied file pasted into the notes editor", true, saved, 1, true,
+         "Saved on this Mac. Send to Nuvel when you are ready.", "local-notes-editor", "", false, true},
+        {"two copied files pasted into the notes editor: not taken, nothing written", true, saved, 2, false,
+         "", "local-notes-editor", "", false, true},
+        {"copied text pasted into the notes editor: written there", true, saved, 0, false, "",
+         "local-notes-editor", "Agenda", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -237,11 +247,22 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
                 onto = scrolled->viewport(); // where a drop on a text view lands
         }
         const QString notesBefore = notes != nullptr ? notes->toPlainText() : QString();
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(onto, &enter);
-        EXPECT_EQ(enter.isAccepted(), c.urls == 1 || (c.urls == 0 && !c.text.isEmpty()));
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(onto, &drop);
+        if (c.pasted) {
+            // As a file manager's copy puts it: the files' addresses, no text.
+            auto* copied = new QMimeData;
+            copied->setUrls(data.urls());
+            if (data.hasFormat(QStringLiteral("text/plain")))
+                copied->setText(data.text());
+            QGuiApplication::clipboard()->setMimeData(copied);
+            ASSERT_NE(notes, nullptr);
+            QTest::keyClick(notes, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(onto, &enter);
+            EXPECT_EQ(enter.isAccepted(), c.urls == 1 || (c.urls == 0 && !c.text.isEmpty()));
+            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(onto, &drop);
+        }
         if (notes != nullptr) {
             EXPECT_EQ(notes->toPlainText(), c.urls == 0 ? notesBefore + c.text : notesBefore)
                 << "the notes editor takes text only";
@@ -249,7 +270,7 @@ TEST(AudioImport, AFileDroppedOnTheLibraryIsConfirmedLikeAChosenOne) {
         if (auto* field = qobject_cast<QLineEdit*>(onto)) {
             EXPECT_EQ(field->text(), "") << "no path typed into a field";
         }
-        EXPECT_TRUE(f.world.dialogs.asked.empty()) << "nothing is asked inside the drop";
+        EXPECT_TRUE(f.world.dialogs.asked.empty()) << "nothing is asked inside the drop or the key press";
         QCoreApplication::sendPostedEvents();
         f.world.queue.drain();
         ASSERT_EQ(f.world.dialogs.asked.size(), c.asked ? 1u : 0u);

@@ -100,6 +100,21 @@ bool DisplayKeyboard::focus(unsigned long window) const {
     return focused() == window;
 }
 
+bool DisplayKeyboard::minimise(unsigned long window) const {
+    if (display_ == nullptr || !viewable(raw(display_), window))
+        return false;
+    Display* display = raw(display_);
+    // No window manager runs here to answer XIconifyWindow: the state it would set comes first,
+    // then the unmap it would make.
+    const Atom state = XInternAtom(display, "WM_STATE", False);
+    const long iconic[2] = {IconicState, 0};
+    XChangeProperty(display, window, state, state, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(iconic), 2);
+    XUnmapWindow(display, window);
+    XSync(display, False);
+    return !viewable(display, window);
+}
+
 unsigned long DisplayKeyboard::focused() const {
     if (display_ == nullptr)
         return 0;

@@ -26,6 +26,9 @@ public:
     std::vector<unsigned long> windows(const std::string& title) const;
     // Gives the window the keyboard; false when it is not on screen.
     bool focus(unsigned long window) const;
+    // Minimises the window as a window manager does: marks it iconic (WM_STATE) and takes it off
+    // the screen, which the program sees as its window minimised; false when it is not on screen.
+    bool minimise(unsigned long window) const;
     // The window that has the keyboard (0 for none).
     unsigned long focused() const;
     // Presses and lets go of each chord in turn, as the server has them before returning:

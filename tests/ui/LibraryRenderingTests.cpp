@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTextCursor>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -43,6 +44,7 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         QStringList detail;
         bool spins;
         bool defaultButton;
+        bool signInGreyed = false; // a press would do nothing: the model takes no sign-in now
     };
     const QStringList noRecordings = {"No recordings", "Start a recording or import an audio file.",
                                       "For an online meeting, select the meeting app and your microphone. "
@@ -111,6 +113,21 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
           "[Sign in to Nuvel]"},
          false,
          true},
+        {"cloud, the service no longer knows the session, while an import runs",
+         true,
+         true,
+         [](LibraryWorld& w) {
+             w.cloud->shown.message = "Sign in again to refresh your meeting library.";
+             w.cloud->shown.signInNeeded = true;
+             w.world.executor.holding = true;
+             w.model().importAudio("/nonexistent/talk.m4a", false);
+         },
+         "",
+         {"Sign in again to refresh your meeting library.", "Sign in to read your Nuvel meetings.",
+          "[Sign in to Nuvel]"},
+         true,
+         true,
+         true},
         {"local, a send refused for an unknown session", true, false,
          [](LibraryWorld& w) { w.model().setMessage("Sign in again to continue."); }, "",
          QStringList{"Sign in again to continue.", "[Sign in to Nuvel]"} + noRecordings +
@@ -145,6 +162,13 @@ TEST(LibraryRendering, MessagePanesAndTheEmptyListFollowTheModels) {
         if (auto* button = w.find<QPushButton>("library-message-button")) {
             EXPECT_EQ(button->isDefault(), c.defaultButton);
         }
+        for (auto* button : pane->window()->findChildren<QPushButton*>()) {
+            if (button->text() == "Sign in to Nuvel") {
+                EXPECT_EQ(button->isEnabled(), !c.signInGreyed);
+            }
+        }
+        w.world.executor.release();
+        w.world.queue.drain();
     }
 }
 
@@ -155,6 +179,7 @@ TEST(LibraryRendering, EachSentenceGoesWhenItStopsBeingTrue) {
         std::optional<int> refusal; // the service's answer to the stored session's contract
         std::function<void(LibraryWorld&)> before, act;
         std::vector<std::pair<const char*, QString>> shownBefore, shownAfter;
+        bool recordings = false; // two saved recordings on this computer, the window on screen
     };
     const auto shown = [](LibraryWorld& w, const char* name) -> QString {
         if (auto* label = w.find<QLabel>(name))
@@ -171,6 +196,36 @@ TEST(LibraryRendering, EachSentenceGoesWhenItStopsBeingTrue) {
         QTest::keyClicks(field, "zebra");
         QTest::keyClick(field, Qt::Key_Return);
     };
+    const auto clickRow = [](LibraryWorld& w, int row) {
+        QListView* list = w.library->table();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          list->visualRect(list->model()->index(row, 0)).center());
+    };
+    const auto toNuvelLibrary = [](LibraryWorld& w) {
+        auto* location = w.find<SegmentedControl>("library-location");
+        QTest::mouseClick(location->findChildren<QToolButton*>().at(1), Qt::LeftButton);
+    };
+    const auto exported = [clickRow](LibraryWorld& w) {
+        clickRow(w, 0);
+        w.world.dialogs.saveFiles.push_back(w.world.data.path() / "out.m4a");
+        QTest::mouseClick(w.find<QPushButton>("local-export"), Qt::LeftButton);
+        w.world.queue.drain();
+    };
+    const auto undecodable = [clickRow](LibraryWorld& w) {
+        clickRow(w, 0);
+        const std::filesystem::path noise = w.world.data.path() / "noise.m4a";
+        std::ofstream(noise) << std::string(4000, 'x');
+        w.world.dialogs.files.push_back(noise);
+        QToolBar toolbar;
+        w.library->populateToolbar(&toolbar);
+        toolbar.show();
+        QTest::mouseClick(toolbar.widgetForAction(toolbar.findChild<QAction*>("import-audio")),
+                          Qt::LeftButton);
+        w.world.queue.drain();
+    };
+    const QString exportedText = "Audio exported. Private notes were not included.";
+    const QString workspaceText =
+        "This workspace could not be opened. Your recordings remain in their original workspace.";
     // The device stays signed in while the service refuses its session: the row names the
     // account and offers to sign out; the Nuvel library offers the sign-in.
     const std::vector<std::pair<const char*, QString>> signedIn = {{"library-account", "ada@example.com"},
@@ -210,18 +265,64 @@ TEST(LibraryRendering, EachSentenceGoesWhenItStopsBeingTrue) {
          {},
          {},
          signedIn},
+        {"an export's sentence, once another recording is chosen",
+         std::nullopt,
+         exported,
+         [clickRow](LibraryWorld& w) { clickRow(w, 1); },
+         {{"library-status", exportedText}},
+         {{"library-status", "<missing>"}},
+         true},
+        {"an export's sentence, once the window turns to the Nuvel library",
+         std::nullopt,
+         exported,
+         toNuvelLibrary,
+         {{"library-status", exportedText}},
+         {{"library-status", "<missing>"}},
+         true},
+        {"a file that could not be imported, once another recording is chosen",
+         std::nullopt,
+         undecodable,
+         [clickRow](LibraryWorld& w) { clickRow(w, 1); },
+         {{"library-status", "This file could not be decoded. Try an audio export such as M4A or WAV."}},
+         {{"library-status", "<missing>"}},
+         true},
+        {"the workspace's sentence stays while recordings and the Nuvel library are chosen",
+         std::nullopt,
+         [workspaceText](LibraryWorld& w) { w.model().setMessage(workspaceText.toStdString()); },
+         [clickRow, toNuvelLibrary](LibraryWorld& w) {
+             clickRow(w, 1);
+             toNuvelLibrary(w);
+         },
+         {{"library-status", workspaceText}},
+         {{"library-status", workspaceText}},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        LibraryWorld w(true, {}, c.refusal);
-        if (c.before)
-            c.before(w);
+        LibraryWorld w(true,
+                       c.recordings ? std::vector<LocalRecording>{ShellWorld::recording("Standup"),
+                                                                  ShellWorld::recording("Retro")}
+                                    : std::vector<LocalRecording>{},
+                       c.refusal);
+        if (c.recordings) {
+            w.redrawOnChange();
+            w.showActive();
+            LibraryWorld::settle();
+        }
+        // What the window shows once the redraws of a step are on screen.
+        const auto step = [&c, &w](const std::function<void(LibraryWorld&)>& taken) {
+            if (taken)
+                taken(w);
+            if (c.recordings)
+                LibraryWorld::settle();
+        };
+        step(c.before);
         for (const auto& [name, text] : c.shownBefore)
             EXPECT_EQ(shown(w, name).toStdString(), text.toStdString()) << name;
-        if (c.act)
-            c.act(w);
+        step(c.act);
         for (const auto& [name, text] : c.shownAfter)
             EXPECT_EQ(shown(w, name).toStdString(), text.toStdString()) << name;
+        QApplication::setActiveWindow(nullptr);
     }
 }
 

@@ -14,11 +14,13 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <tuple>
 
 using namespace nuvel;
@@ -576,6 +578,48 @@ TEST(LocalRecordingPane, NotesEditorKeepsTypingWhileTheRecordingRuns) {
     last->setPlainText("lost");
     f.pane->commitScratchpad();
     EXPECT_EQ(Notepad::text(*f.listed(id).notepad), "Agenda\nBudget");
+}
+
+// Ten times a second while recording: what a tick changes, the timer and the meter, repaints
+// itself alone, not the pane and the window under it.
+TEST(LocalRecordingPane, ATickRepaintsTheTimerAndTheMeterAlone) {
+    PaneFixture f;
+    f.world.model->onTick = [&] { f.pane->tick(); };
+    f.world.record(1);
+    f.show(*f.world.model->activeRecording());
+    struct Painted : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                views.insert(watched);
+            return false;
+        }
+        std::set<QObject*> views;
+    } painted;
+    f.host.installEventFilter(&painted);
+    for (QWidget* view : f.host.findChildren<QWidget*>())
+        view->installEventFilter(&painted);
+    // On screen, with the paints of its first moments done: those of showing it and laying it
+    // out, and of the first new second and level it shows.
+    f.host.show();
+    for (int round = 0; round < 100 && painted.views.empty(); ++round)
+        QCoreApplication::processEvents();
+    f.world.capture->control->microphoneLevel = 0.3;
+    f.world.queue.advance(0.1);
+    QCoreApplication::processEvents();
+    f.world.capture->control->duration = 2;
+    f.world.queue.advance(0.1);
+    for (int round = 0; round < 10 && !painted.views.empty(); ++round) {
+        painted.views.clear();
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(painted.views.empty());
+
+    f.world.capture->control->duration = 3;
+    f.world.capture->control->microphoneLevel = 0.5;
+    f.world.queue.advance(0.1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.pane->timerLabel()->text(), "00:03");
+    EXPECT_EQ(painted.views, (std::set<QObject*>{f.pane->timerLabel(), f.pane->meter()}));
 }
 
 TEST(LocalRecordingPane, Screenshots) {

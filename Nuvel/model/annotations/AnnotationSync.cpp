@@ -75,7 +75,7 @@ Task<void> AnnotationSync::saveAfter([[maybe_unused]] ModelContext::Hold hold, T
     // The edits stay in the list; the next save writes them all again.
     if (!saved.ok()) {
         saved.drop("saving annotations");
-        ctx_.setMessage(StatusText::noteNotSaved);
+        ctx_.setMessageAbout(StatusText::noteNotSaved, recordingID);
     }
 }
 

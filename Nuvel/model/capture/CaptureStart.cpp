@@ -27,7 +27,7 @@ void CaptureController::startNewRecording(NewRecording request) {
     playback_.stopPlayback();
     ctx_.cloud->stopPlayback();
     state.busy = true;
-    state.message.clear();
+    state.writeMessage({});
     ctx_.notifyChange();
     ctx_.tasks.start(startRecording(ctx_.hold(), *state.session, std::move(request), state.store));
 }
@@ -159,13 +159,14 @@ void CaptureController::tick() {
         return;
     if (recordingLimit_) {
         if (state.elapsed >= *recordingLimit_) {
+            const std::optional<Uuid> active = state.activeID;
             stopRecording({});
-            ctx_.setMessage(StatusText::limitReached);
+            ctx_.setMessageAbout(StatusText::limitReached, active);
             return;
         }
         if (*recordingLimit_ - state.elapsed <= limitWarningSeconds && !warnedAboutLimit_) {
             warnedAboutLimit_ = true;
-            ctx_.setMessage(StatusText::limitWarning);
+            ctx_.setMessageAbout(StatusText::limitWarning, state.activeID);
         }
     }
     if (state.captureTransition)
@@ -183,7 +184,7 @@ void CaptureController::tick() {
 Task<void> CaptureController::stopUnhealthyCapture([[maybe_unused]] ModelContext::Hold hold) {
     co_await interruptCapture();
     endCheck();
-    ctx_.setMessage(StatusText::microphoneStopped);
+    ctx_.setMessageAbout(StatusText::microphoneStopped, ctx_.state.selectedID);
 }
 
 Task<void> CaptureController::checkpointCapture([[maybe_unused]] ModelContext::Hold hold) {
@@ -192,7 +193,7 @@ Task<void> CaptureController::checkpointCapture([[maybe_unused]] ModelContext::H
     if (!checked.ok()) {
         checked.drop("checking a running capture");
         co_await interruptCapture();
-        ctx_.setMessage(StatusText::interrupted);
+        ctx_.setMessageAbout(StatusText::interrupted, ctx_.state.selectedID);
     }
     endCheck();
 }

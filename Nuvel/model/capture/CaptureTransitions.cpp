@@ -32,7 +32,7 @@ Task<void> CaptureController::setPaused([[maybe_unused]] ModelContext::Hold hold
     if (!changed.ok()) {
         changed.drop("pausing or resuming");
         co_await interruptCapture();
-        ctx_.setMessage(StatusText::interrupted);
+        ctx_.setMessageAbout(StatusText::interrupted, ctx_.state.selectedID);
     }
     finishTransition();
 }
@@ -116,7 +116,7 @@ Task<void> CaptureController::stopAndSave(CaptureSource* source) {
 
 void CaptureController::finishSaved(std::function<void()> completion, StatusText text) {
     // The windows hear of the new status line with the stop's end, after its completion.
-    ctx_.writeMessage(text);
+    ctx_.writeMessageAbout(text, ctx_.state.activeID);
     activity_.reset();
     ctx_.state.activeID.reset();
     finishStop(std::move(completion));
@@ -189,8 +189,9 @@ Task<void> CaptureController::interruptFor([[maybe_unused]] ModelContext::Hold h
     heldInterruption_.reset();
     runDeferredStop();
     releaseSleep();
-    ctx_.setMessage(kind == Interruption::sleep ? StatusText::stoppedBeforeSleep
-                                                : StatusText::deviceDisconnected);
+    ctx_.setMessageAbout(kind == Interruption::sleep ? StatusText::stoppedBeforeSleep
+                                                     : StatusText::deviceDisconnected,
+                         ctx_.state.selectedID);
 }
 
 void CaptureController::releaseSleep() {

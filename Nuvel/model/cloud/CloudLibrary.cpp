@@ -62,6 +62,11 @@ void CloudLibrary::setOnPlaybackTick(std::function<void()> onPlaybackTick) {
     context_.onPlaybackTick = std::move(onPlaybackTick);
 }
 
+void CloudLibrary::setOnMeetingsGone(std::function<void(const std::vector<std::string>&)> onGone) {
+    context_.requireMain("CloudLibrary::setOnMeetingsGone");
+    context_.onMeetingsGone = std::move(onGone);
+}
+
 // ---- Attachment ----
 
 Task<void> CloudLibrary::configure(const DeviceSession& session, const std::string& workspaceID,

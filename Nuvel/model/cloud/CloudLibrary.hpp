@@ -58,6 +58,7 @@ public:
 
     void setOnChange(std::function<void()> onChange) override;
     void setOnPlaybackTick(std::function<void()> onPlaybackTick) override;
+    void setOnMeetingsGone(std::function<void(const std::vector<std::string>&)> onGone) override;
     const CloudMeetingState& state() const override { return context_.state; }
     bool documentLeaseIsValid() const override { return context_.documentLeaseIsValid(); }
 

@@ -49,6 +49,7 @@ struct CloudLibraryContext {
     CloudMeetingState state;
     std::function<void()> onChange;
     std::function<void()> onPlaybackTick;
+    std::function<void(const std::vector<std::string>&)> onMeetingsGone;
     std::shared_ptr<MeetingCache> cache;
     // The running library or meeting load; only the load holding the newest serial writes.
     TaskHandle loadTask;

@@ -293,6 +293,8 @@ Task<void> CloudLibraryListing::revokeFromLibrary(AnchorRef anchor, std::vector<
         self->steps_.cancelDocumentExpiry();
         self->steps_.closeDocument();
     }
+    if (self->ctx_.onMeetingsGone)
+        self->ctx_.onMeetingsGone(meetingIDs);
 }
 
 // ---- Search ----

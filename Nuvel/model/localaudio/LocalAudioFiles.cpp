@@ -48,11 +48,12 @@ Task<void> LocalAudioFiles::importFile([[maybe_unused]] ModelContext::Hold hold,
     if (imported.ok()) {
         state.selectedID = imported.value().id;
         state.recordings.insert(state.recordings.begin(), std::move(imported.value()));
-        ctx_.writeMessage(StatusText::saved);
+        ctx_.writeMessageAbout(StatusText::saved, state.selectedID);
     } else {
         imported.drop("importing a file");
         co_await undoImport(store, progress, session.account.id);
-        ctx_.writeMessage(StatusText::undecodable);
+        // Of no recording: it stays over the pane on screen until the user moves on.
+        ctx_.writeMessageAbout(StatusText::undecodable, state.selectedID);
     }
     state.busy = false;
     ctx_.notifyChange();
@@ -152,7 +153,7 @@ Task<void> LocalAudioFiles::exportFile(ModelContext::Hold hold, std::shared_ptr<
     } else {
         assembled.drop("composing the export");
     }
-    ctx_.writeMessage(exported ? StatusText::exported : StatusText::exportFailed);
+    ctx_.writeMessageAbout(exported ? StatusText::exported : StatusText::exportFailed, recording.id);
     ctx_.state.busy = false;
     ctx_.notifyChange();
     upload_.scheduleQueueWakeup();
@@ -193,10 +194,11 @@ Task<void> LocalAudioFiles::removeLocalCopy([[maybe_unused]] ModelContext::Hold 
         std::erase_if(state.recordings, [&](const LocalRecording& listed) { return listed.id == id; });
         state.selectedID =
             state.recordings.empty() ? std::nullopt : std::optional<Uuid>(state.recordings.front().id);
-        ctx_.writeMessage(StatusText::removed);
+        // Over the recording shown in its place, until the user moves on.
+        ctx_.writeMessageAbout(StatusText::removed, state.selectedID);
     } else {
         removed.drop("removing a local copy");
-        ctx_.writeMessage(StatusText::removeFailed);
+        ctx_.writeMessageAbout(StatusText::removeFailed, id);
     }
     state.busy = false;
     ctx_.notifyChange();

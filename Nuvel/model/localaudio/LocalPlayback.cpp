@@ -5,6 +5,21 @@
 
 namespace nuvel {
 
+namespace {
+// How often a playing player is asked whether it has played out.
+constexpr double watchSeconds = 0.25;
+
+// What the tick reads from the player.
+struct PlayerReading {
+    bool ended = false;
+    bool playing = false;
+};
+} // namespace
+
+LocalPlayback::~LocalPlayback() {
+    stopWatching();
+}
+
 void LocalPlayback::togglePlayback(std::optional<double> at) {
     ModelState& state = ctx_.state;
     const LocalRecording* recording = state.recordingMatching(state.selectedID);
@@ -27,6 +42,9 @@ Task<void> LocalPlayback::drivePlayer([[maybe_unused]] ModelContext::Hold hold, 
                                       std::shared_ptr<AudioPlayer> player, std::optional<double> at) {
     if (previous.isValid())
         co_await previous.join();
+    // Played out and released meanwhile: the pane already offers to play it again.
+    if (player_ != player)
+        co_return;
     auto job = [player, at] {
         if (at) {
             player->setCurrentTime(*at);
@@ -46,7 +64,52 @@ Task<void> LocalPlayback::drivePlayer([[maybe_unused]] ModelContext::Hold hold, 
     ctx_.notifyChange();
 }
 
+void LocalPlayback::startWatching() {
+    stopWatching();
+    // Cancelled by the stop of playback, and at the latest as the model goes.
+    watch_ = ctx_.queue().startRepeatingTimer(watchSeconds, [this] { watchTick(); });
+}
+
+void LocalPlayback::stopWatching() {
+    if (watch_)
+        ctx_.queue().cancelTimer(*watch_);
+    watch_.reset();
+}
+
+void LocalPlayback::watchTick() {
+    // Paused, nothing changes until the user plays again; a reading still running answers first.
+    if (!player_ || !ctx_.state.playbackPlaying || reading_)
+        return;
+    reading_ = true;
+    TaskHandle previous = playerWork_;
+    playerWork_ = ctx_.tasks.start(readPlayer(ctx_.hold(), previous, player_));
+}
+
+Task<void> LocalPlayback::readPlayer([[maybe_unused]] ModelContext::Hold hold, TaskHandle previous,
+                                     std::shared_ptr<AudioPlayer> player) {
+    if (previous.isValid())
+        co_await previous.join();
+    auto read = [player] { return PlayerReading{player->reachedEnd(), player->isPlaying()}; };
+    Outcome<PlayerReading> readOut = co_await attemptOn(ctx_.actors(), read);
+    reading_ = false;
+    // Stopped or replaced meanwhile: the reading is of a player that is no longer shown.
+    if (player_ != player || !readOut.ok()) {
+        readOut.drop("reading the player");
+        co_return;
+    }
+    const PlayerReading reading = readOut.value();
+    if (reading.ended) {
+        // Heard to its end: the sound output closes and the clear copy goes, as after a stop.
+        stopPlayback();
+        ctx_.notifyChange();
+    } else if (reading.playing != ctx_.state.playbackPlaying) {
+        ctx_.state.playbackPlaying = reading.playing;
+        ctx_.notifyChange();
+    }
+}
+
 void LocalPlayback::stopPlayback() {
+    stopWatching();
     std::shared_ptr<AudioPlayer> player = std::move(player_);
     ctx_.state.playbackID.reset();
     ctx_.state.playbackPlaying = false;
@@ -118,6 +181,7 @@ Task<void> LocalPlayback::startPlayback([[maybe_unused]] ModelContext::Hold hold
             ctx_.state.playbackID = recording.id;
             ctx_.state.playbackPlaying = true;
             playing = true;
+            startWatching();
         } else {
             made.drop("starting the player");
         }
@@ -126,7 +190,7 @@ Task<void> LocalPlayback::startPlayback([[maybe_unused]] ModelContext::Hold hold
     }
     if (!playing) {
         stopPlayback();
-        ctx_.writeMessage(StatusText::playFailed);
+        ctx_.writeMessageAbout(StatusText::playFailed, recording.id);
     }
     ctx_.state.busy = false;
     ctx_.notifyChange();

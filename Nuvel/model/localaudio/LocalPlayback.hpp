@@ -10,7 +10,10 @@
 namespace nuvel {
 
 // Listening to a saved recording on this machine: its segments are joined into one clear
-// working file that a player plays; the file lives until playback stops.
+// working file that a player plays; the file lives until playback stops. While the player plays,
+// a tick watches it: once the audio has been heard to its end, playback stops (the player and its
+// sound output are released and the clear file removed), and a player that stopped on its own
+// (its sound output went away) shows as paused.
 //
 // The player blocks on the sound server, so every call to it (making it, preparing, playing,
 // pausing, seeking, stopping) runs on the actor executor, one after another in the order asked
@@ -18,6 +21,9 @@ namespace nuvel {
 class LocalPlayback {
 public:
     LocalPlayback(ModelContext& context, UploadQueue& upload) : ctx_(context), upload_(upload) {}
+    ~LocalPlayback();
+    LocalPlayback(const LocalPlayback&) = delete;
+    LocalPlayback& operator=(const LocalPlayback&) = delete;
 
     // The selected recording (the caller has checked that one is selected, a store is open and
     // the model is idle). When it is the loaded one, plays or pauses it, or seeks to `at` and
@@ -38,6 +44,10 @@ private:
     Task<void> releasePlayer(ModelContext::Hold hold, TaskHandle previous,
                              std::shared_ptr<AudioPlayer> player, std::shared_ptr<WorkspaceStore> store,
                              std::optional<std::filesystem::path> file);
+    void startWatching();
+    void stopWatching();
+    void watchTick();
+    Task<void> readPlayer(ModelContext::Hold hold, TaskHandle previous, std::shared_ptr<AudioPlayer> player);
 
     ModelContext& ctx_;
     UploadQueue& upload_;
@@ -46,6 +56,9 @@ private:
     std::optional<std::filesystem::path> playbackURL_;
     // The newest player operation; each waits for the one before.
     TaskHandle playerWork_;
+    // The tick that watches the loaded player, and whether its last reading is still running.
+    std::optional<MainQueue::TimerId> watch_;
+    bool reading_ = false;
 };
 
 } // namespace nuvel

@@ -162,7 +162,7 @@ Task<void> SessionController::finishSignOut([[maybe_unused]] ModelContext::Hold 
     Outcome<void> revoked = co_await attemptOn(ctx_.actors(), revoke);
     revoked.drop("revoking the device");
     if (revoked.ok())
-        state.message.clear();
+        state.writeMessage({});
     else
         ctx_.writeMessage(StatusText::revokeLater);
     state.busy = false;

@@ -109,7 +109,7 @@ Task<void> WorkspaceOpener::openWorkspace(DeviceSession session, std::optional<N
     state.recordings = std::move(report.recordings);
     state.selectedID =
         state.recordings.empty() ? std::nullopt : std::optional<Uuid>(state.recordings.front().id);
-    state.message = report.unreadable > 0 ? ctx_.localized(StatusText::recoveryNeeded) : std::string();
+    state.writeMessage(report.unreadable > 0 ? ctx_.localized(StatusText::recoveryNeeded) : std::string());
     ctx_.notifyChange();
     upload_.scheduleQueueWakeup();
 

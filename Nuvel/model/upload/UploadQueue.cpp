@@ -20,7 +20,7 @@ void UploadQueue::startUploadIfAllowed(const Uuid& id, bool automatic) {
     if (!state.canSend(*recording))
         return;
     if (state.bootstrap && !state.bootstrap->workspace.canUpload) {
-        ctx_.setMessage(StatusText::uploadsNotAllowed);
+        ctx_.setMessageAbout(StatusText::uploadsNotAllowed, id);
         return;
     }
     auto run = std::make_shared<Run>();
@@ -58,9 +58,14 @@ Task<void> UploadQueue::handleUploadFailure(Run& run, Failure error) {
     written.drop("saving a failed upload");
     ctx_.state.replaceRecording(run.recording);
     error.drop("sending a recording");
-    ctx_.state.message = ctx_.localized(uploadFailureMessage(error, run.recording));
-    if (const APIError* refused = error.errorAs<APIError>(); refused && refused->status() == 401)
+    const std::string_view failure = uploadFailureMessage(error, run.recording);
+    if (const APIError* refused = error.errorAs<APIError>(); refused && refused->status() == 401) {
+        // The session's, not the recording's: it stays beside its way to sign in again.
+        ctx_.state.writeMessage(ctx_.localized(failure));
         ctx_.state.sessionRefused = true;
+    } else {
+        ctx_.writeMessageAbout(failure, run.recording.id);
+    }
     ctx_.notifyChange();
     finishUpload(run.heartbeat, run.transportFile, run.store);
 }

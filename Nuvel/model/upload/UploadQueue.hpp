@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace nuvel {
 
@@ -48,6 +49,10 @@ public:
     Task<void> fetchRemoteStatus(Uuid id);
     // The library's refresh of one recording, as a task of its own.
     void startStatusRefresh(const Uuid& id);
+    // The meetings are gone for this user (deleted here or on the service, or no longer theirs
+    // to read): the recordings sent as them stay sent, but no longer show a processing state or
+    // a way to a meeting, in the list and in their manifests.
+    void forgetMeetings(const std::vector<std::string>& meetingIDs);
 
     // The last wake-up armed (it may have fired or been cancelled since); none when disarmed.
     const TaskHandle& queueWakeup() const { return queueWakeup_; }
@@ -84,6 +89,7 @@ private:
     Task<void> heartbeatLoop(ModelContext::Hold hold, std::int64_t interval, std::string remoteID,
                              DeviceSession session);
     Task<void> runStatusRefresh(ModelContext::Hold hold, Uuid id);
+    Task<void> forgetMeeting(ModelContext::Hold hold, std::shared_ptr<WorkspaceStore> store, Uuid id);
     Task<void> wakeUp(std::weak_ptr<const void> model, double delay, Uuid recordingID);
 
     ModelContext& ctx_;

@@ -295,7 +295,7 @@ Task<void> UploadQueue::finishAccepted(Run& run, bool sentNow) {
     }
     ctx_.state.replaceRecording(r);
     if (sentNow)
-        ctx_.state.message = ctx_.localized(upload_sentences::sent);
+        ctx_.writeMessageAbout(upload_sentences::sent, r.id);
     ctx_.notifyChange();
     const Uuid id = r.id;
     co_await fetchRemoteStatus(id);

@@ -26,7 +26,7 @@ Task<void> UploadQueue::fetchRemoteStatus(Uuid id) {
     const DeviceSession session = *state.session;
     std::shared_ptr<WorkspaceStore> store = state.store;
     if (listed->accountID != session.account.id) {
-        ctx_.state.message = ctx_.localized(upload_sentences::statusNotRefreshed);
+        ctx_.writeMessageAbout(upload_sentences::statusNotRefreshed, id);
         ctx_.notifyChange();
         co_return;
     }
@@ -39,7 +39,7 @@ Task<void> UploadQueue::fetchRemoteStatus(Uuid id) {
     Outcome<RemoteMeeting> fetched = co_await attemptOn(ctx_.actors(), read);
     if (!fetched.ok()) {
         fetched.drop("refreshing a meeting's status");
-        ctx_.state.message = ctx_.localized(upload_sentences::statusNotRefreshed);
+        ctx_.writeMessageAbout(upload_sentences::statusNotRefreshed, id);
         ctx_.notifyChange();
         co_return;
     }
@@ -60,7 +60,7 @@ Task<void> UploadQueue::fetchRemoteStatus(Uuid id) {
     Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
     if (!written.ok()) {
         written.drop("saving a refreshed status");
-        ctx_.state.message = ctx_.localized(upload_sentences::statusNotRefreshed);
+        ctx_.writeMessageAbout(upload_sentences::statusNotRefreshed, id);
         ctx_.notifyChange();
         co_return;
     }
@@ -77,6 +77,45 @@ void UploadQueue::startStatusRefresh(const Uuid& id) {
 
 Task<void> UploadQueue::runStatusRefresh([[maybe_unused]] ModelContext::Hold hold, Uuid id) {
     co_await fetchRemoteStatus(id);
+}
+
+void UploadQueue::forgetMeetings(const std::vector<std::string>& meetingIDs) {
+    ModelState& state = ctx_.state;
+    if (!state.store)
+        return;
+    for (const LocalRecording& recording : state.recordings) {
+        const bool gone = recording.remoteID && std::find(meetingIDs.begin(), meetingIDs.end(),
+                                                          *recording.remoteID) != meetingIDs.end();
+        if (gone && (recording.remoteState || recording.resultURL))
+            ctx_.tasks.start(forgetMeeting(ctx_.hold(), state.store, recording.id));
+    }
+}
+
+Task<void> UploadQueue::forgetMeeting([[maybe_unused]] ModelContext::Hold hold,
+                                      std::shared_ptr<WorkspaceStore> store, Uuid id) {
+    const LocalRecording* listed = ctx_.state.findRecording(id);
+    if (!listed)
+        co_return;
+    // Its transfer state and meeting id stay: the audio did reach the service, and is never
+    // offered to be sent again.
+    LocalRecording forgotten = *listed;
+    forgotten.remoteState.reset();
+    forgotten.resultURL.reset();
+    auto save = [store, forgotten] { store->saveManifestKeepingAnnotations(forgotten); };
+    Outcome<void> written = co_await attemptOn(ctx_.actors(), save);
+    if (!written.ok()) {
+        // The list keeps showing what the manifest holds.
+        written.drop("saving a recording whose meeting is gone");
+        co_return;
+    }
+    LocalRecording* current = ctx_.state.findRecording(id);
+    if (ctx_.state.store != store || !current)
+        co_return;
+    LocalRecording shown = *current;
+    shown.remoteState.reset();
+    shown.resultURL.reset();
+    ctx_.state.replaceRecording(shown);
+    ctx_.notifyChange();
 }
 
 Task<void> UploadQueue::heartbeatLoop([[maybe_unused]] ModelContext::Hold hold, std::int64_t interval,

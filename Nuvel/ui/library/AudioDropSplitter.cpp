@@ -82,6 +82,11 @@ std::optional<std::filesystem::path> AudioDropSplitter::droppedFile(const QMimeD
     return std::filesystem::path(urls.first().toLocalFile().toStdString());
 }
 
+bool AudioDropSplitter::carriesLocalFiles(const QMimeData* data) {
+    const QList<QUrl> urls = data != nullptr ? data->urls() : QList<QUrl>();
+    return std::any_of(urls.cbegin(), urls.cend(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
 namespace {
 
 // The import keeps its own copy of the file: the drag is taken as a copy, whatever its source
@@ -108,10 +113,7 @@ bool AudioDropSplitter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     auto* drag = static_cast<QDropEvent*>(event);
     const QMimeData* data = drag->mimeData();
-    const QList<QUrl> urls = data != nullptr ? data->urls() : QList<QUrl>();
-    const bool carriesFiles =
-        std::any_of(urls.cbegin(), urls.cend(), [](const QUrl& url) { return url.isLocalFile(); });
-    if (!carriesFiles)
+    if (!carriesLocalFiles(data))
         return false; // text goes to whatever takes text
     // Taken here, or refused: a refusal travels on to the parents and ends at the split.
     if (type == QEvent::Drop)

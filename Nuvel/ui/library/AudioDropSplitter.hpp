@@ -22,6 +22,8 @@ public:
 
     // The one local file a drag carries, when it carries exactly that.
     static std::optional<std::filesystem::path> droppedFile(const QMimeData* data);
+    // Whether the data carries a local file among its addresses: then it is no text to type.
+    static bool carriesLocalFiles(const QMimeData* data);
 
     std::function<void(const std::filesystem::path&)> onFile;
     // Once, the first time the splitter is shown.

@@ -42,6 +42,7 @@ void LibraryController::selectionChanged() {
             id = cloud.meetings[std::size_t(row)].id;
         }
         selectedCloudID_ = id;
+        model_.showingCloudLibrary();
         model_.cloud().openMeeting(id, false);
         return;
     }
@@ -68,8 +69,10 @@ void LibraryController::locationChanged(int segment) {
     NUVEL_MAIN_ACTOR_ENTRY();
     commitScratchpad();
     cloudVisible_ = segment == 1;
-    if (cloudVisible_)
+    if (cloudVisible_) {
+        model_.showingCloudLibrary();
         model_.cloud().loadLibrary(false);
+    }
     render();
 }
 

@@ -133,6 +133,7 @@ LibraryController::LibraryController(AppModel& model, Dependencies dependencies)
         if (self)
             self->dropFile(path);
     };
+    pane_.onFile = splitter_->onFile;
     splitter_->onFirstShow = [self] {
         if (self)
             self->restoreDivider();
@@ -149,6 +150,7 @@ LibraryController::LibraryController(AppModel& model, Dependencies dependencies)
             return;
         self->cloudVisible_ = true;
         self->location_->setSelectedSegment(1);
+        self->model_.showingCloudLibrary();
         if (remoteID) {
             self->listingAwaited_ = remoteID;
             self->model_.cloud().openMeeting(*remoteID, false);

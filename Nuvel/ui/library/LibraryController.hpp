@@ -137,6 +137,9 @@ private:
     void renderLocal(const LocalRecording& recording);
     void showMessage(const char* symbol, const QString& title, const QStringList& lines, QPushButton* button,
                      bool isDefault);
+    // "Sign in to Nuvel", greyed while the model would not start a sign-in (its start-up, a
+    // recording, an upload): a press then would do nothing.
+    QPushButton* signInButton();
     bool notesEditorHasFocus() const;
     // After a redraw, once its controls show: the keyboard back where it was in the detail side.
     void returnFocus();

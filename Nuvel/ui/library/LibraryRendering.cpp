@@ -117,8 +117,7 @@ void LibraryController::render() {
         detail_->addWidget(status);
         if (model_.sessionRefused() && !cloudVisible_) {
             // The sentence asks to sign in again: the way to is beside it.
-            QPushButton* signInAgain =
-                makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
+            QPushButton* signInAgain = signInButton();
             signInAgain->setObjectName(QStringLiteral("library-sign-in-again"));
             detail_->addWidget(signInAgain, 0, Qt::AlignLeading);
         }
@@ -406,10 +405,8 @@ void LibraryController::renderCloud() {
         lastDocumentID_.reset();
         // A session the service no longer knows reads nothing until the user signs in again.
         if (!model_.session() || cloud.signInNeeded) {
-            showMessage(
-                "person.crop.circle", localized("Sign in to read your Nuvel meetings."), {},
-                makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); }),
-                true);
+            showMessage("person.crop.circle", localized("Sign in to read your Nuvel meetings."), {},
+                        signInButton(), true);
         } else if (cloud.loading) {
             showMessage(nullptr, localized("Loading your meetings…"), {}, nullptr, false);
         } else {
@@ -452,10 +449,9 @@ void LibraryController::renderLocal(const LocalRecording& recording) {
 
 void LibraryController::renderEmpty() {
     const bool signedIn = model_.session().has_value();
-    QPushButton* button =
-        signedIn ? makeActionButton(QStringLiteral("New recording"), std::nullopt,
-                                    [this] { newRecordingAction(); })
-                 : makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
+    QPushButton* button = signedIn ? makeActionButton(QStringLiteral("New recording"), std::nullopt,
+                                                      [this] { newRecordingAction(); })
+                                   : signInButton();
     showMessage(
         "waveform", localized("No recordings"),
         {localized("Start a recording or import an audio file."),
@@ -465,6 +461,13 @@ void LibraryController::renderEmpty() {
              "Audio is saved on this Mac. Send a recording to Nuvel to create a transcript and optional "
              "AI notes.")},
         button, true);
+}
+
+QPushButton* LibraryController::signInButton() {
+    QPushButton* button =
+        makeActionButton(QStringLiteral("Sign in to Nuvel"), std::nullopt, [this] { signIn(); });
+    button->setEnabled(!model_.busy() && !model_.isRecording() && !model_.uploading());
+    return button;
 }
 
 void LibraryController::showMessage(const char* symbol, const QString& title, const QStringList& lines,

@@ -6,6 +6,7 @@
 #include "Nuvel/ui/common/Localization.hpp"
 #include "Nuvel/ui/common/MainActorEntry.hpp"
 #include "Nuvel/ui/common/PreferredLanguages.hpp"
+#include "Nuvel/ui/library/NotesEditor.hpp"
 #include "Nuvel/ui/widgets/InterfaceHelpers.hpp"
 #include "Nuvel/ui/widgets/LevelIndicator.hpp"
 #include "Nuvel/ui/widgets/SegmentedControl.hpp"
@@ -22,6 +23,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 #include <cmath>
+#include <limits>
 
 namespace nuvel {
 
@@ -102,6 +104,9 @@ void LocalRecordingPane::ensureLongLivedViews() {
         timerLabel_->setFont(font);
         timerLabel_->setAlignment(preferredTextAlignment());
         timerLabel_->setObjectName(QStringLiteral("local-timer"));
+        // Like the meters, it paints its own background: its repaint each second draws it alone.
+        timerLabel_->setAutoFillBackground(true);
+        shownSecond_ = std::numeric_limits<double>::quiet_NaN();
     }
     const auto makeMeter = [](QPointer<LevelIndicator>& meter, const char* name) {
         if (meter != nullptr)
@@ -176,7 +181,13 @@ QWidget* LocalRecordingPane::holdEditor() {
 
 void LocalRecordingPane::tick() {
     ensureLongLivedViews();
-    showElapsed(formatDuration(model_.elapsed()));
+    // The timer shows whole seconds: of ten ticks a second, one has a new text to make.
+    const double elapsed = model_.elapsed();
+    const double second = elapsed > 0 ? std::floor(elapsed) : 0;
+    if (second != shownSecond_) {
+        showElapsed(formatDuration(elapsed));
+        shownSecond_ = second;
+    }
     meter_->setValue(model_.microphoneLevel());
     systemMeter_->setValue(model_.systemLevel());
 }
@@ -424,8 +435,12 @@ void LocalRecordingPane::buildNotes(const LocalRecording& recording, QPlainTextE
         place(kept);
         return;
     }
-    auto* editor = new QPlainTextEdit;
+    auto* editor = new NotesEditor;
     editor->setObjectName(QStringLiteral("local-notes-editor"));
+    editor->onFile = [this](const std::filesystem::path& file) {
+        if (onFile)
+            onFile(file);
+    };
     editor->setFont(systemFont(13, QFont::Normal));
     editor->document()->setDocumentMargin(8);
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -61,6 +62,8 @@ public:
     // Set by the library window: its whole redraw, after the notes mode changed. Without it the
     // pane rebuilds itself in place.
     std::function<void()> onRenderNeeded;
+    // Set by the library window: a local file pasted into the notes editor, as a drop would be.
+    std::function<void(const std::filesystem::path&)> onFile;
 
     // Builds the pane of `recording` at the end of `detail`, which its owner emptied first, and
     // remembers `recording.id` as the recording shown. After `holdEditor`, and for the same
@@ -126,6 +129,7 @@ private:
     bool editorIsPrivate_ = false;
     QPointer<QPlainTextEdit> scratchpad_;
     QPointer<QLabel> timerLabel_;
+    double shownSecond_ = 0; // the whole second the timer shows; NaN when it shows none yet
     QPointer<LevelIndicator> meter_;
     QPointer<LevelIndicator> systemMeter_;
     // Where the pane sits, while it is shown: the owner's stack and the pane's own column.

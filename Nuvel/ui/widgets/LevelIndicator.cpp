@@ -19,6 +19,10 @@ double clamped(double value) {
 LevelIndicator::LevelIndicator(QWidget* parent) : QWidget(parent) {
     setFixedHeight(barHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The meter paints the background it stands on itself (its parent's, by the palette it
+    // inherits), so a repaint, up to ten times a second, draws it alone rather than every view
+    // under it from the window down.
+    setAutoFillBackground(true);
 }
 
 void LevelIndicator::setValue(double value) {

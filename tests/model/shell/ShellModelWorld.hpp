@@ -82,6 +82,7 @@ struct ShellModelWorld {
     public:
         void setOnChange(std::function<void()>) override {}
         void setOnPlaybackTick(std::function<void()>) override {}
+        void setOnMeetingsGone(std::function<void(const std::vector<std::string>&)>) override {}
         const CloudMeetingState& state() const override { return state_; }
         bool documentLeaseIsValid() const override { return false; }
         Task<void> configure(const DeviceSession&, const std::string&, const std::filesystem::path&,
